@@ -1,0 +1,64 @@
+#include "ServerOptions.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <cstdio>
+#include <cstdlib>
+
+ServerOptions ParseServerOptions(const QStringList& arguments) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Vantrel Server: a TFTP server (RFC 1350) with a window that lists "
+                       "every transfer."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption portOption(
+        QStringLiteral("port"), QStringLiteral("UDP port for requests (default 69)."),
+        QStringLiteral("N"), QStringLiteral("69"));
+    const QCommandLineOption addressOption(
+        QStringLiteral("address"),
+        QStringLiteral("IPv4 address to listen on (default: every address)."),
+        QStringLiteral("IP"));
+    const QCommandLineOption headlessOption(
+        QStringLiteral("headless"),
+        QStringLiteral("No window: print every row change as a line on standard output."));
+    const QCommandLineOption noSplashOption(QStringLiteral("no-splash"),
+                                            QStringLiteral("Start without the splash screen."));
+    parser.addOptions({portOption, addressOption, headlessOption, noSplashOption});
+    parser.process(arguments);
+
+    ServerOptions options;
+    bool ok = false;
+    const uint port = parser.value(portOption).toUInt(&ok);
+    if (!ok || port == 0 || port > 65535) {
+        std::fprintf(stderr, "vantrel-server: --port needs a number from 1 to 65535\n");
+        std::exit(2);
+    }
+    options.port = quint16(port);
+    if (parser.isSet(addressOption)) {
+        options.address = QHostAddress(parser.value(addressOption));
+        if (options.address.protocol() != QAbstractSocket::IPv4Protocol) {
+            std::fprintf(stderr, "vantrel-server: --address needs an IPv4 address\n");
+            std::exit(2);
+        }
+    }
+    options.headless = parser.isSet(headlessOption);
+    options.showSplash = !parser.isSet(noSplashOption);
+    return options;
+}
+
+QString ListenReport(bool listening, const QHostAddress& address, quint16 port,
+                     const QString& folder, const QString& error) {
+    const QString where = (address == QHostAddress(QHostAddress::AnyIPv4)
+                               ? QStringLiteral("0.0.0.0")
+                               : address.toString()) +
+                          QLatin1Char(':') + QString::number(port);
+    if (listening)
+        return QStringLiteral("listening on %1, serving %2").arg(where, folder);
+    QString why = QStringLiteral("cannot listen on %1: %2").arg(where, error);
+    if (port < 1024)
+        why += QStringLiteral(" (ports below 1024 need root or the capability: "
+                              "sudo setcap cap_net_bind_service=+ep vantrel-server; "
+                              "or another program holds the port; or use --port)");
+    return why;
+}

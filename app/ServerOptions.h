@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QHostAddress>
+#include <QString>
+#include <QStringList>
+
+// What the command line asks for.
+struct ServerOptions {
+    quint16 port = 69;
+    QHostAddress address = QHostAddress(QHostAddress::AnyIPv4);
+    bool headless = false;
+    bool showSplash = true;
+};
+
+// Parses the arguments (QCommandLineParser); handles --help and --version itself.
+ServerOptions ParseServerOptions(const QStringList& arguments);
+
+// "listening on 127.0.0.1:6969, serving /home/me/tftp", or why it cannot listen.
+QString ListenReport(bool listening, const QHostAddress& address, quint16 port,
+                     const QString& folder, const QString& error);

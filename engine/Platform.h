@@ -1,0 +1,97 @@
+#pragma once
+
+#include <QHostAddress>
+#include <QString>
+#include <functional>
+#include <memory>
+
+// The engine's seam to the operating system: datagram sockets, numbered timers and
+// files. The real implementation sits on Qt (QtPlatform); tests plug in fakes with a
+// fake clock, so time-outs never wait real seconds.
+
+class IDatagramSocket {
+public:
+    virtual ~IDatagramSocket() = default;
+    // Called on the event loop when datagrams are waiting; the handler must drain them.
+    std::function<void()> onReadyRead;
+
+    virtual bool hasPendingDatagrams() = 0;
+    // Reads the next datagram, cut to maxSize bytes (the rest of it is dropped).
+    // Returns the number of bytes stored, or -1 when none could be read.
+    virtual qint64 readDatagram(char* data, qint64 maxSize, QHostAddress* from,
+                                quint16* fromPort) = 0;
+    virtual qint64 writeDatagram(const char* data, qint64 size, const QHostAddress& to,
+                                 quint16 toPort) = 0;
+    virtual quint16 localPort() const = 0;
+    // Closes the socket at once (no more datagrams; the port is free). Safe to call
+    // from within onReadyRead; the object itself is destroyed later.
+    virtual void close() = 0;
+};
+
+// Numbered, restartable single-shot timers: start() of a running id restarts it;
+// stop() of a stopped id is harmless. Expiry is delivered through onTimeout on the
+// event loop, once per start.
+class ITimerHost {
+public:
+    virtual ~ITimerHost() = default;
+    std::function<void(int id)> onTimeout;
+
+    virtual void start(int id, int milliseconds) = 0;
+    virtual void stop(int id) = 0;
+    // Stops the timer and frees what it holds; the id may be started again later.
+    virtual void release(int id) = 0;
+};
+
+// Why a file operation failed, sorted the way the transfer rules need it.
+enum class FileCause { None, FileNotFound, BadPath, AccessDenied, HardIO, DiskFull, Other };
+
+struct FileError {
+    FileCause cause = FileCause::None;
+    QString text; // the system's text for the error
+};
+
+FileError FileErrorFromErrno(int err);
+
+class IFile {
+public:
+    virtual ~IFile() = default;
+    // Both return the byte count, or -1 with error() telling why.
+    virtual qint64 read(char* data, qint64 maxSize) = 0;
+    virtual qint64 write(const char* data, qint64 size) = 0;
+    virtual qint64 size() const = 0;
+    virtual void close() = 0;
+    virtual FileError error() const = 0;
+};
+
+class IFileSystem {
+public:
+    virtual ~IFileSystem() = default;
+    // An existing regular file for reading.
+    virtual std::unique_ptr<IFile> openRead(const QString& path, FileError* error) = 0;
+    // Creates the file, or empties an existing one, for writing.
+    virtual std::unique_ptr<IFile> create(const QString& path, FileError* error) = 0;
+    // Creates a new, uniquely named file in the folder of `besides`.
+    virtual std::unique_ptr<IFile> createTemp(const QString& besides, QString* tempPath,
+                                              FileError* error) = 0;
+    // FileNotFound when there is nothing at path, None for an existing writable file,
+    // another cause when it exists but cannot be written.
+    virtual FileError probeExisting(const QString& path) = 0;
+    virtual bool remove(const QString& path) = 0;
+    // Replaces `to` with `from` in one step.
+    virtual bool replace(const QString& from, const QString& to, FileError* error) = 0;
+    // A path that names the same file however it was spelled (for the sharing table).
+    virtual QString canonical(const QString& path) = 0;
+};
+
+class IPlatform {
+public:
+    virtual ~IPlatform() = default;
+    // A UDP socket bound to address:port without address sharing (a port in use fails).
+    virtual std::unique_ptr<IDatagramSocket> bindUdp(const QHostAddress& address, quint16 port,
+                                                     QString* error) = 0;
+    virtual ITimerHost& timers() = 0;
+    virtual IFileSystem& files() = 0;
+};
+
+// The real platform over Qt.
+std::unique_ptr<IPlatform> CreateQtPlatform();

@@ -1,0 +1,120 @@
+#pragma once
+
+#include "Platform.h"
+#include "ServerWindow.h"
+
+#include <QHash>
+#include <QHostAddress>
+#include <QString>
+#include <memory>
+#include <vector>
+
+class CSettingsStore;
+class CTransferSocket;
+class CFileShareTable;
+
+// The listener on the TFTP port. It only tells the engine that requests are waiting.
+class CListenSocket {
+public:
+    CListenSocket(class CServerEngine* engine, std::unique_ptr<IDatagramSocket> socket);
+    ~CListenSocket();
+    IDatagramSocket& socket() { return *m_socket; }
+
+private:
+    void OnReceive();
+
+    CServerEngine* m_pEngine;
+    std::unique_ptr<IDatagramSocket> m_socket;
+};
+
+// The server's hub: owns the listener, every live transfer, the port counter, the
+// count of transfers in progress and the live copies of the settings. It reaches
+// the window only through IServerWindow.
+class CServerEngine {
+public:
+    static constexpr quint16 kFirstPort = 29001;
+    static constexpr quint16 kLastPort = 65000;
+
+    // platform may be null: the real Qt platform is used then.
+    CServerEngine(IServerWindow* window, CSettingsStore* store,
+                  std::unique_ptr<IPlatform> platform = nullptr);
+    ~CServerEngine();
+
+    CServerEngine(const CServerEngine&) = delete;
+    CServerEngine& operator=(const CServerEngine&) = delete;
+
+    // Loads the live settings and plays the start-up sound when sounds are on.
+    void LoadLiveSettings();
+
+    // Opens the listener. On failure shows "Listen Socket Creation Fails!!..." and
+    // returns false with the reason in *error; the server then runs without requests.
+    bool Listen(const QHostAddress& address, quint16 port, QString* error = nullptr);
+    bool IsListening() const { return m_pListenSocket != nullptr; }
+    quint16 ListenPort() const;
+    QHostAddress BindAddress() const { return m_bindAddress; }
+
+    // Abort (after the user confirmed): every transfer in progress gets ERROR 0, its
+    // row "User aborts!!" in red, a partly received file removed; all transfers end.
+    void OnAbort();
+    // Ends every transfer and closes the listener (the window is closing).
+    void Shutdown();
+
+    // Handles one request datagram (the listener drains its queue through this).
+    void HandleRequest(const char* data, qint64 size, const QHostAddress& from,
+                       quint16 fromPort);
+    // Time-out dispatch: the id is a transfer's port.
+    void OnTimer(int id);
+
+    // Live settings, replaced by the Setup (sound) and Security commands.
+    bool m_bSoundOn = true;
+    bool m_bAllowClient = false;
+    QString m_strClient1, m_strClient2, m_strClient3, m_strClient4, m_strClient5, m_strClient6;
+    bool m_bSendFile = false;
+    QString m_strFileEdit;
+
+    // Transfers in progress; the animation runs while it is not 0.
+    int m_nActiveTransfers = 0;
+
+    // Read-only views for the window and tests.
+    int LiveTransferCount() const { return int(m_transferList.size()); }
+    quint16 PortCounter() const { return m_nPortCounter; }
+    CTransferSocket* FindTransfer(quint16 port) const;
+    CSettingsStore& Store() { return *m_pStore; }
+
+    // For transfers.
+    IServerWindow& Window() { return *m_pWindow; }
+    IPlatform& Platform() { return *m_platform; }
+    CFileShareTable& ShareTable() { return *m_shareTable; }
+    void PlaySound(int id);
+    void CountIn();
+    void CountOut();
+    // Takes an ended transfer out of service; it is freed once no call is using it.
+    void Retire(CTransferSocket* transfer);
+    // Frees retired transfers; called where no transfer's code is on the stack.
+    void FreeRetired();
+
+private:
+    void OnListenReady();
+    quint16 NextPort();
+    void Refuse(const QString& text);
+    QString ComposePath(const QByteArray& name) const;
+
+    IServerWindow* m_pWindow;
+    CSettingsStore* m_pStore;
+    std::unique_ptr<IPlatform> m_platform;
+    std::unique_ptr<CFileShareTable> m_shareTable;
+    std::unique_ptr<CListenSocket> m_pListenSocket;
+    QHostAddress m_bindAddress = QHostAddress(QHostAddress::AnyIPv4);
+
+    // Live transfers in request order, and the same by port.
+    std::vector<std::unique_ptr<CTransferSocket>> m_transferList;
+    QHash<quint16, CTransferSocket*> m_byPort;
+    std::vector<std::unique_ptr<CTransferSocket>> m_retired;
+
+    char m_requestBuffer[256] = {};
+    quint16 m_nPortCounter = kFirstPort - 1;
+    QString m_strWorkingDir;
+    int m_nDispatchDepth = 0;
+
+    friend class CListenSocket;
+};

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+// The state byte of a row; the window picks the text colour from it.
+enum RowState : qint8 {
+    ROW_ACTIVE = 0,   // black
+    ROW_FAILED = 1,   // red
+    ROW_RECEIVED = 2, // violet
+    ROW_SENT = 3,     // blue
+};
+
+// The five cell texts of a transfer's row, in column order.
+struct RowTexts {
+    QString client;  // "Client"
+    QString file;    // "File"
+    QString size;    // "Size"
+    QString service; // "Service"
+    QString info;    // "Information"
+};
+
+// A stable key for a row, handed out by AddRow. Rows are found by it, never by
+// position, so Clear and refused requests never move an update to another row.
+using RowHandle = quint64;
+
+// Sound ids of the event sounds.
+enum EventSound : int {
+    SOUND_SENT = 141,
+    SOUND_FAILED = 142,
+    SOUND_RECEIVED = 143,
+    SOUND_REQUEST = 144,
+    SOUND_COMMAND = 146,
+    SOUND_STARTUP = 148,
+    SOUND_CLEAR = 149,
+};
+
+// Everything the engine asks of the window. The window implements it; the engine
+// never sees a widget. All calls arrive on the one thread that runs the event loop.
+class IServerWindow {
+public:
+    virtual ~IServerWindow() = default;
+
+    // Appends a row for a newly admitted transfer (state ROW_ACTIVE) and returns its key.
+    virtual RowHandle AddRow(const RowTexts& texts) = 0;
+    // Rewrites the five texts and the state of a row; a row that was cleared is ignored.
+    virtual void UpdateRow(RowHandle row, const RowTexts& texts, RowState state) = 0;
+    // Send progress: bytesSent of fileSize carried by acknowledged blocks. Called per block,
+    // so the window must keep it cheap (coalesce repaints).
+    virtual void DrawProgress(RowHandle row, qint64 bytesSent, qint64 fileSize) = 0;
+    // Plays an event sound without blocking; returns non-zero when playback started.
+    // The engine only calls it while sounds are on.
+    virtual int PlayWaveResource(int id) = 0;
+    // The transfer animation: run continuously / freeze on the current frame.
+    virtual void StartAnimation() = 0;
+    virtual void StopAnimation() = 0;
+    // A failure of the program itself ("... Please, Restart This Program!!"). Called when
+    // the engine's state is consistent; the window should not block the caller.
+    virtual void ShowMessage(const QString& text) = 0;
+};

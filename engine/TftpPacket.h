@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QtGlobal>
+
+// TFTP packets (RFC 1350, no options) and the two error-text tables.
+namespace Tftp {
+
+enum Opcode : quint16 { RRQ = 1, WRQ = 2, DATA = 3, ACK = 4, ERROR = 5 };
+
+constexpr int kBlockSize = 512;       // data bytes the server puts in one block
+constexpr int kRequestBuffer = 256;   // what the listener reads of a request
+constexpr int kTransferBuffer = 1024; // what a transfer reads of a datagram
+constexpr int kMaxFileName = 127;     // longest name accepted
+constexpr int kMaxMode = 9;           // longest mode accepted
+
+// The message the server puts into an ERROR packet for a code.
+const char* ErrorMessage(int code);
+// The Information text shown when a client sends an ERROR packet with a code.
+QString ClientErrorText(int code);
+
+QByteArray MakeError(int code);
+QByteArray MakeAck(quint16 block);
+// Header of a DATA packet; the data follows at offset 4.
+void PutHeader(char* packet, quint16 opcode, quint16 number);
+quint16 Get16(const char* p);
+
+// What the listener makes of a request datagram.
+struct Request {
+    enum Status { Ok, BadCommand, BadMode };
+    Status status = BadCommand;
+    quint16 opcode = 0;   // 1 or 2 when the command is valid
+    QByteArray fileName;  // as sent
+    bool octet = false;   // mode "octet"; "netascii"/"ascii" clear it
+};
+
+// Only the bytes the datagram carried are looked at. The opcode is its second byte.
+// A name must end with a 0 inside the datagram and be at most 127 bytes; the mode
+// ends at a 0 or a byte of 0x80 or above, must end inside the datagram, and be one
+// of octet, netascii, ascii (any case). Whatever follows the mode is ignored.
+Request ParseRequest(const char* data, qint64 size);
+
+} // namespace Tftp

@@ -1,0 +1,79 @@
+#include "SettingsStore.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+QString qualified(const char* key) {
+    return QLatin1String(CSettingsStore::kSection) + QLatin1Char('/') + QLatin1String(key);
+}
+} // namespace
+
+CSettingsStore::CSettingsStore()
+    : m_settings(std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
+                                             QStringLiteral("Zelk TFTP Server"),
+                                             QStringLiteral("ZAZO_Dize"))) {
+    m_fileName = m_settings->fileName();
+    RefreshIfChanged();
+}
+
+CSettingsStore::CSettingsStore(const QString& iniFile)
+    : m_settings(std::make_unique<QSettings>(iniFile, QSettings::IniFormat)) {
+    m_fileName = m_settings->fileName();
+    RefreshIfChanged();
+}
+
+CSettingsStore::~CSettingsStore() = default;
+
+QString CSettingsStore::FileName() const { return m_fileName; }
+
+// QSettings::sync() parses the whole file on every call, and TimeOut is read at
+// every block, so only sync when the file's size or time stamp moved.
+void CSettingsStore::RefreshIfChanged() {
+    const QFileInfo info(m_fileName);
+    const qint64 size = info.exists() ? info.size() : -1;
+    const QDateTime modified = info.exists() ? info.lastModified() : QDateTime();
+    if (size == m_seenSize && modified == m_seenModified)
+        return;
+    m_settings->sync();
+    // Read the stamp again: sync() may have written our own pending values.
+    const QFileInfo after(m_fileName);
+    m_seenSize = after.exists() ? after.size() : -1;
+    m_seenModified = after.exists() ? after.lastModified() : QDateTime();
+}
+
+int CSettingsStore::GetProfileInt(const char* key, int nDefault) {
+    RefreshIfChanged();
+    const QVariant v = m_settings->value(qualified(key));
+    if (!v.isValid())
+        return nDefault;
+    bool ok = false;
+    const int n = v.toInt(&ok);
+    return ok ? n : nDefault;
+}
+
+QString CSettingsStore::GetProfileString(const char* key, const QString& strDefault) {
+    RefreshIfChanged();
+    const QVariant v = m_settings->value(qualified(key));
+    return v.isValid() ? v.toString() : strDefault;
+}
+
+void CSettingsStore::WriteProfileInt(const char* key, int nValue) {
+    m_settings->setValue(qualified(key), nValue);
+    m_settings->sync();
+    m_seenSize = -2; // force the next read to look at the file again
+}
+
+void CSettingsStore::WriteProfileString(const char* key, const QString& strValue) {
+    m_settings->setValue(qualified(key), strValue);
+    m_settings->sync();
+    m_seenSize = -2;
+}
+
+QString CSettingsStore::DefaultDirName() { return QDir::homePath() + QStringLiteral("/tftp"); }
+
+void CSettingsStore::EnsureDefaultDirExists() {
+    const QString dir = GetProfileString(kDirName, DefaultDirName());
+    if (dir == DefaultDirName() && !QFileInfo::exists(dir))
+        QDir().mkpath(dir);
+}

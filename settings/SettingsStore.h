@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QDateTime>
+#include <QSettings>
+#include <QString>
+#include <memory>
+
+// The per-user profile: section "WorkingDir" of company "Zelk TFTP Server",
+// application "ZAZO_Dize". Every reader asks for one value with its default at the
+// moment it needs it; nothing is cached beyond QSettings' own copy of the file, and
+// that copy is re-read whenever another process has changed the file.
+class CSettingsStore {
+public:
+    // The keys, spelled as they are stored.
+    static constexpr const char* kSection = "WorkingDir";
+    static constexpr const char* kDirName = "DirName";
+    static constexpr const char* kOverWrite = "OverWrite";
+    static constexpr const char* kSoundOn = "SoundOn";
+    static constexpr const char* kTimeOut = "TimeOut";
+    static constexpr const char* kAllowClient = "AllowClient";
+    static constexpr const char* kClientKeys[6] = {"Client1", "Client2", "Client3",
+                                                   "Client4", "Client5", "Client6"};
+    static constexpr const char* kSendFile = "SendFile";
+    static constexpr const char* kFileEdit = "FileEdit";
+
+    static constexpr int kDefaultOverWrite = 1;
+    static constexpr int kDefaultSoundOn = 1;
+    static constexpr int kDefaultTimeOut = 20;
+    static constexpr int kDefaultAllowClient = 0;
+    static constexpr int kDefaultSendFile = 0;
+
+    // The user's store (QSettings' native format for the organisation and application).
+    CSettingsStore();
+    // A store in the given INI file; for tests and tools.
+    explicit CSettingsStore(const QString& iniFile);
+    ~CSettingsStore();
+
+    CSettingsStore(const CSettingsStore&) = delete;
+    CSettingsStore& operator=(const CSettingsStore&) = delete;
+
+    int GetProfileInt(const char* key, int nDefault);
+    QString GetProfileString(const char* key, const QString& strDefault);
+    void WriteProfileInt(const char* key, int nValue);
+    void WriteProfileString(const char* key, const QString& strValue);
+
+    // DirName's default on this platform: the folder "tftp" in the user's home.
+    static QString DefaultDirName();
+    // Creates the default working directory when it is the one in use and missing.
+    // A folder the user chose is never created.
+    void EnsureDefaultDirExists();
+
+    QString FileName() const;
+
+private:
+    void RefreshIfChanged();
+
+    std::unique_ptr<QSettings> m_settings;
+    QString m_fileName;
+    QDateTime m_seenModified;
+    qint64 m_seenSize = -1;
+};
