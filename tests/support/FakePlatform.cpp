@@ -1,0 +1,157 @@
+#include "FakePlatform.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <cerrno>
+#include <cstring>
+
+FakeSocket::~FakeSocket() { close(); }
+
+qint64 FakeSocket::readDatagram(char* data, qint64 maxSize, QHostAddress* from,
+                                quint16* fromPort) {
+    if (m_closed || m_inbox.isEmpty())
+        return -1;
+    const FakeDatagram d = m_inbox.takeFirst();
+    const qint64 n = std::min<qint64>(d.data.size(), maxSize);
+    std::memcpy(data, d.data.constData(), size_t(n));
+    if (from)
+        *from = d.peer;
+    if (fromPort)
+        *fromPort = d.peerPort;
+    return n;
+}
+
+qint64 FakeSocket::writeDatagram(const char* data, qint64 size, const QHostAddress& to,
+                                 quint16 toPort) {
+    if (m_closed)
+        return -1;
+    m_net->sent.append({QByteArray(data, int(size)), to, toPort});
+    m_net->sentFrom.append(m_port);
+    return size;
+}
+
+void FakeSocket::close() {
+    if (m_closed)
+        return;
+    m_closed = true;
+    if (m_net->bound.value(m_port) == this)
+        m_net->bound.remove(m_port);
+    --m_net->openSockets;
+}
+
+bool FakeNetwork::deliver(quint16 port, const QByteArray& data, const QHostAddress& from,
+                          quint16 fromPort) {
+    FakeSocket* socket = bound.value(port);
+    if (!socket)
+        return false;
+    socket->m_inbox.append({data, from, fromPort});
+    if (socket->onReadyRead)
+        socket->onReadyRead();
+    return true;
+}
+
+QList<FakeDatagram> FakeNetwork::takeSent() {
+    QList<FakeDatagram> out;
+    out.swap(sent);
+    sentFrom.clear();
+    return out;
+}
+
+void FakeTimers::advance(qint64 milliseconds) {
+    const qint64 end = now + milliseconds;
+    for (int guard = 0; guard < 100000; ++guard) {
+        auto next = m_due.end();
+        for (auto it = m_due.begin(); it != m_due.end(); ++it)
+            if (it->second <= end && (next == m_due.end() || it->second < next->second))
+                next = it;
+        if (next == m_due.end())
+            break;
+        now = next->second;
+        const int id = next->first;
+        m_due.erase(next);
+        if (onTimeout)
+            onTimeout(id);
+    }
+    now = end;
+}
+
+std::unique_ptr<IDatagramSocket> FakePlatform::bindUdp(const QHostAddress&, quint16 port,
+                                                       QString* error) {
+    if (net.refusedPorts.contains(port) || net.bound.contains(port)) {
+        if (error)
+            *error = QStringLiteral("Address in use");
+        return nullptr;
+    }
+    auto socket = std::make_unique<FakeSocket>(&net, port);
+    net.bound.insert(port, socket.get());
+    ++net.openSockets;
+    return socket;
+}
+
+// ---------------------------------------------------------------- files
+
+namespace {
+class FailingFile final : public IFile {
+public:
+    FailingFile(std::unique_ptr<IFile> inner, FakeFiles* owner, const int* failReads,
+                const int* failWrites)
+        : m_inner(std::move(inner)), m_failReads(failReads), m_failWrites(failWrites) {
+        Q_UNUSED(owner);
+    }
+    qint64 read(char* data, qint64 maxSize) override {
+        if (*m_failReads) {
+            m_error = FileErrorFromErrno(*m_failReads);
+            return -1;
+        }
+        return m_inner->read(data, maxSize);
+    }
+    qint64 write(const char* data, qint64 size) override {
+        if (*m_failWrites) {
+            m_error = FileErrorFromErrno(*m_failWrites);
+            return -1;
+        }
+        return m_inner->write(data, size);
+    }
+    qint64 size() const override { return m_inner->size(); }
+    void close() override { m_inner->close(); }
+    FileError error() const override { return m_error; }
+
+private:
+    std::unique_ptr<IFile> m_inner;
+    const int* m_failReads;
+    const int* m_failWrites;
+    FileError m_error;
+};
+} // namespace
+
+FakeFiles::FakeFiles() : m_real(CreateQtPlatform()) {}
+FakeFiles::~FakeFiles() = default;
+
+std::unique_ptr<IFile> FakeFiles::openRead(const QString& path, FileError* error) {
+    auto f = m_real->files().openRead(path, error);
+    return f ? std::make_unique<FailingFile>(std::move(f), this, &failReadsWith, &failWritesWith)
+             : nullptr;
+}
+std::unique_ptr<IFile> FakeFiles::create(const QString& path, FileError* error) {
+    auto f = m_real->files().create(path, error);
+    return f ? std::make_unique<FailingFile>(std::move(f), this, &failReadsWith, &failWritesWith)
+             : nullptr;
+}
+std::unique_ptr<IFile> FakeFiles::createTemp(const QString& besides, QString* tempPath,
+                                             FileError* error) {
+    auto f = m_real->files().createTemp(besides, tempPath, error);
+    return f ? std::make_unique<FailingFile>(std::move(f), this, &failReadsWith, &failWritesWith)
+             : nullptr;
+}
+FileError FakeFiles::probeExisting(const QString& path) {
+    return m_real->files().probeExisting(path);
+}
+bool FakeFiles::remove(const QString& path) { return m_real->files().remove(path); }
+bool FakeFiles::replace(const QString& from, const QString& to, FileError* error) {
+    if (failRenameWith) {
+        *error = FileErrorFromErrno(failRenameWith);
+        return false;
+    }
+    return m_real->files().replace(from, to, error);
+}
+QString FakeFiles::canonical(const QString& path) { return m_real->files().canonical(path); }

@@ -1,0 +1,168 @@
+#pragma once
+
+#include "Platform.h"
+#include "ServerWindow.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QMap>
+#include <QSet>
+#include <QString>
+#include <map>
+#include <memory>
+
+// A platform for tests: sockets that exchange datagrams through queues, timers on a
+// fake clock, and the real file system (tests give it a temporary folder), with
+// hooks to make file operations fail.
+
+struct FakeDatagram {
+    QByteArray data;
+    QHostAddress peer; // sender for an incoming datagram, receiver for an outgoing one
+    quint16 peerPort = 0;
+};
+
+class FakeNetwork;
+
+class FakeSocket final : public IDatagramSocket {
+public:
+    FakeSocket(FakeNetwork* net, quint16 port) : m_net(net), m_port(port) {}
+    ~FakeSocket() override;
+
+    bool hasPendingDatagrams() override { return !m_closed && !m_inbox.isEmpty(); }
+    qint64 readDatagram(char* data, qint64 maxSize, QHostAddress* from, quint16* fromPort) override;
+    qint64 writeDatagram(const char* data, qint64 size, const QHostAddress& to,
+                         quint16 toPort) override;
+    quint16 localPort() const override { return m_port; }
+    void close() override;
+
+    QList<FakeDatagram> m_inbox;
+    bool m_closed = false;
+
+private:
+    FakeNetwork* m_net;
+    quint16 m_port;
+};
+
+// The sockets the server has bound, by port, and everything they sent.
+class FakeNetwork {
+public:
+    QHash<quint16, FakeSocket*> bound;
+    QSet<quint16> refusedPorts; // binding these fails
+    QList<FakeDatagram> sent;   // every datagram the server sent, in order
+    QList<quint16> sentFrom;    // the local port each one left from
+    int openSockets = 0;
+
+    // Delivers a datagram to the server's socket on `port` and lets it handle it.
+    // Returns false when nothing is bound there.
+    bool deliver(quint16 port, const QByteArray& data, const QHostAddress& from,
+                 quint16 fromPort);
+    // Takes the datagrams sent so far.
+    QList<FakeDatagram> takeSent();
+};
+
+class FakeTimers final : public ITimerHost {
+public:
+    void start(int id, int milliseconds) override {
+        m_due[id] = now + milliseconds;
+        lastInterval[id] = milliseconds;
+    }
+    void stop(int id) override { m_due.erase(id); }
+    void release(int id) override { m_due.erase(id); }
+
+    bool isRunning(int id) const { return m_due.count(id) != 0; }
+    // Moves the clock on, firing every timer that falls due, in time order.
+    void advance(qint64 milliseconds);
+
+    qint64 now = 0;
+    QHash<int, int> lastInterval;
+
+private:
+    std::map<int, qint64> m_due;
+};
+
+// Real files, with a switch to make writes or reads fail with a given errno.
+class FakeFiles final : public IFileSystem {
+public:
+    FakeFiles();
+    ~FakeFiles() override;
+    std::unique_ptr<IFile> openRead(const QString& path, FileError* error) override;
+    std::unique_ptr<IFile> create(const QString& path, FileError* error) override;
+    std::unique_ptr<IFile> createTemp(const QString& besides, QString* tempPath,
+                                      FileError* error) override;
+    FileError probeExisting(const QString& path) override;
+    bool remove(const QString& path) override;
+    bool replace(const QString& from, const QString& to, FileError* error) override;
+    QString canonical(const QString& path) override;
+
+    int failWritesWith = 0; // errno for every write from now on, 0 for none
+    int failReadsWith = 0;
+    int failRenameWith = 0;
+
+private:
+    std::unique_ptr<IPlatform> m_real;
+};
+
+class FakePlatform final : public IPlatform {
+public:
+    std::unique_ptr<IDatagramSocket> bindUdp(const QHostAddress& address, quint16 port,
+                                             QString* error) override;
+    ITimerHost& timers() override { return m_timers; }
+    IFileSystem& files() override { return m_files; }
+
+    FakeNetwork net;
+    FakeTimers& clock() { return m_timers; }
+    FakeFiles& fileSystem() { return m_files; }
+
+private:
+    FakeTimers m_timers;
+    FakeFiles m_files;
+};
+
+// Records what the engine asks of the window.
+class RecordingWindow final : public IServerWindow {
+public:
+    struct Row {
+        RowTexts texts;
+        RowState state = ROW_ACTIVE;
+        int updates = 0;
+        qint64 sent = 0, size = 0;
+    };
+    RowHandle AddRow(const RowTexts& texts) override {
+        const RowHandle h = ++m_last;
+        rows[h] = Row{texts, ROW_ACTIVE, 0, 0, 0};
+        order.append(h);
+        return h;
+    }
+    void UpdateRow(RowHandle row, const RowTexts& texts, RowState state) override {
+        if (!rows.contains(row))
+            return;
+        rows[row].texts = texts;
+        rows[row].state = state;
+        ++rows[row].updates;
+    }
+    void DrawProgress(RowHandle row, qint64 sent, qint64 size) override {
+        if (rows.contains(row)) {
+            rows[row].sent = sent;
+            rows[row].size = size;
+        }
+    }
+    int PlayWaveResource(int id) override {
+        sounds.append(id);
+        return 1;
+    }
+    void StartAnimation() override { animation.append(QStringLiteral("start")); }
+    void StopAnimation() override { animation.append(QStringLiteral("stop")); }
+    void ShowMessage(const QString& text) override { messages.append(text); }
+
+    const Row& last() const { return rows[order.last()]; }
+
+    QMap<RowHandle, Row> rows;
+    QList<RowHandle> order;
+    QList<int> sounds;
+    QStringList animation;
+    QStringList messages;
+
+private:
+    RowHandle m_last = 0;
+};
