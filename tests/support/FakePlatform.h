@@ -155,7 +155,7 @@ public:
     void StopAnimation() override { animation.append(QStringLiteral("stop")); }
     void ShowMessage(const QString& text) override { messages.append(text); }
 
-    const Row& last() const { return rows[order.last()]; }
+    const Row& last() const { return *rows.constFind(order.last()); }
 
     QMap<RowHandle, Row> rows;
     QList<RowHandle> order;
