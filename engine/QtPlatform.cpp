@@ -210,7 +210,8 @@ public:
         }
         QtFile file(path);
         FileError error;
-        if (!file.open(QIODevice::WriteOnly | QIODevice::ExistingOnly, &error))
+        // Append: a plain write-only open would empty the file.
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::ExistingOnly, &error))
             return error;
         file.close();
         return {};

@@ -227,7 +227,6 @@ void CTransferSocket::HandleAck(quint16 block) {
     if (distance == 0) {
         if (m_bSendDone) {
             // The last block is acknowledged: nothing more to do on this port.
-            m_phase = Phase::Complete;
             CloseSocket();
             return;
         }
@@ -325,6 +324,7 @@ void CTransferSocket::SendData() {
 // Complete when the last block is sent; the timer keeps running for its ACK.
 void CTransferSocket::CompleteSend() {
     CloseFile();
+    m_phase = Phase::Complete;
     m_bSendDone = true;
     m_bRowShown = false;
     m_strInfo = QStringLiteral("Transfer Complete");

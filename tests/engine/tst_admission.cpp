@@ -1,0 +1,223 @@
+#include "EngineFixture.h"
+
+#include <QSettings>
+#include <QtTest>
+
+// Packets, request parsing and what the listener admits.
+class TestAdmission : public QObject {
+    Q_OBJECT
+
+private slots:
+    void errorPacketLayout() {
+        const QByteArray e = Tftp::MakeError(2);
+        QCOMPARE(e.size(), 23);
+        QCOMPARE(e.left(4), QByteArray("\0\5\0\2", 4));
+        QCOMPARE(e.mid(4), QByteArray("Access Violation!!\0", 19));
+        QCOMPARE(QByteArray(Tftp::ErrorMessage(9)), QByteArray("Unknown Error!!"));
+        QCOMPARE(Tftp::ClientErrorText(9), QStringLiteral("Error: Unknown Error Code Received!!"));
+        QCOMPARE(Tftp::ClientErrorText(3),
+                 QStringLiteral("Error: Client-Disk Full or Allocation Exceeded!!"));
+    }
+
+    void parseRequest_data() {
+        QTest::addColumn<QByteArray>("datagram");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<bool>("octet");
+        const int ok = Tftp::Request::Ok, cmd = Tftp::Request::BadCommand,
+                  mode = Tftp::Request::BadMode;
+        QTest::newRow("first byte ignored") << QByteArray("\xff\x01" "a\0octet\0", 10) << ok << true;
+        QTest::newRow("OCTET") << QByteArray("\0\1a\0OCTET\0", 10) << ok << true;
+        QTest::newRow("NetAscii") << QByteArray("\0\2a\0NetAscii\0", 13) << ok << false;
+        QTest::newRow("ASCII") << QByteArray("\0\1a\0ASCII\0", 10) << ok << false;
+        QTest::newRow("options ignored")
+            << QByteArray("\0\1a\0octet\0blksize\0" "1428\0", 23) << ok << true;
+        QTest::newRow("mode ends at 0x80") << QByteArray("\0\1a\0octet\x80", 10) << ok << true;
+        QTest::newRow("mail") << QByteArray("\0\1a\0mail\0", 9) << mode << false;
+        QTest::newRow("empty mode") << QByteArray("\0\1a\0\0", 5) << mode << false;
+        QTest::newRow("mode unterminated") << QByteArray("\0\1a\0octet", 9) << mode << false;
+        QTest::newRow("mode too long") << QByteArray("\0\1a\0netasciii\0", 15) << mode << false;
+        QTest::newRow("ACK to listener") << QByteArray("\0\4\0\1", 4) << cmd << false;
+        QTest::newRow("too short") << QByteArray("\0", 1) << cmd << false;
+        QTest::newRow("name unterminated") << QByteArray("\0\1abc", 5) << cmd << false;
+        QTest::newRow("name 128 bytes")
+            << (QByteArray("\0\1", 2) + QByteArray(128, 'n') + QByteArray("\0octet\0", 7)) << cmd
+            << false;
+        QTest::newRow("name 127 bytes")
+            << (QByteArray("\0\1", 2) + QByteArray(127, 'n') + QByteArray("\0octet\0", 7)) << ok
+            << true;
+    }
+    void parseRequest() {
+        QFETCH(QByteArray, datagram);
+        QFETCH(int, status);
+        QFETCH(bool, octet);
+        const Tftp::Request r = Tftp::ParseRequest(datagram.constData(), datagram.size());
+        QCOMPARE(int(r.status), status);
+        if (status == Tftp::Request::Ok)
+            QCOMPARE(r.octet, octet);
+    }
+
+    // Only the bytes a datagram carried count: a short request after a long one must
+    // not borrow the earlier request's terminator.
+    void staleBufferNeverParsed() {
+        EngineFixture f;
+        f.send(EngineFixture::request(Tftp::RRQ, "a-long-file-name.bin"));
+        f.window.sounds.clear();
+        const int rows = f.window.rows.size();
+        f.send(QByteArray("\0\1a-long", 8));
+        QCOMPARE(f.window.rows.size(), rows);
+        QCOMPARE(f.window.sounds, QList<int>{SOUND_FAILED});
+    }
+
+    void refusedRequests() {
+        EngineFixture f;
+        f.send(EngineFixture::ack(1)); // an ACK sent to the listener
+        f.send(EngineFixture::request(Tftp::RRQ, "a", "mail"));
+        QVERIFY(f.window.rows.isEmpty());
+        QVERIFY(f.sent().isEmpty()); // a refused client gets no reply
+        QCOMPARE(f.window.sounds, (QList<int>{SOUND_FAILED, SOUND_FAILED}));
+        QCOMPARE(f.net().openSockets, 1); // only the listener
+        // Each refusal still consumed a port.
+        f.writeFile("x", "x");
+        QCOMPARE(f.rrq("x"), quint16(29003));
+    }
+
+    void portSequenceWrapsAndSkipsLivePorts() {
+        EngineFixture f;
+        f.writeFile("big", QByteArray(2000, 'b'));
+        QCOMPARE(f.rrq("big", 1000), quint16(29001)); // stays live: never acknowledged
+        QCOMPARE(f.rrq("big", 1001), quint16(29002));
+        // Drive the counter to the end of the range with refused requests.
+        for (int i = 0; i < 65000 - 29002 && i < 40000; ++i)
+            f.send(EngineFixture::ack(0));
+        QCOMPARE(f.engine->PortCounter(), quint16(65000));
+        f.send(EngineFixture::ack(0));
+        QCOMPARE(f.engine->PortCounter(), quint16(29000));
+        // 29001 and 29002 are still held by live transfers: passed over.
+        QCOMPARE(f.rrq("big", 1002), quint16(29003));
+        QVERIFY(f.engine->FindTransfer(29001));
+        QVERIFY(f.engine->FindTransfer(29003));
+    }
+
+    void socketCreationFailure() {
+        EngineFixture f;
+        f.net().refusedPorts.insert(29001);
+        f.writeFile("a", "a");
+        f.rrq("a");
+        QVERIFY(f.window.rows.isEmpty());
+        QCOMPARE(f.window.messages,
+                 QStringList{"Client Socket Creation Fails!!\n\nPlease, Restart This Program!!"});
+        QCOMPARE(f.window.sounds, QList<int>{SOUND_FAILED});
+        QCOMPARE(f.rrq("a"), quint16(29002));
+        QCOMPARE(f.lastRow().state, ROW_SENT);
+    }
+
+    void pathsStayInsideTheWorkingDir() {
+        EngineFixture f;
+        QDir(f.root()).mkdir("sub");
+        f.writeFile("sub/x.bin", "inside");
+        f.writeFile("pxelinux.0", "boot");
+        QCOMPARE(f.download(f.rrq("sub\\x.bin")), QByteArray("inside"));
+        QCOMPARE(f.download(f.rrq("/pxelinux.0", 5001), 5001), QByteArray("boot"));
+        QCOMPARE(f.download(f.rrq("\\pxelinux.0", 5002), 5002), QByteArray("boot"));
+        QCOMPARE(f.lastRow().texts.file, QStringLiteral("\\pxelinux.0"));
+
+        for (const QByteArray& name : {QByteArray("../settings.ini"), QByteArray("sub/../../x"),
+                                       QByteArray("..\\settings.ini"), QByteArray("C:\\boot.ini")}) {
+            f.sent();
+            f.rrq(name, 6000);
+            QCOMPARE(f.lastRow().texts.info, QStringLiteral("Error: Requested File Access Denied!!"));
+            QCOMPARE(f.lastRow().state, ROW_FAILED);
+            const QList<QByteArray> out = f.sent();
+            QCOMPARE(out.size(), 1);
+            QCOMPARE(out[0], Tftp::MakeError(2));
+        }
+        f.wrq("../escape.bin", 6001);
+        QCOMPARE(f.lastRow().texts.info, QStringLiteral("Error: Requested File Access Denied!!"));
+        QVERIFY(!QFile::exists(f.dir.filePath("escape.bin")));
+    }
+
+    void workingDirAndOverwriteReadPerRequest() {
+        EngineFixture f;
+        QDir(f.dir.path()).mkdir("other");
+        QFile o(f.dir.filePath("other/z"));
+        o.open(QIODevice::WriteOnly);
+        o.write("zz");
+        o.close();
+        // Another process edits the store: the next request sees it.
+        {
+            QSettings outside(f.store->FileName(), QSettings::IniFormat);
+            outside.setValue("WorkingDir/DirName", f.dir.filePath("other") + "/");
+            outside.setValue("WorkingDir/OverWrite", 5);
+        }
+        QCOMPARE(f.download(f.rrq("z")), QByteArray("zz"));
+        f.wrq("z", 5001); // OverWrite 5 counts as on
+        QCOMPARE(f.lastRow().texts.info, QStringLiteral("Data Receiving...."));
+    }
+
+    void clientTextAndSounds() {
+        EngineFixture f;
+        f.client = QHostAddress("127.0.0.7");
+        f.writeFile("a", "a");
+        f.rrq("a");
+        QCOMPARE(f.lastRow().texts.client, QStringLiteral("127.0.0.7"));
+        QCOMPARE(f.lastRow().texts.service, QStringLiteral("Send"));
+        QCOMPARE(f.window.sounds, (QList<int>{SOUND_REQUEST, SOUND_SENT}));
+
+        f.engine->m_bSoundOn = false;
+        f.window.sounds.clear();
+        f.rrq("missing", 5001);
+        f.send(EngineFixture::ack(1));
+        QVERIFY(f.window.sounds.isEmpty());
+    }
+
+    // A client that repeats its request because our first answer was lost is answered
+    // by the live transfer; no second transfer fails on the file.
+    void repeatedRequestAnsweredByLiveTransfer() {
+        EngineFixture f;
+        const quint16 port = f.wrq("up.bin");
+        QCOMPARE(f.sent(), QList<QByteArray>{EngineFixture::ack(0)});
+        const int rows = f.window.rows.size();
+        f.window.sounds.clear();
+        QCOMPARE(f.wrq("up.bin"), port);
+        QCOMPARE(f.sent(), QList<QByteArray>{EngineFixture::ack(0)});
+        QCOMPARE(f.net().sentFrom.size(), 0);
+        QCOMPARE(f.window.rows.size(), rows);
+        QVERIFY(f.window.sounds.isEmpty());
+        // From another client port it is a new request, refused on the sharing rule.
+        f.wrq("up.bin", 5001);
+        QCOMPARE(f.lastRow().texts.info,
+                 QStringLiteral("Error: File already using. Can not open file!!"));
+    }
+
+    void settingsDefaults() {
+        QTemporaryDir dir;
+        CSettingsStore store(dir.filePath("s.ini"));
+        QCOMPARE(store.GetProfileString(CSettingsStore::kDirName, CSettingsStore::DefaultDirName()),
+                 QDir::homePath() + "/tftp");
+        QCOMPARE(store.GetProfileInt(CSettingsStore::kTimeOut, 20), 20);
+        store.WriteProfileInt(CSettingsStore::kTimeOut, -3);
+        QCOMPARE(store.GetProfileInt(CSettingsStore::kTimeOut, 20), -3);
+        QSettings raw(store.FileName(), QSettings::IniFormat);
+        QCOMPARE(raw.value("WorkingDir/TimeOut").toString(), QStringLiteral("-3"));
+        // A value that is not a number reads as the default.
+        raw.setValue("WorkingDir/TimeOut", "soon");
+        raw.sync();
+        QCOMPARE(store.GetProfileInt(CSettingsStore::kTimeOut, 20), 20);
+    }
+
+    void liveSettingsLoadedOnce() {
+        EngineFixture f;
+        f.store->WriteProfileInt(CSettingsStore::kAllowClient, 1);
+        f.store->WriteProfileString("Client3", "127.0.0.1");
+        f.store->WriteProfileInt(CSettingsStore::kSoundOn, 0);
+        QVERIFY(!f.engine->m_bAllowClient); // not re-read while running
+        f.engine->LoadLiveSettings();
+        QVERIFY(f.engine->m_bAllowClient);
+        QCOMPARE(f.engine->m_strClient3, QStringLiteral("127.0.0.1"));
+        QVERIFY(!f.engine->m_bSoundOn);
+        QVERIFY(f.window.sounds.isEmpty()); // no start-up sound with sounds off
+    }
+};
+
+QTEST_GUILESS_MAIN(TestAdmission)
+#include "tst_admission.moc"

@@ -1,0 +1,506 @@
+#include "EngineFixture.h"
+
+#include <QtTest>
+#include <cerrno>
+
+// The lock-step exchange both ways, time-outs, file rules and how transfers end.
+class TestTransfers : public QObject {
+    Q_OBJECT
+
+    static QByteArray pattern(int size) {
+        QByteArray b(size, '\0');
+        for (int i = 0; i < size; ++i)
+            b[i] = char(i * 7 + i / 256);
+        return b;
+    }
+
+    // Uploads `bytes` in 512-byte blocks; returns false if an ACK is missing.
+    static bool upload(EngineFixture& f, quint16 port, const QByteArray& bytes,
+                       quint16 fromPort = EngineFixture::kClientPort) {
+        quint16 block = 1;
+        for (int off = 0;; off += 512, ++block) {
+            f.toTransfer(port, EngineFixture::data(block, bytes.mid(off, 512)), fromPort);
+            const QList<QByteArray> out = f.sent();
+            if (out.isEmpty() || out.last() != EngineFixture::ack(block))
+                return false;
+            if (bytes.size() - off < 512)
+                return true;
+        }
+    }
+
+private slots:
+    void sendSizes_data() {
+        QTest::addColumn<int>("size");
+        QTest::addColumn<int>("blocks");
+        QTest::newRow("1024: two full blocks and an empty one") << 1024 << 3;
+        QTest::newRow("1020: the short second block is the last") << 1020 << 2;
+        QTest::newRow("empty file: one empty block") << 0 << 1;
+    }
+    void sendSizes() {
+        QFETCH(int, size);
+        QFETCH(int, blocks);
+        EngineFixture f;
+        const QByteArray bytes = pattern(size);
+        f.writeFile("f.bin", bytes);
+        const quint16 port = f.rrq("f.bin");
+        int seen = 0;
+        QByteArray got;
+        for (int i = 0; i < 10; ++i) {
+            const QList<QByteArray> out = f.sent();
+            if (out.isEmpty())
+                break;
+            QCOMPARE(EngineFixture::opcode(out.last()), quint16(Tftp::DATA));
+            QCOMPARE(EngineFixture::number(out.last()), quint16(++seen));
+            got += out.last().mid(4);
+            if (out.last().size() < 516) {
+                // Complete as soon as the last block is sent.
+                QCOMPARE(f.lastRow().texts.info, QStringLiteral("Transfer Complete"));
+                QCOMPARE(f.lastRow().texts.size, QStringLiteral("%1 Bytes").arg(size));
+                QCOMPARE(f.lastRow().state, ROW_SENT);
+                QCOMPARE(f.engine->m_nActiveTransfers, 0);
+                QVERIFY(f.clock().isRunning(port)); // still waiting for its ACK
+            }
+            f.toTransfer(port, EngineFixture::ack(quint16(seen)));
+        }
+        QCOMPARE(seen, blocks);
+        QCOMPARE(got, bytes);
+        // Its ACK arrived: the socket and the timer are released.
+        QVERIFY(!f.clock().isRunning(port));
+        QVERIFY(!f.engine->FindTransfer(port));
+        QCOMPARE(f.net().openSockets, 1);
+        QCOMPARE(f.window.animation, (QStringList{"start", "stop"}));
+    }
+
+    void progressCoversBlocksBeforeTheCurrent() {
+        EngineFixture f;
+        f.writeFile("p", pattern(1000));
+        const quint16 port = f.rrq("p");
+        QCOMPARE(f.lastRow().sent, 0);
+        QCOMPARE(f.lastRow().texts.info, QStringLiteral("Total file size is 1000 Bytes"));
+        f.sent();
+        f.toTransfer(port, EngineFixture::ack(1));
+        QCOMPARE(f.lastRow().sent, 512);
+        QCOMPARE(f.lastRow().size, 1000);
+    }
+
+    void receiveWritesEachBlockOnce() {
+        EngineFixture f;
+        const QByteArray bytes = pattern(1300);
+        const quint16 port = f.wrq("up.bin");
+        QCOMPARE(f.sent(), QList<QByteArray>{EngineFixture::ack(0)});
+        QCOMPARE(f.lastRow().texts.info, QStringLiteral("Data Receiving...."));
+        f.toTransfer(port, EngineFixture::data(1, bytes.left(512)));
+        f.toTransfer(port, EngineFixture::data(1, bytes.left(512))); // a duplicate
+        QCOMPARE(f.lastRow().texts.info, QStringLiteral("Duplicated DATA!"));
+        QCOMPARE(f.sent(), (QList<QByteArray>{EngineFixture::ack(1), EngineFixture::ack(1)}));
+        f.toTransfer(port, EngineFixture::data(2, bytes.mid(512, 512)));
+        f.toTransfer(port, EngineFixture::data(3, bytes.mid(1024)));
+        QCOMPARE(f.readFile("up.bin"), bytes);
+        QCOMPARE(f.lastRow().texts.info, QStringLiteral("Receive Complete"));
+        QCOMPARE(f.lastRow().texts.size, QStringLiteral("1300 Bytes"));
+        QCOMPARE(f.lastRow().state, ROW_RECEIVED);
+        QCOMPARE(f.window.sounds.last(), int(SOUND_RECEIVED));
+        QCOMPARE(f.engine->m_nActiveTransfers, 0);
+    }
+
+    // A datagram of up to 1020 data bytes is written whole; netascii moves bytes as they are.
+    void largeBlocksAndNetasciiUnchanged() {
+        EngineFixture f;
+        const QByteArray crlf = QByteArray("line\r\n").repeated(170); // 1020 bytes
+        const quint16 port = f.send(EngineFixture::request(Tftp::WRQ, "t.txt", "netascii"));
+        f.toTransfer(port, EngineFixture::data(1, crlf));
+        QCOMPARE(f.lastRow().texts.info, QStringLiteral("Data Receiving....")); // not the last
+        f.toTransfer(port, EngineFixture::data(2, QByteArray()));
+        QCOMPARE(f.readFile("t.txt"), crlf);
+        f.sent();
+        QCOMPARE(f.download(f.send(EngineFixture::request(Tftp::RRQ, "t.txt", "ascii"))), crlf);
+    }
+
+    void outOfRangeBlocks() {
+        EngineFixture f;
+        f.writeFile("s", pattern(3000));
+        quint16 port = f.rrq("s");
+        f.toTransfer(port, EngineFixture::ack(1));
+        f.toTransfer(port, EngineFixture::ack(2));
+        f.toTransfer(port, EngineFixture::ack(5));
+        QCOMPARE(f.lastRow().texts.info,
+                 QStringLiteral("Error: Receive ACK Block Number is greater than normal case!!"));
+        QCOMPARE(f.readFile("s"), pattern(3000)); // the file sent is untouched
+
+        port = f.rrq("s", 5001);
+        f.toTransfer(port, EngineFixture::ack(1), 5001);
+        f.toTransfer(port, EngineFixture::ack(2), 5001);
+        f.toTransfer(port, EngineFixture::ack(3), 5001);
+        f.toTransfer(port, EngineFixture::ack(1), 5001);
+        QCOMPARE(f.lastRow().texts.info,
+                 QStringLiteral("Error: Receive ACK Block Number is less than normal case!!"));
+
+        port = f.wrq("r", 5002);
+        f.toTransfer(port, EngineFixture::data(1, pattern(512)), 5002);
+        f.toTransfer(port, EngineFixture::data(3, pattern(512)), 5002);
+        QCOMPARE(f.lastRow().texts.info,
+                 QStringLiteral("Error: Receive DATA Block Number is greater than normal case!!"));
+        QVERIFY(!QFile::exists(f.path("r"))); // the partial file is removed
+        QCOMPARE(f.engine->m_nActiveTransfers, 0);
+        QCOMPARE(f.window.sounds.count(SOUND_FAILED), 3);
+    }
+
+    void duplicateAckResendsAtOnceAndCounts() {
+        EngineFixture f;
+        f.writeFile("d", pattern(5000));
+        const quint16 port = f.rrq("d");
+        f.toTransfer(port, EngineFixture::ack(1));
+        f.sent();
+        for (int i = 0; i < 5; ++i) {
+            f.toTransfer(port, EngineFixture::ack(1));
+            const QList<QByteArray> out = f.sent();
+            QCOMPARE(out.size(), 1);
+            QCOMPARE(EngineFixture::number(out[0]), quint16(2));
+        }
+        QCOMPARE(f.lastRow().texts.info, QStringLiteral("Duplicated ACK!"));
+        f.toTransfer(port, EngineFixture::ack(1)); // the sixth without a fresh ACK
+        QCOMPARE(f.lastRow().texts.info, QStringLiteral("Client Not Responding!! Connection Closed!!"));
+        QCOMPARE(f.lastRow().state, ROW_FAILED);
+        QVERIFY(f.sent().isEmpty()); // no ERROR packet on give-up
+    }
+
+    void clientErrorEndsTransfer() {
+        EngineFixture f;
+        const quint16 port = f.wrq("e");
+        f.toTransfer(port, EngineFixture::data(1, pattern(512)));
+        f.toTransfer(port, EngineFixture::error(3));
+        QCOMPARE(f.lastRow().texts.info,
+                 QStringLiteral("Error: Client-Disk Full or Allocation Exceeded!!"));
+        QCOMPARE(f.readFile("e").size(), 512); // a partly received file stays
+        QCOMPARE(f.engine->m_nActiveTransfers, 0);
+        f.writeFile("s", pattern(10));
+        f.toTransfer(f.rrq("s", 5001), EngineFixture::error(9), 5001);
+        QCOMPARE(f.lastRow().texts.info, QStringLiteral("Error: Unknown Error Code Received!!"));
+    }
+
+    // Anyone else's datagram is told "Unknown Port Number!!" and changes nothing.
+    void foreignDatagramsLeaveTheTransferAlone() {
+        EngineFixture f;
+        f.writeFile("h", pattern(2000));
+        const quint16 port = f.rrq("h");
+        f.sent();
+        f.toTransfer(port, EngineFixture::ack(1), 6666); // same host, other port
+        f.net().deliver(port, EngineFixture::ack(1), QHostAddress("127.0.0.9"), 5000);
+        const QList<FakeDatagram> out = f.net().takeSent();
+        QCOMPARE(out.size(), 2);
+        QCOMPARE(out[0].data, Tftp::MakeError(5));
+        QCOMPARE(out[0].peerPort, quint16(6666));
+        QCOMPARE(out[1].peer, QHostAddress("127.0.0.9"));
+        QVERIFY(f.clock().isRunning(port));
+        f.toTransfer(port, EngineFixture::ack(1));
+        const QList<FakeDatagram> next = f.net().takeSent();
+        QCOMPARE(EngineFixture::number(next[0].data), quint16(2));
+        QCOMPARE(next[0].peerPort, EngineFixture::kClientPort);
+    }
+
+    // Short datagrams and other opcodes are ignored and do not stop the timer.
+    void strayDatagramsKeepTheTimer() {
+        EngineFixture f(3);
+        f.writeFile("s", pattern(700));
+        const quint16 port = f.rrq("s");
+        f.toTransfer(port, QByteArray("\0\4", 2));
+        f.toTransfer(port, EngineFixture::request(Tftp::RRQ, "s"));
+        f.toTransfer(port, QByteArray("\0\6\0\1", 4));
+        QVERIFY(f.clock().isRunning(port));
+        f.sent();
+        f.clock().advance(3000);
+        QCOMPARE(f.sent().size(), 1); // the block is repeated on time
+    }
+
+    void giveUpAfterSixExpiries() {
+        EngineFixture f;
+        f.writeFile("g", pattern(3000));
+        const quint16 port = f.rrq("g");
+        f.sent();
+        for (int i = 1; i <= 5; ++i) {
+            f.clock().advance(20000);
+            const QList<QByteArray> out = f.sent();
+            QCOMPARE(out.size(), 1);
+            QCOMPARE(EngineFixture::number(out[0]), quint16(1));
+        }
+        QCOMPARE(f.lastRow().texts.info, QStringLiteral("Total file size is 3000 Bytes"));
+        f.clock().advance(20000);
+        QCOMPARE(f.clock().now, qint64(120000));
+        QCOMPARE(f.lastRow().texts.info, QStringLiteral("Client Not Responding!! Connection Closed!!"));
+        QVERIFY(f.sent().isEmpty());
+        QCOMPARE(f.readFile("g"), pattern(3000));
+        QVERIFY(!f.engine->FindTransfer(port));
+
+        // The same on a reception removes the partial file.
+        const quint16 rport = f.wrq("partial", 5001);
+        f.toTransfer(rport, EngineFixture::data(1, pattern(512)), 5001);
+        QVERIFY(QFile::exists(f.path("partial")));
+        f.clock().advance(6 * 20000);
+        QCOMPARE(f.lastRow().texts.info, QStringLiteral("Client Not Responding!! Connection Closed!!"));
+        QVERIFY(!QFile::exists(f.path("partial")));
+        QCOMPARE(f.engine->m_nActiveTransfers, 0);
+    }
+
+    // A client that vanishes right after its write request is given up on too.
+    void silentClientAfterWriteRequest() {
+        EngineFixture f(2);
+        f.wrq("never");
+        f.clock().advance(6 * 2000);
+        QCOMPARE(f.lastRow().texts.info, QStringLiteral("Client Not Responding!! Connection Closed!!"));
+        QVERIFY(!QFile::exists(f.path("never")));
+        QCOMPARE(f.engine->m_nActiveTransfers, 0);
+    }
+
+    void timeOutReadAtEveryBlock() {
+        EngineFixture f;
+        f.writeFile("t", pattern(2000));
+        const quint16 port = f.rrq("t");
+        QCOMPARE(f.clock().lastInterval.value(port), 20000);
+        f.store->WriteProfileInt(CSettingsStore::kTimeOut, 7);
+        f.toTransfer(port, EngineFixture::ack(1));
+        QCOMPARE(f.clock().lastInterval.value(port), 7000);
+        f.store->WriteProfileInt(CSettingsStore::kTimeOut, 0); // 0 and below run with 1 s
+        f.toTransfer(port, EngineFixture::ack(2));
+        QCOMPARE(f.clock().lastInterval.value(port), 1000);
+        f.store->WriteProfileInt(CSettingsStore::kTimeOut, -5);
+        f.clock().advance(1000);
+        QCOMPARE(f.clock().lastInterval.value(port), 1000);
+    }
+
+    void lostLastAckTurnsCompleteIntoFailure() {
+        EngineFixture f(1);
+        f.writeFile("l", pattern(100));
+        f.rrq("l");
+        QCOMPARE(f.lastRow().texts.info, QStringLiteral("Transfer Complete"));
+        QCOMPARE(f.engine->m_nActiveTransfers, 0);
+        f.clock().advance(6000);
+        QCOMPARE(f.lastRow().texts.info, QStringLiteral("Client Not Responding!! Connection Closed!!"));
+        QCOMPARE(f.engine->m_nActiveTransfers, 0); // lowered once only
+        QCOMPARE(f.window.animation, (QStringList{"start", "stop"}));
+    }
+
+    // A completed reception stays complete: the repeated last block is acknowledged
+    // again without a retry or a new text, and the port is released one interval later.
+    void completedReceptionStaysComplete() {
+        EngineFixture f(2);
+        const quint16 port = f.wrq("c");
+        f.toTransfer(port, EngineFixture::data(1, "tail"));
+        const int updates = f.lastRow().updates;
+        f.sent();
+        for (int i = 0; i < 8; ++i)
+            f.toTransfer(port, EngineFixture::data(1, "tail"));
+        QCOMPARE(f.sent().size(), 8);
+        f.toTransfer(port, EngineFixture::data(5, "x"));
+        f.toTransfer(port, EngineFixture::error(0));
+        QCOMPARE(f.lastRow().texts.info, QStringLiteral("Receive Complete"));
+        QCOMPARE(f.lastRow().updates, updates);
+        QCOMPARE(f.readFile("c"), QByteArray("tail"));
+        QVERIFY(f.engine->FindTransfer(port));
+        f.clock().advance(2000);
+        QVERIFY(!f.engine->FindTransfer(port));
+        QCOMPARE(f.net().openSockets, 1);
+    }
+
+    // Block numbers roll over from 65535 to 0 both ways (a 32 MiB file and more).
+    void blockNumberRollover() {
+        EngineFixture f;
+        const int blocks = 65540;
+        const QByteArray bytes = pattern(blocks * 512 + 5);
+        f.writeFile("huge", bytes);
+        const quint16 port = f.rrq("huge");
+        const QByteArray got = f.download(port, EngineFixture::kClientPort, blocks + 2);
+        QCOMPARE(got.size(), bytes.size());
+        QVERIFY(got == bytes);
+        QCOMPARE(f.lastRow().texts.info, QStringLiteral("Transfer Complete"));
+
+        const quint16 rport = f.wrq("huge-up", 5001);
+        f.sent();
+        quint16 block = 1;
+        for (int i = 0; i < blocks; ++i, ++block)
+            f.toTransfer(rport, EngineFixture::data(block, bytes.mid(i * 512, 512)), 5001);
+        QCOMPARE(block, quint16(blocks % 65536 + 1 - 65536 + 65536));
+        f.toTransfer(rport, EngineFixture::data(block, bytes.mid(blocks * 512)), 5001);
+        QCOMPARE(f.lastRow().texts.info, QStringLiteral("Receive Complete"));
+        QVERIFY(f.readFile("huge-up") == bytes);
+    }
+
+    void clientRule() {
+        EngineFixture f;
+        f.writeFile("a", "a");
+        f.engine->m_bAllowClient = true;
+        f.engine->m_strClient2 = QStringLiteral("127.0.0.1");
+        QCOMPARE(f.download(f.rrq("a")), QByteArray("a"));
+        f.client = QHostAddress("127.0.0.10");
+        f.rrq("a");
+        QCOMPARE(f.lastRow().texts.info, QStringLiteral("Unauthorized Clinet!! Deny This Request!!"));
+        QCOMPARE(f.sent(), QList<QByteArray>{Tftp::MakeError(2)});
+        f.engine->m_strClient2.clear(); // all six empty: nobody is served
+        f.client = QHostAddress("127.0.0.1");
+        f.wrq("b");
+        QCOMPARE(f.lastRow().state, ROW_FAILED);
+        QCOMPARE(f.engine->m_nActiveTransfers, 0);
+        QCOMPARE(f.window.animation, (QStringList{"start", "stop"}));
+    }
+
+    void fileRule() {
+        EngineFixture f;
+        f.writeFile("boot.bin", "1");
+        f.writeFile("netboot.bin.old", "2");
+        f.writeFile("BOOT.BIN", "3");
+        f.engine->m_bSendFile = true;
+        f.engine->m_strFileEdit = QStringLiteral("boot.bin");
+        QCOMPARE(f.download(f.rrq("boot.bin")), QByteArray("1"));
+        QCOMPARE(f.download(f.rrq("netboot.bin.old", 5001), 5001), QByteArray("2"));
+        f.rrq("BOOT.BIN", 5002);
+        QCOMPARE(f.lastRow().texts.info,
+                 QStringLiteral("Requested File Access Not Allowed!! Deny This Request!!"));
+        QCOMPARE(f.sent(), QList<QByteArray>{Tftp::MakeError(2)});
+        f.wrq("other", 5003); // writes are not limited by this rule
+        QCOMPARE(f.sent(), QList<QByteArray>{EngineFixture::ack(0)});
+    }
+
+    void openFailures() {
+        EngineFixture f;
+        f.rrq("missing");
+        QCOMPARE(f.lastRow().texts.info, QStringLiteral("Error: Requested File Not Found!!"));
+        QCOMPARE(f.sent(), QList<QByteArray>{Tftp::MakeError(1)});
+        f.rrq("nodir/x", 5001);
+        QCOMPARE(f.lastRow().texts.info, QStringLiteral("Error: Requested File Not Found!!"));
+        f.sent();
+
+        f.store->WriteProfileInt(CSettingsStore::kOverWrite, 0);
+        f.writeFile("exists", "old");
+        f.wrq("exists", 5002);
+        QCOMPARE(f.lastRow().texts.info,
+                 QStringLiteral("File Already Exist!! Overwriting is prohibited!!"));
+        QCOMPARE(f.sent(), QList<QByteArray>{Tftp::MakeError(6)});
+        QCOMPARE(f.readFile("exists"), QByteArray("old"));
+        f.wrq("new", 5003);
+        QCOMPARE(f.sent(), QList<QByteArray>{EngineFixture::ack(0)});
+        QVERIFY(QFile::exists(f.path("new")));
+        QCOMPARE(f.window.sounds.count(SOUND_FAILED), 3);
+    }
+
+    void sharingRules() {
+        EngineFixture f;
+        f.writeFile("shared", pattern(2000));
+        const quint16 a = f.rrq("shared", 5001);
+        const quint16 b = f.rrq("shared", 5002); // two readers at once
+        QCOMPARE(f.window.rows.last().state, ROW_ACTIVE);
+        f.wrq("shared", 5003); // a writer while it is read
+        QCOMPARE(f.lastRow().texts.info,
+                 QStringLiteral("Error: File already using. Can not open file!!"));
+        QCOMPARE(f.sent().last(), Tftp::MakeError(0));
+        Q_UNUSED(a);
+        Q_UNUSED(b);
+
+        f.wrq("incoming", 5004);
+        f.rrq("incoming", 5005);
+        QCOMPARE(f.lastRow().texts.info,
+                 QStringLiteral("Error: File already using. Can not open file!!"));
+        f.store->WriteProfileInt(CSettingsStore::kOverWrite, 0);
+        f.wrq("incoming", 5006);
+        QCOMPARE(f.lastRow().texts.info,
+                 QStringLiteral("Error: File already using. Can not open file!!"));
+    }
+
+    // A failed upload never destroys the file it was to replace.
+    void replacementKeepsOldFileUntilComplete() {
+        EngineFixture f;
+        f.writeFile("fw.img", "old firmware");
+        quint16 port = f.wrq("fw.img");
+        QCOMPARE(f.readFile("fw.img"), QByteArray("old firmware"));
+        f.toTransfer(port, EngineFixture::data(1, pattern(512)));
+        f.toTransfer(port, EngineFixture::data(3, "x")); // out of range: fails
+        QCOMPARE(f.readFile("fw.img"), QByteArray("old firmware"));
+        QCOMPARE(QDir(f.root()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+
+        port = f.wrq("fw.img", 5001);
+        QVERIFY(upload(f, port, pattern(700), 5001));
+        QCOMPARE(f.readFile("fw.img"), pattern(700));
+        QCOMPARE(QDir(f.root()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+    }
+
+    // A read or write that fails after the open ends the transfer on its row.
+    void fileErrorsAfterOpen() {
+        EngineFixture f;
+        const quint16 port = f.wrq("full");
+        f.platform->fileSystem().failWritesWith = ENOSPC;
+        f.toTransfer(port, EngineFixture::data(1, pattern(512)));
+        QCOMPARE(f.lastRow().texts.info, QStringLiteral("Error: Disk Full!!"));
+        QCOMPARE(f.sent().last(), Tftp::MakeError(3));
+        QVERIFY(!QFile::exists(f.path("full")));
+        QCOMPARE(f.engine->m_nActiveTransfers, 0);
+        QVERIFY(f.window.messages.isEmpty());
+
+        f.platform->fileSystem().failWritesWith = 0;
+        f.platform->fileSystem().failReadsWith = EIO;
+        f.writeFile("bad", pattern(600));
+        f.rrq("bad", 5001);
+        QVERIFY(f.lastRow().texts.info.startsWith("Error: "));
+        QCOMPARE(f.lastRow().state, ROW_FAILED);
+        QCOMPARE(f.sent().last(), Tftp::MakeError(0));
+
+        f.platform->fileSystem().failReadsWith = 0;
+        f.platform->fileSystem().failRenameWith = EACCES;
+        f.writeFile("keep", "old");
+        const quint16 r = f.wrq("keep", 5002);
+        f.toTransfer(r, EngineFixture::data(1, "new"), 5002);
+        QVERIFY(f.lastRow().texts.info.startsWith("Error: "));
+        QCOMPARE(f.readFile("keep"), QByteArray("old"));
+        QCOMPARE(QDir(f.root()).entryList(QDir::Files | QDir::Hidden),
+                 (QStringList{"bad", "keep"})); // no temporary file left behind
+    }
+
+    void abortStopsTransfersInProgress() {
+        EngineFixture f;
+        f.writeFile("s", pattern(3000));
+        f.writeFile("old", "old");
+        const quint16 send = f.rrq("s", 5001);
+        f.toTransfer(send, EngineFixture::ack(0), 5001); // shows "Duplicated ACK!"
+        const quint16 recv = f.wrq("r", 5002);
+        f.toTransfer(recv, EngineFixture::data(1, pattern(512)), 5002);
+        f.wrq("old", 5003);
+        f.writeFile("done", "d");
+        f.rrq("done", 5004); // complete, awaiting its last ACK
+        QCOMPARE(f.engine->m_nActiveTransfers, 3);
+        f.sent();
+        f.engine->OnAbort();
+        QCOMPARE(f.sent(), QList<QByteArray>(3, Tftp::MakeError(0)));
+        int aborted = 0;
+        for (const auto& row : f.window.rows)
+            aborted += row.texts.info == QStringLiteral("User aborts!!") && row.state == ROW_FAILED;
+        QCOMPARE(aborted, 3);
+        QCOMPARE(f.lastRow().texts.info, QStringLiteral("Transfer Complete"));
+        QVERIFY(!QFile::exists(f.path("r")));
+        QCOMPARE(f.readFile("old"), QByteArray("old"));
+        QCOMPARE(f.engine->m_nActiveTransfers, 0);
+        QCOMPARE(f.window.animation.last(), QStringLiteral("stop"));
+        QCOMPARE(f.window.sounds.last(), int(SOUND_FAILED));
+        QCOMPARE(f.net().openSockets, 1);
+        // Nothing gives up later.
+        f.clock().advance(10 * 20000);
+        QCOMPARE(f.engine->m_nActiveTransfers, 0);
+        QVERIFY(f.sent().isEmpty());
+    }
+
+    // Ended transfers give their sockets and memory back.
+    void resourcesReleased() {
+        EngineFixture f(1);
+        f.writeFile("small", "s");
+        for (int i = 0; i < 500; ++i) {
+            const quint16 port = f.rrq("small", quint16(10000 + i));
+            f.toTransfer(port, EngineFixture::ack(1), quint16(10000 + i));
+            f.rrq("missing", quint16(20000 + i));
+            const quint16 up = f.wrq("u" + QByteArray::number(i % 7), quint16(30000 + i));
+            f.toTransfer(up, EngineFixture::data(1, "x"), quint16(30000 + i));
+        }
+        f.clock().advance(1000);
+        f.send(EngineFixture::ack(0)); // any later event frees what was retired
+        QCOMPARE(f.engine->LiveTransferCount(), 0);
+        QCOMPARE(f.net().openSockets, 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTransfers)
+#include "tst_transfers.moc"
