@@ -1,30 +1,30 @@
 #include "HeadlessWindow.h"
+#include "MainFrame.h"
 #include "ServerEngine.h"
 #include "ServerOptions.h"
 #include "SettingsStore.h"
+#include "SingleInstance.h"
+#include "ZAZO_DizeView.h"
 
-#include <QCoreApplication>
-#include <QSocketNotifier>
+#include <QApplication>
+#include <QMessageBox>
 #include <QTextStream>
 #include <csignal>
-#include <sys/socket.h>
-#include <unistd.h>
+#include <cstring>
+
+#if defined(VANTREL_HAVE_SPLASH) && __has_include("SplashWindow.h")
+#include "SplashWindow.h"
+#define VANTREL_SPLASH 1
+#endif
 
 namespace {
-// SIGINT and SIGTERM end the event loop, so the engine closes its transfers. The
-// handler only writes a byte; the loop notices it.
-int g_signalPipe[2] = {-1, -1};
-void onSignal(int) {
-    const char b = 1;
-    [[maybe_unused]] const auto n = ::write(g_signalPipe[1], &b, 1);
+void quitOnSignal(int) {
+    QCoreApplication::quit();
 }
-void quitOnSignals(QCoreApplication& app) {
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0)
-        return;
-    auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &app);
-    QObject::connect(notifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
-    std::signal(SIGINT, onSignal);
-    std::signal(SIGTERM, onSignal);
+
+void setIdentity() {
+    QCoreApplication::setApplicationName(QStringLiteral("vantrel-server"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.0"));
 }
 
 // No display, or --headless: the same engine, settings and rules, rows on stdout.
@@ -42,17 +42,68 @@ int runHeadless(QCoreApplication& app, const ServerOptions& options) {
                         << Qt::endl;
     if (!listening)
         return 1;
-    quitOnSignals(app);
+    std::signal(SIGINT, quitOnSignal);
+    std::signal(SIGTERM, quitOnSignal);
     const int rc = app.exec();
     engine.Shutdown();
     return rc;
 }
+
+// The window: one copy per user, the frame with the list, the engine inside it.
+int runWindow(QApplication& app, const ServerOptions& options) {
+    CSingleInstanceGuard guard;
+    switch (guard.Acquire()) {
+    case CSingleInstanceGuard::Result::First:
+        break;
+    case CSingleInstanceGuard::Result::AlreadyRunning:
+        return 1;
+    case CSingleInstanceGuard::Result::Failed: {
+        QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Test"),
+                        QStringLiteral("Error creating mapping"), QMessageBox::Ok);
+        box.exec();
+        return 1;
+    }
+    }
+#ifdef VANTREL_SPLASH
+    CSplashWindow::EnableSplash(options.showSplash);
+#endif
+    CSettingsStore store;
+    store.EnsureDefaultDirExists();
+    CMainFrame frame(store, options.address, options.port);
+    const QString folder =
+        store.GetProfileString(CSettingsStore::kDirName, CSettingsStore::DefaultDirName());
+    QTextStream(stdout) << ListenReport(frame.View()->IsListening(), options.address, options.port,
+                                        folder, frame.View()->ListenError())
+                        << Qt::endl;
+    guard.SetShowRequestHandler([&frame] { frame.ShowFromAnotherCopy(); });
+    frame.ShowAtStartUp();
+    std::signal(SIGINT, quitOnSignal);
+    std::signal(SIGTERM, quitOnSignal);
+    return app.exec();
+}
+
+bool hasArgument(int argc, char* argv[], const char* name) {
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], name) == 0)
+            return true;
+    return false;
+}
+
+bool hasDisplay() {
+    return !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") ||
+           !qEnvironmentVariableIsEmpty("DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
 } // namespace
 
 int main(int argc, char* argv[]) {
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("vantrel-server"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.0"));
+    if (hasArgument(argc, argv, "--headless") || !hasDisplay()) {
+        QCoreApplication app(argc, argv);
+        setIdentity();
+        return runHeadless(app, ParseServerOptions(app.arguments()));
+    }
+    QApplication app(argc, argv);
+    setIdentity();
     const ServerOptions options = ParseServerOptions(app.arguments());
-    return runHeadless(app, options);
+    return runWindow(app, options);
 }

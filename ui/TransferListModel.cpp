@@ -1,0 +1,150 @@
+#include "TransferListModel.h"
+
+const CTransferListModel::ColumnSpec CTransferListModel::kColumns[ColumnCount] = {
+    // The Client column is created centred, but its label is drawn left-aligned.
+    {"Client", 110, Qt::AlignHCenter, Qt::AlignLeft},
+    {"File", 117, Qt::AlignLeft, Qt::AlignLeft},
+    {"Size", 100, Qt::AlignRight, Qt::AlignRight},
+    {"Service", 65, Qt::AlignHCenter, Qt::AlignHCenter},
+    {"Information", 295, Qt::AlignLeft, Qt::AlignLeft},
+};
+
+const QColor CTransferListModel::kBackground(198, 244, 212);
+const QColor CTransferListModel::kProgressBar(246, 128, 211);
+const QColor CTransferListModel::kGridLine(128, 128, 128);
+
+QColor CTransferListModel::StateColour(int state) {
+    switch (state) {
+    case ROW_FAILED:
+        return QColor(255, 0, 0);
+    case ROW_RECEIVED:
+        return QColor(160, 0, 255);
+    case ROW_SENT:
+        return QColor(0, 0, 255);
+    default:
+        return QColor(0, 0, 0);
+    }
+}
+
+CTransferListModel::CTransferListModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+int CTransferListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : int(m_rows.size());
+}
+
+int CTransferListModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+static const QString& textOf(const CRowData& row, int column) {
+    switch (column) {
+    case CTransferListModel::ColClient:
+        return row.m_texts.client;
+    case CTransferListModel::ColFile:
+        return row.m_texts.file;
+    case CTransferListModel::ColSize:
+        return row.m_texts.size;
+    case CTransferListModel::ColService:
+        return row.m_texts.service;
+    default:
+        return row.m_texts.info;
+    }
+}
+
+QVariant CTransferListModel::data(const QModelIndex& index, int role) const {
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
+        return {};
+    const CRowData& row = m_rows[size_t(index.row())];
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::ToolTipRole:
+        return textOf(row, index.column());
+    case Qt::ForegroundRole:
+        return StateColour(row.m_nState);
+    case Qt::BackgroundRole:
+        return kBackground;
+    case Qt::TextAlignmentRole:
+        return QVariant::fromValue(kColumns[index.column()].textAlignment | Qt::AlignVCenter);
+    case StateRole:
+        return int(row.m_nState);
+    case ProgressRole:
+        return index.column() == ColSize && row.m_fProgress >= 0 ? QVariant(row.m_fProgress)
+                                                                 : QVariant();
+    default:
+        return {};
+    }
+}
+
+QVariant CTransferListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || section < 0 || section >= ColumnCount)
+        return {};
+    if (role == Qt::DisplayRole)
+        return QString::fromLatin1(kColumns[section].title);
+    if (role == Qt::TextAlignmentRole)
+        return QVariant::fromValue(kColumns[section].headerAlignment | Qt::AlignVCenter);
+    return {};
+}
+
+Qt::ItemFlags CTransferListModel::flags(const QModelIndex& index) const {
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+}
+
+int CTransferListModel::RowOf(RowHandle handle) const {
+    if (handle < m_firstHandle)
+        return -1;
+    const RowHandle offset = handle - m_firstHandle;
+    return offset < m_rows.size() ? int(offset) : -1;
+}
+
+RowHandle CTransferListModel::AppendRow(const RowTexts& texts) {
+    const int n = int(m_rows.size());
+    beginInsertRows(QModelIndex(), n, n);
+    CRowData row;
+    row.m_strLabel = texts.client;
+    row.m_texts = texts;
+    m_rows.push_back(std::move(row));
+    endInsertRows();
+    return HandleOf(n);
+}
+
+static bool sameTexts(const RowTexts& a, const RowTexts& b) {
+    return a.client == b.client && a.file == b.file && a.size == b.size && a.service == b.service &&
+           a.info == b.info;
+}
+
+bool CTransferListModel::UpdateRow(RowHandle handle, const RowTexts& texts, RowState state) {
+    const int r = RowOf(handle);
+    if (r < 0)
+        return false;
+    CRowData& row = m_rows[size_t(r)];
+    const bool textsChanged = !sameTexts(row.m_texts, texts);
+    if (!textsChanged && row.m_nState == state)
+        return true;
+    row.m_texts = texts;
+    row.m_strLabel = texts.client;
+    row.m_nState = state;
+    if (textsChanged)
+        row.m_fProgress = -1.0;
+    emit dataChanged(index(r, 0), index(r, ColumnCount - 1));
+    return true;
+}
+
+int CTransferListModel::SetProgressQuietly(RowHandle handle, double fraction) {
+    const int r = RowOf(handle);
+    if (r >= 0)
+        m_rows[size_t(r)].m_fProgress = fraction;
+    return r;
+}
+
+void CTransferListModel::Clear() {
+    const int n = int(m_rows.size());
+    if (n > 0) {
+        beginRemoveRows(QModelIndex(), 0, n - 1);
+        m_rows.clear();
+        endRemoveRows();
+    }
+    m_firstHandle += RowHandle(n);
+    m_nClearedRows += n;
+}

@@ -1,0 +1,67 @@
+#pragma once
+
+#include "ServerWindow.h"
+
+#include <QAbstractTableModel>
+#include <QColor>
+#include <vector>
+
+// The record behind one row: the label (the client's address), the state that
+// picks the text colour, the five texts and the send progress.
+struct CRowData {
+    QString m_strLabel;
+    qint8 m_nState = ROW_ACTIVE;
+    RowTexts m_texts;
+    double m_fProgress = -1.0; // fraction of the file sent; below 0: no bar
+};
+
+// The rows of the transfer list. Rows are only ever appended, and Clear removes
+// them all at once, so a row is found from its handle by subtracting the handle
+// of the first row still shown; a handle from before the last Clear finds nothing.
+class CTransferListModel : public QAbstractTableModel {
+public:
+    enum Column { ColClient, ColFile, ColSize, ColService, ColInfo, ColumnCount };
+    enum Role { StateRole = Qt::UserRole + 1, ProgressRole };
+
+    struct ColumnSpec {
+        const char* title;
+        int width;
+        Qt::Alignment headerAlignment; // how the column was created
+        Qt::Alignment textAlignment;   // how its texts are drawn
+    };
+    static const ColumnSpec kColumns[ColumnCount];
+
+    static const QColor kBackground;  // 198, 244, 212
+    static const QColor kProgressBar; // 246, 128, 211
+    static const QColor kGridLine;    // 128, 128, 128
+    static QColor StateColour(int state);
+
+    explicit CTransferListModel(QObject* parent = nullptr);
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+    RowHandle AppendRow(const RowTexts& texts);
+    // New texts and state; a change of texts ends the row's progress bar.
+    // False for a handle that has no row.
+    bool UpdateRow(RowHandle handle, const RowTexts& texts, RowState state);
+    // Stores the fraction without telling the views (the list view repaints the bar
+    // itself, at its own pace). Returns the row, or -1 for a handle without one.
+    int SetProgressQuietly(RowHandle handle, double fraction);
+    // Removes every row; handles given out so far never find a row again.
+    void Clear();
+
+    int RowOf(RowHandle handle) const;
+    RowHandle HandleOf(int row) const { return m_firstHandle + RowHandle(row); }
+    const CRowData& Row(int row) const { return m_rows[size_t(row)]; }
+    int ClearedRows() const { return m_nClearedRows; }
+
+private:
+    std::vector<CRowData> m_rows;
+    RowHandle m_firstHandle = 1; // handle of row 0
+    int m_nClearedRows = 0;
+};

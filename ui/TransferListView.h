@@ -1,0 +1,47 @@
+#pragma once
+
+#include "ServerWindow.h"
+
+#include <QHash>
+#include <QTimer>
+#include <QTreeView>
+
+class CTransferListModel;
+class CRowDelegate;
+
+// The list of transfers in report style: five fixed columns, owner-drawn rows
+// (CRowDelegate), grey grid lines between the columns, and the send progress bar,
+// whose repaints are gathered so that a fast transfer costs a few dozen repaints
+// a second rather than one per block.
+class CTransferListView : public QTreeView {
+public:
+    static constexpr int kProgressFlushMs = 40;
+
+    explicit CTransferListView(QWidget* parent = nullptr);
+    ~CTransferListView() override;
+
+    CTransferListModel& Model() const { return *m_pModel; }
+
+    // Stores the fraction and schedules a repaint of the bar when its pixel width
+    // changed. A file of size 0 draws no bar; an unknown handle is ignored.
+    void SetProgress(RowHandle handle, qint64 bytesSent, qint64 fileSize);
+    // Removes all rows (and the bars waiting to be repainted).
+    void ClearRows();
+
+    // For tests: how many bar repaints were flushed so far.
+    int ProgressRepaints() const { return m_nProgressRepaints; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void FlushProgress();
+
+    CTransferListModel* m_pModel;
+    CRowDelegate* m_pDelegate;
+    QTimer m_progressTimer;
+    // Rows whose bar must be repainted, with the bar width last asked for.
+    QHash<RowHandle, int> m_dirtyBars;
+    QHash<RowHandle, int> m_paintedBars;
+    int m_nProgressRepaints = 0;
+};

@@ -1,0 +1,128 @@
+#include "ZAZO_DizeView.h"
+
+#include "ServerEngine.h"
+#include "SettingsStore.h"
+#include "TransferAnimDlg.h"
+#include "TransferListModel.h"
+#include "WaveSound.h"
+
+#include <QMessageBox>
+
+#if defined(VANTREL_HAVE_SETTINGS_UI) && __has_include("SetupCommand.h")
+#include "SecurityCommand.h"
+#include "SetupCommand.h"
+#define VANTREL_SETTINGS_COMMANDS 1
+#endif
+#if defined(VANTREL_HAVE_FEEDBACK_HELP) && __has_include("HelpSheetDlg.h")
+#include "HelpSheetDlg.h"
+#define VANTREL_HELP_COMMAND 1
+#endif
+
+const char* const CZAZO_DizeView::kAbortQuestion =
+    "This command will abort all active current connections!!\n\n"
+    "                           Are you sure?";
+
+CZAZO_DizeView::CZAZO_DizeView(CSettingsStore& store, const QHostAddress& address, quint16 port,
+                               QWidget* parent)
+    : CTransferListView(parent), m_pSounds(std::make_unique<CWaveSound>()) {
+    m_pEngine = std::make_unique<CServerEngine>(this, &store);
+    m_pEngine->LoadLiveSettings();
+    m_pEngine->Listen(address, port, &m_strListenError);
+}
+
+CZAZO_DizeView::~CZAZO_DizeView() {
+    // Every transfer ends and the listener closes before the rows go.
+    m_pEngine->Shutdown();
+    m_pEngine.reset();
+}
+
+bool CZAZO_DizeView::IsListening() const {
+    return m_pEngine->IsListening();
+}
+
+// ---------------------------------------------------------------- commands
+
+void CZAZO_DizeView::OnAbort() {
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Abort"),
+                    QString::fromLatin1(kAbortQuestion), QMessageBox::Ok | QMessageBox::Cancel,
+                    this);
+    box.setDefaultButton(QMessageBox::Ok);
+    // Transfers go on while the question is open.
+    if (box.exec() != QMessageBox::Ok)
+        return;
+    m_pEngine->OnAbort();
+}
+
+void CZAZO_DizeView::OnClear() {
+    if (m_pEngine->m_nActiveTransfers != 0)
+        return;
+    if (m_pEngine->m_bSoundOn)
+        PlayWaveResource(SOUND_CLEAR);
+    ClearRows();
+}
+
+void CZAZO_DizeView::PlayCommandSound() {
+    if (m_pEngine->m_bSoundOn)
+        PlayWaveResource(SOUND_COMMAND);
+}
+
+void CZAZO_DizeView::OnSetup() {
+#ifdef VANTREL_SETTINGS_COMMANDS
+    RunSetupCommand(*m_pEngine, window());
+#else
+    PlayCommandSound();
+#endif
+}
+
+void CZAZO_DizeView::OnSecurity() {
+#ifdef VANTREL_SETTINGS_COMMANDS
+    RunSecurityCommand(*m_pEngine, window());
+#else
+    PlayCommandSound();
+#endif
+}
+
+void CZAZO_DizeView::OnHelp() {
+#ifdef VANTREL_HELP_COMMAND
+    RunHelpCommand(*m_pEngine, window());
+#else
+    PlayCommandSound();
+#endif
+}
+
+// ---------------------------------------------------------------- IServerWindow
+
+RowHandle CZAZO_DizeView::AddRow(const RowTexts& texts) {
+    return Model().AppendRow(texts);
+}
+
+void CZAZO_DizeView::UpdateRow(RowHandle row, const RowTexts& texts, RowState state) {
+    Model().UpdateRow(row, texts, state);
+}
+
+void CZAZO_DizeView::DrawProgress(RowHandle row, qint64 bytesSent, qint64 fileSize) {
+    SetProgress(row, bytesSent, fileSize);
+}
+
+int CZAZO_DizeView::PlayWaveResource(int id) {
+    return m_pSounds->Play(id);
+}
+
+void CZAZO_DizeView::StartAnimation() {
+    if (m_pAnimation)
+        m_pAnimation->PlayContinuously();
+}
+
+void CZAZO_DizeView::StopAnimation() {
+    if (m_pAnimation)
+        m_pAnimation->Stop();
+}
+
+void CZAZO_DizeView::ShowMessage(const QString& text) {
+    // Shown without waiting: the engine goes on at once.
+    auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("ZAZO_Dize"), text,
+                                QMessageBox::Ok, window());
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setModal(false);
+    box->show();
+}

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "ServerWindow.h"
+#include "TransferListView.h"
+
+#include <QHostAddress>
+#include <memory>
+
+class CServerEngine;
+class CSettingsStore;
+class CTransferAnimDlg;
+class CWaveSound;
+
+// The transfer list as the server's window: it owns the engine, shows the engine's
+// rows, plays its sounds, drives the animation and carries the list's commands
+// (Abort, Clear, Setup, Security, Help).
+class CZAZO_DizeView : public CTransferListView, public IServerWindow {
+public:
+    // Creates the engine, loads the live settings (start-up sound) and opens the
+    // listener on address:port. A listener that cannot open is reported by the
+    // engine; the window still comes up and ListenError() tells why.
+    CZAZO_DizeView(CSettingsStore& store, const QHostAddress& address, quint16 port,
+                   QWidget* parent = nullptr);
+    ~CZAZO_DizeView() override;
+
+    // The frame's animation, once it exists.
+    void SetAnimation(CTransferAnimDlg* animation) { m_pAnimation = animation; }
+
+    CServerEngine& Engine() const { return *m_pEngine; }
+    CWaveSound& Sounds() const { return *m_pSounds; }
+    bool IsListening() const;
+    QString ListenError() const { return m_strListenError; }
+
+    // Commands.
+    void OnAbort();
+    void OnClear();
+    void OnSetup();
+    void OnSecurity();
+    void OnHelp();
+
+    // IServerWindow
+    RowHandle AddRow(const RowTexts& texts) override;
+    void UpdateRow(RowHandle row, const RowTexts& texts, RowState state) override;
+    void DrawProgress(RowHandle row, qint64 bytesSent, qint64 fileSize) override;
+    int PlayWaveResource(int id) override;
+    void StartAnimation() override;
+    void StopAnimation() override;
+    void ShowMessage(const QString& text) override;
+
+    static const char* const kAbortQuestion;
+
+private:
+    void PlayCommandSound();
+
+    std::unique_ptr<CWaveSound> m_pSounds;
+    std::unique_ptr<CServerEngine> m_pEngine;
+    CTransferAnimDlg* m_pAnimation = nullptr;
+    QString m_strListenError;
+};
