@@ -1,0 +1,119 @@
+#!/usr/bin/env bash
+# Real TFTP clients from Debian (curl, tftp-hpa, atftp) against the headless server
+# on a loopback port: downloads and uploads must arrive byte for byte.
+# Usage: interop.sh /path/to/vantrel-server
+set -u
+server_bin=$1
+work=$(mktemp -d)
+passed=0
+failed=0
+server_pid=
+cleanup() {
+    [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+check() { # name, command...
+    local name=$1
+    shift
+    if "$@" >"$work/check.out" 2>&1; then
+        passed=$((passed + 1))
+        echo "PASS $name"
+    else
+        failed=$((failed + 1))
+        echo "FAIL $name"
+        sed 's/^/    /' "$work/check.out" | tail -n 20
+    fi
+}
+
+for tool in curl tftp atftp; do
+    command -v $tool >/dev/null || { echo "missing client: $tool"; exit 1; }
+done
+
+export HOME=$work/home XDG_CONFIG_HOME=$work/xdg
+mkdir -p "$HOME" "$XDG_CONFIG_HOME"
+root=$HOME/tftp
+
+# A free loopback port for the server.
+for attempt in $(seq 1 20); do
+    port=$((40000 + RANDOM % 20000))
+    "$server_bin" --headless --address 127.0.0.1 --port $port >"$work/server.log" 2>&1 &
+    server_pid=$!
+    for i in $(seq 1 50); do
+        grep -q '^listening on' "$work/server.log" 2>/dev/null && break
+        kill -0 $server_pid 2>/dev/null || break
+        sleep 0.1
+    done
+    grep -q '^listening on' "$work/server.log" && break
+    wait $server_pid 2>/dev/null
+    server_pid=
+done
+[ -n "$server_pid" ] || { echo "server did not start"; cat "$work/server.log"; exit 1; }
+head -n 1 "$work/server.log"
+
+url=tftp://127.0.0.1:$port
+mkdir -p "$work/client"
+cd "$work/client"
+head -c 1000 /dev/urandom >"$root/small.bin"
+head -c $((40 * 1024 * 1024)) /dev/urandom >"$root/big.bin"
+head -c 1024 /dev/urandom >"$root/exact1024.bin"
+: >"$root/empty.bin"
+# Text without line ends: any netascii conversion a client makes is then the identity,
+# so the bytes show whether the server changed anything.
+printf 'plain text without line ends: netascii must arrive unchanged' >"$root/text.txt"
+head -c 3000 /dev/urandom >up-small.bin
+head -c $((40 * 1024 * 1024)) /dev/urandom >up-big.bin
+cp "$root/text.txt" up-text.txt
+
+curl_get() { curl -sS --tftp-no-options --max-time 120 -o "$2" "$url/$1" && cmp "$2" "$root/$1"; }
+curl_put() { curl -sS --tftp-no-options --max-time 120 -T "$1" "$url/$2" && cmp "$1" "$root/$2"; }
+
+check "curl download 1000 bytes" curl_get small.bin c-small.bin
+check "curl download 1024 bytes" curl_get exact1024.bin c-1024.bin
+check "curl download empty file" curl_get empty.bin c-empty.bin
+check "curl download 40 MiB" curl_get big.bin c-big.bin
+check "curl upload 3000 bytes" curl_put up-small.bin c-up-small.bin
+check "curl upload 40 MiB" curl_put up-big.bin c-up-big.bin
+check "curl with options still served" bash -c "curl -sS --max-time 60 -o c-opt.bin $url/small.bin && cmp c-opt.bin '$root/small.bin'"
+check "curl missing file is an error" bash -c "! curl -sS --tftp-no-options --max-time 30 -o /dev/null $url/missing.bin"
+
+check "tftp-hpa binary get" bash -c "tftp 127.0.0.1 $port -m binary -c get big.bin t-big.bin && cmp t-big.bin '$root/big.bin'"
+check "tftp-hpa binary put" bash -c "tftp 127.0.0.1 $port -m binary -c put up-small.bin t-up.bin && cmp up-small.bin '$root/t-up.bin'"
+check "tftp-hpa ascii get" bash -c "tftp 127.0.0.1 $port -m ascii -c get text.txt t-text.txt && cmp t-text.txt '$root/text.txt'"
+check "tftp-hpa ascii put" bash -c "tftp 127.0.0.1 $port -m ascii -c put up-text.txt t-up-text.txt && cmp up-text.txt '$root/t-up-text.txt'"
+
+check "atftp octet get" bash -c "atftp -g -r big.bin -l a-big.bin 127.0.0.1 $port && cmp a-big.bin '$root/big.bin'"
+check "atftp octet put" bash -c "atftp -p -l up-small.bin -r a-up.bin 127.0.0.1 $port && cmp up-small.bin '$root/a-up.bin'"
+check "atftp netascii get" bash -c "atftp --option 'mode netascii' -g -r text.txt -l a-text.txt 127.0.0.1 $port && cmp a-text.txt '$root/text.txt'"
+check "atftp netascii put" bash -c "atftp --option 'mode netascii' -p -l up-text.txt -r a-up-text.txt 127.0.0.1 $port && cmp up-text.txt '$root/a-up-text.txt'"
+
+# 20 downloads at once, each byte for byte.
+head -c $((2 * 1024 * 1024)) /dev/urandom >"$root/two.bin"
+concurrent() {
+    local pids=() i rc=0
+    for i in $(seq 1 20); do
+        curl -sS --tftp-no-options --max-time 120 -o "par-$i.bin" "$url/two.bin" &
+        pids+=($!)
+    done
+    for i in "${pids[@]}"; do wait "$i" || rc=1; done
+    for i in $(seq 1 20); do cmp "par-$i.bin" "$root/two.bin" || rc=1; done
+    return $rc
+}
+check "20 concurrent downloads" concurrent
+
+# The server's own account: every row above ended as it should.
+sleep 0.5
+rows_ok() {
+    local sent received failed
+    sent=$(awk -F'\t' '$3=="SENT"' "$work/server.log" | cut -f2 | sort -u | wc -l)
+    received=$(awk -F'\t' '$3=="RECEIVED"' "$work/server.log" | cut -f2 | sort -u | wc -l)
+    failed=$(awk -F'\t' '$3=="FAILED"' "$work/server.log" | cut -f2 | sort -u | wc -l)
+    echo "rows: $sent sent, $received received, $failed failed"
+    [ "$sent" -eq 29 ] && [ "$received" -eq 6 ] && [ "$failed" -eq 1 ] &&
+        grep -q $'\tFAILED\t127.0.0.1\tmissing.bin\t\tSend\tError: Requested File Not Found!!$' "$work/server.log"
+}
+check "server rows match the transfers" rows_ok
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
