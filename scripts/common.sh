@@ -1,0 +1,29 @@
+# Shared by run.sh and test.sh: install what is missing, then configure and build.
+# Debian 12 packages; apt-get runs only when something is missing.
+
+packages_build=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev)
+# Real TFTP clients for the interoperability test, and sox to check the sounds.
+packages_test=(curl tftp-hpa atftp)
+
+ensure_packages() {
+    local missing=() p
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' ||
+            missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "== installing: ${missing[*]}"
+    local sudo=
+    [ "$(id -u)" -ne 0 ] && sudo=sudo
+    $sudo apt-get update -qq &&
+        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+            "${missing[@]}" >/dev/null
+}
+
+# build DIR [cmake options...]
+build() {
+    local dir=$1
+    shift
+    cmake -S "$repo" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null &&
+        cmake --build "$dir" -j "$(nproc)"
+}
