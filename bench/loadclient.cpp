@@ -1,0 +1,405 @@
+// Load client for the benchmarks and the soak run: many lock-step TFTP transfers
+// (RFC 1350, plain RRQ/WRQ without options) from one process, every byte checked.
+//
+//   loadclient --port N --mode MODE --file NAME [--expect PATH] [--count C]
+//              [--concurrency K] [--server IP] [--bind IP] [--timeout MS]
+//
+// Modes: get (download, compared with --expect), put (upload of --expect),
+// missing (RRQ that must get ERROR 1), refused (RRQ that must get ERROR 2),
+// badmode (RRQ with mode "mail": no answer is expected, none is waited for),
+// vanish (takes DATA 1, then goes away), error (takes DATA 1, answers with ERROR).
+// A "%d" in --file is replaced by the transfer's index, so uploads can use new names.
+// Prints one line: ok=, failed=, seconds=, bytes=, mib_per_s=, us_per_transfer=.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+enum class Mode { Get, Put, Missing, Refused, BadMode, Vanish, Error };
+
+struct Options {
+    std::string server = "127.0.0.1";
+    std::string bind = "127.0.0.1";
+    int port = 69;
+    Mode mode = Mode::Get;
+    std::string file;
+    std::string expect;
+    long count = 1;
+    int concurrency = 1;
+    int timeoutMs = 1000;
+    long wallLimitS = 600; // the whole run never takes longer than this
+};
+
+struct Transfer {
+    int fd = -1;
+    long index = 0;
+    sockaddr_in peer{}; // the server's transfer port once known
+    bool havePeer = false;
+    uint16_t block = 0;    // get: next expected DATA; put: block last sent
+    size_t offset = 0;     // bytes checked (get) or sent (put)
+    bool lastSent = false; // put: the short block went out
+    int retries = 0;
+    Clock::time_point deadline;
+    char packet[516];
+    int packetLen = 0;
+    bool toRequestPort = true; // the last packet went to the server's request port
+};
+
+[[noreturn]] void usage(const char* why) {
+    std::fprintf(stderr, "loadclient: %s\n", why);
+    std::exit(2);
+}
+
+Options parse(int argc, char** argv) {
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (i + 1 >= argc)
+            usage(("missing value for " + a).c_str());
+        const char* v = argv[++i];
+        if (a == "--server")
+            o.server = v;
+        else if (a == "--bind")
+            o.bind = v;
+        else if (a == "--port")
+            o.port = std::atoi(v);
+        else if (a == "--file")
+            o.file = v;
+        else if (a == "--expect")
+            o.expect = v;
+        else if (a == "--count")
+            o.count = std::atol(v);
+        else if (a == "--concurrency")
+            o.concurrency = std::atoi(v);
+        else if (a == "--timeout")
+            o.timeoutMs = std::atoi(v);
+        else if (a == "--wall-limit")
+            o.wallLimitS = std::atol(v);
+        else if (a == "--mode") {
+            const std::string m = v;
+            if (m == "get")
+                o.mode = Mode::Get;
+            else if (m == "put")
+                o.mode = Mode::Put;
+            else if (m == "missing")
+                o.mode = Mode::Missing;
+            else if (m == "refused")
+                o.mode = Mode::Refused;
+            else if (m == "badmode")
+                o.mode = Mode::BadMode;
+            else if (m == "vanish")
+                o.mode = Mode::Vanish;
+            else if (m == "error")
+                o.mode = Mode::Error;
+            else
+                usage("unknown mode");
+        } else
+            usage(("unknown option " + a).c_str());
+    }
+    if (o.file.empty())
+        usage("--file is required");
+    if (o.count < 1 || o.concurrency < 1)
+        usage("--count and --concurrency must be positive");
+    return o;
+}
+
+void put16(char* p, uint16_t v) {
+    p[0] = char(v >> 8);
+    p[1] = char(v & 0xff);
+}
+uint16_t get16(const char* p) {
+    return uint16_t((uint8_t(p[0]) << 8) | uint8_t(p[1]));
+}
+
+class Runner {
+public:
+    explicit Runner(const Options& o) : m_o(o) {
+        if (!o.expect.empty()) {
+            std::ifstream in(o.expect, std::ios::binary);
+            if (!in)
+                usage("cannot read --expect file");
+            m_content.assign(std::istreambuf_iterator<char>(in), {});
+        } else if (o.mode == Mode::Get || o.mode == Mode::Put) {
+            usage("--expect is required for get and put");
+        }
+        m_server.sin_family = AF_INET;
+        m_server.sin_port = htons(uint16_t(o.port));
+        if (inet_pton(AF_INET, o.server.c_str(), &m_server.sin_addr) != 1)
+            usage("bad --server address");
+        m_bind.sin_family = AF_INET;
+        if (inet_pton(AF_INET, o.bind.c_str(), &m_bind.sin_addr) != 1)
+            usage("bad --bind address");
+    }
+
+    int run() {
+        const auto start = Clock::now();
+        const auto wallEnd = start + std::chrono::seconds(m_o.wallLimitS);
+        std::vector<Transfer> live;
+        std::vector<pollfd> fds;
+        long started = 0;
+        while (started < m_o.count || !live.empty()) {
+            while (started < m_o.count && long(live.size()) < m_o.concurrency) {
+                Transfer t;
+                if (begin(t, started++))
+                    live.push_back(t);
+            }
+            if (live.empty())
+                continue;
+            if (Clock::now() > wallEnd) {
+                std::fprintf(stderr, "loadclient: wall-clock limit reached\n");
+                for (Transfer& t : live)
+                    finish(t, false);
+                live.clear();
+                break;
+            }
+            fds.resize(live.size());
+            auto next = live.front().deadline;
+            for (size_t i = 0; i < live.size(); ++i) {
+                fds[i] = {live[i].fd, POLLIN, 0};
+                if (live[i].deadline < next)
+                    next = live[i].deadline;
+            }
+            const auto waitMs =
+                std::chrono::duration_cast<std::chrono::milliseconds>(next - Clock::now()).count();
+            const int n = poll(fds.data(), fds.size(), int(std::max<long long>(0, waitMs + 1)));
+            if (n < 0 && errno != EINTR) {
+                std::perror("poll");
+                return 1;
+            }
+            const auto now = Clock::now();
+            for (size_t i = 0; i < live.size(); ++i) {
+                Transfer& t = live[i];
+                bool done = false, ok = false;
+                if (fds[i].revents & POLLIN)
+                    done = receive(t, &ok);
+                else if (now >= t.deadline)
+                    done = expire(t, &ok);
+                if (done) {
+                    finish(t, ok);
+                    t.fd = -1;
+                }
+            }
+            std::erase_if(live, [](const Transfer& t) { return t.fd < 0; });
+        }
+        const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        std::printf("ok=%ld failed=%ld seconds=%.6f bytes=%lld mib_per_s=%.3f "
+                    "us_per_transfer=%.2f\n",
+                    m_ok, m_failed, seconds, m_bytes, double(m_bytes) / seconds / 1048576.0,
+                    seconds * 1e6 / double(m_o.count));
+        return m_failed == 0 ? 0 : 1;
+    }
+
+private:
+    std::string name(long index) const {
+        const size_t at = m_o.file.find("%d");
+        if (at == std::string::npos)
+            return m_o.file;
+        return m_o.file.substr(0, at) + std::to_string(index) + m_o.file.substr(at + 2);
+    }
+
+    bool begin(Transfer& t, long index) {
+        t = Transfer{};
+        t.index = index;
+        t.fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (t.fd < 0 ||
+            bind(t.fd, reinterpret_cast<const sockaddr*>(&m_bind), sizeof m_bind) != 0) {
+            std::perror("loadclient: socket");
+            if (t.fd >= 0)
+                close(t.fd);
+            ++m_failed;
+            return false;
+        }
+        const std::string file = name(index);
+        const char* mode = m_o.mode == Mode::BadMode ? "mail" : "octet";
+        const uint16_t opcode = m_o.mode == Mode::Put ? 2 : 1;
+        put16(t.packet, opcode);
+        const size_t room = sizeof t.packet - 2;
+        const int len = std::snprintf(t.packet + 2, room, "%s%c%s", file.c_str(), 0, mode);
+        t.packetLen = 2 + len + 1;
+        t.block = m_o.mode == Mode::Put ? 0 : 1;
+        send(t);
+        if (m_o.mode == Mode::BadMode) {
+            // A refused request gets no answer: nothing to wait for.
+            finish(t, true);
+            return false;
+        }
+        return true;
+    }
+
+    void send(Transfer& t) {
+        const sockaddr_in& to = t.havePeer ? t.peer : m_server;
+        t.toRequestPort = !t.havePeer;
+        sendto(t.fd, t.packet, size_t(t.packetLen), 0, reinterpret_cast<const sockaddr*>(&to),
+               sizeof to);
+        t.deadline = Clock::now() + std::chrono::milliseconds(m_o.timeoutMs);
+    }
+
+    void sendAck(Transfer& t, uint16_t block) {
+        put16(t.packet, 4);
+        put16(t.packet + 2, block);
+        t.packetLen = 4;
+        send(t);
+    }
+
+    void sendError(Transfer& t) {
+        put16(t.packet, 5);
+        put16(t.packet + 2, 0);
+        std::memcpy(t.packet + 4, "bye", 4);
+        t.packetLen = 8;
+        send(t);
+    }
+
+    // Sends block t.block of the upload (its data starts at t.offset).
+    void sendBlock(Transfer& t) {
+        const size_t n = std::min<size_t>(512, m_content.size() - t.offset);
+        put16(t.packet, 3);
+        put16(t.packet + 2, t.block);
+        std::memcpy(t.packet + 4, m_content.data() + t.offset, n);
+        t.packetLen = int(n) + 4;
+        t.lastSent = n < 512;
+        send(t);
+    }
+
+    // Handles one datagram; returns true when the transfer is over (*ok tells how).
+    bool receive(Transfer& t, bool* ok) {
+        char in[1024];
+        sockaddr_in from{};
+        socklen_t fromLen = sizeof from;
+        const ssize_t n =
+            recvfrom(t.fd, in, sizeof in, 0, reinterpret_cast<sockaddr*>(&from), &fromLen);
+        if (n < 4)
+            return false;
+        if (!t.havePeer) {
+            t.peer = from;
+            t.havePeer = true;
+        } else if (from.sin_port != t.peer.sin_port) {
+            return false; // someone else's packet
+        }
+        const uint16_t op = get16(in), block = get16(in + 2);
+        if (op == 5) {
+            const uint16_t code = block;
+            *ok = (m_o.mode == Mode::Missing && code == 1) ||
+                  (m_o.mode == Mode::Refused && code == 2);
+            if (!*ok)
+                std::fprintf(stderr, "loadclient: transfer %ld: ERROR %u %.*s\n", t.index,
+                             unsigned(code), int(n - 4), in + 4);
+            return true;
+        }
+        switch (m_o.mode) {
+        case Mode::Missing:
+        case Mode::Refused:
+            std::fprintf(stderr, "loadclient: transfer %ld: served, not refused\n", t.index);
+            *ok = false;
+            return true;
+        case Mode::Vanish:
+            *ok = op == 3; // go away without a word
+            return true;
+        case Mode::Error:
+            if (op == 3)
+                sendError(t);
+            *ok = op == 3;
+            return true;
+        case Mode::Get:
+            return receiveData(t, op, block, in, size_t(n), ok);
+        case Mode::Put:
+            return receiveAck(t, op, block, ok);
+        case Mode::BadMode:
+            break;
+        }
+        return false;
+    }
+
+    bool receiveData(Transfer& t, uint16_t op, uint16_t block, const char* in, size_t n, bool* ok) {
+        if (op != 3)
+            return false;
+        if (block == uint16_t(t.block - 1)) { // our ACK was lost: say it again
+            sendAck(t, block);
+            return false;
+        }
+        if (block != t.block)
+            return false;
+        const size_t len = n - 4;
+        if (t.offset + len > m_content.size() ||
+            std::memcmp(m_content.data() + t.offset, in + 4, len) != 0) {
+            std::fprintf(stderr, "loadclient: transfer %ld: wrong bytes in block %u\n", t.index,
+                         unsigned(block));
+            *ok = false;
+            return true;
+        }
+        t.offset += len;
+        t.retries = 0;
+        sendAck(t, block);
+        ++t.block;
+        if (len < 512) {
+            *ok = t.offset == m_content.size();
+            if (*ok)
+                m_bytes += (long long)t.offset;
+            else
+                std::fprintf(stderr, "loadclient: transfer %ld: short file\n", t.index);
+            return true;
+        }
+        return false;
+    }
+
+    bool receiveAck(Transfer& t, uint16_t op, uint16_t block, bool* ok) {
+        if (op != 4 || block != t.block)
+            return false;         // a duplicate ACK: the timer resends if need be
+        if (get16(t.packet) == 3) // the block just acknowledged, not the request
+            t.offset += size_t(t.packetLen - 4);
+        if (t.lastSent) {
+            m_bytes += (long long)t.offset;
+            *ok = true;
+            return true;
+        }
+        t.retries = 0;
+        ++t.block;
+        sendBlock(t);
+        return false;
+    }
+
+    bool expire(Transfer& t, bool* ok) {
+        if (++t.retries > 5) {
+            std::fprintf(stderr, "loadclient: transfer %ld: server not responding\n", t.index);
+            *ok = false;
+            return true;
+        }
+        const sockaddr_in& to = t.toRequestPort ? m_server : t.peer;
+        sendto(t.fd, t.packet, size_t(t.packetLen), 0, reinterpret_cast<const sockaddr*>(&to),
+               sizeof to);
+        t.deadline = Clock::now() + std::chrono::milliseconds(m_o.timeoutMs);
+        return false;
+    }
+
+    void finish(Transfer& t, bool ok) {
+        close(t.fd);
+        ok ? ++m_ok : ++m_failed;
+    }
+
+    Options m_o;
+    std::vector<char> m_content;
+    sockaddr_in m_server{}, m_bind{};
+    long m_ok = 0, m_failed = 0;
+    long long m_bytes = 0;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    return Runner(parse(argc, argv)).run();
+}

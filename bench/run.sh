@@ -1,0 +1,280 @@
+#!/usr/bin/env bash
+# Benchmark: our server (headless and with the window), tftpd-hpa, dnsmasq and the
+# lock-step limit, on loopback, in two CPU placements, 3 runs each.
+#
+#   bench/run.sh [--runs N] [--only NAME[,NAME...]] [--placements same,diff]
+#
+# Builds a release build (build-release/), installs the peers from Debian's packages
+# when missing, then re-runs itself inside a private network namespace (unshare -n):
+# every server listens on that namespace's 127.0.0.1, so nothing can reach another
+# host, and dnsmasq, which serves TFTP only on port 69, gets a port 69 of its own.
+# Prints one name=value line per figure (median, with min and max over the runs),
+# then the ratios. Not run by CI; takes about 10-15 minutes on two cores.
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+BUILD=${VANTREL_BENCH_BUILD:-$ROOT/build-release}
+RUNS=3
+ONLY=limit,ours_headless,ours_window,tftpd_hpa,dnsmasq
+PLACEMENTS=same,diff
+while [[ $# -gt 0 ]]; do
+    case $1 in
+    --runs) RUNS=$2; shift 2 ;;
+    --only) ONLY=$2; shift 2 ;;
+    --placements) PLACEMENTS=$2; shift 2 ;;
+    *) echo "usage: $0 [--runs N] [--only names] [--placements same,diff]" >&2; exit 2 ;;
+    esac
+done
+
+if [[ -z ${VANTREL_BENCH_INSIDE:-} ]]; then
+    if [[ $(id -u) -ne 0 ]]; then
+        echo "bench: needs root (private network namespace, package installs)" >&2
+        exit 1
+    fi
+    missing=()
+    [[ -x /usr/sbin/in.tftpd ]] || missing+=(tftpd-hpa)
+    command -v dnsmasq >/dev/null || missing+=(dnsmasq)
+    command -v curl >/dev/null || missing+=(curl)
+    if [[ ${#missing[@]} -gt 0 ]]; then
+        # Keep the packages' services from starting: the benchmark starts its own.
+        policy=/usr/sbin/policy-rc.d
+        created_policy=
+        if [[ ! -e $policy ]]; then
+            printf '#!/bin/sh\nexit 101\n' >"$policy" && chmod +x "$policy" && created_policy=1
+        fi
+        DEBIAN_FRONTEND=noninteractive apt-get install -y "${missing[@]}" >/dev/null
+        [[ -n $created_policy ]] && rm -f "$policy"
+    fi
+    echo "bench: building release build in $BUILD" >&2
+    cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+    cmake --build "$BUILD" -j2 --target vantrel-server >/dev/null
+    cmake -S "$ROOT/bench" -B "$BUILD/benchtools" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+    cmake --build "$BUILD/benchtools" -j2 >/dev/null
+    exec unshare --net env VANTREL_BENCH_INSIDE=1 VANTREL_BENCH_BUILD="$BUILD" "$0" \
+        --runs "$RUNS" --only "$ONLY" --placements "$PLACEMENTS"
+fi
+
+# ---------------------------------------------------------------- inside the namespace
+ip link set lo up
+# tftpd-hpa resolves its address with AI_ADDRCONFIG, which wants one address besides
+# 127/8 before it admits IPv4: a documentation address on this namespace's loopback.
+ip addr add 192.0.2.1/32 dev lo
+SERVER=$BUILD/app/vantrel-server
+LOAD=$BUILD/benchtools/loadclient
+LIMIT=$BUILD/benchtools/limit
+WORK=$(mktemp -d /tmp/vantrel-bench.XXXXXX)
+chmod 755 "$WORK"
+RESULTS=$WORK/results.txt
+: >"$RESULTS"
+SERVER_PID=
+ECHO_PID=
+
+cleanup() {
+    for pid in $SERVER_PID $ECHO_PID; do
+        kill "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    done
+    rm -rf "$WORK"
+}
+trap cleanup EXIT INT TERM
+
+# The same files for every server.
+FILES=$WORK/files
+mkdir -p "$FILES"
+head -c $((16 * 1024 * 1024)) /dev/urandom >"$FILES/big16.bin"
+head -c $((2 * 1024 * 1024)) /dev/urandom >"$FILES/mid2.bin"
+head -c 1024 /dev/urandom >"$FILES/small1k.bin"
+
+record() { echo "$1 $2 $3 $4" >>"$RESULTS"; } # placement server figure value
+
+field() { sed -n "s/.*\b$1=\([0-9.]*\).*/\1/p"; }
+
+# Server CPU seconds so far: own and reaped children's (tftpd-hpa forks per transfer).
+cpu_seconds() {
+    awk -v hz="$(getconf CLK_TCK)" '{ print ($14 + $15 + $16 + $17) / hz }' "/proc/$1/stat"
+}
+
+# Proportional set of a process and its children, KiB.
+pss_tree() {
+    local total=0 p
+    for p in $1 $(pgrep -P "$1" || true); do
+        total=$((total + $(awk '/^Pss:/ { print $2 }' "/proc/$p/smaps_rollup" 2>/dev/null || echo 0)))
+    done
+    echo "$total"
+}
+
+wait_port() { # wait until something listens on UDP port $1 (5 s at most)
+    for _ in $(seq 50); do
+        ss -Hlun "sport = :$1" | grep -q . && return 0
+        sleep 0.1
+    done
+    echo "bench: nothing listens on port $1" >&2
+    return 1
+}
+
+# start_server NAME CPU: sets SERVER_PID, PORT and SERVE (the folder it serves).
+start_server() {
+    local name=$1 cpu=$2 home=$WORK/$1
+    rm -rf "$home"
+    mkdir -p "$home"
+    case $name in
+    ours_headless | ours_window)
+        PORT=16969
+        SERVE=$home/home/tftp
+        mkdir -p "$SERVE" "$home/xdg"
+        cp "$FILES"/* "$SERVE/"
+        local args=(--headless)
+        [[ $name == ours_window ]] && args=(--no-splash)
+        HOME=$home/home XDG_CONFIG_HOME=$home/xdg QT_QPA_PLATFORM=offscreen \
+            taskset -c "$cpu" "$SERVER" "${args[@]}" --address 127.0.0.1 --port $PORT \
+            >"$home/stdout" 2>"$home/stderr" &
+        ;;
+    tftpd_hpa)
+        PORT=16970
+        SERVE=$home/root
+        mkdir -p "$SERVE" && chmod 777 "$SERVE"
+        cp "$FILES"/* "$SERVE/" && chmod 644 "$SERVE"/*
+        taskset -c "$cpu" /usr/sbin/in.tftpd -L -c -a 127.0.0.1:$PORT -s "$SERVE" &
+        ;;
+    dnsmasq)
+        PORT=69 # dnsmasq serves TFTP on 69 only: the private namespace makes that fine
+        SERVE=$home/root
+        mkdir -p "$SERVE" && chmod 755 "$home" "$SERVE"
+        cp "$FILES"/* "$SERVE/" && chmod 644 "$SERVE"/*
+        taskset -c "$cpu" dnsmasq --no-daemon --conf-file=/dev/null --port=0 --enable-tftp \
+            --tftp-root="$SERVE" --listen-address=127.0.0.1 --bind-interfaces --tftp-max=1000 \
+            --tftp-no-blocksize --quiet-tftp --pid-file= --log-facility="$home/log" \
+            >"$home/stdout" 2>"$home/stderr" &
+        ;;
+    limit)
+        PORT=16971
+        SERVE=$home/root
+        mkdir -p "$SERVE"
+        cp "$FILES"/* "$SERVE/"
+        taskset -c "$cpu" "$LIMIT" pollserver $PORT "$SERVE" &
+        ;;
+    esac
+    SERVER_PID=$!
+    wait_port $PORT
+}
+
+stop_server() {
+    kill "$SERVER_PID" 2>/dev/null || true
+    wait "$SERVER_PID" 2>/dev/null || true
+    SERVER_PID=
+}
+
+# load CPU ARGS...: runs the load client pinned, fails the benchmark on any bad transfer.
+load() {
+    local cpu=$1
+    shift
+    local out
+    if ! out=$(taskset -c "$cpu" "$LOAD" --port "$PORT" --wall-limit 300 "$@"); then
+        echo "bench: transfers failed: $out" >&2
+        return 1
+    fi
+    echo "$out"
+}
+
+# The window is there when the program without --headless does not fall back to rows
+# on standard output.
+window_available() {
+    start_server ours_window 0 || return 1
+    "$LOAD" --port "$PORT" --mode get --file small1k.bin --expect "$FILES/small1k.bin" >/dev/null || true
+    local rows
+    rows=$(grep -c '^row' "$WORK/ours_window/stdout" || true)
+    stop_server
+    [[ $rows -eq 0 ]]
+}
+
+run_server() { # NAME PLACEMENT SERVER_CPU CLIENT_CPU RUN
+    local name=$1 pl=$2 scpu=$3 ccpu=$4 run=$5 out cpu0
+    start_server "$name" "$scpu"
+    cpu0=$(cpu_seconds "$SERVER_PID")
+
+    out=$(load "$ccpu" --mode get --file big16.bin --expect "$FILES/big16.bin")
+    record "$pl" "$name" get16_mib_s "$(field mib_per_s <<<"$out")"
+
+    if [[ $name != dnsmasq ]]; then # dnsmasq's TFTP server is read-only
+        out=$(load "$ccpu" --mode put --file "up$run-%d.bin" --expect "$FILES/big16.bin")
+        cmp -s "$FILES/big16.bin" "$SERVE/up$run-0.bin" || { echo "bench: $name upload differs" >&2; return 1; }
+        record "$pl" "$name" put16_mib_s "$(field mib_per_s <<<"$out")"
+    fi
+
+    out=$(load "$ccpu" --mode get --file small1k.bin --expect "$FILES/small1k.bin" --count 500)
+    record "$pl" "$name" small1k_us_per_file "$(field us_per_transfer <<<"$out")"
+
+    out=$(load "$ccpu" --mode get --file mid2.bin --expect "$FILES/mid2.bin" --count 20 --concurrency 20)
+    record "$pl" "$name" c20_mib_s "$(field mib_per_s <<<"$out")"
+
+    # Memory: the resident set before, the peak during 100 concurrent transfers.
+    local rss0 hwm sampler=
+    rss0=$(awk '/^VmRSS:/ { print $2 }' "/proc/$SERVER_PID/status")
+    echo 5 >"/proc/$SERVER_PID/clear_refs" 2>/dev/null || true # resets the peak
+    if [[ $name == tftpd_hpa ]]; then
+        (peak=0; for _ in $(seq 600); do v=$(pss_tree "$SERVER_PID"); ((v > peak)) && peak=$v
+            echo $peak >"$WORK/pss_peak"; sleep 0.05; done) &
+        sampler=$!
+    fi
+    out=$(load "$ccpu" --mode get --file mid2.bin --expect "$FILES/mid2.bin" --count 100 --concurrency 100)
+    record "$pl" "$name" c100_mib_s "$(field mib_per_s <<<"$out")"
+    if [[ -n $sampler ]]; then
+        kill "$sampler" 2>/dev/null || true
+        wait "$sampler" 2>/dev/null || true
+        record "$pl" "$name" mem_pss_peak_kib "$(cat "$WORK/pss_peak")"
+    elif [[ $name != limit ]]; then
+        hwm=$(awk '/^VmHWM:/ { print $2 }' "/proc/$SERVER_PID/status")
+        record "$pl" "$name" mem_peak_kib "$hwm"
+        record "$pl" "$name" mem_growth_kib_per_transfer "$(awk -v a="$hwm" -v b="$rss0" 'BEGIN { printf "%.1f", (a - b) / 100 }')"
+    fi
+
+    record "$pl" "$name" cpu_s "$(awk -v a="$(cpu_seconds "$SERVER_PID")" -v b="$cpu0" 'BEGIN { printf "%.3f", a - b }')"
+
+    if [[ $run -eq 1 && $pl == same ]]; then # the outside check, once per server
+        if curl --tftp-no-options -sS -o "$WORK/curl.bin" "tftp://127.0.0.1:$PORT/big16.bin" &&
+            cmp -s "$WORK/curl.bin" "$FILES/big16.bin"; then
+            record "$pl" "$name" curl_get16_ok 1
+        else
+            record "$pl" "$name" curl_get16_ok 0
+        fi
+    fi
+    stop_server
+}
+
+run_limit_pingpong() { # PLACEMENT SERVER_CPU CLIENT_CPU
+    taskset -c "$2" "$LIMIT" echo 16972 &
+    ECHO_PID=$!
+    wait_port 16972
+    local out
+    out=$(taskset -c "$3" "$LIMIT" ping 16972 32768) # 16 MiB in 512-byte blocks
+    record "$1" lockstep us_per_round_trip "$(field us_per_round_trip <<<"$out")"
+    record "$1" lockstep mib_s "$(field mib_per_s <<<"$out")"
+    kill "$ECHO_PID"
+    wait "$ECHO_PID" 2>/dev/null || true
+    ECHO_PID=
+}
+
+servers=()
+IFS=, read -r -a wanted <<<"$ONLY"
+for s in "${wanted[@]}"; do
+    if [[ $s == ours_window ]] && ! window_available; then
+        echo "ours_window=absent (this build has no window; figures for it are skipped)"
+        continue
+    fi
+    servers+=("$s")
+done
+
+IFS=, read -r -a placements <<<"$PLACEMENTS"
+for run in $(seq "$RUNS"); do
+    for pl in "${placements[@]}"; do
+        ccpu=0
+        [[ $pl == diff ]] && ccpu=1
+        run_limit_pingpong "$pl" 0 "$ccpu"
+        for s in "${servers[@]}"; do
+            echo "bench: run $run, $pl CPU, $s" >&2
+            run_server "$s" "$pl" 0 "$ccpu" "$run"
+        done
+    done
+done
+
+python3 "$ROOT/bench/summary.py" "$RESULTS"

@@ -1,0 +1,83 @@
+#!/usr/bin/env python3
+"""Summarises bench/run.sh's raw lines "placement server figure value": one
+name=value line per figure (median, min and max over the runs), then the ratios
+and the targets."""
+import statistics
+import sys
+from collections import defaultdict
+
+values = defaultdict(list)
+with open(sys.argv[1]) as f:
+    for line in f:
+        placement, server, figure, value = line.split()
+        values[(placement, server, figure)].append(float(value))
+
+median = {k: statistics.median(v) for k, v in values.items()}
+for (placement, server, figure), v in sorted(values.items()):
+    print(f"{placement}.{server}.{figure}={statistics.median(v):.4g} "
+          f"min={min(v):.4g} max={max(v):.4g} runs={len(v)}")
+
+
+def get(placement, server, figure):
+    return median.get((placement, server, figure))
+
+
+def ratio(name, a, b):
+    if a is not None and b:
+        print(f"{name}={a / b:.3f}")
+        return a / b
+    return None
+
+
+targets = []
+ours = ["ours_headless", "ours_window"]
+for placement in sorted({k[0] for k in values}):
+    limit = get(placement, "lockstep", "mib_s")
+    for server in ["ours_headless", "ours_window", "tftpd_hpa", "dnsmasq", "limit"]:
+        for fig in ["get16", "put16"]:
+            ratio(f"{placement}.{server}.{fig}_ratio_to_lockstep",
+                  get(placement, server, f"{fig}_mib_s"), limit)
+        for fig in ["c20", "c100"]:
+            ratio(f"{placement}.{server}.{fig}_ratio_to_poll_limit",
+                  get(placement, server, f"{fig}_mib_s"), get(placement, "limit", f"{fig}_mib_s"))
+        ratio(f"{placement}.{server}.small1k_time_ratio_to_poll_limit",
+              get(placement, server, "small1k_us_per_file"),
+              get(placement, "limit", "small1k_us_per_file"))
+    for server in ours:
+        ratio(f"{placement}.{server}.c100_ratio_to_dnsmasq",
+              get(placement, server, "c100_mib_s"), get(placement, "dnsmasq", "c100_mib_s"))
+        ratio(f"{placement}.{server}.small1k_time_ratio_to_dnsmasq",
+              get(placement, server, "small1k_us_per_file"),
+              get(placement, "dnsmasq", "small1k_us_per_file"))
+    for fig in ["get16_mib_s", "put16_mib_s", "c20_mib_s", "c100_mib_s"]:
+        h, w = get(placement, "ours_headless", fig), get(placement, "ours_window", fig)
+        if h and w:
+            print(f"{placement}.window_cost_pct.{fig}={(h - w) / h * 100:.1f}")
+    h, w = get(placement, "ours_headless", "small1k_us_per_file"), get(
+        placement, "ours_window", "small1k_us_per_file")
+    if h and w:
+        print(f"{placement}.window_cost_pct.small1k_us_per_file={(w - h) / h * 100:.1f}")
+
+    # The targets are set for the window open; the headless figures stand in for
+    # them when the build has no window.
+    server = "ours_window" if get(placement, "ours_window", "get16_mib_s") else "ours_headless"
+
+    def target(name, ok):
+        if ok is not None:
+            targets.append(f"target.{placement}.{server}.{name}={'met' if ok else 'missed'}")
+
+    for fig in ["get16", "put16"]:
+        v = get(placement, server, f"{fig}_mib_s")
+        target(f"{fig}_at_least_0.9_of_lockstep", None if v is None or not limit else v >= 0.9 * limit)
+    v, d = get(placement, server, "c100_mib_s"), get(placement, "dnsmasq", "c100_mib_s")
+    target("c100_at_least_dnsmasq", None if v is None or d is None else v >= d)
+    v, d = get(placement, server, "small1k_us_per_file"), get(placement, "dnsmasq", "small1k_us_per_file")
+    target("small1k_no_slower_than_dnsmasq", None if v is None or d is None else v <= d)
+    v = get(placement, server, "mem_growth_kib_per_transfer")
+    target("mem_growth_at_most_16k_per_transfer", None if v is None else v <= 16)
+    h, w = get(placement, "ours_headless", "c100_mib_s"), get(placement, "ours_window", "c100_mib_s")
+    if h and w:
+        target("window_cost_at_most_5pct", (h - w) / h <= 0.05)
+
+for t in targets:
+    print(t)
