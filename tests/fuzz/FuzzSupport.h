@@ -1,0 +1,90 @@
+#pragma once
+
+#include "FakePlatform.h"
+#include "ServerEngine.h"
+#include "SettingsStore.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <memory>
+
+// What every fuzz input starts from: a private working folder with files to send, a
+// settings file of its own, and a server engine on the fake platform listening on 69.
+class FuzzServer {
+public:
+    static QTemporaryDir& Folder() {
+        static QTemporaryDir dir;
+        return dir;
+    }
+    // The settings are written once per value, not per input: each write is a disk sync.
+    static CSettingsStore& Store(bool overWrite, int timeOut) {
+        static CSettingsStore store(Folder().filePath(QStringLiteral("settings.ini")));
+        static int lastOverWrite = -1, lastTimeOut = -1;
+        static bool filesMade = false;
+        if (!filesMade) {
+            filesMade = true;
+            QDir().mkpath(Folder().filePath(QStringLiteral("tftp")));
+            QFile f(Folder().filePath(QStringLiteral("tftp/f.bin")));
+            f.open(QIODevice::WriteOnly);
+            f.write(QByteArray(3000, 'x')); // six blocks, the last one short
+            QFile e(Folder().filePath(QStringLiteral("tftp/a")));
+            e.open(QIODevice::WriteOnly); // empty: one empty block
+            store.WriteProfileString(CSettingsStore::kDirName,
+                                     Folder().filePath(QStringLiteral("tftp")));
+        }
+        if (int(overWrite) != lastOverWrite) {
+            store.WriteProfileInt(CSettingsStore::kOverWrite, overWrite);
+            lastOverWrite = overWrite;
+        }
+        if (timeOut != lastTimeOut) {
+            store.WriteProfileInt(CSettingsStore::kTimeOut, timeOut);
+            lastTimeOut = timeOut;
+        }
+        return store;
+    }
+
+    FuzzServer(bool overWrite, int timeOut) {
+        auto platform = std::make_unique<FakePlatform>();
+        m_platform = platform.get();
+        m_engine = std::make_unique<CServerEngine>(&m_window, &Store(overWrite, timeOut),
+                                                   std::move(platform));
+        m_engine->m_bSoundOn = true;
+        m_engine->Listen(QHostAddress::LocalHost, 69);
+    }
+
+    // Removes what uploads left in the working folder, so inputs stay independent.
+    void CleanUploads() {
+        bool uploaded = false;
+        for (const auto& row : m_window.rows)
+            uploaded = uploaded || row.texts.service == QLatin1String("Receive");
+        if (!uploaded)
+            return;
+        QDir dir(Folder().filePath(QStringLiteral("tftp")));
+        const auto names =
+            dir.entryList(QDir::Files | QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot);
+        for (const QString& name : names) {
+            if (name == QLatin1String("f.bin") || name == QLatin1String("a"))
+                continue;
+            QFileInfo info(dir.filePath(name));
+            if (info.isDir())
+                QDir(info.filePath()).removeRecursively();
+            else
+                QFile::remove(info.filePath());
+        }
+    }
+
+    ~FuzzServer() {
+        m_engine->Shutdown();
+        CleanUploads();
+    }
+
+    CServerEngine& engine() { return *m_engine; }
+    FakePlatform& platform() { return *m_platform; }
+    RecordingWindow& window() { return m_window; }
+
+private:
+    RecordingWindow m_window;
+    FakePlatform* m_platform = nullptr; // owned by the engine
+    std::unique_ptr<CServerEngine> m_engine;
+};
