@@ -58,7 +58,7 @@ void CTransferListView::SetProgress(RowHandle handle, qint64 bytesSent, qint64 f
     const int width =
         fraction < 0 ? -1
                      : CRowDelegate::BarWidth(fraction, columnWidth(CTransferListModel::ColSize));
-    if (m_paintedBars.value(handle, -2) == width) {
+    if (m_paintedBars.value(handle, -1) == width) {
         m_dirtyBars.remove(handle);
         return;
     }

@@ -1,0 +1,288 @@
+// The window with a live engine on 127.0.0.1: rows following real transfers,
+// Abort and Clear, the sound gate and the animation.
+#include "ServerEngine.h"
+#include "TransferAnimDlg.h"
+#include "TransferListModel.h"
+#include "UiTestSupport.h"
+#include "WaveSound.h"
+#include "ZAZO_DizeView.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QMovie>
+#include <QPushButton>
+#include <QtTest>
+
+namespace {
+// While it lives, answers every modal box or dialog that opens: a message box with
+// the given button, any other dialog by rejecting it. Runs from the event loop, so
+// commands that open a box can be called straight from the test.
+class ModalAnswer {
+public:
+    explicit ModalAnswer(QMessageBox::StandardButton button = QMessageBox::Cancel) {
+        QObject::connect(&m_timer, &QTimer::timeout, [this, button] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+                caption = box->windowTitle();
+                text = box->text();
+                box->button(button)->click();
+                ++answered;
+            } else if (auto* dialog = qobject_cast<QDialog*>(modal)) {
+                dialog->reject();
+                ++answered;
+            }
+        });
+        m_timer.start(10);
+    }
+    QString caption, text;
+    int answered = 0;
+
+private:
+    QTimer m_timer;
+};
+
+// A view listening on a free loopback port (a few tries in case one is taken).
+std::unique_ptr<CZAZO_DizeView> makeView(TestStore& s, quint16* port) {
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        *port = RandomHighPort();
+        auto view = std::make_unique<CZAZO_DizeView>(*s.store, QHostAddress::LocalHost, *port);
+        if (view->IsListening())
+            return view;
+    }
+    return nullptr;
+}
+
+QByteArray pattern(int n) {
+    QByteArray b(n, '\0');
+    for (int i = 0; i < n; ++i)
+        b[i] = char('a' + i % 26);
+    return b;
+}
+} // namespace
+
+class TestCommands : public QObject {
+    Q_OBJECT
+private slots:
+    void abortStopsTransfersInProgress();
+    void clearOnlyWhenIdleAndRowsFoundAfterIt();
+    void soundGate();
+    void sendProgressAndCompletion();
+};
+
+void TestCommands::abortStopsTransfersInProgress() {
+    TestStore s(1);
+    QFile source(s.WorkFile(QStringLiteral("send.bin")));
+    QVERIFY(source.open(QIODevice::WriteOnly));
+    source.write(pattern(3000));
+    source.close();
+
+    quint16 port = 0;
+    auto view = makeView(s, &port);
+    QVERIFY(view);
+    CTransferAnimDlg anim;
+    view->SetAnimation(&anim);
+    CServerEngine& engine = view->Engine();
+    auto& model = view->Model();
+
+    // A reception that has one block in, and a send waiting for its first ACK.
+    TftpTestClient writer, reader;
+    writer.SendRequest(port, 2, "upload.bin");
+    QByteArray p = writer.Receive();
+    QCOMPARE(TftpTestClient::Opcode(p), quint16(4));
+    writer.SendData(1, pattern(512));
+    p = writer.Receive();
+    QCOMPARE(TftpTestClient::Number(p), quint16(1));
+    reader.SendRequest(port, 1, "send.bin");
+    p = reader.Receive();
+    QCOMPARE(TftpTestClient::Opcode(p), quint16(3));
+    QCOMPARE(model.rowCount(), 2);
+    QCOMPARE(engine.m_nActiveTransfers, 2);
+    QCOMPARE(anim.CurrentMode(), CTransferAnimDlg::Mode::PlayingContinuously);
+
+    // Cancel changes nothing.
+    QString caption, text;
+    {
+        ModalAnswer cancel(QMessageBox::Cancel);
+        view->OnAbort();
+        caption = cancel.caption;
+        text = cancel.text;
+    }
+    QCOMPARE(caption, QStringLiteral("Abort"));
+    QCOMPARE(text, QStringLiteral("This command will abort all active current connections!!\n\n"
+                                  "                           Are you sure?"));
+    QCOMPARE(engine.m_nActiveTransfers, 2);
+    QVERIFY(!writer.socket.hasPendingDatagrams());
+
+    // OK aborts both.
+    const int requests = view->Sounds().RequestCount();
+    {
+        ModalAnswer ok(QMessageBox::Ok);
+        view->OnAbort();
+    }
+    for (TftpTestClient* c : {&writer, &reader}) {
+        const QByteArray error = c->Receive();
+        QCOMPARE(TftpTestClient::Opcode(error), quint16(5));
+        QCOMPARE(TftpTestClient::Number(error), quint16(0));
+        QCOMPARE(TftpTestClient::ErrorText(error), QByteArray("Undefined Error!!"));
+    }
+    for (int r = 0; r < 2; ++r) {
+        QCOMPARE(model.index(r, 4).data().toString(), QStringLiteral("User aborts!!"));
+        QCOMPARE(model.index(r, 4).data(Qt::ForegroundRole).value<QColor>(), QColor(255, 0, 0));
+    }
+    QVERIFY(!QFile::exists(s.WorkFile(QStringLiteral("upload.bin"))));
+    QVERIFY(QFile::exists(s.WorkFile(QStringLiteral("send.bin"))));
+    QCOMPARE(engine.m_nActiveTransfers, 0);
+    QCOMPARE(anim.CurrentMode(), CTransferAnimDlg::Mode::Idle);
+    QVERIFY(anim.Movie()->state() != QMovie::Running);
+    QCOMPARE(view->Sounds().LastRequestedId(), 142);
+    QVERIFY(view->Sounds().RequestCount() > requests);
+
+    // Nothing more arrives for the aborted transfers (no retransmission).
+    writer.SendData(2, pattern(100));
+    QTest::qWait(200);
+    QVERIFY(!writer.socket.hasPendingDatagrams());
+
+    // Abort with nothing in progress still plays 142 and leaves the rows alone.
+    view->Sounds().Play(144);
+    {
+        ModalAnswer ok(QMessageBox::Ok);
+        view->OnAbort();
+    }
+    QCOMPARE(view->Sounds().LastRequestedId(), 142);
+    QCOMPARE(engine.m_nActiveTransfers, 0);
+    QCOMPARE(model.rowCount(), 2);
+    view->SetAnimation(nullptr);
+}
+
+void TestCommands::clearOnlyWhenIdleAndRowsFoundAfterIt() {
+    TestStore s(1);
+    quint16 port = 0;
+    auto view = makeView(s, &port);
+    QVERIFY(view);
+    CServerEngine& engine = view->Engine();
+    auto& model = view->Model();
+
+    // Three finished transfers: receptions of one short block each.
+    for (int i = 0; i < 3; ++i) {
+        TftpTestClient c;
+        c.SendRequest(port, 2, QByteArray("f") + QByteArray::number(i));
+        QCOMPARE(TftpTestClient::Opcode(c.Receive()), quint16(4));
+        c.SendData(1, "short");
+        QCOMPARE(TftpTestClient::Number(c.Receive()), quint16(1));
+    }
+    QCOMPARE(model.rowCount(), 3);
+    QCOMPARE(model.index(2, 4).data().toString(), QStringLiteral("Receive Complete"));
+    QCOMPARE(model.index(2, 0).data(CTransferListModel::StateRole).toInt(), int(ROW_RECEIVED));
+
+    // One still running: Clear does nothing and plays nothing.
+    TftpTestClient running;
+    running.SendRequest(port, 2, "running.bin");
+    QCOMPARE(TftpTestClient::Opcode(running.Receive()), quint16(4));
+    QCOMPARE(engine.m_nActiveTransfers, 1);
+    const int requests = view->Sounds().RequestCount();
+    view->OnClear();
+    QCOMPARE(model.rowCount(), 4);
+    QCOMPARE(view->Sounds().RequestCount(), requests);
+
+    running.SendData(1, "done");
+    QCOMPARE(TftpTestClient::Number(running.Receive()), quint16(1));
+    QCOMPARE(engine.m_nActiveTransfers, 0);
+    view->OnClear();
+    QCOMPARE(model.rowCount(), 0);
+    QCOMPARE(model.ClearedRows(), 4);
+    QCOMPARE(view->Sounds().LastRequestedId(), 149);
+
+    // A refused request (bad mode) has no row; the next admitted one is row 0 and
+    // its updates reach it.
+    TftpTestClient refused;
+    refused.SendRequest(port, 2, "x.bin", "mail");
+    QVERIFY(SpinUntil([&] { return view->Sounds().LastRequestedId() == 142; }));
+    QCOMPARE(model.rowCount(), 0);
+    TftpTestClient next;
+    next.SendRequest(port, 2, "next.bin");
+    QCOMPARE(TftpTestClient::Opcode(next.Receive()), quint16(4));
+    QCOMPARE(model.rowCount(), 1);
+    QCOMPARE(model.index(0, 1).data().toString(), QStringLiteral("next.bin"));
+    next.SendData(1, "end");
+    QCOMPARE(TftpTestClient::Number(next.Receive()), quint16(1));
+    QCOMPARE(model.index(0, 4).data().toString(), QStringLiteral("Receive Complete"));
+
+    // Clear on an empty list still plays its sound.
+    view->OnClear();
+    view->Sounds().Play(144);
+    view->OnClear();
+    QCOMPARE(model.rowCount(), 0);
+    QCOMPARE(view->Sounds().LastRequestedId(), 149);
+}
+
+void TestCommands::soundGate() {
+    {
+        TestStore quiet(0);
+        quint16 port = 0;
+        auto view = makeView(quiet, &port);
+        QVERIFY(view);
+        QCOMPARE(view->Engine().m_bSoundOn, false);
+        view->OnClear();
+        // Setup, Security and Help open their dialogs: each is closed at once.
+        ModalAnswer answer(QMessageBox::Ok);
+        view->OnSetup();
+        view->OnSecurity();
+        view->OnHelp();
+        view->OnAbort();
+        QVERIFY(answer.answered >= 1);
+        QCOMPARE(view->Sounds().RequestCount(), 0);
+    }
+    {
+        TestStore loud(1);
+        quint16 port = 0;
+        auto view = makeView(loud, &port);
+        QVERIFY(view);
+        QCOMPARE(view->Sounds().LastRequestedId(), 148); // start-up
+        QCOMPARE(view->Sounds().RequestCount(), 1);
+    }
+}
+
+void TestCommands::sendProgressAndCompletion() {
+    TestStore s(0);
+    const int size = 300 * 512 + 100;
+    QFile source(s.WorkFile(QStringLiteral("big.bin")));
+    QVERIFY(source.open(QIODevice::WriteOnly));
+    source.write(pattern(size));
+    source.close();
+    quint16 port = 0;
+    auto view = makeView(s, &port);
+    QVERIFY(view);
+    view->resize(720, 200);
+    view->show();
+    auto& model = view->Model();
+
+    TftpTestClient c;
+    c.SendRequest(port, 1, "big.bin");
+    QByteArray received;
+    bool sawBar = false;
+    for (int block = 1; block <= 301; ++block) {
+        const QByteArray p = c.Receive();
+        QCOMPARE(TftpTestClient::Opcode(p), quint16(3));
+        QCOMPARE(TftpTestClient::Number(p), quint16(block));
+        received += p.mid(4);
+        if (block == 150) {
+            QCOMPARE(model.index(0, 4).data().toString(),
+                     QStringLiteral("Total file size is %1 Bytes").arg(size));
+            const double f = model.index(0, 2).data(CTransferListModel::ProgressRole).toDouble();
+            sawBar = f > 0.45 && f < 0.55;
+        }
+        c.SendAck(quint16(block));
+    }
+    QVERIFY(sawBar);
+    QCOMPARE(received.size(), size);
+    QVERIFY(SpinUntil([&] {
+        return model.index(0, 4).data().toString() == QStringLiteral("Transfer Complete");
+    }));
+    QCOMPARE(model.index(0, 0).data(CTransferListModel::StateRole).toInt(), int(ROW_SENT));
+    QVERIFY(!model.index(0, 2).data(CTransferListModel::ProgressRole).isValid());
+    // Far fewer repaints than blocks.
+    QVERIFY(view->ProgressRepaints() <= view->columnWidth(2) + 2);
+}
+
+QTEST_MAIN(TestCommands)
+#include "tst_commands.moc"

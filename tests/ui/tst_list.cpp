@@ -1,0 +1,276 @@
+// The transfer list without the engine: model, row lookup by handle, the delegate's
+// pixels, grid lines and the coalesced progress bar.
+#include "RowDelegate.h"
+#include "TransferListModel.h"
+#include "TransferListView.h"
+
+#include <QAbstractItemModelTester>
+#include <QHeaderView>
+#include <QScrollBar>
+#include <QtTest>
+
+namespace {
+RowTexts texts(const QString& client, const QString& info, const QString& size = "1000") {
+    return {client, QStringLiteral("file.bin"), size, QStringLiteral("Send"), info};
+}
+
+bool near(QColor a, QColor b, int tolerance = 60) {
+    return qAbs(a.red() - b.red()) + qAbs(a.green() - b.green()) + qAbs(a.blue() - b.blue()) <=
+           tolerance;
+}
+
+// How many pixels of the rectangle are close to the colour.
+int countColour(const QImage& image, const QRect& rect, QColor colour, int tolerance = 60) {
+    int n = 0;
+    const QRect r = rect.intersected(image.rect());
+    for (int y = r.top(); y <= r.bottom(); ++y)
+        for (int x = r.left(); x <= r.right(); ++x)
+            if (near(image.pixelColor(x, y), colour, tolerance))
+                ++n;
+    return n;
+}
+} // namespace
+
+class TestList : public QObject {
+    Q_OBJECT
+private slots:
+    void modelFindsRowsByHandleAcrossClear();
+    void modelKeepsOrDropsTheBar();
+    void rowsPaintedInTheirStateColours();
+    void progressBarExtentAndCoalescing();
+    void gridLinesFollowColumnsAndScrolling();
+
+private:
+    QImage render(CTransferListView& view) {
+        QCoreApplication::processEvents();
+        return view.viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    }
+};
+
+void TestList::modelFindsRowsByHandleAcrossClear() {
+    CTransferListModel model;
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+
+    QCOMPARE(model.columnCount(), 5);
+    const char* titles[] = {"Client", "File", "Size", "Service", "Information"};
+    const int widths[] = {110, 117, 100, 65, 295};
+    for (int c = 0; c < 5; ++c) {
+        QCOMPARE(model.headerData(c, Qt::Horizontal).toString(), QString::fromLatin1(titles[c]));
+        QCOMPARE(CTransferListModel::kColumns[c].width, widths[c]);
+    }
+    // Client's column is centred, its label drawn left; Size right, Service centred.
+    QVERIFY(CTransferListModel::kColumns[0].headerAlignment & Qt::AlignHCenter);
+    QVERIFY(CTransferListModel::kColumns[0].textAlignment & Qt::AlignLeft);
+    QVERIFY(CTransferListModel::kColumns[2].textAlignment & Qt::AlignRight);
+    QVERIFY(CTransferListModel::kColumns[3].textAlignment & Qt::AlignHCenter);
+    QVERIFY(CTransferListModel::kColumns[4].textAlignment & Qt::AlignLeft);
+
+    const RowHandle a = model.AppendRow(texts("10.0.0.1", "a"));
+    const RowHandle b = model.AppendRow(texts("10.0.0.2", "b"));
+    const RowHandle c = model.AppendRow(texts("10.0.0.3", "c"));
+    QCOMPARE(model.RowOf(a), 0);
+    QCOMPARE(model.RowOf(c), 2);
+    QVERIFY(model.UpdateRow(b, texts("10.0.0.2", "Receive Complete"), ROW_RECEIVED));
+    QCOMPARE(model.index(1, 4).data().toString(), QStringLiteral("Receive Complete"));
+    QCOMPARE(model.index(1, 0).data(Qt::ForegroundRole).value<QColor>(), QColor(160, 0, 255));
+
+    model.Clear();
+    QCOMPARE(model.rowCount(), 0);
+    QCOMPARE(model.ClearedRows(), 3);
+    // Rows cleared away stay unreachable: a late update of an old transfer changes nothing.
+    QVERIFY(!model.UpdateRow(c, texts("x", "late"), ROW_FAILED));
+    QCOMPARE(model.SetProgressQuietly(a, 0.5), -1);
+
+    // The next transfer is shown in row 0, and its updates reach row 0.
+    const RowHandle d = model.AppendRow(texts("10.0.0.4", "d"));
+    QCOMPARE(model.RowOf(d), 0);
+    QVERIFY(model.UpdateRow(d, texts("10.0.0.4", "User aborts!!"), ROW_FAILED));
+    QCOMPARE(model.index(0, 4).data().toString(), QStringLiteral("User aborts!!"));
+    QCOMPARE(model.index(0, 0).data(CTransferListModel::StateRole).toInt(), int(ROW_FAILED));
+    QCOMPARE(model.RowOf(d + 1), -1);
+
+    model.Clear(); // an empty Clear moves nothing
+    model.Clear();
+    QCOMPARE(model.ClearedRows(), 4);
+    QCOMPARE(model.RowOf(model.AppendRow(texts("e", "e"))), 0);
+}
+
+void TestList::modelKeepsOrDropsTheBar() {
+    CTransferListModel model;
+    const RowHandle h = model.AppendRow(texts("10.0.0.1", "Total file size is 1000 Bytes"));
+    QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+    QCOMPARE(model.SetProgressQuietly(h, 0.25), 0);
+    QCOMPARE(changed.count(), 0); // the view repaints the bar itself
+    QCOMPARE(model.index(0, 2).data(CTransferListModel::ProgressRole).toDouble(), 0.25);
+    QVERIFY(!model.index(0, 1).data(CTransferListModel::ProgressRole).isValid());
+
+    // The same texts again: nothing changes, the bar stays.
+    QVERIFY(model.UpdateRow(h, texts("10.0.0.1", "Total file size is 1000 Bytes"), ROW_ACTIVE));
+    QCOMPARE(changed.count(), 0);
+    QCOMPARE(model.Row(0).m_fProgress, 0.25);
+    // New texts: the row repaints and the bar belongs to it no more.
+    QVERIFY(model.UpdateRow(h, texts("10.0.0.1", "Transfer Complete"), ROW_SENT));
+    QCOMPARE(changed.count(), 1);
+    QVERIFY(!model.index(0, 2).data(CTransferListModel::ProgressRole).isValid());
+}
+
+void TestList::rowsPaintedInTheirStateColours() {
+    CTransferListView view;
+    view.resize(720, 300);
+    view.show();
+    auto& model = view.Model();
+    model.AppendRow(texts("10.0.0.1", "Total file size is 1000 Bytes"));
+    const RowState states[] = {ROW_FAILED, ROW_RECEIVED, ROW_SENT};
+    for (RowState s : states) {
+        const RowHandle h = model.AppendRow(texts("10.0.0.9", "x"));
+        model.UpdateRow(h, texts("10.0.0.9", "Outcome of this transfer"), s);
+    }
+    // An unknown state draws black.
+    const QColor expected[] = {QColor(0, 0, 0), QColor(255, 0, 0), QColor(160, 0, 255),
+                               QColor(0, 0, 255)};
+
+    const QImage image = render(view);
+    const QColor pale(198, 244, 212);
+    for (int r = 0; r < 4; ++r) {
+        const QRect row = view.visualRect(model.index(r, 4)); // Information cell
+        QVERIFY(row.height() >= 16);
+        // Mostly pale green, with text in the state's colour and in no other state's.
+        QVERIFY(countColour(image, row, pale, 10) > row.width() * row.height() / 2);
+        QVERIFY2(countColour(image, row, expected[r], 40) > 5, qPrintable(QString::number(r)));
+        for (int other = 1; other < 4; ++other)
+            if (other != r)
+                QCOMPARE(countColour(image, row, expected[other], 40), 0);
+    }
+
+    // The row picture sits at the left of column 0, the label after it.
+    const QRect client = view.visualRect(model.index(0, 0));
+    const QImage picture(QStringLiteral(":/window/row.png"));
+    QVERIFY(!picture.isNull());
+    QVERIFY(countColour(image, QRect(client.left(), client.top(), 16, client.height()),
+                        QColor(0x2a, 0x5d, 0xa8), 20) > 10);
+
+    // Size right-aligned, File left-aligned: where the ink is in each cell.
+    auto inkExtent = [&](const QRect& cell) {
+        int first = -1, last = -1;
+        for (int x = cell.left(); x < cell.right() - 1; ++x)
+            for (int y = cell.top(); y <= cell.bottom(); ++y)
+                if (near(image.pixelColor(x, y), QColor(0, 0, 0), 120)) {
+                    if (first < 0)
+                        first = x;
+                    last = x;
+                    break;
+                }
+        return qMakePair(first - cell.left(), cell.right() - last);
+    };
+    const auto file = inkExtent(view.visualRect(model.index(0, 1)));
+    const auto size = inkExtent(view.visualRect(model.index(0, 2)));
+    QVERIFY2(file.first < file.second, "File text should start at the left");
+    QVERIFY2(size.first > size.second, "Size text should end at the right");
+
+    // A text wider than its column ends in an ellipsis rather than running over.
+    model.UpdateRow(model.HandleOf(0),
+                    texts("10.0.0.1", "Total file size is 1000 Bytes", "123456789012345678901234"),
+                    ROW_ACTIVE);
+    const QImage elided = render(view);
+    const QRect sizeCell = view.visualRect(model.index(0, 2));
+    const QRect serviceCell = view.visualRect(model.index(0, 3));
+    QVERIFY(countColour(elided, sizeCell, QColor(0, 0, 0), 120) > 5);
+    // Service keeps only its own centred word: nothing spilled into its left part.
+    QCOMPARE(countColour(elided,
+                         QRect(serviceCell.left() + 1, serviceCell.top(), 4, serviceCell.height()),
+                         QColor(0, 0, 0), 120),
+             0);
+
+    // Selection has no visible effect.
+    view.selectionModel()->select(model.index(1, 0),
+                                  QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    view.setCurrentIndex(model.index(1, 0));
+    QCOMPARE(render(view), elided);
+}
+
+void TestList::progressBarExtentAndCoalescing() {
+    CTransferListView view;
+    view.resize(720, 200);
+    view.show();
+    auto& model = view.Model();
+    const RowHandle h = model.AppendRow(texts("10.0.0.1", "Total file size is 1000 Bytes", ""));
+    const RowHandle empty = model.AppendRow(texts("10.0.0.2", "Total file size is 0 Bytes", ""));
+    QTRY_VERIFY(view.isVisible());
+
+    // 500 of 1000: half the Size column, 2 px inside the row's top and bottom.
+    view.SetProgress(h, 500, 1000);
+    view.SetProgress(empty, 0, 0);     // size 0: no bar
+    view.SetProgress(h + 99, 10, 100); // no such row: ignored
+    QTRY_COMPARE(view.ProgressRepaints(), 1);
+    QImage image = render(view);
+    const QRect cell = view.visualRect(model.index(0, 2));
+    const QColor pink(246, 128, 211);
+    const int w = view.columnWidth(2) / 2;
+    const int midY = cell.center().y();
+    QVERIFY(near(image.pixelColor(cell.left() + 1, midY), pink, 10));
+    QVERIFY(near(image.pixelColor(cell.left() + w - 1, midY), pink, 10));
+    QVERIFY(!near(image.pixelColor(cell.left() + w + 1, midY), pink, 10));
+    QVERIFY(near(image.pixelColor(cell.left() + 5, cell.top() + 2), pink, 10));
+    QVERIFY(!near(image.pixelColor(cell.left() + 5, cell.top() + 1), pink, 10));
+    QVERIFY(near(image.pixelColor(cell.left() + 5, cell.bottom() - 2), pink, 10));
+    QVERIFY(!near(image.pixelColor(cell.left() + 5, cell.bottom() - 1), pink, 10));
+    QCOMPARE(countColour(image, view.visualRect(model.index(1, 2)), pink, 10), 0);
+
+    // Thousands of blocks cost at most one repaint per pixel of bar width.
+    const qint64 size = 4000 * 512;
+    for (qint64 sent = 0; sent <= size; sent += 512) {
+        view.SetProgress(h, sent, size);
+        if (sent % (512 * 100) == 0)
+            QCoreApplication::processEvents();
+    }
+    QTRY_COMPARE(countColour(render(view), cell.adjusted(0, 2, 0, -2), pink, 10) >=
+                     (cell.width() - 1) * (cell.height() - 4) * 9 / 10,
+                 true);
+    QVERIFY2(view.ProgressRepaints() <= 1 + view.columnWidth(2) + 1,
+             qPrintable(QString::number(view.ProgressRepaints())));
+
+    // New texts end the bar.
+    model.UpdateRow(h, texts("10.0.0.1", "Transfer Complete", "2048000"), ROW_SENT);
+    image = render(view);
+    QCOMPARE(countColour(image, cell, pink, 10), 0);
+}
+
+void TestList::gridLinesFollowColumnsAndScrolling() {
+    CTransferListView view;
+    view.resize(500, 200); // narrower than the columns: some lines fall outside
+    view.show();
+    view.Model().AppendRow(texts("10.0.0.1", "x"));
+    const QColor grey(128, 128, 128);
+    QImage image = render(view);
+    const int height = image.height();
+    auto isLine = [&](const QImage& img, int x) {
+        return countColour(img, QRect(x, 0, 1, height), grey, 6) >= height - 2;
+    };
+    QVERIFY(isLine(image, 110 - 1));
+    QVERIFY(isLine(image, 110 + 117 - 1));
+    QVERIFY(isLine(image, 110 + 117 + 100 - 1));
+    QVERIFY(isLine(image, 110 + 117 + 100 + 65 - 1));
+    QVERIFY(!isLine(image, 110));
+    // Beyond the right edge nothing is drawn; the last visible column has no line.
+    const int right = view.viewport()->width();
+    QVERIFY(right < 687);
+    QVERIFY(!isLine(image, right - 1));
+
+    // Scrolled sideways, the lines move with the columns.
+    view.horizontalScrollBar()->setValue(40);
+    image = render(view);
+    QVERIFY(isLine(image, 110 - 40 - 1));
+    QVERIFY(isLine(image, 110 + 117 - 40 - 1));
+    QVERIFY(!isLine(image, 110 - 1));
+
+    // A column made narrower leaves no line at its old edge, even below the rows.
+    view.horizontalScrollBar()->setValue(0);
+    view.header()->resizeSection(0, 80);
+    image = render(view);
+    QVERIFY(isLine(image, 80 - 1));
+    QVERIFY(!isLine(image, 110 - 1));
+    QCOMPARE(countColour(image, QRect(109, height - 20, 1, 20), grey, 6), 0);
+}
+
+QTEST_MAIN(TestList)
+#include "tst_list.moc"

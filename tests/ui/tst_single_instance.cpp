@@ -1,0 +1,115 @@
+// One copy per user: the guard in process, then the real program twice.
+#include "SingleInstance.h"
+
+#include <QDir>
+#include <QLocalServer>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace {
+// Leaves a socket file that nobody listens on, as a crashed copy would.
+bool makeStaleSocket(const QString& path) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    if (fd < 0)
+        return false;
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    const QByteArray p = QFile::encodeName(path);
+    if (size_t(p.size()) >= sizeof(addr.sun_path))
+        return false;
+    memcpy(addr.sun_path, p.constData(), size_t(p.size()));
+    const bool ok =
+        ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0 && ::listen(fd, 1) == 0;
+    ::close(fd);
+    return ok && QFile::exists(path);
+}
+} // namespace
+
+class TestSingleInstance : public QObject {
+    Q_OBJECT
+private slots:
+    void guardInProcess();
+    void secondProgramExitsAndStaleSocketIsRecovered();
+};
+
+void TestSingleInstance::guardInProcess() {
+    QTemporaryDir dir;
+    const QString name = dir.filePath(QStringLiteral("ombrixtftp"));
+
+    CSingleInstanceGuard first(name);
+    int shown = 0;
+    first.SetShowRequestHandler([&] { ++shown; });
+    QCOMPARE(first.Acquire(), CSingleInstanceGuard::Result::First);
+    {
+        CSingleInstanceGuard second(name);
+        QCOMPARE(second.Acquire(), CSingleInstanceGuard::Result::AlreadyRunning);
+    }
+    QTRY_COMPARE(shown, 1);
+    {
+        CSingleInstanceGuard third(name);
+        QCOMPARE(third.Acquire(), CSingleInstanceGuard::Result::AlreadyRunning);
+    }
+    QTRY_COMPARE(shown, 2);
+
+    // A socket file left by a crash is taken over.
+    const QString staleName = dir.filePath(QStringLiteral("stale"));
+    QVERIFY(makeStaleSocket(staleName));
+    CSingleInstanceGuard recovered(staleName);
+    QCOMPARE(recovered.Acquire(), CSingleInstanceGuard::Result::First);
+    CSingleInstanceGuard after(staleName);
+    QCOMPARE(after.Acquire(), CSingleInstanceGuard::Result::AlreadyRunning);
+
+    // A name that cannot be created at all.
+    CSingleInstanceGuard broken(dir.filePath(QStringLiteral("no/such/folder/x")));
+    QCOMPARE(broken.Acquire(), CSingleInstanceGuard::Result::Failed);
+}
+
+void TestSingleInstance::secondProgramExitsAndStaleSocketIsRecovered() {
+    // The guard's name lives in the temporary folder: give the copies a folder of
+    // their own so the test never meets a real running server.
+    QTemporaryDir tmp;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TMPDIR"), tmp.path());
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    const QString socketPath = tmp.filePath(QStringLiteral("ombrixtftp"));
+    const quint16 port = quint16(39000 + QRandomGenerator::global()->bounded(20000));
+    auto args = [](quint16 p) {
+        return QStringList{QStringLiteral("--no-splash"), QStringLiteral("--address"),
+                           QStringLiteral("127.0.0.1"), QStringLiteral("--port"),
+                           QString::number(p)};
+    };
+
+    for (bool stale : {false, true}) {
+        if (stale)
+            QVERIFY(makeStaleSocket(socketPath));
+        QProcess first;
+        first.setProcessEnvironment(env);
+        first.start(QStringLiteral(VANTREL_SERVER_BIN), args(port));
+        QVERIFY(first.waitForStarted());
+        // It reports its listener once the guard and the window exist.
+        QVERIFY(first.waitForReadyRead(15000));
+        QVERIFY2(first.readAllStandardOutput().startsWith("listening on"),
+                 stale ? "stale socket not recovered" : "first copy did not start");
+
+        QProcess second;
+        second.setProcessEnvironment(env);
+        second.start(QStringLiteral(VANTREL_SERVER_BIN), args(quint16(port + 1)));
+        QVERIFY(second.waitForFinished(15000));
+        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.exitCode(), 1);
+        QCOMPARE(second.readAllStandardOutput(), QByteArray()); // nothing of its own
+        QCOMPARE(first.state(), QProcess::Running);
+
+        first.terminate();
+        QVERIFY(first.waitForFinished(15000));
+        QCOMPARE(first.exitCode(), 0);
+        QVERIFY(!QFile::exists(socketPath));
+    }
+}
+
+QTEST_GUILESS_MAIN(TestSingleInstance)
+#include "tst_single_instance.moc"

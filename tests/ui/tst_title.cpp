@@ -1,0 +1,65 @@
+// The title's address rule.
+#include "WindowTitle.h"
+
+#include <QtTest>
+
+using namespace WindowTitle;
+
+class TestTitle : public QObject {
+    Q_OBJECT
+private slots:
+    void defaultRouteFromProcTable();
+    void addressChoice();
+    void composedTitle();
+};
+
+void TestTitle::defaultRouteFromProcTable() {
+    const QString header = QStringLiteral(
+        "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n");
+    // A default route via wlan0 (metric 600) and a better one via eth0 (metric 100);
+    // the network route of docker0 is no default route.
+    const QString table = header + "wlan0\t00000000\t0100A8C0\t0003\t0\t0\t600\t00000000\t0\t0\t0\n"
+                                   "docker0\t000011AC\t00000000\t0001\t0\t0\t0\t0000FFFF\t0\t0\t0\n"
+                                   "eth0\t00000000\t0102000A\t0003\t0\t0\t100\t00000000\t0\t0\t0\n";
+    QCOMPARE(DefaultRouteInterface(table), QStringLiteral("eth0"));
+    // A default route that is not up does not count.
+    QCOMPARE(DefaultRouteInterface(
+                 header + "eth0\t00000000\t0102000A\t0002\t0\t0\t100\t00000000\t0\t0\t0\n"),
+             QString());
+    QCOMPARE(DefaultRouteInterface(header), QString());
+    QCOMPARE(DefaultRouteInterface(QString()), QString());
+    QCOMPARE(DefaultRouteInterface(QStringLiteral("garbage\nmore garbage here\n")), QString());
+}
+
+void TestTitle::addressChoice() {
+    const QList<Interface> interfaces = {
+        {QStringLiteral("lo"), true, true, QStringLiteral("127.0.0.1")},
+        {QStringLiteral("down0"), false, false, QStringLiteral("10.9.9.9")},
+        {QStringLiteral("eth0"), true, false, QStringLiteral("192.168.1.20")},
+        {QStringLiteral("wlan0"), true, false, QStringLiteral("10.0.0.7")},
+        {QStringLiteral("tun0"), true, false, QString()},
+    };
+    // The default route's interface wins over the order of the list.
+    QCOMPARE(PickAddress(QStringLiteral("wlan0"), interfaces), QStringLiteral("10.0.0.7"));
+    // Without a default route (or one through an interface without IPv4): the first
+    // up, non-loopback interface with an address.
+    QCOMPARE(PickAddress(QString(), interfaces), QStringLiteral("192.168.1.20"));
+    QCOMPARE(PickAddress(QStringLiteral("tun0"), interfaces), QStringLiteral("192.168.1.20"));
+    // Only loopback and interfaces that are down: nothing.
+    QCOMPARE(PickAddress(QString(), interfaces.mid(0, 2)), QString());
+    QCOMPARE(PickAddress(QString(), {}), QString());
+}
+
+void TestTitle::composedTitle() {
+    QCOMPARE(Compose(QString()), QStringLiteral("Vantrel Server 1.0 - "));
+    QCOMPARE(Compose(QStringLiteral("192.168.100.200")),
+             QStringLiteral("Vantrel Server 1.0 - 192.168.100.200"));
+    // At most 19 characters of address.
+    QCOMPARE(Compose(QStringLiteral("123456789012345678901234")),
+             QStringLiteral("Vantrel Server 1.0 - 1234567890123456789"));
+    QVERIFY(ForThisMachine().startsWith(QLatin1String(kPrefix)));
+    QVERIFY(ForThisMachine().size() <= 21 + 19);
+}
+
+QTEST_APPLESS_MAIN(TestTitle)
+#include "tst_title.moc"
