@@ -1,0 +1,37 @@
+#include "SetupCommand.h"
+
+#include "ServerEngine.h"
+#include "SettingsStore.h"
+#include "SetupDlg.h"
+
+#include <QMessageBox>
+
+bool IsValidDirName(const QString& dirName) {
+    return dirName.startsWith(QLatin1Char('/'));
+}
+
+void RunSetupCommand(CServerEngine& engine, QWidget* parent) {
+    // Once per command, not again when a rejected directory reopens the dialog.
+    if (engine.m_bSoundOn)
+        engine.Window().PlayWaveResource(SOUND_COMMAND);
+
+    CSettingsStore& store = engine.Store();
+    for (;;) {
+        // A new dialog each time: it shows the stored values, never the rejected entries.
+        CSetupDlg dlg(store, parent);
+        if (dlg.exec() != QDialog::Accepted)
+            return;
+        if (!IsValidDirName(dlg.m_strDirName)) {
+            QMessageBox::warning(parent, QStringLiteral("ZAZO_Dize"),
+                                 QStringLiteral("Invalid Directory Name!!\n\nStart with local "
+                                                "drive name and using the correct name!!"));
+            continue;
+        }
+        store.WriteProfileString(CSettingsStore::kDirName, dlg.m_strDirName);
+        store.WriteProfileInt(CSettingsStore::kOverWrite, dlg.m_bOverWrite ? 1 : 0);
+        store.WriteProfileInt(CSettingsStore::kSoundOn, dlg.m_bSoundOn ? 1 : 0);
+        store.WriteProfileInt(CSettingsStore::kTimeOut, dlg.m_nTimeOut);
+        engine.m_bSoundOn = dlg.m_bSoundOn;
+        return;
+    }
+}
