@@ -1,0 +1,62 @@
+#include "HelpSheetDlg.h"
+#include "ui_HelpSheetDlg.h"
+#include "ui_PageClear.h"
+#include "ui_PageGeneral.h"
+#include "ui_PageSecurity.h"
+#include "ui_PageSetup.h"
+
+#include "DialogPictures.h"
+#include "ServerEngine.h"
+
+#include <QPushButton>
+
+CPageGeneral::CPageGeneral(QWidget* parent)
+    : QWidget(parent), ui(std::make_unique<Ui::CPageGeneral>()) {
+    InitDialogPictures();
+    ui->setupUi(this);
+}
+CPageGeneral::~CPageGeneral() = default;
+
+CPageClear::CPageClear(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::CPageClear>()) {
+    InitDialogPictures();
+    ui->setupUi(this);
+}
+CPageClear::~CPageClear() = default;
+
+CPageSetup::CPageSetup(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::CPageSetup>()) {
+    InitDialogPictures();
+    ui->setupUi(this);
+}
+CPageSetup::~CPageSetup() = default;
+
+CPageSecurity::CPageSecurity(QWidget* parent)
+    : QWidget(parent), ui(std::make_unique<Ui::CPageSecurity>()) {
+    InitDialogPictures();
+    ui->setupUi(this);
+}
+CPageSecurity::~CPageSecurity() = default;
+
+CHelpSheetDlg::CHelpSheetDlg(QWidget* parent, int selectPage)
+    : QDialog(parent), m_pPageGeneral(new CPageGeneral), m_pPageClear(new CPageClear),
+      m_pPageSetup(new CPageSetup), m_pPageSecurity(new CPageSecurity),
+      ui(std::make_unique<Ui::CHelpSheetDlg>()) {
+    ui->setupUi(this);
+    // Each tab is labelled with its page's title.
+    for (QWidget* page :
+         {static_cast<QWidget*>(m_pPageGeneral), static_cast<QWidget*>(m_pPageClear),
+          static_cast<QWidget*>(m_pPageSetup), static_cast<QWidget*>(m_pPageSecurity)})
+        ui->tabWidget->addTab(page, page->windowTitle());
+    ui->tabWidget->setCurrentIndex(selectPage);
+    // No page has anything to apply.
+    ui->buttonBox->button(QDialogButtonBox::Apply)->setEnabled(false);
+    ui->buttonBox->button(QDialogButtonBox::Ok)->setDefault(true);
+}
+
+CHelpSheetDlg::~CHelpSheetDlg() = default;
+
+void RunHelpCommand(CServerEngine& engine, QWidget* parent) {
+    if (engine.m_bSoundOn)
+        engine.Window().PlayWaveResource(SOUND_COMMAND);
+    CHelpSheetDlg sheet(parent, 0);
+    sheet.exec();
+}

@@ -1,0 +1,78 @@
+#pragma once
+
+#include <QDialog>
+#include <QWidget>
+#include <memory>
+
+class CServerEngine;
+
+namespace Ui {
+class CHelpSheetDlg;
+class CPageGeneral;
+class CPageClear;
+class CPageSetup;
+class CPageSecurity;
+} // namespace Ui
+
+// The four help pages: a picture and a fixed text each, nothing to change.
+class CPageGeneral : public QWidget {
+    Q_OBJECT
+public:
+    explicit CPageGeneral(QWidget* parent = nullptr);
+    ~CPageGeneral() override;
+
+private:
+    std::unique_ptr<Ui::CPageGeneral> ui;
+};
+
+class CPageClear : public QWidget {
+    Q_OBJECT
+public:
+    explicit CPageClear(QWidget* parent = nullptr);
+    ~CPageClear() override;
+
+private:
+    std::unique_ptr<Ui::CPageClear> ui;
+};
+
+class CPageSetup : public QWidget {
+    Q_OBJECT
+public:
+    explicit CPageSetup(QWidget* parent = nullptr);
+    ~CPageSetup() override;
+
+private:
+    std::unique_ptr<Ui::CPageSetup> ui;
+};
+
+class CPageSecurity : public QWidget {
+    Q_OBJECT
+public:
+    explicit CPageSecurity(QWidget* parent = nullptr);
+    ~CPageSecurity() override;
+
+private:
+    std::unique_ptr<Ui::CPageSecurity> ui;
+};
+
+// The help sheet: the four pages as tabs General, File, Setup and Security, with the
+// usual sheet buttons. Since no page keeps anything, every way out does the same: nothing.
+class CHelpSheetDlg : public QDialog {
+    Q_OBJECT
+
+public:
+    explicit CHelpSheetDlg(QWidget* parent = nullptr, int selectPage = 0);
+    ~CHelpSheetDlg() override;
+
+    // The pages, owned by the tab widget.
+    CPageGeneral* m_pPageGeneral;
+    CPageClear* m_pPageClear;
+    CPageSetup* m_pPageSetup;
+    CPageSecurity* m_pPageSecurity;
+
+private:
+    std::unique_ptr<Ui::CHelpSheetDlg> ui;
+};
+
+// The Help command: sound 146 when sounds are on, then the sheet, always on General.
+void RunHelpCommand(CServerEngine& engine, QWidget* parent);
