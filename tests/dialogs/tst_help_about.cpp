@@ -1,0 +1,145 @@
+#include "AboutBoxDlg.h"
+#include "DialogFixture.h"
+#include "HelpSheetDlg.h"
+#include "ModalDriver.h"
+
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QtTest>
+#include <algorithm>
+
+namespace {
+void Check(bool ok, const QString& what) {
+    if (!ok)
+        ModalDriver::Errors() << what;
+}
+QString Join(const QStringList& lines) {
+    return lines.join(QLatin1Char('\n'));
+}
+} // namespace
+
+class TestHelpAbout : public QObject {
+    Q_OBJECT
+
+private slots:
+    void helpOpensOnGeneralEveryTime();
+    void helpPagesTextAndPictures();
+    void aboutBox();
+};
+
+void TestHelpAbout::helpOpensOnGeneralEveryTime() {
+    DialogFixture f;
+    f.engine.m_bSoundOn = true;
+    const auto lookAndLeave = [](int goTo, int button) {
+        return ModalDriver::Step{[goTo, button](QWidget* w) {
+            Check(w->windowTitle() == QLatin1String("Vantrel Server 1.0 Help"), "caption");
+            auto* tabs = w->findChild<QTabWidget*>();
+            Check(tabs && tabs->count() == 4, "four tabs");
+            if (!tabs)
+                return;
+            Check(tabs->currentIndex() == 0, "opens on General");
+            QStringList labels;
+            for (int i = 0; i < tabs->count(); ++i)
+                labels << tabs->tabText(i);
+            Check(labels == QStringList{"General", "File", "Setup", "Security"},
+                  "tabs: " + labels.join(','));
+            auto* box = w->findChild<QDialogButtonBox*>();
+            Check(box && !box->button(QDialogButtonBox::Apply)->isEnabled(), "Apply disabled");
+            tabs->setCurrentIndex(goTo);
+            box->button(QDialogButtonBox::StandardButton(button))->click();
+        }};
+    };
+    {
+        ModalDriver driver({lookAndLeave(3, QDialogButtonBox::Ok)});
+        RunHelpCommand(f.engine, nullptr);
+        QVERIFY2(ModalDriver::Errors().isEmpty(), qPrintable(ModalDriver::Errors().join('\n')));
+        QVERIFY(driver.finished());
+    }
+    {
+        ModalDriver driver({lookAndLeave(2, QDialogButtonBox::Cancel)});
+        RunHelpCommand(f.engine, nullptr);
+        QVERIFY2(ModalDriver::Errors().isEmpty(), qPrintable(ModalDriver::Errors().join('\n')));
+        QVERIFY(driver.finished());
+    }
+    QCOMPARE(f.window.sounds, (QList<int>{146, 146}));
+
+    f.engine.m_bSoundOn = false; // silent, and Escape ends it too
+    ModalDriver driver({{[](QWidget* w) { QTest::keyClick(w, Qt::Key_Escape); }}});
+    RunHelpCommand(f.engine, nullptr);
+    QVERIFY2(ModalDriver::Errors().isEmpty(), qPrintable(ModalDriver::Errors().join('\n')));
+    QVERIFY(driver.finished());
+    QCOMPARE(f.window.sounds.size(), 2);
+}
+
+void TestHelpAbout::helpPagesTextAndPictures() {
+    CHelpSheetDlg sheet;
+    const QList<QWidget*> pages = {sheet.m_pPageGeneral, sheet.m_pPageClear, sheet.m_pPageSetup,
+                                   sheet.m_pPageSecurity};
+    const QStringList texts = {
+        Join({"This is TFTP(Trivial FTP) Server program  running on Windows95/98/NT.", "",
+              " It uses the well known port number 69.", " It supports binary file transfer mode.",
+              " It supports multi-session file read and write.", "", "      "}),
+        Join({"Abort", "  - Abort all current active connections.", "", "Clear",
+              "  - Clear all display messages."}),
+        Join({"TFTP Server Working Directory", "  - Set inbound/outbound server directory.", "",
+              "Allow File Overwriting", "  - Client can overwrite existing server file.", "",
+              "Sound On", "  - Sound On/Off.", "", "Time Out",
+              "  - Waiting time when client not responding."}),
+        Join({"Secure Client",
+              "  - Allow only certain connections by settting       the IP address.",
+              "  - Use dotted decimal notation.", "", "Secure File",
+              "  - Allow transmitting only specific file."}),
+    };
+    for (int i = 0; i < pages.size(); ++i) {
+        auto* text = pages[i]->findChild<QLabel*>(QStringLiteral("textLabel"));
+        QVERIFY(text);
+        QCOMPARE(text->text(), texts[i]);
+        QCOMPARE(text->textFormat(), Qt::PlainText);
+        auto* picture = pages[i]->findChild<QLabel*>(QStringLiteral("pictureLabel"));
+        QVERIFY(picture);
+        QCOMPARE(picture->pixmap().size(), QSize(32, 32));
+    }
+}
+
+void TestHelpAbout::aboutBox() {
+    const auto check = [](QWidget* w) {
+        Check(w->windowTitle() == QLatin1String("About Vantrel Server 1.0"), "caption");
+        QList<QLabel*> lines;
+        QLabel* picture = nullptr;
+        for (QLabel* label : w->findChildren<QLabel*>()) {
+            if (!label->pixmap().isNull())
+                picture = label;
+            else
+                lines << label;
+        }
+        std::sort(lines.begin(), lines.end(), [](QLabel* a, QLabel* b) { return a->y() < b->y(); });
+        QStringList texts;
+        for (QLabel* label : lines)
+            texts << label->text();
+        Check(texts.size() == 4 && texts[0] == QLatin1String("Vantrel Server Version 1.0") &&
+                  texts[1] == QLatin1String("Freeware"),
+              "lines: " + texts.join('|'));
+        auto* ok = w->findChild<QPushButton*>(QStringLiteral("okButton"));
+        Check(picture && picture->pixmap().size() == QSize(32, 32), "picture");
+        Check(picture && ok && picture->x() < lines.first()->x() && ok->x() > lines.first()->x() &&
+                  ok->y() < lines[1]->y() && picture->y() < lines[1]->y(),
+              "picture top left, OK top right");
+        Check(ok && ok->isDefault(), "OK is the default button");
+    };
+    // OK, Escape and the close box all end it.
+    ModalDriver driver({{[&](QWidget* w) {
+                            check(w);
+                            ModalDriver::click(w, "okButton");
+                        }},
+                        {[](QWidget* w) { QTest::keyClick(w, Qt::Key_Escape); }},
+                        {[](QWidget* w) { w->close(); }}});
+    for (int i = 0; i < 3; ++i)
+        RunAboutCommand(nullptr);
+    QVERIFY2(ModalDriver::Errors().isEmpty(), qPrintable(ModalDriver::Errors().join('\n')));
+    QVERIFY(driver.finished());
+}
+
+QTEST_MAIN(TestHelpAbout)
+#include "tst_help_about.moc"

@@ -1,0 +1,239 @@
+#include "DialogFixture.h"
+#include "ModalDriver.h"
+#include "SecurityCommand.h"
+#include "SecurityDlg.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QtTest>
+
+namespace {
+const QString kFileMessage = QStringLiteral("Use only file name! Please, remove path name!!");
+
+QString Bad(const char* numbers) {
+    return QStringLiteral("Invalid IP address in Client ") + QLatin1String(numbers);
+}
+
+QString EditText(QWidget* w, const char* name) {
+    auto* edit = w->findChild<QLineEdit*>(QLatin1String(name));
+    if (!edit)
+        ModalDriver::Errors() << QStringLiteral("no line edit %1").arg(QLatin1String(name));
+    return edit ? edit->text() : QString();
+}
+void Check(bool ok, const QString& what) {
+    if (!ok)
+        ModalDriver::Errors() << what;
+}
+} // namespace
+
+class TestSecurityDialog : public QObject {
+    Q_OBJECT
+
+private slots:
+    void checkMessage_data();
+    void checkMessage();
+    void dialogTemplate();
+    void okStoresBeforeCheckAndLiveChangesOnlyAfterPass();
+    void cancelAfterRejectedOkChecksTheStoredEntries();
+    void cancelWithPassingStoredValuesChangesNothing();
+    void fileCheckFollowsAddressCheck();
+};
+
+void TestSecurityDialog::checkMessage_data() {
+    QTest::addColumn<QStringList>("clients");
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("message");
+    const QStringList none(6);
+    auto with = [&](int slot, const QString& text, QStringList list) {
+        list[slot - 1] = text;
+        return list;
+    };
+    QTest::newRow("all empty") << none << ""
+                               << "";
+    QTest::newRow("four numbers") << with(1, "192.168.1.20", none) << ""
+                                  << "";
+    QTest::newRow("three numbers") << with(1, "192.168.1", none) << "" << Bad("1 ");
+    QTest::newRow("letters pass") << with(3, "a.b.c.d", none) << ""
+                                  << "";
+    QTest::newRow("four stops") << with(6, "1.2.3.4.", none) << "" << Bad("6 ");
+    QTest::newRow("only a blank") << with(4, " ", none) << "" << Bad("4 ");
+    QTest::newRow("blanks not trimmed") << with(2, " 1.2.3.4 ", none) << ""
+                                        << "";
+    QTest::newRow("slots 2 and 5") << with(5, "10.0.0", with(2, "x", none)) << "" << Bad("2 5 ");
+    QTest::newRow("every slot") << QStringList{"1", "2", "3", "4", "5", "6"} << ""
+                                << Bad("1 2 3 4 5 6 ");
+    QTest::newRow("addresses before file") << with(1, "1.2", none) << "dir\\f" << Bad("1 ");
+    QTest::newRow("backslash") << none << "dir\\boot.img" << kFileMessage;
+    QTest::newRow("slash") << none << "dir/boot.img" << kFileMessage;
+    QTest::newRow("plain name") << none << "boot.img"
+                                << "";
+    QTest::newRow("colon is no path") << none << "c:boot"
+                                      << "";
+}
+
+void TestSecurityDialog::checkMessage() {
+    QFETCH(QStringList, clients);
+    QFETCH(QString, file);
+    QFETCH(QString, message);
+    QCOMPARE(SecurityCheckMessage(clients, file), message);
+}
+
+void TestSecurityDialog::dialogTemplate() {
+    DialogFixture f;
+    CSecurityDlg dlg(f.store);
+    QCOMPARE(dlg.windowTitle(), QStringLiteral("Setup Security"));
+    // Empty store: every field empty, both boxes clear.
+    for (QLineEdit* edit : dlg.findChildren<QLineEdit*>())
+        QVERIFY(edit->text().isEmpty());
+    for (QCheckBox* box : dlg.findChildren<QCheckBox*>())
+        QVERIFY(!box->isChecked());
+    QCOMPARE(dlg.focusWidget(), dlg.findChild<QWidget*>(QStringLiteral("okButton")));
+
+    // Tab order as in the template.
+    const QStringList expected = {"okButton",    "cancelButton",  "allowClientCheck", "client1Edit",
+                                  "client2Edit", "client3Edit",   "client4Edit",      "client5Edit",
+                                  "client6Edit", "sendFileCheck", "fileEdit"};
+    QStringList order;
+    QWidget* w = dlg.findChild<QWidget*>(QStringLiteral("okButton"));
+    for (int i = 0; i < 40 && order.size() < expected.size(); ++i, w = w->nextInFocusChain()) {
+        if (w->focusPolicy() & Qt::TabFocus)
+            order << w->objectName();
+    }
+    QCOMPARE(order, expected);
+
+    // The check boxes enable nothing.
+    dlg.findChild<QCheckBox*>(QStringLiteral("allowClientCheck"))->setChecked(true);
+    dlg.findChild<QCheckBox*>(QStringLiteral("allowClientCheck"))->setChecked(false);
+    dlg.findChild<QCheckBox*>(QStringLiteral("sendFileCheck"))->setChecked(false);
+    for (QLineEdit* edit : dlg.findChildren<QLineEdit*>())
+        QVERIFY(edit->isEnabled() && !edit->isReadOnly());
+}
+
+void TestSecurityDialog::okStoresBeforeCheckAndLiveChangesOnlyAfterPass() {
+    DialogFixture f;
+    f.engine.m_bSoundOn = true;
+    ModalDriver driver(
+        {{[](QWidget* w) {
+             ModalDriver::setChecked(w, "allowClientCheck", true);
+             ModalDriver::setText(w, "client1Edit", QStringLiteral("10.1.1"));
+             ModalDriver::setText(w, "client4Edit", QStringLiteral("10.1.1.4"));
+             ModalDriver::setChecked(w, "sendFileCheck", true);
+             ModalDriver::setText(w, "fileEdit", QStringLiteral("boot.img"));
+             ModalDriver::click(w, "okButton");
+         }},
+         {[&](QWidget* w) {
+             // The message is up: the entries are stored, the server still has the old ones.
+             Check(f.Stored(CSettingsStore::kAllowClient).toInt() == 1, "AllowClient not stored");
+             Check(f.Stored("Client1").toString() == QLatin1String("10.1.1"), "Client1 not stored");
+             Check(f.Stored("Client4").toString() == QLatin1String("10.1.1.4"), "Client4");
+             Check(f.Stored(CSettingsStore::kFileEdit).toString() == QLatin1String("boot.img"),
+                   "FileEdit not stored");
+             Check(!f.engine.m_bAllowClient && f.engine.m_strClient4.isEmpty() &&
+                       !f.engine.m_bSendFile && f.engine.m_strFileEdit.isEmpty(),
+                   "live fields changed before the check passed");
+             ExpectWarning(Bad("1 ")).action(w);
+         }},
+         {[](QWidget* w) {
+             // Reopened with the stored, rejected entries.
+             Check(EditText(w, "client1Edit") == QLatin1String("10.1.1"), "rejected entry shown");
+             Check(w->findChild<QCheckBox*>(QStringLiteral("allowClientCheck"))->isChecked(),
+                   "allow box shown");
+             ModalDriver::setText(w, "client1Edit", QStringLiteral("10.1.1.1"));
+             ModalDriver::click(w, "okButton");
+         }}});
+    RunSecurityCommand(f.engine, nullptr);
+    QVERIFY2(ModalDriver::Errors().isEmpty(), qPrintable(ModalDriver::Errors().join('\n')));
+    QVERIFY(driver.finished());
+    QVERIFY(f.engine.m_bAllowClient);
+    QCOMPARE(f.engine.m_strClient1, QStringLiteral("10.1.1.1"));
+    QCOMPARE(f.engine.m_strClient4, QStringLiteral("10.1.1.4"));
+    QVERIFY(f.engine.m_strClient2.isEmpty());
+    QVERIFY(f.engine.m_bSendFile);
+    QCOMPARE(f.engine.m_strFileEdit, QStringLiteral("boot.img"));
+    QCOMPARE(f.Stored("Client1").toString(), QStringLiteral("10.1.1.1"));
+    QCOMPARE(f.window.sounds, QList<int>{146}); // once, though it opened twice
+}
+
+void TestSecurityDialog::cancelAfterRejectedOkChecksTheStoredEntries() {
+    DialogFixture f;
+    f.engine.m_bSoundOn = false;
+    f.engine.m_strClient2 = QStringLiteral("9.9.9.9");
+    ModalDriver driver({{[](QWidget* w) {
+                            ModalDriver::setText(w, "client2Edit", QStringLiteral("10.0.0"));
+                            ModalDriver::setText(w, "client5Edit", QStringLiteral("x"));
+                            ModalDriver::click(w, "okButton");
+                        }},
+                        ExpectWarning(Bad("2 5 ")),
+                        // Cancel checks what is stored: the same entries, the same message.
+                        {[](QWidget* w) { ModalDriver::click(w, "cancelButton"); }},
+                        ExpectWarning(Bad("2 5 ")),
+                        {[](QWidget* w) {
+                            Check(EditText(w, "client2Edit") == QLatin1String("10.0.0"),
+                                  "stored entry shown");
+                            // The close box is Cancel too.
+                            w->close();
+                        }},
+                        ExpectWarning(Bad("2 5 ")),
+                        {[&](QWidget* w) {
+                            Check(f.engine.m_strClient2 == QLatin1String("9.9.9.9"),
+                                  "live fields changed by a rejected entry");
+                            ModalDriver::setText(w, "client2Edit", QStringLiteral("10.0.0.2"));
+                            ModalDriver::setText(w, "client5Edit", QString());
+                            ModalDriver::click(w, "okButton");
+                        }}});
+    RunSecurityCommand(f.engine, nullptr);
+    QVERIFY2(ModalDriver::Errors().isEmpty(), qPrintable(ModalDriver::Errors().join('\n')));
+    QVERIFY(driver.finished());
+    QCOMPARE(f.engine.m_strClient2, QStringLiteral("10.0.0.2"));
+    QVERIFY(f.engine.m_strClient5.isEmpty());
+    QVERIFY(f.window.sounds.isEmpty()); // sounds off
+}
+
+void TestSecurityDialog::cancelWithPassingStoredValuesChangesNothing() {
+    DialogFixture f;
+    f.store.WriteProfileString("Client1", QStringLiteral("1.1.1.1"));
+    f.engine.m_strClient1 = QStringLiteral("2.2.2.2"); // as if edited outside since start-up
+    const QStringList keysBefore = f.StoredKeys();
+    ModalDriver driver({{[](QWidget* w) {
+        Check(EditText(w, "client1Edit") == QLatin1String("1.1.1.1"), "stored value shown");
+        ModalDriver::setText(w, "client1Edit", QStringLiteral("bad"));
+        ModalDriver::setText(w, "fileEdit", QStringLiteral("a\\b"));
+        ModalDriver::click(w, "cancelButton");
+    }}});
+    RunSecurityCommand(f.engine, nullptr);
+    QVERIFY2(ModalDriver::Errors().isEmpty(), qPrintable(ModalDriver::Errors().join('\n')));
+    QVERIFY(driver.finished());
+    QCOMPARE(f.StoredKeys(), keysBefore);
+    QCOMPARE(f.Stored("Client1").toString(), QStringLiteral("1.1.1.1"));
+    QCOMPARE(f.engine.m_strClient1, QStringLiteral("2.2.2.2"));
+}
+
+void TestSecurityDialog::fileCheckFollowsAddressCheck() {
+    DialogFixture f;
+    // A bad file name stored from outside: Cancel reports it, and only a passing OK ends.
+    f.store.WriteProfileString(CSettingsStore::kFileEdit, QStringLiteral("pub/boot.img"));
+    ModalDriver driver({{[](QWidget* w) {
+                            ModalDriver::setText(w, "client3Edit", QStringLiteral("1.2"));
+                            ModalDriver::click(w, "okButton");
+                        }},
+                        ExpectWarning(Bad("3 ")), // addresses first, the file waits
+                        {[](QWidget* w) {
+                            ModalDriver::setText(w, "client3Edit", QStringLiteral("1.2.3.4"));
+                            ModalDriver::click(w, "okButton");
+                        }},
+                        ExpectWarning(kFileMessage),
+                        {[](QWidget* w) { ModalDriver::click(w, "cancelButton"); }},
+                        ExpectWarning(kFileMessage),
+                        {[](QWidget* w) {
+                            ModalDriver::setText(w, "fileEdit", QStringLiteral("boot.img"));
+                            ModalDriver::click(w, "okButton");
+                        }}});
+    RunSecurityCommand(f.engine, nullptr);
+    QVERIFY2(ModalDriver::Errors().isEmpty(), qPrintable(ModalDriver::Errors().join('\n')));
+    QVERIFY(driver.finished());
+    QCOMPARE(f.engine.m_strClient3, QStringLiteral("1.2.3.4"));
+    QCOMPARE(f.engine.m_strFileEdit, QStringLiteral("boot.img"));
+}
+
+QTEST_MAIN(TestSecurityDialog)
+#include "tst_security_dialog.moc"
