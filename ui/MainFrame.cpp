@@ -74,6 +74,8 @@ CMainFrame::CMainFrame(CSettingsStore& store, const QHostAddress& address, quint
     m_pAnimation = new CTransferAnimDlg(this);
     m_pView->SetAnimation(m_pAnimation);
     m_pAnimation->show();
+    // The menu bar gets its height when the frame's layout first runs.
+    menuWidget()->installEventFilter(this);
     PlaceAnimation();
 
     if (!m_pView->IsListening())
@@ -168,7 +170,7 @@ void CMainFrame::CreateStatusBar() {
 QPoint CMainFrame::AnimationPosition() const {
     // The frame's client area starts below the menu bar.
     const QWidget* menu = menuWidget();
-    const int top = menu && menu->isVisible() ? menu->geometry().bottom() + 1 : 0;
+    const int top = menu && !menu->isHidden() ? menu->geometry().bottom() + 1 : 0;
     return {width() - 152, top + 2};
 }
 
@@ -178,6 +180,13 @@ void CMainFrame::PlaceAnimation() {
     m_pAnimation->setGeometry(QRect(AnimationPosition(), QSize(150, 55)));
     m_pAnimation->raise();
     m_pAnimation->update();
+}
+
+bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == menuWidget() && (event->type() == QEvent::Resize ||
+                                    event->type() == QEvent::Move || event->type() == QEvent::Show))
+        PlaceAnimation();
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void CMainFrame::resizeEvent(QResizeEvent* event) {

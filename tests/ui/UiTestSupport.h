@@ -5,12 +5,17 @@
 
 #include "SettingsStore.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QDialog>
 #include <QDir>
+#include <QMessageBox>
 #include <QNetworkDatagram>
+#include <QPushButton>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QUdpSocket>
 #include <QtEndian>
 #include <memory>
@@ -95,4 +100,31 @@ private:
         qToBigEndian<quint16>(number, h.data() + 2);
         return h;
     }
+};
+
+// While it lives, answers every modal box or dialog that opens: a message box with
+// the given button, any other dialog by rejecting it. Runs from the event loop, so
+// commands that open a box can be called straight from the test.
+class ModalAnswer {
+public:
+    explicit ModalAnswer(QMessageBox::StandardButton button = QMessageBox::Cancel) {
+        QObject::connect(&m_timer, &QTimer::timeout, [this, button] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+                caption = box->windowTitle();
+                text = box->text();
+                box->button(button)->click();
+                ++answered;
+            } else if (auto* dialog = qobject_cast<QDialog*>(modal)) {
+                dialog->reject();
+                ++answered;
+            }
+        });
+        m_timer.start(10);
+    }
+    QString caption, text;
+    int answered = 0;
+
+private:
+    QTimer m_timer;
 };

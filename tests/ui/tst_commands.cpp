@@ -14,33 +14,6 @@
 #include <QtTest>
 
 namespace {
-// While it lives, answers every modal box or dialog that opens: a message box with
-// the given button, any other dialog by rejecting it. Runs from the event loop, so
-// commands that open a box can be called straight from the test.
-class ModalAnswer {
-public:
-    explicit ModalAnswer(QMessageBox::StandardButton button = QMessageBox::Cancel) {
-        QObject::connect(&m_timer, &QTimer::timeout, [this, button] {
-            QWidget* modal = QApplication::activeModalWidget();
-            if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-                caption = box->windowTitle();
-                text = box->text();
-                box->button(button)->click();
-                ++answered;
-            } else if (auto* dialog = qobject_cast<QDialog*>(modal)) {
-                dialog->reject();
-                ++answered;
-            }
-        });
-        m_timer.start(10);
-    }
-    QString caption, text;
-    int answered = 0;
-
-private:
-    QTimer m_timer;
-};
-
 // A view listening on a free loopback port (a few tries in case one is taken).
 std::unique_ptr<CZAZO_DizeView> makeView(TestStore& s, quint16* port) {
     for (int attempt = 0; attempt < 10; ++attempt) {
