@@ -24,6 +24,18 @@ void Check(bool ok, const QString& what) {
     if (!ok)
         ModalDriver::Errors() << what;
 }
+// The engine's nine live security fields, in one comparable list.
+QStringList Live(const CServerEngine& e) {
+    return {QString::number(e.m_bAllowClient),
+            e.m_strClient1,
+            e.m_strClient2,
+            e.m_strClient3,
+            e.m_strClient4,
+            e.m_strClient5,
+            e.m_strClient6,
+            QString::number(e.m_bSendFile),
+            e.m_strFileEdit};
+}
 } // namespace
 
 class TestSecurityDialog : public QObject {
@@ -112,6 +124,7 @@ void TestSecurityDialog::dialogTemplate() {
 void TestSecurityDialog::okStoresBeforeCheckAndLiveChangesOnlyAfterPass() {
     DialogFixture f;
     f.engine.m_bSoundOn = true;
+    const QStringList liveBefore = Live(f.engine);
     ModalDriver driver(
         {{[](QWidget* w) {
              ModalDriver::setChecked(w, "allowClientCheck", true);
@@ -128,9 +141,7 @@ void TestSecurityDialog::okStoresBeforeCheckAndLiveChangesOnlyAfterPass() {
              Check(f.Stored("Client4").toString() == QLatin1String("10.1.1.4"), "Client4");
              Check(f.Stored(CSettingsStore::kFileEdit).toString() == QLatin1String("boot.img"),
                    "FileEdit not stored");
-             Check(!f.engine.m_bAllowClient && f.engine.m_strClient4.isEmpty() &&
-                       !f.engine.m_bSendFile && f.engine.m_strFileEdit.isEmpty(),
-                   "live fields changed before the check passed");
+             Check(Live(f.engine) == liveBefore, "live fields changed before the check passed");
              ExpectWarning(Bad("1 ")).action(w);
          }},
          {[](QWidget* w) {
@@ -158,29 +169,32 @@ void TestSecurityDialog::cancelAfterRejectedOkChecksTheStoredEntries() {
     DialogFixture f;
     f.engine.m_bSoundOn = false;
     f.engine.m_strClient2 = QStringLiteral("9.9.9.9");
-    ModalDriver driver({{[](QWidget* w) {
-                            ModalDriver::setText(w, "client2Edit", QStringLiteral("10.0.0"));
-                            ModalDriver::setText(w, "client5Edit", QStringLiteral("x"));
-                            ModalDriver::click(w, "okButton");
-                        }},
-                        ExpectWarning(Bad("2 5 ")),
-                        // Cancel checks what is stored: the same entries, the same message.
-                        {[](QWidget* w) { ModalDriver::click(w, "cancelButton"); }},
-                        ExpectWarning(Bad("2 5 ")),
-                        {[](QWidget* w) {
-                            Check(EditText(w, "client2Edit") == QLatin1String("10.0.0"),
-                                  "stored entry shown");
-                            // The close box is Cancel too.
-                            w->close();
-                        }},
-                        ExpectWarning(Bad("2 5 ")),
-                        {[&](QWidget* w) {
-                            Check(f.engine.m_strClient2 == QLatin1String("9.9.9.9"),
-                                  "live fields changed by a rejected entry");
-                            ModalDriver::setText(w, "client2Edit", QStringLiteral("10.0.0.2"));
-                            ModalDriver::setText(w, "client5Edit", QString());
-                            ModalDriver::click(w, "okButton");
-                        }}});
+    const QStringList liveBefore = Live(f.engine);
+    ModalDriver driver(
+        {{[](QWidget* w) {
+             ModalDriver::setText(w, "client2Edit", QStringLiteral("10.0.0"));
+             ModalDriver::setText(w, "client5Edit", QStringLiteral("x"));
+             ModalDriver::click(w, "okButton");
+         }},
+         ExpectWarning(Bad("2 5 ")),
+         // Cancel checks what is stored: the same entries, the same message.
+         {[&](QWidget* w) {
+             Check(Live(f.engine) == liveBefore, "live fields changed");
+             ModalDriver::click(w, "cancelButton");
+         }},
+         ExpectWarning(Bad("2 5 ")),
+         {[](QWidget* w) {
+             Check(EditText(w, "client2Edit") == QLatin1String("10.0.0"), "stored entry shown");
+             // The close box is Cancel too.
+             w->close();
+         }},
+         ExpectWarning(Bad("2 5 ")),
+         {[&](QWidget* w) {
+             Check(Live(f.engine) == liveBefore, "live fields changed by a rejected entry");
+             ModalDriver::setText(w, "client2Edit", QStringLiteral("10.0.0.2"));
+             ModalDriver::setText(w, "client5Edit", QString());
+             ModalDriver::click(w, "okButton");
+         }}});
     RunSecurityCommand(f.engine, nullptr);
     QVERIFY2(ModalDriver::Errors().isEmpty(), qPrintable(ModalDriver::Errors().join('\n')));
     QVERIFY(driver.finished());
@@ -194,6 +208,7 @@ void TestSecurityDialog::cancelWithPassingStoredValuesChangesNothing() {
     f.store.WriteProfileString("Client1", QStringLiteral("1.1.1.1"));
     f.engine.m_strClient1 = QStringLiteral("2.2.2.2"); // as if edited outside since start-up
     const QStringList keysBefore = f.StoredKeys();
+    const QStringList liveBefore = Live(f.engine);
     ModalDriver driver({{[](QWidget* w) {
         Check(EditText(w, "client1Edit") == QLatin1String("1.1.1.1"), "stored value shown");
         ModalDriver::setText(w, "client1Edit", QStringLiteral("bad"));
@@ -205,7 +220,7 @@ void TestSecurityDialog::cancelWithPassingStoredValuesChangesNothing() {
     QVERIFY(driver.finished());
     QCOMPARE(f.StoredKeys(), keysBefore);
     QCOMPARE(f.Stored("Client1").toString(), QStringLiteral("1.1.1.1"));
-    QCOMPARE(f.engine.m_strClient1, QStringLiteral("2.2.2.2"));
+    QCOMPARE(Live(f.engine), liveBefore);
 }
 
 void TestSecurityDialog::fileCheckFollowsAddressCheck() {
