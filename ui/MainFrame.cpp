@@ -77,9 +77,6 @@ CMainFrame::CMainFrame(CSettingsStore& store, const QHostAddress& address, quint
     // The menu bar gets its height when the frame's layout first runs.
     menuWidget()->installEventFilter(this);
     PlaceAnimation();
-
-    if (!m_pView->IsListening())
-        statusBar()->showMessage(m_pView->ListenError());
 }
 
 CMainFrame::~CMainFrame() {
@@ -197,6 +194,10 @@ void CMainFrame::resizeEvent(QResizeEvent* event) {
 void CMainFrame::ShowAtStartUp() {
     show();
     PlaceAnimation();
+    // Why the server hears no requests, until the next prompt replaces it. (Shown
+    // once the bar is visible: it only hides "Ready" while "Ready" is shown.)
+    if (!m_pView->IsListening())
+        statusBar()->showMessage(QStringLiteral("Cannot listen: ") + m_pView->ListenError());
 #ifdef VANTREL_SPLASH
     CSplashWindow::ShowSplash(this);
 #endif

@@ -40,6 +40,7 @@ private slots:
     void clearOnlyWhenIdleAndRowsFoundAfterIt();
     void soundGate();
     void sendProgressAndCompletion();
+    void listenFailureShownWithoutWaiting();
 };
 
 void TestCommands::abortStopsTransfersInProgress() {
@@ -255,6 +256,30 @@ void TestCommands::sendProgressAndCompletion() {
     QVERIFY(!model.index(0, 2).data(CTransferListModel::ProgressRole).isValid());
     // Far fewer repaints than blocks.
     QVERIFY(view->ProgressRepaints() <= view->columnWidth(2) + 2);
+}
+
+void TestCommands::listenFailureShownWithoutWaiting() {
+    TestStore s(0);
+    quint16 port = 0;
+    auto first = makeView(s, &port);
+    QVERIFY(first);
+    QWidget parent;
+    // The same port again: the engine reports it, and construction goes on at once.
+    auto* second = new CZAZO_DizeView(*s.store, QHostAddress::LocalHost, port, &parent);
+    QVERIFY(!second->IsListening());
+    QVERIFY(!second->ListenError().isEmpty());
+    QMessageBox* box = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* b = qobject_cast<QMessageBox*>(w); b && b->isVisible())
+            box = b;
+    QVERIFY(box);
+    QCOMPARE(box->windowTitle(), QStringLiteral("ZAZO_Dize"));
+    QVERIFY(box->text().startsWith(QStringLiteral("Listen Socket Creation Fails!!")));
+    QVERIFY(!box->isModal());
+    QVERIFY(box->testAttribute(Qt::WA_DeleteOnClose));
+    QPointer<QMessageBox> watch(box);
+    box->button(QMessageBox::Ok)->click();
+    QTRY_VERIFY(watch.isNull());
 }
 
 QTEST_MAIN(TestCommands)
