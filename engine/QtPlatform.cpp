@@ -164,7 +164,9 @@ public:
             return nullptr;
         }
         auto file = std::make_unique<QtFile>(path);
-        if (!file->open(QIODevice::ReadOnly, error))
+        // Unbuffered: a transfer reads 512 bytes per block, so QIODevice's 16 KiB read
+        // buffer would only add a copy and 16 KiB of memory to every live transfer.
+        if (!file->open(QIODevice::ReadOnly | QIODevice::Unbuffered, error))
             return nullptr;
         return file;
     }

@@ -1,11 +1,29 @@
 #include "SettingsStore.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+
+#include <sys/stat.h>
 
 namespace {
 QString qualified(const char* key) {
     return QLatin1String(CSettingsStore::kSection) + QLatin1Char('/') + QLatin1String(key);
+}
+
+// The file's size and time stamp from one stat() call: TimeOut is read at every block,
+// and QFileInfo costs two failing access() calls when the file does not exist yet and
+// a local-time conversion of the stamp when it does.
+struct FileStamp {
+    qint64 size = -1;
+    QDateTime modified;
+};
+FileStamp stampOf(const QString& fileName) {
+    struct stat st;
+    if (::stat(QFile::encodeName(fileName).constData(), &st) != 0)
+        return {};
+    const qint64 ms = qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
+    return {qint64(st.st_size), QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC)};
 }
 } // namespace
 
@@ -30,16 +48,14 @@ QString CSettingsStore::FileName() const { return m_fileName; }
 // QSettings::sync() parses the whole file on every call, and TimeOut is read at
 // every block, so only sync when the file's size or time stamp moved.
 void CSettingsStore::RefreshIfChanged() {
-    const QFileInfo info(m_fileName);
-    const qint64 size = info.exists() ? info.size() : -1;
-    const QDateTime modified = info.exists() ? info.lastModified() : QDateTime();
-    if (size == m_seenSize && modified == m_seenModified)
+    const FileStamp now = stampOf(m_fileName);
+    if (now.size == m_seenSize && now.modified == m_seenModified)
         return;
     m_settings->sync();
     // Read the stamp again: sync() may have written our own pending values.
-    const QFileInfo after(m_fileName);
-    m_seenSize = after.exists() ? after.size() : -1;
-    m_seenModified = after.exists() ? after.lastModified() : QDateTime();
+    const FileStamp after = stampOf(m_fileName);
+    m_seenSize = after.size;
+    m_seenModified = after.modified;
 }
 
 int CSettingsStore::GetProfileInt(const char* key, int nDefault) {
