@@ -59,6 +59,9 @@ ip link set lo up
 # tftpd-hpa resolves its address with AI_ADDRCONFIG, which wants one address besides
 # 127/8 before it admits IPv4: a documentation address on this namespace's loopback.
 ip addr add 192.0.2.1/32 dev lo
+# The server hands out transfer ports from 29000 to 65000; keep this namespace's
+# ephemeral ports (the clients' own) below that range so the two never collide.
+sysctl -q -w net.ipv4.ip_local_port_range="10000 28999"
 SERVER=$BUILD/app/vantrel-server
 LOAD=$BUILD/benchtools/loadclient
 LIMIT=$BUILD/benchtools/limit

@@ -31,6 +31,9 @@ if [[ -z ${VANTREL_SOAK_INSIDE:-} ]]; then
 fi
 
 ip link set lo up
+# The server hands out transfer ports from 29000 to 65000; keep this namespace's
+# ephemeral ports (the clients' own) below that range so the two never collide.
+sysctl -q -w net.ipv4.ip_local_port_range="10000 28999"
 LOAD=$BUILD/benchtools/loadclient
 WORK=$(mktemp -d /tmp/vantrel-soak.XXXXXX)
 SERVER_PID=
@@ -96,5 +99,9 @@ kill -0 "$SERVER_PID" || { echo "soak: the server died" >&2; exit 1; }
 # The last state of every row.
 echo "rows: $(awk -F'\t' '$1 == "row" { last[$2] = $3 } END { for (r in last) n[last[r]]++; for (s in n) printf "%s=%d ", s, n[s] }' "$WORK/rows.txt")"
 echo "server cpu_s=$(awk -v hz="$(getconf CLK_TCK)" '{ print ($14 + $15) / hz }' "/proc/$SERVER_PID/stat")"
-[[ -s $WORK/stderr.txt ]] && { echo "server stderr:"; head -5 "$WORK/stderr.txt"; }
+if [[ -s $WORK/stderr.txt ]]; then
+    echo "server messages: $(wc -l <"$WORK/stderr.txt")"
+    sort "$WORK/stderr.txt" | uniq -c | head -5
+    cp "$WORK/stderr.txt" /tmp/vantrel-soak-stderr.txt
+fi
 exit $failed
