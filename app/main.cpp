@@ -8,9 +8,12 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QSocketNotifier>
 #include <QTextStream>
 #include <csignal>
 #include <cstring>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #if defined(VANTREL_HAVE_SPLASH) && __has_include("SplashWindow.h")
 #include "SplashWindow.h"
@@ -18,8 +21,20 @@
 #endif
 
 namespace {
-void quitOnSignal(int) {
-    QCoreApplication::quit();
+// SIGINT and SIGTERM end the event loop, so the engine closes its transfers. The
+// handler only writes a byte (nothing else is safe there); the loop notices it.
+int g_signalPipe[2] = {-1, -1};
+void onSignal(int) {
+    const char b = 1;
+    [[maybe_unused]] const auto n = ::write(g_signalPipe[1], &b, 1);
+}
+void quitOnSignals(QCoreApplication& app) {
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
 }
 
 void setIdentity() {
@@ -42,8 +57,7 @@ int runHeadless(QCoreApplication& app, const ServerOptions& options) {
                         << Qt::endl;
     if (!listening)
         return 1;
-    std::signal(SIGINT, quitOnSignal);
-    std::signal(SIGTERM, quitOnSignal);
+    quitOnSignals(app);
     const int rc = app.exec();
     engine.Shutdown();
     return rc;
@@ -77,8 +91,7 @@ int runWindow(QApplication& app, const ServerOptions& options) {
                         << Qt::endl;
     guard.SetShowRequestHandler([&frame] { frame.ShowFromAnotherCopy(); });
     frame.ShowAtStartUp();
-    std::signal(SIGINT, quitOnSignal);
-    std::signal(SIGTERM, quitOnSignal);
+    quitOnSignals(app);
     return app.exec();
 }
 
