@@ -160,9 +160,15 @@ void CServerEngine::HandleRequest(const char* data, qint64 size, const QHostAddr
         }
     }
 
-    const quint16 port = NextPort();
+    // A port that another socket on this host holds (local clients get ephemeral ports
+    // inside 29000-65000 too) is passed over; only a run of failures is reported.
+    quint16 port = NextPort();
     QString why;
     auto socket = m_platform->bindUdp(m_bindAddress, port, &why);
+    for (int tries = 1; !socket && tries < 16; ++tries) {
+        port = NextPort();
+        socket = m_platform->bindUdp(m_bindAddress, port, &why);
+    }
     if (!socket) {
         m_pWindow->ShowMessage(
             QStringLiteral("Client Socket Creation Fails!!\n\nPlease, Restart This Program!!"));

@@ -304,11 +304,13 @@ void CTransferSocket::SendData() {
         StartTimer();
         Transmit(m_outPacket, m_nOutLength);
         ++m_nBlock;
-        m_strInfo = QStringLiteral("Total file size is %1 Bytes").arg(m_nFileSize);
         m_pEngine->Window().DrawProgress(m_rowHandle, m_nBytesSent, m_nFileSize);
         m_nBytesSent += n;
-        if (!m_bRowShown)
+        if (!m_bRowShown) {
+            // Formatted only when the row is rewritten, not at every block.
+            m_strInfo = QStringLiteral("Total file size is %1 Bytes").arg(m_nFileSize);
             RefreshRow();
+        }
         m_bRowShown = true;
     } else if (m_nRetry <= 5) {
         StartTimer();

@@ -98,17 +98,25 @@ private slots:
         QVERIFY(f.engine->FindTransfer(29003));
     }
 
+    // Ports that another program holds are passed over; only a run of them is reported.
     void socketCreationFailure() {
         EngineFixture f;
-        f.net().refusedPorts.insert(29001);
         f.writeFile("a", "a");
-        f.rrq("a");
-        QVERIFY(f.window.rows.isEmpty());
+        f.net().refusedPorts.insert(29001);
+        QCOMPARE(f.rrq("a"), quint16(29002));
+        QCOMPARE(f.lastRow().state, ROW_SENT);
+        QVERIFY(f.window.messages.isEmpty());
+
+        for (quint16 p = 29003; p < 29003 + 16; ++p)
+            f.net().refusedPorts.insert(p);
+        f.window.sounds.clear();
+        const int rows = f.window.rows.size();
+        f.rrq("a", 5001);
+        QCOMPARE(f.window.rows.size(), rows);
         QCOMPARE(f.window.messages,
                  QStringList{"Client Socket Creation Fails!!\n\nPlease, Restart This Program!!"});
         QCOMPARE(f.window.sounds, QList<int>{SOUND_FAILED});
-        QCOMPARE(f.rrq("a"), quint16(29002));
-        QCOMPARE(f.lastRow().state, ROW_SENT);
+        QCOMPARE(f.rrq("a", 5002), quint16(29019));
     }
 
     void pathsStayInsideTheWorkingDir() {
