@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QNetworkProxy>
 #include <QRandomGenerator>
 #include <QTimer>
 #include <QUdpSocket>
@@ -41,6 +42,9 @@ namespace {
 class QtDatagramSocket final : public IDatagramSocket {
 public:
     QtDatagramSocket() {
+        // A TFTP socket never goes through a proxy; without this, every bind asks the
+        // system's proxy configuration (a libproxy thread round trip per transfer).
+        m_socket.setProxy(QNetworkProxy::NoProxy);
         QObject::connect(&m_socket, &QUdpSocket::readyRead, [this] {
             if (onReadyRead)
                 onReadyRead();

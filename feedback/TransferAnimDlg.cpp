@@ -52,8 +52,13 @@ void CTransferAnimDlg::Stop() {
 }
 
 void CTransferAnimDlg::OnFrameChanged(int frame) {
-    m_frame = m_pMovie->currentPixmap();
-    update();
+    // A burst of short transfers restarts the clip on the frame it already shows:
+    // nothing to repaint then.
+    if (frame != m_nShownFrame) {
+        m_nShownFrame = frame;
+        m_frame = m_pMovie->currentPixmap();
+        update();
+    }
     // The clip itself loops; a single pass ends by resting on its last frame.
     if (m_mode == Mode::PlayingOnce && frame >= m_pMovie->frameCount() - 1) {
         m_mode = Mode::Idle;

@@ -41,6 +41,7 @@ private:
 
     QMovie* m_pMovie = nullptr;
     QPixmap m_frame;
+    int m_nShownFrame = -1; // the frame m_frame holds
     Mode m_mode = Mode::Idle;
     bool m_bOpen = false;
 };

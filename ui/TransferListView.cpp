@@ -46,6 +46,32 @@ CTransferListView::CTransferListView(QWidget* parent)
     m_progressTimer.setSingleShot(true);
     m_progressTimer.setInterval(kProgressFlushMs);
     connect(&m_progressTimer, &QTimer::timeout, this, [this] { FlushProgress(); });
+
+    m_repaintTimer.setSingleShot(true);
+    connect(&m_repaintTimer, &QTimer::timeout, this, [this] { ResumeRepaints(); });
+    m_sinceRepaint.start();
+    for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
+        connect(m_pModel, signal, this, [this] { ThrottleRepaints(); });
+    connect(m_pModel, &QAbstractItemModel::dataChanged, this, [this] { ThrottleRepaints(); });
+}
+
+// The first change after a quiet spell shows at once; changes that follow within
+// kProgressFlushMs are gathered and shown together when it has passed.
+void CTransferListView::ThrottleRepaints() {
+    if (m_repaintTimer.isActive())
+        return;
+    const qint64 since = m_sinceRepaint.elapsed();
+    if (since >= kProgressFlushMs) {
+        m_sinceRepaint.restart();
+        return;
+    }
+    setUpdatesEnabled(false); // the list, its scroll bars and header
+    m_repaintTimer.start(int(kProgressFlushMs - since));
+}
+
+void CTransferListView::ResumeRepaints() {
+    m_sinceRepaint.restart();
+    setUpdatesEnabled(true); // repaints the whole list once
 }
 
 CTransferListView::~CTransferListView() = default;

@@ -3,6 +3,7 @@
 #include "ServerWindow.h"
 
 #include <QHash>
+#include <QElapsedTimer>
 #include <QTimer>
 #include <QTreeView>
 
@@ -36,10 +37,16 @@ protected:
 
 private:
     void FlushProgress();
+    void ThrottleRepaints();
+    void ResumeRepaints();
 
     CTransferListModel* m_pModel;
     CRowDelegate* m_pDelegate;
     QTimer m_progressTimer;
+    // Row changes repaint the list at most every kProgressFlushMs: a burst of small
+    // transfers must not cost a repaint each.
+    QTimer m_repaintTimer;
+    QElapsedTimer m_sinceRepaint;
     // Rows whose bar must be repainted, with the bar width last asked for.
     QHash<RowHandle, int> m_dirtyBars;
     QHash<RowHandle, int> m_paintedBars;
