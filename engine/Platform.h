@@ -15,6 +15,8 @@ public:
     // Called on the event loop when datagrams are waiting; the handler must drain them.
     std::function<void()> onReadyRead;
 
+    // True while a datagram is known to be waiting. After a read the socket may answer
+    // false although more wait: it then announces them with onReadyRead again.
     virtual bool hasPendingDatagrams() = 0;
     // Reads the next datagram, cut to maxSize bytes (the rest of it is dropped).
     // Returns the number of bytes stored, or -1 when none could be read.

@@ -46,6 +46,7 @@ public:
         // system's proxy configuration (a libproxy thread round trip per transfer).
         m_socket.setProxy(QNetworkProxy::NoProxy);
         QObject::connect(&m_socket, &QUdpSocket::readyRead, [this] {
+            m_bAnnounced = true;
             if (onReadyRead)
                 onReadyRead();
         });
@@ -59,13 +60,17 @@ public:
         return false;
     }
 
-    bool hasPendingDatagrams() override { return m_socket.hasPendingDatagrams(); }
+    // readyRead announces one datagram at least. Qt arms the notification again with
+    // every read, so a datagram still waiting after it brings another readyRead; asking
+    // the kernel here (a peek per datagram) would only cost a system call per block.
+    bool hasPendingDatagrams() override { return m_bAnnounced; }
 
     qint64 readDatagram(char* data, qint64 maxSize, QHostAddress* from,
                         quint16* fromPort) override {
         // Read the whole datagram into a buffer big enough for any, then cut it:
         // a datagram longer than the caller's buffer is shortened, never lost.
         static std::array<char, 65536> whole;
+        m_bAnnounced = false;
         const qint64 n = m_socket.readDatagram(whole.data(), qint64(whole.size()), from, fromPort);
         if (n < 0)
             return -1;
@@ -80,10 +85,14 @@ public:
     }
 
     quint16 localPort() const override { return m_socket.localPort(); }
-    void close() override { m_socket.close(); }
+    void close() override {
+        m_bAnnounced = false;
+        m_socket.close();
+    }
 
 private:
     QUdpSocket m_socket;
+    bool m_bAnnounced = false;
 };
 
 class QtTimerHost final : public ITimerHost {

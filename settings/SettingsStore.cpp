@@ -46,8 +46,14 @@ CSettingsStore::~CSettingsStore() = default;
 QString CSettingsStore::FileName() const { return m_fileName; }
 
 // QSettings::sync() parses the whole file on every call, and TimeOut is read at
-// every block, so only sync when the file's size or time stamp moved.
+// every block, so only sync when the file's size or time stamp moved. Even the
+// stat() that tells is a tenth of a busy server's time, so the file is looked at
+// again only when kRecheckMs have passed: an edit made by another program reaches
+// the server within that time. Our own writes are seen at the next read.
 void CSettingsStore::RefreshIfChanged() {
+    if (m_sinceCheck.isValid() && m_sinceCheck.elapsed() < kRecheckMs && m_seenSize != -2)
+        return;
+    m_sinceCheck.start();
     const FileStamp now = stampOf(m_fileName);
     if (now.size == m_seenSize && now.modified == m_seenModified)
         return;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QSettings>
 #include <QString>
 #include <memory>
@@ -56,6 +57,8 @@ private:
 
     std::unique_ptr<QSettings> m_settings;
     QString m_fileName;
+    static constexpr qint64 kRecheckMs = 2;
+    QElapsedTimer m_sinceCheck;
     QDateTime m_seenModified;
     qint64 m_seenSize = -1;
 };

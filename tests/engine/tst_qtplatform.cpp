@@ -1,0 +1,111 @@
+#include "EngineFixture.h"
+
+#include <QElapsedTimer>
+#include <QUdpSocket>
+#include <QtTest>
+
+// The real platform under the engine: Qt's sockets and timers on 127.0.0.1.
+class TestQtPlatform : public QObject {
+    Q_OBJECT
+
+    struct RealServer {
+        QTemporaryDir dir;
+        CSettingsStore store{dir.filePath(QStringLiteral("s.ini"))};
+        RecordingWindow window;
+        std::unique_ptr<CServerEngine> engine;
+        quint16 port = 0;
+
+        RealServer() {
+            QDir(dir.path()).mkdir(QStringLiteral("root"));
+            store.WriteProfileString(CSettingsStore::kDirName, dir.filePath(QStringLiteral("root")));
+            engine = std::make_unique<CServerEngine>(&window, &store);
+            for (int attempt = 0; attempt < 20 && !engine->IsListening(); ++attempt) {
+                port = quint16(40000 + QRandomGenerator::global()->bounded(20000));
+                engine->Listen(QHostAddress::LocalHost, port);
+            }
+        }
+    };
+
+    template <typename Done> static bool spin(Done done) {
+        QElapsedTimer t;
+        t.start();
+        while (!done() && t.elapsed() < 5000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        return done();
+    }
+
+private slots:
+    // Requests that arrive together are all handled, one row each.
+    void burstOfRequests() {
+        RealServer s;
+        QVERIFY(s.engine->IsListening());
+        QUdpSocket client;
+        QVERIFY(client.bind(QHostAddress::LocalHost, 0));
+        for (int i = 0; i < 20; ++i) {
+            const QByteArray r = EngineFixture::request(Tftp::WRQ, "f" + QByteArray::number(i));
+            client.writeDatagram(r, QHostAddress::LocalHost, s.port);
+        }
+        QVERIFY(spin([&] { return s.window.rows.size() == 20; }));
+        QVERIFY(spin([&] { return client.hasPendingDatagrams(); }));
+        int acks = 0;
+        while (acks < 20 && spin([&] { return client.hasPendingDatagrams(); })) {
+            QByteArray ack(client.pendingDatagramSize(), '\0');
+            client.readDatagram(ack.data(), ack.size());
+            acks += ack == EngineFixture::ack(0);
+        }
+        QCOMPARE(acks, 20);
+    }
+
+    // A datagram longer than the transfer's buffer is cut to it, not lost; a port
+    // that another socket holds is not shared.
+    void longDatagramCutAndPortsExclusive() {
+        RealServer s;
+        QUdpSocket client;
+        QVERIFY(client.bind(QHostAddress::LocalHost, 0));
+        client.writeDatagram(EngineFixture::request(Tftp::WRQ, "long.bin"), QHostAddress::LocalHost,
+                             s.port);
+        QVERIFY(spin([&] { return client.hasPendingDatagrams(); }));
+        QHostAddress from;
+        quint16 transferPort = 0;
+        char buf[16];
+        client.readDatagram(buf, sizeof buf, &from, &transferPort);
+        client.writeDatagram(EngineFixture::data(1, QByteArray(1500, 'L')), QHostAddress::LocalHost,
+                             transferPort);
+        QVERIFY(spin([&] { return client.hasPendingDatagrams(); }));
+        QByteArray ack(4, '\0');
+        client.readDatagram(ack.data(), 4);
+        QCOMPARE(ack, EngineFixture::ack(1));
+        client.writeDatagram(EngineFixture::data(2, "end"), QHostAddress::LocalHost, transferPort);
+        QVERIFY(spin([&] { return s.window.last().state == ROW_RECEIVED; }));
+        QFile f(s.dir.filePath("root/long.bin"));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), QByteArray(1020, 'L') + "end");
+
+        QString why;
+        auto platform = CreateQtPlatform();
+        QVERIFY(!platform->bindUdp(QHostAddress::LocalHost, s.port, &why));
+        QVERIFY(!why.isEmpty());
+    }
+
+    // Timers fire once per start; a restart moves the expiry; a stop cancels it.
+    void timersFireOncePerStart() {
+        auto platform = CreateQtPlatform();
+        ITimerHost& timers = platform->timers();
+        QList<int> fired;
+        timers.onTimeout = [&](int id) { fired.append(id); };
+        timers.start(1, 10);
+        timers.start(2, 10);
+        timers.start(3, 10);
+        timers.stop(2);
+        timers.start(3, 60); // restarted: later
+        QVERIFY(spin([&] { return fired.size() >= 2; }));
+        QTest::qWait(100);
+        QCOMPARE(fired, (QList<int>{1, 3}));
+        timers.release(1);
+        timers.start(1, 5);
+        QVERIFY(spin([&] { return fired.size() == 3; }));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestQtPlatform)
+#include "tst_qtplatform.moc"
