@@ -1,17 +1,28 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test (CTest). With --sanitize the
-# build and the tests run under AddressSanitizer and UndefinedBehaviorSanitizer.
+# Installs what is missing, builds, and runs every test (CTest); then builds again
+# with AddressSanitizer and UndefinedBehaviorSanitizer and runs every test under them.
+#   scripts/test.sh             both passes
+#   scripts/test.sh --quick     the plain pass only
+#   scripts/test.sh --sanitize  the sanitizer pass only
 set -eu
 repo=$(cd "$(dirname "$0")/.." && pwd)
 . "$repo/scripts/common.sh"
 ensure_packages "${packages_build[@]}" "${packages_test[@]}"
-dir=$repo/build
-options=()
-if [ "${1:-}" = "--sanitize" ]; then
-    dir=$repo/build-sanitize
-    options=(-DVANTREL_SANITIZE=ON)
-fi
-build "$dir" "${options[@]}"
-cd "$dir"
+
+mode=${1:-all}
+case $mode in
+all | --quick | --sanitize) ;;
+*) echo "usage: $0 [--quick | --sanitize]" >&2; exit 2 ;;
+esac
+
 # Serially: the servers that the tests start each hand out transfer ports from 29001.
-ctest --output-on-failure
+if [ "$mode" != --sanitize ]; then
+    echo "== build and test"
+    build "$repo/build"
+    (cd "$repo/build" && ctest --output-on-failure)
+fi
+if [ "$mode" != --quick ]; then
+    echo "== build and test with AddressSanitizer and UndefinedBehaviorSanitizer"
+    build "$repo/build-sanitize" -DVANTREL_SANITIZE=ON
+    (cd "$repo/build-sanitize" && ctest --output-on-failure)
+fi
