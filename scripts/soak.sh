@@ -78,8 +78,13 @@ sample 0
 failed=0
 for batch in $(seq "$BATCHES"); do
     start=$SECONDS
-    # 100 clients that vanish, all at once, while the rest of the batch runs.
-    load --mode vanish --file small.bin --count 100 --concurrency 100 &
+    # 100 clients that vanish, all at once, while the rest of the batch runs. They ask
+    # for a file of their own: the server takes a request from the same address and
+    # port for the same file as the client repeating it while the transfer lives (six
+    # seconds for a vanished client), and this namespace's small range of client ports
+    # comes round again within that time.
+    cp "$SERVE/small.bin" "$SERVE/vanish-$batch.bin"
+    load --mode vanish --file "vanish-$batch.bin" --count 100 --concurrency 100 &
     vanish=$!
     load --mode get --file small.bin --expect "$WORK/small.bin" --count 4000 --concurrency 8 || failed=1
     load --mode put --file "up%d.bin" --expect "$WORK/small.bin" --count 2500 --concurrency 8 || failed=1
