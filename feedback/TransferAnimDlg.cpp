@@ -29,16 +29,15 @@ int CTransferAnimDlg::FrameCount() const {
     return m_pMovie->frameCount();
 }
 
-void CTransferAnimDlg::PlayOnce() {
-    m_mode = Mode::PlayingOnce;
-    m_pMovie->stop();
-    m_pMovie->start();
-}
+void CTransferAnimDlg::PlayOnce() { Play(Mode::PlayingOnce); }
 
-void CTransferAnimDlg::PlayContinuously() {
+void CTransferAnimDlg::PlayContinuously() { Play(Mode::PlayingContinuously); }
+
+// From the first frame; the mode decides whether it stops on the last one.
+void CTransferAnimDlg::Play(Mode mode) {
     if (!m_bOpen)
         return;
-    m_mode = Mode::PlayingContinuously;
+    m_mode = mode;
     m_pMovie->stop();
     m_pMovie->start();
 }

@@ -37,6 +37,7 @@ protected:
 
 private:
     void PlayOnce();
+    void Play(Mode mode);
     void OnFrameChanged(int frame);
 
     QMovie* m_pMovie = nullptr;
