@@ -112,11 +112,6 @@ quint16 CServerEngine::NextPort() {
     return m_nPortCounter;
 }
 
-void CServerEngine::Refuse(const QString& text) {
-    Q_UNUSED(text); // a refused request has no row to show its text
-    PlaySound(SOUND_FAILED);
-}
-
 // The working directory, "/" unless it ends with one, then the name. Backslashes
 // count as separators (clients written for other systems send them), and a leading
 // separator means the working directory's root.
@@ -175,15 +170,17 @@ void CServerEngine::HandleRequest(const char* data, qint64 size, const QHostAddr
         PlaySound(SOUND_FAILED);
         return;
     }
+    // A refused request ("Invalid TFTP Command!!", "Invalid TFTP Transfer Mode!!") gets
+    // no row and no reply; its socket closes as it goes out of scope.
     if (request.status == Tftp::Request::BadCommand)
-        return Refuse(QStringLiteral("Invalid TFTP Command!!"));
+        return PlaySound(SOUND_FAILED);
 
     m_strWorkingDir =
         m_pStore->GetProfileString(CSettingsStore::kDirName, CSettingsStore::DefaultDirName());
     const bool overWrite =
         m_pStore->GetProfileInt(CSettingsStore::kOverWrite, CSettingsStore::kDefaultOverWrite) != 0;
     if (request.status == Tftp::Request::BadMode)
-        return Refuse(QStringLiteral("Invalid TFTP Transfer Mode!!"));
+        return PlaySound(SOUND_FAILED);
 
     auto owned = std::make_unique<CTransferSocket>(this, std::move(socket));
     CTransferSocket* t = owned.get();
@@ -232,11 +229,7 @@ void CServerEngine::FreeRetired() { m_retired.clear(); }
 
 void CServerEngine::OnAbort() {
     FreeRetired();
-    // Copy first: each transfer takes itself out of the list as its socket closes.
-    std::vector<CTransferSocket*> transfers;
-    for (const auto& t : m_transferList)
-        transfers.push_back(t.get());
-    for (CTransferSocket* t : transfers) {
+    for (CTransferSocket* t : LiveTransfers()) {
         if (t->IsInProgress())
             t->Abort();
         else
@@ -247,11 +240,16 @@ void CServerEngine::OnAbort() {
     m_nActiveTransfers = 0;
 }
 
-void CServerEngine::Shutdown() {
+// A copy: each transfer takes itself out of the list as its socket closes.
+std::vector<CTransferSocket*> CServerEngine::LiveTransfers() const {
     std::vector<CTransferSocket*> transfers;
     for (const auto& t : m_transferList)
         transfers.push_back(t.get());
-    for (CTransferSocket* t : transfers)
+    return transfers;
+}
+
+void CServerEngine::Shutdown() {
+    for (CTransferSocket* t : LiveTransfers())
         t->Discard();
     FreeRetired();
     m_pListenSocket.reset();

@@ -96,7 +96,7 @@ public:
 private:
     void OnListenReady();
     quint16 NextPort();
-    void Refuse(const QString& text);
+    std::vector<CTransferSocket*> LiveTransfers() const;
     QString ComposePath(const QByteArray& name) const;
 
     IServerWindow* m_pWindow;

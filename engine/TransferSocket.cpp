@@ -82,9 +82,7 @@ void CTransferSocket::StartTransfer(quint16 port) {
             }
         }
         m_nFileSize = m_file->size();
-        m_phase = Phase::InProgress;
-        m_pEngine->CountIn();
-        m_bCountedIn = true;
+        CountIn();
         m_nBlock = 1;
         SendData();
         return;
@@ -110,9 +108,7 @@ void CTransferSocket::StartTransfer(quint16 port) {
         default: return Refuse(kFileInUse, 0);
         }
     }
-    m_phase = Phase::InProgress;
-    m_pEngine->CountIn();
-    m_bCountedIn = true;
+    CountIn();
     SendAck(); // ACK of block 0
 }
 
@@ -205,8 +201,7 @@ void CTransferSocket::HandleDatagram(const char* packet, qint64 size) {
         // Nothing turns a completed reception into a failure; a repeat of the last
         // block gets the last ACK again.
         if (opcode != Tftp::ERROR && Tftp::Get16(packet + 2) == m_nLastAcked) {
-            const QByteArray ack = Tftp::MakeAck(m_nLastAcked);
-            Transmit(ack.constData(), ack.size());
+            TransmitAck(m_nLastAcked);
             StartTimer(); // linger one more interval
         }
         return;
@@ -285,8 +280,7 @@ void CTransferSocket::RepeatLastPacket() {
         if (m_nOutLength > 0)
             Transmit(m_lastData, m_nOutLength);
     } else {
-        const QByteArray ack = Tftp::MakeAck(m_nLastAcked);
-        Transmit(ack.constData(), ack.size());
+        TransmitAck(m_nLastAcked);
     }
 }
 
@@ -375,12 +369,11 @@ void CTransferSocket::CompleteReceive() {
 void CTransferSocket::SendAck() {
     ReadTimeOut();
     if (m_nRetry == 0) {
-        const QByteArray ack = Tftp::MakeAck(m_nBlock);
         // Every ACK that awaits data runs the timer, the ACK of block 0 included, so a
         // client that vanishes is given up on. After the last block the timer only
         // keeps the port open one interval for a repeated last block.
         StartTimer();
-        Transmit(ack.constData(), ack.size());
+        TransmitAck(m_nBlock);
         if (!m_bAwaitingData && !m_bReceiveDone) { // the ACK of block 0
             m_strInfo = QStringLiteral("Data Receiving....");
             RefreshRow();
@@ -389,9 +382,8 @@ void CTransferSocket::SendAck() {
         m_bAwaitingData = !m_bReceiveDone;
         ++m_nBlock;
     } else if (m_nRetry <= 5) {
-        const QByteArray ack = Tftp::MakeAck(m_nLastAcked);
         StartTimer();
-        Transmit(ack.constData(), ack.size());
+        TransmitAck(m_nLastAcked);
     } else {
         Fail(kNotResponding, true);
     }
@@ -441,6 +433,12 @@ void CTransferSocket::Discard() {
     if (m_phase == Phase::InProgress || m_phase == Phase::Idle)
         m_phase = Phase::Aborted;
     CloseSocket();
+}
+
+void CTransferSocket::CountIn() {
+    m_phase = Phase::InProgress;
+    m_pEngine->CountIn();
+    m_bCountedIn = true;
 }
 
 void CTransferSocket::CountOutOnce() {
@@ -508,6 +506,13 @@ void CTransferSocket::StartTimer() {
 void CTransferSocket::SendError(int code) {
     const QByteArray packet = Tftp::MakeError(code);
     Transmit(packet.constData(), packet.size());
+}
+
+// On the stack: receiving sends one of these per block.
+void CTransferSocket::TransmitAck(quint16 block) {
+    char ack[4];
+    Tftp::PutHeader(ack, Tftp::ACK, block);
+    Transmit(ack, sizeof ack);
 }
 
 void CTransferSocket::Transmit(const char* data, qint64 size) {

@@ -91,6 +91,7 @@ private:
     void FailOnFileError(const FileError& error);
     void CompleteSend();
     void CompleteReceive();
+    void CountIn();
     void CountOutOnce();
     void RefreshRow();
     void StartTimer();
@@ -99,6 +100,7 @@ private:
     void RemovePartialFile();
     void CloseSocket();
     void Transmit(const char* data, qint64 size);
+    void TransmitAck(quint16 block);
 
     CServerEngine* m_pEngine;
     std::unique_ptr<IDatagramSocket> m_socket;

@@ -93,11 +93,8 @@ std::unique_ptr<IDatagramSocket> FakePlatform::bindUdp(const QHostAddress&, quin
 namespace {
 class FailingFile final : public IFile {
 public:
-    FailingFile(std::unique_ptr<IFile> inner, FakeFiles* owner, const int* failReads,
-                const int* failWrites)
-        : m_inner(std::move(inner)), m_failReads(failReads), m_failWrites(failWrites) {
-        Q_UNUSED(owner);
-    }
+    FailingFile(std::unique_ptr<IFile> inner, const int* failReads, const int* failWrites)
+        : m_inner(std::move(inner)), m_failReads(failReads), m_failWrites(failWrites) {}
     qint64 read(char* data, qint64 maxSize) override {
         if (*m_failReads) {
             m_error = FileErrorFromErrno(*m_failReads);
@@ -129,18 +126,18 @@ FakeFiles::~FakeFiles() = default;
 
 std::unique_ptr<IFile> FakeFiles::openRead(const QString& path, FileError* error) {
     auto f = m_real->files().openRead(path, error);
-    return f ? std::make_unique<FailingFile>(std::move(f), this, &failReadsWith, &failWritesWith)
+    return f ? std::make_unique<FailingFile>(std::move(f), &failReadsWith, &failWritesWith)
              : nullptr;
 }
 std::unique_ptr<IFile> FakeFiles::create(const QString& path, FileError* error) {
     auto f = m_real->files().create(path, error);
-    return f ? std::make_unique<FailingFile>(std::move(f), this, &failReadsWith, &failWritesWith)
+    return f ? std::make_unique<FailingFile>(std::move(f), &failReadsWith, &failWritesWith)
              : nullptr;
 }
 std::unique_ptr<IFile> FakeFiles::createTemp(const QString& besides, QString* tempPath,
                                              FileError* error) {
     auto f = m_real->files().createTemp(besides, tempPath, error);
-    return f ? std::make_unique<FailingFile>(std::move(f), this, &failReadsWith, &failWritesWith)
+    return f ? std::make_unique<FailingFile>(std::move(f), &failReadsWith, &failWritesWith)
              : nullptr;
 }
 FileError FakeFiles::probeExisting(const QString& path) {
