@@ -94,8 +94,21 @@ void CSettingsStore::WriteProfileString(const char* key, const QString& strValue
 
 QString CSettingsStore::DefaultDirName() { return QDir::homePath() + QStringLiteral("/tftp"); }
 
+QString CSettingsStore::WorkingFolderProblem(const QString& dir) {
+    if (dir.isEmpty())
+        return QStringLiteral("no working folder is set");
+    if (!QDir::isAbsolutePath(dir))
+        return QStringLiteral("the working folder %1 is not an absolute path").arg(dir);
+    const QFileInfo info(dir);
+    if (!info.exists())
+        return QStringLiteral("the working folder %1 does not exist").arg(dir);
+    if (!info.isDir())
+        return QStringLiteral("the working folder %1 is not a folder").arg(dir);
+    return {};
+}
+
 void CSettingsStore::EnsureDefaultDirExists() {
-    const QString dir = GetProfileString(kDirName, DefaultDirName());
+    const QString dir = WorkingFolder();
     if (dir == DefaultDirName() && !QFileInfo::exists(dir))
         QDir().mkpath(dir);
 }

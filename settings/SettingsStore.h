@@ -46,6 +46,11 @@ public:
 
     // DirName's default on this platform: the folder "tftp" in the user's home.
     static QString DefaultDirName();
+    // The working folder in use (DirName, or its default).
+    QString WorkingFolder() { return GetProfileString(kDirName, DefaultDirName()); }
+    // Why a folder cannot serve as the working folder (empty, relative, missing, not a
+    // folder), as a short phrase; empty when it can. Nothing is served from such a folder.
+    static QString WorkingFolderProblem(const QString& dir);
     // Creates the default working directory when it is the one in use and missing.
     // A folder the user chose is never created.
     void EnsureDefaultDirExists();
