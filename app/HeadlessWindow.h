@@ -22,6 +22,8 @@ public:
     void ShowMessage(const QString& text) override;
 
     static QString StateName(RowState state);
+    // The field with control characters written as \n, \t, \r or \xHH.
+    static QString Escaped(const QString& field);
 
 private:
     void Print(RowHandle row, const RowTexts& texts, RowState state);

@@ -110,6 +110,8 @@ bool hasDisplay() {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    // Nobody reading our output (a closed pipe) is no reason to stop serving.
+    std::signal(SIGPIPE, SIG_IGN);
     if (hasArgument(argc, argv, "--headless") || !hasDisplay()) {
         QCoreApplication app(argc, argv);
         setIdentity();

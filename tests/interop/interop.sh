@@ -115,5 +115,32 @@ rows_ok() {
 }
 check "server rows match the transfers" rows_ok
 
+# A name with a newline and tabs stays on its own row line, its fields escaped.
+forged_name_escaped() {
+    # One write, one datagram: printf itself may write in pieces.
+    printf '\0\1x\nrow\t999\tSENT\x1b[2J\0octet\0' >forged.req
+    cat forged.req >/dev/udp/127.0.0.1/$port
+    sleep 0.5
+    ! grep -q $'^row\t999' "$work/server.log" &&
+        grep -q $'\tx\\\\nrow\\\\t999\\\\tSENT\\\\x1b\\[2J\t' "$work/server.log" &&
+        ! grep -q $'\x1b' "$work/server.log"
+}
+check "control characters in names are escaped" forged_name_escaped
+
+# Nobody reading the output any more (a closed pipe) does not stop the server.
+closed_pipe() {
+    local p=$((port + 1)) pid rc
+    "$server_bin" --headless --address 127.0.0.1 --port $p 2>/dev/null > >(head -n 1 >/dev/null) &
+    pid=$!
+    sleep 0.5
+    for i in 1 2 3 4; do curl -sS --tftp-no-options --max-time 10 -o /dev/null "tftp://127.0.0.1:$p/small.bin"; done
+    kill -0 "$pid" && curl -sS --tftp-no-options --max-time 10 -o pipe.bin "tftp://127.0.0.1:$p/small.bin" &&
+        cmp pipe.bin "$root/small.bin"
+    rc=$?
+    kill "$pid" 2>/dev/null
+    return $rc
+}
+check "server survives a closed output pipe" closed_pipe
+
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
