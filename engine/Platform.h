@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QHostAddress>
 #include <QString>
 #include <functional>
@@ -42,6 +43,8 @@ public:
     virtual void stop(int id) = 0;
     // Stops the timer and frees what it holds; the id may be started again later.
     virtual void release(int id) = 0;
+    // Milliseconds on a clock that only moves forward (the same clock the timers run on).
+    virtual qint64 elapsedMs() = 0;
 };
 
 // Why a file operation failed, sorted the way the transfer rules need it.
@@ -65,24 +68,31 @@ public:
     virtual FileError error() const = 0;
 };
 
+// A name below the working folder: `root` is the folder, `name` the client's name with
+// '/' between its parts and none in front, as the bytes the client sent. The bytes are
+// the file name's bytes: two different names never reach the same file.
+struct FolderPath {
+    QString root;
+    QByteArray name;
+};
+
 class IFileSystem {
 public:
     virtual ~IFileSystem() = default;
-    // An existing regular file for reading.
-    virtual std::unique_ptr<IFile> openRead(const QString& path, FileError* error) = 0;
-    // Creates the file, or empties an existing one, for writing.
-    virtual std::unique_ptr<IFile> create(const QString& path, FileError* error) = 0;
-    // Creates a new, uniquely named file in the folder of `besides`.
-    virtual std::unique_ptr<IFile> createTemp(const QString& besides, QString* tempPath,
+    // An existing regular file for reading; anything else is AccessDenied.
+    virtual std::unique_ptr<IFile> openRead(const FolderPath& path, FileError* error) = 0;
+    // Creates a new, uniquely named file in the folder of `besides`; an existing file
+    // there lends it its permissions.
+    virtual std::unique_ptr<IFile> createTemp(const FolderPath& besides, FolderPath* temp,
                                               FileError* error) = 0;
-    // FileNotFound when there is nothing at path, None for an existing writable file,
-    // another cause when it exists but cannot be written.
-    virtual FileError probeExisting(const QString& path) = 0;
-    virtual bool remove(const QString& path) = 0;
-    // Replaces `to` with `from` in one step.
-    virtual bool replace(const QString& from, const QString& to, FileError* error) = 0;
-    // A path that names the same file however it was spelled (for the sharing table).
-    virtual QString canonical(const QString& path) = 0;
+    // FileNotFound when there is nothing at path (BadPath when its folder is missing),
+    // None for an existing writable regular file, another cause otherwise.
+    virtual FileError probeExisting(const FolderPath& path) = 0;
+    virtual bool remove(const FolderPath& path) = 0;
+    // Puts `from` in the place of `to` in one step; both are in the same folder.
+    virtual bool replace(const FolderPath& from, const FolderPath& to, FileError* error) = 0;
+    // A key that names the same file however it was spelled (for the sharing table).
+    virtual QString canonical(const FolderPath& path) = 0;
 };
 
 class IPlatform {

@@ -1,41 +1,15 @@
+#include "FolderFiles.h"
 #include "Platform.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QNetworkProxy>
-#include <QRandomGenerator>
 #include <QTimer>
 #include <QUdpSocket>
 #include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-
-FileError FileErrorFromErrno(int err) {
-    FileError e;
-    switch (err) {
-    case 0: e.cause = FileCause::Other; break;
-    case ENOENT: e.cause = FileCause::FileNotFound; break;
-    case ENOTDIR:
-    case ENAMETOOLONG: e.cause = FileCause::BadPath; break;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-    case EISDIR: e.cause = FileCause::AccessDenied; break;
-    case EIO: e.cause = FileCause::HardIO; break;
-    case ENOSPC:
-#ifdef EDQUOT
-    case EDQUOT:
-#endif
-        e.cause = FileCause::DiskFull;
-        break;
-    default: e.cause = FileCause::Other; break;
-    }
-    e.text = err ? QString::fromLocal8Bit(std::strerror(err)) : QStringLiteral("Unknown error");
-    return e;
-}
 
 namespace {
 
@@ -124,133 +98,15 @@ public:
         }
     }
 
+    qint64 elapsedMs() override { return m_clock.elapsed(); }
+
 private:
     QHash<int, QTimer*> m_timers;
-};
-
-class QtFile final : public IFile {
-public:
-    explicit QtFile(const QString& path) : m_file(path) {}
-
-    bool open(QIODevice::OpenMode mode, FileError* error) {
-        errno = 0;
-        if (m_file.open(mode))
-            return true;
-        if (error)
-            *error = FileErrorFromErrno(errno);
-        return false;
-    }
-
-    qint64 read(char* data, qint64 maxSize) override {
-        errno = 0;
-        const qint64 n = m_file.read(data, maxSize);
-        if (n < 0)
-            m_error = FileErrorFromErrno(errno);
-        return n;
-    }
-
-    qint64 write(const char* data, qint64 size) override {
-        errno = 0;
-        const qint64 n = m_file.write(data, size);
-        if (n != size) {
-            m_error = FileErrorFromErrno(errno ? errno : EIO);
-            return -1;
-        }
-        return n;
-    }
-
-    qint64 size() const override { return m_file.size(); }
-    void close() override { m_file.close(); }
-    FileError error() const override { return m_error; }
-    QFile& file() { return m_file; }
-
-private:
-    QFile m_file;
-    FileError m_error;
-};
-
-class QtFileSystem final : public IFileSystem {
-public:
-    std::unique_ptr<IFile> openRead(const QString& path, FileError* error) override {
-        if (QFileInfo(path).isDir()) {
-            *error = FileErrorFromErrno(EISDIR);
-            return nullptr;
-        }
-        auto file = std::make_unique<QtFile>(path);
-        // Unbuffered: a transfer reads 512 bytes per block, so QIODevice's 16 KiB read
-        // buffer would only add a copy and 16 KiB of memory to every live transfer.
-        if (!file->open(QIODevice::ReadOnly | QIODevice::Unbuffered, error))
-            return nullptr;
-        return file;
-    }
-
-    std::unique_ptr<IFile> create(const QString& path, FileError* error) override {
-        auto file = std::make_unique<QtFile>(path);
-        // Unbuffered, so that a full disk shows at the write of the block concerned.
-        if (!file->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered, error))
-            return nullptr;
-        return file;
-    }
-
-    std::unique_ptr<IFile> createTemp(const QString& besides, QString* tempPath,
-                                      FileError* error) override {
-        const QFileInfo target(besides);
-        for (int attempt = 0; attempt < 16; ++attempt) {
-            const QString candidate =
-                target.absolutePath() + QStringLiteral("/.") + target.fileName() +
-                QStringLiteral(".%1.part").arg(QRandomGenerator::global()->generate(), 8, 16,
-                                               QLatin1Char('0'));
-            auto file = std::make_unique<QtFile>(candidate);
-            if (file->open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered,
-                           error)) {
-                // The replacement keeps the permissions of the file it replaces.
-                if (target.exists())
-                    file->file().setPermissions(QFile::permissions(besides));
-                *tempPath = candidate;
-                return file;
-            }
-            if (error->cause != FileCause::Other)
-                return nullptr; // a real failure, not a name clash
-        }
-        return nullptr;
-    }
-
-    FileError probeExisting(const QString& path) override {
-        const QFileInfo info(path);
-        if (!info.exists()) {
-            FileError e = FileErrorFromErrno(ENOENT);
-            if (!QFileInfo(info.absolutePath()).isDir())
-                e.cause = FileCause::BadPath;
-            return e;
-        }
-        QtFile file(path);
-        FileError error;
-        // Append: a plain write-only open would empty the file.
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::ExistingOnly, &error))
-            return error;
-        file.close();
-        return {};
-    }
-
-    bool remove(const QString& path) override { return QFile::remove(path); }
-
-    bool replace(const QString& from, const QString& to, FileError* error) override {
-        if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) ==
-            0)
-            return true;
-        *error = FileErrorFromErrno(errno);
-        return false;
-    }
-
-    QString canonical(const QString& path) override {
-        const QFileInfo info(path);
-        if (info.exists())
-            return info.canonicalFilePath();
-        const QString dir = QFileInfo(info.absolutePath()).canonicalFilePath();
-        if (!dir.isEmpty())
-            return dir + QLatin1Char('/') + info.fileName();
-        return QDir::cleanPath(info.absoluteFilePath());
-    }
+    QElapsedTimer m_clock = [] {
+        QElapsedTimer t;
+        t.start();
+        return t;
+    }();
 };
 
 class QtPlatform final : public IPlatform {
@@ -267,7 +123,7 @@ public:
 
 private:
     QtTimerHost m_timers;
-    QtFileSystem m_files;
+    CFolderFileSystem m_files;
 };
 
 } // namespace

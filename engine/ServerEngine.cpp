@@ -5,6 +5,8 @@
 #include "TransferSocket.h"
 
 #include <QFile>
+#include <algorithm>
+#include <sys/resource.h>
 
 // ---------------------------------------------------------------- listener
 
@@ -112,18 +114,15 @@ quint16 CServerEngine::NextPort() {
     return m_nPortCounter;
 }
 
-// The working directory, "/" unless it ends with one, then the name. Backslashes
-// count as separators (clients written for other systems send them), and a leading
-// separator means the working directory's root.
-QString CServerEngine::ComposePath(const QByteArray& name) const {
-    QString relative = QFile::decodeName(name);
-    relative.replace(QLatin1Char('\\'), QLatin1Char('/'));
-    while (relative.startsWith(QLatin1Char('/')))
-        relative.remove(0, 1);
-    QString path = m_strWorkingDir;
-    if (!path.endsWith(QLatin1Char('/')))
-        path += QLatin1Char('/');
-    return path + relative;
+// The name below the working folder. Backslashes count as separators (clients written
+// for other systems send them), and a leading separator means the folder's root.
+FolderPath CServerEngine::ComposePath(const QByteArray& name) const {
+    QByteArray relative = name;
+    relative.replace('\\', '/');
+    int lead = 0;
+    while (lead < relative.size() && relative[lead] == '/')
+        ++lead;
+    return {m_strWorkingDir, relative.mid(lead)};
 }
 
 namespace {
@@ -155,6 +154,9 @@ void CServerEngine::HandleRequest(const char* data, qint64 size, const QHostAddr
         }
     }
 
+    if (request.status == Tftp::Request::Ok && !AdmitsAnotherTransfer(client))
+        return RefuseOverLimit(request, client, fromPort);
+
     // A port that another socket on this host holds (local clients get ephemeral ports
     // inside 29000-65000 too) is passed over; only a run of failures is reported.
     quint16 port = NextPort();
@@ -174,9 +176,14 @@ void CServerEngine::HandleRequest(const char* data, qint64 size, const QHostAddr
     // no row and no reply; its socket closes as it goes out of scope.
     if (request.status == Tftp::Request::BadCommand)
         return PlaySound(SOUND_FAILED);
+    if (request.status == Tftp::Request::NameTooLong) {
+        // No row, as for any request that is not understood, but the client is told.
+        const QByteArray error = Tftp::MakeError(4, "File name too long");
+        socket->writeDatagram(error.constData(), error.size(), from, fromPort);
+        return PlaySound(SOUND_FAILED);
+    }
 
-    m_strWorkingDir =
-        m_pStore->GetProfileString(CSettingsStore::kDirName, CSettingsStore::DefaultDirName());
+    m_strWorkingDir = m_pStore->WorkingFolder();
     const bool overWrite =
         m_pStore->GetProfileInt(CSettingsStore::kOverWrite, CSettingsStore::kDefaultOverWrite) != 0;
     if (request.status == Tftp::Request::BadMode)
@@ -192,16 +199,56 @@ void CServerEngine::HandleRequest(const char* data, qint64 size, const QHostAddr
     t->m_szFileName = request.fileName;
     t->m_strFile = QFile::decodeName(request.fileName);
     t->m_szPath = ComposePath(request.fileName);
-    t->m_bUnsafePath = leavesWorkingDir(request.fileName);
+    // Without a usable working folder nothing is served or written.
+    t->m_bUnsafePath = leavesWorkingDir(request.fileName) ||
+                       !CSettingsStore::WorkingFolderProblem(m_strWorkingDir).isEmpty();
     t->m_bOctet = request.octet;
     t->m_strClient = client.toString();
     t->m_nPort = port;
     m_transferList.push_back(std::move(owned));
     m_byPort.insert(port, t);
+    ++m_liveByClient[client];
 
     t->m_rowHandle = m_pWindow->AddRow(t->Texts());
     PlaySound(SOUND_REQUEST);
     t->StartTransfer(port);
+}
+
+// A flood of requests that are never acknowledged must not eat every descriptor, nor
+// keep other clients out: live transfers are limited per client and in all.
+bool CServerEngine::AdmitsAnotherTransfer(const QHostAddress& client) const {
+    const int perClient = m_pStore->GetProfileInt(CSettingsStore::kMaxTransfersPerClient,
+                                                  CSettingsStore::kDefaultMaxTransfersPerClient);
+    int total = m_pStore->GetProfileInt(CSettingsStore::kMaxTransfers, 0);
+    if (total <= 0)
+        total = m_nAutoMaxTransfers;
+    return int(m_transferList.size()) < total &&
+           (perClient <= 0 || m_liveByClient.value(client) < perClient);
+}
+
+// Refused from the listener's own port: no socket, no port number used up.
+void CServerEngine::RefuseOverLimit(const Tftp::Request& request, const QHostAddress& client,
+                                    quint16 fromPort) {
+    RowTexts texts;
+    texts.client = client.toString();
+    texts.file = QFile::decodeName(request.fileName);
+    texts.service =
+        request.opcode == Tftp::RRQ ? QStringLiteral("Send") : QStringLiteral("Receive");
+    const RowHandle row = m_pWindow->AddRow(texts);
+    texts.info = QStringLiteral("Too Many Transfers!! Deny This Request!!");
+    m_pWindow->UpdateRow(row, texts, ROW_FAILED);
+    const QByteArray error = Tftp::MakeError(0, "Too many transfers, try again later");
+    if (m_pListenSocket)
+        m_pListenSocket->socket().writeDatagram(error.constData(), error.size(), client, fromPort);
+    PlaySound(SOUND_FAILED);
+}
+
+int CServerEngine::DefaultMaxTransfers() {
+    struct rlimit limit;
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return 4096;
+    const qint64 descriptors = qint64(std::min<rlim_t>(limit.rlim_cur, 1 << 20));
+    return int(std::max<qint64>(1, (descriptors - 64) / 2));
 }
 
 void CServerEngine::OnTimer(int id) {
@@ -216,6 +263,8 @@ void CServerEngine::Retire(CTransferSocket* transfer) {
     m_platform->timers().release(transfer->m_nPort);
     if (m_byPort.value(transfer->m_nPort) == transfer)
         m_byPort.remove(transfer->m_nPort);
+    if (--m_liveByClient[transfer->m_clientAddr] <= 0)
+        m_liveByClient.remove(transfer->m_clientAddr);
     for (auto it = m_transferList.begin(); it != m_transferList.end(); ++it) {
         if (it->get() == transfer) {
             m_retired.push_back(std::move(*it));

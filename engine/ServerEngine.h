@@ -2,6 +2,7 @@
 
 #include "Platform.h"
 #include "ServerWindow.h"
+#include "TftpPacket.h"
 
 #include <QHash>
 #include <QHostAddress>
@@ -97,7 +98,11 @@ private:
     void OnListenReady();
     quint16 NextPort();
     std::vector<CTransferSocket*> LiveTransfers() const;
-    QString ComposePath(const QByteArray& name) const;
+    static int DefaultMaxTransfers();
+    FolderPath ComposePath(const QByteArray& name) const;
+    bool AdmitsAnotherTransfer(const QHostAddress& client) const;
+    void RefuseOverLimit(const Tftp::Request& request, const QHostAddress& client,
+                         quint16 fromPort);
 
     IServerWindow* m_pWindow;
     CSettingsStore* m_pStore;
@@ -109,6 +114,9 @@ private:
     // Live transfers in request order, and the same by port.
     std::vector<std::unique_ptr<CTransferSocket>> m_transferList;
     QHash<quint16, CTransferSocket*> m_byPort;
+    QHash<QHostAddress, int> m_liveByClient;
+    // Each live transfer holds a socket and a file: half the descriptors, some kept back.
+    int m_nAutoMaxTransfers = DefaultMaxTransfers();
     std::vector<std::unique_ptr<CTransferSocket>> m_retired;
 
     char m_requestBuffer[256] = {};

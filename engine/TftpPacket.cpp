@@ -43,8 +43,9 @@ quint16 Get16(const char* p) {
     return quint16((quint16(quint8(p[0])) << 8) | quint8(p[1]));
 }
 
-QByteArray MakeError(int code) {
-    const char* text = ErrorMessage(code);
+QByteArray MakeError(int code, const char* text) {
+    if (!text)
+        text = ErrorMessage(code);
     const int len = int(std::strlen(text));
     QByteArray packet(4 + len + 1, '\0');
     PutHeader(packet.data(), ERROR, quint16(code));
@@ -69,8 +70,13 @@ Request ParseRequest(const char* data, qint64 size) {
     qint64 i = 2;
     while (i < size && data[i] != '\0')
         ++i;
-    if (i >= size || i - 2 > kMaxFileName)
-        return req; // not terminated inside the datagram, or too long
+    if (i - 2 > kMaxFileName) {
+        req.status = Request::NameTooLong;
+        req.opcode = op;
+        return req;
+    }
+    if (i >= size)
+        return req; // not terminated inside the datagram
     req.fileName = QByteArray(data + 2, int(i - 2));
     req.opcode = op;
 

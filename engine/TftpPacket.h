@@ -20,7 +20,8 @@ const char* ErrorMessage(int code);
 // The Information text shown when a client sends an ERROR packet with a code.
 QString ClientErrorText(int code);
 
-QByteArray MakeError(int code);
+// An ERROR packet with the table's message for the code, or with `text` instead.
+QByteArray MakeError(int code, const char* text = nullptr);
 QByteArray MakeAck(quint16 block);
 // Header of a DATA packet; the data follows at offset 4.
 void PutHeader(char* packet, quint16 opcode, quint16 number);
@@ -28,7 +29,7 @@ quint16 Get16(const char* p);
 
 // What the listener makes of a request datagram.
 struct Request {
-    enum Status { Ok, BadCommand, BadMode };
+    enum Status { Ok, BadCommand, BadMode, NameTooLong };
     Status status = BadCommand;
     quint16 opcode = 0;   // 1 or 2 when the command is valid
     QByteArray fileName;  // as sent
@@ -36,7 +37,8 @@ struct Request {
 };
 
 // Only the bytes the datagram carried are looked at. The opcode is its second byte.
-// A name must end with a 0 inside the datagram and be at most 127 bytes; the mode
+// A name must end with a 0 inside the datagram and be at most 127 bytes (a longer
+// one, ended or not, is NameTooLong); the mode
 // ends at a 0 or a byte of 0x80 or above, must end inside the datagram, and be one
 // of octet, netascii, ascii (any case). Whatever follows the mode is ignored.
 Request ParseRequest(const char* data, qint64 size);

@@ -17,6 +17,11 @@ const QString kNotResponding = QStringLiteral("Client Not Responding!! Connectio
 const QString kFileInUse = QStringLiteral("Error: File already using. Can not open file!!");
 const QString kAccessDenied = QStringLiteral("Error: Requested File Access Denied!!");
 const QString kHardIO = QStringLiteral("Error: Can not open file by H/W error!!");
+
+// A duplicate ACK that comes this soon after our send of the block may be the network's
+// copy of the ACK that made us send it: resending then would double every later block
+// (the Sorcerer's Apprentice, RFC 1123 4.2.3.1). Clients retransmit far more slowly.
+constexpr qint64 kEchoGuardMs = 200;
 } // namespace
 
 CTransferSocket::CTransferSocket(CServerEngine* engine, std::unique_ptr<IDatagramSocket> socket)
@@ -71,16 +76,8 @@ void CTransferSocket::StartTransfer(quint16 port) {
         if (m_bUnsafePath)
             return Refuse(kAccessDenied, 2);
         FileError error;
-        if (!OpenForSending(&error)) {
-            switch (error.cause) {
-            case FileCause::FileNotFound:
-            case FileCause::BadPath:
-                return Refuse(QStringLiteral("Error: Requested File Not Found!!"), 1);
-            case FileCause::AccessDenied: return Refuse(kAccessDenied, 2);
-            case FileCause::HardIO: return Refuse(kHardIO, 0);
-            default: return Refuse(kFileInUse, 0);
-            }
-        }
+        if (!OpenForSending(&error))
+            return RefuseOnFileError(error);
         m_nFileSize = m_file->size();
         CountIn();
         m_nBlock = 1;
@@ -98,16 +95,13 @@ void CTransferSocket::StartTransfer(quint16 port) {
                                     : m_pEngine->Platform().files().probeExisting(m_szPath);
         if (probe.cause == FileCause::None)
             return Refuse(QStringLiteral("File Already Exist!! Overwriting is prohibited!!"), 6);
-        if (probe.cause != FileCause::FileNotFound || !OpenForReceiving(&error))
+        if (probe.cause == FileCause::BadPath)
+            return RefuseOnFileError(probe);
+        if (probe.cause != FileCause::FileNotFound)
             return Refuse(kFileInUse, 0);
-    } else if (!OpenForReceiving(&error)) {
-        switch (error.cause) {
-        case FileCause::AccessDenied: return Refuse(kAccessDenied, 2);
-        case FileCause::HardIO: return Refuse(kHardIO, 0);
-        case FileCause::DiskFull: return Refuse(QStringLiteral("Error: Disk Full!!"), 3);
-        default: return Refuse(kFileInUse, 0);
-        }
     }
+    if (!OpenForReceiving(&error))
+        return RefuseOnFileError(error);
     CountIn();
     SendAck(); // ACK of block 0
 }
@@ -129,9 +123,9 @@ bool CTransferSocket::OpenForSending(FileError* error) {
     return true;
 }
 
-// A new file is created in place. An existing one is replaced only when the last
-// block has been written: until then the data goes to a temporary file beside it,
-// so a failed upload never destroys the file it was to replace.
+// The data goes to a temporary file beside the file named, which takes its name only
+// when the last block has been written: a failed or cut-short upload never leaves a
+// truncated file that looks complete, nor destroys the file it was to replace.
 bool CTransferSocket::OpenForReceiving(FileError* error) {
     IFileSystem& fs = m_pEngine->Platform().files();
     const QString key = fs.canonical(m_szPath);
@@ -140,14 +134,10 @@ bool CTransferSocket::OpenForReceiving(FileError* error) {
         return false;
     }
     const FileError probe = fs.probeExisting(m_szPath);
-    if (probe.cause == FileCause::None) {
-        m_file = fs.createTemp(m_szPath, &m_strTempPath, error);
-    } else if (probe.cause == FileCause::FileNotFound || probe.cause == FileCause::BadPath) {
-        m_file = fs.create(m_szPath, error);
-        m_bCreatedFile = m_file != nullptr;
-    } else {
+    if (probe.cause == FileCause::None || probe.cause == FileCause::FileNotFound)
+        m_file = fs.createTemp(m_szPath, &m_tempPath, error);
+    else
         *error = probe;
-    }
     if (!m_file) {
         m_pEngine->ShareTable().Release(key, CFileShareTable::Use::Write);
         return false;
@@ -155,6 +145,21 @@ bool CTransferSocket::OpenForReceiving(FileError* error) {
     m_strSharedPath = key;
     m_shareUse = CFileShareTable::Use::Write;
     return true;
+}
+
+void CTransferSocket::RefuseOnFileError(const FileError& error) {
+    switch (error.cause) {
+    case FileCause::FileNotFound: return Refuse(QStringLiteral("Error: Requested File Not Found!!"), 1);
+    case FileCause::BadPath:
+        // A folder on the way is missing.
+        return Refuse(m_nDirection == Send ? QStringLiteral("Error: Requested File Not Found!!")
+                                           : QStringLiteral("Error: Requested Folder Not Found!!"),
+                      1);
+    case FileCause::AccessDenied: return Refuse(kAccessDenied, 2);
+    case FileCause::HardIO: return Refuse(kHardIO, 0);
+    case FileCause::DiskFull: return Refuse(QStringLiteral("Error: Disk Full!!"), 3);
+    default: return Refuse(kFileInUse, 0);
+    }
 }
 
 void CTransferSocket::Refuse(const QString& text, int code) {
@@ -207,9 +212,10 @@ void CTransferSocket::HandleDatagram(const char* packet, qint64 size) {
         return;
     }
 
-    m_pEngine->Platform().timers().stop(m_nPort);
-    if (opcode == Tftp::ERROR)
-        return Fail(Tftp::ClientErrorText(Tftp::Get16(packet + 2)), false);
+    if (opcode == Tftp::ERROR) {
+        StopTimer();
+        return Fail(Tftp::ClientErrorText(Tftp::Get16(packet + 2)), -1); // never answered
+    }
     const quint16 block = Tftp::Get16(packet + 2);
     if (m_nDirection == Send)
         HandleAck(block);
@@ -217,8 +223,24 @@ void CTransferSocket::HandleDatagram(const char* packet, qint64 size) {
         HandleData(block, packet, size);
 }
 
+// UDP may duplicate and reorder: an ACK older than the one before the expected one is
+// a stale copy and changes nothing, not even the timer.
 void CTransferSocket::HandleAck(quint16 block) {
     const int distance = blockDistance(block, quint16(m_nBlock - 1));
+    if (distance < -1)
+        return;
+    if (distance == -1) {
+        // Resent at the client's pace when our block was lost; an echo changes nothing.
+        if (m_pEngine->Platform().timers().elapsedMs() - m_nLastSendMs < kEchoGuardMs)
+            return;
+        m_strInfo = QStringLiteral("Duplicated ACK!");
+        RefreshRow();
+        StopTimer();
+        ++m_nRetry;
+        SendData();
+        return;
+    }
+    StopTimer();
     if (distance == 0) {
         if (m_bSendDone) {
             // The last block is acknowledged: nothing more to do on this port.
@@ -227,21 +249,17 @@ void CTransferSocket::HandleAck(quint16 block) {
         }
         m_nRetry = 0;
         SendData();
-    } else if (distance == -1) {
-        m_strInfo = QStringLiteral("Duplicated ACK!");
-        RefreshRow();
-        ++m_nRetry;
-        SendData();
-    } else if (distance < -1) {
-        Fail(QStringLiteral("Error: Receive ACK Block Number is less than normal case!!"), false);
     } else {
-        Fail(QStringLiteral("Error: Receive ACK Block Number is greater than normal case!!"),
-             false);
+        Fail(QStringLiteral("Error: Receive ACK Block Number is greater than normal case!!"), 4);
     }
 }
 
+// As for ACKs: a DATA block older than the one before the expected one is ignored.
 void CTransferSocket::HandleData(quint16 block, const char* packet, qint64 size) {
     const int distance = blockDistance(block, m_nBlock);
+    if (distance < -1)
+        return;
+    StopTimer();
     if (distance == 0) {
         m_nRetry = 0;
         WriteData(packet, size);
@@ -252,16 +270,13 @@ void CTransferSocket::HandleData(quint16 block, const char* packet, qint64 size)
         RefreshRow();
         ++m_nRetry;
         SendAck();
-    } else if (distance < -1) {
-        Fail(QStringLiteral("Error: Receive DATA Block Number is less than normal case!!"), true);
     } else {
-        Fail(QStringLiteral("Error: Receive DATA Block Number is greater than normal case!!"),
-             true);
+        Fail(QStringLiteral("Error: Receive DATA Block Number is greater than normal case!!"), 4);
     }
 }
 
 void CTransferSocket::OnTimer() {
-    m_pEngine->Platform().timers().stop(m_nPort);
+    StopTimer();
     if (m_phase == Phase::Complete && m_nDirection == Receive) {
         CloseSocket(); // the client had its chance to repeat the last block
         return;
@@ -297,6 +312,7 @@ void CTransferSocket::SendData() {
         std::memcpy(m_lastData, m_outPacket, size_t(m_nOutLength));
         StartTimer();
         Transmit(m_outPacket, m_nOutLength);
+        m_nLastSendMs = m_pEngine->Platform().timers().elapsedMs();
         ++m_nBlock;
         m_pEngine->Window().DrawProgress(m_rowHandle, m_nBytesSent, m_nFileSize);
         m_nBytesSent += n;
@@ -309,9 +325,10 @@ void CTransferSocket::SendData() {
     } else if (m_nRetry <= 5) {
         StartTimer();
         Transmit(m_lastData, m_nOutLength);
+        m_nLastSendMs = m_pEngine->Platform().timers().elapsedMs();
         m_bRowShown = false;
     } else {
-        return Fail(kNotResponding, false);
+        return Fail(kNotResponding, 0, "Client not responding");
     }
     if (m_nOutLength < 4 + Tftp::kBlockSize && !m_bSendDone)
         CompleteSend();
@@ -348,12 +365,10 @@ void CTransferSocket::WriteData(const char* packet, qint64 size) {
 
 void CTransferSocket::CompleteReceive() {
     m_file->close();
-    if (!m_strTempPath.isEmpty()) {
-        FileError error;
-        if (!m_pEngine->Platform().files().replace(m_strTempPath, m_szPath, &error))
-            return FailOnFileError(error);
-        m_strTempPath.clear();
-    }
+    FileError error;
+    if (!m_pEngine->Platform().files().replace(m_tempPath, m_szPath, &error))
+        return FailOnFileError(error);
+    m_tempPath = {};
     CloseFile();
     m_bAwaitingData = false;
     m_bReceiveDone = true;
@@ -385,22 +400,21 @@ void CTransferSocket::SendAck() {
         StartTimer();
         TransmitAck(m_nLastAcked);
     } else {
-        Fail(kNotResponding, true);
+        Fail(kNotResponding, 0, "Client not responding");
     }
 }
 
 // ---------------------------------------------------------------- ends
 
-void CTransferSocket::Fail(const QString& text, bool removeFile, int errorCode) {
+// A partly received file is only ever the temporary file, which CloseFile removes.
+void CTransferSocket::Fail(const QString& text, int errorCode, const char* errorText) {
     m_strInfo = text;
     m_nRowState = ROW_FAILED;
     RefreshRow();
     if (errorCode >= 0)
-        SendError(errorCode);
+        SendError(errorCode, errorText);
     m_phase = Phase::Failed;
     CloseSocket();
-    if (removeFile)
-        RemovePartialFile();
     CloseFile();
     m_pEngine->PlaySound(SOUND_FAILED);
     CountOutOnce();
@@ -409,17 +423,15 @@ void CTransferSocket::Fail(const QString& text, bool removeFile, int errorCode) 
 // A read or write that failed after the open ends the transfer on its row.
 void CTransferSocket::FailOnFileError(const FileError& error) {
     if (error.cause == FileCause::DiskFull)
-        Fail(QStringLiteral("Error: Disk Full!!"), true, 3);
+        Fail(QStringLiteral("Error: Disk Full!!"), 3);
     else
-        Fail(QStringLiteral("Error: ") + error.text, true, 0);
+        Fail(QStringLiteral("Error: ") + error.text, 0);
 }
 
 void CTransferSocket::Abort() {
     SendError(0);
-    m_pEngine->Platform().timers().stop(m_nPort);
+    StopTimer();
     m_strInfo = QStringLiteral("User aborts!!");
-    if (m_nDirection == Receive)
-        RemovePartialFile();
     CloseFile();
     m_nRowState = ROW_FAILED;
     RefreshRow();
@@ -448,19 +460,6 @@ void CTransferSocket::CountOutOnce() {
     m_pEngine->CountOut();
 }
 
-// Removes what a failed reception wrote: the temporary file of a replacement (the
-// old file stays as it was), or the file the reception created.
-void CTransferSocket::RemovePartialFile() {
-    if (m_nDirection != Receive || m_bReceiveDone)
-        return;
-    if (m_file)
-        m_file->close();
-    if (m_bCreatedFile) {
-        m_pEngine->Platform().files().remove(m_szPath);
-        m_bCreatedFile = false;
-    }
-}
-
 // Closes the file and gives up its place in the share table. A temporary file that
 // was not renamed into place is never useful afterwards.
 void CTransferSocket::CloseFile() {
@@ -468,9 +467,9 @@ void CTransferSocket::CloseFile() {
         m_file->close();
         m_file.reset();
     }
-    if (!m_strTempPath.isEmpty()) {
-        m_pEngine->Platform().files().remove(m_strTempPath);
-        m_strTempPath.clear();
+    if (!m_tempPath.name.isEmpty()) {
+        m_pEngine->Platform().files().remove(m_tempPath);
+        m_tempPath = {};
     }
     if (!m_strSharedPath.isEmpty()) {
         m_pEngine->ShareTable().Release(m_strSharedPath, m_shareUse);
@@ -503,10 +502,12 @@ void CTransferSocket::StartTimer() {
     m_pEngine->Platform().timers().start(m_nPort, int(std::min<qint64>(ms, INT_MAX)));
 }
 
-void CTransferSocket::SendError(int code) {
-    const QByteArray packet = Tftp::MakeError(code);
+void CTransferSocket::SendError(int code, const char* text) {
+    const QByteArray packet = Tftp::MakeError(code, text);
     Transmit(packet.constData(), packet.size());
 }
+
+void CTransferSocket::StopTimer() { m_pEngine->Platform().timers().stop(m_nPort); }
 
 // On the stack: receiving sends one of these per block.
 void CTransferSocket::TransmitAck(quint16 block) {

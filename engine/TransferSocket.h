@@ -53,10 +53,10 @@ public:
     bool m_bOverWrite = true;
     QByteArray m_szFileName;
     QString m_strFile;
-    QString m_szPath;
+    FolderPath m_szPath; // the name below the working folder
     bool m_bOctet = false; // recorded only: no line ends are converted
     QString m_strClient;
-    bool m_bUnsafePath = false; // the name leaves the working directory
+    bool m_bUnsafePath = false; // the name leaves the working folder, or there is none
     RowHandle m_rowHandle = 0;
 
     // State of the exchange, public for tests.
@@ -78,7 +78,8 @@ public:
 private:
     void SendData();
     void SendAck();
-    void SendError(int code);
+    void SendError(int code, const char* text = nullptr);
+    void StopTimer();
     void WriteData(const char* data, qint64 size);
     void HandleAck(quint16 block);
     void HandleData(quint16 block, const char* data, qint64 size);
@@ -87,7 +88,10 @@ private:
     bool OpenForSending(FileError* error);
     bool OpenForReceiving(FileError* error);
     void Refuse(const QString& text, int code);
-    void Fail(const QString& text, bool removeFile, int errorCode = -1);
+    void RefuseOnFileError(const FileError& error);
+    // Ends the transfer on a red row; the client is told with ERROR `errorCode` (and
+    // `errorText` instead of the table's message) unless errorCode is -1.
+    void Fail(const QString& text, int errorCode, const char* errorText = nullptr);
     void FailOnFileError(const FileError& error);
     void CompleteSend();
     void CompleteReceive();
@@ -97,7 +101,6 @@ private:
     void StartTimer();
     void ReadTimeOut();
     void CloseFile();
-    void RemovePartialFile();
     void CloseSocket();
     void Transmit(const char* data, qint64 size);
     void TransmitAck(quint16 block);
@@ -105,10 +108,10 @@ private:
     CServerEngine* m_pEngine;
     std::unique_ptr<IDatagramSocket> m_socket;
     std::unique_ptr<IFile> m_file;
-    QString m_strTempPath;     // reception that replaces an existing file goes here first
+    FolderPath m_tempPath;     // a reception goes here until its last block is written
     QString m_strSharedPath;   // key in the share table while the file is held
     CFileShareTable::Use m_shareUse = CFileShareTable::Use::Read;
-    bool m_bCreatedFile = false; // the reception created m_szPath itself
+    qint64 m_nLastSendMs = 0;  // when the block in flight was last sent
     bool m_bCountedIn = false;
     bool m_bSocketClosed = false;
     Phase m_phase = Phase::Idle;

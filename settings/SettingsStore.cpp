@@ -4,10 +4,14 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cstring>
 #include <sys/stat.h>
 
 namespace {
+// Keys are in section WorkingDir unless they name a section of their own.
 QString qualified(const char* key) {
+    if (std::strchr(key, '/'))
+        return QLatin1String(key);
     return QLatin1String(CSettingsStore::kSection) + QLatin1Char('/') + QLatin1String(key);
 }
 

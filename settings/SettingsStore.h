@@ -24,6 +24,12 @@ public:
     static constexpr const char* kSendFile = "SendFile";
     static constexpr const char* kFileEdit = "FileEdit";
 
+    // Limits on live transfers, in a section of their own ("Limits/..."). MaxTransfers 0
+    // means as many as the descriptor limit allows; MaxTransfersPerClient 0, no limit.
+    static constexpr const char* kMaxTransfers = "Limits/MaxTransfers";
+    static constexpr const char* kMaxTransfersPerClient = "Limits/MaxTransfersPerClient";
+    static constexpr int kDefaultMaxTransfersPerClient = 128;
+
     static constexpr int kDefaultOverWrite = 1;
     static constexpr int kDefaultSoundOn = 1;
     static constexpr int kDefaultTimeOut = 20;

@@ -24,7 +24,7 @@ private slots:
         QTest::addColumn<int>("status");
         QTest::addColumn<bool>("octet");
         const int ok = Tftp::Request::Ok, cmd = Tftp::Request::BadCommand,
-                  mode = Tftp::Request::BadMode;
+                  mode = Tftp::Request::BadMode, tooLong = Tftp::Request::NameTooLong;
         QTest::newRow("first byte ignored") << QByteArray("\xff\x01" "a\0octet\0", 10) << ok << true;
         QTest::newRow("OCTET") << QByteArray("\0\1a\0OCTET\0", 10) << ok << true;
         QTest::newRow("NetAscii") << QByteArray("\0\2a\0NetAscii\0", 13) << ok << false;
@@ -40,8 +40,8 @@ private slots:
         QTest::newRow("too short") << QByteArray("\0", 1) << cmd << false;
         QTest::newRow("name unterminated") << QByteArray("\0\1abc", 5) << cmd << false;
         QTest::newRow("name 128 bytes")
-            << (QByteArray("\0\1", 2) + QByteArray(128, 'n') + QByteArray("\0octet\0", 7)) << cmd
-            << false;
+            << (QByteArray("\0\1", 2) + QByteArray(128, 'n') + QByteArray("\0octet\0", 7))
+            << tooLong << false;
         QTest::newRow("name 127 bytes")
             << (QByteArray("\0\1", 2) + QByteArray(127, 'n') + QByteArray("\0octet\0", 7)) << ok
             << true;
@@ -76,9 +76,13 @@ private slots:
         QVERIFY(f.sent().isEmpty()); // a refused client gets no reply
         QCOMPARE(f.window.sounds, (QList<int>{SOUND_FAILED, SOUND_FAILED}));
         QCOMPARE(f.net().openSockets, 1); // only the listener
+        // A name over the limit gets no row either, but the client hears why.
+        f.send(EngineFixture::request(Tftp::RRQ, QByteArray(200, 'n')));
+        QVERIFY(f.window.rows.isEmpty());
+        QCOMPARE(f.sent(), QList<QByteArray>{Tftp::MakeError(4, "File name too long")});
         // Each refusal still consumed a port.
         f.writeFile("x", "x");
-        QCOMPARE(f.rrq("x"), quint16(29003));
+        QCOMPARE(f.rrq("x"), quint16(29004));
     }
 
     void portSequenceWrapsAndSkipsLivePorts() {

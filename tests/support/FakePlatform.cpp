@@ -124,31 +124,26 @@ private:
 FakeFiles::FakeFiles() : m_real(CreateQtPlatform()) {}
 FakeFiles::~FakeFiles() = default;
 
-std::unique_ptr<IFile> FakeFiles::openRead(const QString& path, FileError* error) {
+std::unique_ptr<IFile> FakeFiles::openRead(const FolderPath& path, FileError* error) {
     auto f = m_real->files().openRead(path, error);
     return f ? std::make_unique<FailingFile>(std::move(f), &failReadsWith, &failWritesWith)
              : nullptr;
 }
-std::unique_ptr<IFile> FakeFiles::create(const QString& path, FileError* error) {
-    auto f = m_real->files().create(path, error);
-    return f ? std::make_unique<FailingFile>(std::move(f), &failReadsWith, &failWritesWith)
-             : nullptr;
-}
-std::unique_ptr<IFile> FakeFiles::createTemp(const QString& besides, QString* tempPath,
+std::unique_ptr<IFile> FakeFiles::createTemp(const FolderPath& besides, FolderPath* temp,
                                              FileError* error) {
-    auto f = m_real->files().createTemp(besides, tempPath, error);
+    auto f = m_real->files().createTemp(besides, temp, error);
     return f ? std::make_unique<FailingFile>(std::move(f), &failReadsWith, &failWritesWith)
              : nullptr;
 }
-FileError FakeFiles::probeExisting(const QString& path) {
+FileError FakeFiles::probeExisting(const FolderPath& path) {
     return m_real->files().probeExisting(path);
 }
-bool FakeFiles::remove(const QString& path) { return m_real->files().remove(path); }
-bool FakeFiles::replace(const QString& from, const QString& to, FileError* error) {
+bool FakeFiles::remove(const FolderPath& path) { return m_real->files().remove(path); }
+bool FakeFiles::replace(const FolderPath& from, const FolderPath& to, FileError* error) {
     if (failRenameWith) {
         *error = FileErrorFromErrno(failRenameWith);
         return false;
     }
     return m_real->files().replace(from, to, error);
 }
-QString FakeFiles::canonical(const QString& path) { return m_real->files().canonical(path); }
+QString FakeFiles::canonical(const FolderPath& path) { return m_real->files().canonical(path); }

@@ -69,6 +69,7 @@ public:
     }
     void stop(int id) override { m_due.erase(id); }
     void release(int id) override { m_due.erase(id); }
+    qint64 elapsedMs() override { return now; }
 
     bool isRunning(int id) const { return m_due.count(id) != 0; }
     // Moves the clock on, firing every timer that falls due, in time order.
@@ -86,14 +87,13 @@ class FakeFiles final : public IFileSystem {
 public:
     FakeFiles();
     ~FakeFiles() override;
-    std::unique_ptr<IFile> openRead(const QString& path, FileError* error) override;
-    std::unique_ptr<IFile> create(const QString& path, FileError* error) override;
-    std::unique_ptr<IFile> createTemp(const QString& besides, QString* tempPath,
+    std::unique_ptr<IFile> openRead(const FolderPath& path, FileError* error) override;
+    std::unique_ptr<IFile> createTemp(const FolderPath& besides, FolderPath* temp,
                                       FileError* error) override;
-    FileError probeExisting(const QString& path) override;
-    bool remove(const QString& path) override;
-    bool replace(const QString& from, const QString& to, FileError* error) override;
-    QString canonical(const QString& path) override;
+    FileError probeExisting(const FolderPath& path) override;
+    bool remove(const FolderPath& path) override;
+    bool replace(const FolderPath& from, const FolderPath& to, FileError* error) override;
+    QString canonical(const FolderPath& path) override;
 
     int failWritesWith = 0; // errno for every write from now on, 0 for none
     int failReadsWith = 0;

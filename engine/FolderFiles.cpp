@@ -1,0 +1,302 @@
+#include "FolderFiles.h"
+
+#include <QFile>
+#include <QRandomGenerator>
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#if __has_include(<linux/openat2.h>)
+#include <linux/openat2.h>
+#endif
+
+FileError FileErrorFromErrno(int err) {
+    FileError e;
+    switch (err) {
+    case 0: e.cause = FileCause::Other; break;
+    case ENOENT: e.cause = FileCause::FileNotFound; break;
+    case ENOTDIR:
+    case ENAMETOOLONG: e.cause = FileCause::BadPath; break;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR:
+    case EXDEV: // the name leads out of the working folder
+    case ELOOP: e.cause = FileCause::AccessDenied; break;
+    case EIO: e.cause = FileCause::HardIO; break;
+    case ENOSPC:
+#ifdef EDQUOT
+    case EDQUOT:
+#endif
+        e.cause = FileCause::DiskFull;
+        break;
+    default: e.cause = FileCause::Other; break;
+    }
+    e.text = err ? QString::fromLocal8Bit(std::strerror(err)) : QStringLiteral("Unknown error");
+    return e;
+}
+
+namespace {
+std::atomic<bool> g_realPathFallback{false};
+
+// A descriptor that closes itself.
+class Fd {
+public:
+    explicit Fd(int fd = -1) : m_fd(fd) {}
+    ~Fd() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return m_fd; }
+    bool ok() const { return m_fd >= 0; }
+    int release() { return std::exchange(m_fd, -1); }
+
+private:
+    int m_fd;
+};
+
+// The name's folder part ("." when it has none) and its last part.
+struct Split {
+    QByteArray folder;
+    QByteArray base;
+};
+Split split(const QByteArray& name) {
+    const int slash = name.lastIndexOf('/');
+    if (slash < 0)
+        return {QByteArrayLiteral("."), name};
+    return {slash == 0 ? QByteArrayLiteral(".") : name.left(slash), name.mid(slash + 1)};
+}
+// A last part that is no file's name ("", ".", "..") would address a folder.
+bool isFileName(const QByteArray& base) { return !base.isEmpty() && base != "." && base != ".."; }
+
+int openRoot(const QString& root) {
+    if (!root.startsWith(QLatin1Char('/'))) {
+        errno = EACCES;
+        return -1;
+    }
+    return ::open(QFile::encodeName(root).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+}
+
+// Where the kernel lacks openat2: the real path of the name must lie in the folder's
+// real path. Unlike openat2 this can race with a link swapped in between.
+int openByRealPath(const QString& root, const QByteArray& name, int flags) {
+    char rootReal[PATH_MAX];
+    char real[PATH_MAX];
+    if (!::realpath(QFile::encodeName(root).constData(), rootReal))
+        return -1;
+    const QByteArray full = QByteArray(rootReal) + '/' + name;
+    if (!::realpath(full.constData(), real))
+        return -1;
+    const QByteArray top(rootReal);
+    const QByteArray got(real);
+    const bool inside = got == top || top == "/" || got.startsWith(top + '/');
+    if (!inside) {
+        errno = EXDEV;
+        return -1;
+    }
+    return ::open(real, flags | O_CLOEXEC);
+}
+
+// Opens `name` below the folder without ever leaving it: a symbolic link or ".." that
+// would lead out fails with EXDEV. Links that stay inside are followed.
+int openBeneath(int rootFd, const QString& root, const QByteArray& name, int flags) {
+#if defined(SYS_openat2) && defined(RESOLVE_BENEATH)
+    if (!g_realPathFallback) {
+        open_how how{};
+        how.flags = quint64(flags | O_CLOEXEC);
+        how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
+        const int fd = int(::syscall(SYS_openat2, rootFd, name.constData(), &how, sizeof how));
+        if (fd >= 0 || errno != ENOSYS)
+            return fd;
+    }
+#else
+    Q_UNUSED(rootFd);
+#endif
+    return openByRealPath(root, name, flags);
+}
+
+// The folder that holds `path`, opened beneath the working folder.
+int openFolderOf(const FolderPath& path, Split* parts) {
+    *parts = split(path.name);
+    if (!isFileName(parts->base)) {
+        errno = EISDIR;
+        return -1;
+    }
+    const Fd root(openRoot(path.root));
+    if (!root.ok())
+        return -1;
+    return openBeneath(root.get(), path.root, parts->folder, O_PATH | O_DIRECTORY);
+}
+
+// A missing folder on the way is a bad path, not a missing file.
+FileError folderError(int err) {
+    FileError e = FileErrorFromErrno(err);
+    if (e.cause == FileCause::FileNotFound)
+        e.cause = FileCause::BadPath;
+    return e;
+}
+
+class PosixFile final : public IFile {
+public:
+    explicit PosixFile(int fd) : m_fd(fd) {}
+    ~PosixFile() override { close(); }
+
+    qint64 read(char* data, qint64 maxSize) override {
+        qint64 n;
+        do
+            n = ::read(m_fd, data, size_t(maxSize));
+        while (n < 0 && errno == EINTR);
+        if (n < 0)
+            m_error = FileErrorFromErrno(errno);
+        return n;
+    }
+
+    qint64 write(const char* data, qint64 size) override {
+        qint64 done = 0;
+        while (done < size) {
+            const qint64 n = ::write(m_fd, data + done, size_t(size - done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                m_error = FileErrorFromErrno(n < 0 ? errno : ENOSPC);
+                return -1;
+            }
+            done += n;
+        }
+        return done;
+    }
+
+    qint64 size() const override {
+        struct stat st;
+        return ::fstat(m_fd, &st) == 0 ? qint64(st.st_size) : 0;
+    }
+    void close() override {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = -1;
+    }
+    FileError error() const override { return m_error; }
+
+private:
+    int m_fd;
+    FileError m_error;
+};
+} // namespace
+
+void CFolderFileSystem::ForceRealPathFallback(bool on) { g_realPathFallback = on; }
+
+std::unique_ptr<IFile> CFolderFileSystem::openRead(const FolderPath& path, FileError* error) {
+    const Fd root(openRoot(path.root));
+    // Non-blocking: opening a FIFO must not wait for a writer. Only regular files are
+    // served; a FIFO or a device would block the server or stream for ever.
+    Fd fd(root.ok() ? openBeneath(root.get(), path.root, path.name, O_RDONLY | O_NONBLOCK | O_NOCTTY)
+                    : -1);
+    struct stat st;
+    if (!fd.ok() || ::fstat(fd.get(), &st) != 0) {
+        *error = FileErrorFromErrno(errno);
+        return nullptr;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        *error = FileErrorFromErrno(S_ISDIR(st.st_mode) ? EISDIR : EACCES);
+        return nullptr;
+    }
+    return std::make_unique<PosixFile>(fd.release());
+}
+
+std::unique_ptr<IFile> CFolderFileSystem::createTemp(const FolderPath& besides, FolderPath* temp,
+                                                     FileError* error) {
+    Split parts;
+    const Fd folder(openFolderOf(besides, &parts));
+    if (!folder.ok()) {
+        *error = folderError(errno);
+        return nullptr;
+    }
+    struct stat old;
+    const bool replacing = ::fstatat(folder.get(), parts.base.constData(), &old,
+                                     AT_SYMLINK_NOFOLLOW) == 0 &&
+                           S_ISREG(old.st_mode);
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        const QByteArray name = '.' + parts.base + '.' +
+                                QByteArray::number(QRandomGenerator::global()->generate(), 16) +
+                                ".part";
+        // O_EXCL: never follows a link, never opens what is already there.
+        const int fd = ::openat(folder.get(), name.constData(),
+                                O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno == EEXIST)
+            continue;
+        if (fd < 0) {
+            *error = FileErrorFromErrno(errno);
+            return nullptr;
+        }
+        if (replacing) // the replacement keeps the permissions of the file it replaces
+            ::fchmod(fd, old.st_mode & 07777);
+        temp->root = besides.root;
+        temp->name = parts.folder == "." ? name : parts.folder + '/' + name;
+        return std::make_unique<PosixFile>(fd);
+    }
+    *error = FileErrorFromErrno(EEXIST);
+    return nullptr;
+}
+
+FileError CFolderFileSystem::probeExisting(const FolderPath& path) {
+    Split parts;
+    const Fd folder(openFolderOf(path, &parts));
+    if (!folder.ok())
+        return folderError(errno);
+    struct stat st;
+    if (::fstatat(folder.get(), parts.base.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return FileErrorFromErrno(errno);
+    if (S_ISLNK(st.st_mode)) {
+        // A link counts by what it leads to, and only when that is inside the folder;
+        // one that leads nowhere is not replaced either.
+        const Fd root(openRoot(path.root));
+        const Fd target(root.ok() ? openBeneath(root.get(), path.root, path.name, O_PATH) : -1);
+        if (!target.ok() || ::fstat(target.get(), &st) != 0)
+            return FileErrorFromErrno(errno == ENOENT ? EACCES : errno);
+    }
+    if (!S_ISREG(st.st_mode))
+        return FileErrorFromErrno(S_ISDIR(st.st_mode) ? EISDIR : EACCES);
+    if (::faccessat(folder.get(), parts.base.constData(), W_OK, AT_EACCESS) != 0)
+        return FileErrorFromErrno(errno);
+    return {};
+}
+
+bool CFolderFileSystem::remove(const FolderPath& path) {
+    Split parts;
+    const Fd folder(openFolderOf(path, &parts));
+    return folder.ok() && ::unlinkat(folder.get(), parts.base.constData(), 0) == 0;
+}
+
+bool CFolderFileSystem::replace(const FolderPath& from, const FolderPath& to, FileError* error) {
+    Split parts;
+    const Fd folder(openFolderOf(to, &parts));
+    // A link in the place of `to` is replaced itself, never what it leads to.
+    if (folder.ok() && ::renameat(folder.get(), split(from.name).base.constData(), folder.get(),
+                                  parts.base.constData()) == 0)
+        return true;
+    *error = FileErrorFromErrno(errno);
+    return false;
+}
+
+// An existing file is known by its device and inode, a new one by its folder's and
+// its name's bytes.
+QString CFolderFileSystem::canonical(const FolderPath& path) {
+    struct stat st;
+    const Fd root(openRoot(path.root));
+    const Fd file(root.ok() ? openBeneath(root.get(), path.root, path.name, O_PATH) : -1);
+    if (file.ok() && ::fstat(file.get(), &st) == 0)
+        return QStringLiteral("%1:%2").arg(st.st_dev).arg(st.st_ino);
+    Split parts;
+    const Fd folder(openFolderOf(path, &parts));
+    if (folder.ok() && ::fstat(folder.get(), &st) == 0)
+        return QStringLiteral("%1:%2/").arg(st.st_dev).arg(st.st_ino) +
+               QString::fromLatin1(parts.base);
+    return path.root + QLatin1Char('/') + QString::fromLatin1(path.name);
+}

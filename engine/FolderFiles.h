@@ -1,0 +1,21 @@
+#pragma once
+
+#include "Platform.h"
+
+// Files below the working folder, on POSIX calls: every name is resolved beneath the
+// folder (symbolic links and ".." never lead out of it; openat2 with RESOLVE_BENEATH
+// where the kernel has it, a real-path comparison where it does not), only regular
+// files are read or replaced, and nothing ever blocks on a FIFO or a device.
+class CFolderFileSystem final : public IFileSystem {
+public:
+    std::unique_ptr<IFile> openRead(const FolderPath& path, FileError* error) override;
+    std::unique_ptr<IFile> createTemp(const FolderPath& besides, FolderPath* temp,
+                                      FileError* error) override;
+    FileError probeExisting(const FolderPath& path) override;
+    bool remove(const FolderPath& path) override;
+    bool replace(const FolderPath& from, const FolderPath& to, FileError* error) override;
+    QString canonical(const FolderPath& path) override;
+
+    // For tests: resolve without openat2, as on kernels older than 5.6.
+    static void ForceRealPathFallback(bool on);
+};
