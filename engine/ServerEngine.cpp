@@ -49,15 +49,8 @@ CServerEngine::~CServerEngine() {
 
 void CServerEngine::LoadLiveSettings() {
     CSettingsStore& s = *m_pStore;
-    m_bSoundOn = s.GetProfileInt(CSettingsStore::kSoundOn, CSettingsStore::kDefaultSoundOn) != 0;
-    m_bAllowClient =
-        s.GetProfileInt(CSettingsStore::kAllowClient, CSettingsStore::kDefaultAllowClient) != 0;
-    QString* clients[] = {&m_strClient1, &m_strClient2, &m_strClient3,
-                          &m_strClient4, &m_strClient5, &m_strClient6};
-    for (int i = 0; i < 6; ++i)
-        *clients[i] = s.GetProfileString(CSettingsStore::kClientKeys[i], QString());
-    m_bSendFile = s.GetProfileInt(CSettingsStore::kSendFile, CSettingsStore::kDefaultSendFile) != 0;
-    m_strFileEdit = s.GetProfileString(CSettingsStore::kFileEdit, QString());
+    m_bSoundOn = s.SoundOn();
+    m_rules = AccessRules::Load(s);
     PlaySound(SOUND_STARTUP);
 }
 
@@ -184,42 +177,37 @@ void CServerEngine::HandleRequest(const char* data, qint64 size, const QHostAddr
     }
 
     m_strWorkingDir = m_pStore->WorkingFolder();
-    const bool overWrite =
-        m_pStore->GetProfileInt(CSettingsStore::kOverWrite, CSettingsStore::kDefaultOverWrite) != 0;
     if (request.status == Tftp::Request::BadMode)
         return PlaySound(SOUND_FAILED);
 
-    auto owned = std::make_unique<CTransferSocket>(this, std::move(socket));
-    CTransferSocket* t = owned.get();
-    t->m_clientAddr = client;
-    t->m_nClientPort = fromPort;
-    t->m_nDirection = request.opcode;
-    t->m_strService = request.opcode == Tftp::RRQ ? QStringLiteral("Send") : QStringLiteral("Receive");
-    t->m_bOverWrite = overWrite;
-    t->m_szFileName = request.fileName;
-    t->m_strFile = QFile::decodeName(request.fileName);
-    t->m_szPath = ComposePath(request.fileName);
+    TransferRequest admitted;
+    admitted.client = client;
+    admitted.clientPort = fromPort;
+    admitted.opcode = request.opcode;
+    admitted.fileName = request.fileName;
+    admitted.octet = request.octet;
+    admitted.path = ComposePath(request.fileName);
     // Without a usable working folder nothing is served or written.
-    t->m_bUnsafePath = leavesWorkingDir(request.fileName) ||
-                       !CSettingsStore::WorkingFolderProblem(m_strWorkingDir).isEmpty();
-    t->m_bOctet = request.octet;
-    t->m_strClient = client.toString();
-    t->m_nPort = port;
+    admitted.refusePath = leavesWorkingDir(request.fileName) ||
+                          !CSettingsStore::WorkingFolderProblem(m_strWorkingDir).isEmpty();
+    admitted.overWrite = m_pStore->OverWrite();
+
+    auto owned = std::make_unique<CTransferSocket>(this, std::move(socket), admitted, port);
+    CTransferSocket* t = owned.get();
     m_transferList.push_back(std::move(owned));
     m_byPort.insert(port, t);
     ++m_liveByClient[client];
 
-    t->m_rowHandle = m_pWindow->AddRow(t->Texts());
+    t->AttachRow(m_pWindow->AddRow(t->Texts()));
     PlaySound(SOUND_REQUEST);
-    t->StartTransfer(port);
+    t->StartTransfer();
 }
 
 // A flood of requests that are never acknowledged must not eat every descriptor, nor
 // keep other clients out: live transfers are limited per client and in all.
 bool CServerEngine::AdmitsAnotherTransfer(const QHostAddress& client) const {
-    const int perClient = m_pStore->GetProfileInt(CSettingsStore::kMaxTransfersPerClient,
-                                                  CSettingsStore::kDefaultMaxTransfersPerClient);
-    int total = m_pStore->GetProfileInt(CSettingsStore::kMaxTransfers, 0);
+    const int perClient = m_pStore->MaxTransfersPerClient();
+    int total = m_pStore->MaxTransfers();
     if (total <= 0)
         total = m_nAutoMaxTransfers;
     return int(m_transferList.size()) < total &&
@@ -260,11 +248,12 @@ void CServerEngine::OnTimer(int id) {
 }
 
 void CServerEngine::Retire(CTransferSocket* transfer) {
-    m_platform->timers().release(transfer->m_nPort);
-    if (m_byPort.value(transfer->m_nPort) == transfer)
-        m_byPort.remove(transfer->m_nPort);
-    if (--m_liveByClient[transfer->m_clientAddr] <= 0)
-        m_liveByClient.remove(transfer->m_clientAddr);
+    const quint16 port = transfer->Port();
+    m_platform->timers().release(port);
+    if (m_byPort.value(port) == transfer)
+        m_byPort.remove(port);
+    if (--m_liveByClient[transfer->Client()] <= 0)
+        m_liveByClient.remove(transfer->Client());
     for (auto it = m_transferList.begin(); it != m_transferList.end(); ++it) {
         if (it->get() == transfer) {
             m_retired.push_back(std::move(*it));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AccessRules.h"
 #include "Platform.h"
 #include "ServerWindow.h"
 #include "TftpPacket.h"
@@ -68,10 +69,8 @@ public:
 
     // Live settings, replaced by the Setup (sound) and Security commands.
     bool m_bSoundOn = true;
-    bool m_bAllowClient = false;
-    QString m_strClient1, m_strClient2, m_strClient3, m_strClient4, m_strClient5, m_strClient6;
-    bool m_bSendFile = false;
-    QString m_strFileEdit;
+    const AccessRules& Rules() const { return m_rules; }
+    void SetRules(const AccessRules& rules) { m_rules = rules; }
 
     // Transfers in progress; the animation runs while it is not 0.
     int m_nActiveTransfers = 0;
@@ -115,6 +114,7 @@ private:
     std::vector<std::unique_ptr<CTransferSocket>> m_transferList;
     QHash<quint16, CTransferSocket*> m_byPort;
     QHash<QHostAddress, int> m_liveByClient;
+    AccessRules m_rules;
     // Each live transfer holds a socket and a file: half the descriptors, some kept back.
     int m_nAutoMaxTransfers = DefaultMaxTransfers();
     std::vector<std::unique_ptr<CTransferSocket>> m_retired;

@@ -3,6 +3,7 @@
 #include "ServerEngine.h"
 #include "SettingsStore.h"
 
+#include <QFile>
 #include <climits>
 #include <cstring>
 
@@ -24,8 +25,15 @@ const QString kHardIO = QStringLiteral("Error: Can not open file by H/W error!!"
 constexpr qint64 kEchoGuardMs = 200;
 } // namespace
 
-CTransferSocket::CTransferSocket(CServerEngine* engine, std::unique_ptr<IDatagramSocket> socket)
-    : m_pEngine(engine), m_socket(std::move(socket)) {
+CTransferSocket::CTransferSocket(CServerEngine* engine, std::unique_ptr<IDatagramSocket> socket,
+                                 const TransferRequest& request, quint16 port)
+    : m_pEngine(engine), m_socket(std::move(socket)), m_clientAddr(request.client),
+      m_nClientPort(request.clientPort), m_nDirection(request.opcode),
+      m_strService(request.opcode == Tftp::RRQ ? QStringLiteral("Send") : QStringLiteral("Receive")),
+      m_bOverWrite(request.overWrite), m_szFileName(request.fileName),
+      m_strFile(QFile::decodeName(request.fileName)), m_szPath(request.path),
+      m_bOctet(request.octet), m_strClient(request.client.toString()),
+      m_bUnsafePath(request.refusePath), m_nPort(port) {
     m_socket->onReadyRead = [this] {
         m_pEngine->FreeRetired();
         OnReceive();
@@ -53,24 +61,15 @@ bool CTransferSocket::Matches(const QHostAddress& addr, quint16 port, quint16 op
 
 // ---------------------------------------------------------------- start
 
-void CTransferSocket::StartTransfer(quint16 port) {
-    m_nPort = port;
+void CTransferSocket::StartTransfer() {
     m_strSize.clear();
     CServerEngine& e = *m_pEngine;
 
-    if (e.m_bAllowClient) {
-        const QString* allowed[] = {&e.m_strClient1, &e.m_strClient2, &e.m_strClient3,
-                                    &e.m_strClient4, &e.m_strClient5, &e.m_strClient6};
-        bool served = false;
-        for (const QString* entry : allowed)
-            served = served || (*entry == m_strClient);
-        if (!served)
-            return Refuse(QStringLiteral("Unauthorized Clinet!! Deny This Request!!"), 2);
-    }
+    if (!e.Rules().AdmitsClient(m_strClient))
+        return Refuse(QStringLiteral("Unauthorized Clinet!! Deny This Request!!"), 2);
 
     if (m_nDirection == Send) {
-        if (e.m_bSendFile &&
-            !QString::fromLatin1(m_szFileName).contains(e.m_strFileEdit, Qt::CaseSensitive))
+        if (!e.Rules().AdmitsRead(m_szFileName))
             return Refuse(QStringLiteral("Requested File Access Not Allowed!! Deny This Request!!"),
                           2);
         if (m_bUnsafePath)
@@ -492,8 +491,7 @@ void CTransferSocket::RefreshRow() {
 }
 
 void CTransferSocket::ReadTimeOut() {
-    m_nTimeOut = m_pEngine->Store().GetProfileInt(CSettingsStore::kTimeOut,
-                                                   CSettingsStore::kDefaultTimeOut);
+    m_nTimeOut = m_pEngine->Store().TimeOut();
 }
 
 // A time-out of 0 or below runs with one second.

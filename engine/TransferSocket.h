@@ -4,6 +4,7 @@
 #include "Platform.h"
 #include "ServerWindow.h"
 #include "TftpPacket.h"
+#include "TransferRequest.h"
 
 #include <QByteArray>
 #include <QHostAddress>
@@ -22,12 +23,15 @@ public:
     // Where the transfer stands; Abort stops exactly the ones in progress.
     enum class Phase { Idle, InProgress, Complete, Failed, Refused, Aborted };
 
-    CTransferSocket(CServerEngine* engine, std::unique_ptr<IDatagramSocket> socket);
+    CTransferSocket(CServerEngine* engine, std::unique_ptr<IDatagramSocket> socket,
+                    const TransferRequest& request, quint16 port);
     ~CTransferSocket();
 
+    // The row the window gave this transfer.
+    void AttachRow(RowHandle row) { m_rowHandle = row; }
     // Applies the client and file rules, opens the file and sends the first packet,
     // or refuses with an ERROR packet.
-    void StartTransfer(quint16 port);
+    void StartTransfer();
     void OnReceive();
     void OnTimer();
     // The client repeated its request: answer with the last packet again.
@@ -44,36 +48,8 @@ public:
     RowTexts Texts() const;
     RowState State() const { return m_nRowState; }
     Phase CurrentPhase() const { return m_phase; }
-
-    // Filled by the request handler before StartTransfer.
-    QHostAddress m_clientAddr;
-    quint16 m_nClientPort = 0;
-    quint16 m_nDirection = 0;
-    QString m_strService;
-    bool m_bOverWrite = true;
-    QByteArray m_szFileName;
-    QString m_strFile;
-    FolderPath m_szPath; // the name below the working folder
-    bool m_bOctet = false; // recorded only: no line ends are converted
-    QString m_strClient;
-    bool m_bUnsafePath = false; // the name leaves the working folder, or there is none
-    RowHandle m_rowHandle = 0;
-
-    // State of the exchange, public for tests.
-    qint64 m_nFileSize = 0;
-    qint64 m_nBytesReceived = 0;
-    qint64 m_nBytesSent = 0;
-    int m_nTimeOut = 0;
-    quint16 m_nPort = 0;
-    QString m_strInfo;
-    QString m_strSize;
-    bool m_bAwaitingData = false;
-    bool m_bReceiveDone = false;
-    bool m_bSendDone = false;
-    bool m_bRowShown = false;
-    int m_nRetry = 0;
-    quint16 m_nBlock = 0;
-    quint16 m_nLastAcked = 0;
+    quint16 Port() const { return m_nPort; }
+    const QHostAddress& Client() const { return m_clientAddr; }
 
 private:
     void SendData();
@@ -107,6 +83,36 @@ private:
 
     CServerEngine* m_pEngine;
     std::unique_ptr<IDatagramSocket> m_socket;
+    // What was asked, fixed at admission.
+    QHostAddress m_clientAddr;
+    quint16 m_nClientPort = 0;
+    quint16 m_nDirection = 0;
+    QString m_strService;
+    bool m_bOverWrite = true;
+    QByteArray m_szFileName;
+    QString m_strFile;
+    FolderPath m_szPath; // the name below the working folder
+    bool m_bOctet = false; // recorded only: no line ends are converted
+    QString m_strClient;
+    bool m_bUnsafePath = false; // the name leaves the working folder, or there is none
+    quint16 m_nPort = 0;
+    RowHandle m_rowHandle = 0;
+
+    // State of the exchange.
+    qint64 m_nFileSize = 0;
+    qint64 m_nBytesReceived = 0;
+    qint64 m_nBytesSent = 0;
+    int m_nTimeOut = 0;
+    QString m_strInfo;
+    QString m_strSize;
+    bool m_bAwaitingData = false;
+    bool m_bReceiveDone = false;
+    bool m_bSendDone = false;
+    bool m_bRowShown = false;
+    int m_nRetry = 0;
+    quint16 m_nBlock = 0;
+    quint16 m_nLastAcked = 0;
+
     std::unique_ptr<IFile> m_file;
     FolderPath m_tempPath;     // a reception goes here until its last block is written
     QString m_strSharedPath;   // key in the share table while the file is held

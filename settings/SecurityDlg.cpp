@@ -10,44 +10,28 @@ CSecurityDlg::CSecurityDlg(CSettingsStore& store, QWidget* parent)
     ui->setupUi(this);
     setFixedSize(size());
 
-    m_bAllowClient =
-        store.GetProfileInt(CSettingsStore::kAllowClient, CSettingsStore::kDefaultAllowClient) != 0;
-    for (int i = 0; i < 6; ++i)
-        *ClientMember(i) = store.GetProfileString(CSettingsStore::kClientKeys[i], QString());
-    m_bSendFile =
-        store.GetProfileInt(CSettingsStore::kSendFile, CSettingsStore::kDefaultSendFile) != 0;
-    m_strFileEdit = store.GetProfileString(CSettingsStore::kFileEdit, QString());
+    m_rules = AccessRules::Load(store);
     UpdateData(false);
     ui->okButton->setFocus();
 }
 
 CSecurityDlg::~CSecurityDlg() = default;
 
-QString* CSecurityDlg::ClientMember(int index) {
-    const std::array<QString*, 6> members = {&m_strClient1, &m_strClient2, &m_strClient3,
-                                             &m_strClient4, &m_strClient5, &m_strClient6};
-    return members.at(index);
-}
-
-QStringList CSecurityDlg::Clients() const {
-    return {m_strClient1, m_strClient2, m_strClient3, m_strClient4, m_strClient5, m_strClient6};
-}
-
 void CSecurityDlg::UpdateData(bool save) {
     const std::array<QLineEdit*, 6> edits = {ui->client1Edit, ui->client2Edit, ui->client3Edit,
                                              ui->client4Edit, ui->client5Edit, ui->client6Edit};
     if (save) {
-        m_bAllowClient = ui->allowClientCheck->isChecked();
-        for (int i = 0; i < 6; ++i)
-            *ClientMember(i) = edits[i]->text();
-        m_bSendFile = ui->sendFileCheck->isChecked();
-        m_strFileEdit = ui->fileEdit->text();
+        m_rules.allowClient = ui->allowClientCheck->isChecked();
+        for (size_t i = 0; i < edits.size(); ++i)
+            m_rules.clients[i] = edits[i]->text();
+        m_rules.sendFile = ui->sendFileCheck->isChecked();
+        m_rules.fileEdit = ui->fileEdit->text();
     } else {
-        ui->allowClientCheck->setChecked(m_bAllowClient);
-        for (int i = 0; i < 6; ++i)
-            edits[i]->setText(*ClientMember(i));
-        ui->sendFileCheck->setChecked(m_bSendFile);
-        ui->fileEdit->setText(m_strFileEdit);
+        ui->allowClientCheck->setChecked(m_rules.allowClient);
+        for (size_t i = 0; i < edits.size(); ++i)
+            edits[i]->setText(m_rules.clients[i]);
+        ui->sendFileCheck->setChecked(m_rules.sendFile);
+        ui->fileEdit->setText(m_rules.fileEdit);
     }
 }
 

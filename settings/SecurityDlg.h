@@ -1,5 +1,7 @@
 #pragma once
 
+#include "AccessRules.h"
+
 #include <QDialog>
 #include <QString>
 #include <QStringList>
@@ -21,20 +23,14 @@ public:
     explicit CSecurityDlg(CSettingsStore& store, QWidget* parent = nullptr);
     ~CSecurityDlg() override;
 
-    bool m_bAllowClient = false;
-    QString m_strClient1, m_strClient2, m_strClient3, m_strClient4, m_strClient5, m_strClient6;
-    bool m_bSendFile = false;
-    QString m_strFileEdit;
-
-    // The six slots in order.
-    QStringList Clients() const;
+    // The values shown, and after OK the values entered.
+    AccessRules m_rules;
 
 public slots:
     void accept() override;
 
 private:
     void UpdateData(bool save);
-    QString* ClientMember(int index);
 
     std::unique_ptr<Ui::CSecurityDlg> ui;
 };

@@ -52,8 +52,15 @@ public:
 
     // DirName's default on this platform: the folder "tftp" in the user's home.
     static QString DefaultDirName();
-    // The working folder in use (DirName, or its default).
+    // Typed readers, each with its default.
     QString WorkingFolder() { return GetProfileString(kDirName, DefaultDirName()); }
+    bool OverWrite() { return GetProfileInt(kOverWrite, kDefaultOverWrite) != 0; }
+    bool SoundOn() { return GetProfileInt(kSoundOn, kDefaultSoundOn) != 0; }
+    int TimeOut() { return GetProfileInt(kTimeOut, kDefaultTimeOut); }
+    int MaxTransfers() { return GetProfileInt(kMaxTransfers, 0); }
+    int MaxTransfersPerClient() {
+        return GetProfileInt(kMaxTransfersPerClient, kDefaultMaxTransfersPerClient);
+    }
     // Why a folder cannot serve as the working folder (empty, relative, missing, not a
     // folder), as a short phrase; empty when it can. Nothing is served from such a folder.
     static QString WorkingFolderProblem(const QString& dir);

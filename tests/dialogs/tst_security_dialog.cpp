@@ -26,15 +26,16 @@ void Check(bool ok, const QString& what) {
 }
 // The engine's nine live security fields, in one comparable list.
 QStringList Live(const CServerEngine& e) {
-    return {QString::number(e.m_bAllowClient),
-            e.m_strClient1,
-            e.m_strClient2,
-            e.m_strClient3,
-            e.m_strClient4,
-            e.m_strClient5,
-            e.m_strClient6,
-            QString::number(e.m_bSendFile),
-            e.m_strFileEdit};
+    const AccessRules& r = e.Rules();
+    QStringList fields{QString::number(r.allowClient)};
+    for (const QString& client : r.clients)
+        fields << client;
+    return fields << QString::number(r.sendFile) << r.fileEdit;
+}
+void SetLiveClient(CServerEngine& e, int slot, const QString& text) {
+    AccessRules rules = e.Rules();
+    rules.clients[size_t(slot - 1)] = text;
+    e.SetRules(rules);
 }
 } // namespace
 
@@ -87,7 +88,10 @@ void TestSecurityDialog::checkMessage() {
     QFETCH(QStringList, clients);
     QFETCH(QString, file);
     QFETCH(QString, message);
-    QCOMPARE(SecurityCheckMessage(clients, file), message);
+    AccessRules rules;
+    std::copy(clients.begin(), clients.end(), rules.clients.begin());
+    rules.fileEdit = file;
+    QCOMPARE(SecurityCheckMessage(rules), message);
 }
 
 void TestSecurityDialog::dialogTemplate() {
@@ -155,12 +159,12 @@ void TestSecurityDialog::okStoresBeforeCheckAndLiveChangesOnlyAfterPass() {
     RunSecurityCommand(f.engine, nullptr);
     QVERIFY2(ModalDriver::Errors().isEmpty(), qPrintable(ModalDriver::Errors().join('\n')));
     QVERIFY(driver.finished());
-    QVERIFY(f.engine.m_bAllowClient);
-    QCOMPARE(f.engine.m_strClient1, QStringLiteral("10.1.1.1"));
-    QCOMPARE(f.engine.m_strClient4, QStringLiteral("10.1.1.4"));
-    QVERIFY(f.engine.m_strClient2.isEmpty());
-    QVERIFY(f.engine.m_bSendFile);
-    QCOMPARE(f.engine.m_strFileEdit, QStringLiteral("boot.img"));
+    QVERIFY(f.engine.Rules().allowClient);
+    QCOMPARE(f.engine.Rules().clients[0], QStringLiteral("10.1.1.1"));
+    QCOMPARE(f.engine.Rules().clients[3], QStringLiteral("10.1.1.4"));
+    QVERIFY(f.engine.Rules().clients[1].isEmpty());
+    QVERIFY(f.engine.Rules().sendFile);
+    QCOMPARE(f.engine.Rules().fileEdit, QStringLiteral("boot.img"));
     QCOMPARE(f.Stored("Client1").toString(), QStringLiteral("10.1.1.1"));
     QCOMPARE(f.window.sounds, QList<int>{146}); // once, though it opened twice
 }
@@ -168,7 +172,7 @@ void TestSecurityDialog::okStoresBeforeCheckAndLiveChangesOnlyAfterPass() {
 void TestSecurityDialog::cancelAfterRejectedOkChecksTheStoredEntries() {
     DialogFixture f;
     f.engine.m_bSoundOn = false;
-    f.engine.m_strClient2 = QStringLiteral("9.9.9.9");
+    SetLiveClient(f.engine, 2, QStringLiteral("9.9.9.9"));
     const QStringList liveBefore = Live(f.engine);
     ModalDriver driver(
         {{[](QWidget* w) {
@@ -198,15 +202,15 @@ void TestSecurityDialog::cancelAfterRejectedOkChecksTheStoredEntries() {
     RunSecurityCommand(f.engine, nullptr);
     QVERIFY2(ModalDriver::Errors().isEmpty(), qPrintable(ModalDriver::Errors().join('\n')));
     QVERIFY(driver.finished());
-    QCOMPARE(f.engine.m_strClient2, QStringLiteral("10.0.0.2"));
-    QVERIFY(f.engine.m_strClient5.isEmpty());
+    QCOMPARE(f.engine.Rules().clients[1], QStringLiteral("10.0.0.2"));
+    QVERIFY(f.engine.Rules().clients[4].isEmpty());
     QVERIFY(f.window.sounds.isEmpty()); // sounds off
 }
 
 void TestSecurityDialog::cancelWithPassingStoredValuesChangesNothing() {
     DialogFixture f;
     f.store.WriteProfileString("Client1", QStringLiteral("1.1.1.1"));
-    f.engine.m_strClient1 = QStringLiteral("2.2.2.2"); // as if edited outside since start-up
+    SetLiveClient(f.engine, 1, QStringLiteral("2.2.2.2")); // as if edited outside since start-up
     const QStringList keysBefore = f.StoredKeys();
     const QStringList liveBefore = Live(f.engine);
     ModalDriver driver({{[](QWidget* w) {
@@ -246,8 +250,8 @@ void TestSecurityDialog::fileCheckFollowsAddressCheck() {
     RunSecurityCommand(f.engine, nullptr);
     QVERIFY2(ModalDriver::Errors().isEmpty(), qPrintable(ModalDriver::Errors().join('\n')));
     QVERIFY(driver.finished());
-    QCOMPARE(f.engine.m_strClient3, QStringLiteral("1.2.3.4"));
-    QCOMPARE(f.engine.m_strFileEdit, QStringLiteral("boot.img"));
+    QCOMPARE(f.engine.Rules().clients[2], QStringLiteral("1.2.3.4"));
+    QCOMPARE(f.engine.Rules().fileEdit, QStringLiteral("boot.img"));
 }
 
 QTEST_MAIN(TestSecurityDialog)

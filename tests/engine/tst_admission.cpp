@@ -222,10 +222,10 @@ private slots:
         f.store->WriteProfileInt(CSettingsStore::kAllowClient, 1);
         f.store->WriteProfileString("Client3", "127.0.0.1");
         f.store->WriteProfileInt(CSettingsStore::kSoundOn, 0);
-        QVERIFY(!f.engine->m_bAllowClient); // not re-read while running
+        QVERIFY(!f.engine->Rules().allowClient); // not re-read while running
         f.engine->LoadLiveSettings();
-        QVERIFY(f.engine->m_bAllowClient);
-        QCOMPARE(f.engine->m_strClient3, QStringLiteral("127.0.0.1"));
+        QVERIFY(f.engine->Rules().allowClient);
+        QCOMPARE(f.engine->Rules().clients[2], QStringLiteral("127.0.0.1"));
         QVERIFY(!f.engine->m_bSoundOn);
         QVERIFY(f.window.sounds.isEmpty()); // no start-up sound with sounds off
     }

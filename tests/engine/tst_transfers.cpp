@@ -350,14 +350,17 @@ private slots:
     void clientRule() {
         EngineFixture f;
         f.writeFile("a", "a");
-        f.engine->m_bAllowClient = true;
-        f.engine->m_strClient2 = QStringLiteral("127.0.0.1");
+        AccessRules rules;
+        rules.allowClient = true;
+        rules.clients[1] = QStringLiteral("127.0.0.1");
+        f.engine->SetRules(rules);
         QCOMPARE(f.download(f.rrq("a")), QByteArray("a"));
         f.client = QHostAddress("127.0.0.10");
         f.rrq("a");
         QCOMPARE(f.lastRow().texts.info, QStringLiteral("Unauthorized Clinet!! Deny This Request!!"));
         QCOMPARE(f.sent(), QList<QByteArray>{Tftp::MakeError(2)});
-        f.engine->m_strClient2.clear(); // all six empty: nobody is served
+        rules.clients[1].clear(); // all six empty: nobody is served
+        f.engine->SetRules(rules);
         f.client = QHostAddress("127.0.0.1");
         f.wrq("b");
         QCOMPARE(f.lastRow().state, ROW_FAILED);
@@ -370,8 +373,10 @@ private slots:
         f.writeFile("boot.bin", "1");
         f.writeFile("netboot.bin.old", "2");
         f.writeFile("BOOT.BIN", "3");
-        f.engine->m_bSendFile = true;
-        f.engine->m_strFileEdit = QStringLiteral("boot.bin");
+        AccessRules rules;
+        rules.sendFile = true;
+        rules.fileEdit = QStringLiteral("boot.bin");
+        f.engine->SetRules(rules);
         QCOMPARE(f.download(f.rrq("boot.bin")), QByteArray("1"));
         QCOMPARE(f.download(f.rrq("netboot.bin.old", 5001), 5001), QByteArray("2"));
         f.rrq("BOOT.BIN", 5002);

@@ -20,10 +20,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     FuzzServer server(flags & 4, 20);
     CServerEngine& engine = server.engine();
-    engine.m_bAllowClient = flags & 1;
-    engine.m_strClient1 = QStringLiteral("127.0.0.1");
-    engine.m_bSendFile = flags & 2;
-    engine.m_strFileEdit = QStringLiteral("f");
+    AccessRules rules;
+    rules.allowClient = flags & 1;
+    rules.clients[0] = QStringLiteral("127.0.0.1");
+    rules.sendFile = flags & 2;
+    rules.fileEdit = QStringLiteral("f");
+    engine.SetRules(rules);
     engine.m_bSoundOn = flags & 8;
 
     const QByteArray datagram(request, int(length));
