@@ -19,9 +19,9 @@ endforeach()
 install(FILES ${CMAKE_SOURCE_DIR}/res/icons/${VANTREL_APP_ID}.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 
-# AppStream wants the screenshot as a web address, and the project has none yet:
-# without one the metadata goes out without a screenshot (docs/window.png is the picture).
-set(VANTREL_SCREENSHOT_URL "" CACHE STRING
+# AppStream wants the screenshot (docs/window.png) as a web address, under the domain
+# that the id names.
+set(VANTREL_SCREENSHOT_URL "https://vantrel.org/screenshots/window.png" CACHE STRING
     "Web address of docs/window.png for the AppStream metadata (empty: no screenshot)")
 set(VANTREL_METAINFO_SCREENSHOTS "")
 if(VANTREL_SCREENSHOT_URL)
@@ -103,11 +103,14 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME vantrel-server)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "The Vantrel Server developers")
-set(CPACK_PACKAGE_CONTACT "Vantrel Server developers <dev@localhost>")
+set(VANTREL_MAINTAINER "Vantrel Server developers <dev@vantrel.org>" CACHE STRING
+    "Maintainer of the Debian package")
+set(CPACK_PACKAGE_CONTACT "${VANTREL_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "TFTP server with a window that lists every transfer")
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-# Install with DESTDIR, so that /etc stays /etc in the package.
+# Install with DESTDIR and the prefix /usr, so that /etc stays /etc in the package.
 set(CPACK_SET_DESTDIR ON)
+set(CPACK_INSTALL_PREFIX /usr)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
@@ -120,8 +123,7 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS adduser)
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "TFTP server with a window that lists every transfer
-Vantrel Server answers TFTP read and write requests (RFC 1350) and serves
+    "Vantrel Server answers TFTP read and write requests (RFC 1350) and serves
 them from one working folder. Its window shows one row per request, with
 the client, the file, its size and how the transfer ended.
 .
