@@ -2,6 +2,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <cstdio>
 #include <cstdlib>
 
@@ -24,7 +25,14 @@ ServerOptions ParseServerOptions(const QStringList& arguments) {
         QStringLiteral("No window: print every row change as a line on standard output."));
     const QCommandLineOption noSplashOption(QStringLiteral("no-splash"),
                                             QStringLiteral("Start without the splash screen."));
-    parser.addOptions({portOption, addressOption, headlessOption, noSplashOption});
+    // A service has no profile of its own worth the name: it reads the same keys
+    // (working folder, time-out, overwrite, the security lists) from a file under /etc.
+    const QCommandLineOption settingsOption(
+        QStringLiteral("settings"),
+        QStringLiteral("Read the settings from FILE (INI, section WorkingDir, the profile's "
+                       "keys) instead of the user's profile."),
+        QStringLiteral("FILE"));
+    parser.addOptions({portOption, addressOption, headlessOption, noSplashOption, settingsOption});
     parser.process(arguments);
 
     ServerOptions options;
@@ -41,6 +49,16 @@ ServerOptions ParseServerOptions(const QStringList& arguments) {
             std::fprintf(stderr, "vantrel-server: --address needs an IPv4 address\n");
             std::exit(2);
         }
+    }
+    if (parser.isSet(settingsOption)) {
+        // A missing file would silently serve the default folder: refuse it instead.
+        const QFileInfo file(parser.value(settingsOption));
+        if (!file.isFile() || !file.isReadable()) {
+            std::fprintf(stderr, "vantrel-server: --settings needs a readable file: %s\n",
+                         qPrintable(file.filePath()));
+            std::exit(2);
+        }
+        options.settingsFile = file.absoluteFilePath();
     }
     options.headless = parser.isSet(headlessOption);
     options.showSplash = !parser.isSet(noSplashOption);

@@ -10,6 +10,9 @@ struct ServerOptions {
     QHostAddress address = QHostAddress(QHostAddress::AnyIPv4);
     bool headless = false;
     bool showSplash = true;
+    // --settings FILE: an INI file used instead of the user's profile (absolute path);
+    // empty for the profile.
+    QString settingsFile;
 };
 
 // Parses the arguments (QCommandLineParser); handles --help and --version itself.

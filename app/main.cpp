@@ -7,11 +7,13 @@
 #include "ZAZO_DizeView.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QMessageBox>
 #include <QSocketNotifier>
 #include <QTextStream>
 #include <csignal>
 #include <cstring>
+#include <memory>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -42,9 +44,17 @@ void setIdentity() {
     QCoreApplication::setApplicationVersion(QStringLiteral("1.0"));
 }
 
+// The user's profile, or the file that --settings names.
+std::unique_ptr<CSettingsStore> openSettings(const ServerOptions& options) {
+    if (options.settingsFile.isEmpty())
+        return std::make_unique<CSettingsStore>();
+    return std::make_unique<CSettingsStore>(options.settingsFile);
+}
+
 // No display, or --headless: the same engine, settings and rules, rows on stdout.
 int runHeadless(QCoreApplication& app, const ServerOptions& options) {
-    CSettingsStore store;
+    const auto settings = openSettings(options);
+    CSettingsStore& store = *settings;
     store.EnsureDefaultDirExists();
     CHeadlessWindow window;
     CServerEngine engine(&window, &store);
@@ -81,7 +91,8 @@ int runWindow(QApplication& app, const ServerOptions& options) {
 #ifdef VANTREL_SPLASH
     CSplashWindow::EnableSplash(options.showSplash);
 #endif
-    CSettingsStore store;
+    const auto settings = openSettings(options);
+    CSettingsStore& store = *settings;
     store.EnsureDefaultDirExists();
     CMainFrame frame(store, options.address, options.port);
     const QString folder =
@@ -119,6 +130,13 @@ int main(int argc, char* argv[]) {
     }
     QApplication app(argc, argv);
     setIdentity();
+    // The icon and desktop entry that an installation puts in the theme and in
+    // share/applications; the bundled pictures when it runs from the build folder.
+    QIcon bundled;
+    bundled.addFile(QStringLiteral(":/window/icon16.png"), QSize(16, 16));
+    bundled.addFile(QStringLiteral(":/window/icon32.png"), QSize(32, 32));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("org.vantrel.Server"), bundled));
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.vantrel.Server"));
     const ServerOptions options = ParseServerOptions(app.arguments());
     return runWindow(app, options);
 }

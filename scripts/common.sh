@@ -1,9 +1,13 @@
 # Shared by run.sh and test.sh: install what is missing, then configure and build.
 # Debian 12 packages; apt-get runs only when something is missing.
 
-packages_build=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev)
+# help2man makes the manual page from --help at build time.
+packages_build=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev help2man)
 # Real TFTP clients for the interoperability test, and sox to check the sounds.
-packages_test=(curl tftp-hpa atftp)
+# The installation tests: the validators of the desktop entry and the AppStream
+# metadata, CPack's helpers for the package (dpkg-shlibdeps, file) and lintian, and
+# ip for the service test's private network.
+packages_test=(curl tftp-hpa atftp desktop-file-utils appstream dpkg-dev file lintian iproute2)
 
 ensure_packages() {
     local missing=() p

@@ -1,0 +1,140 @@
+# Installation (cmake --install, DESTDIR) and the Debian package (cpack -G DEB):
+# the program, desktop entry, icons, AppStream metadata, manual page, documentation,
+# and the systemd unit with its settings file for headless use.
+include(GNUInstallDirs)
+
+set(VANTREL_APP_ID org.vantrel.Server)
+set(_pkg ${CMAKE_CURRENT_LIST_DIR})
+set(_out ${CMAKE_BINARY_DIR}/packaging)
+file(MAKE_DIRECTORY ${_out})
+
+install(TARGETS vantrel-server RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+install(FILES ${_pkg}/${VANTREL_APP_ID}.desktop
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+foreach(size 16 24 32 48 64 128 256)
+    install(FILES ${CMAKE_SOURCE_DIR}/res/icons/${size}/${VANTREL_APP_ID}.png
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps)
+endforeach()
+install(FILES ${CMAKE_SOURCE_DIR}/res/icons/${VANTREL_APP_ID}.svg
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+
+# AppStream wants the screenshot (docs/window.png) as a web address, under the domain
+# that the id names.
+set(VANTREL_SCREENSHOT_URL "https://vantrel.org/screenshots/window.png" CACHE STRING
+    "Web address of docs/window.png for the AppStream metadata (empty: no screenshot)")
+set(VANTREL_METAINFO_SCREENSHOTS "")
+if(VANTREL_SCREENSHOT_URL)
+    string(CONCAT VANTREL_METAINFO_SCREENSHOTS
+        "  <screenshots>\n    <screenshot type=\"default\">\n"
+        "      <image>${VANTREL_SCREENSHOT_URL}</image>\n"
+        "      <caption>The window with transfers in every state</caption>\n"
+        "    </screenshot>\n  </screenshots>\n")
+endif()
+configure_file(${_pkg}/${VANTREL_APP_ID}.metainfo.xml.in
+               ${_out}/${VANTREL_APP_ID}.metainfo.xml @ONLY)
+install(FILES ${_out}/${VANTREL_APP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+
+# The manual page: options from the program's own --help (so they cannot drift),
+# the rest from vantrel-server.h2m. Without a display variable --help needs no window
+# system.
+find_program(HELP2MAN help2man)
+if(HELP2MAN)
+    add_custom_command(
+        OUTPUT ${_out}/vantrel-server.1.gz
+        COMMAND ${CMAKE_COMMAND} -E env --unset=DISPLAY --unset=WAYLAND_DISPLAY
+                --unset=QT_QPA_PLATFORM
+                ${HELP2MAN} --no-info --no-discard-stderr --section 1
+                --include ${_pkg}/vantrel-server.h2m --output ${_out}/vantrel-server.1
+                $<TARGET_FILE:vantrel-server>
+        COMMAND gzip -9nf ${_out}/vantrel-server.1
+        DEPENDS vantrel-server ${_pkg}/vantrel-server.h2m
+        COMMENT "Manual page vantrel-server.1"
+        VERBATIM)
+    add_custom_target(manpage ALL DEPENDS ${_out}/vantrel-server.1.gz)
+    install(FILES ${_out}/vantrel-server.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+else()
+    message(WARNING "help2man not found: no manual page (apt-get install help2man)")
+endif()
+
+# Documentation: the licence and README from source; the package carries the licence
+# in Debian's form instead (component "debian", left out of a plain cmake --install).
+set(_docdir ${CMAKE_INSTALL_DATADIR}/doc/vantrel-server)
+install(FILES ${CMAKE_SOURCE_DIR}/LICENSE ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${_docdir}
+        COMPONENT source)
+install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${_docdir} COMPONENT debian
+        EXCLUDE_FROM_ALL)
+add_custom_command(
+    OUTPUT ${_out}/changelog.Debian.gz
+    COMMAND gzip -9nc ${_pkg}/debian/changelog > ${_out}/changelog.Debian.gz
+    DEPENDS ${_pkg}/debian/changelog VERBATIM)
+add_custom_target(debian_changelog ALL DEPENDS ${_out}/changelog.Debian.gz)
+install(FILES ${_pkg}/debian/copyright ${_out}/changelog.Debian.gz DESTINATION ${_docdir}
+        COMPONENT debian EXCLUDE_FROM_ALL)
+
+# The service: its settings file under the prefix's etc (/etc for the prefix /usr, as
+# GNUInstallDirs has it), the unit under lib/systemd/system (systemd reads /usr/lib and
+# /usr/local/lib), and its user for systemd-sysusers. Worked out when installing, so
+# that --prefix and the package's /usr give a unit that names the right files.
+install(CODE "set(_pkg \"${_pkg}\")\nset(_out \"${_out}\")\nset(_bindir \"${CMAKE_INSTALL_BINDIR}\")"
+        COMPONENT service)
+install(CODE [[
+    if(CMAKE_INSTALL_PREFIX STREQUAL "/usr" OR CMAKE_INSTALL_PREFIX STREQUAL "/")
+        set(_etc /etc)
+    elseif(CMAKE_INSTALL_PREFIX MATCHES "^/opt/")
+        set(_etc "/etc${CMAKE_INSTALL_PREFIX}")
+    else()
+        set(_etc "${CMAKE_INSTALL_PREFIX}/etc")
+    endif()
+    set(CMAKE_INSTALL_FULL_BINDIR "${CMAKE_INSTALL_PREFIX}/${_bindir}")
+    set(CMAKE_INSTALL_FULL_SYSCONFDIR "${_etc}")
+    configure_file(${_pkg}/vantrel-server.service.in ${_out}/vantrel-server.service @ONLY)
+    configure_file(${_pkg}/vantrel-server.sysusers ${_out}/sysusers/vantrel-server.conf COPYONLY)
+    file(INSTALL ${_pkg}/vantrel-server.conf DESTINATION "${_etc}/vantrel-server")
+    file(INSTALL ${_out}/vantrel-server.service
+         DESTINATION "${CMAKE_INSTALL_PREFIX}/lib/systemd/system")
+    file(INSTALL ${_out}/sysusers/vantrel-server.conf DESTINATION "${CMAKE_INSTALL_PREFIX}/lib/sysusers.d")
+]] COMPONENT service)
+
+# ---- Debian package (scripts/package.sh). CPack rather than debian/ and
+# dpkg-buildpackage: the install rules above are the one list of files, and the
+# package needs no second build system.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME vantrel-server)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR "The Vantrel Server developers")
+set(VANTREL_MAINTAINER "Vantrel Server developers <dev@vantrel.org>" CACHE STRING
+    "Maintainer of the Debian package")
+set(CPACK_PACKAGE_CONTACT "${VANTREL_MAINTAINER}")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "TFTP server with a window that lists every transfer")
+# Install with DESTDIR and the prefix /usr, so that /etc stays /etc in the package.
+set(CPACK_SET_DESTDIR ON)
+set(CPACK_INSTALL_PREFIX /usr)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
+set(CPACK_COMPONENTS_ALL Unspecified service debian)
+set(CPACK_DEBIAN_PACKAGE_NAME vantrel-server)
+set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION net)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS adduser)
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+    "Vantrel Server answers TFTP read and write requests (RFC 1350) and serves
+them from one working folder. Its window shows one row per request, with
+the client, the file, its size and how the transfer ended.
+.
+It also runs headless as a system service (vantrel-server.service, not
+enabled by default) on port 69 as an unprivileged user.")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    ${_pkg}/debian/postinst ${_pkg}/debian/prerm ${_pkg}/debian/postrm
+    ${_pkg}/debian/conffiles)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+include(CPack)
+
+# Qt's project setup gives installed programs an $ORIGIN search path; the program
+# links only system libraries.
+set_property(TARGET vantrel-server PROPERTY INSTALL_RPATH "")

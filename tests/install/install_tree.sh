@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# cmake --install with DESTDIR: the program runs from the tree, the desktop entry
+# launches it with an icon of the theme that is sharp at 256 px, the manual page
+# covers the service's option and the exit codes, and the validators pass.
+#   install_tree.sh BUILD_DIR WORK_DIR
+set -u
+build=$1 work=$2
+. "$(dirname "$0")/validate.sh"
+rm -rf "$work" && mkdir -p "$work"
+root=$work/root prefix=/usr/local
+DESTDIR=$root cmake --install "$build" --prefix $prefix >"$work/install.log" 2>&1 ||
+    { cat "$work/install.log"; fail "cmake --install"; }
+p=$root$prefix
+
+desktop=$p/share/applications/org.vantrel.Server.desktop
+exec=$(sed -n 's/^Exec=//p' "$desktop")
+icon=$(sed -n 's/^Icon=//p' "$desktop")
+[ -x "$p/bin/$exec" ] || fail "Exec=$exec is not an installed program"
+"$p/bin/$exec" --version | grep -q '^vantrel-server [0-9]' || fail "$exec --version"
+[ -f "$p/share/icons/hicolor/scalable/apps/$icon.svg" ] || fail "no scalable icon $icon"
+big=$p/share/icons/hicolor/256x256/apps/$icon.png
+[ "$(file -b "$big" | grep -o '256 x 256')" = "256 x 256" ] || fail "$big is not 256x256"
+
+man=$(MANWIDTH=100 man -l "$p/share/man/man1/vantrel-server.1.gz" 2>/dev/null)
+for part in --settings 'EXIT STATUS' 'cap_net_bind_service' EXAMPLES FILES; do
+    grep -q -- "$part" <<<"$man" || fail "manual page lacks $part"
+done
+
+unit=$p/lib/systemd/system/vantrel-server.service
+grep -q "^ExecStart=$prefix/bin/vantrel-server --headless --settings $prefix/etc/vantrel-server/vantrel-server.conf$" "$unit" ||
+    fail "the unit does not run the installed program with the installed settings"
+[ -f "$p/etc/vantrel-server/vantrel-server.conf" ] || fail "no settings file for the service"
+
+validate_tree "$root" $prefix
+echo "PASS"

@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# The systemd unit's ExecStart, exactly as written, run the way the unit runs it but
+# without systemd: as an unprivileged user (nobody stands in for the package's
+# vantrel-server) holding only CAP_NET_BIND_SERVICE, in its state folder, inside
+# private mount and network namespaces where the installed tree sits at its real
+# prefix and /var/lib is a throw-away tmpfs. A client fetches and uploads a file on
+# port 69; every row reaches the output while the server runs (a journal sees it at
+# once); SIGTERM ends it with status 0.
+#   service.sh BUILD_DIR WORK_DIR
+set -u
+fail() { echo "FAIL: $*"; [ -n "${out:-}" ] && cat "$out" "$err" 2>/dev/null; exit 1; }
+skip() { echo "SKIP: $*"; exit 77; }
+
+if [ "${1:-}" = --inside ]; then
+    # In the namespaces: the mounts and the loopback interface are ours alone.
+    set -e
+    mount --bind "$WORK/root/usr/local" /usr/local
+    mount -t tmpfs -o mode=755 tmpfs /var/lib
+    ip link set lo up
+    set +e
+    state=/var/lib/$STATE_NAME
+    mkdir -p "$state"
+    head -c 300000 /dev/urandom >"$state/boot.img"
+    head -c 70000 /dev/urandom >"$WORK/upload.bin"
+    chown -R nobody:nogroup "$state"
+    out=$WORK/server.out err=$WORK/server.err
+    read -ra cmd <<<"$EXEC_START"
+    (cd "$state" && exec env HOME="$state" setpriv --reuid=nobody --regid=nogroup \
+        --clear-groups --inh-caps=+net_bind_service --ambient-caps=+net_bind_service \
+        "${cmd[@]}") >"$out" 2>"$err" &
+    pid=$!
+    for _ in $(seq 100); do
+        grep -q '^listening on' "$out" && break
+        kill -0 $pid 2>/dev/null || break
+        sleep 0.1
+    done
+    grep -qx "listening on 0.0.0.0:69, serving $state" "$out" || fail "not listening on 69"
+    curl -s --max-time 30 --tftp-no-options -o "$WORK/got.img" tftp://127.0.0.1/boot.img ||
+        fail "download"
+    cmp "$state/boot.img" "$WORK/got.img" || fail "downloaded file differs"
+    curl -s --max-time 30 --tftp-no-options -T "$WORK/upload.bin" tftp://127.0.0.1/up.bin ||
+        fail "upload"
+    cmp "$WORK/upload.bin" "$state/up.bin" || fail "uploaded file differs"
+    [ "$(stat -c %U "$state/up.bin")" = nobody ] || fail "the server did not run as nobody"
+    # Both rows are in the output while the server still runs: flushed per line.
+    for _ in $(seq 50); do
+        grep -q $'\tSENT\t' "$out" && grep -q $'\tRECEIVED\t' "$out" && break
+        sleep 0.1
+    done
+    kill -0 $pid 2>/dev/null || fail "the server ended early"
+    grep -q $'\tSENT\t.*boot.img' "$out" && grep -q $'\tRECEIVED\t.*up.bin' "$out" ||
+        fail "rows not on the output while running"
+    kill -TERM $pid
+    wait $pid
+    rc=$?
+    [ $rc -eq 0 ] || fail "exit status $rc after SIGTERM"
+    cat "$out"
+    echo PASS
+    exit 0
+fi
+
+build=$1 WORK=$2
+[ "$(id -u)" -eq 0 ] || skip "needs root to make the namespaces and become nobody"
+for tool in unshare setpriv curl ip; do
+    command -v $tool >/dev/null || skip "$tool is missing"
+done
+getent passwd nobody >/dev/null && getent group nogroup >/dev/null ||
+    skip "no user nobody or group nogroup"
+unshare -m -n true 2>/dev/null || skip "mount and network namespaces are unavailable here"
+
+rm -rf "$WORK" && mkdir -p "$WORK"
+DESTDIR=$WORK/root cmake --install "$build" --prefix /usr/local >"$WORK/install.log" 2>&1 ||
+    { cat "$WORK/install.log"; fail "cmake --install"; }
+unit=$WORK/root/usr/local/lib/systemd/system/vantrel-server.service
+EXEC_START=$(sed -n 's/^ExecStart=//p' "$unit")
+STATE_NAME=$(sed -n 's/^StateDirectory=//p' "$unit")
+[ -n "$EXEC_START" ] && [ -n "$STATE_NAME" ] || fail "no ExecStart or StateDirectory in the unit"
+grep -qx 'AmbientCapabilities=CAP_NET_BIND_SERVICE' "$unit" || fail "the unit grants no port 69"
+# nobody must reach the tree through the work folder's parents.
+chmod o+x "$WORK" && chmod -R o+rX "$WORK/root"
+export WORK EXEC_START STATE_NAME
+exec timeout 120 unshare -m -n bash "$0" --inside

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# --settings FILE: the server serves the folder that the file names (not the user's
+# profile), and refuses a file that is not there rather than serve another folder.
+#   settings_option.sh SERVER WORK_DIR
+set -u
+server=$1 work=$2
+fail() { echo "FAIL: $*"; cat "$work/out" "$work/err" 2>/dev/null; exit 1; }
+rm -rf "$work" && mkdir -p "$work/served"
+printf '[WorkingDir]\nDirName=%s\n' "$work/served" >"$work/server.conf"
+echo hello >"$work/served/a.txt"
+
+"$server" --headless --settings "$work/nothing.conf" >/dev/null 2>"$work/err"
+rc=$?
+[ $rc -eq 2 ] || fail "a missing settings file gave status $rc, not 2"
+grep -q -- --settings "$work/err" || fail "no word on standard error about --settings"
+
+port=$((20000 + RANDOM % 5000))
+"$server" --headless --address 127.0.0.1 --port $port --settings "$work/server.conf" \
+    >"$work/out" 2>"$work/err" &
+pid=$!
+for _ in $(seq 100); do
+    grep -q '^listening on\|^cannot listen' "$work/out" && break
+    sleep 0.1
+done
+grep -qx "listening on 127.0.0.1:$port, serving $work/served" "$work/out" ||
+    { kill $pid; fail "does not serve the folder of the settings file"; }
+if command -v curl >/dev/null; then
+    curl -s --max-time 20 --tftp-no-options -o "$work/got" "tftp://127.0.0.1:$port/a.txt" &&
+        cmp -s "$work/served/a.txt" "$work/got" || { kill $pid; fail "download"; }
+fi
+kill -TERM $pid
+wait $pid
+echo PASS
