@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 #if __has_include(<linux/openat2.h>)
@@ -158,6 +159,16 @@ public:
         return n;
     }
 
+    qint64 readAt(char* data, qint64 maxSize, qint64 offset) override {
+        qint64 n;
+        do
+            n = ::pread(m_fd, data, size_t(maxSize), off_t(offset));
+        while (n < 0 && errno == EINTR);
+        if (n < 0)
+            m_error = FileErrorFromErrno(errno);
+        return n;
+    }
+
     qint64 write(const char* data, qint64 size) override {
         qint64 done = 0;
         while (done < size) {
@@ -299,4 +310,13 @@ QString CFolderFileSystem::canonical(const FolderPath& path) {
         return QStringLiteral("%1:%2/").arg(st.st_dev).arg(st.st_ino) +
                QString::fromLatin1(parts.base);
     return path.root + QLatin1Char('/') + QString::fromLatin1(path.name);
+}
+
+qint64 CFolderFileSystem::freeSpace(const FolderPath& path) {
+    Split parts;
+    const Fd folder(openFolderOf(path, &parts));
+    struct statvfs st;
+    if (!folder.ok() || ::fstatvfs(folder.get(), &st) != 0)
+        return -1;
+    return qint64(st.f_bavail) * qint64(st.f_frsize);
 }

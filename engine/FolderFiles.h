@@ -15,6 +15,7 @@ public:
     bool remove(const FolderPath& path) override;
     bool replace(const FolderPath& from, const FolderPath& to, FileError* error) override;
     QString canonical(const FolderPath& path) override;
+    qint64 freeSpace(const FolderPath& path) override;
 
     // For tests: resolve without openat2, as on kernels older than 5.6.
     static void ForceRealPathFallback(bool on);

@@ -62,6 +62,8 @@ public:
     virtual ~IFile() = default;
     // Both return the byte count, or -1 with error() telling why.
     virtual qint64 read(char* data, qint64 maxSize) = 0;
+    // Reads at a position, leaving the file position alone (a window resent).
+    virtual qint64 readAt(char* data, qint64 maxSize, qint64 offset) = 0;
     virtual qint64 write(const char* data, qint64 size) = 0;
     virtual qint64 size() const = 0;
     virtual void close() = 0;
@@ -93,6 +95,8 @@ public:
     virtual bool replace(const FolderPath& from, const FolderPath& to, FileError* error) = 0;
     // A key that names the same file however it was spelled (for the sharing table).
     virtual QString canonical(const FolderPath& path) = 0;
+    // Bytes free for an unprivileged writer in the folder of `path`; -1 when unknown.
+    virtual qint64 freeSpace(const FolderPath& path) = 0;
 };
 
 class IPlatform {

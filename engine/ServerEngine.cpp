@@ -23,8 +23,10 @@ void CListenSocket::OnReceive() {
     QHostAddress from;
     quint16 fromPort = 0;
     while (m_socket->hasPendingDatagrams()) {
-        const qint64 n = m_socket->readDatagram(m_pEngine->m_requestBuffer,
-                                                sizeof m_pEngine->m_requestBuffer, &from,
+        // Without options a request is read to 256 bytes; options may need 512.
+        const qint64 limit = m_pEngine->Store().Negotiate() ? Tftp::kOptionRequestBuffer
+                                                            : Tftp::kRequestBuffer;
+        const qint64 n = m_socket->readDatagram(m_pEngine->m_requestBuffer, limit, &from,
                                                 &fromPort);
         if (n < 0)
             break;
@@ -186,6 +188,8 @@ void CServerEngine::HandleRequest(const char* data, qint64 size, const QHostAddr
     admitted.opcode = request.opcode;
     admitted.fileName = request.fileName;
     admitted.octet = request.octet;
+    if (m_pStore->Negotiate())
+        admitted.options = request.options;
     admitted.path = ComposePath(request.fileName);
     // Without a usable working folder nothing is served or written.
     admitted.refusePath = leavesWorkingDir(request.fileName) ||

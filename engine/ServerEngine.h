@@ -119,7 +119,7 @@ private:
     int m_nAutoMaxTransfers = DefaultMaxTransfers();
     std::vector<std::unique_ptr<CTransferSocket>> m_retired;
 
-    char m_requestBuffer[256] = {};
+    char m_requestBuffer[Tftp::kOptionRequestBuffer] = {};
     quint16 m_nPortCounter = kFirstPort - 1;
     QString m_strWorkingDir;
     int m_nDispatchDepth = 0;

@@ -59,6 +59,29 @@ QByteArray MakeAck(quint16 block) {
     return packet;
 }
 
+namespace {
+// Pairs of strings, each ended by a 0 inside the datagram; anything else is no list.
+QList<QPair<QByteArray, QByteArray>> ParseOptions(const char* data, qint64 size) {
+    QList<QPair<QByteArray, QByteArray>> options;
+    QList<QByteArray> strings;
+    qint64 start = 0;
+    for (qint64 i = 0; i < size; ++i) {
+        if (data[i] == '\0') {
+            strings.append(QByteArray(data + start, int(i - start)));
+            start = i + 1;
+        }
+    }
+    if (start != size || strings.size() % 2 != 0)
+        return {};
+    for (int k = 0; k < strings.size(); k += 2) {
+        if (strings[k].isEmpty())
+            return {};
+        options.append({strings[k].toLower(), strings[k + 1]});
+    }
+    return options;
+}
+} // namespace
+
 Request ParseRequest(const char* data, qint64 size) {
     Request req;
     if (size < 2)
@@ -95,7 +118,17 @@ Request ParseRequest(const char* data, qint64 size) {
         return req;
     }
     req.status = Request::Ok;
+    if (i < size && data[i] == '\0')
+        req.options = ParseOptions(data + i + 1, size - i - 1);
     return req;
+}
+
+QByteArray MakeOack(const QList<QPair<QByteArray, QByteArray>>& options) {
+    QByteArray packet(2, '\0');
+    packet[1] = char(OACK);
+    for (const auto& [name, value] : options)
+        packet.append(name).append('\0').append(value).append('\0');
+    return packet;
 }
 
 } // namespace Tftp

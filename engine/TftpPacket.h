@@ -1,16 +1,19 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
+#include <QPair>
 #include <QString>
 #include <QtGlobal>
 
 // TFTP packets (RFC 1350, no options) and the two error-text tables.
 namespace Tftp {
 
-enum Opcode : quint16 { RRQ = 1, WRQ = 2, DATA = 3, ACK = 4, ERROR = 5 };
+enum Opcode : quint16 { RRQ = 1, WRQ = 2, DATA = 3, ACK = 4, ERROR = 5, OACK = 6 };
 
 constexpr int kBlockSize = 512;       // data bytes the server puts in one block
 constexpr int kRequestBuffer = 256;   // what the listener reads of a request
+constexpr int kOptionRequestBuffer = 512; // the same with option negotiation (RFC 2347)
 constexpr int kTransferBuffer = 1024; // what a transfer reads of a datagram
 constexpr int kMaxFileName = 127;     // longest name accepted
 constexpr int kMaxMode = 9;           // longest mode accepted
@@ -34,6 +37,9 @@ struct Request {
     quint16 opcode = 0;   // 1 or 2 when the command is valid
     QByteArray fileName;  // as sent
     bool octet = false;   // mode "octet"; "netascii"/"ascii" clear it
+    // Name and value pairs after the mode (RFC 2347), names in lower case, in the order
+    // sent. Empty when the list is malformed (then every option is ignored).
+    QList<QPair<QByteArray, QByteArray>> options;
 };
 
 // Only the bytes the datagram carried are looked at. The opcode is its second byte.
@@ -42,5 +48,8 @@ struct Request {
 // ends at a 0 or a byte of 0x80 or above, must end inside the datagram, and be one
 // of octet, netascii, ascii (any case). Whatever follows the mode is ignored.
 Request ParseRequest(const char* data, qint64 size);
+
+// An OACK packet with the given name and value pairs.
+QByteArray MakeOack(const QList<QPair<QByteArray, QByteArray>>& options);
 
 } // namespace Tftp

@@ -4,6 +4,7 @@
 #include "SettingsStore.h"
 
 #include <QFile>
+#include <algorithm>
 #include <climits>
 #include <cstring>
 
@@ -33,7 +34,7 @@ CTransferSocket::CTransferSocket(CServerEngine* engine, std::unique_ptr<IDatagra
       m_bOverWrite(request.overWrite), m_szFileName(request.fileName),
       m_strFile(QFile::decodeName(request.fileName)), m_szPath(request.path),
       m_bOctet(request.octet), m_strClient(request.client.toString()),
-      m_bUnsafePath(request.refusePath), m_nPort(port) {
+      m_bUnsafePath(request.refusePath), m_nPort(port), m_askedOptions(request.options) {
     m_socket->onReadyRead = [this] {
         m_pEngine->FreeRetired();
         OnReceive();
@@ -78,8 +79,11 @@ void CTransferSocket::StartTransfer() {
         if (!OpenForSending(&error))
             return RefuseOnFileError(error);
         m_nFileSize = m_file->size();
+        Negotiate();
         CountIn();
         m_nBlock = 1;
+        if (!m_oack.isEmpty())
+            return SendOack(); // the client's ACK 0 starts the data
         SendData();
         return;
     }
@@ -99,10 +103,89 @@ void CTransferSocket::StartTransfer() {
         if (probe.cause != FileCause::FileNotFound)
             return Refuse(kFileInUse, 0);
     }
+    if (!Negotiate())
+        return Refuse(QStringLiteral("Error: Disk Full!!"), 3); // tsize beyond the free space
     if (!OpenForReceiving(&error))
         return RefuseOnFileError(error);
     CountIn();
-    SendAck(); // ACK of block 0
+    if (m_oack.isEmpty())
+        return SendAck(); // ACK of block 0
+    // The OACK stands for ACK 0: DATA 1 is awaited.
+    m_strInfo = QStringLiteral("Data Receiving....") + m_strOptionNote;
+    RefreshRow();
+    m_bAwaitingData = true;
+    m_nLastAcked = 0;
+    m_nBlock = 1;
+    SendOack();
+}
+
+// Answers only the options the client asked for and we take (RFC 2347); an option
+// out of its range is left out of the answer, and the client then does without it.
+bool CTransferSocket::Negotiate() {
+    CSettingsStore& store = m_pEngine->Store();
+    QList<QPair<QByteArray, QByteArray>> answer;
+    for (const auto& [name, value] : std::as_const(m_askedOptions)) {
+        bool ok = false;
+        const qint64 n = value.toLongLong(&ok);
+        if (!ok)
+            continue;
+        if (name == "blksize" && n >= CSettingsStore::kMinBlockSize) {
+            m_nBlockSize = int(std::min<qint64>({n, qint64(CSettingsStore::kMaxBlockSizeLimit),
+                                                 qint64(store.MaxBlockSize())}));
+            answer.append({name, QByteArray::number(m_nBlockSize)});
+        } else if (name == "windowsize" && n >= 1 && n <= CSettingsStore::kMaxWindowSizeLimit) {
+            m_nWindowSize = int(std::min<qint64>(n, store.MaxWindowSize()));
+            answer.append({name, QByteArray::number(m_nWindowSize)});
+        } else if (name == "timeout" && n >= 1 && n <= 255) {
+            m_nOptionTimeOut = int(n);
+            answer.append({name, value});
+        } else if (name == "tsize" && n >= 0) {
+            if (m_nDirection == Send) {
+                answer.append({name, QByteArray::number(m_nFileSize)});
+            } else {
+                const qint64 free = m_pEngine->Platform().files().freeSpace(m_szPath);
+                if (free >= 0 && n > free)
+                    return false;
+                m_nClientSize = n;
+                answer.append({name, value});
+            }
+        }
+    }
+    if (answer.isEmpty())
+        return true;
+    m_oack = Tftp::MakeOack(answer);
+    if (m_nBlockSize != Tftp::kBlockSize || m_nWindowSize != 1)
+        m_strOptionNote = QStringLiteral(" (blksize %1, windowsize %2)")
+                              .arg(m_nBlockSize)
+                              .arg(m_nWindowSize);
+    return true;
+}
+
+void CTransferSocket::SendOack() {
+    ReadTimeOut();
+    if (m_nRetry > 5)
+        return Fail(kNotResponding, 0, "Client not responding");
+    m_bOackPending = true;
+    StartTimer();
+    Transmit(m_oack.constData(), m_oack.size());
+}
+
+// UEFI and some boot loaders ask for tsize alone, then end with ERROR 8 once they
+// have the size, and ask again: that is a question answered, not a failed transfer.
+void CTransferSocket::EndProbe() {
+    StopTimer();
+    const bool sizeAsked = std::any_of(m_askedOptions.begin(), m_askedOptions.end(),
+                                       [](const auto& o) { return o.first == "tsize"; });
+    m_strInfo = sizeAsked ? QStringLiteral("Size probe answered")
+                          : QStringLiteral("Options declined by the client");
+    if (m_nDirection == Send)
+        m_strSize = bytesText(m_nFileSize);
+    m_nRowState = ROW_SENT;
+    RefreshRow();
+    m_phase = Phase::Complete;
+    CloseSocket();
+    CloseFile();
+    CountOutOnce();
 }
 
 bool CTransferSocket::OpenForSending(FileError* error) {
@@ -174,11 +257,14 @@ void CTransferSocket::Refuse(const QString& text, int code) {
 // ---------------------------------------------------------------- events
 
 void CTransferSocket::OnReceive() {
-    char packet[Tftp::kTransferBuffer];
+    // One buffer for every transfer (they all run on one thread): a negotiated block
+    // may be up to 64 KiB.
+    static char packet[4 + CSettingsStore::kMaxBlockSizeLimit];
+    const qint64 capacity = std::max<qint64>(Tftp::kTransferBuffer, 4 + m_nBlockSize);
     QHostAddress from;
     quint16 fromPort = 0;
     while (!m_bSocketClosed && m_socket->hasPendingDatagrams()) {
-        const qint64 n = m_socket->readDatagram(packet, sizeof packet, &from, &fromPort);
+        const qint64 n = m_socket->readDatagram(packet, capacity, &from, &fromPort);
         if (n < 0)
             break;
         if (fromPort != m_nClientPort || from != m_clientAddr) {
@@ -212,23 +298,37 @@ void CTransferSocket::HandleDatagram(const char* packet, qint64 size) {
     }
 
     if (opcode == Tftp::ERROR) {
+        if (m_bOackPending && Tftp::Get16(packet + 2) == 8)
+            return EndProbe();
         StopTimer();
         return Fail(Tftp::ClientErrorText(Tftp::Get16(packet + 2)), -1); // never answered
     }
     const quint16 block = Tftp::Get16(packet + 2);
+    if (m_bOackPending) {
+        // After an OACK only ACK 0 (a download) or DATA 1 (an upload) goes on.
+        if (m_nDirection == Send ? block != 0 : block != 1 || opcode != Tftp::DATA)
+            return;
+        StopTimer();
+        m_bOackPending = false;
+        m_nRetry = 0;
+        if (m_nDirection == Send)
+            return SendData();
+    }
     if (m_nDirection == Send)
         HandleAck(block);
     else
         HandleData(block, packet, size);
 }
 
-// UDP may duplicate and reorder: an ACK older than the one before the expected one is
-// a stale copy and changes nothing, not even the timer.
+// UDP may duplicate and reorder: an ACK older than the last one acknowledged is a stale
+// copy and changes nothing, not even the timer. m_nBase is the last block acknowledged,
+// blocks m_nBase + 1 to m_nBlock - 1 are in flight (one in lock-step).
 void CTransferSocket::HandleAck(quint16 block) {
-    const int distance = blockDistance(block, quint16(m_nBlock - 1));
-    if (distance < -1)
+    const int distance = blockDistance(block, m_nBase);
+    const int inFlight = quint16(m_nBlock - 1 - m_nBase);
+    if (distance < 0)
         return;
-    if (distance == -1) {
+    if (distance == 0) {
         // Resent at the client's pace when our block was lost; an echo changes nothing.
         if (m_pEngine->Platform().timers().elapsedMs() - m_nLastSendMs < kEchoGuardMs)
             return;
@@ -236,34 +336,61 @@ void CTransferSocket::HandleAck(quint16 block) {
         RefreshRow();
         StopTimer();
         ++m_nRetry;
-        SendData();
+        Resend();
         return;
     }
     StopTimer();
-    if (distance == 0) {
-        if (m_bSendDone) {
-            // The last block is acknowledged: nothing more to do on this port.
-            CloseSocket();
-            return;
-        }
-        m_nRetry = 0;
-        SendData();
-    } else {
-        Fail(QStringLiteral("Error: Receive ACK Block Number is greater than normal case!!"), 4);
+    if (distance > inFlight)
+        return Fail(QStringLiteral("Error: Receive ACK Block Number is greater than normal case!!"),
+                    4);
+    m_nBase = block;
+    m_nAckedBytes += qint64(distance) * m_nBlockSize;
+    if (m_bSendDone && distance == inFlight) {
+        // The last block is acknowledged: nothing more to do on this port.
+        CloseSocket();
+        CloseFile();
+        return;
     }
+    m_nRetry = 0;
+    if (distance < inFlight) {
+        // The client missed a block inside the window: go on from the one after its ACK
+        // (RFC 7440), never from both places at once.
+        m_nBlock = quint16(block + 1);
+        m_nBytesSent = m_nAckedBytes;
+    }
+    SendData();
 }
 
-// As for ACKs: a DATA block older than the one before the expected one is ignored.
+// As for ACKs: a DATA block older than the one before the expected one is ignored. With
+// a window, blocks are acknowledged at its end, at the last block, or on a gap.
 void CTransferSocket::HandleData(quint16 block, const char* packet, qint64 size) {
     const int distance = blockDistance(block, m_nBlock);
     if (distance < -1)
         return;
+    if (distance > 0 && m_nWindowSize > 1) {
+        // A block went missing: say once where we are, and the sender goes on from there.
+        if (!m_bGapAcked) {
+            m_bGapAcked = true;
+            m_nUnacked = 0;
+            m_nLastAcked = quint16(m_nBlock - 1);
+            TransmitAck(m_nLastAcked);
+        }
+        return;
+    }
     StopTimer();
     if (distance == 0) {
         m_nRetry = 0;
+        m_bGapAcked = false;
         WriteData(packet, size);
-        if (m_phase == Phase::InProgress || m_phase == Phase::Complete)
+        if (m_phase != Phase::InProgress && m_phase != Phase::Complete)
+            return;
+        if (m_phase == Phase::Complete || ++m_nUnacked >= m_nWindowSize) {
+            m_nUnacked = 0;
             SendAck();
+        } else {
+            ++m_nBlock; // taken, acknowledged with the window
+            StartTimer();
+        }
     } else if (distance == -1) {
         m_strInfo = QStringLiteral("Duplicated DATA!");
         RefreshRow();
@@ -283,63 +410,99 @@ void CTransferSocket::OnTimer() {
     if (!IsLive())
         return;
     ++m_nRetry;
-    if (m_nDirection == Send)
-        SendData();
+    if (m_bOackPending)
+        SendOack();
+    else if (m_nDirection == Send)
+        Resend();
     else
         SendAck();
 }
 
 void CTransferSocket::RepeatLastPacket() {
-    if (m_nDirection == Send) {
-        if (m_nOutLength > 0)
-            Transmit(m_lastData, m_nOutLength);
-    } else {
+    if (m_bOackPending)
+        Transmit(m_oack.constData(), m_oack.size());
+    else if (m_nDirection == Send && m_nOutLength > 0)
+        Transmit(m_outPacket.constData(), m_nOutLength);
+    else if (m_nDirection == Receive)
         TransmitAck(m_nLastAcked);
-    }
 }
 
 // ---------------------------------------------------------------- sending
 
+// Sends the window: in lock-step one block, the next one.
 void CTransferSocket::SendData() {
     ReadTimeOut();
-    if (m_nRetry == 0) {
-        const qint64 n = m_file->read(m_outPacket + 4, Tftp::kBlockSize);
+    if (m_outPacket.size() < 4 + m_nBlockSize)
+        m_outPacket.resize(4 + m_nBlockSize);
+    StartTimer();
+    while (quint16(m_nBlock - 1 - m_nBase) < m_nWindowSize) {
+        const qint64 n = SendBlock();
         if (n < 0)
             return FailOnFileError(m_file->error());
-        Tftp::PutHeader(m_outPacket, Tftp::DATA, m_nBlock);
-        m_nOutLength = int(n) + 4;
-        std::memcpy(m_lastData, m_outPacket, size_t(m_nOutLength));
-        StartTimer();
-        Transmit(m_outPacket, m_nOutLength);
-        m_nLastSendMs = m_pEngine->Platform().timers().elapsedMs();
-        ++m_nBlock;
-        m_pEngine->Window().DrawProgress(m_rowHandle, m_nBytesSent, m_nFileSize);
-        m_nBytesSent += n;
-        if (!m_bRowShown) {
-            // Formatted only when the row is rewritten, not at every block.
-            m_strInfo = QStringLiteral("Total file size is %1 Bytes").arg(m_nFileSize);
-            RefreshRow();
-        }
-        m_bRowShown = true;
-    } else if (m_nRetry <= 5) {
-        StartTimer();
-        Transmit(m_lastData, m_nOutLength);
-        m_nLastSendMs = m_pEngine->Platform().timers().elapsedMs();
-        m_bRowShown = false;
-    } else {
-        return Fail(kNotResponding, 0, "Client not responding");
+        if (n < m_nBlockSize)
+            break; // the last block
     }
-    if (m_nOutLength < 4 + Tftp::kBlockSize && !m_bSendDone)
-        CompleteSend();
 }
 
-// Complete when the last block is sent; the timer keeps running for its ACK.
+// Reads and sends block m_nBlock; returns its data size, or -1 when the read failed.
+qint64 CTransferSocket::SendBlock() {
+    const qint64 n = m_file->readAt(m_outPacket.data() + 4, m_nBlockSize, m_nBytesSent);
+    if (n < 0)
+        return -1;
+    Tftp::PutHeader(m_outPacket.data(), Tftp::DATA, m_nBlock);
+    m_nOutLength = int(n) + 4;
+    if (m_nWindowSize == 1)
+        m_lastData = m_outPacket.left(m_nOutLength);
+    Transmit(m_outPacket.constData(), m_nOutLength);
+    m_nLastSendMs = m_pEngine->Platform().timers().elapsedMs();
+    ++m_nBlock;
+    m_pEngine->Window().DrawProgress(m_rowHandle, m_nBytesSent, m_nFileSize);
+    m_nBytesSent += n;
+    if (!m_bRowShown) {
+        // Formatted only when the row is rewritten, not at every block.
+        m_strInfo = QStringLiteral("Total file size is %1 Bytes").arg(m_nFileSize) + m_strOptionNote;
+        RefreshRow();
+        m_bRowShown = true;
+    }
+    if (n < m_nBlockSize && !m_bSendDone)
+        CompleteSend();
+    return n;
+}
+
+// After a time-out or a duplicate ACK: the blocks from the last one acknowledged on.
+// In lock-step that is the copy of the one block in flight (the file may be closed).
+void CTransferSocket::Resend() {
+    ReadTimeOut();
+    if (m_nRetry > 5) {
+        if (m_bSendDone && !m_oack.isEmpty()) {
+            // Some clients never acknowledge the last block: it was sent, so is the file.
+            CloseSocket();
+            CloseFile();
+            return;
+        }
+        return Fail(kNotResponding, 0, "Client not responding");
+    }
+    m_bRowShown = false;
+    if (m_nWindowSize == 1) {
+        StartTimer();
+        Transmit(m_lastData.constData(), m_lastData.size());
+        m_nLastSendMs = m_pEngine->Platform().timers().elapsedMs();
+        return;
+    }
+    m_nBlock = quint16(m_nBase + 1);
+    m_nBytesSent = m_nAckedBytes;
+    SendData();
+}
+
+// Complete when the last block is sent; the timer keeps running for its ACK. A window
+// may still have to be sent again, so the file stays open until the end then.
 void CTransferSocket::CompleteSend() {
-    CloseFile();
+    if (m_nWindowSize == 1)
+        CloseFile();
     m_phase = Phase::Complete;
     m_bSendDone = true;
     m_bRowShown = false;
-    m_strInfo = QStringLiteral("Transfer Complete");
+    m_strInfo = QStringLiteral("Transfer Complete") + m_strOptionNote;
     m_strSize = bytesText(m_nBytesSent);
     m_nRowState = ROW_SENT;
     RefreshRow();
@@ -357,7 +520,7 @@ void CTransferSocket::WriteData(const char* packet, qint64 size) {
     if (n > 0 && m_file->write(packet + 4, n) != n)
         return FailOnFileError(m_file->error());
     m_nBytesReceived += n;
-    if (size >= 4 + Tftp::kBlockSize)
+    if (size >= 4 + m_nBlockSize)
         return;
     CompleteReceive();
 }
@@ -372,7 +535,7 @@ void CTransferSocket::CompleteReceive() {
     m_bAwaitingData = false;
     m_bReceiveDone = true;
     m_phase = Phase::Complete;
-    m_strInfo = QStringLiteral("Receive Complete");
+    m_strInfo = QStringLiteral("Receive Complete") + m_strOptionNote;
     m_strSize = bytesText(m_nBytesReceived);
     m_nRowState = ROW_RECEIVED;
     RefreshRow();
@@ -396,7 +559,9 @@ void CTransferSocket::SendAck() {
         m_bAwaitingData = !m_bReceiveDone;
         ++m_nBlock;
     } else if (m_nRetry <= 5) {
+        // The last block taken in order: with a window, more than the last ACK said.
         StartTimer();
+        m_nLastAcked = quint16(m_nBlock - 1);
         TransmitAck(m_nLastAcked);
     } else {
         Fail(kNotResponding, 0, "Client not responding");
@@ -491,7 +656,7 @@ void CTransferSocket::RefreshRow() {
 }
 
 void CTransferSocket::ReadTimeOut() {
-    m_nTimeOut = m_pEngine->Store().TimeOut();
+    m_nTimeOut = m_nOptionTimeOut > 0 ? m_nOptionTimeOut : m_pEngine->Store().TimeOut();
 }
 
 // A time-out of 0 or below runs with one second.

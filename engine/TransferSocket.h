@@ -52,7 +52,15 @@ public:
     const QHostAddress& Client() const { return m_clientAddr; }
 
 private:
+    // RFC 2347 negotiation: the options accepted, in the order asked, with the values
+    // answered; blksize, windowsize and timeout take effect. False refuses the request.
+    bool Negotiate();
+    void SendOack();
+    void EndProbe();
     void SendData();
+    void SendWindow();
+    qint64 SendBlock();
+    void Resend();
     void SendAck();
     void SendError(int code, const char* text = nullptr);
     void StopTimer();
@@ -113,6 +121,22 @@ private:
     quint16 m_nBlock = 0;
     quint16 m_nLastAcked = 0;
 
+    // Options (RFC 2347-2349, 7440); without them, 512-byte lock-step as RFC 1350 says.
+    QList<QPair<QByteArray, QByteArray>> m_askedOptions;
+    QByteArray m_oack;            // the OACK sent, empty when none
+    bool m_bOackPending = false;  // sent, and neither ACK 0 nor DATA 1 seen yet
+    int m_nBlockSize = Tftp::kBlockSize;
+    int m_nWindowSize = 1;
+    int m_nOptionTimeOut = 0;     // seconds; 0: the TimeOut setting
+    qint64 m_nClientSize = -1;    // tsize the client announced for an upload
+    QString m_strOptionNote;      // ", blksize 1428, windowsize 16" for the row
+    // Sending a window: the last block acknowledged, and the bytes up to it.
+    quint16 m_nBase = 0;
+    qint64 m_nAckedBytes = 0;
+    // Receiving a window: blocks taken since the last ACK, and whether a gap was told.
+    int m_nUnacked = 0;
+    bool m_bGapAcked = false;
+
     std::unique_ptr<IFile> m_file;
     FolderPath m_tempPath;     // a reception goes here until its last block is written
     QString m_strSharedPath;   // key in the share table while the file is held
@@ -123,7 +147,7 @@ private:
     Phase m_phase = Phase::Idle;
     RowState m_nRowState = ROW_ACTIVE;
 
-    char m_outPacket[4 + Tftp::kBlockSize] = {};
-    char m_lastData[4 + Tftp::kBlockSize] = {};
+    QByteArray m_outPacket;   // the block being sent
+    QByteArray m_lastData;    // lock-step: the last block, for its resends
     int m_nOutLength = 0;
 };

@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <QSettings>
 #include <QString>
+#include <algorithm>
 #include <memory>
 
 // The per-user profile: section "WorkingDir" of company "Zelk TFTP Server",
@@ -29,6 +30,20 @@ public:
     static constexpr const char* kMaxTransfers = "Limits/MaxTransfers";
     static constexpr const char* kMaxTransfersPerClient = "Limits/MaxTransfersPerClient";
     static constexpr int kDefaultMaxTransfersPerClient = 128;
+
+    // What goes beyond RFC 1350, all off by default ("Protocol/...").
+    static constexpr const char* kNegotiate = "Protocol/Negotiate";
+    static constexpr const char* kMaxBlockSize = "Protocol/MaxBlockSize";
+    static constexpr const char* kMaxWindowSize = "Protocol/MaxWindowSize";
+    static constexpr const char* kPortFirst = "Protocol/PortFirst";
+    static constexpr const char* kPortLast = "Protocol/PortLast";
+    static constexpr const char* kReplyFromRequestAddress = "Protocol/ReplyFromRequestAddress";
+    static constexpr const char* kIPv6 = "Protocol/IPv6";
+    static constexpr const char* kListenAddress = "Protocol/ListenAddress";
+    static constexpr int kDefaultMaxBlockSize = 1468; // fits an Ethernet frame unfragmented
+    static constexpr int kDefaultMaxWindowSize = 64;  // where the gains level off
+    static constexpr int kMinBlockSize = 8, kMaxBlockSizeLimit = 65464;
+    static constexpr int kMaxWindowSizeLimit = 65535;
 
     static constexpr int kDefaultOverWrite = 1;
     static constexpr int kDefaultSoundOn = 1;
@@ -58,6 +73,21 @@ public:
     bool SoundOn() { return GetProfileInt(kSoundOn, kDefaultSoundOn) != 0; }
     int TimeOut() { return GetProfileInt(kTimeOut, kDefaultTimeOut); }
     int MaxTransfers() { return GetProfileInt(kMaxTransfers, 0); }
+    bool Negotiate() { return GetProfileInt(kNegotiate, 0) != 0; }
+    int MaxBlockSize() {
+        return std::clamp(GetProfileInt(kMaxBlockSize, kDefaultMaxBlockSize), kMinBlockSize,
+                          kMaxBlockSizeLimit);
+    }
+    int MaxWindowSize() {
+        return std::clamp(GetProfileInt(kMaxWindowSize, kDefaultMaxWindowSize), 1,
+                          kMaxWindowSizeLimit);
+    }
+    // 0 when not set: the counter's own range then (29001 upward, back to 29000).
+    int PortFirst() { return GetProfileInt(kPortFirst, 0); }
+    int PortLast() { return GetProfileInt(kPortLast, 0); }
+    bool ReplyFromRequestAddress() { return GetProfileInt(kReplyFromRequestAddress, 1) != 0; }
+    bool IPv6() { return GetProfileInt(kIPv6, 0) != 0; }
+    QString ListenAddress() { return GetProfileString(kListenAddress, QString()); }
     int MaxTransfersPerClient() {
         return GetProfileInt(kMaxTransfersPerClient, kDefaultMaxTransfersPerClient);
     }

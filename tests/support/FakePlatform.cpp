@@ -102,6 +102,13 @@ public:
         }
         return m_inner->read(data, maxSize);
     }
+    qint64 readAt(char* data, qint64 maxSize, qint64 offset) override {
+        if (*m_failReads) {
+            m_error = FileErrorFromErrno(*m_failReads);
+            return -1;
+        }
+        return m_inner->readAt(data, maxSize, offset);
+    }
     qint64 write(const char* data, qint64 size) override {
         if (*m_failWrites) {
             m_error = FileErrorFromErrno(*m_failWrites);
@@ -147,3 +154,6 @@ bool FakeFiles::replace(const FolderPath& from, const FolderPath& to, FileError*
     return m_real->files().replace(from, to, error);
 }
 QString FakeFiles::canonical(const FolderPath& path) { return m_real->files().canonical(path); }
+qint64 FakeFiles::freeSpace(const FolderPath& path) {
+    return freeBytes != -2 ? freeBytes : m_real->files().freeSpace(path);
+}

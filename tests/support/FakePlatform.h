@@ -94,10 +94,12 @@ public:
     bool remove(const FolderPath& path) override;
     bool replace(const FolderPath& from, const FolderPath& to, FileError* error) override;
     QString canonical(const FolderPath& path) override;
+    qint64 freeSpace(const FolderPath& path) override;
 
     int failWritesWith = 0; // errno for every write from now on, 0 for none
     int failReadsWith = 0;
     int failRenameWith = 0;
+    qint64 freeBytes = -2; // what freeSpace() answers; -2 asks the real file system
 
 private:
     std::unique_ptr<IPlatform> m_real;
