@@ -20,9 +20,10 @@ public:
     // false although more wait: it then announces them with onReadyRead again.
     virtual bool hasPendingDatagrams() = 0;
     // Reads the next datagram, cut to maxSize bytes (the rest of it is dropped).
-    // Returns the number of bytes stored, or -1 when none could be read.
+    // Returns the number of bytes stored, or -1 when none could be read. `to`, when
+    // asked for, gets the local address the datagram was sent to (null when unknown).
     virtual qint64 readDatagram(char* data, qint64 maxSize, QHostAddress* from,
-                                quint16* fromPort) = 0;
+                                quint16* fromPort, QHostAddress* to = nullptr) = 0;
     virtual qint64 writeDatagram(const char* data, qint64 size, const QHostAddress& to,
                                  quint16 toPort) = 0;
     virtual quint16 localPort() const = 0;

@@ -3,6 +3,7 @@
 
 #include <QElapsedTimer>
 #include <QHash>
+#include <QNetworkDatagram>
 #include <QNetworkProxy>
 #include <QTimer>
 #include <QUdpSocket>
@@ -39,8 +40,20 @@ public:
     // the kernel here (a peek per datagram) would only cost a system call per block.
     bool hasPendingDatagrams() override { return m_bAnnounced; }
 
-    qint64 readDatagram(char* data, qint64 maxSize, QHostAddress* from,
-                        quint16* fromPort) override {
+    qint64 readDatagram(char* data, qint64 maxSize, QHostAddress* from, quint16* fromPort,
+                        QHostAddress* to) override {
+        if (to) {
+            // Qt asks the kernel for the destination (IP_PKTINFO) only this way.
+            m_bAnnounced = false;
+            const QNetworkDatagram d = m_socket.receiveDatagram(maxSize);
+            if (!d.isValid())
+                return -1;
+            *from = d.senderAddress();
+            *fromPort = quint16(d.senderPort());
+            *to = d.destinationAddress();
+            std::memcpy(data, d.data().constData(), size_t(d.data().size()));
+            return d.data().size();
+        }
         // Read the whole datagram into a buffer big enough for any, then cut it:
         // a datagram longer than the caller's buffer is shortened, never lost.
         static std::array<char, 65536> whole;

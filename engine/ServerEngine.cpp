@@ -20,17 +20,19 @@ CListenSocket::~CListenSocket() { m_socket->close(); }
 // readyRead comes once for several waiting datagrams: take every one of them.
 void CListenSocket::OnReceive() {
     m_pEngine->FreeRetired();
-    QHostAddress from;
+    QHostAddress from, to;
     quint16 fromPort = 0;
+    CSettingsStore& store = m_pEngine->Store();
     while (m_socket->hasPendingDatagrams()) {
         // Without options a request is read to 256 bytes; options may need 512.
-        const qint64 limit = m_pEngine->Store().Negotiate() ? Tftp::kOptionRequestBuffer
-                                                            : Tftp::kRequestBuffer;
+        const qint64 limit =
+            store.Negotiate() ? Tftp::kOptionRequestBuffer : Tftp::kRequestBuffer;
         const qint64 n = m_socket->readDatagram(m_pEngine->m_requestBuffer, limit, &from,
-                                                &fromPort);
+                                                &fromPort,
+                                                store.ReplyFromRequestAddress() ? &to : nullptr);
         if (n < 0)
             break;
-        m_pEngine->HandleRequest(m_pEngine->m_requestBuffer, n, from, fromPort);
+        m_pEngine->HandleRequest(m_pEngine->m_requestBuffer, n, from, fromPort, to);
     }
 }
 
@@ -97,12 +99,23 @@ void CServerEngine::CountOut() {
 }
 
 // Next port from the counter: 29001 upward, back to 29000 after 65000, passing over
-// any port a live transfer still holds.
+// any port a live transfer still holds. With PortFirst and PortLast set (a firewall
+// opens one range), PortFirst to PortLast and back to PortFirst.
 quint16 CServerEngine::NextPort() {
-    for (int tries = 0; tries <= kLastPort - kFirstPort + 1; ++tries) {
-        ++m_nPortCounter;
-        if (m_nPortCounter > kLastPort)
-            m_nPortCounter = kFirstPort - 1;
+    int first = m_pStore->PortFirst(), last = m_pStore->PortLast();
+    int wrapTo = first;
+    if (first < 1 || last > 65535 || first > last) {
+        first = kFirstPort;
+        last = kLastPort;
+        wrapTo = kFirstPort - 1;
+    }
+    if (m_nPortCounter < wrapTo || m_nPortCounter > last)
+        m_nPortCounter = quint16(first - 1);
+    for (int tries = 0; tries <= last - wrapTo + 1; ++tries) {
+        if (m_nPortCounter >= last)
+            m_nPortCounter = quint16(wrapTo);
+        else
+            ++m_nPortCounter;
         if (!m_byPort.contains(m_nPortCounter))
             break;
     }
@@ -132,10 +145,17 @@ bool leavesWorkingDir(const QByteArray& name) {
 }
 } // namespace
 
+// An IPv4 client reaching a dual-stack socket shows as its IPv4 address.
+static QHostAddress plainAddress(const QHostAddress& address) {
+    bool isV4 = false;
+    const quint32 v4 = address.toIPv4Address(&isV4);
+    return isV4 ? QHostAddress(v4) : address;
+}
+
 void CServerEngine::HandleRequest(const char* data, qint64 size, const QHostAddress& from,
-                                  quint16 fromPort) {
+                                  quint16 fromPort, const QHostAddress& local) {
     const Tftp::Request request = Tftp::ParseRequest(data, size);
-    const QHostAddress client(from.toIPv4Address());
+    const QHostAddress client = plainAddress(from);
 
     // The client's own retransmission of a request whose answer was lost: the live
     // transfer answers it again instead of a second transfer failing on the file.
@@ -154,12 +174,17 @@ void CServerEngine::HandleRequest(const char* data, qint64 size, const QHostAddr
 
     // A port that another socket on this host holds (local clients get ephemeral ports
     // inside 29000-65000 too) is passed over; only a run of failures is reported.
+    // The reply leaves from the address the client wrote to: on a host with several,
+    // clients drop answers from any other.
+    const QHostAddress replyFrom = local.isNull() || !m_pStore->ReplyFromRequestAddress()
+                                       ? m_bindAddress
+                                       : plainAddress(local);
     quint16 port = NextPort();
     QString why;
-    auto socket = m_platform->bindUdp(m_bindAddress, port, &why);
+    auto socket = m_platform->bindUdp(replyFrom, port, &why);
     for (int tries = 1; !socket && tries < 16; ++tries) {
         port = NextPort();
-        socket = m_platform->bindUdp(m_bindAddress, port, &why);
+        socket = m_platform->bindUdp(replyFrom, port, &why);
     }
     if (!socket) {
         m_pWindow->ShowMessage(
@@ -188,6 +213,7 @@ void CServerEngine::HandleRequest(const char* data, qint64 size, const QHostAddr
     admitted.opcode = request.opcode;
     admitted.fileName = request.fileName;
     admitted.octet = request.octet;
+    admitted.localAddress = local;
     if (m_pStore->Negotiate())
         admitted.options = request.options;
     admitted.path = ComposePath(request.fileName);

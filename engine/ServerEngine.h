@@ -63,7 +63,7 @@ public:
 
     // Handles one request datagram (the listener drains its queue through this).
     void HandleRequest(const char* data, qint64 size, const QHostAddress& from,
-                       quint16 fromPort);
+                       quint16 fromPort, const QHostAddress& local = QHostAddress());
     // Time-out dispatch: the id is a transfer's port.
     void OnTimer(int id);
 

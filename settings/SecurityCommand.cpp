@@ -4,6 +4,7 @@
 #include "ServerEngine.h"
 #include "SettingsStore.h"
 
+#include <QHostAddress>
 #include <QMessageBox>
 
 QString SecurityCheckMessage(const AccessRules& rules) {
@@ -11,7 +12,10 @@ QString SecurityCheckMessage(const AccessRules& rules) {
     QString report = prefix;
     for (size_t slot = 0; slot < rules.clients.size(); ++slot) {
         const QString& client = rules.clients[slot];
-        if (!client.isEmpty() && client.count(QLatin1Char('.')) != 3)
+        // Four dotted parts, or an IPv6 address (served when IPv6 is on).
+        const bool ipv6 = client.contains(QLatin1Char(':')) &&
+                          QHostAddress(client).protocol() == QAbstractSocket::IPv6Protocol;
+        if (!client.isEmpty() && client.count(QLatin1Char('.')) != 3 && !ipv6)
             report += QString::number(slot + 1) + QLatin1Char(' ');
     }
     const QString& fileEdit = rules.fileEdit;

@@ -80,6 +80,8 @@ void TestSecurityDialog::checkMessage_data() {
     QTest::newRow("slash") << none << "dir/boot.img" << kFileMessage;
     QTest::newRow("plain name") << none << "boot.img"
                                 << "";
+    QTest::newRow("IPv6 address") << with(2, "fd00::20", none) << ""
+                                  << "";
     QTest::newRow("colon is no path") << none << "c:boot"
                                       << "";
 }

@@ -102,6 +102,19 @@ private slots:
         QVERIFY(f.engine->FindTransfer(29003));
     }
 
+    // A firewall opens one range: transfer ports come from it and wrap inside it.
+    void portRangeFromSettings() {
+        EngineFixture f;
+        f.store->WriteProfileInt(CSettingsStore::kPortFirst, 40000);
+        f.store->WriteProfileInt(CSettingsStore::kPortLast, 40002);
+        f.writeFile("big", QByteArray(2000, 'b'));
+        f.writeFile("small", "s");
+        QCOMPARE(f.rrq("big", 1000), quint16(40000)); // stays live: never acknowledged
+        QCOMPARE(f.download(f.rrq("small", 1001), 1001), QByteArray("s"));
+        QCOMPARE(f.rrq("big", 1002), quint16(40002));
+        QCOMPARE(f.rrq("big", 1003), quint16(40001)); // 40000 is still held
+    }
+
     // Ports that another program holds are passed over; only a run of them is reported.
     void socketCreationFailure() {
         EngineFixture f;

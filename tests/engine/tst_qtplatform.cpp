@@ -15,13 +15,13 @@ class TestQtPlatform : public QObject {
         std::unique_ptr<CServerEngine> engine;
         quint16 port = 0;
 
-        RealServer() {
+        explicit RealServer(const QHostAddress& address = QHostAddress::LocalHost) {
             QDir(dir.path()).mkdir(QStringLiteral("root"));
             store.WriteProfileString(CSettingsStore::kDirName, dir.filePath(QStringLiteral("root")));
             engine = std::make_unique<CServerEngine>(&window, &store);
             for (int attempt = 0; attempt < 20 && !engine->IsListening(); ++attempt) {
                 port = quint16(40000 + QRandomGenerator::global()->bounded(20000));
-                engine->Listen(QHostAddress::LocalHost, port);
+                engine->Listen(address, port);
             }
         }
     };
@@ -35,6 +35,38 @@ class TestQtPlatform : public QObject {
     }
 
 private slots:
+    // With IPv6 on, one dual-stack socket serves IPv6 and IPv4 clients, each shown in
+    // its usual form.
+    void dualStack() {
+        RealServer s{QHostAddress(QHostAddress::Any)};
+        QVERIFY(s.engine->IsListening());
+        for (const char* address : {"::1", "127.0.0.1"}) {
+            QUdpSocket client;
+            QVERIFY(client.bind(QHostAddress(QLatin1String(address)), 0));
+            client.writeDatagram(EngineFixture::request(Tftp::WRQ, "d.bin"),
+                                 QHostAddress(QLatin1String(address)), s.port);
+            QVERIFY(spin([&] { return client.hasPendingDatagrams(); }));
+            QCOMPARE(s.window.last().texts.client, QLatin1String(address));
+        }
+    }
+
+    // On a host with several addresses the answer comes from the one the client wrote
+    // to (127.0.0.2 here), and the client is shown as it is.
+    void answerFromTheAddressAsked() {
+        RealServer s{QHostAddress(QHostAddress::AnyIPv4)};
+        QVERIFY(s.engine->IsListening());
+        QUdpSocket client;
+        QVERIFY(client.bind(QHostAddress("127.0.0.3"), 0));
+        client.writeDatagram(EngineFixture::request(Tftp::WRQ, "r.bin"), QHostAddress("127.0.0.2"),
+                             s.port);
+        QVERIFY(spin([&] { return client.hasPendingDatagrams(); }));
+        QHostAddress from;
+        char buf[16];
+        client.readDatagram(buf, sizeof buf, &from);
+        QCOMPARE(from, QHostAddress("127.0.0.2"));
+        QCOMPARE(s.window.last().texts.client, QStringLiteral("127.0.0.3"));
+    }
+
     // Requests that arrive together are all handled, one row each.
     void burstOfRequests() {
         RealServer s;

@@ -8,7 +8,7 @@
 FakeSocket::~FakeSocket() { close(); }
 
 qint64 FakeSocket::readDatagram(char* data, qint64 maxSize, QHostAddress* from,
-                                quint16* fromPort) {
+                                quint16* fromPort, QHostAddress* to) {
     if (m_closed || m_inbox.isEmpty())
         return -1;
     const FakeDatagram d = m_inbox.takeFirst();
@@ -18,6 +18,8 @@ qint64 FakeSocket::readDatagram(char* data, qint64 maxSize, QHostAddress* from,
         *from = d.peer;
     if (fromPort)
         *fromPort = d.peerPort;
+    if (to)
+        *to = d.local;
     return n;
 }
 
@@ -40,11 +42,11 @@ void FakeSocket::close() {
 }
 
 bool FakeNetwork::deliver(quint16 port, const QByteArray& data, const QHostAddress& from,
-                          quint16 fromPort) {
+                          quint16 fromPort, const QHostAddress& local) {
     FakeSocket* socket = bound.value(port);
     if (!socket)
         return false;
-    socket->m_inbox.append({data, from, fromPort});
+    socket->m_inbox.append({data, from, fromPort, local});
     if (socket->onReadyRead)
         socket->onReadyRead();
     return true;
@@ -75,7 +77,7 @@ void FakeTimers::advance(qint64 milliseconds) {
     now = end;
 }
 
-std::unique_ptr<IDatagramSocket> FakePlatform::bindUdp(const QHostAddress&, quint16 port,
+std::unique_ptr<IDatagramSocket> FakePlatform::bindUdp(const QHostAddress& address, quint16 port,
                                                        QString* error) {
     if (net.refusedPorts.contains(port) || net.bound.contains(port)) {
         if (error)
@@ -84,6 +86,7 @@ std::unique_ptr<IDatagramSocket> FakePlatform::bindUdp(const QHostAddress&, quin
     }
     auto socket = std::make_unique<FakeSocket>(&net, port);
     net.bound.insert(port, socket.get());
+    net.boundAddress.insert(port, address);
     ++net.openSockets;
     return socket;
 }

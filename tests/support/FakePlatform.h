@@ -20,6 +20,7 @@ struct FakeDatagram {
     QByteArray data;
     QHostAddress peer; // sender for an incoming datagram, receiver for an outgoing one
     quint16 peerPort = 0;
+    QHostAddress local; // the address an incoming datagram was sent to
 };
 
 class FakeNetwork;
@@ -30,7 +31,8 @@ public:
     ~FakeSocket() override;
 
     bool hasPendingDatagrams() override { return !m_closed && !m_inbox.isEmpty(); }
-    qint64 readDatagram(char* data, qint64 maxSize, QHostAddress* from, quint16* fromPort) override;
+    qint64 readDatagram(char* data, qint64 maxSize, QHostAddress* from, quint16* fromPort,
+                        QHostAddress* to) override;
     qint64 writeDatagram(const char* data, qint64 size, const QHostAddress& to,
                          quint16 toPort) override;
     quint16 localPort() const override { return m_port; }
@@ -48,6 +50,7 @@ private:
 class FakeNetwork {
 public:
     QHash<quint16, FakeSocket*> bound;
+    QHash<quint16, QHostAddress> boundAddress; // the address each port was bound to
     QSet<quint16> refusedPorts; // binding these fails
     QList<FakeDatagram> sent;   // every datagram the server sent, in order
     QList<quint16> sentFrom;    // the local port each one left from
@@ -56,7 +59,7 @@ public:
     // Delivers a datagram to the server's socket on `port` and lets it handle it.
     // Returns false when nothing is bound there.
     bool deliver(quint16 port, const QByteArray& data, const QHostAddress& from,
-                 quint16 fromPort);
+                 quint16 fromPort, const QHostAddress& local = QHostAddress());
     // Takes the datagrams sent so far.
     QList<FakeDatagram> takeSent();
 };
