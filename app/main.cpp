@@ -11,7 +11,9 @@
 #include <QSocketNotifier>
 #include <QTextStream>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
+#include <dlfcn.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -70,6 +72,9 @@ int runWindow(QApplication& app, const ServerOptions& options) {
     case CSingleInstanceGuard::Result::First:
         break;
     case CSingleInstanceGuard::Result::AlreadyRunning:
+        std::fputs("vantrel-server: a copy is already running for this user; "
+                   "its window was brought to the front\n",
+                   stderr);
         return 1;
     case CSingleInstanceGuard::Result::Failed: {
         QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Test"),
@@ -107,10 +112,46 @@ bool hasDisplay() {
            !qEnvironmentVariableIsEmpty("DISPLAY") ||
            !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
 }
+
+// Qt aborts when the X display it is told to use cannot be opened, so try it first
+// with the same library Qt's X platform uses. True when the window will come up on X,
+// or when X is not the platform in question.
+bool xDisplayReachable() {
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    if ((!platform.isEmpty() && !platform.startsWith("xcb")) ||
+        (platform.isEmpty() && !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) ||
+        qEnvironmentVariableIsEmpty("DISPLAY"))
+        return true;
+    void* xcb = ::dlopen("libxcb.so.1", RTLD_NOW | RTLD_LOCAL);
+    if (!xcb)
+        return true; // let Qt say what is missing
+    using Connect = void* (*)(const char*, int*);
+    using HasError = int (*)(void*);
+    using Disconnect = void (*)(void*);
+    auto connect = reinterpret_cast<Connect>(::dlsym(xcb, "xcb_connect"));
+    auto hasError = reinterpret_cast<HasError>(::dlsym(xcb, "xcb_connection_has_error"));
+    auto disconnect = reinterpret_cast<Disconnect>(::dlsym(xcb, "xcb_disconnect"));
+    bool reachable = true;
+    if (connect && hasError && disconnect) {
+        void* connection = connect(nullptr, nullptr);
+        reachable = connection && hasError(connection) == 0;
+        if (connection)
+            disconnect(connection);
+    }
+    ::dlclose(xcb);
+    return reachable;
+}
 } // namespace
 
 int main(int argc, char* argv[]) {
-    if (hasArgument(argc, argv, "--headless") || !hasDisplay()) {
+    bool headless = hasArgument(argc, argv, "--headless") || !hasDisplay();
+    if (!headless && !hasArgument(argc, argv, "--help") && !hasArgument(argc, argv, "--version") &&
+        !xDisplayReachable()) {
+        std::fprintf(stderr, "vantrel-server: cannot open the display %s, running headless\n",
+                     qgetenv("DISPLAY").constData());
+        headless = true;
+    }
+    if (headless) {
         QCoreApplication app(argc, argv);
         setIdentity();
         return runHeadless(app, ParseServerOptions(app.arguments()));

@@ -268,6 +268,10 @@ void TestCommands::listenFailureShownWithoutWaiting() {
     auto* second = new CZAZO_DizeView(*s.store, QHostAddress::LocalHost, port, &parent);
     QVERIFY(!second->IsListening());
     QVERIFY(!second->ListenError().isEmpty());
+    // The box waits for the window, so that it opens above it rather than behind.
+    QVERIFY(!parent.findChild<QMessageBox*>());
+    parent.show();
+    second->ShowPendingMessages();
     QMessageBox* box = nullptr;
     for (QWidget* w : QApplication::topLevelWidgets())
         if (auto* b = qobject_cast<QMessageBox*>(w); b && b->isVisible())

@@ -34,6 +34,7 @@ class TestSingleInstance : public QObject {
 private slots:
     void guardInProcess();
     void secondProgramExitsAndStaleSocketIsRecovered();
+    void oneCopyPerUser();
 };
 
 void TestSingleInstance::guardInProcess() {
@@ -68,14 +69,34 @@ void TestSingleInstance::guardInProcess() {
     QCOMPARE(broken.Acquire(), CSingleInstanceGuard::Result::Failed);
 }
 
+void TestSingleInstance::oneCopyPerUser() {
+    // Two users are two runtime folders: each one's first copy starts.
+    QTemporaryDir userA, userB;
+    const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(userA.path()));
+    const QString nameA = CSingleInstanceGuard::DefaultName();
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(userB.path()));
+    const QString nameB = CSingleInstanceGuard::DefaultName();
+    qputenv("XDG_RUNTIME_DIR", saved);
+    QVERIFY(nameA.startsWith(userA.path()));
+    QVERIFY(nameA.endsWith(QString::number(::getuid())));
+
+    CSingleInstanceGuard a(nameA), b(nameB);
+    QCOMPARE(a.Acquire(), CSingleInstanceGuard::Result::First);
+    QCOMPARE(b.Acquire(), CSingleInstanceGuard::Result::First);
+    CSingleInstanceGuard a2(nameA);
+    QCOMPARE(a2.Acquire(), CSingleInstanceGuard::Result::AlreadyRunning);
+}
+
 void TestSingleInstance::secondProgramExitsAndStaleSocketIsRecovered() {
-    // The guard's name lives in the temporary folder: give the copies a folder of
-    // their own so the test never meets a real running server.
+    // The guard's socket lives in the user's runtime folder: give the copies a folder
+    // of their own so the test never meets a real running server.
     QTemporaryDir tmp;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("TMPDIR"), tmp.path());
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), tmp.path());
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    const QString socketPath = tmp.filePath(QStringLiteral("ombrixtftp"));
+    const QString socketPath =
+        tmp.filePath(QStringLiteral("vantrel-server-%1").arg(::getuid()));
     const quint16 port = quint16(39000 + QRandomGenerator::global()->bounded(20000));
     auto args = [](quint16 p) {
         return QStringList{QStringLiteral("--no-splash"), QStringLiteral("--address"),
@@ -104,6 +125,7 @@ void TestSingleInstance::secondProgramExitsAndStaleSocketIsRecovered() {
         QCOMPARE(second.exitStatus(), QProcess::NormalExit);
         QCOMPARE(second.exitCode(), 1);
         QCOMPARE(second.readAllStandardOutput(), QByteArray()); // nothing of its own
+        QVERIFY(second.readAllStandardError().contains("already running"));
         QCOMPARE(first.state(), QProcess::Running);
 
         first.terminate();
