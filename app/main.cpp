@@ -55,11 +55,12 @@ int runHeadless(QCoreApplication& app, const ServerOptions& options) {
     const bool listening = engine.Listen(options.address, options.port, &error);
     const QString folder =
         store.GetProfileString(CSettingsStore::kDirName, CSettingsStore::DefaultDirName());
+    // Before the first line: whoever reads it may answer with SIGTERM at once.
+    quitOnSignals(app);
     QTextStream(stdout) << ListenReport(listening, options.address, options.port, folder, error)
                         << Qt::endl;
     if (!listening)
         return 1;
-    quitOnSignals(app);
     const int rc = app.exec();
     engine.Shutdown();
     return rc;
@@ -91,12 +92,12 @@ int runWindow(QApplication& app, const ServerOptions& options) {
     CMainFrame frame(store, options.address, options.port);
     const QString folder =
         store.GetProfileString(CSettingsStore::kDirName, CSettingsStore::DefaultDirName());
+    quitOnSignals(app);
     QTextStream(stdout) << ListenReport(frame.View()->IsListening(), options.address, options.port,
                                         folder, frame.View()->ListenError())
                         << Qt::endl;
     guard.SetShowRequestHandler([&frame] { frame.ShowFromAnotherCopy(); });
     frame.ShowAtStartUp();
-    quitOnSignals(app);
     return app.exec();
 }
 

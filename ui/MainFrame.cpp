@@ -135,7 +135,8 @@ void CMainFrame::PlaceOnScreen() {
         return;
     }
     const QRect free = screen->availableGeometry();
-    const QSize size = QSize(kWidth, kHeight).boundedTo(free.size());
+    // Room for the window manager's frame, whose size is known only once shown.
+    const QSize size = QSize(kWidth, kHeight).boundedTo(free.size() - QSize(16, 48));
     resize(size);
     QRect box(QPoint(), size);
     box.moveCenter(free.center());

@@ -1,9 +1,12 @@
-// One copy per user: the guard in process, then the real program twice.
+// One copy per user: the guard in process, then the real program twice; and the
+// real program where the display it is given cannot be reached.
 #include "SingleInstance.h"
 
 #include <QDir>
 #include <QLocalServer>
 #include <QProcess>
+#include <QRandomGenerator>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <sys/socket.h>
@@ -35,6 +38,7 @@ private slots:
     void guardInProcess();
     void secondProgramExitsAndStaleSocketIsRecovered();
     void oneCopyPerUser();
+    void unreachableDisplayRunsHeadless();
 };
 
 void TestSingleInstance::guardInProcess() {
@@ -133,6 +137,40 @@ void TestSingleInstance::secondProgramExitsAndStaleSocketIsRecovered() {
         QCOMPARE(first.exitCode(), 0);
         QVERIFY(!QFile::exists(socketPath));
     }
+}
+
+void TestSingleInstance::unreachableDisplayRunsHeadless() {
+    // A display nobody serves, and a working folder edited by hand that does not exist.
+    QTemporaryDir tmp;
+    const QString missing = tmp.filePath(QStringLiteral("gone"));
+    {
+        QSettings conf(tmp.filePath(QStringLiteral("config/Zelk TFTP Server/ZAZO_Dize.conf")),
+                       QSettings::IniFormat);
+        conf.setValue(QStringLiteral("WorkingDir/DirName"), missing);
+    }
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    env.insert(QStringLiteral("DISPLAY"), QStringLiteral(":97"));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), tmp.filePath(QStringLiteral("config")));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), tmp.path());
+    const quint16 port = quint16(39000 + QRandomGenerator::global()->bounded(20000));
+    QProcess server;
+    server.setProcessEnvironment(env);
+    server.start(QStringLiteral(VANTREL_SERVER_BIN),
+                 {QStringLiteral("--address"), QStringLiteral("127.0.0.1"), QStringLiteral("--port"),
+                  QString::number(port)});
+    QVERIFY(server.waitForStarted());
+    QVERIFY(server.waitForReadyRead(15000));
+    const QByteArray first = server.readAllStandardOutput();
+    QVERIFY2(first.startsWith("listening on 127.0.0.1:") || first.startsWith("cannot listen"),
+             first.constData());
+    if (first.startsWith("listening"))
+        QVERIFY2(first.contains("does not exist"), first.constData());
+    server.terminate();
+    QVERIFY(server.waitForFinished(15000));
+    QCOMPARE(server.exitStatus(), QProcess::NormalExit);
+    QVERIFY(server.readAllStandardError().contains("running headless"));
 }
 
 QTEST_GUILESS_MAIN(TestSingleInstance)
