@@ -237,7 +237,10 @@ void CMainFrame::CreateStatusBar() {
     m_pStatusField = new QLabel(bar);
     m_pStatusField->setObjectName(QStringLiteral("statusField"));
     m_pStatusField->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    bar->addPermanentWidget(m_pStatusField);
+    // A long folder name must not widen the window: the field gives way, the tooltip
+    // keeps the whole text.
+    m_pStatusField->setMinimumWidth(1);
+    bar->addPermanentWidget(m_pStatusField, 1);
     UpdateStatusField();
     // The folder can go away or be edited by hand while the server runs.
     auto* recheck = new QTimer(this);
@@ -270,10 +273,11 @@ void CMainFrame::UpdateStatusField() {
                        : QStringLiteral("Listening on %1, serving %2").arg(where, folder);
     }
     if (m_pView->Engine().m_bSoundOn && !m_pView->Sounds().HasOutput())
-        text += QStringLiteral("  |  No audio device: sounds are silent");
+        text += QStringLiteral("  |  No audio device");
     if (text == m_pStatusField->text())
         return;
     m_pStatusField->setText(text);
+    m_pStatusField->setToolTip(text);
     QPalette pal = m_pStatusField->palette();
     pal.setColor(QPalette::WindowText, problem ? QColor(220, 0, 0)
                                                : statusBar()->palette().color(QPalette::WindowText));
