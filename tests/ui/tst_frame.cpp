@@ -228,6 +228,9 @@ void TestFrame::statusFieldSaysWhereOrWhy() {
              qPrintable(field->text()));
     f.Action(CMainFrame::Clear)->showStatusText(&f);
     QVERIFY(field->isVisible());
+    // Sounds are on here: a machine without an audio device is told so.
+    QCOMPARE(field->text().contains(QStringLiteral("No audio device")),
+             !f.View()->Sounds().HasOutput());
     QVERIFY(f.windowTitle().endsWith(QStringLiteral("127.0.0.1")));
 
     // A folder that went away is reported, in red.
