@@ -50,8 +50,7 @@ const CommandText kCommandTexts[CMainFrame::CommandCount] = {
     {"&Abort\tCtrl+A", "Abort all current active connections", "Abort", "Abort", "Ctrl+A"},
     // Ctrl+C copies, as in every other list.
     {"&Clear\tCtrl+L", "Clear all display messages", "Clear", "Clear", "Ctrl+L"},
-    {"E&xit\tCtrl+Q", "Quit the application; prompts to save documents", "Exit", "Exit",
-     "Ctrl+Q"},
+    {"E&xit\tCtrl+Q", "Quit the application; prompts to save documents", "Exit", "Exit", "Ctrl+Q"},
     {"&Setup...\tCtrl+S", "Setup preference", "Setup", "Setup", "Ctrl+S"},
     {"Securi&ty...\tCtrl+T", "Setup security information", "Security", "Security", "Ctrl+T"},
     {"&Status Bar", "Show or hide the status bar", "Toggle StatusBar", "Status Bar", nullptr},
@@ -60,15 +59,15 @@ const CommandText kCommandTexts[CMainFrame::CommandCount] = {
      "About", "About", nullptr},
     {"Save List &As...", "Save the rows of the list as a CSV file", "Save List As", "Save",
      nullptr},
-    {"&Open Working Folder", "Open the working folder in the file manager",
-     "Open Working Folder", "Folder", nullptr},
+    {"&Open Working Folder", "Open the working folder in the file manager", "Open Working Folder",
+     "Folder", nullptr},
     {"Close to &Tray", "Keep the server running in the tray when the window is closed",
      "Close to Tray", "Tray", nullptr},
 };
 
 QString listenWhere(const QHostAddress& address, quint16 port) {
     return (address == QHostAddress(QHostAddress::AnyIPv4) ? QStringLiteral("0.0.0.0")
-                                                            : address.toString()) +
+                                                           : address.toString()) +
            QLatin1Char(':') + QString::number(port);
 }
 } // namespace
@@ -160,9 +159,8 @@ void CMainFrame::CreateActions() {
     connect(m_actions[SaveList], &QAction::triggered, this, [this] { OnSaveList(); });
     connect(m_actions[OpenFolder], &QAction::triggered, this, [this] { OnOpenFolder(); });
     m_actions[CloseToTray]->setCheckable(true);
-    connect(m_actions[CloseToTray], &QAction::toggled, this, [this](bool on) {
-        m_windowSettings->setValue(QStringLiteral("closeToTray"), on);
-    });
+    connect(m_actions[CloseToTray], &QAction::toggled, this,
+            [this](bool on) { m_windowSettings->setValue(QStringLiteral("closeToTray"), on); });
     connect(m_actions[Setup], &QAction::triggered, m_pView, [this] { m_pView->OnSetup(); });
     connect(m_actions[Security], &QAction::triggered, m_pView, [this] { m_pView->OnSecurity(); });
     connect(m_actions[Help], &QAction::triggered, m_pView, [this] { m_pView->OnHelp(); });
@@ -279,8 +277,8 @@ void CMainFrame::UpdateStatusField() {
     m_pStatusField->setText(text);
     m_pStatusField->setToolTip(text);
     QPalette pal = m_pStatusField->palette();
-    pal.setColor(QPalette::WindowText, problem ? QColor(220, 0, 0)
-                                               : statusBar()->palette().color(QPalette::WindowText));
+    pal.setColor(QPalette::WindowText,
+                 problem ? QColor(220, 0, 0) : statusBar()->palette().color(QPalette::WindowText));
     m_pStatusField->setPalette(pal);
 }
 
@@ -314,10 +312,11 @@ void CMainFrame::CreateTrayIcon() {
     menu->addAction(QStringLiteral("&Show"), this, [this] { ShowFromAnotherCopy(); });
     menu->addAction(QStringLiteral("&Quit"), this, [this] { Quit(); });
     m_pTray->setContextMenu(menu);
-    connect(m_pTray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason r) {
-        if (r == QSystemTrayIcon::Trigger)
-            ShowFromAnotherCopy();
-    });
+    connect(m_pTray, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason r) {
+                if (r == QSystemTrayIcon::Trigger)
+                    ShowFromAnotherCopy();
+            });
     m_pView->SetRowsChangedHandler([this] { UpdateTrayIcon(); });
     UpdateTrayIcon();
     m_pTray->show();

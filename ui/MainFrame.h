@@ -17,8 +17,18 @@ class QLabel;
 class CMainFrame : public QMainWindow {
 public:
     enum Command {
-        Abort, Clear, Exit, Setup, Security, StatusBar, Help, About,
-        SaveList, OpenFolder, CloseToTray, CommandCount
+        Abort,
+        Clear,
+        Exit,
+        Setup,
+        Security,
+        StatusBar,
+        Help,
+        About,
+        SaveList,
+        OpenFolder,
+        CloseToTray,
+        CommandCount
     };
 
     static constexpr int kWidth = 700;

@@ -23,8 +23,8 @@ void CRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
     painter->save();
     painter->setClipRect(cell);
     const bool selected = option.state.testFlag(QStyle::State_Selected);
-    painter->fillRect(cell, selected ? CTransferListModel::kSelection
-                                     : CTransferListModel::kBackground);
+    painter->fillRect(cell,
+                      selected ? CTransferListModel::kSelection : CTransferListModel::kBackground);
     // Scaled displays (QT_SCALE_FACTOR=2) stretch the small row picture: smoothly.
     painter->setRenderHint(QPainter::SmoothPixmapTransform);
 

@@ -187,15 +187,15 @@ void CTransferListView::UpdateProgressInfo(RowHandle handle) {
         m_pace.erase(it);
         return;
     }
-    const double perSecond = double(pace.bytes - pace.shownBytes) * 1000.0 / double(now - pace.shownMs);
+    const double perSecond =
+        double(pace.bytes - pace.shownBytes) * 1000.0 / double(now - pace.shownMs);
     pace.shownMs = now;
     pace.shownBytes = pace.bytes;
     const int percent = pace.size > 0 ? int(pace.bytes * 100 / pace.size) : 0;
-    m_pModel->SetProgressInfo(
-        handle, QStringLiteral("Sending... %1 % at %2/s")
-                    .arg(percent)
-                    .arg(QLocale::c().formattedDataSize(qint64(perSecond), 1,
-                                                        QLocale::DataSizeIecFormat)));
+    m_pModel->SetProgressInfo(handle, QStringLiteral("Sending... %1 % at %2/s")
+                                          .arg(percent)
+                                          .arg(QLocale::c().formattedDataSize(
+                                              qint64(perSecond), 1, QLocale::DataSizeIecFormat)));
 }
 
 void CTransferListView::ClearRows() {

@@ -37,8 +37,12 @@ void CTransferLog::Append(const RowTexts& texts, RowState state) {
         if (!Open())
             return;
     }
-    QStringList fields{QDateTime::currentDateTime().toString(Qt::ISODate), texts.client,
-                       texts.file,  texts.size,  texts.service,  texts.info,
+    QStringList fields{QDateTime::currentDateTime().toString(Qt::ISODate),
+                       texts.client,
+                       texts.file,
+                       texts.size,
+                       texts.service,
+                       texts.info,
                        CTransferListModel::StateName(state)};
     for (QString& f : fields)
         f.replace(QLatin1Char('\t'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));

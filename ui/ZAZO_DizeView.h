@@ -40,7 +40,9 @@ public:
     // above it rather than behind it; the frame calls this once it is shown.
     void ShowPendingMessages();
     // Called after every row change (the frame's tray counts transfers from it).
-    void SetRowsChangedHandler(std::function<void()> handler) { m_onRowsChanged = std::move(handler); }
+    void SetRowsChangedHandler(std::function<void()> handler) {
+        m_onRowsChanged = std::move(handler);
+    }
 
     // Commands.
     void OnAbort();

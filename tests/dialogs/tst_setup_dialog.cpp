@@ -239,8 +239,10 @@ void TestSetupDialog::fileOrMissingFolderRefused() {
             ModalDriver::click(w, "okButton");
         }};
     };
-    ModalDriver driver({enter(file), ExpectWarning(badDir(file, "is not a folder")),
-                        enter(missing), ExpectWarning(badDir(missing, "does not exist")),
+    ModalDriver driver({enter(file),
+                        ExpectWarning(badDir(file, "is not a folder")),
+                        enter(missing),
+                        ExpectWarning(badDir(missing, "does not exist")),
                         {[](QWidget* w) { ModalDriver::click(w, "cancelButton"); }}});
     RunSetupCommand(f.engine, nullptr);
     QVERIFY2(ModalDriver::Errors().isEmpty(), qPrintable(ModalDriver::Errors().join('\n')));
@@ -253,32 +255,32 @@ void TestSetupDialog::badTimeOutKeepsDialogOpen() {
     const QString dir = f.dir.filePath(QStringLiteral("t"));
     QDir().mkpath(dir);
     QPointer<QWidget> first;
-    ModalDriver driver(
-        {{[&](QWidget* w) {
-             first = w;
-             ModalDriver::setText(w, "dirNameEdit", dir);
-             ModalDriver::setText(w, "timeOutEdit", QStringLiteral("abc"));
-             ModalDriver::click(w, "okButton");
-         }},
-         ExpectWarning(QStringLiteral("Please enter an integer.")),
-         {[&](QWidget* w) {
-              Check(w == first, "the dialog should stay open");
-              auto* edit = w->findChild<QLineEdit*>(QStringLiteral("timeOutEdit"));
-              Check(w->focusWidget() == edit, "time-out edit should have the focus");
-              Check(edit->selectedText() == QLatin1String("abc"), "time-out should be selected");
-              Check(EditText(w, "dirNameEdit") == dir, "entries kept");
-              // Empty is no integer either.
-              ModalDriver::setText(w, "timeOutEdit", QString());
-              ModalDriver::click(w, "okButton");
-          },
-          true},
-         ExpectWarning(QStringLiteral("Please enter an integer.")),
-         {[&](QWidget* w) {
-              Check(w == first, "the dialog should stay open");
-              ModalDriver::setText(w, "timeOutEdit", QStringLiteral("0"));
-              ModalDriver::click(w, "okButton");
-          },
-          true}});
+    ModalDriver driver({{[&](QWidget* w) {
+                            first = w;
+                            ModalDriver::setText(w, "dirNameEdit", dir);
+                            ModalDriver::setText(w, "timeOutEdit", QStringLiteral("abc"));
+                            ModalDriver::click(w, "okButton");
+                        }},
+                        ExpectWarning(QStringLiteral("Please enter an integer.")),
+                        {[&](QWidget* w) {
+                             Check(w == first, "the dialog should stay open");
+                             auto* edit = w->findChild<QLineEdit*>(QStringLiteral("timeOutEdit"));
+                             Check(w->focusWidget() == edit, "time-out edit should have the focus");
+                             Check(edit->selectedText() == QLatin1String("abc"),
+                                   "time-out should be selected");
+                             Check(EditText(w, "dirNameEdit") == dir, "entries kept");
+                             // Empty is no integer either.
+                             ModalDriver::setText(w, "timeOutEdit", QString());
+                             ModalDriver::click(w, "okButton");
+                         },
+                         true},
+                        ExpectWarning(QStringLiteral("Please enter an integer.")),
+                        {[&](QWidget* w) {
+                             Check(w == first, "the dialog should stay open");
+                             ModalDriver::setText(w, "timeOutEdit", QStringLiteral("0"));
+                             ModalDriver::click(w, "okButton");
+                         },
+                         true}});
     RunSetupCommand(f.engine, nullptr);
     QVERIFY2(ModalDriver::Errors().isEmpty(), qPrintable(ModalDriver::Errors().join('\n')));
     QVERIFY(driver.finished());

@@ -2,9 +2,9 @@
 #include "WaveSound.h"
 
 #include <QFile>
+#include <QImageReader>
 #include <QMovie>
 #include <QtEndian>
-#include <QImageReader>
 #include <QtTest>
 
 namespace {

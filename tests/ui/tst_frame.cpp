@@ -176,7 +176,6 @@ void TestFrame::shortcutsRunTheirCommands() {
     QCOMPARE(view->Model().rowCount(), 0);
     QCOMPARE(sounds.LastRequestedId(), 149);
 
-
     // Ctrl+A asks before aborting; Ctrl+S and Ctrl+T open their dialogs (or at
     // least play the command sound before the dialogs exist).
     {
@@ -244,8 +243,9 @@ void TestFrame::statusFieldSaysWhereOrWhy() {
     const quint16 port = f.View()->Engine().ListenPort();
     CMainFrame second(*m_store->store, QHostAddress::LocalHost, port);
     QVERIFY(!second.View()->IsListening());
-    QVERIFY2(second.StatusField()->text().contains(QStringLiteral("another program holds the port")),
-             qPrintable(second.StatusField()->text()));
+    QVERIFY2(
+        second.StatusField()->text().contains(QStringLiteral("another program holds the port")),
+        qPrintable(second.StatusField()->text()));
     QCOMPARE(second.StatusField()->palette().color(QPalette::WindowText).red(), 220);
     second.show();
     QMessageBox* box = nullptr;

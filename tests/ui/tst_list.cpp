@@ -258,8 +258,7 @@ void TestList::headerReadableUnderDarkStyle() {
         view.show();
         QCoreApplication::processEvents();
         // The header's words are dark on a light ground, like the rows.
-        const QImage header =
-            view.header()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        const QImage header = view.header()->grab().toImage().convertToFormat(QImage::Format_RGB32);
         const QRect client(0, 0, 110, header.height());
         QVERIFY(countColour(header, client, QColor(0, 0, 0), 120) > 5);
         QVERIFY(countColour(header, client, QColor(40, 40, 40), 20) <

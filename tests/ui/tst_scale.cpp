@@ -27,10 +27,10 @@ void TestScale::firstSizeFitsTheScreen() {
                                                              .arg(frame.width())
                                                              .arg(frame.height())));
     // The File menu and the status bar are inside the window.
-    QVERIFY(frame.rect().contains(QRect(frame.menuBar()->mapTo(&frame, QPoint()),
-                                        frame.menuBar()->size())));
-    QVERIFY(frame.rect().contains(QRect(frame.statusBar()->mapTo(&frame, QPoint()),
-                                        frame.statusBar()->size())));
+    QVERIFY(frame.rect().contains(
+        QRect(frame.menuBar()->mapTo(&frame, QPoint()), frame.menuBar()->size())));
+    QVERIFY(frame.rect().contains(
+        QRect(frame.statusBar()->mapTo(&frame, QPoint()), frame.statusBar()->size())));
 }
 
 int main(int argc, char* argv[]) {

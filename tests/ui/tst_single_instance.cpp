@@ -99,8 +99,7 @@ void TestSingleInstance::secondProgramExitsAndStaleSocketIsRecovered() {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), tmp.path());
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    const QString socketPath =
-        tmp.filePath(QStringLiteral("vantrel-server-%1").arg(::getuid()));
+    const QString socketPath = tmp.filePath(QStringLiteral("vantrel-server-%1").arg(::getuid()));
     const quint16 port = quint16(39000 + QRandomGenerator::global()->bounded(20000));
     auto args = [](quint16 p) {
         return QStringList{QStringLiteral("--no-splash"), QStringLiteral("--address"),
@@ -158,8 +157,8 @@ void TestSingleInstance::unreachableDisplayRunsHeadless() {
     QProcess server;
     server.setProcessEnvironment(env);
     server.start(QStringLiteral(VANTREL_SERVER_BIN),
-                 {QStringLiteral("--address"), QStringLiteral("127.0.0.1"), QStringLiteral("--port"),
-                  QString::number(port)});
+                 {QStringLiteral("--address"), QStringLiteral("127.0.0.1"),
+                  QStringLiteral("--port"), QString::number(port)});
     QVERIFY(server.waitForStarted());
     QVERIFY(server.waitForReadyRead(15000));
     const QByteArray first = server.readAllStandardOutput();
