@@ -230,7 +230,7 @@ void CMainFrame::CreateStatusBar() {
     bar->setSizeGripEnabled(true);
     // One pane; a command's prompt covers it for as long as it is shown.
     m_pReady = new QLabel(QStringLiteral("Ready"), bar);
-    bar->addWidget(m_pReady, 1);
+    bar->addWidget(m_pReady);
     // A permanent field: prompts never cover it.
     m_pStatusField = new QLabel(bar);
     m_pStatusField->setObjectName(QStringLiteral("statusField"));
@@ -254,8 +254,7 @@ void CMainFrame::UpdateStatusField() {
         const QString error = m_pView->ListenError();
         text = QStringLiteral("Cannot listen on %1: ").arg(where);
         if (error.contains(QLatin1String("in use")))
-            text += QStringLiteral("another program holds the port. Stop it, or start with "
-                                   "--port and a free port above 1023.");
+            text += QStringLiteral("another program holds the port; stop it or use --port");
         else if (m_nPort < 1024)
             text += QStringLiteral("ports below 1024 need a privilege. Run once: sudo setcap "
                                    "cap_net_bind_service=+ep %1")
