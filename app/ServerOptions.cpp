@@ -1,5 +1,7 @@
 #include "ServerOptions.h"
 
+#include "SettingsStore.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -71,10 +73,16 @@ QString ListenReport(bool listening, const QHostAddress& address, quint16 port,
                                ? QStringLiteral("0.0.0.0")
                                : address.toString()) +
                           QLatin1Char(':') + QString::number(port);
-    if (listening)
+    if (listening) {
+        const QString problem = CSettingsStore::WorkingFolderProblem(folder);
+        if (!problem.isEmpty())
+            return QStringLiteral("listening on %1, but serving nothing: %2").arg(where, problem);
         return QStringLiteral("listening on %1, serving %2").arg(where, folder);
+    }
     QString why = QStringLiteral("cannot listen on %1: %2").arg(where, error);
-    if (port < 1024)
+    if (error.contains(QLatin1String("in use")))
+        why += QStringLiteral(" (another program holds the port; stop it or use --port)");
+    else if (port < 1024)
         why += QStringLiteral(" (ports below 1024 need root or the capability: "
                               "sudo setcap cap_net_bind_service=+ep vantrel-server; "
                               "or another program holds the port; or use --port)");

@@ -1,11 +1,21 @@
 #include "SingleInstance.h"
 
+#include <QFileInfo>
 #include <QLocalSocket>
+#include <QStandardPaths>
+#include <unistd.h>
 
 namespace {
 constexpr int kWaitMs = 2000;
 const QByteArray kShowRequest = QByteArrayLiteral("show\n");
 } // namespace
+
+QString CSingleInstanceGuard::DefaultName() {
+    QString dir = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (dir.isEmpty() || !QFileInfo(dir).isDir())
+        dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    return dir + QStringLiteral("/vantrel-server-") + QString::number(::getuid());
+}
 
 CSingleInstanceGuard::CSingleInstanceGuard(const QString& name) : m_name(name) {
     QObject::connect(&m_server, &QLocalServer::newConnection, &m_server,

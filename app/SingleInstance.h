@@ -4,17 +4,20 @@
 #include <QString>
 #include <functional>
 
-// Only one copy of the window runs per machine user: the first copy holds a local
-// server under a fixed name; a later copy finds it, asks it to show its window and
-// quits. A name left behind by a copy that crashed answers nobody, so it is taken
-// over.
+// Only one copy of the window runs per user: the first copy holds a local server
+// whose socket lives in the user's runtime folder and carries the user id, so other
+// users (root included) never meet it; a later copy of the same user finds it, asks
+// it to show its window and quits. A socket left behind by a copy that died answers
+// nobody, so it is removed and taken over.
 class CSingleInstanceGuard {
 public:
     enum class Result { First, AlreadyRunning, Failed };
 
-    static constexpr const char* kName = "ombrixtftp";
+    // The socket's path for this user: $XDG_RUNTIME_DIR (or Qt's runtime folder when
+    // it is unset) / vantrel-server-<uid>.
+    static QString DefaultName();
 
-    explicit CSingleInstanceGuard(const QString& name = QString::fromLatin1(kName));
+    explicit CSingleInstanceGuard(const QString& name = DefaultName());
     ~CSingleInstanceGuard();
 
     // Claims the name, or tells the first copy to show itself.

@@ -12,7 +12,9 @@
 #include <QSocketNotifier>
 #include <QTextStream>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
+#include <dlfcn.h>
 #include <memory>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -63,11 +65,12 @@ int runHeadless(QCoreApplication& app, const ServerOptions& options) {
     const bool listening = engine.Listen(options.address, options.port, &error);
     const QString folder =
         store.GetProfileString(CSettingsStore::kDirName, CSettingsStore::DefaultDirName());
+    // Before the first line: whoever reads it may answer with SIGTERM at once.
+    quitOnSignals(app);
     QTextStream(stdout) << ListenReport(listening, options.address, options.port, folder, error)
                         << Qt::endl;
     if (!listening)
         return 1;
-    quitOnSignals(app);
     const int rc = app.exec();
     engine.Shutdown();
     return rc;
@@ -80,6 +83,9 @@ int runWindow(QApplication& app, const ServerOptions& options) {
     case CSingleInstanceGuard::Result::First:
         break;
     case CSingleInstanceGuard::Result::AlreadyRunning:
+        std::fputs("vantrel-server: a copy is already running for this user; "
+                   "its window was brought to the front\n",
+                   stderr);
         return 1;
     case CSingleInstanceGuard::Result::Failed: {
         QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Test"),
@@ -97,12 +103,12 @@ int runWindow(QApplication& app, const ServerOptions& options) {
     CMainFrame frame(store, options.address, options.port);
     const QString folder =
         store.GetProfileString(CSettingsStore::kDirName, CSettingsStore::DefaultDirName());
+    quitOnSignals(app);
     QTextStream(stdout) << ListenReport(frame.View()->IsListening(), options.address, options.port,
                                         folder, frame.View()->ListenError())
                         << Qt::endl;
     guard.SetShowRequestHandler([&frame] { frame.ShowFromAnotherCopy(); });
     frame.ShowAtStartUp();
-    quitOnSignals(app);
     return app.exec();
 }
 
@@ -118,12 +124,48 @@ bool hasDisplay() {
            !qEnvironmentVariableIsEmpty("DISPLAY") ||
            !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
 }
+
+// Qt aborts when the X display it is told to use cannot be opened, so try it first
+// with the same library Qt's X platform uses. True when the window will come up on X,
+// or when X is not the platform in question.
+bool xDisplayReachable() {
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    if ((!platform.isEmpty() && !platform.startsWith("xcb")) ||
+        (platform.isEmpty() && !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) ||
+        qEnvironmentVariableIsEmpty("DISPLAY"))
+        return true;
+    void* xcb = ::dlopen("libxcb.so.1", RTLD_NOW | RTLD_LOCAL);
+    if (!xcb)
+        return true; // let Qt say what is missing
+    using Connect = void* (*)(const char*, int*);
+    using HasError = int (*)(void*);
+    using Disconnect = void (*)(void*);
+    auto connect = reinterpret_cast<Connect>(::dlsym(xcb, "xcb_connect"));
+    auto hasError = reinterpret_cast<HasError>(::dlsym(xcb, "xcb_connection_has_error"));
+    auto disconnect = reinterpret_cast<Disconnect>(::dlsym(xcb, "xcb_disconnect"));
+    bool reachable = true;
+    if (connect && hasError && disconnect) {
+        void* connection = connect(nullptr, nullptr);
+        reachable = connection && hasError(connection) == 0;
+        if (connection)
+            disconnect(connection);
+    }
+    ::dlclose(xcb);
+    return reachable;
+}
 } // namespace
 
 int main(int argc, char* argv[]) {
     // Nobody reading our output (a closed pipe) is no reason to stop serving.
     std::signal(SIGPIPE, SIG_IGN);
-    if (hasArgument(argc, argv, "--headless") || !hasDisplay()) {
+    bool headless = hasArgument(argc, argv, "--headless") || !hasDisplay();
+    if (!headless && !hasArgument(argc, argv, "--help") && !hasArgument(argc, argv, "--version") &&
+        !xDisplayReachable()) {
+        std::fprintf(stderr, "vantrel-server: cannot open the display %s, running headless\n",
+                     qgetenv("DISPLAY").constData());
+        headless = true;
+    }
+    if (headless) {
         QCoreApplication app(argc, argv);
         setIdentity();
         return runHeadless(app, ParseServerOptions(app.arguments()));

@@ -317,8 +317,11 @@ std::vector<CTransferSocket*> CServerEngine::LiveTransfers() const {
 }
 
 void CServerEngine::Shutdown() {
-    for (CTransferSocket* t : LiveTransfers())
+    for (CTransferSocket* t : LiveTransfers()) {
+        if (t->IsInProgress())
+            t->SendShutdownError();
         t->Discard();
+    }
     FreeRetired();
     m_pListenSocket.reset();
 }

@@ -40,6 +40,9 @@ public:
     void Abort();
     // Ends the transfer without a word to anyone (the program is closing).
     void Discard();
+    // The program is closing: ERROR 0 "Server shutting down" to a client in the middle
+    // of a transfer, so that it need not wait for its own time-out.
+    void SendShutdownError();
 
     bool IsInProgress() const { return m_phase == Phase::InProgress; }
     bool IsLive() const;

@@ -70,6 +70,7 @@ void CTransferAnimDlg::paintEvent(QPaintEvent*) {
         return;
     // Centred; the clip's transparent ground shows the frame's own background.
     QPainter painter(this);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform); // scaled displays
     const QPoint at((width() - m_frame.width()) / 2, (height() - m_frame.height()) / 2);
     painter.drawPixmap(at, m_frame);
 }

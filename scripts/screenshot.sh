@@ -4,10 +4,25 @@
 #   blue    a file sent to the end            violet  a file received to the end
 #   red     a request for a missing file      red     a client that sent an ERROR
 #   black   a send half done (with its bar)   black   a reception still running
-# Usage: scripts/screenshot.sh [path/to/vantrel-server] [port]
-# Needs xvfb-run, ImageMagick's import, xwininfo and python3.
+# Usage: scripts/screenshot.sh [--dark] [--scale N] [--out FILE] [path/to/vantrel-server] [port]
+#   --dark     the Adwaita-Dark style (package adwaita-qt6): the list must read the same
+#   --scale N  QT_SCALE_FACTOR=N on a 1280x800 screen (the window must fit on it)
+#   --out      the picture's path (default docs/window.png)
+# Needs xvfb-run, ImageMagick's import, xwininfo and python3; openbox when installed
+# (the window then has a window manager's frame and placement, as on a desktop).
 set -eu
 here=$(cd "$(dirname "$0")/.." && pwd)
+out="$here/docs/window.png"
+style_env=""
+screen="1024x768x24"
+while [ $# -gt 0 ]; do
+    case "$1" in
+    --dark) style_env="QT_STYLE_OVERRIDE=Adwaita-Dark"; shift ;;
+    --scale) style_env="$style_env QT_SCALE_FACTOR=$2"; screen="1280x800x24"; shift 2 ;;
+    --out) out=$(realpath -m "$2"); shift 2 ;;
+    *) break ;;
+    esac
+done
 server=${1:-$(ls -t "$here"/build*/app/vantrel-server 2>/dev/null | head -n 1)}
 port=${2:-39469}
 [ -x "$server" ] || { echo "no vantrel-server binary (build first, or pass its path)" >&2; exit 2; }
@@ -15,6 +30,7 @@ port=${2:-39469}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/home/tftp" "$work/config" "$work/tmp"
+chmod 700 "$work/tmp"
 # The files the transfers read.
 head -c 40960 /dev/urandom > "$work/home/tftp/report.pdf"
 head -c 204800 /dev/urandom > "$work/home/tftp/firmware.bin"
@@ -74,8 +90,9 @@ PY
 
 cat > "$work/run.sh" <<EOF2
 set -eu
-export HOME="$work/home" XDG_CONFIG_HOME="$work/config" TMPDIR="$work/tmp"
-"$server" --no-splash --address 127.0.0.1 --port $port > "$work/server.out" 2>&1 &
+export HOME="$work/home" XDG_CONFIG_HOME="$work/config" TMPDIR="$work/tmp" XDG_RUNTIME_DIR="$work/tmp"
+if command -v openbox >/dev/null; then openbox >/dev/null 2>&1 & sleep 1; fi
+env $style_env "$server" --no-splash --address 127.0.0.1 --port $port > "$work/server.out" 2>&1 &
 srv=\$!
 for i in \$(seq 1 50); do grep -q listening "$work/server.out" 2>/dev/null && break; sleep 0.2; done
 python3 "$work/client.py" $port > "$work/client.out" &
@@ -83,11 +100,15 @@ cli=\$!
 for i in \$(seq 1 50); do grep -q ready "$work/client.out" 2>/dev/null && break; sleep 0.2; done
 sleep 1.5
 id=\$(xwininfo -root -tree | awk '/"Vantrel Server 1.0/ { print \$1; exit }')
-import -window "\$id" "$here/docs/window.png"
+import -window "\$id" "$out"
+import -window root "$work/root.png"
+xwininfo -id "\$id" | grep -E 'Absolute|Width|Height' || true
 kill \$cli \$srv
 wait \$srv || true
 EOF2
 mkdir -p "$here/docs"
-xvfb-run -a -s "-screen 0 1024x768x24" sh "$work/run.sh"
+xvfb-run -a -s "-screen 0 $screen" sh "$work/run.sh"
 cat "$work/server.out"
-identify "$here/docs/window.png"
+identify "$out"
+# The whole screen too, to see the placement: kept beside the picture only when asked.
+[ -z "${SCREENSHOT_ROOT:-}" ] || cp "$work/root.png" "$SCREENSHOT_ROOT"

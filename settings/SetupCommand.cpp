@@ -21,10 +21,16 @@ void RunSetupCommand(CServerEngine& engine, QWidget* parent) {
         CSetupDlg dlg(store, parent);
         if (dlg.exec() != QDialog::Accepted)
             return;
-        if (!IsValidDirName(dlg.m_strDirName)) {
+        // On Linux the folder must be an absolute path to an existing folder; the
+        // refusal says which of these it is not.
+        QString problem = CSettingsStore::WorkingFolderProblem(dlg.m_strDirName);
+        if (problem.isEmpty() && !IsValidDirName(dlg.m_strDirName))
+            problem = QStringLiteral("the working folder %1 is not an absolute path")
+                          .arg(dlg.m_strDirName);
+        if (!problem.isEmpty()) {
+            problem[0] = problem[0].toUpper();
             QMessageBox::warning(parent, QStringLiteral("ZAZO_Dize"),
-                                 QStringLiteral("Invalid Directory Name!!\n\nStart with local "
-                                                "drive name and using the correct name!!"));
+                                 QStringLiteral("Invalid Directory Name!!\n\n%1.").arg(problem));
             continue;
         }
         store.WriteProfileString(CSettingsStore::kDirName, dlg.m_strDirName);

@@ -1,18 +1,32 @@
 #include "MainFrame.h"
 
+#include "ServerEngine.h"
+#include "SettingsStore.h"
 #include "TransferAnimDlg.h"
+#include "TransferListModel.h"
+#include "WaveSound.h"
 #include "WindowResources.h"
 #include "WindowTitle.h"
 #include "ZAZO_DizeView.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QFile>
+#include <QFileDialog>
+#include <QHeaderView>
 #include <QLabel>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QScreen>
+#include <QSettings>
 #include <QStatusBar>
+#include <QSystemTrayIcon>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+#include <QUrl>
 
 #if defined(VANTREL_HAVE_FEEDBACK_HELP) && __has_include("AboutBoxDlg.h")
 #include "AboutBoxDlg.h"
@@ -34,31 +48,40 @@ struct CommandText {
 
 const CommandText kCommandTexts[CMainFrame::CommandCount] = {
     {"&Abort\tCtrl+A", "Abort all current active connections", "Abort", "Abort", "Ctrl+A"},
-    {"&Clear\tCtrl+C", "Clear all display messages", "Clear", "Clear", "Ctrl+C"},
-    {"E&xit", "Quit the application; prompts to save documents", "Exit", "Exit", nullptr},
+    // Ctrl+C copies, as in every other list.
+    {"&Clear\tCtrl+L", "Clear all display messages", "Clear", "Clear", "Ctrl+L"},
+    {"E&xit\tCtrl+Q", "Quit the application; prompts to save documents", "Exit", "Exit", "Ctrl+Q"},
     {"&Setup...\tCtrl+S", "Setup preference", "Setup", "Setup", "Ctrl+S"},
     {"Securi&ty...\tCtrl+T", "Setup security information", "Security", "Security", "Ctrl+T"},
     {"&Status Bar", "Show or hide the status bar", "Toggle StatusBar", "Status Bar", nullptr},
-    {"&Vantrel Server 1.0 Help...", "Help", "Help", "Help", nullptr},
+    {"&Vantrel Server 1.0 Help...\tF1", "Help", "Help", "Help", "F1"},
     {"&About Vantrel Server 1.0...", "Display program information, version number and copyright",
      "About", "About", nullptr},
+    {"Save List &As...", "Save the rows of the list as a CSV file", "Save List As", "Save",
+     nullptr},
+    {"&Open Working Folder", "Open the working folder in the file manager", "Open Working Folder",
+     "Folder", nullptr},
+    {"Close to &Tray", "Keep the server running in the tray when the window is closed",
+     "Close to Tray", "Tray", nullptr},
 };
+
+QString listenWhere(const QHostAddress& address, quint16 port) {
+    return (address == QHostAddress(QHostAddress::AnyIPv4) ? QStringLiteral("0.0.0.0")
+                                                           : address.toString()) +
+           QLatin1Char(':') + QString::number(port);
+}
 } // namespace
 
 CMainFrame::CMainFrame(CSettingsStore& store, const QHostAddress& address, quint16 port,
                        QWidget* parent)
-    : QMainWindow(parent) {
+    : QMainWindow(parent), m_store(store), m_address(address), m_nPort(port),
+      m_windowSettings(std::make_unique<QSettings>(store.FileName(), QSettings::IniFormat)) {
     InitWindowResources();
     QIcon icon;
     icon.addFile(QStringLiteral(":/window/icon16.png"), QSize(16, 16));
     icon.addFile(QStringLiteral(":/window/icon32.png"), QSize(32, 32));
     setWindowIcon(icon);
-    resize(kWidth, kHeight);
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        QRect box(QPoint(), QSize(kWidth, kHeight));
-        box.moveCenter(screen->availableGeometry().center());
-        move(box.topLeft());
-    }
+    PlaceOnScreen();
 
     // The list first: it owns the engine, which listens and plays the start-up sound.
     m_pView = new CZAZO_DizeView(store, address, port, this);
@@ -69,7 +92,21 @@ CMainFrame::CMainFrame(CSettingsStore& store, const QHostAddress& address, quint
     CreateToolBar();
     m_bCreated = true;
     CreateStatusBar();
-    setWindowTitle(WindowTitle::ForThisMachine());
+    // Listening on one address: that is the one clients must use.
+    setWindowTitle(address == QHostAddress(QHostAddress::AnyIPv4)
+                       ? WindowTitle::ForThisMachine()
+                       : WindowTitle::Compose(address.toString()));
+
+    m_windowSettings->beginGroup(QStringLiteral("Window"));
+    const QByteArray geometry = m_windowSettings->value(QStringLiteral("geometry")).toByteArray();
+    if (!geometry.isEmpty())
+        restoreGeometry(geometry);
+    const QByteArray columns = m_windowSettings->value(QStringLiteral("columns")).toByteArray();
+    if (!columns.isEmpty())
+        m_pView->header()->restoreState(columns);
+    m_actions[CloseToTray]->setChecked(
+        m_windowSettings->value(QStringLiteral("closeToTray"), false).toBool());
+    CreateTrayIcon();
 
     m_pAnimation = new CTransferAnimDlg(this);
     m_pView->SetAnimation(m_pAnimation);
@@ -80,8 +117,29 @@ CMainFrame::CMainFrame(CSettingsStore& store, const QHostAddress& address, quint
 }
 
 CMainFrame::~CMainFrame() {
-    // The engine must not reach the animation while the frame comes apart.
+    m_windowSettings->setValue(QStringLiteral("geometry"), saveGeometry());
+    m_windowSettings->setValue(QStringLiteral("columns"), m_pView->header()->saveState());
+    m_windowSettings->sync();
+    // The engine must not reach the animation or the tray while the frame comes apart.
     m_pView->SetAnimation(nullptr);
+    m_pView->SetRowsChangedHandler(nullptr);
+}
+
+// The first size is bounded by the screen's free area (QT_SCALE_FACTOR=2 on a small
+// screen leaves less than 700 points), and the window is centred inside it.
+void CMainFrame::PlaceOnScreen() {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen) {
+        resize(kWidth, kHeight);
+        return;
+    }
+    const QRect free = screen->availableGeometry();
+    // Room for the window manager's frame, whose size is known only once shown.
+    const QSize size = QSize(kWidth, kHeight).boundedTo(free.size() - QSize(16, 48));
+    resize(size);
+    QRect box(QPoint(), size);
+    box.moveCenter(free.center());
+    move(box.topLeft());
 }
 
 void CMainFrame::CreateActions() {
@@ -97,7 +155,12 @@ void CMainFrame::CreateActions() {
     }
     connect(m_actions[Abort], &QAction::triggered, m_pView, [this] { m_pView->OnAbort(); });
     connect(m_actions[Clear], &QAction::triggered, m_pView, [this] { m_pView->OnClear(); });
-    connect(m_actions[Exit], &QAction::triggered, this, &QWidget::close);
+    connect(m_actions[Exit], &QAction::triggered, this, [this] { Quit(); });
+    connect(m_actions[SaveList], &QAction::triggered, this, [this] { OnSaveList(); });
+    connect(m_actions[OpenFolder], &QAction::triggered, this, [this] { OnOpenFolder(); });
+    m_actions[CloseToTray]->setCheckable(true);
+    connect(m_actions[CloseToTray], &QAction::toggled, this,
+            [this](bool on) { m_windowSettings->setValue(QStringLiteral("closeToTray"), on); });
     connect(m_actions[Setup], &QAction::triggered, m_pView, [this] { m_pView->OnSetup(); });
     connect(m_actions[Security], &QAction::triggered, m_pView, [this] { m_pView->OnSecurity(); });
     connect(m_actions[Help], &QAction::triggered, m_pView, [this] { m_pView->OnHelp(); });
@@ -119,6 +182,9 @@ void CMainFrame::CreateMenus() {
     file->addSeparator();
     file->addAction(m_actions[Clear]);
     file->addSeparator();
+    file->addAction(m_actions[SaveList]);
+    file->addAction(m_actions[OpenFolder]);
+    file->addSeparator();
     file->addAction(m_actions[Exit]);
     QMenu* option = menuBar()->addMenu(QStringLiteral("&Option"));
     option->addAction(m_actions[Setup]);
@@ -126,6 +192,7 @@ void CMainFrame::CreateMenus() {
     option->addAction(m_actions[Security]);
     QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
     view->addAction(m_actions[StatusBar]);
+    view->addAction(m_actions[CloseToTray]);
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     help->addAction(m_actions[Help]);
     help->addAction(m_actions[About]);
@@ -154,6 +221,8 @@ void CMainFrame::CreateToolBar() {
     // The menu shows no pictures.
     for (QAction* action : m_actions)
         action->setIconVisibleInMenu(false);
+    // Narrower than the buttons and the animation, the animation would cover a button.
+    setMinimumWidth(m_pToolBar->sizeHint().width() + CTransferAnimDlg::kWidth + 4);
 }
 
 void CMainFrame::CreateStatusBar() {
@@ -161,14 +230,156 @@ void CMainFrame::CreateStatusBar() {
     bar->setSizeGripEnabled(true);
     // One pane; a command's prompt covers it for as long as it is shown.
     m_pReady = new QLabel(QStringLiteral("Ready"), bar);
-    bar->addWidget(m_pReady, 1);
+    bar->addWidget(m_pReady);
+    // A permanent field: prompts never cover it.
+    m_pStatusField = new QLabel(bar);
+    m_pStatusField->setObjectName(QStringLiteral("statusField"));
+    m_pStatusField->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // A long folder name must not widen the window: the field gives way, the tooltip
+    // keeps the whole text.
+    m_pStatusField->setMinimumWidth(1);
+    bar->addPermanentWidget(m_pStatusField, 1);
+    UpdateStatusField();
+    // The folder can go away or be edited by hand while the server runs.
+    auto* recheck = new QTimer(this);
+    connect(recheck, &QTimer::timeout, this, [this] { UpdateStatusField(); });
+    recheck->start(2000);
+}
+
+void CMainFrame::UpdateStatusField() {
+    const QString where = listenWhere(m_address, m_nPort);
+    QString text;
+    bool problem = true;
+    if (!m_pView->IsListening()) {
+        const QString error = m_pView->ListenError();
+        text = QStringLiteral("Cannot listen on %1: ").arg(where);
+        if (error.contains(QLatin1String("in use")))
+            text += QStringLiteral("another program holds the port; stop it or use --port");
+        else if (m_nPort < 1024)
+            text += QStringLiteral("ports below 1024 need a privilege. Run once: sudo setcap "
+                                   "cap_net_bind_service=+ep %1")
+                        .arg(QCoreApplication::applicationFilePath());
+        else
+            text += error;
+    } else {
+        const QString folder = m_store.WorkingFolder();
+        const QString why = CSettingsStore::WorkingFolderProblem(folder);
+        problem = !why.isEmpty();
+        text = problem ? QStringLiteral("Listening on %1, but serving nothing: %2 (Option > Setup)")
+                             .arg(where, why)
+                       : QStringLiteral("Listening on %1, serving %2").arg(where, folder);
+    }
+    if (m_pView->Engine().m_bSoundOn && !m_pView->Sounds().HasOutput())
+        text += QStringLiteral("  |  No audio device");
+    if (text == m_pStatusField->text())
+        return;
+    m_pStatusField->setText(text);
+    m_pStatusField->setToolTip(text);
+    QPalette pal = m_pStatusField->palette();
+    pal.setColor(QPalette::WindowText,
+                 problem ? QColor(220, 0, 0) : statusBar()->palette().color(QPalette::WindowText));
+    m_pStatusField->setPalette(pal);
+}
+
+bool CMainFrame::SaveListAs(const QString& path) const {
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
+        return false;
+    return file.write(m_pView->Model().RowsAsCsv().toUtf8()) >= 0 && file.flush();
+}
+
+void CMainFrame::OnSaveList() {
+    const QString path = QFileDialog::getSaveFileName(
+        this, QStringLiteral("Save List As"), QStringLiteral("transfers.csv"),
+        QStringLiteral("CSV files (*.csv);;All files (*)"));
+    if (!path.isEmpty() && !SaveListAs(path))
+        QMessageBox::warning(this, QStringLiteral("Save List As"),
+                             QStringLiteral("Cannot write %1.").arg(path));
+}
+
+void CMainFrame::OnOpenFolder() {
+    QDesktopServices::openUrl(QUrl::fromLocalFile(m_store.WorkingFolder()));
+}
+
+void CMainFrame::CreateTrayIcon() {
+    const bool available = QSystemTrayIcon::isSystemTrayAvailable();
+    m_actions[CloseToTray]->setEnabled(available);
+    if (!available)
+        return;
+    m_pTray = new QSystemTrayIcon(windowIcon(), this);
+    auto* menu = new QMenu(this);
+    menu->addAction(QStringLiteral("&Show"), this, [this] { ShowFromAnotherCopy(); });
+    menu->addAction(QStringLiteral("&Quit"), this, [this] { Quit(); });
+    m_pTray->setContextMenu(menu);
+    connect(m_pTray, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason r) {
+                if (r == QSystemTrayIcon::Trigger)
+                    ShowFromAnotherCopy();
+            });
+    m_pView->SetRowsChangedHandler([this] { UpdateTrayIcon(); });
+    UpdateTrayIcon();
+    m_pTray->show();
+}
+
+void CMainFrame::UpdateTrayIcon() {
+    const int n = m_pView->ActiveTransfers();
+    if (!m_pTray || n == m_nTrayCount)
+        return;
+    m_nTrayCount = n;
+    m_pTray->setToolTip(n == 1 ? QStringLiteral("Vantrel Server: 1 transfer in progress")
+                               : QStringLiteral("Vantrel Server: %1 transfers in progress").arg(n));
+}
+
+// File > Exit, Ctrl+Q and the tray's Quit: closes for good, even with Close to Tray on.
+void CMainFrame::Quit() {
+    m_bQuitting = true;
+    const bool hidden = !isVisible();
+    if (!close()) {
+        m_bQuitting = false;
+        return;
+    }
+    if (hidden) // closing a hidden window does not end the event loop by itself
+        QCoreApplication::quit();
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+    if (!m_bQuitting && m_pTray && m_actions[CloseToTray]->isChecked()) {
+        hide();
+        event->ignore();
+        return;
+    }
+    m_bQuitting = false;
+    if (m_pView->ActiveTransfers() > 0) {
+        QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Exit"),
+                        QStringLiteral("Transfers are in progress.\n\nExit anyway? Their "
+                                       "clients are told that the server is shutting down."),
+                        QMessageBox::Ok | QMessageBox::Cancel, this);
+        box.setDefaultButton(QMessageBox::Cancel);
+        if (box.exec() != QMessageBox::Ok) {
+            event->ignore();
+            return;
+        }
+    }
+    event->accept();
+}
+
+void CMainFrame::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    // After the start-up code has run (splash included), so the box lands on top.
+    QTimer::singleShot(0, m_pView, [this] { m_pView->ShowPendingMessages(); });
 }
 
 QPoint CMainFrame::AnimationPosition() const {
     // The frame's client area starts below the menu bar.
     const QWidget* menu = menuWidget();
     const int top = menu && !menu->isHidden() ? menu->geometry().bottom() + 1 : 0;
-    return {width() - 152, top + 2};
+    // Never over a button, even before the minimum width has taken effect.
+    int afterButtons = 0;
+    if (m_pToolBar)
+        for (QAction* action : m_pToolBar->actions())
+            if (const QWidget* button = m_pToolBar->widgetForAction(action))
+                afterButtons = qMax(afterButtons, m_pToolBar->x() + button->geometry().right() + 2);
+    return {qMax(width() - 152, afterButtons), top + 2};
 }
 
 void CMainFrame::PlaceAnimation() {
@@ -194,20 +405,15 @@ void CMainFrame::resizeEvent(QResizeEvent* event) {
 void CMainFrame::ShowAtStartUp() {
     show();
     PlaceAnimation();
-    // Why the server hears no requests, until the next prompt replaces it. (Shown
-    // once the bar is visible: it only hides "Ready" while "Ready" is shown.)
-    if (!m_pView->IsListening())
-        statusBar()->showMessage(QStringLiteral("Cannot listen: ") + m_pView->ListenError());
 #ifdef VANTREL_SPLASH
     CSplashWindow::ShowSplash(this);
 #endif
 }
 
 void CMainFrame::ShowFromAnotherCopy() {
-    const bool minimised = isMinimized();
+    if (isMinimized())
+        setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
     show();
-    if (minimised)
-        return; // keeps its state, as a plain "show" does
     raise();
     activateWindow();
 }

@@ -2,8 +2,11 @@
 
 #include <QHostAddress>
 #include <QMainWindow>
+#include <memory>
 
 class CSettingsStore;
+class QSettings;
+class QSystemTrayIcon;
 class CTransferAnimDlg;
 class CZAZO_DizeView;
 class QAction;
@@ -13,7 +16,20 @@ class QLabel;
 // a one-pane status bar and the transfer animation at the right of the toolbar row.
 class CMainFrame : public QMainWindow {
 public:
-    enum Command { Abort, Clear, Exit, Setup, Security, StatusBar, Help, About, CommandCount };
+    enum Command {
+        Abort,
+        Clear,
+        Exit,
+        Setup,
+        Security,
+        StatusBar,
+        Help,
+        About,
+        SaveList,
+        OpenFolder,
+        CloseToTray,
+        CommandCount
+    };
 
     static constexpr int kWidth = 700;
     static constexpr int kHeight = 400;
@@ -29,11 +45,20 @@ public:
     QToolBar* ToolBar() const { return m_pToolBar; }
     // The idle text of the status bar ("Ready").
     QLabel* ReadyLabel() const { return m_pReady; }
+    // The permanent field at the right of the status bar: where the server listens and
+    // which folder it serves, or (in red) why it does not and what helps.
+    QLabel* StatusField() const { return m_pStatusField; }
+    void UpdateStatusField();
+    // The tray icon, where the desktop has a tray.
+    QSystemTrayIcon* TrayIcon() const { return m_pTray; }
+
+    // File > Save List As... without the file dialog.
+    bool SaveListAs(const QString& path) const;
 
     // Shows the window at start-up, with the splash above it when enabled.
     void ShowAtStartUp();
-    // Another copy of the program was started: show this window and bring it to the
-    // front. A minimised window stays minimised.
+    // Another copy of the program was started (or the tray icon was clicked): show this
+    // window, restored when it was minimised or in the tray, and bring it to the front.
     void ShowFromAnotherCopy();
 
     // Where the animation goes in a frame of the given client width.
@@ -41,6 +66,8 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     QMenu* createPopupMenu() override { return nullptr; }
 
@@ -50,11 +77,25 @@ private:
     void CreateToolBar();
     void CreateStatusBar();
     void PlaceAnimation();
+    void PlaceOnScreen();
+    void CreateTrayIcon();
+    void UpdateTrayIcon();
+    void OnSaveList();
+    void OnOpenFolder();
+    void Quit();
 
     CZAZO_DizeView* m_pView = nullptr;
     CTransferAnimDlg* m_pAnimation = nullptr;
     QToolBar* m_pToolBar = nullptr;
     QLabel* m_pReady = nullptr;
+    QLabel* m_pStatusField = nullptr;
+    CSettingsStore& m_store;
+    QHostAddress m_address;
+    quint16 m_nPort;
+    std::unique_ptr<QSettings> m_windowSettings; // group "Window": geometry, columns, tray
+    QSystemTrayIcon* m_pTray = nullptr;
+    bool m_bQuitting = false;
+    int m_nTrayCount = -1;
     QAction* m_actions[CommandCount] = {};
     bool m_bCreated = false;
 };

@@ -22,7 +22,11 @@ void CRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
     const int column = index.column();
     painter->save();
     painter->setClipRect(cell);
-    painter->fillRect(cell, CTransferListModel::kBackground);
+    const bool selected = option.state.testFlag(QStyle::State_Selected);
+    painter->fillRect(cell,
+                      selected ? CTransferListModel::kSelection : CTransferListModel::kBackground);
+    // Scaled displays (QT_SCALE_FACTOR=2) stretch the small row picture: smoothly.
+    painter->setRenderHint(QPainter::SmoothPixmapTransform);
 
     const QFontMetrics metrics(option.font);
     const int space = metrics.horizontalAdvance(QLatin1Char(' '));

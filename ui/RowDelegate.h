@@ -6,7 +6,8 @@
 // Paints the transfer rows: pale green ground, the row picture before the client
 // address, every text in the colour of the row's state with margins of one and two
 // space widths, one line ending in an ellipsis when too long, the pink send bar in
-// the Size cell, and nothing at all for selection or focus.
+// the Size cell; selected rows on a darker green (fixed too, like the text colours),
+// and nothing for focus.
 class CRowDelegate : public QStyledItemDelegate {
 public:
     static constexpr int kBarInset = 2; // the bar keeps 2 px from the row's top and bottom

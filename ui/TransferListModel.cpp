@@ -1,5 +1,8 @@
 #include "TransferListModel.h"
 
+#include <QLocale>
+#include <QRegularExpression>
+
 const CTransferListModel::ColumnSpec CTransferListModel::kColumns[ColumnCount] = {
     // The Client column is created centred, but its label is drawn left-aligned.
     {"Client", 110, Qt::AlignHCenter, Qt::AlignLeft},
@@ -12,6 +15,7 @@ const CTransferListModel::ColumnSpec CTransferListModel::kColumns[ColumnCount] =
 const QColor CTransferListModel::kBackground(198, 244, 212);
 const QColor CTransferListModel::kProgressBar(246, 128, 211);
 const QColor CTransferListModel::kGridLine(128, 128, 128);
+const QColor CTransferListModel::kSelection(150, 210, 170);
 
 QColor CTransferListModel::StateColour(int state) {
     switch (state) {
@@ -57,6 +61,11 @@ QVariant CTransferListModel::data(const QModelIndex& index, int role) const {
     const CRowData& row = m_rows[size_t(index.row())];
     switch (role) {
     case Qt::DisplayRole:
+        if (index.column() == ColSize)
+            return ShownSize(row.m_texts.size);
+        if (index.column() == ColInfo && !row.m_strProgressInfo.isEmpty())
+            return row.m_strProgressInfo;
+        return textOf(row, index.column());
     case Qt::ToolTipRole:
         return textOf(row, index.column());
     case Qt::ForegroundRole:
@@ -114,7 +123,10 @@ static bool sameTexts(const RowTexts& a, const RowTexts& b) {
            a.info == b.info;
 }
 
-bool CTransferListModel::UpdateRow(RowHandle handle, const RowTexts& texts, RowState state) {
+bool CTransferListModel::UpdateRow(RowHandle handle, const RowTexts& texts, RowState state,
+                                   bool* changed) {
+    if (changed)
+        *changed = false;
     const int r = RowOf(handle);
     if (r < 0)
         return false;
@@ -122,11 +134,15 @@ bool CTransferListModel::UpdateRow(RowHandle handle, const RowTexts& texts, RowS
     const bool textsChanged = !sameTexts(row.m_texts, texts);
     if (!textsChanged && row.m_nState == state)
         return true;
+    if (changed)
+        *changed = true;
     row.m_texts = texts;
     row.m_strLabel = texts.client;
     row.m_nState = state;
-    if (textsChanged)
+    if (textsChanged) {
         row.m_fProgress = -1.0;
+        row.m_strProgressInfo.clear();
+    }
     emit dataChanged(index(r, 0), index(r, ColumnCount - 1));
     return true;
 }
@@ -136,6 +152,72 @@ int CTransferListModel::SetProgressQuietly(RowHandle handle, double fraction) {
     if (r >= 0)
         m_rows[size_t(r)].m_fProgress = fraction;
     return r;
+}
+
+void CTransferListModel::SetProgressInfo(RowHandle handle, const QString& text) {
+    const int r = RowOf(handle);
+    if (r < 0 || m_rows[size_t(r)].m_nState != ROW_ACTIVE)
+        return;
+    m_rows[size_t(r)].m_strProgressInfo = text;
+    emit dataChanged(index(r, ColInfo), index(r, ColInfo), {Qt::DisplayRole});
+}
+
+QString CTransferListModel::ShownSize(const QString& engineText) {
+    static const QRegularExpression bytes(QStringLiteral("^(\\d+) Bytes$"));
+    const QRegularExpressionMatch m = bytes.match(engineText);
+    if (!m.hasMatch())
+        return engineText;
+    const qint64 n = m.captured(1).toLongLong();
+    if (n < 1024)
+        return engineText;
+    return QLocale::c().formattedDataSize(n, 1, QLocale::DataSizeIecFormat);
+}
+
+QString CTransferListModel::StateName(int state) {
+    switch (state) {
+    case ROW_FAILED:
+        return QStringLiteral("FAILED");
+    case ROW_RECEIVED:
+        return QStringLiteral("RECEIVED");
+    case ROW_SENT:
+        return QStringLiteral("SENT");
+    default:
+        return QStringLiteral("ACTIVE");
+    }
+}
+
+QString CTransferListModel::RowsAsText(const QList<int>& rows) const {
+    QString out;
+    for (int r : rows) {
+        if (r < 0 || r >= rowCount())
+            continue;
+        QStringList cells;
+        for (int c = 0; c < ColumnCount; ++c)
+            cells << textOf(m_rows[size_t(r)], c);
+        out += cells.join(QLatin1Char('\t')) + QLatin1Char('\n');
+    }
+    return out;
+}
+
+static QString csvField(const QString& text) {
+    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) &&
+        !text.contains(QLatin1Char('\n')))
+        return text;
+    QString quoted = text;
+    quoted.replace(QLatin1String("\""), QLatin1String("\"\""));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+QString CTransferListModel::RowsAsCsv() const {
+    QString out = QStringLiteral("Client,File,Size,Service,Information,State\n");
+    for (const CRowData& row : m_rows) {
+        QStringList cells;
+        for (int c = 0; c < ColumnCount; ++c)
+            cells << csvField(textOf(row, c));
+        cells << StateName(row.m_nState);
+        out += cells.join(QLatin1Char(',')) + QLatin1Char('\n');
+    }
+    return out;
 }
 
 void CTransferListModel::Clear() {

@@ -13,6 +13,7 @@ struct CRowData {
     qint8 m_nState = ROW_ACTIVE;
     RowTexts m_texts;
     double m_fProgress = -1.0; // fraction of the file sent; below 0: no bar
+    QString m_strProgressInfo; // shown in Information while the row runs, when set
 };
 
 // The rows of the transfer list. Rows are only ever appended, and Clear removes
@@ -34,6 +35,7 @@ public:
     static const QColor kBackground;  // 198, 244, 212
     static const QColor kProgressBar; // 246, 128, 211
     static const QColor kGridLine;    // 128, 128, 128
+    static const QColor kSelection;   // a darker green under selected rows
     static QColor StateColour(int state);
 
     explicit CTransferListModel(QObject* parent = nullptr);
@@ -48,10 +50,21 @@ public:
     RowHandle AppendRow(const RowTexts& texts);
     // New texts and state; a change of texts ends the row's progress bar.
     // False for a handle that has no row.
-    bool UpdateRow(RowHandle handle, const RowTexts& texts, RowState state);
+    // *changed (when given) tells whether texts or state differ from before.
+    bool UpdateRow(RowHandle handle, const RowTexts& texts, RowState state,
+                   bool* changed = nullptr);
     // Stores the fraction without telling the views (the list view repaints the bar
     // itself, at its own pace). Returns the row, or -1 for a handle without one.
     int SetProgressQuietly(RowHandle handle, double fraction);
+    // What a running row shows in Information instead of its own text (percentage and
+    // speed); repaints the cell. Ignored once the row's texts change.
+    void SetProgressInfo(RowHandle handle, const QString& text);
+    // "41.3 KiB" for the engine's "42304 Bytes"; other texts as they are.
+    static QString ShownSize(const QString& engineText);
+    // The selected rows as lines of tab-separated cells, and as CSV with a header line.
+    QString RowsAsText(const QList<int>& rows) const;
+    QString RowsAsCsv() const;
+    static QString StateName(int state);
     // Removes every row; handles given out so far never find a row again.
     void Clear();
 

@@ -3,8 +3,13 @@
 #include "RowDelegate.h"
 #include "TransferListModel.h"
 
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
 #include <QHeaderView>
+#include <QLocale>
 #include <QPainter>
+#include <QScrollBar>
 
 CTransferListView::CTransferListView(QWidget* parent)
     : QTreeView(parent), m_pModel(new CTransferListModel(this)),
@@ -15,19 +20,34 @@ CTransferListView::CTransferListView(QWidget* parent)
     setItemsExpandable(false);
     setIndentation(0);
     setUniformRowHeights(true);
-    setSelectionMode(QAbstractItemView::SingleSelection);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setAllColumnsShowFocus(false);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
 
+    // The ground is fixed, so is every colour drawn on it (header included): the list
+    // reads the same under a dark desktop style.
     QPalette pal = palette();
     pal.setColor(QPalette::Base, CTransferListModel::kBackground);
     pal.setColor(QPalette::Window, CTransferListModel::kBackground);
+    pal.setColor(QPalette::AlternateBase, CTransferListModel::kBackground);
+    for (auto role : {QPalette::Text, QPalette::WindowText, QPalette::ButtonText})
+        pal.setColor(role, Qt::black);
+    pal.setColor(QPalette::Button, QColor(236, 236, 236));
+    pal.setColor(QPalette::Light, Qt::white);
+    pal.setColor(QPalette::Midlight, QColor(245, 245, 245));
+    pal.setColor(QPalette::Mid, QColor(190, 190, 190));
+    pal.setColor(QPalette::Dark, QColor(160, 160, 160));
+    pal.setColor(QPalette::Shadow, QColor(110, 110, 110));
+    pal.setColor(QPalette::Highlight, CTransferListModel::kSelection);
+    pal.setColor(QPalette::HighlightedText, Qt::black);
     setPalette(pal);
 
     QHeaderView* head = header();
-    head->setStretchLastSection(false);
+    head->setPalette(pal);
+    // Information takes whatever width the window has left.
+    head->setStretchLastSection(true);
     head->setSectionsMovable(false);
     head->setSectionResizeMode(QHeaderView::Interactive);
     head->setMinimumSectionSize(0);
@@ -39,8 +59,11 @@ CTransferListView::CTransferListView(QWidget* parent)
     // A row repainted for new texts shows the bar as the model has it now.
     connect(m_pModel, &QAbstractItemModel::dataChanged, this,
             [this](const QModelIndex& from, const QModelIndex& to) {
-                for (int r = from.row(); r <= to.row(); ++r)
+                for (int r = from.row(); r <= to.row(); ++r) {
                     m_paintedBars.remove(m_pModel->HandleOf(r));
+                    if (from.column() == 0) // new texts, not the speed text
+                        m_pace.remove(m_pModel->HandleOf(r));
+                }
             });
 
     m_progressTimer.setSingleShot(true);
@@ -53,6 +76,42 @@ CTransferListView::CTransferListView(QWidget* parent)
     for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
         connect(m_pModel, signal, this, [this] { ThrottleRepaints(); });
     connect(m_pModel, &QAbstractItemModel::dataChanged, this, [this] { ThrottleRepaints(); });
+
+    m_pCopy = new QAction(QStringLiteral("&Copy"), this);
+    m_pCopy->setShortcut(QKeySequence::Copy);
+    m_pCopy->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    connect(m_pCopy, &QAction::triggered, this, [this] { CopySelection(); });
+    addAction(m_pCopy);
+    setContextMenuPolicy(Qt::ActionsContextMenu);
+
+    // Follow the newest row only when the last one was in view before it came; the
+    // scroll itself waits for the event loop, so a burst of rows costs one.
+    connect(m_pModel, &QAbstractItemModel::rowsAboutToBeInserted, this, [this] {
+        const QScrollBar* bar = verticalScrollBar();
+        m_bFollow = bar->value() >= bar->maximum();
+    });
+    connect(m_pModel, &QAbstractItemModel::rowsInserted, this, [this] {
+        if (!m_bFollow || m_bScrollPending)
+            return;
+        m_bScrollPending = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_bScrollPending = false;
+                scrollToBottom();
+            },
+            Qt::QueuedConnection);
+    });
+    m_clock.start();
+}
+
+void CTransferListView::CopySelection() {
+    QList<int> rows;
+    for (const QModelIndex& index : selectionModel()->selectedRows())
+        rows << index.row();
+    std::sort(rows.begin(), rows.end());
+    if (!rows.isEmpty())
+        QApplication::clipboard()->setText(m_pModel->RowsAsText(rows));
 }
 
 // The first change after a quiet spell shows at once; changes that follow within
@@ -81,6 +140,13 @@ void CTransferListView::SetProgress(RowHandle handle, qint64 bytesSent, qint64 f
         fileSize > 0 ? qBound(0.0, double(quint64(bytesSent)) / double(fileSize), 1.0) : -1.0;
     if (m_pModel->SetProgressQuietly(handle, fraction) < 0)
         return;
+    Pace& pace = m_pace[handle];
+    if (pace.startMs == 0) {
+        pace.startMs = pace.shownMs = m_clock.elapsed() + 1;
+        pace.shownBytes = bytesSent;
+    }
+    pace.bytes = bytesSent;
+    pace.size = fileSize;
     const int width =
         fraction < 0 ? -1
                      : CRowDelegate::BarWidth(fraction, columnWidth(CTransferListModel::ColSize));
@@ -101,12 +167,40 @@ void CTransferListView::FlushProgress() {
         m_paintedBars.insert(it.key(), it.value());
         viewport()->update(visualRect(m_pModel->index(row, CTransferListModel::ColSize)));
         ++m_nProgressRepaints;
+        UpdateProgressInfo(it.key());
     }
     m_dirtyBars.clear();
 }
 
+// At most once a second per row, from the gathered repaints: percentage and the speed
+// over the last second.
+void CTransferListView::UpdateProgressInfo(RowHandle handle) {
+    auto it = m_pace.find(handle);
+    if (it == m_pace.end())
+        return;
+    Pace& pace = *it;
+    const qint64 now = m_clock.elapsed() + 1;
+    if (now - pace.shownMs < 1000)
+        return;
+    const int row = m_pModel->RowOf(handle);
+    if (row < 0 || m_pModel->Row(row).m_nState != ROW_ACTIVE) {
+        m_pace.erase(it);
+        return;
+    }
+    const double perSecond =
+        double(pace.bytes - pace.shownBytes) * 1000.0 / double(now - pace.shownMs);
+    pace.shownMs = now;
+    pace.shownBytes = pace.bytes;
+    const int percent = pace.size > 0 ? int(pace.bytes * 100 / pace.size) : 0;
+    m_pModel->SetProgressInfo(handle, QStringLiteral("Sending... %1 % at %2/s")
+                                          .arg(percent)
+                                          .arg(QLocale::c().formattedDataSize(
+                                              qint64(perSecond), 1, QLocale::DataSizeIecFormat)));
+}
+
 void CTransferListView::ClearRows() {
     m_dirtyBars.clear();
+    m_pace.clear();
     m_paintedBars.clear();
     m_pModel->Clear();
 }

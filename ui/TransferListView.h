@@ -7,6 +7,8 @@
 #include <QTimer>
 #include <QTreeView>
 
+class QAction;
+
 class CTransferListModel;
 class CRowDelegate;
 
@@ -29,6 +31,10 @@ public:
     // Removes all rows (and the bars waiting to be repainted).
     void ClearRows();
 
+    // The selected rows, tab-separated, on the clipboard (Ctrl+C, context menu "Copy").
+    void CopySelection();
+    QAction* CopyAction() const { return m_pCopy; }
+
     // For tests: how many bar repaints were flushed so far.
     int ProgressRepaints() const { return m_nProgressRepaints; }
 
@@ -39,6 +45,7 @@ private:
     void FlushProgress();
     void ThrottleRepaints();
     void ResumeRepaints();
+    void UpdateProgressInfo(RowHandle handle);
 
     CTransferListModel* m_pModel;
     CRowDelegate* m_pDelegate;
@@ -51,4 +58,19 @@ private:
     QHash<RowHandle, int> m_dirtyBars;
     QHash<RowHandle, int> m_paintedBars;
     int m_nProgressRepaints = 0;
+    QAction* m_pCopy = nullptr;
+    // The view follows new rows while it shows the last one; a user who scrolled up
+    // keeps the rows they look at.
+    bool m_bFollow = true;
+    bool m_bScrollPending = false;
+    // Speed of a running send: where it stood when its text was last refreshed.
+    struct Pace {
+        qint64 startMs = 0;
+        qint64 shownMs = 0;
+        qint64 shownBytes = 0;
+        qint64 bytes = 0;
+        qint64 size = 0;
+    };
+    QHash<RowHandle, Pace> m_pace;
+    QElapsedTimer m_clock;
 };

@@ -4,9 +4,11 @@
 #include "SettingsStore.h"
 #include "TransferAnimDlg.h"
 #include "TransferListModel.h"
+#include "TransferLog.h"
 #include "WaveSound.h"
 
 #include <QMessageBox>
+#include <utility>
 
 #if defined(VANTREL_HAVE_SETTINGS_UI) && __has_include("SetupCommand.h")
 #include "SecurityCommand.h"
@@ -24,7 +26,8 @@ const char* const CZAZO_DizeView::kAbortQuestion =
 
 CZAZO_DizeView::CZAZO_DizeView(CSettingsStore& store, const QHostAddress& address, quint16 port,
                                QWidget* parent)
-    : CTransferListView(parent), m_pSounds(std::make_unique<CWaveSound>()) {
+    : CTransferListView(parent), m_pSounds(std::make_unique<CWaveSound>()),
+      m_pLog(std::make_unique<CTransferLog>()) {
     m_pEngine = std::make_unique<CServerEngine>(this, &store);
     m_pEngine->LoadLiveSettings();
     m_pEngine->Listen(address, port, &m_strListenError);
@@ -38,6 +41,10 @@ CZAZO_DizeView::~CZAZO_DizeView() {
 
 bool CZAZO_DizeView::IsListening() const {
     return m_pEngine->IsListening();
+}
+
+int CZAZO_DizeView::ActiveTransfers() const {
+    return m_pEngine->m_nActiveTransfers;
 }
 
 // ---------------------------------------------------------------- commands
@@ -93,11 +100,21 @@ void CZAZO_DizeView::OnHelp() {
 // ---------------------------------------------------------------- IServerWindow
 
 RowHandle CZAZO_DizeView::AddRow(const RowTexts& texts) {
-    return Model().AppendRow(texts);
+    const RowHandle row = Model().AppendRow(texts);
+    m_pLog->Append(texts, ROW_ACTIVE);
+    if (m_onRowsChanged)
+        m_onRowsChanged();
+    return row;
 }
 
 void CZAZO_DizeView::UpdateRow(RowHandle row, const RowTexts& texts, RowState state) {
-    Model().UpdateRow(row, texts, state);
+    bool changed = false;
+    Model().UpdateRow(row, texts, state, &changed);
+    if (!changed)
+        return;
+    m_pLog->Append(texts, state);
+    if (m_onRowsChanged)
+        m_onRowsChanged();
 }
 
 void CZAZO_DizeView::DrawProgress(RowHandle row, qint64 bytesSent, qint64 fileSize) {
@@ -119,10 +136,23 @@ void CZAZO_DizeView::StopAnimation() {
 }
 
 void CZAZO_DizeView::ShowMessage(const QString& text) {
-    // Shown without waiting: the engine goes on at once.
+    if (!window()->isVisible()) {
+        m_pendingMessages << text;
+        return;
+    }
+    // Shown without waiting: the engine goes on at once. Owned by the frame, so it
+    // stays above it.
     auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("ZAZO_Dize"), text,
                                 QMessageBox::Ok, window());
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setModal(false);
     box->show();
+    box->raise();
+    box->activateWindow();
+}
+
+void CZAZO_DizeView::ShowPendingMessages() {
+    const QStringList pending = std::exchange(m_pendingMessages, {});
+    for (const QString& text : pending)
+        ShowMessage(text);
 }

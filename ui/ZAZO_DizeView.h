@@ -4,11 +4,14 @@
 #include "TransferListView.h"
 
 #include <QHostAddress>
+#include <QStringList>
+#include <functional>
 #include <memory>
 
 class CServerEngine;
 class CSettingsStore;
 class CTransferAnimDlg;
+class CTransferLog;
 class CWaveSound;
 
 // The transfer list as the server's window: it owns the engine, shows the engine's
@@ -30,6 +33,16 @@ public:
     CWaveSound& Sounds() const { return *m_pSounds; }
     bool IsListening() const;
     QString ListenError() const { return m_strListenError; }
+    int ActiveTransfers() const;
+    CTransferLog& Log() const { return *m_pLog; }
+
+    // Boxes asked for before the window was shown wait for it, so that they open
+    // above it rather than behind it; the frame calls this once it is shown.
+    void ShowPendingMessages();
+    // Called after every row change (the frame's tray counts transfers from it).
+    void SetRowsChangedHandler(std::function<void()> handler) {
+        m_onRowsChanged = std::move(handler);
+    }
 
     // Commands.
     void OnAbort();
@@ -56,4 +69,7 @@ private:
     std::unique_ptr<CServerEngine> m_pEngine;
     CTransferAnimDlg* m_pAnimation = nullptr;
     QString m_strListenError;
+    std::unique_ptr<CTransferLog> m_pLog;
+    QStringList m_pendingMessages;
+    std::function<void()> m_onRowsChanged;
 };

@@ -4,6 +4,7 @@ add_library(ui_window STATIC
     RowDelegate.cpp RowDelegate.h
     TransferListModel.cpp TransferListModel.h
     TransferListView.cpp TransferListView.h
+    TransferLog.cpp TransferLog.h
     WindowTitle.cpp WindowTitle.h
     ZAZO_DizeView.cpp ZAZO_DizeView.h
 )

@@ -10,8 +10,11 @@
 #include <QtTest>
 
 namespace {
-const QString kBadDir = QStringLiteral(
-    "Invalid Directory Name!!\n\nStart with local drive name and using the correct name!!");
+// The refusal names the problem in Linux terms.
+QString badDir(const QString& dir, const char* problem = "is not an absolute path") {
+    return QStringLiteral("Invalid Directory Name!!\n\nThe working folder %1 %2.")
+        .arg(dir, QLatin1String(problem));
+}
 
 QString EditText(QWidget* w, const char* name) {
     auto* edit = w->findChild<QLineEdit*>(QLatin1String(name));
@@ -44,6 +47,7 @@ private slots:
     void rejectedDirReopensWithStoredValues();
     void okStoresAllFourAndSwitchesSound();
     void badTimeOutKeepsDialogOpen();
+    void fileOrMissingFolderRefused();
     void browse();
 };
 
@@ -159,12 +163,12 @@ void TestSetupDialog::rejectedDirReopensWithStoredValues() {
     };
     // Rejected twice, then Cancel: nothing of either attempt is written.
     ModalDriver driver({{badEntry},
-                        ExpectWarning(kBadDir),
+                        ExpectWarning(badDir(QStringLiteral("relative/dir"))),
                         {[&](QWidget* w) {
                             showsStored(w);
                             badEntry(w);
                         }},
-                        ExpectWarning(kBadDir),
+                        ExpectWarning(badDir(QStringLiteral("relative/dir"))),
                         {[&](QWidget* w) {
                             showsStored(w);
                             ModalDriver::click(w, "cancelButton");
@@ -183,6 +187,8 @@ void TestSetupDialog::rejectedDirReopensWithStoredValues() {
 void TestSetupDialog::okStoresAllFourAndSwitchesSound() {
     DialogFixture f;
     f.engine.m_bSoundOn = true;
+    const QString good = f.dir.filePath(QStringLiteral("x"));
+    QDir().mkpath(good);
     {
         // A rejected directory first, then a good one: still one sound, and the good entry
         // is what gets stored.
@@ -190,9 +196,9 @@ void TestSetupDialog::okStoresAllFourAndSwitchesSound() {
                                 ModalDriver::setText(w, "dirNameEdit", QStringLiteral("c:\\tftp"));
                                 ModalDriver::click(w, "okButton");
                             }},
-                            ExpectWarning(kBadDir),
-                            {[](QWidget* w) {
-                                ModalDriver::setText(w, "dirNameEdit", QStringLiteral("/tmp/x"));
+                            ExpectWarning(badDir(QStringLiteral("c:\\tftp"))),
+                            {[&](QWidget* w) {
+                                ModalDriver::setText(w, "dirNameEdit", good);
                                 ModalDriver::setChecked(w, "overWriteCheck", false);
                                 ModalDriver::setChecked(w, "soundOnCheck", false);
                                 ModalDriver::setText(w, "timeOutEdit", QStringLiteral(" -4 "));
@@ -201,7 +207,7 @@ void TestSetupDialog::okStoresAllFourAndSwitchesSound() {
         RunSetupCommand(f.engine, nullptr);
         QVERIFY2(ModalDriver::Errors().isEmpty(), qPrintable(ModalDriver::Errors().join('\n')));
         QVERIFY(driver.finished());
-        QCOMPARE(f.Stored(CSettingsStore::kDirName).toString(), QStringLiteral("/tmp/x"));
+        QCOMPARE(f.Stored(CSettingsStore::kDirName).toString(), good);
         QCOMPARE(f.Stored(CSettingsStore::kOverWrite).toInt(), 0);
         QCOMPARE(f.Stored(CSettingsStore::kSoundOn).toInt(), 0);
         QCOMPARE(f.Stored(CSettingsStore::kTimeOut).toInt(), -4);
@@ -222,39 +228,63 @@ void TestSetupDialog::okStoresAllFourAndSwitchesSound() {
     QCOMPARE(f.Stored(CSettingsStore::kSoundOn).toInt(), 1);
 }
 
-void TestSetupDialog::badTimeOutKeepsDialogOpen() {
+void TestSetupDialog::fileOrMissingFolderRefused() {
     DialogFixture f;
-    QPointer<QWidget> first;
-    ModalDriver driver(
-        {{[&](QWidget* w) {
-             first = w;
-             ModalDriver::setText(w, "dirNameEdit", QStringLiteral("/srv/t"));
-             ModalDriver::setText(w, "timeOutEdit", QStringLiteral("abc"));
-             ModalDriver::click(w, "okButton");
-         }},
-         ExpectWarning(QStringLiteral("Please enter an integer.")),
-         {[&](QWidget* w) {
-              Check(w == first, "the dialog should stay open");
-              auto* edit = w->findChild<QLineEdit*>(QStringLiteral("timeOutEdit"));
-              Check(w->focusWidget() == edit, "time-out edit should have the focus");
-              Check(edit->selectedText() == QLatin1String("abc"), "time-out should be selected");
-              Check(EditText(w, "dirNameEdit") == QLatin1String("/srv/t"), "entries kept");
-              // Empty is no integer either.
-              ModalDriver::setText(w, "timeOutEdit", QString());
-              ModalDriver::click(w, "okButton");
-          },
-          true},
-         ExpectWarning(QStringLiteral("Please enter an integer.")),
-         {[&](QWidget* w) {
-              Check(w == first, "the dialog should stay open");
-              ModalDriver::setText(w, "timeOutEdit", QStringLiteral("0"));
-              ModalDriver::click(w, "okButton");
-          },
-          true}});
+    const QString file = f.dir.filePath(QStringLiteral("file.txt"));
+    QFile(file).open(QIODevice::WriteOnly);
+    const QString missing = f.dir.filePath(QStringLiteral("missing"));
+    const auto enter = [](const QString& dir) {
+        return ModalDriver::Step{[dir](QWidget* w) {
+            ModalDriver::setText(w, "dirNameEdit", dir);
+            ModalDriver::click(w, "okButton");
+        }};
+    };
+    ModalDriver driver({enter(file),
+                        ExpectWarning(badDir(file, "is not a folder")),
+                        enter(missing),
+                        ExpectWarning(badDir(missing, "does not exist")),
+                        {[](QWidget* w) { ModalDriver::click(w, "cancelButton"); }}});
     RunSetupCommand(f.engine, nullptr);
     QVERIFY2(ModalDriver::Errors().isEmpty(), qPrintable(ModalDriver::Errors().join('\n')));
     QVERIFY(driver.finished());
-    QCOMPARE(f.Stored(CSettingsStore::kDirName).toString(), QStringLiteral("/srv/t"));
+    QVERIFY(!f.Stored(CSettingsStore::kDirName).isValid());
+}
+
+void TestSetupDialog::badTimeOutKeepsDialogOpen() {
+    DialogFixture f;
+    const QString dir = f.dir.filePath(QStringLiteral("t"));
+    QDir().mkpath(dir);
+    QPointer<QWidget> first;
+    ModalDriver driver({{[&](QWidget* w) {
+                            first = w;
+                            ModalDriver::setText(w, "dirNameEdit", dir);
+                            ModalDriver::setText(w, "timeOutEdit", QStringLiteral("abc"));
+                            ModalDriver::click(w, "okButton");
+                        }},
+                        ExpectWarning(QStringLiteral("Please enter an integer.")),
+                        {[&](QWidget* w) {
+                             Check(w == first, "the dialog should stay open");
+                             auto* edit = w->findChild<QLineEdit*>(QStringLiteral("timeOutEdit"));
+                             Check(w->focusWidget() == edit, "time-out edit should have the focus");
+                             Check(edit->selectedText() == QLatin1String("abc"),
+                                   "time-out should be selected");
+                             Check(EditText(w, "dirNameEdit") == dir, "entries kept");
+                             // Empty is no integer either.
+                             ModalDriver::setText(w, "timeOutEdit", QString());
+                             ModalDriver::click(w, "okButton");
+                         },
+                         true},
+                        ExpectWarning(QStringLiteral("Please enter an integer.")),
+                        {[&](QWidget* w) {
+                             Check(w == first, "the dialog should stay open");
+                             ModalDriver::setText(w, "timeOutEdit", QStringLiteral("0"));
+                             ModalDriver::click(w, "okButton");
+                         },
+                         true}});
+    RunSetupCommand(f.engine, nullptr);
+    QVERIFY2(ModalDriver::Errors().isEmpty(), qPrintable(ModalDriver::Errors().join('\n')));
+    QVERIFY(driver.finished());
+    QCOMPARE(f.Stored(CSettingsStore::kDirName).toString(), dir);
     QCOMPARE(f.Stored(CSettingsStore::kTimeOut).toInt(), 0);
 }
 

@@ -3,6 +3,7 @@
 #include "ServerEngine.h"
 #include "TransferAnimDlg.h"
 #include "TransferListModel.h"
+#include "TransferLog.h"
 #include "UiTestSupport.h"
 #include "WaveSound.h"
 #include "ZAZO_DizeView.h"
@@ -240,11 +241,18 @@ void TestCommands::sendProgressAndCompletion() {
         QCOMPARE(TftpTestClient::Number(p), quint16(block));
         received += p.mid(4);
         if (block == 150) {
-            QCOMPARE(model.index(0, 4).data().toString(),
+            QCOMPARE(model.index(0, 4).data(Qt::ToolTipRole).toString(),
                      QStringLiteral("Total file size is %1 Bytes").arg(size));
             const double f = model.index(0, 2).data(CTransferListModel::ProgressRole).toDouble();
             sawBar = f > 0.45 && f < 0.55;
+            QTest::qWait(1100); // a send that has run a second shows percentage and speed
         }
+        if (block == 152)
+            QVERIFY2(SpinUntil([&] {
+                         return model.index(0, 4).data().toString().startsWith(
+                             QStringLiteral("Sending... 50 % at "));
+                     }),
+                     qPrintable(model.index(0, 4).data().toString()));
         c.SendAck(quint16(block));
     }
     QVERIFY(sawBar);
@@ -256,6 +264,16 @@ void TestCommands::sendProgressAndCompletion() {
     QVERIFY(!model.index(0, 2).data(CTransferListModel::ProgressRole).isValid());
     // Far fewer repaints than blocks.
     QVERIFY(view->ProgressRepaints() <= view->columnWidth(2) + 2);
+
+    // Each row change is in the transfer log; Save List As writes the rows as CSV.
+    QFile log(view->Log().Path());
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QByteArray lines = log.readAll();
+    QVERIFY(lines.contains("\tbig.bin\t\tSend\tTotal file size is 153700 Bytes\tACTIVE\n"));
+    QVERIFY(lines.contains("\tbig.bin\t153700 Bytes\tSend\tTransfer Complete\tSENT\n"));
+    QCOMPARE(model.RowsAsCsv(),
+             QStringLiteral("Client,File,Size,Service,Information,State\n"
+                            "127.0.0.1,big.bin,153700 Bytes,Send,Transfer Complete,SENT\n"));
 }
 
 void TestCommands::listenFailureShownWithoutWaiting() {
@@ -268,6 +286,10 @@ void TestCommands::listenFailureShownWithoutWaiting() {
     auto* second = new CZAZO_DizeView(*s.store, QHostAddress::LocalHost, port, &parent);
     QVERIFY(!second->IsListening());
     QVERIFY(!second->ListenError().isEmpty());
+    // The box waits for the window, so that it opens above it rather than behind.
+    QVERIFY(!parent.findChild<QMessageBox*>());
+    parent.show();
+    second->ShowPendingMessages();
     QMessageBox* box = nullptr;
     for (QWidget* w : QApplication::topLevelWidgets())
         if (auto* b = qobject_cast<QMessageBox*>(w); b && b->isVisible())

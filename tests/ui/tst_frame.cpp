@@ -1,6 +1,7 @@
 // The main frame: menus, toolbar, status bar, shortcuts, title, icon and the
 // animation's place.
 #include "MainFrame.h"
+#include "ServerEngine.h"
 #include "TransferAnimDlg.h"
 #include "TransferListModel.h"
 #include "UiTestSupport.h"
@@ -8,6 +9,8 @@
 #include "WindowTitle.h"
 #include "ZAZO_DizeView.h"
 
+#include <QClipboard>
+#include <QHeaderView>
 #include <QLabel>
 #include <QMenuBar>
 #include <QStatusBar>
@@ -25,6 +28,10 @@ private slots:
     void animationKeepsItsPlace();
     void shortcutsRunTheirCommands();
     void showFromAnotherCopy();
+    void statusFieldSaysWhereOrWhy();
+    void geometryAndColumnsRemembered();
+    void narrowWindowKeepsButtonsClear();
+    void exitWithTransfersAsksFirst();
 
 private:
     std::unique_ptr<TestStore> m_store;
@@ -61,17 +68,21 @@ void TestFrame::menusAndToolbar() {
         "&File",
         "  &Abort\tCtrl+A",
         "",
-        "  &Clear\tCtrl+C",
+        "  &Clear\tCtrl+L",
         "",
-        "  E&xit",
+        "  Save List &As...",
+        "  &Open Working Folder",
+        "",
+        "  E&xit\tCtrl+Q",
         "&Option",
         "  &Setup...\tCtrl+S",
         "",
         "  Securi&ty...\tCtrl+T",
         "&View",
         "  &Status Bar",
+        "  Close to &Tray",
         "&Help",
-        "  &Vantrel Server 1.0 Help...",
+        "  &Vantrel Server 1.0 Help...\tF1",
         "  &About Vantrel Server 1.0...",
     };
     QCOMPARE(seen, expected);
@@ -155,9 +166,13 @@ void TestFrame::shortcutsRunTheirCommands() {
     view->setFocus();
     CWaveSound& sounds = view->Sounds();
 
-    // Ctrl+C clears, even with the focus in the list (where it could mean "copy").
+    // Ctrl+C copies (the list stays); Ctrl+L clears.
     view->Model().AppendRow({"10.0.0.1", "a", "1", "Send", "Transfer Complete"});
+    view->selectAll();
     QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(view->Model().rowCount(), 1);
+    QVERIFY(QApplication::clipboard()->text().startsWith(QStringLiteral("10.0.0.1\ta\t")));
+    QTest::keyClick(view, Qt::Key_L, Qt::ControlModifier);
     QCOMPARE(view->Model().rowCount(), 0);
     QCOMPARE(sounds.LastRequestedId(), 149);
 
@@ -178,6 +193,13 @@ void TestFrame::shortcutsRunTheirCommands() {
         QTest::keyClick(view, key, Qt::ControlModifier);
         QCOMPARE(sounds.LastRequestedId(), 146);
     }
+    // F1 opens help (or plays the command sound before help exists).
+    f.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&f));
+    sounds.Play(141);
+    ModalAnswer close;
+    QTest::keyClick(view, Qt::Key_F1);
+    QCOMPARE(sounds.LastRequestedId(), 146);
 }
 
 void TestFrame::showFromAnotherCopy() {
@@ -185,10 +207,117 @@ void TestFrame::showFromAnotherCopy() {
     QVERIFY(!f.isVisible());
     f.ShowFromAnotherCopy();
     QVERIFY(f.isVisible());
+    // A minimised window comes back.
     f.showMinimized();
     QTRY_VERIFY(f.isMinimized());
     f.ShowFromAnotherCopy();
-    QVERIFY(f.isMinimized());
+    QTRY_VERIFY(!f.isMinimized());
+    QVERIFY(f.isVisible());
+}
+
+void TestFrame::statusFieldSaysWhereOrWhy() {
+    // Listening: address, port and folder, whatever prompt covers the rest of the bar.
+    CMainFrame& f = *m_frame;
+    f.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&f));
+    QLabel* field = f.StatusField();
+    QVERIFY(f.View()->IsListening());
+    const QString where = QStringLiteral("127.0.0.1:%1").arg(f.View()->Engine().ListenPort());
+    QVERIFY2(field->text().contains(where) && field->text().contains(m_store->WorkDir()),
+             qPrintable(field->text()));
+    f.Action(CMainFrame::Clear)->showStatusText(&f);
+    QVERIFY(field->isVisible());
+    // Sounds are on here: a machine without an audio device is told so.
+    QCOMPARE(field->text().contains(QStringLiteral("No audio device")),
+             !f.View()->Sounds().HasOutput());
+    QVERIFY(f.windowTitle().endsWith(QStringLiteral("127.0.0.1")));
+
+    // A folder that went away is reported, in red.
+    m_store->store->WriteProfileString(CSettingsStore::kDirName, m_store->WorkFile("gone"));
+    f.UpdateStatusField();
+    QVERIFY2(field->text().contains(QStringLiteral("does not exist")), qPrintable(field->text()));
+    QCOMPARE(field->palette().color(QPalette::WindowText).red(), 220);
+
+    // A port that another program holds: said in red, with what helps; the box about
+    // it opens above the window once the window is up.
+    const quint16 port = f.View()->Engine().ListenPort();
+    CMainFrame second(*m_store->store, QHostAddress::LocalHost, port);
+    QVERIFY(!second.View()->IsListening());
+    QVERIFY2(
+        second.StatusField()->text().contains(QStringLiteral("another program holds the port")),
+        qPrintable(second.StatusField()->text()));
+    QCOMPARE(second.StatusField()->palette().color(QPalette::WindowText).red(), 220);
+    second.show();
+    QMessageBox* box = nullptr;
+    QVERIFY(SpinUntil([&] {
+        box = second.findChild<QMessageBox*>();
+        return box && box->isVisible();
+    }));
+    QVERIFY(box->text().startsWith(QStringLiteral("Listen Socket Creation Fails!!")));
+    box->close();
+}
+
+void TestFrame::geometryAndColumnsRemembered() {
+    m_frame->resize(640, 350);
+    m_frame->View()->setColumnWidth(1, 200);
+    m_frame.reset(); // saved as it closes
+    CMainFrame again(*m_store->store, QHostAddress::LocalHost, RandomHighPort());
+    QCOMPARE(again.size(), QSize(640, 350));
+    QCOMPARE(again.View()->columnWidth(1), 200);
+    // Information takes the rest of the width.
+    again.resize(1000, 350);
+    again.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&again));
+    QHeaderView* head = again.View()->header();
+    QCOMPARE(head->sectionPosition(4) + head->sectionSize(4), again.View()->viewport()->width());
+}
+
+void TestFrame::narrowWindowKeepsButtonsClear() {
+    CMainFrame& f = *m_frame;
+    f.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&f));
+    f.resize(320, 220);
+    QCoreApplication::processEvents();
+    const QRect animation = f.Animation()->geometry();
+    for (QAction* action : f.ToolBar()->actions()) {
+        QWidget* button = f.ToolBar()->widgetForAction(action);
+        const QRect r(button->mapTo(&f, QPoint()), button->size());
+        QVERIFY2(!r.intersects(animation), qPrintable(action->iconText()));
+        QVERIFY(f.rect().contains(r));
+        QVERIFY(button->isVisible());
+    }
+    QVERIFY(f.rect().contains(animation));
+}
+
+void TestFrame::exitWithTransfersAsksFirst() {
+    CMainFrame& f = *m_frame;
+    f.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&f));
+    QFile file(m_store->WorkFile(QStringLiteral("big.bin")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray(5000, 'x'));
+    file.close();
+    TftpTestClient client;
+    client.SendRequest(f.View()->Engine().ListenPort(), 1, "big.bin");
+    QCOMPARE(TftpTestClient::Opcode(client.Receive()), quint16(3));
+    {
+        ModalAnswer cancel(QMessageBox::Cancel);
+        f.Action(CMainFrame::Exit)->trigger();
+        QCOMPARE(cancel.answered, 1);
+        QVERIFY(f.isVisible());
+    }
+    {
+        ModalAnswer ok(QMessageBox::Ok);
+        f.Action(CMainFrame::Exit)->trigger();
+        QCOMPARE(ok.answered, 1);
+        QVERIFY(!f.isVisible());
+    }
+    // The client hears why, rather than waiting for its own time-out.
+    m_frame.reset();
+    const QByteArray error = client.Receive();
+    QCOMPARE(TftpTestClient::Opcode(error), quint16(5));
+    QCOMPARE(TftpTestClient::Number(error), quint16(0));
+    QCOMPARE(TftpTestClient::ErrorText(error), QByteArray("Server shutting down"));
 }
 
 QTEST_MAIN(TestFrame)

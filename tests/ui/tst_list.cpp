@@ -5,6 +5,7 @@
 #include "TransferListView.h"
 
 #include <QAbstractItemModelTester>
+#include <QClipboard>
 #include <QHeaderView>
 #include <QScrollBar>
 #include <QtTest>
@@ -39,6 +40,9 @@ private slots:
     void rowsPaintedInTheirStateColours();
     void progressBarExtentAndCoalescing();
     void gridLinesFollowColumnsAndScrolling();
+    void copySelectedRows();
+    void followsNewRowsUntilScrolledUp();
+    void headerReadableUnderDarkStyle();
 
 private:
     QImage render(CTransferListView& view) {
@@ -181,11 +185,86 @@ void TestList::rowsPaintedInTheirStateColours() {
                          QColor(0, 0, 0), 120),
              0);
 
-    // Selection has no visible effect.
+    // A selected row is shown on a fixed darker green, its text still in its colour.
     view.selectionModel()->select(model.index(1, 0),
                                   QItemSelectionModel::Select | QItemSelectionModel::Rows);
-    view.setCurrentIndex(model.index(1, 0));
-    QCOMPARE(render(view), elided);
+    const QImage selected = render(view);
+    const QRect info = view.visualRect(model.index(1, 4));
+    QVERIFY(countColour(selected, info, CTransferListModel::kSelection, 10) >
+            info.width() * info.height() / 2);
+    QVERIFY(countColour(selected, info, QColor(255, 0, 0), 40) > 5);
+    QCOMPARE(countColour(selected, view.visualRect(model.index(0, 4)),
+                         CTransferListModel::kSelection, 10),
+             0);
+}
+
+void TestList::copySelectedRows() {
+    CTransferListView view;
+    view.show();
+    QVERIFY(QTest::qWaitForWindowActive(&view));
+    auto& model = view.Model();
+    for (const char* client : {"10.0.0.1", "10.0.0.2", "10.0.0.3"})
+        model.AppendRow(texts(QString::fromLatin1(client), "Transfer Complete", "42304 Bytes"));
+    // Rows 0 and 2, with Ctrl held for the second: both copied, in list order.
+    view.setFocus();
+    QTest::mouseClick(view.viewport(), Qt::LeftButton, {},
+                      view.visualRect(model.index(2, 1)).center());
+    QTest::mouseClick(view.viewport(), Qt::LeftButton, Qt::ControlModifier,
+                      view.visualRect(model.index(0, 1)).center());
+    QApplication::clipboard()->clear();
+    QTest::keyClick(&view, Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QApplication::clipboard()->text(),
+             QStringLiteral("10.0.0.1\tfile.bin\t42304 Bytes\tSend\tTransfer Complete\n"
+                            "10.0.0.3\tfile.bin\t42304 Bytes\tSend\tTransfer Complete\n"));
+    QCOMPARE(model.rowCount(), 3); // nothing cleared
+    // The context menu offers the same.
+    QVERIFY(view.actions().contains(view.CopyAction()));
+    QCOMPARE(view.contextMenuPolicy(), Qt::ActionsContextMenu);
+    // The list shows the size in KiB, the exact count in the tooltip.
+    QCOMPARE(model.index(0, 2).data().toString(), QStringLiteral("41.3 KiB"));
+    QCOMPARE(model.index(0, 2).data(Qt::ToolTipRole).toString(), QStringLiteral("42304 Bytes"));
+}
+
+void TestList::followsNewRowsUntilScrolledUp() {
+    CTransferListView view;
+    view.resize(500, 200);
+    view.show();
+    auto& model = view.Model();
+    QScrollBar* bar = view.verticalScrollBar();
+    for (int i = 0; i < 1000; ++i)
+        model.AppendRow(texts(QStringLiteral("10.0.0.1"), QString::number(i)));
+    QTRY_VERIFY(bar->maximum() > 0 && bar->value() == bar->maximum());
+    QVERIFY(view.viewport()->rect().intersects(view.visualRect(model.index(999, 0))));
+
+    bar->setValue(10);
+    for (int i = 0; i < 20; ++i)
+        model.AppendRow(texts(QStringLiteral("10.0.0.1"), QStringLiteral("more")));
+    QTest::qWait(100);
+    QCOMPARE(bar->value(), 10);
+}
+
+void TestList::headerReadableUnderDarkStyle() {
+    // A dark palette as a dark desktop style brings: light text everywhere.
+    QPalette dark;
+    for (auto role : {QPalette::Text, QPalette::WindowText, QPalette::ButtonText})
+        dark.setColor(role, Qt::white);
+    dark.setColor(QPalette::Button, QColor(40, 40, 40));
+    dark.setColor(QPalette::Window, QColor(40, 40, 40));
+    const QPalette before = QApplication::palette();
+    QApplication::setPalette(dark);
+    {
+        CTransferListView view;
+        view.resize(600, 150);
+        view.show();
+        QCoreApplication::processEvents();
+        // The header's words are dark on a light ground, like the rows.
+        const QImage header = view.header()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        const QRect client(0, 0, 110, header.height());
+        QVERIFY(countColour(header, client, QColor(0, 0, 0), 120) > 5);
+        QVERIFY(countColour(header, client, QColor(40, 40, 40), 20) <
+                client.width() * client.height() / 2);
+    }
+    QApplication::setPalette(before);
 }
 
 void TestList::progressBarExtentAndCoalescing() {

@@ -1,9 +1,12 @@
-// One copy per user: the guard in process, then the real program twice.
+// One copy per user: the guard in process, then the real program twice; and the
+// real program where the display it is given cannot be reached.
 #include "SingleInstance.h"
 
 #include <QDir>
 #include <QLocalServer>
 #include <QProcess>
+#include <QRandomGenerator>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <sys/socket.h>
@@ -34,6 +37,8 @@ class TestSingleInstance : public QObject {
 private slots:
     void guardInProcess();
     void secondProgramExitsAndStaleSocketIsRecovered();
+    void oneCopyPerUser();
+    void unreachableDisplayRunsHeadless();
 };
 
 void TestSingleInstance::guardInProcess() {
@@ -68,14 +73,33 @@ void TestSingleInstance::guardInProcess() {
     QCOMPARE(broken.Acquire(), CSingleInstanceGuard::Result::Failed);
 }
 
+void TestSingleInstance::oneCopyPerUser() {
+    // Two users are two runtime folders: each one's first copy starts.
+    QTemporaryDir userA, userB;
+    const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(userA.path()));
+    const QString nameA = CSingleInstanceGuard::DefaultName();
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(userB.path()));
+    const QString nameB = CSingleInstanceGuard::DefaultName();
+    qputenv("XDG_RUNTIME_DIR", saved);
+    QVERIFY(nameA.startsWith(userA.path()));
+    QVERIFY(nameA.endsWith(QString::number(::getuid())));
+
+    CSingleInstanceGuard a(nameA), b(nameB);
+    QCOMPARE(a.Acquire(), CSingleInstanceGuard::Result::First);
+    QCOMPARE(b.Acquire(), CSingleInstanceGuard::Result::First);
+    CSingleInstanceGuard a2(nameA);
+    QCOMPARE(a2.Acquire(), CSingleInstanceGuard::Result::AlreadyRunning);
+}
+
 void TestSingleInstance::secondProgramExitsAndStaleSocketIsRecovered() {
-    // The guard's name lives in the temporary folder: give the copies a folder of
-    // their own so the test never meets a real running server.
+    // The guard's socket lives in the user's runtime folder: give the copies a folder
+    // of their own so the test never meets a real running server.
     QTemporaryDir tmp;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("TMPDIR"), tmp.path());
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), tmp.path());
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    const QString socketPath = tmp.filePath(QStringLiteral("ombrixtftp"));
+    const QString socketPath = tmp.filePath(QStringLiteral("vantrel-server-%1").arg(::getuid()));
     const quint16 port = quint16(39000 + QRandomGenerator::global()->bounded(20000));
     auto args = [](quint16 p) {
         return QStringList{QStringLiteral("--no-splash"), QStringLiteral("--address"),
@@ -104,6 +128,7 @@ void TestSingleInstance::secondProgramExitsAndStaleSocketIsRecovered() {
         QCOMPARE(second.exitStatus(), QProcess::NormalExit);
         QCOMPARE(second.exitCode(), 1);
         QCOMPARE(second.readAllStandardOutput(), QByteArray()); // nothing of its own
+        QVERIFY(second.readAllStandardError().contains("already running"));
         QCOMPARE(first.state(), QProcess::Running);
 
         first.terminate();
@@ -111,6 +136,40 @@ void TestSingleInstance::secondProgramExitsAndStaleSocketIsRecovered() {
         QCOMPARE(first.exitCode(), 0);
         QVERIFY(!QFile::exists(socketPath));
     }
+}
+
+void TestSingleInstance::unreachableDisplayRunsHeadless() {
+    // A display nobody serves, and a working folder edited by hand that does not exist.
+    QTemporaryDir tmp;
+    const QString missing = tmp.filePath(QStringLiteral("gone"));
+    {
+        QSettings conf(tmp.filePath(QStringLiteral("config/Zelk TFTP Server/ZAZO_Dize.conf")),
+                       QSettings::IniFormat);
+        conf.setValue(QStringLiteral("WorkingDir/DirName"), missing);
+    }
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    env.insert(QStringLiteral("DISPLAY"), QStringLiteral(":97"));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), tmp.filePath(QStringLiteral("config")));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), tmp.path());
+    const quint16 port = quint16(39000 + QRandomGenerator::global()->bounded(20000));
+    QProcess server;
+    server.setProcessEnvironment(env);
+    server.start(QStringLiteral(VANTREL_SERVER_BIN),
+                 {QStringLiteral("--address"), QStringLiteral("127.0.0.1"),
+                  QStringLiteral("--port"), QString::number(port)});
+    QVERIFY(server.waitForStarted());
+    QVERIFY(server.waitForReadyRead(15000));
+    const QByteArray first = server.readAllStandardOutput();
+    QVERIFY2(first.startsWith("listening on 127.0.0.1:") || first.startsWith("cannot listen"),
+             first.constData());
+    if (first.startsWith("listening"))
+        QVERIFY2(first.contains("does not exist"), first.constData());
+    server.terminate();
+    QVERIFY(server.waitForFinished(15000));
+    QCOMPARE(server.exitStatus(), QProcess::NormalExit);
+    QVERIFY(server.readAllStandardError().contains("running headless"));
 }
 
 QTEST_GUILESS_MAIN(TestSingleInstance)

@@ -1,0 +1,44 @@
+// The window on a scaled display whose free area is smaller than the window's
+// usual size (as QT_SCALE_FACTOR=2 on a 1280x800 screen): it fits and stays on it.
+#include "MainFrame.h"
+#include "UiTestSupport.h"
+
+#include <QMenuBar>
+#include <QScreen>
+#include <QStatusBar>
+#include <QtTest>
+
+class TestScale : public QObject {
+    Q_OBJECT
+private slots:
+    void firstSizeFitsTheScreen();
+};
+
+void TestScale::firstSizeFitsTheScreen() {
+    TestStore s;
+    CMainFrame frame(*s.store, QHostAddress::LocalHost, RandomHighPort());
+    const QRect free = QGuiApplication::primaryScreen()->availableGeometry();
+    QVERIFY2(free.width() < CMainFrame::kWidth, "the screen should be smaller than the window");
+    frame.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&frame));
+    QVERIFY2(free.contains(frame.geometry()), qPrintable(QStringLiteral("%1,%2 %3x%4")
+                                                             .arg(frame.x())
+                                                             .arg(frame.y())
+                                                             .arg(frame.width())
+                                                             .arg(frame.height())));
+    // The File menu and the status bar are inside the window.
+    QVERIFY(frame.rect().contains(
+        QRect(frame.menuBar()->mapTo(&frame, QPoint()), frame.menuBar()->size())));
+    QVERIFY(frame.rect().contains(
+        QRect(frame.statusBar()->mapTo(&frame, QPoint()), frame.statusBar()->size())));
+}
+
+int main(int argc, char* argv[]) {
+    // The offscreen screen is 800x600 pixels: 533x400 points at 1.5.
+    qputenv("QT_SCALE_FACTOR", "1.5");
+    QApplication app(argc, argv);
+    TestScale test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_scale.moc"
