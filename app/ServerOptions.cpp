@@ -20,7 +20,7 @@ ServerOptions ParseServerOptions(const QStringList& arguments) {
         QStringLiteral("N"), QStringLiteral("69"));
     const QCommandLineOption addressOption(
         QStringLiteral("address"),
-        QStringLiteral("IPv4 address to listen on (default: every address)."),
+        QStringLiteral("Address to listen on, IPv4 or IPv6 (default: every address)."),
         QStringLiteral("IP"));
     const QCommandLineOption headlessOption(
         QStringLiteral("headless"),
@@ -47,8 +47,9 @@ ServerOptions ParseServerOptions(const QStringList& arguments) {
     options.port = quint16(port);
     if (parser.isSet(addressOption)) {
         options.address = QHostAddress(parser.value(addressOption));
-        if (options.address.protocol() != QAbstractSocket::IPv4Protocol) {
-            std::fprintf(stderr, "vantrel-server: --address needs an IPv4 address\n");
+        options.addressGiven = true;
+        if (options.address.isNull()) {
+            std::fprintf(stderr, "vantrel-server: --address needs an IPv4 or IPv6 address\n");
             std::exit(2);
         }
     }
@@ -67,12 +68,26 @@ ServerOptions ParseServerOptions(const QStringList& arguments) {
     return options;
 }
 
+QHostAddress ListenAddressFor(const ServerOptions& options, CSettingsStore& store) {
+    if (options.addressGiven)
+        return options.address;
+    const QHostAddress configured(store.ListenAddress());
+    if (!configured.isNull())
+        return configured;
+    return QHostAddress(store.IPv6() ? QHostAddress::Any : QHostAddress::AnyIPv4);
+}
+
 QString ListenReport(bool listening, const QHostAddress& address, quint16 port,
                      const QString& folder, const QString& error) {
-    const QString where = (address == QHostAddress(QHostAddress::AnyIPv4)
-                               ? QStringLiteral("0.0.0.0")
-                               : address.toString()) +
-                          QLatin1Char(':') + QString::number(port);
+    QString host = address == QHostAddress(QHostAddress::AnyIPv4) ? QStringLiteral("0.0.0.0")
+                                                                  : address.toString();
+    if (address.protocol() == QAbstractSocket::IPv6Protocol ||
+        address == QHostAddress(QHostAddress::Any))
+        host = QLatin1Char('[') + (address == QHostAddress(QHostAddress::Any)
+                                       ? QStringLiteral("::")
+                                       : address.toString()) +
+               QLatin1Char(']');
+    const QString where = host + QLatin1Char(':') + QString::number(port);
     if (listening) {
         const QString problem = CSettingsStore::WorkingFolderProblem(folder);
         if (!problem.isEmpty())

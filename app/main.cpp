@@ -62,12 +62,13 @@ int runHeadless(QCoreApplication& app, const ServerOptions& options) {
     CServerEngine engine(&window, &store);
     engine.LoadLiveSettings();
     QString error;
-    const bool listening = engine.Listen(options.address, options.port, &error);
+    const QHostAddress address = ListenAddressFor(options, store);
+    const bool listening = engine.Listen(address, options.port, &error);
     const QString folder =
         store.GetProfileString(CSettingsStore::kDirName, CSettingsStore::DefaultDirName());
     // Before the first line: whoever reads it may answer with SIGTERM at once.
     quitOnSignals(app);
-    QTextStream(stdout) << ListenReport(listening, options.address, options.port, folder, error)
+    QTextStream(stdout) << ListenReport(listening, address, options.port, folder, error)
                         << Qt::endl;
     if (!listening)
         return 1;
@@ -100,11 +101,12 @@ int runWindow(QApplication& app, const ServerOptions& options) {
     const auto settings = openSettings(options);
     CSettingsStore& store = *settings;
     store.EnsureDefaultDirExists();
-    CMainFrame frame(store, options.address, options.port);
+    const QHostAddress address = ListenAddressFor(options, store);
+    CMainFrame frame(store, address, options.port);
     const QString folder =
         store.GetProfileString(CSettingsStore::kDirName, CSettingsStore::DefaultDirName());
     quitOnSignals(app);
-    QTextStream(stdout) << ListenReport(frame.View()->IsListening(), options.address, options.port,
+    QTextStream(stdout) << ListenReport(frame.View()->IsListening(), address, options.port,
                                         folder, frame.View()->ListenError())
                         << Qt::endl;
     guard.SetShowRequestHandler([&frame] { frame.ShowFromAnotherCopy(); });
