@@ -142,5 +142,25 @@ closed_pipe() {
 }
 check "server survives a closed output pipe" closed_pipe
 
+# With option negotiation on: the same clients with blksize, windowsize and tsize, both
+# ways, byte for byte; and without it the same option-asking clients still succeed.
+neg_port=$((port + 2))
+mkdir -p "$work/neg-xdg/Zelk TFTP Server"
+printf '[WorkingDir]\nDirName=%s\n[Protocol]\nNegotiate=1\n' "$root" \
+    >"$work/neg-xdg/Zelk TFTP Server/ZAZO_Dize.conf"
+XDG_CONFIG_HOME=$work/neg-xdg "$server_bin" --headless --address 127.0.0.1 --port $neg_port \
+    >"$work/neg.log" 2>&1 &
+neg_pid=$!
+sleep 0.5
+nurl=tftp://127.0.0.1:$neg_port
+atftp_opts=(--option "blksize 1428" --option "windowsize 16" --option "tsize 0")
+check "options: curl blksize 1428 get" bash -c "curl -sS --tftp-blksize 1428 --max-time 120 -o n-big.bin $nurl/big.bin && cmp n-big.bin '$root/big.bin'"
+check "options: curl blksize 1428 put" bash -c "curl -sS --tftp-blksize 1428 --max-time 120 -T up-big.bin $nurl/n-up-big.bin && cmp up-big.bin '$root/n-up-big.bin'"
+check "options: atftp windowsize 16 get" bash -c "atftp ${atftp_opts[*]@Q} -g -r big.bin -l na-big.bin 127.0.0.1 $neg_port && cmp na-big.bin '$root/big.bin'"
+check "options: atftp windowsize 16 put" bash -c "atftp ${atftp_opts[*]@Q} -p -l up-big.bin -r na-up-big.bin 127.0.0.1 $neg_port && cmp up-big.bin '$root/na-up-big.bin'"
+check "options: rows show the block and window size" grep -q $'\tSend\tTransfer Complete (blksize 1428, windowsize 16)$' "$work/neg.log"
+check "no negotiation: atftp with options gets 512-byte blocks" bash -c "atftp ${atftp_opts[*]@Q} -g -r small.bin -l p-small.bin 127.0.0.1 $port && cmp p-small.bin '$root/small.bin'"
+kill $neg_pid 2>/dev/null
+
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
