@@ -45,8 +45,9 @@ public:
     virtual RowHandle AddRow(const RowTexts& texts) = 0;
     // Rewrites the five texts and the state of a row; a row that was cleared is ignored.
     virtual void UpdateRow(RowHandle row, const RowTexts& texts, RowState state) = 0;
-    // Send progress: bytesSent of fileSize carried by acknowledged blocks. Called per block,
-    // so the window must keep it cheap (coalesce repaints).
+    // Progress: bytes sent (or received) so far of fileSize; fileSize is -1 for an upload
+    // whose size the client did not tell. Called per block, so the window must keep it
+    // cheap (coalesce repaints).
     virtual void DrawProgress(RowHandle row, qint64 bytesSent, qint64 fileSize) = 0;
     // Plays an event sound without blocking; returns non-zero when playback started.
     // The engine only calls it while sounds are on.

@@ -520,8 +520,10 @@ void CTransferSocket::WriteData(const char* packet, qint64 size) {
     if (n > 0 && m_file->write(packet + 4, n) != n)
         return FailOnFileError(m_file->error());
     m_nBytesReceived += n;
-    if (size >= 4 + m_nBlockSize)
+    if (size >= 4 + m_nBlockSize) {
+        m_pEngine->Window().DrawProgress(m_rowHandle, m_nBytesReceived, m_nClientSize);
         return;
+    }
     CompleteReceive();
 }
 

@@ -150,7 +150,8 @@ void CTransferListView::SetProgress(RowHandle handle, qint64 bytesSent, qint64 f
     const int width =
         fraction < 0 ? -1
                      : CRowDelegate::BarWidth(fraction, columnWidth(CTransferListModel::ColSize));
-    if (m_paintedBars.value(handle, -1) == width) {
+    // Without a size there is no bar to tell when to look again: the count must move.
+    if (fraction >= 0 && m_paintedBars.value(handle, -1) == width) {
         m_dirtyBars.remove(handle);
         return;
     }
@@ -191,11 +192,19 @@ void CTransferListView::UpdateProgressInfo(RowHandle handle) {
         double(pace.bytes - pace.shownBytes) * 1000.0 / double(now - pace.shownMs);
     pace.shownMs = now;
     pace.shownBytes = pace.bytes;
-    const int percent = pace.size > 0 ? int(pace.bytes * 100 / pace.size) : 0;
-    m_pModel->SetProgressInfo(handle, QStringLiteral("Sending... %1 % at %2/s")
-                                          .arg(percent)
-                                          .arg(QLocale::c().formattedDataSize(
-                                              qint64(perSecond), 1, QLocale::DataSizeIecFormat)));
+    const QLocale c = QLocale::c();
+    const QString speed = c.formattedDataSize(qint64(perSecond), 1, QLocale::DataSizeIecFormat);
+    const bool receiving = m_pModel->Row(row).m_texts.service == QLatin1String("Receive");
+    QString text;
+    if (pace.size > 0)
+        text = QStringLiteral("%1... %2 % at %3/s")
+                   .arg(receiving ? QStringLiteral("Receiving") : QStringLiteral("Sending"))
+                   .arg(int(pace.bytes * 100 / pace.size))
+                   .arg(speed);
+    else // an upload of a size the client did not tell
+        text = QStringLiteral("Receiving... %1 at %2/s")
+                   .arg(c.formattedDataSize(pace.bytes, 1, QLocale::DataSizeIecFormat), speed);
+    m_pModel->SetProgressInfo(handle, text);
 }
 
 void CTransferListView::ClearRows() {

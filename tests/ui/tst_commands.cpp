@@ -41,6 +41,7 @@ private slots:
     void clearOnlyWhenIdleAndRowsFoundAfterIt();
     void soundGate();
     void sendProgressAndCompletion();
+    void uploadShowsBytesReceived();
     void listenFailureShownWithoutWaiting();
 };
 
@@ -274,6 +275,34 @@ void TestCommands::sendProgressAndCompletion() {
     QCOMPARE(model.RowsAsCsv(),
              QStringLiteral("Client,File,Size,Service,Information,State\n"
                             "127.0.0.1,big.bin,153700 Bytes,Send,Transfer Complete,SENT\n"));
+}
+
+// An upload of a size the client did not tell shows how much has come so far.
+void TestCommands::uploadShowsBytesReceived() {
+    TestStore s(0);
+    quint16 port = 0;
+    auto view = makeView(s, &port);
+    QVERIFY(view);
+    view->show();
+    auto& model = view->Model();
+    TftpTestClient c;
+    c.SendRequest(port, 2, "in.bin");
+    QCOMPARE(TftpTestClient::Opcode(c.Receive()), quint16(4));
+    for (int block = 1; block <= 40; ++block) {
+        if (block == 20)
+            QTest::qWait(1100);
+        c.SendData(quint16(block), pattern(512));
+        QCOMPARE(TftpTestClient::Number(c.Receive()), quint16(block));
+    }
+    QVERIFY2(SpinUntil([&] {
+                 return model.index(0, 4).data().toString().startsWith(
+                     QStringLiteral("Receiving... "));
+             }),
+             qPrintable(model.index(0, 4).data().toString()));
+    c.SendData(41, QByteArray());
+    QVERIFY(SpinUntil([&] {
+        return model.index(0, 4).data().toString() == QStringLiteral("Receive Complete");
+    }));
 }
 
 void TestCommands::listenFailureShownWithoutWaiting() {
