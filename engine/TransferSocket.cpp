@@ -134,7 +134,8 @@ bool CTransferSocket::Negotiate() {
                                                  qint64(store.MaxBlockSize())}));
             answer.append({name, QByteArray::number(m_nBlockSize)});
         } else if (name == "windowsize" && n >= 1 && n <= CSettingsStore::kMaxWindowSizeLimit) {
-            m_nWindowSize = int(std::min<qint64>(n, store.MaxWindowSize()));
+            // At most half the block numbers, so that old and new stay told apart.
+            m_nWindowSize = int(std::min<qint64>({n, qint64(store.MaxWindowSize()), 32767}));
             answer.append({name, QByteArray::number(m_nWindowSize)});
         } else if (name == "timeout" && n >= 1 && n <= 255) {
             m_nOptionTimeOut = int(n);
@@ -367,6 +368,11 @@ void CTransferSocket::HandleData(quint16 block, const char* packet, qint64 size)
     const int distance = blockDistance(block, m_nBlock);
     if (distance < -1)
         return;
+    // Inside a window an ACK sends the sender back: only a sender that timed out (later
+    // than the network's copy of a block could come) is told again where we are.
+    if (distance == -1 && m_nWindowSize > 1 &&
+        m_pEngine->Platform().timers().elapsedMs() - m_nLastSendMs < kEchoGuardMs)
+        return;
     if (distance > 0 && m_nWindowSize > 1) {
         // A block went missing: say once where we are, and the sender goes on from there.
         if (!m_bGapAcked) {
@@ -385,10 +391,10 @@ void CTransferSocket::HandleData(quint16 block, const char* packet, qint64 size)
         if (m_phase != Phase::InProgress && m_phase != Phase::Complete)
             return;
         if (m_phase == Phase::Complete || ++m_nUnacked >= m_nWindowSize) {
-            m_nUnacked = 0;
             SendAck();
         } else {
             ++m_nBlock; // taken, acknowledged with the window
+            m_nLastSendMs = m_pEngine->Platform().timers().elapsedMs();
             StartTimer();
         }
     } else if (distance == -1) {
@@ -547,6 +553,8 @@ void CTransferSocket::CompleteReceive() {
 
 void CTransferSocket::SendAck() {
     ReadTimeOut();
+    m_nUnacked = 0;
+    m_nLastSendMs = m_pEngine->Platform().timers().elapsedMs();
     if (m_nRetry == 0) {
         // Every ACK that awaits data runs the timer, the ACK of block 0 included, so a
         // client that vanishes is given up on. After the last block the timer only

@@ -144,7 +144,7 @@ private:
     FolderPath m_tempPath;     // a reception goes here until its last block is written
     QString m_strSharedPath;   // key in the share table while the file is held
     CFileShareTable::Use m_shareUse = CFileShareTable::Use::Read;
-    qint64 m_nLastSendMs = 0;  // when the block in flight was last sent
+    qint64 m_nLastSendMs = 0;  // when we last sent a block or ACK, or took a block
     bool m_bCountedIn = false;
     bool m_bSocketClosed = false;
     Phase m_phase = Phase::Idle;
