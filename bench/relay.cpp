@@ -22,6 +22,7 @@
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/epoll.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -439,5 +440,8 @@ int main(int argc, char** argv) {
         lim.rlim_cur = lim.rlim_max;
         setrlimit(RLIMIT_NOFILE, &lim);
     }
+    // Wake on time: the default 50 µs of timer slack per wait would add a tenth of a
+    // millisecond to an emulated 0.5 ms round trip.
+    prctl(PR_SET_TIMERSLACK, 1UL);
     return Relay(o).run();
 }
