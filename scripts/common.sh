@@ -2,8 +2,9 @@
 # Debian 12 packages; apt-get runs only when something is missing.
 
 packages_build=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev)
-# Real TFTP clients for the interoperability test, and sox to check the sounds.
-packages_test=(curl tftp-hpa atftp)
+# Real TFTP clients for the interoperability test, iproute2 for the lossy test's
+# namespace, and sox to check the sounds.
+packages_test=(curl tftp-hpa atftp iproute2)
 
 ensure_packages() {
     local missing=() p
