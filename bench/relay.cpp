@@ -137,6 +137,7 @@ struct Sock {
     Role role = Role::Listen;
     Session* session = nullptr; // null once the session is forgotten
     sockaddr_in serverTid{};    // ToClient: the server port it stands for
+    bool connected = false;     // ToClient: connected to its client, so sends skip the route lookup
     ~Sock() {
         if (fd >= 0)
             close(fd);
@@ -308,6 +309,8 @@ private:
                     return;
                 }
                 out->serverTid = from;
+                out->connected = connect(out->fd, reinterpret_cast<const sockaddr*>(&s->client),
+                                         sizeof s->client) == 0;
             }
             s->lastPacket = Clock::now();
             ++m_count.toClient;
@@ -377,8 +380,10 @@ private:
     }
 
     void send(const Sock& via, const sockaddr_in& to, const char* data, size_t len) {
-        if (sendto(via.fd, data, len, MSG_DONTWAIT, reinterpret_cast<const sockaddr*>(&to),
-                   sizeof to) == ssize_t(len))
+        const ssize_t n = via.connected ? ::send(via.fd, data, len, MSG_DONTWAIT)
+                                        : sendto(via.fd, data, len, MSG_DONTWAIT,
+                                                 reinterpret_cast<const sockaddr*>(&to), sizeof to);
+        if (n == ssize_t(len))
             ++m_count.sent;
         else
             ++m_count.sendErrors;
