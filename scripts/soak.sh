@@ -120,8 +120,8 @@ if ((LOSSY_SECONDS > 0)); then
     RELAY_PID=$!
     for _ in $(seq 50); do ss -Hlun "sport = :$RELAY_PORT" | grep -q . && break; sleep 0.1; done
     declare -A tally=([ok]=0 [error_seen]=0 [corrupt]=0 [hung]=0)
-    # 100 ms between repeats, 30 repeats: 3 s of silence is a hang.
-    lossy() { timeout 150 "$LOAD" --port $RELAY_PORT --count 50 --concurrency 50 --timeout 100 \
+    # 200 ms between repeats, 30 repeats: 6 s of silence is a hang.
+    lossy() { timeout 150 "$LOAD" --port $RELAY_PORT --count 50 --concurrency 50 --timeout 200 \
         --retries 30 --wall-limit 120 --expect "$WORK/lossy.bin" "$@" >/dev/null 2>&1 || true; }
     lossy_start=$SECONDS
     round=0

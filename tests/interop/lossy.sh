@@ -3,7 +3,7 @@
 # the headless server loses 5 %, duplicates 5 % and holds back 10 % of the packets in
 # each direction, after a 1 ms delay. 20 downloads and 20 uploads of 512 KiB run at once
 # through it: each must arrive byte for byte or end with an ERROR its client saw, and
-# none may hang (the client gives up after 3 s of silence).
+# none may hang (the client gives up after 6 s of silence).
 #
 #   lossy.sh SERVER RELAY LOADCLIENT [--count N] [--size BYTES] [--seed N]
 #
@@ -57,9 +57,9 @@ if [[ $server_bin == tftpd-hpa ]]; then
     root=$work/root
     mkdir -m 777 "$root"
     install -m 644 "$work/file.bin" "$root/down.bin"
-    # Its first retransmission after 100 ms, as quick as the client's: it ignores a
+    # Its first retransmission after 200 ms, as soon as the client's: it ignores a
     # repeated ACK, so a lost block waits for its own timer.
-    /usr/sbin/in.tftpd -L -c -T 100000 -a 127.0.0.1:$server_port -s "$root" \
+    /usr/sbin/in.tftpd -L -c -T 200000 -a 127.0.0.1:$server_port -s "$root" \
         >"$work/server.log" 2>&1 &
 else
     export HOME=$work/home XDG_CONFIG_HOME=$work/xdg
@@ -83,11 +83,12 @@ for port in $server_port $relay_port; do
     ss -Hlun "sport = :$port" | grep -q . || { echo "nothing listens on $port"; cat "$work/server.log"; exit 1; }
 done
 
-# 100 ms between repeats, 30 repeats: a transfer silent for 3 s counts as hung.
+# 200 ms between repeats (a fifth of the server's time-out: a lost block costs that, not
+# a second), 30 repeats: a transfer silent for 6 s counts as hung.
 load() { # MODE FILE RESULTS
-    timeout 60 "$load_bin" --server 127.0.0.1 --port $relay_port --mode "$1" --file "$2" \
-        --expect "$work/file.bin" --count "$count" --concurrency "$count" --timeout 100 \
-        --retries 30 --wall-limit 50 --results "$3" >"$3.out" 2>"$3.err"
+    timeout 90 "$load_bin" --server 127.0.0.1 --port $relay_port --mode "$1" --file "$2" \
+        --expect "$work/file.bin" --count "$count" --concurrency "$count" --timeout 200 \
+        --retries 30 --wall-limit 75 --results "$3" >"$3.out" 2>"$3.err"
 }
 start=$SECONDS
 load get down.bin "$work/get" &
