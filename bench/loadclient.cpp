@@ -3,13 +3,20 @@
 //
 //   loadclient --port N --mode MODE --file NAME [--expect PATH] [--count C]
 //              [--concurrency K] [--server IP] [--bind IP] [--timeout MS]
+//              [--retries R] [--wall-limit S] [--results PATH]
 //
 // Modes: get (download, compared with --expect), put (upload of --expect),
 // missing (RRQ that must get ERROR 1), refused (RRQ that must get ERROR 2),
 // badmode (RRQ with mode "mail": no answer is expected, none is waited for),
 // vanish (takes DATA 1, then goes away), error (takes DATA 1, answers with ERROR).
 // A "%d" in --file is replaced by the transfer's index, so uploads can use new names.
-// Prints one line: ok=, failed=, seconds=, bytes=, mib_per_s=, us_per_transfer=.
+// A packet is repeated every --timeout ms, at most --retries times without an answer.
+// Prints one line: ok=, failed=, seconds=, bytes=, mib_per_s=, us_per_transfer=, then how
+// the failed ones failed: error_seen= (an ERROR came), corrupt= (wrong or missing bytes),
+// hung= (the server fell silent, or the wall-clock limit came first), unconfirmed= (an
+// upload whose last block was never acknowledged: whether it arrived is the server's to
+// tell). --results writes one line per transfer: its index and one of ok, error_seen,
+// corrupt, hung, unconfirmed, failed.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -24,6 +31,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -32,6 +40,20 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 enum class Mode { Get, Put, Missing, Refused, BadMode, Vanish, Error };
+
+enum class Outcome { Ok, ErrorSeen, Corrupt, Hung, Unconfirmed, Failed };
+
+const char* outcomeName(Outcome o) {
+    switch (o) {
+    case Outcome::Ok: return "ok";
+    case Outcome::ErrorSeen: return "error_seen";
+    case Outcome::Corrupt: return "corrupt";
+    case Outcome::Hung: return "hung";
+    case Outcome::Unconfirmed: return "unconfirmed";
+    case Outcome::Failed: return "failed";
+    }
+    return "failed";
+}
 
 struct Options {
     std::string server = "127.0.0.1";
@@ -43,7 +65,9 @@ struct Options {
     long count = 1;
     int concurrency = 1;
     int timeoutMs = 1000;
+    int retries = 5;
     long wallLimitS = 600; // the whole run never takes longer than this
+    std::string results;
 };
 
 struct Transfer {
@@ -89,8 +113,12 @@ Options parse(int argc, char** argv) {
             o.concurrency = std::atoi(v);
         else if (a == "--timeout")
             o.timeoutMs = std::atoi(v);
+        else if (a == "--retries")
+            o.retries = std::atoi(v);
         else if (a == "--wall-limit")
             o.wallLimitS = std::atol(v);
+        else if (a == "--results")
+            o.results = v;
         else if (a == "--mode") {
             const std::string m = v;
             if (m == "get")
@@ -164,7 +192,7 @@ public:
             if (Clock::now() > wallEnd) {
                 std::fprintf(stderr, "loadclient: wall-clock limit reached\n");
                 for (Transfer& t : live)
-                    finish(t, false);
+                    finish(t, Outcome::Hung);
                 live.clear();
                 break;
             }
@@ -185,13 +213,14 @@ public:
             const auto now = Clock::now();
             for (size_t i = 0; i < live.size(); ++i) {
                 Transfer& t = live[i];
-                bool done = false, ok = false;
+                bool done = false;
+                Outcome out = Outcome::Failed;
                 if (fds[i].revents & POLLIN)
-                    done = receive(t, &ok);
+                    done = receive(t, &out);
                 else if (now >= t.deadline)
-                    done = expire(t, &ok);
+                    done = expire(t, &out);
                 if (done) {
-                    finish(t, ok);
+                    finish(t, out);
                     t.fd = -1;
                 }
             }
@@ -199,9 +228,21 @@ public:
         }
         const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
         std::printf("ok=%ld failed=%ld seconds=%.6f bytes=%lld mib_per_s=%.3f "
-                    "us_per_transfer=%.2f\n",
+                    "us_per_transfer=%.2f error_seen=%ld corrupt=%ld hung=%ld unconfirmed=%ld\n",
                     m_ok, m_failed, seconds, m_bytes, double(m_bytes) / seconds / 1048576.0,
-                    seconds * 1e6 / double(m_o.count));
+                    seconds * 1e6 / double(m_o.count), m_outcomes[Outcome::ErrorSeen],
+                    m_outcomes[Outcome::Corrupt], m_outcomes[Outcome::Hung],
+                    m_outcomes[Outcome::Unconfirmed]);
+        if (!m_o.results.empty()) {
+            FILE* f = std::fopen(m_o.results.c_str(), "w");
+            if (!f) {
+                std::perror("loadclient: --results");
+                return 1;
+            }
+            for (const auto& [index, outcome] : m_results)
+                std::fprintf(f, "%ld %s\n", index, outcomeName(outcome));
+            std::fclose(f);
+        }
         return m_failed == 0 ? 0 : 1;
     }
 
@@ -220,9 +261,7 @@ private:
         if (t.fd < 0 ||
             bind(t.fd, reinterpret_cast<const sockaddr*>(&m_bind), sizeof m_bind) != 0) {
             std::perror("loadclient: socket");
-            if (t.fd >= 0)
-                close(t.fd);
-            ++m_failed;
+            finish(t, Outcome::Failed);
             return false;
         }
         const std::string file = name(index);
@@ -236,7 +275,7 @@ private:
         send(t);
         if (m_o.mode == Mode::BadMode) {
             // A refused request gets no answer: nothing to wait for.
-            finish(t, true);
+            finish(t, Outcome::Ok);
             return false;
         }
         return true;
@@ -276,8 +315,8 @@ private:
         send(t);
     }
 
-    // Handles one datagram; returns true when the transfer is over (*ok tells how).
-    bool receive(Transfer& t, bool* ok) {
+    // Handles one datagram; returns true when the transfer is over (*out tells how).
+    bool receive(Transfer& t, Outcome* out) {
         char in[1024];
         sockaddr_in from{};
         socklen_t fromLen = sizeof from;
@@ -294,9 +333,10 @@ private:
         const uint16_t op = get16(in), block = get16(in + 2);
         if (op == 5) {
             const uint16_t code = block;
-            *ok = (m_o.mode == Mode::Missing && code == 1) ||
-                  (m_o.mode == Mode::Refused && code == 2);
-            if (!*ok)
+            const bool expected = (m_o.mode == Mode::Missing && code == 1) ||
+                                  (m_o.mode == Mode::Refused && code == 2);
+            *out = expected ? Outcome::Ok : Outcome::ErrorSeen;
+            if (!expected)
                 std::fprintf(stderr, "loadclient: transfer %ld: ERROR %u %.*s\n", t.index,
                              unsigned(code), int(n - 4), in + 4);
             return true;
@@ -305,27 +345,28 @@ private:
         case Mode::Missing:
         case Mode::Refused:
             std::fprintf(stderr, "loadclient: transfer %ld: served, not refused\n", t.index);
-            *ok = false;
+            *out = Outcome::Failed;
             return true;
         case Mode::Vanish:
-            *ok = op == 3; // go away without a word
+            *out = op == 3 ? Outcome::Ok : Outcome::Failed; // go away without a word
             return true;
         case Mode::Error:
             if (op == 3)
                 sendError(t);
-            *ok = op == 3;
+            *out = op == 3 ? Outcome::Ok : Outcome::Failed;
             return true;
         case Mode::Get:
-            return receiveData(t, op, block, in, size_t(n), ok);
+            return receiveData(t, op, block, in, size_t(n), out);
         case Mode::Put:
-            return receiveAck(t, op, block, ok);
+            return receiveAck(t, op, block, out);
         case Mode::BadMode:
             break;
         }
         return false;
     }
 
-    bool receiveData(Transfer& t, uint16_t op, uint16_t block, const char* in, size_t n, bool* ok) {
+    bool receiveData(Transfer& t, uint16_t op, uint16_t block, const char* in, size_t n,
+                     Outcome* out) {
         if (op != 3)
             return false;
         if (block == uint16_t(t.block - 1)) { // our ACK was lost: say it again
@@ -339,7 +380,7 @@ private:
             std::memcmp(m_content.data() + t.offset, in + 4, len) != 0) {
             std::fprintf(stderr, "loadclient: transfer %ld: wrong bytes in block %u\n", t.index,
                          unsigned(block));
-            *ok = false;
+            *out = Outcome::Corrupt;
             return true;
         }
         t.offset += len;
@@ -347,8 +388,8 @@ private:
         sendAck(t, block);
         ++t.block;
         if (len < 512) {
-            *ok = t.offset == m_content.size();
-            if (*ok)
+            *out = t.offset == m_content.size() ? Outcome::Ok : Outcome::Corrupt;
+            if (*out == Outcome::Ok)
                 m_bytes += (long long)t.offset;
             else
                 std::fprintf(stderr, "loadclient: transfer %ld: short file\n", t.index);
@@ -357,14 +398,14 @@ private:
         return false;
     }
 
-    bool receiveAck(Transfer& t, uint16_t op, uint16_t block, bool* ok) {
+    bool receiveAck(Transfer& t, uint16_t op, uint16_t block, Outcome* out) {
         if (op != 4 || block != t.block)
             return false;         // a duplicate ACK: the timer resends if need be
         if (get16(t.packet) == 3) // the block just acknowledged, not the request
             t.offset += size_t(t.packetLen - 4);
         if (t.lastSent) {
             m_bytes += (long long)t.offset;
-            *ok = true;
+            *out = Outcome::Ok;
             return true;
         }
         t.retries = 0;
@@ -373,10 +414,13 @@ private:
         return false;
     }
 
-    bool expire(Transfer& t, bool* ok) {
-        if (++t.retries > 5) {
-            std::fprintf(stderr, "loadclient: transfer %ld: server not responding\n", t.index);
-            *ok = false;
+    bool expire(Transfer& t, Outcome* out) {
+        if (++t.retries > m_o.retries) {
+            const bool lastUnanswered = m_o.mode == Mode::Put && t.lastSent;
+            std::fprintf(stderr, "loadclient: transfer %ld: %s\n", t.index,
+                         lastUnanswered ? "last block not acknowledged"
+                                        : "server not responding");
+            *out = lastUnanswered ? Outcome::Unconfirmed : Outcome::Hung;
             return true;
         }
         const sockaddr_in& to = t.toRequestPort ? m_server : t.peer;
@@ -386,15 +430,21 @@ private:
         return false;
     }
 
-    void finish(Transfer& t, bool ok) {
-        close(t.fd);
-        ok ? ++m_ok : ++m_failed;
+    void finish(Transfer& t, Outcome out) {
+        if (t.fd >= 0)
+            close(t.fd);
+        out == Outcome::Ok ? ++m_ok : ++m_failed;
+        ++m_outcomes[out];
+        if (!m_o.results.empty())
+            m_results[t.index] = out;
     }
 
     Options m_o;
     std::vector<char> m_content;
     sockaddr_in m_server{}, m_bind{};
     long m_ok = 0, m_failed = 0;
+    std::map<Outcome, long> m_outcomes;
+    std::map<long, Outcome> m_results;
     long long m_bytes = 0;
 };
 

@@ -10,6 +10,9 @@
 # host, and dnsmasq, which serves TFTP only on port 69, gets a port 69 of its own.
 # Prints one name=value line per figure (median, with min and max over the runs),
 # then the ratios. Not run by CI; takes about 10-15 minutes on two cores.
+# "--only relay" (not in the default set) measures the lossy test's relay instead:
+# transfers to our headless server direct and through the relay without loss, the
+# relay's CPU time, and 20 transfers at once through a 20 ms round trip.
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -87,6 +90,7 @@ mkdir -p "$FILES"
 head -c $((16 * 1024 * 1024)) /dev/urandom >"$FILES/big16.bin"
 head -c $((2 * 1024 * 1024)) /dev/urandom >"$FILES/mid2.bin"
 head -c 1024 /dev/urandom >"$FILES/small1k.bin"
+head -c 65536 /dev/urandom >"$FILES/mid64k.bin"
 
 record() { echo "$1 $2 $3 $4" >>"$RESULTS"; } # placement server figure value
 
@@ -257,6 +261,43 @@ run_limit_pingpong() { # PLACEMENT SERVER_CPU CLIENT_CPU
     ECHO_PID=
 }
 
+# The relay (bench/relay.cpp) in front of our headless server, pinned with the client.
+run_relay() { # PLACEMENT SERVER_CPU CLIENT_CPU
+    local pl=$1 scpu=$2 ccpu=$3 direct relay_pid out cpu0 port=16973
+    start_server ours_headless "$scpu"
+    direct=$PORT
+    start_relay() {
+        taskset -c "$ccpu" "$BUILD/benchtools/relay" --listen 127.0.0.1:$port \
+            --server 127.0.0.1:$direct "$@" 2>/dev/null &
+        relay_pid=$!
+        wait_port $port
+    }
+    stop_relay() { kill "$relay_pid"; wait "$relay_pid" 2>/dev/null || true; }
+
+    out=$(load "$ccpu" --mode get --file big16.bin --expect "$FILES/big16.bin")
+    record "$pl" relay_direct get16_mib_s "$(field mib_per_s <<<"$out")"
+    out=$(load "$ccpu" --mode get --file mid2.bin --expect "$FILES/mid2.bin" --count 20 --concurrency 20)
+    record "$pl" relay_direct c20_mib_s "$(field mib_per_s <<<"$out")"
+
+    start_relay
+    cpu0=$(cpu_seconds "$relay_pid")
+    PORT=$port
+    out=$(load "$ccpu" --mode get --file big16.bin --expect "$FILES/big16.bin")
+    record "$pl" relay get16_mib_s "$(field mib_per_s <<<"$out")"
+    out=$(load "$ccpu" --mode get --file mid2.bin --expect "$FILES/mid2.bin" --count 20 --concurrency 20)
+    record "$pl" relay c20_mib_s "$(field mib_per_s <<<"$out")"
+    record "$pl" relay cpu_s "$(awk -v a="$(cpu_seconds "$relay_pid")" -v b="$cpu0" 'BEGIN { printf "%.3f", a - b }')"
+    stop_relay
+
+    # 10 ms each way: 20 lock-step transfers of 129 blocks at once. With the packets in
+    # flight overlapping, the whole takes about one transfer's 129 round trips.
+    start_relay --delay-ms 10
+    out=$(load "$ccpu" --mode get --file mid64k.bin --expect "$FILES/mid64k.bin" --count 20 --concurrency 20)
+    record "$pl" relay_delay10 ms_per_round_trip "$(awk -v s="$(field seconds <<<"$out")" 'BEGIN { printf "%.2f", s * 1000 / 129 }')"
+    stop_relay
+    stop_server
+}
+
 servers=()
 IFS=, read -r -a wanted <<<"$ONLY"
 for s in "${wanted[@]}"; do
@@ -275,7 +316,11 @@ for run in $(seq "$RUNS"); do
         run_limit_pingpong "$pl" 0 "$ccpu"
         for s in "${servers[@]}"; do
             echo "bench: run $run, $pl CPU, $s" >&2
-            run_server "$s" "$pl" 0 "$ccpu" "$run"
+            if [[ $s == relay ]]; then
+                run_relay "$pl" 0 "$ccpu"
+            else
+                run_server "$s" "$pl" 0 "$ccpu" "$run"
+            fi
         done
     done
 done

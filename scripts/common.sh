@@ -3,10 +3,10 @@
 
 # help2man makes the manual page from --help at build time.
 packages_build=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev help2man)
-# Real TFTP clients for the interoperability test, and sox to check the sounds.
-# The installation tests: the validators of the desktop entry and the AppStream
-# metadata, CPack's helpers for the package (dpkg-shlibdeps, file) and lintian, and
-# ip for the service test's private network.
+# Real TFTP clients for the interoperability test. The installation tests: the
+# validators of the desktop entry and the AppStream metadata, CPack's helpers for the
+# package (dpkg-shlibdeps, file) and lintian; ip for the service test's and the lossy
+# test's private networks.
 packages_test=(curl tftp-hpa atftp desktop-file-utils appstream dpkg-dev file lintian iproute2)
 
 ensure_packages() {

@@ -4,8 +4,13 @@
 # vanish after the first block (TimeOut is 1 second, so the server gives them up after
 # 6) and clients that answer with an ERROR. After every batch it prints the server's
 # open descriptors and resident memory; after warm-up both must stay flat.
+# Then a lossy phase: rounds of 50 downloads and 50 uploads of 512 KiB at once through
+# the relay (bench/relay.cpp: 1 ms delay, 5 % loss, 5 % duplication, 10 % reordering)
+# until its time is up; every transfer must arrive byte for byte or end with an ERROR
+# its client saw, none may hang, and descriptors and memory must come back afterwards.
 #
-#   scripts/soak.sh [--batches N]     (default 10, i.e. 100,000 transfers)
+#   scripts/soak.sh [--batches N] [--lossy-seconds S]
+#                   (defaults 10, i.e. 100,000 transfers, and 180; 0 skips a phase)
 #
 # Runs inside a private network namespace (unshare -n, needs root): the server listens
 # on its 127.0.0.1, and the refused client speaks from 127.0.0.2 on the same loopback.
@@ -15,10 +20,12 @@ set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=${VANTREL_BENCH_BUILD:-$ROOT/build-release}
 BATCHES=10
+LOSSY_SECONDS=180
 while [[ $# -gt 0 ]]; do
     case $1 in
     --batches) BATCHES=$2; shift 2 ;;
-    *) echo "usage: $0 [--batches N]" >&2; exit 2 ;;
+    --lossy-seconds) LOSSY_SECONDS=$2; shift 2 ;;
+    *) echo "usage: $0 [--batches N] [--lossy-seconds S]" >&2; exit 2 ;;
     esac
 done
 
@@ -27,7 +34,8 @@ if [[ -z ${VANTREL_SOAK_INSIDE:-} ]]; then
     cmake --build "$BUILD" -j2 --target vantrel-server >/dev/null
     cmake -S "$ROOT/bench" -B "$BUILD/benchtools" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
     cmake --build "$BUILD/benchtools" -j2 >/dev/null
-    exec unshare --net env VANTREL_SOAK_INSIDE=1 VANTREL_BENCH_BUILD="$BUILD" "$0" --batches "$BATCHES"
+    exec unshare --net env VANTREL_SOAK_INSIDE=1 VANTREL_BENCH_BUILD="$BUILD" "$0" \
+        --batches "$BATCHES" --lossy-seconds "$LOSSY_SECONDS"
 fi
 
 ip link set lo up
@@ -37,11 +45,12 @@ sysctl -q -w net.ipv4.ip_local_port_range="10000 28999"
 LOAD=$BUILD/benchtools/loadclient
 WORK=$(mktemp -d /tmp/vantrel-soak.XXXXXX)
 SERVER_PID=
+RELAY_PID=
 cleanup() {
-    if [[ -n $SERVER_PID ]]; then
-        kill "$SERVER_PID" 2>/dev/null || true
-        wait "$SERVER_PID" 2>/dev/null || true
-    fi
+    for pid in $RELAY_PID $SERVER_PID; do
+        kill "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    done
     rm -rf "$WORK"
 }
 trap cleanup EXIT INT TERM
@@ -99,6 +108,58 @@ for batch in $(seq "$BATCHES"); do
     sample $((batch * 10000))
     [[ $failed -eq 0 ]] || break
 done
+
+# The lossy phase: the same server behind the relay.
+if ((LOSSY_SECONDS > 0)); then
+    head -c $((512 * 1024)) /dev/urandom >"$SERVE/lossy.bin"
+    cp "$SERVE/lossy.bin" "$WORK/lossy.bin"
+    RELAY_PORT=16970
+    # Sessions are forgotten after 20 s of silence: longer than the server's 6 repeats.
+    "$BUILD/benchtools/relay" --listen 127.0.0.1:$RELAY_PORT --server 127.0.0.1:$PORT \
+        --delay-ms 1 --loss 5 --dup 5 --reorder 10 --seed 8 --idle-s 20 2>"$WORK/relay.txt" &
+    RELAY_PID=$!
+    for _ in $(seq 50); do ss -Hlun "sport = :$RELAY_PORT" | grep -q . && break; sleep 0.1; done
+    declare -A tally=([ok]=0 [error_seen]=0 [corrupt]=0 [hung]=0)
+    # 200 ms between repeats, 30 repeats: 6 s of silence is a hang.
+    lossy() { timeout 150 "$LOAD" --port $RELAY_PORT --count 50 --concurrency 50 --timeout 200 \
+        --retries 30 --wall-limit 120 --expect "$WORK/lossy.bin" "$@" >/dev/null 2>&1 || true; }
+    lossy_start=$SECONDS
+    round=0
+    while ((SECONDS - lossy_start < LOSSY_SECONDS)); do
+        round=$((round + 1))
+        lossy --mode get --file lossy.bin --results "$WORK/get.txt" &
+        getter=$!
+        lossy --mode put --file "lossy-$round-%d.bin" --results "$WORK/put.txt"
+        wait "$getter"
+        sleep 0.2 # the server's last renames
+        for i in $(seq 0 49); do
+            for kind in get put; do
+                r=$(awk -v i="$i" '$1 == i { print $2 }' "$WORK/$kind.txt" 2>/dev/null || true)
+                [[ -n $r && $r != failed ]] || r=hung
+                if [[ $kind == put && ($r == ok || $r == unconfirmed) ]]; then
+                    # Only the stored file says whether an upload arrived whole.
+                    if cmp -s "$WORK/lossy.bin" "$SERVE/lossy-$round-$i.bin"; then
+                        r=ok
+                    elif [[ $r == unconfirmed && ! -e $SERVE/lossy-$round-$i.bin ]]; then
+                        r=hung
+                    else
+                        r=corrupt
+                    fi
+                fi
+                tally[$r]=$((tally[$r] + 1))
+            done
+        done
+        rm -f "$WORK/get.txt" "$WORK/put.txt" "$SERVE"/lossy-"$round"-*
+    done
+    kill "$RELAY_PID" && wait "$RELAY_PID" 2>/dev/null || true
+    RELAY_PID=
+    echo "lossy: rounds=$round transfers=$((round * 100)) ok=${tally[ok]} error_seen=${tally[error_seen]} corrupt=${tally[corrupt]} hung=${tally[hung]} seconds=$((SECONDS - lossy_start))"
+    cat "$WORK/relay.txt"
+    ((tally[corrupt] + tally[hung] == 0)) || failed=1
+    # The server gives up what the relay left unfinished (6 intervals of 1 s).
+    sleep 8
+    sample "$((BATCHES * 10000 + round * 100))"
+fi
 
 kill -0 "$SERVER_PID" || { echo "soak: the server died" >&2; exit 1; }
 # The last state of every row.
