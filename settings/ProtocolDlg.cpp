@@ -4,6 +4,7 @@
 #include "SettingsStore.h"
 
 #include <QHostAddress>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 
@@ -25,6 +26,18 @@ CProtocolDlg::CProtocolDlg(CSettingsStore& store, QWidget* parent)
     : QDialog(parent), ui(std::make_unique<Ui::CProtocolDlg>()) {
     ui->setupUi(this);
     setFixedSize(size());
+    // The help lines are quieter than the fields: the text colour two fifths of the way
+    // to the background, so dark styles get the same effect.
+    for (QLabel* help : {ui->negotiateHelp, ui->blockSizeHelp, ui->windowSizeHelp, ui->portsHelp,
+                         ui->replyFromHelp, ui->ipv6Help, ui->listenHelp}) {
+        QPalette palette = help->palette();
+        const QColor text = palette.color(QPalette::WindowText);
+        const QColor back = palette.color(QPalette::Window);
+        palette.setColor(QPalette::WindowText, QColor((text.red() * 3 + back.red() * 2) / 5,
+                                                      (text.green() * 3 + back.green() * 2) / 5,
+                                                      (text.blue() * 3 + back.blue() * 2) / 5));
+        help->setPalette(palette);
+    }
     connect(ui->anyPortCheck, &QCheckBox::toggled, this, &CProtocolDlg::OnAnyPort);
 
     m_bNegotiate = store.Negotiate();
