@@ -2,6 +2,7 @@
 #include "ui_HelpSheetDlg.h"
 #include "ui_PageClear.h"
 #include "ui_PageGeneral.h"
+#include "ui_PageProtocol.h"
 #include "ui_PageSecurity.h"
 #include "ui_PageSetup.h"
 
@@ -36,15 +37,23 @@ CPageSecurity::CPageSecurity(QWidget* parent)
 }
 CPageSecurity::~CPageSecurity() = default;
 
+CPageProtocol::CPageProtocol(QWidget* parent)
+    : QWidget(parent), ui(std::make_unique<Ui::CPageProtocol>()) {
+    InitDialogPictures();
+    ui->setupUi(this);
+}
+CPageProtocol::~CPageProtocol() = default;
+
 CHelpSheetDlg::CHelpSheetDlg(QWidget* parent, int selectPage)
     : QDialog(parent), m_pPageGeneral(new CPageGeneral), m_pPageClear(new CPageClear),
       m_pPageSetup(new CPageSetup), m_pPageSecurity(new CPageSecurity),
-      ui(std::make_unique<Ui::CHelpSheetDlg>()) {
+      m_pPageProtocol(new CPageProtocol), ui(std::make_unique<Ui::CHelpSheetDlg>()) {
     ui->setupUi(this);
     // Each tab is labelled with its page's title.
     for (QWidget* page :
          {static_cast<QWidget*>(m_pPageGeneral), static_cast<QWidget*>(m_pPageClear),
-          static_cast<QWidget*>(m_pPageSetup), static_cast<QWidget*>(m_pPageSecurity)})
+          static_cast<QWidget*>(m_pPageSetup), static_cast<QWidget*>(m_pPageSecurity),
+          static_cast<QWidget*>(m_pPageProtocol)})
         ui->tabWidget->addTab(page, page->windowTitle());
     ui->tabWidget->setCurrentIndex(selectPage);
     // No page has anything to apply.

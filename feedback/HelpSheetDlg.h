@@ -12,9 +12,10 @@ class CPageGeneral;
 class CPageClear;
 class CPageSetup;
 class CPageSecurity;
+class CPageProtocol;
 } // namespace Ui
 
-// The four help pages: a picture and a fixed text each, nothing to change.
+// The help pages: a picture and a fixed text each, nothing to change.
 class CPageGeneral : public QWidget {
     Q_OBJECT
 public:
@@ -55,7 +56,17 @@ private:
     std::unique_ptr<Ui::CPageSecurity> ui;
 };
 
-// The help sheet: the four pages as tabs General, File, Setup and Security, with the
+class CPageProtocol : public QWidget {
+    Q_OBJECT
+public:
+    explicit CPageProtocol(QWidget* parent = nullptr);
+    ~CPageProtocol() override;
+
+private:
+    std::unique_ptr<Ui::CPageProtocol> ui;
+};
+
+// The help sheet: the pages as tabs General, File, Setup, Security and Protocol, with the
 // usual sheet buttons. Since no page keeps anything, every way out does the same: nothing.
 class CHelpSheetDlg : public QDialog {
     Q_OBJECT
@@ -69,6 +80,7 @@ public:
     CPageClear* m_pPageClear;
     CPageSetup* m_pPageSetup;
     CPageSecurity* m_pPageSecurity;
+    CPageProtocol* m_pPageProtocol;
 
 private:
     std::unique_ptr<Ui::CHelpSheetDlg> ui;

@@ -67,6 +67,14 @@ convert -size 32x32 xc:none \
     -fill "$LINE" -stroke none -draw "circle 16,20 16,23" -draw "rectangle 15,21 17,26" \
     -strip -colors 256 PNG8:"$OUT/security.png"
 
+# --- Help page "Protocol": packets going both ways between two ports -----------------
+convert -size 32x32 xc:none -strokewidth 1.5 -stroke "$LINE" \
+    -fill "$GREY" -draw "roundrectangle 1,3 9,29 2,2" -draw "roundrectangle 23,3 31,29 2,2" \
+    -fill "$TEAL" -draw "rectangle 3,7 7,11" -draw "rectangle 25,7 29,11" \
+    -fill "$BLUE" -draw "polygon 11,10 18,10 18,6 22,12 18,18 18,14 11,14" \
+    -fill "$PINK" -draw "polygon 21,18 14,18 14,14 10,20 14,26 14,22 21,22" \
+    -strip -colors 256 PNG8:"$OUT/protocol.png"
+
 # --- The splash picture, 397 by 340 --------------------------------------------------
 # Three computers networked with a server, under the product name.
 computer() { # x y: the top left corner of a 70 by 64 computer, as one MVG drawing

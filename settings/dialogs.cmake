@@ -1,5 +1,7 @@
-# The Setup and Security dialogs and their commands.
+# The Setup, Security and Protocol dialogs and their commands.
 add_library(settings_ui STATIC
+    ProtocolCommand.cpp ProtocolCommand.h
+    ProtocolDlg.cpp ProtocolDlg.h ProtocolDlg.ui
     SecurityCommand.cpp SecurityCommand.h
     SecurityDlg.cpp SecurityDlg.h SecurityDlg.ui
     SetupCommand.cpp SetupCommand.h

@@ -32,6 +32,10 @@
 #include "AboutBoxDlg.h"
 #define VANTREL_ABOUT_COMMAND 1
 #endif
+#if defined(VANTREL_HAVE_SETTINGS_UI) && __has_include("ProtocolCommand.h")
+#include "ProtocolCommand.h"
+#define VANTREL_PROTOCOL_COMMAND 1
+#endif
 #if defined(VANTREL_HAVE_SPLASH) && __has_include("SplashWindow.h")
 #include "SplashWindow.h"
 #define VANTREL_SPLASH 1
@@ -63,6 +67,9 @@ const CommandText kCommandTexts[CMainFrame::CommandCount] = {
      "Folder", nullptr},
     {"Close to &Tray", "Keep the server running in the tray when the window is closed",
      "Close to Tray", "Tray", nullptr},
+    // No shortcut: Ctrl+P means Print everywhere else.
+    {"&Protocol...", "Options, transfer ports and the addresses the server answers from",
+     "Protocol", "Protocol", nullptr},
 };
 
 QString listenWhere(const QHostAddress& address, quint16 port) {
@@ -163,6 +170,14 @@ void CMainFrame::CreateActions() {
             [this](bool on) { m_windowSettings->setValue(QStringLiteral("closeToTray"), on); });
     connect(m_actions[Setup], &QAction::triggered, m_pView, [this] { m_pView->OnSetup(); });
     connect(m_actions[Security], &QAction::triggered, m_pView, [this] { m_pView->OnSecurity(); });
+    connect(m_actions[Protocol], &QAction::triggered, m_pView, [this] {
+#ifdef VANTREL_PROTOCOL_COMMAND
+        RunProtocolCommand(m_pView->Engine(), this);
+#else
+        if (m_pView->Engine().m_bSoundOn)
+            m_pView->PlayWaveResource(SOUND_COMMAND);
+#endif
+    });
     connect(m_actions[Help], &QAction::triggered, m_pView, [this] { m_pView->OnHelp(); });
     connect(m_actions[About], &QAction::triggered, this, [this] {
 #ifdef VANTREL_ABOUT_COMMAND
@@ -190,6 +205,7 @@ void CMainFrame::CreateMenus() {
     option->addAction(m_actions[Setup]);
     option->addSeparator();
     option->addAction(m_actions[Security]);
+    option->addAction(m_actions[Protocol]);
     QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
     view->addAction(m_actions[StatusBar]);
     view->addAction(m_actions[CloseToTray]);

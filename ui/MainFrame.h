@@ -28,6 +28,7 @@ public:
         SaveList,
         OpenFolder,
         CloseToTray,
+        Protocol,
         CommandCount
     };
 

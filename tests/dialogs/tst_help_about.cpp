@@ -36,14 +36,14 @@ void TestHelpAbout::helpOpensOnGeneralEveryTime() {
         return ModalDriver::Step{[goTo, button](QWidget* w) {
             Check(w->windowTitle() == QLatin1String("Vantrel Server 1.0 Help"), "caption");
             auto* tabs = w->findChild<QTabWidget*>();
-            Check(tabs && tabs->count() == 4, "four tabs");
+            Check(tabs && tabs->count() == 5, "five tabs");
             if (!tabs)
                 return;
             Check(tabs->currentIndex() == 0, "opens on General");
             QStringList labels;
             for (int i = 0; i < tabs->count(); ++i)
                 labels << tabs->tabText(i);
-            Check(labels == QStringList{"General", "File", "Setup", "Security"},
+            Check(labels == QStringList{"General", "File", "Setup", "Security", "Protocol"},
                   "tabs: " + labels.join(','));
             auto* box = w->findChild<QDialogButtonBox*>();
             Check(box && !box->button(QDialogButtonBox::Apply)->isEnabled(), "Apply disabled");
@@ -101,6 +101,11 @@ void TestHelpAbout::helpPagesTextAndPictures() {
         QVERIFY(picture);
         QCOMPARE(picture->pixmap().size(), QSize(32, 32));
     }
+    // The Protocol page is ours: a picture and some text, in the same form.
+    auto* text = sheet.m_pPageProtocol->findChild<QLabel*>(QStringLiteral("textLabel"));
+    QVERIFY(text && !text->text().isEmpty() && text->textFormat() == Qt::PlainText);
+    auto* picture = sheet.m_pPageProtocol->findChild<QLabel*>(QStringLiteral("pictureLabel"));
+    QVERIFY(picture && picture->pixmap().size() == QSize(32, 32));
 }
 
 void TestHelpAbout::aboutBox() {

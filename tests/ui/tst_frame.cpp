@@ -78,6 +78,7 @@ void TestFrame::menusAndToolbar() {
         "  &Setup...\tCtrl+S",
         "",
         "  Securi&ty...\tCtrl+T",
+        "  &Protocol...",
         "&View",
         "  &Status Bar",
         "  Close to &Tray",
@@ -200,6 +201,11 @@ void TestFrame::shortcutsRunTheirCommands() {
     ModalAnswer close;
     QTest::keyClick(view, Qt::Key_F1);
     QCOMPARE(sounds.LastRequestedId(), 146);
+    // Option > Protocol... has no key: its menu item opens the dialog.
+    sounds.Play(141);
+    f.Action(CMainFrame::Protocol)->trigger();
+    QCOMPARE(sounds.LastRequestedId(), 146);
+    QCOMPARE(close.answered, 2);
 }
 
 void TestFrame::showFromAnotherCopy() {

@@ -1,0 +1,24 @@
+#include "ProtocolCommand.h"
+
+#include "ProtocolDlg.h"
+#include "ServerEngine.h"
+#include "SettingsStore.h"
+
+void RunProtocolCommand(CServerEngine& engine, QWidget* parent) {
+    if (engine.m_bSoundOn)
+        engine.Window().PlayWaveResource(SOUND_COMMAND);
+
+    CSettingsStore& store = engine.Store();
+    CProtocolDlg dlg(store, parent);
+    if (dlg.exec() != QDialog::Accepted)
+        return;
+    store.WriteProfileInt(CSettingsStore::kNegotiate, dlg.m_bNegotiate ? 1 : 0);
+    store.WriteProfileInt(CSettingsStore::kMaxBlockSize, dlg.m_nMaxBlockSize);
+    store.WriteProfileInt(CSettingsStore::kMaxWindowSize, dlg.m_nMaxWindowSize);
+    store.WriteProfileInt(CSettingsStore::kPortFirst, dlg.m_nPortFirst);
+    store.WriteProfileInt(CSettingsStore::kPortLast, dlg.m_nPortLast);
+    store.WriteProfileInt(CSettingsStore::kReplyFromRequestAddress,
+                          dlg.m_bReplyFromRequestAddress ? 1 : 0);
+    store.WriteProfileInt(CSettingsStore::kIPv6, dlg.m_bIPv6 ? 1 : 0);
+    store.WriteProfileString(CSettingsStore::kListenAddress, dlg.m_strListenAddress);
+}
