@@ -150,8 +150,8 @@ void CTransferListView::SetProgress(RowHandle handle, qint64 bytesSent, qint64 f
     const int width =
         fraction < 0 ? -1
                      : CRowDelegate::BarWidth(fraction, columnWidth(CTransferListModel::ColSize));
-    // Without a size there is no bar to tell when to look again: the count must move.
-    if (fraction >= 0 && m_paintedBars.value(handle, -1) == width) {
+    // An upload of untold size (-1) has no bar to tell when to look again: its count must.
+    if (fileSize >= 0 && m_paintedBars.value(handle, -1) == width) {
         m_dirtyBars.remove(handle);
         return;
     }
