@@ -4,6 +4,7 @@
 #include "ServerOptions.h"
 #include "SettingsStore.h"
 #include "SingleInstance.h"
+#include "SplashWindow.h"
 #include "ZAZO_DizeView.h"
 
 #include <QApplication>
@@ -18,11 +19,6 @@
 #include <memory>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#if defined(VANTREL_HAVE_SPLASH) && __has_include("SplashWindow.h")
-#include "SplashWindow.h"
-#define VANTREL_SPLASH 1
-#endif
 
 namespace {
 // SIGINT and SIGTERM end the event loop, so the engine closes its transfers. The
@@ -95,9 +91,7 @@ int runWindow(QApplication& app, const ServerOptions& options) {
         return 1;
     }
     }
-#ifdef VANTREL_SPLASH
     CSplashWindow::EnableSplash(options.showSplash);
-#endif
     const auto settings = openSettings(options);
     CSettingsStore& store = *settings;
     store.EnsureDefaultDirExists();

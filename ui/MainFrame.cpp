@@ -1,7 +1,10 @@
 #include "MainFrame.h"
 
+#include "AboutBoxDlg.h"
+#include "ProtocolCommand.h"
 #include "ServerEngine.h"
 #include "SettingsStore.h"
+#include "SplashWindow.h"
 #include "TransferAnimDlg.h"
 #include "TransferListModel.h"
 #include "WaveSound.h"
@@ -27,19 +30,6 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QUrl>
-
-#if defined(VANTREL_HAVE_FEEDBACK_HELP) && __has_include("AboutBoxDlg.h")
-#include "AboutBoxDlg.h"
-#define VANTREL_ABOUT_COMMAND 1
-#endif
-#if defined(VANTREL_HAVE_SETTINGS_UI) && __has_include("ProtocolCommand.h")
-#include "ProtocolCommand.h"
-#define VANTREL_PROTOCOL_COMMAND 1
-#endif
-#if defined(VANTREL_HAVE_SPLASH) && __has_include("SplashWindow.h")
-#include "SplashWindow.h"
-#define VANTREL_SPLASH 1
-#endif
 
 namespace {
 struct CommandText {
@@ -171,19 +161,10 @@ void CMainFrame::CreateActions() {
     connect(m_actions[Setup], &QAction::triggered, m_pView, [this] { m_pView->OnSetup(); });
     connect(m_actions[Security], &QAction::triggered, m_pView, [this] { m_pView->OnSecurity(); });
     connect(m_actions[Protocol], &QAction::triggered, m_pView, [this] {
-#ifdef VANTREL_PROTOCOL_COMMAND
         RunProtocolCommand(m_pView->Engine(), this);
-#else
-        if (m_pView->Engine().m_bSoundOn)
-            m_pView->PlayWaveResource(SOUND_COMMAND);
-#endif
     });
     connect(m_actions[Help], &QAction::triggered, m_pView, [this] { m_pView->OnHelp(); });
-    connect(m_actions[About], &QAction::triggered, this, [this] {
-#ifdef VANTREL_ABOUT_COMMAND
-        RunAboutCommand(this);
-#endif
-    });
+    connect(m_actions[About], &QAction::triggered, this, [this] { RunAboutCommand(this); });
     QAction* statusBarAction = m_actions[StatusBar];
     statusBarAction->setCheckable(true);
     statusBarAction->setChecked(true);
@@ -421,9 +402,7 @@ void CMainFrame::resizeEvent(QResizeEvent* event) {
 void CMainFrame::ShowAtStartUp() {
     show();
     PlaceAnimation();
-#ifdef VANTREL_SPLASH
     CSplashWindow::ShowSplash(this);
-#endif
 }
 
 void CMainFrame::ShowFromAnotherCopy() {

@@ -1,6 +1,9 @@
 #include "ZAZO_DizeView.h"
 
+#include "HelpSheetDlg.h"
+#include "SecurityCommand.h"
 #include "ServerEngine.h"
+#include "SetupCommand.h"
 #include "SettingsStore.h"
 #include "TransferAnimDlg.h"
 #include "TransferListModel.h"
@@ -9,16 +12,6 @@
 
 #include <QMessageBox>
 #include <utility>
-
-#if defined(VANTREL_HAVE_SETTINGS_UI) && __has_include("SetupCommand.h")
-#include "SecurityCommand.h"
-#include "SetupCommand.h"
-#define VANTREL_SETTINGS_COMMANDS 1
-#endif
-#if defined(VANTREL_HAVE_FEEDBACK_HELP) && __has_include("HelpSheetDlg.h")
-#include "HelpSheetDlg.h"
-#define VANTREL_HELP_COMMAND 1
-#endif
 
 const char* const CZAZO_DizeView::kAbortQuestion =
     "This command will abort all active current connections!!\n\n"
@@ -73,29 +66,11 @@ void CZAZO_DizeView::PlayCommandSound() {
         PlayWaveResource(SOUND_COMMAND);
 }
 
-void CZAZO_DizeView::OnSetup() {
-#ifdef VANTREL_SETTINGS_COMMANDS
-    RunSetupCommand(*m_pEngine, window());
-#else
-    PlayCommandSound();
-#endif
-}
+void CZAZO_DizeView::OnSetup() { RunSetupCommand(*m_pEngine, window()); }
 
-void CZAZO_DizeView::OnSecurity() {
-#ifdef VANTREL_SETTINGS_COMMANDS
-    RunSecurityCommand(*m_pEngine, window());
-#else
-    PlayCommandSound();
-#endif
-}
+void CZAZO_DizeView::OnSecurity() { RunSecurityCommand(*m_pEngine, window()); }
 
-void CZAZO_DizeView::OnHelp() {
-#ifdef VANTREL_HELP_COMMAND
-    RunHelpCommand(*m_pEngine, window());
-#else
-    PlayCommandSound();
-#endif
-}
+void CZAZO_DizeView::OnHelp() { RunHelpCommand(*m_pEngine, window()); }
 
 // ---------------------------------------------------------------- IServerWindow
 

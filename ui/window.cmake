@@ -12,16 +12,4 @@ target_include_directories(ui_window PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(ui_window PUBLIC Qt6::Widgets Qt6::Network engine settings_store
                       feedback_sounds)
 
-# The dialogs, help, About box and splash come from their own targets when they exist.
-if(TARGET settings_ui)
-  target_link_libraries(ui_window PUBLIC settings_ui)
-  target_compile_definitions(ui_window PRIVATE VANTREL_HAVE_SETTINGS_UI)
-endif()
-if(TARGET feedback_help)
-  target_link_libraries(ui_window PUBLIC feedback_help)
-  target_compile_definitions(ui_window PRIVATE VANTREL_HAVE_FEEDBACK_HELP)
-endif()
-if(TARGET ui_splash)
-  target_link_libraries(ui_window PUBLIC ui_splash)
-  target_compile_definitions(ui_window PRIVATE VANTREL_HAVE_SPLASH)
-endif()
+target_link_libraries(ui_window PUBLIC settings_ui feedback_help ui_splash)
