@@ -96,7 +96,8 @@ int runWindow(QApplication& app, const ServerOptions& options) {
     CSettingsStore& store = *settings;
     store.EnsureDefaultDirExists();
     const QHostAddress address = ListenAddressFor(options, store);
-    CMainFrame frame(store, address, options.port);
+    CMainFrame frame(store, std::make_unique<CServerEngine>(nullptr, &store), address,
+                     options.port);
     const QString folder =
         store.GetProfileString(CSettingsStore::kDirName, CSettingsStore::DefaultDirName());
     quitOnSignals(app);

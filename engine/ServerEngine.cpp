@@ -38,9 +38,31 @@ void CListenSocket::OnReceive() {
 
 // ---------------------------------------------------------------- engine
 
+namespace {
+// Where the engine's rows go while it has no window.
+class CNoWindow final : public IServerWindow {
+public:
+    RowHandle AddRow(const RowTexts&) override { return ++m_nLast; }
+    void UpdateRow(RowHandle, const RowTexts&, RowState) override {}
+    void DrawProgress(RowHandle, qint64, qint64) override {}
+    int PlayWaveResource(int) override { return 0; }
+    void StartAnimation() override {}
+    void StopAnimation() override {}
+    void ShowMessage(const QString&) override {}
+
+private:
+    RowHandle m_nLast = 0;
+};
+CNoWindow g_noWindow;
+} // namespace
+
+void CServerEngine::SetWindow(IServerWindow* window) {
+    m_pWindow = window ? window : &g_noWindow;
+}
+
 CServerEngine::CServerEngine(IServerWindow* window, CSettingsStore* store,
                              std::unique_ptr<IPlatform> platform)
-    : m_pWindow(window), m_pStore(store),
+    : m_pWindow(window ? window : &g_noWindow), m_pStore(store),
       m_platform(platform ? std::move(platform) : CreateQtPlatform()),
       m_shareTable(std::make_unique<CFileShareTable>()) {
     m_platform->timers().onTimeout = [this](int id) { OnTimer(id); };

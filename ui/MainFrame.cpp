@@ -69,8 +69,8 @@ QString listenWhere(const QHostAddress& address, quint16 port) {
 }
 } // namespace
 
-CMainFrame::CMainFrame(CSettingsStore& store, const QHostAddress& address, quint16 port,
-                       QWidget* parent)
+CMainFrame::CMainFrame(CSettingsStore& store, std::unique_ptr<CServerEngine> engine,
+                       const QHostAddress& address, quint16 port, QWidget* parent)
     : QMainWindow(parent), m_store(store), m_address(address), m_nPort(port),
       m_windowSettings(std::make_unique<QSettings>(store.FileName(), QSettings::IniFormat)) {
     InitWindowResources();
@@ -80,8 +80,8 @@ CMainFrame::CMainFrame(CSettingsStore& store, const QHostAddress& address, quint
     setWindowIcon(icon);
     PlaceOnScreen();
 
-    // The list first: it owns the engine, which listens and plays the start-up sound.
-    m_pView = new CZAZO_DizeView(store, address, port, this);
+    // The list first: it takes the engine, which listens and plays the start-up sound.
+    m_pView = new CZAZO_DizeView(std::move(engine), address, port, this);
     setCentralWidget(m_pView);
 
     CreateActions();

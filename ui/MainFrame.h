@@ -4,6 +4,7 @@
 #include <QMainWindow>
 #include <memory>
 
+class CServerEngine;
 class CSettingsStore;
 class QSettings;
 class QSystemTrayIcon;
@@ -36,8 +37,9 @@ public:
     static constexpr int kHeight = 400;
     static constexpr QSize kButtonSize{80, 53};
 
-    CMainFrame(CSettingsStore& store, const QHostAddress& address, quint16 port,
-               QWidget* parent = nullptr);
+    // The frame hands the engine to its list, which becomes the engine's window.
+    CMainFrame(CSettingsStore& store, std::unique_ptr<CServerEngine> engine,
+               const QHostAddress& address, quint16 port, QWidget* parent = nullptr);
     ~CMainFrame() override;
 
     CZAZO_DizeView* View() const { return m_pView; }

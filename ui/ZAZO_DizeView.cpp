@@ -17,11 +17,11 @@ const char* const CZAZO_DizeView::kAbortQuestion =
     "This command will abort all active current connections!!\n\n"
     "                           Are you sure?";
 
-CZAZO_DizeView::CZAZO_DizeView(CSettingsStore& store, const QHostAddress& address, quint16 port,
-                               QWidget* parent)
+CZAZO_DizeView::CZAZO_DizeView(std::unique_ptr<CServerEngine> engine, const QHostAddress& address,
+                               quint16 port, QWidget* parent)
     : CTransferListView(parent), m_pSounds(std::make_unique<CWaveSound>()),
-      m_pLog(std::make_unique<CTransferLog>()) {
-    m_pEngine = std::make_unique<CServerEngine>(this, &store);
+      m_pEngine(std::move(engine)), m_pLog(std::make_unique<CTransferLog>()) {
+    m_pEngine->SetWindow(this);
     m_pEngine->LoadLiveSettings();
     m_pEngine->Listen(address, port, &m_strListenError);
 }
@@ -29,6 +29,7 @@ CZAZO_DizeView::CZAZO_DizeView(CSettingsStore& store, const QHostAddress& addres
 CZAZO_DizeView::~CZAZO_DizeView() {
     // Every transfer ends and the listener closes before the rows go.
     m_pEngine->Shutdown();
+    m_pEngine->SetWindow(nullptr);
     m_pEngine.reset();
 }
 

@@ -14,16 +14,16 @@ class CTransferAnimDlg;
 class CTransferLog;
 class CWaveSound;
 
-// The transfer list as the server's window: it owns the engine, shows the engine's
-// rows, plays its sounds, drives the animation and carries the list's commands
+// The transfer list as the server's window: it holds the engine it is handed, shows the
+// engine's rows, plays its sounds, drives the animation and carries the list's commands
 // (Abort, Clear, Setup, Security, Help).
 class CZAZO_DizeView : public CTransferListView, public IServerWindow {
 public:
-    // Creates the engine, loads the live settings (start-up sound) and opens the
-    // listener on address:port. A listener that cannot open is reported by the
+    // Becomes the engine's window, loads the live settings (start-up sound) and opens
+    // the listener on address:port. A listener that cannot open is reported by the
     // engine; the window still comes up and ListenError() tells why.
-    CZAZO_DizeView(CSettingsStore& store, const QHostAddress& address, quint16 port,
-                   QWidget* parent = nullptr);
+    CZAZO_DizeView(std::unique_ptr<CServerEngine> engine, const QHostAddress& address,
+                   quint16 port, QWidget* parent = nullptr);
     ~CZAZO_DizeView() override;
 
     // The frame's animation, once it exists.

@@ -3,6 +3,7 @@
 // Shared by the window tests: a settings file of their own, a free loopback port
 // and a small TFTP client that talks to the server on 127.0.0.1.
 
+#include "ServerEngine.h"
 #include "SettingsStore.h"
 
 #include <QApplication>
@@ -31,6 +32,10 @@ struct TestStore {
         store->WriteProfileString(CSettingsStore::kDirName, WorkDir());
         store->WriteProfileInt(CSettingsStore::kSoundOn, soundOn);
         store->WriteProfileInt(CSettingsStore::kTimeOut, 20);
+    }
+    // An engine on this store for a window to take; on the real platform unless given.
+    std::unique_ptr<CServerEngine> NewEngine(std::unique_ptr<IPlatform> platform = nullptr) {
+        return std::make_unique<CServerEngine>(nullptr, store.get(), std::move(platform));
     }
     QString WorkDir() const { return dir.filePath(QStringLiteral("work")); }
     QString WorkFile(const QString& name) const { return WorkDir() + QLatin1Char('/') + name; }

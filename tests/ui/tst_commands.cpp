@@ -19,7 +19,7 @@ namespace {
 std::unique_ptr<CZAZO_DizeView> makeView(TestStore& s, quint16* port) {
     for (int attempt = 0; attempt < 10; ++attempt) {
         *port = RandomHighPort();
-        auto view = std::make_unique<CZAZO_DizeView>(*s.store, QHostAddress::LocalHost, *port);
+        auto view = std::make_unique<CZAZO_DizeView>(s.NewEngine(), QHostAddress::LocalHost, *port);
         if (view->IsListening())
             return view;
     }
@@ -312,7 +312,7 @@ void TestCommands::listenFailureShownWithoutWaiting() {
     QVERIFY(first);
     QWidget parent;
     // The same port again: the engine reports it, and construction goes on at once.
-    auto* second = new CZAZO_DizeView(*s.store, QHostAddress::LocalHost, port, &parent);
+    auto* second = new CZAZO_DizeView(s.NewEngine(), QHostAddress::LocalHost, port, &parent);
     QVERIFY(!second->IsListening());
     QVERIFY(!second->ListenError().isEmpty());
     // The box waits for the window, so that it opens above it rather than behind.

@@ -41,7 +41,8 @@ private:
 void TestFrame::init() {
     m_store = std::make_unique<TestStore>(1);
     m_frame =
-        std::make_unique<CMainFrame>(*m_store->store, QHostAddress::LocalHost, RandomHighPort());
+        std::make_unique<CMainFrame>(*m_store->store, m_store->NewEngine(), QHostAddress::LocalHost,
+                                     RandomHighPort());
 }
 
 void TestFrame::cleanup() {
@@ -247,7 +248,7 @@ void TestFrame::statusFieldSaysWhereOrWhy() {
     // A port that another program holds: said in red, with what helps; the box about
     // it opens above the window once the window is up.
     const quint16 port = f.View()->Engine().ListenPort();
-    CMainFrame second(*m_store->store, QHostAddress::LocalHost, port);
+    CMainFrame second(*m_store->store, m_store->NewEngine(), QHostAddress::LocalHost, port);
     QVERIFY(!second.View()->IsListening());
     QVERIFY2(
         second.StatusField()->text().contains(QStringLiteral("another program holds the port")),
@@ -267,7 +268,8 @@ void TestFrame::geometryAndColumnsRemembered() {
     m_frame->resize(640, 350);
     m_frame->View()->setColumnWidth(1, 200);
     m_frame.reset(); // saved as it closes
-    CMainFrame again(*m_store->store, QHostAddress::LocalHost, RandomHighPort());
+    CMainFrame again(*m_store->store, m_store->NewEngine(), QHostAddress::LocalHost,
+                     RandomHighPort());
     QCOMPARE(again.size(), QSize(640, 350));
     QCOMPARE(again.View()->columnWidth(1), 200);
     // Information takes the rest of the width.

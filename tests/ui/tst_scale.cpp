@@ -16,7 +16,7 @@ private slots:
 
 void TestScale::firstSizeFitsTheScreen() {
     TestStore s;
-    CMainFrame frame(*s.store, QHostAddress::LocalHost, RandomHighPort());
+    CMainFrame frame(*s.store, s.NewEngine(), QHostAddress::LocalHost, RandomHighPort());
     const QRect free = QGuiApplication::primaryScreen()->availableGeometry();
     QVERIFY2(free.width() < CMainFrame::kWidth, "the screen should be smaller than the window");
     frame.show();
