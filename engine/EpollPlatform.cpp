@@ -565,8 +565,10 @@ qint64 CEpollPlatform::receive(CEpollSocket* socket, char* data, qint64 maxSize,
             h.msg_namelen = sizeof m_recvFrom[i];
             h.msg_iov = &m_recvIov[i];
             h.msg_iovlen = 1;
-            h.msg_control = m_recvControl[i];
-            h.msg_controllen = kControlSize;
+            if (to) { // without a buffer the kernel skips the destination (put_cmsg)
+                h.msg_control = m_recvControl[i];
+                h.msg_controllen = kControlSize;
+            }
         }
         int got;
         do {
@@ -598,8 +600,10 @@ qint64 CEpollPlatform::receiveOne(CEpollSocket* socket, char* data, qint64 maxSi
     h.msg_namelen = sizeof sa;
     h.msg_iov = &iov;
     h.msg_iovlen = 1;
-    h.msg_control = control;
-    h.msg_controllen = sizeof control;
+    if (to) {
+        h.msg_control = control;
+        h.msg_controllen = sizeof control;
+    }
     ssize_t n;
     do {
         n = recvmsg(socket->fd(), &h, MSG_DONTWAIT);
