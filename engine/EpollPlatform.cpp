@@ -329,6 +329,9 @@ public:
 
 private:
     void dispatch();
+    int fillBatch(CEpollSocket* socket);
+    bool dispatchHot();
+    void serve(CEpollSocket* socket);
     qint64 receiveOne(CEpollSocket* socket, char* data, qint64 maxSize, QHostAddress* from,
                       quint16* fromPort, QHostAddress* to);
 
@@ -343,6 +346,14 @@ private:
     std::unique_ptr<QSocketNotifier> m_notifier;
     CFolderFileSystem m_files;
     int m_depth = 0;
+
+    // One stream in lock-step wakes us for one socket every time. After two dispatches
+    // in a row that found only that socket ready, the next ones read it first and skip
+    // epoll_wait (a system call per block); a miss, or every 16th dispatch, asks epoll
+    // again, so other sockets and the timers wait at most that long. Anything else that
+    // is ready keeps the epoll descriptor readable, so the notifier fires again.
+    quint64 m_hotKey = 0;
+    int m_hotStreak = 0;
 
     // Sockets by slot; an event carries (slot, generation), so an event for a socket
     // closed or destroyed earlier in the same dispatch is recognised and skipped.
@@ -416,6 +427,7 @@ public:
     int fd() const { return m_fd; }
     int family() const { return m_family; }
     bool m_announced = false;
+    bool m_wantsTo = false; // reads ask for the destination: keep the control buffers
 
 private:
     CEpollPlatform* m_platform;
@@ -525,10 +537,44 @@ void CEpollPlatform::forget(CEpollSocket* socket) {
     }
 }
 
+void CEpollPlatform::serve(CEpollSocket* socket) {
+    if (socket->onReadyRead)
+        socket->onReadyRead();
+    flush();
+}
+
+bool CEpollPlatform::dispatchHot() {
+    if (m_hotStreak < 2 || m_hotStreak >= 2 + 16)
+        return false;
+    const Slot& slot = m_slots[size_t(m_hotKey >> 32)];
+    CEpollSocket* socket = slot.socket;
+    if (!socket || slot.generation != quint32(m_hotKey) || fillBatch(socket) <= 0) {
+        m_hotStreak = 0;
+        return false;
+    }
+    ++m_hotStreak;
+    socket->m_announced = false; // what waits is in the batch
+    serve(socket);
+    return true;
+}
+
 void CEpollPlatform::dispatch() {
+    ++m_depth;
+    if (dispatchHot()) {
+        --m_depth;
+        return;
+    }
     epoll_event events[kMaxEvents];
     const int n = epoll_wait(m_epoll, events, kMaxEvents, 0);
-    ++m_depth;
+    if (n == 1 && events[0].data.u64 != kTimerKey) {
+        if (m_hotKey == events[0].data.u64 && m_hotStreak < 2)
+            ++m_hotStreak;
+        else if (m_hotKey != events[0].data.u64 || m_hotStreak >= 2 + 16)
+            m_hotStreak = m_hotKey == events[0].data.u64 ? 2 : 1;
+        m_hotKey = events[0].data.u64;
+    } else {
+        m_hotStreak = 0;
+    }
     bool timerDue = false;
     for (int i = 0; i < n; ++i) {
         const quint64 key = events[i].data.u64;
@@ -541,9 +587,7 @@ void CEpollPlatform::dispatch() {
         if (!socket || slot.generation != quint32(key))
             continue; // closed by an earlier handler of this dispatch
         socket->m_announced = true;
-        if (socket->onReadyRead)
-            socket->onReadyRead();
-        flush();
+        serve(socket);
     }
     if (timerDue)
         m_timers->expire([this] { flush(); });
@@ -553,31 +597,13 @@ void CEpollPlatform::dispatch() {
 
 qint64 CEpollPlatform::receive(CEpollSocket* socket, char* data, qint64 maxSize,
                                QHostAddress* from, quint16* fromPort, QHostAddress* to) {
+    if (to)
+        socket->m_wantsTo = true;
     if (m_batchOwner != socket || m_batchNext >= m_batchCount) {
         if (m_batchOwner && m_batchOwner != socket && m_batchNext < m_batchCount)
             return receiveOne(socket, data, maxSize, from, fromPort, to); // batch in use
-        m_batchOwner = nullptr;
-        m_batchCount = m_batchNext = 0;
-        for (int i = 0; i < kRecvBatch; ++i) {
-            msghdr& h = m_recvMsgs[i].msg_hdr;
-            h = {};
-            h.msg_name = &m_recvFrom[i];
-            h.msg_namelen = sizeof m_recvFrom[i];
-            h.msg_iov = &m_recvIov[i];
-            h.msg_iovlen = 1;
-            if (to) { // without a buffer the kernel skips the destination (put_cmsg)
-                h.msg_control = m_recvControl[i];
-                h.msg_controllen = kControlSize;
-            }
-        }
-        int got;
-        do {
-            got = recvmmsg(socket->fd(), m_recvMsgs, kRecvBatch, MSG_DONTWAIT, nullptr);
-        } while (got < 0 && errno == EINTR);
-        if (got <= 0)
+        if (fillBatch(socket) <= 0)
             return -1;
-        m_batchOwner = socket;
-        m_batchCount = got;
     }
     const int i = m_batchNext++;
     const qint64 kept = std::min<qint64>(m_recvMsgs[i].msg_len, maxSize);
@@ -586,6 +612,32 @@ qint64 CEpollPlatform::receive(CEpollSocket* socket, char* data, qint64 maxSize,
     if (to)
         destinationFrom(m_recvMsgs[i].msg_hdr, to);
     return kept;
+}
+
+int CEpollPlatform::fillBatch(CEpollSocket* socket) {
+    m_batchOwner = nullptr;
+    m_batchCount = m_batchNext = 0;
+    for (int i = 0; i < kRecvBatch; ++i) {
+        msghdr& h = m_recvMsgs[i].msg_hdr;
+        h = {};
+        h.msg_name = &m_recvFrom[i];
+        h.msg_namelen = sizeof m_recvFrom[i];
+        h.msg_iov = &m_recvIov[i];
+        h.msg_iovlen = 1;
+        if (socket->m_wantsTo) { // without a buffer the kernel skips the destination
+            h.msg_control = m_recvControl[i];
+            h.msg_controllen = kControlSize;
+        }
+    }
+    int got;
+    do {
+        got = recvmmsg(socket->fd(), m_recvMsgs, kRecvBatch, MSG_DONTWAIT, nullptr);
+    } while (got < 0 && errno == EINTR);
+    if (got > 0) {
+        m_batchOwner = socket;
+        m_batchCount = got;
+    }
+    return got;
 }
 
 // A read while another socket's batch is still unread: one datagram, straight into
