@@ -155,18 +155,20 @@ public:
     }
 
     void stop(int id) override {
-        const auto it = m_ids.find(id);
-        if (it != m_ids.end())
-            unlink(it->second);
+        if (const int n = find(id); n >= 0)
+            unlink(n);
     }
 
     void release(int id) override {
-        const auto it = m_ids.find(id);
-        if (it == m_ids.end())
+        const int n = find(id);
+        if (n < 0)
             return;
-        unlink(it->second);
-        m_free.push_back(it->second);
-        m_ids.erase(it);
+        unlink(n);
+        m_free.push_back(n);
+        if (id >= 0 && id < kDirectIds)
+            m_direct[size_t(id)] = -1;
+        else
+            m_ids.erase(id);
     }
 
     qint64 elapsedMs() override { return (monotonicNs() - m_base) / 1000000; }
@@ -199,6 +201,7 @@ public:
 
 private:
     static constexpr qint64 kNever = std::numeric_limits<qint64>::max();
+    static constexpr int kDirectIds = 65536;
     struct Node {
         qint64 deadline = 0;
         quint64 seq = 0;
@@ -206,10 +209,17 @@ private:
         int heapPos = -1;
     };
 
-    int node(int id) {
+    // The engine's ids are transfer ports: a direct table, other ids in a map.
+    int find(int id) const {
+        if (id >= 0 && id < kDirectIds)
+            return m_direct.empty() ? -1 : m_direct[size_t(id)];
         const auto it = m_ids.find(id);
-        if (it != m_ids.end())
-            return it->second;
+        return it == m_ids.end() ? -1 : it->second;
+    }
+
+    int node(int id) {
+        if (const int found = find(id); found >= 0)
+            return found;
         int n;
         if (!m_free.empty()) {
             n = m_free.back();
@@ -219,7 +229,13 @@ private:
             m_nodes.emplace_back();
         }
         m_nodes[size_t(n)] = Node{0, 0, id, -1};
-        m_ids.emplace(id, n);
+        if (id >= 0 && id < kDirectIds) {
+            if (m_direct.empty())
+                m_direct.assign(kDirectIds, -1);
+            m_direct[size_t(id)] = n;
+        } else {
+            m_ids.emplace(id, n);
+        }
         return n;
     }
 
@@ -295,6 +311,7 @@ private:
     std::vector<Node> m_nodes;
     std::vector<int> m_heap;
     std::vector<int> m_free;
+    std::vector<int> m_direct;
     std::unordered_map<int, int> m_ids;
 };
 
