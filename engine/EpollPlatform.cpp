@@ -4,10 +4,10 @@
 #include <QSocketNotifier>
 #include <algorithm>
 #include <arpa/inet.h>
-#include <net/if.h>
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <sys/epoll.h>
 #include <sys/socket.h>
@@ -39,11 +39,15 @@ qint64 monotonicNs() {
 // The texts Qt gives for the same failures, so the window says the same either way.
 QString bindErrorText(int err) {
     switch (err) {
-    case EADDRINUSE: return QStringLiteral("The bound address is already in use");
+    case EADDRINUSE:
+        return QStringLiteral("The bound address is already in use");
     case EACCES:
-    case EPERM: return QStringLiteral("The address is protected");
-    case EADDRNOTAVAIL: return QStringLiteral("The address is not available");
-    default: return QString::fromLocal8Bit(strerror(err));
+    case EPERM:
+        return QStringLiteral("The address is protected");
+    case EADDRNOTAVAIL:
+        return QStringLiteral("The address is not available");
+    default:
+        return QString::fromLocal8Bit(strerror(err));
     }
 }
 
@@ -410,9 +414,7 @@ public:
         m_platform->forget(this);
     }
 
-    bool hasPendingDatagrams() override {
-        return m_announced || m_platform->batchHolds(this);
-    }
+    bool hasPendingDatagrams() override { return m_announced || m_platform->batchHolds(this); }
 
     qint64 readDatagram(char* data, qint64 maxSize, QHostAddress* from, quint16* fromPort,
                         QHostAddress* to) override {
@@ -468,7 +470,6 @@ CEpollPlatform::CEpollPlatform()
 
     for (int i = 0; i < kRecvBatch; ++i) {
         m_recvIov[i] = {m_recvData.data() + size_t(i) * kRecvSlot, size_t(kRecvSlot)};
-        m_sendIov[i] = {};
     }
     m_notifier = std::make_unique<QSocketNotifier>(m_epoll, QSocketNotifier::Read);
     QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this] { dispatch(); });
@@ -482,14 +483,14 @@ CEpollPlatform::~CEpollPlatform() {
         ::close(m_epoll);
 }
 
-std::unique_ptr<IDatagramSocket> CEpollPlatform::bindUdp(const QHostAddress& address,
-                                                         quint16 port, QString* error) {
+std::unique_ptr<IDatagramSocket> CEpollPlatform::bindUdp(const QHostAddress& address, quint16 port,
+                                                         QString* error) {
     const bool any = address == QHostAddress(QHostAddress::Any);
     const int family =
         any || address.protocol() == QAbstractSocket::IPv6Protocol ? AF_INET6 : AF_INET;
     sockaddr_storage sa;
-    socklen_t len = toSockAddr(any ? QHostAddress(QHostAddress::AnyIPv6) : address, port,
-                               family, &sa);
+    socklen_t len =
+        toSockAddr(any ? QHostAddress(QHostAddress::AnyIPv6) : address, port, family, &sa);
     const int fd = len ? ::socket(family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0) : -1;
     if (fd < 0) {
         if (error)
@@ -615,8 +616,8 @@ void CEpollPlatform::dispatch() {
     --m_depth;
 }
 
-qint64 CEpollPlatform::receive(CEpollSocket* socket, char* data, qint64 maxSize,
-                               QHostAddress* from, quint16* fromPort, QHostAddress* to) {
+qint64 CEpollPlatform::receive(CEpollSocket* socket, char* data, qint64 maxSize, QHostAddress* from,
+                               quint16* fromPort, QHostAddress* to) {
     if (to)
         socket->m_wantsTo = true;
     if (m_batchOwner != socket || m_batchNext >= m_batchCount) {
@@ -700,8 +701,8 @@ qint64 CEpollPlatform::send(CEpollSocket* socket, const char* data, qint64 size,
         return -1;
     if (m_depth == 0) {
         // Outside a dispatch (Abort, shutdown): nothing would flush it later.
-        const ssize_t n = ::sendto(socket->fd(), data, size_t(size), 0,
-                                   reinterpret_cast<sockaddr*>(&sa), len);
+        const ssize_t n =
+            ::sendto(socket->fd(), data, size_t(size), 0, reinterpret_cast<sockaddr*>(&sa), len);
         return n < 0 ? -1 : qint64(n);
     }
     if (m_sendOwner != socket || m_sendCount == kSendBatch || m_sendBytes + size > kSendArena)
