@@ -79,5 +79,26 @@ for placement in sorted({k[0] for k in values}):
     if h and w:
         target("window_cost_at_most_5pct", (h - w) / h <= 0.05)
 
+    # The native platform's own targets, headless (the engine's figures without the
+    # window's work): one stream at least the better of tftpd-hpa and dnsmasq and 0.95
+    # of the poll limit; many streams and small files at least dnsmasq.
+    server = "ours_headless"
+
+    def better(fig, higher=True):
+        vals = [x for x in (get(placement, s, fig) for s in ["tftpd_hpa", "dnsmasq"]) if x]
+        return (max(vals) if higher else min(vals)) if vals else None
+
+    v, b, p = get(placement, server, "get16_mib_s"), better("get16_mib_s"), get(
+        placement, "limit", "get16_mib_s")
+    target("native_get16_at_least_best_peer", None if v is None or b is None else v >= b)
+    target("native_get16_at_least_0.95_of_poll_limit", None if v is None or not p else v >= 0.95 * p)
+    for fig in ["c20", "c100"]:
+        v, d = get(placement, server, f"{fig}_mib_s"), get(placement, "dnsmasq", f"{fig}_mib_s")
+        target(f"native_{fig}_at_least_dnsmasq", None if v is None or d is None else v >= d)
+    v, d = get(placement, server, "small1k_us_per_file"), get(placement, "dnsmasq", "small1k_us_per_file")
+    target("native_small1k_no_slower_than_dnsmasq", None if v is None or d is None else v <= d)
+    v = get(placement, server, "mem_growth_kib_per_transfer")
+    target("native_mem_growth_at_most_8k_per_transfer", None if v is None else v <= 8)
+
 for t in targets:
     print(t)

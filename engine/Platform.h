@@ -110,5 +110,13 @@ public:
     virtual IFileSystem& files() = 0;
 };
 
-// The real platform over Qt.
+// The real platform over Qt (QUdpSocket, QTimer): every system, and the tests'
+// real-socket checks.
 std::unique_ptr<IPlatform> CreateQtPlatform();
+#ifdef VANTREL_HAVE_EPOLL
+// Linux: epoll, one timerfd, recvmmsg/sendmmsg, driven from the Qt event loop through
+// one socket notifier. Null when the kernel refuses epoll or timerfd.
+std::unique_ptr<IPlatform> CreateEpollPlatform();
+#endif
+// The native platform where there is one, unless VANTREL_PLATFORM=qt; Qt otherwise.
+std::unique_ptr<IPlatform> CreateDefaultPlatform();

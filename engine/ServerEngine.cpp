@@ -63,7 +63,7 @@ void CServerEngine::SetWindow(IServerWindow* window) {
 CServerEngine::CServerEngine(IServerWindow* window, CSettingsStore* store,
                              std::unique_ptr<IPlatform> platform)
     : m_pWindow(window ? window : &g_noWindow), m_pStore(store),
-      m_platform(platform ? std::move(platform) : CreateQtPlatform()),
+      m_platform(platform ? std::move(platform) : CreateDefaultPlatform()),
       m_shareTable(std::make_unique<CFileShareTable>()) {
     m_platform->timers().onTimeout = [this](int id) { OnTimer(id); };
 }

@@ -4,7 +4,17 @@
 #include <QUdpSocket>
 #include <QtTest>
 
-// The real platform under the engine: Qt's sockets and timers on 127.0.0.1.
+// The real platform under the engine on 127.0.0.1: Qt's sockets and timers, and
+// built with VANTREL_TEST_NATIVE (tst_nativeplatform) the epoll platform, the same
+// checks over both.
+static std::unique_ptr<IPlatform> makePlatform() {
+#ifdef VANTREL_TEST_NATIVE
+    return CreateEpollPlatform();
+#else
+    return CreateQtPlatform();
+#endif
+}
+
 class TestQtPlatform : public QObject {
     Q_OBJECT
 
@@ -18,7 +28,7 @@ class TestQtPlatform : public QObject {
         explicit RealServer(const QHostAddress& address = QHostAddress::LocalHost) {
             QDir(dir.path()).mkdir(QStringLiteral("root"));
             store.WriteProfileString(CSettingsStore::kDirName, dir.filePath(QStringLiteral("root")));
-            engine = std::make_unique<CServerEngine>(&window, &store);
+            engine = std::make_unique<CServerEngine>(&window, &store, makePlatform());
             for (int attempt = 0; attempt < 20 && !engine->IsListening(); ++attempt) {
                 port = quint16(40000 + QRandomGenerator::global()->bounded(20000));
                 engine->Listen(address, port);
@@ -114,14 +124,14 @@ private slots:
         QCOMPARE(f.readAll(), QByteArray(1020, 'L') + "end");
 
         QString why;
-        auto platform = CreateQtPlatform();
+        auto platform = makePlatform();
         QVERIFY(!platform->bindUdp(QHostAddress::LocalHost, s.port, &why));
         QVERIFY(!why.isEmpty());
     }
 
     // Timers fire once per start; a restart moves the expiry; a stop cancels it.
     void timersFireOncePerStart() {
-        auto platform = CreateQtPlatform();
+        auto platform = makePlatform();
         ITimerHost& timers = platform->timers();
         QList<int> fired;
         timers.onTimeout = [&](int id) { fired.append(id); };
@@ -137,6 +147,35 @@ private slots:
         timers.start(1, 5);
         QVERIFY(spin([&] { return fired.size() == 3; }));
     }
+
+#ifdef VANTREL_TEST_NATIVE
+    // The native timers keep many ids in one structure: they expire in the order of
+    // their deadlines whatever the order they were started, restarted or stopped in.
+    void manyTimersExpireInDeadlineOrder() {
+        auto platform = makePlatform();
+        ITimerHost& timers = platform->timers();
+        QList<int> fired;
+        timers.onTimeout = [&](int id) { fired.append(id); };
+        for (int id = 0; id < 300; ++id)
+            timers.start(id, 600 - (id % 100) * 5); // later ids first within each hundred
+        for (int id = 0; id < 300; id += 3)
+            timers.stop(id);
+        for (int id = 1; id < 300; id += 3)
+            timers.start(id, 700); // restarted: after all the others
+        timers.release(299);
+        QVERIFY(spin([&] { return fired.size() >= 199; }));
+        QTest::qWait(50);
+        QCOMPARE(fired.size(), 199);
+        QList<int> expected;
+        for (int k = 99; k >= 0; --k)
+            for (int id = k; id < 300; id += 100)
+                if (id % 3 == 2 && id != 299)
+                    expected.append(id);
+        for (int id = 1; id < 300; id += 3)
+            expected.append(id);
+        QCOMPARE(fired, expected);
+    }
+#endif
 };
 
 QTEST_GUILESS_MAIN(TestQtPlatform)

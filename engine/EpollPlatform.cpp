@@ -1,0 +1,747 @@
+#include "FolderFiles.h"
+#include "Platform.h"
+
+#include <QSocketNotifier>
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <sys/epoll.h>
+#include <sys/socket.h>
+#include <sys/timerfd.h>
+#include <unistd.h>
+#include <unordered_map>
+#include <vector>
+
+// The platform on Linux: every socket and one timerfd in one epoll set, which the Qt
+// event loop watches through a single QSocketNotifier. Per block this costs the
+// receive, the file read and the send, and nothing of Qt's per-socket machinery.
+
+namespace {
+
+constexpr quint64 kTimerKey = ~quint64(0);
+constexpr int kRecvBatch = 32;      // datagrams per recvmmsg
+constexpr int kRecvSlot = 65536;    // any UDP datagram fits, so a cut is the caller's
+constexpr int kSendBatch = 64;      // a window of up to 64 blocks in one sendmmsg
+constexpr int kSendArena = 1 << 20; // bytes queued before a flush
+constexpr int kMaxEvents = 256;
+constexpr size_t kControlSize = 64; // room for IP_PKTINFO or IPV6_PKTINFO
+
+qint64 monotonicNs() {
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+// The texts Qt gives for the same failures, so the window says the same either way.
+QString bindErrorText(int err) {
+    switch (err) {
+    case EADDRINUSE:
+        return QStringLiteral("The bound address is already in use");
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("The address is protected");
+    case EADDRNOTAVAIL:
+        return QStringLiteral("The address is not available");
+    default:
+        return QString::fromLocal8Bit(strerror(err));
+    }
+}
+
+// Sets `out` from a socket address without a new allocation when `out` is unshared.
+void toHostAddress(const sockaddr_storage& sa, QHostAddress* out, quint16* port) {
+    if (sa.ss_family == AF_INET) {
+        const auto& in = reinterpret_cast<const sockaddr_in&>(sa);
+        if (out)
+            out->setAddress(ntohl(in.sin_addr.s_addr));
+        if (port)
+            *port = ntohs(in.sin_port);
+    } else if (sa.ss_family == AF_INET6) {
+        const auto& in6 = reinterpret_cast<const sockaddr_in6&>(sa);
+        if (out)
+            out->setAddress(reinterpret_cast<const quint8*>(&in6.sin6_addr));
+        if (port)
+            *port = ntohs(in6.sin6_port);
+    }
+}
+
+// The local address a datagram was sent to, from IP_PKTINFO / IPV6_PKTINFO.
+void destinationFrom(msghdr& msg, QHostAddress* to) {
+    to->clear();
+    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
+        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
+            in_pktinfo info;
+            std::memcpy(&info, CMSG_DATA(c), sizeof info);
+            to->setAddress(ntohl(info.ipi_addr.s_addr));
+            return;
+        }
+        if (c->cmsg_level == IPPROTO_IPV6 && c->cmsg_type == IPV6_PKTINFO) {
+            in6_pktinfo info;
+            std::memcpy(&info, CMSG_DATA(c), sizeof info);
+            to->setAddress(reinterpret_cast<const quint8*>(&info.ipi6_addr));
+            return;
+        }
+    }
+}
+
+// Fills `sa` for a send from a socket of `family`; an IPv4 peer of a dual-stack socket
+// is written as its IPv4-mapped IPv6 address. Returns the address length, 0 if unusable.
+socklen_t toSockAddr(const QHostAddress& address, quint16 port, int family, sockaddr_storage* sa) {
+    std::memset(sa, 0, sizeof(sockaddr_in6));
+    const bool v4 = address.protocol() == QAbstractSocket::IPv4Protocol;
+    Q_IPV6ADDR a6{};
+    if (!v4)
+        a6 = address.toIPv6Address();
+    static const quint8 mappedPrefix[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
+    const bool mapped = !v4 && std::memcmp(a6.c, mappedPrefix, 12) == 0;
+    if (family == AF_INET) {
+        if (!v4 && !mapped)
+            return 0;
+        auto* in = reinterpret_cast<sockaddr_in*>(sa);
+        in->sin_family = AF_INET;
+        in->sin_port = htons(port);
+        if (v4)
+            in->sin_addr.s_addr = htonl(address.toIPv4Address());
+        else
+            std::memcpy(&in->sin_addr, a6.c + 12, 4);
+        return sizeof(sockaddr_in);
+    }
+    auto* in6 = reinterpret_cast<sockaddr_in6*>(sa);
+    in6->sin6_family = AF_INET6;
+    in6->sin6_port = htons(port);
+    if (v4) {
+        in6->sin6_addr.s6_addr[10] = 0xff;
+        in6->sin6_addr.s6_addr[11] = 0xff;
+        const quint32 n = htonl(address.toIPv4Address());
+        std::memcpy(&in6->sin6_addr.s6_addr[12], &n, 4);
+    } else {
+        std::memcpy(&in6->sin6_addr, a6.c, 16);
+        const QString scope = address.scopeId();
+        if (!scope.isEmpty()) { // link-local only
+            bool numeric = false;
+            in6->sin6_scope_id = scope.toUInt(&numeric);
+            if (!numeric)
+                in6->sin6_scope_id = if_nametoindex(scope.toLatin1().constData());
+        }
+    }
+    return sizeof(sockaddr_in6);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- timers
+
+// Restartable timers in a binary heap keyed by (deadline, start order), over the one
+// timerfd of the epoll set. start/stop are O(log n) and allocate nothing once an id has
+// been seen. The timerfd is re-armed only when the earliest deadline moves earlier; when
+// it fires for a deadline that has since moved later, the pass finds nothing due and
+// re-arms it (cheaper than a system call at every restart, which is every block).
+class CEpollTimerHost final : public ITimerHost {
+public:
+    explicit CEpollTimerHost(int timerFd) : m_fd(timerFd), m_base(monotonicNs()) {}
+
+    void start(int id, int milliseconds) override {
+        const int n = node(id);
+        Node& t = m_nodes[size_t(n)];
+        t.deadline = elapsedMs() + std::max(0, milliseconds);
+        t.seq = ++m_seq;
+        if (t.heapPos < 0) {
+            t.heapPos = int(m_heap.size());
+            m_heap.push_back(n);
+        }
+        siftUp(t.heapPos);
+        siftDown(m_nodes[size_t(n)].heapPos);
+        if (!m_inPass && m_nodes[size_t(m_heap.front())].deadline < m_armedMs)
+            arm();
+    }
+
+    void stop(int id) override {
+        if (const int n = find(id); n >= 0)
+            unlink(n);
+    }
+
+    void release(int id) override {
+        const int n = find(id);
+        if (n < 0)
+            return;
+        unlink(n);
+        m_free.push_back(n);
+        if (id >= 0 && id < kDirectIds)
+            m_direct[size_t(id)] = -1;
+        else
+            m_ids.erase(id);
+    }
+
+    qint64 elapsedMs() override { return (monotonicNs() - m_base) / 1000000; }
+
+    // Delivers every timer due now, earliest first. Timers started during the pass wait
+    // for the next one, so a callback that restarts its timer with 0 ms cannot spin here.
+    template <typename AfterEach> void expire(AfterEach afterEach) {
+        quint64 ticks;
+        while (::read(m_fd, &ticks, sizeof ticks) > 0) {
+        }
+        m_armedMs = kNever;
+        m_inPass = true;
+        const qint64 now = elapsedMs();
+        const quint64 lastSeq = m_seq;
+        while (!m_heap.empty()) {
+            const Node& top = m_nodes[size_t(m_heap.front())];
+            if (top.deadline > now || top.seq > lastSeq)
+                break;
+            const int id = top.id;
+            unlink(m_heap.front());
+            if (onTimeout)
+                onTimeout(id);
+            afterEach();
+        }
+        m_inPass = false;
+        arm();
+    }
+
+    int pending() const { return int(m_heap.size()); }
+
+private:
+    static constexpr qint64 kNever = std::numeric_limits<qint64>::max();
+    static constexpr int kDirectIds = 65536;
+    struct Node {
+        qint64 deadline = 0;
+        quint64 seq = 0;
+        int id = 0;
+        int heapPos = -1;
+    };
+
+    // The engine's ids are transfer ports: a direct table, other ids in a map.
+    int find(int id) const {
+        if (id >= 0 && id < kDirectIds)
+            return m_direct.empty() ? -1 : m_direct[size_t(id)];
+        const auto it = m_ids.find(id);
+        return it == m_ids.end() ? -1 : it->second;
+    }
+
+    int node(int id) {
+        if (const int found = find(id); found >= 0)
+            return found;
+        int n;
+        if (!m_free.empty()) {
+            n = m_free.back();
+            m_free.pop_back();
+        } else {
+            n = int(m_nodes.size());
+            m_nodes.emplace_back();
+        }
+        m_nodes[size_t(n)] = Node{0, 0, id, -1};
+        if (id >= 0 && id < kDirectIds) {
+            if (m_direct.empty())
+                m_direct.assign(kDirectIds, -1);
+            m_direct[size_t(id)] = n;
+        } else {
+            m_ids.emplace(id, n);
+        }
+        return n;
+    }
+
+    bool before(int a, int b) const {
+        const Node& x = m_nodes[size_t(a)];
+        const Node& y = m_nodes[size_t(b)];
+        return x.deadline != y.deadline ? x.deadline < y.deadline : x.seq < y.seq;
+    }
+    void place(int pos, int n) {
+        m_heap[size_t(pos)] = n;
+        m_nodes[size_t(n)].heapPos = pos;
+    }
+    void siftUp(int pos) {
+        const int n = m_heap[size_t(pos)];
+        while (pos > 0) {
+            const int parent = (pos - 1) / 2;
+            if (!before(n, m_heap[size_t(parent)]))
+                break;
+            place(pos, m_heap[size_t(parent)]);
+            pos = parent;
+        }
+        place(pos, n);
+    }
+    void siftDown(int pos) {
+        const int n = m_heap[size_t(pos)];
+        const int count = int(m_heap.size());
+        for (;;) {
+            int child = 2 * pos + 1;
+            if (child >= count)
+                break;
+            if (child + 1 < count && before(m_heap[size_t(child + 1)], m_heap[size_t(child)]))
+                ++child;
+            if (!before(m_heap[size_t(child)], n))
+                break;
+            place(pos, m_heap[size_t(child)]);
+            pos = child;
+        }
+        place(pos, n);
+    }
+    void unlink(int n) {
+        const int pos = m_nodes[size_t(n)].heapPos;
+        if (pos < 0)
+            return;
+        m_nodes[size_t(n)].heapPos = -1;
+        const int last = m_heap.back();
+        m_heap.pop_back();
+        if (last == n)
+            return;
+        place(pos, last);
+        siftUp(pos);
+        siftDown(m_nodes[size_t(last)].heapPos);
+    }
+    void arm() {
+        itimerspec spec{};
+        if (!m_heap.empty()) {
+            m_armedMs = m_nodes[size_t(m_heap.front())].deadline;
+            const qint64 at = m_base + m_armedMs * 1000000;
+            spec.it_value.tv_sec = time_t(at / 1000000000);
+            spec.it_value.tv_nsec = long(at % 1000000000);
+            if (spec.it_value.tv_sec == 0 && spec.it_value.tv_nsec == 0)
+                spec.it_value.tv_nsec = 1; // zero would disarm it
+        } else {
+            m_armedMs = kNever;
+        }
+        timerfd_settime(m_fd, TFD_TIMER_ABSTIME, &spec, nullptr);
+    }
+
+    int m_fd;
+    qint64 m_base;
+    qint64 m_armedMs = kNever;
+    quint64 m_seq = 0;
+    bool m_inPass = false;
+    std::vector<Node> m_nodes;
+    std::vector<int> m_heap;
+    std::vector<int> m_free;
+    std::vector<int> m_direct;
+    std::unordered_map<int, int> m_ids;
+};
+
+// ---------------------------------------------------------------- sockets
+
+class CEpollSocket;
+
+class CEpollPlatform final : public IPlatform {
+public:
+    CEpollPlatform();
+    ~CEpollPlatform() override;
+
+    std::unique_ptr<IDatagramSocket> bindUdp(const QHostAddress& address, quint16 port,
+                                             QString* error) override;
+    ITimerHost& timers() override { return *m_timers; }
+    IFileSystem& files() override { return m_files; }
+
+    bool ok() const { return m_epoll >= 0 && m_timerFd >= 0; }
+
+    // Called by the sockets.
+    quint64 enroll(CEpollSocket* socket, int fd);
+    void withdraw(quint64 key);
+    qint64 receive(CEpollSocket* socket, char* data, qint64 maxSize, QHostAddress* from,
+                   quint16* fromPort, QHostAddress* to);
+    bool batchHolds(const CEpollSocket* socket) const {
+        return m_batchOwner == socket && m_batchNext < m_batchCount;
+    }
+    qint64 send(CEpollSocket* socket, const char* data, qint64 size, const QHostAddress& to,
+                quint16 toPort);
+    void forget(CEpollSocket* socket);
+    void flush();
+
+private:
+    void dispatch();
+    int fillBatch(CEpollSocket* socket);
+    bool dispatchHot();
+    void serve(CEpollSocket* socket);
+    qint64 receiveOne(CEpollSocket* socket, char* data, qint64 maxSize, QHostAddress* from,
+                      quint16* fromPort, QHostAddress* to);
+
+    struct Slot {
+        CEpollSocket* socket = nullptr;
+        quint32 generation = 0;
+    };
+
+    int m_epoll = -1;
+    int m_timerFd = -1;
+    std::unique_ptr<CEpollTimerHost> m_timers;
+    std::unique_ptr<QSocketNotifier> m_notifier;
+    CFolderFileSystem m_files;
+    int m_depth = 0;
+
+    // One stream in lock-step wakes us for one socket every time. After two dispatches
+    // in a row that found only that socket ready, the next ones read it first and skip
+    // epoll_wait (a system call per block); a miss, or every 16th dispatch, asks epoll
+    // again, so other sockets and the timers wait at most that long. Anything else that
+    // is ready keeps the epoll descriptor readable, so the notifier fires again.
+    quint64 m_hotKey = 0;
+    int m_hotStreak = 0;
+
+    // Sockets by slot; an event carries (slot, generation), so an event for a socket
+    // closed or destroyed earlier in the same dispatch is recognised and skipped.
+    std::vector<Slot> m_slots;
+    std::vector<quint32> m_freeSlots;
+
+    // One receive batch for all sockets (one thread): it belongs to the socket that
+    // filled it until that socket has read it or another one takes it over.
+    CEpollSocket* m_batchOwner = nullptr;
+    int m_batchCount = 0;
+    int m_batchNext = 0;
+    std::vector<char> m_recvData;
+    mmsghdr m_recvMsgs[kRecvBatch];
+    iovec m_recvIov[kRecvBatch];
+    sockaddr_storage m_recvFrom[kRecvBatch];
+    alignas(cmsghdr) char m_recvControl[kRecvBatch][kControlSize];
+
+    // One send queue, for one socket at a time; flushed when another socket writes,
+    // when it is full, before a close and after every handler.
+    CEpollSocket* m_sendOwner = nullptr;
+    int m_sendCount = 0;
+    int m_sendBytes = 0;
+    std::vector<char> m_sendData;
+    mmsghdr m_sendMsgs[kSendBatch];
+    iovec m_sendIov[kSendBatch];
+    sockaddr_storage m_sendTo[kSendBatch];
+};
+
+class CEpollSocket final : public IDatagramSocket {
+public:
+    CEpollSocket(CEpollPlatform* platform, int fd, int family, quint16 port)
+        : m_platform(platform), m_fd(fd), m_family(family), m_port(port) {
+        m_key = platform->enroll(this, fd);
+    }
+    ~CEpollSocket() override {
+        close();
+        m_platform->forget(this);
+    }
+
+    bool hasPendingDatagrams() override { return m_announced || m_platform->batchHolds(this); }
+
+    qint64 readDatagram(char* data, qint64 maxSize, QHostAddress* from, quint16* fromPort,
+                        QHostAddress* to) override {
+        if (m_fd < 0)
+            return -1;
+        m_announced = false;
+        return m_platform->receive(this, data, maxSize, from, fromPort, to);
+    }
+
+    qint64 writeDatagram(const char* data, qint64 size, const QHostAddress& to,
+                         quint16 toPort) override {
+        if (m_fd < 0)
+            return -1;
+        return m_platform->send(this, data, size, to, toPort);
+    }
+
+    quint16 localPort() const override { return m_port; }
+
+    void close() override {
+        if (m_fd < 0)
+            return;
+        m_platform->forget(this); // sends what is queued, drops what was read ahead
+        m_platform->withdraw(m_key);
+        ::close(m_fd);
+        m_fd = -1;
+        m_announced = false;
+    }
+
+    int fd() const { return m_fd; }
+    int family() const { return m_family; }
+    bool m_announced = false;
+    bool m_wantsTo = false; // reads ask for the destination: keep the control buffers
+
+private:
+    CEpollPlatform* m_platform;
+    int m_fd;
+    int m_family;
+    quint16 m_port;
+    quint64 m_key = 0;
+};
+
+CEpollPlatform::CEpollPlatform()
+    : m_recvData(size_t(kRecvBatch) * kRecvSlot), m_sendData(kSendArena) {
+    m_epoll = epoll_create1(EPOLL_CLOEXEC);
+    m_timerFd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    m_timers = std::make_unique<CEpollTimerHost>(m_timerFd);
+    if (m_epoll < 0 || m_timerFd < 0)
+        return;
+    epoll_event ev{};
+    ev.events = EPOLLIN;
+    ev.data.u64 = kTimerKey;
+    epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_timerFd, &ev);
+
+    for (int i = 0; i < kRecvBatch; ++i) {
+        m_recvIov[i] = {m_recvData.data() + size_t(i) * kRecvSlot, size_t(kRecvSlot)};
+    }
+    m_notifier = std::make_unique<QSocketNotifier>(m_epoll, QSocketNotifier::Read);
+    QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this] { dispatch(); });
+}
+
+CEpollPlatform::~CEpollPlatform() {
+    m_notifier.reset();
+    if (m_timerFd >= 0)
+        ::close(m_timerFd);
+    if (m_epoll >= 0)
+        ::close(m_epoll);
+}
+
+std::unique_ptr<IDatagramSocket> CEpollPlatform::bindUdp(const QHostAddress& address, quint16 port,
+                                                         QString* error) {
+    const bool any = address == QHostAddress(QHostAddress::Any);
+    const int family =
+        any || address.protocol() == QAbstractSocket::IPv6Protocol ? AF_INET6 : AF_INET;
+    sockaddr_storage sa;
+    socklen_t len =
+        toSockAddr(any ? QHostAddress(QHostAddress::AnyIPv6) : address, port, family, &sa);
+    const int fd = len ? ::socket(family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0) : -1;
+    if (fd < 0) {
+        if (error)
+            *error = len ? bindErrorText(errno) : QStringLiteral("The address is not available");
+        return nullptr;
+    }
+    const int on = 1, off = 0;
+    if (family == AF_INET6) {
+        // Any is both families on one socket; AnyIPv6 and a named address only IPv6.
+        const int v6only = any ? off : on;
+        setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &v6only, sizeof v6only);
+        setsockopt(fd, IPPROTO_IPV6, IPV6_RECVPKTINFO, &on, sizeof on);
+    }
+    setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on); // fails harmlessly on IPv6-only
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&sa), len) != 0) {
+        const int err = errno;
+        ::close(fd);
+        if (error)
+            *error = bindErrorText(err);
+        return nullptr;
+    }
+    quint16 bound = port;
+    if (bound == 0) {
+        len = sizeof sa;
+        getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
+        toHostAddress(sa, nullptr, &bound);
+    }
+    return std::make_unique<CEpollSocket>(this, fd, family, bound);
+}
+
+quint64 CEpollPlatform::enroll(CEpollSocket* socket, int fd) {
+    quint32 index;
+    if (!m_freeSlots.empty()) {
+        index = m_freeSlots.back();
+        m_freeSlots.pop_back();
+    } else {
+        index = quint32(m_slots.size());
+        m_slots.emplace_back();
+    }
+    Slot& slot = m_slots[index];
+    slot.socket = socket;
+    const quint64 key = (quint64(index) << 32) | slot.generation;
+    epoll_event ev{};
+    ev.events = EPOLLIN;
+    ev.data.u64 = key;
+    epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &ev);
+    return key;
+}
+
+// The descriptor leaves the epoll set when it is closed (it is never duplicated), so
+// no EPOLL_CTL_DEL: one system call less per transfer.
+void CEpollPlatform::withdraw(quint64 key) {
+    Slot& slot = m_slots[size_t(key >> 32)];
+    slot.socket = nullptr;
+    ++slot.generation;
+    m_freeSlots.push_back(quint32(key >> 32));
+}
+
+void CEpollPlatform::forget(CEpollSocket* socket) {
+    if (m_sendOwner == socket)
+        flush();
+    if (m_batchOwner == socket) {
+        m_batchOwner = nullptr;
+        m_batchCount = m_batchNext = 0;
+    }
+}
+
+void CEpollPlatform::serve(CEpollSocket* socket) {
+    if (socket->onReadyRead)
+        socket->onReadyRead();
+    flush();
+}
+
+bool CEpollPlatform::dispatchHot() {
+    if (m_hotStreak < 2 || m_hotStreak >= 2 + 16)
+        return false;
+    const Slot& slot = m_slots[size_t(m_hotKey >> 32)];
+    CEpollSocket* socket = slot.socket;
+    if (!socket || slot.generation != quint32(m_hotKey) || fillBatch(socket) <= 0) {
+        m_hotStreak = 0;
+        return false;
+    }
+    ++m_hotStreak;
+    socket->m_announced = false; // what waits is in the batch
+    serve(socket);
+    return true;
+}
+
+void CEpollPlatform::dispatch() {
+    ++m_depth;
+    if (dispatchHot()) {
+        --m_depth;
+        return;
+    }
+    epoll_event events[kMaxEvents];
+    const int n = epoll_wait(m_epoll, events, kMaxEvents, 0);
+    if (n == 1 && events[0].data.u64 != kTimerKey) {
+        if (m_hotKey == events[0].data.u64 && m_hotStreak < 2)
+            ++m_hotStreak;
+        else if (m_hotKey != events[0].data.u64 || m_hotStreak >= 2 + 16)
+            m_hotStreak = m_hotKey == events[0].data.u64 ? 2 : 1;
+        m_hotKey = events[0].data.u64;
+    } else {
+        m_hotStreak = 0;
+    }
+    bool timerDue = false;
+    for (int i = 0; i < n; ++i) {
+        const quint64 key = events[i].data.u64;
+        if (key == kTimerKey) {
+            timerDue = true;
+            continue;
+        }
+        const Slot& slot = m_slots[size_t(key >> 32)];
+        CEpollSocket* socket = slot.socket;
+        if (!socket || slot.generation != quint32(key))
+            continue; // closed by an earlier handler of this dispatch
+        socket->m_announced = true;
+        serve(socket);
+    }
+    if (timerDue)
+        m_timers->expire([this] { flush(); });
+    flush();
+    --m_depth;
+}
+
+qint64 CEpollPlatform::receive(CEpollSocket* socket, char* data, qint64 maxSize, QHostAddress* from,
+                               quint16* fromPort, QHostAddress* to) {
+    if (to)
+        socket->m_wantsTo = true;
+    if (m_batchOwner != socket || m_batchNext >= m_batchCount) {
+        if (m_batchOwner && m_batchOwner != socket && m_batchNext < m_batchCount)
+            return receiveOne(socket, data, maxSize, from, fromPort, to); // batch in use
+        if (fillBatch(socket) <= 0)
+            return -1;
+    }
+    const int i = m_batchNext++;
+    const qint64 kept = std::min<qint64>(m_recvMsgs[i].msg_len, maxSize);
+    std::memcpy(data, m_recvIov[i].iov_base, size_t(kept));
+    toHostAddress(m_recvFrom[i], from, fromPort);
+    if (to)
+        destinationFrom(m_recvMsgs[i].msg_hdr, to);
+    return kept;
+}
+
+int CEpollPlatform::fillBatch(CEpollSocket* socket) {
+    m_batchOwner = nullptr;
+    m_batchCount = m_batchNext = 0;
+    for (int i = 0; i < kRecvBatch; ++i) {
+        msghdr& h = m_recvMsgs[i].msg_hdr;
+        h = {};
+        h.msg_name = &m_recvFrom[i];
+        h.msg_namelen = sizeof m_recvFrom[i];
+        h.msg_iov = &m_recvIov[i];
+        h.msg_iovlen = 1;
+        if (socket->m_wantsTo) { // without a buffer the kernel skips the destination
+            h.msg_control = m_recvControl[i];
+            h.msg_controllen = kControlSize;
+        }
+    }
+    int got;
+    do {
+        // A batch for the listener (it asks where requests were sent to); a transfer
+        // socket mostly holds one ACK, and a batch there costs a second, failing
+        // receive per block. A window of DATA waiting is served one per dispatch.
+        const unsigned vlen = socket->m_wantsTo ? kRecvBatch : 1;
+        got = recvmmsg(socket->fd(), m_recvMsgs, vlen, MSG_DONTWAIT, nullptr);
+    } while (got < 0 && errno == EINTR);
+    if (got > 0) {
+        m_batchOwner = socket;
+        m_batchCount = got;
+    }
+    return got;
+}
+
+// A read while another socket's batch is still unread: one datagram, straight into
+// the caller's buffer.
+qint64 CEpollPlatform::receiveOne(CEpollSocket* socket, char* data, qint64 maxSize,
+                                  QHostAddress* from, quint16* fromPort, QHostAddress* to) {
+    sockaddr_storage sa{};
+    alignas(cmsghdr) char control[kControlSize];
+    iovec iov{data, size_t(maxSize)};
+    msghdr h{};
+    h.msg_name = &sa;
+    h.msg_namelen = sizeof sa;
+    h.msg_iov = &iov;
+    h.msg_iovlen = 1;
+    if (to) {
+        h.msg_control = control;
+        h.msg_controllen = sizeof control;
+    }
+    ssize_t n;
+    do {
+        n = recvmsg(socket->fd(), &h, MSG_DONTWAIT);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0)
+        return -1;
+    toHostAddress(sa, from, fromPort);
+    if (to)
+        destinationFrom(h, to);
+    return std::min<qint64>(n, maxSize);
+}
+
+qint64 CEpollPlatform::send(CEpollSocket* socket, const char* data, qint64 size,
+                            const QHostAddress& to, quint16 toPort) {
+    sockaddr_storage sa;
+    const socklen_t len = toSockAddr(to, toPort, socket->family(), &sa);
+    if (!len || size < 0 || size > 65535)
+        return -1;
+    if (m_depth == 0) {
+        // Outside a dispatch (Abort, shutdown): nothing would flush it later.
+        const ssize_t n =
+            ::sendto(socket->fd(), data, size_t(size), 0, reinterpret_cast<sockaddr*>(&sa), len);
+        return n < 0 ? -1 : qint64(n);
+    }
+    if (m_sendOwner != socket || m_sendCount == kSendBatch || m_sendBytes + size > kSendArena)
+        flush();
+    m_sendOwner = socket;
+    char* at = m_sendData.data() + m_sendBytes;
+    std::memcpy(at, data, size_t(size));
+    const int i = m_sendCount++;
+    m_sendBytes += int(size);
+    m_sendTo[i] = sa;
+    m_sendIov[i] = {at, size_t(size)};
+    msghdr& h = m_sendMsgs[i].msg_hdr;
+    h = {};
+    h.msg_name = &m_sendTo[i];
+    h.msg_namelen = len;
+    h.msg_iov = &m_sendIov[i];
+    h.msg_iovlen = 1;
+    return size;
+}
+
+void CEpollPlatform::flush() {
+    if (!m_sendOwner)
+        return;
+    const int fd = m_sendOwner->fd();
+    int done = 0;
+    // A datagram the kernel refuses is lost, as any UDP datagram may be; the rest go on.
+    while (fd >= 0 && done < m_sendCount) {
+        const int n = sendmmsg(fd, m_sendMsgs + done, unsigned(m_sendCount - done), 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        done += n > 0 ? n : 1;
+    }
+    m_sendOwner = nullptr;
+    m_sendCount = m_sendBytes = 0;
+}
+
+std::unique_ptr<IPlatform> CreateEpollPlatform() {
+    auto platform = std::make_unique<CEpollPlatform>();
+    if (!platform->ok())
+        return nullptr;
+    return platform;
+}
