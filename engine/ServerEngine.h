@@ -37,7 +37,7 @@ public:
     static constexpr quint16 kFirstPort = 29001;
     static constexpr quint16 kLastPort = 65000;
 
-    // platform may be null: the real Qt platform is used then. window may be null until
+    // platform may be null: the default platform is used then. window may be null until
     // SetWindow (a window that is built after the engine); nothing is shown until then.
     CServerEngine(IServerWindow* window, CSettingsStore* store,
                   std::unique_ptr<IPlatform> platform = nullptr);

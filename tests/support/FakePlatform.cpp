@@ -27,7 +27,7 @@ qint64 FakeSocket::writeDatagram(const char* data, qint64 size, const QHostAddre
                                  quint16 toPort) {
     if (m_closed)
         return -1;
-    m_net->sent.append({QByteArray(data, int(size)), to, toPort});
+    m_net->sent.append({QByteArray(data, int(size)), to, toPort, QHostAddress()});
     m_net->sentFrom.append(m_port);
     return size;
 }
