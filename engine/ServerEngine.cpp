@@ -182,7 +182,9 @@ void CServerEngine::HandleRequest(const char* data, qint64 size, const QHostAddr
     // The client's own retransmission of a request whose answer was lost: the live
     // transfer answers it again instead of a second transfer failing on the file.
     if (request.status == Tftp::Request::Ok) {
-        for (const auto& transfer : m_transferList) {
+        const auto same = m_byClientPort.equal_range({client, fromPort});
+        for (auto it = same.first; it != same.second; ++it) {
+            CTransferSocket* transfer = *it;
             if (transfer->IsLive() &&
                 transfer->Matches(client, fromPort, request.opcode, request.fileName)) {
                 transfer->RepeatLastPacket();
@@ -248,6 +250,7 @@ void CServerEngine::HandleRequest(const char* data, qint64 size, const QHostAddr
     CTransferSocket* t = owned.get();
     m_transferList.push_back(std::move(owned));
     m_byPort.insert(port, t);
+    m_byClientPort.insert({client, fromPort}, t);
     ++m_liveByClient[client];
 
     t->AttachRow(m_pWindow->AddRow(t->Texts()));
@@ -306,6 +309,7 @@ void CServerEngine::Retire(CTransferSocket* transfer) {
         m_byPort.remove(port);
     if (--m_liveByClient[transfer->Client()] <= 0)
         m_liveByClient.remove(transfer->Client());
+    m_byClientPort.remove({transfer->Client(), transfer->ClientPort()}, transfer);
     for (auto it = m_transferList.begin(); it != m_transferList.end(); ++it) {
         if (it->get() == transfer) {
             m_retired.push_back(std::move(*it));

@@ -118,6 +118,9 @@ private:
     std::vector<std::unique_ptr<CTransferSocket>> m_transferList;
     QHash<quint16, CTransferSocket*> m_byPort;
     QHash<QHostAddress, int> m_liveByClient;
+    // Live transfers by their client's address and port: a repeated request is found
+    // without looking at every transfer.
+    QMultiHash<QPair<QHostAddress, quint16>, CTransferSocket*> m_byClientPort;
     AccessRules m_rules;
     // Each live transfer holds a socket and a file: half the descriptors, some kept back.
     int m_nAutoMaxTransfers = DefaultMaxTransfers();

@@ -457,8 +457,6 @@ qint64 CTransferSocket::SendBlock() {
         return -1;
     Tftp::PutHeader(m_outPacket.data(), Tftp::DATA, m_nBlock);
     m_nOutLength = int(n) + 4;
-    if (m_nWindowSize == 1)
-        m_lastData = m_outPacket.left(m_nOutLength);
     Transmit(m_outPacket.constData(), m_nOutLength);
     m_nLastSendMs = m_pEngine->Platform().timers().elapsedMs();
     ++m_nBlock;
@@ -476,7 +474,8 @@ qint64 CTransferSocket::SendBlock() {
 }
 
 // After a time-out or a duplicate ACK: the blocks from the last one acknowledged on.
-// In lock-step that is the copy of the one block in flight (the file may be closed).
+// In lock-step that is the one block in flight, still in m_outPacket (the file may be
+// closed by then).
 void CTransferSocket::Resend() {
     ReadTimeOut();
     if (m_nRetry > 5) {
@@ -491,7 +490,7 @@ void CTransferSocket::Resend() {
     m_bRowShown = false;
     if (m_nWindowSize == 1) {
         StartTimer();
-        Transmit(m_lastData.constData(), m_lastData.size());
+        Transmit(m_outPacket.constData(), m_nOutLength);
         m_nLastSendMs = m_pEngine->Platform().timers().elapsedMs();
         return;
     }

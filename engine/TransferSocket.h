@@ -53,6 +53,7 @@ public:
     Phase CurrentPhase() const { return m_phase; }
     quint16 Port() const { return m_nPort; }
     const QHostAddress& Client() const { return m_clientAddr; }
+    quint16 ClientPort() const { return m_nClientPort; }
 
 private:
     // RFC 2347 negotiation: the options accepted, in the order asked, with the values
@@ -150,7 +151,6 @@ private:
     Phase m_phase = Phase::Idle;
     RowState m_nRowState = ROW_ACTIVE;
 
-    QByteArray m_outPacket;   // the block being sent
-    QByteArray m_lastData;    // lock-step: the last block, for its resends
+    QByteArray m_outPacket;   // the block last sent; in lock-step, the one resent
     int m_nOutLength = 0;
 };
