@@ -12,9 +12,9 @@
 # 1 MiB (one a whole number of blocks, so its last block is empty).
 #
 # SERVER is the vantrel-server binary, or "tftpd-hpa" (plain only) or "atftpd" (windowed
-# too) to run the same transfers against a peer (a check of the relay, the client and
-# this test). Runs in a private network namespace on its 127.0.0.1; exits 77 (skipped)
-# where no namespace can be made.
+# too; $ATFTPD, by default /usr/sbin/atftpd) to run the same transfers against a peer (a
+# check of the relay, the client and this test). Runs in a private network namespace
+# on its 127.0.0.1; exits 77 (skipped) where no namespace can be made.
 set -u
 
 if [[ -z ${LOSSY_INSIDE:-} ]]; then
@@ -83,7 +83,7 @@ elif [[ $server_bin == atftpd ]]; then
     mkdir -m 777 "$root"
     for g in "${!sizes[@]}"; do install -m 644 "$work/file$g.bin" "$root/down$g.bin"; done
     # Retransmits after 1 s (its shortest); runs as nobody, hence the open folder.
-    /usr/sbin/atftpd --daemon --no-fork --port $server_port --bind-address 127.0.0.1 \
+    "${ATFTPD:-/usr/sbin/atftpd}" --daemon --no-fork --port $server_port --bind-address 127.0.0.1 \
         --retry-timeout 1 --maxthread 200 --logfile "$work/server.log" "$root" \
         >>"$work/server.log" 2>&1 &
 else
