@@ -1,9 +1,10 @@
-// Load client for the benchmarks and the soak run: many lock-step TFTP transfers
-// (RFC 1350, plain RRQ/WRQ without options) from one process, every byte checked.
+// Load client for the benchmarks and the soak run: many TFTP transfers from one process,
+// every byte checked. Without options they are lock-step RFC 1350 (plain RRQ/WRQ).
 //
 //   loadclient --port N --mode MODE --file NAME [--expect PATH] [--count C]
 //              [--concurrency K] [--server IP] [--bind IP] [--timeout MS]
 //              [--retries R] [--wall-limit S] [--results PATH]
+//              [--blksize N] [--windowsize N] [--tsize]
 //
 // Modes: get (download, compared with --expect), put (upload of --expect),
 // missing (RRQ that must get ERROR 1), refused (RRQ that must get ERROR 2),
@@ -17,9 +18,18 @@
 // upload whose last block was never acknowledged: whether it arrived is the server's to
 // tell). --results writes one line per transfer: its index and one of ok, error_seen,
 // corrupt, hung, unconfirmed, failed.
+//
+// --blksize, --windowsize and --tsize ask for those options (RFC 2347/2348/2349/7440) in
+// the request; what the OACK grants is used, and a server that answers with DATA or
+// ACK 0 instead gets plain RFC 1350. Windowed downloads acknowledge the end of each
+// window, the last block, and a gap once (with the last block in order); stale copies
+// are left to the time-out, which acknowledges the last block in order again. Windowed
+// uploads send a window, go on after the block an ACK names, and resend from the last
+// acknowledged block on a time-out.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <strings.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -31,6 +41,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -68,6 +79,9 @@ struct Options {
     int retries = 5;
     long wallLimitS = 600; // the whole run never takes longer than this
     std::string results;
+    int blksize = 0;    // 0: not asked for
+    int windowsize = 0; // 0: not asked for
+    bool tsize = false;
 };
 
 struct Transfer {
@@ -75,14 +89,21 @@ struct Transfer {
     long index = 0;
     sockaddr_in peer{}; // the server's transfer port once known
     bool havePeer = false;
-    uint16_t block = 0;    // get: next expected DATA; put: block last sent
-    size_t offset = 0;     // bytes checked (get) or sent (put)
+    uint16_t block = 0;    // get: next expected DATA
+    size_t offset = 0;     // get: bytes checked
     bool lastSent = false; // put: the short block went out
     int retries = 0;
     Clock::time_point deadline;
-    char packet[516];
+    std::vector<char> packet; // what a time-out repeats (get, and requests)
     int packetLen = 0;
     bool toRequestPort = true; // the last packet went to the server's request port
+    bool negotiating = false;  // options asked, neither OACK nor a plain answer yet
+    size_t blksize = 512;
+    long window = 1;
+    long sinceAck = 0;     // get: blocks in order since our last ACK
+    bool gapAcked = false; // get: this gap has had its ACK
+    bool started = false;  // put: the server took the request
+    long acked = 0, sent = 0; // put: blocks acknowledged and sent, counted from 1
 };
 
 [[noreturn]] void usage(const char* why) {
@@ -94,6 +115,10 @@ Options parse(int argc, char** argv) {
     Options o;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
+        if (a == "--tsize") {
+            o.tsize = true;
+            continue;
+        }
         if (i + 1 >= argc)
             usage(("missing value for " + a).c_str());
         const char* v = argv[++i];
@@ -119,6 +144,10 @@ Options parse(int argc, char** argv) {
             o.wallLimitS = std::atol(v);
         else if (a == "--results")
             o.results = v;
+        else if (a == "--blksize")
+            o.blksize = std::atoi(v);
+        else if (a == "--windowsize")
+            o.windowsize = std::atoi(v);
         else if (a == "--mode") {
             const std::string m = v;
             if (m == "get")
@@ -144,6 +173,10 @@ Options parse(int argc, char** argv) {
         usage("--file is required");
     if (o.count < 1 || o.concurrency < 1)
         usage("--count and --concurrency must be positive");
+    if (o.blksize != 0 && (o.blksize < 8 || o.blksize > 65464))
+        usage("--blksize must be 8..65464");
+    if (o.windowsize != 0 && (o.windowsize < 1 || o.windowsize > 65535))
+        usage("--windowsize must be 1..65535");
     return o;
 }
 
@@ -173,6 +206,8 @@ public:
         m_bind.sin_family = AF_INET;
         if (inet_pton(AF_INET, o.bind.c_str(), &m_bind.sin_addr) != 1)
             usage("bad --bind address");
+        m_in.resize(65536);
+        m_out.resize(4 + size_t(std::max(512, o.blksize)));
     }
 
     int run() {
@@ -267,11 +302,22 @@ private:
         const std::string file = name(index);
         const char* mode = m_o.mode == Mode::BadMode ? "mail" : "octet";
         const uint16_t opcode = m_o.mode == Mode::Put ? 2 : 1;
-        put16(t.packet, opcode);
-        const size_t room = sizeof t.packet - 2;
-        const int len = std::snprintf(t.packet + 2, room, "%s%c%s", file.c_str(), 0, mode);
-        t.packetLen = 2 + len + 1;
-        t.block = m_o.mode == Mode::Put ? 0 : 1;
+        std::string request = file + '\0' + mode + '\0';
+        auto option = [&](const char* key, long long value) {
+            request += std::string(key) + '\0' + std::to_string(value) + '\0';
+            t.negotiating = true;
+        };
+        if (m_o.blksize)
+            option("blksize", m_o.blksize);
+        if (m_o.windowsize)
+            option("windowsize", m_o.windowsize);
+        if (m_o.tsize)
+            option("tsize", m_o.mode == Mode::Put ? (long long)m_content.size() : 0);
+        t.packet.resize(std::max<size_t>(516, 2 + request.size()));
+        put16(t.packet.data(), opcode);
+        std::memcpy(t.packet.data() + 2, request.data(), request.size());
+        t.packetLen = int(2 + request.size());
+        t.block = 1;
         send(t);
         if (m_o.mode == Mode::BadMode) {
             // A refused request gets no answer: nothing to wait for.
@@ -284,44 +330,101 @@ private:
     void send(Transfer& t) {
         const sockaddr_in& to = t.havePeer ? t.peer : m_server;
         t.toRequestPort = !t.havePeer;
-        sendto(t.fd, t.packet, size_t(t.packetLen), 0, reinterpret_cast<const sockaddr*>(&to),
-               sizeof to);
+        sendto(t.fd, t.packet.data(), size_t(t.packetLen), 0,
+               reinterpret_cast<const sockaddr*>(&to), sizeof to);
+        t.deadline = Clock::now() + std::chrono::milliseconds(m_o.timeoutMs);
+    }
+
+    // The ACK a time-out repeats, not sent yet (inside a window).
+    void setAck(Transfer& t, uint16_t block) {
+        put16(t.packet.data(), 4);
+        put16(t.packet.data() + 2, block);
+        t.packetLen = 4;
+        t.toRequestPort = !t.havePeer;
         t.deadline = Clock::now() + std::chrono::milliseconds(m_o.timeoutMs);
     }
 
     void sendAck(Transfer& t, uint16_t block) {
-        put16(t.packet, 4);
-        put16(t.packet + 2, block);
-        t.packetLen = 4;
+        setAck(t, block);
+        send(t);
+        t.sinceAck = 0;
+    }
+
+    void sendError(Transfer& t, uint16_t code = 0, const char* text = "bye") {
+        put16(t.packet.data(), 5);
+        put16(t.packet.data() + 2, code);
+        const size_t len = std::strlen(text) + 1;
+        std::memcpy(t.packet.data() + 4, text, len);
+        t.packetLen = int(4 + len);
         send(t);
     }
 
-    void sendError(Transfer& t) {
-        put16(t.packet, 5);
-        put16(t.packet + 2, 0);
-        std::memcpy(t.packet + 4, "bye", 4);
-        t.packetLen = 8;
-        send(t);
+    long lastBlock(const Transfer& t) const { return long(m_content.size() / t.blksize) + 1; }
+
+    // Sends the upload's window after the last acknowledged block.
+    void sendWindow(Transfer& t) {
+        const long end = std::min(t.acked + t.window, lastBlock(t));
+        for (long b = t.acked + 1; b <= end; ++b) {
+            const size_t at = size_t(b - 1) * t.blksize;
+            const size_t n = std::min(t.blksize, m_content.size() - at);
+            put16(m_out.data(), 3);
+            put16(m_out.data() + 2, uint16_t(b));
+            std::memcpy(m_out.data() + 4, m_content.data() + at, n);
+            sendto(t.fd, m_out.data(), n + 4, 0, reinterpret_cast<const sockaddr*>(&t.peer),
+                   sizeof t.peer);
+        }
+        t.sent = std::max(t.sent, end);
+        t.lastSent = t.sent == lastBlock(t);
+        t.toRequestPort = false;
+        t.deadline = Clock::now() + std::chrono::milliseconds(m_o.timeoutMs);
     }
 
-    // Sends block t.block of the upload (its data starts at t.offset).
-    void sendBlock(Transfer& t) {
-        const size_t n = std::min<size_t>(512, m_content.size() - t.offset);
-        put16(t.packet, 3);
-        put16(t.packet + 2, t.block);
-        std::memcpy(t.packet + 4, m_content.data() + t.offset, n);
-        t.packetLen = int(n) + 4;
-        t.lastSent = n < 512;
-        send(t);
+    // Takes what the OACK grants; false (with ERROR 8 sent) for what was not asked.
+    bool acceptOack(Transfer& t, const char* in, size_t n) {
+        t.negotiating = false;
+        const char* p = in + 2;
+        const char* end = in + n;
+        while (p < end) {
+            const char* key = p;
+            const char* keyEnd = static_cast<const char*>(std::memchr(p, 0, size_t(end - p)));
+            if (!keyEnd)
+                break;
+            const char* value = keyEnd + 1;
+            const char* valueEnd =
+                value < end ? static_cast<const char*>(std::memchr(value, 0, size_t(end - value)))
+                            : nullptr;
+            if (!valueEnd)
+                break;
+            const long long v = std::atoll(value);
+            const std::string k(key, keyEnd);
+            bool good = false;
+            if (strcasecmp(k.c_str(), "blksize") == 0 && m_o.blksize) {
+                good = v >= 8 && v <= m_o.blksize;
+                t.blksize = size_t(v);
+            } else if (strcasecmp(k.c_str(), "windowsize") == 0 && m_o.windowsize) {
+                good = v >= 1 && v <= m_o.windowsize;
+                t.window = long(v);
+            } else if (strcasecmp(k.c_str(), "tsize") == 0 && m_o.tsize) {
+                good = v == (long long)m_content.size();
+            }
+            if (!good) {
+                std::fprintf(stderr, "loadclient: transfer %ld: OACK %s=%s not acceptable\n",
+                             t.index, k.c_str(), value);
+                sendError(t, 8, "option not acceptable");
+                return false;
+            }
+            p = valueEnd + 1;
+        }
+        return true;
     }
 
     // Handles one datagram; returns true when the transfer is over (*out tells how).
     bool receive(Transfer& t, Outcome* out) {
-        char in[1024];
+        char* in = m_in.data();
         sockaddr_in from{};
         socklen_t fromLen = sizeof from;
         const ssize_t n =
-            recvfrom(t.fd, in, sizeof in, 0, reinterpret_cast<sockaddr*>(&from), &fromLen);
+            recvfrom(t.fd, in, m_in.size(), 0, reinterpret_cast<sockaddr*>(&from), &fromLen);
         if (n < 4)
             return false;
         if (!t.havePeer) {
@@ -358,7 +461,7 @@ private:
         case Mode::Get:
             return receiveData(t, op, block, in, size_t(n), out);
         case Mode::Put:
-            return receiveAck(t, op, block, out);
+            return receiveAck(t, op, block, in, size_t(n), out);
         case Mode::BadMode:
             break;
         }
@@ -367,14 +470,35 @@ private:
 
     bool receiveData(Transfer& t, uint16_t op, uint16_t block, const char* in, size_t n,
                      Outcome* out) {
-        if (op != 3)
-            return false;
-        if (block == uint16_t(t.block - 1)) { // our ACK was lost: say it again
-            sendAck(t, block);
+        if (op == 6 && t.negotiating) {
+            if (!acceptOack(t, in, n)) {
+                *out = Outcome::Failed;
+                return true;
+            }
+            sendAck(t, 0);
             return false;
         }
-        if (block != t.block)
+        if (op == 6 && t.block == 1 && t.offset == 0) { // our ACK 0 was lost
+            sendAck(t, 0);
             return false;
+        }
+        if (op != 3)
+            return false;
+        if (t.negotiating) { // DATA without an OACK: plain RFC 1350
+            t.negotiating = false;
+            t.blksize = 512;
+            t.window = 1;
+        }
+        if (block != t.block) {
+            if (t.window == 1) {
+                if (block == uint16_t(t.block - 1)) // our ACK was lost: say it again
+                    sendAck(t, block);
+            } else if (uint16_t(block - t.block) < 0x8000 && !t.gapAcked) {
+                sendAck(t, uint16_t(t.block - 1)); // a gap: once, from the last in order
+                t.gapAcked = true;
+            }
+            return false;
+        }
         const size_t len = n - 4;
         if (t.offset + len > m_content.size() ||
             std::memcmp(m_content.data() + t.offset, in + 4, len) != 0) {
@@ -385,9 +509,14 @@ private:
         }
         t.offset += len;
         t.retries = 0;
-        sendAck(t, block);
+        t.gapAcked = false;
+        const bool last = len < t.blksize;
+        if (last || ++t.sinceAck >= t.window)
+            sendAck(t, block);
+        else
+            setAck(t, block);
         ++t.block;
-        if (len < 512) {
+        if (last) {
             *out = t.offset == m_content.size() ? Outcome::Ok : Outcome::Corrupt;
             if (*out == Outcome::Ok)
                 m_bytes += (long long)t.offset;
@@ -398,35 +527,68 @@ private:
         return false;
     }
 
-    bool receiveAck(Transfer& t, uint16_t op, uint16_t block, Outcome* out) {
-        if (op != 4 || block != t.block)
-            return false;         // a duplicate ACK: the timer resends if need be
-        if (get16(t.packet) == 3) // the block just acknowledged, not the request
-            t.offset += size_t(t.packetLen - 4);
-        if (t.lastSent) {
-            m_bytes += (long long)t.offset;
+    bool receiveAck(Transfer& t, uint16_t op, uint16_t block, const char* in, size_t n,
+                    Outcome* out) {
+        if (!t.started) {
+            if (op == 6 && t.negotiating) {
+                if (!acceptOack(t, in, n)) {
+                    *out = Outcome::Failed;
+                    return true;
+                }
+            } else if (op == 4 && block == 0) { // ACK 0: plain RFC 1350
+                t.negotiating = false;
+                t.blksize = 512;
+                t.window = 1;
+            } else {
+                return false;
+            }
+            t.started = true;
+            t.retries = 0;
+            sendWindow(t);
+            return false;
+        }
+        if (op != 4)
+            return false;
+        const long ahead = uint16_t(block - uint16_t(t.acked));
+        if (ahead == 0 || ahead > t.sent - t.acked)
+            return false; // stale or duplicated: the timer resends if need be
+        t.acked += ahead;
+        if (t.acked == lastBlock(t)) {
+            m_bytes += (long long)m_content.size();
             *out = Outcome::Ok;
             return true;
         }
         t.retries = 0;
-        ++t.block;
-        sendBlock(t);
+        sendWindow(t);
         return false;
     }
 
     bool expire(Transfer& t, Outcome* out) {
         if (++t.retries > m_o.retries) {
             const bool lastUnanswered = m_o.mode == Mode::Put && t.lastSent;
-            std::fprintf(stderr, "loadclient: transfer %ld: %s\n", t.index,
+            std::fprintf(stderr, "loadclient: transfer %ld: %s", t.index,
                          lastUnanswered ? "last block not acknowledged"
                                         : "server not responding");
+            if (m_o.blksize || m_o.windowsize || m_o.tsize) // where it stopped
+                std::fprintf(stderr, " (%s, blksize %zu, window %ld, %s %ld)",
+                             t.negotiating ? "no OACK"
+                             : t.havePeer  ? "negotiated"
+                                           : "no answer",
+                             t.blksize, t.window, m_o.mode == Mode::Put ? "acked" : "in order",
+                             m_o.mode == Mode::Put ? t.acked : long(t.offset / t.blksize));
+            std::fputc('\n', stderr);
             *out = lastUnanswered ? Outcome::Unconfirmed : Outcome::Hung;
             return true;
         }
+        if (m_o.mode == Mode::Put && t.started) {
+            sendWindow(t); // again from the last acknowledged block
+            return false;
+        }
         const sockaddr_in& to = t.toRequestPort ? m_server : t.peer;
-        sendto(t.fd, t.packet, size_t(t.packetLen), 0, reinterpret_cast<const sockaddr*>(&to),
-               sizeof to);
+        sendto(t.fd, t.packet.data(), size_t(t.packetLen), 0,
+               reinterpret_cast<const sockaddr*>(&to), sizeof to);
         t.deadline = Clock::now() + std::chrono::milliseconds(m_o.timeoutMs);
+        t.sinceAck = 0;
         return false;
     }
 
@@ -441,6 +603,7 @@ private:
 
     Options m_o;
     std::vector<char> m_content;
+    std::vector<char> m_in, m_out; // one datagram in, one DATA out
     sockaddr_in m_server{}, m_bind{};
     long m_ok = 0, m_failed = 0;
     std::map<Outcome, long> m_outcomes;

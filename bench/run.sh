@@ -13,6 +13,9 @@
 # "--only relay" (not in the default set) measures the lossy test's relay instead:
 # transfers to our headless server direct and through the relay without loss, the
 # relay's CPU time, and 20 transfers at once through a 20 ms round trip.
+# "--only rtt" (not in the default set) times one download through the relay at 0.5 ms
+# and 20 ms round trip, plain and with blksize/windowsize, for ours, dnsmasq, atftpd and
+# tftpd-hpa (run_rtt below; about 8 minutes a run).
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -47,6 +50,14 @@ if [[ -z ${VANTREL_BENCH_INSIDE:-} ]]; then
         fi
         DEBIAN_FRONTEND=noninteractive apt-get install -y "${missing[@]}" >/dev/null
         [[ -n $created_policy ]] && rm -f "$policy"
+    fi
+    # atftpd's package conflicts with tftpd-hpa's (both are /usr/sbin/in.tftpd): the rtt
+    # group runs atftpd from its package unpacked under the build folder, never installed.
+    if [[ ,$ONLY, == *,rtt,* && ! -x $BUILD/peers/usr/sbin/atftpd ]]; then
+        mkdir -p "$BUILD/peers"
+        (cd "$BUILD/peers" && rm -f atftpd_*.deb && apt-get download atftpd >/dev/null &&
+            dpkg-deb -x atftpd_*.deb .)
+        DEBIAN_FRONTEND=noninteractive apt-get install -y libwrap0 libpcre2-8-0 >/dev/null
     fi
     echo "bench: building release build in $BUILD" >&2
     cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
@@ -298,9 +309,141 @@ run_relay() { # PLACEMENT SERVER_CPU CLIENT_CPU
     stop_server
 }
 
+# ---------------------------------------------------------------- round trip (--only rtt)
+# One download per setting through the relay, no loss, at 0.5 ms (--delay-ms 0.25) and
+# 20 ms (--delay-ms 10) round trip: plain RFC 1350, blksize 1428, and blksize 1428 with
+# windowsize 16 and 64. The relay has CPU 1 to itself; server and client share CPU 0.
+# 16 MiB each, except plain and blksize-only at 20 ms (11 and 4 minutes for 16 MiB):
+# 1 MiB there, which changes MiB/s little at that many round trips per file.
+# A setting a peer cannot negotiate is n/a: dnsmasq (2.90) and tftpd-hpa have no
+# windowsize.
+RTT_SETTINGS="plain b1428 w16 w64"
+rtt_args() {
+    case $1 in
+    plain) ;;
+    b1428) echo --blksize 1428 ;;
+    w16) echo --blksize 1428 --windowsize 16 ;;
+    w64) echo --blksize 1428 --windowsize 64 ;;
+    esac
+}
+rtt_supported() { # SERVER SETTING
+    [[ $2 != w* || $1 == ours || $1 == atftpd ]]
+}
+
+start_rtt_server() { # NAME: sets SERVER_PID, PORT
+    local name=$1 home=$WORK/rtt-$1
+    rm -rf "$home"
+    mkdir -p "$home"
+    chmod 755 "$home"
+    case $name in
+    ours)
+        PORT=16969
+        mkdir -p "$home/home/tftp" "$home/xdg/Zelk TFTP Server"
+        cp "$FILES/big16.bin" "$FILES/rtt1m.bin" "$home/home/tftp/"
+        printf '[WorkingDir]\nSoundOn=0\n[Protocol]\nNegotiate=1\nMaxWindowSize=64\n' \
+            >"$home/xdg/Zelk TFTP Server/ZAZO_Dize.conf"
+        HOME=$home/home XDG_CONFIG_HOME=$home/xdg taskset -c 0 "$SERVER" --headless \
+            --address 127.0.0.1 --port $PORT >"$home/stdout" 2>"$home/stderr" &
+        ;;
+    dnsmasq)
+        PORT=69
+        mkdir -p "$home/root" && cp "$FILES/big16.bin" "$FILES/rtt1m.bin" "$home/root/"
+        chmod 644 "$home"/root/*
+        taskset -c 0 dnsmasq --no-daemon --conf-file=/dev/null --port=0 --enable-tftp \
+            --tftp-root="$home/root" --listen-address=127.0.0.1 --bind-interfaces \
+            --quiet-tftp --pid-file= --log-facility="$home/log" >"$home/stdout" 2>&1 &
+        ;;
+    atftpd)
+        PORT=16974
+        mkdir -p "$home/root" && cp "$FILES/big16.bin" "$FILES/rtt1m.bin" "$home/root/"
+        chmod 644 "$home"/root/*
+        taskset -c 0 "$BUILD/peers/usr/sbin/atftpd" --daemon --no-fork --port $PORT \
+            --bind-address 127.0.0.1 --logfile "$home/log" "$home/root" >"$home/stdout" 2>&1 &
+        ;;
+    tftpd_hpa)
+        PORT=16970
+        mkdir -p "$home/root" && cp "$FILES/big16.bin" "$FILES/rtt1m.bin" "$home/root/"
+        chmod 644 "$home"/root/*
+        taskset -c 0 /usr/sbin/in.tftpd -L -a 127.0.0.1:$PORT -s "$home/root" &
+        ;;
+    esac
+    SERVER_PID=$!
+    wait_port $PORT
+}
+
+run_rtt() {
+    local rtt delay name setting file relay_pid out cpu0 relay_port=16980 direct
+    head -c $((1024 * 1024)) /dev/urandom >"$FILES/rtt1m.bin"
+    for name in ours dnsmasq atftpd tftpd_hpa; do
+        start_rtt_server "$name"
+        direct=$PORT
+        for rtt in 0.5 20; do
+            delay=$(awk -v r="$rtt" 'BEGIN { print r / 2 }')
+            taskset -c 1 "$BUILD/benchtools/relay" --listen 127.0.0.1:$relay_port \
+                --server 127.0.0.1:$direct --delay-ms "$delay" 2>/dev/null &
+            relay_pid=$!
+            wait_port $relay_port
+            for setting in $RTT_SETTINGS; do
+                rtt_supported "$name" "$setting" || continue
+                file=big16.bin
+                [[ $rtt == 20 && ($setting == plain || $setting == b1428) ]] && file=rtt1m.bin
+                echo "bench: rtt ${rtt} ms, $name, $setting ($file)" >&2
+                cpu0=$(cpu_seconds "$relay_pid")
+                # shellcheck disable=SC2046
+                out=$(PORT=$relay_port load 0 --mode get --file "$file" --expect "$FILES/$file" \
+                    $(rtt_args "$setting"))
+                record "rtt${rtt}ms" "$name" "${setting}_mib_s" "$(field mib_per_s <<<"$out")"
+                record "rtt${rtt}ms" relay "${name}_${setting}_cpu_pct" "$(awk \
+                    -v a="$(cpu_seconds "$relay_pid")" -v b="$cpu0" -v s="$(field seconds <<<"$out")" \
+                    'BEGIN { printf "%.1f", (a - b) / s * 100 }')"
+            done
+            kill "$relay_pid"
+            wait "$relay_pid" 2>/dev/null || true
+        done
+        stop_server
+    done
+}
+
+# The table of run_rtt's medians, the ratios and the targets.
+rtt_table() {
+    python3 - "$RESULTS" <<'PY'
+import statistics, sys
+from collections import defaultdict
+v = defaultdict(list)
+for line in open(sys.argv[1]):
+    pl, server, fig, val = line.split()
+    if pl.startswith("rtt") and server != "relay":
+        v[(pl, server, fig[:-6])].append(float(val))
+med = {k: statistics.median(x) for k, x in v.items()}
+servers = ["ours", "dnsmasq", "atftpd", "tftpd_hpa"]
+settings = ["plain", "b1428", "w16", "w64"]
+print("rtt table (MiB/s, median of runs; n/a: not negotiable with that server)")
+print("| round trip | setting | " + " | ".join(servers) + " |")
+print("|---|---|" + "---|" * len(servers))
+for pl in ["rtt0.5ms", "rtt20ms"]:
+    for s in settings:
+        cells = [f"{med[(pl, n, s)]:.3g}" if (pl, n, s) in med else "n/a" for n in servers]
+        print(f"| {pl[3:]} | {s} | " + " | ".join(cells) + " |")
+for pl in ["rtt0.5ms", "rtt20ms"]:
+    for s in settings:
+        ours = med.get((pl, "ours", s))
+        peers = [med[(pl, n, s)] for n in servers[1:] if (pl, n, s) in med]
+        if ours is not None and peers:
+            print(f"{pl}.{s}.ours_ratio_to_best_peer={ours / max(peers):.3f}")
+            print(f"target.{pl}.{s}.ours_at_least_best_peer="
+                  f"{'met' if ours >= max(peers) else 'missed'}")
+w64, plain = med.get(("rtt0.5ms", "ours", "w64")), med.get(("rtt0.5ms", "ours", "plain"))
+if w64 and plain:
+    print(f"rtt0.5ms.ours.w64_ratio_to_plain={w64 / plain:.1f}")
+    print(f"target.rtt0.5ms.ours.w64_at_least_30x_plain={'met' if w64 >= 30 * plain else 'missed'}")
+PY
+}
+
 servers=()
+rtt=
 IFS=, read -r -a wanted <<<"$ONLY"
 for s in "${wanted[@]}"; do
+    [[ $s == rtt ]] && { rtt=1; continue; }
     if [[ $s == ours_window ]] && ! window_available; then
         echo "ours_window=absent (this build has no window; figures for it are skipped)"
         continue
@@ -311,6 +454,7 @@ done
 IFS=, read -r -a placements <<<"$PLACEMENTS"
 for run in $(seq "$RUNS"); do
     for pl in "${placements[@]}"; do
+        ((${#servers[@]} > 0)) || continue # --only rtt
         ccpu=0
         [[ $pl == diff ]] && ccpu=1
         run_limit_pingpong "$pl" 0 "$ccpu"
@@ -325,4 +469,12 @@ for run in $(seq "$RUNS"); do
     done
 done
 
+if [[ -n $rtt ]]; then
+    for run in $(seq "$RUNS"); do
+        echo "bench: run $run, rtt" >&2
+        run_rtt
+    done
+fi
+
 python3 "$ROOT/bench/summary.py" "$RESULTS"
+[[ -z $rtt ]] || rtt_table

@@ -8,9 +8,11 @@
 # the relay (bench/relay.cpp: 1 ms delay, 5 % loss, 5 % duplication, 10 % reordering)
 # until its time is up; every transfer must arrive byte for byte or end with an ERROR
 # its client saw, none may hang, and descriptors and memory must come back afterwards.
+# Then the same windowed: 1 MiB files with blksize 1428 and windowsize 16 through 5 %
+# loss, 2 % duplication and 2 % reordering.
 #
-#   scripts/soak.sh [--batches N] [--lossy-seconds S]
-#                   (defaults 10, i.e. 100,000 transfers, and 180; 0 skips a phase)
+#   scripts/soak.sh [--batches N] [--lossy-seconds S] [--windowed-seconds S]
+#                   (defaults 10, i.e. 100,000 transfers, 180 and 120; 0 skips a phase)
 #
 # Runs inside a private network namespace (unshare -n, needs root): the server listens
 # on its 127.0.0.1, and the refused client speaks from 127.0.0.2 on the same loopback.
@@ -21,11 +23,13 @@ ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=${VANTREL_BENCH_BUILD:-$ROOT/build-release}
 BATCHES=10
 LOSSY_SECONDS=180
+WINDOWED_SECONDS=120
 while [[ $# -gt 0 ]]; do
     case $1 in
     --batches) BATCHES=$2; shift 2 ;;
     --lossy-seconds) LOSSY_SECONDS=$2; shift 2 ;;
-    *) echo "usage: $0 [--batches N] [--lossy-seconds S]" >&2; exit 2 ;;
+    --windowed-seconds) WINDOWED_SECONDS=$2; shift 2 ;;
+    *) echo "usage: $0 [--batches N] [--lossy-seconds S] [--windowed-seconds S]" >&2; exit 2 ;;
     esac
 done
 
@@ -35,7 +39,7 @@ if [[ -z ${VANTREL_SOAK_INSIDE:-} ]]; then
     cmake -S "$ROOT/bench" -B "$BUILD/benchtools" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
     cmake --build "$BUILD/benchtools" -j2 >/dev/null
     exec unshare --net env VANTREL_SOAK_INSIDE=1 VANTREL_BENCH_BUILD="$BUILD" "$0" \
-        --batches "$BATCHES" --lossy-seconds "$LOSSY_SECONDS"
+        --batches "$BATCHES" --lossy-seconds "$LOSSY_SECONDS" --windowed-seconds "$WINDOWED_SECONDS"
 fi
 
 ip link set lo up
@@ -61,12 +65,15 @@ mkdir -p "$SERVE" "$WORK/xdg/Zelk TFTP Server"
 head -c 2500 /dev/urandom >"$SERVE/small.bin"
 cp "$SERVE/small.bin" "$WORK/small.bin"
 # TimeOut 1 s so vanished clients are given up quickly; only 127.0.0.1 is served.
+# Negotiation is on for the windowed phase; clients without options never see it.
 cat >"$WORK/xdg/Zelk TFTP Server/ZAZO_Dize.conf" <<EOF
 [WorkingDir]
 TimeOut=1
 SoundOn=0
 AllowClient=1
 Client1=127.0.0.1
+[Protocol]
+Negotiate=1
 EOF
 
 HOME=$WORK/home XDG_CONFIG_HOME=$WORK/xdg "$BUILD/app/vantrel-server" --headless \
@@ -109,23 +116,31 @@ for batch in $(seq "$BATCHES"); do
     [[ $failed -eq 0 ]] || break
 done
 
-# The lossy phase: the same server behind the relay.
-if ((LOSSY_SECONDS > 0)); then
-    head -c $((512 * 1024)) /dev/urandom >"$SERVE/lossy.bin"
+# A lossy phase: the same server behind the relay, rounds of 50 downloads and 50
+# uploads at once until SECONDS are up.
+#   lossy_phase NAME SECONDS SIZE RELAY_ARGS... -- CLIENT_ARGS...
+lossy_transfers=0
+lossy_phase() {
+    local name=$1 seconds=$2 size=$3 relay_args=() client_args=()
+    shift 3
+    while [[ $# -gt 0 && $1 != -- ]]; do relay_args+=("$1"); shift; done
+    [[ $# -gt 0 ]] && shift
+    client_args=("$@")
+    head -c "$size" /dev/urandom >"$SERVE/lossy.bin"
     cp "$SERVE/lossy.bin" "$WORK/lossy.bin"
     RELAY_PORT=16970
     # Sessions are forgotten after 20 s of silence: longer than the server's 6 repeats.
     "$BUILD/benchtools/relay" --listen 127.0.0.1:$RELAY_PORT --server 127.0.0.1:$PORT \
-        --delay-ms 1 --loss 5 --dup 5 --reorder 10 --seed 8 --idle-s 20 2>"$WORK/relay.txt" &
+        --delay-ms 1 "${relay_args[@]}" --seed 8 --idle-s 20 2>"$WORK/relay.txt" &
     RELAY_PID=$!
     for _ in $(seq 50); do ss -Hlun "sport = :$RELAY_PORT" | grep -q . && break; sleep 0.1; done
     declare -A tally=([ok]=0 [error_seen]=0 [corrupt]=0 [hung]=0)
     # 200 ms between repeats, 30 repeats: 6 s of silence is a hang.
     lossy() { timeout 150 "$LOAD" --port $RELAY_PORT --count 50 --concurrency 50 --timeout 200 \
-        --retries 30 --wall-limit 120 --expect "$WORK/lossy.bin" "$@" >/dev/null 2>&1 || true; }
-    lossy_start=$SECONDS
-    round=0
-    while ((SECONDS - lossy_start < LOSSY_SECONDS)); do
+        --retries 30 --wall-limit 120 --expect "$WORK/lossy.bin" "${client_args[@]}" "$@" \
+        >/dev/null 2>&1 || true; }
+    local lossy_start=$SECONDS round=0 getter r i kind
+    while ((SECONDS - lossy_start < seconds)); do
         round=$((round + 1))
         lossy --mode get --file lossy.bin --results "$WORK/get.txt" &
         getter=$!
@@ -153,12 +168,21 @@ if ((LOSSY_SECONDS > 0)); then
     done
     kill "$RELAY_PID" && wait "$RELAY_PID" 2>/dev/null || true
     RELAY_PID=
-    echo "lossy: rounds=$round transfers=$((round * 100)) ok=${tally[ok]} error_seen=${tally[error_seen]} corrupt=${tally[corrupt]} hung=${tally[hung]} seconds=$((SECONDS - lossy_start))"
+    echo "$name: rounds=$round transfers=$((round * 100)) ok=${tally[ok]} error_seen=${tally[error_seen]} corrupt=${tally[corrupt]} hung=${tally[hung]} seconds=$((SECONDS - lossy_start))"
     cat "$WORK/relay.txt"
     ((tally[corrupt] + tally[hung] == 0)) || failed=1
     # The server gives up what the relay left unfinished (6 intervals of 1 s).
     sleep 8
-    sample "$((BATCHES * 10000 + round * 100))"
+    lossy_transfers=$((lossy_transfers + round * 100))
+    sample "$((BATCHES * 10000 + lossy_transfers))"
+}
+
+if ((LOSSY_SECONDS > 0)); then
+    lossy_phase lossy "$LOSSY_SECONDS" $((512 * 1024)) --loss 5 --dup 5 --reorder 10
+fi
+if ((WINDOWED_SECONDS > 0)); then
+    lossy_phase windowed "$WINDOWED_SECONDS" $((1024 * 1024)) --loss 5 --dup 2 --reorder 2 \
+        -- --blksize 1428 --windowsize 16
 fi
 
 kill -0 "$SERVER_PID" || { echo "soak: the server died" >&2; exit 1; }
