@@ -130,6 +130,16 @@ socklen_t toSockAddr(const QHostAddress& address, quint16 port, int family, sock
     return sizeof(sockaddr_in6);
 }
 
+// A place in `items`: one given back to `free` earlier, or a new one at the end.
+template <typename T, typename Index> Index takePlace(std::vector<T>& items, std::vector<Index>& free) {
+    if (!free.empty()) {
+        const Index place = free.back();
+        free.pop_back();
+        return place;
+    }
+    items.emplace_back();
+    return Index(items.size() - 1);
+}
 } // namespace
 
 // ---------------------------------------------------------------- timers
@@ -224,14 +234,7 @@ private:
     int node(int id) {
         if (const int found = find(id); found >= 0)
             return found;
-        int n;
-        if (!m_free.empty()) {
-            n = m_free.back();
-            m_free.pop_back();
-        } else {
-            n = int(m_nodes.size());
-            m_nodes.emplace_back();
-        }
+        const int n = takePlace(m_nodes, m_free);
         m_nodes[size_t(n)] = Node{0, 0, id, -1};
         if (id >= 0 && id < kDirectIds) {
             if (m_direct.empty())
@@ -522,14 +525,7 @@ std::unique_ptr<IDatagramSocket> CEpollPlatform::bindUdp(const QHostAddress& add
 }
 
 quint64 CEpollPlatform::enroll(CEpollSocket* socket, int fd) {
-    quint32 index;
-    if (!m_freeSlots.empty()) {
-        index = m_freeSlots.back();
-        m_freeSlots.pop_back();
-    } else {
-        index = quint32(m_slots.size());
-        m_slots.emplace_back();
-    }
+    const quint32 index = takePlace(m_slots, m_freeSlots);
     Slot& slot = m_slots[index];
     slot.socket = socket;
     const quint64 key = (quint64(index) << 32) | slot.generation;
