@@ -19,24 +19,36 @@
 FileError FileErrorFromErrno(int err) {
     FileError e;
     switch (err) {
-    case 0: e.cause = FileCause::Other; break;
-    case ENOENT: e.cause = FileCause::FileNotFound; break;
+    case 0:
+        e.cause = FileCause::Other;
+        break;
+    case ENOENT:
+        e.cause = FileCause::FileNotFound;
+        break;
     case ENOTDIR:
-    case ENAMETOOLONG: e.cause = FileCause::BadPath; break;
+    case ENAMETOOLONG:
+        e.cause = FileCause::BadPath;
+        break;
     case EACCES:
     case EPERM:
     case EROFS:
     case EISDIR:
     case EXDEV: // the name leads out of the working folder
-    case ELOOP: e.cause = FileCause::AccessDenied; break;
-    case EIO: e.cause = FileCause::HardIO; break;
+    case ELOOP:
+        e.cause = FileCause::AccessDenied;
+        break;
+    case EIO:
+        e.cause = FileCause::HardIO;
+        break;
     case ENOSPC:
 #ifdef EDQUOT
     case EDQUOT:
 #endif
         e.cause = FileCause::DiskFull;
         break;
-    default: e.cause = FileCause::Other; break;
+    default:
+        e.cause = FileCause::Other;
+        break;
     }
     e.text = err ? QString::fromLocal8Bit(std::strerror(err)) : QStringLiteral("Unknown error");
     return e;
@@ -75,7 +87,9 @@ Split split(const QByteArray& name) {
     return {slash == 0 ? QByteArrayLiteral(".") : name.left(slash), name.mid(slash + 1)};
 }
 // A last part that is no file's name ("", ".", "..") would address a folder.
-bool isFileName(const QByteArray& base) { return !base.isEmpty() && base != "." && base != ".."; }
+bool isFileName(const QByteArray& base) {
+    return !base.isEmpty() && base != "." && base != "..";
+}
 
 int openRoot(const QString& root) {
     if (!root.startsWith(QLatin1Char('/'))) {
@@ -201,14 +215,17 @@ private:
 };
 } // namespace
 
-void CFolderFileSystem::ForceRealPathFallback(bool on) { g_realPathFallback = on; }
+void CFolderFileSystem::ForceRealPathFallback(bool on) {
+    g_realPathFallback = on;
+}
 
 std::unique_ptr<IFile> CFolderFileSystem::openRead(const FolderPath& path, FileError* error) {
     const Fd root(openRoot(path.root));
     // Non-blocking: opening a FIFO must not wait for a writer. Only regular files are
     // served; a FIFO or a device would block the server or stream for ever.
-    Fd fd(root.ok() ? openBeneath(root.get(), path.root, path.name, O_RDONLY | O_NONBLOCK | O_NOCTTY)
-                    : -1);
+    Fd fd(root.ok()
+              ? openBeneath(root.get(), path.root, path.name, O_RDONLY | O_NONBLOCK | O_NOCTTY)
+              : -1);
     struct stat st;
     if (!fd.ok() || ::fstat(fd.get(), &st) != 0) {
         *error = FileErrorFromErrno(errno);
@@ -230,16 +247,16 @@ std::unique_ptr<IFile> CFolderFileSystem::createTemp(const FolderPath& besides, 
         return nullptr;
     }
     struct stat old;
-    const bool replacing = ::fstatat(folder.get(), parts.base.constData(), &old,
-                                     AT_SYMLINK_NOFOLLOW) == 0 &&
-                           S_ISREG(old.st_mode);
+    const bool replacing =
+        ::fstatat(folder.get(), parts.base.constData(), &old, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISREG(old.st_mode);
     for (int attempt = 0; attempt < 16; ++attempt) {
         const QByteArray name = '.' + parts.base + '.' +
                                 QByteArray::number(QRandomGenerator::global()->generate(), 16) +
                                 ".part";
         // O_EXCL: never follows a link, never opens what is already there.
-        const int fd = ::openat(folder.get(), name.constData(),
-                                O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        const int fd =
+            ::openat(folder.get(), name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno == EEXIST)
             continue;
         if (fd < 0) {

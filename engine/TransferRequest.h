@@ -10,15 +10,15 @@
 // One admitted request: who asked, for what and how, and what admission decided about
 // the file. A transfer is built from it and keeps its own copy.
 struct TransferRequest {
-    QHostAddress client;        // the client's address
-    quint16 clientPort = 0;     // and port: the transfer's peer
-    quint16 opcode = 0;         // Tftp::RRQ or Tftp::WRQ
-    QByteArray fileName;        // as sent
-    bool octet = false;         // recorded only: no line ends are converted
+    QHostAddress client;                          // the client's address
+    quint16 clientPort = 0;                       // and port: the transfer's peer
+    quint16 opcode = 0;                           // Tftp::RRQ or Tftp::WRQ
+    QByteArray fileName;                          // as sent
+    bool octet = false;                           // recorded only: no line ends are converted
     QList<QPair<QByteArray, QByteArray>> options; // RFC 2347 options as sent, names in lower case
-    QHostAddress localAddress;  // the address the request was sent to, when known
+    QHostAddress localAddress;                    // the address the request was sent to, when known
 
-    FolderPath path;            // the name below the working folder
-    bool refusePath = false;    // the name leaves the folder, or there is no usable folder
-    bool overWrite = true;      // an existing file may be replaced
+    FolderPath path;         // the name below the working folder
+    bool refusePath = false; // the name leaves the folder, or there is no usable folder
+    bool overWrite = true;   // an existing file may be replaced
 };

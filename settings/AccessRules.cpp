@@ -17,7 +17,8 @@ AccessRules AccessRules::Load(CSettingsStore& store) {
     rules.allowClient =
         store.GetProfileInt(CSettingsStore::kAllowClient, CSettingsStore::kDefaultAllowClient) != 0;
     for (int i = 0; i < 6; ++i)
-        rules.clients[size_t(i)] = store.GetProfileString(CSettingsStore::kClientKeys[i], QString());
+        rules.clients[size_t(i)] =
+            store.GetProfileString(CSettingsStore::kClientKeys[i], QString());
     rules.sendFile =
         store.GetProfileInt(CSettingsStore::kSendFile, CSettingsStore::kDefaultSendFile) != 0;
     rules.fileEdit = store.GetProfileString(CSettingsStore::kFileEdit, QString());

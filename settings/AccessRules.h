@@ -8,10 +8,10 @@ class CSettingsStore;
 
 // The Security values: which clients are served, and which file may be read.
 struct AccessRules {
-    bool allowClient = false;        // AllowClient: only the listed clients are served
-    std::array<QString, 6> clients;  // Client1 to Client6, as typed
-    bool sendFile = false;           // SendFile: reads only of names containing fileEdit
-    QString fileEdit;                // FileEdit
+    bool allowClient = false;       // AllowClient: only the listed clients are served
+    std::array<QString, 6> clients; // Client1 to Client6, as typed
+    bool sendFile = false;          // SendFile: reads only of names containing fileEdit
+    QString fileEdit;               // FileEdit
 
     // With allowClient, a client is served when its text equals one of the six
     // (all six empty: nobody is).

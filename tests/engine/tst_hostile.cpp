@@ -35,7 +35,11 @@ private slots:
         const QString secret = outside.filePath("secret");
         const QString victim = outside.filePath("victim");
         QFile(secret).open(QIODevice::WriteOnly);
-        { QFile v(victim); v.open(QIODevice::WriteOnly); v.write("keep"); }
+        {
+            QFile v(victim);
+            v.open(QIODevice::WriteOnly);
+            v.write("keep");
+        }
         QFile::link(secret, f.path("l"));
         QFile::link(outside.path(), f.path("d"));
         QFile::link(victim, f.path("v"));
@@ -92,8 +96,8 @@ private slots:
     void noWorkingFolderServesNothing() {
         EngineFixture f;
         f.writeFile("file", "x");
-        for (const QString& dir : {QString(), QStringLiteral("relative"), f.path("missing"),
-                                   f.path("file")}) {
+        for (const QString& dir :
+             {QString(), QStringLiteral("relative"), f.path("missing"), f.path("file")}) {
             f.store->WriteProfileString(CSettingsStore::kDirName, dir);
             f.rrq("etc/passwd");
             verifyDenied(f);
@@ -136,9 +140,11 @@ private slots:
         f.rrq("f", 6001);
         f.sent();
         f.rrq("f", 6002); // never acknowledged, the two before stay live
-        QCOMPARE(f.lastRow().texts.info, QStringLiteral("Too Many Transfers!! Deny This Request!!"));
+        QCOMPARE(f.lastRow().texts.info,
+                 QStringLiteral("Too Many Transfers!! Deny This Request!!"));
         QCOMPARE(f.lastRow().state, ROW_FAILED);
-        QCOMPARE(f.sent(), QList<QByteArray>{Tftp::MakeError(0, "Too many transfers, try again later")});
+        QCOMPARE(f.sent(),
+                 QList<QByteArray>{Tftp::MakeError(0, "Too many transfers, try again later")});
         f.client = QHostAddress("127.0.0.2");
         f.rrq("f", 6003);
         QCOMPARE(f.lastRow().state, ROW_ACTIVE);

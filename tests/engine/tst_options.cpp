@@ -42,13 +42,16 @@ private slots:
         QCOMPARE(EngineFixture::opcode(f.sent().last()), quint16(Tftp::DATA));
 
         f.send(withOptions(Tftp::RRQ, "f",
-                           {{"BlkSize", "70000"}, {"x-unknown", "1"}, {"tsize", "0"},
-                            {"windowsize", "100"}, {"timeout", "3"}}),
+                           {{"BlkSize", "70000"},
+                            {"x-unknown", "1"},
+                            {"tsize", "0"},
+                            {"windowsize", "100"},
+                            {"timeout", "3"}}),
                5001);
-        QCOMPARE(f.sent(), QList<QByteArray>{Tftp::MakeOack({{"blksize", "1468"},
-                                                             {"tsize", "3000"},
-                                                             {"windowsize", "64"},
-                                                             {"timeout", "3"}})});
+        QCOMPARE(
+            f.sent(),
+            QList<QByteArray>{Tftp::MakeOack(
+                {{"blksize", "1468"}, {"tsize", "3000"}, {"windowsize", "64"}, {"timeout", "3"}})});
         QCOMPARE(f.clock().lastInterval.value(f.engine->PortCounter()), 3000);
 
         f.send(withOptions(Tftp::RRQ, "f", {{"blksize", "4"}, {"timeout", "0"}}), 5002);
@@ -100,7 +103,8 @@ private slots:
         const QByteArray bytes = pattern(100 * 6 + 5);
         const quint16 port =
             f.send(withOptions(Tftp::WRQ, "up", {{"blksize", "100"}, {"windowsize", "3"}}));
-        QCOMPARE(f.sent(), QList<QByteArray>{Tftp::MakeOack({{"blksize", "100"}, {"windowsize", "3"}})});
+        QCOMPARE(f.sent(),
+                 QList<QByteArray>{Tftp::MakeOack({{"blksize", "100"}, {"windowsize", "3"}})});
         auto data = [&](quint16 n) {
             f.toTransfer(port, EngineFixture::data(n, bytes.mid((n - 1) * 100, 100)));
         };
