@@ -296,18 +296,18 @@ private:
         siftDown(m_nodes[size_t(last)].heapPos);
     }
     void arm() {
-        itimerspec spec{};
+        itimerspec when{};
         if (!m_heap.empty()) {
             m_armedMs = m_nodes[size_t(m_heap.front())].deadline;
             const qint64 at = m_base + m_armedMs * 1000000;
-            spec.it_value.tv_sec = time_t(at / 1000000000);
-            spec.it_value.tv_nsec = long(at % 1000000000);
-            if (spec.it_value.tv_sec == 0 && spec.it_value.tv_nsec == 0)
-                spec.it_value.tv_nsec = 1; // zero would disarm it
+            when.it_value.tv_sec = time_t(at / 1000000000);
+            when.it_value.tv_nsec = long(at % 1000000000);
+            if (when.it_value.tv_sec == 0 && when.it_value.tv_nsec == 0)
+                when.it_value.tv_nsec = 1; // zero would disarm it
         } else {
             m_armedMs = kNever;
         }
-        timerfd_settime(m_fd, TFD_TIMER_ABSTIME, &spec, nullptr);
+        timerfd_settime(m_fd, TFD_TIMER_ABSTIME, &when, nullptr);
     }
 
     int m_fd;
