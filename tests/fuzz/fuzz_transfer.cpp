@@ -25,6 +25,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QByteArray name = names[(flags >> 1) & 3];
 
     FuzzServer server(flags & 8, (flags & 16) ? 1 : 20);
+    // Every fourth input negotiates small blocks and a window, so windows are fuzzed too.
+    const bool negotiate = flags & 32;
+    server.engine().Store().WriteProfileInt(CSettingsStore::kNegotiate, negotiate ? 1 : 0);
     FakePlatform& p = server.platform();
     const QHostAddress client = QHostAddress::LocalHost;
     const quint16 clientPort = 40000;
@@ -32,6 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     QByteArray request(2, '\0');
     request[1] = char(upload ? Tftp::WRQ : Tftp::RRQ);
     request += name + '\0' + "octet" + '\0';
+    if (negotiate)
+        request += QByteArray("blksize\0" "100\0" "windowsize\0" "4\0" "tsize\0" "0\0", 33);
     p.net.deliver(69, request, client, clientPort);
     const quint16 port = server.engine().PortCounter();
 
@@ -63,7 +68,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         case 3: // the expected answer to whatever the server sent last
             if (!p.net.sent.isEmpty()) {
                 const QByteArray last = p.net.sent.last().data;
-                if (last.size() >= 4 && Tftp::Get16(last.constData()) == Tftp::DATA)
+                if (last.size() >= 2 && Tftp::Get16(last.constData()) == Tftp::OACK)
+                    p.net.deliver(port, upload ? packet(Tftp::DATA, 1, len % 2 ? 100 : len % 100)
+                                               : packet(Tftp::ACK, 0, 0),
+                                  client, clientPort);
+                else if (last.size() >= 4 && Tftp::Get16(last.constData()) == Tftp::DATA)
                     p.net.deliver(port, packet(Tftp::ACK, Tftp::Get16(last.constData() + 2), 0),
                                   client, clientPort);
                 else if (last.size() >= 4 && Tftp::Get16(last.constData()) == Tftp::ACK)
