@@ -620,13 +620,7 @@ void CTransferSocket::Discard() {
     CloseSocket();
 }
 
-void CTransferSocket::SendShutdownError() {
-    static const char kText[] = "Server shutting down";
-    QByteArray packet(4 + int(sizeof kText), '\0');
-    Tftp::PutHeader(packet.data(), Tftp::ERROR, 0);
-    std::memcpy(packet.data() + 4, kText, sizeof kText);
-    Transmit(packet.constData(), packet.size());
-}
+void CTransferSocket::SendShutdownError() { SendError(0, "Server shutting down"); }
 
 void CTransferSocket::CountIn() {
     m_phase = Phase::InProgress;
