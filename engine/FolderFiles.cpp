@@ -137,6 +137,12 @@ int openBeneath(int rootFd, const QString& root, const QByteArray& name, int fla
     return openByRealPath(root, name, flags);
 }
 
+// `name` opened beneath the working folder of `path`.
+int openInFolder(const FolderPath& path, const QByteArray& name, int flags) {
+    const Fd root(openRoot(path.root));
+    return root.ok() ? openBeneath(root.get(), path.root, name, flags) : -1;
+}
+
 // The folder that holds `path`, opened beneath the working folder.
 int openFolderOf(const FolderPath& path, Split* parts) {
     *parts = split(path.name);
@@ -144,10 +150,7 @@ int openFolderOf(const FolderPath& path, Split* parts) {
         errno = EISDIR;
         return -1;
     }
-    const Fd root(openRoot(path.root));
-    if (!root.ok())
-        return -1;
-    return openBeneath(root.get(), path.root, parts->folder, O_PATH | O_DIRECTORY);
+    return openInFolder(path, parts->folder, O_PATH | O_DIRECTORY);
 }
 
 // A missing folder on the way is a bad path, not a missing file.
@@ -220,12 +223,9 @@ void CFolderFileSystem::ForceRealPathFallback(bool on) {
 }
 
 std::unique_ptr<IFile> CFolderFileSystem::openRead(const FolderPath& path, FileError* error) {
-    const Fd root(openRoot(path.root));
     // Non-blocking: opening a FIFO must not wait for a writer. Only regular files are
     // served; a FIFO or a device would block the server or stream for ever.
-    Fd fd(root.ok()
-              ? openBeneath(root.get(), path.root, path.name, O_RDONLY | O_NONBLOCK | O_NOCTTY)
-              : -1);
+    Fd fd(openInFolder(path, path.name, O_RDONLY | O_NONBLOCK | O_NOCTTY));
     struct stat st;
     if (!fd.ok() || ::fstat(fd.get(), &st) != 0) {
         *error = FileErrorFromErrno(errno);
@@ -284,8 +284,7 @@ FileError CFolderFileSystem::probeExisting(const FolderPath& path) {
     if (S_ISLNK(st.st_mode)) {
         // A link counts by what it leads to, and only when that is inside the folder;
         // one that leads nowhere is not replaced either.
-        const Fd root(openRoot(path.root));
-        const Fd target(root.ok() ? openBeneath(root.get(), path.root, path.name, O_PATH) : -1);
+        const Fd target(openInFolder(path, path.name, O_PATH));
         if (!target.ok() || ::fstat(target.get(), &st) != 0)
             return FileErrorFromErrno(errno == ENOENT ? EACCES : errno);
     }
@@ -317,8 +316,7 @@ bool CFolderFileSystem::replace(const FolderPath& from, const FolderPath& to, Fi
 // its name's bytes.
 QString CFolderFileSystem::canonical(const FolderPath& path) {
     struct stat st;
-    const Fd root(openRoot(path.root));
-    const Fd file(root.ok() ? openBeneath(root.get(), path.root, path.name, O_PATH) : -1);
+    const Fd file(openInFolder(path, path.name, O_PATH));
     if (file.ok() && ::fstat(file.get(), &st) == 0)
         return QStringLiteral("%1:%2").arg(st.st_dev).arg(st.st_ino);
     Split parts;

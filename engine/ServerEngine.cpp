@@ -23,13 +23,13 @@ void CListenSocket::OnReceive() {
     QHostAddress from, to;
     quint16 fromPort = 0;
     CSettingsStore& store = m_pEngine->Store();
+    // Without options a request is read to 256 bytes; options may need 512. The address
+    // a request was sent to is asked for only when the answer is to come from it.
+    const qint64 limit = store.Negotiate() ? Tftp::kOptionRequestBuffer : Tftp::kRequestBuffer;
+    QHostAddress* const destination = store.ReplyFromRequestAddress() ? &to : nullptr;
     while (m_socket->hasPendingDatagrams()) {
-        // Without options a request is read to 256 bytes; options may need 512.
-        const qint64 limit =
-            store.Negotiate() ? Tftp::kOptionRequestBuffer : Tftp::kRequestBuffer;
         const qint64 n = m_socket->readDatagram(m_pEngine->m_requestBuffer, limit, &from,
-                                                &fromPort,
-                                                store.ReplyFromRequestAddress() ? &to : nullptr);
+                                                &fromPort, destination);
         if (n < 0)
             break;
         m_pEngine->HandleRequest(m_pEngine->m_requestBuffer, n, from, fromPort, to);
@@ -198,11 +198,10 @@ void CServerEngine::HandleRequest(const char* data, qint64 size, const QHostAddr
 
     // A port that another socket on this host holds (local clients get ephemeral ports
     // inside 29000-65000 too) is passed over; only a run of failures is reported.
-    // The reply leaves from the address the client wrote to: on a host with several,
-    // clients drop answers from any other.
-    const QHostAddress replyFrom = local.isNull() || !m_pStore->ReplyFromRequestAddress()
-                                       ? m_bindAddress
-                                       : plainAddress(local);
+    // The reply leaves from the address the client wrote to (known only when the
+    // listener was asked for it): on a host with several, clients drop answers from any
+    // other.
+    const QHostAddress replyFrom = local.isNull() ? m_bindAddress : plainAddress(local);
     quint16 port = NextPort();
     QString why;
     auto socket = m_platform->bindUdp(replyFrom, port, &why);

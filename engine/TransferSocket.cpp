@@ -184,8 +184,7 @@ void CTransferSocket::EndProbe() {
     m_nRowState = ROW_SENT;
     RefreshRow();
     m_phase = Phase::Complete;
-    CloseSocket();
-    CloseFile();
+    Finish();
     CountOutOnce();
 }
 
@@ -348,8 +347,7 @@ void CTransferSocket::HandleAck(quint16 block) {
     m_nAckedBytes += qint64(distance) * m_nBlockSize;
     if (m_bSendDone && distance == inFlight) {
         // The last block is acknowledged: nothing more to do on this port.
-        CloseSocket();
-        CloseFile();
+        Finish();
         return;
     }
     m_nRetry = 0;
@@ -481,8 +479,7 @@ void CTransferSocket::Resend() {
     if (m_nRetry > 5) {
         if (m_bSendDone && !m_oack.isEmpty()) {
             // Some clients never acknowledge the last block: it was sent, so is the file.
-            CloseSocket();
-            CloseFile();
+            Finish();
             return;
         }
         return Fail(kNotResponding, 0, "Client not responding");
@@ -587,8 +584,7 @@ void CTransferSocket::Fail(const QString& text, int errorCode, const char* error
     if (errorCode >= 0)
         SendError(errorCode, errorText);
     m_phase = Phase::Failed;
-    CloseSocket();
-    CloseFile();
+    Finish();
     m_pEngine->PlaySound(SOUND_FAILED);
     CountOutOnce();
 }
@@ -650,6 +646,12 @@ void CTransferSocket::CloseFile() {
         m_pEngine->ShareTable().Release(m_strSharedPath, m_shareUse);
         m_strSharedPath.clear();
     }
+}
+
+// The port and the file are done with.
+void CTransferSocket::Finish() {
+    CloseSocket();
+    CloseFile();
 }
 
 void CTransferSocket::CloseSocket() {

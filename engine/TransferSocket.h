@@ -89,6 +89,7 @@ private:
     void StartTimer();
     void ReadTimeOut();
     void CloseFile();
+    void Finish();
     void CloseSocket();
     void Transmit(const char* data, qint64 size);
     void TransmitAck(quint16 block);
