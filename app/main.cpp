@@ -1,6 +1,6 @@
+#include "EngineHost.h"
 #include "HeadlessWindow.h"
 #include "MainFrame.h"
-#include "ServerEngine.h"
 #include "ServerOptions.h"
 #include "SettingsStore.h"
 #include "SingleInstance.h"
@@ -55,11 +55,11 @@ int runHeadless(QCoreApplication& app, const ServerOptions& options) {
     CSettingsStore& store = *settings;
     store.EnsureDefaultDirExists();
     CHeadlessWindow window;
-    CServerEngine engine(&window, &store);
-    engine.LoadLiveSettings();
+    CEngineHost engine(store);
+    engine.SetWindow(&window);
     QString error;
     const QHostAddress address = ListenAddressFor(options, store);
-    const bool listening = engine.Listen(address, options.port, &error);
+    const bool listening = engine.Start(address, options.port, &error);
     const QString folder =
         store.GetProfileString(CSettingsStore::kDirName, CSettingsStore::DefaultDirName());
     // Before the first line: whoever reads it may answer with SIGTERM at once.
@@ -96,7 +96,7 @@ int runWindow(QApplication& app, const ServerOptions& options) {
     CSettingsStore& store = *settings;
     store.EnsureDefaultDirExists();
     const QHostAddress address = ListenAddressFor(options, store);
-    CMainFrame frame(store, std::make_unique<CServerEngine>(nullptr, &store), address,
+    CMainFrame frame(store, std::make_unique<CEngineHost>(store), address,
                      options.port);
     const QString folder =
         store.GetProfileString(CSettingsStore::kDirName, CSettingsStore::DefaultDirName());

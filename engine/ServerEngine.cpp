@@ -107,10 +107,11 @@ void CServerEngine::PlaySound(int id) {
         m_pWindow->PlayWaveResource(id);
 }
 
+// Counted before the window hears of it: whatever the window is told goes with the
+// count as it stands then.
 void CServerEngine::CountIn() {
-    if (m_nActiveTransfers == 0)
+    if (++m_nActiveTransfers == 1)
         m_pWindow->StartAnimation();
-    ++m_nActiveTransfers;
 }
 
 void CServerEngine::CountOut() {
@@ -328,9 +329,9 @@ void CServerEngine::OnAbort() {
         else
             t->Discard();
     }
+    m_nActiveTransfers = 0;
     PlaySound(SOUND_FAILED);
     m_pWindow->StopAnimation();
-    m_nActiveTransfers = 0;
 }
 
 // A copy: each transfer takes itself out of the list as its socket closes.

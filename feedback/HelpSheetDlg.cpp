@@ -7,7 +7,7 @@
 #include "ui_PageSetup.h"
 
 #include "DialogPictures.h"
-#include "ServerEngine.h"
+#include "EngineHost.h"
 
 #include <QPushButton>
 
@@ -63,8 +63,8 @@ CHelpSheetDlg::CHelpSheetDlg(QWidget* parent, int selectPage)
 
 CHelpSheetDlg::~CHelpSheetDlg() = default;
 
-void RunHelpCommand(CServerEngine& engine, QWidget* parent) {
-    if (engine.m_bSoundOn)
+void RunHelpCommand(CEngineHost& engine, QWidget* parent) {
+    if (engine.SoundOn())
         engine.Window().PlayWaveResource(SOUND_COMMAND);
     CHelpSheetDlg sheet(parent, 0);
     sheet.exec();

@@ -4,7 +4,7 @@
 #include <QWidget>
 #include <memory>
 
-class CServerEngine;
+class CEngineHost;
 
 namespace Ui {
 class CHelpSheetDlg;
@@ -87,4 +87,4 @@ private:
 };
 
 // The Help command: sound 146 when sounds are on, then the sheet, always on General.
-void RunHelpCommand(CServerEngine& engine, QWidget* parent);
+void RunHelpCommand(CEngineHost& engine, QWidget* parent);

@@ -1,11 +1,11 @@
 #include "ProtocolCommand.h"
 
 #include "ProtocolDlg.h"
-#include "ServerEngine.h"
+#include "EngineHost.h"
 #include "SettingsStore.h"
 
-void RunProtocolCommand(CServerEngine& engine, QWidget* parent) {
-    if (engine.m_bSoundOn)
+void RunProtocolCommand(CEngineHost& engine, QWidget* parent) {
+    if (engine.SoundOn())
         engine.Window().PlayWaveResource(SOUND_COMMAND);
 
     CSettingsStore& store = engine.Store();

@@ -1,7 +1,7 @@
 #include "SecurityCommand.h"
 
 #include "SecurityDlg.h"
-#include "ServerEngine.h"
+#include "EngineHost.h"
 #include "SettingsStore.h"
 
 #include <QHostAddress>
@@ -27,8 +27,8 @@ QString SecurityCheckMessage(const AccessRules& rules) {
     return QString();
 }
 
-void RunSecurityCommand(CServerEngine& engine, QWidget* parent) {
-    if (engine.m_bSoundOn)
+void RunSecurityCommand(CEngineHost& engine, QWidget* parent) {
+    if (engine.SoundOn())
         engine.Window().PlayWaveResource(SOUND_COMMAND);
 
     CSettingsStore& store = engine.Store();

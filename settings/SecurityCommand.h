@@ -5,7 +5,7 @@
 #include <QString>
 #include <QStringList>
 
-class CServerEngine;
+class CEngineHost;
 class QWidget;
 
 // The message that rejects these security entries, or an empty text when they pass.
@@ -16,4 +16,4 @@ QString SecurityCheckMessage(const AccessRules& rules);
 // The Security command. OK stores the nine entries before they are checked; Cancel checks
 // the stored ones. The dialog opens again until what was checked passes, and only a
 // passing OK hands the entries to the running server.
-void RunSecurityCommand(CServerEngine& engine, QWidget* parent);
+void RunSecurityCommand(CEngineHost& engine, QWidget* parent);

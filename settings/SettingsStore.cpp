@@ -40,7 +40,10 @@ CSettingsStore::CSettingsStore()
 }
 
 CSettingsStore::CSettingsStore(const QString& iniFile)
-    : m_settings(std::make_unique<QSettings>(iniFile, QSettings::IniFormat)) {
+    : CSettingsStore(iniFile, QSettings::IniFormat) {}
+
+CSettingsStore::CSettingsStore(const QString& file, QSettings::Format format)
+    : m_settings(std::make_unique<QSettings>(file, format)) {
     m_fileName = m_settings->fileName();
     RefreshIfChanged();
 }

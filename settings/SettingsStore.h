@@ -55,6 +55,8 @@ public:
     CSettingsStore();
     // A store in the given INI file; for tests and tools.
     explicit CSettingsStore(const QString& iniFile);
+    // Another store on the same file (another thread's: one store serves one thread).
+    CSettingsStore(const QString& file, QSettings::Format format);
     ~CSettingsStore();
 
     CSettingsStore(const CSettingsStore&) = delete;
@@ -99,6 +101,7 @@ public:
     void EnsureDefaultDirExists();
 
     QString FileName() const;
+    QSettings::Format Format() const { return m_settings->format(); }
 
 private:
     void RefreshIfChanged();

@@ -1,6 +1,6 @@
 #include "SetupCommand.h"
 
-#include "ServerEngine.h"
+#include "EngineHost.h"
 #include "SettingsStore.h"
 #include "SetupDlg.h"
 
@@ -10,9 +10,9 @@ bool IsValidDirName(const QString& dirName) {
     return dirName.startsWith(QLatin1Char('/'));
 }
 
-void RunSetupCommand(CServerEngine& engine, QWidget* parent) {
+void RunSetupCommand(CEngineHost& engine, QWidget* parent) {
     // Once per command, not again when a rejected directory reopens the dialog.
-    if (engine.m_bSoundOn)
+    if (engine.SoundOn())
         engine.Window().PlayWaveResource(SOUND_COMMAND);
 
     CSettingsStore& store = engine.Store();
@@ -37,7 +37,7 @@ void RunSetupCommand(CServerEngine& engine, QWidget* parent) {
         store.WriteProfileInt(CSettingsStore::kOverWrite, dlg.m_bOverWrite ? 1 : 0);
         store.WriteProfileInt(CSettingsStore::kSoundOn, dlg.m_bSoundOn ? 1 : 0);
         store.WriteProfileInt(CSettingsStore::kTimeOut, dlg.m_nTimeOut);
-        engine.m_bSoundOn = dlg.m_bSoundOn;
+        engine.SetSoundOn(dlg.m_bSoundOn);
         return;
     }
 }

@@ -2,7 +2,7 @@
 
 #include <QString>
 
-class CServerEngine;
+class CEngineHost;
 class QWidget;
 
 // The working directory must be an absolute path on this platform.
@@ -10,4 +10,4 @@ bool IsValidDirName(const QString& dirName);
 
 // The Setup command: runs the Setup dialog until it is cancelled or confirmed with a
 // valid directory, then stores the four values and turns the sounds on or off at once.
-void RunSetupCommand(CServerEngine& engine, QWidget* parent);
+void RunSetupCommand(CEngineHost& engine, QWidget* parent);

@@ -2,7 +2,7 @@
 
 #include "AboutBoxDlg.h"
 #include "ProtocolCommand.h"
-#include "ServerEngine.h"
+#include "EngineHost.h"
 #include "SettingsStore.h"
 #include "SplashWindow.h"
 #include "TransferAnimDlg.h"
@@ -69,7 +69,7 @@ QString listenWhere(const QHostAddress& address, quint16 port) {
 }
 } // namespace
 
-CMainFrame::CMainFrame(CSettingsStore& store, std::unique_ptr<CServerEngine> engine,
+CMainFrame::CMainFrame(CSettingsStore& store, std::unique_ptr<CEngineHost> engine,
                        const QHostAddress& address, quint16 port, QWidget* parent)
     : QMainWindow(parent), m_store(store), m_address(address), m_nPort(port),
       m_windowSettings(std::make_unique<QSettings>(store.FileName(), QSettings::IniFormat)) {
@@ -266,7 +266,7 @@ void CMainFrame::UpdateStatusField() {
                              .arg(where, why)
                        : QStringLiteral("Listening on %1, serving %2").arg(where, folder);
     }
-    if (m_pView->Engine().m_bSoundOn && !m_pView->Sounds().HasOutput())
+    if (m_pView->Engine().SoundOn() && !m_pView->Sounds().HasOutput())
         text += QStringLiteral("  |  No audio device");
     if (text == m_pStatusField->text())
         return;

@@ -4,7 +4,7 @@
 #include <QMainWindow>
 #include <memory>
 
-class CServerEngine;
+class CEngineHost;
 class CSettingsStore;
 class QSettings;
 class QSystemTrayIcon;
@@ -38,7 +38,7 @@ public:
     static constexpr QSize kButtonSize{80, 53};
 
     // The frame hands the engine to its list, which becomes the engine's window.
-    CMainFrame(CSettingsStore& store, std::unique_ptr<CServerEngine> engine,
+    CMainFrame(CSettingsStore& store, std::unique_ptr<CEngineHost> engine,
                const QHostAddress& address, quint16 port, QWidget* parent = nullptr);
     ~CMainFrame() override;
 

@@ -2,7 +2,7 @@
 
 #include "HelpSheetDlg.h"
 #include "SecurityCommand.h"
-#include "ServerEngine.h"
+#include "EngineHost.h"
 #include "SetupCommand.h"
 #include "SettingsStore.h"
 #include "TransferAnimDlg.h"
@@ -17,13 +17,12 @@ const char* const CZAZO_DizeView::kAbortQuestion =
     "This command will abort all active current connections!!\n\n"
     "                           Are you sure?";
 
-CZAZO_DizeView::CZAZO_DizeView(std::unique_ptr<CServerEngine> engine, const QHostAddress& address,
+CZAZO_DizeView::CZAZO_DizeView(std::unique_ptr<CEngineHost> engine, const QHostAddress& address,
                                quint16 port, QWidget* parent)
     : CTransferListView(parent), m_pSounds(std::make_unique<CWaveSound>()),
       m_pEngine(std::move(engine)), m_pLog(std::make_unique<CTransferLog>()) {
     m_pEngine->SetWindow(this);
-    m_pEngine->LoadLiveSettings();
-    m_pEngine->Listen(address, port, &m_strListenError);
+    m_pEngine->Start(address, port, &m_strListenError);
 }
 
 CZAZO_DizeView::~CZAZO_DizeView() {
@@ -38,7 +37,7 @@ bool CZAZO_DizeView::IsListening() const {
 }
 
 int CZAZO_DizeView::ActiveTransfers() const {
-    return m_pEngine->m_nActiveTransfers;
+    return m_pEngine->ActiveTransfers();
 }
 
 // ---------------------------------------------------------------- commands
@@ -51,20 +50,16 @@ void CZAZO_DizeView::OnAbort() {
     // Transfers go on while the question is open.
     if (box.exec() != QMessageBox::Ok)
         return;
-    m_pEngine->OnAbort();
+    m_pEngine->Abort();
 }
 
 void CZAZO_DizeView::OnClear() {
-    if (m_pEngine->m_nActiveTransfers != 0)
+    if (m_pEngine->ActiveTransfers() != 0)
         return;
-    if (m_pEngine->m_bSoundOn)
+    if (m_pEngine->SoundOn())
         PlayWaveResource(SOUND_CLEAR);
     ClearRows();
-}
-
-void CZAZO_DizeView::PlayCommandSound() {
-    if (m_pEngine->m_bSoundOn)
-        PlayWaveResource(SOUND_COMMAND);
+    m_pEngine->RowsCleared();
 }
 
 void CZAZO_DizeView::OnSetup() { RunSetupCommand(*m_pEngine, window()); }

@@ -8,28 +8,28 @@
 #include <functional>
 #include <memory>
 
-class CServerEngine;
+class CEngineHost;
 class CSettingsStore;
 class CTransferAnimDlg;
 class CTransferLog;
 class CWaveSound;
 
-// The transfer list as the server's window: it holds the engine it is handed, shows the
-// engine's rows, plays its sounds, drives the animation and carries the list's commands
-// (Abort, Clear, Setup, Security, Help).
+// The transfer list as the server's window: it holds the engine it is handed (on the
+// engine's own thread), shows the engine's rows, plays its sounds, drives the animation
+// and carries the list's commands (Abort, Clear, Setup, Security, Help).
 class CZAZO_DizeView : public CTransferListView, public IServerWindow {
 public:
     // Becomes the engine's window, loads the live settings (start-up sound) and opens
     // the listener on address:port. A listener that cannot open is reported by the
     // engine; the window still comes up and ListenError() tells why.
-    CZAZO_DizeView(std::unique_ptr<CServerEngine> engine, const QHostAddress& address,
+    CZAZO_DizeView(std::unique_ptr<CEngineHost> engine, const QHostAddress& address,
                    quint16 port, QWidget* parent = nullptr);
     ~CZAZO_DizeView() override;
 
     // The frame's animation, once it exists.
     void SetAnimation(CTransferAnimDlg* animation) { m_pAnimation = animation; }
 
-    CServerEngine& Engine() const { return *m_pEngine; }
+    CEngineHost& Engine() const { return *m_pEngine; }
     CWaveSound& Sounds() const { return *m_pSounds; }
     bool IsListening() const;
     QString ListenError() const { return m_strListenError; }
@@ -63,10 +63,8 @@ public:
     static const char* const kAbortQuestion;
 
 private:
-    void PlayCommandSound();
-
     std::unique_ptr<CWaveSound> m_pSounds;
-    std::unique_ptr<CServerEngine> m_pEngine;
+    std::unique_ptr<CEngineHost> m_pEngine;
     CTransferAnimDlg* m_pAnimation = nullptr;
     QString m_strListenError;
     std::unique_ptr<CTransferLog> m_pLog;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "FakePlatform.h"
+#include "EngineHost.h"
 #include "ServerEngine.h"
 #include "SettingsStore.h"
 
@@ -14,7 +15,9 @@ struct DialogFixture {
     QString iniPath = dir.filePath(QStringLiteral("settings.ini"));
     CSettingsStore store{iniPath};
     RecordingWindow window;
-    CServerEngine engine{&window, &store, std::make_unique<FakePlatform>()};
+    CEngineHost engine{store, [] { return std::make_unique<FakePlatform>(); }};
+
+    DialogFixture() { engine.SetWindow(&window); }
 
     // Every key written to the file so far, as "Section/Key".
     QStringList StoredKeys() const {

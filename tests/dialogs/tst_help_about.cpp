@@ -31,7 +31,7 @@ private slots:
 
 void TestHelpAbout::helpOpensOnGeneralEveryTime() {
     DialogFixture f;
-    f.engine.m_bSoundOn = true;
+    f.engine.SetSoundOn(true);
     const auto lookAndLeave = [](int goTo, int button) {
         return ModalDriver::Step{[goTo, button](QWidget* w) {
             Check(w->windowTitle() == QLatin1String("Vantrel Server 1.0 Help"), "caption");
@@ -65,7 +65,7 @@ void TestHelpAbout::helpOpensOnGeneralEveryTime() {
     }
     QCOMPARE(f.window.sounds, (QList<int>{146, 146}));
 
-    f.engine.m_bSoundOn = false; // silent, and Escape ends it too
+    f.engine.SetSoundOn(false); // silent, and Escape ends it too
     ModalDriver driver({{[](QWidget* w) { QTest::keyClick(w, Qt::Key_Escape); }}});
     RunHelpCommand(f.engine, nullptr);
     QVERIFY2(ModalDriver::Errors().isEmpty(), qPrintable(ModalDriver::Errors().join('\n')));

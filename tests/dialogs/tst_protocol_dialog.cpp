@@ -51,7 +51,7 @@ private slots:
 
 void TestProtocolDialog::okStoresWhatWasEntered() {
     DialogFixture f;
-    f.engine.m_bSoundOn = true;
+    f.engine.SetSoundOn(true);
     {
         // Opens on the defaults: nothing negotiated, any port, answers from the address asked.
         ModalDriver driver({{[](QWidget* w) {

@@ -25,14 +25,14 @@ void Check(bool ok, const QString& what) {
         ModalDriver::Errors() << what;
 }
 // The engine's nine live security fields, in one comparable list.
-QStringList Live(const CServerEngine& e) {
+QStringList Live(const CEngineHost& e) {
     const AccessRules& r = e.Rules();
     QStringList fields{QString::number(r.allowClient)};
     for (const QString& client : r.clients)
         fields << client;
     return fields << QString::number(r.sendFile) << r.fileEdit;
 }
-void SetLiveClient(CServerEngine& e, int slot, const QString& text) {
+void SetLiveClient(CEngineHost& e, int slot, const QString& text) {
     AccessRules rules = e.Rules();
     rules.clients[size_t(slot - 1)] = text;
     e.SetRules(rules);
@@ -129,7 +129,7 @@ void TestSecurityDialog::dialogTemplate() {
 
 void TestSecurityDialog::okStoresBeforeCheckAndLiveChangesOnlyAfterPass() {
     DialogFixture f;
-    f.engine.m_bSoundOn = true;
+    f.engine.SetSoundOn(true);
     const QStringList liveBefore = Live(f.engine);
     ModalDriver driver(
         {{[](QWidget* w) {
@@ -173,7 +173,7 @@ void TestSecurityDialog::okStoresBeforeCheckAndLiveChangesOnlyAfterPass() {
 
 void TestSecurityDialog::cancelAfterRejectedOkChecksTheStoredEntries() {
     DialogFixture f;
-    f.engine.m_bSoundOn = false;
+    f.engine.SetSoundOn(false);
     SetLiveClient(f.engine, 2, QStringLiteral("9.9.9.9"));
     const QStringList liveBefore = Live(f.engine);
     ModalDriver driver(

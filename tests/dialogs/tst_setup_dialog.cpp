@@ -126,7 +126,7 @@ void TestSetupDialog::opensWithStoredOrDefaultValues() {
 
 void TestSetupDialog::cancelWritesNothing() {
     DialogFixture f;
-    f.engine.m_bSoundOn = true;
+    f.engine.SetSoundOn(true);
     ModalDriver driver({{[](QWidget* w) {
         ModalDriver::setText(w, "dirNameEdit", QStringLiteral("/elsewhere"));
         ModalDriver::setChecked(w, "soundOnCheck", false);
@@ -136,7 +136,7 @@ void TestSetupDialog::cancelWritesNothing() {
     QVERIFY2(ModalDriver::Errors().isEmpty(), qPrintable(ModalDriver::Errors().join('\n')));
     QVERIFY(driver.finished());
     QVERIFY(f.StoredKeys().isEmpty());
-    QVERIFY(f.engine.m_bSoundOn);
+    QVERIFY(f.engine.SoundOn());
     QCOMPARE(f.window.sounds, QList<int>{146});
 }
 
@@ -146,7 +146,7 @@ void TestSetupDialog::rejectedDirReopensWithStoredValues() {
     f.store.WriteProfileInt(CSettingsStore::kOverWrite, 0);
     f.store.WriteProfileInt(CSettingsStore::kSoundOn, 1);
     f.store.WriteProfileInt(CSettingsStore::kTimeOut, 7);
-    f.engine.m_bSoundOn = true;
+    f.engine.SetSoundOn(true);
 
     const auto badEntry = [](QWidget* w) {
         ModalDriver::setText(w, "dirNameEdit", QStringLiteral("relative/dir"));
@@ -180,13 +180,13 @@ void TestSetupDialog::rejectedDirReopensWithStoredValues() {
     QCOMPARE(f.Stored(CSettingsStore::kOverWrite).toInt(), 0);
     QCOMPARE(f.Stored(CSettingsStore::kSoundOn).toInt(), 1);
     QCOMPARE(f.Stored(CSettingsStore::kTimeOut).toInt(), 7);
-    QVERIFY(f.engine.m_bSoundOn);
+    QVERIFY(f.engine.SoundOn());
     QCOMPARE(f.window.sounds, QList<int>{146}); // once, however often it reopened
 }
 
 void TestSetupDialog::okStoresAllFourAndSwitchesSound() {
     DialogFixture f;
-    f.engine.m_bSoundOn = true;
+    f.engine.SetSoundOn(true);
     const QString good = f.dir.filePath(QStringLiteral("x"));
     QDir().mkpath(good);
     {
@@ -211,7 +211,7 @@ void TestSetupDialog::okStoresAllFourAndSwitchesSound() {
         QCOMPARE(f.Stored(CSettingsStore::kOverWrite).toInt(), 0);
         QCOMPARE(f.Stored(CSettingsStore::kSoundOn).toInt(), 0);
         QCOMPARE(f.Stored(CSettingsStore::kTimeOut).toInt(), -4);
-        QVERIFY(!f.engine.m_bSoundOn);
+        QVERIFY(!f.engine.SoundOn());
         QCOMPARE(f.window.sounds, QList<int>{146});
     }
 
@@ -224,7 +224,7 @@ void TestSetupDialog::okStoresAllFourAndSwitchesSound() {
     RunSetupCommand(f.engine, nullptr);
     QVERIFY2(ModalDriver::Errors().isEmpty(), qPrintable(ModalDriver::Errors().join('\n')));
     QCOMPARE(f.window.sounds, QList<int>{146});
-    QVERIFY(f.engine.m_bSoundOn);
+    QVERIFY(f.engine.SoundOn());
     QCOMPARE(f.Stored(CSettingsStore::kSoundOn).toInt(), 1);
 }
 

@@ -3,6 +3,7 @@
 // Shared by the window tests: a settings file of their own, a free loopback port
 // and a small TFTP client that talks to the server on 127.0.0.1.
 
+#include "EngineHost.h"
 #include "ServerEngine.h"
 #include "SettingsStore.h"
 
@@ -34,8 +35,8 @@ struct TestStore {
         store->WriteProfileInt(CSettingsStore::kTimeOut, 20);
     }
     // An engine on this store for a window to take; on the real platform unless given.
-    std::unique_ptr<CServerEngine> NewEngine(std::unique_ptr<IPlatform> platform = nullptr) {
-        return std::make_unique<CServerEngine>(nullptr, store.get(), std::move(platform));
+    std::unique_ptr<CEngineHost> NewEngine(CEngineHost::PlatformFactory platform = {}) {
+        return std::make_unique<CEngineHost>(*store, std::move(platform));
     }
     QString WorkDir() const { return dir.filePath(QStringLiteral("work")); }
     QString WorkFile(const QString& name) const { return WorkDir() + QLatin1Char('/') + name; }
@@ -55,6 +56,10 @@ template <typename Condition> bool SpinUntil(Condition done, int ms = 5000) {
     }
     return true;
 }
+
+// The engine runs on its own thread and the window shows its changes a little later:
+// a check on the window waits (a bounded time) for them.
+#define QVERIFY_SOON(condition) QVERIFY(SpinUntil([&] { return bool(condition); }))
 
 // One TFTP client on loopback. It never waits without running the event loop,
 // since the server answers from the same thread.

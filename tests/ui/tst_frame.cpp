@@ -308,6 +308,7 @@ void TestFrame::exitWithTransfersAsksFirst() {
     TftpTestClient client;
     client.SendRequest(f.View()->Engine().ListenPort(), 1, "big.bin");
     QCOMPARE(TftpTestClient::Opcode(client.Receive()), quint16(3));
+    QVERIFY_SOON(f.View()->ActiveTransfers() == 1);
     {
         ModalAnswer cancel(QMessageBox::Cancel);
         f.Action(CMainFrame::Exit)->trigger();

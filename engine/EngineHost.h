@@ -1,0 +1,129 @@
+#pragma once
+
+#include "AccessRules.h"
+#include "Platform.h"
+#include "ServerWindow.h"
+
+#include <QElapsedTimer>
+#include <QHash>
+#include <QHostAddress>
+#include <QObject>
+#include <QThread>
+#include <QTimer>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+class CServerEngine;
+class CSettingsStore;
+
+// The engine on a thread of its own, as the thread that made it (the window's, or
+// main's when headless) sees it. The window never sits in the data path: the engine
+// puts row changes, sounds, animation and messages into a queue, and this thread
+// takes them out at most every kDrainMs, in order, with each row's progress reduced
+// to its latest figure. Commands (Abort, sounds, security rules) reach the engine as
+// queued calls. Inside the engine thread everything runs as on one thread: no locks
+// in the transfer code; the one lock here guards the queue.
+class CEngineHost : public QObject {
+public:
+    static constexpr int kDrainMs = 40;
+    using PlatformFactory = std::function<std::unique_ptr<IPlatform>()>;
+
+    // Starts the thread and builds the engine there, over a store of its own on the
+    // same settings file, on the platform the factory makes (the default one if empty).
+    explicit CEngineHost(CSettingsStore& store, PlatformFactory makePlatform = {});
+    // Ends every transfer, delivers the last rows to the window, stops the thread.
+    ~CEngineHost() override;
+
+    CEngineHost(const CEngineHost&) = delete;
+    CEngineHost& operator=(const CEngineHost&) = delete;
+
+    // The window the engine's rows go to from now on; null for none.
+    void SetWindow(IServerWindow* window) { m_pWindow = window; }
+    IServerWindow& Window();
+    // This thread's settings store.
+    CSettingsStore& Store() { return m_store; }
+
+    // Loads the live settings (start-up sound) and opens the listener; waits for the
+    // engine's answer and shows what it asked for before returning.
+    bool Start(const QHostAddress& address, quint16 port, QString* error = nullptr);
+    bool IsListening() const { return m_nListenPort != 0; }
+    quint16 ListenPort() const { return m_nListenPort; }
+
+    // Live settings: this thread's copies, handed to the engine at once.
+    bool SoundOn() const { return m_bSoundOn; }
+    void SetSoundOn(bool on);
+    const AccessRules& Rules() const { return m_rules; }
+    void SetRules(const AccessRules& rules);
+
+    // Transfers in progress as of the rows shown so far.
+    int ActiveTransfers() const { return m_nActive; }
+    // Abort (the user confirmed): the engine ends every transfer in progress.
+    void Abort();
+    // Every transfer ends and the listener closes; the last rows are shown before
+    // this returns. The engine serves nothing afterwards.
+    void Shutdown();
+    // Shows every change queued so far at once (tests; the shutdown).
+    void DeliverNow();
+    // The window removed every row (Clear, with no transfer in progress): no change to
+    // come can be for one of them.
+    void RowsCleared();
+
+    // Runs fn on the engine thread and waits for its result (start-up, tests).
+    template <typename F> auto Call(F fn) -> decltype(fn(std::declval<CServerEngine&>()));
+
+    // The queue; filled on the engine thread (CQueuedWindow), emptied on this one.
+    struct Event {
+        enum Kind : quint8 { Add, Update, Progress, Sound, Animation, Message };
+        Kind kind = Add;
+        RowState state = ROW_ACTIVE;
+        RowHandle row = 0;
+        qint64 done = 0, total = 0; // progress; the sound's id in done; animation on in done
+        RowTexts texts;             // a message's text in info
+    };
+    void Push(Event&& event, int activeTransfers);
+
+private:
+    void RunOnEngine(const std::function<void()>& fn);
+    void WakeDrain();
+    void Deliver(const Event& event);
+
+    CSettingsStore& m_store;
+    IServerWindow* m_pWindow = nullptr;
+    QThread m_thread;
+    QObject* m_pEngineSide = nullptr; // lives on the engine thread: queued calls go to it
+    // Built, used and destroyed on the engine thread only.
+    std::unique_ptr<CSettingsStore> m_pEngineStore;
+    std::unique_ptr<IServerWindow> m_pQueuedWindow;
+    std::unique_ptr<CServerEngine> m_pEngine;
+
+    // Shared with the engine thread, under m_queueLock.
+    std::mutex m_queueLock;
+    std::vector<Event> m_queue;
+    QHash<RowHandle, size_t> m_progressAt; // a row's progress event in m_queue
+    int m_nQueuedActive = 0;
+    bool m_bWakePosted = false;
+
+    // This thread's.
+    QTimer m_drainTimer;
+    QElapsedTimer m_sinceDrain;
+    QHash<RowHandle, RowHandle> m_shownRow; // the engine's row key -> the window's
+    int m_nActive = 0;
+    bool m_bSoundOn = true;
+    AccessRules m_rules;
+    quint16 m_nListenPort = 0;
+    bool m_bShutDown = false;
+};
+
+template <typename F>
+auto CEngineHost::Call(F fn) -> decltype(fn(std::declval<CServerEngine&>())) {
+    using Result = decltype(fn(std::declval<CServerEngine&>()));
+    if constexpr (std::is_void_v<Result>) {
+        RunOnEngine([&] { fn(*m_pEngine); });
+    } else {
+        Result result{};
+        RunOnEngine([&] { result = fn(*m_pEngine); });
+        return result;
+    }
+}
