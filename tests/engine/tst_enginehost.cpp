@@ -1,0 +1,194 @@
+#include "EngineFixture.h"
+#include "EngineHost.h"
+
+#include <QElapsedTimer>
+#include <QUdpSocket>
+#include <QtTest>
+
+// The engine on its own thread behind CEngineHost, on the default platform and
+// 127.0.0.1. The clients here wait without running this thread's event loop: the
+// engine answers all the same, and the rows come when this thread looks again.
+namespace {
+struct HostedServer {
+    QTemporaryDir dir;
+    CSettingsStore store{dir.filePath(QStringLiteral("s.ini"))};
+    RecordingWindow window;
+    std::unique_ptr<CEngineHost> host;
+    quint16 port = 0;
+
+    HostedServer() {
+        QDir(dir.path()).mkdir(QStringLiteral("root"));
+        store.WriteProfileString(CSettingsStore::kDirName, dir.filePath(QStringLiteral("root")));
+        store.WriteProfileInt(CSettingsStore::kSoundOn, 1);
+        host = std::make_unique<CEngineHost>(store);
+        host->SetWindow(&window);
+        for (int attempt = 0; attempt < 20 && !host->IsListening(); ++attempt) {
+            port = quint16(40000 + QRandomGenerator::global()->bounded(20000));
+            host->Start(QHostAddress::LocalHost, port);
+        }
+    }
+    void writeFile(const char* name, int size) {
+        QFile f(dir.filePath(QStringLiteral("root/")) + QLatin1String(name));
+        if (f.open(QIODevice::WriteOnly))
+            f.write(QByteArray(size, 'v'));
+    }
+    QString rootFile(const char* name) const {
+        return dir.filePath(QStringLiteral("root/")) + QLatin1String(name);
+    }
+    // Runs this thread's loop until the window shows what is asked, 5 s at most.
+    template <typename Done> bool shows(Done done) {
+        QElapsedTimer t;
+        t.start();
+        while (!done() && t.elapsed() < 5000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        return done();
+    }
+    QString info(int row) const { return window.rows.value(window.order.value(row)).texts.info; }
+};
+
+// A client that blocks on its socket.
+struct Client {
+    QUdpSocket socket;
+    quint16 serverPort = 0;
+    Client() { socket.bind(QHostAddress::LocalHost, 0); }
+    void request(quint16 listen, quint16 opcode, const QByteArray& name) {
+        socket.writeDatagram(EngineFixture::request(opcode, name), QHostAddress::LocalHost, listen);
+    }
+    QByteArray receive() {
+        if (!socket.hasPendingDatagrams() && !socket.waitForReadyRead(3000))
+            return {};
+        QHostAddress from;
+        QByteArray p(70000, '\0');
+        p.resize(socket.readDatagram(p.data(), p.size(), &from, &serverPort));
+        return p;
+    }
+    void send(const QByteArray& packet) {
+        socket.writeDatagram(packet, QHostAddress::LocalHost, serverPort);
+    }
+    static quint16 word(const QByteArray& p, int at) {
+        return p.size() < at + 2 ? 0xffff : quint16(quint8(p[at]) << 8 | quint8(p[at + 1]));
+    }
+};
+} // namespace
+
+class TestEngineHost : public QObject {
+    Q_OBJECT
+
+private slots:
+    // Twenty downloads, each admitted before the next is asked: one row each, in the
+    // order asked, each ending blue, and the animation started once and stopped once.
+    void rowsArriveInOrderAndComplete() {
+        HostedServer s;
+        QVERIFY(s.host->IsListening());
+        std::vector<std::unique_ptr<Client>> clients;
+        for (int i = 0; i < 20; ++i) {
+            const QByteArray name = "f" + QByteArray::number(i);
+            s.writeFile(name.constData(), 3000);
+            clients.push_back(std::make_unique<Client>());
+            clients.back()->request(s.port, Tftp::RRQ, name);
+            QCOMPARE(Client::word(clients.back()->receive(), 2), quint16(1));
+        }
+        // Every client acknowledges its blocks in turn, all of them live at once.
+        for (quint16 block = 1; block <= 6; ++block)
+            for (auto& c : clients) {
+                c->send(EngineFixture::ack(block));
+                if (block < 6)
+                    QCOMPARE(Client::word(c->receive(), 2), quint16(block + 1));
+            }
+        QVERIFY(s.shows([&] {
+            return s.window.order.size() == 20 && s.host->ActiveTransfers() == 0;
+        }));
+        for (int i = 0; i < 20; ++i) {
+            const RecordingWindow::Row& row = s.window.rows[s.window.order[i]];
+            QCOMPARE(row.texts.file, QStringLiteral("f%1").arg(i));
+            QCOMPARE(row.state, ROW_SENT);
+            QCOMPARE(row.texts.info, QStringLiteral("Transfer Complete"));
+        }
+        QCOMPARE(s.window.animation, (QStringList{"start", "stop"}));
+    }
+
+    // Abort while a download streams: the client hears ERROR 0, the row says so, and
+    // nothing is in progress afterwards.
+    void abortWhileBusy() {
+        HostedServer s;
+        s.writeFile("big.bin", 512 * 2000);
+        Client c;
+        c.request(s.port, Tftp::RRQ, "big.bin");
+        QByteArray p = c.receive();
+        for (int i = 0; i < 2000 && Client::word(p, 0) == Tftp::DATA; ++i) {
+            if (i == 100)
+                s.host->Abort();
+            c.send(EngineFixture::ack(Client::word(p, 2)));
+            p = c.receive();
+        }
+        QCOMPARE(Client::word(p, 0), quint16(Tftp::ERROR));
+        QCOMPARE(Client::word(p, 2), quint16(0));
+        QVERIFY(s.shows([&] { return s.info(0) == QStringLiteral("User aborts!!"); }));
+        QCOMPARE(s.host->ActiveTransfers(), 0);
+        QCOMPARE(s.window.sounds.last(), int(SOUND_FAILED));
+    }
+
+    // The window closes with a download and an upload live: both clients hear why, the
+    // partial upload is gone, and the rows queued until then reach the window.
+    void shutdownWithLiveTransfers() {
+        HostedServer s;
+        s.writeFile("big.bin", 512 * 50);
+        Client reader, writer;
+        reader.request(s.port, Tftp::RRQ, "big.bin");
+        QCOMPARE(Client::word(reader.receive(), 0), quint16(Tftp::DATA));
+        writer.request(s.port, Tftp::WRQ, "up.bin");
+        QCOMPARE(Client::word(writer.receive(), 0), quint16(Tftp::ACK));
+        writer.send(EngineFixture::data(1, QByteArray(512, 'u')));
+        QCOMPARE(Client::word(writer.receive(), 2), quint16(1));
+
+        s.host.reset();
+        for (Client* c : {&reader, &writer}) {
+            const QByteArray p = c->receive();
+            QCOMPARE(Client::word(p, 0), quint16(Tftp::ERROR));
+            QVERIFY(p.contains("Server shutting down"));
+        }
+        QCOMPARE(s.window.order.size(), 2);
+        QVERIFY(!QFile::exists(s.rootFile("up.bin")));
+        QCOMPARE(QDir(s.dir.filePath(QStringLiteral("root"))).entryList(QDir::Files).size(), 1);
+    }
+
+    // Setup and Security while a transfer runs: the engine takes the new sounds and
+    // rules at once, and what the settings file says (overwriting) from the next request.
+    void settingsChangedMidTransfer() {
+        HostedServer s;
+        s.writeFile("old.bin", 10);
+        Client writer;
+        writer.request(s.port, Tftp::WRQ, "new.bin");
+        QCOMPARE(Client::word(writer.receive(), 0), quint16(Tftp::ACK));
+
+        s.host->SetSoundOn(false);
+        s.store.WriteProfileInt(CSettingsStore::kOverWrite, 0);
+        AccessRules rules = s.host->Rules();
+        rules.allowClient = 1;
+        rules.clients[0] = QStringLiteral("127.0.0.9");
+        s.host->SetRules(rules);
+        QVERIFY(s.shows([&] { return s.window.order.size() == 1; }));
+        const int soundsBefore = s.window.sounds.size();
+
+        writer.send(EngineFixture::data(1, "last"));
+        QCOMPARE(Client::word(writer.receive(), 2), quint16(1));
+        Client refused;
+        refused.request(s.port, Tftp::WRQ, "old.bin");
+        QCOMPARE(Client::word(refused.receive(), 0), quint16(Tftp::ERROR));
+        QVERIFY(s.shows([&] { return s.window.order.size() == 2; }));
+        QCOMPARE(s.info(0), QStringLiteral("Receive Complete"));
+        QCOMPARE(s.window.rows[s.window.order[1]].state, ROW_FAILED);
+        QCOMPARE(s.window.sounds.size(), soundsBefore);
+
+        rules.allowClient = 0;
+        s.host->SetRules(rules);
+        Client existing;
+        existing.request(s.port, Tftp::WRQ, "old.bin");
+        const QByteArray p = existing.receive();
+        QCOMPARE(Client::word(p, 0), quint16(Tftp::ERROR));
+        QCOMPARE(Client::word(p, 2), quint16(6)); // overwriting is off now
+    }
+};
+
+QTEST_GUILESS_MAIN(TestEngineHost)
+#include "tst_enginehost.moc"
