@@ -408,8 +408,8 @@ run_scale_one() { # NAME PLACEMENT SERVER_CPU CLIENT_CPU N
     local rss0 rssn fds0 fdsn fdsend cpu0 cpu1 live
     start_scale_server "$name" "$scpu"
     # dnsmasq's time per block grows with the number of transfers (16 MiB among 1,000
-    # take 9 s), and it ends a silent transfer after about 20 s, while 10,000 requests
-    # take it some 14 s to admit: it streams 2 MiB, and 256 KiB above 1,000, to be done
+    # take 9 s), and it ends a silent transfer after some 30 s, while 10,000 requests
+    # take it 15 to 20 s to admit: it streams 2 MiB, and 256 KiB above 1,000, to be done
     # before the first held ones expire. The figures are per block.
     stream=big16.bin
     if [[ $name == dnsmasq ]]; then
