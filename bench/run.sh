@@ -16,6 +16,9 @@
 # "--only rtt" (not in the default set) times one download through the relay at 0.5 ms
 # and 20 ms round trip, plain and with blksize/windowsize, for ours, dnsmasq, atftpd and
 # tftpd-hpa (run_rtt below; about 8 minutes a run).
+# "--only scale" (not in the default set) holds 10, 1,000 and 10,000 transfers live at
+# once on our headless server and on dnsmasq and times one download among them (run_scale
+# below; VANTREL_SCALE_N="10 1000 10000" sets the numbers).
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -79,15 +82,17 @@ sysctl -q -w net.ipv4.ip_local_port_range="10000 28999"
 SERVER=$BUILD/app/vantrel-server
 LOAD=$BUILD/benchtools/loadclient
 LIMIT=$BUILD/benchtools/limit
+HOLDER=$BUILD/benchtools/holder
 WORK=$(mktemp -d /tmp/vantrel-bench.XXXXXX)
 chmod 755 "$WORK"
 RESULTS=$WORK/results.txt
 : >"$RESULTS"
 SERVER_PID=
 ECHO_PID=
+HOLDER_PID=
 
 cleanup() {
-    for pid in $SERVER_PID $ECHO_PID; do
+    for pid in $SERVER_PID $ECHO_PID $HOLDER_PID; do
         kill "$pid" 2>/dev/null || true
         wait "$pid" 2>/dev/null || true
     done
@@ -309,6 +314,169 @@ run_relay() { # PLACEMENT SERVER_CPU CLIENT_CPU
     stop_server
 }
 
+# ---------------------------------------------------------------- scale (--only scale)
+# N live transfers at once: N-1 idle downloads held by bench/holder.cpp (RRQ, DATA 1,
+# then silence) and one download in lock-step among them, timed: time per block, the
+# server's CPU per block, and its resident set with none and with the N-1 held, as growth
+# per held transfer. A fresh server for every N, warmed up by one whole download first.
+SCALE_N=${VANTREL_SCALE_N:-10 1000 10000}
+SCALE_PORT_FIRST=30000 # our server's transfer ports (Protocol/PortFirst..PortLast):
+SCALE_PORT_LAST=59999  # above the namespace's ephemeral ports, room for every N
+
+# On-CPU time of all of a process's threads, ns: the scheduler's own count, finer than
+# the clock ticks of /proc/PID/stat (10 ms, a tenth of a short stream's CPU time).
+cpu_ns() { cat /proc/"$1"/task/*/schedstat | awk '{ s += $1 } END { printf "%.0f", s }'; }
+rss_kib() { awk '/^VmRSS:/ { print $2 }' "/proc/$1/status"; }
+fd_count() { find "/proc/$1/fd" -mindepth 1 -maxdepth 1 | wc -l; }
+
+# Descriptors: a held download keeps its socket and its open file, two descriptors in
+# our server. The hard limit is raised as far as that needs where that is allowed
+# (root with CAP_SYS_RESOURCE); where it is not (a container), the held transfers ask
+# for a one-block file instead: the server closes that file after DATA 1 while the
+# transfer waits for the ACK of that last block, live as any other (its socket, timer
+# and bookkeeping), with one descriptor. Sets SCALE_MOST and SCALE_HOLD.
+scale_limits() {
+    local n need hard
+    SCALE_MOST=0
+    for n in $SCALE_N; do ((n > SCALE_MOST)) && SCALE_MOST=$n; done
+    need=$((2 * SCALE_MOST + 256))
+    hard=$(ulimit -Hn)
+    [[ $hard == unlimited || $hard -ge $need ]] || ulimit -Hn "$need" 2>/dev/null || true
+    hard=$(ulimit -Hn)
+    ulimit -n "$hard"
+    head -c $((256 * 1024)) /dev/urandom >"$FILES/mid256k.bin"
+    if [[ $hard == unlimited || $hard -ge $need ]]; then
+        SCALE_HOLD=big16.bin
+    elif ((hard >= SCALE_MOST + 256)); then
+        SCALE_HOLD=hold.bin
+        head -c 100 /dev/urandom >"$FILES/hold.bin"
+    else
+        echo "bench: descriptor limit $hard is too low for $SCALE_MOST transfers" >&2
+        return 1
+    fi
+    echo "scale.descriptor_limit=$hard"
+    echo "scale.held_file=$SCALE_HOLD"
+}
+
+# start_scale_server NAME CPU: as start_server, with the limits the numbers need.
+start_scale_server() {
+    local name=$1 cpu=$2 home=$WORK/scale-$1
+    rm -rf "$home"
+    mkdir -p "$home/root"
+    chmod 755 "$home" "$home/root"
+    SERVE=$home/root
+    cp "$FILES"/* "$SERVE/" && chmod 644 "$SERVE"/*
+    case $name in
+    ours_headless)
+        PORT=16969
+        # TimeOut 60: the held transfers see no resend, let alone a give-up, during the
+        # measurement. No limit per client; the total above the largest N.
+        printf '[WorkingDir]\nDirName=%s\nTimeOut=60\nSoundOn=0\n[Limits]\nMaxTransfers=%d\nMaxTransfersPerClient=0\n[Protocol]\nPortFirst=%d\nPortLast=%d\n' \
+            "$SERVE" $((SCALE_MOST + 64)) $SCALE_PORT_FIRST $SCALE_PORT_LAST >"$home/settings.ini"
+        HOME=$home XDG_CONFIG_HOME=$home/xdg taskset -c "$cpu" "$SERVER" --headless \
+            --settings "$home/settings.ini" --address 127.0.0.1 --port $PORT \
+            >"$home/stdout" 2>"$home/stderr" &
+        ;;
+    dnsmasq)
+        # Its time-out is its own (DATA 1 again after a few seconds): the held transfers
+        # answer nothing and stay live for as long as it keeps trying; checked below.
+        PORT=69
+        taskset -c "$cpu" dnsmasq --no-daemon --conf-file=/dev/null --port=0 --enable-tftp \
+            --tftp-root="$SERVE" --listen-address=127.0.0.1 --bind-interfaces \
+            --tftp-max=$((SCALE_MOST + 64)) --tftp-no-blocksize --quiet-tftp --pid-file= \
+            --log-facility="$home/log" >"$home/stdout" 2>"$home/stderr" &
+        ;;
+    esac
+    SERVER_PID=$!
+    wait_port $PORT
+}
+
+# Our server must hold every N; a peer that cannot is reported, without figures.
+scale_not_held() { # NAME N WHY...
+    local name=$1 n=$2
+    shift 2
+    stop_server
+    if [[ $name == ours_headless ]]; then
+        echo "bench: $name, $n live: $*" >&2
+        return 1
+    fi
+    echo "scale.$name.scale$n=not held: $*"
+}
+
+run_scale_one() { # NAME PLACEMENT SERVER_CPU CLIENT_CPU N
+    local name=$1 pl=$2 scpu=$3 ccpu=$4 n=$5 held=$(($5 - 1)) stream blocks out hp rc
+    local rss0 rssn fds0 fdsn fdsend cpu0 cpu1 live
+    start_scale_server "$name" "$scpu"
+    # dnsmasq's time per block grows with the number of transfers (16 MiB among 1,000
+    # take 9 s), and it ends a silent transfer after some 30 s, while 10,000 requests
+    # take it 15 to 20 s to admit: it streams 2 MiB, and 256 KiB above 1,000, to be done
+    # before the first held ones expire. The figures are per block.
+    stream=big16.bin
+    if [[ $name == dnsmasq ]]; then
+        stream=mid2.bin
+        ((n > 1000)) && stream=mid256k.bin
+    fi
+    blocks=$(($(stat -c %s "$FILES/$stream") / 512 + 1))
+    load "$ccpu" --mode get --file "$stream" --expect "$FILES/$stream" >/dev/null
+    rss0=$(rss_kib "$SERVER_PID")
+    fds0=$(fd_count "$SERVER_PID")
+
+    : >"$WORK/holder.out"
+    taskset -c "$ccpu" "$HOLDER" --port "$PORT" --file "$SCALE_HOLD" --count "$held" \
+        --wall-limit 240 >"$WORK/holder.out" 2>"$WORK/holder.err" &
+    hp=$!
+    HOLDER_PID=$hp
+    for _ in $(seq 2500); do # 250 s at most
+        grep -q '^live=' "$WORK/holder.out" && break
+        kill -0 "$hp" 2>/dev/null || break
+        sleep 0.1
+    done
+    live=$(field live <"$WORK/holder.out")
+    if [[ $live != "$held" ]]; then
+        kill "$hp" 2>/dev/null || true
+        wait "$hp" 2>/dev/null || true
+        scale_not_held "$name" "$n" "${live:-no} transfers of $held live: $(head -3 "$WORK/holder.err")"
+        return
+    fi
+    rssn=$(rss_kib "$SERVER_PID")
+    fdsn=$(fd_count "$SERVER_PID")
+
+    cpu0=$(cpu_ns "$SERVER_PID")
+    out=$(load "$ccpu" --mode get --file "$stream" --expect "$FILES/$stream")
+    cpu1=$(cpu_ns "$SERVER_PID")
+    fdsend=$(fd_count "$SERVER_PID")
+    kill -USR1 "$hp"
+    rc=0
+    wait "$hp" || rc=$?
+    HOLDER_PID=
+    # Live to the end: no ERROR came to a held transfer (the holder's exit status), and
+    # the server still had a socket for each (dnsmasq gives up without a word).
+    if ((rc != 0 || fdsend - fds0 < held)); then
+        scale_not_held "$name" "$n" "held transfers ended during the measurement" \
+            "($(tail -1 "$WORK/holder.out"), descriptors $fds0 -> $fdsn -> $fdsend)"
+        return
+    fi
+    record "$pl" "$name" "scale$n.us_per_block" \
+        "$(awk -v s="$(field seconds <<<"$out")" -v b=$blocks 'BEGIN { printf "%.3f", s * 1e6 / b }')"
+    record "$pl" "$name" "scale$n.cpu_us_per_block" \
+        "$(awk -v a="$cpu1" -v b="$cpu0" -v k=$blocks 'BEGIN { printf "%.3f", (a - b) / 1000 / k }')"
+    record "$pl" "$name" "scale$n.rss_kib" "$rssn"
+    record "$pl" "$name" "scale$n.growth_kib_per_transfer" \
+        "$(awk -v a="$rssn" -v b="$rss0" -v k=$held 'BEGIN { printf "%.2f", (a - b) / k }')"
+    record "$pl" "$name" "scale$n.setup_s" "$(field seconds <"$WORK/holder.out")"
+    stop_server
+}
+
+run_scale() { # PLACEMENT SERVER_CPU CLIENT_CPU
+    local name n
+    for name in ours_headless dnsmasq; do
+        for n in $SCALE_N; do
+            echo "bench: scale, $1 CPU, $name, $n live" >&2
+            run_scale_one "$name" "$1" "$2" "$3" "$n"
+        done
+    done
+}
+
 # ---------------------------------------------------------------- round trip (--only rtt)
 # One download per setting through the relay, no loss, at 0.5 ms (--delay-ms 0.25) and
 # 20 ms (--delay-ms 10) round trip: plain RFC 1350, blksize 1428, and blksize 1428 with
@@ -441,9 +609,11 @@ PY
 
 servers=()
 rtt=
+scale=
 IFS=, read -r -a wanted <<<"$ONLY"
 for s in "${wanted[@]}"; do
     [[ $s == rtt ]] && { rtt=1; continue; }
+    [[ $s == scale ]] && { scale=1; continue; }
     if [[ $s == ours_window ]] && ! window_available; then
         echo "ours_window=absent (this build has no window; figures for it are skipped)"
         continue
@@ -454,7 +624,7 @@ done
 IFS=, read -r -a placements <<<"$PLACEMENTS"
 for run in $(seq "$RUNS"); do
     for pl in "${placements[@]}"; do
-        ((${#servers[@]} > 0)) || continue # --only rtt
+        ((${#servers[@]} > 0)) || continue # --only rtt or scale
         ccpu=0
         [[ $pl == diff ]] && ccpu=1
         run_limit_pingpong "$pl" 0 "$ccpu"
@@ -468,6 +638,18 @@ for run in $(seq "$RUNS"); do
         done
     done
 done
+
+if [[ -n $scale ]]; then
+    scale_limits
+    for run in $(seq "$RUNS"); do
+        for pl in "${placements[@]}"; do
+            ccpu=0
+            [[ $pl == diff ]] && ccpu=1
+            echo "bench: run $run, $pl CPU, scale" >&2
+            run_scale "$pl" 0 "$ccpu"
+        done
+    done
+fi
 
 if [[ -n $rtt ]]; then
     for run in $(seq "$RUNS"); do

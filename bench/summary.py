@@ -100,5 +100,38 @@ for placement in sorted({k[0] for k in values}):
     v = get(placement, server, "mem_growth_kib_per_transfer")
     target("native_mem_growth_at_most_8k_per_transfer", None if v is None else v <= 8)
 
+# Scale (--only scale): the figures at each number of live transfers over those at the
+# fewest, ours over dnsmasq's at the same number, and the targets: time (and CPU) per
+# block within 10 % of the fewest's, growth at most 8 KiB per live transfer from 1,000 on
+# (with a handful held, the growth is a page of the allocator more or less).
+scale = defaultdict(dict)  # (placement, server) -> {n: {figure: median}}
+for (placement, server, figure), m in median.items():
+    if figure.startswith("scale") and "." in figure:
+        n, fig = figure[len("scale"):].split(".", 1)
+        scale[(placement, server)].setdefault(int(n), {})[fig] = m
+for (placement, server), by_n in sorted(scale.items()):
+    fewest = min(by_n)
+    ours_here = server in ours
+
+    def scale_target(name, ok):
+        if ours_here:
+            targets.append(f"target.{placement}.{server}.{name}={'met' if ok else 'missed'}")
+
+    for n in sorted(by_n):
+        if n != fewest:
+            for fig in ["us_per_block", "cpu_us_per_block"]:
+                r = ratio(f"{placement}.{server}.scale{n}.{fig}_ratio_to_scale{fewest}",
+                          by_n[n].get(fig), by_n[fewest].get(fig))
+                if r is not None:
+                    scale_target(f"scale{n}.{fig}_within_1.10_of_scale{fewest}", r <= 1.10)
+        g = by_n[n].get("growth_kib_per_transfer")
+        if g is not None and n >= 1000:
+            scale_target(f"scale{n}.growth_at_most_8k_per_transfer", g <= 8)
+        peer = scale.get((placement, "dnsmasq"), {}).get(n, {})
+        if ours_here:
+            for fig in ["us_per_block", "cpu_us_per_block", "growth_kib_per_transfer"]:
+                ratio(f"{placement}.{server}.scale{n}.{fig}_ratio_to_dnsmasq",
+                      by_n[n].get(fig), peer.get(fig))
+
 for t in targets:
     print(t)
