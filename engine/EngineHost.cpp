@@ -4,6 +4,8 @@
 #include "SettingsStore.h"
 
 #include <QMetaObject>
+#include <QSemaphore>
+#include <QThread>
 #include <algorithm>
 
 namespace {
@@ -61,43 +63,99 @@ IServerWindow& noWindow() {
 }
 } // namespace
 
+class CEngineHost::CEngineThread final : public QThread {
+public:
+    CEngineThread(CEngineHost* host, PlatformFactory makePlatform)
+        : m_pHost(host), m_makePlatform(std::move(makePlatform)) {}
+    void run() override { m_pHost->RunEngineThread(m_makePlatform); }
+    using QThread::exec;
+    QSemaphore m_started;
+
+private:
+    CEngineHost* m_pHost;
+    PlatformFactory m_makePlatform;
+};
+
 CEngineHost::CEngineHost(CSettingsStore& store, PlatformFactory makePlatform) : m_store(store) {
-    m_thread.setObjectName(QStringLiteral("engine"));
-    m_pEngineSide = new QObject;
-    m_pEngineSide->moveToThread(&m_thread);
-    connect(&m_thread, &QThread::finished, m_pEngineSide, &QObject::deleteLater);
-    m_thread.start();
     m_drainTimer.setSingleShot(true);
     connect(&m_drainTimer, &QTimer::timeout, this, [this] { DeliverNow(); });
-    const QString file = store.FileName();
-    const QSettings::Format format = store.Format();
-    RunOnEngine([&] {
-        m_pEngineStore = std::make_unique<CSettingsStore>(file, format);
-        auto window = std::make_unique<CQueuedWindow>(this);
-        CQueuedWindow* queued = window.get();
-        m_pQueuedWindow = std::move(window);
-        m_pEngine = std::make_unique<CServerEngine>(
-            queued, m_pEngineStore.get(), makePlatform ? makePlatform() : nullptr);
-        queued->SetEngine(m_pEngine.get());
-        m_bSoundOn = m_pEngine->m_bSoundOn;
-        m_rules = m_pEngine->Rules();
-    });
+    auto thread = std::make_unique<CEngineThread>(this, std::move(makePlatform));
+    thread->setObjectName(QStringLiteral("engine"));
+    thread->start();
+    thread->m_started.acquire();
+    m_pThread = std::move(thread);
 }
 
 CEngineHost::~CEngineHost() {
     Shutdown();
-    // Sockets, timers and the store belong to the engine thread: they go there.
-    RunOnEngine([this] {
-        m_pEngine.reset();
-        m_pQueuedWindow.reset();
-        m_pEngineStore.reset();
+    PostToEngine([this] {
+        if (m_bOwnLoop)
+            m_pEngine->Platform().quitLoop();
+        else
+            QThread::currentThread()->exit();
     });
-    m_thread.quit();
-    m_thread.wait();
+    m_pThread->wait();
+}
+
+// The engine thread from start to end: the engine, its store and its sockets are
+// made, used and destroyed here.
+void CEngineHost::RunEngineThread(const PlatformFactory& makePlatform) {
+    m_pEngineStore = std::make_unique<CSettingsStore>(m_store.FileName(), m_store.Format());
+    auto window = std::make_unique<CQueuedWindow>(this);
+    CQueuedWindow* queued = window.get();
+    m_pQueuedWindow = std::move(window);
+    m_pEngine = std::make_unique<CServerEngine>(queued, m_pEngineStore.get(),
+                                                makePlatform ? makePlatform() : nullptr);
+    queued->SetEngine(m_pEngine.get());
+    m_bSoundOn = m_pEngine->m_bSoundOn;
+    m_rules = m_pEngine->Rules();
+    IPlatform& platform = m_pEngine->Platform();
+    m_bOwnLoop = platform.hasOwnLoop();
+    QObject engineSide;
+    m_pEngineSide = &engineSide;
+    auto* thread = static_cast<CEngineThread*>(QThread::currentThread());
+    thread->m_started.release();
+    if (m_bOwnLoop)
+        platform.runLoop([this] { RunCommands(); });
+    else
+        thread->exec();
+    RunCommands();
+    m_pEngine.reset();
+    m_pQueuedWindow.reset();
+    m_pEngineStore.reset();
+}
+
+void CEngineHost::PostToEngine(std::function<void()> fn) {
+    {
+        std::lock_guard<std::mutex> lock(m_commandLock);
+        m_commands.push_back(std::move(fn));
+        if (std::exchange(m_bCommandWakeSent, true))
+            return;
+    }
+    if (m_bOwnLoop)
+        m_pEngine->Platform().wakeLoop();
+    else
+        QMetaObject::invokeMethod(m_pEngineSide, [this] { RunCommands(); });
+}
+
+void CEngineHost::RunCommands() {
+    std::vector<std::function<void()>> commands;
+    {
+        std::lock_guard<std::mutex> lock(m_commandLock);
+        commands.swap(m_commands);
+        m_bCommandWakeSent = false;
+    }
+    for (const auto& command : commands)
+        command();
 }
 
 void CEngineHost::RunOnEngine(const std::function<void()>& fn) {
-    QMetaObject::invokeMethod(m_pEngineSide, fn, Qt::BlockingQueuedConnection);
+    QSemaphore done;
+    PostToEngine([&] {
+        fn();
+        done.release();
+    });
+    done.acquire();
 }
 
 IServerWindow& CEngineHost::Window() { return m_pWindow ? *m_pWindow : noWindow(); }
@@ -119,16 +177,16 @@ bool CEngineHost::Start(const QHostAddress& address, quint16 port, QString* erro
 
 void CEngineHost::SetSoundOn(bool on) {
     m_bSoundOn = on;
-    QMetaObject::invokeMethod(m_pEngineSide, [this, on] { m_pEngine->m_bSoundOn = on; });
+    PostToEngine([this, on] { m_pEngine->m_bSoundOn = on; });
 }
 
 void CEngineHost::SetRules(const AccessRules& rules) {
     m_rules = rules;
-    QMetaObject::invokeMethod(m_pEngineSide, [this, rules] { m_pEngine->SetRules(rules); });
+    PostToEngine([this, rules] { m_pEngine->SetRules(rules); });
 }
 
 void CEngineHost::Abort() {
-    QMetaObject::invokeMethod(m_pEngineSide, [this] { m_pEngine->OnAbort(); });
+    PostToEngine([this] { m_pEngine->OnAbort(); });
 }
 
 void CEngineHost::Shutdown() {

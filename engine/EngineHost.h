@@ -8,7 +8,6 @@
 #include <QHash>
 #include <QHostAddress>
 #include <QObject>
-#include <QThread>
 #include <QTimer>
 #include <functional>
 #include <memory>
@@ -16,6 +15,7 @@
 #include <vector>
 
 class CServerEngine;
+class QThread;
 class CSettingsStore;
 
 // The engine on a thread of its own, as the thread that made it (the window's, or
@@ -23,7 +23,8 @@ class CSettingsStore;
 // puts row changes, sounds, animation and messages into a queue, and this thread
 // takes them out at most every kDrainMs, in order, with each row's progress reduced
 // to its latest figure. Commands (Abort, sounds, security rules) reach the engine as
-// queued calls. Inside the engine thread everything runs as on one thread: no locks
+// queued calls. The engine thread waits in the platform's own loop where it has one
+// (epoll on Linux), in Qt's otherwise. Inside the engine thread everything runs as on one thread: no locks
 // in the transfer code; the one lock here guards the queue.
 class CEngineHost : public QObject {
 public:
@@ -85,18 +86,29 @@ public:
     void Push(Event&& event, int activeTransfers);
 
 private:
+    class CEngineThread;
+
+    void RunEngineThread(const PlatformFactory& makePlatform);
     void RunOnEngine(const std::function<void()>& fn);
+    void PostToEngine(std::function<void()> fn);
+    void RunCommands();
     void WakeDrain();
     void Deliver(const Event& event);
 
     CSettingsStore& m_store;
     IServerWindow* m_pWindow = nullptr;
-    QThread m_thread;
-    QObject* m_pEngineSide = nullptr; // lives on the engine thread: queued calls go to it
+    std::unique_ptr<QThread> m_pThread;
     // Built, used and destroyed on the engine thread only.
     std::unique_ptr<CSettingsStore> m_pEngineStore;
     std::unique_ptr<IServerWindow> m_pQueuedWindow;
     std::unique_ptr<CServerEngine> m_pEngine;
+    QObject* m_pEngineSide = nullptr; // on the engine thread, when it runs Qt's loop
+    bool m_bOwnLoop = false;          // the platform runs the engine thread's loop
+
+    // Calls for the engine thread, under m_commandLock.
+    std::mutex m_commandLock;
+    std::vector<std::function<void()>> m_commands;
+    bool m_bCommandWakeSent = false;
 
     // Shared with the engine thread, under m_queueLock.
     std::mutex m_queueLock;

@@ -10,6 +10,7 @@
 #include <net/if.h>
 #include <netinet/in.h>
 #include <sys/epoll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/timerfd.h>
 #include <unistd.h>
@@ -23,6 +24,7 @@
 namespace {
 
 constexpr quint64 kTimerKey = ~quint64(0);
+constexpr quint64 kWakeKey = ~quint64(0) - 1;
 constexpr int kRecvBatch = 32;      // datagrams per recvmmsg
 constexpr int kRecvSlot = 65536;    // any UDP datagram fits, so a cut is the caller's
 constexpr int kSendBatch = 64;      // a window of up to 64 blocks in one sendmmsg
@@ -335,6 +337,10 @@ public:
                                              QString* error) override;
     ITimerHost& timers() override { return *m_timers; }
     IFileSystem& files() override { return m_files; }
+    bool hasOwnLoop() const override { return m_wakeFd >= 0; }
+    void runLoop(const std::function<void()>& onWake) override;
+    void wakeLoop() override;
+    void quitLoop() override { m_quit = true; }
 
     bool ok() const { return m_epoll >= 0 && m_timerFd >= 0; }
 
@@ -353,6 +359,7 @@ public:
 
 private:
     void dispatch();
+    void dispatchEvents(const epoll_event* events, int n);
     int fillBatch(CEpollSocket* socket);
     bool dispatchHot();
     void serve(CEpollSocket* socket);
@@ -366,6 +373,9 @@ private:
 
     int m_epoll = -1;
     int m_timerFd = -1;
+    int m_wakeFd = -1; // the loop's own wake-up, when it runs its own loop
+    std::function<void()> m_onWake;
+    bool m_quit = false;
     std::unique_ptr<CEpollTimerHost> m_timers;
     std::unique_ptr<QSocketNotifier> m_notifier;
     CFolderFileSystem m_files;
@@ -470,6 +480,12 @@ CEpollPlatform::CEpollPlatform()
     ev.events = EPOLLIN;
     ev.data.u64 = kTimerKey;
     epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_timerFd, &ev);
+    m_wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    ev.data.u64 = kWakeKey;
+    if (m_wakeFd >= 0 && epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_wakeFd, &ev) != 0) {
+        ::close(m_wakeFd);
+        m_wakeFd = -1;
+    }
 
     for (int i = 0; i < kRecvBatch; ++i) {
         m_recvIov[i] = {m_recvData.data() + size_t(i) * kRecvSlot, size_t(kRecvSlot)};
@@ -480,6 +496,8 @@ CEpollPlatform::CEpollPlatform()
 
 CEpollPlatform::~CEpollPlatform() {
     m_notifier.reset();
+    if (m_wakeFd >= 0)
+        ::close(m_wakeFd);
     if (m_timerFd >= 0)
         ::close(m_timerFd);
     if (m_epoll >= 0)
@@ -583,7 +601,7 @@ void CEpollPlatform::dispatch() {
     }
     epoll_event events[kMaxEvents];
     const int n = epoll_wait(m_epoll, events, kMaxEvents, 0);
-    if (n == 1 && events[0].data.u64 != kTimerKey) {
+    if (n == 1 && events[0].data.u64 < kWakeKey) { // one socket, not the timer
         if (m_hotKey == events[0].data.u64 && m_hotStreak < 2)
             ++m_hotStreak;
         else if (m_hotKey != events[0].data.u64 || m_hotStreak >= 2 + 16)
@@ -592,11 +610,42 @@ void CEpollPlatform::dispatch() {
     } else {
         m_hotStreak = 0;
     }
-    bool timerDue = false;
+    dispatchEvents(events, n);
+    --m_depth;
+}
+
+// The thread's only wait: one blocking epoll_wait per wake-up, nothing in between.
+void CEpollPlatform::runLoop(const std::function<void()>& onWake) {
+    m_notifier.reset(); // Qt's loop does not run on this thread
+    m_onWake = onWake;
+    m_quit = false;
+    epoll_event events[kMaxEvents];
+    while (!m_quit) {
+        const int n = epoll_wait(m_epoll, events, kMaxEvents, -1);
+        if (n < 0 && errno != EINTR)
+            break;
+        ++m_depth;
+        dispatchEvents(events, n);
+        --m_depth;
+    }
+    m_onWake = nullptr;
+}
+
+void CEpollPlatform::wakeLoop() {
+    const quint64 one = 1;
+    [[maybe_unused]] const auto n = ::write(m_wakeFd, &one, sizeof one);
+}
+
+void CEpollPlatform::dispatchEvents(const epoll_event* events, int n) {
+    bool timerDue = false, woken = false;
     for (int i = 0; i < n; ++i) {
         const quint64 key = events[i].data.u64;
         if (key == kTimerKey) {
             timerDue = true;
+            continue;
+        }
+        if (key == kWakeKey) {
+            woken = true;
             continue;
         }
         const Slot& slot = m_slots[size_t(key >> 32)];
@@ -609,7 +658,13 @@ void CEpollPlatform::dispatch() {
     if (timerDue)
         m_timers->expire([this] { flush(); });
     flush();
-    --m_depth;
+    if (woken) {
+        quint64 count;
+        [[maybe_unused]] const auto r = ::read(m_wakeFd, &count, sizeof count);
+        if (m_onWake)
+            m_onWake();
+        flush();
+    }
 }
 
 qint64 CEpollPlatform::receive(CEpollSocket* socket, char* data, qint64 maxSize, QHostAddress* from,

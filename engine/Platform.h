@@ -108,6 +108,15 @@ public:
                                                      QString* error) = 0;
     virtual ITimerHost& timers() = 0;
     virtual IFileSystem& files() = 0;
+
+    // A platform that can run its thread's loop itself, so that Qt's loop is not a
+    // second wake-up in front of its own. runLoop() waits and dispatches until
+    // quitLoop() (called on the loop's thread); wakeLoop(), from any thread, makes it
+    // call onWake there. Without one the thread runs Qt's event loop.
+    virtual bool hasOwnLoop() const { return false; }
+    virtual void runLoop(const std::function<void()>& onWake) { (void)onWake; }
+    virtual void wakeLoop() {}
+    virtual void quitLoop() {}
 };
 
 // The real platform over Qt (QUdpSocket, QTimer): every system, and the tests'
