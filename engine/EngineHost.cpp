@@ -247,10 +247,14 @@ void CEngineHost::DeliverNow() {
         std::lock_guard<std::mutex> lock(m_queueLock);
         events.swap(m_queue);
         m_progressAt.clear();
-        m_bWakePosted = false;
+        // While changes keep coming, look again after kDrainMs rather than have the
+        // engine wake this thread for them; once a look finds nothing, wait to be woken.
+        m_bWakePosted = !events.empty();
         m_nActive = m_nQueuedActive;
     }
     m_sinceDrain.start();
+    if (!events.empty())
+        m_drainTimer.start(kDrainMs);
     for (const Event& event : events)
         Deliver(event);
 }
