@@ -13,7 +13,26 @@ QString CTransferLog::DefaultPath() {
 }
 
 CTransferLog::CTransferLog(const QString& path, qint64 rotateBytes)
-    : m_path(path), m_rotateBytes(rotateBytes) {}
+    : m_path(path), m_rotateBytes(rotateBytes) {
+    m_flush.setSingleShot(true);
+    m_flush.setInterval(0);
+    QObject::connect(&m_flush, &QTimer::timeout, [this] { m_file.flush(); });
+}
+
+CTransferLog::~CTransferLog() {
+    if (m_file.isOpen())
+        m_file.flush();
+}
+
+// The time to the second, formatted once per second rather than once per line.
+QString CTransferLog::Now() {
+    const qint64 secs = QDateTime::currentSecsSinceEpoch();
+    if (secs != m_nStampSecs) {
+        m_nStampSecs = secs;
+        m_strStamp = QDateTime::fromSecsSinceEpoch(secs).toString(Qt::ISODate);
+    }
+    return m_strStamp;
+}
 
 bool CTransferLog::Open() {
     if (m_file.isOpen())
@@ -23,13 +42,15 @@ bool CTransferLog::Open() {
     QDir().mkpath(QFileInfo(m_path).absolutePath());
     m_file.setFileName(m_path);
     m_bFailed = !m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text);
+    m_nBytes = m_bFailed ? 0 : m_file.size();
     return !m_bFailed;
 }
 
 void CTransferLog::Append(const RowTexts& texts, RowState state) {
     if (!Open())
         return;
-    if (m_file.size() >= m_rotateBytes) {
+    // Counted here: QFile::size() writes out what is buffered and asks the system.
+    if (m_nBytes >= m_rotateBytes) {
         m_file.close();
         const QString older = m_path + QStringLiteral(".1");
         QFile::remove(older);
@@ -37,7 +58,7 @@ void CTransferLog::Append(const RowTexts& texts, RowState state) {
         if (!Open())
             return;
     }
-    QStringList fields{QDateTime::currentDateTime().toString(Qt::ISODate),
+    QStringList fields{Now(),
                        texts.client,
                        texts.file,
                        texts.size,
@@ -46,7 +67,8 @@ void CTransferLog::Append(const RowTexts& texts, RowState state) {
                        CTransferListModel::StateName(state)};
     for (QString& f : fields)
         f.replace(QLatin1Char('\t'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
-    // One write per line, flushed: a crash loses nothing that was shown.
-    m_file.write((fields.join(QLatin1Char('\t')) + QLatin1Char('\n')).toUtf8());
-    m_file.flush();
+    // Flushed as soon as the window is idle again: a crash loses nothing that was shown.
+    m_nBytes += m_file.write((fields.join(QLatin1Char('\t')) + QLatin1Char('\n')).toUtf8());
+    if (!m_flush.isActive())
+        m_flush.start();
 }

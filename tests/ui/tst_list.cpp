@@ -1,6 +1,7 @@
 // The transfer list without the engine: model, row lookup by handle, the delegate's
 // pixels, grid lines and the coalesced progress bar.
 #include "RowDelegate.h"
+#include "TransferLog.h"
 #include "TransferListModel.h"
 #include "TransferListView.h"
 
@@ -43,6 +44,7 @@ private slots:
     void copySelectedRows();
     void followsNewRowsUntilScrolledUp();
     void headerReadableUnderDarkStyle();
+    void transferLogKeepsOneOlderFile();
 
 private:
     QImage render(CTransferListView& view) {
@@ -349,6 +351,30 @@ void TestList::gridLinesFollowColumnsAndScrolling() {
     QVERIFY(isLine(image, 80 - 1));
     QVERIFY(!isLine(image, 110 - 1));
     QCOMPARE(countColour(image, QRect(109, height - 20, 1, 20), grey, 6), 0);
+}
+
+// Lines reach the file once the window is idle; at the size limit the file moves to
+// ".1" (replacing an older one) and a new one starts, also across a restart.
+void TestList::transferLogKeepsOneOlderFile() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("transfers.log"));
+    const RowTexts texts{"127.0.0.1", "f.bin", "", "Send", "Transfer Complete"};
+    auto lines = [](const QString& file) {
+        QFile f(file);
+        return f.open(QIODevice::ReadOnly) ? f.readAll().count('\n') : -1;
+    };
+    {
+        CTransferLog log(path, 150);
+        for (int i = 0; i < 3; ++i)
+            log.Append(texts, ROW_SENT);
+        QCoreApplication::processEvents();
+        QCOMPARE(lines(path), 3);
+    }
+    CTransferLog again(path, 150);
+    again.Append(texts, ROW_SENT);
+    QCoreApplication::processEvents();
+    QCOMPARE(lines(path), 1);
+    QCOMPARE(lines(path + QStringLiteral(".1")), 3);
 }
 
 QTEST_MAIN(TestList)
