@@ -4,9 +4,9 @@
 #include "SettingsStore.h"
 
 #include <QMetaObject>
-#include <QSemaphore>
 #include <QThread>
 #include <algorithm>
+#include <latch>
 
 namespace {
 // The engine's window on the engine thread: every call becomes an event in the host's
@@ -69,7 +69,8 @@ public:
         : m_pHost(host), m_makePlatform(std::move(makePlatform)) {}
     void run() override { m_pHost->RunEngineThread(m_makePlatform); }
     using QThread::exec;
-    QSemaphore m_started;
+    std::latch m_started{1};
+    std::latch m_finished{1}; // everything the thread made is gone
 
 private:
     CEngineHost* m_pHost;
@@ -82,7 +83,7 @@ CEngineHost::CEngineHost(CSettingsStore& store, PlatformFactory makePlatform) : 
     auto thread = std::make_unique<CEngineThread>(this, std::move(makePlatform));
     thread->setObjectName(QStringLiteral("engine"));
     thread->start();
-    thread->m_started.acquire();
+    thread->m_started.wait();
     m_pThread = std::move(thread);
 }
 
@@ -94,6 +95,7 @@ CEngineHost::~CEngineHost() {
         else
             QThread::currentThread()->exit();
     });
+    static_cast<CEngineThread*>(m_pThread.get())->m_finished.wait();
     m_pThread->wait();
 }
 
@@ -114,7 +116,7 @@ void CEngineHost::RunEngineThread(const PlatformFactory& makePlatform) {
     QObject engineSide;
     m_pEngineSide = &engineSide;
     auto* thread = static_cast<CEngineThread*>(QThread::currentThread());
-    thread->m_started.release();
+    thread->m_started.count_down();
     if (m_bOwnLoop)
         platform.runLoop([this] { RunCommands(); });
     else
@@ -123,6 +125,8 @@ void CEngineHost::RunEngineThread(const PlatformFactory& makePlatform) {
     m_pEngine.reset();
     m_pQueuedWindow.reset();
     m_pEngineStore.reset();
+    m_commands.clear();
+    thread->m_finished.count_down();
 }
 
 void CEngineHost::PostToEngine(std::function<void()> fn) {
@@ -150,12 +154,12 @@ void CEngineHost::RunCommands() {
 }
 
 void CEngineHost::RunOnEngine(const std::function<void()>& fn) {
-    QSemaphore done;
+    std::latch done{1};
     PostToEngine([&] {
         fn();
-        done.release();
+        done.count_down();
     });
-    done.acquire();
+    done.wait();
 }
 
 IServerWindow& CEngineHost::Window() { return m_pWindow ? *m_pWindow : noWindow(); }
