@@ -48,19 +48,6 @@ private:
     const CServerEngine* m_pEngine = nullptr;
     RowHandle m_nLastRow = 0;
 };
-
-IServerWindow& noWindow() {
-    static class : public IServerWindow {
-        RowHandle AddRow(const RowTexts&) override { return 0; }
-        void UpdateRow(RowHandle, const RowTexts&, RowState) override {}
-        void DrawProgress(RowHandle, qint64, qint64) override {}
-        int PlayWaveResource(int) override { return 0; }
-        void StartAnimation() override {}
-        void StopAnimation() override {}
-        void ShowMessage(const QString&) override {}
-    } none;
-    return none;
-}
 } // namespace
 
 class CEngineHost::CEngineThread final : public QThread {
@@ -162,7 +149,7 @@ void CEngineHost::RunOnEngine(const std::function<void()>& fn) {
     done.wait();
 }
 
-IServerWindow& CEngineHost::Window() { return m_pWindow ? *m_pWindow : noWindow(); }
+IServerWindow& CEngineHost::Window() { return m_pWindow ? *m_pWindow : NoServerWindow(); }
 
 bool CEngineHost::Start(const QHostAddress& address, quint16 port, QString* error) {
     QString why;

@@ -39,7 +39,6 @@ void CListenSocket::OnReceive() {
 // ---------------------------------------------------------------- engine
 
 namespace {
-// Where the engine's rows go while it has no window.
 class CNoWindow final : public IServerWindow {
 public:
     RowHandle AddRow(const RowTexts&) override { return ++m_nLast; }
@@ -53,16 +52,20 @@ public:
 private:
     RowHandle m_nLast = 0;
 };
-CNoWindow g_noWindow;
 } // namespace
 
+IServerWindow& NoServerWindow() {
+    static CNoWindow none;
+    return none;
+}
+
 void CServerEngine::SetWindow(IServerWindow* window) {
-    m_pWindow = window ? window : &g_noWindow;
+    m_pWindow = window ? window : &NoServerWindow();
 }
 
 CServerEngine::CServerEngine(IServerWindow* window, CSettingsStore* store,
                              std::unique_ptr<IPlatform> platform)
-    : m_pWindow(window ? window : &g_noWindow), m_pStore(store),
+    : m_pWindow(window ? window : &NoServerWindow()), m_pStore(store),
       m_platform(platform ? std::move(platform) : CreateDefaultPlatform()),
       m_shareTable(std::make_unique<CFileShareTable>()) {
     m_platform->timers().onTimeout = [this](int id) { OnTimer(id); };

@@ -59,3 +59,6 @@ public:
     // the engine's state is consistent; the window should not block the caller.
     virtual void ShowMessage(const QString& text) = 0;
 };
+
+// A window that shows nothing: where the engine's rows go while no window is set.
+IServerWindow& NoServerWindow();
