@@ -96,8 +96,7 @@ void CEngineHost::RunEngineThread(const PlatformFactory& makePlatform) {
     m_pEngine = std::make_unique<CServerEngine>(queued, m_pEngineStore.get(),
                                                 makePlatform ? makePlatform() : nullptr);
     queued->SetEngine(m_pEngine.get());
-    m_bSoundOn = m_pEngine->m_bSoundOn;
-    m_rules = m_pEngine->Rules();
+    CopyLiveSettings();
     IPlatform& platform = m_pEngine->Platform();
     m_bOwnLoop = platform.hasOwnLoop();
     QObject engineSide;
@@ -149,6 +148,11 @@ void CEngineHost::RunOnEngine(const std::function<void()>& fn) {
     done.wait();
 }
 
+void CEngineHost::CopyLiveSettings() {
+    m_bSoundOn = m_pEngine->m_bSoundOn;
+    m_rules = m_pEngine->Rules();
+}
+
 IServerWindow& CEngineHost::Window() { return m_pWindow ? *m_pWindow : NoServerWindow(); }
 
 bool CEngineHost::Start(const QHostAddress& address, quint16 port, QString* error) {
@@ -157,8 +161,7 @@ bool CEngineHost::Start(const QHostAddress& address, quint16 port, QString* erro
         m_pEngine->LoadLiveSettings();
         m_pEngine->Listen(address, port, &why);
         m_nListenPort = m_pEngine->ListenPort();
-        m_bSoundOn = m_pEngine->m_bSoundOn;
-        m_rules = m_pEngine->Rules();
+        CopyLiveSettings();
     });
     if (error)
         *error = why;

@@ -24,8 +24,8 @@ class CSettingsStore;
 // takes them out at most every kDrainMs, in order, with each row's progress reduced
 // to its latest figure. Commands (Abort, sounds, security rules) reach the engine as
 // queued calls. The engine thread waits in the platform's own loop where it has one
-// (epoll on Linux), in Qt's otherwise. Inside the engine thread everything runs as on one thread: no locks
-// in the transfer code; the one lock here guards the queue.
+// (epoll on Linux), in Qt's otherwise. Inside the engine thread everything runs as on
+// one thread: no locks in the transfer code; the locks here guard the two queues.
 class CEngineHost : public QObject {
 public:
     static constexpr int kDrainMs = 40;
@@ -71,9 +71,6 @@ public:
     // come can be for one of them.
     void RowsCleared();
 
-    // Runs fn on the engine thread and waits for its result (start-up, tests).
-    template <typename F> auto Call(F fn) -> decltype(fn(std::declval<CServerEngine&>()));
-
     // The queue; filled on the engine thread (CQueuedWindow), emptied on this one.
     struct Event {
         enum Kind : quint8 { Add, Update, Progress, Sound, Animation, Message };
@@ -89,7 +86,10 @@ private:
     class CEngineThread;
 
     void RunEngineThread(const PlatformFactory& makePlatform);
+    // Runs fn on the engine thread and waits for it.
     void RunOnEngine(const std::function<void()>& fn);
+    // This thread's copies of the engine's live settings (on the engine thread).
+    void CopyLiveSettings();
     void PostToEngine(std::function<void()> fn);
     void RunCommands();
     void WakeDrain();
@@ -127,15 +127,3 @@ private:
     quint16 m_nListenPort = 0;
     bool m_bShutDown = false;
 };
-
-template <typename F>
-auto CEngineHost::Call(F fn) -> decltype(fn(std::declval<CServerEngine&>())) {
-    using Result = decltype(fn(std::declval<CServerEngine&>()));
-    if constexpr (std::is_void_v<Result>) {
-        RunOnEngine([&] { fn(*m_pEngine); });
-    } else {
-        Result result{};
-        RunOnEngine([&] { result = fn(*m_pEngine); });
-        return result;
-    }
-}

@@ -59,10 +59,6 @@ IServerWindow& NoServerWindow() {
     return none;
 }
 
-void CServerEngine::SetWindow(IServerWindow* window) {
-    m_pWindow = window ? window : &NoServerWindow();
-}
-
 CServerEngine::CServerEngine(IServerWindow* window, CSettingsStore* store,
                              std::unique_ptr<IPlatform> platform)
     : m_pWindow(window ? window : &NoServerWindow()), m_pStore(store),

@@ -37,8 +37,8 @@ public:
     static constexpr quint16 kFirstPort = 29001;
     static constexpr quint16 kLastPort = 65000;
 
-    // platform may be null: the default platform is used then. window may be null until
-    // SetWindow (a window that is built after the engine); nothing is shown until then.
+    // platform may be null: the default platform is used then. window may be null:
+    // nothing is shown then.
     CServerEngine(IServerWindow* window, CSettingsStore* store,
                   std::unique_ptr<IPlatform> platform = nullptr);
     ~CServerEngine();
@@ -46,8 +46,6 @@ public:
     CServerEngine(const CServerEngine&) = delete;
     CServerEngine& operator=(const CServerEngine&) = delete;
 
-    // The window the engine reaches from now on; null for none.
-    void SetWindow(IServerWindow* window);
 
     // Loads the live settings and plays the start-up sound when sounds are on.
     void LoadLiveSettings();

@@ -34,10 +34,8 @@ struct TestStore {
         store->WriteProfileInt(CSettingsStore::kSoundOn, soundOn);
         store->WriteProfileInt(CSettingsStore::kTimeOut, 20);
     }
-    // An engine on this store for a window to take; on the real platform unless given.
-    std::unique_ptr<CEngineHost> NewEngine(CEngineHost::PlatformFactory platform = {}) {
-        return std::make_unique<CEngineHost>(*store, std::move(platform));
-    }
+    // An engine on this store, on the real platform, for a window to take.
+    std::unique_ptr<CEngineHost> NewEngine() { return std::make_unique<CEngineHost>(*store); }
     QString WorkDir() const { return dir.filePath(QStringLiteral("work")); }
     QString WorkFile(const QString& name) const { return WorkDir() + QLatin1Char('/') + name; }
 };
