@@ -96,6 +96,7 @@ void CEngineHost::RunEngineThread(const PlatformFactory& makePlatform) {
     m_pEngine = std::make_unique<CServerEngine>(queued, m_pEngineStore.get(),
                                                 makePlatform ? makePlatform() : nullptr);
     queued->SetEngine(m_pEngine.get());
+    m_pEngine->m_beforeRequests = [this] { RunCommands(); };
     CopyLiveSettings();
     IPlatform& platform = m_pEngine->Platform();
     m_bOwnLoop = platform.hasOwnLoop();

@@ -213,8 +213,6 @@ public:
         arm();
     }
 
-    int pending() const { return int(m_heap.size()); }
-
 private:
     static constexpr qint64 kNever = std::numeric_limits<qint64>::max();
     static constexpr int kDirectIds = 65536;
@@ -636,18 +634,28 @@ void CEpollPlatform::wakeLoop() {
     [[maybe_unused]] const auto n = ::write(m_wakeFd, &one, sizeof one);
 }
 
+// The window's calls run first: a change the user made applies to every datagram
+// that this wake-up brings, since each of them was sent after it.
 void CEpollPlatform::dispatchEvents(const epoll_event* events, int n) {
-    bool timerDue = false, woken = false;
+    for (int i = 0; i < n; ++i) {
+        if (events[i].data.u64 == kWakeKey) {
+            quint64 count;
+            [[maybe_unused]] const auto r = ::read(m_wakeFd, &count, sizeof count);
+            if (m_onWake)
+                m_onWake();
+            flush();
+            break;
+        }
+    }
+    bool timerDue = false;
     for (int i = 0; i < n; ++i) {
         const quint64 key = events[i].data.u64;
         if (key == kTimerKey) {
             timerDue = true;
             continue;
         }
-        if (key == kWakeKey) {
-            woken = true;
+        if (key == kWakeKey)
             continue;
-        }
         const Slot& slot = m_slots[size_t(key >> 32)];
         CEpollSocket* socket = slot.socket;
         if (!socket || slot.generation != quint32(key))
@@ -658,13 +666,6 @@ void CEpollPlatform::dispatchEvents(const epoll_event* events, int n) {
     if (timerDue)
         m_timers->expire([this] { flush(); });
     flush();
-    if (woken) {
-        quint64 count;
-        [[maybe_unused]] const auto r = ::read(m_wakeFd, &count, sizeof count);
-        if (m_onWake)
-            m_onWake();
-        flush();
-    }
 }
 
 qint64 CEpollPlatform::receive(CEpollSocket* socket, char* data, qint64 maxSize, QHostAddress* from,

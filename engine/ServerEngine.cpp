@@ -19,7 +19,18 @@ CListenSocket::~CListenSocket() { m_socket->close(); }
 
 // readyRead comes once for several waiting datagrams: take every one of them.
 void CListenSocket::OnReceive() {
-    m_pEngine->FreeRetired();
+    CServerEngine* const engine = m_pEngine;
+    engine->FreeRetired();
+    // Calls the window posted first: a request sent after the user's change is judged
+    // by it, whichever of the two the event loop happens to deliver first. A call may
+    // close this listener; it is then kept until the dispatch is over.
+    if (engine->m_beforeRequests) {
+        engine->m_bInListener = true;
+        engine->m_beforeRequests();
+        engine->m_bInListener = false;
+        if (engine->m_pListenSocket.get() != this)
+            return;
+    }
     QHostAddress from, to;
     quint16 fromPort = 0;
     CSettingsStore& store = m_pEngine->Store();
@@ -80,7 +91,7 @@ void CServerEngine::LoadLiveSettings() {
 }
 
 bool CServerEngine::Listen(const QHostAddress& address, quint16 port, QString* error) {
-    m_pListenSocket.reset();
+    RetireListener();
     m_bindAddress = address;
     QString why;
     auto socket = m_platform->bindUdp(address, port, &why);
@@ -318,7 +329,11 @@ void CServerEngine::Retire(CTransferSocket* transfer) {
     }
 }
 
-void CServerEngine::FreeRetired() { m_retired.clear(); }
+void CServerEngine::FreeRetired() {
+    m_retired.clear();
+    if (!m_bInListener)
+        m_retiredListeners.clear();
+}
 
 void CServerEngine::OnAbort() {
     FreeRetired();
@@ -348,5 +363,12 @@ void CServerEngine::Shutdown() {
         t->Discard();
     }
     FreeRetired();
-    m_pListenSocket.reset();
+    RetireListener();
+}
+
+void CServerEngine::RetireListener() {
+    if (m_pListenSocket)
+        m_retiredListeners.push_back(std::move(m_pListenSocket));
+    if (!m_bInListener)
+        m_retiredListeners.clear();
 }

@@ -8,6 +8,7 @@
 #include <QHash>
 #include <QHostAddress>
 #include <QString>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -69,6 +70,9 @@ public:
     // Time-out dispatch: the id is a transfer's port.
     void OnTimer(int id);
 
+    // Runs before the listener reads requests (the host hands over the window's calls).
+    std::function<void()> m_beforeRequests;
+
     // Live settings, replaced by the Setup (sound) and Security commands.
     bool m_bSoundOn = true;
     const AccessRules& Rules() const { return m_rules; }
@@ -96,7 +100,8 @@ public:
     void FreeRetired();
 
 private:
-    void OnListenReady();
+    // Closes the listener; freed at once unless its own dispatch is on the stack.
+    void RetireListener();
     quint16 NextPort();
     std::vector<CTransferSocket*> LiveTransfers() const;
     static int DefaultMaxTransfers();
@@ -123,11 +128,12 @@ private:
     // Each live transfer holds a socket and a file: half the descriptors, some kept back.
     int m_nAutoMaxTransfers = DefaultMaxTransfers();
     std::vector<std::unique_ptr<CTransferSocket>> m_retired;
+    std::vector<std::unique_ptr<CListenSocket>> m_retiredListeners;
+    bool m_bInListener = false;
 
     char m_requestBuffer[Tftp::kOptionRequestBuffer] = {};
     quint16 m_nPortCounter = kFirstPort - 1;
     QString m_strWorkingDir;
-    int m_nDispatchDepth = 0;
 
     friend class CListenSocket;
 };

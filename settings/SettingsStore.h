@@ -75,7 +75,7 @@ public:
     bool SoundOn() { return GetProfileInt(kSoundOn, kDefaultSoundOn) != 0; }
     int TimeOut() { return GetProfileInt(kTimeOut, kDefaultTimeOut); }
     int MaxTransfers() { return GetProfileInt(kMaxTransfers, 0); }
-    bool Negotiate() { return GetProfileInt(kNegotiate, 0) != 0; }
+    bool Negotiate() { return GetProfileInt(kNegotiate, 1) != 0; }
     int MaxBlockSize() {
         return std::clamp(GetProfileInt(kMaxBlockSize, kDefaultMaxBlockSize), kMinBlockSize,
                           kMaxBlockSizeLimit);

@@ -12,4 +12,4 @@ target_include_directories(ui_window PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(ui_window PUBLIC Qt6::Widgets Qt6::Network engine settings_store
                       feedback_sounds)
 
-target_link_libraries(ui_window PUBLIC settings_ui feedback_help ui_splash)
+target_link_libraries(ui_window PUBLIC ui_commands feedback_help ui_splash)

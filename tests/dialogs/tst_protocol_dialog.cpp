@@ -53,14 +53,14 @@ void TestProtocolDialog::okStoresWhatWasEntered() {
     DialogFixture f;
     f.engine.SetSoundOn(true);
     {
-        // Opens on the defaults: nothing negotiated, any port, answers from the address asked.
+        // Opens on the defaults: options answered, any port, answers from the address asked.
         ModalDriver driver({{[](QWidget* w) {
-            Check(!IsChecked(w, "negotiateCheck"), "negotiation off by default");
+            Check(IsChecked(w, "negotiateCheck"), "negotiation on by default");
             Check(Edit(w, "blockSizeEdit")->text() == QLatin1String("1468"), "default block size");
             Check(IsChecked(w, "anyPortCheck") && !Edit(w, "portFirstEdit")->isEnabled(),
                   "any port by default");
             Check(IsChecked(w, "replyFromCheck") && !IsChecked(w, "ipv6Check"), "address defaults");
-            ModalDriver::setChecked(w, "negotiateCheck", true);
+            ModalDriver::setChecked(w, "negotiateCheck", false);
             ModalDriver::setText(w, "blockSizeEdit", QStringLiteral("1432"));
             ModalDriver::setText(w, "windowSizeEdit", QStringLiteral(" 16 "));
             ModalDriver::setChecked(w, "anyPortCheck", false);
@@ -77,7 +77,7 @@ void TestProtocolDialog::okStoresWhatWasEntered() {
     }
     QCOMPARE(f.window.sounds, QList<int>{146});
     // What the engine reads at the next request.
-    QVERIFY(f.store.Negotiate());
+    QVERIFY(!f.store.Negotiate());
     QCOMPARE(f.store.MaxBlockSize(), 1432);
     QCOMPARE(f.store.MaxWindowSize(), 16);
     QCOMPARE(f.store.PortFirst(), 40000);
