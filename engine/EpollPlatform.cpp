@@ -307,7 +307,13 @@ private:
         } else {
             m_armedMs = kNever;
         }
-        timerfd_settime(m_fd, TFD_TIMER_ABSTIME, &when, nullptr);
+        // Fails only with a bad descriptor or value, which would leave every time-out
+        // unarmed: say so once rather than hang transfers silently.
+        static bool told = false;
+        if (timerfd_settime(m_fd, TFD_TIMER_ABSTIME, &when, nullptr) != 0 && !told) {
+            told = true;
+            qWarning("timerfd_settime failed: %s", std::strerror(errno));
+        }
     }
 
     int m_fd;
@@ -343,7 +349,8 @@ public:
     bool ok() const { return m_epoll >= 0 && m_timerFd >= 0; }
 
     // Called by the sockets.
-    quint64 enroll(CEpollSocket* socket, int fd);
+    // Adds the socket to the epoll set; *err gets errno when that fails (0 otherwise).
+    quint64 enroll(CEpollSocket* socket, int fd, int* err);
     void withdraw(quint64 key);
     qint64 receive(CEpollSocket* socket, char* data, qint64 maxSize, QHostAddress* from,
                    quint16* fromPort, QHostAddress* to);
@@ -418,8 +425,9 @@ class CEpollSocket final : public IDatagramSocket {
 public:
     CEpollSocket(CEpollPlatform* platform, int fd, int family, quint16 port)
         : m_platform(platform), m_fd(fd), m_family(family), m_port(port) {
-        m_key = platform->enroll(this, fd);
+        m_key = platform->enroll(this, fd, &m_enrollError);
     }
+    int enrollError() const { return m_enrollError; }
     ~CEpollSocket() override {
         close();
         m_platform->forget(this);
@@ -465,6 +473,7 @@ private:
     int m_family;
     quint16 m_port;
     quint64 m_key = 0;
+    int m_enrollError = 0;
 };
 
 CEpollPlatform::CEpollPlatform()
@@ -477,7 +486,11 @@ CEpollPlatform::CEpollPlatform()
     epoll_event ev{};
     ev.events = EPOLLIN;
     ev.data.u64 = kTimerKey;
-    epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_timerFd, &ev);
+    if (epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_timerFd, &ev) != 0) {
+        ::close(m_timerFd); // not ok(): the caller falls back to the Qt platform
+        m_timerFd = -1;
+        return;
+    }
     m_wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     ev.data.u64 = kWakeKey;
     if (m_wakeFd >= 0 && epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_wakeFd, &ev) != 0) {
@@ -516,31 +529,42 @@ std::unique_ptr<IDatagramSocket> CEpollPlatform::bindUdp(const QHostAddress& add
             *error = len ? bindErrorText(errno) : QStringLiteral("The address is not available");
         return nullptr;
     }
-    const int on = 1, off = 0;
-    if (family == AF_INET6) {
-        // Any is both families on one socket; AnyIPv6 and a named address only IPv6.
-        const int v6only = any ? off : on;
-        setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &v6only, sizeof v6only);
-        setsockopt(fd, IPPROTO_IPV6, IPV6_RECVPKTINFO, &on, sizeof on);
-    }
-    setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on); // fails harmlessly on IPv6-only
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&sa), len) != 0) {
-        const int err = errno;
+    // Every step's failure closes the socket and says why, with the system's words.
+    const auto fail = [&](int err) -> std::unique_ptr<IDatagramSocket> {
         ::close(fd);
         if (error)
             *error = bindErrorText(err);
         return nullptr;
+    };
+    const int on = 1, off = 0;
+    if (family == AF_INET6) {
+        // Any is both families on one socket; AnyIPv6 and a named address only IPv6.
+        const int v6only = any ? off : on;
+        if (setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &v6only, sizeof v6only) != 0)
+            return fail(errno);
+        // Without the destination, replies come from the socket's own address.
+        (void)setsockopt(fd, IPPROTO_IPV6, IPV6_RECVPKTINFO, &on, sizeof on);
     }
+    (void)setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on); // refused on IPv6-only
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&sa), len) != 0)
+        return fail(errno);
     quint16 bound = port;
     if (bound == 0) {
         len = sizeof sa;
-        getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
+        if (getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len) != 0)
+            return fail(errno);
         toHostAddress(sa, nullptr, &bound);
     }
-    return std::make_unique<CEpollSocket>(this, fd, family, bound);
+    auto socket = std::make_unique<CEpollSocket>(this, fd, family, bound);
+    if (const int err = socket->enrollError()) { // never woken: no use to anyone
+        if (error)
+            *error = bindErrorText(err);
+        return nullptr; // the socket closes its descriptor itself
+    }
+    return socket;
 }
 
-quint64 CEpollPlatform::enroll(CEpollSocket* socket, int fd) {
+quint64 CEpollPlatform::enroll(CEpollSocket* socket, int fd, int* err) {
     const quint32 index = takePlace(m_slots, m_freeSlots);
     Slot& slot = m_slots[index];
     slot.socket = socket;
@@ -548,7 +572,7 @@ quint64 CEpollPlatform::enroll(CEpollSocket* socket, int fd) {
     epoll_event ev{};
     ev.events = EPOLLIN;
     ev.data.u64 = key;
-    epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &ev);
+    *err = epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &ev) == 0 ? 0 : errno;
     return key;
 }
 

@@ -7,8 +7,8 @@
 #include <memory>
 
 // The engine's seam to the operating system: datagram sockets, numbered timers and
-// files. The real implementation sits on Qt (QtPlatform); tests plug in fakes with a
-// fake clock, so time-outs never wait real seconds.
+// files. On Linux the real one is epoll's (EpollPlatform), elsewhere Qt's (QtPlatform);
+// tests plug in fakes with a fake clock, so time-outs never wait real seconds.
 
 class IDatagramSocket {
 public:

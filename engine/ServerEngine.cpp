@@ -337,13 +337,14 @@ void CServerEngine::FreeRetired() {
 
 void CServerEngine::OnAbort() {
     FreeRetired();
+    // Zero first: each aborted row then reaches the window with nothing in progress.
+    m_nActiveTransfers = 0;
     for (CTransferSocket* t : LiveTransfers()) {
         if (t->IsInProgress())
             t->Abort();
         else
             t->Discard();
     }
-    m_nActiveTransfers = 0;
     PlaySound(SOUND_FAILED);
     m_pWindow->StopAnimation();
 }

@@ -6,7 +6,7 @@
 #include <QString>
 #include <QtGlobal>
 
-// TFTP packets (RFC 1350, no options) and the two error-text tables.
+// TFTP packets (RFC 1350, options of RFC 2347-2349 and 7440) and the error-text tables.
 namespace Tftp {
 
 enum Opcode : quint16 { RRQ = 1, WRQ = 2, DATA = 3, ACK = 4, ERROR = 5, OACK = 6 };
