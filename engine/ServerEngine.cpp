@@ -1,10 +1,12 @@
 #include "ServerEngine.h"
 
 #include "FileShareTable.h"
+#include "NormalAddress.h"
 #include "SettingsStore.h"
 #include "TransferSocket.h"
 
 #include <QFile>
+#include <QRandomGenerator>
 #include <algorithm>
 #include <sys/resource.h>
 
@@ -131,28 +133,34 @@ void CServerEngine::CountOut() {
         m_pWindow->StopAnimation();
 }
 
-// Next port from the counter: 29001 upward, back to 29000 after 65000, passing over
-// any port a live transfer still holds. With PortFirst and PortLast set (a firewall
-// opens one range), PortFirst to PortLast and back to PortFirst.
-quint16 CServerEngine::NextPort() {
+// A free transfer port drawn at random: a port that follows the last one would let a
+// forged request and a forged ACK 0 turn the server into a reflector at a guessed port.
+// The range is PortFirst..PortLast when set (a firewall opens one range), else
+// 29001-65000. Ports held by live transfers or in `tried` are passed over; after a few
+// draws, a scan from a random place finds any one left. 0 when none is free.
+quint16 CServerEngine::NextPort(const QSet<quint16>& tried) {
     int first = m_pStore->PortFirst(), last = m_pStore->PortLast();
-    int wrapTo = first;
     if (first < 1 || last > 65535 || first > last) {
         first = kFirstPort;
         last = kLastPort;
-        wrapTo = kFirstPort - 1;
     }
-    if (m_nPortCounter < wrapTo || m_nPortCounter > last)
-        m_nPortCounter = quint16(first - 1);
-    for (int tries = 0; tries <= last - wrapTo + 1; ++tries) {
-        if (m_nPortCounter >= last)
-            m_nPortCounter = quint16(wrapTo);
-        else
-            ++m_nPortCounter;
-        if (!m_byPort.contains(m_nPortCounter))
-            break;
+    const int span = last - first + 1;
+    const auto isFree = [&](int port) {
+        return !m_byPort.contains(quint16(port)) && !tried.contains(quint16(port));
+    };
+    QRandomGenerator* random = QRandomGenerator::system();
+    for (int draw = 0; draw < 8; ++draw) {
+        const int port = first + int(random->bounded(quint32(span)));
+        if (isFree(port))
+            return m_nPortCounter = quint16(port);
     }
-    return m_nPortCounter;
+    const int start = int(random->bounded(quint32(span)));
+    for (int i = 0; i < span; ++i) {
+        const int port = first + (start + i) % span;
+        if (isFree(port))
+            return m_nPortCounter = quint16(port);
+    }
+    return 0;
 }
 
 // The name below the working folder. Backslashes count as separators (clients written
@@ -178,17 +186,13 @@ bool leavesWorkingDir(const QByteArray& name) {
 }
 } // namespace
 
-// An IPv4 client reaching a dual-stack socket shows as its IPv4 address.
-static QHostAddress plainAddress(const QHostAddress& address) {
-    bool isV4 = false;
-    const quint32 v4 = address.toIPv4Address(&isV4);
-    return isV4 ? QHostAddress(v4) : address;
-}
-
 void CServerEngine::HandleRequest(const char* data, qint64 size, const QHostAddress& from,
                                   quint16 fromPort, const QHostAddress& local) {
     const Tftp::Request request = Tftp::ParseRequest(data, size);
-    const QHostAddress client = plainAddress(from);
+    // Nothing can be sent back to port 0: such a request is not even counted.
+    if (fromPort == 0)
+        return;
+    const QHostAddress client = NormalAddress(from);
 
     // The client's own retransmission of a request whose answer was lost: the live
     // transfer answers it again instead of a second transfer failing on the file.
@@ -212,15 +216,25 @@ void CServerEngine::HandleRequest(const char* data, qint64 size, const QHostAddr
     // The reply leaves from the address the client wrote to (known only when the
     // listener was asked for it): on a host with several, clients drop answers from any
     // other.
-    const QHostAddress replyFrom = local.isNull() ? m_bindAddress : plainAddress(local);
-    quint16 port = NextPort();
+    const QHostAddress replyFrom = local.isNull() ? m_bindAddress : NormalAddress(local);
+    QSet<quint16> tried;
+    quint16 port = 0;
     QString why;
-    auto socket = m_platform->bindUdp(replyFrom, port, &why);
-    for (int tries = 1; !socket && tries < 16; ++tries) {
-        port = NextPort();
+    std::unique_ptr<IDatagramSocket> socket;
+    for (int tries = 0; !socket && tries < 16; ++tries) {
+        port = NextPort(tried);
+        if (port == 0)
+            break;
+        tried.insert(port);
         socket = m_platform->bindUdp(replyFrom, port, &why);
     }
     if (!socket) {
+        // The client is told from the listener, or it would only time out.
+        if (request.status == Tftp::Request::Ok && m_pListenSocket) {
+            const QByteArray error = Tftp::MakeError(0, "No free transfer port, try again later");
+            m_pListenSocket->socket().writeDatagram(error.constData(), error.size(), client,
+                                                    fromPort);
+        }
         m_pWindow->ShowMessage(
             QStringLiteral("Client Socket Creation Fails!!\n\nPlease, Restart This Program!!"));
         PlaySound(SOUND_FAILED);
@@ -302,6 +316,25 @@ int CServerEngine::DefaultMaxTransfers() {
         return 4096;
     const qint64 descriptors = qint64(std::min<rlim_t>(limit.rlim_cur, 1 << 20));
     return int(std::max<qint64>(1, (descriptors - 64) / 2));
+}
+
+// A stranger's datagram to a transfer port gets ERROR 5 at most once a second per
+// source: a flood of them, forged or not, is not answered in kind.
+bool CServerEngine::MayAnswerStranger(const QHostAddress& address, quint16 port) {
+    const qint64 now = m_platform->timers().elapsedMs();
+    Stranger* oldest = &m_strangers[0];
+    for (Stranger& s : m_strangers) {
+        if (s.port == port && s.address == address) {
+            if (now - s.lastMs < 1000)
+                return false;
+            s.lastMs = now;
+            return true;
+        }
+        if (s.lastMs < oldest->lastMs)
+            oldest = &s;
+    }
+    *oldest = {address, port, now};
+    return true;
 }
 
 void CServerEngine::OnTimer(int id) {

@@ -7,6 +7,7 @@
 
 #include <QHash>
 #include <QHostAddress>
+#include <QSet>
 #include <QString>
 #include <functional>
 #include <memory>
@@ -30,7 +31,7 @@ private:
     std::unique_ptr<IDatagramSocket> m_socket;
 };
 
-// The server's hub: owns the listener, every live transfer, the port counter, the
+// The server's hub: owns the listener, every live transfer, the transfer ports, the
 // count of transfers in progress and the live copies of the settings. It reaches
 // the window only through IServerWindow.
 class CServerEngine {
@@ -83,6 +84,7 @@ public:
 
     // Read-only views for the window and tests.
     int LiveTransferCount() const { return int(m_transferList.size()); }
+    // The transfer port handed out last (ports are drawn at random).
     quint16 PortCounter() const { return m_nPortCounter; }
     CTransferSocket* FindTransfer(quint16 port) const;
     CSettingsStore& Store() { return *m_pStore; }
@@ -98,11 +100,13 @@ public:
     void Retire(CTransferSocket* transfer);
     // Frees retired transfers; called where no transfer's code is on the stack.
     void FreeRetired();
+    // Whether a datagram from this stranger to a transfer port may get ERROR 5 now.
+    bool MayAnswerStranger(const QHostAddress& address, quint16 port);
 
 private:
     // Closes the listener; freed at once unless its own dispatch is on the stack.
     void RetireListener();
-    quint16 NextPort();
+    quint16 NextPort(const QSet<quint16>& tried);
     std::vector<CTransferSocket*> LiveTransfers() const;
     static int DefaultMaxTransfers();
     FolderPath ComposePath(const QByteArray& name) const;
@@ -132,7 +136,14 @@ private:
     bool m_bInListener = false;
 
     char m_requestBuffer[Tftp::kOptionRequestBuffer] = {};
-    quint16 m_nPortCounter = kFirstPort - 1;
+    quint16 m_nPortCounter = 0;
+    // The last few strangers told ERROR 5, and when.
+    struct Stranger {
+        QHostAddress address;
+        quint16 port = 0;
+        qint64 lastMs = -1000000;
+    };
+    Stranger m_strangers[8];
     QString m_strWorkingDir;
 
     friend class CListenSocket;

@@ -1,5 +1,6 @@
 #include "TransferSocket.h"
 
+#include "NormalAddress.h"
 #include "ServerEngine.h"
 #include "SettingsStore.h"
 
@@ -267,10 +268,14 @@ void CTransferSocket::OnReceive() {
         const qint64 n = m_socket->readDatagram(packet, capacity, &from, &fromPort);
         if (n < 0)
             break;
-        if (fromPort != m_nClientPort || from != m_clientAddr) {
-            // Someone else's packet: tell them, and leave the transfer alone.
-            const QByteArray error = Tftp::MakeError(5);
-            m_socket->writeDatagram(error.constData(), error.size(), from, fromPort);
+        if (fromPort != m_nClientPort || NormalAddress(from) != m_clientAddr) {
+            // Someone else's packet: tell them (at most once a second, and never an
+            // ERROR, RFC 1350), and leave the transfer alone.
+            const bool isError = n >= 2 && Tftp::Get16(packet) == Tftp::ERROR;
+            if (!isError && fromPort != 0 && m_pEngine->MayAnswerStranger(from, fromPort)) {
+                const QByteArray error = Tftp::MakeError(5);
+                m_socket->writeDatagram(error.constData(), error.size(), from, fromPort);
+            }
             continue;
         }
         HandleDatagram(packet, n);
@@ -290,7 +295,7 @@ void CTransferSocket::HandleDatagram(const char* packet, qint64 size) {
     if (m_phase == Phase::Complete && m_nDirection == Receive) {
         // Nothing turns a completed reception into a failure; a repeat of the last
         // block gets the last ACK again.
-        if (opcode != Tftp::ERROR && Tftp::Get16(packet + 2) == m_nLastAcked) {
+        if (opcode == Tftp::DATA && Tftp::Get16(packet + 2) == m_nLastAcked) {
             TransmitAck(m_nLastAcked);
             StartTimer(); // linger one more interval
         }
@@ -303,10 +308,14 @@ void CTransferSocket::HandleDatagram(const char* packet, qint64 size) {
         StopTimer();
         return Fail(Tftp::ClientErrorText(Tftp::Get16(packet + 2)), -1); // never answered
     }
+    // A download takes only ACKs, an upload only DATA: a packet of the other kind is
+    // stray and changes nothing (an ACK is no empty last block).
+    if (opcode != (m_nDirection == Send ? Tftp::ACK : Tftp::DATA))
+        return;
     const quint16 block = Tftp::Get16(packet + 2);
     if (m_bOackPending) {
         // After an OACK only ACK 0 (a download) or DATA 1 (an upload) goes on.
-        if (m_nDirection == Send ? block != 0 : block != 1 || opcode != Tftp::DATA)
+        if (block != (m_nDirection == Send ? 0 : 1))
             return;
         StopTimer();
         m_bOackPending = false;
@@ -332,11 +341,13 @@ void CTransferSocket::HandleAck(quint16 block) {
         // Resent at the client's pace when our block was lost; an echo changes nothing.
         if (m_pEngine->Platform().timers().elapsedMs() - m_nLastSendMs < kEchoGuardMs)
             return;
-        m_strInfo = QStringLiteral("Duplicated ACK!");
-        RefreshRow();
+        if (!m_bSendDone) { // a completed row stays so
+            m_strInfo = QStringLiteral("Duplicated ACK!");
+            RefreshRow();
+        }
         StopTimer();
         ++m_nRetry;
-        Resend();
+        Resend(true);
         return;
     }
     StopTimer();
@@ -345,7 +356,7 @@ void CTransferSocket::HandleAck(quint16 block) {
                     4);
     m_nBase = block;
     m_nAckedBytes += qint64(distance) * m_nBlockSize;
-    if (m_bSendDone && distance == inFlight) {
+    if (m_bSendDone && block == m_nFinalBlock) {
         // The last block is acknowledged: nothing more to do on this port.
         Finish();
         return;
@@ -417,7 +428,7 @@ void CTransferSocket::OnTimer() {
     if (m_bOackPending)
         SendOack();
     else if (m_nDirection == Send)
-        Resend();
+        Resend(false);
     else
         SendAck();
 }
@@ -460,8 +471,9 @@ qint64 CTransferSocket::SendBlock() {
     ++m_nBlock;
     m_pEngine->Window().DrawProgress(m_rowHandle, m_nBytesSent, m_nFileSize);
     m_nBytesSent += n;
-    if (!m_bRowShown) {
-        // Formatted only when the row is rewritten, not at every block.
+    if (!m_bRowShown && !m_bSendDone) {
+        // Formatted only when the row is rewritten, not at every block; a window sent
+        // again after the last block leaves "Transfer Complete".
         m_strInfo = QStringLiteral("Total file size is %1 Bytes").arg(m_nFileSize) + m_strOptionNote;
         RefreshRow();
         m_bRowShown = true;
@@ -473,8 +485,9 @@ qint64 CTransferSocket::SendBlock() {
 
 // After a time-out or a duplicate ACK: the blocks from the last one acknowledged on.
 // In lock-step that is the one block in flight, still in m_outPacket (the file may be
-// closed by then).
-void CTransferSocket::Resend() {
+// closed by then). After a time-out only the first of a window goes again (RFC 7440
+// allows it) until the client answers: a silent client costs one block per time-out.
+void CTransferSocket::Resend(bool wholeWindow) {
     ReadTimeOut();
     if (m_nRetry > 5) {
         if (m_bSendDone && !m_oack.isEmpty()) {
@@ -493,7 +506,11 @@ void CTransferSocket::Resend() {
     }
     m_nBlock = quint16(m_nBase + 1);
     m_nBytesSent = m_nAckedBytes;
-    SendData();
+    if (wholeWindow)
+        return SendData();
+    StartTimer();
+    if (SendBlock() < 0)
+        FailOnFileError(m_file->error());
 }
 
 // Complete when the last block is sent; the timer keeps running for its ACK. A window
@@ -503,6 +520,7 @@ void CTransferSocket::CompleteSend() {
         CloseFile();
     m_phase = Phase::Complete;
     m_bSendDone = true;
+    m_nFinalBlock = quint16(m_nBlock - 1);
     m_bRowShown = false;
     m_strInfo = QStringLiteral("Transfer Complete") + m_strOptionNote;
     m_strSize = bytesText(m_nBytesSent);

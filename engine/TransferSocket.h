@@ -64,7 +64,7 @@ private:
     void SendData();
     void SendWindow();
     qint64 SendBlock();
-    void Resend();
+    void Resend(bool wholeWindow);
     void SendAck();
     void SendError(int code, const char* text = nullptr);
     void StopTimer();
@@ -125,6 +125,7 @@ private:
     int m_nRetry = 0;
     quint16 m_nBlock = 0;
     quint16 m_nLastAcked = 0;
+    quint16 m_nFinalBlock = 0; // the number of the last block, once it was sent
 
     // Options (RFC 2347-2349, 7440); without them, 512-byte lock-step as RFC 1350 says.
     QList<QPair<QByteArray, QByteArray>> m_askedOptions;

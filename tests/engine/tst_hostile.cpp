@@ -155,6 +155,172 @@ private slots:
         f.rrq("f", 6005);
         QCOMPARE(f.lastRow().state, ROW_ACTIVE);
     }
+    // Only DATA drives an upload and only ACK a download; anything else is a stray
+    // packet: no answer, nothing changes.
+    void wrongKindOfPacketChangesNothing() {
+        EngineFixture f;
+        QByteArray body(2660, '\0');
+        for (int i = 0; i < body.size(); ++i)
+            body[i] = char(i * 7);
+        quint16 port = f.wrq("up.bin");
+        f.toTransfer(port, EngineFixture::data(1, body.left(512)));
+        f.sent();
+        f.toTransfer(port, EngineFixture::ack(2)); // not an empty last block
+        QVERIFY(f.sent().isEmpty());
+        QCOMPARE(f.lastRow().state, ROW_ACTIVE);
+        for (int b = 2; b <= 6; ++b)
+            f.toTransfer(port, EngineFixture::data(quint16(b), body.mid((b - 1) * 512, 512)));
+        QCOMPARE(f.lastRow().texts.info, QStringLiteral("Receive Complete"));
+        QCOMPARE(f.readFile("up.bin"), body);
+
+        // Downloads: a DATA does not stand for an ACK, with or without an OACK.
+        f.writeFile("down.bin", body);
+        port = f.rrq("down.bin", 5001);
+        f.sent();
+        f.toTransfer(port, EngineFixture::data(1, "x"), 5001);
+        QVERIFY(f.sent().isEmpty());
+        QByteArray withSize = EngineFixture::request(Tftp::RRQ, "down.bin");
+        withSize.append("tsize").append('\0').append("0").append('\0');
+        port = f.send(withSize, 5002);
+        QCOMPARE(EngineFixture::opcode(f.sent().last()), quint16(Tftp::OACK));
+        f.toTransfer(port, EngineFixture::data(0, ""), 5002);
+        QVERIFY(f.sent().isEmpty());
+        f.toTransfer(port, EngineFixture::ack(0), 5002);
+        QCOMPARE(f.download(port, 5002), body);
+    }
+
+    // An ERROR is never answered, from anyone; a stranger hears ERROR 5 at most once a
+    // second, so two transfers made to answer each other stop at once.
+    void errorsAreNeverAnswered() {
+        EngineFixture f;
+        f.writeFile("f", QByteArray(2000, 'f'));
+        const quint16 a = f.rrq("f");
+        const quint16 b = f.rrq("f", 5001);
+        f.sent();
+        f.toTransfer(a, Tftp::MakeError(5), b); // forged: from B's port to A's
+        QVERIFY(f.sent().isEmpty());
+        for (int i = 0; i < 3; ++i)
+            f.toTransfer(a, EngineFixture::ack(1), 7777);
+        QCOMPARE(f.sent(), QList<QByteArray>{Tftp::MakeError(5)});
+        f.clock().advance(1001);
+        f.sent();
+        f.toTransfer(a, EngineFixture::ack(1), 7777);
+        QCOMPARE(f.sent(), QList<QByteArray>{Tftp::MakeError(5)});
+        QCOMPARE(f.window.rows.first().state, ROW_ACTIVE);
+    }
+
+    // Transfer ports cannot be guessed from the one before, and stay in the range.
+    void transferPortsAreNotSequential() {
+        EngineFixture f;
+        f.writeFile("f", QByteArray(2000, 'f'));
+        QList<quint16> ports;
+        for (int i = 0; i < 12; ++i)
+            ports.append(f.rrq("f", quint16(6000 + i)));
+        int steps = 0;
+        for (int i = 1; i < ports.size(); ++i) {
+            QVERIFY(ports[i] >= 29001 && ports[i] <= 65000);
+            steps += ports[i] == ports[i - 1] + 1;
+        }
+        QVERIFY(steps < 3);
+        QCOMPARE(QSet<quint16>(ports.begin(), ports.end()).size(), ports.size());
+    }
+
+    // Nothing can be sent back to port 0: no transfer, no row, no sound.
+    void sourcePortZeroIsIgnored() {
+        EngineFixture f;
+        f.writeFile("f", "f");
+        f.rrq("f", 0);
+        QVERIFY(f.window.rows.isEmpty());
+        QVERIFY(f.sent().isEmpty());
+        QVERIFY(f.window.sounds.isEmpty());
+        QCOMPARE(f.net().openSockets, 1);
+    }
+
+    // Every transfer port taken: the client hears it from the listener.
+    void noFreePortIsTold() {
+        EngineFixture f;
+        f.store->WriteProfileInt(CSettingsStore::kPortFirst, 40000);
+        f.store->WriteProfileInt(CSettingsStore::kPortLast, 40001);
+        f.writeFile("f", QByteArray(2000, 'f'));
+        f.rrq("f", 6000);
+        f.rrq("f", 6001);
+        f.net().takeSent();
+        f.rrq("f", 6002);
+        const QList<FakeDatagram> out = f.net().sent;
+        QCOMPARE(out.size(), 1);
+        QCOMPARE(out.first().data, Tftp::MakeError(0, "No free transfer port, try again later"));
+        QCOMPARE(f.net().sentFrom.last(), EngineFixture::kListen);
+        QCOMPARE(out.first().peerPort, quint16(6002));
+        QCOMPARE(f.window.messages.size(), 1);
+    }
+
+    // A dual-stack socket shows an IPv4 client as ::ffff:a.b.c.d: still the same client.
+    void mappedAddressIsTheSameClient() {
+        EngineFixture f;
+        f.writeFile("f", QByteArray(700, 'f'));
+        const QHostAddress mapped(QStringLiteral("::ffff:127.0.0.1"));
+        f.net().deliver(EngineFixture::kListen, EngineFixture::request(Tftp::RRQ, "f"), mapped,
+                        EngineFixture::kClientPort);
+        const quint16 port = f.engine->PortCounter();
+        QCOMPARE(f.lastRow().texts.client, QStringLiteral("127.0.0.1"));
+        f.sent();
+        f.net().deliver(port, EngineFixture::ack(1), f.client, EngineFixture::kClientPort);
+        QCOMPARE(f.sent().last(), EngineFixture::data(2, QByteArray(188, 'f')));
+        f.net().deliver(port, EngineFixture::ack(2), mapped, EngineFixture::kClientPort);
+        QVERIFY(f.sent().isEmpty());
+        QCOMPARE(f.lastRow().texts.info, QStringLiteral("Transfer Complete"));
+        QVERIFY(!f.engine->FindTransfer(port));
+    }
+
+    // A client that goes silent inside a window costs one block per time-out.
+    void silentWindowedClientCostsOneBlockPerTimeOut() {
+        EngineFixture f;
+        QByteArray body(100000, '\0');
+        for (int i = 0; i < body.size(); ++i)
+            body[i] = char(i * 11 + i / 253);
+        f.writeFile("w", body);
+        QByteArray rrq = EngineFixture::request(Tftp::RRQ, "w");
+        rrq.append("blksize").append('\0').append("1468").append('\0');
+        rrq.append("windowsize").append('\0').append("16").append('\0');
+        const quint16 port = f.send(rrq);
+        f.sent();
+        f.toTransfer(port, EngineFixture::ack(0));
+        qint64 bytes = 0;
+        int retries = 0;
+        for (int i = 0; i < 20 && f.engine->FindTransfer(port); ++i) {
+            for (const QByteArray& p : f.sent())
+                if (EngineFixture::opcode(p) == Tftp::DATA)
+                    bytes += p.size() - 4;
+            f.clock().advance(20000);
+            ++retries;
+        }
+        for (const QByteArray& p : f.sent())
+            if (EngineFixture::opcode(p) == Tftp::DATA)
+                bytes += p.size() - 4;
+        QVERIFY(!f.engine->FindTransfer(port));
+        QVERIFY2(bytes <= qint64(16 + retries) * 1468, qPrintable(QString::number(bytes)));
+    }
+
+    // The last window lost once, then acknowledged: the row says it is complete.
+    void resentLastWindowEndsComplete() {
+        EngineFixture f;
+        f.writeFile("small", QByteArray(3 * 1468 + 100, 's'));
+        QByteArray rrq = EngineFixture::request(Tftp::RRQ, "small");
+        rrq.append("blksize").append('\0').append("1468").append('\0');
+        rrq.append("windowsize").append('\0').append("16").append('\0');
+        const quint16 port = f.send(rrq, 5001);
+        f.toTransfer(port, EngineFixture::ack(0), 5001);
+        f.sent();
+        f.clock().advance(20000); // nothing came through: time-out
+        QVERIFY(!f.sent().isEmpty());
+        f.clock().advance(300);
+        f.toTransfer(port, EngineFixture::ack(0), 5001); // and the client asks again
+        f.toTransfer(port, EngineFixture::ack(4), 5001);
+        QVERIFY(!f.engine->FindTransfer(port));
+        QCOMPARE(f.lastRow().texts.info,
+                 QStringLiteral("Transfer Complete (blksize 1468, windowsize 16)"));
+        QCOMPARE(f.lastRow().state, ROW_SENT);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestHostile)
