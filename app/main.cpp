@@ -1,4 +1,5 @@
 #include "EngineHost.h"
+#include "FolderFiles.h"
 #include "HeadlessWindow.h"
 #include "MainFrame.h"
 #include "ServerOptions.h"
@@ -49,11 +50,30 @@ std::unique_ptr<CSettingsStore> openSettings(const ServerOptions& options) {
     return std::make_unique<CSettingsStore>(options.settingsFile);
 }
 
+// What start-up tidied or could not read, for the first line and the status field.
+// Runs before the engine starts, so no upload of this run is taken for a leftover.
+QString startNotes(const QString& folder) {
+    QStringList notes;
+    const QStringList removed = CFolderFileSystem::RemoveUnfinishedUploads(folder);
+    if (!removed.isEmpty()) {
+        QStringList shown = removed.mid(0, 10);
+        if (removed.size() > shown.size())
+            shown.append(QStringLiteral("..."));
+        notes.append(QStringLiteral("removed %1 unfinished upload%2: %3")
+                         .arg(removed.size())
+                         .arg(removed.size() == 1 ? "" : "s")
+                         .arg(shown.join(QStringLiteral(", "))));
+    }
+    return notes.join(QStringLiteral("; "));
+}
+
 // No display, or --headless: the same engine, settings and rules, rows on stdout.
 int runHeadless(QCoreApplication& app, const ServerOptions& options) {
     const auto settings = openSettings(options);
     CSettingsStore& store = *settings;
     store.EnsureDefaultDirExists();
+    const QString notes = startNotes(
+        store.GetProfileString(CSettingsStore::kDirName, CSettingsStore::DefaultDirName()));
     CHeadlessWindow window;
     CEngineHost engine(store);
     engine.SetWindow(&window);
@@ -65,6 +85,7 @@ int runHeadless(QCoreApplication& app, const ServerOptions& options) {
     // Before the first line: whoever reads it may answer with SIGTERM at once.
     quitOnSignals(app);
     QTextStream(stdout) << ListenReport(listening, address, options.port, folder, error)
+                        << (notes.isEmpty() ? QString() : QStringLiteral("; ") + notes)
                         << Qt::endl;
     if (!listening)
         return 1;
@@ -96,13 +117,17 @@ int runWindow(QApplication& app, const ServerOptions& options) {
     CSettingsStore& store = *settings;
     store.EnsureDefaultDirExists();
     const QHostAddress address = ListenAddressFor(options, store);
+    const QString notes = startNotes(
+        store.GetProfileString(CSettingsStore::kDirName, CSettingsStore::DefaultDirName()));
     CMainFrame frame(store, std::make_unique<CEngineHost>(store), address,
                      options.port);
     const QString folder =
         store.GetProfileString(CSettingsStore::kDirName, CSettingsStore::DefaultDirName());
     quitOnSignals(app);
+    frame.SetStartNotes(notes);
     QTextStream(stdout) << ListenReport(frame.View()->IsListening(), address, options.port,
                                         folder, frame.View()->ListenError())
+                        << (notes.isEmpty() ? QString() : QStringLiteral("; ") + notes)
                         << Qt::endl;
     guard.SetShowRequestHandler([&frame] { frame.ShowFromAnotherCopy(); });
     frame.ShowAtStartUp();
