@@ -24,13 +24,24 @@
 namespace {
 // SIGINT and SIGTERM end the event loop, so the engine closes its transfers. The
 // handler only writes a byte (nothing else is safe there); the loop notices it.
+// Should the loop not get there (a stuck call), the alarm ends the program a second
+// later all the same: a stop asked for is never ignored.
 int g_signalPipe[2] = {-1, -1};
-void onSignal(int) {
+volatile std::sig_atomic_t g_stopSignal = 0;
+void onAlarm(int) {
+    ::_exit(128 + int(g_stopSignal));
+}
+void onSignal(int sig) {
     const char b = 1;
     [[maybe_unused]] const auto n = ::write(g_signalPipe[1], &b, 1);
+    if (!g_stopSignal) {
+        g_stopSignal = sig;
+        std::signal(SIGALRM, onAlarm);
+        ::alarm(1);
+    }
 }
 void quitOnSignals(QCoreApplication& app) {
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0)
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, g_signalPipe) != 0)
         return;
     auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &app);
     QObject::connect(notifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
@@ -84,9 +95,8 @@ int runHeadless(QCoreApplication& app, const ServerOptions& options) {
         store.GetProfileString(CSettingsStore::kDirName, CSettingsStore::DefaultDirName());
     // Before the first line: whoever reads it may answer with SIGTERM at once.
     quitOnSignals(app);
-    QTextStream(stdout) << ListenReport(listening, address, options.port, folder, error)
-                        << (notes.isEmpty() ? QString() : QStringLiteral("; ") + notes)
-                        << Qt::endl;
+    window.PrintLine(ListenReport(listening, address, options.port, folder, error) +
+                     (notes.isEmpty() ? QString() : QStringLiteral("; ") + notes));
     if (!listening)
         return 1;
     const int rc = app.exec();
