@@ -63,8 +63,8 @@ std::unique_ptr<CSettingsStore> openSettings(const ServerOptions& options) {
 
 // What start-up tidied or could not read, for the first line and the status field.
 // Runs before the engine starts, so no upload of this run is taken for a leftover.
-QString startNotes(const QString& folder) {
-    QStringList notes;
+QString startNotes(CSettingsStore& store, const QString& folder) {
+    QStringList notes = store.SettingNotes();
     const QStringList removed = CFolderFileSystem::RemoveUnfinishedUploads(folder);
     if (!removed.isEmpty()) {
         QStringList shown = removed.mid(0, 10);
@@ -83,7 +83,7 @@ int runHeadless(QCoreApplication& app, const ServerOptions& options) {
     const auto settings = openSettings(options);
     CSettingsStore& store = *settings;
     store.EnsureDefaultDirExists();
-    const QString notes = startNotes(
+    const QString notes = startNotes(store,
         store.GetProfileString(CSettingsStore::kDirName, CSettingsStore::DefaultDirName()));
     CHeadlessWindow window;
     CEngineHost engine(store);
@@ -127,7 +127,7 @@ int runWindow(QApplication& app, const ServerOptions& options) {
     CSettingsStore& store = *settings;
     store.EnsureDefaultDirExists();
     const QHostAddress address = ListenAddressFor(options, store);
-    const QString notes = startNotes(
+    const QString notes = startNotes(store,
         store.GetProfileString(CSettingsStore::kDirName, CSettingsStore::DefaultDirName()));
     CMainFrame frame(store, std::make_unique<CEngineHost>(store), address,
                      options.port);

@@ -288,6 +288,17 @@ private slots:
         f.store->WriteProfileInt(CSettingsStore::kTimeOut, -5);
         f.clock().advance(1000);
         QCOMPARE(f.clock().lastInterval.value(port), 1000);
+        // No more than the option allows, and a value not understood is said so.
+        f.store->WriteProfileInt(CSettingsStore::kTimeOut, 999999);
+        f.toTransfer(port, EngineFixture::ack(3));
+        QCOMPARE(f.clock().lastInterval.value(port), 255000);
+        QCOMPARE(f.store->SettingNotes(),
+                 QStringList{"TimeOut=999999 out of range, using 255"});
+        f.store->WriteProfileString(CSettingsStore::kTimeOut, QStringLiteral("2.5"));
+        f.store->WriteProfileString(CSettingsStore::kMaxBlockSize, QStringLiteral("abc"));
+        QCOMPARE(f.store->SettingNotes(),
+                 (QStringList{"TimeOut=2.5 not understood, using 20",
+                              "MaxBlockSize=abc not understood, using 1468"}));
     }
 
     void lostLastAckTurnsCompleteIntoFailure() {
