@@ -377,6 +377,27 @@ private slots:
         QCOMPARE(f.lastRow().state, ROW_FAILED);
         QCOMPARE(f.engine->m_nActiveTransfers, 0);
         QCOMPARE(f.window.animation, (QStringList{"start", "stop"}));
+
+        // Addresses compare as addresses, ranges as ranges.
+        rules.clients = {"0:0:0:0:0:0:0:1", "::ffff:127.0.0.1", "192.168.1.0/24", "fd00::/64",
+                         "not an address", ""};
+        f.engine->SetRules(rules);
+        quint16 from = 5100;
+        for (const char* client : {"::1", "127.0.0.1", "192.168.1.77", "fd00::5"}) {
+            f.client = QHostAddress(client);
+            QCOMPARE(f.download(f.rrq("a", from), from), QByteArray("a"));
+            ++from;
+        }
+        for (const char* client : {"192.168.2.1", "fd01::5", "::2"}) {
+            f.client = QHostAddress(client);
+            f.rrq("a", from++);
+            QCOMPARE(f.lastRow().texts.info,
+                     QStringLiteral("Unauthorized Clinet!! Deny This Request!!"));
+        }
+        QCOMPARE(AccessRules::ParseClient("::ffff:10.1.0.0/112"),
+                 std::make_optional(AccessRules::Subnet{QHostAddress("10.1.0.0"), 16}));
+        QVERIFY(!AccessRules::ParseClient("10.0.0.0/33"));
+        QVERIFY(!AccessRules::ParseClient("host.example"));
     }
 
     void fileRule() {
