@@ -2,13 +2,39 @@
 
 #include "ServerWindow.h"
 
+#include <QByteArray>
 #include <QHash>
-#include <QTextStream>
+#include <QObject>
+#include <memory>
+
+class QSocketNotifier;
+
+// Lines to a descriptor without ever waiting for its reader: they queue in a bounded
+// buffer that is written out when the descriptor can take more. A reader that stops
+// reading costs lines (counted, and said in a later line), never memory or the loop.
+class CLineOutput : public QObject {
+public:
+    explicit CLineOutput(int fd, qsizetype limit = 1024 * 1024);
+    ~CLineOutput() override;
+    void WriteLine(const QString& line);
+    qint64 Dropped() const { return m_nDropped; }
+
+private:
+    void Flush();
+
+    int m_fd;
+    int m_oldFlags = -1;
+    qsizetype m_limit;
+    QByteArray m_buffer;
+    qint64 m_nDropped = 0;
+    QSocketNotifier* m_pNotifier = nullptr;
+};
 
 // The window interface without a window: every row change becomes one line on
 // standard output, tab-separated so that a script can follow it:
 //   row <handle> <STATE> <client> <file> <size> <service> <information>
-// Sounds and the animation are silent; messages go to standard error.
+// Sounds and the animation are silent; messages go to standard error. Neither ever
+// blocks the server (see CLineOutput).
 class CHeadlessWindow : public IServerWindow {
 public:
     CHeadlessWindow();
@@ -20,6 +46,8 @@ public:
     void StartAnimation() override {}
     void StopAnimation() override {}
     void ShowMessage(const QString& text) override;
+    // A line of its own on standard output (the first one says where it listens).
+    void PrintLine(const QString& line) { m_out.WriteLine(line); }
 
     static QString StateName(RowState state);
     // The field with control characters written as \n, \t, \r or \xHH.
@@ -28,6 +56,7 @@ public:
 private:
     void Print(RowHandle row, const RowTexts& texts, RowState state);
 
-    QTextStream m_out;
+    CLineOutput m_out;
+    CLineOutput m_err;
     RowHandle m_nextRow = 1;
 };

@@ -1,4 +1,5 @@
 #include "EngineHost.h"
+#include "FolderFiles.h"
 #include "HeadlessWindow.h"
 #include "MainFrame.h"
 #include "ServerOptions.h"
@@ -23,13 +24,24 @@
 namespace {
 // SIGINT and SIGTERM end the event loop, so the engine closes its transfers. The
 // handler only writes a byte (nothing else is safe there); the loop notices it.
+// Should the loop not get there (a stuck call), the alarm ends the program a second
+// later all the same: a stop asked for is never ignored.
 int g_signalPipe[2] = {-1, -1};
-void onSignal(int) {
+volatile std::sig_atomic_t g_stopSignal = 0;
+void onAlarm(int) {
+    ::_exit(128 + int(g_stopSignal));
+}
+void onSignal(int sig) {
     const char b = 1;
     [[maybe_unused]] const auto n = ::write(g_signalPipe[1], &b, 1);
+    if (!g_stopSignal) {
+        g_stopSignal = sig;
+        std::signal(SIGALRM, onAlarm);
+        ::alarm(1);
+    }
 }
 void quitOnSignals(QCoreApplication& app) {
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0)
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, g_signalPipe) != 0)
         return;
     auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &app);
     QObject::connect(notifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
@@ -49,11 +61,30 @@ std::unique_ptr<CSettingsStore> openSettings(const ServerOptions& options) {
     return std::make_unique<CSettingsStore>(options.settingsFile);
 }
 
+// What start-up tidied or could not read, for the first line and the status field.
+// Runs before the engine starts, so no upload of this run is taken for a leftover.
+QString startNotes(CSettingsStore& store, const QString& folder) {
+    QStringList notes = store.SettingNotes();
+    const QStringList removed = CFolderFileSystem::RemoveUnfinishedUploads(folder);
+    if (!removed.isEmpty()) {
+        QStringList shown = removed.mid(0, 10);
+        if (removed.size() > shown.size())
+            shown.append(QStringLiteral("..."));
+        notes.append(QStringLiteral("removed %1 unfinished upload%2: %3")
+                         .arg(removed.size())
+                         .arg(removed.size() == 1 ? "" : "s")
+                         .arg(shown.join(QStringLiteral(", "))));
+    }
+    return notes.join(QStringLiteral("; "));
+}
+
 // No display, or --headless: the same engine, settings and rules, rows on stdout.
 int runHeadless(QCoreApplication& app, const ServerOptions& options) {
     const auto settings = openSettings(options);
     CSettingsStore& store = *settings;
     store.EnsureDefaultDirExists();
+    const QString notes = startNotes(store,
+        store.GetProfileString(CSettingsStore::kDirName, CSettingsStore::DefaultDirName()));
     CHeadlessWindow window;
     CEngineHost engine(store);
     engine.SetWindow(&window);
@@ -64,8 +95,8 @@ int runHeadless(QCoreApplication& app, const ServerOptions& options) {
         store.GetProfileString(CSettingsStore::kDirName, CSettingsStore::DefaultDirName());
     // Before the first line: whoever reads it may answer with SIGTERM at once.
     quitOnSignals(app);
-    QTextStream(stdout) << ListenReport(listening, address, options.port, folder, error)
-                        << Qt::endl;
+    window.PrintLine(ListenReport(listening, address, options.port, folder, error) +
+                     (notes.isEmpty() ? QString() : QStringLiteral("; ") + notes));
     if (!listening)
         return 1;
     const int rc = app.exec();
@@ -96,13 +127,17 @@ int runWindow(QApplication& app, const ServerOptions& options) {
     CSettingsStore& store = *settings;
     store.EnsureDefaultDirExists();
     const QHostAddress address = ListenAddressFor(options, store);
+    const QString notes = startNotes(store,
+        store.GetProfileString(CSettingsStore::kDirName, CSettingsStore::DefaultDirName()));
     CMainFrame frame(store, std::make_unique<CEngineHost>(store), address,
                      options.port);
     const QString folder =
         store.GetProfileString(CSettingsStore::kDirName, CSettingsStore::DefaultDirName());
     quitOnSignals(app);
+    frame.SetStartNotes(notes);
     QTextStream(stdout) << ListenReport(frame.View()->IsListening(), address, options.port,
                                         folder, frame.View()->ListenError())
+                        << (notes.isEmpty() ? QString() : QStringLiteral("; ") + notes)
                         << Qt::endl;
     guard.SetShowRequestHandler([&frame] { frame.ShowFromAnotherCopy(); });
     frame.ShowAtStartUp();

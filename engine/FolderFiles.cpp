@@ -1,5 +1,6 @@
 #include "FolderFiles.h"
 
+#include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
 #include <atomic>
@@ -161,7 +162,7 @@ FileError folderError(int err) {
     return e;
 }
 
-class PosixFile final : public IFile {
+class PosixFile : public IFile {
 public:
     explicit PosixFile(int fd) : m_fd(fd) {}
     ~PosixFile() override { close(); }
@@ -238,10 +239,91 @@ std::unique_ptr<IFile> CFolderFileSystem::openRead(const FolderPath& path, FileE
     return std::make_unique<PosixFile>(fd.release());
 }
 
-std::unique_ptr<IFile> CFolderFileSystem::createTemp(const FolderPath& besides, FolderPath* temp,
-                                                     FileError* error) {
+namespace {
+bool isHex(const QByteArray& text) {
+    for (const char c : text)
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
+            return false;
+    return !text.isEmpty();
+}
+
+// A temporary name for `base`: the ':' in it is refused in every request's name, so
+// no client can read, write or guess its way into a reception in progress.
+QByteArray uploadName(const QByteArray& base) {
+    const quint64 r = QRandomGenerator::global()->generate64();
+    return '.' + base + ':' + QByteArray::number(r, 16).rightJustified(16, '0') + ".part";
+}
+
+// A reception: an O_TMPFILE file with no name while it runs (a crash leaves nothing),
+// or, where the file system has no such files, one under a name of uploadName's form.
+class TempFile final : public PosixFile {
+public:
+    TempFile(int fd, int folder, QByteArray base, QByteArray hiddenName)
+        : PosixFile(fd), m_fd(fd), m_folder(folder), m_base(std::move(base)),
+          m_hidden(std::move(hiddenName)) {}
+    ~TempFile() override { close(); }
+
+    bool keep(FileError* error) override {
+        if (m_fd < 0 || m_kept) {
+            *error = FileErrorFromErrno(EBADF);
+            return false;
+        }
+        if (m_hidden.isEmpty() && !linkAnonymous(error))
+            return false;
+        // A link in the place of the target is replaced itself, never what it leads to.
+        if (::renameat(m_folder.get(), m_hidden.constData(), m_folder.get(),
+                       m_base.constData()) != 0) {
+            *error = FileErrorFromErrno(errno);
+            return false;
+        }
+        m_kept = true;
+        m_hidden.clear();
+        return true;
+    }
+
+    void close() override {
+        PosixFile::close();
+        m_fd = -1;
+        if (!m_kept && !m_hidden.isEmpty() && m_folder.ok())
+            ::unlinkat(m_folder.get(), m_hidden.constData(), 0);
+        m_hidden.clear();
+    }
+
+private:
+    // Gives the anonymous file a hidden name first: linkat never replaces, and the
+    // rename after it puts the file in place in one step whether or not one was there.
+    bool linkAnonymous(FileError* error) {
+        for (int attempt = 0; attempt < 16; ++attempt) {
+            const QByteArray name = uploadName(m_base);
+            int rc = ::linkat(m_fd, "", m_folder.get(), name.constData(), AT_EMPTY_PATH);
+            if (rc != 0 && (errno == ENOENT || errno == EPERM)) {
+                // AT_EMPTY_PATH wants CAP_DAC_READ_SEARCH; /proc does not.
+                const QByteArray proc = "/proc/self/fd/" + QByteArray::number(m_fd);
+                rc = ::linkat(AT_FDCWD, proc.constData(), m_folder.get(), name.constData(),
+                              AT_SYMLINK_FOLLOW);
+            }
+            if (rc == 0) {
+                m_hidden = name;
+                return true;
+            }
+            if (errno != EEXIST)
+                break;
+        }
+        *error = FileErrorFromErrno(errno);
+        return false;
+    }
+
+    int m_fd;
+    Fd m_folder;
+    QByteArray m_base;
+    QByteArray m_hidden;
+    bool m_kept = false;
+};
+} // namespace
+
+std::unique_ptr<IFile> CFolderFileSystem::createTemp(const FolderPath& besides, FileError* error) {
     Split parts;
-    const Fd folder(openFolderOf(besides, &parts));
+    Fd folder(openFolderOf(besides, &parts));
     if (!folder.ok()) {
         *error = folderError(errno);
         return nullptr;
@@ -250,10 +332,23 @@ std::unique_ptr<IFile> CFolderFileSystem::createTemp(const FolderPath& besides, 
     const bool replacing =
         ::fstatat(folder.get(), parts.base.constData(), &old, AT_SYMLINK_NOFOLLOW) == 0 &&
         S_ISREG(old.st_mode);
+    const auto made = [&](int fd, const QByteArray& hidden) -> std::unique_ptr<IFile> {
+        if (replacing) // the replacement keeps the permissions of the file it replaces
+            ::fchmod(fd, old.st_mode & 07777);
+        return std::make_unique<TempFile>(fd, folder.release(), parts.base, hidden);
+    };
+#ifdef O_TMPFILE
+    // "." of the folder already opened beneath the working folder: nothing to resolve.
+    const int anonymous = ::openat(folder.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (anonymous >= 0)
+        return made(anonymous, QByteArray());
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+        *error = FileErrorFromErrno(errno);
+        return nullptr;
+    }
+#endif
     for (int attempt = 0; attempt < 16; ++attempt) {
-        const QByteArray name = '.' + parts.base + '.' +
-                                QByteArray::number(QRandomGenerator::global()->generate(), 16) +
-                                ".part";
+        const QByteArray name = uploadName(parts.base);
         // O_EXCL: never follows a link, never opens what is already there.
         const int fd =
             ::openat(folder.get(), name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
@@ -263,14 +358,47 @@ std::unique_ptr<IFile> CFolderFileSystem::createTemp(const FolderPath& besides, 
             *error = FileErrorFromErrno(errno);
             return nullptr;
         }
-        if (replacing) // the replacement keeps the permissions of the file it replaces
-            ::fchmod(fd, old.st_mode & 07777);
-        temp->root = besides.root;
-        temp->name = parts.folder == "." ? name : parts.folder + '/' + name;
-        return std::make_unique<PosixFile>(fd);
+        return made(fd, name);
     }
     *error = FileErrorFromErrno(EEXIST);
     return nullptr;
+}
+
+bool CFolderFileSystem::IsUploadName(const QByteArray& base) {
+    if (!base.startsWith('.') || !base.endsWith(".part"))
+        return false;
+    const QByteArray middle = base.mid(1, base.size() - 6);
+    const int colon = middle.lastIndexOf(':');
+    if (colon > 0)
+        return middle.size() - colon - 1 == 16 && isHex(middle.mid(colon + 1));
+    // The form of earlier versions: ".NAME.<up to 8 hex digits>.part".
+    const int dot = middle.lastIndexOf('.');
+    const QByteArray digits = middle.mid(dot + 1);
+    return dot > 0 && digits.size() <= 8 && isHex(digits);
+}
+
+QStringList CFolderFileSystem::RemoveUnfinishedUploads(const QString& root) {
+    QStringList removed;
+    const QDir top(root);
+    if (root.isEmpty() || !top.exists())
+        return removed;
+    // The folder and its first-level subfolders, a bounded number of each.
+    QStringList folders{QString()};
+    const QStringList subs = top.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden |
+                                           QDir::NoSymLinks, QDir::Name);
+    for (int i = 0; i < subs.size() && i < 1000; ++i)
+        folders.append(subs[i] + QLatin1Char('/'));
+    for (const QString& folder : folders) {
+        QDir dir(top.filePath(folder));
+        const QStringList names = dir.entryList({QStringLiteral(".*.part")},
+                                                QDir::Files | QDir::Hidden | QDir::System,
+                                                QDir::Name);
+        for (int i = 0; i < names.size() && i < 10000; ++i) {
+            if (IsUploadName(QFile::encodeName(names[i])) && dir.remove(names[i]))
+                removed.append(folder + names[i]);
+        }
+    }
+    return removed;
 }
 
 FileError CFolderFileSystem::probeExisting(const FolderPath& path) {
@@ -299,17 +427,6 @@ bool CFolderFileSystem::remove(const FolderPath& path) {
     Split parts;
     const Fd folder(openFolderOf(path, &parts));
     return folder.ok() && ::unlinkat(folder.get(), parts.base.constData(), 0) == 0;
-}
-
-bool CFolderFileSystem::replace(const FolderPath& from, const FolderPath& to, FileError* error) {
-    Split parts;
-    const Fd folder(openFolderOf(to, &parts));
-    // A link in the place of `to` is replaced itself, never what it leads to.
-    if (folder.ok() && ::renameat(folder.get(), split(from.name).base.constData(), folder.get(),
-                                  parts.base.constData()) == 0)
-        return true;
-    *error = FileErrorFromErrno(errno);
-    return false;
 }
 
 // An existing file is known by its device and inode, a new one by its folder's and

@@ -2,6 +2,8 @@
 
 #include "Platform.h"
 
+#include <QStringList>
+
 // Files below the working folder, on POSIX calls: every name is resolved beneath the
 // folder (symbolic links and ".." never lead out of it; openat2 with RESOLVE_BENEATH
 // where the kernel has it, a real-path comparison where it does not), only regular
@@ -9,13 +11,18 @@
 class CFolderFileSystem final : public IFileSystem {
 public:
     std::unique_ptr<IFile> openRead(const FolderPath& path, FileError* error) override;
-    std::unique_ptr<IFile> createTemp(const FolderPath& besides, FolderPath* temp,
-                                      FileError* error) override;
+    std::unique_ptr<IFile> createTemp(const FolderPath& besides, FileError* error) override;
     FileError probeExisting(const FolderPath& path) override;
     bool remove(const FolderPath& path) override;
-    bool replace(const FolderPath& from, const FolderPath& to, FileError* error) override;
     QString canonical(const FolderPath& path) override;
     qint64 freeSpace(const FolderPath& path) override;
+
+    // Removes what uploads cut short by a crash left in the folder and its first-level
+    // subfolders; answers their names relative to the folder.
+    static QStringList RemoveUnfinishedUploads(const QString& root);
+    // True for a name of the form uploads use before they are complete (the request
+    // path refuses such names, so no client reaches them).
+    static bool IsUploadName(const QByteArray& base);
 
     // For tests: resolve without openat2, as on kernels older than 5.6.
     static void ForceRealPathFallback(bool on);

@@ -69,6 +69,12 @@ public:
     virtual qint64 size() const = 0;
     virtual void close() = 0;
     virtual FileError error() const = 0;
+    // Only for a file from createTemp: puts it in the place of the name it was made
+    // beside, in one step. A temporary file closed without it leaves nothing behind.
+    virtual bool keep(FileError* error) {
+        *error = {FileCause::Other, QString()};
+        return false;
+    }
 };
 
 // A name below the working folder: `root` is the folder, `name` the client's name with
@@ -84,16 +90,13 @@ public:
     virtual ~IFileSystem() = default;
     // An existing regular file for reading; anything else is AccessDenied.
     virtual std::unique_ptr<IFile> openRead(const FolderPath& path, FileError* error) = 0;
-    // Creates a new, uniquely named file in the folder of `besides`; an existing file
-    // there lends it its permissions.
-    virtual std::unique_ptr<IFile> createTemp(const FolderPath& besides, FolderPath* temp,
-                                              FileError* error) = 0;
+    // Creates a new file in the folder of `besides` that no name reaches until keep();
+    // an existing file there lends it its permissions.
+    virtual std::unique_ptr<IFile> createTemp(const FolderPath& besides, FileError* error) = 0;
     // FileNotFound when there is nothing at path (BadPath when its folder is missing),
     // None for an existing writable regular file, another cause otherwise.
     virtual FileError probeExisting(const FolderPath& path) = 0;
     virtual bool remove(const FolderPath& path) = 0;
-    // Puts `from` in the place of `to` in one step; both are in the same folder.
-    virtual bool replace(const FolderPath& from, const FolderPath& to, FileError* error) = 0;
     // A key that names the same file however it was spelled (for the sharing table).
     virtual QString canonical(const FolderPath& path) = 0;
     // Bytes free for an unprivileged writer in the folder of `path`; -1 when unknown.

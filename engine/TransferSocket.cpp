@@ -218,7 +218,7 @@ bool CTransferSocket::OpenForReceiving(FileError* error) {
     }
     const FileError probe = fs.probeExisting(m_szPath);
     if (probe.cause == FileCause::None || probe.cause == FileCause::FileNotFound)
-        m_file = fs.createTemp(m_szPath, &m_tempPath, error);
+        m_file = fs.createTemp(m_szPath, error);
     else
         *error = probe;
     if (!m_file) {
@@ -548,11 +548,9 @@ void CTransferSocket::WriteData(const char* packet, qint64 size) {
 }
 
 void CTransferSocket::CompleteReceive() {
-    m_file->close();
     FileError error;
-    if (!m_pEngine->Platform().files().replace(m_tempPath, m_szPath, &error))
+    if (!m_file->keep(&error))
         return FailOnFileError(error);
-    m_tempPath = {};
     CloseFile();
     m_bAwaitingData = false;
     m_bReceiveDone = true;
@@ -650,15 +648,11 @@ void CTransferSocket::CountOutOnce() {
 }
 
 // Closes the file and gives up its place in the share table. A temporary file that
-// was not renamed into place is never useful afterwards.
+// was not kept vanishes with it.
 void CTransferSocket::CloseFile() {
     if (m_file) {
         m_file->close();
         m_file.reset();
-    }
-    if (!m_tempPath.name.isEmpty()) {
-        m_pEngine->Platform().files().remove(m_tempPath);
-        m_tempPath = {};
     }
     if (!m_strSharedPath.isEmpty()) {
         m_pEngine->ShareTable().Release(m_strSharedPath, m_shareUse);

@@ -144,7 +144,6 @@ private:
     bool m_bGapAcked = false;
 
     std::unique_ptr<IFile> m_file;
-    FolderPath m_tempPath;     // a reception goes here until its last block is written
     QString m_strSharedPath;   // key in the share table while the file is held
     CFileShareTable::Use m_shareUse = CFileShareTable::Use::Read;
     qint64 m_nLastSendMs = 0;  // when we last sent a block or ACK, or took a block

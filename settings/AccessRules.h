@@ -1,8 +1,11 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHostAddress>
 #include <QString>
 #include <array>
+#include <optional>
+#include <utility>
 
 class CSettingsStore;
 
@@ -13,9 +16,14 @@ struct AccessRules {
     bool sendFile = false;          // SendFile: reads only of names containing fileEdit
     QString fileEdit;               // FileEdit
 
-    // With allowClient, a client is served when its text equals one of the six
-    // (all six empty: nobody is).
+    // With allowClient, a client is served when its address is one of the six or lies
+    // in one of them given as a range (all six empty: nobody is). Addresses compare as
+    // addresses, not as text: "0:0:0:0:0:0:0:1" is "::1", "::ffff:10.0.0.1" is 10.0.0.1.
     bool AdmitsClient(const QString& client) const;
+    // A client field as an address range: "10.0.0.1" (one address), "192.168.1.0/24",
+    // "fd00::/64"; IPv4-mapped IPv6 comes out as IPv4. Nothing for text that is none.
+    using Subnet = std::pair<QHostAddress, int>;
+    static std::optional<Subnet> ParseClient(const QString& text);
     // With sendFile, a read is served when the name contains fileEdit (case matters).
     bool AdmitsRead(const QByteArray& name) const;
 

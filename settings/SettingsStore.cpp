@@ -1,5 +1,7 @@
 #include "SettingsStore.h"
 
+#include <climits>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -118,4 +120,47 @@ void CSettingsStore::EnsureDefaultDirExists() {
     const QString dir = WorkingFolder();
     if (dir == DefaultDirName() && !QFileInfo::exists(dir))
         QDir().mkpath(dir);
+}
+
+QStringList CSettingsStore::SettingNotes() {
+    struct IntKey {
+        const char* key;
+        int fallback, low, high;
+    };
+    const IntKey keys[] = {
+        {kOverWrite, kDefaultOverWrite, INT_MIN, INT_MAX},
+        {kSoundOn, kDefaultSoundOn, INT_MIN, INT_MAX},
+        {kTimeOut, kDefaultTimeOut, 1, kMaxTimeOut},
+        {kAllowClient, kDefaultAllowClient, INT_MIN, INT_MAX},
+        {kSendFile, kDefaultSendFile, INT_MIN, INT_MAX},
+        {kMaxTransfers, 0, INT_MIN, INT_MAX},
+        {kMaxTransfersPerClient, kDefaultMaxTransfersPerClient, INT_MIN, INT_MAX},
+        {kNegotiate, 1, INT_MIN, INT_MAX},
+        {kMaxBlockSize, kDefaultMaxBlockSize, kMinBlockSize, kMaxBlockSizeLimit},
+        {kMaxWindowSize, kDefaultMaxWindowSize, 1, kMaxWindowSizeLimit},
+        {kPortFirst, 0, 0, 65535},
+        {kPortLast, 0, 0, 65535},
+        {kReplyFromRequestAddress, 1, INT_MIN, INT_MAX},
+        {kIPv6, 0, INT_MIN, INT_MAX},
+    };
+    RefreshIfChanged();
+    QStringList notes;
+    for (const IntKey& k : keys) {
+        const QVariant v = m_settings->value(qualified(k.key));
+        if (!v.isValid())
+            continue;
+        const QString text = v.toString().trimmed();
+        bool ok = false;
+        const qlonglong n = text.toLongLong(&ok);
+        const QString name = QString::fromLatin1(k.key).section(QLatin1Char('/'), -1);
+        if (!ok || n < INT_MIN || n > INT_MAX)
+            notes.append(QStringLiteral("%1=%2 not understood, using %3")
+                             .arg(name, text)
+                             .arg(std::clamp(k.fallback, k.low, k.high)));
+        else if (n < k.low || n > k.high)
+            notes.append(QStringLiteral("%1=%2 out of range, using %3")
+                             .arg(name, text)
+                             .arg(std::clamp(int(n), k.low, k.high)));
+    }
+    return notes;
 }

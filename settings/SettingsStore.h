@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <QSettings>
 #include <QString>
+#include <QStringList>
 #include <algorithm>
 #include <memory>
 
@@ -73,7 +74,9 @@ public:
     QString WorkingFolder() { return GetProfileString(kDirName, DefaultDirName()); }
     bool OverWrite() { return GetProfileInt(kOverWrite, kDefaultOverWrite) != 0; }
     bool SoundOn() { return GetProfileInt(kSoundOn, kDefaultSoundOn) != 0; }
-    int TimeOut() { return GetProfileInt(kTimeOut, kDefaultTimeOut); }
+    // In seconds, 1-255 like the timeout option: a resend days later is no resend.
+    static constexpr int kMaxTimeOut = 255;
+    int TimeOut() { return std::clamp(GetProfileInt(kTimeOut, kDefaultTimeOut), 1, kMaxTimeOut); }
     int MaxTransfers() { return GetProfileInt(kMaxTransfers, 0); }
     bool Negotiate() { return GetProfileInt(kNegotiate, 1) != 0; }
     int MaxBlockSize() {
@@ -99,6 +102,10 @@ public:
     // Creates the default working directory when it is the one in use and missing.
     // A folder the user chose is never created.
     void EnsureDefaultDirExists();
+
+    // The integer settings that are set to no integer or out of their range, each as
+    // "TimeOut=abc not understood, using 20"; empty when every one is fine.
+    QStringList SettingNotes();
 
     QString FileName() const;
     QSettings::Format Format() const { return m_settings->format(); }

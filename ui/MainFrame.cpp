@@ -243,6 +243,11 @@ void CMainFrame::CreateStatusBar() {
     recheck->start(2000);
 }
 
+void CMainFrame::SetStartNotes(const QString& notes) {
+    m_strStartNotes = notes;
+    UpdateStatusField();
+}
+
 void CMainFrame::UpdateStatusField() {
     const QString where = listenWhere(m_address, m_nPort);
     QString text;
@@ -268,6 +273,8 @@ void CMainFrame::UpdateStatusField() {
     }
     if (m_pView->Engine().SoundOn() && !m_pView->Sounds().HasOutput())
         text += QStringLiteral("  |  No audio device");
+    if (!m_strStartNotes.isEmpty())
+        text += QStringLiteral("  |  ") + m_strStartNotes;
     if (text == m_pStatusField->text())
         return;
     m_pStatusField->setText(text);

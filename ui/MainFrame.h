@@ -52,6 +52,9 @@ public:
     // which folder it serves, or (in red) why it does not and what helps.
     QLabel* StatusField() const { return m_pStatusField; }
     void UpdateStatusField();
+    // What start-up has to say (leftovers removed, settings not understood), kept at
+    // the end of the status field.
+    void SetStartNotes(const QString& notes);
     // The tray icon, where the desktop has a tray.
     QSystemTrayIcon* TrayIcon() const { return m_pTray; }
 
@@ -92,6 +95,7 @@ private:
     QToolBar* m_pToolBar = nullptr;
     QLabel* m_pReady = nullptr;
     QLabel* m_pStatusField = nullptr;
+    QString m_strStartNotes;
     CSettingsStore& m_store;
     QHostAddress m_address;
     quint16 m_nPort;

@@ -111,12 +111,25 @@ void CZAZO_DizeView::ShowMessage(const QString& text) {
         m_pendingMessages << text;
         return;
     }
+    // One box at a time: a run of failures (every request short of a port, say) must
+    // not bury the desktop in windows. Later messages are counted into the open one.
+    if (m_pMessageBox) {
+        ++m_nMoreMessages;
+        QString body = m_strMessage + QStringLiteral("\n\n(and %1 more)").arg(m_nMoreMessages);
+        if (text != m_strMessage)
+            body += QStringLiteral("\n\nThe last: ") + text;
+        m_pMessageBox->setText(body);
+        return;
+    }
+    m_strMessage = text;
+    m_nMoreMessages = 0;
     // Shown without waiting: the engine goes on at once. Owned by the frame, so it
     // stays above it.
     auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("ZAZO_Dize"), text,
                                 QMessageBox::Ok, window());
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setModal(false);
+    m_pMessageBox = box;
     box->show();
     box->raise();
     box->activateWindow();

@@ -4,6 +4,7 @@
 #include "TransferListView.h"
 
 #include <QHostAddress>
+#include <QPointer>
 #include <QStringList>
 #include <functional>
 #include <memory>
@@ -11,6 +12,7 @@
 class CEngineHost;
 class CSettingsStore;
 class CTransferAnimDlg;
+class QMessageBox;
 class CTransferLog;
 class CWaveSound;
 
@@ -69,5 +71,8 @@ private:
     QString m_strListenError;
     std::unique_ptr<CTransferLog> m_pLog;
     QStringList m_pendingMessages;
+    QPointer<QMessageBox> m_pMessageBox; // the one message box open, if any
+    QString m_strMessage;                // its first text
+    int m_nMoreMessages = 0;             // messages since, counted into it
     std::function<void()> m_onRowsChanged;
 };

@@ -130,6 +130,35 @@ private slots:
         QVERIFY(QDir(f.root()).isEmpty(QDir::Files | QDir::Hidden));
     }
 
+    // While an upload runs, no name in the folder reaches its data (a crash then
+    // leaves nothing, no client can read or overwrite it); it appears only complete.
+    // Leftovers of versions that did name them are removed at start.
+    void unfinishedUploadsHaveNoName() {
+        EngineFixture f;
+        f.writeFile("target", "old");
+        const quint16 port = f.wrq("target", 5001);
+        f.toTransfer(port, EngineFixture::data(1, QByteArray(512, 'n')), 5001);
+        QCOMPARE(QDir(f.root()).entryList(QDir::Files | QDir::Hidden | QDir::System),
+                 QStringList{"target"});
+        QCOMPARE(f.readFile("target"), QByteArray("old"));
+        f.toTransfer(port, EngineFixture::data(2, "end"), 5001);
+        QCOMPARE(f.lastRow().state, ROW_RECEIVED);
+        QCOMPARE(f.readFile("target"), QByteArray(512, 'n') + "end");
+        QCOMPARE(QDir(f.root()).entryList(QDir::Files | QDir::Hidden | QDir::System),
+                 QStringList{"target"});
+
+        QDir(f.root()).mkdir("sub");
+        for (const char* name : {".a.bin.1f2e3d.part", "sub/.b:0123456789abcdef.part",
+                                 ".keep.part", ".x.notes.part", "y.1f.part"})
+            f.writeFile(name, "x");
+        QCOMPARE(CFolderFileSystem::RemoveUnfinishedUploads(f.root()),
+                 (QStringList{".a.bin.1f2e3d.part", "sub/.b:0123456789abcdef.part"}));
+        QCOMPARE(QDir(f.root()).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name),
+                 (QStringList{".keep.part", ".x.notes.part", "target", "y.1f.part"}));
+        f.rrq(".b:0123456789abcdef.part", 5002); // the unfinished form is never reachable
+        verifyDenied(f);
+    }
+
     // A flood from one address neither takes every descriptor nor keeps others out.
     void liveTransfersAreLimited() {
         EngineFixture f;

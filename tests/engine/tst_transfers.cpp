@@ -288,6 +288,17 @@ private slots:
         f.store->WriteProfileInt(CSettingsStore::kTimeOut, -5);
         f.clock().advance(1000);
         QCOMPARE(f.clock().lastInterval.value(port), 1000);
+        // No more than the option allows, and a value not understood is said so.
+        f.store->WriteProfileInt(CSettingsStore::kTimeOut, 999999);
+        f.toTransfer(port, EngineFixture::ack(3));
+        QCOMPARE(f.clock().lastInterval.value(port), 255000);
+        QCOMPARE(f.store->SettingNotes(),
+                 QStringList{"TimeOut=999999 out of range, using 255"});
+        f.store->WriteProfileString(CSettingsStore::kTimeOut, QStringLiteral("2.5"));
+        f.store->WriteProfileString(CSettingsStore::kMaxBlockSize, QStringLiteral("abc"));
+        QCOMPARE(f.store->SettingNotes(),
+                 (QStringList{"TimeOut=2.5 not understood, using 20",
+                              "MaxBlockSize=abc not understood, using 1468"}));
     }
 
     void lostLastAckTurnsCompleteIntoFailure() {
@@ -366,6 +377,27 @@ private slots:
         QCOMPARE(f.lastRow().state, ROW_FAILED);
         QCOMPARE(f.engine->m_nActiveTransfers, 0);
         QCOMPARE(f.window.animation, (QStringList{"start", "stop"}));
+
+        // Addresses compare as addresses, ranges as ranges.
+        rules.clients = {"0:0:0:0:0:0:0:1", "::ffff:127.0.0.1", "192.168.1.0/24", "fd00::/64",
+                         "not an address", ""};
+        f.engine->SetRules(rules);
+        quint16 from = 5100;
+        for (const char* client : {"::1", "127.0.0.1", "192.168.1.77", "fd00::5"}) {
+            f.client = QHostAddress(client);
+            QCOMPARE(f.download(f.rrq("a", from), from), QByteArray("a"));
+            ++from;
+        }
+        for (const char* client : {"192.168.2.1", "fd01::5", "::2"}) {
+            f.client = QHostAddress(client);
+            f.rrq("a", from++);
+            QCOMPARE(f.lastRow().texts.info,
+                     QStringLiteral("Unauthorized Clinet!! Deny This Request!!"));
+        }
+        QCOMPARE(AccessRules::ParseClient("::ffff:10.1.0.0/112"),
+                 std::make_optional(AccessRules::Subnet{QHostAddress("10.1.0.0"), 16}));
+        QVERIFY(!AccessRules::ParseClient("10.0.0.0/33"));
+        QVERIFY(!AccessRules::ParseClient("host.example"));
     }
 
     void fileRule() {

@@ -96,8 +96,17 @@ std::unique_ptr<IDatagramSocket> FakePlatform::bindUdp(const QHostAddress& addre
 namespace {
 class FailingFile final : public IFile {
 public:
-    FailingFile(std::unique_ptr<IFile> inner, const int* failReads, const int* failWrites)
-        : m_inner(std::move(inner)), m_failReads(failReads), m_failWrites(failWrites) {}
+    FailingFile(std::unique_ptr<IFile> inner, const int* failReads, const int* failWrites,
+                const int* failKeep = nullptr)
+        : m_inner(std::move(inner)), m_failReads(failReads), m_failWrites(failWrites),
+          m_failKeep(failKeep) {}
+    bool keep(FileError* error) override {
+        if (m_failKeep && *m_failKeep) {
+            *error = FileErrorFromErrno(*m_failKeep);
+            return false;
+        }
+        return m_inner->keep(error);
+    }
     qint64 read(char* data, qint64 maxSize) override {
         if (*m_failReads) {
             m_error = FileErrorFromErrno(*m_failReads);
@@ -127,6 +136,7 @@ private:
     std::unique_ptr<IFile> m_inner;
     const int* m_failReads;
     const int* m_failWrites;
+    const int* m_failKeep;
     FileError m_error;
 };
 } // namespace
@@ -139,23 +149,16 @@ std::unique_ptr<IFile> FakeFiles::openRead(const FolderPath& path, FileError* er
     return f ? std::make_unique<FailingFile>(std::move(f), &failReadsWith, &failWritesWith)
              : nullptr;
 }
-std::unique_ptr<IFile> FakeFiles::createTemp(const FolderPath& besides, FolderPath* temp,
-                                             FileError* error) {
-    auto f = m_real->files().createTemp(besides, temp, error);
-    return f ? std::make_unique<FailingFile>(std::move(f), &failReadsWith, &failWritesWith)
+std::unique_ptr<IFile> FakeFiles::createTemp(const FolderPath& besides, FileError* error) {
+    auto f = m_real->files().createTemp(besides, error);
+    return f ? std::make_unique<FailingFile>(std::move(f), &failReadsWith, &failWritesWith,
+                                             &failRenameWith)
              : nullptr;
 }
 FileError FakeFiles::probeExisting(const FolderPath& path) {
     return m_real->files().probeExisting(path);
 }
 bool FakeFiles::remove(const FolderPath& path) { return m_real->files().remove(path); }
-bool FakeFiles::replace(const FolderPath& from, const FolderPath& to, FileError* error) {
-    if (failRenameWith) {
-        *error = FileErrorFromErrno(failRenameWith);
-        return false;
-    }
-    return m_real->files().replace(from, to, error);
-}
 QString FakeFiles::canonical(const FolderPath& path) { return m_real->files().canonical(path); }
 qint64 FakeFiles::freeSpace(const FolderPath& path) {
     return freeBytes != -2 ? freeBytes : m_real->files().freeSpace(path);

@@ -91,17 +91,15 @@ public:
     FakeFiles();
     ~FakeFiles() override;
     std::unique_ptr<IFile> openRead(const FolderPath& path, FileError* error) override;
-    std::unique_ptr<IFile> createTemp(const FolderPath& besides, FolderPath* temp,
-                                      FileError* error) override;
+    std::unique_ptr<IFile> createTemp(const FolderPath& besides, FileError* error) override;
     FileError probeExisting(const FolderPath& path) override;
     bool remove(const FolderPath& path) override;
-    bool replace(const FolderPath& from, const FolderPath& to, FileError* error) override;
     QString canonical(const FolderPath& path) override;
     qint64 freeSpace(const FolderPath& path) override;
 
     int failWritesWith = 0; // errno for every write from now on, 0 for none
     int failReadsWith = 0;
-    int failRenameWith = 0;
+    int failRenameWith = 0; // errno for keeping a temporary file
     qint64 freeBytes = -2; // what freeSpace() answers; -2 asks the real file system
 
 private:

@@ -32,6 +32,7 @@ private slots:
     void geometryAndColumnsRemembered();
     void narrowWindowKeepsButtonsClear();
     void exitWithTransfersAsksFirst();
+    void messagesShareOneBox();
 
 private:
     std::unique_ptr<TestStore> m_store;
@@ -327,6 +328,24 @@ void TestFrame::exitWithTransfersAsksFirst() {
     QCOMPARE(TftpTestClient::Opcode(error), quint16(5));
     QCOMPARE(TftpTestClient::Number(error), quint16(0));
     QCOMPARE(TftpTestClient::ErrorText(error), QByteArray("Server shutting down"));
+}
+
+// Fifteen requests short of a transfer port: one box that counts them, not fifteen.
+void TestFrame::messagesShareOneBox() {
+    CMainFrame& f = *m_frame;
+    f.show();
+    const QString text = QStringLiteral("Client Socket Creation Fails!!");
+    for (int i = 0; i < 15; ++i)
+        f.View()->ShowMessage(text);
+    const auto boxes = f.findChildren<QMessageBox*>();
+    QCOMPARE(boxes.size(), 1);
+    QCOMPARE(boxes.first()->text(), text + QStringLiteral("\n\n(and 14 more)"));
+    boxes.first()->close();
+    QVERIFY(SpinUntil([&] { return f.findChildren<QMessageBox*>().isEmpty(); }));
+    f.View()->ShowMessage(text); // once it is closed, the next one opens anew
+    QCOMPARE(f.findChildren<QMessageBox*>().size(), 1);
+    QCOMPARE(f.findChildren<QMessageBox*>().first()->text(), text);
+    f.findChildren<QMessageBox*>().first()->close();
 }
 
 QTEST_MAIN(TestFrame)
