@@ -175,9 +175,6 @@ run_case pxelinux "PXELINUX" 'sent big.bin' big.bin:1 -- "${x86[@]}" -boot n \
 # shellcheck disable=SC2046
 run_case grub-pc "GRUB i386-pc" 'serial_has NETBOOT-OK-pc' big.bin:1 -- "${x86[@]}" -boot n \
     -serial file:"$work/grub-pc.serial" $(nic virtio-net-pci 3)
-if ! serial_has NETBOOT-OK-pc && serial_has NETBOOT-BAD; then
-    echo "GRUB i386-pc: sha256sum in the guest failed"
-fi
 
 # 4. GRUB for EFI under OVMF's own PXE (virtio-net without iPXE's ROM).
 cp $OVMF_VARS "$work/vars-grub.fd"
@@ -200,7 +197,7 @@ run_case uefi "UEFI PXE+iPXE EFI" 'sent ok-uefi' nbp-big.efi:1 big.bin:1 -- "${x
 crc=$(python3 -c "import zlib,sys; print('%08x' % zlib.crc32(open(sys.argv[1],'rb').read()))" \
     "$root/big.bin")
 # shellcheck disable=SC2046
-run_case uboot "U-Boot aarch64" 'grep -aq "^UBOOT-DONE PASS" "$work/uboot.serial"' big.bin:2 -- \
+run_case uboot "U-Boot aarch64" 'grep -aqs "^UBOOT-DONE PASS" "$work/uboot.serial"' big.bin:2 -- \
     expect "$here/uboot.exp" "$work/uboot.serial" $BIG_SIZE "$crc" $((CASE_TIMEOUT - 10)) \
     timeout -k 5 $((CASE_TIMEOUT + 10)) qemu-system-aarch64 -accel tcg -M virt -cpu cortex-a57 \
     -m 512 -nographic -no-reboot -bios $UBOOT $(nic virtio-net-pci 6 ",romfile=")

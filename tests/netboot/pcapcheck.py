@@ -80,7 +80,7 @@ def main():
             if fields[0].lstrip(b"/") == name.lstrip(b"/"):
                 key = (sip, sport)
                 transfers[key] = {"blksize": 512, "blocks": {}, "top": 0, "end": None,
-                                  "clash": False, "server": None}
+                                  "clash": False, "server": None, "window": 1}
                 order.append(key)
             continue
         key = (dip, dport)
@@ -92,7 +92,9 @@ def main():
         elif t["server"] != sport:
             continue
         if op == 6:
-            t["blksize"] = int(options(data[2:]).get(b"blksize", b"512"))
+            granted = options(data[2:])
+            t["blksize"] = int(granted.get(b"blksize", b"512"))
+            t["window"] = int(granted.get(b"windowsize", b"1"))
         elif op == 3:
             blk = struct.unpack("!H", data[2:4])[0]
             # The block nearest the highest seen so far: numbers wrap at 65535 to 0.
@@ -129,7 +131,8 @@ def main():
             notes.append("#%d: a block sent again with other bytes" % n)
         elif got == want:
             good += 1
-            notes.append("#%d: blksize %d, %d bytes, sha256 matches" % (n, t["blksize"], len(body)))
+            notes.append("#%d: blksize %d window %d, %d bytes, sha256 matches"
+                         % (n, t["blksize"], t["window"], len(body)))
         else:
             bad += 1
             notes.append("#%d: %d bytes, sha256 differs" % (n, len(body)))
