@@ -34,7 +34,7 @@ if [ "${1:-}" != --inside ]; then
     done
     for f in $OVMF_CODE $OVMF_VARS $UBOOT $PXELINUX $LDLINUX $SNPONLY \
         /usr/lib/ipxe/qemu/efi-virtio.rom /usr/lib/grub/i386-pc /usr/lib/grub/x86_64-efi; do
-        [ -e $f ] || skip "$f is missing"
+        [ -e "$f" ] || skip "$f is missing"
     done
     unshare -n true 2>/dev/null || skip "network namespaces are unavailable here"
     work=$(mktemp -d /tmp/netboot.XXXXXX)
@@ -56,6 +56,9 @@ cleanup() {
     [ -f "$work/dnsmasq.pid" ] && kill "$(cat "$work/dnsmasq.pid")" 2>/dev/null
 }
 trap cleanup EXIT
+# The outer timeout's TERM must still run cleanup: a dnsmasq left behind would keep
+# the namespace alive.
+trap 'exit 143' TERM INT
 fail_setup() { echo "FAIL: $*"; cat "$work/server.out" "$work/dnsmasq.log" 2>/dev/null; exit 1; }
 
 ip link set lo up
@@ -86,7 +89,7 @@ cat $SNPONLY "$root/big.bin" >"$root/nbp-big.efi"
 printf '[WorkingDir]\nDirName=%s\n' "$root" >"$work/settings.ini"
 HOME=$work/home XDG_CONFIG_HOME=$work/home/xdg "$server" --headless --address $SERVER_IP \
     --port 69 --settings "$work/settings.ini" >"$work/server.out" 2>"$work/server.err" &
-pids+=($!)
+pids+=("$!")
 for _ in $(seq 100); do
     grep -q '^listening on' "$work/server.out" && break
     sleep 0.1
@@ -123,7 +126,7 @@ run_case() {
     sleep 1
     "$@" >"$work/$cname.qemu" 2>&1 &
     qemu=$!
-    pids+=($qemu $tcpd)
+    pids+=("$qemu" "$tcpd")
     while [ $((SECONDS - start)) -lt "$CASE_TIMEOUT" ]; do
         if eval "$done_test"; then result=PASS; break; fi
         kill -0 $qemu 2>/dev/null || break
