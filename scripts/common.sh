@@ -7,7 +7,9 @@ packages_build=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools qt6-multim
 # validators of the desktop entry and the AppStream metadata, CPack's helpers for the
 # package (dpkg-shlibdeps, file) and lintian; ip for the service test's and the lossy
 # test's private networks.
-packages_test=(curl tftp-hpa atftp desktop-file-utils appstream dpkg-dev file lintian iproute2)
+packages_test=(curl tftp-hpa atftp desktop-file-utils appstream dpkg-dev file lintian iproute2
+    qemu-system-x86 qemu-system-arm ovmf ipxe-qemu ipxe pxelinux syslinux-common
+    grub-efi-amd64-bin grub-pc-bin u-boot-qemu expect dnsmasq tcpdump)
 
 ensure_packages() {
     local missing=() p

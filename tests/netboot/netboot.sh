@@ -1,0 +1,213 @@
+#!/usr/bin/env bash
+# Real boot firmware, one after another under QEMU (TCG), fetching a 32 MiB file from
+# the headless server run with default settings: SeaBIOS + iPXE, PXELINUX, GRUB for
+# BIOS and for EFI, UEFI PXE (OVMF) chaining iPXE EFI, and U-Boot on aarch64. All of
+# it runs in a private network namespace holding only tap0 (198.51.100.1/24) and
+# dnsmasq for DHCP. Each case must arrive byte for byte: checked in the guest where
+# the firmware can (GRUB sha256sum, U-Boot crc32) and for every case in a capture of
+# the namespace's traffic (pcapcheck.py rebuilds the transfer).
+#   netboot.sh SERVER_BIN
+# Exit 77: skipped (not root, no namespaces, no /dev/net/tun, a tool or firmware missing).
+set -u
+here=$(cd "$(dirname "$0")" && pwd)
+skip() { echo "SKIP: $*"; exit 77; }
+
+SERVER_IP=198.51.100.1
+BIG_SIZE=$((32 * 1024 * 1024))
+CASE_TIMEOUT=${NETBOOT_CASE_TIMEOUT:-150}
+# NETBOOT_CASES="ipxe uboot" runs only those (names as in run_case below).
+
+OVMF_CODE=/usr/share/OVMF/OVMF_CODE.fd
+OVMF_VARS=/usr/share/OVMF/OVMF_VARS.fd
+UBOOT=/usr/lib/u-boot/qemu_arm64/u-boot.bin
+PXELINUX=/usr/lib/PXELINUX/pxelinux.0
+LDLINUX=/usr/lib/syslinux/modules/bios/ldlinux.c32
+SNPONLY=/usr/lib/ipxe/snponly.efi
+
+if [ "${1:-}" != --inside ]; then
+    server=$(readlink -f "$1")
+    [ "$(id -u)" -eq 0 ] || skip "needs root for the network namespace and port 69"
+    [ -c /dev/net/tun ] || skip "/dev/net/tun is unavailable"
+    for tool in unshare ip dnsmasq tcpdump expect python3 grub-mknetdir timeout \
+        qemu-system-x86_64 qemu-system-aarch64; do
+        command -v $tool >/dev/null || skip "$tool is missing"
+    done
+    for f in $OVMF_CODE $OVMF_VARS $UBOOT $PXELINUX $LDLINUX $SNPONLY \
+        /usr/lib/ipxe/qemu/efi-virtio.rom /usr/lib/grub/i386-pc /usr/lib/grub/x86_64-efi; do
+        [ -e "$f" ] || skip "$f is missing"
+    done
+    unshare -n true 2>/dev/null || skip "network namespaces are unavailable here"
+    work=$(mktemp -d /tmp/netboot.XXXXXX)
+    timeout -k 10 870 unshare -n bash "$0" --inside "$server" "$work"
+    rc=$?
+    rm -rf "$work"
+    exit $rc
+fi
+
+# ---- inside the namespace: nothing here reaches beyond tap0 ----
+server=$2 work=$3
+root=$work/root
+mkdir -p "$root" "$work/home"
+pids=()
+cleanup() {
+    local p
+    for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
+    for p in "${pids[@]}"; do wait "$p" 2>/dev/null; done
+    [ -f "$work/dnsmasq.pid" ] && kill "$(cat "$work/dnsmasq.pid")" 2>/dev/null
+}
+trap cleanup EXIT
+# The outer timeout's TERM must still run cleanup: a dnsmasq left behind would keep
+# the namespace alive.
+trap 'exit 143' TERM INT
+fail_setup() { echo "FAIL: $*"; cat "$work/server.out" "$work/dnsmasq.log" 2>/dev/null; exit 1; }
+
+ip link set lo up
+ip tuntap add tap0 mode tap || skip "cannot make a tap device"
+ip addr add $SERVER_IP/24 dev tap0
+ip link set tap0 up
+
+# What the clients fetch.
+head -c $BIG_SIZE /dev/urandom >"$root/big.bin"
+big_sum=$(sha256sum "$root/big.bin" | cut -d' ' -f1)
+echo "$big_sum  big.bin" >"$root/big.sha256"
+for c in ipxe uefi grub-pc grub-efi; do echo ok >"$root/ok-$c"; done
+sed "s/@SERVER@/$SERVER_IP/g; s/@CASE@/ipxe/g" "$here/case.ipxe" >"$root/bios.ipxe"
+sed "s/@SERVER@/$SERVER_IP/g; s/@CASE@/uefi/g" "$here/case.ipxe" >"$root/uefi.ipxe"
+cp $PXELINUX $LDLINUX "$root/"
+mkdir -p "$root/pxelinux.cfg"
+cp "$here/pxelinux.cfg" "$root/pxelinux.cfg/default"
+grub-mknetdir --net-directory="$root" --subdir=boot/grub -d /usr/lib/grub/i386-pc \
+    >"$work/grub.log" 2>&1 || fail_setup "grub-mknetdir i386-pc: $(cat "$work/grub.log")"
+grub-mknetdir --net-directory="$root" --subdir=boot/grub -d /usr/lib/grub/x86_64-efi \
+    >"$work/grub.log" 2>&1 || fail_setup "grub-mknetdir x86_64-efi: $(cat "$work/grub.log")"
+cp "$here/grub.cfg" "$root/boot/grub/grub.cfg"
+# The NBP UEFI PXE fetches: iPXE EFI with 32 MiB appended (the loader reads only what
+# the PE headers name, so the tail just makes the download big).
+cat $SNPONLY "$root/big.bin" >"$root/nbp-big.efi"
+
+# The server with default settings: a fresh settings file naming only the folder.
+printf '[WorkingDir]\nDirName=%s\n' "$root" >"$work/settings.ini"
+HOME=$work/home XDG_CONFIG_HOME=$work/home/xdg "$server" --headless --address $SERVER_IP \
+    --port 69 --settings "$work/settings.ini" >"$work/server.out" 2>"$work/server.err" &
+pids+=("$!")
+for _ in $(seq 100); do
+    grep -q '^listening on' "$work/server.out" && break
+    sleep 0.1
+done
+grep -q "^listening on $SERVER_IP:69" "$work/server.out" || fail_setup "server not listening"
+
+sed "s|@WORK@|$work|g" "$here/dnsmasq.conf" >"$work/dnsmasq.conf"
+dnsmasq --conf-file="$work/dnsmasq.conf" || fail_setup "dnsmasq did not start"
+
+results=()
+failed=0
+record() { # client result seconds bytes note
+    results+=("$(printf '%-22s %-5s %5s %10s  %s' "$1" "$2" "$3" "$4" "$5")")
+    [ "$2" = PASS ] || [ "$2" = SKIP ] || failed=$((failed + 1))
+}
+new_rows() { tail -n +"$row_mark" "$work/server.out"; }
+sent() { new_rows | grep -q $'^row\t[0-9]*\tSENT\t[^\t]*\t/*'"$1"$'\t'; }
+serial_has() { grep -aq "$1" "$work/$cname.serial" 2>/dev/null; }
+
+# run_case NAME CLIENT DONE_TEST CHECK... -- QEMU_COMMAND...
+# Boots QEMU with a capture running until DONE_TEST holds (or the case times out), then
+# checks each "file:count" in CHECK against the capture.
+run_case() {
+    case " ${NETBOOT_CASES:-$1} " in *" $1 "*) ;; *) return ;; esac
+    cname=$1 client=$2 done_test=$3
+    shift 3
+    local checks=()
+    while [ "$1" != -- ]; do checks+=("$1"); shift; done
+    shift
+    row_mark=$(($(wc -l <"$work/server.out") + 1))
+    local pcap=$work/$cname.pcap start=$SECONDS qemu tcpd result=FAIL note="" c
+    tcpdump -Z root -U -s 0 -i tap0 -w "$pcap" udp >"$work/$cname.tcpdump" 2>&1 &
+    tcpd=$!
+    sleep 1
+    "$@" >"$work/$cname.qemu" 2>&1 &
+    qemu=$!
+    pids+=("$qemu" "$tcpd")
+    while [ $((SECONDS - start)) -lt "$CASE_TIMEOUT" ]; do
+        if eval "$done_test"; then result=PASS; break; fi
+        kill -0 $qemu 2>/dev/null || break
+        sleep 1
+    done
+    [ $result = PASS ] || note="not done after $((SECONDS - start)) s"
+    kill $qemu 2>/dev/null
+    wait $qemu 2>/dev/null
+    sleep 1
+    kill -INT $tcpd 2>/dev/null
+    wait $tcpd 2>/dev/null
+    local secs=$((SECONDS - start))
+    if [ $result = PASS ]; then
+        for c in "${checks[@]}"; do
+            if ! python3 "$here/pcapcheck.py" "$pcap" "${c%%:*}" "$root/${c%%:*}" "${c##*:}" \
+                >"$work/$cname.check" 2>&1; then
+                result=FAIL
+            fi
+            note+="$(cat "$work/$cname.check") "
+        done
+    fi
+    if [ $result != PASS ]; then
+        echo "---- $client: last server rows, serial console tail ----"
+        new_rows | tail -n 8
+        tail -c 1500 "$work/$cname.serial" 2>/dev/null | tr -d '\r' | tail -n 15
+        tail -n 5 "$work/$cname.qemu"
+        tail -n 5 "$work/dnsmasq.log"
+    fi
+    echo "$client: $result ($secs s) $note"
+    record "$client" $result $secs $BIG_SIZE "$note"
+    rm -f "$pcap"
+}
+
+x86=(timeout -k 5 $((CASE_TIMEOUT + 10)) qemu-system-x86_64 -accel tcg -m 512 -display none
+     -monitor none -no-reboot -nodefaults -vga none)
+nic() { echo "-netdev tap,id=n0,ifname=tap0,script=no,downscript=no -device $1,netdev=n0,mac=52:54:00:4e:42:0$2${3:-}"; }
+
+# 1. SeaBIOS + the iPXE ROM QEMU ships: the script fetches big.bin, then ok-ipxe.
+# shellcheck disable=SC2046
+run_case ipxe "SeaBIOS+iPXE" 'sent ok-ipxe' big.bin:1 -- "${x86[@]}" -boot n \
+    -serial file:"$work/ipxe.serial" $(nic virtio-net-pci 1)
+
+# 2. PXELINUX (chained by the iPXE ROM): the random "kernel" must arrive whole.
+# shellcheck disable=SC2046
+run_case pxelinux "PXELINUX" 'sent big.bin' big.bin:1 -- "${x86[@]}" -boot n \
+    -serial file:"$work/pxelinux.serial" $(nic virtio-net-pci 2)
+
+# 3. GRUB for BIOS: sha256sum -c in grub.cfg, the verdict on the serial console.
+# shellcheck disable=SC2046
+run_case grub-pc "GRUB i386-pc" 'serial_has NETBOOT-OK-pc' big.bin:1 -- "${x86[@]}" -boot n \
+    -serial file:"$work/grub-pc.serial" $(nic virtio-net-pci 3)
+
+# 4. GRUB for EFI under OVMF's own PXE (virtio-net without iPXE's ROM).
+cp $OVMF_VARS "$work/vars-grub.fd"
+ovmf() { echo "-drive if=pflash,format=raw,readonly=on,file=$OVMF_CODE -drive if=pflash,format=raw,file=$1"; }
+# shellcheck disable=SC2046
+run_case grub-efi "GRUB x86_64-efi" 'serial_has NETBOOT-OK-efi' big.bin:1 -- "${x86[@]}" \
+    $(ovmf "$work/vars-grub.fd") -serial file:"$work/grub-efi.serial" \
+    $(nic virtio-net-pci 4 ",romfile=,bootindex=1")
+
+# 5. UEFI PXE fetching a 32 MiB NBP (iPXE EFI with padding), which runs a script
+#    fetching big.bin, then ok-uefi.
+cp $OVMF_VARS "$work/vars-uefi.fd"
+# shellcheck disable=SC2046
+run_case uefi "UEFI PXE+iPXE EFI" 'sent ok-uefi' nbp-big.efi:1 big.bin:1 -- "${x86[@]}" \
+    $(ovmf "$work/vars-uefi.fd") -serial file:"$work/uefi.serial" \
+    $(nic virtio-net-pci 5 ",romfile=,bootindex=1")
+
+# 6. U-Boot on aarch64, driven over its console: tftpboot with defaults, then with
+#    blksize 1468 and windowsize 16; byte count and crc32 checked against the host's.
+crc=$(python3 -c "import zlib,sys; print('%08x' % zlib.crc32(open(sys.argv[1],'rb').read()))" \
+    "$root/big.bin")
+# shellcheck disable=SC2046
+run_case uboot "U-Boot aarch64" 'grep -aqs "^UBOOT-DONE PASS" "$work/uboot.serial"' big.bin:2 -- \
+    expect "$here/uboot.exp" "$work/uboot.serial" $BIG_SIZE "$crc" $((CASE_TIMEOUT - 10)) \
+    timeout -k 5 $((CASE_TIMEOUT + 10)) qemu-system-aarch64 -accel tcg -M virt -cpu cortex-a57 \
+    -m 512 -nographic -no-reboot -bios $UBOOT $(nic virtio-net-pci 6 ",romfile=")
+grep -a '^UBOOT-' "$work/uboot.serial" 2>/dev/null
+
+echo
+printf '%-22s %-5s %5s %10s  %s\n' client result secs bytes note
+printf '%s\n' "${results[@]}"
+[ $failed -eq 0 ] || { echo "FAIL: $failed case(s)"; exit 1; }
+echo PASS
