@@ -1,5 +1,6 @@
 #include "TransferSocket.h"
 
+#include "Netascii.h"
 #include "NormalAddress.h"
 #include "ServerEngine.h"
 #include "SettingsStore.h"
@@ -79,6 +80,7 @@ void CTransferSocket::StartTransfer() {
         FileError error;
         if (!OpenForSending(&error))
             return RefuseOnFileError(error);
+        WrapForNetascii();
         m_nFileSize = m_file->size();
         Negotiate();
         CountIn();
@@ -108,6 +110,7 @@ void CTransferSocket::StartTransfer() {
         return Refuse(QStringLiteral("Error: Disk Full!!"), 3); // tsize beyond the free space
     if (!OpenForReceiving(&error))
         return RefuseOnFileError(error);
+    WrapForNetascii();
     CountIn();
     if (m_oack.isEmpty())
         return SendAck(); // ACK of block 0
@@ -143,7 +146,9 @@ bool CTransferSocket::Negotiate() {
             answer.append({name, value});
         } else if (name == "tsize" && n >= 0) {
             if (m_nDirection == Send) {
-                answer.append({name, QByteArray::number(m_nFileSize)});
+                m_bSizeTold = !m_bNetascii; // converted, the size is unknown until the end
+                if (m_bSizeTold)
+                    answer.append({name, QByteArray::number(m_nFileSize)});
             } else {
                 const qint64 free = m_pEngine->Platform().files().freeSpace(m_szPath);
                 if (free >= 0 && n > free)
@@ -187,6 +192,17 @@ void CTransferSocket::EndProbe() {
     m_phase = Phase::Complete;
     Finish();
     CountOutOnce();
+}
+
+// Line ends converted as RFC 1350 asks, unless the user wants the bytes as they come.
+void CTransferSocket::WrapForNetascii() {
+    if (m_bOctet || !m_pEngine->Store().ConvertNetascii())
+        return;
+    m_bNetascii = true;
+    if (m_nDirection == Send)
+        m_file = std::make_unique<Netascii::CEncodingFile>(std::move(m_file));
+    else
+        m_file = std::make_unique<Netascii::CDecodingFile>(std::move(m_file));
 }
 
 bool CTransferSocket::OpenForSending(FileError* error) {
@@ -303,10 +319,16 @@ void CTransferSocket::HandleDatagram(const char* packet, qint64 size) {
     }
 
     if (opcode == Tftp::ERROR) {
-        if (m_bOackPending && Tftp::Get16(packet + 2) == 8)
+        const quint16 code = Tftp::Get16(packet + 2);
+        if (m_bOackPending && code == 8)
             return EndProbe();
         StopTimer();
-        return Fail(Tftp::ClientErrorText(Tftp::Get16(packet + 2)), -1); // never answered
+        if (ClientHasEverything(code))
+            return EndByClientError();
+        QString text = Tftp::ClientErrorText(code);
+        if (code == 0)
+            text += ClientWords(packet + 4, size - 4);
+        return Fail(text, -1); // never answered
     }
     // A download takes only ACKs, an upload only DATA: a packet of the other kind is
     // stray and changes nothing (an ACK is no empty last block).
@@ -327,6 +349,46 @@ void CTransferSocket::HandleDatagram(const char* packet, qint64 size) {
         HandleAck(block);
     else
         HandleData(block, packet, size);
+}
+
+// PXELINUX, told the size, answers the empty last block with ERROR 0 instead of an ACK
+// once it has acknowledged every byte; others use ERROR 8. It has the whole file.
+bool CTransferSocket::ClientHasEverything(quint16 code) const {
+    if (m_nDirection != Send || (code != 0 && code != 8) || m_bNetascii)
+        return false;
+    return m_bSizeTold && m_nAckedBytes >= m_nFileSize;
+}
+
+void CTransferSocket::EndByClientError() {
+    if (!m_bSendDone)
+        CompleteSend(); // the empty last block was never asked for
+    Finish();
+}
+
+// What the client said in its ERROR, fit for the row, the log and the console: cut
+// short, invalid UTF-8 replaced, control characters written out as the console does.
+QString CTransferSocket::ClientWords(const char* text, qint64 size) {
+    if (size <= 0)
+        return QString();
+    const qint64 end = qint64(qstrnlen(text, uint(std::min<qint64>(size, 4096))));
+    const QString said = QString::fromUtf8(text, end).left(100);
+    QString out;
+    for (const QChar c : said) {
+        const char16_t u = c.unicode();
+        if (u == '\n')
+            out += QLatin1String("\\n");
+        else if (u == '\t')
+            out += QLatin1String("\\t");
+        else if (u == '\r')
+            out += QLatin1String("\\r");
+        else if (u < 0x20 || (u >= 0x7f && u < 0xa0))
+            out += QStringLiteral("\\x%1").arg(unsigned(u), 2, 16, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    if (out.trimmed().isEmpty())
+        return QString();
+    return QStringLiteral(" (") + out + QLatin1Char(')');
 }
 
 // UDP may duplicate and reorder: an ACK older than the last one acknowledged is a stale

@@ -73,6 +73,11 @@ private:
     void HandleData(quint16 block, const char* data, qint64 size);
     void HandleDatagram(const char* packet, qint64 size);
 
+    void WrapForNetascii();
+    // A download the client ends with an ERROR once it has every byte is complete.
+    bool ClientHasEverything(quint16 code) const;
+    void EndByClientError();
+    static QString ClientWords(const char* text, qint64 size);
     bool OpenForSending(FileError* error);
     bool OpenForReceiving(FileError* error);
     void Refuse(const QString& text, int code);
@@ -105,7 +110,9 @@ private:
     QByteArray m_szFileName;
     QString m_strFile;
     FolderPath m_szPath; // the name below the working folder
-    bool m_bOctet = false; // recorded only: no line ends are converted
+    bool m_bOctet = false;
+    bool m_bNetascii = false; // line ends converted on the way
+    bool m_bSizeTold = false; // tsize answered for a download
     QString m_strClient;
     bool m_bUnsafePath = false; // the name leaves the working folder, or there is none
     quint16 m_nPort = 0;

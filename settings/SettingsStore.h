@@ -41,6 +41,8 @@ public:
     static constexpr const char* kReplyFromRequestAddress = "Protocol/ReplyFromRequestAddress";
     static constexpr const char* kIPv6 = "Protocol/IPv6";
     static constexpr const char* kListenAddress = "Protocol/ListenAddress";
+    // Netascii transfers convert line ends (RFC 1350); 0 moves the bytes unchanged.
+    static constexpr const char* kConvertNetascii = "Protocol/ConvertNetascii";
     static constexpr int kDefaultMaxBlockSize = 1468; // fits an Ethernet frame unfragmented
     static constexpr int kDefaultMaxWindowSize = 64;  // where the gains level off
     static constexpr int kMinBlockSize = 8, kMaxBlockSizeLimit = 65464;
@@ -93,6 +95,7 @@ public:
     bool ReplyFromRequestAddress() { return GetProfileInt(kReplyFromRequestAddress, 1) != 0; }
     bool IPv6() { return GetProfileInt(kIPv6, 0) != 0; }
     QString ListenAddress() { return GetProfileString(kListenAddress, QString()); }
+    bool ConvertNetascii() { return GetProfileInt(kConvertNetascii, 1) != 0; }
     int MaxTransfersPerClient() {
         return GetProfileInt(kMaxTransfersPerClient, kDefaultMaxTransfersPerClient);
     }

@@ -103,9 +103,11 @@ private slots:
         QCOMPARE(f.engine->m_nActiveTransfers, 0);
     }
 
-    // A datagram of up to 1020 data bytes is written whole; netascii moves bytes as they are.
+    // A datagram of up to 1020 data bytes is written whole; with ConvertNetascii=0
+    // netascii moves bytes as they are.
     void largeBlocksAndNetasciiUnchanged() {
         EngineFixture f;
+        f.store->WriteProfileInt(CSettingsStore::kConvertNetascii, 0);
         const QByteArray crlf = QByteArray("line\r\n").repeated(170); // 1020 bytes
         const quint16 port = f.send(EngineFixture::request(Tftp::WRQ, "t.txt", "netascii"));
         f.toTransfer(port, EngineFixture::data(1, crlf));
