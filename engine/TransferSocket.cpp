@@ -32,7 +32,8 @@ CTransferSocket::CTransferSocket(CServerEngine* engine, std::unique_ptr<IDatagra
       m_nClientPort(request.clientPort), m_nDirection(request.opcode),
       m_strService(request.opcode == Tftp::RRQ ? QStringLiteral("Send") : QStringLiteral("Receive")),
       m_bOverWrite(request.overWrite), m_szFileName(request.fileName),
-      m_strFile(QFile::decodeName(request.fileName)), m_szPath(request.path),
+      m_strFile(QFile::decodeName(request.askedNote.isEmpty() ? request.fileName : request.path.name)),
+      m_strAskedNote(request.askedNote), m_szPath(request.path),
       m_bOctet(request.octet), m_strClient(request.client.toString()),
       m_bUnsafePath(request.refusePath), m_nPort(port), m_askedOptions(request.options) {
     m_socket->onReadyRead = [this] {
@@ -47,7 +48,7 @@ CTransferSocket::~CTransferSocket() {
 }
 
 RowTexts CTransferSocket::Texts() const {
-    return {m_strClient, m_strFile, m_strSize, m_strService, m_strInfo};
+    return {m_strClient, m_strFile, m_strSize, m_strService, m_strInfo + m_strAskedNote};
 }
 
 bool CTransferSocket::IsLive() const {

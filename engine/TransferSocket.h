@@ -104,6 +104,7 @@ private:
     bool m_bOverWrite = true;
     QByteArray m_szFileName;
     QString m_strFile;
+    QString m_strAskedNote; // " (asked NAME)" when the file was found under another name
     FolderPath m_szPath; // the name below the working folder
     bool m_bOctet = false; // recorded only: no line ends are converted
     QString m_strClient;

@@ -40,6 +40,13 @@ public:
     static constexpr const char* kReplyFromRequestAddress = "Protocol/ReplyFromRequestAddress";
     static constexpr const char* kIPv6 = "Protocol/IPv6";
     static constexpr const char* kListenAddress = "Protocol/ListenAddress";
+    // How requested names find files ("Names/..."): letter case ignored when the exact
+    // name is missing, a leading drive letter dropped, a file of rewrite rules, and a
+    // folder per client address looked in first.
+    static constexpr const char* kIgnoreCase = "Names/IgnoreCase";
+    static constexpr const char* kDriveLetters = "Names/DriveLetters";
+    static constexpr const char* kRemapFile = "Names/RemapFile";
+    static constexpr const char* kClientFolders = "Names/ClientFolders";
     static constexpr int kDefaultMaxBlockSize = 1468; // fits an Ethernet frame unfragmented
     static constexpr int kDefaultMaxWindowSize = 64;  // where the gains level off
     static constexpr int kMinBlockSize = 8, kMaxBlockSizeLimit = 65464;
@@ -90,6 +97,10 @@ public:
     bool ReplyFromRequestAddress() { return GetProfileInt(kReplyFromRequestAddress, 1) != 0; }
     bool IPv6() { return GetProfileInt(kIPv6, 0) != 0; }
     QString ListenAddress() { return GetProfileString(kListenAddress, QString()); }
+    bool IgnoreCase() { return GetProfileInt(kIgnoreCase, 1) != 0; }
+    bool DriveLetters() { return GetProfileInt(kDriveLetters, 1) != 0; }
+    QString RemapFile() { return GetProfileString(kRemapFile, QString()); }
+    bool ClientFolders() { return GetProfileInt(kClientFolders, 0) != 0; }
     int MaxTransfersPerClient() {
         return GetProfileInt(kMaxTransfersPerClient, kDefaultMaxTransfersPerClient);
     }
