@@ -48,7 +48,9 @@ CTransferSocket::~CTransferSocket() {
 }
 
 RowTexts CTransferSocket::Texts() const {
-    return {m_strClient, m_strFile, m_strSize, m_strService, m_strInfo + m_strAskedNote};
+    RowTexts texts{m_strClient, m_strFile, m_strSize, m_strService, m_strInfo + m_strAskedNote};
+    texts.missingFile = m_bMissingFile;
+    return texts;
 }
 
 bool CTransferSocket::IsLive() const {
@@ -231,6 +233,8 @@ bool CTransferSocket::OpenForReceiving(FileError* error) {
 }
 
 void CTransferSocket::RefuseOnFileError(const FileError& error) {
+    m_bMissingFile = m_nDirection == Send &&
+                     (error.cause == FileCause::FileNotFound || error.cause == FileCause::BadPath);
     switch (error.cause) {
     case FileCause::FileNotFound: return Refuse(QStringLiteral("Error: Requested File Not Found!!"), 1);
     case FileCause::BadPath:
@@ -250,7 +254,8 @@ void CTransferSocket::Refuse(const QString& text, int code) {
     m_nRowState = ROW_FAILED;
     RefreshRow();
     SendError(code);
-    m_pEngine->PlaySound(SOUND_FAILED);
+    if (!m_bMissingFile || !m_pEngine->Store().HideMissingFiles())
+        m_pEngine->PlaySound(SOUND_FAILED);
     m_phase = Phase::Refused;
     CloseSocket();
 }

@@ -47,6 +47,8 @@ public:
     static constexpr const char* kDriveLetters = "Names/DriveLetters";
     static constexpr const char* kRemapFile = "Names/RemapFile";
     static constexpr const char* kClientFolders = "Names/ClientFolders";
+    // The list leaves out requests for files that are not there (and their sound).
+    static constexpr const char* kHideMissingFiles = "View/HideMissingFiles";
     static constexpr int kDefaultMaxBlockSize = 1468; // fits an Ethernet frame unfragmented
     static constexpr int kDefaultMaxWindowSize = 64;  // where the gains level off
     static constexpr int kMinBlockSize = 8, kMaxBlockSizeLimit = 65464;
@@ -101,6 +103,7 @@ public:
     bool DriveLetters() { return GetProfileInt(kDriveLetters, 1) != 0; }
     QString RemapFile() { return GetProfileString(kRemapFile, QString()); }
     bool ClientFolders() { return GetProfileInt(kClientFolders, 0) != 0; }
+    bool HideMissingFiles() { return GetProfileInt(kHideMissingFiles, 0) != 0; }
     int MaxTransfersPerClient() {
         return GetProfileInt(kMaxTransfersPerClient, kDefaultMaxTransfersPerClient);
     }

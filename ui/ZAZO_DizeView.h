@@ -44,6 +44,9 @@ public:
         m_onRowsChanged = std::move(handler);
     }
 
+    // View: rows of reads refused for want of the file are hidden while this is on.
+    void SetHideMissingFiles(bool on);
+
     // Commands.
     void OnAbort();
     void OnClear();
@@ -70,4 +73,5 @@ private:
     std::unique_ptr<CTransferLog> m_pLog;
     QStringList m_pendingMessages;
     std::function<void()> m_onRowsChanged;
+    bool m_bHideMissingFiles = false;
 };

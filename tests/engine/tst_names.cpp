@@ -109,6 +109,21 @@ private slots:
         QVERIFY(upload(f, "c.cfg", "saved", 5002));
         QCOMPARE(f.readFile("127.0.0.1/c.cfg"), QByteArray("saved"));
     }
+
+    // With the list leaving out requests for missing files, such a refusal is marked
+    // for it and makes no sound; other refusals still sound.
+    void missingFilesQuiet() {
+        EngineFixture f;
+        f.store->WriteProfileInt(CSettingsStore::kHideMissingFiles, 1);
+        f.rrq("nothing-here");
+        QCOMPARE(f.lastRow().texts.info, kNotFound);
+        QVERIFY(f.lastRow().texts.missingFile);
+        QCOMPARE(f.window.sounds, QList<int>{SOUND_REQUEST});
+        f.window.sounds.clear();
+        f.rrq("../x", 5001);
+        QVERIFY(!f.lastRow().texts.missingFile);
+        QCOMPARE(f.window.sounds, (QList<int>{SOUND_REQUEST, SOUND_FAILED}));
+    }
 };
 
 const QString TestNames::kNotFound = QStringLiteral("Error: Requested File Not Found!!");
