@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -451,4 +452,70 @@ qint64 CFolderFileSystem::freeSpace(const FolderPath& path) {
     if (!folder.ok() || ::fstatvfs(folder.get(), &st) != 0)
         return -1;
     return qint64(st.f_bavail) * qint64(st.f_frsize);
+}
+
+namespace {
+// The one entry of the folder `folder` (beneath root) equal to `part` ignoring case;
+// empty when there is none or more than one.
+QByteArray matchEntry(const FolderPath& where, const QByteArray& folder, const QByteArray& part) {
+    const int fd = openInFolder(where, folder, O_RDONLY | O_DIRECTORY);
+    if (fd < 0)
+        return {};
+    DIR* dir = ::fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
+        return {};
+    }
+    const QString wanted = QFile::decodeName(part);
+    QByteArray found;
+    int matches = 0;
+    // Bounded by the folder's size; readdir never waits.
+    while (const dirent* entry = ::readdir(dir)) {
+        const QByteArray candidate(entry->d_name);
+        if (!isFileName(candidate))
+            continue;
+        if (candidate == part) { // an exact spelling always wins
+            found = candidate;
+            matches = 1;
+            break;
+        }
+        if (QFile::decodeName(candidate).compare(wanted, Qt::CaseInsensitive) == 0) {
+            found = candidate;
+            ++matches;
+        }
+    }
+    ::closedir(dir);
+    return matches == 1 ? found : QByteArray();
+}
+} // namespace
+
+QByteArray MatchIgnoringCase(const QString& root, const QByteArray& name, bool lastAsAsked) {
+    const FolderPath where{root, QByteArray()};
+    const QList<QByteArray> parts = name.split('/');
+    QByteArray folder = QByteArrayLiteral(".");
+    QByteArray result;
+    for (int i = 0; i < parts.size(); ++i) {
+        const bool last = i == parts.size() - 1;
+        if (!isFileName(parts[i]))
+            return {};
+        QByteArray entry = matchEntry(where, folder, parts[i]);
+        if (entry.isEmpty() && last && lastAsAsked)
+            entry = parts[i];
+        if (entry.isEmpty())
+            return {};
+        result = result.isEmpty() ? entry : result + '/' + entry;
+        folder = result;
+    }
+    return result;
+}
+
+bool ExistsBeneath(const QString& root, const QByteArray& name, bool folderOnly) {
+    const FolderPath path{root, name};
+    if (!folderOnly) {
+        const Fd file(openInFolder(path, name, O_PATH));
+        return file.ok();
+    }
+    Split parts;
+    const Fd folder(openFolderOf(path, &parts));
+    return folder.ok();
 }

@@ -2,6 +2,7 @@
 
 #include "FileShareTable.h"
 #include "NormalAddress.h"
+#include "FolderFiles.h"
 #include "SettingsStore.h"
 #include "TransferSocket.h"
 
@@ -186,6 +187,51 @@ bool leavesWorkingDir(const QByteArray& name) {
 }
 } // namespace
 
+// The file a request's name stands for. Rewrite rules come first (on the name as sent),
+// then a drive letter is dropped; the client's own folder is looked in before the
+// working folder, each with the exact name first and then ignoring letter case. What
+// is found is always beneath the folder: ".." is refused and every lookup is made
+// beneath it. A name found another way than as sent leaves a note of what was asked.
+FolderPath CServerEngine::ResolveName(const QByteArray& sent, quint16 opcode,
+                                      const QHostAddress& client, bool* refuse, QString* note) {
+    CSettingsStore& s = *m_pStore;
+    const QString address = client.toString();
+    const QString report =
+        m_nameRules.Refresh(s.RemapFile(), m_platform->timers().elapsedMs());
+    if (!report.isEmpty())
+        m_pWindow->ShowMessage(report);
+    QByteArray name = m_nameRules.Apply(sent, address);
+    name.replace('\\', '/');
+    if (s.DriveLetters() && name.size() >= 2 && name[1] == ':' &&
+        QChar::isLetter(uchar(name[0])) && uchar(name[0]) < 0x80)
+        name.remove(0, 2);
+    FolderPath path = ComposePath(name);
+    *refuse = leavesWorkingDir(path.name);
+    if (*refuse)
+        return path;
+    const bool upload = opcode == Tftp::WRQ;
+    const bool ignoreCase = s.IgnoreCase();
+    QList<QByteArray> candidates;
+    if (s.ClientFolders())
+        candidates.append(address.toLatin1() + '/' + path.name);
+    candidates.append(path.name);
+    for (const QByteArray& candidate : std::as_const(candidates)) {
+        if (ExistsBeneath(path.root, candidate, upload)) {
+            path.name = candidate;
+            break;
+        }
+        const QByteArray match =
+            ignoreCase ? MatchIgnoringCase(path.root, candidate, upload) : QByteArray();
+        if (!match.isEmpty()) {
+            path.name = match;
+            break;
+        }
+    }
+    if (path.name != ComposePath(sent).name)
+        *note = QStringLiteral(" (asked %1)").arg(QFile::decodeName(sent));
+    return path;
+}
+
 void CServerEngine::HandleRequest(const char* data, qint64 size, const QHostAddress& from,
                                   quint16 fromPort, const QHostAddress& local) {
     const Tftp::Request request = Tftp::ParseRequest(data, size);
@@ -264,10 +310,14 @@ void CServerEngine::HandleRequest(const char* data, qint64 size, const QHostAddr
     admitted.localAddress = local;
     if (m_pStore->Negotiate())
         admitted.options = request.options;
-    admitted.path = ComposePath(request.fileName);
     // Without a usable working folder nothing is served or written.
-    admitted.refusePath = leavesWorkingDir(request.fileName) ||
-                          !CSettingsStore::WorkingFolderProblem(m_strWorkingDir).isEmpty();
+    if (CSettingsStore::WorkingFolderProblem(m_strWorkingDir).isEmpty()) {
+        admitted.path = ResolveName(request.fileName, request.opcode, client,
+                                    &admitted.refusePath, &admitted.askedNote);
+    } else {
+        admitted.path = ComposePath(request.fileName);
+        admitted.refusePath = true;
+    }
     admitted.overWrite = m_pStore->OverWrite();
 
     auto owned = std::make_unique<CTransferSocket>(this, std::move(socket), admitted, port);

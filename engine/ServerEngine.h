@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AccessRules.h"
+#include "NameRules.h"
 #include "Platform.h"
 #include "ServerWindow.h"
 #include "TftpPacket.h"
@@ -110,6 +111,8 @@ private:
     std::vector<CTransferSocket*> LiveTransfers() const;
     static int DefaultMaxTransfers();
     FolderPath ComposePath(const QByteArray& name) const;
+    FolderPath ResolveName(const QByteArray& sent, quint16 opcode, const QHostAddress& client,
+                           bool* refuse, QString* note);
     bool AdmitsAnotherTransfer(const QHostAddress& client) const;
     void RefuseOverLimit(const Tftp::Request& request, const QHostAddress& client,
                          quint16 fromPort);
@@ -129,6 +132,7 @@ private:
     // without looking at every transfer.
     QMultiHash<QPair<QHostAddress, quint16>, CTransferSocket*> m_byClientPort;
     AccessRules m_rules;
+    CNameRules m_nameRules; // read again when its file changes
     // Each live transfer holds a socket and a file: half the descriptors, some kept back.
     int m_nAutoMaxTransfers = DefaultMaxTransfers();
     std::vector<std::unique_ptr<CTransferSocket>> m_retired;

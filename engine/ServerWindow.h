@@ -18,6 +18,7 @@ struct RowTexts {
     QString size;    // "Size"
     QString service; // "Service"
     QString info;    // "Information"
+    bool missingFile = false; // a read refused for want of the file: the list may hide it
 };
 
 // A stable key for a row, handed out by AddRow. Rows are found by it, never by

@@ -34,7 +34,8 @@ CTransferSocket::CTransferSocket(CServerEngine* engine, std::unique_ptr<IDatagra
       m_nClientPort(request.clientPort), m_nDirection(request.opcode),
       m_strService(request.opcode == Tftp::RRQ ? QStringLiteral("Send") : QStringLiteral("Receive")),
       m_bOverWrite(request.overWrite), m_szFileName(request.fileName),
-      m_strFile(QFile::decodeName(request.fileName)), m_szPath(request.path),
+      m_strFile(QFile::decodeName(request.askedNote.isEmpty() ? request.fileName : request.path.name)),
+      m_strAskedNote(request.askedNote), m_szPath(request.path),
       m_bOctet(request.octet), m_strClient(request.client.toString()),
       m_bUnsafePath(request.refusePath), m_nPort(port), m_askedOptions(request.options) {
     m_socket->onReadyRead = [this] {
@@ -49,7 +50,9 @@ CTransferSocket::~CTransferSocket() {
 }
 
 RowTexts CTransferSocket::Texts() const {
-    return {m_strClient, m_strFile, m_strSize, m_strService, m_strInfo};
+    RowTexts texts{m_strClient, m_strFile, m_strSize, m_strService, m_strInfo + m_strAskedNote};
+    texts.missingFile = m_bMissingFile;
+    return texts;
 }
 
 bool CTransferSocket::IsLive() const {
@@ -247,6 +250,8 @@ bool CTransferSocket::OpenForReceiving(FileError* error) {
 }
 
 void CTransferSocket::RefuseOnFileError(const FileError& error) {
+    m_bMissingFile = m_nDirection == Send &&
+                     (error.cause == FileCause::FileNotFound || error.cause == FileCause::BadPath);
     switch (error.cause) {
     case FileCause::FileNotFound: return Refuse(QStringLiteral("Error: Requested File Not Found!!"), 1);
     case FileCause::BadPath:
@@ -266,7 +271,8 @@ void CTransferSocket::Refuse(const QString& text, int code) {
     m_nRowState = ROW_FAILED;
     RefreshRow();
     SendError(code);
-    m_pEngine->PlaySound(SOUND_FAILED);
+    if (!m_bMissingFile || !m_pEngine->Store().HideMissingFiles())
+        m_pEngine->PlaySound(SOUND_FAILED);
     m_phase = Phase::Refused;
     CloseSocket();
 }

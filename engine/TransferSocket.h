@@ -109,6 +109,8 @@ private:
     bool m_bOverWrite = true;
     QByteArray m_szFileName;
     QString m_strFile;
+    QString m_strAskedNote; // " (asked NAME)" when the file was found under another name
+    bool m_bMissingFile = false; // refused because the file asked for is not there
     FolderPath m_szPath; // the name below the working folder
     bool m_bOctet = false;
     bool m_bNetascii = false; // line ends converted on the way

@@ -43,6 +43,15 @@ public:
     static constexpr const char* kListenAddress = "Protocol/ListenAddress";
     // Netascii transfers convert line ends (RFC 1350); 0 moves the bytes unchanged.
     static constexpr const char* kConvertNetascii = "Protocol/ConvertNetascii";
+    // How requested names find files ("Names/..."): letter case ignored when the exact
+    // name is missing, a leading drive letter dropped, a file of rewrite rules, and a
+    // folder per client address looked in first.
+    static constexpr const char* kIgnoreCase = "Names/IgnoreCase";
+    static constexpr const char* kDriveLetters = "Names/DriveLetters";
+    static constexpr const char* kRemapFile = "Names/RemapFile";
+    static constexpr const char* kClientFolders = "Names/ClientFolders";
+    // The list leaves out requests for files that are not there (and their sound).
+    static constexpr const char* kHideMissingFiles = "View/HideMissingFiles";
     static constexpr int kDefaultMaxBlockSize = 1468; // fits an Ethernet frame unfragmented
     static constexpr int kDefaultMaxWindowSize = 64;  // where the gains level off
     static constexpr int kMinBlockSize = 8, kMaxBlockSizeLimit = 65464;
@@ -96,6 +105,11 @@ public:
     bool IPv6() { return GetProfileInt(kIPv6, 0) != 0; }
     QString ListenAddress() { return GetProfileString(kListenAddress, QString()); }
     bool ConvertNetascii() { return GetProfileInt(kConvertNetascii, 1) != 0; }
+    bool IgnoreCase() { return GetProfileInt(kIgnoreCase, 1) != 0; }
+    bool DriveLetters() { return GetProfileInt(kDriveLetters, 1) != 0; }
+    QString RemapFile() { return GetProfileString(kRemapFile, QString()); }
+    bool ClientFolders() { return GetProfileInt(kClientFolders, 0) != 0; }
+    bool HideMissingFiles() { return GetProfileInt(kHideMissingFiles, 0) != 0; }
     int MaxTransfersPerClient() {
         return GetProfileInt(kMaxTransfersPerClient, kDefaultMaxTransfersPerClient);
     }

@@ -60,6 +60,8 @@ const CommandText kCommandTexts[CMainFrame::CommandCount] = {
     // No shortcut: Ctrl+P means Print everywhere else.
     {"&Protocol...", "Options, transfer ports and the addresses the server answers from",
      "Protocol", "Protocol", nullptr},
+    {"&Hide Requests for Missing Files", "Leave requests for files that are not there out of the list",
+     "Hide Requests for Missing Files", "Hide Missing", nullptr},
 };
 
 QString listenWhere(const QHostAddress& address, quint16 port) {
@@ -158,6 +160,13 @@ void CMainFrame::CreateActions() {
     m_actions[CloseToTray]->setCheckable(true);
     connect(m_actions[CloseToTray], &QAction::toggled, this,
             [this](bool on) { m_windowSettings->setValue(QStringLiteral("closeToTray"), on); });
+    m_actions[HideMissingFiles]->setCheckable(true);
+    m_actions[HideMissingFiles]->setChecked(m_store.HideMissingFiles());
+    m_pView->SetHideMissingFiles(m_store.HideMissingFiles());
+    connect(m_actions[HideMissingFiles], &QAction::toggled, this, [this](bool on) {
+        m_store.WriteProfileInt(CSettingsStore::kHideMissingFiles, on ? 1 : 0);
+        m_pView->SetHideMissingFiles(on);
+    });
     connect(m_actions[Setup], &QAction::triggered, m_pView, [this] { m_pView->OnSetup(); });
     connect(m_actions[Security], &QAction::triggered, m_pView, [this] { m_pView->OnSecurity(); });
     connect(m_actions[Protocol], &QAction::triggered, m_pView, [this] {
@@ -190,6 +199,7 @@ void CMainFrame::CreateMenus() {
     QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
     view->addAction(m_actions[StatusBar]);
     view->addAction(m_actions[CloseToTray]);
+    view->addAction(m_actions[HideMissingFiles]);
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     help->addAction(m_actions[Help]);
     help->addAction(m_actions[About]);

@@ -30,6 +30,7 @@ public:
         OpenFolder,
         CloseToTray,
         Protocol,
+        HideMissingFiles,
         CommandCount
     };
 

@@ -68,6 +68,12 @@ void CZAZO_DizeView::OnSecurity() { RunSecurityCommand(*m_pEngine, window()); }
 
 void CZAZO_DizeView::OnHelp() { RunHelpCommand(*m_pEngine, window()); }
 
+void CZAZO_DizeView::SetHideMissingFiles(bool on) {
+    m_bHideMissingFiles = on;
+    for (int i = 0; i < Model().rowCount(); ++i)
+        setRowHidden(i, QModelIndex(), on && Model().Row(i).m_texts.missingFile);
+}
+
 // ---------------------------------------------------------------- IServerWindow
 
 RowHandle CZAZO_DizeView::AddRow(const RowTexts& texts) {
@@ -81,6 +87,8 @@ RowHandle CZAZO_DizeView::AddRow(const RowTexts& texts) {
 void CZAZO_DizeView::UpdateRow(RowHandle row, const RowTexts& texts, RowState state) {
     bool changed = false;
     Model().UpdateRow(row, texts, state, &changed);
+    if (m_bHideMissingFiles && texts.missingFile && Model().RowOf(row) >= 0)
+        setRowHidden(Model().RowOf(row), QModelIndex(), true);
     if (!changed)
         return;
     m_pLog->Append(texts, state);

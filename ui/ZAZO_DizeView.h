@@ -46,6 +46,9 @@ public:
         m_onRowsChanged = std::move(handler);
     }
 
+    // View: rows of reads refused for want of the file are hidden while this is on.
+    void SetHideMissingFiles(bool on);
+
     // Commands.
     void OnAbort();
     void OnClear();
@@ -75,4 +78,5 @@ private:
     QString m_strMessage;                // its first text
     int m_nMoreMessages = 0;             // messages since, counted into it
     std::function<void()> m_onRowsChanged;
+    bool m_bHideMissingFiles = false;
 };

@@ -149,6 +149,7 @@ private slots:
         QCOMPARE(f.download(f.rrq("\\pxelinux.0", 5002), 5002), QByteArray("boot"));
         QCOMPARE(f.lastRow().texts.file, QStringLiteral("\\pxelinux.0"));
 
+        f.store->WriteProfileInt(CSettingsStore::kDriveLetters, 0); // a drive is refused then
         for (const QByteArray& name : {QByteArray("../settings.ini"), QByteArray("sub/../../x"),
                                        QByteArray("..\\settings.ini"), QByteArray("C:\\boot.ini")}) {
             f.sent();

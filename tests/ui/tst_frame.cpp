@@ -33,6 +33,7 @@ private slots:
     void narrowWindowKeepsButtonsClear();
     void exitWithTransfersAsksFirst();
     void messagesShareOneBox();
+    void missingFileRowsHidden();
 
 private:
     std::unique_ptr<TestStore> m_store;
@@ -84,6 +85,7 @@ void TestFrame::menusAndToolbar() {
         "&View",
         "  &Status Bar",
         "  Close to &Tray",
+        "  &Hide Requests for Missing Files",
         "&Help",
         "  &Vantrel Server 1.0 Help...\tF1",
         "  &About Vantrel Server 1.0...",
@@ -346,6 +348,33 @@ void TestFrame::messagesShareOneBox() {
     QCOMPARE(f.findChildren<QMessageBox*>().size(), 1);
     QCOMPARE(f.findChildren<QMessageBox*>().first()->text(), text);
     f.findChildren<QMessageBox*>().first()->close();
+// View > Hide Requests for Missing Files: off at first; on, it hides the rows of reads
+// refused for want of the file, those there and those to come, and is remembered.
+void TestFrame::missingFileRowsHidden() {
+    CMainFrame& f = *m_frame;
+    CZAZO_DizeView* view = f.View();
+    RowTexts missing{QStringLiteral("10.0.0.1"), QStringLiteral("gone"), QString(),
+                     QStringLiteral("Send"), QString()};
+    const RowHandle a = view->AddRow(missing);
+    view->AddRow(RowTexts{QStringLiteral("10.0.0.2"), QStringLiteral("here"), QString(),
+                          QStringLiteral("Send"), QString()});
+    missing.info = QStringLiteral("Error: Requested File Not Found!!");
+    missing.missingFile = true;
+    view->UpdateRow(a, missing, ROW_FAILED);
+    QVERIFY(!f.Action(CMainFrame::HideMissingFiles)->isChecked());
+    QVERIFY(!view->isRowHidden(0, QModelIndex()));
+
+    f.Action(CMainFrame::HideMissingFiles)->trigger();
+    QVERIFY(view->isRowHidden(0, QModelIndex()));
+    QVERIFY(!view->isRowHidden(1, QModelIndex()));
+    const RowHandle c = view->AddRow(missing);
+    view->UpdateRow(c, missing, ROW_FAILED);
+    QVERIFY(view->isRowHidden(2, QModelIndex()));
+
+    m_frame.reset();
+    CMainFrame again(*m_store->store, m_store->NewEngine(), QHostAddress::LocalHost,
+                     RandomHighPort());
+    QVERIFY(again.Action(CMainFrame::HideMissingFiles)->isChecked());
 }
 
 QTEST_MAIN(TestFrame)
