@@ -11,6 +11,11 @@ root=$work/root prefix=/usr/local
 DESTDIR=$root cmake --install "$build" --prefix $prefix >"$work/install.log" 2>&1 ||
     { cat "$work/install.log"; fail "cmake --install"; }
 p=$root$prefix
+# The last thing it says: how the program gets port 69 without root.
+grep -q "sudo setcap cap_net_bind_service=+ep $prefix/bin/vantrel-server\$" "$work/install.log" ||
+    { cat "$work/install.log"; fail "cmake --install does not print the setcap command"; }
+grep -qx 'StartupWMClass=vantrel-server' "$p/share/applications/org.vantrel.Server.desktop" ||
+    fail "the desktop entry names no window class"
 
 desktop=$p/share/applications/org.vantrel.Server.desktop
 exec=$(sed -n 's/^Exec=//p' "$desktop")
