@@ -59,12 +59,13 @@ int runHeadless(QCoreApplication& app, const ServerOptions& options) {
     engine.SetWindow(&window);
     QString error;
     const QHostAddress address = ListenAddressFor(options, store);
-    const bool listening = engine.Start(address, options.port, &error);
+    const quint16 port = ListenPortFor(options, store);
+    const bool listening = engine.Start(address, port, &error);
     const QString folder =
         store.GetProfileString(CSettingsStore::kDirName, CSettingsStore::DefaultDirName());
     // Before the first line: whoever reads it may answer with SIGTERM at once.
     quitOnSignals(app);
-    QTextStream(stdout) << ListenReport(listening, address, options.port, folder, error)
+    QTextStream(stdout) << ListenReport(listening, address, port, folder, error)
                         << Qt::endl;
     if (!listening)
         return 1;
@@ -96,12 +97,12 @@ int runWindow(QApplication& app, const ServerOptions& options) {
     CSettingsStore& store = *settings;
     store.EnsureDefaultDirExists();
     const QHostAddress address = ListenAddressFor(options, store);
-    CMainFrame frame(store, std::make_unique<CEngineHost>(store), address,
-                     options.port);
+    const quint16 port = ListenPortFor(options, store);
+    CMainFrame frame(store, std::make_unique<CEngineHost>(store), address, port);
     const QString folder =
         store.GetProfileString(CSettingsStore::kDirName, CSettingsStore::DefaultDirName());
     quitOnSignals(app);
-    QTextStream(stdout) << ListenReport(frame.View()->IsListening(), address, options.port,
+    QTextStream(stdout) << ListenReport(frame.View()->IsListening(), address, port,
                                         folder, frame.View()->ListenError())
                         << Qt::endl;
     guard.SetShowRequestHandler([&frame] { frame.ShowFromAnotherCopy(); });

@@ -40,6 +40,9 @@ public:
     static constexpr const char* kReplyFromRequestAddress = "Protocol/ReplyFromRequestAddress";
     static constexpr const char* kIPv6 = "Protocol/IPv6";
     static constexpr const char* kListenAddress = "Protocol/ListenAddress";
+    // The UDP port for requests (Setup; --port wins), read at the start.
+    static constexpr const char* kPort = "Protocol/Port";
+    static constexpr int kDefaultPort = 69;
     static constexpr int kDefaultMaxBlockSize = 1468; // fits an Ethernet frame unfragmented
     static constexpr int kDefaultMaxWindowSize = 64;  // where the gains level off
     static constexpr int kMinBlockSize = 8, kMaxBlockSizeLimit = 65464;
@@ -90,6 +93,11 @@ public:
     bool ReplyFromRequestAddress() { return GetProfileInt(kReplyFromRequestAddress, 1) != 0; }
     bool IPv6() { return GetProfileInt(kIPv6, 0) != 0; }
     QString ListenAddress() { return GetProfileString(kListenAddress, QString()); }
+    // A stored value outside 1..65535 gives the default.
+    quint16 Port() {
+        const int port = GetProfileInt(kPort, kDefaultPort);
+        return quint16(port >= 1 && port <= 65535 ? port : kDefaultPort);
+    }
     int MaxTransfersPerClient() {
         return GetProfileInt(kMaxTransfersPerClient, kDefaultMaxTransfersPerClient);
     }

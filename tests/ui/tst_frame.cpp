@@ -13,6 +13,8 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenuBar>
+#include <QPushButton>
+#include <QSpinBox>
 #include <QStatusBar>
 #include <QToolBar>
 #include <QToolButton>
@@ -32,6 +34,7 @@ private slots:
     void geometryAndColumnsRemembered();
     void narrowWindowKeepsButtonsClear();
     void exitWithTransfersAsksFirst();
+    void listenBannerRetriesUntilFree();
 
 private:
     std::unique_ptr<TestStore> m_store;
@@ -327,6 +330,48 @@ void TestFrame::exitWithTransfersAsksFirst() {
     QCOMPARE(TftpTestClient::Opcode(error), quint16(5));
     QCOMPARE(TftpTestClient::Number(error), quint16(0));
     QCOMPARE(TftpTestClient::ErrorText(error), QByteArray("Server shutting down"));
+}
+
+// A port another program holds: the bar above the list says so in full, Retry takes
+// the port field's port (kept for the next start), and once that port is free the
+// window listens by itself and the bar goes.
+void TestFrame::listenBannerRetriesUntilFree() {
+    QUdpSocket holdA, holdB;
+    quint16 a = 0, b = 0;
+    for (int i = 0; i < 20 && !(a && b); ++i) {
+        const quint16 p = RandomHighPort();
+        if (!a && holdA.bind(QHostAddress::LocalHost, p, QUdpSocket::DontShareAddress))
+            a = p;
+        else if (!b && p != a && holdB.bind(QHostAddress::LocalHost, p, QUdpSocket::DontShareAddress))
+            b = p;
+    }
+    QVERIFY(a && b);
+    CMainFrame f(*m_store->store, m_store->NewEngine(), QHostAddress::LocalHost, a);
+    f.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&f));
+    QVERIFY(!f.View()->IsListening());
+    QVERIFY(f.ListenBanner()->isVisible());
+    QVERIFY(f.ListenBannerText()->wordWrap());
+    const QString text = f.ListenBannerText()->text();
+    QVERIFY2(text.contains(QStringLiteral("Cannot listen on 127.0.0.1:%1").arg(a)) &&
+                 text.contains(QStringLiteral("Another program holds the port")),
+             qPrintable(text));
+
+    f.ListenBannerPort()->setValue(b);
+    f.ListenBannerRetry()->click();
+    QVERIFY(!f.View()->IsListening());
+    QVERIFY2(f.ListenBannerText()->text().contains(QStringLiteral("127.0.0.1:%1").arg(b)),
+             qPrintable(f.ListenBannerText()->text()));
+    QCOMPARE(m_store->store->Port(), b);
+
+    holdB.close();
+    QVERIFY(SpinUntil([&] { return f.View()->IsListening(); }, CMainFrame::kRetryMs + 5000));
+    QCOMPARE(f.View()->Engine().ListenPort(), b);
+    QVERIFY(!f.ListenBanner()->isVisible());
+    QVERIFY(f.statusBar()->currentMessage().contains(QStringLiteral("Now listening on 127.0.0.1:%1").arg(b)));
+    QVERIFY(f.StatusField()->text().startsWith(QStringLiteral("Listening on 127.0.0.1:%1").arg(b)));
+    for (QMessageBox* box : f.findChildren<QMessageBox*>())
+        box->close();
 }
 
 QTEST_MAIN(TestFrame)
