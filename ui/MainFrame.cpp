@@ -263,11 +263,9 @@ void CMainFrame::UpdateStatusField() {
         const QString error = m_pView->ListenError();
         text = QStringLiteral("Cannot listen on %1: ").arg(where);
         if (error.contains(QLatin1String("in use")))
-            text += QStringLiteral("another program holds the port; stop it or use --port");
+            text += QStringLiteral("another program holds the port (see above)");
         else if (m_nPort < 1024)
-            text += QStringLiteral("ports below 1024 need a privilege. Run once: sudo setcap "
-                                   "cap_net_bind_service=+ep %1")
-                        .arg(QCoreApplication::applicationFilePath());
+            text += QStringLiteral("ports below 1024 need a privilege (see above)");
         else
             text += error;
     } else {
@@ -375,9 +373,14 @@ bool CMainFrame::TryListen(quint16 port) {
     UpdateListenBanner();
     if (m_pStatusField)
         UpdateStatusField();
-    if (listening && !wasListening)
+    if (listening && !wasListening) {
         statusBar()->showMessage(
-            QStringLiteral("Now listening on %1").arg(listenWhere(m_address, port)), 10000);
+            QStringLiteral("Now listening on %1").arg(listenWhere(m_address, port)), 30000);
+        // The box from the start would now tell an untruth.
+        for (QMessageBox* box : findChildren<QMessageBox*>())
+            if (box->text().startsWith(QLatin1String("Listen Socket Creation Fails")))
+                box->close();
+    }
     return listening;
 }
 
