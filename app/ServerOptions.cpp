@@ -11,8 +11,8 @@
 ServerOptions ParseServerOptions(const QStringList& arguments) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        QStringLiteral("Vantrel Server: a TFTP server (RFC 1350) with a window that lists "
-                       "every transfer."));
+        QStringLiteral("Vantrel Server: a TFTP server with a window that lists every "
+                       "transfer."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption portOption(
