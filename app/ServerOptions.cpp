@@ -11,12 +11,12 @@
 ServerOptions ParseServerOptions(const QStringList& arguments) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        QStringLiteral("Vantrel Server: a TFTP server (RFC 1350) with a window that lists "
-                       "every transfer."));
+        QStringLiteral("Vantrel Server: a TFTP server with a window that lists every "
+                       "transfer."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption portOption(
-        QStringLiteral("port"), QStringLiteral("UDP port for requests (default 69)."),
+        QStringLiteral("port"), QStringLiteral("UDP port for requests (default: Setup's Port, else 69)."),
         QStringLiteral("N"), QStringLiteral("69"));
     const QCommandLineOption addressOption(
         QStringLiteral("address"),
@@ -45,6 +45,7 @@ ServerOptions ParseServerOptions(const QStringList& arguments) {
         std::exit(2);
     }
     options.port = quint16(port);
+    options.portGiven = parser.isSet(portOption);
     if (parser.isSet(addressOption)) {
         options.address = QHostAddress(parser.value(addressOption));
         options.addressGiven = true;
@@ -77,6 +78,10 @@ QHostAddress ListenAddressFor(const ServerOptions& options, CSettingsStore& stor
     return QHostAddress(store.IPv6() ? QHostAddress::Any : QHostAddress::AnyIPv4);
 }
 
+quint16 ListenPortFor(const ServerOptions& options, CSettingsStore& store) {
+    return options.portGiven ? options.port : store.Port();
+}
+
 QString ListenReport(bool listening, const QHostAddress& address, quint16 port,
                      const QString& folder, const QString& error) {
     QString host = address == QHostAddress(QHostAddress::AnyIPv4) ? QStringLiteral("0.0.0.0")
@@ -96,7 +101,7 @@ QString ListenReport(bool listening, const QHostAddress& address, quint16 port,
     }
     QString why = QStringLiteral("cannot listen on %1: %2").arg(where, error);
     if (error.contains(QLatin1String("in use")))
-        why += QStringLiteral(" (another program holds the port; stop it or use --port)");
+        why += QStringLiteral(" (another program holds the port; stop it, or use --port or Setup's Port)");
     else if (port < 1024)
         why += QStringLiteral(" (ports below 1024 need root or the capability: "
                               "sudo setcap cap_net_bind_service=+ep vantrel-server; "

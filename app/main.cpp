@@ -90,12 +90,13 @@ int runHeadless(QCoreApplication& app, const ServerOptions& options) {
     engine.SetWindow(&window);
     QString error;
     const QHostAddress address = ListenAddressFor(options, store);
-    const bool listening = engine.Start(address, options.port, &error);
+    const quint16 port = ListenPortFor(options, store);
+    const bool listening = engine.Start(address, port, &error);
     const QString folder =
         store.GetProfileString(CSettingsStore::kDirName, CSettingsStore::DefaultDirName());
     // Before the first line: whoever reads it may answer with SIGTERM at once.
     quitOnSignals(app);
-    window.PrintLine(ListenReport(listening, address, options.port, folder, error) +
+    window.PrintLine(ListenReport(listening, address, port, folder, error) +
                      (notes.isEmpty() ? QString() : QStringLiteral("; ") + notes));
     if (!listening)
         return 1;
@@ -127,15 +128,15 @@ int runWindow(QApplication& app, const ServerOptions& options) {
     CSettingsStore& store = *settings;
     store.EnsureDefaultDirExists();
     const QHostAddress address = ListenAddressFor(options, store);
+    const quint16 port = ListenPortFor(options, store);
     const QString notes = startNotes(store,
         store.GetProfileString(CSettingsStore::kDirName, CSettingsStore::DefaultDirName()));
-    CMainFrame frame(store, std::make_unique<CEngineHost>(store), address,
-                     options.port);
+    CMainFrame frame(store, std::make_unique<CEngineHost>(store), address, port);
     const QString folder =
         store.GetProfileString(CSettingsStore::kDirName, CSettingsStore::DefaultDirName());
     quitOnSignals(app);
     frame.SetStartNotes(notes);
-    QTextStream(stdout) << ListenReport(frame.View()->IsListening(), address, options.port,
+    QTextStream(stdout) << ListenReport(frame.View()->IsListening(), address, port,
                                         folder, frame.View()->ListenError())
                         << (notes.isEmpty() ? QString() : QStringLiteral("; ") + notes)
                         << Qt::endl;

@@ -170,6 +170,19 @@ bool CEngineHost::Start(const QHostAddress& address, quint16 port, QString* erro
     return IsListening();
 }
 
+bool CEngineHost::Relisten(const QHostAddress& address, quint16 port, QString* error) {
+    if (m_bShutDown)
+        return false;
+    QString why;
+    RunOnEngine([&] {
+        m_pEngine->Listen(address, port, &why, false);
+        m_nListenPort = m_pEngine->ListenPort();
+    });
+    if (error)
+        *error = why;
+    return IsListening();
+}
+
 void CEngineHost::SetSoundOn(bool on) {
     m_bSoundOn = on;
     PostToEngine([this, on] { m_pEngine->m_bSoundOn = on; });

@@ -49,6 +49,9 @@ public:
     // Loads the live settings (start-up sound) and opens the listener; waits for the
     // engine's answer and shows what it asked for before returning.
     bool Start(const QHostAddress& address, quint16 port, QString* error = nullptr);
+    // Opens the listener again (another port, or the same once it is free), without
+    // the start-up sound and without the box about a failure.
+    bool Relisten(const QHostAddress& address, quint16 port, QString* error = nullptr);
     bool IsListening() const { return m_nListenPort != 0; }
     quint16 ListenPort() const { return m_nListenPort; }
 

@@ -93,7 +93,8 @@ void CServerEngine::LoadLiveSettings() {
     PlaySound(SOUND_STARTUP);
 }
 
-bool CServerEngine::Listen(const QHostAddress& address, quint16 port, QString* error) {
+bool CServerEngine::Listen(const QHostAddress& address, quint16 port, QString* error,
+                           bool tellWindow) {
     RetireListener();
     m_bindAddress = address;
     QString why;
@@ -101,7 +102,8 @@ bool CServerEngine::Listen(const QHostAddress& address, quint16 port, QString* e
     if (!socket) {
         if (error)
             *error = why;
-        m_pWindow->ShowMessage(
+        if (tellWindow)
+            m_pWindow->ShowMessage(
             QStringLiteral("Listen Socket Creation Fails!!\n\nPlease, Restart This Program!!"));
         return false;
     }

@@ -55,7 +55,9 @@ public:
 
     // Opens the listener. On failure shows "Listen Socket Creation Fails!!..." and
     // returns false with the reason in *error; the server then runs without requests.
-    bool Listen(const QHostAddress& address, quint16 port, QString* error = nullptr);
+    // A window that tries again by itself asks for no box (tellWindow false).
+    bool Listen(const QHostAddress& address, quint16 port, QString* error = nullptr,
+                bool tellWindow = true);
     bool IsListening() const { return m_pListenSocket != nullptr; }
     quint16 ListenPort() const;
     QHostAddress BindAddress() const { return m_bindAddress; }

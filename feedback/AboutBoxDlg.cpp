@@ -8,6 +8,8 @@ CAboutBoxDlg::CAboutBoxDlg(QWidget* parent)
     InitDialogPictures();
     ui->setupUi(this);
     setFixedSize(size());
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint); // fixed size: no maximise button
 }
 
 CAboutBoxDlg::~CAboutBoxDlg() = default;

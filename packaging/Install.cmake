@@ -96,6 +96,13 @@ install(CODE [[
     file(INSTALL ${_out}/sysusers/vantrel-server.conf DESTINATION "${CMAKE_INSTALL_PREFIX}/lib/sysusers.d")
 ]] COMPONENT service)
 
+# Started from the menu by an ordinary user the program cannot bind port 69 without
+# this capability; the package's postinst sets it, a plain install says how.
+install(CODE [[
+    message(STATUS "To listen on port 69 without root, run once: "
+                   "sudo setcap cap_net_bind_service=+ep ${CMAKE_INSTALL_PREFIX}/bin/vantrel-server")
+]])
+
 # ---- Debian package (scripts/package.sh). CPack rather than debian/ and
 # dpkg-buildpackage: the install rules above are the one list of files, and the
 # package needs no second build system.
@@ -121,7 +128,8 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS adduser)
+# libcap2-bin: postinst's setcap, so that the program listens on port 69 from the menu.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser, libcap2-bin")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "Vantrel Server answers TFTP read and write requests (RFC 1350) and serves
 them from one working folder. Its window shows one row per request, with

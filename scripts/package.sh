@@ -12,9 +12,12 @@ dir=$repo/build-package
 # Debian's compiler and linker flags with every hardening feature (fortified
 # functions, immediate binding, PIE): the service faces the network.
 export DEB_BUILD_MAINT_OPTIONS=hardening=+all
-build "$dir" -DCMAKE_INSTALL_PREFIX=/usr \
+# Only what the package holds (the program, its manual page, the changelog), not the
+# test suite.
+cmake -S "$repo" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr \
     "-DCMAKE_CXX_FLAGS=$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)" \
-    "-DCMAKE_EXE_LINKER_FLAGS=$(dpkg-buildflags --get LDFLAGS)"
+    "-DCMAKE_EXE_LINKER_FLAGS=$(dpkg-buildflags --get LDFLAGS)" >/dev/null
+cmake --build "$dir" -j "$(nproc)" --target vantrel-server manpage debian_changelog
 rm -f "$dir"/vantrel-server_*.deb
 (cd "$dir" && cpack -G DEB >/dev/null)
 deb=$(ls "$dir"/vantrel-server_*.deb)

@@ -26,6 +26,8 @@ CProtocolDlg::CProtocolDlg(CSettingsStore& store, QWidget* parent)
     : QDialog(parent), ui(std::make_unique<Ui::CProtocolDlg>()) {
     ui->setupUi(this);
     setFixedSize(size());
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint); // fixed size: no maximise button
     // The help lines are quieter than the fields: the text colour two fifths of the way
     // to the background, so dark styles get the same effect.
     for (QLabel* help : {ui->negotiateHelp, ui->blockSizeHelp, ui->windowSizeHelp, ui->portsHelp,

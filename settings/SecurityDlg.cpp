@@ -9,6 +9,8 @@ CSecurityDlg::CSecurityDlg(CSettingsStore& store, QWidget* parent)
     : QDialog(parent), ui(std::make_unique<Ui::CSecurityDlg>()) {
     ui->setupUi(this);
     setFixedSize(size());
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint); // fixed size: no maximise button
 
     m_rules = AccessRules::Load(store);
     UpdateData(false);

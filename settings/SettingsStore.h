@@ -52,6 +52,9 @@ public:
     static constexpr const char* kClientFolders = "Names/ClientFolders";
     // The list leaves out requests for files that are not there (and their sound).
     static constexpr const char* kHideMissingFiles = "View/HideMissingFiles";
+    // The UDP port for requests (Setup; --port wins), read at the start.
+    static constexpr const char* kPort = "Protocol/Port";
+    static constexpr int kDefaultPort = 69;
     static constexpr int kDefaultMaxBlockSize = 1468; // fits an Ethernet frame unfragmented
     static constexpr int kDefaultMaxWindowSize = 64;  // where the gains level off
     static constexpr int kMinBlockSize = 8, kMaxBlockSizeLimit = 65464;
@@ -110,6 +113,11 @@ public:
     QString RemapFile() { return GetProfileString(kRemapFile, QString()); }
     bool ClientFolders() { return GetProfileInt(kClientFolders, 0) != 0; }
     bool HideMissingFiles() { return GetProfileInt(kHideMissingFiles, 0) != 0; }
+    // A stored value outside 1..65535 gives the default.
+    quint16 Port() {
+        const int port = GetProfileInt(kPort, kDefaultPort);
+        return quint16(port >= 1 && port <= 65535 ? port : kDefaultPort);
+    }
     int MaxTransfersPerClient() {
         return GetProfileInt(kMaxTransfersPerClient, kDefaultMaxTransfersPerClient);
     }

@@ -29,6 +29,9 @@ CSetupDlg::CSetupDlg(CSettingsStore& store, QWidget* parent)
     : QDialog(parent), ui(std::make_unique<Ui::CSetupDlg>()) {
     ui->setupUi(this);
     setFixedSize(size());
+    // A fixed size: nothing to maximise or minimise.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint);
     connect(ui->browseButton, &QPushButton::clicked, this, &CSetupDlg::OnBrowse);
 
     m_strDirName =
@@ -38,6 +41,7 @@ CSetupDlg::CSetupDlg(CSettingsStore& store, QWidget* parent)
     m_bSoundOn =
         store.GetProfileInt(CSettingsStore::kSoundOn, CSettingsStore::kDefaultSoundOn) != 0;
     m_nTimeOut = store.GetProfileInt(CSettingsStore::kTimeOut, CSettingsStore::kDefaultTimeOut);
+    m_nPort = store.Port();
     UpdateData(false);
     ui->dirNameEdit->setFocus();
 }
@@ -50,6 +54,7 @@ bool CSetupDlg::UpdateData(bool save) {
         ui->overWriteCheck->setChecked(m_bOverWrite);
         ui->timeOutEdit->setText(QString::number(m_nTimeOut));
         ui->soundOnCheck->setChecked(m_bSoundOn);
+        ui->portSpin->setValue(m_nPort);
         return true;
     }
     int timeOut = 0;
@@ -63,6 +68,7 @@ bool CSetupDlg::UpdateData(bool save) {
     m_bOverWrite = ui->overWriteCheck->isChecked();
     m_nTimeOut = timeOut;
     m_bSoundOn = ui->soundOnCheck->isChecked();
+    m_nPort = ui->portSpin->value();
     return true;
 }
 

@@ -18,18 +18,23 @@
 #include <QDesktopServices>
 #include <QFile>
 #include <QFileDialog>
+#include <QFrame>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QScreen>
 #include <QSettings>
+#include <QSpinBox>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QUrl>
+#include <QVBoxLayout>
 
 namespace {
 struct CommandText {
@@ -84,7 +89,7 @@ CMainFrame::CMainFrame(CSettingsStore& store, std::unique_ptr<CEngineHost> engin
 
     // The list first: it takes the engine, which listens and plays the start-up sound.
     m_pView = new CZAZO_DizeView(std::move(engine), address, port, this);
-    setCentralWidget(m_pView);
+    CreateListenBanner();
 
     CreateActions();
     CreateMenus();
@@ -167,7 +172,14 @@ void CMainFrame::CreateActions() {
         m_store.WriteProfileInt(CSettingsStore::kHideMissingFiles, on ? 1 : 0);
         m_pView->SetHideMissingFiles(on);
     });
-    connect(m_actions[Setup], &QAction::triggered, m_pView, [this] { m_pView->OnSetup(); });
+    connect(m_actions[Setup], &QAction::triggered, m_pView, [this] {
+        const quint16 before = m_store.Port();
+        m_pView->OnSetup();
+        // A new port in Setup applies at once.
+        const quint16 after = m_store.Port();
+        if (after != before && after != m_nPort)
+            TryListen(after);
+    });
     connect(m_actions[Security], &QAction::triggered, m_pView, [this] { m_pView->OnSecurity(); });
     connect(m_actions[Protocol], &QAction::triggered, m_pView, [this] {
         RunProtocolCommand(m_pView->Engine(), this);
@@ -266,11 +278,9 @@ void CMainFrame::UpdateStatusField() {
         const QString error = m_pView->ListenError();
         text = QStringLiteral("Cannot listen on %1: ").arg(where);
         if (error.contains(QLatin1String("in use")))
-            text += QStringLiteral("another program holds the port; stop it or use --port");
+            text += QStringLiteral("another program holds the port (see above)");
         else if (m_nPort < 1024)
-            text += QStringLiteral("ports below 1024 need a privilege. Run once: sudo setcap "
-                                   "cap_net_bind_service=+ep %1")
-                        .arg(QCoreApplication::applicationFilePath());
+            text += QStringLiteral("ports below 1024 need a privilege (see above)");
         else
             text += error;
     } else {
@@ -293,6 +303,102 @@ void CMainFrame::UpdateStatusField() {
     pal.setColor(QPalette::WindowText,
                  problem ? QColor(220, 0, 0) : statusBar()->palette().color(QPalette::WindowText));
     m_pStatusField->setPalette(pal);
+}
+
+// A bar above the list, not only the red status field: the field is one clipped line,
+// and the reason (with the command that mends it) is too long for it.
+void CMainFrame::CreateListenBanner() {
+    auto* central = new QWidget(this);
+    auto* column = new QVBoxLayout(central);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    m_pBanner = new QFrame(central);
+    m_pBanner->setObjectName(QStringLiteral("listenBanner"));
+    m_pBanner->setFrameShape(QFrame::StyledPanel);
+    m_pBanner->setAutoFillBackground(true);
+    QPalette pal = m_pBanner->palette();
+    pal.setColor(QPalette::Window, QColor(255, 228, 225));
+    pal.setColor(QPalette::WindowText, QColor(120, 0, 0));
+    m_pBanner->setPalette(pal);
+    auto* row = new QHBoxLayout(m_pBanner);
+    row->setContentsMargins(8, 4, 8, 4);
+    m_pBannerText = new QLabel(m_pBanner);
+    m_pBannerText->setObjectName(QStringLiteral("listenBannerText"));
+    m_pBannerText->setWordWrap(true);
+    m_pBannerText->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_pBannerText->setMinimumWidth(1);
+    row->addWidget(m_pBannerText, 1);
+    auto* portLabel = new QLabel(QStringLiteral("&Port:"), m_pBanner);
+    row->addWidget(portLabel);
+    m_pBannerPort = new QSpinBox(m_pBanner);
+    m_pBannerPort->setObjectName(QStringLiteral("listenBannerPort"));
+    m_pBannerPort->setRange(1, 65535);
+    m_pBannerPort->setValue(m_nPort);
+    portLabel->setBuddy(m_pBannerPort);
+    row->addWidget(m_pBannerPort);
+    m_pBannerRetry = new QPushButton(QStringLiteral("&Retry"), m_pBanner);
+    m_pBannerRetry->setObjectName(QStringLiteral("listenBannerRetry"));
+    row->addWidget(m_pBannerRetry);
+    connect(m_pBannerRetry, &QPushButton::clicked, this, [this] {
+        const quint16 port = quint16(m_pBannerPort->value());
+        // A port chosen here is the one for the next start too.
+        if (port != m_nPort)
+            m_store.WriteProfileInt(CSettingsStore::kPort, port);
+        TryListen(port);
+    });
+    column->addWidget(m_pBanner);
+    column->addWidget(m_pView, 1);
+    setCentralWidget(central);
+
+    // The port may be freed, or the capability given, while the window is open.
+    m_pRetryTimer = new QTimer(this);
+    m_pRetryTimer->setInterval(kRetryMs);
+    connect(m_pRetryTimer, &QTimer::timeout, this, [this] { TryListen(m_nPort); });
+    UpdateListenBanner();
+}
+
+void CMainFrame::UpdateListenBanner() {
+    const bool listening = m_pView->IsListening();
+    m_pBanner->setVisible(!listening);
+    if (listening) {
+        m_pRetryTimer->stop();
+        return;
+    }
+    const QString error = m_pView->ListenError();
+    QString text = QStringLiteral("Cannot listen on %1: %2.").arg(listenWhere(m_address, m_nPort),
+                                                                 error);
+    if (error.contains(QLatin1String("in use")))
+        text += QStringLiteral(" Another program holds the port: stop it, or choose another "
+                               "port and Retry.");
+    else if (m_nPort < 1024)
+        text += QStringLiteral(" Ports below 1024 need a privilege; run once: sudo setcap "
+                               "cap_net_bind_service=+ep %1 (the Debian package does this "
+                               "when it installs), or choose a port above 1023 and Retry.")
+                    .arg(QCoreApplication::applicationFilePath());
+    text += QStringLiteral(" Trying again every %1 seconds.").arg(kRetryMs / 1000);
+    m_pBannerText->setText(text);
+    if (!m_pBannerPort->hasFocus())
+        m_pBannerPort->setValue(m_nPort);
+    if (!m_pRetryTimer->isActive())
+        m_pRetryTimer->start();
+}
+
+bool CMainFrame::TryListen(quint16 port) {
+    const bool wasListening = m_pView->IsListening();
+    m_nPort = port;
+    const bool listening = m_pView->Relisten(m_address, port);
+    UpdateListenBanner();
+    if (m_pStatusField)
+        UpdateStatusField();
+    if (listening && !wasListening) {
+        statusBar()->showMessage(
+            QStringLiteral("Now listening on %1").arg(listenWhere(m_address, port)), 30000);
+        // The box from the start would now tell an untruth.
+        for (QMessageBox* box : findChildren<QMessageBox*>())
+            if (box->text().startsWith(QLatin1String("Listen Socket Creation Fails")))
+                box->close();
+    }
+    return listening;
 }
 
 bool CMainFrame::SaveListAs(const QString& path) const {

@@ -11,7 +11,11 @@ class QSystemTrayIcon;
 class CTransferAnimDlg;
 class CZAZO_DizeView;
 class QAction;
+class QTimer;
 class QLabel;
+class QFrame;
+class QPushButton;
+class QSpinBox;
 
 // The program's one top-level window: menu, fixed toolbar, the transfer list,
 // a one-pane status bar and the transfer animation at the right of the toolbar row.
@@ -56,6 +60,17 @@ public:
     // What start-up has to say (leftovers removed, settings not understood), kept at
     // the end of the status field.
     void SetStartNotes(const QString& notes);
+    // Above the list while the server cannot listen: the whole reason, wrapped, a port
+    // field and Retry. It tries again by itself every kRetryMs and goes once it listens.
+    static constexpr int kRetryMs = 5000;
+    QFrame* ListenBanner() const { return m_pBanner; }
+    QLabel* ListenBannerText() const { return m_pBannerText; }
+    QSpinBox* ListenBannerPort() const { return m_pBannerPort; }
+    QPushButton* ListenBannerRetry() const { return m_pBannerRetry; }
+    quint16 Port() const { return m_nPort; }
+    // Listens on the port (the banner's Retry, Setup's Port, the timer); true once it does.
+    bool TryListen(quint16 port);
+
     // The tray icon, where the desktop has a tray.
     QSystemTrayIcon* TrayIcon() const { return m_pTray; }
 
@@ -83,6 +98,8 @@ private:
     void CreateMenus();
     void CreateToolBar();
     void CreateStatusBar();
+    void CreateListenBanner();
+    void UpdateListenBanner();
     void PlaceAnimation();
     void PlaceOnScreen();
     void CreateTrayIcon();
@@ -97,6 +114,11 @@ private:
     QLabel* m_pReady = nullptr;
     QLabel* m_pStatusField = nullptr;
     QString m_strStartNotes;
+    QFrame* m_pBanner = nullptr;
+    QLabel* m_pBannerText = nullptr;
+    QSpinBox* m_pBannerPort = nullptr;
+    QPushButton* m_pBannerRetry = nullptr;
+    QTimer* m_pRetryTimer = nullptr;
     CSettingsStore& m_store;
     QHostAddress m_address;
     quint16 m_nPort;

@@ -37,6 +37,9 @@ void RunSetupCommand(CEngineHost& engine, QWidget* parent) {
         store.WriteProfileInt(CSettingsStore::kOverWrite, dlg.m_bOverWrite ? 1 : 0);
         store.WriteProfileInt(CSettingsStore::kSoundOn, dlg.m_bSoundOn ? 1 : 0);
         store.WriteProfileInt(CSettingsStore::kTimeOut, dlg.m_nTimeOut);
+        // Only a changed port is written: an untouched one keeps following the default.
+        if (dlg.m_nPort != store.Port())
+            store.WriteProfileInt(CSettingsStore::kPort, dlg.m_nPort);
         engine.SetSoundOn(dlg.m_bSoundOn);
         return;
     }

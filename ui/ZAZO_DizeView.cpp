@@ -36,6 +36,10 @@ bool CZAZO_DizeView::IsListening() const {
     return m_pEngine->IsListening();
 }
 
+bool CZAZO_DizeView::Relisten(const QHostAddress& address, quint16 port) {
+    return m_pEngine->Relisten(address, port, &m_strListenError);
+}
+
 int CZAZO_DizeView::ActiveTransfers() const {
     return m_pEngine->ActiveTransfers();
 }

@@ -35,6 +35,8 @@ public:
     CWaveSound& Sounds() const { return *m_pSounds; }
     bool IsListening() const;
     QString ListenError() const { return m_strListenError; }
+    // Listens again on address:port (the frame's Retry); true once it listens.
+    bool Relisten(const QHostAddress& address, quint16 port);
     int ActiveTransfers() const;
     CTransferLog& Log() const { return *m_pLog; }
 

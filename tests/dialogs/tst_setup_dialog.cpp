@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QSpinBox>
 #include <QtTest>
 
 namespace {
@@ -49,6 +50,7 @@ private slots:
     void badTimeOutKeepsDialogOpen();
     void fileOrMissingFolderRefused();
     void browse();
+    void portFieldTabOrderAndFrame();
 };
 
 void TestSetupDialog::dirNameCheck_data() {
@@ -343,6 +345,47 @@ void TestSetupDialog::browse() {
     QVERIFY2(ModalDriver::Errors().isEmpty(), qPrintable(ModalDriver::Errors().join('\n')));
     QVERIFY(driver.finished());
     QCOMPARE(QDir(f.Stored(CSettingsStore::kDirName).toString()).canonicalPath(), pickedPath);
+}
+
+// The port for requests: 69 until set, stored only when changed. Tab walks the fields
+// top to bottom, then OK and Cancel; a fixed-size dialog offers no maximise button.
+void TestSetupDialog::portFieldTabOrderAndFrame() {
+    DialogFixture f;
+    {
+        CSetupDlg dlg(f.store);
+        auto* spin = dlg.findChild<QSpinBox*>(QStringLiteral("portSpin"));
+        QVERIFY(spin);
+        QCOMPARE(spin->value(), 69);
+        QCOMPARE(spin->minimum(), 1);
+        QCOMPARE(spin->maximum(), 65535);
+        QVERIFY(!(dlg.windowFlags() & Qt::WindowMaximizeButtonHint));
+        QVERIFY(dlg.windowFlags() & Qt::CustomizeWindowHint);
+        const QStringList expected = {"dirNameEdit", "browseButton", "overWriteCheck",
+                                      "soundOnCheck", "timeOutEdit", "portSpin",
+                                      "okButton", "cancelButton"};
+        QStringList order;
+        QWidget* w = dlg.findChild<QWidget*>(QStringLiteral("dirNameEdit"));
+        for (int i = 0; i < 40 && order.size() < expected.size(); ++i, w = w->nextInFocusChain())
+            if (expected.contains(w->objectName()) && !order.contains(w->objectName()))
+                order << w->objectName();
+        QCOMPARE(order, expected);
+    }
+    const QString dir = f.dir.filePath(QStringLiteral("p"));
+    QDir().mkpath(dir);
+    ModalDriver driver({{[&](QWidget* w) {
+        ModalDriver::setText(w, "dirNameEdit", dir);
+        auto* spin = w->findChild<QSpinBox*>(QStringLiteral("portSpin"));
+        Check(spin != nullptr, "no port field");
+        if (spin)
+            spin->setValue(6969);
+        ModalDriver::click(w, "okButton");
+    }}});
+    RunSetupCommand(f.engine, nullptr);
+    QVERIFY2(ModalDriver::Errors().isEmpty(), qPrintable(ModalDriver::Errors().join('\n')));
+    QVERIFY(driver.finished());
+    QCOMPARE(f.store.Port(), quint16(6969));
+    CSetupDlg again(f.store);
+    QCOMPARE(again.findChild<QSpinBox*>(QStringLiteral("portSpin"))->value(), 6969);
 }
 
 QTEST_MAIN(TestSetupDialog)

@@ -30,4 +30,24 @@ if command -v curl >/dev/null; then
 fi
 kill -TERM $pid
 wait $pid
+
+# The port from the settings (Setup's Port) when there is no --port; --port wins.
+port2=$((port + 1))
+printf '[Protocol]\nPort=%s\n' $port2 >>"$work/server.conf"
+for args in "" "--port $port"; do
+    want=$port2
+    [ -n "$args" ] && want=$port
+    # shellcheck disable=SC2086
+    "$server" --headless --address 127.0.0.1 $args --settings "$work/server.conf" \
+        >"$work/out" 2>"$work/err" &
+    pid=$!
+    for _ in $(seq 100); do
+        grep -q '^listening on\|^cannot listen' "$work/out" && break
+        sleep 0.1
+    done
+    kill -TERM $pid 2>/dev/null
+    wait $pid
+    grep -q "^listening on 127.0.0.1:$want," "$work/out" ||
+        fail "listens elsewhere than port $want (arguments: ${args:-none})"
+done
 echo PASS

@@ -13,6 +13,8 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenuBar>
+#include <QPushButton>
+#include <QSpinBox>
 #include <QStatusBar>
 #include <QToolBar>
 #include <QToolButton>
@@ -34,6 +36,7 @@ private slots:
     void exitWithTransfersAsksFirst();
     void messagesShareOneBox();
     void missingFileRowsHidden();
+    void listenBannerRetriesUntilFree();
 
 private:
     std::unique_ptr<TestStore> m_store;
@@ -348,6 +351,8 @@ void TestFrame::messagesShareOneBox() {
     QCOMPARE(f.findChildren<QMessageBox*>().size(), 1);
     QCOMPARE(f.findChildren<QMessageBox*>().first()->text(), text);
     f.findChildren<QMessageBox*>().first()->close();
+}
+
 // View > Hide Requests for Missing Files: off at first; on, it hides the rows of reads
 // refused for want of the file, those there and those to come, and is remembered.
 void TestFrame::missingFileRowsHidden() {
@@ -375,6 +380,48 @@ void TestFrame::missingFileRowsHidden() {
     CMainFrame again(*m_store->store, m_store->NewEngine(), QHostAddress::LocalHost,
                      RandomHighPort());
     QVERIFY(again.Action(CMainFrame::HideMissingFiles)->isChecked());
+}
+
+// A port another program holds: the bar above the list says so in full, Retry takes
+// the port field's port (kept for the next start), and once that port is free the
+// window listens by itself and the bar goes.
+void TestFrame::listenBannerRetriesUntilFree() {
+    QUdpSocket holdA, holdB;
+    quint16 a = 0, b = 0;
+    for (int i = 0; i < 20 && !(a && b); ++i) {
+        const quint16 p = RandomHighPort();
+        if (!a && holdA.bind(QHostAddress::LocalHost, p, QUdpSocket::DontShareAddress))
+            a = p;
+        else if (!b && p != a && holdB.bind(QHostAddress::LocalHost, p, QUdpSocket::DontShareAddress))
+            b = p;
+    }
+    QVERIFY(a && b);
+    CMainFrame f(*m_store->store, m_store->NewEngine(), QHostAddress::LocalHost, a);
+    f.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&f));
+    QVERIFY(!f.View()->IsListening());
+    QVERIFY(f.ListenBanner()->isVisible());
+    QVERIFY(f.ListenBannerText()->wordWrap());
+    const QString text = f.ListenBannerText()->text();
+    QVERIFY2(text.contains(QStringLiteral("Cannot listen on 127.0.0.1:%1").arg(a)) &&
+                 text.contains(QStringLiteral("Another program holds the port")),
+             qPrintable(text));
+
+    f.ListenBannerPort()->setValue(b);
+    f.ListenBannerRetry()->click();
+    QVERIFY(!f.View()->IsListening());
+    QVERIFY2(f.ListenBannerText()->text().contains(QStringLiteral("127.0.0.1:%1").arg(b)),
+             qPrintable(f.ListenBannerText()->text()));
+    QCOMPARE(m_store->store->Port(), b);
+
+    holdB.close();
+    QVERIFY(SpinUntil([&] { return f.View()->IsListening(); }, CMainFrame::kRetryMs + 5000));
+    QCOMPARE(f.View()->Engine().ListenPort(), b);
+    QVERIFY(!f.ListenBanner()->isVisible());
+    QVERIFY2(f.StatusField()->text().startsWith(QStringLiteral("Listening on 127.0.0.1:%1").arg(b)),
+             qPrintable(f.StatusField()->text()));
+    // The box from the start goes too.
+    QVERIFY_SOON(!f.findChild<QMessageBox*>() || !f.findChild<QMessageBox*>()->isVisible());
 }
 
 QTEST_MAIN(TestFrame)
