@@ -2,6 +2,7 @@
 
 #include <QHostAddress>
 #include <QMainWindow>
+#include <functional>
 #include <memory>
 
 class CEngineHost;
@@ -12,6 +13,7 @@ class CTransferAnimDlg;
 class CZAZO_DizeView;
 class QAction;
 class QLabel;
+class QUrl;
 
 // The program's one top-level window: menu, fixed toolbar, the transfer list,
 // a one-pane status bar and the transfer animation at the right of the toolbar row.
@@ -54,6 +56,9 @@ public:
     void UpdateStatusField();
     // The tray icon, where the desktop has a tray.
     QSystemTrayIcon* TrayIcon() const { return m_pTray; }
+
+    // How Open Working Folder hands the folder to the desktop (tests put their own).
+    void SetUrlOpener(std::function<bool(const QUrl&)> open) { m_openUrl = std::move(open); }
 
     // File > Save List As... without the file dialog.
     bool SaveListAs(const QString& path) const;
@@ -101,4 +106,5 @@ private:
     int m_nTrayCount = -1;
     QAction* m_actions[CommandCount] = {};
     bool m_bCreated = false;
+    std::function<bool(const QUrl&)> m_openUrl;
 };
