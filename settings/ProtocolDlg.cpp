@@ -65,9 +65,7 @@ void CProtocolDlg::LayOut() {
     for (QLabel* help : {ui->negotiateHelp, ui->blockSizeHelp, ui->windowSizeHelp, ui->portsHelp,
                          ui->replyFromHelp, ui->ipv6Help, ui->listenHelp})
         help->setContentsMargins(indent, 0, 0, 0);
-    for (QLineEdit* edit : {ui->blockSizeEdit, ui->windowSizeEdit, ui->portFirstEdit,
-                            ui->portLastEdit})
-        FitDigits(edit, QStringLiteral("000000"));
+    FitFields();
     ui->listenCombo->setMinimumContentsLength(22); // an IPv6 address without its scope
 
     auto* options = new QGridLayout(ui->optionGroup);
@@ -125,6 +123,19 @@ void CProtocolDlg::LayOut() {
         setTabOrder(order[i - 1], order[i]);
 }
 
+void CProtocolDlg::FitFields() {
+    for (QLineEdit* edit : {ui->blockSizeEdit, ui->windowSizeEdit, ui->portFirstEdit,
+                            ui->portLastEdit})
+        FitDigits(edit, QStringLiteral("000000"));
+}
+
+void CProtocolDlg::changeEvent(QEvent* event) {
+    QDialog::changeEvent(event);
+    if (m_bLaidOut &&
+        (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange))
+        FitFields();
+}
+
 CProtocolDlg::CProtocolDlg(CSettingsStore& store, QWidget* parent)
     : QDialog(parent), ui(std::make_unique<Ui::CProtocolDlg>()) {
     ui->setupUi(this);
@@ -135,6 +146,7 @@ CProtocolDlg::CProtocolDlg(CSettingsStore& store, QWidget* parent)
     ui->listenCombo->lineEdit()->setObjectName(QStringLiteral("listenEdit"));
     ui->listenCombo->addItems(ListenChoices());
     LayOut();
+    m_bLaidOut = true;
     // The help lines are quieter than the fields: the text colour two fifths of the way
     // to the background, so dark styles get the same effect.
     for (QLabel* help : {ui->negotiateHelp, ui->blockSizeHelp, ui->windowSizeHelp, ui->portsHelp,

@@ -46,6 +46,9 @@ private:
     // save false: members to controls. save true: controls to members, all or nothing.
     bool UpdateData(bool save);
     void LayOut();
+    void FitFields();
+    void changeEvent(QEvent* event) override;
 
     std::unique_ptr<Ui::CProtocolDlg> ui;
+    bool m_bLaidOut = false; // setupUi changes the font before the fields exist
 };

@@ -307,7 +307,6 @@ void CMainFrame::OnOpenFolder() {
     const QString why = QStringLiteral("No file manager could open %1 (none is registered for "
                                        "folders, see xdg-mime).")
                             .arg(folder);
-    statusBar()->showMessage(why, 15000);
     QMessageBox box(QMessageBox::Information, QStringLiteral("Open Working Folder"), why,
                     QMessageBox::Close, this);
     QPushButton* copy = box.addButton(QStringLiteral("Copy &Path"), QMessageBox::ActionRole);
@@ -315,6 +314,8 @@ void CMainFrame::OnOpenFolder() {
     box.exec();
     if (box.clickedButton() == copy)
         QApplication::clipboard()->setText(folder);
+    // After the box: its own goings-on clear the status bar's message.
+    statusBar()->showMessage(why, 15000);
 }
 
 void CMainFrame::CreateTrayIcon() {

@@ -15,9 +15,6 @@ void Check(bool ok, const QString& what) {
     if (!ok)
         ModalDriver::Errors() << what;
 }
-QString Join(const QStringList& lines) {
-    return lines.join(QLatin1Char('\n'));
-}
 } // namespace
 
 class TestHelpAbout : public QObject {
@@ -104,7 +101,10 @@ void TestHelpAbout::helpPagesTextAndPictures() {
     // Every page fits its tab, whatever the style's font: the sheet grows to the largest.
     sheet.show();
     QVERIFY(QTest::qWaitForWindowExposed(&sheet));
+    auto* tabs = sheet.findChild<QTabWidget*>();
     for (QWidget* page : pages) {
+        tabs->setCurrentWidget(page);
+        QCoreApplication::processEvents();
         auto* text = page->findChild<QLabel*>(QStringLiteral("textLabel"));
         QVERIFY2(text->width() >= text->sizeHint().width() &&
                      text->height() >= text->sizeHint().height(),
