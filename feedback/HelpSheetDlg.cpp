@@ -68,6 +68,8 @@ CHelpSheetDlg::CHelpSheetDlg(QWidget* parent, int selectPage)
           static_cast<QWidget*>(m_pPageProtocol), static_cast<QWidget*>(m_pPageRunning)})
         ui->tabWidget->addTab(page, page->windowTitle());
     ui->tabWidget->setCurrentIndex(selectPage);
+    // Every tab in view: the sheet grows to the tab bar rather than hiding tabs behind arrows.
+    ui->tabWidget->setUsesScrollButtons(false);
     ui->buttonBox->button(QDialogButtonBox::Close)->setDefault(true);
 }
 

@@ -10,9 +10,11 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QNetworkInterface>
+#include <QScreen>
 #include <QStyle>
 #include <QStyleOptionFrame>
 #include <iterator>
+#include <utility>
 
 namespace {
 const char* const kAppTitle = "ZAZO_Dize";
@@ -80,6 +82,8 @@ void CProtocolDlg::LayOut() {
     options->addWidget(ui->windowSizeUnit, 4, 2);
     options->addWidget(ui->windowSizeHelp, 5, 0, 1, 3);
     options->setColumnStretch(2, 1);
+    // Tight rows: at QT_SCALE_FACTOR=2 a 1280x800 screen leaves about 400 points of height.
+    options->setVerticalSpacing(1);
 
     auto* network = new QGridLayout(ui->networkGroup);
     auto* ports = new QHBoxLayout;
@@ -88,6 +92,7 @@ void CProtocolDlg::LayOut() {
                        static_cast<QWidget*>(ui->portLastEdit),
                        static_cast<QWidget*>(ui->anyPortCheck)})
         ports->addWidget(w);
+    ports->setSpacing(6);
     ports->addStretch(1);
     network->addWidget(ui->portsLabel, 0, 0);
     network->addLayout(ports, 0, 1);
@@ -100,6 +105,7 @@ void CProtocolDlg::LayOut() {
     network->addWidget(ui->listenCombo, 6, 1);
     network->addWidget(ui->listenHelp, 7, 0, 1, 2);
     network->setColumnStretch(1, 1);
+    network->setVerticalSpacing(1);
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
@@ -112,7 +118,24 @@ void CProtocolDlg::LayOut() {
     top->addWidget(ui->optionGroup);
     top->addWidget(ui->networkGroup);
     top->addLayout(buttons);
+    top->setSpacing(4);
+    top->setContentsMargins(8, 4, 8, 6);
     top->setSizeConstraint(QLayout::SetFixedSize);
+
+    // Each help line is the tooltip of its field too; on a screen too low for the dialog
+    // (a large scale factor on a small screen) only the tooltips stay.
+    const std::pair<QLabel*, QWidget*> helps[] = {
+        {ui->negotiateHelp, ui->negotiateCheck}, {ui->blockSizeHelp, ui->blockSizeEdit},
+        {ui->windowSizeHelp, ui->windowSizeEdit}, {ui->portsHelp, ui->portFirstEdit},
+        {ui->portsHelp, ui->portLastEdit},       {ui->replyFromHelp, ui->replyFromCheck},
+        {ui->ipv6Help, ui->ipv6Check},           {ui->listenHelp, ui->listenCombo}};
+    for (const auto& [help, field] : helps)
+        field->setToolTip(help->text());
+    const QScreen* where = screen();
+    const int room = where ? where->availableGeometry().height() - 48 : QWIDGETSIZE_MAX;
+    if (top->totalSizeHint().height() > room)
+        for (const auto& [help, field] : helps)
+            help->hide();
 
     // Moving the fields into the groups changed the focus chain: the .ui's order again.
     QWidget* order[] = {ui->negotiateCheck, ui->blockSizeEdit, ui->windowSizeEdit,

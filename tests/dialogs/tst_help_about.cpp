@@ -6,6 +6,7 @@
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QtTest>
 #include <algorithm>
@@ -102,6 +103,7 @@ void TestHelpAbout::helpPagesTextAndPictures() {
     sheet.show();
     QVERIFY(QTest::qWaitForWindowExposed(&sheet));
     auto* tabs = sheet.findChild<QTabWidget*>();
+    QVERIFY(tabs->tabBar()->width() >= tabs->tabBar()->sizeHint().width()); // no tab hidden
     for (QWidget* page : pages) {
         tabs->setCurrentWidget(page);
         QCoreApplication::processEvents();
