@@ -8,8 +8,9 @@ CAboutBoxDlg::CAboutBoxDlg(QWidget* parent)
     InitDialogPictures();
     ui->setupUi(this);
     setFixedSize(size());
+    // A fixed size: nothing to maximise.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowCloseButtonHint); // fixed size: no maximise button
+                   Qt::WindowCloseButtonHint);
 }
 
 CAboutBoxDlg::~CAboutBoxDlg() = default;

@@ -3,6 +3,7 @@
 #include "ui_PageClear.h"
 #include "ui_PageGeneral.h"
 #include "ui_PageProtocol.h"
+#include "ui_PageRunning.h"
 #include "ui_PageSecurity.h"
 #include "ui_PageSetup.h"
 
@@ -44,21 +45,32 @@ CPageProtocol::CPageProtocol(QWidget* parent)
 }
 CPageProtocol::~CPageProtocol() = default;
 
+CPageRunning::CPageRunning(QWidget* parent)
+    : QWidget(parent), ui(std::make_unique<Ui::CPageRunning>()) {
+    InitDialogPictures();
+    ui->setupUi(this);
+}
+CPageRunning::~CPageRunning() = default;
+
 CHelpSheetDlg::CHelpSheetDlg(QWidget* parent, int selectPage)
     : QDialog(parent), m_pPageGeneral(new CPageGeneral), m_pPageClear(new CPageClear),
       m_pPageSetup(new CPageSetup), m_pPageSecurity(new CPageSecurity),
-      m_pPageProtocol(new CPageProtocol), ui(std::make_unique<Ui::CHelpSheetDlg>()) {
+      m_pPageProtocol(new CPageProtocol), m_pPageRunning(new CPageRunning),
+      ui(std::make_unique<Ui::CHelpSheetDlg>()) {
     ui->setupUi(this);
+    // A fixed size: nothing to maximise.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint);
     // Each tab is labelled with its page's title.
     for (QWidget* page :
          {static_cast<QWidget*>(m_pPageGeneral), static_cast<QWidget*>(m_pPageClear),
           static_cast<QWidget*>(m_pPageSetup), static_cast<QWidget*>(m_pPageSecurity),
-          static_cast<QWidget*>(m_pPageProtocol)})
+          static_cast<QWidget*>(m_pPageProtocol), static_cast<QWidget*>(m_pPageRunning)})
         ui->tabWidget->addTab(page, page->windowTitle());
     ui->tabWidget->setCurrentIndex(selectPage);
-    // No page has anything to apply.
-    ui->buttonBox->button(QDialogButtonBox::Apply)->setEnabled(false);
-    ui->buttonBox->button(QDialogButtonBox::Ok)->setDefault(true);
+    // Every tab in view: the sheet grows to the tab bar rather than hiding tabs behind arrows.
+    ui->tabWidget->setUsesScrollButtons(false);
+    ui->buttonBox->button(QDialogButtonBox::Close)->setDefault(true);
 }
 
 CHelpSheetDlg::~CHelpSheetDlg() = default;

@@ -13,6 +13,7 @@ class CPageClear;
 class CPageSetup;
 class CPageSecurity;
 class CPageProtocol;
+class CPageRunning;
 } // namespace Ui
 
 // The help pages: a picture and a fixed text each, nothing to change.
@@ -66,8 +67,19 @@ private:
     std::unique_ptr<Ui::CPageProtocol> ui;
 };
 
-// The help sheet: the pages as tabs General, File, Setup, Security and Protocol, with the
-// usual sheet buttons. Since no page keeps anything, every way out does the same: nothing.
+// The tray, the transfer log, headless mode and the service.
+class CPageRunning : public QWidget {
+    Q_OBJECT
+public:
+    explicit CPageRunning(QWidget* parent = nullptr);
+    ~CPageRunning() override;
+
+private:
+    std::unique_ptr<Ui::CPageRunning> ui;
+};
+
+// The help sheet: the pages as tabs General, File, Setup, Security, Protocol and Running.
+// No page keeps anything, so the one button is Close.
 class CHelpSheetDlg : public QDialog {
     Q_OBJECT
 
@@ -81,6 +93,7 @@ public:
     CPageSetup* m_pPageSetup;
     CPageSecurity* m_pPageSecurity;
     CPageProtocol* m_pPageProtocol;
+    CPageRunning* m_pPageRunning;
 
 private:
     std::unique_ptr<Ui::CHelpSheetDlg> ui;

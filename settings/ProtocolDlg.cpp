@@ -3,10 +3,18 @@
 
 #include "SettingsStore.h"
 
+#include <QBoxLayout>
+#include <QGridLayout>
 #include <QHostAddress>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QNetworkInterface>
+#include <QScreen>
+#include <QStyle>
+#include <QStyleOptionFrame>
+#include <iterator>
+#include <utility>
 
 namespace {
 const char* const kAppTitle = "ZAZO_Dize";
@@ -20,14 +28,148 @@ bool ParseNumber(const QLineEdit* edit, int low, int high, int* value) {
     *value = n;
     return true;
 }
+// Wide enough for the largest number it takes, in the style's own frame and font.
+void FitDigits(QLineEdit* edit, const QString& widest) {
+    QStyleOptionFrame option;
+    option.initFrom(edit);
+    option.lineWidth = edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, edit);
+    const QFontMetrics fm = edit->fontMetrics();
+    const QMargins margins = edit->textMargins();
+    // QLineEdit keeps 2 pixels each side of the text and one for the cursor.
+    const QSize text(fm.horizontalAdvance(widest) + margins.left() + margins.right() + 5,
+                     fm.height());
+    edit->setFixedWidth(
+        edit->style()->sizeFromContents(QStyle::CT_LineEdit, &option, text, edit).width());
+}
 } // namespace
+
+const char* const CProtocolDlg::kAllAddresses = "all";
+
+// The addresses of this machine that the server could listen on, IPv4 first.
+QStringList CProtocolDlg::ListenChoices() {
+    QStringList v4, v6;
+    for (const QHostAddress& a : QNetworkInterface::allAddresses()) {
+        if (a.protocol() == QAbstractSocket::IPv4Protocol)
+            v4 << a.toString();
+        else if (a.protocol() == QAbstractSocket::IPv6Protocol && a.scopeId().isEmpty())
+            v6 << a.toString(); // link-local ones need their interface, not offered
+    }
+    return QStringList{QString::fromLatin1(kAllAddresses)} << v4 << v6;
+}
+
+// The .ui places the fields for one font; layouts let every style and scale have the room
+// its own font and frames need.
+void CProtocolDlg::LayOut() {
+    setMinimumSize(0, 0);
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    const int indent = style()->pixelMetric(QStyle::PM_IndicatorWidth) +
+                       style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing);
+    for (QLabel* help : {ui->negotiateHelp, ui->blockSizeHelp, ui->windowSizeHelp, ui->portsHelp,
+                         ui->replyFromHelp, ui->ipv6Help, ui->listenHelp})
+        help->setContentsMargins(indent, 0, 0, 0);
+    FitFields();
+    ui->listenCombo->setMinimumContentsLength(22); // an IPv6 address without its scope
+
+    auto* options = new QGridLayout(ui->optionGroup);
+    options->addWidget(ui->negotiateCheck, 0, 0, 1, 3);
+    options->addWidget(ui->negotiateHelp, 1, 0, 1, 3);
+    options->addWidget(ui->blockSizeLabel, 2, 0);
+    options->addWidget(ui->blockSizeEdit, 2, 1);
+    options->addWidget(ui->blockSizeUnit, 2, 2);
+    options->addWidget(ui->blockSizeHelp, 3, 0, 1, 3);
+    options->addWidget(ui->windowSizeLabel, 4, 0);
+    options->addWidget(ui->windowSizeEdit, 4, 1);
+    options->addWidget(ui->windowSizeUnit, 4, 2);
+    options->addWidget(ui->windowSizeHelp, 5, 0, 1, 3);
+    options->setColumnStretch(2, 1);
+    // Tight rows: at QT_SCALE_FACTOR=2 a 1280x800 screen leaves about 400 points of height.
+    options->setVerticalSpacing(1);
+
+    auto* network = new QGridLayout(ui->networkGroup);
+    auto* ports = new QHBoxLayout;
+    for (QWidget* w : {static_cast<QWidget*>(ui->portFirstEdit),
+                       static_cast<QWidget*>(ui->portsToLabel),
+                       static_cast<QWidget*>(ui->portLastEdit),
+                       static_cast<QWidget*>(ui->anyPortCheck)})
+        ports->addWidget(w);
+    ports->setSpacing(6);
+    ports->addStretch(1);
+    network->addWidget(ui->portsLabel, 0, 0);
+    network->addLayout(ports, 0, 1);
+    network->addWidget(ui->portsHelp, 1, 0, 1, 2);
+    network->addWidget(ui->replyFromCheck, 2, 0, 1, 2);
+    network->addWidget(ui->replyFromHelp, 3, 0, 1, 2);
+    network->addWidget(ui->ipv6Check, 4, 0, 1, 2);
+    network->addWidget(ui->ipv6Help, 5, 0, 1, 2);
+    network->addWidget(ui->listenLabel, 6, 0);
+    network->addWidget(ui->listenCombo, 6, 1);
+    network->addWidget(ui->listenHelp, 7, 0, 1, 2);
+    network->setColumnStretch(1, 1);
+    network->setVerticalSpacing(1);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(ui->okButton);
+    buttons->addStretch(1);
+    buttons->addWidget(ui->cancelButton);
+    buttons->addStretch(1);
+
+    auto* top = new QVBoxLayout(this);
+    top->addWidget(ui->optionGroup);
+    top->addWidget(ui->networkGroup);
+    top->addLayout(buttons);
+    top->setSpacing(4);
+    top->setContentsMargins(8, 4, 8, 6);
+    top->setSizeConstraint(QLayout::SetFixedSize);
+
+    // Each help line is the tooltip of its field too; on a screen too low for the dialog
+    // (a large scale factor on a small screen) only the tooltips stay.
+    const std::pair<QLabel*, QWidget*> helps[] = {
+        {ui->negotiateHelp, ui->negotiateCheck}, {ui->blockSizeHelp, ui->blockSizeEdit},
+        {ui->windowSizeHelp, ui->windowSizeEdit}, {ui->portsHelp, ui->portFirstEdit},
+        {ui->portsHelp, ui->portLastEdit},       {ui->replyFromHelp, ui->replyFromCheck},
+        {ui->ipv6Help, ui->ipv6Check},           {ui->listenHelp, ui->listenCombo}};
+    for (const auto& [help, field] : helps)
+        field->setToolTip(help->text());
+    const QScreen* where = screen();
+    const int room = where ? where->availableGeometry().height() - 48 : QWIDGETSIZE_MAX;
+    if (top->totalSizeHint().height() > room)
+        for (const auto& [help, field] : helps)
+            help->hide();
+
+    // Moving the fields into the groups changed the focus chain: the .ui's order again.
+    QWidget* order[] = {ui->negotiateCheck, ui->blockSizeEdit, ui->windowSizeEdit,
+                        ui->portFirstEdit,  ui->portLastEdit,  ui->anyPortCheck,
+                        ui->replyFromCheck, ui->ipv6Check,     ui->listenCombo,
+                        ui->okButton,       ui->cancelButton};
+    for (size_t i = 1; i < std::size(order); ++i)
+        setTabOrder(order[i - 1], order[i]);
+}
+
+void CProtocolDlg::FitFields() {
+    for (QLineEdit* edit : {ui->blockSizeEdit, ui->windowSizeEdit, ui->portFirstEdit,
+                            ui->portLastEdit})
+        FitDigits(edit, QStringLiteral("000000"));
+}
+
+void CProtocolDlg::changeEvent(QEvent* event) {
+    QDialog::changeEvent(event);
+    if (m_bLaidOut &&
+        (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange))
+        FitFields();
+}
 
 CProtocolDlg::CProtocolDlg(CSettingsStore& store, QWidget* parent)
     : QDialog(parent), ui(std::make_unique<Ui::CProtocolDlg>()) {
     ui->setupUi(this);
-    setFixedSize(size());
+    // A fixed size: nothing to maximise.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowCloseButtonHint); // fixed size: no maximise button
+                   Qt::WindowCloseButtonHint);
+    // The field keeps the name it had as a plain line edit.
+    ui->listenCombo->lineEdit()->setObjectName(QStringLiteral("listenEdit"));
+    ui->listenCombo->addItems(ListenChoices());
+    LayOut();
+    m_bLaidOut = true;
     // The help lines are quieter than the fields: the text colour two fifths of the way
     // to the background, so dark styles get the same effect.
     for (QLabel* help : {ui->negotiateHelp, ui->blockSizeHelp, ui->windowSizeHelp, ui->portsHelp,
@@ -73,7 +215,9 @@ bool CProtocolDlg::UpdateData(bool save) {
         OnAnyPort(any);
         ui->replyFromCheck->setChecked(m_bReplyFromRequestAddress);
         ui->ipv6Check->setChecked(m_bIPv6);
-        ui->listenEdit->setText(m_strListenAddress);
+        ui->listenCombo->setEditText(m_strListenAddress.isEmpty()
+                                         ? QString::fromLatin1(kAllAddresses)
+                                         : m_strListenAddress);
         return true;
     }
 
@@ -105,7 +249,9 @@ bool CProtocolDlg::UpdateData(bool save) {
                           tr("Last transfer port must not be below the first (%1).").arg(first));
     }
     const bool ipv6 = ui->ipv6Check->isChecked();
-    const QString listen = ui->listenEdit->text().trimmed();
+    QString listen = ui->listenCombo->currentText().trimmed();
+    if (listen.compare(QLatin1String(kAllAddresses), Qt::CaseInsensitive) == 0)
+        listen.clear();
     if (!listen.isEmpty()) {
         // Four dotted parts for IPv4, as in Security: QHostAddress also takes "10.1".
         const QHostAddress address(listen);
@@ -114,7 +260,7 @@ bool CProtocolDlg::UpdateData(bool save) {
             (protocol == QAbstractSocket::IPv4Protocol && listen.count(QLatin1Char('.')) == 3) ||
             (protocol == QAbstractSocket::IPv6Protocol && ipv6);
         if (!good)
-            return refuse(ui->listenEdit,
+            return refuse(ui->listenCombo->lineEdit(),
                           ipv6 ? tr("Listen address must be empty or an IPv4 or IPv6 address.")
                                : tr("Listen address must be empty or an IPv4 address "
                                     "(an IPv6 address needs IPv6 on)."));

@@ -2,6 +2,7 @@
 
 #include <QDialog>
 #include <QString>
+#include <QStringList>
 #include <memory>
 
 class CSettingsStore;
@@ -28,7 +29,12 @@ public:
     int m_nPortLast = 0;
     bool m_bReplyFromRequestAddress = false;
     bool m_bIPv6 = false;
-    QString m_strListenAddress;
+    QString m_strListenAddress; // empty: every address
+
+    // What the listen field offers: "all" (every address, stored empty), then this
+    // machine's addresses. Anything else may be typed too.
+    static const char* const kAllAddresses;
+    static QStringList ListenChoices();
 
 public slots:
     void accept() override;
@@ -39,6 +45,10 @@ private slots:
 private:
     // save false: members to controls. save true: controls to members, all or nothing.
     bool UpdateData(bool save);
+    void LayOut();
+    void FitFields();
+    void changeEvent(QEvent* event) override;
 
     std::unique_ptr<Ui::CProtocolDlg> ui;
+    bool m_bLaidOut = false; // setupUi changes the font before the fields exist
 };

@@ -14,6 +14,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QFile>
@@ -46,7 +47,8 @@ struct CommandText {
 };
 
 const CommandText kCommandTexts[CMainFrame::CommandCount] = {
-    {"&Abort\tCtrl+A", "Abort all current active connections", "Abort", "Abort", "Ctrl+A"},
+    // No shortcut: on Linux Ctrl+A selects all (the list's rows).
+    {"&Abort", "Abort all current active connections", "Abort", "Abort", nullptr},
     // Ctrl+C copies, as in every other list.
     {"&Clear\tCtrl+L", "Clear all display messages", "Clear", "Clear", "Ctrl+L"},
     {"E&xit\tCtrl+Q", "Quit the application; prompts to save documents", "Exit", "Exit", "Ctrl+Q"},
@@ -418,7 +420,24 @@ void CMainFrame::OnSaveList() {
 }
 
 void CMainFrame::OnOpenFolder() {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(m_store.WorkingFolder()));
+    const QString folder = m_store.WorkingFolder();
+    const bool opened = m_openUrl ? m_openUrl(QUrl::fromLocalFile(folder))
+                                  : QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+    if (opened)
+        return;
+    // A bare window manager or a server without a desktop registers no file manager.
+    const QString why = QStringLiteral("No file manager could open %1 (none is registered for "
+                                       "folders, see xdg-mime).")
+                            .arg(folder);
+    QMessageBox box(QMessageBox::Information, QStringLiteral("Open Working Folder"), why,
+                    QMessageBox::Close, this);
+    QPushButton* copy = box.addButton(QStringLiteral("Copy &Path"), QMessageBox::ActionRole);
+    box.setDefaultButton(copy);
+    box.exec();
+    if (box.clickedButton() == copy)
+        QApplication::clipboard()->setText(folder);
+    // After the box: its own goings-on clear the status bar's message.
+    statusBar()->showMessage(why, 15000);
 }
 
 void CMainFrame::CreateTrayIcon() {
@@ -475,6 +494,17 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
                                        "clients are told that the server is shutting down."),
                         QMessageBox::Ok | QMessageBox::Cancel, this);
         box.setDefaultButton(QMessageBox::Cancel);
+        // The transfers may end while the question is open: it must not go on saying
+        // they are in progress.
+        QTimer watch;
+        connect(&watch, &QTimer::timeout, &box, [this, &box, &watch] {
+            if (m_pView->ActiveTransfers() > 0)
+                return;
+            watch.stop();
+            box.setText(QStringLiteral("The transfers have ended.\n\nExit now?"));
+            box.setDefaultButton(QMessageBox::Ok);
+        });
+        watch.start(250);
         if (box.exec() != QMessageBox::Ok) {
             event->ignore();
             return;

@@ -2,6 +2,7 @@
 
 #include <QHostAddress>
 #include <QMainWindow>
+#include <functional>
 #include <memory>
 
 class CEngineHost;
@@ -16,6 +17,7 @@ class QLabel;
 class QFrame;
 class QPushButton;
 class QSpinBox;
+class QUrl;
 
 // The program's one top-level window: menu, fixed toolbar, the transfer list,
 // a one-pane status bar and the transfer animation at the right of the toolbar row.
@@ -74,6 +76,9 @@ public:
     // The tray icon, where the desktop has a tray.
     QSystemTrayIcon* TrayIcon() const { return m_pTray; }
 
+    // How Open Working Folder hands the folder to the desktop (tests put their own).
+    void SetUrlOpener(std::function<bool(const QUrl&)> open) { m_openUrl = std::move(open); }
+
     // File > Save List As... without the file dialog.
     bool SaveListAs(const QString& path) const;
 
@@ -128,4 +133,5 @@ private:
     int m_nTrayCount = -1;
     QAction* m_actions[CommandCount] = {};
     bool m_bCreated = false;
+    std::function<bool(const QUrl&)> m_openUrl;
 };

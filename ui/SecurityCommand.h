@@ -1,19 +1,11 @@
 #pragma once
 
 #include "AccessRules.h"
-
-#include <QString>
-#include <QStringList>
+#include "SecurityDlg.h" // SecurityCheckMessage
 
 class CEngineHost;
 class QWidget;
 
-// The message that rejects these security entries, or an empty text when they pass.
-// Addresses come first: a slot that is not empty needs exactly three full stops. The
-// file name is looked at only when every address passes, and must carry no path.
-QString SecurityCheckMessage(const AccessRules& rules);
-
-// The Security command. OK stores the nine entries before they are checked; Cancel checks
-// the stored ones. The dialog opens again until what was checked passes, and only a
-// passing OK hands the entries to the running server.
+// The Security command. The dialog checks its entries before it closes with OK; only then
+// are they stored and handed to the running server. Cancel keeps nothing.
 void RunSecurityCommand(CEngineHost& engine, QWidget* parent);

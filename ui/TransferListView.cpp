@@ -82,6 +82,12 @@ CTransferListView::CTransferListView(QWidget* parent)
     m_pCopy->setShortcutContext(Qt::WidgetWithChildrenShortcut);
     connect(m_pCopy, &QAction::triggered, this, [this] { CopySelection(); });
     addAction(m_pCopy);
+    // Ctrl+A anywhere in the window, as in every Linux list.
+    m_pSelectAll = new QAction(QStringLiteral("Select &All"), this);
+    m_pSelectAll->setShortcut(QKeySequence::SelectAll);
+    m_pSelectAll->setShortcutContext(Qt::WindowShortcut);
+    connect(m_pSelectAll, &QAction::triggered, this, [this] { selectAll(); });
+    addAction(m_pSelectAll);
     setContextMenuPolicy(Qt::ActionsContextMenu);
 
     // Follow the newest row only when the last one was in view before it came; the

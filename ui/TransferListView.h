@@ -34,6 +34,8 @@ public:
     // The selected rows, tab-separated, on the clipboard (Ctrl+C, context menu "Copy").
     void CopySelection();
     QAction* CopyAction() const { return m_pCopy; }
+    // Ctrl+A (context menu "Select All"): every row.
+    QAction* SelectAllAction() const { return m_pSelectAll; }
 
     // For tests: how many bar repaints were flushed so far.
     int ProgressRepaints() const { return m_nProgressRepaints; }
@@ -59,6 +61,7 @@ private:
     QHash<RowHandle, int> m_paintedBars;
     int m_nProgressRepaints = 0;
     QAction* m_pCopy = nullptr;
+    QAction* m_pSelectAll = nullptr;
     // The view follows new rows while it shows the last one; a user who scrolled up
     // keeps the rows they look at.
     bool m_bFollow = true;

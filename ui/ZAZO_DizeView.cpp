@@ -47,10 +47,16 @@ int CZAZO_DizeView::ActiveTransfers() const {
 // ---------------------------------------------------------------- commands
 
 void CZAZO_DizeView::OnAbort() {
+    if (m_pEngine->ActiveTransfers() == 0) {
+        QMessageBox::information(this, QStringLiteral("Abort"),
+                                 QStringLiteral("No transfer is in progress: nothing to abort."));
+        return;
+    }
     QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Abort"),
                     QString::fromLatin1(kAbortQuestion), QMessageBox::Ok | QMessageBox::Cancel,
                     this);
-    box.setDefaultButton(QMessageBox::Ok);
+    // Enter must not end every transfer by accident.
+    box.setDefaultButton(QMessageBox::Cancel);
     // Transfers go on while the question is open.
     if (box.exec() != QMessageBox::Ok)
         return;

@@ -1,7 +1,11 @@
 #include "DialogFixture.h"
 #include "ModalDriver.h"
 #include "ProtocolCommand.h"
+#include "ProtocolDlg.h"
 
+#include <QComboBox>
+#include <QStyle>
+#include <QStyleOptionFrame>
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -47,7 +51,65 @@ private slots:
     void okStoresWhatWasEntered();
     void badEntryNamesFieldAndKeepsDialogOpen();
     void cancelWritesNothing();
+    void listenAddressOffersThisMachinesAddresses();
+    void numberFieldsFitTheirDigits();
 };
+
+void TestProtocolDialog::listenAddressOffersThisMachinesAddresses() {
+    DialogFixture f;
+    QStringList items;
+    {
+        CProtocolDlg dlg(f.store);
+        auto* combo = dlg.findChild<QComboBox*>(QStringLiteral("listenCombo"));
+        QVERIFY(combo && combo->isEditable());
+        for (int i = 0; i < combo->count(); ++i)
+            items << combo->itemText(i);
+        QCOMPARE(combo->currentText(), QStringLiteral("all")); // stored empty: every address
+        QVERIFY(!(dlg.windowFlags() & Qt::WindowMaximizeButtonHint));
+    }
+    QCOMPARE(items.value(0), QStringLiteral("all"));
+    QVERIFY2(items.contains(QStringLiteral("127.0.0.1")), qPrintable(items.join(',')));
+
+    // A stored address that is not in the list (another machine's, or typed) still shows,
+    // and "all" stores the empty value again.
+    f.store.WriteProfileString(CSettingsStore::kListenAddress, QStringLiteral("10.9.9.9"));
+    ModalDriver driver({{[](QWidget* w) {
+        auto* combo = w->findChild<QComboBox*>(QStringLiteral("listenCombo"));
+        Check(combo && combo->currentText() == QLatin1String("10.9.9.9"), "stored value shown");
+        if (combo)
+            combo->setCurrentIndex(0);
+        ModalDriver::click(w, "okButton");
+    }}});
+    RunProtocolCommand(f.engine, nullptr);
+    QVERIFY2(ModalDriver::Errors().isEmpty(), qPrintable(ModalDriver::Errors().join('\n')));
+    QVERIFY(driver.finished());
+    QCOMPARE(f.store.ListenAddress(), QString());
+}
+
+void TestProtocolDialog::numberFieldsFitTheirDigits() {
+    // A style or font with more room around the text (as Adwaita) must not cut digits off.
+    DialogFixture f;
+    CProtocolDlg dlg(f.store);
+    QFont big = dlg.font();
+    big.setPointSize(big.pointSize() * 2);
+    dlg.setFont(big);
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    for (const char* name : {"blockSizeEdit", "windowSizeEdit", "portFirstEdit", "portLastEdit"}) {
+        auto* edit = dlg.findChild<QLineEdit*>(QLatin1String(name));
+        QVERIFY(edit);
+        // Where QLineEdit draws its text: the style's contents rectangle, 2 pixels in.
+        QStyleOptionFrame option;
+        option.initFrom(edit);
+        option.lineWidth = edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, edit);
+        const QRect contents =
+            edit->style()->subElementRect(QStyle::SE_LineEditContents, &option, edit);
+        const int room = contents.width() - 4 - edit->textMargins().left() -
+                         edit->textMargins().right();
+        QVERIFY2(room >= edit->fontMetrics().horizontalAdvance(QStringLiteral("65535")), name);
+        QVERIFY2(dlg.rect().contains(QRect(edit->mapTo(&dlg, QPoint()), edit->size())), name);
+    }
+}
 
 void TestProtocolDialog::okStoresWhatWasEntered() {
     DialogFixture f;
@@ -108,7 +170,10 @@ void TestProtocolDialog::badEntryNamesFieldAndKeepsDialogOpen() {
     const auto fixAndRetry = [&](const char* badField, std::function<void(QWidget*)> fix) {
         return ModalDriver::Step{[&, badField, fix](QWidget* w) {
                                      Check(w == first, "the dialog should stay open");
-                                     Check(w->focusWidget() == Edit(w, badField),
+                                     // The listen field's edit is inside its combo box.
+                                     QWidget* focus = w->focusWidget();
+                                     QLineEdit* edit = Edit(w, badField);
+                                     Check(focus == edit || (focus && focus->isAncestorOf(edit)),
                                            QStringLiteral("focus on %1").arg(badField));
                                      Check(Edit(w, "portLastEdit")->text() == "30000",
                                            "typed entries kept");

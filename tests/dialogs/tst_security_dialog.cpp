@@ -46,8 +46,8 @@ private slots:
     void checkMessage_data();
     void checkMessage();
     void dialogTemplate();
-    void okStoresBeforeCheckAndLiveChangesOnlyAfterPass();
-    void cancelAfterRejectedOkChecksTheStoredEntries();
+    void okChecksFirstAndSelectsTheBadEntry();
+    void cancelAndEscapeLeaveAfterARejectedOk();
     void cancelWithPassingStoredValuesChangesNothing();
     void fileCheckFollowsAddressCheck();
 };
@@ -66,12 +66,12 @@ void TestSecurityDialog::checkMessage_data() {
     QTest::newRow("four numbers") << with(1, "192.168.1.20", none) << ""
                                   << "";
     QTest::newRow("three numbers") << with(1, "192.168.1", none) << "" << Bad("1 ");
-    QTest::newRow("letters pass") << with(3, "a.b.c.d", none) << ""
-                                  << "";
+    QTest::newRow("letters") << with(3, "a.b.c.d", none) << "" << Bad("3 ");
     QTest::newRow("four stops") << with(6, "1.2.3.4.", none) << "" << Bad("6 ");
     QTest::newRow("only a blank") << with(4, " ", none) << "" << Bad("4 ");
     QTest::newRow("blanks not trimmed") << with(2, " 1.2.3.4 ", none) << ""
                                         << "";
+    QTest::newRow("out of range") << with(4, "1.2.3.256", none) << "" << Bad("4 ");
     QTest::newRow("slots 2 and 5") << with(5, "10.0.0", with(2, "x", none)) << "" << Bad("2 5 ");
     QTest::newRow("every slot") << QStringList{"1", "2", "3", "4", "5", "6"} << ""
                                 << Bad("1 2 3 4 5 6 ");
@@ -82,6 +82,10 @@ void TestSecurityDialog::checkMessage_data() {
                                 << "";
     QTest::newRow("IPv6 address") << with(2, "fd00::20", none) << ""
                                   << "";
+    QTest::newRow("bad IPv6") << with(2, "fd00::20::1", none) << "" << Bad("2 ");
+    QTest::newRow("ranges") << with(1, "192.168.1.0/24", with(2, "fd00::/64", none)) << ""
+                            << "";
+    QTest::newRow("bad prefix") << with(1, "192.168.1.0/33", none) << "" << Bad("1 ");
     QTest::newRow("colon is no path") << none << "c:boot"
                                       << "";
 }
@@ -127,86 +131,82 @@ void TestSecurityDialog::dialogTemplate() {
         QVERIFY(edit->isEnabled() && !edit->isReadOnly());
 }
 
-void TestSecurityDialog::okStoresBeforeCheckAndLiveChangesOnlyAfterPass() {
+void TestSecurityDialog::okChecksFirstAndSelectsTheBadEntry() {
     DialogFixture f;
     f.engine.SetSoundOn(true);
     const QStringList liveBefore = Live(f.engine);
+    const QStringList keysBefore = f.StoredKeys();
     ModalDriver driver(
         {{[](QWidget* w) {
              ModalDriver::setChecked(w, "allowClientCheck", true);
-             ModalDriver::setText(w, "client1Edit", QStringLiteral("10.1.1"));
-             ModalDriver::setText(w, "client4Edit", QStringLiteral("10.1.1.4"));
+             ModalDriver::setText(w, "client1Edit", QStringLiteral(" 10.1.1.0/24 "));
+             ModalDriver::setText(w, "client3Edit", QStringLiteral("10.1.1"));
+             ModalDriver::setText(w, "client4Edit", QStringLiteral("fd00::/64"));
              ModalDriver::setChecked(w, "sendFileCheck", true);
              ModalDriver::setText(w, "fileEdit", QStringLiteral("boot.img"));
              ModalDriver::click(w, "okButton");
          }},
          {[&](QWidget* w) {
-             // The message is up: the entries are stored, the server still has the old ones.
-             Check(f.Stored(CSettingsStore::kAllowClient).toInt() == 1, "AllowClient not stored");
-             Check(f.Stored("Client1").toString() == QLatin1String("10.1.1"), "Client1 not stored");
-             Check(f.Stored("Client4").toString() == QLatin1String("10.1.1.4"), "Client4");
-             Check(f.Stored(CSettingsStore::kFileEdit).toString() == QLatin1String("boot.img"),
-                   "FileEdit not stored");
+             // The message is up: nothing stored, the server still has the old entries.
+             Check(f.StoredKeys() == keysBefore, "stored before the check passed");
              Check(Live(f.engine) == liveBefore, "live fields changed before the check passed");
-             ExpectWarning(Bad("1 ")).action(w);
+             ExpectWarning(Bad("3 ")).action(w);
          }},
+         // The dialog stays open with the bad entry selected, ready to be typed over.
          {[](QWidget* w) {
-             // Reopened with the stored, rejected entries.
-             Check(EditText(w, "client1Edit") == QLatin1String("10.1.1"), "rejected entry shown");
-             Check(w->findChild<QCheckBox*>(QStringLiteral("allowClientCheck"))->isChecked(),
-                   "allow box shown");
-             ModalDriver::setText(w, "client1Edit", QStringLiteral("10.1.1.1"));
-             ModalDriver::click(w, "okButton");
-         }}});
+              auto* edit = w->findChild<QLineEdit*>(QStringLiteral("client3Edit"));
+              Check(edit && w->focusWidget() == edit && edit->selectedText() == QLatin1String("10.1.1"),
+                    "bad entry not selected");
+              ModalDriver::setText(w, "client3Edit", QStringLiteral("10.1.1.1"));
+              ModalDriver::click(w, "okButton");
+          },
+          true}});
     RunSecurityCommand(f.engine, nullptr);
     QVERIFY2(ModalDriver::Errors().isEmpty(), qPrintable(ModalDriver::Errors().join('\n')));
     QVERIFY(driver.finished());
     QVERIFY(f.engine.Rules().allowClient);
-    QCOMPARE(f.engine.Rules().clients[0], QStringLiteral("10.1.1.1"));
-    QCOMPARE(f.engine.Rules().clients[3], QStringLiteral("10.1.1.4"));
-    QVERIFY(f.engine.Rules().clients[1].isEmpty());
+    QCOMPARE(f.engine.Rules().clients[0], QStringLiteral("10.1.1.0/24")); // trimmed
+    QCOMPARE(f.engine.Rules().clients[2], QStringLiteral("10.1.1.1"));
+    QCOMPARE(f.engine.Rules().clients[3], QStringLiteral("fd00::/64"));
     QVERIFY(f.engine.Rules().sendFile);
     QCOMPARE(f.engine.Rules().fileEdit, QStringLiteral("boot.img"));
-    QCOMPARE(f.Stored("Client1").toString(), QStringLiteral("10.1.1.1"));
-    QCOMPARE(f.window.sounds, QList<int>{146}); // once, though it opened twice
+    QCOMPARE(f.Stored("Client1").toString(), QStringLiteral("10.1.1.0/24"));
+    QCOMPARE(f.Stored("Client3").toString(), QStringLiteral("10.1.1.1"));
+    QCOMPARE(f.window.sounds, QList<int>{146});
 }
 
-void TestSecurityDialog::cancelAfterRejectedOkChecksTheStoredEntries() {
+void TestSecurityDialog::cancelAndEscapeLeaveAfterARejectedOk() {
     DialogFixture f;
     f.engine.SetSoundOn(false);
+    f.store.WriteProfileString("Client2", QStringLiteral("9.9.9.9"));
     SetLiveClient(f.engine, 2, QStringLiteral("9.9.9.9"));
+    const QStringList keysBefore = f.StoredKeys();
     const QStringList liveBefore = Live(f.engine);
-    ModalDriver driver(
-        {{[](QWidget* w) {
-             ModalDriver::setText(w, "client2Edit", QStringLiteral("10.0.0"));
-             ModalDriver::setText(w, "client5Edit", QStringLiteral("x"));
-             ModalDriver::click(w, "okButton");
-         }},
-         ExpectWarning(Bad("2 5 ")),
-         // Cancel checks what is stored: the same entries, the same message.
-         {[&](QWidget* w) {
-             Check(Live(f.engine) == liveBefore, "live fields changed");
-             ModalDriver::click(w, "cancelButton");
-         }},
-         ExpectWarning(Bad("2 5 ")),
-         {[](QWidget* w) {
-             Check(EditText(w, "client2Edit") == QLatin1String("10.0.0"), "stored entry shown");
-             // The close box is Cancel too.
-             w->close();
-         }},
-         ExpectWarning(Bad("2 5 ")),
-         {[&](QWidget* w) {
-             Check(Live(f.engine) == liveBefore, "live fields changed by a rejected entry");
-             ModalDriver::setText(w, "client2Edit", QStringLiteral("10.0.0.2"));
-             ModalDriver::setText(w, "client5Edit", QString());
-             ModalDriver::click(w, "okButton");
-         }}});
-    RunSecurityCommand(f.engine, nullptr);
-    QVERIFY2(ModalDriver::Errors().isEmpty(), qPrintable(ModalDriver::Errors().join('\n')));
-    QVERIFY(driver.finished());
-    QCOMPARE(f.engine.Rules().clients[1], QStringLiteral("10.0.0.2"));
-    QVERIFY(f.engine.Rules().clients[4].isEmpty());
-    QVERIFY(f.window.sounds.isEmpty()); // sounds off
+    for (int way = 0; way < 3; ++way) {
+        ModalDriver driver(
+            {{[](QWidget* w) {
+                 ModalDriver::setText(w, "client2Edit", QStringLiteral("10.0.0"));
+                 ModalDriver::setText(w, "client5Edit", QStringLiteral("x"));
+                 ModalDriver::click(w, "okButton");
+             }},
+             ExpectWarning(Bad("2 5 ")),
+             {[way](QWidget* w) {
+                  if (way == 0)
+                      ModalDriver::click(w, "cancelButton");
+                  else if (way == 1)
+                      QTest::keyClick(w, Qt::Key_Escape);
+                  else
+                      w->close(); // the close box
+              },
+              true}});
+        RunSecurityCommand(f.engine, nullptr);
+        QVERIFY2(ModalDriver::Errors().isEmpty(), qPrintable(ModalDriver::Errors().join('\n')));
+        QVERIFY(driver.finished());
+        QCOMPARE(driver.unexpected(), 0); // no message after Cancel
+        QCOMPARE(f.StoredKeys(), keysBefore);
+        QCOMPARE(f.Stored("Client2").toString(), QStringLiteral("9.9.9.9"));
+        QCOMPARE(Live(f.engine), liveBefore);
+    }
 }
 
 void TestSecurityDialog::cancelWithPassingStoredValuesChangesNothing() {
@@ -231,7 +231,8 @@ void TestSecurityDialog::cancelWithPassingStoredValuesChangesNothing() {
 
 void TestSecurityDialog::fileCheckFollowsAddressCheck() {
     DialogFixture f;
-    // A bad file name stored from outside: Cancel reports it, and only a passing OK ends.
+    // A bad file name stored from outside: OK reports it once the addresses pass, and
+    // selects it; Cancel would leave it as it is.
     f.store.WriteProfileString(CSettingsStore::kFileEdit, QStringLiteral("pub/boot.img"));
     ModalDriver driver({{[](QWidget* w) {
                             ModalDriver::setText(w, "client3Edit", QStringLiteral("1.2"));
@@ -239,16 +240,18 @@ void TestSecurityDialog::fileCheckFollowsAddressCheck() {
                         }},
                         ExpectWarning(Bad("3 ")), // addresses first, the file waits
                         {[](QWidget* w) {
-                            ModalDriver::setText(w, "client3Edit", QStringLiteral("1.2.3.4"));
-                            ModalDriver::click(w, "okButton");
-                        }},
-                        ExpectWarning(kFileMessage),
-                        {[](QWidget* w) { ModalDriver::click(w, "cancelButton"); }},
+                             ModalDriver::setText(w, "client3Edit", QStringLiteral("1.2.3.4"));
+                             ModalDriver::click(w, "okButton");
+                         },
+                         true},
                         ExpectWarning(kFileMessage),
                         {[](QWidget* w) {
-                            ModalDriver::setText(w, "fileEdit", QStringLiteral("boot.img"));
-                            ModalDriver::click(w, "okButton");
-                        }}});
+                             auto* edit = w->findChild<QLineEdit*>(QStringLiteral("fileEdit"));
+                             Check(edit && w->focusWidget() == edit, "file field not selected");
+                             ModalDriver::setText(w, "fileEdit", QStringLiteral("boot.img"));
+                             ModalDriver::click(w, "okButton");
+                         },
+                         true}});
     RunSecurityCommand(f.engine, nullptr);
     QVERIFY2(ModalDriver::Errors().isEmpty(), qPrintable(ModalDriver::Errors().join('\n')));
     QVERIFY(driver.finished());

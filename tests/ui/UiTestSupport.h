@@ -121,6 +121,7 @@ public:
             if (auto* box = qobject_cast<QMessageBox*>(modal)) {
                 caption = box->windowTitle();
                 text = box->text();
+                defaultButton = box->standardButton(box->defaultButton());
                 box->button(button)->click();
                 ++answered;
             } else if (auto* dialog = qobject_cast<QDialog*>(modal)) {
@@ -131,6 +132,7 @@ public:
         m_timer.start(10);
     }
     QString caption, text;
+    QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
     int answered = 0;
 
 private:

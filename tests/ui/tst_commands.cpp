@@ -76,13 +76,16 @@ void TestCommands::abortStopsTransfersInProgress() {
 
     // Cancel changes nothing.
     QString caption, text;
+    QMessageBox::StandardButton byDefault = QMessageBox::NoButton;
     {
         ModalAnswer cancel(QMessageBox::Cancel);
         view->OnAbort();
         caption = cancel.caption;
         text = cancel.text;
+        byDefault = cancel.defaultButton;
     }
     QCOMPARE(caption, QStringLiteral("Abort"));
+    QCOMPARE(byDefault, QMessageBox::Cancel); // Enter keeps the transfers
     QCOMPARE(text, QStringLiteral("This command will abort all active current connections!!\n\n"
                                   "                           Are you sure?"));
     QCOMPARE(engine.ActiveTransfers(), 2);
@@ -118,13 +121,15 @@ void TestCommands::abortStopsTransfersInProgress() {
     QTest::qWait(200);
     QVERIFY(!writer.socket.hasPendingDatagrams());
 
-    // Abort with nothing in progress still plays 142 and leaves the rows alone.
+    // Abort with nothing in progress says so instead of asking, and leaves the rows alone.
     view->Sounds().Play(144);
     {
         ModalAnswer ok(QMessageBox::Ok);
         view->OnAbort();
+        QCOMPARE(ok.answered, 1);
+        QCOMPARE(ok.text, QStringLiteral("No transfer is in progress: nothing to abort."));
     }
-    QVERIFY_SOON(view->Sounds().LastRequestedId() == 142);
+    QCOMPARE(view->Sounds().LastRequestedId(), 144);
     QCOMPARE(engine.ActiveTransfers(), 0);
     QCOMPARE(model.rowCount(), 2);
     view->SetAnimation(nullptr);

@@ -37,6 +37,8 @@ private slots:
     void messagesShareOneBox();
     void missingFileRowsHidden();
     void listenBannerRetriesUntilFree();
+    void exitQuestionFollowsTheTransfers();
+    void openFolderWithoutFileManagerSaysWhy();
 
 private:
     std::unique_ptr<TestStore> m_store;
@@ -72,7 +74,7 @@ void TestFrame::menusAndToolbar() {
     }
     const QStringList expected = {
         "&File",
-        "  &Abort\tCtrl+A",
+        "  &Abort",
         "",
         "  &Clear\tCtrl+L",
         "",
@@ -115,7 +117,7 @@ void TestFrame::menusAndToolbar() {
     }
     QCOMPARE(f.Action(CMainFrame::Abort)->statusTip(),
              QStringLiteral("Abort all current active connections"));
-    QCOMPARE(f.Action(CMainFrame::Abort)->shortcut(), QKeySequence(QStringLiteral("Ctrl+A")));
+    QVERIFY(f.Action(CMainFrame::Abort)->shortcut().isEmpty());
 }
 
 void TestFrame::statusBarPromptsAndToggle() {
@@ -184,14 +186,24 @@ void TestFrame::shortcutsRunTheirCommands() {
     QCOMPARE(view->Model().rowCount(), 0);
     QCOMPARE(sounds.LastRequestedId(), 149);
 
-    // Ctrl+A asks before aborting; Ctrl+S and Ctrl+T open their dialogs (or at
-    // least play the command sound before the dialogs exist).
+    // Ctrl+A selects every row and aborts nothing, wherever the focus is in the window;
+    // Ctrl+S and Ctrl+T open their dialogs (or at least play the command sound before the
+    // dialogs exist).
+    for (int i = 0; i < 3; ++i)
+        view->Model().AppendRow({"10.0.0.1", "a", "1", "Send", "Transfer Complete"});
     {
-        ModalAnswer cancel(QMessageBox::Cancel);
+        ModalAnswer none(QMessageBox::Cancel);
+        view->clearSelection();
         QTest::keyClick(view, Qt::Key_A, Qt::ControlModifier);
-        QCOMPARE(cancel.answered, 1);
-        QCOMPARE(cancel.caption, QStringLiteral("Abort"));
+        QCOMPARE(view->selectionModel()->selectedRows().size(), 3);
+        view->clearSelection();
+        f.menuBar()->setFocus();
+        QTest::keyClick(f.menuBar(), Qt::Key_A, Qt::ControlModifier);
+        QCOMPARE(view->selectionModel()->selectedRows().size(), 3);
+        QCoreApplication::processEvents();
+        QCOMPARE(none.answered, 0);
     }
+    view->setFocus();
     for (Qt::Key key : {Qt::Key_S, Qt::Key_T}) {
         // The box or dialog before may leave no window active; shortcuts need one.
         f.activateWindow();
@@ -422,6 +434,81 @@ void TestFrame::listenBannerRetriesUntilFree() {
              qPrintable(f.StatusField()->text()));
     // The box from the start goes too.
     QVERIFY_SOON(!f.findChild<QMessageBox*>() || !f.findChild<QMessageBox*>()->isVisible());
+}
+
+void TestFrame::exitQuestionFollowsTheTransfers() {
+    CMainFrame& f = *m_frame;
+    f.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&f));
+    QFile file(m_store->WorkFile(QStringLiteral("big.bin")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray(5000, 'x'));
+    file.close();
+    TftpTestClient client;
+    client.SendRequest(f.View()->Engine().ListenPort(), 1, "big.bin");
+    QCOMPARE(TftpTestClient::Opcode(client.Receive()), quint16(3));
+    QVERIFY_SOON(f.View()->ActiveTransfers() == 1);
+
+    // While the question is open the client gives up: the question says so.
+    QString before, after;
+    QMessageBox::StandardButton byDefault = QMessageBox::NoButton;
+    int ticks = 0;
+    QTimer answer;
+    connect(&answer, &QTimer::timeout, &answer, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        if (before.isEmpty()) {
+            before = box->text();
+            const QByteArray error("\0\5\0\0gone\0", 9);
+            client.socket.writeDatagram(error, QHostAddress::LocalHost, client.serverPort);
+        } else if (box->text() != before || ++ticks > 250) {
+            after = box->text();
+            byDefault = box->standardButton(box->defaultButton());
+            box->button(QMessageBox::Cancel)->click();
+        }
+    });
+    answer.start(20);
+    f.Action(CMainFrame::Exit)->trigger();
+    answer.stop();
+    QVERIFY2(before.startsWith(QStringLiteral("Transfers are in progress.")), qPrintable(before));
+    QCOMPARE(after, QStringLiteral("The transfers have ended.\n\nExit now?"));
+    QCOMPARE(byDefault, QMessageBox::Ok);
+    QVERIFY(f.isVisible());
+}
+
+void TestFrame::openFolderWithoutFileManagerSaysWhy() {
+    CMainFrame& f = *m_frame;
+    f.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&f));
+    QUrl asked;
+    f.SetUrlOpener([&asked](const QUrl& url) {
+        asked = url;
+        return false; // as where no file manager is registered
+    });
+    QApplication::clipboard()->setText(QStringLiteral("before"));
+    QString text;
+    QTimer answer;
+    connect(&answer, &QTimer::timeout, &answer, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        text = box->text();
+        for (QAbstractButton* button : box->buttons())
+            if (button->text() == QLatin1String("Copy &Path"))
+                button->click();
+        if (box->isVisible()) // no such button: fail rather than hang
+            box->reject();
+    });
+    answer.start(20);
+    f.Action(CMainFrame::OpenFolder)->trigger();
+    answer.stop();
+    const QString folder = m_store->store->WorkingFolder();
+    QCOMPARE(asked, QUrl::fromLocalFile(folder));
+    QVERIFY2(text.contains(QStringLiteral("No file manager")) && text.contains(folder),
+             qPrintable(text));
+    QVERIFY(f.statusBar()->currentMessage().contains(QStringLiteral("No file manager")));
+    QCOMPARE(QApplication::clipboard()->text(), folder);
 }
 
 QTEST_MAIN(TestFrame)

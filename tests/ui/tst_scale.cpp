@@ -1,6 +1,10 @@
 // The window on a scaled display whose free area is smaller than the window's
 // usual size (as QT_SCALE_FACTOR=2 on a 1280x800 screen): it fits and stays on it.
+#include "AboutBoxDlg.h"
+#include "HelpSheetDlg.h"
 #include "MainFrame.h"
+#include "ProtocolDlg.h"
+#include "SecurityDlg.h"
 #include "UiTestSupport.h"
 
 #include <QMenuBar>
@@ -12,7 +16,30 @@ class TestScale : public QObject {
     Q_OBJECT
 private slots:
     void firstSizeFitsTheScreen();
+    void dialogsFitTheScreen();
 };
+
+// The fixed-size dialogs too: none may reach past the screen's free area.
+void TestScale::dialogsFitTheScreen() {
+    TestStore s;
+    const QRect free = QGuiApplication::primaryScreen()->availableGeometry();
+    CProtocolDlg protocol(*s.store);
+    CSecurityDlg security(*s.store);
+    CHelpSheetDlg help;
+    CAboutBoxDlg about;
+    for (QDialog* dlg : {static_cast<QDialog*>(&protocol), static_cast<QDialog*>(&security),
+                         static_cast<QDialog*>(&help), static_cast<QDialog*>(&about)}) {
+        dlg->show();
+        QVERIFY(QTest::qWaitForWindowExposed(dlg));
+        QVERIFY2(dlg->width() <= free.width() && dlg->height() <= free.height() - 32,
+                 qPrintable(QStringLiteral("%1: %2x%3")
+                                .arg(dlg->windowTitle())
+                                .arg(dlg->width())
+                                .arg(dlg->height())));
+        QVERIFY(!(dlg->windowFlags() & Qt::WindowMaximizeButtonHint));
+        dlg->hide();
+    }
+}
 
 void TestScale::firstSizeFitsTheScreen() {
     TestStore s;
