@@ -294,7 +294,8 @@ void CTransferSocket::OnReceive() {
             // Someone else's packet: tell them (at most once a second, and never an
             // ERROR, RFC 1350), and leave the transfer alone.
             const bool isError = n >= 2 && Tftp::Get16(packet) == Tftp::ERROR;
-            if (!isError && fromPort != 0 && m_pEngine->MayAnswerStranger(from, fromPort)) {
+            if (!isError && fromPort != 0 &&
+                m_pEngine->MayAnswerStranger(NormalAddress(from), fromPort)) {
                 const QByteArray error = Tftp::MakeError(5);
                 m_socket->writeDatagram(error.constData(), error.size(), from, fromPort);
             }
@@ -403,6 +404,8 @@ QString CTransferSocket::ClientWords(const char* text, qint64 size) {
 void CTransferSocket::HandleAck(quint16 block) {
     const int distance = blockDistance(block, m_nBase);
     const int inFlight = quint16(m_nBlock - 1 - m_nBase);
+    // After a time-out only one block went again; blocks sent before it may be ACKed.
+    const int sentAhead = std::max(inFlight, blockDistance(m_nSentTop, m_nBase));
     if (distance < 0)
         return;
     if (distance == 0) {
@@ -419,7 +422,7 @@ void CTransferSocket::HandleAck(quint16 block) {
         return;
     }
     StopTimer();
-    if (distance > inFlight)
+    if (distance > sentAhead)
         return Fail(QStringLiteral("Error: Receive ACK Block Number is greater than normal case!!"),
                     4);
     m_nBase = block;
@@ -430,9 +433,10 @@ void CTransferSocket::HandleAck(quint16 block) {
         return;
     }
     m_nRetry = 0;
-    if (distance < inFlight) {
+    if (distance != inFlight) {
         // The client missed a block inside the window: go on from the one after its ACK
-        // (RFC 7440), never from both places at once.
+        // (RFC 7440), never from both places at once. Past the block resent after a
+        // time-out, the same.
         m_nBlock = quint16(block + 1);
         m_nBytesSent = m_nAckedBytes;
     }
@@ -533,6 +537,8 @@ qint64 CTransferSocket::SendBlock() {
     if (n < 0)
         return -1;
     Tftp::PutHeader(m_outPacket.data(), Tftp::DATA, m_nBlock);
+    if (blockDistance(m_nBlock, m_nSentTop) > 0)
+        m_nSentTop = m_nBlock;
     m_nOutLength = int(n) + 4;
     Transmit(m_outPacket.constData(), m_nOutLength);
     m_nLastSendMs = m_pEngine->Platform().timers().elapsedMs();

@@ -147,6 +147,7 @@ private:
     QString m_strOptionNote;      // ", blksize 1428, windowsize 16" for the row
     // Sending a window: the last block acknowledged, and the bytes up to it.
     quint16 m_nBase = 0;
+    quint16 m_nSentTop = 0; // the highest block sent
     qint64 m_nAckedBytes = 0;
     // Receiving a window: blocks taken since the last ACK, and whether a gap was told.
     int m_nUnacked = 0;

@@ -67,7 +67,7 @@ private slots:
     }
 
     // A window of blocks per ACK; an ACK inside the window goes on from there, an echo
-    // of an ACK changes nothing, a time-out sends the window again.
+    // of an ACK changes nothing, a time-out sends the first block of the window again.
     void windowedDownload() {
         EngineFixture f(2);
         negotiating(f);
@@ -84,7 +84,7 @@ private slots:
         f.toTransfer(port, EngineFixture::ack(1)); // stale
         QVERIFY(f.sent().isEmpty());
         f.clock().advance(2000);
-        QCOMPARE(blocks(f.sent()).keys(), (QList<quint16>{3, 4, 5, 6}));
+        QCOMPARE(blocks(f.sent()).keys(), (QList<quint16>{3}));
         f.toTransfer(port, EngineFixture::ack(6));
         const QMap<quint16, QByteArray> rest = blocks(f.sent());
         QCOMPARE(rest.keys(), (QList<quint16>{7, 8, 9, 10}));

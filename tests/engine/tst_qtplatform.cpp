@@ -1,6 +1,7 @@
 #include "EngineFixture.h"
 
 #include <QElapsedTimer>
+#include <QNetworkDatagram>
 #include <QUdpSocket>
 #include <QtTest>
 
@@ -46,17 +47,28 @@ class TestQtPlatform : public QObject {
 
 private slots:
     // With IPv6 on, one dual-stack socket serves IPv6 and IPv4 clients, each shown in
-    // its usual form.
+    // its usual form, and each completes its upload, whether the answer comes from the
+    // address asked or from the dual-stack one.
     void dualStack() {
         RealServer s{QHostAddress(QHostAddress::Any)};
         QVERIFY(s.engine->IsListening());
-        for (const char* address : {"::1", "127.0.0.1"}) {
-            QUdpSocket client;
-            QVERIFY(client.bind(QHostAddress(QLatin1String(address)), 0));
-            client.writeDatagram(EngineFixture::request(Tftp::WRQ, "d.bin"),
-                                 QHostAddress(QLatin1String(address)), s.port);
-            QVERIFY(spin([&] { return client.hasPendingDatagrams(); }));
-            QCOMPARE(s.window.last().texts.client, QLatin1String(address));
+        for (int replyFromAsked : {1, 0}) {
+            s.store.WriteProfileInt(CSettingsStore::kReplyFromRequestAddress, replyFromAsked);
+            for (const char* address : {"::1", "127.0.0.1"}) {
+                QUdpSocket client;
+                QVERIFY(client.bind(QHostAddress(QLatin1String(address)), 0));
+                client.writeDatagram(EngineFixture::request(Tftp::WRQ, "d.bin"),
+                                     QHostAddress(QLatin1String(address)), s.port);
+                QVERIFY(spin([&] { return client.hasPendingDatagrams(); }));
+                QCOMPARE(s.window.last().texts.client, QLatin1String(address));
+                char buf[16];
+                quint16 transferPort = 0;
+                QCOMPARE(client.readDatagram(buf, sizeof buf, nullptr, &transferPort), 4);
+                client.writeDatagram(EngineFixture::data(1, "x"),
+                                     QHostAddress(QLatin1String(address)), transferPort);
+                QVERIFY(spin([&] { return client.hasPendingDatagrams(); }));
+                QCOMPARE(client.receiveDatagram(16).data(), EngineFixture::ack(1));
+            }
         }
     }
 
