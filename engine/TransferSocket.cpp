@@ -361,7 +361,7 @@ void CTransferSocket::HandleDatagram(const char* packet, qint64 size) {
 // PXELINUX, told the size, answers the empty last block with ERROR 0 instead of an ACK
 // once it has acknowledged every byte; others use ERROR 8. It has the whole file.
 bool CTransferSocket::ClientHasEverything(quint16 code) const {
-    if (m_nDirection != Send || (code != 0 && code != 8) || m_bNetascii)
+    if (m_nDirection != Send || (code != 0 && code != 8) || m_bOackPending)
         return false;
     return m_bSizeTold && m_nAckedBytes >= m_nFileSize;
 }
