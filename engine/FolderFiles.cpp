@@ -455,6 +455,15 @@ qint64 CFolderFileSystem::freeSpace(const FolderPath& path) {
 }
 
 namespace {
+// Equal but for letter case. Names that are not UTF-8 fold their ASCII letters only:
+// two names that differ in other bytes are two names.
+bool sameIgnoringCase(const QByteArray& a, const QByteArray& b) {
+    const QString ua = QString::fromUtf8(a), ub = QString::fromUtf8(b);
+    if (ua.toUtf8() == a && ub.toUtf8() == b)
+        return ua.compare(ub, Qt::CaseInsensitive) == 0;
+    return a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
 // The one entry of the folder `folder` (beneath root) equal to `part` ignoring case;
 // empty when there is none or more than one.
 QByteArray matchEntry(const FolderPath& where, const QByteArray& folder, const QByteArray& part) {
@@ -466,7 +475,6 @@ QByteArray matchEntry(const FolderPath& where, const QByteArray& folder, const Q
         ::close(fd);
         return {};
     }
-    const QString wanted = QFile::decodeName(part);
     QByteArray found;
     int matches = 0;
     // Bounded by the folder's size; readdir never waits.
@@ -479,7 +487,7 @@ QByteArray matchEntry(const FolderPath& where, const QByteArray& folder, const Q
             matches = 1;
             break;
         }
-        if (QFile::decodeName(candidate).compare(wanted, Qt::CaseInsensitive) == 0) {
+        if (sameIgnoringCase(candidate, part)) {
             found = candidate;
             ++matches;
         }

@@ -217,13 +217,17 @@ FolderPath CServerEngine::ResolveName(const QByteArray& sent, quint16 opcode,
     if (s.ClientFolders())
         candidates.append(address.toLatin1() + '/' + path.name);
     candidates.append(path.name);
+    // An upload replaces a file that exists in another case rather than add a second
+    // spelling beside it; a new file keeps the name as asked.
+    const auto find = [&](const QByteArray& candidate) -> QByteArray {
+        if (ExistsBeneath(path.root, candidate, false))
+            return candidate;
+        if (ignoreCase)
+            return MatchIgnoringCase(path.root, candidate, upload);
+        return upload && ExistsBeneath(path.root, candidate, true) ? candidate : QByteArray();
+    };
     for (const QByteArray& candidate : std::as_const(candidates)) {
-        if (ExistsBeneath(path.root, candidate, upload)) {
-            path.name = candidate;
-            break;
-        }
-        const QByteArray match =
-            ignoreCase ? MatchIgnoringCase(path.root, candidate, upload) : QByteArray();
+        const QByteArray match = find(candidate);
         if (!match.isEmpty()) {
             path.name = match;
             break;

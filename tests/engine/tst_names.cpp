@@ -33,6 +33,10 @@ private slots:
         // An upload into a folder that exists in another case goes into it.
         QVERIFY(upload(f, "BOOT\\New.bin", "up", 5001));
         QCOMPARE(f.readFile("boot/New.bin"), QByteArray("up"));
+        // An existing file in another case is replaced, not joined by a second spelling.
+        QVERIFY(upload(f, "boot\\BCD", "new store", 5004));
+        QCOMPARE(f.readFile("boot/bcd"), QByteArray("new store"));
+        QVERIFY(!QFile::exists(f.path("boot/BCD")));
 
         // Two spellings that both match: neither is chosen.
         f.writeFile("Amb", "1");
