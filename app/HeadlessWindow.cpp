@@ -12,7 +12,11 @@ CLineOutput::CLineOutput(int fd, qsizetype limit) : m_fd(fd), m_limit(limit) {
 }
 
 CLineOutput::~CLineOutput() {
-    Flush(); // what the reader takes now; the rest is lost with the program
+    // What the reader takes now; the rest is lost with the program. Not when the
+    // descriptor is blocking again (standard error restored first, sharing it).
+    const int flags = ::fcntl(m_fd, F_GETFL);
+    if (flags >= 0 && (flags & O_NONBLOCK))
+        Flush();
     // The descriptor may be shared with a shell, which expects it as it was.
     if (m_oldFlags >= 0 && !(m_oldFlags & O_NONBLOCK))
         ::fcntl(m_fd, F_SETFL, m_oldFlags);
