@@ -272,9 +272,13 @@ void TestCommands::sendProgressAndCompletion() {
     QVERIFY(view->ProgressRepaints() <= view->columnWidth(2) + 2);
 
     // Each row change is in the transfer log; Save List As writes the rows as CSV.
-    QFile log(view->Log().Path());
-    QVERIFY(log.open(QIODevice::ReadOnly));
-    const QByteArray lines = log.readAll();
+    // The log is flushed from the event loop, just after the row changed.
+    QByteArray lines;
+    QVERIFY_SOON([&] {
+        QFile log(view->Log().Path());
+        lines = log.open(QIODevice::ReadOnly) ? log.readAll() : QByteArray();
+        return lines.contains("\tTransfer Complete\tSENT\n");
+    }());
     QVERIFY(lines.contains("\tbig.bin\t\tSend\tTotal file size is 153700 Bytes\tACTIVE\n"));
     QVERIFY(lines.contains("\tbig.bin\t153700 Bytes\tSend\tTransfer Complete\tSENT\n"));
     QCOMPARE(model.RowsAsCsv(),
