@@ -1,5 +1,7 @@
 #include "HeadlessWindow.h"
 
+#include "TftpPacket.h"
+
 #include <QSocketNotifier>
 #include <cerrno>
 #include <fcntl.h>
@@ -65,16 +67,6 @@ void CLineOutput::Flush() {
 
 CHeadlessWindow::CHeadlessWindow() : m_out(STDOUT_FILENO), m_err(STDERR_FILENO) {}
 
-QString CHeadlessWindow::StateName(RowState state) {
-    switch (state) {
-    case ROW_FAILED: return QStringLiteral("FAILED");
-    case ROW_RECEIVED: return QStringLiteral("RECEIVED");
-    case ROW_SENT: return QStringLiteral("SENT");
-    case ROW_ACTIVE: break;
-    }
-    return QStringLiteral("ACTIVE");
-}
-
 RowHandle CHeadlessWindow::AddRow(const RowTexts& texts) {
     const RowHandle row = m_nextRow++;
     Print(row, texts, ROW_ACTIVE);
@@ -85,30 +77,11 @@ void CHeadlessWindow::UpdateRow(RowHandle row, const RowTexts& texts, RowState s
     Print(row, texts, state);
 }
 
-// A client chooses the file name: control characters in it must neither break the
-// one-line-per-change format (a newline or tab could forge a row) nor reach a terminal.
-QString CHeadlessWindow::Escaped(const QString& field) {
-    QString out;
-    out.reserve(field.size());
-    for (const QChar c : field) {
-        const char16_t u = c.unicode();
-        if (u == '\n')
-            out += QLatin1String("\\n");
-        else if (u == '\t')
-            out += QLatin1String("\\t");
-        else if (u == '\r')
-            out += QLatin1String("\\r");
-        else if (u < 0x20 || (u >= 0x7f && u < 0xa0))
-            out += QStringLiteral("\\x%1").arg(unsigned(u), 2, 16, QLatin1Char('0'));
-        else
-            out += c;
-    }
-    return out;
-}
+QString CHeadlessWindow::Escaped(const QString& field) { return Tftp::Printable(field); }
 
 void CHeadlessWindow::Print(RowHandle row, const RowTexts& texts, RowState state) {
     const QChar tab = QLatin1Char('\t');
-    m_out.WriteLine(QStringLiteral("row") + tab + QString::number(row) + tab + StateName(state) +
+    m_out.WriteLine(QStringLiteral("row") + tab + QString::number(row) + tab + RowStateName(state) +
                     tab + Escaped(texts.client) + tab + Escaped(texts.file) + tab +
                     Escaped(texts.size) + tab + Escaped(texts.service) + tab +
                     Escaped(texts.info));

@@ -49,7 +49,6 @@ public:
     // A line of its own on standard output (the first one says where it listens).
     void PrintLine(const QString& line) { m_out.WriteLine(line); }
 
-    static QString StateName(RowState state);
     // The field with control characters written as \n, \t, \r or \xHH.
     static QString Escaped(const QString& field);
 

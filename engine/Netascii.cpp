@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <algorithm>
+#include <utility>
 
 namespace Netascii {
 
@@ -121,14 +122,25 @@ qint64 CDecodingFile::write(const char* data, qint64 size) {
     return size;
 }
 
+bool CDecodingFile::FlushPendingCr() {
+    if (!std::exchange(m_bPendingCr, false))
+        return true;
+    return m_inner->write("\r", 1) == 1;
+}
+
+bool CDecodingFile::keep(FileError* error) {
+    if (!FlushPendingCr()) {
+        *error = m_inner->error();
+        return false;
+    }
+    return m_inner->keep(error);
+}
+
 void CDecodingFile::close() {
     if (m_bClosed)
         return;
     m_bClosed = true;
-    if (m_bPendingCr) {
-        m_bPendingCr = false;
-        m_inner->write("\r", 1);
-    }
+    FlushPendingCr();
     m_inner->close();
 }
 

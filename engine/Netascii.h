@@ -54,8 +54,11 @@ public:
     qint64 size() const override { return m_inner->size(); }
     void close() override;
     FileError error() const override { return m_inner->error(); }
+    // Writes a CR that ended the file first, so its failure is the upload's failure.
+    bool keep(FileError* error) override;
 
 private:
+    bool FlushPendingCr();
     std::unique_ptr<IFile> m_inner;
     bool m_bPendingCr = false;
     bool m_bClosed = false;

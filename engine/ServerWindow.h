@@ -11,6 +11,17 @@ enum RowState : qint8 {
     ROW_SENT = 3,     // blue
 };
 
+// The state's name in the log, the CSV and headless output.
+inline QString RowStateName(RowState state) {
+    switch (state) {
+    case ROW_FAILED: return QStringLiteral("FAILED");
+    case ROW_RECEIVED: return QStringLiteral("RECEIVED");
+    case ROW_SENT: return QStringLiteral("SENT");
+    case ROW_ACTIVE: break;
+    }
+    return QStringLiteral("ACTIVE");
+}
+
 // The five cell texts of a transfer's row, in column order.
 struct RowTexts {
     QString client;  // "Client"

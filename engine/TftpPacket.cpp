@@ -131,4 +131,23 @@ QByteArray MakeOack(const QList<QPair<QByteArray, QByteArray>>& options) {
     return packet;
 }
 
+QString Printable(const QString& field) {
+    QString out;
+    out.reserve(field.size());
+    for (const QChar c : field) {
+        const char16_t u = c.unicode();
+        if (u == '\n')
+            out += QLatin1String("\\n");
+        else if (u == '\t')
+            out += QLatin1String("\\t");
+        else if (u == '\r')
+            out += QLatin1String("\\r");
+        else if (u < 0x20 || (u >= 0x7f && u < 0xa0))
+            out += QStringLiteral("\\x%1").arg(unsigned(u), 2, 16, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    return out;
+}
+
 } // namespace Tftp

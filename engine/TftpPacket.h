@@ -52,4 +52,9 @@ Request ParseRequest(const char* data, qint64 size);
 // An OACK packet with the given name and value pairs.
 QByteArray MakeOack(const QList<QPair<QByteArray, QByteArray>>& options);
 
+// A client chooses names and error texts: control characters written out (\\n, \\t,
+// \\r, \\xHH) so they can neither break a one-line-per-change format nor reach a
+// terminal.
+QString Printable(const QString& text);
+
 } // namespace Tftp

@@ -378,21 +378,7 @@ QString CTransferSocket::ClientWords(const char* text, qint64 size) {
     if (size <= 0)
         return QString();
     const qint64 end = qint64(qstrnlen(text, uint(std::min<qint64>(size, 4096))));
-    const QString said = QString::fromUtf8(text, end).left(100);
-    QString out;
-    for (const QChar c : said) {
-        const char16_t u = c.unicode();
-        if (u == '\n')
-            out += QLatin1String("\\n");
-        else if (u == '\t')
-            out += QLatin1String("\\t");
-        else if (u == '\r')
-            out += QLatin1String("\\r");
-        else if (u < 0x20 || (u >= 0x7f && u < 0xa0))
-            out += QStringLiteral("\\x%1").arg(unsigned(u), 2, 16, QLatin1Char('0'));
-        else
-            out += c;
-    }
+    const QString out = Tftp::Printable(QString::fromUtf8(text, end).left(100));
     if (out.trimmed().isEmpty())
         return QString();
     return QStringLiteral(" (") + out + QLatin1Char(')');

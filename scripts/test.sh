@@ -15,7 +15,7 @@ all | --quick | --sanitize) ;;
 *) echo "usage: $0 [--quick | --sanitize]" >&2; exit 2 ;;
 esac
 
-# Serially: the servers that the tests start each hand out transfer ports from 29001.
+# Serially: the tests start servers on real loopback ports, and some take fixed ones.
 if [ "$mode" != --sanitize ]; then
     echo "== build and test"
     build "$repo/build"

@@ -101,7 +101,7 @@ public:
         return std::clamp(GetProfileInt(kMaxWindowSize, kDefaultMaxWindowSize), 1,
                           kMaxWindowSizeLimit);
     }
-    // 0 when not set: the counter's own range then (29001 upward, back to 29000).
+    // 0 when not set: transfer ports are then drawn from 29001 to 65000.
     int PortFirst() { return GetProfileInt(kPortFirst, 0); }
     int PortLast() { return GetProfileInt(kPortLast, 0); }
     bool ReplyFromRequestAddress() { return GetProfileInt(kReplyFromRequestAddress, 1) != 0; }

@@ -173,18 +173,7 @@ QString CTransferListModel::ShownSize(const QString& engineText) {
     return QLocale::c().formattedDataSize(n, 1, QLocale::DataSizeIecFormat);
 }
 
-QString CTransferListModel::StateName(int state) {
-    switch (state) {
-    case ROW_FAILED:
-        return QStringLiteral("FAILED");
-    case ROW_RECEIVED:
-        return QStringLiteral("RECEIVED");
-    case ROW_SENT:
-        return QStringLiteral("SENT");
-    default:
-        return QStringLiteral("ACTIVE");
-    }
-}
+QString CTransferListModel::StateName(int state) { return RowStateName(RowState(state)); }
 
 QString CTransferListModel::RowsAsText(const QList<int>& rows) const {
     QString out;
