@@ -401,13 +401,17 @@ void CServerEngine::OnTimer(int id) {
         m_platform->timers().stop(id);
 }
 
+void CServerEngine::FreeClientSlot(CTransferSocket* transfer) {
+    if (transfer->TakeClientSlot() && --m_liveByClient[transfer->Client()] <= 0)
+        m_liveByClient.remove(transfer->Client());
+}
+
 void CServerEngine::Retire(CTransferSocket* transfer) {
     const quint16 port = transfer->Port();
     m_platform->timers().release(port);
     if (m_byPort.value(port) == transfer)
         m_byPort.remove(port);
-    if (--m_liveByClient[transfer->Client()] <= 0)
-        m_liveByClient.remove(transfer->Client());
+    FreeClientSlot(transfer);
     m_byClientPort.remove({transfer->Client(), transfer->ClientPort()}, transfer);
     for (auto it = m_transferList.begin(); it != m_transferList.end(); ++it) {
         if (it->get() == transfer) {

@@ -99,6 +99,9 @@ public:
     void PlaySound(int id);
     void CountIn();
     void CountOut();
+    // A finished upload only waits to acknowledge a repeated last block: it no longer
+    // counts against its client's limit (freed once; Retire frees it otherwise).
+    void FreeClientSlot(CTransferSocket* transfer);
     // Takes an ended transfer out of service; it is freed once no call is using it.
     void Retire(CTransferSocket* transfer);
     // Frees retired transfers; called where no transfer's code is on the stack.

@@ -621,6 +621,7 @@ void CTransferSocket::CompleteReceive() {
     RefreshRow();
     m_pEngine->PlaySound(SOUND_RECEIVED);
     CountOutOnce();
+    m_pEngine->FreeClientSlot(this);
 }
 
 void CTransferSocket::SendAck() {

@@ -10,6 +10,7 @@
 #include <QHostAddress>
 #include <QString>
 #include <memory>
+#include <utility>
 
 class CServerEngine;
 
@@ -45,6 +46,8 @@ public:
     void SendShutdownError();
 
     bool IsInProgress() const { return m_phase == Phase::InProgress; }
+    // True once: whether the transfer still held a place in its client's limit.
+    bool TakeClientSlot() { return std::exchange(m_bHoldsClientSlot, false); }
     bool IsLive() const;
     bool Matches(const QHostAddress& addr, quint16 port, quint16 opcode,
                  const QByteArray& name) const;
@@ -158,6 +161,7 @@ private:
     CFileShareTable::Use m_shareUse = CFileShareTable::Use::Read;
     qint64 m_nLastSendMs = 0;  // when we last sent a block or ACK, or took a block
     bool m_bCountedIn = false;
+    bool m_bHoldsClientSlot = true;
     bool m_bSocketClosed = false;
     Phase m_phase = Phase::Idle;
     RowState m_nRowState = ROW_ACTIVE;

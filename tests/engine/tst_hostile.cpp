@@ -184,6 +184,18 @@ private slots:
         f.rrq("f", 6005);
         QCOMPARE(f.lastRow().state, ROW_ACTIVE);
     }
+
+    // A switch backing up its files: finished uploads wait a while for a repeated last
+    // block, but no longer count against the client's limit.
+    void finishedUploadsLeaveTheLimit() {
+        EngineFixture f;
+        f.store->WriteProfileInt(CSettingsStore::kMaxTransfersPerClient, 2);
+        for (int i = 0; i < 4; ++i) {
+            const quint16 port = f.wrq(QByteArray("cfg") + QByteArray::number(i));
+            f.toTransfer(port, EngineFixture::data(1, "short"));
+            QCOMPARE(f.lastRow().texts.info, QStringLiteral("Receive Complete"));
+        }
+    }
     // Only DATA drives an upload and only ACK a download; anything else is a stray
     // packet: no answer, nothing changes.
     void wrongKindOfPacketChangesNothing() {
