@@ -7,9 +7,11 @@
 
 #include <QAbstractItemModelTester>
 #include <QClipboard>
+#include <QElapsedTimer>
 #include <QHeaderView>
 #include <QScrollBar>
 #include <QtTest>
+#include <functional>
 
 namespace {
 RowTexts texts(const QString& client, const QString& info, const QString& size = "1000") {
@@ -40,6 +42,7 @@ private slots:
     void modelKeepsOrDropsTheBar();
     void rowsPaintedInTheirStateColours();
     void progressBarExtentAndCoalescing();
+    void slowTransferTextMovesEverySecond();
     void gridLinesFollowColumnsAndScrolling();
     void copySelectedRows();
     void followsNewRowsUntilScrolledUp();
@@ -314,6 +317,36 @@ void TestList::progressBarExtentAndCoalescing() {
     model.UpdateRow(h, texts("10.0.0.1", "Transfer Complete", "2048000"), ROW_SENT);
     image = render(view);
     QCOMPARE(countColour(image, cell, pink, 10), 0);
+}
+
+// A slow send far from the next pixel of its bar: its percentage, speed and time left
+// still follow the bytes, and the Size cell still shows the size under the bar.
+void TestList::slowTransferTextMovesEverySecond() {
+    CTransferListView view;
+    view.resize(720, 200);
+    view.show();
+    auto& model = view.Model();
+    const qint64 size = 1000LL * 1000 * 1000;
+    const RowHandle h =
+        model.AppendRow(texts("10.0.0.1", "Total file size is 1000000000 Bytes", "1000000000 Bytes"));
+    qint64 sent = 0;
+    auto feedUntil = [&](const std::function<bool()>& done) {
+        QElapsedTimer t;
+        t.start();
+        while (!done() && t.elapsed() < 3000) {
+            sent += 512; // far below 1 % and below a pixel of the bar in 3 s
+            view.SetProgress(h, sent, size);
+            QTest::qWait(20);
+        }
+        return done();
+    };
+    auto info = [&] { return model.index(0, 4).data().toString(); };
+    QVERIFY2(feedUntil([&] { return info().startsWith(QStringLiteral("Sending... 0 % at ")); }),
+             qPrintable(info()));
+    QVERIFY2(info().contains(QStringLiteral(" left")), qPrintable(info()));
+    const QString first = info();
+    QVERIFY2(feedUntil([&] { return info() != first; }), qPrintable(info()));
+    QCOMPARE(model.index(0, 2).data().toString(), QStringLiteral("953.7 MiB"));
 }
 
 void TestList::gridLinesFollowColumnsAndScrolling() {
