@@ -45,6 +45,7 @@ private slots:
     void slowTransferTextMovesEverySecond();
     void gridLinesFollowColumnsAndScrolling();
     void copySelectedRows();
+    void endedRowsTellStartDurationAndSpeed();
     void followsNewRowsUntilScrolledUp();
     void headerReadableUnderDarkStyle();
     void transferLogKeepsOneOlderFile();
@@ -228,6 +229,34 @@ void TestList::copySelectedRows() {
     // The list shows the size in KiB, the exact count in the tooltip.
     QCOMPARE(model.index(0, 2).data().toString(), QStringLiteral("41.3 KiB"));
     QCOMPARE(model.index(0, 2).data(Qt::ToolTipRole).toString(), QStringLiteral("42304 Bytes"));
+}
+
+// An ended row tells when it started, how long it took and its average speed: in its
+// tooltip, its copied line and the CSV, whose first six columns stay as they were.
+void TestList::endedRowsTellStartDurationAndSpeed() {
+    CTransferListModel model;
+    const RowHandle h = model.AppendRow(texts("10.0.0.1", "Total file size is 42304 Bytes", ""));
+    model.AppendRow(texts("10.0.0.2", "Data Receiving....", ""));
+    QTest::qWait(20);
+    model.UpdateRow(h, texts("10.0.0.1", "Transfer Complete", "42304 Bytes"), ROW_SENT);
+    const QString tip = model.index(0, 4).data(Qt::ToolTipRole).toString();
+    QVERIFY2(tip.startsWith(QStringLiteral("Transfer Complete\nStarted ")), qPrintable(tip));
+    QVERIFY2(tip.contains(QStringLiteral(" s, ")) && tip.endsWith(QStringLiteral("/s average")),
+             qPrintable(tip));
+    QVERIFY(!model.index(1, 4).data(Qt::ToolTipRole).toString().contains(QStringLiteral("Started")));
+    QVERIFY(model.RowsAsText({0}).contains(QStringLiteral("\tTransfer Complete\tStarted ")));
+
+    const QStringList lines = model.RowsAsCsv().split(QLatin1Char('\n'));
+    QCOMPARE(lines[0], QStringLiteral("Client,File,Size,Service,Information,State,Bytes,Started,"
+                                      "Seconds,BytesPerSecond"));
+    const QStringList ended = lines[1].split(QLatin1Char(','));
+    QCOMPARE(ended.mid(0, 7), QStringList({"10.0.0.1", "file.bin", "42304 Bytes", "Send",
+                                           "Transfer Complete", "SENT", "42304"}));
+    QVERIFY(QDateTime::fromString(ended[7], Qt::ISODate).isValid());
+    QVERIFY(ended[8].toDouble() > 0 && ended[9].toLongLong() > 0);
+    const QStringList running = lines[2].split(QLatin1Char(','));
+    QCOMPARE(running.size(), 10);
+    QVERIFY(running[8].isEmpty() && running[9].isEmpty());
 }
 
 void TestList::followsNewRowsUntilScrolledUp() {
