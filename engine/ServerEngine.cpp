@@ -323,6 +323,8 @@ void CServerEngine::HandleRequest(const char* data, qint64 size, const QHostAddr
     } else {
         admitted.path = ComposePath(request.fileName);
         admitted.refusePath = true;
+        admitted.missingFolder =
+            m_strWorkingDir.isEmpty() ? QStringLiteral("(none set)") : m_strWorkingDir;
     }
     admitted.overWrite = m_pStore->OverWrite();
 

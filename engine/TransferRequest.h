@@ -20,6 +20,7 @@ struct TransferRequest {
 
     FolderPath path;         // the name below the working folder
     bool refusePath = false; // the name leaves the folder, or there is no usable folder
+    QString missingFolder;   // the working folder as set, when it is not a usable folder
     bool overWrite = true;   // an existing file may be replaced
     // " (asked NAME)" when the name was found another way than as sent (letter case, a
     // drive letter, a rewrite rule, the client's own folder); empty otherwise.

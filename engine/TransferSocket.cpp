@@ -37,7 +37,8 @@ CTransferSocket::CTransferSocket(CServerEngine* engine, std::unique_ptr<IDatagra
       m_strFile(QFile::decodeName(request.askedNote.isEmpty() ? request.fileName : request.path.name)),
       m_strAskedNote(request.askedNote), m_szPath(request.path),
       m_bOctet(request.octet), m_strClient(request.client.toString()),
-      m_bUnsafePath(request.refusePath), m_nPort(port), m_askedOptions(request.options) {
+      m_bUnsafePath(request.refusePath), m_strMissingFolder(request.missingFolder), m_nPort(port),
+      m_askedOptions(request.options) {
     m_socket->onReadyRead = [this] {
         m_pEngine->FreeRetired();
         OnReceive();
@@ -79,7 +80,7 @@ void CTransferSocket::StartTransfer() {
             return Refuse(QStringLiteral("Requested File Access Not Allowed!! Deny This Request!!"),
                           2);
         if (m_bUnsafePath)
-            return Refuse(kAccessDenied, 2);
+            return RefuseUnsafePath();
         FileError error;
         if (!OpenForSending(&error))
             return RefuseOnFileError(error);
@@ -95,7 +96,7 @@ void CTransferSocket::StartTransfer() {
     }
 
     if (m_bUnsafePath)
-        return Refuse(kAccessDenied, 2);
+        return RefuseUnsafePath();
     FileError error;
     if (!m_bOverWrite) {
         const FileError probe = m_pEngine->ShareTable().IsHeld(
@@ -247,6 +248,14 @@ bool CTransferSocket::OpenForReceiving(FileError* error) {
     m_strSharedPath = key;
     m_shareUse = CFileShareTable::Use::Write;
     return true;
+}
+
+// The client hears "access violation" either way; the row tells the user which of the
+// two it was, since a folder gone (an unplugged disk, say) is theirs to mend.
+void CTransferSocket::RefuseUnsafePath() {
+    if (!m_strMissingFolder.isEmpty())
+        return Refuse(QStringLiteral("Working folder missing: ") + m_strMissingFolder, 2);
+    Refuse(kAccessDenied, 2);
 }
 
 void CTransferSocket::RefuseOnFileError(const FileError& error) {

@@ -84,6 +84,7 @@ private:
     bool OpenForSending(FileError* error);
     bool OpenForReceiving(FileError* error);
     void Refuse(const QString& text, int code);
+    void RefuseUnsafePath();
     void RefuseOnFileError(const FileError& error);
     // Ends the transfer on a red row; the client is told with ERROR `errorCode` (and
     // `errorText` instead of the table's message) unless errorCode is -1.
@@ -120,6 +121,7 @@ private:
     bool m_bSizeTold = false; // tsize answered for a download
     QString m_strClient;
     bool m_bUnsafePath = false; // the name leaves the working folder, or there is none
+    QString m_strMissingFolder; // the unusable working folder, shown in the refusal
     quint16 m_nPort = 0;
     RowHandle m_rowHandle = 0;
 

@@ -30,7 +30,36 @@ QColor CTransferListModel::StateColour(int state) {
     }
 }
 
-CTransferListModel::CTransferListModel(QObject* parent) : QAbstractTableModel(parent) {}
+CTransferListModel::CTransferListModel(QObject* parent) : QAbstractTableModel(parent) {
+    m_clock.start();
+}
+
+// The byte count of an engine size text ("42304 Bytes"), or -1.
+static qint64 bytesOf(const QString& size) {
+    static const QRegularExpression bytes(QStringLiteral("^(\\d+) Bytes$"));
+    const QRegularExpressionMatch m = bytes.match(size);
+    return m.hasMatch() ? m.captured(1).toLongLong() : -1;
+}
+
+static bool ended(const CRowData& row) {
+    return row.m_nTookMs >= 0 && (row.m_nState == ROW_SENT || row.m_nState == ROW_RECEIVED);
+}
+
+QString CTransferListModel::Summary(int r) const {
+    if (r < 0 || r >= rowCount() || !ended(m_rows[size_t(r)]))
+        return {};
+    const CRowData& row = m_rows[size_t(r)];
+    const QLocale c = QLocale::c();
+    QString text = QStringLiteral("Started %1, took %2 s")
+                       .arg(row.m_started.toString(QStringLiteral("HH:mm:ss")))
+                       .arg(double(row.m_nTookMs) / 1000.0, 0, 'f', 1);
+    const qint64 bytes = bytesOf(row.m_texts.size);
+    if (bytes >= 0 && row.m_nTookMs > 0)
+        text += QStringLiteral(", %1/s average")
+                    .arg(c.formattedDataSize(bytes * 1000 / row.m_nTookMs, 1,
+                                             QLocale::DataSizeIecFormat));
+    return text;
+}
 
 int CTransferListModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : int(m_rows.size());
@@ -67,6 +96,8 @@ QVariant CTransferListModel::data(const QModelIndex& index, int role) const {
             return row.m_strProgressInfo;
         return textOf(row, index.column());
     case Qt::ToolTipRole:
+        if (ended(row))
+            return textOf(row, index.column()) + QLatin1Char('\n') + Summary(index.row());
         return textOf(row, index.column());
     case Qt::ForegroundRole:
         return StateColour(row.m_nState);
@@ -113,6 +144,8 @@ RowHandle CTransferListModel::AppendRow(const RowTexts& texts) {
     CRowData row;
     row.m_strLabel = texts.client;
     row.m_texts = texts;
+    row.m_started = QDateTime::currentDateTime();
+    row.m_nStartMs = m_clock.elapsed();
     m_rows.push_back(std::move(row));
     endInsertRows();
     return HandleOf(n);
@@ -138,6 +171,8 @@ bool CTransferListModel::UpdateRow(RowHandle handle, const RowTexts& texts, RowS
         *changed = true;
     row.m_texts = texts;
     row.m_strLabel = texts.client;
+    if (row.m_nTookMs < 0 && state != ROW_ACTIVE)
+        row.m_nTookMs = m_clock.elapsed() - row.m_nStartMs;
     row.m_nState = state;
     if (textsChanged) {
         row.m_fProgress = -1.0;
@@ -183,6 +218,9 @@ QString CTransferListModel::RowsAsText(const QList<int>& rows) const {
         QStringList cells;
         for (int c = 0; c < ColumnCount; ++c)
             cells << textOf(m_rows[size_t(r)], c);
+        const QString summary = Summary(r);
+        if (!summary.isEmpty())
+            cells << summary;
         out += cells.join(QLatin1Char('\t')) + QLatin1Char('\n');
     }
     return out;
@@ -198,12 +236,22 @@ static QString csvField(const QString& text) {
 }
 
 QString CTransferListModel::RowsAsCsv() const {
-    QString out = QStringLiteral("Client,File,Size,Service,Information,State\n");
+    // The first six columns as they always were, so that older readers still work.
+    QString out = QStringLiteral(
+        "Client,File,Size,Service,Information,State,Bytes,Started,Seconds,BytesPerSecond\n");
     for (const CRowData& row : m_rows) {
         QStringList cells;
         for (int c = 0; c < ColumnCount; ++c)
             cells << csvField(textOf(row, c));
         cells << StateName(row.m_nState);
+        const qint64 bytes = bytesOf(row.m_texts.size);
+        cells << (bytes >= 0 ? QString::number(bytes) : QString());
+        cells << row.m_started.toString(Qt::ISODate);
+        const bool done = ended(row);
+        cells << (done ? QString::number(double(row.m_nTookMs) / 1000.0, 'f', 3) : QString());
+        cells << (done && bytes >= 0 && row.m_nTookMs > 0
+                      ? QString::number(bytes * 1000 / row.m_nTookMs)
+                      : QString());
         out += cells.join(QLatin1Char(',')) + QLatin1Char('\n');
     }
     return out;

@@ -109,6 +109,16 @@ CTransferListView::CTransferListView(QWidget* parent)
             Qt::QueuedConnection);
     });
     m_clock.start();
+    m_paceTimer.setInterval(1000);
+    connect(&m_paceTimer, &QTimer::timeout, this, [this] { RefreshPace(); });
+}
+
+void CTransferListView::RefreshPace() {
+    const QList<RowHandle> rows = m_pace.keys();
+    for (RowHandle handle : rows)
+        UpdateProgressInfo(handle);
+    if (m_pace.isEmpty())
+        m_paceTimer.stop();
 }
 
 void CTransferListView::CopySelection() {
@@ -150,6 +160,8 @@ void CTransferListView::SetProgress(RowHandle handle, qint64 bytesSent, qint64 f
     if (pace.startMs == 0) {
         pace.startMs = pace.shownMs = m_clock.elapsed() + 1;
         pace.shownBytes = bytesSent;
+        if (!m_paceTimer.isActive())
+            m_paceTimer.start();
     }
     pace.bytes = bytesSent;
     pace.size = fileSize;
@@ -174,20 +186,19 @@ void CTransferListView::FlushProgress() {
         m_paintedBars.insert(it.key(), it.value());
         viewport()->update(visualRect(m_pModel->index(row, CTransferListModel::ColSize)));
         ++m_nProgressRepaints;
-        UpdateProgressInfo(it.key());
     }
     m_dirtyBars.clear();
 }
 
-// At most once a second per row, from the gathered repaints: percentage and the speed
-// over the last second.
+// Once a second per running row (m_paceTimer): percentage, the speed over the last
+// second and, at that speed, the time left.
 void CTransferListView::UpdateProgressInfo(RowHandle handle) {
     auto it = m_pace.find(handle);
     if (it == m_pace.end())
         return;
     Pace& pace = *it;
     const qint64 now = m_clock.elapsed() + 1;
-    if (now - pace.shownMs < 1000)
+    if (now - pace.shownMs < 500) // the timer's first tick after a row began
         return;
     const int row = m_pModel->RowOf(handle);
     if (row < 0 || m_pModel->Row(row).m_nState != ROW_ACTIVE) {
@@ -202,12 +213,23 @@ void CTransferListView::UpdateProgressInfo(RowHandle handle) {
     const QString speed = c.formattedDataSize(qint64(perSecond), 1, QLocale::DataSizeIecFormat);
     const bool receiving = m_pModel->Row(row).m_texts.service == QLatin1String("Receive");
     QString text;
-    if (pace.size > 0)
+    if (pace.size > 0) {
         text = QStringLiteral("%1... %2 % at %3/s")
                    .arg(receiving ? QStringLiteral("Receiving") : QStringLiteral("Sending"))
                    .arg(int(pace.bytes * 100 / pace.size))
                    .arg(speed);
-    else // an upload of a size the client did not tell
+        const qint64 left = pace.size - pace.bytes;
+        if (perSecond >= 1.0 && left > 0) {
+            const qint64 s = qint64(double(left) / perSecond + 0.5);
+            text += s >= 3600 ? QStringLiteral(", %1:%2:%3 left")
+                                    .arg(s / 3600)
+                                    .arg(s / 60 % 60, 2, 10, QLatin1Char('0'))
+                                    .arg(s % 60, 2, 10, QLatin1Char('0'))
+                              : QStringLiteral(", %1:%2 left")
+                                    .arg(s / 60)
+                                    .arg(s % 60, 2, 10, QLatin1Char('0'));
+        }
+    } else // an upload of a size the client did not tell
         text = QStringLiteral("Receiving... %1 at %2/s")
                    .arg(c.formattedDataSize(pace.bytes, 1, QLocale::DataSizeIecFormat), speed);
     m_pModel->SetProgressInfo(handle, text);

@@ -76,4 +76,8 @@ private:
     };
     QHash<RowHandle, Pace> m_pace;
     QElapsedTimer m_clock;
+    // Refreshes the running rows' texts once a second from their latest byte counts,
+    // whether or not their bars grew: a slow transfer's text must not stand still.
+    QTimer m_paceTimer;
+    void RefreshPace();
 };

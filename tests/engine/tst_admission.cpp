@@ -183,6 +183,24 @@ private slots:
         QCOMPARE(f.lastRow().texts.info, QStringLiteral("Data Receiving...."));
     }
 
+    // A working folder that is gone or is a file: the row names it, the client is refused.
+    void missingWorkingFolderNamedInTheRow() {
+        EngineFixture f;
+        const QString gone = f.dir.filePath("unplugged");
+        const QString file = f.dir.filePath("settings.ini");
+        for (const QString& folder : {gone, file}) {
+            f.store->WriteProfileString(CSettingsStore::kDirName, folder);
+            f.sent();
+            f.rrq("a", 6100);
+            QCOMPARE(f.lastRow().texts.info, QStringLiteral("Working folder missing: ") + folder);
+            QCOMPARE(f.lastRow().state, ROW_FAILED);
+            QCOMPARE(f.sent(), QList<QByteArray>{Tftp::MakeError(2)});
+            f.wrq("b", 6101);
+            QCOMPARE(f.lastRow().texts.info, QStringLiteral("Working folder missing: ") + folder);
+        }
+        QVERIFY(!QFileInfo::exists(gone));
+    }
+
     void clientTextAndSounds() {
         EngineFixture f;
         f.client = QHostAddress("127.0.0.7");

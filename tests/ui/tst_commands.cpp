@@ -281,9 +281,10 @@ void TestCommands::sendProgressAndCompletion() {
     }());
     QVERIFY(lines.contains("\tbig.bin\t\tSend\tTotal file size is 153700 Bytes\tACTIVE\n"));
     QVERIFY(lines.contains("\tbig.bin\t153700 Bytes\tSend\tTransfer Complete\tSENT\n"));
-    QCOMPARE(model.RowsAsCsv(),
-             QStringLiteral("Client,File,Size,Service,Information,State\n"
-                            "127.0.0.1,big.bin,153700 Bytes,Send,Transfer Complete,SENT\n"));
+    QVERIFY(model.RowsAsCsv().startsWith(
+        QStringLiteral("Client,File,Size,Service,Information,State,")));
+    QVERIFY(model.RowsAsCsv().contains(
+        QStringLiteral("\n127.0.0.1,big.bin,153700 Bytes,Send,Transfer Complete,SENT,153700,")));
 }
 
 // An upload of a size the client did not tell shows how much has come so far.

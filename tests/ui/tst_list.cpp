@@ -7,9 +7,11 @@
 
 #include <QAbstractItemModelTester>
 #include <QClipboard>
+#include <QElapsedTimer>
 #include <QHeaderView>
 #include <QScrollBar>
 #include <QtTest>
+#include <functional>
 
 namespace {
 RowTexts texts(const QString& client, const QString& info, const QString& size = "1000") {
@@ -40,8 +42,10 @@ private slots:
     void modelKeepsOrDropsTheBar();
     void rowsPaintedInTheirStateColours();
     void progressBarExtentAndCoalescing();
+    void slowTransferTextMovesEverySecond();
     void gridLinesFollowColumnsAndScrolling();
     void copySelectedRows();
+    void endedRowsTellStartDurationAndSpeed();
     void followsNewRowsUntilScrolledUp();
     void headerReadableUnderDarkStyle();
     void transferLogKeepsOneOlderFile();
@@ -227,6 +231,34 @@ void TestList::copySelectedRows() {
     QCOMPARE(model.index(0, 2).data(Qt::ToolTipRole).toString(), QStringLiteral("42304 Bytes"));
 }
 
+// An ended row tells when it started, how long it took and its average speed: in its
+// tooltip, its copied line and the CSV, whose first six columns stay as they were.
+void TestList::endedRowsTellStartDurationAndSpeed() {
+    CTransferListModel model;
+    const RowHandle h = model.AppendRow(texts("10.0.0.1", "Total file size is 42304 Bytes", ""));
+    model.AppendRow(texts("10.0.0.2", "Data Receiving....", ""));
+    QTest::qWait(20);
+    model.UpdateRow(h, texts("10.0.0.1", "Transfer Complete", "42304 Bytes"), ROW_SENT);
+    const QString tip = model.index(0, 4).data(Qt::ToolTipRole).toString();
+    QVERIFY2(tip.startsWith(QStringLiteral("Transfer Complete\nStarted ")), qPrintable(tip));
+    QVERIFY2(tip.contains(QStringLiteral(" s, ")) && tip.endsWith(QStringLiteral("/s average")),
+             qPrintable(tip));
+    QVERIFY(!model.index(1, 4).data(Qt::ToolTipRole).toString().contains(QStringLiteral("Started")));
+    QVERIFY(model.RowsAsText({0}).contains(QStringLiteral("\tTransfer Complete\tStarted ")));
+
+    const QStringList lines = model.RowsAsCsv().split(QLatin1Char('\n'));
+    QCOMPARE(lines[0], QStringLiteral("Client,File,Size,Service,Information,State,Bytes,Started,"
+                                      "Seconds,BytesPerSecond"));
+    const QStringList ended = lines[1].split(QLatin1Char(','));
+    QCOMPARE(ended.mid(0, 7), QStringList({"10.0.0.1", "file.bin", "42304 Bytes", "Send",
+                                           "Transfer Complete", "SENT", "42304"}));
+    QVERIFY(QDateTime::fromString(ended[7], Qt::ISODate).isValid());
+    QVERIFY(ended[8].toDouble() > 0 && ended[9].toLongLong() > 0);
+    const QStringList running = lines[2].split(QLatin1Char(','));
+    QCOMPARE(running.size(), 10);
+    QVERIFY(running[8].isEmpty() && running[9].isEmpty());
+}
+
 void TestList::followsNewRowsUntilScrolledUp() {
     CTransferListView view;
     view.resize(500, 200);
@@ -314,6 +346,36 @@ void TestList::progressBarExtentAndCoalescing() {
     model.UpdateRow(h, texts("10.0.0.1", "Transfer Complete", "2048000"), ROW_SENT);
     image = render(view);
     QCOMPARE(countColour(image, cell, pink, 10), 0);
+}
+
+// A slow send far from the next pixel of its bar: its percentage, speed and time left
+// still follow the bytes, and the Size cell still shows the size under the bar.
+void TestList::slowTransferTextMovesEverySecond() {
+    CTransferListView view;
+    view.resize(720, 200);
+    view.show();
+    auto& model = view.Model();
+    const qint64 size = 1000LL * 1000 * 1000;
+    const RowHandle h =
+        model.AppendRow(texts("10.0.0.1", "Total file size is 1000000000 Bytes", "1000000000 Bytes"));
+    qint64 sent = 0;
+    auto feedUntil = [&](const std::function<bool()>& done) {
+        QElapsedTimer t;
+        t.start();
+        while (!done() && t.elapsed() < 3000) {
+            sent += 512; // far below 1 % and below a pixel of the bar in 3 s
+            view.SetProgress(h, sent, size);
+            QTest::qWait(20);
+        }
+        return done();
+    };
+    auto info = [&] { return model.index(0, 4).data().toString(); };
+    QVERIFY2(feedUntil([&] { return info().startsWith(QStringLiteral("Sending... 0 % at ")); }),
+             qPrintable(info()));
+    QVERIFY2(info().contains(QStringLiteral(" left")), qPrintable(info()));
+    const QString first = info();
+    QVERIFY2(feedUntil([&] { return info() != first; }), qPrintable(info()));
+    QCOMPARE(model.index(0, 2).data().toString(), QStringLiteral("953.7 MiB"));
 }
 
 void TestList::gridLinesFollowColumnsAndScrolling() {
