@@ -41,6 +41,7 @@ private slots:
     void openFolderWithoutFileManagerSaysWhy();
 
 private:
+    void StartOneDownload(TftpTestClient& client);
     std::unique_ptr<TestStore> m_store;
     std::unique_ptr<CMainFrame> m_frame;
 };
@@ -315,7 +316,8 @@ void TestFrame::narrowWindowKeepsButtonsClear() {
     QVERIFY(f.rect().contains(animation));
 }
 
-void TestFrame::exitWithTransfersAsksFirst() {
+// The window shown with one download in progress: DATA 1 received, not acknowledged.
+void TestFrame::StartOneDownload(TftpTestClient& client) {
     CMainFrame& f = *m_frame;
     f.show();
     QVERIFY(QTest::qWaitForWindowExposed(&f));
@@ -323,10 +325,17 @@ void TestFrame::exitWithTransfersAsksFirst() {
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(QByteArray(5000, 'x'));
     file.close();
-    TftpTestClient client;
     client.SendRequest(f.View()->Engine().ListenPort(), 1, "big.bin");
     QCOMPARE(TftpTestClient::Opcode(client.Receive()), quint16(3));
     QVERIFY_SOON(f.View()->ActiveTransfers() == 1);
+}
+
+void TestFrame::exitWithTransfersAsksFirst() {
+    CMainFrame& f = *m_frame;
+    TftpTestClient client;
+    StartOneDownload(client);
+    if (QTest::currentTestFailed())
+        return;
     {
         ModalAnswer cancel(QMessageBox::Cancel);
         f.Action(CMainFrame::Exit)->trigger();
@@ -438,16 +447,10 @@ void TestFrame::listenBannerRetriesUntilFree() {
 
 void TestFrame::exitQuestionFollowsTheTransfers() {
     CMainFrame& f = *m_frame;
-    f.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&f));
-    QFile file(m_store->WorkFile(QStringLiteral("big.bin")));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(QByteArray(5000, 'x'));
-    file.close();
     TftpTestClient client;
-    client.SendRequest(f.View()->Engine().ListenPort(), 1, "big.bin");
-    QCOMPARE(TftpTestClient::Opcode(client.Receive()), quint16(3));
-    QVERIFY_SOON(f.View()->ActiveTransfers() == 1);
+    StartOneDownload(client);
+    if (QTest::currentTestFailed())
+        return;
 
     // While the question is open the client gives up: the question says so.
     QString before, after;
