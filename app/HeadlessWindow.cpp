@@ -67,10 +67,8 @@ void CLineOutput::Flush() {
 
 CHeadlessWindow::CHeadlessWindow() : m_out(STDOUT_FILENO), m_err(STDERR_FILENO) {}
 
-RowHandle CHeadlessWindow::AddRow(const RowTexts& texts) {
-    const RowHandle row = m_nextRow++;
+void CHeadlessWindow::AddRow(RowHandle row, const RowTexts& texts) {
     Print(row, texts, ROW_ACTIVE);
-    return row;
 }
 
 void CHeadlessWindow::UpdateRow(RowHandle row, const RowTexts& texts, RowState state) {

@@ -39,7 +39,7 @@ class CHeadlessWindow : public IServerWindow {
 public:
     CHeadlessWindow();
 
-    RowHandle AddRow(const RowTexts& texts) override;
+    void AddRow(RowHandle row, const RowTexts& texts) override;
     void UpdateRow(RowHandle row, const RowTexts& texts, RowState state) override;
     void DrawProgress(RowHandle, qint64, qint64) override {}
     int PlayWaveResource(int) override { return 0; }
@@ -57,5 +57,4 @@ private:
 
     CLineOutput m_out;
     CLineOutput m_err;
-    RowHandle m_nextRow = 1;
 };

@@ -10,16 +10,14 @@
 
 namespace {
 // The engine's window on the engine thread: every call becomes an event in the host's
-// queue. Row keys are handed out here, so AddRow never waits for the other thread.
+// queue, under the engine's own row keys.
 class CQueuedWindow final : public IServerWindow {
 public:
     explicit CQueuedWindow(CEngineHost* host) : m_pHost(host) {}
     void SetEngine(const CServerEngine* engine) { m_pEngine = engine; }
 
-    RowHandle AddRow(const RowTexts& texts) override {
-        const RowHandle row = ++m_nLastRow;
+    void AddRow(RowHandle row, const RowTexts& texts) override {
         Push({CEngineHost::Event::Add, ROW_ACTIVE, row, 0, 0, texts});
-        return row;
     }
     void UpdateRow(RowHandle row, const RowTexts& texts, RowState state) override {
         Push({CEngineHost::Event::Update, state, row, 0, 0, texts});
@@ -46,7 +44,6 @@ private:
 
     CEngineHost* m_pHost;
     const CServerEngine* m_pEngine = nullptr;
-    RowHandle m_nLastRow = 0;
 };
 } // namespace
 
@@ -207,11 +204,6 @@ void CEngineHost::Shutdown() {
     DeliverNow();
 }
 
-void CEngineHost::RowsCleared() {
-    if (m_nActive == 0)
-        m_shownRow.clear();
-}
-
 // ---------------------------------------------------------------- the queue
 
 void CEngineHost::Push(Event&& event, int activeTransfers) {
@@ -271,15 +263,13 @@ void CEngineHost::Deliver(const Event& event) {
     IServerWindow& window = Window();
     switch (event.kind) {
     case Event::Add:
-        m_shownRow.insert(event.row, window.AddRow(event.texts));
+        window.AddRow(event.row, event.texts);
         break;
     case Event::Update:
-        if (const auto shown = m_shownRow.constFind(event.row); shown != m_shownRow.constEnd())
-            window.UpdateRow(*shown, event.texts, event.state);
+        window.UpdateRow(event.row, event.texts, event.state);
         break;
     case Event::Progress:
-        if (const auto shown = m_shownRow.constFind(event.row); shown != m_shownRow.constEnd())
-            window.DrawProgress(*shown, event.done, event.total);
+        window.DrawProgress(event.row, event.done, event.total);
         break;
     case Event::Sound:
         window.PlayWaveResource(int(event.done));

@@ -70,11 +70,10 @@ public:
     void Shutdown();
     // Shows every change queued so far at once (tests; the shutdown).
     void DeliverNow();
-    // The window removed every row (Clear, with no transfer in progress): no change to
-    // come can be for one of them.
-    void RowsCleared();
 
-    // The queue; filled on the engine thread (CQueuedWindow), emptied on this one.
+    // The queue; filled on the engine thread (CQueuedWindow), emptied on this one. Rows
+    // keep the engine's keys: the window finds them by those, and ignores a change for a
+    // row it no longer has (cleared).
     struct Event {
         enum Kind : quint8 { Add, Update, Progress, Sound, Animation, Message };
         Kind kind = Add;
@@ -123,7 +122,6 @@ private:
     // This thread's.
     QTimer m_drainTimer;
     QElapsedTimer m_sinceDrain;
-    QHash<RowHandle, RowHandle> m_shownRow; // the engine's row key -> the window's
     int m_nActive = 0;
     bool m_bSoundOn = true;
     AccessRules m_rules;

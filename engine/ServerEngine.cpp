@@ -55,16 +55,13 @@ void CListenSocket::OnReceive() {
 namespace {
 class CNoWindow final : public IServerWindow {
 public:
-    RowHandle AddRow(const RowTexts&) override { return ++m_nLast; }
+    void AddRow(RowHandle, const RowTexts&) override {}
     void UpdateRow(RowHandle, const RowTexts&, RowState) override {}
     void DrawProgress(RowHandle, qint64, qint64) override {}
     int PlayWaveResource(int) override { return 0; }
     void StartAnimation() override {}
     void StopAnimation() override {}
     void ShowMessage(const QString&) override {}
-
-private:
-    RowHandle m_nLast = 0;
 };
 } // namespace
 
@@ -335,7 +332,7 @@ void CServerEngine::HandleRequest(const char* data, qint64 size, const QHostAddr
     m_byClientPort.insert({client, fromPort}, t);
     ++m_liveByClient[client];
 
-    t->AttachRow(m_pWindow->AddRow(t->Texts()));
+    t->AttachRow(AddRow(t->Texts()));
     PlaySound(SOUND_REQUEST);
     t->StartTransfer();
 }
@@ -359,13 +356,19 @@ void CServerEngine::RefuseOverLimit(const Tftp::Request& request, const QHostAdd
     texts.file = QFile::decodeName(request.fileName);
     texts.service =
         request.opcode == Tftp::RRQ ? QStringLiteral("Send") : QStringLiteral("Receive");
-    const RowHandle row = m_pWindow->AddRow(texts);
+    const RowHandle row = AddRow(texts);
     texts.info = QStringLiteral("Too Many Transfers!! Deny This Request!!");
     m_pWindow->UpdateRow(row, texts, ROW_FAILED);
     const QByteArray error = Tftp::MakeError(0, "Too many transfers, try again later");
     if (m_pListenSocket)
         m_pListenSocket->socket().writeDatagram(error.constData(), error.size(), client, fromPort);
     PlaySound(SOUND_FAILED);
+}
+
+RowHandle CServerEngine::AddRow(const RowTexts& texts) {
+    const RowHandle row = ++m_nLastRow;
+    m_pWindow->AddRow(row, texts);
+    return row;
 }
 
 int CServerEngine::DefaultMaxTransfers() {

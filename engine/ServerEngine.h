@@ -121,6 +121,8 @@ private:
     bool AdmitsAnotherTransfer(const QHostAddress& client) const;
     void RefuseOverLimit(const Tftp::Request& request, const QHostAddress& client,
                          quint16 fromPort);
+    // A new row in the window, under the next key.
+    RowHandle AddRow(const RowTexts& texts);
 
     IServerWindow* m_pWindow;
     CSettingsStore* m_pStore;
@@ -146,6 +148,7 @@ private:
 
     char m_requestBuffer[Tftp::kOptionRequestBuffer] = {};
     quint16 m_nPortCounter = 0;
+    RowHandle m_nLastRow = 0; // the key of the row added last
     // The last few strangers told ERROR 5, and when.
     struct Stranger {
         QHostAddress address;

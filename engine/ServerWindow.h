@@ -30,10 +30,13 @@ struct RowTexts {
     QString service; // "Service"
     QString info;    // "Information"
     bool missingFile = false; // a read refused for want of the file: the list may hide it
+    qint64 bytes = -1;        // the count the Size text tells; -1 when it tells none
 };
 
-// A stable key for a row, handed out by AddRow. Rows are found by it, never by
-// position, so Clear and refused requests never move an update to another row.
+// A row's key, chosen by the engine (1, 2, 3, ... in the order rows come, never used
+// twice) and the same in the window, the headless output and every update. Rows are
+// found by it, never by position, so Clear and refused requests never move an update
+// to another row.
 using RowHandle = quint64;
 
 // Sound ids of the event sounds.
@@ -53,8 +56,9 @@ class IServerWindow {
 public:
     virtual ~IServerWindow() = default;
 
-    // Appends a row for a newly admitted transfer (state ROW_ACTIVE) and returns its key.
-    virtual RowHandle AddRow(const RowTexts& texts) = 0;
+    // Appends a row for a newly admitted transfer (state ROW_ACTIVE) under the key the
+    // engine chose for it.
+    virtual void AddRow(RowHandle row, const RowTexts& texts) = 0;
     // Rewrites the five texts and the state of a row; a row that was cleared is ignored.
     virtual void UpdateRow(RowHandle row, const RowTexts& texts, RowState state) = 0;
     // Progress: bytes sent (or received) so far of fileSize; fileSize is -1 for an upload

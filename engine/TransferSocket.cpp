@@ -51,8 +51,10 @@ CTransferSocket::~CTransferSocket() {
 }
 
 RowTexts CTransferSocket::Texts() const {
-    RowTexts texts{m_strClient, m_strFile, m_strSize, m_strService, m_strInfo + m_strAskedNote};
+    RowTexts texts{m_strClient, m_strFile, m_nRowBytes >= 0 ? bytesText(m_nRowBytes) : QString(),
+                   m_strService, m_strInfo + m_strAskedNote};
     texts.missingFile = m_bMissingFile;
+    texts.bytes = m_nRowBytes;
     return texts;
 }
 
@@ -69,7 +71,7 @@ bool CTransferSocket::Matches(const QHostAddress& addr, quint16 port, quint16 op
 // ---------------------------------------------------------------- start
 
 void CTransferSocket::StartTransfer() {
-    m_strSize.clear();
+    m_nRowBytes = -1;
     CServerEngine& e = *m_pEngine;
 
     if (!e.Rules().AdmitsClient(m_strClient))
@@ -190,7 +192,7 @@ void CTransferSocket::EndProbe() {
     m_strInfo = sizeAsked ? QStringLiteral("Size probe answered")
                           : QStringLiteral("Options declined by the client");
     if (m_nDirection == Send)
-        m_strSize = bytesText(m_nFileSize);
+        m_nRowBytes = m_nFileSize;
     m_nRowState = ROW_SENT;
     RefreshRow();
     m_phase = Phase::Complete;
@@ -592,7 +594,7 @@ void CTransferSocket::CompleteSend() {
     m_nFinalBlock = quint16(m_nBlock - 1);
     m_bRowShown = false;
     m_strInfo = QStringLiteral("Transfer Complete") + m_strOptionNote;
-    m_strSize = bytesText(m_nBytesSent);
+    m_nRowBytes = m_nBytesSent;
     m_nRowState = ROW_SENT;
     RefreshRow();
     m_pEngine->PlaySound(SOUND_SENT);
@@ -625,7 +627,7 @@ void CTransferSocket::CompleteReceive() {
     m_bReceiveDone = true;
     m_phase = Phase::Complete;
     m_strInfo = QStringLiteral("Receive Complete") + m_strOptionNote;
-    m_strSize = bytesText(m_nBytesReceived);
+    m_nRowBytes = m_nBytesReceived;
     m_nRowState = ROW_RECEIVED;
     RefreshRow();
     m_pEngine->PlaySound(SOUND_RECEIVED);

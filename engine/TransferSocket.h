@@ -131,7 +131,7 @@ private:
     qint64 m_nBytesSent = 0;
     int m_nTimeOut = 0;
     QString m_strInfo;
-    QString m_strSize;
+    qint64 m_nRowBytes = -1; // what the Size cell tells; -1 while it is empty
     bool m_bAwaitingData = false;
     bool m_bReceiveDone = false;
     bool m_bSendDone = false;

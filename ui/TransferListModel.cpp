@@ -1,7 +1,7 @@
 #include "TransferListModel.h"
 
 #include <QLocale>
-#include <QRegularExpression>
+#include <algorithm>
 
 const CTransferListModel::ColumnSpec CTransferListModel::kColumns[ColumnCount] = {
     // The Client column is created centred, but its label is drawn left-aligned.
@@ -34,13 +34,6 @@ CTransferListModel::CTransferListModel(QObject* parent) : QAbstractTableModel(pa
     m_clock.start();
 }
 
-// The byte count of an engine size text ("42304 Bytes"), or -1.
-static qint64 bytesOf(const QString& size) {
-    static const QRegularExpression bytes(QStringLiteral("^(\\d+) Bytes$"));
-    const QRegularExpressionMatch m = bytes.match(size);
-    return m.hasMatch() ? m.captured(1).toLongLong() : -1;
-}
-
 static bool ended(const CRowData& row) {
     return row.m_nTookMs >= 0 && (row.m_nState == ROW_SENT || row.m_nState == ROW_RECEIVED);
 }
@@ -53,7 +46,7 @@ QString CTransferListModel::Summary(int r) const {
     QString text = QStringLiteral("Started %1, took %2 s")
                        .arg(row.m_started.toString(QStringLiteral("HH:mm:ss")))
                        .arg(double(row.m_nTookMs) / 1000.0, 0, 'f', 1);
-    const qint64 bytes = bytesOf(row.m_texts.size);
+    const qint64 bytes = row.m_texts.bytes;
     if (bytes >= 0 && row.m_nTookMs > 0)
         text += QStringLiteral(", %1/s average")
                     .arg(c.formattedDataSize(bytes * 1000 / row.m_nTookMs, 1,
@@ -91,7 +84,7 @@ QVariant CTransferListModel::data(const QModelIndex& index, int role) const {
     switch (role) {
     case Qt::DisplayRole:
         if (index.column() == ColSize)
-            return ShownSize(row.m_texts.size);
+            return ShownSize(row.m_texts);
         if (index.column() == ColInfo && !row.m_strProgressInfo.isEmpty())
             return row.m_strProgressInfo;
         return textOf(row, index.column());
@@ -131,29 +124,34 @@ Qt::ItemFlags CTransferListModel::flags(const QModelIndex& index) const {
     return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
 }
 
+static bool keyBelow(const CRowData& row, RowHandle key) { return row.m_key < key; }
+
 int CTransferListModel::RowOf(RowHandle handle) const {
-    if (handle < m_firstHandle)
-        return -1;
-    const RowHandle offset = handle - m_firstHandle;
-    return offset < m_rows.size() ? int(offset) : -1;
+    const auto at = std::lower_bound(m_rows.begin(), m_rows.end(), handle, keyBelow);
+    return at != m_rows.end() && at->m_key == handle ? int(at - m_rows.begin()) : -1;
 }
 
-RowHandle CTransferListModel::AppendRow(const RowTexts& texts) {
-    const int n = int(m_rows.size());
+bool CTransferListModel::AppendRow(RowHandle key, const RowTexts& texts) {
+    // The engine's keys come in order: this is the end but for a key out of turn.
+    const auto at = std::lower_bound(m_rows.begin(), m_rows.end(), key, keyBelow);
+    if (at != m_rows.end() && at->m_key == key)
+        return false;
+    const int n = int(at - m_rows.begin());
     beginInsertRows(QModelIndex(), n, n);
     CRowData row;
+    row.m_key = key;
     row.m_strLabel = texts.client;
     row.m_texts = texts;
     row.m_started = QDateTime::currentDateTime();
     row.m_nStartMs = m_clock.elapsed();
-    m_rows.push_back(std::move(row));
+    m_rows.insert(m_rows.begin() + n, std::move(row));
     endInsertRows();
-    return HandleOf(n);
+    return true;
 }
 
 static bool sameTexts(const RowTexts& a, const RowTexts& b) {
-    return a.client == b.client && a.file == b.file && a.size == b.size && a.service == b.service &&
-           a.info == b.info;
+    return a.client == b.client && a.file == b.file && a.size == b.size && a.bytes == b.bytes &&
+           a.service == b.service && a.info == b.info;
 }
 
 bool CTransferListModel::UpdateRow(RowHandle handle, const RowTexts& texts, RowState state,
@@ -197,18 +195,11 @@ void CTransferListModel::SetProgressInfo(RowHandle handle, const QString& text) 
     emit dataChanged(index(r, ColInfo), index(r, ColInfo), {Qt::DisplayRole});
 }
 
-QString CTransferListModel::ShownSize(const QString& engineText) {
-    static const QRegularExpression bytes(QStringLiteral("^(\\d+) Bytes$"));
-    const QRegularExpressionMatch m = bytes.match(engineText);
-    if (!m.hasMatch())
-        return engineText;
-    const qint64 n = m.captured(1).toLongLong();
-    if (n < 1024)
-        return engineText;
-    return QLocale::c().formattedDataSize(n, 1, QLocale::DataSizeIecFormat);
+QString CTransferListModel::ShownSize(const RowTexts& texts) {
+    if (texts.bytes < 1024)
+        return texts.size;
+    return QLocale::c().formattedDataSize(texts.bytes, 1, QLocale::DataSizeIecFormat);
 }
-
-QString CTransferListModel::StateName(int state) { return RowStateName(RowState(state)); }
 
 QString CTransferListModel::RowsAsText(const QList<int>& rows) const {
     QString out;
@@ -243,8 +234,8 @@ QString CTransferListModel::RowsAsCsv() const {
         QStringList cells;
         for (int c = 0; c < ColumnCount; ++c)
             cells << csvField(textOf(row, c));
-        cells << StateName(row.m_nState);
-        const qint64 bytes = bytesOf(row.m_texts.size);
+        cells << RowStateName(RowState(row.m_nState));
+        const qint64 bytes = row.m_texts.bytes;
         cells << (bytes >= 0 ? QString::number(bytes) : QString());
         cells << row.m_started.toString(Qt::ISODate);
         const bool done = ended(row);
@@ -264,6 +255,5 @@ void CTransferListModel::Clear() {
         m_rows.clear();
         endRemoveRows();
     }
-    m_firstHandle += RowHandle(n);
     m_nClearedRows += n;
 }

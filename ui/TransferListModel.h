@@ -8,9 +8,10 @@
 #include <QElapsedTimer>
 #include <vector>
 
-// The record behind one row: the label (the client's address), the state that
-// picks the text colour, the five texts and the send progress.
+// The record behind one row: its key, the label (the client's address), the state
+// that picks the text colour, the five texts and the send progress.
 struct CRowData {
+    RowHandle m_key = 0; // the engine's
     QString m_strLabel;
     qint8 m_nState = ROW_ACTIVE;
     RowTexts m_texts;
@@ -21,9 +22,9 @@ struct CRowData {
     qint64 m_nTookMs = -1;     // how long until it ended; below 0 while it runs
 };
 
-// The rows of the transfer list. Rows are only ever appended, and Clear removes
-// them all at once, so a row is found from its handle by subtracting the handle
-// of the first row still shown; a handle from before the last Clear finds nothing.
+// The rows of the transfer list, under the engine's keys. Keys only grow, so the rows
+// stay in key order and a row is found from its key by a binary search, whatever rows
+// were removed; a key whose row was cleared finds nothing.
 class CTransferListModel : public QAbstractTableModel {
 public:
     enum Column { ColClient, ColFile, ColSize, ColService, ColInfo, ColumnCount };
@@ -52,7 +53,8 @@ public:
                         int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
-    RowHandle AppendRow(const RowTexts& texts);
+    // A new row under the engine's key; false (nothing added) for a key already shown.
+    bool AppendRow(RowHandle key, const RowTexts& texts);
     // New texts and state; a change of texts ends the row's progress bar.
     // False for a handle that has no row.
     // *changed (when given) tells whether texts or state differ from before.
@@ -64,25 +66,25 @@ public:
     // What a running row shows in Information instead of its own text (percentage and
     // speed); repaints the cell. Ignored once the row's texts change.
     void SetProgressInfo(RowHandle handle, const QString& text);
-    // "41.3 KiB" for the engine's "42304 Bytes"; other texts as they are.
-    static QString ShownSize(const QString& engineText);
+    // The Size cell: "41.3 KiB" for a size text of 42304 bytes; below 1 KiB, or a text
+    // without a count, the text as it is.
+    static QString ShownSize(const RowTexts& texts);
     // The selected rows as lines of tab-separated cells, and as CSV with a header line.
     QString RowsAsText(const QList<int>& rows) const;
     QString RowsAsCsv() const;
-    static QString StateName(int state);
     // "Started 03:12:05, took 1.2 s, 125.0 KiB/s average" for an ended row; else empty.
     QString Summary(int row) const;
-    // Removes every row; handles given out so far never find a row again.
+    // Removes every row; the keys they had never find a row again.
     void Clear();
 
+    // The row shown under the key, or -1.
     int RowOf(RowHandle handle) const;
-    RowHandle HandleOf(int row) const { return m_firstHandle + RowHandle(row); }
+    RowHandle HandleOf(int row) const { return m_rows[size_t(row)].m_key; }
     const CRowData& Row(int row) const { return m_rows[size_t(row)]; }
     int ClearedRows() const { return m_nClearedRows; }
 
 private:
-    std::vector<CRowData> m_rows;
-    RowHandle m_firstHandle = 1; // handle of row 0
+    std::vector<CRowData> m_rows; // in key order
     int m_nClearedRows = 0;
     QElapsedTimer m_clock;
 };

@@ -1,7 +1,5 @@
 #include "TransferLog.h"
 
-#include "TransferListModel.h"
-
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
@@ -64,7 +62,7 @@ void CTransferLog::Append(const RowTexts& texts, RowState state) {
                        texts.size,
                        texts.service,
                        texts.info,
-                       CTransferListModel::StateName(state)};
+                       RowStateName(state)};
     for (QString& f : fields)
         f.replace(QLatin1Char('\t'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
     // Flushed as soon as the window is idle again: a crash loses nothing that was shown.

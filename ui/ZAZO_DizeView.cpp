@@ -69,7 +69,6 @@ void CZAZO_DizeView::OnClear() {
     if (m_pEngine->SoundOn())
         PlayWaveResource(SOUND_CLEAR);
     ClearRows();
-    m_pEngine->RowsCleared();
 }
 
 void CZAZO_DizeView::OnSetup() { RunSetupCommand(*m_pEngine, window()); }
@@ -86,12 +85,12 @@ void CZAZO_DizeView::SetHideMissingFiles(bool on) {
 
 // ---------------------------------------------------------------- IServerWindow
 
-RowHandle CZAZO_DizeView::AddRow(const RowTexts& texts) {
-    const RowHandle row = Model().AppendRow(texts);
+void CZAZO_DizeView::AddRow(RowHandle row, const RowTexts& texts) {
+    if (!Model().AppendRow(row, texts))
+        return;
     m_pLog->Append(texts, ROW_ACTIVE);
     if (m_onRowsChanged)
         m_onRowsChanged();
-    return row;
 }
 
 void CZAZO_DizeView::UpdateRow(RowHandle row, const RowTexts& texts, RowState state) {

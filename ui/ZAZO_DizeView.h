@@ -59,7 +59,7 @@ public:
     void OnHelp();
 
     // IServerWindow
-    RowHandle AddRow(const RowTexts& texts) override;
+    void AddRow(RowHandle row, const RowTexts& texts) override;
     void UpdateRow(RowHandle row, const RowTexts& texts, RowState state) override;
     void DrawProgress(RowHandle row, qint64 bytesSent, qint64 fileSize) override;
     int PlayWaveResource(int id) override;

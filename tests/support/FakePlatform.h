@@ -131,11 +131,9 @@ public:
         int updates = 0;
         qint64 sent = 0, size = 0;
     };
-    RowHandle AddRow(const RowTexts& texts) override {
-        const RowHandle h = ++m_last;
+    void AddRow(RowHandle h, const RowTexts& texts) override {
         rows[h] = Row{texts, ROW_ACTIVE, 0, 0, 0};
         order.append(h);
-        return h;
     }
     void UpdateRow(RowHandle row, const RowTexts& texts, RowState state) override {
         if (!rows.contains(row))
@@ -165,7 +163,4 @@ public:
     QList<int> sounds;
     QStringList animation;
     QStringList messages;
-
-private:
-    RowHandle m_last = 0;
 };

@@ -178,7 +178,7 @@ void TestFrame::shortcutsRunTheirCommands() {
     CWaveSound& sounds = view->Sounds();
 
     // Ctrl+C copies (the list stays); Ctrl+L clears.
-    view->Model().AppendRow({"10.0.0.1", "a", "1", "Send", "Transfer Complete"});
+    view->Model().AppendRow(1, {"10.0.0.1", "a", "1", "Send", "Transfer Complete"});
     view->selectAll();
     QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
     QCOMPARE(view->Model().rowCount(), 1);
@@ -190,8 +190,8 @@ void TestFrame::shortcutsRunTheirCommands() {
     // Ctrl+A selects every row and aborts nothing, wherever the focus is in the window;
     // Ctrl+S and Ctrl+T open their dialogs (or at least play the command sound before the
     // dialogs exist).
-    for (int i = 0; i < 3; ++i)
-        view->Model().AppendRow({"10.0.0.1", "a", "1", "Send", "Transfer Complete"});
+    for (RowHandle key = 2; key <= 4; ++key)
+        view->Model().AppendRow(key, {"10.0.0.1", "a", "1", "Send", "Transfer Complete"});
     {
         ModalAnswer none(QMessageBox::Cancel);
         view->clearSelection();
@@ -381,9 +381,10 @@ void TestFrame::missingFileRowsHidden() {
     CZAZO_DizeView* view = f.View();
     RowTexts missing{QStringLiteral("10.0.0.1"), QStringLiteral("gone"), QString(),
                      QStringLiteral("Send"), QString()};
-    const RowHandle a = view->AddRow(missing);
-    view->AddRow(RowTexts{QStringLiteral("10.0.0.2"), QStringLiteral("here"), QString(),
-                          QStringLiteral("Send"), QString()});
+    const RowHandle a = 1, c = 3;
+    view->AddRow(a, missing);
+    view->AddRow(2, RowTexts{QStringLiteral("10.0.0.2"), QStringLiteral("here"), QString(),
+                             QStringLiteral("Send"), QString()});
     missing.info = QStringLiteral("Error: Requested File Not Found!!");
     missing.missingFile = true;
     view->UpdateRow(a, missing, ROW_FAILED);
@@ -393,7 +394,7 @@ void TestFrame::missingFileRowsHidden() {
     f.Action(CMainFrame::HideMissingFiles)->trigger();
     QVERIFY(view->isRowHidden(0, QModelIndex()));
     QVERIFY(!view->isRowHidden(1, QModelIndex()));
-    const RowHandle c = view->AddRow(missing);
+    view->AddRow(c, missing);
     view->UpdateRow(c, missing, ROW_FAILED);
     QVERIFY(view->isRowHidden(2, QModelIndex()));
 

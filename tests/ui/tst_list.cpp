@@ -14,8 +14,18 @@
 #include <functional>
 
 namespace {
-RowTexts texts(const QString& client, const QString& info, const QString& size = "1000") {
-    return {client, QStringLiteral("file.bin"), size, QStringLiteral("Send"), info};
+RowTexts texts(const QString& client, const QString& info, const QString& size = "1000",
+               qint64 bytes = -1) {
+    RowTexts t{client, QStringLiteral("file.bin"), size, QStringLiteral("Send"), info};
+    t.bytes = bytes;
+    return t;
+}
+
+// A row as the engine adds one: under the next key, keys never used twice.
+RowHandle add(CTransferListModel& model, const RowTexts& t) {
+    static RowHandle lastKey = 0;
+    model.AppendRow(++lastKey, t);
+    return lastKey;
 }
 
 bool near(QColor a, QColor b, int tolerance = 60) {
@@ -75,10 +85,14 @@ void TestList::modelFindsRowsByHandleAcrossClear() {
     QVERIFY(CTransferListModel::kColumns[3].textAlignment & Qt::AlignHCenter);
     QVERIFY(CTransferListModel::kColumns[4].textAlignment & Qt::AlignLeft);
 
-    const RowHandle a = model.AppendRow(texts("10.0.0.1", "a"));
-    const RowHandle b = model.AppendRow(texts("10.0.0.2", "b"));
-    const RowHandle c = model.AppendRow(texts("10.0.0.3", "c"));
+    // Rows under the keys the engine gave them; a refused request used key 2.
+    const RowHandle a = 1, b = 3, c = 4;
+    for (RowHandle key : {a, b, c})
+        QVERIFY(model.AppendRow(key, texts("10.0.0.1", "x")));
+    QVERIFY(!model.AppendRow(b, texts("10.0.0.2", "twice"))); // a key is one row
+    QCOMPARE(model.rowCount(), 3);
     QCOMPARE(model.RowOf(a), 0);
+    QCOMPARE(model.RowOf(2), -1);
     QCOMPARE(model.RowOf(c), 2);
     QVERIFY(model.UpdateRow(b, texts("10.0.0.2", "Receive Complete"), ROW_RECEIVED));
     QCOMPARE(model.index(1, 4).data().toString(), QStringLiteral("Receive Complete"));
@@ -92,7 +106,8 @@ void TestList::modelFindsRowsByHandleAcrossClear() {
     QCOMPARE(model.SetProgressQuietly(a, 0.5), -1);
 
     // The next transfer is shown in row 0, and its updates reach row 0.
-    const RowHandle d = model.AppendRow(texts("10.0.0.4", "d"));
+    const RowHandle d = 5;
+    QVERIFY(model.AppendRow(d, texts("10.0.0.4", "d")));
     QCOMPARE(model.RowOf(d), 0);
     QVERIFY(model.UpdateRow(d, texts("10.0.0.4", "User aborts!!"), ROW_FAILED));
     QCOMPARE(model.index(0, 4).data().toString(), QStringLiteral("User aborts!!"));
@@ -102,12 +117,13 @@ void TestList::modelFindsRowsByHandleAcrossClear() {
     model.Clear(); // an empty Clear moves nothing
     model.Clear();
     QCOMPARE(model.ClearedRows(), 4);
-    QCOMPARE(model.RowOf(model.AppendRow(texts("e", "e"))), 0);
+    QVERIFY(model.AppendRow(d + 1, texts("e", "e")));
+    QCOMPARE(model.RowOf(d + 1), 0);
 }
 
 void TestList::modelKeepsOrDropsTheBar() {
     CTransferListModel model;
-    const RowHandle h = model.AppendRow(texts("10.0.0.1", "Total file size is 1000 Bytes"));
+    const RowHandle h = add(model, texts("10.0.0.1", "Total file size is 1000 Bytes"));
     QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
     QCOMPARE(model.SetProgressQuietly(h, 0.25), 0);
     QCOMPARE(changed.count(), 0); // the view repaints the bar itself
@@ -129,10 +145,10 @@ void TestList::rowsPaintedInTheirStateColours() {
     view.resize(720, 300);
     view.show();
     auto& model = view.Model();
-    model.AppendRow(texts("10.0.0.1", "Total file size is 1000 Bytes"));
+    add(model, texts("10.0.0.1", "Total file size is 1000 Bytes"));
     const RowState states[] = {ROW_FAILED, ROW_RECEIVED, ROW_SENT};
     for (RowState s : states) {
-        const RowHandle h = model.AppendRow(texts("10.0.0.9", "x"));
+        const RowHandle h = add(model, texts("10.0.0.9", "x"));
         model.UpdateRow(h, texts("10.0.0.9", "Outcome of this transfer"), s);
     }
     // An unknown state draws black.
@@ -210,7 +226,7 @@ void TestList::copySelectedRows() {
     QVERIFY(QTest::qWaitForWindowActive(&view));
     auto& model = view.Model();
     for (const char* client : {"10.0.0.1", "10.0.0.2", "10.0.0.3"})
-        model.AppendRow(texts(QString::fromLatin1(client), "Transfer Complete", "42304 Bytes"));
+        add(model, texts(QString::fromLatin1(client), "Transfer Complete", "42304 Bytes", 42304));
     // Rows 0 and 2, with Ctrl held for the second: both copied, in list order.
     view.setFocus();
     QTest::mouseClick(view.viewport(), Qt::LeftButton, {},
@@ -235,10 +251,10 @@ void TestList::copySelectedRows() {
 // tooltip, its copied line and the CSV, whose first six columns stay as they were.
 void TestList::endedRowsTellStartDurationAndSpeed() {
     CTransferListModel model;
-    const RowHandle h = model.AppendRow(texts("10.0.0.1", "Total file size is 42304 Bytes", ""));
-    model.AppendRow(texts("10.0.0.2", "Data Receiving....", ""));
+    const RowHandle h = add(model, texts("10.0.0.1", "Total file size is 42304 Bytes", ""));
+    add(model, texts("10.0.0.2", "Data Receiving....", ""));
     QTest::qWait(20);
-    model.UpdateRow(h, texts("10.0.0.1", "Transfer Complete", "42304 Bytes"), ROW_SENT);
+    model.UpdateRow(h, texts("10.0.0.1", "Transfer Complete", "42304 Bytes", 42304), ROW_SENT);
     const QString tip = model.index(0, 4).data(Qt::ToolTipRole).toString();
     QVERIFY2(tip.startsWith(QStringLiteral("Transfer Complete\nStarted ")), qPrintable(tip));
     QVERIFY2(tip.contains(QStringLiteral(" s, ")) && tip.endsWith(QStringLiteral("/s average")),
@@ -266,13 +282,13 @@ void TestList::followsNewRowsUntilScrolledUp() {
     auto& model = view.Model();
     QScrollBar* bar = view.verticalScrollBar();
     for (int i = 0; i < 1000; ++i)
-        model.AppendRow(texts(QStringLiteral("10.0.0.1"), QString::number(i)));
+        add(model, texts(QStringLiteral("10.0.0.1"), QString::number(i)));
     QTRY_VERIFY(bar->maximum() > 0 && bar->value() == bar->maximum());
     QVERIFY(view.viewport()->rect().intersects(view.visualRect(model.index(999, 0))));
 
     bar->setValue(10);
     for (int i = 0; i < 20; ++i)
-        model.AppendRow(texts(QStringLiteral("10.0.0.1"), QStringLiteral("more")));
+        add(model, texts(QStringLiteral("10.0.0.1"), QStringLiteral("more")));
     QTest::qWait(100);
     QCOMPARE(bar->value(), 10);
 }
@@ -306,8 +322,8 @@ void TestList::progressBarExtentAndCoalescing() {
     view.resize(720, 200);
     view.show();
     auto& model = view.Model();
-    const RowHandle h = model.AppendRow(texts("10.0.0.1", "Total file size is 1000 Bytes", ""));
-    const RowHandle empty = model.AppendRow(texts("10.0.0.2", "Total file size is 0 Bytes", ""));
+    const RowHandle h = add(model, texts("10.0.0.1", "Total file size is 1000 Bytes", ""));
+    const RowHandle empty = add(model, texts("10.0.0.2", "Total file size is 0 Bytes", ""));
     QTRY_VERIFY(view.isVisible());
 
     // 500 of 1000: half the Size column, 2 px inside the row's top and bottom.
@@ -356,8 +372,8 @@ void TestList::slowTransferTextMovesEverySecond() {
     view.show();
     auto& model = view.Model();
     const qint64 size = 1000LL * 1000 * 1000;
-    const RowHandle h =
-        model.AppendRow(texts("10.0.0.1", "Total file size is 1000000000 Bytes", "1000000000 Bytes"));
+    const RowHandle h = add(
+        model, texts("10.0.0.1", "Total file size is 1000000000 Bytes", "1000000000 Bytes", size));
     qint64 sent = 0;
     auto feedUntil = [&](const std::function<bool()>& done) {
         QElapsedTimer t;
@@ -382,7 +398,7 @@ void TestList::gridLinesFollowColumnsAndScrolling() {
     CTransferListView view;
     view.resize(500, 200); // narrower than the columns: some lines fall outside
     view.show();
-    view.Model().AppendRow(texts("10.0.0.1", "x"));
+    add(view.Model(), texts("10.0.0.1", "x"));
     const QColor grey(128, 128, 128);
     QImage image = render(view);
     const int height = image.height();
