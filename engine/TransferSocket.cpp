@@ -2,30 +2,22 @@
 
 #include "Netascii.h"
 #include "NormalAddress.h"
+#include "ReceiveExchange.h"
+#include "SendExchange.h"
 #include "ServerEngine.h"
 #include "SettingsStore.h"
 
 #include <QFile>
 #include <algorithm>
-#include <climits>
 #include <cstring>
 
 namespace {
 QString bytesText(qint64 n) { return QString::number(n) + QStringLiteral(" Bytes"); }
 
-// How far `block` is from `expected`, modulo 65536: 0 the expected one, -1 the one
-// before, and so on. Block numbers roll over from 65535 to 0 in both directions.
-int blockDistance(quint16 block, quint16 expected) { return qint16(quint16(block - expected)); }
-
 const QString kNotResponding = QStringLiteral("Client Not Responding!! Connection Closed!!");
 const QString kFileInUse = QStringLiteral("Error: File already using. Can not open file!!");
 const QString kAccessDenied = QStringLiteral("Error: Requested File Access Denied!!");
 const QString kHardIO = QStringLiteral("Error: Can not open file by H/W error!!");
-
-// A duplicate ACK that comes this soon after our send of the block may be the network's
-// copy of the ACK that made us send it: resending then would double every later block
-// (the Sorcerer's Apprentice, RFC 1123 4.2.3.1). Clients retransmit far more slowly.
-constexpr qint64 kEchoGuardMs = 200;
 } // namespace
 
 CTransferSocket::CTransferSocket(CServerEngine* engine, std::unique_ptr<IDatagramSocket> socket,
@@ -90,11 +82,7 @@ void CTransferSocket::StartTransfer() {
         m_nFileSize = m_file->size();
         Negotiate();
         CountIn();
-        m_nBlock = 1;
-        if (!m_oack.isEmpty())
-            return SendOack(); // the client's ACK 0 starts the data
-        SendData();
-        return;
+        return StartExchange();
     }
 
     if (m_bUnsafePath)
@@ -118,15 +106,7 @@ void CTransferSocket::StartTransfer() {
         return RefuseOnFileError(error);
     WrapForNetascii();
     CountIn();
-    if (m_oack.isEmpty())
-        return SendAck(); // ACK of block 0
-    // The OACK stands for ACK 0: DATA 1 is awaited.
-    m_strInfo = QStringLiteral("Data Receiving....") + m_strOptionNote;
-    RefreshRow();
-    m_bAwaitingData = true;
-    m_nLastAcked = 0;
-    m_nBlock = 1;
-    SendOack();
+    StartExchange();
 }
 
 // Answers only the options the client asked for and we take (RFC 2347); an option
@@ -174,13 +154,17 @@ bool CTransferSocket::Negotiate() {
     return true;
 }
 
-void CTransferSocket::SendOack() {
-    ReadTimeOut();
-    if (m_nRetry > 5)
-        return Fail(kNotResponding, 0, "Client not responding");
-    m_bOackPending = true;
-    StartTimer();
-    Transmit(m_oack.constData(), m_oack.size());
+void CTransferSocket::StartExchange() {
+    const Exchange::Shape shape{m_nBlockSize, m_nWindowSize, m_nOptionTimeOut, !m_oack.isEmpty()};
+    if (m_nDirection == Send) {
+        auto read = [this](char* data, qint64 maxSize, qint64 offset) {
+            return m_file->readAt(data, maxSize, offset);
+        };
+        m_exchange = std::make_unique<CSendExchange>(shape, read, m_nFileSize, m_bSizeTold);
+    } else {
+        m_exchange = std::make_unique<CReceiveExchange>(shape);
+    }
+    Carry(m_exchange->Start(Now()));
 }
 
 // UEFI and some boot loaders ask for tsize alone, then end with ERROR 8 once they
@@ -320,67 +304,113 @@ void CTransferSocket::OnReceive() {
 
 void CTransferSocket::HandleDatagram(const char* packet, qint64 size) {
     // A stray packet must not stall the transfer: it leaves the timer running.
-    if (size < 4)
+    if (size < 4 || !m_exchange)
         return;
     const quint16 opcode = Tftp::Get16(packet);
     if (opcode != Tftp::DATA && opcode != Tftp::ACK && opcode != Tftp::ERROR)
         return;
+    Carry(m_exchange->OnDatagram(packet, size, Now()), packet, size);
+}
 
-    if (m_phase == Phase::Complete && m_nDirection == Receive) {
-        // Nothing turns a completed reception into a failure; a repeat of the last
-        // block gets the last ACK again.
-        if (opcode == Tftp::DATA && Tftp::Get16(packet + 2) == m_nLastAcked) {
-            TransmitAck(m_nLastAcked);
-            StartTimer(); // linger one more interval
-        }
+void CTransferSocket::OnTimer() {
+    StopTimer();
+    if (!IsLive() || !m_exchange)
         return;
-    }
+    Carry(m_exchange->OnTimeout(Now()));
+}
 
-    if (opcode == Tftp::ERROR) {
-        const quint16 code = Tftp::Get16(packet + 2);
-        if (m_bOackPending && code == 8)
-            return EndProbe();
+void CTransferSocket::RepeatLastPacket() {
+    if (m_exchange)
+        Carry(m_exchange->Repeat());
+}
+
+Exchange::Now CTransferSocket::Now() const {
+    return {m_pEngine->Platform().timers().elapsedMs(), m_pEngine->Store().TimeOut()};
+}
+
+// In the order the exchange means them: nothing after a step that ended the transfer.
+void CTransferSocket::Carry(const Exchange::Actions& a, const char* packet, qint64 size) {
+    if (a.stopTimer)
         StopTimer();
-        if (ClientHasEverything(code))
-            return EndByClientError();
-        QString text = Tftp::ClientErrorText(code);
-        if (code == 0)
+    switch (a.note) {
+    case Exchange::Note::None: break;
+    case Exchange::Note::Receiving:
+        m_strInfo = QStringLiteral("Data Receiving....") + m_strOptionNote;
+        RefreshRow();
+        break;
+    case Exchange::Note::DuplicatedAck:
+        m_strInfo = QStringLiteral("Duplicated ACK!");
+        RefreshRow();
+        break;
+    case Exchange::Note::DuplicatedData:
+        m_strInfo = QStringLiteral("Duplicated DATA!");
+        RefreshRow();
+        break;
+    }
+    if (a.write && !WriteData(a.write, a.writeSize, a.lastWrite))
+        return;
+    if (a.startTimerMs >= 0)
+        StartTimer(a.startTimerMs);
+    if (a.oack)
+        Transmit(m_oack.constData(), m_oack.size());
+    if (a.again)
+        m_bRowShown = false;
+    if (a.blocks && !SendBlocks())
+        return;
+    if (a.ack >= 0)
+        TransmitAck(quint16(a.ack));
+    End(a.end, a.clientCode, packet, size);
+}
+
+// Every DATA packet leaves from here. False when a read failed and ended the transfer.
+bool CTransferSocket::SendBlocks() {
+    for (;;) {
+        const Exchange::Block b = m_exchange->NextBlock(m_pEngine->Platform().timers().elapsedMs());
+        if (b.readFailed) {
+            FailOnFileError(m_file->error());
+            return false;
+        }
+        if (!b.packet)
+            return true;
+        Transmit(b.packet, b.size);
+        if (!b.fresh)
+            continue;
+        m_pEngine->Window().DrawProgress(m_rowHandle, b.offset, m_nFileSize);
+        m_nBytesSent = b.offset + b.size - 4;
+        if (!m_bRowShown && m_phase != Phase::Complete) {
+            // Formatted only when the row is rewritten, not at every block; a window sent
+            // again after the last block leaves "Transfer Complete".
+            m_strInfo = QStringLiteral("Total file size is %1 Bytes").arg(m_nFileSize) + m_strOptionNote;
+            RefreshRow();
+            m_bRowShown = true;
+        }
+        if (b.last)
+            CompleteSend();
+    }
+}
+
+void CTransferSocket::End(Exchange::End end, quint16 clientCode, const char* packet, qint64 size) {
+    switch (end) {
+    case Exchange::End::None: return;
+    case Exchange::End::Finished: return Finish();
+    case Exchange::End::ClientHasAll:
+        if (m_phase != Phase::Complete)
+            CompleteSend(); // the empty last block was never asked for
+        return Finish();
+    case Exchange::End::ProbeAnswered: return EndProbe();
+    case Exchange::End::Lingered: return CloseSocket();
+    case Exchange::End::NotResponding: return Fail(kNotResponding, 0, "Client not responding");
+    case Exchange::End::AckTooFar:
+        return Fail(QStringLiteral("Error: Receive ACK Block Number is greater than normal case!!"), 4);
+    case Exchange::End::DataTooFar:
+        return Fail(QStringLiteral("Error: Receive DATA Block Number is greater than normal case!!"), 4);
+    case Exchange::End::ClientError: {
+        QString text = Tftp::ClientErrorText(clientCode);
+        if (clientCode == 0 && packet)
             text += ClientWords(packet + 4, size - 4);
         return Fail(text, -1); // never answered
     }
-    // A download takes only ACKs, an upload only DATA: a packet of the other kind is
-    // stray and changes nothing (an ACK is no empty last block).
-    if (opcode != (m_nDirection == Send ? Tftp::ACK : Tftp::DATA))
-        return;
-    const quint16 block = Tftp::Get16(packet + 2);
-    if (m_bOackPending) {
-        // After an OACK only ACK 0 (a download) or DATA 1 (an upload) goes on.
-        if (block != (m_nDirection == Send ? 0 : 1))
-            return;
-        StopTimer();
-        m_bOackPending = false;
-        m_nRetry = 0;
-        if (m_nDirection == Send)
-            return SendData();
     }
-    if (m_nDirection == Send)
-        HandleAck(block);
-    else
-        HandleData(block, packet, size);
-}
-
-// PXELINUX, told the size, answers the empty last block with ERROR 0 instead of an ACK
-// once it has acknowledged every byte; others use ERROR 8. It has the whole file.
-bool CTransferSocket::ClientHasEverything(quint16 code) const {
-    if (m_nDirection != Send || (code != 0 && code != 8) || m_bOackPending)
-        return false;
-    return m_bSizeTold && m_nAckedBytes >= m_nFileSize;
-}
-
-void CTransferSocket::EndByClientError() {
-    if (!m_bSendDone)
-        CompleteSend(); // the empty last block was never asked for
-    Finish();
 }
 
 // What the client said in its ERROR, fit for the row, the log and the console: cut
@@ -395,194 +425,7 @@ QString CTransferSocket::ClientWords(const char* text, qint64 size) {
     return QStringLiteral(" (") + out + QLatin1Char(')');
 }
 
-// UDP may duplicate and reorder: an ACK older than the last one acknowledged is a stale
-// copy and changes nothing, not even the timer. m_nBase is the last block acknowledged,
-// blocks m_nBase + 1 to m_nBlock - 1 are in flight (one in lock-step).
-void CTransferSocket::HandleAck(quint16 block) {
-    const int distance = blockDistance(block, m_nBase);
-    const int inFlight = quint16(m_nBlock - 1 - m_nBase);
-    // After a time-out only one block went again; blocks sent before it may be ACKed.
-    const int sentAhead = std::max(inFlight, blockDistance(m_nSentTop, m_nBase));
-    if (distance < 0)
-        return;
-    if (distance == 0) {
-        // Resent at the client's pace when our block was lost; an echo changes nothing.
-        if (m_pEngine->Platform().timers().elapsedMs() - m_nLastSendMs < kEchoGuardMs)
-            return;
-        if (!m_bSendDone) { // a completed row stays so
-            m_strInfo = QStringLiteral("Duplicated ACK!");
-            RefreshRow();
-        }
-        StopTimer();
-        ++m_nRetry;
-        Resend(true);
-        return;
-    }
-    StopTimer();
-    if (distance > sentAhead)
-        return Fail(QStringLiteral("Error: Receive ACK Block Number is greater than normal case!!"),
-                    4);
-    m_nBase = block;
-    m_nAckedBytes += qint64(distance) * m_nBlockSize;
-    if (m_bSendDone && block == m_nFinalBlock) {
-        // The last block is acknowledged: nothing more to do on this port.
-        Finish();
-        return;
-    }
-    m_nRetry = 0;
-    if (distance != inFlight) {
-        // The client missed a block inside the window: go on from the one after its ACK
-        // (RFC 7440), never from both places at once. Past the block resent after a
-        // time-out, the same.
-        m_nBlock = quint16(block + 1);
-        m_nBytesSent = m_nAckedBytes;
-    }
-    SendData();
-}
-
-// As for ACKs: a DATA block older than the one before the expected one is ignored. With
-// a window, blocks are acknowledged at its end, at the last block, or on a gap.
-void CTransferSocket::HandleData(quint16 block, const char* packet, qint64 size) {
-    const int distance = blockDistance(block, m_nBlock);
-    if (distance < -1)
-        return;
-    // Inside a window an ACK sends the sender back: only a sender that timed out (later
-    // than the network's copy of a block could come) is told again where we are.
-    if (distance == -1 && m_nWindowSize > 1 &&
-        m_pEngine->Platform().timers().elapsedMs() - m_nLastSendMs < kEchoGuardMs)
-        return;
-    if (distance > 0 && m_nWindowSize > 1) {
-        // A block went missing: say once where we are, and the sender goes on from there.
-        if (!m_bGapAcked) {
-            m_bGapAcked = true;
-            m_nUnacked = 0;
-            m_nLastAcked = quint16(m_nBlock - 1);
-            TransmitAck(m_nLastAcked);
-        }
-        return;
-    }
-    StopTimer();
-    if (distance == 0) {
-        m_nRetry = 0;
-        m_bGapAcked = false;
-        WriteData(packet, size);
-        if (m_phase != Phase::InProgress && m_phase != Phase::Complete)
-            return;
-        if (m_phase == Phase::Complete || ++m_nUnacked >= m_nWindowSize) {
-            SendAck();
-        } else {
-            ++m_nBlock; // taken, acknowledged with the window
-            m_nLastSendMs = m_pEngine->Platform().timers().elapsedMs();
-            StartTimer();
-        }
-    } else if (distance == -1) {
-        m_strInfo = QStringLiteral("Duplicated DATA!");
-        RefreshRow();
-        ++m_nRetry;
-        SendAck();
-    } else {
-        Fail(QStringLiteral("Error: Receive DATA Block Number is greater than normal case!!"), 4);
-    }
-}
-
-void CTransferSocket::OnTimer() {
-    StopTimer();
-    if (m_phase == Phase::Complete && m_nDirection == Receive) {
-        CloseSocket(); // the client had its chance to repeat the last block
-        return;
-    }
-    if (!IsLive())
-        return;
-    ++m_nRetry;
-    if (m_bOackPending)
-        SendOack();
-    else if (m_nDirection == Send)
-        Resend(false);
-    else
-        SendAck();
-}
-
-void CTransferSocket::RepeatLastPacket() {
-    if (m_bOackPending)
-        Transmit(m_oack.constData(), m_oack.size());
-    else if (m_nDirection == Send && m_nOutLength > 0)
-        Transmit(m_outPacket.constData(), m_nOutLength);
-    else if (m_nDirection == Receive)
-        TransmitAck(m_nLastAcked);
-}
-
 // ---------------------------------------------------------------- sending
-
-// Sends the window: in lock-step one block, the next one.
-void CTransferSocket::SendData() {
-    ReadTimeOut();
-    if (m_outPacket.size() < 4 + m_nBlockSize)
-        m_outPacket.resize(4 + m_nBlockSize);
-    StartTimer();
-    while (quint16(m_nBlock - 1 - m_nBase) < m_nWindowSize) {
-        const qint64 n = SendBlock();
-        if (n < 0)
-            return FailOnFileError(m_file->error());
-        if (n < m_nBlockSize)
-            break; // the last block
-    }
-}
-
-// Reads and sends block m_nBlock; returns its data size, or -1 when the read failed.
-qint64 CTransferSocket::SendBlock() {
-    const qint64 n = m_file->readAt(m_outPacket.data() + 4, m_nBlockSize, m_nBytesSent);
-    if (n < 0)
-        return -1;
-    Tftp::PutHeader(m_outPacket.data(), Tftp::DATA, m_nBlock);
-    if (blockDistance(m_nBlock, m_nSentTop) > 0)
-        m_nSentTop = m_nBlock;
-    m_nOutLength = int(n) + 4;
-    Transmit(m_outPacket.constData(), m_nOutLength);
-    m_nLastSendMs = m_pEngine->Platform().timers().elapsedMs();
-    ++m_nBlock;
-    m_pEngine->Window().DrawProgress(m_rowHandle, m_nBytesSent, m_nFileSize);
-    m_nBytesSent += n;
-    if (!m_bRowShown && !m_bSendDone) {
-        // Formatted only when the row is rewritten, not at every block; a window sent
-        // again after the last block leaves "Transfer Complete".
-        m_strInfo = QStringLiteral("Total file size is %1 Bytes").arg(m_nFileSize) + m_strOptionNote;
-        RefreshRow();
-        m_bRowShown = true;
-    }
-    if (n < m_nBlockSize && !m_bSendDone)
-        CompleteSend();
-    return n;
-}
-
-// After a time-out or a duplicate ACK: the blocks from the last one acknowledged on.
-// In lock-step that is the one block in flight, still in m_outPacket (the file may be
-// closed by then). After a time-out only the first of a window goes again (RFC 7440
-// allows it) until the client answers: a silent client costs one block per time-out.
-void CTransferSocket::Resend(bool wholeWindow) {
-    ReadTimeOut();
-    if (m_nRetry > 5) {
-        if (m_bSendDone && !m_oack.isEmpty()) {
-            // Some clients never acknowledge the last block: it was sent, so is the file.
-            Finish();
-            return;
-        }
-        return Fail(kNotResponding, 0, "Client not responding");
-    }
-    m_bRowShown = false;
-    if (m_nWindowSize == 1) {
-        StartTimer();
-        Transmit(m_outPacket.constData(), m_nOutLength);
-        m_nLastSendMs = m_pEngine->Platform().timers().elapsedMs();
-        return;
-    }
-    m_nBlock = quint16(m_nBase + 1);
-    m_nBytesSent = m_nAckedBytes;
-    if (wholeWindow)
-        return SendData();
-    StartTimer();
-    if (SendBlock() < 0)
-        FailOnFileError(m_file->error());
-}
 
 // Complete when the last block is sent; the timer keeps running for its ACK. A window
 // may still have to be sent again, so the file stays open until the end then.
@@ -590,8 +433,6 @@ void CTransferSocket::CompleteSend() {
     if (m_nWindowSize == 1)
         CloseFile();
     m_phase = Phase::Complete;
-    m_bSendDone = true;
-    m_nFinalBlock = quint16(m_nBlock - 1);
     m_bRowShown = false;
     m_strInfo = QStringLiteral("Transfer Complete") + m_strOptionNote;
     m_nRowBytes = m_nBytesSent;
@@ -603,28 +444,26 @@ void CTransferSocket::CompleteSend() {
 
 // ---------------------------------------------------------------- receiving
 
-void CTransferSocket::WriteData(const char* packet, qint64 size) {
-    m_bReceiveDone = false;
-    if (!m_bAwaitingData)
-        return;
-    const qint64 n = size - 4;
-    if (n > 0 && m_file->write(packet + 4, n) != n)
-        return FailOnFileError(m_file->error());
-    m_nBytesReceived += n;
-    if (size >= 4 + m_nBlockSize) {
-        m_pEngine->Window().DrawProgress(m_rowHandle, m_nBytesReceived, m_nClientSize);
-        return;
+bool CTransferSocket::WriteData(const char* data, qint64 size, bool last) {
+    if (size > 0 && m_file->write(data, size) != size) {
+        FailOnFileError(m_file->error());
+        return false;
     }
-    CompleteReceive();
+    m_nBytesReceived += size;
+    if (!last) {
+        m_pEngine->Window().DrawProgress(m_rowHandle, m_nBytesReceived, m_nClientSize);
+        return true;
+    }
+    return CompleteReceive();
 }
 
-void CTransferSocket::CompleteReceive() {
+bool CTransferSocket::CompleteReceive() {
     FileError error;
-    if (!m_file->keep(&error))
-        return FailOnFileError(error);
+    if (!m_file->keep(&error)) {
+        FailOnFileError(error);
+        return false;
+    }
     CloseFile();
-    m_bAwaitingData = false;
-    m_bReceiveDone = true;
     m_phase = Phase::Complete;
     m_strInfo = QStringLiteral("Receive Complete") + m_strOptionNote;
     m_nRowBytes = m_nBytesReceived;
@@ -633,33 +472,7 @@ void CTransferSocket::CompleteReceive() {
     m_pEngine->PlaySound(SOUND_RECEIVED);
     CountOutOnce();
     m_pEngine->FreeClientSlot(this);
-}
-
-void CTransferSocket::SendAck() {
-    ReadTimeOut();
-    m_nUnacked = 0;
-    m_nLastSendMs = m_pEngine->Platform().timers().elapsedMs();
-    if (m_nRetry == 0) {
-        // Every ACK that awaits data runs the timer, the ACK of block 0 included, so a
-        // client that vanishes is given up on. After the last block the timer only
-        // keeps the port open one interval for a repeated last block.
-        StartTimer();
-        TransmitAck(m_nBlock);
-        if (!m_bAwaitingData && !m_bReceiveDone) { // the ACK of block 0
-            m_strInfo = QStringLiteral("Data Receiving....");
-            RefreshRow();
-        }
-        m_nLastAcked = m_nBlock;
-        m_bAwaitingData = !m_bReceiveDone;
-        ++m_nBlock;
-    } else if (m_nRetry <= 5) {
-        // The last block taken in order: with a window, more than the last ACK said.
-        StartTimer();
-        m_nLastAcked = quint16(m_nBlock - 1);
-        TransmitAck(m_nLastAcked);
-    } else {
-        Fail(kNotResponding, 0, "Client not responding");
-    }
+    return true;
 }
 
 // ---------------------------------------------------------------- ends
@@ -752,15 +565,7 @@ void CTransferSocket::RefreshRow() {
     m_pEngine->Window().UpdateRow(m_rowHandle, Texts(), m_nRowState);
 }
 
-void CTransferSocket::ReadTimeOut() {
-    m_nTimeOut = m_nOptionTimeOut > 0 ? m_nOptionTimeOut : m_pEngine->Store().TimeOut();
-}
-
-// A time-out of 0 or below runs with one second.
-void CTransferSocket::StartTimer() {
-    const qint64 ms = m_nTimeOut > 0 ? qint64(m_nTimeOut) * 1000 : 1000;
-    m_pEngine->Platform().timers().start(m_nPort, int(std::min<qint64>(ms, INT_MAX)));
-}
+void CTransferSocket::StartTimer(int ms) { m_pEngine->Platform().timers().start(m_nPort, ms); }
 
 void CTransferSocket::SendError(int code, const char* text) {
     const QByteArray packet = Tftp::MakeError(code, text);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Exchange.h"
 #include "FileShareTable.h"
 #include "Platform.h"
 #include "ServerWindow.h"
@@ -14,9 +15,9 @@
 
 class CServerEngine;
 
-// One admitted request: its own UDP socket and port, its local file, its row texts,
-// and the lock-step exchange with its client (one block in flight, time-outs,
-// retransmission).
+// One admitted request: its own UDP socket and port, its local file and its row texts.
+// The protocol itself is its exchange's (CSendExchange, CReceiveExchange): this feeds it
+// the client's datagrams and the time-outs, and carries out what it answers.
 class CTransferSocket {
 public:
     enum Direction : quint16 { Send = 1, Receive = 2 };
@@ -62,24 +63,20 @@ private:
     // RFC 2347 negotiation: the options accepted, in the order asked, with the values
     // answered; blksize, windowsize and timeout take effect. False refuses the request.
     bool Negotiate();
-    void SendOack();
+    void StartExchange();
+    Exchange::Now Now() const;
+    // Carries out what the exchange answered; `packet` is the datagram it answered.
+    void Carry(const Exchange::Actions& actions, const char* packet = nullptr, qint64 size = 0);
+    bool SendBlocks();
+    bool WriteData(const char* data, qint64 size, bool last);
+    void End(Exchange::End end, quint16 clientCode, const char* packet, qint64 size);
     void EndProbe();
-    void SendData();
-    void SendWindow();
-    qint64 SendBlock();
-    void Resend(bool wholeWindow);
-    void SendAck();
     void SendError(int code, const char* text = nullptr);
     void StopTimer();
-    void WriteData(const char* data, qint64 size);
-    void HandleAck(quint16 block);
-    void HandleData(quint16 block, const char* data, qint64 size);
+    void StartTimer(int ms);
     void HandleDatagram(const char* packet, qint64 size);
 
     void WrapForNetascii();
-    // A download the client ends with an ERROR once it has every byte is complete.
-    bool ClientHasEverything(quint16 code) const;
-    void EndByClientError();
     static QString ClientWords(const char* text, qint64 size);
     bool OpenForSending(FileError* error);
     bool OpenForReceiving(FileError* error);
@@ -91,12 +88,10 @@ private:
     void Fail(const QString& text, int errorCode, const char* errorText = nullptr);
     void FailOnFileError(const FileError& error);
     void CompleteSend();
-    void CompleteReceive();
+    bool CompleteReceive();
     void CountIn();
     void CountOutOnce();
     void RefreshRow();
-    void StartTimer();
-    void ReadTimeOut();
     void CloseFile();
     void Finish();
     void CloseSocket();
@@ -125,49 +120,29 @@ private:
     quint16 m_nPort = 0;
     RowHandle m_rowHandle = 0;
 
-    // State of the exchange.
+    std::unique_ptr<Exchange::CExchange> m_exchange;
     qint64 m_nFileSize = 0;
     qint64 m_nBytesReceived = 0;
-    qint64 m_nBytesSent = 0;
-    int m_nTimeOut = 0;
+    qint64 m_nBytesSent = 0; // up to the end of the last block read
     QString m_strInfo;
     qint64 m_nRowBytes = -1; // what the Size cell tells; -1 while it is empty
-    bool m_bAwaitingData = false;
-    bool m_bReceiveDone = false;
-    bool m_bSendDone = false;
-    bool m_bRowShown = false;
-    int m_nRetry = 0;
-    quint16 m_nBlock = 0;
-    quint16 m_nLastAcked = 0;
-    quint16 m_nFinalBlock = 0; // the number of the last block, once it was sent
+    bool m_bRowShown = false; // "Total file size" shown since the last resend
 
     // Options (RFC 2347-2349, 7440); without them, 512-byte lock-step as RFC 1350 says.
     QList<QPair<QByteArray, QByteArray>> m_askedOptions;
     QByteArray m_oack;            // the OACK sent, empty when none
-    bool m_bOackPending = false;  // sent, and neither ACK 0 nor DATA 1 seen yet
     int m_nBlockSize = Tftp::kBlockSize;
     int m_nWindowSize = 1;
     int m_nOptionTimeOut = 0;     // seconds; 0: the TimeOut setting
     qint64 m_nClientSize = -1;    // tsize the client announced for an upload
     QString m_strOptionNote;      // ", blksize 1428, windowsize 16" for the row
-    // Sending a window: the last block acknowledged, and the bytes up to it.
-    quint16 m_nBase = 0;
-    quint16 m_nSentTop = 0; // the highest block sent
-    qint64 m_nAckedBytes = 0;
-    // Receiving a window: blocks taken since the last ACK, and whether a gap was told.
-    int m_nUnacked = 0;
-    bool m_bGapAcked = false;
 
     std::unique_ptr<IFile> m_file;
     QString m_strSharedPath;   // key in the share table while the file is held
     CFileShareTable::Use m_shareUse = CFileShareTable::Use::Read;
-    qint64 m_nLastSendMs = 0;  // when we last sent a block or ACK, or took a block
     bool m_bCountedIn = false;
     bool m_bHoldsClientSlot = true;
     bool m_bSocketClosed = false;
     Phase m_phase = Phase::Idle;
     RowState m_nRowState = ROW_ACTIVE;
-
-    QByteArray m_outPacket;   // the block last sent; in lock-step, the one resent
-    int m_nOutLength = 0;
 };
