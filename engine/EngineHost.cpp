@@ -159,6 +159,7 @@ bool CEngineHost::Start(const QHostAddress& address, quint16 port, QString* erro
         m_pEngine->LoadLiveSettings();
         m_pEngine->Listen(address, port, &why);
         m_nListenPort = m_pEngine->ListenPort();
+        m_strBootStatus = m_pEngine->BootStatus();
         CopyLiveSettings();
     });
     if (error)
@@ -174,10 +175,17 @@ bool CEngineHost::Relisten(const QHostAddress& address, quint16 port, QString* e
     RunOnEngine([&] {
         m_pEngine->Listen(address, port, &why, false);
         m_nListenPort = m_pEngine->ListenPort();
+        m_strBootStatus = m_pEngine->BootStatus();
     });
     if (error)
         *error = why;
     return IsListening();
+}
+
+QString CEngineHost::RestartBootOffers() {
+    if (!m_bShutDown)
+        RunOnEngine([this] { m_strBootStatus = m_pEngine->RestartBootOffers(); });
+    return m_strBootStatus;
 }
 
 void CEngineHost::SetSoundOn(bool on) {

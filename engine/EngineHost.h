@@ -52,6 +52,10 @@ public:
     // Opens the listener again (another port, or the same once it is free), without
     // the start-up sound and without the box about a failure.
     bool Relisten(const QHostAddress& address, quint16 port, QString* error = nullptr);
+    // What the boot offers (ProxyDHCP) do as of the last start: see CServerEngine.
+    QString BootStatus() const { return m_strBootStatus; }
+    // Opens or closes them again after Boot/ProxyDhcp changed; returns BootStatus().
+    QString RestartBootOffers();
     bool IsListening() const { return m_nListenPort != 0; }
     quint16 ListenPort() const { return m_nListenPort; }
 
@@ -126,5 +130,6 @@ private:
     bool m_bSoundOn = true;
     AccessRules m_rules;
     quint16 m_nListenPort = 0;
+    QString m_strBootStatus;
     bool m_bShutDown = false;
 };

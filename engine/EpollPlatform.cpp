@@ -338,7 +338,14 @@ public:
     ~CEpollPlatform() override;
 
     std::unique_ptr<IDatagramSocket> bindUdp(const QHostAddress& address, quint16 port,
-                                             QString* error) override;
+                                             QString* error) override {
+        return bind(address, port, nullptr, error);
+    }
+    std::unique_ptr<IDatagramSocket> bindBroadcastUdp(const QHostAddress& address, quint16 port,
+                                                      const QString& device,
+                                                      QString* error) override {
+        return bind(address, port, &device, error);
+    }
     ITimerHost& timers() override { return *m_timers; }
     IFileSystem& files() override { return m_files; }
     bool hasOwnLoop() const override { return m_wakeFd >= 0; }
@@ -347,6 +354,9 @@ public:
     void quitLoop() override { m_quit = true; }
 
     bool ok() const { return m_epoll >= 0 && m_timerFd >= 0; }
+    // A broadcast socket when `device` is given (empty: any interface).
+    std::unique_ptr<IDatagramSocket> bind(const QHostAddress& address, quint16 port,
+                                          const QString* device, QString* error);
 
     // Called by the sockets.
     // Adds the socket to the epoll set; *err gets errno when that fails (0 otherwise).
@@ -515,8 +525,8 @@ CEpollPlatform::~CEpollPlatform() {
         ::close(m_epoll);
 }
 
-std::unique_ptr<IDatagramSocket> CEpollPlatform::bindUdp(const QHostAddress& address, quint16 port,
-                                                         QString* error) {
+std::unique_ptr<IDatagramSocket> CEpollPlatform::bind(const QHostAddress& address, quint16 port,
+                                                      const QString* device, QString* error) {
     const bool any = address == QHostAddress(QHostAddress::Any);
     const int family =
         any || address.protocol() == QAbstractSocket::IPv6Protocol ? AF_INET6 : AF_INET;
@@ -546,6 +556,15 @@ std::unique_ptr<IDatagramSocket> CEpollPlatform::bindUdp(const QHostAddress& add
         (void)setsockopt(fd, IPPROTO_IPV6, IPV6_RECVPKTINFO, &on, sizeof on);
     }
     (void)setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on); // refused on IPv6-only
+    if (device) {
+        if (setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
+            setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0)
+            return fail(errno);
+        const QByteArray name = device->toLocal8Bit();
+        if (!name.isEmpty() &&
+            setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, name.constData(), socklen_t(name.size())) != 0)
+            return fail(errno);
+    }
     if (::bind(fd, reinterpret_cast<sockaddr*>(&sa), len) != 0)
         return fail(errno);
     quint16 bound = port;

@@ -120,6 +120,14 @@ public:
     virtual void runLoop(const std::function<void()>& onWake) { (void)onWake; }
     virtual void wakeLoop() {}
     virtual void quitLoop() {}
+
+    // A UDP socket for DHCP: address sharing on (a DHCP server on this host holds port
+    // 67 too), broadcasts allowed, and when `device` is not empty tied to that interface:
+    // the broadcasts arriving there are received, and 255.255.255.255 leaves through it.
+    virtual std::unique_ptr<IDatagramSocket> bindBroadcastUdp(const QHostAddress& address,
+                                                              quint16 port,
+                                                              const QString& device,
+                                                              QString* error) = 0;
 };
 
 // The real platform over Qt (QUdpSocket, QTimer): every system, and the tests'

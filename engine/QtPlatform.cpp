@@ -11,6 +11,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#if defined(Q_OS_LINUX)
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -27,8 +31,48 @@ public:
         });
     }
 
-    bool bind(const QHostAddress& address, quint16 port, QString* error) {
+    bool bind(const QHostAddress& address, quint16 port, QString* error,
+              const QString* device = nullptr) {
+        if (device)
+            return bindShared(address, port, *device, error);
         if (m_socket.bind(address, port, QAbstractSocket::DontShareAddress))
+            return true;
+        if (error)
+            *error = m_socket.errorString();
+        return false;
+    }
+
+    // Qt allows broadcasts on UDP sockets itself; the interface is set on Linux only,
+    // before the bind (the descriptor is made here so that it can be).
+    bool bindShared(const QHostAddress& address, quint16 port, const QString& device,
+                    QString* error) {
+#if defined(Q_OS_LINUX)
+        if (!device.isEmpty()) {
+            const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+            const QByteArray name = device.toLocal8Bit();
+            const int on = 1;
+            if (fd < 0 || setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, name.constData(),
+                                     socklen_t(name.size())) != 0) {
+                if (error)
+                    *error = QString::fromLocal8Bit(strerror(errno));
+                if (fd >= 0)
+                    ::close(fd);
+                return false;
+            }
+            (void)setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+            (void)setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+            if (!m_socket.setSocketDescriptor(fd, QAbstractSocket::UnconnectedState)) {
+                ::close(fd);
+                if (error)
+                    *error = m_socket.errorString();
+                return false;
+            }
+        }
+#else
+        (void)device;
+#endif
+        if (m_socket.bind(address, port,
+                          QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint))
             return true;
         if (error)
             *error = m_socket.errorString();
@@ -128,6 +172,14 @@ public:
                                              QString* error) override {
         auto socket = std::make_unique<QtDatagramSocket>();
         if (!socket->bind(address, port, error))
+            return nullptr;
+        return socket;
+    }
+    std::unique_ptr<IDatagramSocket> bindBroadcastUdp(const QHostAddress& address, quint16 port,
+                                                      const QString& device,
+                                                      QString* error) override {
+        auto socket = std::make_unique<QtDatagramSocket>();
+        if (!socket->bind(address, port, error, &device))
             return nullptr;
         return socket;
     }

@@ -3,6 +3,7 @@
 #include "FileShareTable.h"
 #include "NormalAddress.h"
 #include "FolderFiles.h"
+#include "ProxyDhcp.h"
 #include "SettingsStore.h"
 #include "TransferSocket.h"
 
@@ -105,7 +106,27 @@ bool CServerEngine::Listen(const QHostAddress& address, quint16 port, QString* e
         return false;
     }
     m_pListenSocket = std::make_unique<CListenSocket>(this, std::move(socket));
+    RestartBootOffers();
+    if (m_proxyDhcp == nullptr && !m_strBootStatus.isEmpty() && tellWindow)
+        m_pWindow->ShowMessage(QStringLiteral("Boot Offer Socket Creation Fails!!\n\n") +
+                               m_strBootStatus);
     return true;
+}
+
+QString CServerEngine::RestartBootOffers() {
+    m_proxyDhcp.reset();
+    m_strBootStatus.clear();
+    if (!m_pListenSocket || !m_pStore->ProxyDhcp())
+        return m_strBootStatus;
+    auto offers = std::make_unique<CProxyDhcp>(this);
+    QString why;
+    if (offers->Start(m_bindAddress, &why)) {
+        m_strBootStatus = QStringLiteral("boot offers on ") + offers->Interface().describe();
+        m_proxyDhcp = std::move(offers);
+    } else {
+        m_strBootStatus = QStringLiteral("boot offers fail: ") + why;
+    }
+    return m_strBootStatus;
 }
 
 quint16 CServerEngine::ListenPort() const {
@@ -466,6 +487,7 @@ void CServerEngine::Shutdown() {
 }
 
 void CServerEngine::RetireListener() {
+    m_proxyDhcp.reset();
     if (m_pListenSocket)
         m_retiredListeners.push_back(std::move(m_pListenSocket));
     if (!m_bInListener)

@@ -16,6 +16,7 @@
 
 class CSettingsStore;
 class CTransferSocket;
+class CProxyDhcp;
 class CFileShareTable;
 
 // The listener on the TFTP port. It only tells the engine that requests are waiting.
@@ -61,6 +62,12 @@ public:
     bool IsListening() const { return m_pListenSocket != nullptr; }
     quint16 ListenPort() const;
     QHostAddress BindAddress() const { return m_bindAddress; }
+
+    // Opens the boot offers (ProxyDHCP) on the listener's interface when Boot/ProxyDhcp
+    // is on, closes them otherwise; Listen calls it. Returns what BootStatus() says.
+    QString RestartBootOffers();
+    // "boot offers on eth0 (192.0.2.10)", "boot offers fail: ..." or empty when off.
+    QString BootStatus() const { return m_strBootStatus; }
 
     // Abort (after the user confirmed): every transfer in progress gets ERROR 0, its
     // row "User aborts!!" in red, a partly received file removed; all transfers end.
@@ -129,6 +136,8 @@ private:
     std::unique_ptr<IPlatform> m_platform;
     std::unique_ptr<CFileShareTable> m_shareTable;
     std::unique_ptr<CListenSocket> m_pListenSocket;
+    std::unique_ptr<CProxyDhcp> m_proxyDhcp;
+    QString m_strBootStatus;
     QHostAddress m_bindAddress = QHostAddress(QHostAddress::AnyIPv4);
 
     // Live transfers in request order, and the same by port.

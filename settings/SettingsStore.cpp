@@ -142,6 +142,7 @@ QStringList CSettingsStore::SettingNotes() {
         {kPortLast, 0, 0, 65535},
         {kReplyFromRequestAddress, 1, INT_MIN, INT_MAX},
         {kIPv6, 0, INT_MIN, INT_MAX},
+        {kProxyDhcp, 0, INT_MIN, INT_MAX},
     };
     RefreshIfChanged();
     QStringList notes;

@@ -52,6 +52,15 @@ public:
     static constexpr const char* kClientFolders = "Names/ClientFolders";
     // The list leaves out requests for files that are not there (and their sound).
     static constexpr const char* kHideMissingFiles = "View/HideMissingFiles";
+    // Booting machines over the network ("Boot/..."): a ProxyDHCP on ports 67 and 4011
+    // that names a boot file to PXE clients and hands out no address; off by default.
+    // Each boot file is a name in the working folder (the UEFI HTTP one a URL); an empty
+    // one leaves that kind of client unanswered.
+    static constexpr const char* kProxyDhcp = "Boot/ProxyDhcp";
+    static constexpr const char* kBootFileBios = "Boot/BootFileBios";
+    static constexpr const char* kBootFileUefi = "Boot/BootFileUefi";
+    static constexpr const char* kBootFileUefiHttp = "Boot/BootFileUefiHttp";
+    static constexpr const char* kBootFileIpxe = "Boot/BootFileIpxe";
     // The UDP port for requests (Setup; --port wins), read at the start.
     static constexpr const char* kPort = "Protocol/Port";
     static constexpr int kDefaultPort = 69;
@@ -113,6 +122,11 @@ public:
     QString RemapFile() { return GetProfileString(kRemapFile, QString()); }
     bool ClientFolders() { return GetProfileInt(kClientFolders, 0) != 0; }
     bool HideMissingFiles() { return GetProfileInt(kHideMissingFiles, 0) != 0; }
+    bool ProxyDhcp() { return GetProfileInt(kProxyDhcp, 0) != 0; }
+    QString BootFileBios() { return GetProfileString(kBootFileBios, QString()); }
+    QString BootFileUefi() { return GetProfileString(kBootFileUefi, QString()); }
+    QString BootFileUefiHttp() { return GetProfileString(kBootFileUefiHttp, QString()); }
+    QString BootFileIpxe() { return GetProfileString(kBootFileIpxe, QString()); }
     // A stored value outside 1..65535 gives the default.
     quint16 Port() {
         const int port = GetProfileInt(kPort, kDefaultPort);

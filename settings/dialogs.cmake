@@ -1,5 +1,6 @@
 # The Setup, Security and Protocol dialogs: they read and write the store, nothing above it.
 add_library(settings_ui STATIC
+    BootDlg.cpp BootDlg.h
     ProtocolDlg.cpp ProtocolDlg.h ProtocolDlg.ui
     SecurityDlg.cpp SecurityDlg.h SecurityDlg.ui
     SetupDlg.cpp SetupDlg.h SetupDlg.ui

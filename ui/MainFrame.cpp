@@ -1,6 +1,7 @@
 #include "MainFrame.h"
 
 #include "AboutBoxDlg.h"
+#include "BootCommand.h"
 #include "ProtocolCommand.h"
 #include "EngineHost.h"
 #include "SettingsStore.h"
@@ -69,6 +70,7 @@ const CommandText kCommandTexts[CMainFrame::CommandCount] = {
      "Protocol", "Protocol", nullptr},
     {"&Hide Requests for Missing Files", "Leave requests for files that are not there out of the list",
      "Hide Requests for Missing Files", "Hide Missing", nullptr},
+    {"&Boot...", "Offer boot files to PXE clients (ProxyDHCP)", "Boot", "Boot", nullptr},
 };
 
 QString listenWhere(const QHostAddress& address, quint16 port) {
@@ -186,6 +188,8 @@ void CMainFrame::CreateActions() {
     connect(m_actions[Protocol], &QAction::triggered, m_pView, [this] {
         RunProtocolCommand(m_pView->Engine(), this);
     });
+    connect(m_actions[Boot], &QAction::triggered, m_pView,
+            [this] { RunBootCommand(m_pView->Engine(), m_address, this); });
     connect(m_actions[Help], &QAction::triggered, m_pView, [this] { m_pView->OnHelp(); });
     connect(m_actions[About], &QAction::triggered, this, [this] { RunAboutCommand(this); });
     QAction* statusBarAction = m_actions[StatusBar];
@@ -210,6 +214,7 @@ void CMainFrame::CreateMenus() {
     option->addSeparator();
     option->addAction(m_actions[Security]);
     option->addAction(m_actions[Protocol]);
+    option->addAction(m_actions[Boot]);
     QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
     view->addAction(m_actions[StatusBar]);
     view->addAction(m_actions[CloseToTray]);

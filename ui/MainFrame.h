@@ -37,6 +37,7 @@ public:
         CloseToTray,
         Protocol,
         HideMissingFiles,
+        Boot,
         CommandCount
     };
 

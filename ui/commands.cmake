@@ -1,5 +1,6 @@
 # The Setup, Security and Protocol commands: run a dialog, hand its result to the engine host.
 add_library(ui_commands STATIC
+    BootCommand.cpp BootCommand.h
     ProtocolCommand.cpp ProtocolCommand.h
     SecurityCommand.cpp SecurityCommand.h
     SetupCommand.cpp SetupCommand.h

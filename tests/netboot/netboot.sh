@@ -5,7 +5,8 @@
 # it runs in a private network namespace holding only tap0 (198.51.100.1/24) and
 # dnsmasq for DHCP. Each case must arrive byte for byte: checked in the guest where
 # the firmware can (GRUB sha256sum, U-Boot crc32) and for every case in a capture of
-# the namespace's traffic (pcapcheck.py rebuilds the transfer).
+# the namespace's traffic (pcapcheck.py rebuilds the transfer). Two more cases boot
+# from the server's own boot offers (ProxyDHCP) while dnsmasq only hands out addresses.
 #   netboot.sh SERVER_BIN
 # Exit 77: skipped (not root, no namespaces, no /dev/net/tun, a tool or firmware missing).
 set -u
@@ -194,6 +195,64 @@ cp $OVMF_VARS "$work/vars-uefi.fd"
 run_case uefi "UEFI PXE+iPXE EFI" 'sent ok-uefi' nbp-big.efi:1 big.bin:1 -- "${x86[@]}" \
     $(ovmf "$work/vars-uefi.fd") -serial file:"$work/uefi.serial" \
     $(nic virtio-net-pci 5 ",romfile=,bootindex=1")
+
+# 7-8. Boot offers: dnsmasq gives these two MACs addresses only (no dhcp-boot line),
+#    and a second server, on 198.51.100.2 with [Boot] ProxyDhcp=1, names the boot
+#    files as a ProxyDHCP. Its port 67 is shared with dnsmasq's, both bound to tap0 with
+#    SO_REUSEADDR, as on a host that runs a DHCP server too; the broadcasts reach both.
+PROXY_IP=198.51.100.2
+proxy_start() { # CASE: the boot-offering server for one case, its rows in CASE.out
+    # A folder of its own: a file fetched from the other server would not be found.
+    local proot=$work/$1.root
+    ip addr add $PROXY_IP/24 dev tap0 2>/dev/null
+    mkdir -p "$proot"
+    ln -f "$root/big.bin" "$proot/big.bin"
+    sed "s/@SERVER@/$PROXY_IP/g; s/@CASE@/$1/g" "$here/case.ipxe" >"$proot/$1.ipxe"
+    echo ok >"$proot/ok-$1"
+    cp $SNPONLY "$proot/snponly.efi"
+    cp $SNPONLY "$root/snponly.efi" # what the capture is checked against
+    printf '[WorkingDir]\nDirName=%s\n[Boot]\nProxyDhcp=1\nBootFileUefi=snponly.efi\nBootFileIpxe=%s.ipxe\n' \
+        "$proot" "$1" >"$work/$1.ini"
+    HOME=$work/home XDG_CONFIG_HOME=$work/home/xdg "$server" --headless --address $PROXY_IP \
+        --port 69 --settings "$work/$1.ini" >"$work/$1.out" 2>"$work/$1.err" &
+    proxy_pid=$!
+    pids+=("$proxy_pid")
+    for _ in $(seq 100); do
+        grep -q '^boot offers' "$work/$1.out" && break
+        sleep 0.1
+    done
+    grep '^boot offers' "$work/$1.out"
+}
+proxy_stop() { # CASE: stops its server; fails the case without a boot offer row
+    kill "$proxy_pid" 2>/dev/null
+    wait "$proxy_pid" 2>/dev/null
+    if ! grep -q $'^row\t[0-9]*\tSENT\t[^\t]*\t[^\t]*\t[^\t]*\tBoot offer\t' "$work/$1.out"; then
+        echo "$1: no boot offer row"; tail -n 8 "$work/$1.out" "$work/$1.err"
+        record "$1 offer row" FAIL 0 0 "no SENT Boot offer row"
+    fi
+}
+proxy_sent() { grep -q $'^row\t[0-9]*\tSENT\t[^\t]*\t/*'"$2"$'\t' "$work/$1.out"; }
+
+# 7. UEFI PXE (OVMF) -> iPXE EFI (snponly.efi) -> iPXE script, all from boot offers.
+case " ${NETBOOT_CASES:-proxy-uefi} " in *" proxy-uefi "*)
+    proxy_start proxy-uefi
+    cp $OVMF_VARS "$work/vars-proxy.fd"
+    # shellcheck disable=SC2046
+    run_case proxy-uefi "ProxyDHCP UEFI+iPXE" 'proxy_sent proxy-uefi ok-proxy-uefi' \
+        snponly.efi:1 big.bin:1 -- "${x86[@]}" $(ovmf "$work/vars-proxy.fd") \
+        -serial file:"$work/proxy-uefi.serial" $(nic virtio-net-pci 7 ",romfile=,bootindex=1")
+    proxy_stop proxy-uefi ;;
+esac
+
+# 8. SeaBIOS + iPXE: the ROM says it is iPXE, so it gets the script at once.
+case " ${NETBOOT_CASES:-proxy-bios} " in *" proxy-bios "*)
+    proxy_start proxy-bios
+    # shellcheck disable=SC2046
+    run_case proxy-bios "ProxyDHCP SeaBIOS+iPXE" 'proxy_sent proxy-bios ok-proxy-bios' \
+        big.bin:1 -- "${x86[@]}" -boot n -serial file:"$work/proxy-bios.serial" \
+        $(nic virtio-net-pci 8)
+    proxy_stop proxy-bios ;;
+esac
 
 # 6. U-Boot on aarch64, driven over its console: tftpboot with defaults, then with
 #    blksize 1468 and windowsize 16; byte count and crc32 checked against the host's.

@@ -51,6 +51,7 @@ class FakeNetwork {
 public:
     QHash<quint16, FakeSocket*> bound;
     QHash<quint16, QHostAddress> boundAddress; // the address each port was bound to
+    QHash<quint16, QString> boundDevice; // the interface of each broadcast socket
     QSet<quint16> refusedPorts; // binding these fails
     QList<FakeDatagram> sent;   // every datagram the server sent, in order
     QList<quint16> sentFrom;    // the local port each one left from
@@ -110,6 +111,12 @@ class FakePlatform final : public IPlatform {
 public:
     std::unique_ptr<IDatagramSocket> bindUdp(const QHostAddress& address, quint16 port,
                                              QString* error) override;
+    std::unique_ptr<IDatagramSocket> bindBroadcastUdp(const QHostAddress& address, quint16 port,
+                                                      const QString& device,
+                                                      QString* error) override {
+        net.boundDevice.insert(port, device);
+        return bindUdp(address, port, error);
+    }
     ITimerHost& timers() override { return m_timers; }
     IFileSystem& files() override { return m_files; }
 

@@ -88,6 +88,7 @@ void TestFrame::menusAndToolbar() {
         "",
         "  Securi&ty...\tCtrl+T",
         "  &Protocol...",
+        "  &Boot...",
         "&View",
         "  &Status Bar",
         "  Close to &Tray",

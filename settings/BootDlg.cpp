@@ -1,0 +1,90 @@
+#include "BootDlg.h"
+
+#include "SettingsStore.h"
+
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+CBootDlg::CBootDlg(CSettingsStore& store, const QString& answersOn, QWidget* parent)
+    : QDialog(parent), m_strFolder(store.WorkingFolder()) {
+    setWindowTitle(QStringLiteral("Boot"));
+    auto* layout = new QVBoxLayout(this);
+    m_pSwitch = new QCheckBox(
+        QStringLiteral("&Offer boot files to PXE clients (ProxyDHCP; the LAN's DHCP server "
+                       "still gives the addresses)"),
+        this);
+    m_pSwitch->setObjectName(QStringLiteral("proxyDhcp"));
+    m_pSwitch->setChecked(store.ProxyDhcp());
+    layout->addWidget(m_pSwitch);
+
+    auto* form = new QFormLayout;
+    const struct {
+        const char* label;
+        const char* object;
+        QString value;
+    } rows[FileCount] = {
+        {"&BIOS PXE:", "bootFileBios", store.BootFileBios()},
+        {"&UEFI PXE:", "bootFileUefi", store.BootFileUefi()},
+        {"UEFI &HTTP (URL):", "bootFileUefiHttp", store.BootFileUefiHttp()},
+        {"i&PXE:", "bootFileIpxe", store.BootFileIpxe()},
+    };
+    for (int i = 0; i < FileCount; ++i) {
+        auto* edit = new QLineEdit(rows[i].value, this);
+        edit->setObjectName(QLatin1String(rows[i].object));
+        edit->setPlaceholderText(QStringLiteral("(not answered)"));
+        m_pFiles[i] = edit;
+        auto* browse = new QPushButton(QStringLiteral("Browse..."), this);
+        connect(browse, &QPushButton::clicked, this, [this, i] { Browse(File(i)); });
+        auto* row = new QHBoxLayout;
+        row->addWidget(edit, 1);
+        row->addWidget(browse);
+        form->addRow(QLatin1String(rows[i].label), row);
+    }
+    layout->addLayout(form);
+    auto* where = new QLabel(QStringLiteral("Answers on: ") + answersOn, this);
+    where->setObjectName(QStringLiteral("answersOn"));
+    where->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addWidget(where);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    layout->addWidget(buttons);
+}
+
+bool CBootDlg::ProxyDhcp() const { return m_pSwitch->isChecked(); }
+
+QString CBootDlg::BootFile(File which) const { return m_pFiles[which]->text().trimmed(); }
+
+QString CBootDlg::NameInFolder(const QString& folder, const QString& path) {
+    const QString base = QDir(folder).canonicalPath();
+    const QString file = QFileInfo(path).canonicalFilePath();
+    if (base.isEmpty() || file.isEmpty() || !file.startsWith(base + QLatin1Char('/')))
+        return QString();
+    return file.mid(base.size() + 1);
+}
+
+// The TFTP server serves the working folder only, so only a file beneath it will do.
+// For UEFI HTTP the name becomes a URL on this machine, to be edited if need be.
+void CBootDlg::Browse(File which) {
+    const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Boot File"),
+                                                      m_strFolder);
+    if (path.isEmpty())
+        return;
+    const QString name = NameInFolder(m_strFolder, path);
+    if (name.isEmpty()) {
+        QMessageBox::warning(this, QStringLiteral("Boot"),
+                             QStringLiteral("The boot file must be in the working folder:\n") +
+                                 m_strFolder);
+        return;
+    }
+    m_pFiles[which]->setText(which == UefiHttp ? QStringLiteral("http://SERVER/") + name : name);
+}

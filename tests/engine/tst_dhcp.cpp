@@ -1,0 +1,192 @@
+#include "DhcpPacket.h"
+#include "EngineFixture.h"
+
+#include <QtTest>
+
+// Boot offers (ProxyDHCP): which DHCP packets are answered, and what PXE firmware and
+// iPXE get back; nothing but a boot file and the server's address, never an address.
+class TestDhcp : public QObject {
+    Q_OBJECT
+
+    static constexpr quint32 kXid = 0x11223344;
+
+    // A client's packet: message type, then `options` as code/value pairs.
+    static QByteArray packet(quint8 type, const QList<QPair<quint8, QByteArray>>& options,
+                             quint32 ciaddr = 0) {
+        QByteArray p(Dhcp::kOptionsAt, '\0');
+        p[0] = 1;
+        p[1] = 1;
+        p[2] = 6;
+        p[4] = 0x11, p[5] = 0x22, p[6] = 0x33, p[7] = 0x44;
+        p[10] = char(0x80); // broadcast flag
+        for (int i = 0; i < 4; ++i)
+            p[12 + i] = char(ciaddr >> (24 - 8 * i));
+        const char mac[6] = {0x52, 0x54, 0x00, 0x4e, 0x42, 0x07};
+        std::memcpy(p.data() + 28, mac, 6);
+        p[236] = char(99), p[237] = char(130), p[238] = char(83), p[239] = char(99);
+        p.append(char(53)).append(char(1)).append(char(type));
+        for (const auto& o : options)
+            p.append(char(o.first)).append(char(o.second.size())).append(o.second);
+        p.append(char(255));
+        return p;
+    }
+    static QPair<quint8, QByteArray> vendor(const QByteArray& v) { return {60, v}; }
+    static QPair<quint8, QByteArray> arch(quint8 a) { return {93, QByteArray("\0", 1) + char(a)}; }
+
+    struct BootFixture : EngineFixture {
+        BootFixture() {
+            store->WriteProfileInt(CSettingsStore::kProxyDhcp, 1);
+            store->WriteProfileString(CSettingsStore::kBootFileBios, "undionly.kpxe");
+            store->WriteProfileString(CSettingsStore::kBootFileUefi, "snponly.efi");
+            store->WriteProfileString(CSettingsStore::kBootFileIpxe, "boot.ipxe");
+            store->WriteProfileString(CSettingsStore::kBootFileUefiHttp,
+                                      "http://127.0.0.1/boot.efi");
+            for (const char* name : {"undionly.kpxe", "snponly.efi", "boot.ipxe"})
+                writeFile(name, "x");
+            engine->RestartBootOffers();
+        }
+        // Delivers a client's packet to 67 (or 4011) and answers what was sent back.
+        QList<FakeDatagram> ask(const QByteArray& p, quint16 port = Dhcp::kServerPort) {
+            net().takeSent();
+            net().deliver(port, p, QHostAddress(QStringLiteral("0.0.0.0")), Dhcp::kClientPort);
+            return net().takeSent();
+        }
+    };
+
+    static Dhcp::Packet reply(const FakeDatagram& d) {
+        // A reply parses as a request does once its op is turned round.
+        QByteArray bytes = d.data;
+        bytes[0] = 1;
+        Dhcp::Packet p;
+        if (!Dhcp::Parse(bytes.constData(), bytes.size(), &p))
+            qWarning("reply does not parse");
+        return p;
+    }
+
+private slots:
+    void malformedPacketsRejected() {
+        Dhcp::Packet p;
+        const QByteArray good = packet(Dhcp::DISCOVER, {vendor("PXEClient")});
+        QVERIFY(Dhcp::Parse(good.constData(), good.size(), &p));
+        QCOMPARE(p.messageType, quint8(Dhcp::DISCOVER));
+        QCOMPARE(p.macText(), QStringLiteral("52:54:00:4e:42:07"));
+        // Too short, a reply, a bad cookie, no message type, an option cut short.
+        QVERIFY(!Dhcp::Parse(good.constData(), 239, &p));
+        QByteArray r = good;
+        r[0] = 2;
+        QVERIFY(!Dhcp::Parse(r.constData(), r.size(), &p));
+        r = good;
+        r[236] = 0;
+        QVERIFY(!Dhcp::Parse(r.constData(), r.size(), &p));
+        r = good.left(Dhcp::kOptionsAt) + QByteArray("\x3c\x03PXE\xff", 6);
+        QVERIFY(!Dhcp::Parse(r.constData(), r.size(), &p));
+        r = good.left(good.size() - 1) + QByteArray("\x3c\x09PXE", 5);
+        QVERIFY(!Dhcp::Parse(r.constData(), r.size(), &p));
+        r = good.left(good.size() - 1) + QByteArray("\x3c", 1);
+        QVERIFY(!Dhcp::Parse(r.constData(), r.size(), &p));
+
+        // None of them gets an answer or a row.
+        BootFixture f;
+        const int rows = f.window.rows.size();
+        QVERIFY(f.ask(good.left(good.size() - 3)).isEmpty());
+        QCOMPARE(f.window.rows.size(), rows);
+    }
+
+    void otherClientsLeftAlone() {
+        BootFixture f;
+        const int rows = f.window.rows.size();
+        QVERIFY(f.ask(packet(Dhcp::DISCOVER, {})).isEmpty());
+        QVERIFY(f.ask(packet(Dhcp::DISCOVER, {vendor("MSFT 5.0")})).isEmpty());
+        QVERIFY(f.ask(packet(Dhcp::DISCOVER, {vendor("PXEClient"), arch(11)})).isEmpty());
+        // A REQUEST on 67 for another server's offer is that server's.
+        QVERIFY(f.ask(packet(Dhcp::REQUEST, {vendor("PXEClient"), {54, "\xc6\x33\x64\x09"}}))
+                    .isEmpty());
+        QCOMPARE(f.window.rows.size(), rows);
+        // A kind whose boot file is empty is not answered either.
+        f.store->WriteProfileString(CSettingsStore::kBootFileBios, QString());
+        QVERIFY(f.ask(packet(Dhcp::DISCOVER, {vendor("PXEClient"), arch(0)})).isEmpty());
+        // Off by default: no socket on 67 or 4011.
+        EngineFixture plain;
+        QVERIFY(!plain.net().bound.contains(Dhcp::kServerPort));
+        QVERIFY(!plain.net().bound.contains(Dhcp::kPxePort));
+    }
+
+    void offersByClientKind() {
+        BootFixture f;
+        QCOMPARE(f.net().boundDevice.value(Dhcp::kServerPort), QStringLiteral("lo"));
+        const quint32 server = QHostAddress(QHostAddress::LocalHost).toIPv4Address();
+        struct Case {
+            QList<QPair<quint8, QByteArray>> options;
+            QByteArray file, vendorClass;
+            QString kind;
+        };
+        const QList<Case> cases = {
+            {{vendor("PXEClient:Arch:00000:UNDI:002001"), arch(0)}, "undionly.kpxe", "PXEClient", "BIOS"},
+            {{vendor("PXEClient:Arch:00007:UNDI:003016"), arch(7), {97, QByteArray(17, 'u')}},
+             "snponly.efi", "PXEClient", "UEFI"},
+            {{vendor("PXEClient:Arch:00009"), arch(9)}, "snponly.efi", "PXEClient", "UEFI"},
+            {{vendor("PXEClient:Arch:00007"), arch(7), {77, "iPXE"}, {175, "\xb1\x05\x01\x00\x00\x00\x01"}},
+             "boot.ipxe", "PXEClient", "iPXE"},
+            {{vendor("HTTPClient:Arch:00016"), arch(16)}, "http://127.0.0.1/boot.efi", "HTTPClient",
+             "UEFI HTTP"},
+        };
+        for (const Case& c : cases) {
+            const QList<FakeDatagram> out = f.ask(packet(Dhcp::DISCOVER, c.options));
+            QCOMPARE(out.size(), 1);
+            QCOMPARE(out[0].peer, QHostAddress(QHostAddress::Broadcast));
+            QCOMPARE(out[0].peerPort, Dhcp::kClientPort);
+            QVERIFY(out[0].data.size() >= 300);
+            const Dhcp::Packet p = reply(out[0]);
+            QCOMPARE(p.messageType, quint8(Dhcp::OFFER));
+            QCOMPARE(p.xid, kXid);
+            QCOMPARE(p.flags, quint16(0x8000));
+            QCOMPARE(p.yiaddr, 0u);
+            QCOMPARE(p.siaddr, server);
+            QCOMPARE(p.macText(), QStringLiteral("52:54:00:4e:42:07"));
+            QCOMPARE(out[0].data.mid(108, c.file.size() + 1), c.file + '\0');
+            QCOMPARE(p.option(Dhcp::OptBootFile), c.file);
+            QCOMPARE(p.option(Dhcp::OptServerId), QByteArray("\x7f\x00\x00\x01", 4));
+            QCOMPARE(p.option(Dhcp::OptVendorClass), c.vendorClass);
+            QCOMPARE(p.has(Dhcp::OptVendorSpecific), c.vendorClass == "PXEClient");
+            if (p.has(Dhcp::OptVendorSpecific))
+                QCOMPARE(p.option(Dhcp::OptVendorSpecific), QByteArray("\x06\x01\x08\xff", 4));
+            for (const auto& o : c.options)
+                if (o.first == Dhcp::OptClientUuid)
+                    QCOMPARE(p.option(Dhcp::OptClientUuid), o.second);
+            const RecordingWindow::Row& row = f.lastRow();
+            QCOMPARE(row.state, ROW_SENT);
+            QCOMPARE(row.texts.client, QStringLiteral("52:54:00:4e:42:07 (0.0.0.0)"));
+            QCOMPARE(row.texts.file, QString::fromLatin1(c.file));
+            QCOMPARE(row.texts.service, QStringLiteral("Boot offer"));
+            QVERIFY2(row.texts.info.endsWith(c.kind), qPrintable(row.texts.info));
+        }
+
+        // The REQUEST firmware sends to 4011 is acknowledged where it came from.
+        const QByteArray request =
+            packet(Dhcp::REQUEST, {vendor("PXEClient:Arch:00007"), arch(7)}, 0xc6336432);
+        f.net().takeSent();
+        f.net().deliver(Dhcp::kPxePort, request, QHostAddress(QStringLiteral("198.51.100.50")), 68);
+        const QList<FakeDatagram> out = f.net().takeSent();
+        QCOMPARE(out.size(), 1);
+        QCOMPARE(out[0].peer, QHostAddress(QStringLiteral("198.51.100.50")));
+        QCOMPARE(out[0].peerPort, quint16(68));
+        const Dhcp::Packet ack = reply(out[0]);
+        QCOMPARE(ack.messageType, quint8(Dhcp::ACK));
+        QCOMPARE(ack.ciaddr, 0xc6336432u);
+        QCOMPARE(ack.yiaddr, 0u);
+        QCOMPARE(ack.option(Dhcp::OptBootFile), QByteArray("snponly.efi"));
+        QCOMPARE(f.lastRow().texts.client, QStringLiteral("52:54:00:4e:42:07 (198.51.100.50)"));
+    }
+
+    void missingBootFileIsRedRow() {
+        BootFixture f;
+        QFile::remove(f.path("undionly.kpxe"));
+        QVERIFY(f.ask(packet(Dhcp::DISCOVER, {vendor("PXEClient"), arch(0)})).isEmpty());
+        QCOMPARE(f.lastRow().state, ROW_FAILED);
+        QCOMPARE(f.lastRow().texts.file, QStringLiteral("undionly.kpxe"));
+        QCOMPARE(f.lastRow().texts.info, QStringLiteral("Boot File Missing: undionly.kpxe"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDhcp)
+#include "tst_dhcp.moc"

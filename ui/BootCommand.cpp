@@ -1,0 +1,27 @@
+#include "BootCommand.h"
+
+#include "BootDlg.h"
+#include "EngineHost.h"
+#include "ProxyDhcp.h"
+#include "SettingsStore.h"
+
+#include <QMessageBox>
+
+void RunBootCommand(CEngineHost& engine, const QHostAddress& listen, QWidget* parent) {
+    if (engine.SoundOn())
+        engine.Window().PlayWaveResource(SOUND_COMMAND);
+
+    CSettingsStore& store = engine.Store();
+    const BootInterface where = ChooseBootInterface(listen);
+    CBootDlg dlg(store, where.describe() + QStringLiteral(", ports 67 and 4011"), parent);
+    if (dlg.exec() != QDialog::Accepted)
+        return;
+    store.WriteProfileInt(CSettingsStore::kProxyDhcp, dlg.ProxyDhcp() ? 1 : 0);
+    store.WriteProfileString(CSettingsStore::kBootFileBios, dlg.BootFile(CBootDlg::Bios));
+    store.WriteProfileString(CSettingsStore::kBootFileUefi, dlg.BootFile(CBootDlg::Uefi));
+    store.WriteProfileString(CSettingsStore::kBootFileUefiHttp, dlg.BootFile(CBootDlg::UefiHttp));
+    store.WriteProfileString(CSettingsStore::kBootFileIpxe, dlg.BootFile(CBootDlg::Ipxe));
+    const QString status = engine.RestartBootOffers();
+    if (status.startsWith(QLatin1String("boot offers fail")))
+        QMessageBox::warning(parent, QStringLiteral("Boot"), status);
+}
