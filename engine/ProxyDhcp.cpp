@@ -120,7 +120,7 @@ void CProxyDhcp::HandleDatagram(const char* data, qint64 size, const QHostAddres
     texts.file = bootFile;
     texts.service = QStringLiteral("Boot offer");
     IServerWindow& window = m_pEngine->Window();
-    const RowHandle row = window.AddRow(texts);
+    const RowHandle row = m_pEngine->AddRow(texts);
 
     // A URL is the HTTP server's to serve; a name must be in the working folder.
     const QByteArray name = QFile::encodeName(bootFile);

@@ -101,6 +101,8 @@ public:
 
     // For transfers.
     IServerWindow& Window() { return *m_pWindow; }
+    // A new row in the window, under the next key.
+    RowHandle AddRow(const RowTexts& texts);
     IPlatform& Platform() { return *m_platform; }
     CFileShareTable& ShareTable() { return *m_shareTable; }
     void PlaySound(int id);
@@ -128,8 +130,6 @@ private:
     bool AdmitsAnotherTransfer(const QHostAddress& client) const;
     void RefuseOverLimit(const Tftp::Request& request, const QHostAddress& client,
                          quint16 fromPort);
-    // A new row in the window, under the next key.
-    RowHandle AddRow(const RowTexts& texts);
 
     IServerWindow* m_pWindow;
     CSettingsStore* m_pStore;
