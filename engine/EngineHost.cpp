@@ -197,6 +197,12 @@ void CEngineHost::Abort() {
     PostToEngine([this] { m_pEngine->OnAbort(); });
 }
 
+void CEngineHost::AbortRow(RowHandle windowRow) {
+    for (auto it = m_shownRow.cbegin(); it != m_shownRow.cend(); ++it)
+        if (it.value() == windowRow)
+            return PostToEngine([this, row = it.key()] { m_pEngine->AbortRow(row); });
+}
+
 void CEngineHost::Shutdown() {
     if (m_bShutDown)
         return;

@@ -18,6 +18,8 @@ public:
     static constexpr const char* kSection = "WorkingDir";
     static constexpr const char* kDirName = "DirName";
     static constexpr const char* kOverWrite = "OverWrite";
+    // Every write request is refused (a server that only hands out files).
+    static constexpr const char* kReadOnly = "ReadOnly";
     static constexpr const char* kSoundOn = "SoundOn";
     static constexpr const char* kTimeOut = "TimeOut";
     static constexpr const char* kAllowClient = "AllowClient";
@@ -52,6 +54,9 @@ public:
     static constexpr const char* kClientFolders = "Names/ClientFolders";
     // The list leaves out requests for files that are not there (and their sound).
     static constexpr const char* kHideMissingFiles = "View/HideMissingFiles";
+    // A desktop notification when a transfer fails or an upload completes while the
+    // window is hidden or minimised.
+    static constexpr const char* kNotifications = "View/Notifications";
     // The UDP port for requests (Setup; --port wins), read at the start.
     static constexpr const char* kPort = "Protocol/Port";
     static constexpr int kDefaultPort = 69;
@@ -61,6 +66,7 @@ public:
     static constexpr int kMaxWindowSizeLimit = 65535;
 
     static constexpr int kDefaultOverWrite = 1;
+    static constexpr int kDefaultReadOnly = 0;
     static constexpr int kDefaultSoundOn = 1;
     static constexpr int kDefaultTimeOut = 20;
     static constexpr int kDefaultAllowClient = 0;
@@ -87,6 +93,7 @@ public:
     // Typed readers, each with its default.
     QString WorkingFolder() { return GetProfileString(kDirName, DefaultDirName()); }
     bool OverWrite() { return GetProfileInt(kOverWrite, kDefaultOverWrite) != 0; }
+    bool ReadOnly() { return GetProfileInt(kReadOnly, kDefaultReadOnly) != 0; }
     bool SoundOn() { return GetProfileInt(kSoundOn, kDefaultSoundOn) != 0; }
     // In seconds, 1-255 like the timeout option: a resend days later is no resend.
     static constexpr int kMaxTimeOut = 255;
@@ -113,6 +120,7 @@ public:
     QString RemapFile() { return GetProfileString(kRemapFile, QString()); }
     bool ClientFolders() { return GetProfileInt(kClientFolders, 0) != 0; }
     bool HideMissingFiles() { return GetProfileInt(kHideMissingFiles, 0) != 0; }
+    bool Notifications() { return GetProfileInt(kNotifications, 1) != 0; }
     // A stored value outside 1..65535 gives the default.
     quint16 Port() {
         const int port = GetProfileInt(kPort, kDefaultPort);
