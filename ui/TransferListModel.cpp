@@ -2,6 +2,7 @@
 
 #include <QLocale>
 #include <QRegularExpression>
+#include <algorithm>
 
 const CTransferListModel::ColumnSpec CTransferListModel::kColumns[ColumnCount] = {
     // The Client column is created centred, but its label is drawn left-aligned.
@@ -132,10 +133,14 @@ Qt::ItemFlags CTransferListModel::flags(const QModelIndex& index) const {
 }
 
 int CTransferListModel::RowOf(RowHandle handle) const {
-    if (handle < m_firstHandle)
+    if (m_rows.empty() || handle < m_rows.front().m_handle)
         return -1;
-    const RowHandle offset = handle - m_firstHandle;
-    return offset < m_rows.size() ? int(offset) : -1;
+    const RowHandle offset = handle - m_rows.front().m_handle;
+    if (offset < m_rows.size() && m_rows[size_t(offset)].m_handle == handle)
+        return int(offset);
+    const auto at = std::lower_bound(m_rows.begin(), m_rows.end(), handle,
+                                     [](const CRowData& r, RowHandle h) { return r.m_handle < h; });
+    return at != m_rows.end() && at->m_handle == handle ? int(at - m_rows.begin()) : -1;
 }
 
 RowHandle CTransferListModel::AppendRow(const RowTexts& texts) {
@@ -146,9 +151,10 @@ RowHandle CTransferListModel::AppendRow(const RowTexts& texts) {
     row.m_texts = texts;
     row.m_started = QDateTime::currentDateTime();
     row.m_nStartMs = m_clock.elapsed();
+    row.m_handle = ++m_lastHandle;
     m_rows.push_back(std::move(row));
     endInsertRows();
-    return HandleOf(n);
+    return m_lastHandle;
 }
 
 static bool sameTexts(const RowTexts& a, const RowTexts& b) {
@@ -264,6 +270,23 @@ void CTransferListModel::Clear() {
         m_rows.clear();
         endRemoveRows();
     }
-    m_firstHandle += RowHandle(n);
     m_nClearedRows += n;
+}
+
+void CTransferListModel::RemoveEndedRows() {
+    // From the end, a run of ended rows at a time.
+    for (int last = int(m_rows.size()) - 1; last >= 0;) {
+        if (m_rows[size_t(last)].m_nState == ROW_ACTIVE) {
+            --last;
+            continue;
+        }
+        int first = last;
+        while (first > 0 && m_rows[size_t(first - 1)].m_nState != ROW_ACTIVE)
+            --first;
+        beginRemoveRows(QModelIndex(), first, last);
+        m_rows.erase(m_rows.begin() + first, m_rows.begin() + last + 1);
+        endRemoveRows();
+        m_nClearedRows += last - first + 1;
+        last = first - 1;
+    }
 }

@@ -19,11 +19,14 @@ struct CRowData {
     QDateTime m_started;       // when the row came
     qint64 m_nStartMs = 0;     // and on the model's clock
     qint64 m_nTookMs = -1;     // how long until it ended; below 0 while it runs
+    RowHandle m_handle = 0;    // the key AppendRow gave it
 };
 
-// The rows of the transfer list. Rows are only ever appended, and Clear removes
-// them all at once, so a row is found from its handle by subtracting the handle
-// of the first row still shown; a handle from before the last Clear finds nothing.
+// The rows of the transfer list. Rows are only ever appended, with rising handles;
+// Clear removes them all and Clear Finished Rows the ended ones, so the rows stay in
+// handle order and a row is found from its handle by its place after the first one
+// (or, once rows between were removed, by a binary search). A removed row's handle
+// never finds a row again.
 class CTransferListModel : public QAbstractTableModel {
 public:
     enum Column { ColClient, ColFile, ColSize, ColService, ColInfo, ColumnCount };
@@ -74,15 +77,17 @@ public:
     QString Summary(int row) const;
     // Removes every row; handles given out so far never find a row again.
     void Clear();
+    // Clear Finished Rows: removes the rows that ended; running ones stay.
+    void RemoveEndedRows();
 
     int RowOf(RowHandle handle) const;
-    RowHandle HandleOf(int row) const { return m_firstHandle + RowHandle(row); }
+    RowHandle HandleOf(int row) const { return m_rows[size_t(row)].m_handle; }
     const CRowData& Row(int row) const { return m_rows[size_t(row)]; }
     int ClearedRows() const { return m_nClearedRows; }
 
 private:
     std::vector<CRowData> m_rows;
-    RowHandle m_firstHandle = 1; // handle of row 0
+    RowHandle m_lastHandle = 0; // the handle given out last
     int m_nClearedRows = 0;
     QElapsedTimer m_clock;
 };
