@@ -202,6 +202,10 @@ void CEngineHost::Abort() {
     PostToEngine([this] { m_pEngine->OnAbort(); });
 }
 
+void CEngineHost::AbortRow(RowHandle row) {
+    PostToEngine([this, row] { m_pEngine->AbortRow(row); });
+}
+
 void CEngineHost::Shutdown() {
     if (m_bShutDown)
         return;

@@ -69,6 +69,8 @@ public:
     int ActiveTransfers() const { return m_nActive; }
     // Abort (the user confirmed): the engine ends every transfer in progress.
     void Abort();
+    // Abort This Transfer: the transfer behind the row, if it still runs.
+    void AbortRow(RowHandle row);
     // Every transfer ends and the listener closes; the last rows are shown before
     // this returns. The engine serves nothing afterwards.
     void Shutdown();

@@ -345,6 +345,7 @@ void CServerEngine::HandleRequest(const char* data, qint64 size, const QHostAddr
             m_strWorkingDir.isEmpty() ? QStringLiteral("(none set)") : m_strWorkingDir;
     }
     admitted.overWrite = m_pStore->OverWrite();
+    admitted.readOnly = m_pStore->ReadOnly();
 
     auto owned = std::make_unique<CTransferSocket>(this, std::move(socket), admitted, port);
     CTransferSocket* t = owned.get();
@@ -466,6 +467,18 @@ void CServerEngine::OnAbort() {
     }
     PlaySound(SOUND_FAILED);
     m_pWindow->StopAnimation();
+}
+
+void CServerEngine::AbortRow(RowHandle row) {
+    FreeRetired();
+    for (CTransferSocket* t : LiveTransfers()) {
+        if (t->Row() != row || !t->IsInProgress())
+            continue;
+        CountOut(); // first, as in OnAbort; the transfer's Abort leaves the count alone
+        t->Abort();
+        PlaySound(SOUND_FAILED);
+        return;
+    }
 }
 
 // A copy: each transfer takes itself out of the list as its socket closes.

@@ -72,6 +72,8 @@ public:
     // Abort (after the user confirmed): every transfer in progress gets ERROR 0, its
     // row "User aborts!!" in red, a partly received file removed; all transfers end.
     void OnAbort();
+    // Abort This Transfer: the same for the one transfer on that row, if it still runs.
+    void AbortRow(RowHandle row);
     // Ends every transfer and closes the listener (the window is closing).
     void Shutdown();
 

@@ -22,6 +22,7 @@ struct TransferRequest {
     bool refusePath = false; // the name leaves the folder, or there is no usable folder
     QString missingFolder;   // the working folder as set, when it is not a usable folder
     bool overWrite = true;   // an existing file may be replaced
+    bool readOnly = false;   // uploads are turned off: every write request is refused
     // " (asked NAME)" when the name was found another way than as sent (letter case, a
     // drive letter, a rewrite rule, the client's own folder); empty otherwise.
     QString askedNote;

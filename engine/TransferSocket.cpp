@@ -25,7 +25,7 @@ CTransferSocket::CTransferSocket(CServerEngine* engine, std::unique_ptr<IDatagra
     : m_pEngine(engine), m_socket(std::move(socket)), m_clientAddr(request.client),
       m_nClientPort(request.clientPort), m_nDirection(request.opcode),
       m_strService(request.opcode == Tftp::RRQ ? QStringLiteral("Send") : QStringLiteral("Receive")),
-      m_bOverWrite(request.overWrite), m_szFileName(request.fileName),
+      m_bOverWrite(request.overWrite), m_bReadOnly(request.readOnly), m_szFileName(request.fileName),
       m_strFile(QFile::decodeName(request.askedNote.isEmpty() ? request.fileName : request.path.name)),
       m_strAskedNote(request.askedNote), m_szPath(request.path),
       m_bOctet(request.octet), m_strClient(request.client.toString()),
@@ -85,6 +85,9 @@ void CTransferSocket::StartTransfer() {
         return StartExchange();
     }
 
+    // Before any look at the file: a read-only server touches nothing.
+    if (m_bReadOnly)
+        return Refuse(QStringLiteral("Uploads Are Turned Off"), 2);
     if (m_bUnsafePath)
         return RefuseUnsafePath();
     FileError error;

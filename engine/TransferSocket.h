@@ -31,6 +31,7 @@ public:
 
     // The row the window gave this transfer.
     void AttachRow(RowHandle row) { m_rowHandle = row; }
+    RowHandle Row() const { return m_rowHandle; }
     // Applies the client and file rules, opens the file and sends the first packet,
     // or refuses with an ERROR packet.
     void StartTransfer();
@@ -106,6 +107,7 @@ private:
     quint16 m_nDirection = 0;
     QString m_strService;
     bool m_bOverWrite = true;
+    bool m_bReadOnly = false; // uploads turned off
     QByteArray m_szFileName;
     QString m_strFile;
     QString m_strAskedNote; // " (asked NAME)" when the file was found under another name

@@ -129,6 +129,7 @@ QStringList CSettingsStore::SettingNotes() {
     };
     const IntKey keys[] = {
         {kOverWrite, kDefaultOverWrite, INT_MIN, INT_MAX},
+        {kReadOnly, kDefaultReadOnly, INT_MIN, INT_MAX},
         {kSoundOn, kDefaultSoundOn, INT_MIN, INT_MAX},
         {kTimeOut, kDefaultTimeOut, 1, kMaxTimeOut},
         {kAllowClient, kDefaultAllowClient, INT_MIN, INT_MAX},

@@ -18,6 +18,8 @@ public:
     static constexpr const char* kSection = "WorkingDir";
     static constexpr const char* kDirName = "DirName";
     static constexpr const char* kOverWrite = "OverWrite";
+    // Every write request is refused (a server that only hands out files).
+    static constexpr const char* kReadOnly = "ReadOnly";
     static constexpr const char* kSoundOn = "SoundOn";
     static constexpr const char* kTimeOut = "TimeOut";
     static constexpr const char* kAllowClient = "AllowClient";
@@ -61,6 +63,9 @@ public:
     static constexpr const char* kBootFileUefi = "Boot/BootFileUefi";
     static constexpr const char* kBootFileUefiHttp = "Boot/BootFileUefiHttp";
     static constexpr const char* kBootFileIpxe = "Boot/BootFileIpxe";
+    // A desktop notification when a transfer fails or an upload completes while the
+    // window is hidden or minimised.
+    static constexpr const char* kNotifications = "View/Notifications";
     // The UDP port for requests (Setup; --port wins), read at the start.
     static constexpr const char* kPort = "Protocol/Port";
     static constexpr int kDefaultPort = 69;
@@ -70,6 +75,7 @@ public:
     static constexpr int kMaxWindowSizeLimit = 65535;
 
     static constexpr int kDefaultOverWrite = 1;
+    static constexpr int kDefaultReadOnly = 0;
     static constexpr int kDefaultSoundOn = 1;
     static constexpr int kDefaultTimeOut = 20;
     static constexpr int kDefaultAllowClient = 0;
@@ -96,6 +102,7 @@ public:
     // Typed readers, each with its default.
     QString WorkingFolder() { return GetProfileString(kDirName, DefaultDirName()); }
     bool OverWrite() { return GetProfileInt(kOverWrite, kDefaultOverWrite) != 0; }
+    bool ReadOnly() { return GetProfileInt(kReadOnly, kDefaultReadOnly) != 0; }
     bool SoundOn() { return GetProfileInt(kSoundOn, kDefaultSoundOn) != 0; }
     // In seconds, 1-255 like the timeout option: a resend days later is no resend.
     static constexpr int kMaxTimeOut = 255;
@@ -127,6 +134,7 @@ public:
     QString BootFileUefi() { return GetProfileString(kBootFileUefi, QString()); }
     QString BootFileUefiHttp() { return GetProfileString(kBootFileUefiHttp, QString()); }
     QString BootFileIpxe() { return GetProfileString(kBootFileIpxe, QString()); }
+    bool Notifications() { return GetProfileInt(kNotifications, 1) != 0; }
     // A stored value outside 1..65535 gives the default.
     quint16 Port() {
         const int port = GetProfileInt(kPort, kDefaultPort);

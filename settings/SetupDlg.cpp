@@ -38,6 +38,7 @@ CSetupDlg::CSetupDlg(CSettingsStore& store, QWidget* parent)
         store.GetProfileString(CSettingsStore::kDirName, CSettingsStore::DefaultDirName());
     m_bOverWrite =
         store.GetProfileInt(CSettingsStore::kOverWrite, CSettingsStore::kDefaultOverWrite) != 0;
+    m_bReadOnly = store.ReadOnly();
     m_bSoundOn =
         store.GetProfileInt(CSettingsStore::kSoundOn, CSettingsStore::kDefaultSoundOn) != 0;
     m_nTimeOut = store.GetProfileInt(CSettingsStore::kTimeOut, CSettingsStore::kDefaultTimeOut);
@@ -52,6 +53,7 @@ bool CSetupDlg::UpdateData(bool save) {
     if (!save) {
         ui->dirNameEdit->setText(m_strDirName);
         ui->overWriteCheck->setChecked(m_bOverWrite);
+        ui->readOnlyCheck->setChecked(m_bReadOnly);
         ui->timeOutEdit->setText(QString::number(m_nTimeOut));
         ui->soundOnCheck->setChecked(m_bSoundOn);
         ui->portSpin->setValue(m_nPort);
@@ -66,6 +68,7 @@ bool CSetupDlg::UpdateData(bool save) {
     }
     m_strDirName = ui->dirNameEdit->text();
     m_bOverWrite = ui->overWriteCheck->isChecked();
+    m_bReadOnly = ui->readOnlyCheck->isChecked();
     m_nTimeOut = timeOut;
     m_bSoundOn = ui->soundOnCheck->isChecked();
     m_nPort = ui->portSpin->value();

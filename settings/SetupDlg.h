@@ -15,7 +15,7 @@ class CSetupDlg;
 // does not fit in 32 bits.
 bool ParseTimeOut(const QString& text, int* value);
 
-// The Setup dialog: working directory, overwriting, sounds, the time-out and the port. It shows the
+// The Setup dialog: working directory, overwriting, refusing uploads, sounds, the time-out and the port. It shows the
 // stored values when it is built and keeps what OK accepted in its members; checking the
 // directory and storing the values is the Setup command's job.
 class CSetupDlg : public QDialog {
@@ -27,6 +27,7 @@ public:
 
     QString m_strDirName;
     bool m_bOverWrite = false;
+    bool m_bReadOnly = false; // Refuse Uploads
     int m_nTimeOut = 0;
     bool m_bSoundOn = false;
     int m_nPort = 69; // the port for requests: at once, and at every start without --port

@@ -17,6 +17,8 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
 #include <QDesktopServices>
 #include <QFile>
 #include <QFileDialog>
@@ -24,6 +26,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
@@ -71,12 +74,33 @@ const CommandText kCommandTexts[CMainFrame::CommandCount] = {
     {"&Hide Requests for Missing Files", "Leave requests for files that are not there out of the list",
      "Hide Requests for Missing Files", "Hide Missing", nullptr},
     {"&Boot...", "Offer boot files to PXE clients (ProxyDHCP)", "Boot", "Boot", nullptr},
+    {"&Notifications",
+     "Tell the desktop when a transfer fails or an upload completes while the window is hidden",
+     "Notifications", "Notify", nullptr},
+    {"Copy Server &Address", "Copy the address clients reach the server at",
+     "Copy Server Address", "Address", nullptr},
 };
 
 QString listenWhere(const QHostAddress& address, quint16 port) {
     return (address == QHostAddress(QHostAddress::AnyIPv4) ? QStringLiteral("0.0.0.0")
                                                            : address.toString()) +
            QLatin1Char(':') + QString::number(port);
+}
+
+// The folder of a row's file: beneath the working folder, the nearest one that exists.
+QString containingFolder(const QString& root, const QString& file) {
+    const QString base = QDir::cleanPath(root);
+    QString name = file;
+    name.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    QString folder = QFileInfo(QDir::cleanPath(base + QLatin1Char('/') + name)).path();
+    while (folder != base) {
+        if (!folder.startsWith(base + QLatin1Char('/')))
+            return base;
+        if (QFileInfo(folder).isDir())
+            break;
+        folder = QFileInfo(folder).path();
+    }
+    return folder;
 }
 } // namespace
 
@@ -99,11 +123,8 @@ CMainFrame::CMainFrame(CSettingsStore& store, std::unique_ptr<CEngineHost> engin
     CreateMenus();
     CreateToolBar();
     m_bCreated = true;
+    // The title too: it names where clients reach the server.
     CreateStatusBar();
-    // Listening on one address: that is the one clients must use.
-    setWindowTitle(address == QHostAddress(QHostAddress::AnyIPv4)
-                       ? WindowTitle::ForThisMachine()
-                       : WindowTitle::Compose(address.toString()));
 
     m_windowSettings->beginGroup(QStringLiteral("Window"));
     const QByteArray geometry = m_windowSettings->value(QStringLiteral("geometry")).toByteArray();
@@ -131,6 +152,7 @@ CMainFrame::~CMainFrame() {
     // The engine must not reach the animation or the tray while the frame comes apart.
     m_pView->SetAnimation(nullptr);
     m_pView->SetRowsChangedHandler(nullptr);
+    m_pView->SetRowEndedHandler(nullptr);
 }
 
 // The first size is bounded by the screen's free area (QT_SCALE_FACTOR=2 on a small
@@ -176,6 +198,23 @@ void CMainFrame::CreateActions() {
         m_store.WriteProfileInt(CSettingsStore::kHideMissingFiles, on ? 1 : 0);
         m_pView->SetHideMissingFiles(on);
     });
+    m_actions[Notifications]->setCheckable(true);
+    m_actions[Notifications]->setChecked(m_store.Notifications());
+    connect(m_actions[Notifications], &QAction::toggled, this, [this](bool on) {
+        m_store.WriteProfileInt(CSettingsStore::kNotifications, on ? 1 : 0);
+    });
+    m_pView->SetRowEndedHandler(
+        [this](const RowTexts& texts, RowState state) { OnRowEnded(texts, state); });
+    // With one address the entry copies it; with several it opens a list of them.
+    m_pCopyAddressMenu = new QMenu(this);
+    connect(m_actions[CopyAddress], &QAction::triggered, this, [this] {
+        if (m_reachable.size() != 1)
+            return;
+        QApplication::clipboard()->setText(m_reachable.first());
+        statusBar()->showMessage(QStringLiteral("Copied %1").arg(m_reachable.first()), 5000);
+    });
+    connect(m_pView->OpenFolderAction(), &QAction::triggered, this,
+            [this] { OnOpenContainingFolder(); });
     connect(m_actions[Setup], &QAction::triggered, m_pView, [this] {
         const quint16 before = m_store.Port();
         m_pView->OnSetup();
@@ -219,6 +258,9 @@ void CMainFrame::CreateMenus() {
     view->addAction(m_actions[StatusBar]);
     view->addAction(m_actions[CloseToTray]);
     view->addAction(m_actions[HideMissingFiles]);
+    view->addAction(m_actions[Notifications]);
+    view->addSeparator();
+    view->addAction(m_actions[CopyAddress]);
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     help->addAction(m_actions[Help]);
     help->addAction(m_actions[About]);
@@ -281,6 +323,10 @@ void CMainFrame::UpdateStatusField() {
     const QString where = listenWhere(m_address, m_nPort);
     QString text;
     bool problem = true;
+    // Interfaces come and go (a cable, a VPN, DHCP): asked again at every look.
+    UpdateServerAddresses(m_pView->IsListening()
+                              ? WindowTitle::ReachableOnThisMachine(m_address, m_nPort)
+                              : QStringList());
     if (!m_pView->IsListening()) {
         const QString error = m_pView->ListenError();
         text = QStringLiteral("Cannot listen on %1: ").arg(where);
@@ -294,9 +340,17 @@ void CMainFrame::UpdateStatusField() {
         const QString folder = m_store.WorkingFolder();
         const QString why = CSettingsStore::WorkingFolderProblem(folder);
         problem = !why.isEmpty();
+        QString reach = where;
+        if (!m_reachable.isEmpty()) {
+            reach = m_reachable.first();
+            for (qsizetype i = 1; i < m_reachable.size(); ++i)
+                reach += (i + 1 == m_reachable.size() ? QStringLiteral(" and ")
+                                                      : QStringLiteral(", ")) +
+                         m_reachable[i];
+        }
         text = problem ? QStringLiteral("Listening on %1, but serving nothing: %2 (Option > Setup)")
-                             .arg(where, why)
-                       : QStringLiteral("Listening on %1, serving %2").arg(where, folder);
+                             .arg(reach, why)
+                       : QStringLiteral("Listening on %1, serving %2").arg(reach, folder);
     }
     if (m_pView->Engine().SoundOn() && !m_pView->Sounds().HasOutput())
         text += QStringLiteral("  |  No audio device");
@@ -310,6 +364,27 @@ void CMainFrame::UpdateStatusField() {
     pal.setColor(QPalette::WindowText,
                  problem ? QColor(220, 0, 0) : statusBar()->palette().color(QPalette::WindowText));
     m_pStatusField->setPalette(pal);
+}
+
+void CMainFrame::UpdateServerAddresses(const QStringList& addresses) {
+    const bool first = windowTitle().isEmpty();
+    if (addresses == m_reachable && !first)
+        return;
+    m_reachable = addresses;
+    setWindowTitle(WindowTitle::ComposeReachable(addresses));
+    QAction* copy = m_actions[CopyAddress];
+    copy->setEnabled(!addresses.isEmpty());
+    m_pCopyAddressMenu->clear();
+    if (addresses.size() > 1) {
+        for (const QString& address : addresses)
+            m_pCopyAddressMenu->addAction(address, this, [this, address] {
+                QApplication::clipboard()->setText(address);
+                statusBar()->showMessage(QStringLiteral("Copied %1").arg(address), 5000);
+            });
+        copy->setMenu(m_pCopyAddressMenu);
+    } else {
+        copy->setMenu(static_cast<QMenu*>(nullptr));
+    }
 }
 
 // A bar above the list, not only the red status field: the field is one clipped line,
@@ -425,7 +500,19 @@ void CMainFrame::OnSaveList() {
 }
 
 void CMainFrame::OnOpenFolder() {
-    const QString folder = m_store.WorkingFolder();
+    OpenOnDesktop(m_store.WorkingFolder(), QStringLiteral("Open Working Folder"));
+}
+
+void CMainFrame::OnOpenContainingFolder() {
+    const CTransferListModel& model = m_pView->Model();
+    const int row = model.RowOf(m_pView->ContextRow());
+    if (row < 0)
+        return;
+    OpenOnDesktop(containingFolder(m_store.WorkingFolder(), model.Row(row).m_texts.file),
+                  QStringLiteral("Open Containing Folder"));
+}
+
+void CMainFrame::OpenOnDesktop(const QString& folder, const QString& caption) {
     const bool opened = m_openUrl ? m_openUrl(QUrl::fromLocalFile(folder))
                                   : QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
     if (opened)
@@ -434,7 +521,7 @@ void CMainFrame::OnOpenFolder() {
     const QString why = QStringLiteral("No file manager could open %1 (none is registered for "
                                        "folders, see xdg-mime).")
                             .arg(folder);
-    QMessageBox box(QMessageBox::Information, QStringLiteral("Open Working Folder"), why,
+    QMessageBox box(QMessageBox::Information, caption, why,
                     QMessageBox::Close, this);
     QPushButton* copy = box.addButton(QStringLiteral("Copy &Path"), QMessageBox::ActionRole);
     box.setDefaultButton(copy);
@@ -472,6 +559,48 @@ void CMainFrame::UpdateTrayIcon() {
     m_nTrayCount = n;
     m_pTray->setToolTip(n == 1 ? QStringLiteral("Vantrel Server: 1 transfer in progress")
                                : QStringLiteral("Vantrel Server: %1 transfers in progress").arg(n));
+}
+
+// Only what the user would want to hear of while not looking: failures (bar requests
+// for files that are not there, which boot clients make by the dozen) and finished
+// uploads. Rows that end in the same turn of the loop share one notification.
+void CMainFrame::OnRowEnded(const RowTexts& texts, RowState state) {
+    if (!m_actions[Notifications]->isChecked() || (isVisible() && !isMinimized()))
+        return;
+    if (!m_notify && !m_pTray)
+        return;
+    QString note;
+    if (state == ROW_FAILED && !texts.missingFile)
+        note = QStringLiteral("%1 failed (%2): %3").arg(texts.file, texts.client, texts.info);
+    else if (state == ROW_RECEIVED)
+        note = QStringLiteral("%1 received from %2").arg(texts.file, texts.client);
+    if (note.isEmpty())
+        return;
+    m_pendingNotes.append(note);
+    if (m_pendingNotes.size() == 1)
+        QTimer::singleShot(0, this, [this] { ShowNotifications(); });
+}
+
+void CMainFrame::ShowNotifications() {
+    const QStringList notes = std::exchange(m_pendingNotes, {});
+    if (notes.isEmpty())
+        return;
+    bool failed = false;
+    for (const QString& note : notes)
+        failed = failed || !note.contains(QLatin1String(" received from "));
+    const QString title =
+        notes.size() > 1 ? QStringLiteral("Vantrel Server: %1 transfers ended").arg(notes.size())
+        : failed         ? QStringLiteral("Vantrel Server: transfer failed")
+                         : QStringLiteral("Vantrel Server: upload complete");
+    QString text = notes.mid(0, 3).join(QLatin1Char('\n'));
+    if (notes.size() > 3)
+        text += QStringLiteral("\n... and %1 more").arg(notes.size() - 3);
+    if (m_notify)
+        m_notify(title, text);
+    else if (m_pTray)
+        m_pTray->showMessage(title, text,
+                             failed ? QSystemTrayIcon::Warning : QSystemTrayIcon::Information,
+                             10000);
 }
 
 // File > Exit, Ctrl+Q and the tray's Quit: closes for good, even with Close to Tray on.

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "ServerWindow.h"
+
 #include <QHostAddress>
 #include <QMainWindow>
+#include <QStringList>
 #include <functional>
 #include <memory>
 
@@ -38,6 +41,8 @@ public:
         Protocol,
         HideMissingFiles,
         Boot,
+        Notifications,
+        CopyAddress,
         CommandCount
     };
 
@@ -79,6 +84,14 @@ public:
 
     // How Open Working Folder hands the folder to the desktop (tests put their own).
     void SetUrlOpener(std::function<bool(const QUrl&)> open) { m_openUrl = std::move(open); }
+    // Where clients reach the server, as the status field and View > Copy Server
+    // Address show it; the same list the title starts with.
+    QStringList ServerAddresses() const { return m_reachable; }
+    // How a notification reaches the desktop (the tray icon's bubble when empty;
+    // tests count them instead).
+    void SetNotifier(std::function<void(const QString& title, const QString& text)> notify) {
+        m_notify = std::move(notify);
+    }
 
     // File > Save List As... without the file dialog.
     bool SaveListAs(const QString& path) const;
@@ -112,6 +125,13 @@ private:
     void UpdateTrayIcon();
     void OnSaveList();
     void OnOpenFolder();
+    void OnOpenContainingFolder();
+    // Hands the folder to the file manager; says why when there is none, and offers
+    // the path to copy.
+    void OpenOnDesktop(const QString& folder, const QString& caption);
+    void UpdateServerAddresses(const QStringList& addresses);
+    void OnRowEnded(const RowTexts& texts, RowState state);
+    void ShowNotifications();
     void Quit();
 
     CZAZO_DizeView* m_pView = nullptr;
@@ -135,4 +155,8 @@ private:
     QAction* m_actions[CommandCount] = {};
     bool m_bCreated = false;
     std::function<bool(const QUrl&)> m_openUrl;
+    QStringList m_reachable;
+    QMenu* m_pCopyAddressMenu = nullptr; // one entry per address, when there are several
+    std::function<void(const QString&, const QString&)> m_notify;
+    QStringList m_pendingNotes; // ended rows to tell of, gathered over one turn of the loop
 };

@@ -35,6 +35,7 @@ void RunSetupCommand(CEngineHost& engine, QWidget* parent) {
         }
         store.WriteProfileString(CSettingsStore::kDirName, dlg.m_strDirName);
         store.WriteProfileInt(CSettingsStore::kOverWrite, dlg.m_bOverWrite ? 1 : 0);
+        store.WriteProfileInt(CSettingsStore::kReadOnly, dlg.m_bReadOnly ? 1 : 0);
         store.WriteProfileInt(CSettingsStore::kSoundOn, dlg.m_bSoundOn ? 1 : 0);
         store.WriteProfileInt(CSettingsStore::kTimeOut, dlg.m_nTimeOut);
         // Only a changed port is written: an untouched one keeps following the default.

@@ -257,3 +257,21 @@ void CTransferListModel::Clear() {
     }
     m_nClearedRows += n;
 }
+
+void CTransferListModel::RemoveEndedRows() {
+    // From the end, a run of ended rows at a time.
+    for (int last = int(m_rows.size()) - 1; last >= 0;) {
+        if (m_rows[size_t(last)].m_nState == ROW_ACTIVE) {
+            --last;
+            continue;
+        }
+        int first = last;
+        while (first > 0 && m_rows[size_t(first - 1)].m_nState != ROW_ACTIVE)
+            --first;
+        beginRemoveRows(QModelIndex(), first, last);
+        m_rows.erase(m_rows.begin() + first, m_rows.begin() + last + 1);
+        endRemoveRows();
+        m_nClearedRows += last - first + 1;
+        last = first - 1;
+    }
+}

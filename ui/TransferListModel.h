@@ -76,6 +76,8 @@ public:
     QString Summary(int row) const;
     // Removes every row; the keys they had never find a row again.
     void Clear();
+    // Clear Finished Rows: removes the rows that ended; running ones stay.
+    void RemoveEndedRows();
 
     // The row shown under the key, or -1.
     int RowOf(RowHandle handle) const;

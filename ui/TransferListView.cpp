@@ -6,6 +6,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QContextMenuEvent>
 #include <QHeaderView>
 #include <QLocale>
 #include <QPainter>
@@ -77,6 +78,10 @@ CTransferListView::CTransferListView(QWidget* parent)
         connect(m_pModel, signal, this, [this] { ThrottleRepaints(); });
     connect(m_pModel, &QAbstractItemModel::dataChanged, this, [this] { ThrottleRepaints(); });
 
+    m_pAbortRow = new QAction(QStringLiteral("A&bort This Transfer"), this);
+    m_pAbortRow->setStatusTip(QStringLiteral("Abort the transfer of this row only"));
+    addAction(m_pAbortRow);
+    addAction(Separator(this));
     m_pCopy = new QAction(QStringLiteral("&Copy"), this);
     m_pCopy->setShortcut(QKeySequence::Copy);
     m_pCopy->setShortcutContext(Qt::WidgetWithChildrenShortcut);
@@ -88,6 +93,13 @@ CTransferListView::CTransferListView(QWidget* parent)
     m_pSelectAll->setShortcutContext(Qt::WindowShortcut);
     connect(m_pSelectAll, &QAction::triggered, this, [this] { selectAll(); });
     addAction(m_pSelectAll);
+    m_pOpenFolder = new QAction(QStringLiteral("&Open Containing Folder"), this);
+    m_pOpenFolder->setStatusTip(QStringLiteral("Open the folder of this row's file"));
+    addAction(m_pOpenFolder);
+    addAction(Separator(this));
+    m_pClearFinished = new QAction(QStringLiteral("Clear &Finished Rows"), this);
+    m_pClearFinished->setStatusTip(QStringLiteral("Remove the rows that ended, keep the running ones"));
+    addAction(m_pClearFinished);
     setContextMenuPolicy(Qt::ActionsContextMenu);
 
     // Follow the newest row only when the last one was in view before it came; the
@@ -111,6 +123,42 @@ CTransferListView::CTransferListView(QWidget* parent)
     m_clock.start();
     m_paceTimer.setInterval(1000);
     connect(&m_paceTimer, &QTimer::timeout, this, [this] { RefreshPace(); });
+}
+
+QAction* CTransferListView::Separator(QObject* parent) {
+    auto* separator = new QAction(parent);
+    separator->setSeparator(true);
+    return separator;
+}
+
+void CTransferListView::PrepareContextMenu(const QModelIndex& at) {
+    const int row = at.isValid() ? at.row() : -1;
+    m_nContextRow = row >= 0 ? m_pModel->HandleOf(row) : 0;
+    m_pAbortRow->setEnabled(row >= 0 && m_pModel->Row(row).m_nState == ROW_ACTIVE);
+    m_pOpenFolder->setEnabled(row >= 0);
+    bool ended = false;
+    for (int r = 0; r < m_pModel->rowCount() && !ended; ++r)
+        ended = m_pModel->Row(r).m_nState != ROW_ACTIVE;
+    m_pClearFinished->setEnabled(ended);
+}
+
+// The menu itself is Qt's menu of the list's actions; it only needs its row first.
+bool CTransferListView::viewportEvent(QEvent* event) {
+    if (event->type() == QEvent::ContextMenu) {
+        const auto* menu = static_cast<QContextMenuEvent*>(event);
+        const QModelIndex at = indexAt(menu->pos());
+        // A click on a row outside the selection acts on that row, as in a file manager.
+        if (at.isValid() && !selectionModel()->isRowSelected(at.row(), QModelIndex()))
+            setCurrentIndex(at);
+        PrepareContextMenu(at);
+    }
+    return QTreeView::viewportEvent(event);
+}
+
+bool CTransferListView::event(QEvent* event) {
+    if (event->type() == QEvent::ContextMenu)
+        PrepareContextMenu(currentIndex());
+    return QTreeView::event(event);
 }
 
 void CTransferListView::RefreshPace() {

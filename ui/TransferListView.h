@@ -36,14 +36,27 @@ public:
     QAction* CopyAction() const { return m_pCopy; }
     // Ctrl+A (context menu "Select All"): every row.
     QAction* SelectAllAction() const { return m_pSelectAll; }
+    // The row commands of the context menu; their owners connect them. The menu's
+    // row is the one under the pointer (ContextRow(), 0 for none).
+    QAction* AbortRowAction() const { return m_pAbortRow; }
+    QAction* OpenFolderAction() const { return m_pOpenFolder; }
+    QAction* ClearFinishedAction() const { return m_pClearFinished; }
+    RowHandle ContextRow() const { return m_nContextRow; }
+    // Makes the row at `at` the menu's row and enables what applies to it: Abort only
+    // on a running row, Open Containing Folder on any row, Clear Finished Rows while
+    // a row has ended.
+    void PrepareContextMenu(const QModelIndex& at);
 
     // For tests: how many bar repaints were flushed so far.
     int ProgressRepaints() const { return m_nProgressRepaints; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    bool viewportEvent(QEvent* event) override; // the pointer's context menu
+    bool event(QEvent* event) override;         // the keyboard's
 
 private:
+    static QAction* Separator(QObject* parent);
     void FlushProgress();
     void ThrottleRepaints();
     void ResumeRepaints();
@@ -62,6 +75,10 @@ private:
     int m_nProgressRepaints = 0;
     QAction* m_pCopy = nullptr;
     QAction* m_pSelectAll = nullptr;
+    QAction* m_pAbortRow = nullptr;
+    QAction* m_pOpenFolder = nullptr;
+    QAction* m_pClearFinished = nullptr;
+    RowHandle m_nContextRow = 0;
     // The view follows new rows while it shows the last one; a user who scrolled up
     // keeps the rows they look at.
     bool m_bFollow = true;

@@ -50,12 +50,14 @@ QString Compose(const QString& address) {
     return QLatin1String(kPrefix) + address.left(kMaxAddressLength);
 }
 
-QString ForThisMachine() {
-    QString routes;
+namespace {
+QString routeTable() {
     QFile file(QStringLiteral("/proc/net/route"));
-    if (file.open(QIODevice::ReadOnly | QIODevice::Text))
-        routes = QString::fromLatin1(file.readAll());
+    return file.open(QIODevice::ReadOnly | QIODevice::Text) ? QString::fromLatin1(file.readAll())
+                                                            : QString();
+}
 
+QList<Interface> thisMachinesInterfaces() {
     QList<Interface> interfaces;
     const auto all = QNetworkInterface::allInterfaces();
     for (const QNetworkInterface& ni : all) {
@@ -64,14 +66,76 @@ QString ForThisMachine() {
         i.up = ni.flags().testFlag(QNetworkInterface::IsUp);
         i.loopback = ni.flags().testFlag(QNetworkInterface::IsLoopBack);
         for (const QNetworkAddressEntry& entry : ni.addressEntries()) {
-            if (entry.ip().protocol() == QAbstractSocket::IPv4Protocol) {
+            if (i.ipv4.isEmpty() && entry.ip().protocol() == QAbstractSocket::IPv4Protocol)
                 i.ipv4 = entry.ip().toString();
-                break;
-            }
+            i.addresses.append(entry.ip().toString());
         }
         interfaces.append(i);
     }
-    return Compose(PickAddress(DefaultRouteInterface(routes), interfaces));
+    return interfaces;
+}
+
+QString withPort(const QHostAddress& address, quint16 port) {
+    const QString text = address.toString();
+    if (port == 69)
+        return text;
+    return address.protocol() == QAbstractSocket::IPv6Protocol
+               ? QStringLiteral("[%1]:%2").arg(text).arg(port)
+               : QStringLiteral("%1:%2").arg(text).arg(port);
+}
+} // namespace
+
+QString ForThisMachine() {
+    return Compose(PickAddress(DefaultRouteInterface(routeTable()), thisMachinesInterfaces()));
+}
+
+QStringList Reachable(const QHostAddress& listen, quint16 port, const QString& defaultInterface,
+                      const QList<Interface>& interfaces) {
+    const bool v4 = listen == QHostAddress(QHostAddress::AnyIPv4) ||
+                    listen == QHostAddress(QHostAddress::Any);
+    const bool v6 = listen == QHostAddress(QHostAddress::AnyIPv6) ||
+                    listen == QHostAddress(QHostAddress::Any);
+    if (!v4 && !v6)
+        return {withPort(listen, port)};
+    QList<const Interface*> order;
+    for (const Interface& i : interfaces)
+        if (i.up && i.name == defaultInterface)
+            order.append(&i);
+    for (const Interface& i : interfaces)
+        if (i.up && i.name != defaultInterface)
+            order.append(&i);
+    QStringList found, linkLocal, loopback;
+    for (const Interface* i : std::as_const(order)) {
+        for (const QString& text : i->addresses) {
+            const QHostAddress a(text);
+            const bool isV6 = a.protocol() == QAbstractSocket::IPv6Protocol;
+            if (a.isNull() || (isV6 ? !v6 : !v4))
+                continue;
+            const QString shown = withPort(a, port);
+            if (i->loopback || a.isLoopback())
+                loopback.append(shown);
+            else if (isV6 && a.isLinkLocal())
+                linkLocal.append(shown);
+            else
+                found.append(shown);
+        }
+    }
+    if (found.isEmpty())
+        found = linkLocal;
+    found.removeDuplicates();
+    loopback.removeDuplicates();
+    return found + loopback;
+}
+
+QStringList ReachableOnThisMachine(const QHostAddress& listen, quint16 port) {
+    return Reachable(listen, port, DefaultRouteInterface(routeTable()), thisMachinesInterfaces());
+}
+
+QString ComposeReachable(const QStringList& addresses) {
+    QString title = QLatin1String(kPrefix) + addresses.value(0);
+    if (addresses.size() > 1)
+        title += QStringLiteral(" +%1 more").arg(addresses.size() - 1);
+    return title;
 }
 
 } // namespace WindowTitle

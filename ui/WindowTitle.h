@@ -1,9 +1,11 @@
 #pragma once
 
+#include <QHostAddress>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
-// The frame's title: "Vantrel Server 1.0 - " and this machine's IPv4 address.
+// The frame's title: "Vantrel Server 1.0 - " and where clients reach the server.
 namespace WindowTitle {
 
 constexpr const char* kPrefix = "Vantrel Server 1.0 - ";
@@ -14,6 +16,7 @@ struct Interface {
     bool up = false;
     bool loopback = false;
     QString ipv4; // first IPv4 address, empty when it has none
+    QStringList addresses = {}; // every address, IPv4 and IPv6 (link-local ones with their scope)
 };
 
 // The interface of the default route in the text of /proc/net/route (the one
@@ -29,5 +32,16 @@ QString Compose(const QString& address);
 
 // The title for this machine, from /proc/net/route and the interface list.
 QString ForThisMachine();
+
+// Where clients reach a server that listens on listen:port. Bound to one address:
+// that one. On every address (0.0.0.0, or :: with IPv6 on): each address of the
+// interfaces that are up, the default route's first, IPv6 ones only on ::, link-local
+// IPv6 only when there is nothing else, loopback last. The port follows unless it is
+// 69: "192.0.2.5:1069", "[2001:db8::5]:1069".
+QStringList Reachable(const QHostAddress& listen, quint16 port, const QString& defaultInterface,
+                      const QList<Interface>& interfaces);
+QStringList ReachableOnThisMachine(const QHostAddress& listen, quint16 port);
+// The prefix, the first address and "+N more" for the others.
+QString ComposeReachable(const QStringList& addresses);
 
 } // namespace WindowTitle

@@ -10,6 +10,7 @@
 #include "TransferLog.h"
 #include "WaveSound.h"
 
+#include <QAction>
 #include <QMessageBox>
 #include <utility>
 
@@ -23,6 +24,8 @@ CZAZO_DizeView::CZAZO_DizeView(std::unique_ptr<CEngineHost> engine, const QHostA
       m_pEngine(std::move(engine)), m_pLog(std::make_unique<CTransferLog>()) {
     m_pEngine->SetWindow(this);
     m_pEngine->Start(address, port, &m_strListenError);
+    connect(AbortRowAction(), &QAction::triggered, this, [this] { OnAbortRow(); });
+    connect(ClearFinishedAction(), &QAction::triggered, this, [this] { OnClearFinished(); });
 }
 
 CZAZO_DizeView::~CZAZO_DizeView() {
@@ -71,6 +74,19 @@ void CZAZO_DizeView::OnClear() {
     ClearRows();
 }
 
+// No question, unlike Abort: the user picked this one transfer.
+void CZAZO_DizeView::OnAbortRow() {
+    const int row = Model().RowOf(ContextRow());
+    if (row >= 0 && Model().Row(row).m_nState == ROW_ACTIVE)
+        m_pEngine->AbortRow(ContextRow());
+}
+
+void CZAZO_DizeView::OnClearFinished() {
+    if (m_pEngine->SoundOn())
+        PlayWaveResource(SOUND_CLEAR);
+    Model().RemoveEndedRows();
+}
+
 void CZAZO_DizeView::OnSetup() { RunSetupCommand(*m_pEngine, window()); }
 
 void CZAZO_DizeView::OnSecurity() { RunSecurityCommand(*m_pEngine, window()); }
@@ -94,6 +110,8 @@ void CZAZO_DizeView::AddRow(RowHandle row, const RowTexts& texts) {
 }
 
 void CZAZO_DizeView::UpdateRow(RowHandle row, const RowTexts& texts, RowState state) {
+    const int at = Model().RowOf(row);
+    const bool wasRunning = at >= 0 && Model().Row(at).m_nState == ROW_ACTIVE;
     bool changed = false;
     Model().UpdateRow(row, texts, state, &changed);
     if (m_bHideMissingFiles && texts.missingFile && Model().RowOf(row) >= 0)
@@ -103,6 +121,8 @@ void CZAZO_DizeView::UpdateRow(RowHandle row, const RowTexts& texts, RowState st
     m_pLog->Append(texts, state);
     if (m_onRowsChanged)
         m_onRowsChanged();
+    if (wasRunning && state != ROW_ACTIVE && m_onRowEnded)
+        m_onRowEnded(texts, state);
 }
 
 void CZAZO_DizeView::DrawProgress(RowHandle row, qint64 bytesSent, qint64 fileSize) {

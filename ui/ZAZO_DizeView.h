@@ -48,12 +48,20 @@ public:
         m_onRowsChanged = std::move(handler);
     }
 
+    // Called when a row ends (failed, received or sent), with its texts and how it ended.
+    void SetRowEndedHandler(std::function<void(const RowTexts&, RowState)> handler) {
+        m_onRowEnded = std::move(handler);
+    }
+
     // View: rows of reads refused for want of the file are hidden while this is on.
     void SetHideMissingFiles(bool on);
 
     // Commands.
     void OnAbort();
     void OnClear();
+    // The context menu's Abort This Transfer and Clear Finished Rows.
+    void OnAbortRow();
+    void OnClearFinished();
     void OnSetup();
     void OnSecurity();
     void OnHelp();
@@ -80,5 +88,6 @@ private:
     QString m_strMessage;                // its first text
     int m_nMoreMessages = 0;             // messages since, counted into it
     std::function<void()> m_onRowsChanged;
+    std::function<void(const RowTexts&, RowState)> m_onRowEnded;
     bool m_bHideMissingFiles = false;
 };

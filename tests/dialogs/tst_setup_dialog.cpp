@@ -51,6 +51,7 @@ private slots:
     void fileOrMissingFolderRefused();
     void browse();
     void portFieldTabOrderAndFrame();
+    void refuseUploadsBox();
 };
 
 void TestSetupDialog::dirNameCheck_data() {
@@ -361,7 +362,7 @@ void TestSetupDialog::portFieldTabOrderAndFrame() {
         QVERIFY(!(dlg.windowFlags() & Qt::WindowMaximizeButtonHint));
         QVERIFY(dlg.windowFlags() & Qt::CustomizeWindowHint);
         const QStringList expected = {"dirNameEdit", "browseButton", "overWriteCheck",
-                                      "soundOnCheck", "timeOutEdit", "portSpin",
+                                      "readOnlyCheck", "soundOnCheck", "timeOutEdit", "portSpin",
                                       "okButton", "cancelButton"};
         QStringList order;
         QWidget* w = dlg.findChild<QWidget*>(QStringLiteral("dirNameEdit"));
@@ -386,6 +387,26 @@ void TestSetupDialog::portFieldTabOrderAndFrame() {
     QCOMPARE(f.store.Port(), quint16(6969));
     CSetupDlg again(f.store);
     QCOMPARE(again.findChild<QSpinBox*>(QStringLiteral("portSpin"))->value(), 6969);
+}
+
+// Off by default; OK stores what it shows, and it opens as stored.
+void TestSetupDialog::refuseUploadsBox() {
+    DialogFixture f;
+    const QString dir = f.dir.filePath(QStringLiteral("r"));
+    QDir().mkpath(dir);
+    ModalDriver driver({{[&](QWidget* w) {
+        Check(!IsChecked(w, "readOnlyCheck"), "Refuse Uploads should start off");
+        ModalDriver::setText(w, "dirNameEdit", dir);
+        ModalDriver::setChecked(w, "readOnlyCheck", true);
+        ModalDriver::click(w, "okButton");
+    }}});
+    RunSetupCommand(f.engine, nullptr);
+    QVERIFY2(ModalDriver::Errors().isEmpty(), qPrintable(ModalDriver::Errors().join('\n')));
+    QVERIFY(driver.finished());
+    QCOMPARE(f.Stored(CSettingsStore::kReadOnly).toInt(), 1);
+    QVERIFY(f.store.ReadOnly());
+    CSetupDlg again(f.store);
+    QVERIFY(IsChecked(&again, "readOnlyCheck"));
 }
 
 QTEST_MAIN(TestSetupDialog)

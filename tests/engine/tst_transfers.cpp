@@ -445,6 +445,24 @@ private slots:
         QCOMPARE(f.window.sounds.count(SOUND_FAILED), 4);
     }
 
+    // Refuse Uploads: every write is an access violation and nothing on disk changes;
+    // downloads go on.
+    void uploadsTurnedOff() {
+        EngineFixture f;
+        f.store->WriteProfileInt(CSettingsStore::kReadOnly, 1);
+        f.writeFile("fw.img", "old");
+        f.wrq("fw.img", 5001);
+        QCOMPARE(f.lastRow().texts.info, QStringLiteral("Uploads Are Turned Off"));
+        QCOMPARE(f.lastRow().state, ROW_FAILED);
+        QCOMPARE(f.sent(), QList<QByteArray>{Tftp::MakeError(2)});
+        f.wrq("new", 5002);
+        QCOMPARE(f.sent(), QList<QByteArray>{Tftp::MakeError(2)});
+        QCOMPARE(QDir(f.root()).entryList(QDir::Files | QDir::Hidden), QStringList{"fw.img"});
+        QCOMPARE(f.readFile("fw.img"), QByteArray("old"));
+        f.rrq("fw.img", 5003);
+        QCOMPARE(f.sent(), QList<QByteArray>{EngineFixture::data(1, "old")});
+    }
+
     void sharingRules() {
         EngineFixture f;
         f.writeFile("shared", pattern(2000));
@@ -546,6 +564,47 @@ private slots:
         f.clock().advance(10 * 20000);
         QCOMPARE(f.engine->m_nActiveTransfers, 0);
         QVERIFY(f.sent().isEmpty());
+    }
+
+    // Abort This Transfer: that transfer ends as Abort ends them all; the others go on,
+    // and a row that has ended is left as it is.
+    void abortOneTransfer() {
+        EngineFixture f;
+        f.writeFile("s", pattern(3000));
+        const quint16 send = f.rrq("s", 5001);
+        const RowHandle sendRow = f.window.order.last();
+        const quint16 recv = f.wrq("r", 5002);
+        const RowHandle recvRow = f.window.order.last();
+        f.toTransfer(recv, EngineFixture::data(1, pattern(512)), 5002);
+        f.writeFile("done", "d");
+        f.rrq("done", 5003);
+        f.toTransfer(f.engine->PortCounter(), EngineFixture::ack(1), 5003);
+        const RowHandle doneRow = f.window.order.last();
+        QCOMPARE(f.window.rows[doneRow].state, ROW_SENT);
+        QCOMPARE(f.engine->m_nActiveTransfers, 2);
+        f.sent();
+        f.window.sounds.clear();
+
+        f.engine->AbortRow(recvRow);
+        QCOMPARE(f.sent(), QList<QByteArray>{Tftp::MakeError(0)});
+        QCOMPARE(f.window.rows[recvRow].texts.info, QStringLiteral("User aborts!!"));
+        QCOMPARE(f.window.rows[recvRow].state, ROW_FAILED);
+        QVERIFY(!QFile::exists(f.path("r")));
+        QCOMPARE(QDir(f.root()).entryList(QDir::Files | QDir::Hidden), (QStringList{"done", "s"}));
+        QCOMPARE(f.window.sounds, QList<int>{SOUND_FAILED});
+        QCOMPARE(f.engine->m_nActiveTransfers, 1);
+        QCOMPARE(f.window.rows[sendRow].state, ROW_ACTIVE);
+        QVERIFY(f.window.animation.isEmpty() || f.window.animation.last() != QLatin1String("stop"));
+
+        f.engine->AbortRow(doneRow);
+        f.engine->AbortRow(recvRow);
+        QVERIFY(f.sent().isEmpty());
+        QCOMPARE(f.window.rows[doneRow].state, ROW_SENT);
+        f.toTransfer(send, EngineFixture::ack(1), 5001); // the download goes on
+        QCOMPARE(EngineFixture::opcode(f.sent().value(0)), quint16(3));
+        f.engine->AbortRow(sendRow);
+        QCOMPARE(f.engine->m_nActiveTransfers, 0);
+        QCOMPARE(f.window.animation.last(), QStringLiteral("stop"));
     }
 
     // Ended transfers give their sockets and memory back.

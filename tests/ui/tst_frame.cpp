@@ -12,6 +12,7 @@
 #include <QClipboard>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QSpinBox>
@@ -39,6 +40,9 @@ private slots:
     void listenBannerRetriesUntilFree();
     void exitQuestionFollowsTheTransfers();
     void openFolderWithoutFileManagerSaysWhy();
+    void serverAddressInTitleAndCopied();
+    void rowMenuActsOnItsRow();
+    void notificationsWhileHidden();
 
 private:
     void StartOneDownload(TftpTestClient& client);
@@ -93,6 +97,9 @@ void TestFrame::menusAndToolbar() {
         "  &Status Bar",
         "  Close to &Tray",
         "  &Hide Requests for Missing Files",
+        "  &Notifications",
+        "",
+        "  Copy Server &Address",
         "&Help",
         "  &Vantrel Server 1.0 Help...\tF1",
         "  &About Vantrel Server 1.0...",
@@ -257,7 +264,7 @@ void TestFrame::statusFieldSaysWhereOrWhy() {
     // Sounds are on here: a machine without an audio device is told so.
     QCOMPARE(field->text().contains(QStringLiteral("No audio device")),
              !f.View()->Sounds().HasOutput());
-    QVERIFY(f.windowTitle().endsWith(QStringLiteral("127.0.0.1")));
+    QVERIFY(f.windowTitle().endsWith(where));
 
     // A folder that went away is reported, in red.
     m_store->store->WriteProfileString(CSettingsStore::kDirName, m_store->WorkFile("gone"));
@@ -514,6 +521,118 @@ void TestFrame::openFolderWithoutFileManagerSaysWhy() {
              qPrintable(text));
     QVERIFY(f.statusBar()->currentMessage().contains(QStringLiteral("No file manager")));
     QCOMPARE(QApplication::clipboard()->text(), folder);
+}
+
+// Bound to one address: that one, with its port, in the title, the status field and
+// View > Copy Server Address.
+void TestFrame::serverAddressInTitleAndCopied() {
+    CMainFrame& f = *m_frame;
+    QVERIFY(f.View()->IsListening());
+    const QString where = QStringLiteral("127.0.0.1:%1").arg(f.Port());
+    QCOMPARE(f.ServerAddresses(), QStringList{where});
+    QCOMPARE(f.windowTitle(), QStringLiteral("Vantrel Server 1.0 - ") + where);
+    QVERIFY2(f.StatusField()->text().startsWith(QStringLiteral("Listening on %1, serving ").arg(where)),
+             qPrintable(f.StatusField()->text()));
+    QAction* copy = f.Action(CMainFrame::CopyAddress);
+    QVERIFY(copy->isEnabled());
+    QVERIFY(!copy->menu<QMenu*>()); // one address: no list to pick from
+    QApplication::clipboard()->setText(QStringLiteral("before"));
+    copy->trigger();
+    QCOMPARE(QApplication::clipboard()->text(), where);
+}
+
+// The list's context menu: Open Containing Folder and Clear Finished Rows on an ended
+// row, Abort This Transfer on the running one, which the clearing left in place.
+void TestFrame::rowMenuActsOnItsRow() {
+    CMainFrame& f = *m_frame;
+    CZAZO_DizeView* view = f.View();
+    const CTransferListModel& model = view->Model();
+    QVERIFY(QDir(m_store->WorkDir()).mkpath(QStringLiteral("sub")));
+    TftpTestClient client;
+    StartOneDownload(client);
+    if (QTest::currentTestFailed())
+        return;
+    RowTexts gone{QStringLiteral("127.0.0.1"), QStringLiteral("sub/gone.bin"), QString(),
+                  QStringLiteral("Send"), QString()};
+    const RowHandle ended = 1000; // after the download's row
+    view->AddRow(ended, gone);
+    gone.info = QStringLiteral("Error: Requested File Not Found!!");
+    view->UpdateRow(ended, gone, ROW_FAILED);
+    QCOMPARE(model.rowCount(), 2);
+
+    view->PrepareContextMenu(model.index(1, 0));
+    QVERIFY(!view->AbortRowAction()->isEnabled());
+    QVERIFY(view->ClearFinishedAction()->isEnabled());
+    QUrl asked;
+    f.SetUrlOpener([&asked](const QUrl& url) {
+        asked = url;
+        return true;
+    });
+    view->OpenFolderAction()->trigger();
+    QCOMPARE(asked, QUrl::fromLocalFile(m_store->WorkFile(QStringLiteral("sub"))));
+
+    view->ClearFinishedAction()->trigger();
+    QCOMPARE(model.rowCount(), 1);
+    QCOMPARE(model.Row(0).m_texts.file, QStringLiteral("big.bin"));
+
+    view->PrepareContextMenu(model.index(0, 0));
+    QVERIFY(view->AbortRowAction()->isEnabled());
+    view->AbortRowAction()->trigger();
+    const QByteArray error = client.Receive();
+    QCOMPARE(TftpTestClient::Opcode(error), quint16(5));
+    QCOMPARE(TftpTestClient::Number(error), quint16(0));
+    QVERIFY_SOON(model.Row(0).m_nState == ROW_FAILED);
+    QCOMPARE(model.Row(0).m_texts.info, QStringLiteral("User aborts!!"));
+    QVERIFY_SOON(view->ActiveTransfers() == 0);
+}
+
+// Failures and finished uploads are told while the window is out of sight, unless
+// View > Notifications is off; missing files and downloads are not.
+void TestFrame::notificationsWhileHidden() {
+    CMainFrame& f = *m_frame;
+    CZAZO_DizeView* view = f.View();
+    QStringList shown;
+    f.SetNotifier([&shown](const QString& title, const QString& text) {
+        shown << title + QStringLiteral(": ") + text;
+    });
+    auto end = [view, lastRow = RowHandle(0)](const char* file, const char* info,
+                                              RowState state, bool missing = false) mutable {
+        RowTexts texts{QStringLiteral("127.0.0.1"), QString::fromLatin1(file), QString(),
+                       QStringLiteral("Receive"), QString()};
+        const RowHandle row = ++lastRow;
+        view->AddRow(row, texts);
+        texts.info = QString::fromLatin1(info);
+        texts.missingFile = missing;
+        view->UpdateRow(row, texts, state);
+        QCoreApplication::processEvents();
+    };
+    QVERIFY(f.Action(CMainFrame::Notifications)->isChecked());
+    f.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&f));
+    end("seen.bin", "Transfer Complete", ROW_RECEIVED);
+    QVERIFY(shown.isEmpty());
+
+    f.showMinimized();
+    end("up.bin", "Transfer Complete", ROW_RECEIVED);
+    QTRY_COMPARE(shown.size(), 1);
+    QVERIFY2(shown[0].contains(QStringLiteral("upload complete")) &&
+                 shown[0].contains(QStringLiteral("up.bin")),
+             qPrintable(shown[0]));
+
+    f.hide();
+    end("fw.img", "Uploads Are Turned Off", ROW_FAILED);
+    end("pxelinux.cfg/01-aa", "Error: Requested File Not Found!!", ROW_FAILED, true);
+    end("sent.bin", "Transfer Complete", ROW_SENT);
+    QTRY_COMPARE(shown.size(), 2);
+    QVERIFY2(shown[1].contains(QStringLiteral("failed")) &&
+                 shown[1].contains(QStringLiteral("Uploads Are Turned Off")),
+             qPrintable(shown[1]));
+
+    f.Action(CMainFrame::Notifications)->trigger();
+    end("quiet.bin", "Transfer Complete", ROW_RECEIVED);
+    QCoreApplication::processEvents();
+    QCOMPARE(shown.size(), 2);
+    QVERIFY(!m_store->store->Notifications());
 }
 
 QTEST_MAIN(TestFrame)

@@ -11,6 +11,7 @@ private slots:
     void defaultRouteFromProcTable();
     void addressChoice();
     void composedTitle();
+    void reachableAddresses();
 };
 
 void TestTitle::defaultRouteFromProcTable() {
@@ -59,6 +60,37 @@ void TestTitle::composedTitle() {
              QStringLiteral("Vantrel Server 1.0 - 1234567890123456789"));
     QVERIFY(ForThisMachine().startsWith(QLatin1String(kPrefix)));
     QVERIFY(ForThisMachine().size() <= 21 + 19);
+}
+
+void TestTitle::reachableAddresses() {
+    const QList<Interface> interfaces = {
+        {"lo", true, true, "127.0.0.1", {"127.0.0.1", "::1"}},
+        {"eth0", true, false, "192.0.2.5", {"192.0.2.5", "2001:db8::5", "fe80::1%eth0"}},
+        {"wlan0", true, false, "198.51.100.7", {"198.51.100.7"}},
+        {"down0", false, false, "203.0.113.9", {"203.0.113.9"}},
+    };
+    // Bound to one address: that one, with the port unless it is 69.
+    QCOMPARE(Reachable(QHostAddress("127.0.0.1"), 1069, {}, interfaces),
+             QStringList{"127.0.0.1:1069"});
+    QCOMPARE(Reachable(QHostAddress("2001:db8::5"), 69, {}, interfaces),
+             QStringList{"2001:db8::5"});
+    // On every IPv4 address: the default route's first, none of an interface that is
+    // down, loopback last.
+    QCOMPARE(Reachable(QHostAddress(QHostAddress::AnyIPv4), 69, "wlan0", interfaces),
+             (QStringList{"198.51.100.7", "192.0.2.5", "127.0.0.1"}));
+    // With IPv6: the global IPv6 addresses too, link-local ones only when nothing else.
+    QCOMPARE(Reachable(QHostAddress(QHostAddress::Any), 1069, "eth0", interfaces),
+             (QStringList{"192.0.2.5:1069", "[2001:db8::5]:1069", "198.51.100.7:1069",
+                          "127.0.0.1:1069", "[::1]:1069"}));
+    const QList<Interface> linkLocalOnly = {interfaces[0],
+                                            {"eth0", true, false, {}, {"fe80::1%eth0"}}};
+    QCOMPARE(Reachable(QHostAddress(QHostAddress::Any), 69, {}, linkLocalOnly),
+             (QStringList{"fe80::1%eth0", "127.0.0.1", "::1"}));
+    // The title stays short.
+    QCOMPARE(ComposeReachable({"192.0.2.5:1069"}),
+             QStringLiteral("Vantrel Server 1.0 - 192.0.2.5:1069"));
+    QCOMPARE(ComposeReachable({"192.0.2.5", "198.51.100.7", "127.0.0.1"}),
+             QStringLiteral("Vantrel Server 1.0 - 192.0.2.5 +2 more"));
 }
 
 QTEST_APPLESS_MAIN(TestTitle)
