@@ -3,16 +3,18 @@
 #include <QtGlobal>
 #include <algorithm>
 #include <climits>
+#include <functional>
 
 // What one side of a transfer (CSendExchange, CReceiveExchange) answers to a datagram
 // or a time-out. The exchanges know the protocol only: the socket, the file and the row
 // belong to CTransferSocket, which carries the actions out in the order of the fields.
 namespace Exchange {
 
-// The moment a datagram or a time-out is handled, and the TimeOut setting then.
+// The moment a datagram or a time-out is handled, and how to read the TimeOut setting
+// (read only when a packet goes, so that a change applies from the next one).
 struct Now {
     qint64 ms = 0;
-    int timeOutSetting = 0;
+    std::function<int()> timeOutSetting;
 };
 
 // What the row should say besides the transfer's own progress.
@@ -89,7 +91,7 @@ protected:
         return int(std::min<qint64>(ms, INT_MAX));
     }
     void ReadTimeOut(const Now& now) {
-        m_nTimeOut = m_shape.optionTimeOut > 0 ? m_shape.optionTimeOut : now.timeOutSetting;
+        m_nTimeOut = m_shape.optionTimeOut > 0 ? m_shape.optionTimeOut : now.timeOutSetting();
     }
     // How far `block` is from `expected`, modulo 65536: 0 the expected one, -1 the one
     // before, and so on. Block numbers roll over from 65535 to 0 in both directions.

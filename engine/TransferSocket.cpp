@@ -328,7 +328,7 @@ void CTransferSocket::RepeatLastPacket() {
 }
 
 Exchange::Now CTransferSocket::Now() const {
-    return {m_pEngine->Platform().timers().elapsedMs(), m_pEngine->Store().TimeOut()};
+    return {m_pEngine->Platform().timers().elapsedMs(), [this] { return m_pEngine->Store().TimeOut(); }};
 }
 
 // In the order the exchange means them: nothing after a step that ended the transfer.

@@ -33,20 +33,21 @@ private slots:
             Tftp::PutHeader(p, Tftp::ACK, n);
             return QByteArray(p, 4);
         };
-        QVERIFY(send.Start({0, 3}).blocks);
+        const auto three = [] { return 3; };
+        QVERIFY(send.Start({0, three}).blocks);
         QCOMPARE(blocks(0).value(0).size(), 4 + 512);
-        QVERIFY(send.OnDatagram(ack(1).constData(), 4, {10, 3}).blocks);
+        QVERIFY(send.OnDatagram(ack(1).constData(), 4, {10, three}).blocks);
         const QList<QByteArray> last = blocks(10);
         QCOMPARE(last.value(0).size(), 4 + 188);
         QCOMPARE(reads, 2);
 
         const QByteArray again = ack(1);
-        const Exchange::Actions a = send.OnDatagram(again.constData(), 4, {5000, 3});
+        const Exchange::Actions a = send.OnDatagram(again.constData(), 4, {5000, three});
         QVERIFY(a.blocks && a.again);
         QCOMPARE(a.startTimerMs, 3000);
         QCOMPARE(blocks(5000), last);
         QCOMPARE(reads, 2);
-        QCOMPARE(send.OnDatagram(ack(2).constData(), 4, {5010, 3}).end, Exchange::End::Finished);
+        QCOMPARE(send.OnDatagram(ack(2).constData(), 4, {5010, three}).end, Exchange::End::Finished);
     }
 };
 
