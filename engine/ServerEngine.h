@@ -75,7 +75,7 @@ public:
     // Time-out dispatch: the id is a transfer's port.
     void OnTimer(int id);
 
-    // Runs before the listener reads requests (the host hands over the window's calls).
+    // Runs before each request the listener hands over (the host runs the window's calls).
     std::function<void()> m_beforeRequests;
 
     // Live settings, replaced by the Setup (sound) and Security commands.
