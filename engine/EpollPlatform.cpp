@@ -1,5 +1,6 @@
 #include "FolderFiles.h"
 #include "Platform.h"
+#include "TimerHeap.h"
 
 #include <QSocketNotifier>
 #include <algorithm>
@@ -146,47 +147,21 @@ template <typename T, typename Index> Index takePlace(std::vector<T>& items, std
 
 // ---------------------------------------------------------------- timers
 
-// Restartable timers in a binary heap keyed by (deadline, start order), over the one
-// timerfd of the epoll set. start/stop are O(log n) and allocate nothing once an id has
-// been seen. The timerfd is re-armed only when the earliest deadline moves earlier; when
-// it fires for a deadline that has since moved later, the pass finds nothing due and
-// re-arms it (cheaper than a system call at every restart, which is every block).
+// The timer heap over the one timerfd of the epoll set. The timerfd is re-armed only
+// when the earliest deadline moves earlier; when it fires for a deadline that has since
+// moved later, the pass finds nothing due and re-arms it (cheaper than a system call at
+// every restart, which is every block).
 class CEpollTimerHost final : public ITimerHost {
 public:
     explicit CEpollTimerHost(int timerFd) : m_fd(timerFd), m_base(monotonicNs()) {}
 
     void start(int id, int milliseconds) override {
-        const int n = node(id);
-        Node& t = m_nodes[size_t(n)];
-        t.deadline = elapsedMs() + std::max(0, milliseconds);
-        t.seq = ++m_seq;
-        if (t.heapPos < 0) {
-            t.heapPos = int(m_heap.size());
-            m_heap.push_back(n);
-        }
-        siftUp(t.heapPos);
-        siftDown(m_nodes[size_t(n)].heapPos);
-        if (!m_inPass && m_nodes[size_t(m_heap.front())].deadline < m_armedMs)
+        m_heap.start(id, elapsedMs() + std::max(0, milliseconds));
+        if (!m_inPass && m_heap.earliest() < m_armedMs)
             arm();
     }
-
-    void stop(int id) override {
-        if (const int n = find(id); n >= 0)
-            unlink(n);
-    }
-
-    void release(int id) override {
-        const int n = find(id);
-        if (n < 0)
-            return;
-        unlink(n);
-        m_free.push_back(n);
-        if (id >= 0 && id < kDirectIds)
-            m_direct[size_t(id)] = -1;
-        else
-            m_ids.erase(id);
-    }
-
+    void stop(int id) override { m_heap.stop(id); }
+    void release(int id) override { m_heap.release(id); }
     qint64 elapsedMs() override { return (monotonicNs() - m_base) / 1000000; }
 
     // Delivers every timer due now, earliest first. Timers started during the pass wait
@@ -195,16 +170,12 @@ public:
         quint64 ticks;
         while (::read(m_fd, &ticks, sizeof ticks) > 0) {
         }
-        m_armedMs = kNever;
+        m_armedMs = CTimerHeap::kNever;
         m_inPass = true;
         const qint64 now = elapsedMs();
-        const quint64 lastSeq = m_seq;
-        while (!m_heap.empty()) {
-            const Node& top = m_nodes[size_t(m_heap.front())];
-            if (top.deadline > now || top.seq > lastSeq)
-                break;
-            const int id = top.id;
-            unlink(m_heap.front());
+        const quint64 startedBy = m_heap.starts();
+        int id;
+        while (m_heap.takeDue(now, startedBy, &id)) {
             if (onTimeout)
                 onTimeout(id);
             afterEach();
@@ -214,98 +185,15 @@ public:
     }
 
 private:
-    static constexpr qint64 kNever = std::numeric_limits<qint64>::max();
-    static constexpr int kDirectIds = 65536;
-    struct Node {
-        qint64 deadline = 0;
-        quint64 seq = 0;
-        int id = 0;
-        int heapPos = -1;
-    };
-
-    // The engine's ids are transfer ports: a direct table, other ids in a map.
-    int find(int id) const {
-        if (id >= 0 && id < kDirectIds)
-            return m_direct.empty() ? -1 : m_direct[size_t(id)];
-        const auto it = m_ids.find(id);
-        return it == m_ids.end() ? -1 : it->second;
-    }
-
-    int node(int id) {
-        if (const int found = find(id); found >= 0)
-            return found;
-        const int n = takePlace(m_nodes, m_free);
-        m_nodes[size_t(n)] = Node{0, 0, id, -1};
-        if (id >= 0 && id < kDirectIds) {
-            if (m_direct.empty())
-                m_direct.assign(kDirectIds, -1);
-            m_direct[size_t(id)] = n;
-        } else {
-            m_ids.emplace(id, n);
-        }
-        return n;
-    }
-
-    bool before(int a, int b) const {
-        const Node& x = m_nodes[size_t(a)];
-        const Node& y = m_nodes[size_t(b)];
-        return x.deadline != y.deadline ? x.deadline < y.deadline : x.seq < y.seq;
-    }
-    void place(int pos, int n) {
-        m_heap[size_t(pos)] = n;
-        m_nodes[size_t(n)].heapPos = pos;
-    }
-    void siftUp(int pos) {
-        const int n = m_heap[size_t(pos)];
-        while (pos > 0) {
-            const int parent = (pos - 1) / 2;
-            if (!before(n, m_heap[size_t(parent)]))
-                break;
-            place(pos, m_heap[size_t(parent)]);
-            pos = parent;
-        }
-        place(pos, n);
-    }
-    void siftDown(int pos) {
-        const int n = m_heap[size_t(pos)];
-        const int count = int(m_heap.size());
-        for (;;) {
-            int child = 2 * pos + 1;
-            if (child >= count)
-                break;
-            if (child + 1 < count && before(m_heap[size_t(child + 1)], m_heap[size_t(child)]))
-                ++child;
-            if (!before(m_heap[size_t(child)], n))
-                break;
-            place(pos, m_heap[size_t(child)]);
-            pos = child;
-        }
-        place(pos, n);
-    }
-    void unlink(int n) {
-        const int pos = m_nodes[size_t(n)].heapPos;
-        if (pos < 0)
-            return;
-        m_nodes[size_t(n)].heapPos = -1;
-        const int last = m_heap.back();
-        m_heap.pop_back();
-        if (last == n)
-            return;
-        place(pos, last);
-        siftUp(pos);
-        siftDown(m_nodes[size_t(last)].heapPos);
-    }
     void arm() {
         itimerspec when{};
-        if (!m_heap.empty()) {
-            m_armedMs = m_nodes[size_t(m_heap.front())].deadline;
+        m_armedMs = m_heap.earliest();
+        if (m_armedMs != CTimerHeap::kNever) {
             const qint64 at = m_base + m_armedMs * 1000000;
             when.it_value.tv_sec = time_t(at / 1000000000);
             when.it_value.tv_nsec = long(at % 1000000000);
             if (when.it_value.tv_sec == 0 && when.it_value.tv_nsec == 0)
                 when.it_value.tv_nsec = 1; // zero would disarm it
-        } else {
-            m_armedMs = kNever;
         }
         // Fails only with a bad descriptor or value, which would leave every time-out
         // unarmed: say so once rather than hang transfers silently.
@@ -318,14 +206,9 @@ private:
 
     int m_fd;
     qint64 m_base;
-    qint64 m_armedMs = kNever;
-    quint64 m_seq = 0;
+    qint64 m_armedMs = CTimerHeap::kNever;
     bool m_inPass = false;
-    std::vector<Node> m_nodes;
-    std::vector<int> m_heap;
-    std::vector<int> m_free;
-    std::vector<int> m_direct;
-    std::unordered_map<int, int> m_ids;
+    CTimerHeap m_heap;
 };
 
 // ---------------------------------------------------------------- sockets
@@ -338,13 +221,14 @@ public:
     ~CEpollPlatform() override;
 
     std::unique_ptr<IDatagramSocket> bindUdp(const QHostAddress& address, quint16 port,
+                                             const SocketOptions& options,
                                              QString* error) override {
-        return bind(address, port, nullptr, error);
+        return bind(address, port, options, nullptr, error);
     }
     std::unique_ptr<IDatagramSocket> bindBroadcastUdp(const QHostAddress& address, quint16 port,
                                                       const QString& device,
                                                       QString* error) override {
-        return bind(address, port, &device, error);
+        return bind(address, port, SocketOptions{}, &device, error);
     }
     ITimerHost& timers() override { return *m_timers; }
     IFileSystem& files() override { return m_files; }
@@ -356,17 +240,13 @@ public:
     bool ok() const { return m_epoll >= 0 && m_timerFd >= 0; }
     // A broadcast socket when `device` is given (empty: any interface).
     std::unique_ptr<IDatagramSocket> bind(const QHostAddress& address, quint16 port,
-                                          const QString* device, QString* error);
+                                          const SocketOptions& options, const QString* device,
+                                          QString* error);
 
     // Called by the sockets.
     // Adds the socket to the epoll set; *err gets errno when that fails (0 otherwise).
     quint64 enroll(CEpollSocket* socket, int fd, int* err);
     void withdraw(quint64 key);
-    qint64 receive(CEpollSocket* socket, char* data, qint64 maxSize, QHostAddress* from,
-                   quint16* fromPort, QHostAddress* to);
-    bool batchHolds(const CEpollSocket* socket) const {
-        return m_batchOwner == socket && m_batchNext < m_batchCount;
-    }
     qint64 send(CEpollSocket* socket, const char* data, qint64 size, const QHostAddress& to,
                 quint16 toPort);
     void forget(CEpollSocket* socket);
@@ -375,11 +255,10 @@ public:
 private:
     void dispatch();
     void dispatchEvents(const epoll_event* events, int n);
-    int fillBatch(CEpollSocket* socket);
+    CEpollSocket* live(quint64 key) const;
+    int receive(quint64 key);
     bool dispatchHot();
-    void serve(CEpollSocket* socket);
-    qint64 receiveOne(CEpollSocket* socket, char* data, qint64 maxSize, QHostAddress* from,
-                      quint16* fromPort, QHostAddress* to);
+    void finishDispatch();
 
     struct Slot {
         CEpollSocket* socket = nullptr;
@@ -409,19 +288,17 @@ private:
     std::vector<Slot> m_slots;
     std::vector<quint32> m_freeSlots;
 
-    // One receive batch for all sockets (one thread): it belongs to the socket that
-    // filled it until that socket has read it or another one takes it over.
-    CEpollSocket* m_batchOwner = nullptr;
-    int m_batchCount = 0;
-    int m_batchNext = 0;
+    // One receive batch for all sockets (one thread), handed out before the next read.
     std::vector<char> m_recvData;
+    QHostAddress m_recvSender, m_recvDestination;
+    quint16 m_recvPort = 0;
     mmsghdr m_recvMsgs[kRecvBatch];
     iovec m_recvIov[kRecvBatch];
     sockaddr_storage m_recvFrom[kRecvBatch];
     alignas(cmsghdr) char m_recvControl[kRecvBatch][kControlSize];
 
     // One send queue, for one socket at a time; flushed when another socket writes,
-    // when it is full, before a close and after every handler.
+    // when it is full, before a close and at the end of every dispatch.
     CEpollSocket* m_sendOwner = nullptr;
     int m_sendCount = 0;
     int m_sendBytes = 0;
@@ -433,24 +310,15 @@ private:
 
 class CEpollSocket final : public IDatagramSocket {
 public:
-    CEpollSocket(CEpollPlatform* platform, int fd, int family, quint16 port)
-        : m_platform(platform), m_fd(fd), m_family(family), m_port(port) {
+    CEpollSocket(CEpollPlatform* platform, int fd, int family, quint16 port,
+                 const SocketOptions& options)
+        : m_options(options), m_platform(platform), m_fd(fd), m_family(family), m_port(port) {
         m_key = platform->enroll(this, fd, &m_enrollError);
     }
     int enrollError() const { return m_enrollError; }
     ~CEpollSocket() override {
         close();
         m_platform->forget(this);
-    }
-
-    bool hasPendingDatagrams() override { return m_announced || m_platform->batchHolds(this); }
-
-    qint64 readDatagram(char* data, qint64 maxSize, QHostAddress* from, quint16* fromPort,
-                        QHostAddress* to) override {
-        if (m_fd < 0)
-            return -1;
-        m_announced = false;
-        return m_platform->receive(this, data, maxSize, from, fromPort, to);
     }
 
     qint64 writeDatagram(const char* data, qint64 size, const QHostAddress& to,
@@ -465,17 +333,15 @@ public:
     void close() override {
         if (m_fd < 0)
             return;
-        m_platform->forget(this); // sends what is queued, drops what was read ahead
-        m_platform->withdraw(m_key);
+        m_platform->forget(this); // sends what is queued
+        m_platform->withdraw(m_key); // what was read ahead for it is not handed out
         ::close(m_fd);
         m_fd = -1;
-        m_announced = false;
     }
 
     int fd() const { return m_fd; }
     int family() const { return m_family; }
-    bool m_announced = false;
-    bool m_wantsTo = false; // reads ask for the destination: keep the control buffers
+    const SocketOptions m_options;
 
 private:
     CEpollPlatform* m_platform;
@@ -526,6 +392,7 @@ CEpollPlatform::~CEpollPlatform() {
 }
 
 std::unique_ptr<IDatagramSocket> CEpollPlatform::bind(const QHostAddress& address, quint16 port,
+                                                      const SocketOptions& options,
                                                       const QString* device, QString* error) {
     const bool any = address == QHostAddress(QHostAddress::Any);
     const int family =
@@ -574,7 +441,7 @@ std::unique_ptr<IDatagramSocket> CEpollPlatform::bind(const QHostAddress& addres
             return fail(errno);
         toHostAddress(sa, nullptr, &bound);
     }
-    auto socket = std::make_unique<CEpollSocket>(this, fd, family, bound);
+    auto socket = std::make_unique<CEpollSocket>(this, fd, family, bound, options);
     if (const int err = socket->enrollError()) { // never woken: no use to anyone
         if (error)
             *error = bindErrorText(err);
@@ -607,30 +474,65 @@ void CEpollPlatform::withdraw(quint64 key) {
 void CEpollPlatform::forget(CEpollSocket* socket) {
     if (m_sendOwner == socket)
         flush();
-    if (m_batchOwner == socket) {
-        m_batchOwner = nullptr;
-        m_batchCount = m_batchNext = 0;
-    }
 }
 
-void CEpollPlatform::serve(CEpollSocket* socket) {
-    if (socket->onReadyRead)
-        socket->onReadyRead();
+CEpollSocket* CEpollPlatform::live(quint64 key) const {
+    const Slot& slot = m_slots[size_t(key >> 32)];
+    return slot.generation == quint32(key) ? slot.socket : nullptr;
+}
+
+// Reads what waits on the socket (a batch, or one datagram) and hands each datagram to
+// it, until one of them closes it. Returns the count read, -1 when none could be.
+int CEpollPlatform::receive(quint64 key) {
+    CEpollSocket* socket = live(key);
+    if (!socket)
+        return -1;
+    const bool wantTo = socket->m_options.wantLocalAddress;
+    const unsigned vlen = socket->m_options.batch ? kRecvBatch : 1;
+    for (unsigned i = 0; i < vlen; ++i) {
+        msghdr& h = m_recvMsgs[i].msg_hdr;
+        h = {};
+        h.msg_name = &m_recvFrom[i];
+        h.msg_namelen = sizeof m_recvFrom[i];
+        h.msg_iov = &m_recvIov[i];
+        h.msg_iovlen = 1;
+        if (wantTo) { // without a buffer the kernel skips the destination
+            h.msg_control = m_recvControl[i];
+            h.msg_controllen = kControlSize;
+        }
+    }
+    int got;
+    do {
+        got = recvmmsg(socket->fd(), m_recvMsgs, vlen, MSG_DONTWAIT, nullptr);
+    } while (got < 0 && errno == EINTR);
+    for (int i = 0; i < got && live(key) == socket; ++i) {
+        toHostAddress(m_recvFrom[i], &m_recvSender, &m_recvPort);
+        if (wantTo)
+            destinationFrom(m_recvMsgs[i].msg_hdr, &m_recvDestination);
+        if (socket->onDatagram)
+            socket->onDatagram(static_cast<const char*>(m_recvIov[i].iov_base),
+                               qint64(m_recvMsgs[i].msg_len), m_recvSender, m_recvPort,
+                               m_recvDestination);
+    }
+    return got;
+}
+
+// After every wake-up: what the handlers queued leaves, then the engine's deferred work.
+void CEpollPlatform::finishDispatch() {
+    flush();
+    runAfterDispatch();
     flush();
 }
 
 bool CEpollPlatform::dispatchHot() {
     if (m_hotStreak < 2 || m_hotStreak >= 2 + 16)
         return false;
-    const Slot& slot = m_slots[size_t(m_hotKey >> 32)];
-    CEpollSocket* socket = slot.socket;
-    if (!socket || slot.generation != quint32(m_hotKey) || fillBatch(socket) <= 0) {
+    if (receive(m_hotKey) <= 0) {
         m_hotStreak = 0;
         return false;
     }
     ++m_hotStreak;
-    socket->m_announced = false; // what waits is in the batch
-    serve(socket);
+    finishDispatch();
     return true;
 }
 
@@ -699,93 +601,11 @@ void CEpollPlatform::dispatchEvents(const epoll_event* events, int n) {
         }
         if (key == kWakeKey)
             continue;
-        const Slot& slot = m_slots[size_t(key >> 32)];
-        CEpollSocket* socket = slot.socket;
-        if (!socket || slot.generation != quint32(key))
-            continue; // closed by an earlier handler of this dispatch
-        socket->m_announced = true;
-        serve(socket);
+        receive(key); // nothing when closed by an earlier handler of this dispatch
     }
     if (timerDue)
         m_timers->expire([this] { flush(); });
-    flush();
-}
-
-qint64 CEpollPlatform::receive(CEpollSocket* socket, char* data, qint64 maxSize, QHostAddress* from,
-                               quint16* fromPort, QHostAddress* to) {
-    if (to)
-        socket->m_wantsTo = true;
-    if (m_batchOwner != socket || m_batchNext >= m_batchCount) {
-        if (m_batchOwner && m_batchOwner != socket && m_batchNext < m_batchCount)
-            return receiveOne(socket, data, maxSize, from, fromPort, to); // batch in use
-        if (fillBatch(socket) <= 0)
-            return -1;
-    }
-    const int i = m_batchNext++;
-    const qint64 kept = std::min<qint64>(m_recvMsgs[i].msg_len, maxSize);
-    std::memcpy(data, m_recvIov[i].iov_base, size_t(kept));
-    toHostAddress(m_recvFrom[i], from, fromPort);
-    if (to)
-        destinationFrom(m_recvMsgs[i].msg_hdr, to);
-    return kept;
-}
-
-int CEpollPlatform::fillBatch(CEpollSocket* socket) {
-    m_batchOwner = nullptr;
-    m_batchCount = m_batchNext = 0;
-    for (int i = 0; i < kRecvBatch; ++i) {
-        msghdr& h = m_recvMsgs[i].msg_hdr;
-        h = {};
-        h.msg_name = &m_recvFrom[i];
-        h.msg_namelen = sizeof m_recvFrom[i];
-        h.msg_iov = &m_recvIov[i];
-        h.msg_iovlen = 1;
-        if (socket->m_wantsTo) { // without a buffer the kernel skips the destination
-            h.msg_control = m_recvControl[i];
-            h.msg_controllen = kControlSize;
-        }
-    }
-    int got;
-    do {
-        // A batch for the listener (it asks where requests were sent to); a transfer
-        // socket mostly holds one ACK, and a batch there costs a second, failing
-        // receive per block. A window of DATA waiting is served one per dispatch.
-        const unsigned vlen = socket->m_wantsTo ? kRecvBatch : 1;
-        got = recvmmsg(socket->fd(), m_recvMsgs, vlen, MSG_DONTWAIT, nullptr);
-    } while (got < 0 && errno == EINTR);
-    if (got > 0) {
-        m_batchOwner = socket;
-        m_batchCount = got;
-    }
-    return got;
-}
-
-// A read while another socket's batch is still unread: one datagram, straight into
-// the caller's buffer.
-qint64 CEpollPlatform::receiveOne(CEpollSocket* socket, char* data, qint64 maxSize,
-                                  QHostAddress* from, quint16* fromPort, QHostAddress* to) {
-    sockaddr_storage sa{};
-    alignas(cmsghdr) char control[kControlSize];
-    iovec iov{data, size_t(maxSize)};
-    msghdr h{};
-    h.msg_name = &sa;
-    h.msg_namelen = sizeof sa;
-    h.msg_iov = &iov;
-    h.msg_iovlen = 1;
-    if (to) {
-        h.msg_control = control;
-        h.msg_controllen = sizeof control;
-    }
-    ssize_t n;
-    do {
-        n = recvmsg(socket->fd(), &h, MSG_DONTWAIT);
-    } while (n < 0 && errno == EINTR);
-    if (n < 0)
-        return -1;
-    toHostAddress(sa, from, fromPort);
-    if (to)
-        destinationFrom(h, to);
-    return std::min<qint64>(n, maxSize);
+    finishDispatch();
 }
 
 qint64 CEpollPlatform::send(CEpollSocket* socket, const char* data, qint64 size,

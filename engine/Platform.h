@@ -10,25 +10,31 @@
 // files. On Linux the real one is epoll's (EpollPlatform), elsewhere Qt's (QtPlatform);
 // tests plug in fakes with a fake clock, so time-outs never wait real seconds.
 
+// How a socket reads, chosen when it is made.
+struct SocketOptions {
+    // Read what waits in one go (a burst of requests) rather than one datagram per
+    // wake-up (a transfer, which mostly holds one ACK: a second read would only fail).
+    bool batch = false;
+    // Report the local address each datagram was sent to (null otherwise).
+    bool wantLocalAddress = false;
+};
+
 class IDatagramSocket {
 public:
     virtual ~IDatagramSocket() = default;
-    // Called on the event loop when datagrams are waiting; the handler must drain them.
-    std::function<void()> onReadyRead;
+    // Called on the event loop once per received datagram, whole (any UDP datagram
+    // fits; the handler cuts it to what it reads). The bytes and addresses belong to
+    // the platform and last until the call returns. `to` is null unless asked for.
+    std::function<void(const char* data, qint64 size, const QHostAddress& from, quint16 fromPort,
+                       const QHostAddress& to)>
+        onDatagram;
 
-    // True while a datagram is known to be waiting. After a read the socket may answer
-    // false although more wait: it then announces them with onReadyRead again.
-    virtual bool hasPendingDatagrams() = 0;
-    // Reads the next datagram, cut to maxSize bytes (the rest of it is dropped).
-    // Returns the number of bytes stored, or -1 when none could be read. `to`, when
-    // asked for, gets the local address the datagram was sent to (null when unknown).
-    virtual qint64 readDatagram(char* data, qint64 maxSize, QHostAddress* from,
-                                quint16* fromPort, QHostAddress* to = nullptr) = 0;
     virtual qint64 writeDatagram(const char* data, qint64 size, const QHostAddress& to,
                                  quint16 toPort) = 0;
     virtual quint16 localPort() const = 0;
-    // Closes the socket at once (no more datagrams; the port is free). Safe to call
-    // from within onReadyRead; the object itself is destroyed later.
+    // Closes the socket at once (no more datagrams, not even the rest of what was read
+    // with the one being handled; the port is free). Safe to call from within
+    // onDatagram; the object itself is destroyed later (after the dispatch).
     virtual void close() = 0;
 };
 
@@ -108,6 +114,7 @@ public:
     virtual ~IPlatform() = default;
     // A UDP socket bound to address:port without address sharing (a port in use fails).
     virtual std::unique_ptr<IDatagramSocket> bindUdp(const QHostAddress& address, quint16 port,
+                                                     const SocketOptions& options,
                                                      QString* error) = 0;
     virtual ITimerHost& timers() = 0;
     virtual IFileSystem& files() = 0;
@@ -128,6 +135,18 @@ public:
                                                               quint16 port,
                                                               const QString& device,
                                                               QString* error) = 0;
+    // Runs after each wake-up's datagrams and timers, where no handler is on the stack:
+    // the engine frees what its handlers retired there.
+    void setAfterDispatch(std::function<void()> fn) { m_afterDispatch = std::move(fn); }
+
+protected:
+    void runAfterDispatch() {
+        if (m_afterDispatch)
+            m_afterDispatch();
+    }
+
+private:
+    std::function<void()> m_afterDispatch;
 };
 
 // The real platform over Qt (QUdpSocket, QTimer): every system, and the tests'

@@ -61,21 +61,15 @@ bool CProxyDhcp::Start(const QHostAddress& listen, QString* error) {
         *error = why;
         return false;
     }
-    m_dhcpSocket->onReadyRead = [this] { ReadAll(*m_dhcpSocket, false); };
-    m_pxeSocket->onReadyRead = [this] { ReadAll(*m_pxeSocket, true); };
+    m_dhcpSocket->onDatagram = [this](const char* data, qint64 size, const QHostAddress& from,
+                                      quint16 fromPort, const QHostAddress&) {
+        HandleDatagram(data, size, from, fromPort, false);
+    };
+    m_pxeSocket->onDatagram = [this](const char* data, qint64 size, const QHostAddress& from,
+                                     quint16 fromPort, const QHostAddress&) {
+        HandleDatagram(data, size, from, fromPort, true);
+    };
     return true;
-}
-
-// The one place that reads: each datagram goes to HandleDatagram.
-void CProxyDhcp::ReadAll(IDatagramSocket& socket, bool pxePort) {
-    QHostAddress from;
-    quint16 fromPort = 0;
-    for (int i = 0; i < 64 && socket.hasPendingDatagrams(); ++i) {
-        const qint64 n = socket.readDatagram(m_buffer, sizeof m_buffer, &from, &fromPort);
-        if (n < 0)
-            break;
-        HandleDatagram(m_buffer, n, from, fromPort, pxePort);
-    }
 }
 
 void CProxyDhcp::HandleDatagram(const char* data, qint64 size, const QHostAddress& from,

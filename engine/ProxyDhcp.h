@@ -38,11 +38,8 @@ public:
                         quint16 fromPort, bool pxePort);
 
 private:
-    void ReadAll(IDatagramSocket& socket, bool pxePort);
-
     CServerEngine* m_pEngine;
     BootInterface m_interface;
     std::unique_ptr<IDatagramSocket> m_dhcpSocket;
     std::unique_ptr<IDatagramSocket> m_pxeSocket;
-    char m_buffer[1500] = {};
 };

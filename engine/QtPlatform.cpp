@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 #if defined(Q_OS_LINUX)
 #include <sys/socket.h>
 #include <unistd.h>
@@ -18,16 +19,42 @@
 
 namespace {
 
+// The platform's after-dispatch hook, run once the current signal is over: Qt must not
+// have a socket destroyed inside its own readyRead.
+class AfterDispatch {
+public:
+    explicit AfterDispatch(std::function<void()> run) : m_run(std::move(run)) {}
+    void post() {
+        if (std::exchange(m_posted, true))
+            return;
+        QMetaObject::invokeMethod(
+            &m_context,
+            [this] {
+                m_posted = false;
+                m_run();
+            },
+            Qt::QueuedConnection);
+    }
+
+private:
+    std::function<void()> m_run;
+    QObject m_context;
+    bool m_posted = false;
+};
+
 class QtDatagramSocket final : public IDatagramSocket {
 public:
-    QtDatagramSocket() {
+    QtDatagramSocket(const SocketOptions& options, AfterDispatch* after)
+        : m_bWantTo(options.wantLocalAddress) {
         // A TFTP socket never goes through a proxy; without this, every bind asks the
         // system's proxy configuration (a libproxy thread round trip per transfer).
         m_socket.setProxy(QNetworkProxy::NoProxy);
-        QObject::connect(&m_socket, &QUdpSocket::readyRead, [this] {
-            m_bAnnounced = true;
-            if (onReadyRead)
-                onReadyRead();
+        // readyRead announces one datagram at least, and Qt arms it again with every
+        // read, so a datagram still waiting brings another: one read per signal, not a
+        // peek per datagram. A batch here would cost a system call more, not less.
+        QObject::connect(&m_socket, &QUdpSocket::readyRead, [this, after] {
+            receiveOne();
+            after->post();
         });
     }
 
@@ -79,55 +106,42 @@ public:
         return false;
     }
 
-    // readyRead announces one datagram at least. Qt arms the notification again with
-    // every read, so a datagram still waiting after it brings another readyRead; asking
-    // the kernel here (a peek per datagram) would only cost a system call per block.
-    bool hasPendingDatagrams() override { return m_bAnnounced; }
-
-    qint64 readDatagram(char* data, qint64 maxSize, QHostAddress* from, quint16* fromPort,
-                        QHostAddress* to) override {
-        if (to) {
-            // Qt asks the kernel for the destination (IP_PKTINFO) only this way.
-            m_bAnnounced = false;
-            const QNetworkDatagram d = m_socket.receiveDatagram(maxSize);
-            if (!d.isValid())
-                return -1;
-            *from = d.senderAddress();
-            *fromPort = quint16(d.senderPort());
-            *to = d.destinationAddress();
-            std::memcpy(data, d.data().constData(), size_t(d.data().size()));
-            return d.data().size();
-        }
-        // Read the whole datagram into a buffer big enough for any, then cut it:
-        // a datagram longer than the caller's buffer is shortened, never lost.
-        static std::array<char, 65536> whole;
-        m_bAnnounced = false;
-        const qint64 n = m_socket.readDatagram(whole.data(), qint64(whole.size()), from, fromPort);
-        if (n < 0)
-            return -1;
-        const qint64 kept = std::min(n, maxSize);
-        std::memcpy(data, whole.data(), size_t(kept));
-        return kept;
-    }
-
     qint64 writeDatagram(const char* data, qint64 size, const QHostAddress& to,
                          quint16 toPort) override {
         return m_socket.writeDatagram(data, size, to, toPort);
     }
 
     quint16 localPort() const override { return m_socket.localPort(); }
-    void close() override {
-        m_bAnnounced = false;
-        m_socket.close();
-    }
+    void close() override { m_socket.close(); }
 
 private:
+    void receiveOne() {
+        if (m_bWantTo) {
+            // Qt asks the kernel for the destination (IP_PKTINFO) only this way.
+            const QNetworkDatagram d = m_socket.receiveDatagram();
+            if (d.isValid() && onDatagram)
+                onDatagram(d.data().constData(), d.data().size(), d.senderAddress(),
+                           quint16(d.senderPort()), d.destinationAddress());
+            return;
+        }
+        // A buffer big enough for any datagram: the handler cuts it, nothing is lost.
+        static std::array<char, 65536> whole;
+        const qint64 n =
+            m_socket.readDatagram(whole.data(), qint64(whole.size()), &m_from, &m_fromPort);
+        if (n >= 0 && onDatagram)
+            onDatagram(whole.data(), n, m_from, m_fromPort, m_noAddress);
+    }
+
     QUdpSocket m_socket;
-    bool m_bAnnounced = false;
+    bool m_bWantTo;
+    QHostAddress m_from;
+    quint16 m_fromPort = 0;
+    const QHostAddress m_noAddress;
 };
 
 class QtTimerHost final : public ITimerHost {
 public:
+    explicit QtTimerHost(AfterDispatch* after) : m_after(after) {}
     ~QtTimerHost() override { qDeleteAll(m_timers); }
 
     void start(int id, int milliseconds) override {
@@ -138,6 +152,7 @@ public:
             QObject::connect(timer, &QTimer::timeout, [this, id] {
                 if (onTimeout)
                     onTimeout(id);
+                m_after->post();
             });
         }
         timer->start(milliseconds);
@@ -158,6 +173,7 @@ public:
     qint64 elapsedMs() override { return m_clock.elapsed(); }
 
 private:
+    AfterDispatch* m_after;
     QHash<int, QTimer*> m_timers;
     QElapsedTimer m_clock = [] {
         QElapsedTimer t;
@@ -169,8 +185,9 @@ private:
 class QtPlatform final : public IPlatform {
 public:
     std::unique_ptr<IDatagramSocket> bindUdp(const QHostAddress& address, quint16 port,
+                                             const SocketOptions& options,
                                              QString* error) override {
-        auto socket = std::make_unique<QtDatagramSocket>();
+        auto socket = std::make_unique<QtDatagramSocket>(options, &m_after);
         if (!socket->bind(address, port, error))
             return nullptr;
         return socket;
@@ -178,7 +195,7 @@ public:
     std::unique_ptr<IDatagramSocket> bindBroadcastUdp(const QHostAddress& address, quint16 port,
                                                       const QString& device,
                                                       QString* error) override {
-        auto socket = std::make_unique<QtDatagramSocket>();
+        auto socket = std::make_unique<QtDatagramSocket>(SocketOptions{}, &m_after);
         if (!socket->bind(address, port, error, &device))
             return nullptr;
         return socket;
@@ -187,7 +204,8 @@ public:
     IFileSystem& files() override { return m_files; }
 
 private:
-    QtTimerHost m_timers;
+    AfterDispatch m_after{[this] { runAfterDispatch(); }};
+    QtTimerHost m_timers{&m_after};
     CFolderFileSystem m_files;
 };
 

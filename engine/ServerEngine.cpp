@@ -16,15 +16,17 @@
 
 CListenSocket::CListenSocket(CServerEngine* engine, std::unique_ptr<IDatagramSocket> socket)
     : m_pEngine(engine), m_socket(std::move(socket)) {
-    m_socket->onReadyRead = [this] { OnReceive(); };
+    m_socket->onDatagram = [this](const char* data, qint64 size, const QHostAddress& from,
+                                  quint16 fromPort, const QHostAddress& to) {
+        OnReceive(data, size, from, fromPort, to);
+    };
 }
 
 CListenSocket::~CListenSocket() { m_socket->close(); }
 
-// readyRead comes once for several waiting datagrams: take every one of them.
-void CListenSocket::OnReceive() {
+void CListenSocket::OnReceive(const char* data, qint64 size, const QHostAddress& from,
+                              quint16 fromPort, const QHostAddress& to) {
     CServerEngine* const engine = m_pEngine;
-    engine->FreeRetired();
     // Calls the window posted first: a request sent after the user's change is judged
     // by it, whichever of the two the event loop happens to deliver first. A call may
     // close this listener; it is then kept until the dispatch is over.
@@ -35,20 +37,12 @@ void CListenSocket::OnReceive() {
         if (engine->m_pListenSocket.get() != this)
             return;
     }
-    QHostAddress from, to;
-    quint16 fromPort = 0;
-    CSettingsStore& store = m_pEngine->Store();
+    CSettingsStore& store = engine->Store();
     // Without options a request is read to 256 bytes; options may need 512. The address
-    // a request was sent to is asked for only when the answer is to come from it.
+    // a request was sent to counts only when the answer is to come from it.
     const qint64 limit = store.Negotiate() ? Tftp::kOptionRequestBuffer : Tftp::kRequestBuffer;
-    QHostAddress* const destination = store.ReplyFromRequestAddress() ? &to : nullptr;
-    while (m_socket->hasPendingDatagrams()) {
-        const qint64 n = m_socket->readDatagram(m_pEngine->m_requestBuffer, limit, &from,
-                                                &fromPort, destination);
-        if (n < 0)
-            break;
-        m_pEngine->HandleRequest(m_pEngine->m_requestBuffer, n, from, fromPort, to);
-    }
+    engine->HandleRequest(data, std::min(size, limit), from, fromPort,
+                          store.ReplyFromRequestAddress() ? to : QHostAddress());
 }
 
 // ---------------------------------------------------------------- engine
@@ -77,11 +71,13 @@ CServerEngine::CServerEngine(IServerWindow* window, CSettingsStore* store,
       m_platform(platform ? std::move(platform) : CreateDefaultPlatform()),
       m_shareTable(std::make_unique<CFileShareTable>()) {
     m_platform->timers().onTimeout = [this](int id) { OnTimer(id); };
+    m_platform->setAfterDispatch([this] { FreeRetired(); });
 }
 
 CServerEngine::~CServerEngine() {
     Shutdown();
     m_platform->timers().onTimeout = nullptr;
+    m_platform->setAfterDispatch(nullptr);
 }
 
 void CServerEngine::LoadLiveSettings() {
@@ -96,7 +92,13 @@ bool CServerEngine::Listen(const QHostAddress& address, quint16 port, QString* e
     RetireListener();
     m_bindAddress = address;
     QString why;
-    auto socket = m_platform->bindUdp(address, port, &why);
+    // A burst of requests is read at once. The address each was sent to is always asked
+    // for: the setting that uses it may change while the listener stays, and the cost is
+    // one control message per request.
+    SocketOptions options;
+    options.batch = true;
+    options.wantLocalAddress = true;
+    auto socket = m_platform->bindUdp(address, port, options, &why);
     if (!socket) {
         if (error)
             *error = why;
@@ -296,7 +298,7 @@ void CServerEngine::HandleRequest(const char* data, qint64 size, const QHostAddr
         if (port == 0)
             break;
         tried.insert(port);
-        socket = m_platform->bindUdp(replyFrom, port, &why);
+        socket = m_platform->bindUdp(replyFrom, port, SocketOptions(), &why);
     }
     if (!socket) {
         // The client is told from the listener, or it would only time out.
@@ -421,7 +423,6 @@ bool CServerEngine::MayAnswerStranger(const QHostAddress& address, quint16 port)
 }
 
 void CServerEngine::OnTimer(int id) {
-    FreeRetired();
     if (CTransferSocket* t = m_byPort.value(quint16(id)))
         t->OnTimer();
     else

@@ -19,7 +19,7 @@ class CTransferSocket;
 class CProxyDhcp;
 class CFileShareTable;
 
-// The listener on the TFTP port. It only tells the engine that requests are waiting.
+// The listener on the TFTP port. It hands each request to the engine.
 class CListenSocket {
 public:
     CListenSocket(class CServerEngine* engine, std::unique_ptr<IDatagramSocket> socket);
@@ -27,7 +27,8 @@ public:
     IDatagramSocket& socket() { return *m_socket; }
 
 private:
-    void OnReceive();
+    void OnReceive(const char* data, qint64 size, const QHostAddress& from, quint16 fromPort,
+                   const QHostAddress& to);
 
     CServerEngine* m_pEngine;
     std::unique_ptr<IDatagramSocket> m_socket;
@@ -77,13 +78,13 @@ public:
     // Ends every transfer and closes the listener (the window is closing).
     void Shutdown();
 
-    // Handles one request datagram (the listener drains its queue through this).
+    // Handles one request datagram (the listener hands each one to it).
     void HandleRequest(const char* data, qint64 size, const QHostAddress& from,
                        quint16 fromPort, const QHostAddress& local = QHostAddress());
     // Time-out dispatch: the id is a transfer's port.
     void OnTimer(int id);
 
-    // Runs before the listener reads requests (the host hands over the window's calls).
+    // Runs before each request the listener hands over (the host runs the window's calls).
     std::function<void()> m_beforeRequests;
 
     // Live settings, replaced by the Setup (sound) and Security commands.
@@ -115,7 +116,8 @@ public:
     void FreeClientSlot(CTransferSocket* transfer);
     // Takes an ended transfer out of service; it is freed once no call is using it.
     void Retire(CTransferSocket* transfer);
-    // Frees retired transfers; called where no transfer's code is on the stack.
+    // Frees retired transfers; called where no transfer's code is on the stack (the
+    // platform runs it after each dispatch).
     void FreeRetired();
     // Whether a datagram from this stranger to a transfer port may get ERROR 5 now.
     bool MayAnswerStranger(const QHostAddress& address, quint16 port);
@@ -157,7 +159,6 @@ private:
     std::vector<std::unique_ptr<CListenSocket>> m_retiredListeners;
     bool m_bInListener = false;
 
-    char m_requestBuffer[Tftp::kOptionRequestBuffer] = {};
     quint16 m_nPortCounter = 0;
     RowHandle m_nLastRow = 0; // the key of the row added last
     // The last few strangers told ERROR 5, and when.

@@ -31,9 +31,9 @@ CTransferSocket::CTransferSocket(CServerEngine* engine, std::unique_ptr<IDatagra
       m_bOctet(request.octet), m_strClient(request.client.toString()),
       m_bUnsafePath(request.refusePath), m_strMissingFolder(request.missingFolder), m_nPort(port),
       m_askedOptions(request.options) {
-    m_socket->onReadyRead = [this] {
-        m_pEngine->FreeRetired();
-        OnReceive();
+    m_socket->onDatagram = [this](const char* packet, qint64 size, const QHostAddress& from,
+                                  quint16 fromPort, const QHostAddress&) {
+        OnReceive(packet, size, from, fromPort);
     };
 }
 
@@ -277,32 +277,25 @@ void CTransferSocket::Refuse(const QString& text, int code) {
 
 // ---------------------------------------------------------------- events
 
-void CTransferSocket::OnReceive() {
-    // One buffer for every transfer (they all run on one thread): a negotiated block
-    // may be up to 64 KiB.
-    static char packet[4 + CSettingsStore::kMaxBlockSizeLimit];
-    const qint64 capacity = std::max<qint64>(Tftp::kTransferBuffer, 4 + m_nBlockSize);
-    QHostAddress from;
-    quint16 fromPort = 0;
-    while (!m_bSocketClosed && m_socket->hasPendingDatagrams()) {
-        const qint64 n = m_socket->readDatagram(packet, capacity, &from, &fromPort);
-        if (n < 0)
-            break;
-        if (fromPort != m_nClientPort || NormalAddress(from) != m_clientAddr) {
-            // Someone else's packet: tell them (at most once a second, and never an
-            // ERROR, RFC 1350), and leave the transfer alone.
-            const bool isError = n >= 2 && Tftp::Get16(packet) == Tftp::ERROR;
-            if (!isError && fromPort != 0 &&
-                m_pEngine->MayAnswerStranger(NormalAddress(from), fromPort)) {
-                const QByteArray error = Tftp::MakeError(5);
-                m_socket->writeDatagram(error.constData(), error.size(), from, fromPort);
-            }
-            continue;
+void CTransferSocket::OnReceive(const char* packet, qint64 size, const QHostAddress& from,
+                                quint16 fromPort) {
+    if (m_bSocketClosed)
+        return;
+    // A negotiated block may be up to 64 KiB; anything longer than the block is cut.
+    const qint64 n =
+        std::min<qint64>(size, std::max<qint64>(Tftp::kTransferBuffer, 4 + m_nBlockSize));
+    if (fromPort != m_nClientPort || NormalAddress(from) != m_clientAddr) {
+        // Someone else's packet: tell them (at most once a second, and never an
+        // ERROR, RFC 1350), and leave the transfer alone.
+        const bool isError = n >= 2 && Tftp::Get16(packet) == Tftp::ERROR;
+        if (!isError && fromPort != 0 &&
+            m_pEngine->MayAnswerStranger(NormalAddress(from), fromPort)) {
+            const QByteArray error = Tftp::MakeError(5);
+            m_socket->writeDatagram(error.constData(), error.size(), from, fromPort);
         }
-        HandleDatagram(packet, n);
-        if (!IsLive())
-            break;
+        return;
     }
+    HandleDatagram(packet, n);
 }
 
 void CTransferSocket::HandleDatagram(const char* packet, qint64 size) {

@@ -35,7 +35,7 @@ public:
     // Applies the client and file rules, opens the file and sends the first packet,
     // or refuses with an ERROR packet.
     void StartTransfer();
-    void OnReceive();
+    void OnReceive(const char* packet, qint64 size, const QHostAddress& from, quint16 fromPort);
     void OnTimer();
     // The client repeated its request: answer with the last packet again.
     void RepeatLastPacket();

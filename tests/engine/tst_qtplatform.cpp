@@ -137,8 +137,48 @@ private slots:
 
         QString why;
         auto platform = makePlatform();
-        QVERIFY(!platform->bindUdp(QHostAddress::LocalHost, s.port, &why));
+        QVERIFY(!platform->bindUdp(QHostAddress::LocalHost, s.port, SocketOptions(), &why));
         QVERIFY(!why.isEmpty());
+    }
+
+    // Each datagram reaches the handler whole, with its sender and the address it was
+    // sent to; a close in the handler stops the rest of what waits. The after-dispatch
+    // hook runs once the datagrams, or a timer, have been handled.
+    void datagramsPushedThenAfterDispatch() {
+        auto platform = makePlatform();
+        SocketOptions options;
+        options.batch = true;
+        options.wantLocalAddress = true;
+        QString why;
+        auto socket = platform->bindUdp(QHostAddress::LocalHost, 0, options, &why);
+        QVERIFY2(socket, qPrintable(why));
+        QUdpSocket client;
+        QVERIFY(client.bind(QHostAddress::LocalHost, 0));
+        QList<QByteArray> got;
+        QList<int> seenAfter;
+        socket->onDatagram = [&](const char* data, qint64 size, const QHostAddress& from,
+                                 quint16 fromPort, const QHostAddress& to) {
+            QCOMPARE(fromPort, client.localPort());
+            QCOMPARE(from, QHostAddress(QHostAddress::LocalHost));
+            QCOMPARE(to, QHostAddress(QHostAddress::LocalHost));
+            got.append(QByteArray(data, int(size)));
+            if (got.size() == 3)
+                socket->close();
+        };
+        platform->setAfterDispatch([&] { seenAfter.append(int(got.size())); });
+        const QList<QByteArray> sent{"a", QByteArray(2000, 'L'), "c", "d", "e"};
+        for (const QByteArray& d : sent)
+            client.writeDatagram(d, QHostAddress::LocalHost, socket->localPort());
+        QVERIFY(spin([&] { return !seenAfter.isEmpty() && seenAfter.last() == 3; }));
+        QTest::qWait(50);
+        QCOMPARE(got, sent.mid(0, 3));
+        QVERIFY(!seenAfter.contains(0));
+
+        bool fired = false;
+        platform->timers().onTimeout = [&](int) { fired = true; };
+        seenAfter.clear();
+        platform->timers().start(7, 1);
+        QVERIFY(spin([&] { return fired && !seenAfter.isEmpty(); }));
     }
 
     // Timers fire once per start; a restart moves the expiry; a stop cancels it.

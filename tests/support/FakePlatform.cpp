@@ -7,22 +7,6 @@
 
 FakeSocket::~FakeSocket() { close(); }
 
-qint64 FakeSocket::readDatagram(char* data, qint64 maxSize, QHostAddress* from,
-                                quint16* fromPort, QHostAddress* to) {
-    if (m_closed || m_inbox.isEmpty())
-        return -1;
-    const FakeDatagram d = m_inbox.takeFirst();
-    const qint64 n = std::min<qint64>(d.data.size(), maxSize);
-    std::memcpy(data, d.data.constData(), size_t(n));
-    if (from)
-        *from = d.peer;
-    if (fromPort)
-        *fromPort = d.peerPort;
-    if (to)
-        *to = d.local;
-    return n;
-}
-
 qint64 FakeSocket::writeDatagram(const char* data, qint64 size, const QHostAddress& to,
                                  quint16 toPort) {
     if (m_closed)
@@ -46,9 +30,10 @@ bool FakeNetwork::deliver(quint16 port, const QByteArray& data, const QHostAddre
     FakeSocket* socket = bound.value(port);
     if (!socket)
         return false;
-    socket->m_inbox.append({data, from, fromPort, local});
-    if (socket->onReadyRead)
-        socket->onReadyRead();
+    if (socket->onDatagram)
+        socket->onDatagram(data.constData(), data.size(), from, fromPort,
+                           boundOptions.value(port).wantLocalAddress ? local : QHostAddress());
+    platform->endDispatch(); // may free the socket
     return true;
 }
 
@@ -73,11 +58,13 @@ void FakeTimers::advance(qint64 milliseconds) {
         m_due.erase(next);
         if (onTimeout)
             onTimeout(id);
+        m_platform->endDispatch();
     }
     now = end;
 }
 
 std::unique_ptr<IDatagramSocket> FakePlatform::bindUdp(const QHostAddress& address, quint16 port,
+                                                       const SocketOptions& options,
                                                        QString* error) {
     if (net.refusedPorts.contains(port) || net.bound.contains(port)) {
         if (error)
@@ -87,6 +74,7 @@ std::unique_ptr<IDatagramSocket> FakePlatform::bindUdp(const QHostAddress& addre
     auto socket = std::make_unique<FakeSocket>(&net, port);
     net.bound.insert(port, socket.get());
     net.boundAddress.insert(port, address);
+    net.boundOptions.insert(port, options);
     ++net.openSockets;
     return socket;
 }

@@ -24,21 +24,18 @@ struct FakeDatagram {
 };
 
 class FakeNetwork;
+class FakePlatform;
 
 class FakeSocket final : public IDatagramSocket {
 public:
     FakeSocket(FakeNetwork* net, quint16 port) : m_net(net), m_port(port) {}
     ~FakeSocket() override;
 
-    bool hasPendingDatagrams() override { return !m_closed && !m_inbox.isEmpty(); }
-    qint64 readDatagram(char* data, qint64 maxSize, QHostAddress* from, quint16* fromPort,
-                        QHostAddress* to) override;
     qint64 writeDatagram(const char* data, qint64 size, const QHostAddress& to,
                          quint16 toPort) override;
     quint16 localPort() const override { return m_port; }
     void close() override;
 
-    QList<FakeDatagram> m_inbox;
     bool m_closed = false;
 
 private:
@@ -52,21 +49,26 @@ public:
     QHash<quint16, FakeSocket*> bound;
     QHash<quint16, QHostAddress> boundAddress; // the address each port was bound to
     QHash<quint16, QString> boundDevice; // the interface of each broadcast socket
+    QHash<quint16, SocketOptions> boundOptions; // how each port's socket reads
     QSet<quint16> refusedPorts; // binding these fails
     QList<FakeDatagram> sent;   // every datagram the server sent, in order
     QList<quint16> sentFrom;    // the local port each one left from
     int openSockets = 0;
 
-    // Delivers a datagram to the server's socket on `port` and lets it handle it.
-    // Returns false when nothing is bound there.
+    // Delivers a datagram to the server's socket on `port` and lets it handle it, then
+    // ends the dispatch as a real platform would. Returns false when nothing is bound
+    // there.
     bool deliver(quint16 port, const QByteArray& data, const QHostAddress& from,
                  quint16 fromPort, const QHostAddress& local = QHostAddress());
     // Takes the datagrams sent so far.
     QList<FakeDatagram> takeSent();
+
+    FakePlatform* platform = nullptr;
 };
 
 class FakeTimers final : public ITimerHost {
 public:
+    explicit FakeTimers(FakePlatform* platform) : m_platform(platform) {}
     void start(int id, int milliseconds) override {
         m_due[id] = now + milliseconds;
         lastInterval[id] = milliseconds;
@@ -83,6 +85,7 @@ public:
     QHash<int, int> lastInterval;
 
 private:
+    FakePlatform* m_platform;
     std::map<int, qint64> m_due;
 };
 
@@ -109,13 +112,15 @@ private:
 
 class FakePlatform final : public IPlatform {
 public:
+    FakePlatform() { net.platform = this; }
     std::unique_ptr<IDatagramSocket> bindUdp(const QHostAddress& address, quint16 port,
+                                             const SocketOptions& options,
                                              QString* error) override;
     std::unique_ptr<IDatagramSocket> bindBroadcastUdp(const QHostAddress& address, quint16 port,
                                                       const QString& device,
                                                       QString* error) override {
         net.boundDevice.insert(port, device);
-        return bindUdp(address, port, error);
+        return bindUdp(address, port, SocketOptions{}, error);
     }
     ITimerHost& timers() override { return m_timers; }
     IFileSystem& files() override { return m_files; }
@@ -123,9 +128,11 @@ public:
     FakeNetwork net;
     FakeTimers& clock() { return m_timers; }
     FakeFiles& fileSystem() { return m_files; }
+    // The end of a dispatch (after each datagram delivered and each timer fired).
+    void endDispatch() { runAfterDispatch(); }
 
 private:
-    FakeTimers m_timers;
+    FakeTimers m_timers{this};
     FakeFiles m_files;
 };
 
