@@ -36,11 +36,12 @@ void CListenSocket::OnReceive() {
     }
     QHostAddress from, to;
     quint16 fromPort = 0;
-    CSettingsStore& store = m_pEngine->Store();
+    const EngineSettings& settings = m_pEngine->Settings();
     // Without options a request is read to 256 bytes; options may need 512. The address
     // a request was sent to is asked for only when the answer is to come from it.
-    const qint64 limit = store.Negotiate() ? Tftp::kOptionRequestBuffer : Tftp::kRequestBuffer;
-    QHostAddress* const destination = store.ReplyFromRequestAddress() ? &to : nullptr;
+    const qint64 limit =
+        settings.negotiate ? Tftp::kOptionRequestBuffer : Tftp::kRequestBuffer;
+    QHostAddress* const destination = settings.replyFromRequestAddress ? &to : nullptr;
     while (m_socket->hasPendingDatagrams()) {
         const qint64 n = m_socket->readDatagram(m_pEngine->m_requestBuffer, limit, &from,
                                                 &fromPort, destination);
@@ -73,9 +74,8 @@ IServerWindow& NoServerWindow() {
     return none;
 }
 
-CServerEngine::CServerEngine(IServerWindow* window, CSettingsStore* store,
-                             std::unique_ptr<IPlatform> platform)
-    : m_pWindow(window ? window : &NoServerWindow()), m_pStore(store),
+CServerEngine::CServerEngine(IServerWindow* window, std::unique_ptr<IPlatform> platform)
+    : m_pWindow(window ? window : &NoServerWindow()),
       m_platform(platform ? std::move(platform) : CreateDefaultPlatform()),
       m_shareTable(std::make_unique<CFileShareTable>()) {
     m_platform->timers().onTimeout = [this](int id) { OnTimer(id); };
@@ -86,10 +86,8 @@ CServerEngine::~CServerEngine() {
     m_platform->timers().onTimeout = nullptr;
 }
 
-void CServerEngine::LoadLiveSettings() {
-    CSettingsStore& s = *m_pStore;
-    m_bSoundOn = s.SoundOn();
-    m_rules = AccessRules::Load(s);
+void CServerEngine::LoadLiveSettings(const EngineSettings& settings) {
+    m_settings = settings;
     PlaySound(SOUND_STARTUP);
 }
 
@@ -118,7 +116,7 @@ quint16 CServerEngine::ListenPort() const {
 CTransferSocket* CServerEngine::FindTransfer(quint16 port) const { return m_byPort.value(port); }
 
 void CServerEngine::PlaySound(int id) {
-    if (m_bSoundOn)
+    if (m_settings.soundOn)
         m_pWindow->PlayWaveResource(id);
 }
 
@@ -142,7 +140,7 @@ void CServerEngine::CountOut() {
 // 29001-65000. Ports held by live transfers or in `tried` are passed over; after a few
 // draws, a scan from a random place finds any one left. 0 when none is free.
 quint16 CServerEngine::NextPort(const QSet<quint16>& tried) {
-    int first = m_pStore->PortFirst(), last = m_pStore->PortLast();
+    int first = m_settings.portFirst, last = m_settings.portLast;
     if (first < 1 || last > 65535 || first > last) {
         first = kFirstPort;
         last = kLastPort;
@@ -196,15 +194,15 @@ bool leavesWorkingDir(const QByteArray& name) {
 // beneath it. A name found another way than as sent leaves a note of what was asked.
 FolderPath CServerEngine::ResolveName(const QByteArray& sent, quint16 opcode,
                                       const QHostAddress& client, bool* refuse, QString* note) {
-    CSettingsStore& s = *m_pStore;
+    const EngineSettings& s = m_settings;
     const QString address = client.toString();
     const QString report =
-        m_nameRules.Refresh(s.RemapFile(), m_platform->timers().elapsedMs());
+        m_nameRules.Refresh(s.remapFile, m_platform->timers().elapsedMs());
     if (!report.isEmpty())
         m_pWindow->ShowMessage(report);
     QByteArray name = m_nameRules.Apply(sent, address);
     name.replace('\\', '/');
-    if (s.DriveLetters() && name.size() >= 2 && name[1] == ':' &&
+    if (s.driveLetters && name.size() >= 2 && name[1] == ':' &&
         QChar::isLetter(uchar(name[0])) && uchar(name[0]) < 0x80)
         name.remove(0, 2);
     FolderPath path = ComposePath(name);
@@ -212,9 +210,9 @@ FolderPath CServerEngine::ResolveName(const QByteArray& sent, quint16 opcode,
     if (*refuse)
         return path;
     const bool upload = opcode == Tftp::WRQ;
-    const bool ignoreCase = s.IgnoreCase();
+    const bool ignoreCase = s.ignoreCase;
     QList<QByteArray> candidates;
-    if (s.ClientFolders())
+    if (s.clientFolders)
         candidates.append(address.toLatin1() + '/' + path.name);
     candidates.append(path.name);
     // An upload replaces a file that exists in another case rather than add a second
@@ -303,7 +301,7 @@ void CServerEngine::HandleRequest(const char* data, qint64 size, const QHostAddr
         return PlaySound(SOUND_FAILED);
     }
 
-    m_strWorkingDir = m_pStore->WorkingFolder();
+    m_strWorkingDir = m_settings.workingFolder;
     if (request.status == Tftp::Request::BadMode)
         return PlaySound(SOUND_FAILED);
 
@@ -314,7 +312,7 @@ void CServerEngine::HandleRequest(const char* data, qint64 size, const QHostAddr
     admitted.fileName = request.fileName;
     admitted.octet = request.octet;
     admitted.localAddress = local;
-    if (m_pStore->Negotiate())
+    if (m_settings.negotiate)
         admitted.options = request.options;
     // Without a usable working folder nothing is served or written.
     if (CSettingsStore::WorkingFolderProblem(m_strWorkingDir).isEmpty()) {
@@ -326,7 +324,7 @@ void CServerEngine::HandleRequest(const char* data, qint64 size, const QHostAddr
         admitted.missingFolder =
             m_strWorkingDir.isEmpty() ? QStringLiteral("(none set)") : m_strWorkingDir;
     }
-    admitted.overWrite = m_pStore->OverWrite();
+    admitted.overWrite = m_settings.overWrite;
 
     auto owned = std::make_unique<CTransferSocket>(this, std::move(socket), admitted, port);
     CTransferSocket* t = owned.get();
@@ -343,8 +341,8 @@ void CServerEngine::HandleRequest(const char* data, qint64 size, const QHostAddr
 // A flood of requests that are never acknowledged must not eat every descriptor, nor
 // keep other clients out: live transfers are limited per client and in all.
 bool CServerEngine::AdmitsAnotherTransfer(const QHostAddress& client) const {
-    const int perClient = m_pStore->MaxTransfersPerClient();
-    int total = m_pStore->MaxTransfers();
+    const int perClient = m_settings.maxTransfersPerClient;
+    int total = m_settings.maxTransfers;
     if (total <= 0)
         total = m_nAutoMaxTransfers;
     return int(m_transferList.size()) < total &&
