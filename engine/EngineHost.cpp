@@ -61,9 +61,17 @@ private:
     PlatformFactory m_makePlatform;
 };
 
-CEngineHost::CEngineHost(CSettingsStore& store, PlatformFactory makePlatform) : m_store(store) {
+CEngineHost::CEngineHost(CSettingsStore& store, PlatformFactory makePlatform)
+    : m_store(store), m_settings(store.LoadEngineSettings()) {
     m_drainTimer.setSingleShot(true);
     connect(&m_drainTimer, &QTimer::timeout, this, [this] { DeliverNow(); });
+    m_nWriteListener = m_store.AddWriteListener([this] { FollowFile(); });
+    // An edit by another program: one stat a second, never anything per block.
+    connect(&m_fileCheck, &QTimer::timeout, this, [this] {
+        if (m_store.ReloadIfChanged())
+            FollowFile();
+    });
+    m_fileCheck.start(kFileCheckMs);
     auto thread = std::make_unique<CEngineThread>(this, std::move(makePlatform));
     thread->setObjectName(QStringLiteral("engine"));
     thread->start();
@@ -72,6 +80,8 @@ CEngineHost::CEngineHost(CSettingsStore& store, PlatformFactory makePlatform) : 
 }
 
 CEngineHost::~CEngineHost() {
+    m_store.RemoveWriteListener(m_nWriteListener);
+    m_fileCheck.stop();
     Shutdown();
     PostToEngine([this] {
         if (m_bOwnLoop)
@@ -83,18 +93,17 @@ CEngineHost::~CEngineHost() {
     m_pThread->wait();
 }
 
-// The engine thread from start to end: the engine, its store and its sockets are
-// made, used and destroyed here.
+// The engine thread from start to end: the engine and its sockets are made, used and
+// destroyed here.
 void CEngineHost::RunEngineThread(const PlatformFactory& makePlatform) {
-    m_pEngineStore = std::make_unique<CSettingsStore>(m_store.FileName(), m_store.Format());
     auto window = std::make_unique<CQueuedWindow>(this);
     CQueuedWindow* queued = window.get();
     m_pQueuedWindow = std::move(window);
-    m_pEngine = std::make_unique<CServerEngine>(queued, m_pEngineStore.get(),
-                                                makePlatform ? makePlatform() : nullptr);
+    m_pEngine =
+        std::make_unique<CServerEngine>(queued, makePlatform ? makePlatform() : nullptr);
+    m_pEngine->SetSettings(m_settings); // the host thread waits for m_started meanwhile
     queued->SetEngine(m_pEngine.get());
     m_pEngine->m_beforeRequests = [this] { RunCommands(); };
-    CopyLiveSettings();
     IPlatform& platform = m_pEngine->Platform();
     m_bOwnLoop = platform.hasOwnLoop();
     QObject engineSide;
@@ -108,7 +117,6 @@ void CEngineHost::RunEngineThread(const PlatformFactory& makePlatform) {
     RunCommands();
     m_pEngine.reset();
     m_pQueuedWindow.reset();
-    m_pEngineStore.reset();
     m_commands.clear();
     thread->m_finished.count_down();
 }
@@ -146,21 +154,34 @@ void CEngineHost::RunOnEngine(const std::function<void()>& fn) {
     done.wait();
 }
 
-void CEngineHost::CopyLiveSettings() {
-    m_bSoundOn = m_pEngine->m_bSoundOn;
-    m_rules = m_pEngine->Rules();
+// Another program's edit, or a write through the store (several keys in a row each
+// come here: the engine may see the first before the rest, as it always could).
+void CEngineHost::FollowFile() {
+    EngineSettings next = m_settings;
+    next.FollowFile(m_store.LoadEngineSettings());
+    if (next == m_settings)
+        return;
+    m_settings = std::move(next);
+    HandSettings();
+}
+
+// A request that comes after this is judged by these settings: the engine runs its
+// queued calls before it reads requests.
+void CEngineHost::HandSettings() {
+    PostToEngine([this, settings = m_settings] { m_pEngine->SetSettings(settings); });
 }
 
 IServerWindow& CEngineHost::Window() { return m_pWindow ? *m_pWindow : NoServerWindow(); }
 
 bool CEngineHost::Start(const QHostAddress& address, quint16 port, QString* error) {
     QString why;
+    m_settings = m_store.LoadEngineSettings();
+    const EngineSettings settings = m_settings;
     RunOnEngine([&] {
-        m_pEngine->LoadLiveSettings();
+        m_pEngine->LoadLiveSettings(settings);
         m_pEngine->Listen(address, port, &why);
         m_nListenPort = m_pEngine->ListenPort();
         m_strBootStatus = m_pEngine->BootStatus();
-        CopyLiveSettings();
     });
     if (error)
         *error = why;
@@ -189,13 +210,13 @@ QString CEngineHost::RestartBootOffers() {
 }
 
 void CEngineHost::SetSoundOn(bool on) {
-    m_bSoundOn = on;
-    PostToEngine([this, on] { m_pEngine->m_bSoundOn = on; });
+    m_settings.soundOn = on;
+    HandSettings();
 }
 
 void CEngineHost::SetRules(const AccessRules& rules) {
-    m_rules = rules;
-    PostToEngine([this, rules] { m_pEngine->SetRules(rules); });
+    m_settings.rules = rules;
+    HandSettings();
 }
 
 void CEngineHost::Abort() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AccessRules.h"
+#include "EngineSettings.h"
 #include "Platform.h"
 #include "ServerWindow.h"
 
@@ -23,16 +24,19 @@ class CSettingsStore;
 // puts row changes, sounds, animation and messages into a queue, and this thread
 // takes them out at most every kDrainMs, in order, with each row's progress reduced
 // to its latest figure. Commands (Abort, sounds, security rules) reach the engine as
-// queued calls. The engine thread waits in the platform's own loop where it has one
+// queued calls, and so do the settings: one value, loaded here from the store and
+// handed over whole when a write through the store or an edit of the file by hand
+// (looked for every kFileCheckMs) changes it. The engine thread waits in the platform's own loop where it has one
 // (epoll on Linux), in Qt's otherwise. Inside the engine thread everything runs as on
 // one thread: no locks in the transfer code; the locks here guard the two queues.
 class CEngineHost : public QObject {
 public:
     static constexpr int kDrainMs = 40;
+    static constexpr int kFileCheckMs = 1000;
     using PlatformFactory = std::function<std::unique_ptr<IPlatform>()>;
 
-    // Starts the thread and builds the engine there, over a store of its own on the
-    // same settings file, on the platform the factory makes (the default one if empty).
+    // Starts the thread and builds the engine there, on the platform the factory makes
+    // (the default one if empty). The store stays this thread's; it outlives the host.
     explicit CEngineHost(CSettingsStore& store, PlatformFactory makePlatform = {});
     // Ends every transfer, delivers the last rows to the window, stops the thread.
     ~CEngineHost() override;
@@ -43,7 +47,8 @@ public:
     // The window the engine's rows go to from now on; null for none.
     void SetWindow(IServerWindow* window) { m_pWindow = window; }
     IServerWindow& Window();
-    // This thread's settings store.
+    // The settings store (this thread's, the only one); writes through it reach the
+    // engine at once.
     CSettingsStore& Store() { return m_store; }
 
     // Loads the live settings (start-up sound) and opens the listener; waits for the
@@ -60,10 +65,12 @@ public:
     quint16 ListenPort() const { return m_nListenPort; }
 
     // Live settings: this thread's copies, handed to the engine at once.
-    bool SoundOn() const { return m_bSoundOn; }
+    bool SoundOn() const { return m_settings.soundOn; }
     void SetSoundOn(bool on);
-    const AccessRules& Rules() const { return m_rules; }
+    const AccessRules& Rules() const { return m_settings.rules; }
     void SetRules(const AccessRules& rules);
+    // The settings as last handed to the engine.
+    const EngineSettings& Settings() const { return m_settings; }
 
     // Transfers in progress as of the rows shown so far.
     int ActiveTransfers() const { return m_nActive; }
@@ -96,8 +103,9 @@ private:
     void RunEngineThread(const PlatformFactory& makePlatform);
     // Runs fn on the engine thread and waits for it.
     void RunOnEngine(const std::function<void()>& fn);
-    // This thread's copies of the engine's live settings (on the engine thread).
-    void CopyLiveSettings();
+    // Reads the store again and hands the engine what changed in it.
+    void FollowFile();
+    void HandSettings();
     void PostToEngine(std::function<void()> fn);
     void RunCommands();
     void WakeDrain();
@@ -107,7 +115,6 @@ private:
     IServerWindow* m_pWindow = nullptr;
     std::unique_ptr<QThread> m_pThread;
     // Built, used and destroyed on the engine thread only.
-    std::unique_ptr<CSettingsStore> m_pEngineStore;
     std::unique_ptr<IServerWindow> m_pQueuedWindow;
     std::unique_ptr<CServerEngine> m_pEngine;
     QObject* m_pEngineSide = nullptr; // on the engine thread, when it runs Qt's loop
@@ -129,8 +136,9 @@ private:
     QTimer m_drainTimer;
     QElapsedTimer m_sinceDrain;
     int m_nActive = 0;
-    bool m_bSoundOn = true;
-    AccessRules m_rules;
+    EngineSettings m_settings;
+    QTimer m_fileCheck;
+    int m_nWriteListener = 0;
     quint16 m_nListenPort = 0;
     QString m_strBootStatus;
     bool m_bShutDown = false;

@@ -95,13 +95,13 @@ void CProxyDhcp::HandleDatagram(const char* data, qint64 size, const QHostAddres
         return;
     }
     const Dhcp::ClientKind kind = Dhcp::Classify(request);
-    CSettingsStore& store = m_pEngine->Store();
+    const EngineSettings& settings = m_pEngine->Settings();
     QString bootFile;
     switch (kind) {
-    case Dhcp::ClientKind::Bios: bootFile = store.BootFileBios(); break;
-    case Dhcp::ClientKind::Uefi: bootFile = store.BootFileUefi(); break;
-    case Dhcp::ClientKind::UefiHttp: bootFile = store.BootFileUefiHttp(); break;
-    case Dhcp::ClientKind::Ipxe: bootFile = store.BootFileIpxe(); break;
+    case Dhcp::ClientKind::Bios: bootFile = settings.bootFileBios; break;
+    case Dhcp::ClientKind::Uefi: bootFile = settings.bootFileUefi; break;
+    case Dhcp::ClientKind::UefiHttp: bootFile = settings.bootFileUefiHttp; break;
+    case Dhcp::ClientKind::Ipxe: bootFile = settings.bootFileIpxe; break;
     case Dhcp::ClientKind::NotPxe:
     case Dhcp::ClientKind::OtherArch: return;
     }
@@ -119,7 +119,7 @@ void CProxyDhcp::HandleDatagram(const char* data, qint64 size, const QHostAddres
     // A URL is the HTTP server's to serve; a name must be in the working folder.
     const QByteArray name = QFile::encodeName(bootFile);
     const bool url = bootFile.contains(QLatin1String("://"));
-    const QString root = store.WorkingFolder();
+    const QString root = settings.workingFolder;
     if (!url && (!CSettingsStore::WorkingFolderProblem(root).isEmpty() ||
                  name.split('/').contains("..") || !ExistsBeneath(root, name, false))) {
         texts.info = QStringLiteral("Boot File Missing: %1").arg(bootFile);

@@ -37,12 +37,13 @@ void CListenSocket::OnReceive(const char* data, qint64 size, const QHostAddress&
         if (engine->m_pListenSocket.get() != this)
             return;
     }
-    CSettingsStore& store = engine->Store();
+    const EngineSettings& settings = engine->Settings();
     // Without options a request is read to 256 bytes; options may need 512. The address
     // a request was sent to counts only when the answer is to come from it.
-    const qint64 limit = store.Negotiate() ? Tftp::kOptionRequestBuffer : Tftp::kRequestBuffer;
+    const qint64 limit =
+        settings.negotiate ? Tftp::kOptionRequestBuffer : Tftp::kRequestBuffer;
     engine->HandleRequest(data, std::min(size, limit), from, fromPort,
-                          store.ReplyFromRequestAddress() ? to : QHostAddress());
+                          settings.replyFromRequestAddress ? to : QHostAddress());
 }
 
 // ---------------------------------------------------------------- engine
@@ -65,9 +66,8 @@ IServerWindow& NoServerWindow() {
     return none;
 }
 
-CServerEngine::CServerEngine(IServerWindow* window, CSettingsStore* store,
-                             std::unique_ptr<IPlatform> platform)
-    : m_pWindow(window ? window : &NoServerWindow()), m_pStore(store),
+CServerEngine::CServerEngine(IServerWindow* window, std::unique_ptr<IPlatform> platform)
+    : m_pWindow(window ? window : &NoServerWindow()),
       m_platform(platform ? std::move(platform) : CreateDefaultPlatform()),
       m_shareTable(std::make_unique<CFileShareTable>()) {
     m_platform->timers().onTimeout = [this](int id) { OnTimer(id); };
@@ -80,10 +80,8 @@ CServerEngine::~CServerEngine() {
     m_platform->setAfterDispatch(nullptr);
 }
 
-void CServerEngine::LoadLiveSettings() {
-    CSettingsStore& s = *m_pStore;
-    m_bSoundOn = s.SoundOn();
-    m_rules = AccessRules::Load(s);
+void CServerEngine::LoadLiveSettings(const EngineSettings& settings) {
+    m_settings = settings;
     PlaySound(SOUND_STARTUP);
 }
 
@@ -118,7 +116,7 @@ bool CServerEngine::Listen(const QHostAddress& address, quint16 port, QString* e
 QString CServerEngine::RestartBootOffers() {
     m_proxyDhcp.reset();
     m_strBootStatus.clear();
-    if (!m_pListenSocket || !m_pStore->ProxyDhcp())
+    if (!m_pListenSocket || !m_settings.proxyDhcp)
         return m_strBootStatus;
     auto offers = std::make_unique<CProxyDhcp>(this);
     QString why;
@@ -138,7 +136,7 @@ quint16 CServerEngine::ListenPort() const {
 CTransferSocket* CServerEngine::FindTransfer(quint16 port) const { return m_byPort.value(port); }
 
 void CServerEngine::PlaySound(int id) {
-    if (m_bSoundOn)
+    if (m_settings.soundOn)
         m_pWindow->PlayWaveResource(id);
 }
 
@@ -162,7 +160,7 @@ void CServerEngine::CountOut() {
 // 29001-65000. Ports held by live transfers or in `tried` are passed over; after a few
 // draws, a scan from a random place finds any one left. 0 when none is free.
 quint16 CServerEngine::NextPort(const QSet<quint16>& tried) {
-    int first = m_pStore->PortFirst(), last = m_pStore->PortLast();
+    int first = m_settings.portFirst, last = m_settings.portLast;
     if (first < 1 || last > 65535 || first > last) {
         first = kFirstPort;
         last = kLastPort;
@@ -216,15 +214,15 @@ bool leavesWorkingDir(const QByteArray& name) {
 // beneath it. A name found another way than as sent leaves a note of what was asked.
 FolderPath CServerEngine::ResolveName(const QByteArray& sent, quint16 opcode,
                                       const QHostAddress& client, bool* refuse, QString* note) {
-    CSettingsStore& s = *m_pStore;
+    const EngineSettings& s = m_settings;
     const QString address = client.toString();
     const QString report =
-        m_nameRules.Refresh(s.RemapFile(), m_platform->timers().elapsedMs());
+        m_nameRules.Refresh(s.remapFile, m_platform->timers().elapsedMs());
     if (!report.isEmpty())
         m_pWindow->ShowMessage(report);
     QByteArray name = m_nameRules.Apply(sent, address);
     name.replace('\\', '/');
-    if (s.DriveLetters() && name.size() >= 2 && name[1] == ':' &&
+    if (s.driveLetters && name.size() >= 2 && name[1] == ':' &&
         QChar::isLetter(uchar(name[0])) && uchar(name[0]) < 0x80)
         name.remove(0, 2);
     FolderPath path = ComposePath(name);
@@ -232,9 +230,9 @@ FolderPath CServerEngine::ResolveName(const QByteArray& sent, quint16 opcode,
     if (*refuse)
         return path;
     const bool upload = opcode == Tftp::WRQ;
-    const bool ignoreCase = s.IgnoreCase();
+    const bool ignoreCase = s.ignoreCase;
     QList<QByteArray> candidates;
-    if (s.ClientFolders())
+    if (s.clientFolders)
         candidates.append(address.toLatin1() + '/' + path.name);
     candidates.append(path.name);
     // An upload replaces a file that exists in another case rather than add a second
@@ -323,7 +321,7 @@ void CServerEngine::HandleRequest(const char* data, qint64 size, const QHostAddr
         return PlaySound(SOUND_FAILED);
     }
 
-    m_strWorkingDir = m_pStore->WorkingFolder();
+    m_strWorkingDir = m_settings.workingFolder;
     if (request.status == Tftp::Request::BadMode)
         return PlaySound(SOUND_FAILED);
 
@@ -334,7 +332,7 @@ void CServerEngine::HandleRequest(const char* data, qint64 size, const QHostAddr
     admitted.fileName = request.fileName;
     admitted.octet = request.octet;
     admitted.localAddress = local;
-    if (m_pStore->Negotiate())
+    if (m_settings.negotiate)
         admitted.options = request.options;
     // Without a usable working folder nothing is served or written.
     if (CSettingsStore::WorkingFolderProblem(m_strWorkingDir).isEmpty()) {
@@ -346,8 +344,8 @@ void CServerEngine::HandleRequest(const char* data, qint64 size, const QHostAddr
         admitted.missingFolder =
             m_strWorkingDir.isEmpty() ? QStringLiteral("(none set)") : m_strWorkingDir;
     }
-    admitted.overWrite = m_pStore->OverWrite();
-    admitted.readOnly = m_pStore->ReadOnly();
+    admitted.overWrite = m_settings.overWrite;
+    admitted.readOnly = m_settings.readOnly;
 
     auto owned = std::make_unique<CTransferSocket>(this, std::move(socket), admitted, port);
     CTransferSocket* t = owned.get();
@@ -364,8 +362,8 @@ void CServerEngine::HandleRequest(const char* data, qint64 size, const QHostAddr
 // A flood of requests that are never acknowledged must not eat every descriptor, nor
 // keep other clients out: live transfers are limited per client and in all.
 bool CServerEngine::AdmitsAnotherTransfer(const QHostAddress& client) const {
-    const int perClient = m_pStore->MaxTransfersPerClient();
-    int total = m_pStore->MaxTransfers();
+    const int perClient = m_settings.maxTransfersPerClient;
+    int total = m_settings.maxTransfers;
     if (total <= 0)
         total = m_nAutoMaxTransfers;
     return int(m_transferList.size()) < total &&

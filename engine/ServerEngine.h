@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AccessRules.h"
+#include "EngineSettings.h"
 #include "NameRules.h"
 #include "Platform.h"
 #include "ServerWindow.h"
@@ -14,7 +15,6 @@
 #include <memory>
 #include <vector>
 
-class CSettingsStore;
 class CTransferSocket;
 class CProxyDhcp;
 class CFileShareTable;
@@ -35,8 +35,8 @@ private:
 };
 
 // The server's hub: owns the listener, every live transfer, the transfer ports, the
-// count of transfers in progress and the live copies of the settings. It reaches
-// the window only through IServerWindow.
+// count of transfers in progress and the settings it was handed. It reaches the
+// window only through IServerWindow, and never reads the settings file.
 class CServerEngine {
 public:
     static constexpr quint16 kFirstPort = 29001;
@@ -44,16 +44,16 @@ public:
 
     // platform may be null: the default platform is used then. window may be null:
     // nothing is shown then.
-    CServerEngine(IServerWindow* window, CSettingsStore* store,
-                  std::unique_ptr<IPlatform> platform = nullptr);
+    explicit CServerEngine(IServerWindow* window, std::unique_ptr<IPlatform> platform = nullptr);
     ~CServerEngine();
 
     CServerEngine(const CServerEngine&) = delete;
     CServerEngine& operator=(const CServerEngine&) = delete;
 
 
-    // Loads the live settings and plays the start-up sound when sounds are on.
-    void LoadLiveSettings();
+    // Takes the settings the server starts with and plays the start-up sound when
+    // sounds are on.
+    void LoadLiveSettings(const EngineSettings& settings);
 
     // Opens the listener. On failure shows "Listen Socket Creation Fails!!..." and
     // returns false with the reason in *error; the server then runs without requests.
@@ -87,10 +87,14 @@ public:
     // Runs before each request the listener hands over (the host runs the window's calls).
     std::function<void()> m_beforeRequests;
 
-    // Live settings, replaced by the Setup (sound) and Security commands.
-    bool m_bSoundOn = true;
-    const AccessRules& Rules() const { return m_rules; }
-    void SetRules(const AccessRules& rules) { m_rules = rules; }
+    // The settings, replaced as a whole when they change. Transfers read them here as
+    // they need them: a new TimeOut applies from a live transfer's next block on, the
+    // rest from the next request.
+    const EngineSettings& Settings() const { return m_settings; }
+    void SetSettings(const EngineSettings& settings) { m_settings = settings; }
+    const AccessRules& Rules() const { return m_settings.rules; }
+    void SetRules(const AccessRules& rules) { m_settings.rules = rules; }
+    void SetSoundOn(bool on) { m_settings.soundOn = on; }
 
     // Transfers in progress; the animation runs while it is not 0.
     int m_nActiveTransfers = 0;
@@ -100,7 +104,6 @@ public:
     // The transfer port handed out last (ports are drawn at random).
     quint16 PortCounter() const { return m_nPortCounter; }
     CTransferSocket* FindTransfer(quint16 port) const;
-    CSettingsStore& Store() { return *m_pStore; }
 
     // For transfers.
     IServerWindow& Window() { return *m_pWindow; }
@@ -136,7 +139,7 @@ private:
                          quint16 fromPort);
 
     IServerWindow* m_pWindow;
-    CSettingsStore* m_pStore;
+    EngineSettings m_settings;
     std::unique_ptr<IPlatform> m_platform;
     std::unique_ptr<CFileShareTable> m_shareTable;
     std::unique_ptr<CListenSocket> m_pListenSocket;
@@ -151,7 +154,6 @@ private:
     // Live transfers by their client's address and port: a repeated request is found
     // without looking at every transfer.
     QMultiHash<QPair<QHostAddress, quint16>, CTransferSocket*> m_byClientPort;
-    AccessRules m_rules;
     CNameRules m_nameRules; // read again when its file changes
     // Each live transfer holds a socket and a file: half the descriptors, some kept back.
     int m_nAutoMaxTransfers = DefaultMaxTransfers();

@@ -115,7 +115,7 @@ void CTransferSocket::StartTransfer() {
 // Answers only the options the client asked for and we take (RFC 2347); an option
 // out of its range is left out of the answer, and the client then does without it.
 bool CTransferSocket::Negotiate() {
-    CSettingsStore& store = m_pEngine->Store();
+    const EngineSettings& settings = m_pEngine->Settings();
     QList<QPair<QByteArray, QByteArray>> answer;
     for (const auto& [name, value] : std::as_const(m_askedOptions)) {
         bool ok = false;
@@ -124,11 +124,11 @@ bool CTransferSocket::Negotiate() {
             continue;
         if (name == "blksize" && n >= CSettingsStore::kMinBlockSize) {
             m_nBlockSize = int(std::min<qint64>({n, qint64(CSettingsStore::kMaxBlockSizeLimit),
-                                                 qint64(store.MaxBlockSize())}));
+                                                 qint64(settings.maxBlockSize)}));
             answer.append({name, QByteArray::number(m_nBlockSize)});
         } else if (name == "windowsize" && n >= 1 && n <= CSettingsStore::kMaxWindowSizeLimit) {
             // At most half the block numbers, so that old and new stay told apart.
-            m_nWindowSize = int(std::min<qint64>({n, qint64(store.MaxWindowSize()), 32767}));
+            m_nWindowSize = int(std::min<qint64>({n, qint64(settings.maxWindowSize), 32767}));
             answer.append({name, QByteArray::number(m_nWindowSize)});
         } else if (name == "timeout" && n >= 1 && n <= 255) {
             m_nOptionTimeOut = int(n);
@@ -189,7 +189,7 @@ void CTransferSocket::EndProbe() {
 
 // Line ends converted as RFC 1350 asks, unless the user wants the bytes as they come.
 void CTransferSocket::WrapForNetascii() {
-    if (m_bOctet || !m_pEngine->Store().ConvertNetascii())
+    if (m_bOctet || !m_pEngine->Settings().convertNetascii)
         return;
     m_bNetascii = true;
     if (m_nDirection == Send)
@@ -269,7 +269,7 @@ void CTransferSocket::Refuse(const QString& text, int code) {
     m_nRowState = ROW_FAILED;
     RefreshRow();
     SendError(code);
-    if (!m_bMissingFile || !m_pEngine->Store().HideMissingFiles())
+    if (!m_bMissingFile || !m_pEngine->Settings().hideMissingFiles)
         m_pEngine->PlaySound(SOUND_FAILED);
     m_phase = Phase::Refused;
     CloseSocket();
@@ -321,7 +321,7 @@ void CTransferSocket::RepeatLastPacket() {
 }
 
 Exchange::Now CTransferSocket::Now() const {
-    return {m_pEngine->Platform().timers().elapsedMs(), [this] { return m_pEngine->Store().TimeOut(); }};
+    return {m_pEngine->Platform().timers().elapsedMs(), [this] { return m_pEngine->Settings().timeOut; }};
 }
 
 // In the order the exchange means them: nothing after a step that ended the transfer.

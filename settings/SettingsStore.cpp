@@ -1,5 +1,7 @@
 #include "SettingsStore.h"
 
+#include "EngineSettings.h"
+
 #include <climits>
 
 #include <QDir>
@@ -17,9 +19,9 @@ QString qualified(const char* key) {
     return QLatin1String(CSettingsStore::kSection) + QLatin1Char('/') + QLatin1String(key);
 }
 
-// The file's size and time stamp from one stat() call: TimeOut is read at every block,
-// and QFileInfo costs two failing access() calls when the file does not exist yet and
-// a local-time conversion of the stamp when it does.
+// The file's size and time stamp from one stat() call: QFileInfo costs two failing
+// access() calls when the file does not exist yet and a local-time conversion of the
+// stamp when it does, and the host looks every second.
 struct FileStamp {
     qint64 size = -1;
     QDateTime modified;
@@ -54,23 +56,83 @@ CSettingsStore::~CSettingsStore() = default;
 
 QString CSettingsStore::FileName() const { return m_fileName; }
 
-// QSettings::sync() parses the whole file on every call, and TimeOut is read at
-// every block, so only sync when the file's size or time stamp moved. Even the
-// stat() that tells is a tenth of a busy server's time, so the file is looked at
-// again only when kRecheckMs have passed: an edit made by another program reaches
-// the server within that time. Our own writes are seen at the next read.
-void CSettingsStore::RefreshIfChanged() {
-    if (m_sinceCheck.isValid() && m_sinceCheck.elapsed() < kRecheckMs && m_seenSize != -2)
-        return;
-    m_sinceCheck.start();
+// QSettings::sync() parses the whole file on every call, so only sync when the
+// file's size or time stamp moved.
+bool CSettingsStore::ReloadIfChanged() {
     const FileStamp now = stampOf(m_fileName);
     if (now.size == m_seenSize && now.modified == m_seenModified)
-        return;
+        return false;
     m_settings->sync();
     // Read the stamp again: sync() may have written our own pending values.
     const FileStamp after = stampOf(m_fileName);
     m_seenSize = after.size;
     m_seenModified = after.modified;
+    return true;
+}
+
+void CSettingsStore::RefreshIfChanged() {
+    if (!m_bHoldRefresh)
+        ReloadIfChanged();
+}
+
+// Our own write is in QSettings' copy already: take the file's new stamp as seen, so
+// that the host's next look does not take it for a hand edit.
+void CSettingsStore::NoteWrite() {
+    m_settings->sync();
+    const FileStamp after = stampOf(m_fileName);
+    m_seenSize = after.size;
+    m_seenModified = after.modified;
+    // A copy: a listener may remove itself.
+    const auto listeners = m_writeListeners;
+    for (const auto& listener : listeners)
+        listener.second();
+}
+
+int CSettingsStore::AddWriteListener(std::function<void()> listener) {
+    m_writeListeners.emplace_back(++m_nLastListener, std::move(listener));
+    return m_nLastListener;
+}
+
+void CSettingsStore::RemoveWriteListener(int id) {
+    std::erase_if(m_writeListeners, [id](const auto& entry) { return entry.first == id; });
+}
+
+// One look at the file, then every reader from QSettings' copy. The list follows
+// EngineSettings; a key the engine takes is added to both.
+EngineSettings CSettingsStore::LoadEngineSettings() {
+    RefreshIfChanged();
+    m_bHoldRefresh = true;
+    EngineSettings s;
+    s.workingFolder = WorkingFolder();
+    s.overWrite = OverWrite();
+    s.readOnly = ReadOnly();
+    s.timeOut = TimeOut();
+    s.soundOn = SoundOn();
+    s.rules = AccessRules::Load(*this);
+    s.maxTransfers = MaxTransfers();
+    s.maxTransfersPerClient = MaxTransfersPerClient();
+    s.negotiate = Negotiate();
+    s.maxBlockSize = MaxBlockSize();
+    s.maxWindowSize = MaxWindowSize();
+    s.portFirst = PortFirst();
+    s.portLast = PortLast();
+    s.replyFromRequestAddress = ReplyFromRequestAddress();
+    s.ipv6 = IPv6();
+    s.listenAddress = ListenAddress();
+    s.convertNetascii = ConvertNetascii();
+    s.port = Port();
+    s.ignoreCase = IgnoreCase();
+    s.driveLetters = DriveLetters();
+    s.remapFile = RemapFile();
+    s.clientFolders = ClientFolders();
+    s.hideMissingFiles = HideMissingFiles();
+    s.proxyDhcp = ProxyDhcp();
+    s.bootFileBios = BootFileBios();
+    s.bootFileUefi = BootFileUefi();
+    s.bootFileUefiHttp = BootFileUefiHttp();
+    s.bootFileIpxe = BootFileIpxe();
+    m_bHoldRefresh = false;
+    return s;
 }
 
 int CSettingsStore::GetProfileInt(const char* key, int nDefault) {
@@ -91,14 +153,12 @@ QString CSettingsStore::GetProfileString(const char* key, const QString& strDefa
 
 void CSettingsStore::WriteProfileInt(const char* key, int nValue) {
     m_settings->setValue(qualified(key), nValue);
-    m_settings->sync();
-    m_seenSize = -2; // force the next read to look at the file again
+    NoteWrite();
 }
 
 void CSettingsStore::WriteProfileString(const char* key, const QString& strValue) {
     m_settings->setValue(qualified(key), strValue);
-    m_settings->sync();
-    m_seenSize = -2;
+    NoteWrite();
 }
 
 QString CSettingsStore::DefaultDirName() { return QDir::homePath() + QStringLiteral("/tftp"); }
@@ -136,12 +196,12 @@ QStringList CSettingsStore::SettingNotes() {
         {kSendFile, kDefaultSendFile, INT_MIN, INT_MAX},
         {kMaxTransfers, 0, INT_MIN, INT_MAX},
         {kMaxTransfersPerClient, kDefaultMaxTransfersPerClient, INT_MIN, INT_MAX},
-        {kNegotiate, 1, INT_MIN, INT_MAX},
+        {kNegotiate, kDefaultNegotiate, INT_MIN, INT_MAX},
         {kMaxBlockSize, kDefaultMaxBlockSize, kMinBlockSize, kMaxBlockSizeLimit},
         {kMaxWindowSize, kDefaultMaxWindowSize, 1, kMaxWindowSizeLimit},
         {kPortFirst, 0, 0, 65535},
         {kPortLast, 0, 0, 65535},
-        {kReplyFromRequestAddress, 1, INT_MIN, INT_MAX},
+        {kReplyFromRequestAddress, kDefaultReplyFromRequestAddress, INT_MIN, INT_MAX},
         {kIPv6, 0, INT_MIN, INT_MAX},
         {kProxyDhcp, 0, INT_MIN, INT_MAX},
     };

@@ -1,17 +1,21 @@
 #pragma once
 
 #include <QDateTime>
-#include <QElapsedTimer>
 #include <QSettings>
 #include <QString>
 #include <QStringList>
 #include <algorithm>
+#include <functional>
 #include <memory>
+#include <vector>
+
+struct EngineSettings;
 
 // The per-user profile: section "WorkingDir" of company "Zelk TFTP Server",
 // application "ZAZO_Dize". Every reader asks for one value with its default at the
 // moment it needs it; nothing is cached beyond QSettings' own copy of the file, and
-// that copy is re-read whenever another process has changed the file.
+// that copy is re-read whenever another process has changed the file. The engine
+// never reads here: it takes LoadEngineSettings' value from the host.
 class CSettingsStore {
 public:
     // The keys, spelled as they are stored.
@@ -80,6 +84,11 @@ public:
     static constexpr int kDefaultTimeOut = 20;
     static constexpr int kDefaultAllowClient = 0;
     static constexpr int kDefaultSendFile = 0;
+    static constexpr int kDefaultNegotiate = 1;
+    static constexpr int kDefaultReplyFromRequestAddress = 1;
+    static constexpr int kDefaultConvertNetascii = 1;
+    static constexpr int kDefaultIgnoreCase = 1;
+    static constexpr int kDefaultDriveLetters = 1;
 
     // The user's store (QSettings' native format for the organisation and application).
     CSettingsStore();
@@ -108,7 +117,7 @@ public:
     static constexpr int kMaxTimeOut = 255;
     int TimeOut() { return std::clamp(GetProfileInt(kTimeOut, kDefaultTimeOut), 1, kMaxTimeOut); }
     int MaxTransfers() { return GetProfileInt(kMaxTransfers, 0); }
-    bool Negotiate() { return GetProfileInt(kNegotiate, 1) != 0; }
+    bool Negotiate() { return GetProfileInt(kNegotiate, kDefaultNegotiate) != 0; }
     int MaxBlockSize() {
         return std::clamp(GetProfileInt(kMaxBlockSize, kDefaultMaxBlockSize), kMinBlockSize,
                           kMaxBlockSizeLimit);
@@ -120,12 +129,12 @@ public:
     // 0 when not set: transfer ports are then drawn from 29001 to 65000.
     int PortFirst() { return GetProfileInt(kPortFirst, 0); }
     int PortLast() { return GetProfileInt(kPortLast, 0); }
-    bool ReplyFromRequestAddress() { return GetProfileInt(kReplyFromRequestAddress, 1) != 0; }
+    bool ReplyFromRequestAddress() { return GetProfileInt(kReplyFromRequestAddress, kDefaultReplyFromRequestAddress) != 0; }
     bool IPv6() { return GetProfileInt(kIPv6, 0) != 0; }
     QString ListenAddress() { return GetProfileString(kListenAddress, QString()); }
-    bool ConvertNetascii() { return GetProfileInt(kConvertNetascii, 1) != 0; }
-    bool IgnoreCase() { return GetProfileInt(kIgnoreCase, 1) != 0; }
-    bool DriveLetters() { return GetProfileInt(kDriveLetters, 1) != 0; }
+    bool ConvertNetascii() { return GetProfileInt(kConvertNetascii, kDefaultConvertNetascii) != 0; }
+    bool IgnoreCase() { return GetProfileInt(kIgnoreCase, kDefaultIgnoreCase) != 0; }
+    bool DriveLetters() { return GetProfileInt(kDriveLetters, kDefaultDriveLetters) != 0; }
     QString RemapFile() { return GetProfileString(kRemapFile, QString()); }
     bool ClientFolders() { return GetProfileInt(kClientFolders, 0) != 0; }
     bool HideMissingFiles() { return GetProfileInt(kHideMissingFiles, 0) != 0; }
@@ -154,16 +163,28 @@ public:
     // "TimeOut=abc not understood, using 20"; empty when every one is fine.
     QStringList SettingNotes();
 
+    // Every value the engine uses, through the readers above, from one look at the file.
+    EngineSettings LoadEngineSettings();
+    // Re-reads the file when another program changed it since the last look (one stat);
+    // true when it did.
+    bool ReloadIfChanged();
+    // Called after every write through this store (a dialog saving, the window's own
+    // keys): the host hands the engine the new values at once. The id removes it.
+    int AddWriteListener(std::function<void()> listener);
+    void RemoveWriteListener(int id);
+
     QString FileName() const;
     QSettings::Format Format() const { return m_settings->format(); }
 
 private:
     void RefreshIfChanged();
+    void NoteWrite();
 
     std::unique_ptr<QSettings> m_settings;
     QString m_fileName;
-    static constexpr qint64 kRecheckMs = 2;
-    QElapsedTimer m_sinceCheck;
     QDateTime m_seenModified;
     qint64 m_seenSize = -1;
+    bool m_bHoldRefresh = false; // within LoadEngineSettings: the file was looked at
+    std::vector<std::pair<int, std::function<void()>>> m_writeListeners;
+    int m_nLastListener = 0;
 };

@@ -11,6 +11,17 @@
 #include <QTemporaryDir>
 #include <memory>
 
+// The engine follows the store as CEngineHost makes it: each write hands it the file's
+// values (but for the live sounds and rules).
+inline void HandFileValues(CSettingsStore& store, CServerEngine& engine) {
+    EngineSettings settings = engine.Settings();
+    settings.FollowFile(store.LoadEngineSettings());
+    engine.SetSettings(settings);
+}
+inline void FollowStore(CSettingsStore& store, CServerEngine& engine) {
+    store.AddWriteListener([&store, &engine] { HandFileValues(store, engine); });
+}
+
 // An engine on fake sockets and a fake clock, serving a temporary folder.
 struct EngineFixture {
     static constexpr quint16 kListen = 69;
@@ -30,10 +41,17 @@ struct EngineFixture {
         store->WriteProfileInt(CSettingsStore::kTimeOut, timeOut);
         auto owned = std::make_unique<FakePlatform>();
         platform = owned.get();
-        engine = std::make_unique<CServerEngine>(&window, store.get(), std::move(owned));
-        engine->LoadLiveSettings();
+        engine = std::make_unique<CServerEngine>(&window, std::move(owned));
+        engine->LoadLiveSettings(store->LoadEngineSettings());
+        FollowStore(*store, *engine);
         engine->Listen(QHostAddress::LocalHost, kListen);
         window.sounds.clear();
+    }
+
+    // The host's look at the file, once a second: an edit by another program arrives.
+    void lookAtFile() {
+        if (store->ReloadIfChanged())
+            HandFileValues(*store, *engine);
     }
 
     QString root() const { return dir.filePath(QStringLiteral("root")); }

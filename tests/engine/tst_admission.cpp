@@ -172,12 +172,13 @@ private slots:
         o.open(QIODevice::WriteOnly);
         o.write("zz");
         o.close();
-        // Another process edits the store: the next request sees it.
+        // Another process edits the store: the next request after the host's look sees it.
         {
             QSettings outside(f.store->FileName(), QSettings::IniFormat);
             outside.setValue("WorkingDir/DirName", f.dir.filePath("other") + "/");
             outside.setValue("WorkingDir/OverWrite", 5);
         }
+        f.lookAtFile();
         QCOMPARE(f.download(f.rrq("z")), QByteArray("zz"));
         f.wrq("z", 5001); // OverWrite 5 counts as on
         QCOMPARE(f.lastRow().texts.info, QStringLiteral("Data Receiving...."));
@@ -210,7 +211,7 @@ private slots:
         QCOMPARE(f.lastRow().texts.service, QStringLiteral("Send"));
         QCOMPARE(f.window.sounds, (QList<int>{SOUND_REQUEST, SOUND_SENT}));
 
-        f.engine->m_bSoundOn = false;
+        f.engine->SetSoundOn(false);
         f.window.sounds.clear();
         f.rrq("missing", 5001);
         f.send(EngineFixture::ack(1));
@@ -258,10 +259,10 @@ private slots:
         f.store->WriteProfileString("Client3", "127.0.0.1");
         f.store->WriteProfileInt(CSettingsStore::kSoundOn, 0);
         QVERIFY(!f.engine->Rules().allowClient); // not re-read while running
-        f.engine->LoadLiveSettings();
+        f.engine->LoadLiveSettings(f.store->LoadEngineSettings());
         QVERIFY(f.engine->Rules().allowClient);
         QCOMPARE(f.engine->Rules().clients[2], QStringLiteral("127.0.0.1"));
-        QVERIFY(!f.engine->m_bSoundOn);
+        QVERIFY(!f.engine->Settings().soundOn);
         QVERIFY(f.window.sounds.isEmpty()); // no start-up sound with sounds off
     }
 };

@@ -2,6 +2,7 @@
 #include "EngineHost.h"
 
 #include <QElapsedTimer>
+#include <QSettings>
 #include <QUdpSocket>
 #include <QtTest>
 
@@ -190,6 +191,34 @@ private slots:
         const QByteArray p = existing.receive();
         QCOMPARE(Client::word(p, 0), quint16(Tftp::ERROR));
         QCOMPARE(Client::word(p, 2), quint16(6)); // overwriting is off now
+    }
+
+    // Another program edits the settings file while the server runs: within a second
+    // the next requests follow the new working folder and overwriting.
+    void handEditsReachTheNextRequest() {
+        HostedServer s;
+        QDir(s.dir.path()).mkdir(QStringLiteral("other"));
+        QFile z(s.dir.filePath(QStringLiteral("other/z")));
+        QVERIFY(z.open(QIODevice::WriteOnly));
+        z.write("zz");
+        z.close();
+        {
+            QSettings outside(s.store.FileName(), QSettings::IniFormat);
+            outside.setValue("WorkingDir/DirName", s.dir.filePath(QStringLiteral("other")));
+            outside.setValue("WorkingDir/OverWrite", 0);
+        }
+        QVERIFY(s.shows([&] { return !s.host->Settings().overWrite; }));
+        Client reader;
+        reader.request(s.port, Tftp::RRQ, "z");
+        const QByteArray block = reader.receive();
+        QCOMPARE(Client::word(block, 0), quint16(Tftp::DATA));
+        QCOMPARE(block.mid(4), QByteArray("zz"));
+        reader.send(EngineFixture::ack(1));
+        Client writer;
+        writer.request(s.port, Tftp::WRQ, "z");
+        const QByteArray p = writer.receive();
+        QCOMPARE(Client::word(p, 0), quint16(Tftp::ERROR));
+        QCOMPARE(Client::word(p, 2), quint16(6));
     }
 };
 

@@ -29,7 +29,9 @@ class TestQtPlatform : public QObject {
         explicit RealServer(const QHostAddress& address = QHostAddress::LocalHost) {
             QDir(dir.path()).mkdir(QStringLiteral("root"));
             store.WriteProfileString(CSettingsStore::kDirName, dir.filePath(QStringLiteral("root")));
-            engine = std::make_unique<CServerEngine>(&window, &store, makePlatform());
+            engine = std::make_unique<CServerEngine>(&window, makePlatform());
+            engine->SetSettings(store.LoadEngineSettings());
+            FollowStore(store, *engine);
             for (int attempt = 0; attempt < 20 && !engine->IsListening(); ++attempt) {
                 port = quint16(40000 + QRandomGenerator::global()->bounded(20000));
                 engine->Listen(address, port);

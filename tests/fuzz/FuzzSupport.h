@@ -47,9 +47,10 @@ public:
     FuzzServer(bool overWrite, int timeOut) {
         auto platform = std::make_unique<FakePlatform>();
         m_platform = platform.get();
-        m_engine = std::make_unique<CServerEngine>(&m_window, &Store(overWrite, timeOut),
-                                                   std::move(platform));
-        m_engine->m_bSoundOn = true;
+        m_engine = std::make_unique<CServerEngine>(&m_window, std::move(platform));
+        EngineSettings settings = Store(overWrite, timeOut).LoadEngineSettings();
+        settings.soundOn = true;
+        m_engine->SetSettings(settings);
         m_engine->Listen(QHostAddress::LocalHost, 69);
     }
 

@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     rules.sendFile = flags & 2;
     rules.fileEdit = QStringLiteral("f");
     engine.SetRules(rules);
-    engine.m_bSoundOn = flags & 8;
+    engine.SetSoundOn(flags & 8);
 
     const QByteArray datagram(request, int(length));
     const quint16 clientPort = quint16(40000 + (flags >> 4));

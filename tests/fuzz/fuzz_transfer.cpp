@@ -27,7 +27,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzServer server(flags & 8, (flags & 16) ? 1 : 20);
     // Every fourth input negotiates small blocks and a window, so windows are fuzzed too.
     const bool negotiate = flags & 32;
-    server.engine().Store().WriteProfileInt(CSettingsStore::kNegotiate, negotiate ? 1 : 0);
+    EngineSettings settings = server.engine().Settings();
+    settings.negotiate = negotiate;
+    server.engine().SetSettings(settings);
     FakePlatform& p = server.platform();
     const QHostAddress client = QHostAddress::LocalHost;
     const quint16 clientPort = 40000;
