@@ -97,6 +97,7 @@ void CEngineHost::RunEngineThread(const PlatformFactory& makePlatform) {
                                                 makePlatform ? makePlatform() : nullptr);
     queued->SetEngine(m_pEngine.get());
     m_pEngine->m_beforeRequests = [this] { RunCommands(); };
+    m_pEngine->m_postToEngine = [this](std::function<void()> fn) { PostToEngine(std::move(fn)); };
     CopyLiveSettings();
     IPlatform& platform = m_pEngine->Platform();
     m_bOwnLoop = platform.hasOwnLoop();

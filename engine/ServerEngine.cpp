@@ -3,6 +3,7 @@
 #include "FileShareTable.h"
 #include "NormalAddress.h"
 #include "FolderFiles.h"
+#include "HttpService.h"
 #include "SettingsStore.h"
 #include "TransferSocket.h"
 
@@ -97,6 +98,7 @@ bool CServerEngine::Listen(const QHostAddress& address, quint16 port, QString* e
                            bool tellWindow) {
     RetireListener();
     m_bindAddress = address;
+    StartHttp(tellWindow);
     QString why;
     auto socket = m_platform->bindUdp(address, port, &why);
     if (!socket) {
@@ -109,6 +111,21 @@ bool CServerEngine::Listen(const QHostAddress& address, quint16 port, QString* e
     }
     m_pListenSocket = std::make_unique<CListenSocket>(this, std::move(socket));
     return true;
+}
+
+// HTTP on the listener's address, when it is on; tried again with each Listen until
+// its port opens.
+void CServerEngine::StartHttp(bool tellWindow) {
+    if (!m_postToEngine || !m_pStore->HttpEnabled() || (m_http && m_http->IsRunning()))
+        return;
+    if (!m_http)
+        m_http = std::make_unique<CHttpService>(this, m_postToEngine);
+    QString why;
+    const quint16 port = m_pStore->HttpPort();
+    if (!m_http->Start(m_bindAddress, port, &why) && tellWindow)
+        m_pWindow->ShowMessage(QStringLiteral("HTTP port %1 could not be opened: %2")
+                                   .arg(port)
+                                   .arg(why));
 }
 
 quint16 CServerEngine::ListenPort() const {
@@ -303,7 +320,6 @@ void CServerEngine::HandleRequest(const char* data, qint64 size, const QHostAddr
         return PlaySound(SOUND_FAILED);
     }
 
-    m_strWorkingDir = m_pStore->WorkingFolder();
     if (request.status == Tftp::Request::BadMode)
         return PlaySound(SOUND_FAILED);
 
@@ -316,16 +332,7 @@ void CServerEngine::HandleRequest(const char* data, qint64 size, const QHostAddr
     admitted.localAddress = local;
     if (m_pStore->Negotiate())
         admitted.options = request.options;
-    // Without a usable working folder nothing is served or written.
-    if (CSettingsStore::WorkingFolderProblem(m_strWorkingDir).isEmpty()) {
-        admitted.path = ResolveName(request.fileName, request.opcode, client,
-                                    &admitted.refusePath, &admitted.askedNote);
-    } else {
-        admitted.path = ComposePath(request.fileName);
-        admitted.refusePath = true;
-        admitted.missingFolder =
-            m_strWorkingDir.isEmpty() ? QStringLiteral("(none set)") : m_strWorkingDir;
-    }
+    ResolveRequestPath(admitted);
     admitted.overWrite = m_pStore->OverWrite();
 
     auto owned = std::make_unique<CTransferSocket>(this, std::move(socket), admitted, port);
@@ -338,6 +345,20 @@ void CServerEngine::HandleRequest(const char* data, qint64 size, const QHostAddr
     t->AttachRow(m_pWindow->AddRow(t->Texts()));
     PlaySound(SOUND_REQUEST);
     t->StartTransfer();
+}
+
+void CServerEngine::ResolveRequestPath(TransferRequest& request) {
+    m_strWorkingDir = m_pStore->WorkingFolder();
+    // Without a usable working folder nothing is served or written.
+    if (CSettingsStore::WorkingFolderProblem(m_strWorkingDir).isEmpty()) {
+        request.path = ResolveName(request.fileName, request.opcode, request.client,
+                                   &request.refusePath, &request.askedNote);
+    } else {
+        request.path = ComposePath(request.fileName);
+        request.refusePath = true;
+        request.missingFolder =
+            m_strWorkingDir.isEmpty() ? QStringLiteral("(none set)") : m_strWorkingDir;
+    }
 }
 
 // A flood of requests that are never acknowledged must not eat every descriptor, nor
@@ -397,6 +418,11 @@ bool CServerEngine::MayAnswerStranger(const QHostAddress& address, quint16 port)
 
 void CServerEngine::OnTimer(int id) {
     FreeRetired();
+    if (id == CHttpService::kTimerId) {
+        if (m_http)
+            m_http->OnTimer();
+        return;
+    }
     if (CTransferSocket* t = m_byPort.value(quint16(id)))
         t->OnTimer();
     else
@@ -460,6 +486,8 @@ void CServerEngine::Shutdown() {
     }
     FreeRetired();
     RetireListener();
+    if (m_http)
+        m_http->Stop();
 }
 
 void CServerEngine::RetireListener() {

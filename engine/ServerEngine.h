@@ -17,6 +17,8 @@
 class CSettingsStore;
 class CTransferSocket;
 class CFileShareTable;
+class CHttpService;
+struct TransferRequest;
 
 // The listener on the TFTP port. It only tells the engine that requests are waiting.
 class CListenSocket {
@@ -74,6 +76,16 @@ public:
     // Time-out dispatch: the id is a transfer's port.
     void OnTimer(int id);
 
+    // Where a request's name leads under the current settings (working folder, name
+    // rules, confinement): fills path, refusePath, askedNote and missingFolder of a
+    // request whose client, opcode and fileName are set. TFTP and HTTP both go by it.
+    void ResolveRequestPath(TransferRequest& request);
+
+    // Runs a call on the engine thread, from any thread (the host sets it; HTTP is
+    // served only where it is set).
+    std::function<void(std::function<void()>)> m_postToEngine;
+    CHttpService* Http() const { return m_http.get(); }
+
     // Runs before the listener reads requests (the host hands over the window's calls).
     std::function<void()> m_beforeRequests;
 
@@ -110,6 +122,7 @@ public:
     bool MayAnswerStranger(const QHostAddress& address, quint16 port);
 
 private:
+    void StartHttp(bool tellWindow);
     // Closes the listener; freed at once unless its own dispatch is on the stack.
     void RetireListener();
     quint16 NextPort(const QSet<quint16>& tried);
@@ -144,6 +157,7 @@ private:
     std::vector<std::unique_ptr<CListenSocket>> m_retiredListeners;
     bool m_bInListener = false;
 
+    std::unique_ptr<CHttpService> m_http; // while [Http] Enabled
     char m_requestBuffer[Tftp::kOptionRequestBuffer] = {};
     quint16 m_nPortCounter = 0;
     // The last few strangers told ERROR 5, and when.

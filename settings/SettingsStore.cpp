@@ -142,6 +142,8 @@ QStringList CSettingsStore::SettingNotes() {
         {kPortLast, 0, 0, 65535},
         {kReplyFromRequestAddress, 1, INT_MIN, INT_MAX},
         {kIPv6, 0, INT_MIN, INT_MAX},
+        {kHttpEnabled, 0, INT_MIN, INT_MAX},
+        {kHttpPort, kDefaultHttpPort, 1, 65535},
     };
     RefreshIfChanged();
     QStringList notes;
