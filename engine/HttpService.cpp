@@ -55,13 +55,13 @@ enum class Range { Whole, Part, Unsatisfiable };
 Range parseRange(const char* header, qint64 size, qint64* first, qint64* last) {
     if (!header || strncasecmp(header, "bytes=", 6) != 0)
         return Range::Whole;
-    const QByteArray spec = QByteArray(header + 6).trimmed();
-    if (spec.contains(','))
+    const QByteArray asked = QByteArray(header + 6).trimmed();
+    if (asked.contains(','))
         return Range::Whole;
-    const int dash = spec.indexOf('-');
+    const int dash = asked.indexOf('-');
     if (dash < 0)
         return Range::Whole;
-    const QByteArray from = spec.left(dash).trimmed(), to = spec.mid(dash + 1).trimmed();
+    const QByteArray from = asked.left(dash).trimmed(), to = asked.mid(dash + 1).trimmed();
     bool okFrom = false, okTo = false;
     const qint64 a = from.toLongLong(&okFrom), b = to.toLongLong(&okTo);
     if (from.isEmpty()) { // the last b bytes
