@@ -104,6 +104,7 @@ void CEngineHost::RunEngineThread(const PlatformFactory& makePlatform) {
     m_pEngine->SetSettings(m_settings); // the host thread waits for m_started meanwhile
     queued->SetEngine(m_pEngine.get());
     m_pEngine->m_beforeRequests = [this] { RunCommands(); };
+    m_pEngine->m_postToEngine = [this](std::function<void()> fn) { PostToEngine(std::move(fn)); };
     IPlatform& platform = m_pEngine->Platform();
     m_bOwnLoop = platform.hasOwnLoop();
     QObject engineSide;

@@ -213,6 +213,7 @@ public:
         m_fd = -1;
     }
     FileError error() const override { return m_error; }
+    int descriptor() const override { return m_fd; }
 
 private:
     int m_fd;

@@ -75,6 +75,8 @@ public:
     virtual qint64 size() const = 0;
     virtual void close() = 0;
     virtual FileError error() const = 0;
+    // The system's descriptor, for sending the file with sendfile; -1 where there is none.
+    virtual int descriptor() const { return -1; }
     // Only for a file from createTemp: puts it in the place of the name it was made
     // beside, in one step. A temporary file closed without it leaves nothing behind.
     virtual bool keep(FileError* error) {

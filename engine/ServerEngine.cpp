@@ -4,6 +4,7 @@
 #include "NormalAddress.h"
 #include "FolderFiles.h"
 #include "ProxyDhcp.h"
+#include "HttpService.h"
 #include "SettingsStore.h"
 #include "TransferSocket.h"
 
@@ -89,6 +90,7 @@ bool CServerEngine::Listen(const QHostAddress& address, quint16 port, QString* e
                            bool tellWindow) {
     RetireListener();
     m_bindAddress = address;
+    StartHttp(tellWindow);
     QString why;
     // A burst of requests is read at once. The address each was sent to is always asked
     // for: the setting that uses it may change while the listener stays, and the cost is
@@ -127,6 +129,21 @@ QString CServerEngine::RestartBootOffers() {
         m_strBootStatus = QStringLiteral("boot offers fail: ") + why;
     }
     return m_strBootStatus;
+}
+
+// HTTP on the listener's address, when it is on; tried again with each Listen until
+// its port opens.
+void CServerEngine::StartHttp(bool tellWindow) {
+    if (!m_postToEngine || !m_settings.httpEnabled || (m_http && m_http->IsRunning()))
+        return;
+    if (!m_http)
+        m_http = std::make_unique<CHttpService>(this, m_postToEngine);
+    QString why;
+    const quint16 port = m_settings.httpPort;
+    if (!m_http->Start(m_bindAddress, port, &why) && tellWindow)
+        m_pWindow->ShowMessage(QStringLiteral("HTTP port %1 could not be opened: %2")
+                                   .arg(port)
+                                   .arg(why));
 }
 
 quint16 CServerEngine::ListenPort() const {
@@ -321,7 +338,6 @@ void CServerEngine::HandleRequest(const char* data, qint64 size, const QHostAddr
         return PlaySound(SOUND_FAILED);
     }
 
-    m_strWorkingDir = m_settings.workingFolder;
     if (request.status == Tftp::Request::BadMode)
         return PlaySound(SOUND_FAILED);
 
@@ -334,16 +350,7 @@ void CServerEngine::HandleRequest(const char* data, qint64 size, const QHostAddr
     admitted.localAddress = local;
     if (m_settings.negotiate)
         admitted.options = request.options;
-    // Without a usable working folder nothing is served or written.
-    if (CSettingsStore::WorkingFolderProblem(m_strWorkingDir).isEmpty()) {
-        admitted.path = ResolveName(request.fileName, request.opcode, client,
-                                    &admitted.refusePath, &admitted.askedNote);
-    } else {
-        admitted.path = ComposePath(request.fileName);
-        admitted.refusePath = true;
-        admitted.missingFolder =
-            m_strWorkingDir.isEmpty() ? QStringLiteral("(none set)") : m_strWorkingDir;
-    }
+    ResolveRequestPath(admitted);
     admitted.overWrite = m_settings.overWrite;
     admitted.readOnly = m_settings.readOnly;
 
@@ -357,6 +364,20 @@ void CServerEngine::HandleRequest(const char* data, qint64 size, const QHostAddr
     t->AttachRow(AddRow(t->Texts()));
     PlaySound(SOUND_REQUEST);
     t->StartTransfer();
+}
+
+void CServerEngine::ResolveRequestPath(TransferRequest& request) {
+    m_strWorkingDir = m_settings.workingFolder;
+    // Without a usable working folder nothing is served or written.
+    if (CSettingsStore::WorkingFolderProblem(m_strWorkingDir).isEmpty()) {
+        request.path = ResolveName(request.fileName, request.opcode, request.client,
+                                   &request.refusePath, &request.askedNote);
+    } else {
+        request.path = ComposePath(request.fileName);
+        request.refusePath = true;
+        request.missingFolder =
+            m_strWorkingDir.isEmpty() ? QStringLiteral("(none set)") : m_strWorkingDir;
+    }
 }
 
 // A flood of requests that are never acknowledged must not eat every descriptor, nor
@@ -421,6 +442,11 @@ bool CServerEngine::MayAnswerStranger(const QHostAddress& address, quint16 port)
 }
 
 void CServerEngine::OnTimer(int id) {
+    if (id == CHttpService::kTimerId) {
+        if (m_http)
+            m_http->OnTimer();
+        return;
+    }
     if (CTransferSocket* t = m_byPort.value(quint16(id)))
         t->OnTimer();
     else
@@ -496,6 +522,8 @@ void CServerEngine::Shutdown() {
     }
     FreeRetired();
     RetireListener();
+    if (m_http)
+        m_http->Stop();
 }
 
 void CServerEngine::RetireListener() {

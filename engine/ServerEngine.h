@@ -18,6 +18,8 @@
 class CTransferSocket;
 class CProxyDhcp;
 class CFileShareTable;
+class CHttpService;
+struct TransferRequest;
 
 // The listener on the TFTP port. It hands each request to the engine.
 class CListenSocket {
@@ -84,6 +86,16 @@ public:
     // Time-out dispatch: the id is a transfer's port.
     void OnTimer(int id);
 
+    // Where a request's name leads under the current settings (working folder, name
+    // rules, confinement): fills path, refusePath, askedNote and missingFolder of a
+    // request whose client, opcode and fileName are set. TFTP and HTTP both go by it.
+    void ResolveRequestPath(TransferRequest& request);
+
+    // Runs a call on the engine thread, from any thread (the host sets it; HTTP is
+    // served only where it is set).
+    std::function<void(std::function<void()>)> m_postToEngine;
+    CHttpService* Http() const { return m_http.get(); }
+
     // Runs before each request the listener hands over (the host runs the window's calls).
     std::function<void()> m_beforeRequests;
 
@@ -126,6 +138,7 @@ public:
     bool MayAnswerStranger(const QHostAddress& address, quint16 port);
 
 private:
+    void StartHttp(bool tellWindow);
     // Closes the listener; freed at once unless its own dispatch is on the stack.
     void RetireListener();
     quint16 NextPort(const QSet<quint16>& tried);
@@ -161,6 +174,7 @@ private:
     std::vector<std::unique_ptr<CListenSocket>> m_retiredListeners;
     bool m_bInListener = false;
 
+    std::unique_ptr<CHttpService> m_http; // while [Http] Enabled
     quint16 m_nPortCounter = 0;
     RowHandle m_nLastRow = 0; // the key of the row added last
     // The last few strangers told ERROR 5, and when.

@@ -34,6 +34,8 @@ struct EngineSettings {
     bool hideMissingFiles = false; // View/HideMissingFiles
     bool proxyDhcp = false;        // Boot/*: the boot offers, and a file per kind of client
     QString bootFileBios, bootFileUefi, bootFileUefiHttp, bootFileIpxe;
+    bool httpEnabled = false;      // Http/*: the folder over HTTP too (read at the start)
+    quint16 httpPort = CSettingsStore::kDefaultHttpPort;
 
     // The file's values, but for the sounds and the security rules: those are loaded
     // as the server starts and then change only through the Setup and Security

@@ -4,6 +4,7 @@
 #include "SettingsStore.h"
 
 #include <QBoxLayout>
+#include <QCheckBox>
 #include <QGridLayout>
 #include <QHostAddress>
 #include <QLabel>
@@ -67,6 +68,15 @@ void CProtocolDlg::LayOut() {
     for (QLabel* help : {ui->negotiateHelp, ui->blockSizeHelp, ui->windowSizeHelp, ui->portsHelp,
                          ui->replyFromHelp, ui->ipv6Help, ui->listenHelp})
         help->setContentsMargins(indent, 0, 0, 0);
+    m_pHttpCheck = new QCheckBox(tr("Serve the folder over HTTP too, port"), ui->networkGroup);
+    m_pHttpCheck->setObjectName(QStringLiteral("httpCheck"));
+    m_pHttpPortEdit = new QLineEdit(ui->networkGroup);
+    m_pHttpPortEdit->setObjectName(QStringLiteral("httpPortEdit"));
+    const QString httpHelp = tr("GET and HEAD of the folder's files, by the same rules as "
+                                "TFTP reads; takes effect at the next start.");
+    m_pHttpCheck->setToolTip(httpHelp);
+    m_pHttpPortEdit->setToolTip(httpHelp);
+    connect(m_pHttpCheck, &QCheckBox::toggled, m_pHttpPortEdit, &QWidget::setEnabled);
     FitFields();
     ui->listenCombo->setMinimumContentsLength(22); // an IPv6 address without its scope
 
@@ -104,6 +114,13 @@ void CProtocolDlg::LayOut() {
     network->addWidget(ui->listenLabel, 6, 0);
     network->addWidget(ui->listenCombo, 6, 1);
     network->addWidget(ui->listenHelp, 7, 0, 1, 2);
+    // HTTP: one row, a switch and its port.
+    auto* http = new QHBoxLayout;
+    http->addWidget(m_pHttpCheck);
+    http->addWidget(m_pHttpPortEdit);
+    http->setSpacing(6);
+    http->addStretch(1);
+    network->addLayout(http, 8, 0, 1, 2);
     network->setColumnStretch(1, 1);
     network->setVerticalSpacing(1);
 
@@ -141,6 +158,7 @@ void CProtocolDlg::LayOut() {
     QWidget* order[] = {ui->negotiateCheck, ui->blockSizeEdit, ui->windowSizeEdit,
                         ui->portFirstEdit,  ui->portLastEdit,  ui->anyPortCheck,
                         ui->replyFromCheck, ui->ipv6Check,     ui->listenCombo,
+                        m_pHttpCheck,       m_pHttpPortEdit,
                         ui->okButton,       ui->cancelButton};
     for (size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
@@ -148,7 +166,7 @@ void CProtocolDlg::LayOut() {
 
 void CProtocolDlg::FitFields() {
     for (QLineEdit* edit : {ui->blockSizeEdit, ui->windowSizeEdit, ui->portFirstEdit,
-                            ui->portLastEdit})
+                            ui->portLastEdit, m_pHttpPortEdit})
         FitDigits(edit, QStringLiteral("000000"));
 }
 
@@ -192,6 +210,8 @@ CProtocolDlg::CProtocolDlg(CSettingsStore& store, QWidget* parent)
     m_bReplyFromRequestAddress = store.ReplyFromRequestAddress();
     m_bIPv6 = store.IPv6();
     m_strListenAddress = store.ListenAddress();
+    m_bHttp = store.HttpEnabled();
+    m_nHttpPort = store.HttpPort();
     UpdateData(false);
     ui->negotiateCheck->setFocus();
 }
@@ -218,6 +238,9 @@ bool CProtocolDlg::UpdateData(bool save) {
         ui->listenCombo->setEditText(m_strListenAddress.isEmpty()
                                          ? QString::fromLatin1(kAllAddresses)
                                          : m_strListenAddress);
+        m_pHttpCheck->setChecked(m_bHttp);
+        m_pHttpPortEdit->setText(QString::number(m_nHttpPort));
+        m_pHttpPortEdit->setEnabled(m_bHttp);
         return true;
     }
 
@@ -265,6 +288,9 @@ bool CProtocolDlg::UpdateData(bool save) {
                                : tr("Listen address must be empty or an IPv4 address "
                                     "(an IPv6 address needs IPv6 on)."));
     }
+    int httpPort = m_nHttpPort;
+    if (m_pHttpCheck->isChecked() && !ParseNumber(m_pHttpPortEdit, 1, 65535, &httpPort))
+        return refuse(m_pHttpPortEdit, tr("HTTP port must be between 1 and 65535."));
     m_bNegotiate = ui->negotiateCheck->isChecked();
     m_nMaxBlockSize = blockSize;
     m_nMaxWindowSize = windowSize;
@@ -273,6 +299,8 @@ bool CProtocolDlg::UpdateData(bool save) {
     m_bReplyFromRequestAddress = ui->replyFromCheck->isChecked();
     m_bIPv6 = ipv6;
     m_strListenAddress = listen;
+    m_bHttp = m_pHttpCheck->isChecked();
+    m_nHttpPort = httpPort;
     return true;
 }
 

@@ -6,6 +6,7 @@
 #include <memory>
 
 class CSettingsStore;
+class QLineEdit;
 
 namespace Ui {
 class CProtocolDlg;
@@ -30,6 +31,8 @@ public:
     bool m_bReplyFromRequestAddress = false;
     bool m_bIPv6 = false;
     QString m_strListenAddress; // empty: every address
+    bool m_bHttp = false; // the working folder over HTTP too, on m_nHttpPort
+    int m_nHttpPort = 0;
 
     // What the listen field offers: "all" (every address, stored empty), then this
     // machine's addresses. Anything else may be typed too.
@@ -50,5 +53,7 @@ private:
     void changeEvent(QEvent* event) override;
 
     std::unique_ptr<Ui::CProtocolDlg> ui;
+    class QCheckBox* m_pHttpCheck = nullptr;
+    QLineEdit* m_pHttpPortEdit = nullptr;
     bool m_bLaidOut = false; // setupUi changes the font before the fields exist
 };

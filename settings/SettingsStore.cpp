@@ -131,6 +131,8 @@ EngineSettings CSettingsStore::LoadEngineSettings() {
     s.bootFileUefi = BootFileUefi();
     s.bootFileUefiHttp = BootFileUefiHttp();
     s.bootFileIpxe = BootFileIpxe();
+    s.httpEnabled = HttpEnabled();
+    s.httpPort = HttpPort();
     m_bHoldRefresh = false;
     return s;
 }
@@ -204,6 +206,8 @@ QStringList CSettingsStore::SettingNotes() {
         {kReplyFromRequestAddress, kDefaultReplyFromRequestAddress, INT_MIN, INT_MAX},
         {kIPv6, 0, INT_MIN, INT_MAX},
         {kProxyDhcp, 0, INT_MIN, INT_MAX},
+        {kHttpEnabled, 0, INT_MIN, INT_MAX},
+        {kHttpPort, kDefaultHttpPort, 1, 65535},
     };
     RefreshIfChanged();
     QStringList notes;

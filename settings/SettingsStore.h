@@ -73,6 +73,11 @@ public:
     // The UDP port for requests (Setup; --port wins), read at the start.
     static constexpr const char* kPort = "Protocol/Port";
     static constexpr int kDefaultPort = 69;
+    // The working folder over HTTP too (GET and HEAD, the same rules as TFTP reads),
+    // off by default; its TCP port, read at the start.
+    static constexpr const char* kHttpEnabled = "Http/Enabled";
+    static constexpr const char* kHttpPort = "Http/Port";
+    static constexpr int kDefaultHttpPort = 8080;
     static constexpr int kDefaultMaxBlockSize = 1468; // fits an Ethernet frame unfragmented
     static constexpr int kDefaultMaxWindowSize = 64;  // where the gains level off
     static constexpr int kMinBlockSize = 8, kMaxBlockSizeLimit = 65464;
@@ -148,6 +153,11 @@ public:
     quint16 Port() {
         const int port = GetProfileInt(kPort, kDefaultPort);
         return quint16(port >= 1 && port <= 65535 ? port : kDefaultPort);
+    }
+    bool HttpEnabled() { return GetProfileInt(kHttpEnabled, 0) != 0; }
+    quint16 HttpPort() {
+        const int port = GetProfileInt(kHttpPort, kDefaultHttpPort);
+        return quint16(port >= 1 && port <= 65535 ? port : kDefaultHttpPort);
     }
     int MaxTransfersPerClient() {
         return GetProfileInt(kMaxTransfersPerClient, kDefaultMaxTransfersPerClient);

@@ -21,4 +21,6 @@ void RunProtocolCommand(CEngineHost& engine, QWidget* parent) {
                           dlg.m_bReplyFromRequestAddress ? 1 : 0);
     store.WriteProfileInt(CSettingsStore::kIPv6, dlg.m_bIPv6 ? 1 : 0);
     store.WriteProfileString(CSettingsStore::kListenAddress, dlg.m_strListenAddress);
+    store.WriteProfileInt(CSettingsStore::kHttpEnabled, dlg.m_bHttp ? 1 : 0);
+    store.WriteProfileInt(CSettingsStore::kHttpPort, dlg.m_nHttpPort);
 }

@@ -122,6 +122,9 @@ void TestProtocolDialog::okStoresWhatWasEntered() {
             Check(IsChecked(w, "anyPortCheck") && !Edit(w, "portFirstEdit")->isEnabled(),
                   "any port by default");
             Check(IsChecked(w, "replyFromCheck") && !IsChecked(w, "ipv6Check"), "address defaults");
+            Check(!IsChecked(w, "httpCheck") && !Edit(w, "httpPortEdit")->isEnabled() &&
+                      Edit(w, "httpPortEdit")->text() == QLatin1String("8080"),
+                  "HTTP off by default, on 8080");
             ModalDriver::setChecked(w, "negotiateCheck", false);
             ModalDriver::setText(w, "blockSizeEdit", QStringLiteral("1432"));
             ModalDriver::setText(w, "windowSizeEdit", QStringLiteral(" 16 "));
@@ -131,6 +134,8 @@ void TestProtocolDialog::okStoresWhatWasEntered() {
             ModalDriver::setChecked(w, "replyFromCheck", false);
             ModalDriver::setChecked(w, "ipv6Check", true);
             ModalDriver::setText(w, "listenEdit", QStringLiteral("::1"));
+            ModalDriver::setChecked(w, "httpCheck", true);
+            ModalDriver::setText(w, "httpPortEdit", QStringLiteral("8081"));
             ModalDriver::click(w, "okButton");
         }}});
         RunProtocolCommand(f.engine, nullptr);
@@ -147,6 +152,8 @@ void TestProtocolDialog::okStoresWhatWasEntered() {
     QVERIFY(!f.store.ReplyFromRequestAddress());
     QVERIFY(f.store.IPv6());
     QCOMPARE(f.store.ListenAddress(), QStringLiteral("::1"));
+    QVERIFY(f.store.HttpEnabled());
+    QCOMPARE(f.store.HttpPort(), 8081);
 
     // Reopened, it shows the range; Any clears it again (both 0 in the store).
     ModalDriver driver({{[](QWidget* w) {

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Real boot firmware, one after another under QEMU (TCG), fetching a 32 MiB file from
 # the headless server run with default settings: SeaBIOS + iPXE, PXELINUX, GRUB for
-# BIOS and for EFI, UEFI PXE (OVMF) chaining iPXE EFI, and U-Boot on aarch64. All of
+# BIOS and for EFI, UEFI PXE (OVMF) chaining iPXE EFI, iPXE over the server's HTTP, and
+# U-Boot on aarch64. All of
 # it runs in a private network namespace holding only tap0 (198.51.100.1/24) and
 # dnsmasq for DHCP. Each case must arrive byte for byte: checked in the guest where
 # the firmware can (GRUB sha256sum, U-Boot crc32) and for every case in a capture of
@@ -15,6 +16,7 @@ skip() { echo "SKIP: $*"; exit 77; }
 
 SERVER_IP=198.51.100.1
 BIG_SIZE=$((32 * 1024 * 1024))
+HTTP_PORT=8080
 CASE_TIMEOUT=${NETBOOT_CASE_TIMEOUT:-150}
 # NETBOOT_CASES="ipxe uboot" runs only those (names as in run_case below).
 
@@ -71,8 +73,10 @@ ip link set tap0 up
 head -c $BIG_SIZE /dev/urandom >"$root/big.bin"
 big_sum=$(sha256sum "$root/big.bin" | cut -d' ' -f1)
 echo "$big_sum  big.bin" >"$root/big.sha256"
-for c in ipxe uefi grub-pc grub-efi; do echo ok >"$root/ok-$c"; done
+for c in ipxe uefi grub-pc grub-efi http; do echo ok >"$root/ok-$c"; done
 sed "s/@SERVER@/$SERVER_IP/g; s/@CASE@/ipxe/g" "$here/case.ipxe" >"$root/bios.ipxe"
+sed "s|tftp://@SERVER@/big.bin|http://@SERVER@:$HTTP_PORT/big.bin|; s/@SERVER@/$SERVER_IP/g; s/@CASE@/http/g" \
+    "$here/case.ipxe" >"$root/http.ipxe"
 sed "s/@SERVER@/$SERVER_IP/g; s/@CASE@/uefi/g" "$here/case.ipxe" >"$root/uefi.ipxe"
 cp $PXELINUX $LDLINUX "$root/"
 mkdir -p "$root/pxelinux.cfg"
@@ -86,8 +90,9 @@ cp "$here/grub.cfg" "$root/boot/grub/grub.cfg"
 # the PE headers name, so the tail just makes the download big).
 cat $SNPONLY "$root/big.bin" >"$root/nbp-big.efi"
 
-# The server with default settings: a fresh settings file naming only the folder.
-printf '[WorkingDir]\nDirName=%s\n' "$root" >"$work/settings.ini"
+# The server with default settings: a fresh settings file naming only the folder
+# (and HTTP turned on).
+printf '[WorkingDir]\nDirName=%s\n[Http]\nEnabled=1\nPort=%s\n' "$root" $HTTP_PORT >"$work/settings.ini"
 HOME=$work/home XDG_CONFIG_HOME=$work/home/xdg "$server" --headless --address $SERVER_IP \
     --port 69 --settings "$work/settings.ini" >"$work/server.out" 2>"$work/server.err" &
 pids+=("$!")
@@ -122,7 +127,7 @@ run_case() {
     shift
     row_mark=$(($(wc -l <"$work/server.out") + 1))
     local pcap=$work/$cname.pcap start=$SECONDS qemu tcpd result=FAIL note="" c
-    tcpdump -Z root -U -s 0 -i tap0 -w "$pcap" udp >"$work/$cname.tcpdump" 2>&1 &
+    tcpdump -Z root -U -s 0 -B 65536 -i tap0 -w "$pcap" ${capture:-udp} >"$work/$cname.tcpdump" 2>&1 &
     tcpd=$!
     sleep 1
     "$@" >"$work/$cname.qemu" 2>&1 &
@@ -142,8 +147,10 @@ run_case() {
     local secs=$((SECONDS - start))
     if [ $result = PASS ]; then
         for c in "${checks[@]}"; do
-            if ! python3 "$here/pcapcheck.py" "$pcap" "${c%%:*}" "$root/${c%%:*}" "${c##*:}" \
-                >"$work/$cname.check" 2>&1; then
+            local check=(python3 "$here/pcapcheck.py" "$pcap" "${c%%:*}" "$root/${c%%:*}" "${c##*:}")
+            # http:NAME: a response over HTTP carried NAME whole.
+            [[ $c == http:* ]] && check=(python3 "$here/httpcheck.py" "$pcap" $HTTP_PORT "$root/${c#http:}")
+            if ! "${check[@]}" >"$work/$cname.check" 2>&1; then
                 result=FAIL
             fi
             note+="$(cat "$work/$cname.check") "
@@ -155,6 +162,7 @@ run_case() {
         tail -c 1500 "$work/$cname.serial" 2>/dev/null | tr -d '\r' | tail -n 15
         tail -n 5 "$work/$cname.qemu"
         tail -n 5 "$work/dnsmasq.log"
+        tail -n 3 "$work/$cname.tcpdump"
     fi
     echo "$client: $result ($secs s) $note"
     record "$client" $result $secs $BIG_SIZE "$note"
@@ -253,6 +261,10 @@ case " ${NETBOOT_CASES:-proxy-bios} " in *" proxy-bios "*)
         $(nic virtio-net-pci 8)
     proxy_stop proxy-bios ;;
 esac
+# 5b. SeaBIOS + iPXE fetching big.bin over our HTTP, then ok-http over TFTP.
+# shellcheck disable=SC2046
+capture="udp or tcp port $HTTP_PORT" run_case ipxe-http "SeaBIOS+iPXE HTTP" 'sent ok-http' \
+    http:big.bin -- "${x86[@]}" -boot n -serial file:"$work/ipxe-http.serial" $(nic virtio-net-pci 9)
 
 # 6. U-Boot on aarch64, driven over its console: tftpboot with defaults, then with
 #    blksize 1468 and windowsize 16; byte count and crc32 checked against the host's.

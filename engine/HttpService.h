@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QHostAddress>
+#include <QString>
+#include <functional>
+#include <memory>
+
+class CServerEngine;
+struct MHD_Daemon;
+
+// The working folder over HTTP: GET and HEAD (single ranges too) of files beneath it,
+// each admitted by the same rules as a TFTP read request, each a row like a download.
+// libmicrohttpd serves on a thread of its own and sends the file with sendfile; every
+// decision and every row change runs on the engine thread: the library's thread hands
+// the request over and waits for the answer, and ends are queued back the same way.
+class CHttpService {
+public:
+    // An engine timer id beyond every transfer port: the progress of responses.
+    static constexpr int kTimerId = 0x10000 + 80;
+    static constexpr int kProgressMs = 250;
+    using Post = std::function<void(std::function<void()>)>;
+
+    // post runs a call on the engine thread; everything else here runs there too.
+    CHttpService(CServerEngine* engine, Post post);
+    ~CHttpService();
+    CHttpService(const CHttpService&) = delete;
+    CHttpService& operator=(const CHttpService&) = delete;
+
+    bool Start(const QHostAddress& address, quint16 port, QString* error);
+    // Closes the port and every connection; responses cut short end their rows.
+    void Stop();
+    bool IsRunning() const { return m_daemon != nullptr; }
+    quint16 Port() const { return m_nPort; }
+    void OnTimer();
+
+    struct Request;
+    struct Shared;
+
+private:
+    void Admit(Request& request);
+    void Finish(Request& request, bool whole);
+    void Refuse(Request& request, int status, const QString& why, bool missing = false);
+    void WatchProgress();
+
+    CServerEngine* m_pEngine;
+    Post m_post;
+    std::shared_ptr<Shared> m_shared;
+    MHD_Daemon* m_daemon = nullptr;
+    quint16 m_nPort = 0;
+    bool m_bTimerRunning = false;
+
+    friend struct HttpCallbacks;
+};

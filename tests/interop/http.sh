@@ -1,0 +1,125 @@
+#!/usr/bin/env bash
+# curl against the headless server's HTTP side on 127.0.0.1: the working folder by the
+# same rules as TFTP reads, ranges, HEAD, refusals, and no descriptor left behind.
+# Usage: http.sh /path/to/vantrel-server
+set -u
+server_bin=$1
+work=$(mktemp -d)
+passed=0
+failed=0
+server_pid=
+cleanup() {
+    [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+check() { # name, command...
+    local name=$1
+    shift
+    if "$@" >"$work/check.out" 2>&1; then
+        passed=$((passed + 1))
+        echo "PASS $name"
+    else
+        failed=$((failed + 1))
+        echo "FAIL $name"
+        sed 's/^/    /' "$work/check.out" | tail -n 20
+    fi
+}
+
+export HOME=$work/home XDG_CONFIG_HOME=$work/xdg
+mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$work/root" "$work/outside"
+root=$work/root
+head -c $((24 * 1024 * 1024 + 123)) /dev/urandom >"$root/big.bin"
+head -c 1000 /dev/urandom >"$root/small.bin"
+echo secret >"$work/outside/secret.txt"
+ln -s "$work/outside/secret.txt" "$root/link-out.txt"
+
+# Security: only 127.0.0.1 is served; 127.0.0.2 is the stranger.
+for attempt in $(seq 1 20); do
+    port=$((40000 + RANDOM % 10000))
+    http=$((50000 + RANDOM % 10000))
+    cat >"$work/settings.ini" <<CONF
+[WorkingDir]
+DirName=$root
+SoundOn=0
+AllowClient=1
+Client1=127.0.0.1
+[Http]
+Enabled=1
+Port=$http
+CONF
+    "$server_bin" --headless --address 127.0.0.1 --port $port --settings "$work/settings.ini" \
+        >"$work/server.log" 2>&1 &
+    server_pid=$!
+    for i in $(seq 1 50); do
+        curl -s -o /dev/null "http://127.0.0.1:$http/small.bin" && break 2
+        kill -0 $server_pid 2>/dev/null || break
+        sleep 0.1
+    done
+    kill $server_pid 2>/dev/null
+    wait $server_pid 2>/dev/null
+    server_pid=
+done
+[ -n "$server_pid" ] || { echo "server did not start"; cat "$work/server.log"; exit 1; }
+url=http://127.0.0.1:$http
+cd "$work"
+
+status() { curl -s -o /dev/null -w '%{http_code}' "$@"; }
+# The row of a request reaches the log within the host's drain interval.
+logged() { # pattern
+    for i in $(seq 1 50); do
+        grep -qE "$1" server.log && return 0
+        sleep 0.1
+    done
+    echo "not in the log: $1"
+    cat server.log
+    return 1
+}
+
+check "download is byte-exact, its row blue" bash -c "
+    curl -sS -o got.bin $url/big.bin && cmp got.bin '$root/big.bin' &&
+    $(declare -f logged); logged \$'SENT\t127.0.0.1\tbig.bin\t25165947 Bytes\tHTTP'"
+check "a range: 206, Content-Range, the bytes asked" bash -c "
+    curl -sS -D head.txt -o part.bin -r 1000-1999 $url/big.bin &&
+    grep -q '^HTTP/1.1 206' head.txt &&
+    grep -qi '^Content-Range: bytes 1000-1999/25165947' head.txt &&
+    cmp part.bin <(tail -c +1001 '$root/big.bin' | head -c 1000) &&
+    [ \$(curl -s -o /dev/null -w '%{http_code}' -r 30000000- $url/big.bin) = 416 ]"
+check "HEAD: length and date, no body" bash -c "
+    curl -sS -I $url/small.bin >head.txt &&
+    grep -q '^HTTP/1.1 200' head.txt && grep -qi '^Content-Length: 1000' head.txt &&
+    grep -qi '^Last-Modified: ' head.txt && grep -qi '^Accept-Ranges: bytes' head.txt"
+check "404 for a missing name and for names that leave the folder" bash -c "
+    [ \$(curl -s -o /dev/null -w '%{http_code}' $url/missing.bin) = 404 ] &&
+    [ \$(curl -s -o /dev/null -w '%{http_code}' --path-as-is $url/../outside/secret.txt) = 404 ] &&
+    [ \$(curl -s -o /dev/null -w '%{http_code}' $url/link-out.txt) = 404 ] &&
+    $(declare -f logged); logged \$'FAILED\t127.0.0.1\tmissing.bin\t\tHTTP\tError: Requested File Not Found!!' &&
+    logged \$'FAILED\t127.0.0.1\tlink-out.txt\t\tHTTP\tError: Requested File Access Denied!!'"
+check "a client not in the Security list: 403, its row red" bash -c "
+    [ \$(curl -s -o /dev/null -w '%{http_code}' --interface 127.0.0.2 $url/small.bin) = 403 ] &&
+    $(declare -f logged); logged \$'FAILED\t127.0.0.2\tsmall.bin\t\tHTTP\tUnauthorized Clinet'"
+check "only GET and HEAD: 405" bash -c "
+    [ \$(curl -s -o /dev/null -w '%{http_code}' -T '$root/small.bin' $url/up.bin) = 405 ] &&
+    [ ! -e '$root/up.bin' ]"
+check "keep-alive: two files over one connection" bash -c "
+    [ \"\$(curl -s -o /dev/null -o /dev/null -w '%{num_connects} ' $url/small.bin $url/small.bin)\" = '1 0 ' ]"
+
+fds() { ls /proc/$server_pid/fd | wc -l; }
+before=$(fds)
+thousand() {
+    seq 1 1000 | xargs -P 100 -I{} curl -s -o /dev/null --max-time 30 -w '%{http_code}\n' \
+        "$url/small.bin?{}" >codes.txt
+    [ "$(grep -c '^200$' codes.txt)" = 1000 ] || { sort codes.txt | uniq -c; return 1; }
+    for i in $(seq 1 50); do
+        [ "$(fds)" -le "$before" ] && return 0
+        sleep 0.1
+    done
+    echo "descriptors: $before before, $(fds) after"
+    ls -l /proc/$server_pid/fd
+    return 1
+}
+check "1,000 requests, 100 at a time, no descriptor left open" thousand
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
