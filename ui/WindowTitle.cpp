@@ -132,6 +132,8 @@ QStringList ReachableOnThisMachine(const QHostAddress& listen, quint16 port) {
 }
 
 QString ComposeReachable(const QStringList& addresses) {
+    if (addresses.isEmpty()) // not listening: the name alone, no dangling dash
+        return QString::fromLatin1(kPrefix).chopped(3);
     QString title = QLatin1String(kPrefix) + addresses.value(0);
     if (addresses.size() > 1)
         title += QStringLiteral(" +%1 more").arg(addresses.size() - 1);

@@ -91,6 +91,8 @@ void TestTitle::reachableAddresses() {
              QStringLiteral("Vantrel Server 1.0 - 192.0.2.5:1069"));
     QCOMPARE(ComposeReachable({"192.0.2.5", "198.51.100.7", "127.0.0.1"}),
              QStringLiteral("Vantrel Server 1.0 - 192.0.2.5 +2 more"));
+    // Not listening: no dangling dash.
+    QCOMPARE(ComposeReachable({}), QStringLiteral("Vantrel Server 1.0"));
 }
 
 QTEST_APPLESS_MAIN(TestTitle)
