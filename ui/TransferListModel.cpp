@@ -83,8 +83,16 @@ QVariant CTransferListModel::data(const QModelIndex& index, int role) const {
     const CRowData& row = m_rows[size_t(index.row())];
     switch (role) {
     case Qt::DisplayRole:
-        if (index.column() == ColSize)
+        if (index.column() == ColSize) {
+            // A running transfer's size shows over its bar before the engine's text comes.
+            if (row.m_texts.size.isEmpty() && row.m_nState == ROW_ACTIVE && row.m_nTotal >= 0) {
+                RowTexts known = row.m_texts;
+                known.bytes = row.m_nTotal;
+                known.size = QString::number(row.m_nTotal) + QStringLiteral(" Bytes");
+                return ShownSize(known);
+            }
             return ShownSize(row.m_texts);
+        }
         if (index.column() == ColInfo && !row.m_strProgressInfo.isEmpty())
             return row.m_strProgressInfo;
         return textOf(row, index.column());
@@ -180,10 +188,12 @@ bool CTransferListModel::UpdateRow(RowHandle handle, const RowTexts& texts, RowS
     return true;
 }
 
-int CTransferListModel::SetProgressQuietly(RowHandle handle, double fraction) {
+int CTransferListModel::SetProgressQuietly(RowHandle handle, double fraction, qint64 total) {
     const int r = RowOf(handle);
-    if (r >= 0)
+    if (r >= 0) {
         m_rows[size_t(r)].m_fProgress = fraction;
+        m_rows[size_t(r)].m_nTotal = total;
+    }
     return r;
 }
 

@@ -16,6 +16,7 @@ struct CRowData {
     qint8 m_nState = ROW_ACTIVE;
     RowTexts m_texts;
     double m_fProgress = -1.0; // fraction of the file sent; below 0: no bar
+    qint64 m_nTotal = -1;      // the file's size as progress tells it; -1 when untold
     QString m_strProgressInfo; // shown in Information while the row runs, when set
     QDateTime m_started;       // when the row came
     qint64 m_nStartMs = 0;     // and on the model's clock
@@ -62,7 +63,7 @@ public:
                    bool* changed = nullptr);
     // Stores the fraction without telling the views (the list view repaints the bar
     // itself, at its own pace). Returns the row, or -1 for a handle without one.
-    int SetProgressQuietly(RowHandle handle, double fraction);
+    int SetProgressQuietly(RowHandle handle, double fraction, qint64 total = -1);
     // What a running row shows in Information instead of its own text (percentage and
     // speed); repaints the cell. Ignored once the row's texts change.
     void SetProgressInfo(RowHandle handle, const QString& text);

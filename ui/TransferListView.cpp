@@ -202,7 +202,7 @@ CTransferListView::~CTransferListView() = default;
 void CTransferListView::SetProgress(RowHandle handle, qint64 bytesSent, qint64 fileSize) {
     const double fraction =
         fileSize > 0 ? qBound(0.0, double(quint64(bytesSent)) / double(fileSize), 1.0) : -1.0;
-    if (m_pModel->SetProgressQuietly(handle, fraction) < 0)
+    if (m_pModel->SetProgressQuietly(handle, fraction, fileSize) < 0)
         return;
     Pace& pace = m_pace[handle];
     if (pace.startMs == 0) {

@@ -331,6 +331,8 @@ void TestList::progressBarExtentAndCoalescing() {
     view.SetProgress(empty, 0, 0);     // size 0: no bar
     view.SetProgress(h + 99, 10, 100); // no such row: ignored
     QTRY_COMPARE(view.ProgressRepaints(), 1);
+    // The size shows over the bar while the transfer runs.
+    QCOMPARE(model.index(0, 2).data().toString(), QStringLiteral("1000 Bytes"));
     QImage image = render(view);
     const QRect cell = view.visualRect(model.index(0, 2));
     const QColor pink(246, 128, 211);
@@ -352,8 +354,9 @@ void TestList::progressBarExtentAndCoalescing() {
         if (sent % (512 * 100) == 0)
             QCoreApplication::processEvents();
     }
+    // All of it pink but for the size's text over it.
     QTRY_COMPARE(countColour(render(view), cell.adjusted(0, 2, 0, -2), pink, 10) >=
-                     (cell.width() - 1) * (cell.height() - 4) * 9 / 10,
+                     (cell.width() - 1) * (cell.height() - 4) * 3 / 4,
                  true);
     QVERIFY2(view.ProgressRepaints() <= 1 + view.columnWidth(2) + 1,
              qPrintable(QString::number(view.ProgressRepaints())));
