@@ -93,6 +93,17 @@ protected:
     void ReadTimeOut(const Now& now) {
         m_nTimeOut = m_shape.optionTimeOut > 0 ? m_shape.optionTimeOut : now.timeOutSetting();
     }
+    // An OACK (again): false once the client has had its last chance.
+    bool MayResendOack(const Now& now) {
+        ReadTimeOut(now);
+        return m_nRetry <= kMaxRetries;
+    }
+    Actions OackActions() const {
+        Actions a;
+        a.startTimerMs = TimerMs();
+        a.oack = true;
+        return a;
+    }
     // How far `block` is from `expected`, modulo 65536: 0 the expected one, -1 the one
     // before, and so on. Block numbers roll over from 65535 to 0 in both directions.
     static int Distance(quint16 block, quint16 expected) { return qint16(quint16(block - expected)); }

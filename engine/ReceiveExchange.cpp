@@ -17,14 +17,10 @@ Actions CReceiveExchange::Start(const Now& now) {
 }
 
 Actions CReceiveExchange::SendOack(const Now& now) {
-    ReadTimeOut(now);
-    if (m_nRetry > kMaxRetries)
+    if (!MayResendOack(now))
         return EndWith({}, End::NotResponding);
     m_state = State::OackPending;
-    Actions a;
-    a.startTimerMs = TimerMs();
-    a.oack = true;
-    return a;
+    return OackActions();
 }
 
 Actions CReceiveExchange::SendAck(const Now& now, Actions a) {

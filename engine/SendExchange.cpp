@@ -16,14 +16,10 @@ Actions CSendExchange::Start(const Now& now) {
 }
 
 Actions CSendExchange::SendOack(const Now& now) {
-    ReadTimeOut(now);
-    if (m_nRetry > kMaxRetries)
+    if (!MayResendOack(now))
         return EndWith({}, End::NotResponding);
     m_state = State::OackPending;
-    Actions a;
-    a.startTimerMs = TimerMs();
-    a.oack = true;
-    return a;
+    return OackActions();
 }
 
 // The window: in lock-step one block, the next one.
