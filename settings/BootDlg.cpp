@@ -18,13 +18,16 @@ CBootDlg::CBootDlg(CSettingsStore& store, const QString& answersOn, QWidget* par
     : QDialog(parent), m_strFolder(store.WorkingFolder()) {
     setWindowTitle(QStringLiteral("Boot"));
     auto* layout = new QVBoxLayout(this);
-    m_pSwitch = new QCheckBox(
-        QStringLiteral("&Offer boot files to PXE clients (ProxyDHCP; the LAN's DHCP server "
-                       "still gives the addresses)"),
-        this);
+    m_pSwitch = new QCheckBox(QStringLiteral("&Offer boot files to PXE clients"), this);
     m_pSwitch->setObjectName(QStringLiteral("proxyDhcp"));
     m_pSwitch->setChecked(store.ProxyDhcp());
     layout->addWidget(m_pSwitch);
+    // Wrapped, so that the dialog stays narrow enough for a scaled screen.
+    auto* how = new QLabel(QStringLiteral("As a ProxyDHCP: the LAN's DHCP server still gives "
+                                          "the addresses."),
+                           this);
+    how->setWordWrap(true);
+    layout->addWidget(how);
 
     auto* form = new QFormLayout;
     const struct {

@@ -1,6 +1,7 @@
 // The window on a scaled display whose free area is smaller than the window's
 // usual size (as QT_SCALE_FACTOR=2 on a 1280x800 screen): it fits and stays on it.
 #include "AboutBoxDlg.h"
+#include "BootDlg.h"
 #include "HelpSheetDlg.h"
 #include "MainFrame.h"
 #include "ProtocolDlg.h"
@@ -27,8 +28,10 @@ void TestScale::dialogsFitTheScreen() {
     CSecurityDlg security(*s.store);
     CHelpSheetDlg help;
     CAboutBoxDlg about;
+    CBootDlg boot(*s.store, QStringLiteral("eth0 (198.51.100.1)"));
     for (QDialog* dlg : {static_cast<QDialog*>(&protocol), static_cast<QDialog*>(&security),
-                         static_cast<QDialog*>(&help), static_cast<QDialog*>(&about)}) {
+                         static_cast<QDialog*>(&help), static_cast<QDialog*>(&about),
+                         static_cast<QDialog*>(&boot)}) {
         dlg->show();
         QVERIFY(QTest::qWaitForWindowExposed(dlg));
         QVERIFY2(dlg->width() <= free.width() && dlg->height() <= free.height() - 32,
