@@ -419,10 +419,14 @@ std::unique_ptr<IDatagramSocket> CEpollPlatform::bind(const QHostAddress& addres
         const int v6only = any ? off : on;
         if (setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &v6only, sizeof v6only) != 0)
             return fail(errno);
-        // Without the destination, replies come from the socket's own address.
-        (void)setsockopt(fd, IPPROTO_IPV6, IPV6_RECVPKTINFO, &on, sizeof on);
     }
-    (void)setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on); // refused on IPv6-only
+    // The destination is asked for only where it is read: a transfer's socket is bound
+    // to one address, and the call would be one more per request.
+    if (options.wantLocalAddress) {
+        if (family == AF_INET6)
+            (void)setsockopt(fd, IPPROTO_IPV6, IPV6_RECVPKTINFO, &on, sizeof on);
+        (void)setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on); // refused on IPv6-only
+    }
     if (device) {
         if (setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
             setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0)
