@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <memory>
+#include <mutex>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -93,12 +95,47 @@ bool isFileName(const QByteArray& base) {
     return !base.isEmpty() && base != "." && base != "..";
 }
 
-int openRoot(const QString& root) {
+// The working folder stays open between requests. Each request looks at its path once
+// (folderReady): one stat tells whether it is still the same folder (not removed,
+// renamed away or replaced), and only a change opens it again; the lookups that follow
+// use what is open. Shared, so a thread that holds it outlives a reopening.
+struct OpenRoot {
+    QByteArray path;
+    std::shared_ptr<const Fd> fd;
+    dev_t dev = 0;
+    ino_t ino = 0;
+};
+std::mutex g_rootLock;
+OpenRoot g_root;
+
+std::shared_ptr<const Fd> openRoot(const QString& root, bool recheck) {
     if (!root.startsWith(QLatin1Char('/'))) {
         errno = EACCES;
-        return -1;
+        return nullptr;
     }
-    return ::open(QFile::encodeName(root).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    const QByteArray path = QFile::encodeName(root);
+    if (!recheck) {
+        const std::lock_guard<std::mutex> lock(g_rootLock);
+        if (g_root.fd && g_root.path == path)
+            return g_root.fd;
+    }
+    struct stat st;
+    if (::stat(path.constData(), &st) != 0)
+        return nullptr;
+    if (!S_ISDIR(st.st_mode)) {
+        errno = ENOTDIR;
+        return nullptr;
+    }
+    const std::lock_guard<std::mutex> lock(g_rootLock);
+    if (g_root.fd && g_root.path == path && g_root.dev == st.st_dev && g_root.ino == st.st_ino)
+        return g_root.fd;
+    auto fd = std::make_shared<const Fd>(
+        ::open(path.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    struct stat opened;
+    if (!fd->ok() || ::fstat(fd->get(), &opened) != 0)
+        return nullptr;
+    g_root = {path, fd, opened.st_dev, opened.st_ino};
+    return fd;
 }
 
 // Where the kernel lacks openat2: the real path of the name must lie in the folder's
@@ -141,8 +178,8 @@ int openBeneath(int rootFd, const QString& root, const QByteArray& name, int fla
 
 // `name` opened beneath the working folder of `path`.
 int openInFolder(const FolderPath& path, const QByteArray& name, int flags) {
-    const Fd root(openRoot(path.root));
-    return root.ok() ? openBeneath(root.get(), path.root, name, flags) : -1;
+    const std::shared_ptr<const Fd> root = openRoot(path.root, false);
+    return root ? openBeneath(root->get(), path.root, name, flags) : -1;
 }
 
 // The folder that holds `path`, opened beneath the working folder.
@@ -163,9 +200,17 @@ FileError folderError(int err) {
     return e;
 }
 
+// An existing file's key in the sharing table: its device and inode.
+QString inodeKey(const struct stat& st) {
+    return QStringLiteral("%1:%2").arg(st.st_dev).arg(st.st_ino);
+}
+
 class PosixFile : public IFile {
 public:
     explicit PosixFile(int fd) : m_fd(fd) {}
+    // A file opened for reading, with what its fstat at the opening told.
+    PosixFile(int fd, const struct stat& st)
+        : m_fd(fd), m_openedSize(qint64(st.st_size)), m_key(inodeKey(st)) {}
     ~PosixFile() override { close(); }
 
     qint64 read(char* data, qint64 maxSize) override {
@@ -204,6 +249,8 @@ public:
     }
 
     qint64 size() const override {
+        if (m_openedSize >= 0) // served as it was when opened: no second fstat
+            return m_openedSize;
         struct stat st;
         return ::fstat(m_fd, &st) == 0 ? qint64(st.st_size) : 0;
     }
@@ -214,9 +261,12 @@ public:
     }
     FileError error() const override { return m_error; }
     int descriptor() const override { return m_fd; }
+    QString shareKey() const override { return m_key; }
 
 private:
     int m_fd;
+    qint64 m_openedSize = -1;
+    QString m_key;
     FileError m_error;
 };
 } // namespace
@@ -238,7 +288,7 @@ std::unique_ptr<IFile> CFolderFileSystem::openRead(const FolderPath& path, FileE
         *error = FileErrorFromErrno(S_ISDIR(st.st_mode) ? EISDIR : EACCES);
         return nullptr;
     }
-    return std::make_unique<PosixFile>(fd.release());
+    return std::make_unique<PosixFile>(fd.release(), st);
 }
 
 namespace {
@@ -437,13 +487,17 @@ QString CFolderFileSystem::canonical(const FolderPath& path) {
     struct stat st;
     const Fd file(openInFolder(path, path.name, O_PATH));
     if (file.ok() && ::fstat(file.get(), &st) == 0)
-        return QStringLiteral("%1:%2").arg(st.st_dev).arg(st.st_ino);
+        return inodeKey(st);
     Split parts;
     const Fd folder(openFolderOf(path, &parts));
     if (folder.ok() && ::fstat(folder.get(), &st) == 0)
         return QStringLiteral("%1:%2/").arg(st.st_dev).arg(st.st_ino) +
                QString::fromLatin1(parts.base);
     return path.root + QLatin1Char('/') + QString::fromLatin1(path.name);
+}
+
+bool CFolderFileSystem::folderReady(const QString& root) {
+    return openRoot(root, true) != nullptr;
 }
 
 qint64 CFolderFileSystem::freeSpace(const FolderPath& path) {

@@ -16,6 +16,8 @@ public:
     bool remove(const FolderPath& path) override;
     QString canonical(const FolderPath& path) override;
     qint64 freeSpace(const FolderPath& path) override;
+    // Keeps the folder open for the lookups that follow.
+    bool folderReady(const QString& root) override;
 
     // Removes what uploads cut short by a crash left in the folder and its first-level
     // subfolders; answers their names relative to the folder.

@@ -75,6 +75,9 @@ public:
     virtual qint64 size() const = 0;
     virtual void close() = 0;
     virtual FileError error() const = 0;
+    // The sharing table's key for the file as opened (what IFileSystem::canonical says
+    // of its name), taken from the open file itself; empty where the file cannot tell.
+    virtual QString shareKey() const { return QString(); }
     // The system's descriptor, for sending the file with sendfile; -1 where there is none.
     virtual int descriptor() const { return -1; }
     // Only for a file from createTemp: puts it in the place of the name it was made
@@ -107,6 +110,9 @@ public:
     virtual bool remove(const FolderPath& path) = 0;
     // A key that names the same file however it was spelled (for the sharing table).
     virtual QString canonical(const FolderPath& path) = 0;
+    // Whether `root` is a folder that names can be resolved beneath (an absolute path
+    // to an existing folder). Asked once per request, before its lookups.
+    virtual bool folderReady(const QString& root) = 0;
     // Bytes free for an unprivileged writer in the folder of `path`; -1 when unknown.
     virtual qint64 freeSpace(const FolderPath& path) = 0;
 };

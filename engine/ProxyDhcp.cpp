@@ -2,7 +2,6 @@
 
 #include "FolderFiles.h"
 #include "ServerEngine.h"
-#include "SettingsStore.h"
 
 #include <QFile>
 #include <QNetworkInterface>
@@ -120,7 +119,7 @@ void CProxyDhcp::HandleDatagram(const char* data, qint64 size, const QHostAddres
     const QByteArray name = QFile::encodeName(bootFile);
     const bool url = bootFile.contains(QLatin1String("://"));
     const QString root = settings.workingFolder;
-    if (!url && (!CSettingsStore::WorkingFolderProblem(root).isEmpty() ||
+    if (!url && (!m_pEngine->Platform().files().folderReady(root) ||
                  name.split('/').contains("..") || !ExistsBeneath(root, name, false))) {
         texts.info = QStringLiteral("Boot File Missing: %1").arg(bootFile);
         window.UpdateRow(row, texts, ROW_FAILED);

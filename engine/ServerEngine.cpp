@@ -5,7 +5,6 @@
 #include "FolderFiles.h"
 #include "ProxyDhcp.h"
 #include "HttpService.h"
-#include "SettingsStore.h"
 #include "TransferSocket.h"
 
 #include <QFile>
@@ -369,7 +368,7 @@ void CServerEngine::HandleRequest(const char* data, qint64 size, const QHostAddr
 void CServerEngine::ResolveRequestPath(TransferRequest& request) {
     m_strWorkingDir = m_settings.workingFolder;
     // Without a usable working folder nothing is served or written.
-    if (CSettingsStore::WorkingFolderProblem(m_strWorkingDir).isEmpty()) {
+    if (m_platform->files().folderReady(m_strWorkingDir)) {
         request.path = ResolveName(request.fileName, request.opcode, request.client,
                                    &request.refusePath, &request.askedNote);
     } else {

@@ -198,16 +198,23 @@ void CTransferSocket::WrapForNetascii() {
         m_file = std::make_unique<Netascii::CDecodingFile>(std::move(m_file));
 }
 
+// Opened first, so the sharing key comes from the open file (one resolution of the name,
+// not two). A name that is not there yet may still be a new file being received.
 bool CTransferSocket::OpenForSending(FileError* error) {
     IFileSystem& fs = m_pEngine->Platform().files();
-    const QString key = fs.canonical(m_szPath);
-    if (!m_pEngine->ShareTable().TryAcquire(key, CFileShareTable::Use::Read)) {
-        *error = {FileCause::Other, QString()};
-        return false;
-    }
     m_file = fs.openRead(m_szPath, error);
     if (!m_file) {
-        m_pEngine->ShareTable().Release(key, CFileShareTable::Use::Read);
+        if (error->cause == FileCause::FileNotFound &&
+            m_pEngine->ShareTable().IsHeld(fs.canonical(m_szPath)))
+            *error = {FileCause::Other, QString()};
+        return false;
+    }
+    QString key = m_file->shareKey();
+    if (key.isEmpty())
+        key = fs.canonical(m_szPath);
+    if (!m_pEngine->ShareTable().TryAcquire(key, CFileShareTable::Use::Read)) {
+        m_file.reset();
+        *error = {FileCause::Other, QString()};
         return false;
     }
     m_strSharedPath = key;

@@ -113,6 +113,18 @@ private slots:
         QVERIFY(!QFile::exists(QDir::current().filePath("planted")));
     }
 
+    // The folder is kept open between requests, yet a folder put in its place is the one
+    // served: what was renamed away is not.
+    void replacedWorkingFolderIsServed() {
+        EngineFixture f;
+        f.writeFile("boot.img", "old");
+        QCOMPARE(f.download(f.rrq("boot.img")), QByteArray("old"));
+        QVERIFY(QDir().rename(f.root(), f.root() + QStringLiteral(".away")));
+        QVERIFY(QDir().mkdir(f.root()));
+        f.writeFile("boot.img", "new");
+        QCOMPARE(f.download(f.rrq("boot.img", 5001), 5001), QByteArray("new"));
+    }
+
     // Names are bytes: two names that differ only in bytes that are not UTF-8 are two
     // files, and a name on disk that is not UTF-8 can be fetched.
     void namesAreTheirBytes() {

@@ -117,6 +117,7 @@ public:
         return m_inner->write(data, size);
     }
     qint64 size() const override { return m_inner->size(); }
+    QString shareKey() const override { return m_inner->shareKey(); }
     void close() override { m_inner->close(); }
     FileError error() const override { return m_error; }
 
@@ -148,6 +149,7 @@ FileError FakeFiles::probeExisting(const FolderPath& path) {
 }
 bool FakeFiles::remove(const FolderPath& path) { return m_real->files().remove(path); }
 QString FakeFiles::canonical(const FolderPath& path) { return m_real->files().canonical(path); }
+bool FakeFiles::folderReady(const QString& root) { return m_real->files().folderReady(root); }
 qint64 FakeFiles::freeSpace(const FolderPath& path) {
     return freeBytes != -2 ? freeBytes : m_real->files().freeSpace(path);
 }

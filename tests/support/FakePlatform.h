@@ -99,6 +99,7 @@ public:
     FileError probeExisting(const FolderPath& path) override;
     bool remove(const FolderPath& path) override;
     QString canonical(const FolderPath& path) override;
+    bool folderReady(const QString& root) override;
     qint64 freeSpace(const FolderPath& path) override;
 
     int failWritesWith = 0; // errno for every write from now on, 0 for none
