@@ -12,8 +12,9 @@
 // vanish (takes DATA 1, then goes away), error (takes DATA 1, answers with ERROR).
 // A "%d" in --file is replaced by the transfer's index, so uploads can use new names.
 // A packet is repeated every --timeout ms, at most --retries times without an answer.
-// Prints one line: ok=, failed=, seconds=, bytes=, mib_per_s=, us_per_transfer=, then how
-// the failed ones failed: error_seen= (an ERROR came), corrupt= (wrong or missing bytes),
+// Prints one line: ok=, failed=, seconds=, bytes=, mib_per_s=, us_per_transfer=, the
+// smallest block size and window any finished transfer ran with (blksize=, windowsize=:
+// what the OACK granted, 512 and 1 without one), then how the failed ones failed: error_seen= (an ERROR came), corrupt= (wrong or missing bytes),
 // hung= (the server fell silent, or the wall-clock limit came first), unconfirmed= (an
 // upload whose last block was never acknowledged: whether it arrived is the server's to
 // tell). --results writes one line per transfer: its index and one of ok, error_seen,
@@ -263,9 +264,11 @@ public:
         }
         const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
         std::printf("ok=%ld failed=%ld seconds=%.6f bytes=%lld mib_per_s=%.3f "
-                    "us_per_transfer=%.2f error_seen=%ld corrupt=%ld hung=%ld unconfirmed=%ld\n",
+                    "us_per_transfer=%.2f blksize=%zu windowsize=%ld error_seen=%ld corrupt=%ld "
+                    "hung=%ld unconfirmed=%ld\n",
                     m_ok, m_failed, seconds, m_bytes, double(m_bytes) / seconds / 1048576.0,
-                    seconds * 1e6 / double(m_o.count), m_outcomes[Outcome::ErrorSeen],
+                    seconds * 1e6 / double(m_o.count), m_minBlksize ? m_minBlksize : 512,
+                    m_minWindow ? m_minWindow : 1, m_outcomes[Outcome::ErrorSeen],
                     m_outcomes[Outcome::Corrupt], m_outcomes[Outcome::Hung],
                     m_outcomes[Outcome::Unconfirmed]);
         if (!m_o.results.empty()) {
@@ -597,6 +600,10 @@ private:
             close(t.fd);
         out == Outcome::Ok ? ++m_ok : ++m_failed;
         ++m_outcomes[out];
+        if (!m_minBlksize || t.blksize < m_minBlksize)
+            m_minBlksize = t.blksize;
+        if (!m_minWindow || t.window < m_minWindow)
+            m_minWindow = t.window;
         if (!m_o.results.empty())
             m_results[t.index] = out;
     }
@@ -609,6 +616,8 @@ private:
     std::map<Outcome, long> m_outcomes;
     std::map<long, Outcome> m_results;
     long long m_bytes = 0;
+    size_t m_minBlksize = 0; // 0: no transfer finished
+    long m_minWindow = 0;
 };
 
 } // namespace

@@ -19,6 +19,10 @@
 # "--only scale" (not in the default set) holds 10, 1,000 and 10,000 transfers live at
 # once on our headless server and on dnsmasq and times one download among them (run_scale
 # below; VANTREL_SCALE_N="10 1000 10000" sets the numbers).
+# "--only negotiated" (not in the default set) downloads with options on loopback: 16 MiB
+# with blksize 1468 from ours (headless and window), dnsmasq, tftpd-hpa and atftpd, the
+# same with windowsize 4, 16 and 64 from ours and atftpd, and 100 concurrent 2 MiB with
+# blksize 1468 from all five (run_negotiated below; under a minute a run and placement).
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -55,8 +59,9 @@ if [[ -z ${VANTREL_BENCH_INSIDE:-} ]]; then
         [[ -n $created_policy ]] && rm -f "$policy"
     fi
     # atftpd's package conflicts with tftpd-hpa's (both are /usr/sbin/in.tftpd): the rtt
-    # group runs atftpd from its package unpacked under the build folder, never installed.
-    if [[ ,$ONLY, == *,rtt,* && ! -x $BUILD/peers/usr/sbin/atftpd ]]; then
+    # and negotiated groups run atftpd from its package unpacked under the build folder,
+    # never installed.
+    if [[ (,$ONLY, == *,rtt,* || ,$ONLY, == *,negotiated,*) && ! -x $BUILD/peers/usr/sbin/atftpd ]]; then
         mkdir -p "$BUILD/peers"
         (cd "$BUILD/peers" && rm -f atftpd_*.deb && apt-get download atftpd >/dev/null &&
             dpkg-deb -x atftpd_*.deb .)
@@ -83,6 +88,7 @@ SERVER=$BUILD/app/vantrel-server
 LOAD=$BUILD/benchtools/loadclient
 LIMIT=$BUILD/benchtools/limit
 HOLDER=$BUILD/benchtools/holder
+ATFTPD=$BUILD/peers/usr/sbin/atftpd
 WORK=$(mktemp -d /tmp/vantrel-bench.XXXXXX)
 chmod 755 "$WORK"
 RESULTS=$WORK/results.txt
@@ -135,9 +141,12 @@ wait_port() { # wait until something listens on UDP port $1 (5 s at most)
     return 1
 }
 
-# start_server NAME CPU: sets SERVER_PID, PORT and SERVE (the folder it serves).
+# start_server NAME CPU [negotiate]: sets SERVER_PID, PORT and SERVE (the folder it
+# serves). "negotiate": dnsmasq answers blksize too (our server, tftpd-hpa and atftpd
+# negotiate in any case; the load client asks for options only when told to).
 start_server() {
-    local name=$1 cpu=$2 home=$WORK/$1
+    local name=$1 cpu=$2 home=$WORK/$1 blksize=(--tftp-no-blocksize)
+    [[ ${3:-} == negotiate ]] && blksize=()
     rm -rf "$home"
     mkdir -p "$home"
     case $name in
@@ -166,7 +175,20 @@ start_server() {
         cp "$FILES"/* "$SERVE/" && chmod 644 "$SERVE"/*
         taskset -c "$cpu" dnsmasq --no-daemon --conf-file=/dev/null --port=0 --enable-tftp \
             --tftp-root="$SERVE" --listen-address=127.0.0.1 --bind-interfaces --tftp-max=1000 \
-            --tftp-no-blocksize --quiet-tftp --pid-file= --log-facility="$home/log" \
+            "${blksize[@]}" --quiet-tftp --pid-file= --log-facility="$home/log" \
+            >"$home/stdout" 2>"$home/stderr" &
+        ;;
+    atftpd)
+        PORT=16974
+        SERVE=$home/root
+        mkdir -p "$SERVE" && chmod 755 "$home" "$SERVE" # it serves as nobody
+        cp "$FILES"/* "$SERVE/" && chmod 644 "$SERVE"/*
+        : >"$home/log" && chmod 666 "$home/log" # and writes its log as nobody
+        # A thread per transfer, 100 at most by default: room for 100 at once and then
+        # some. No multicast (never asked for here); errors only in its log, as dnsmasq's
+        # --quiet-tftp (its default logs every request).
+        taskset -c "$cpu" "$ATFTPD" --daemon --no-fork --port $PORT --bind-address 127.0.0.1 \
+            --maxthread 256 --no-multicast --verbose=3 --logfile "$home/log" "$SERVE" \
             >"$home/stdout" 2>"$home/stderr" &
         ;;
     limit)
@@ -525,7 +547,7 @@ start_rtt_server() { # NAME: sets SERVER_PID, PORT
         PORT=16974
         mkdir -p "$home/root" && cp "$FILES/big16.bin" "$FILES/rtt1m.bin" "$home/root/"
         chmod 644 "$home"/root/*
-        taskset -c 0 "$BUILD/peers/usr/sbin/atftpd" --daemon --no-fork --port $PORT \
+        taskset -c 0 "$ATFTPD" --daemon --no-fork --port $PORT \
             --bind-address 127.0.0.1 --logfile "$home/log" "$home/root" >"$home/stdout" 2>&1 &
         ;;
     tftpd_hpa)
@@ -607,13 +629,75 @@ if w64 and plain:
 PY
 }
 
+# ---------------------------------------------------------------- negotiated (--only negotiated)
+# Downloads with the options netboot firmware asks for, on this namespace's loopback, a
+# fresh server of each kind per run and placement: 16 MiB with blksize 1468 (UEFI, iPXE,
+# U-Boot), the same with windowsize 4 (edk2), 16 and 64 from the servers that have
+# windowsize (ours and atftpd; dnsmasq and tftpd-hpa would answer blksize alone, which is
+# the first figure again), and 100 concurrent 2 MiB with blksize 1468. The load client
+# reports the smallest block size and window a transfer ran with: anything less than
+# asked is no figure for that setting.
+NEG_WINDOWS="4 16 64"
+
+# neg_load NAME PLACEMENT CLIENT_CPU FIGURE BLKSIZE WINDOWSIZE LOAD_ARGS...: records
+# FIGURE (MiB/s). A peer whose transfers fail or that grants less gets a line saying so
+# instead; ours must pass.
+neg_load() {
+    local name=$1 pl=$2 ccpu=$3 fig=$4 bs=$5 ws=$6 out why=
+    shift 6
+    local opts=(--blksize "$bs")
+    ((ws > 1)) && opts+=(--windowsize "$ws")
+    if ! out=$(load "$ccpu" "${opts[@]}" "$@"); then
+        why="transfers failed"
+    elif [[ $(field blksize <<<"$out") != "$bs" || $(field windowsize <<<"$out") != "$ws" ]]; then
+        why="granted blksize $(field blksize <<<"$out") windowsize $(field windowsize <<<"$out")"
+    else
+        record "$pl" "$name" "$fig" "$(field mib_per_s <<<"$out")"
+        return 0
+    fi
+    if [[ $name == ours_* ]]; then
+        echo "bench: $name, $fig: $why" >&2
+        return 1
+    fi
+    echo "negotiated.$pl.$name.$fig=no figure: $why"
+}
+
+run_negotiated() { # PLACEMENT SERVER_CPU CLIENT_CPU SERVER...
+    local pl=$1 scpu=$2 ccpu=$3 name ws
+    shift 3
+    for name in "$@"; do
+        echo "bench: negotiated, $pl CPU, $name" >&2
+        start_server "$name" "$scpu" negotiate
+        neg_load "$name" "$pl" "$ccpu" b1468_get16_mib_s 1468 1 \
+            --mode get --file big16.bin --expect "$FILES/big16.bin"
+        if [[ $name == ours_* || $name == atftpd ]]; then
+            for ws in $NEG_WINDOWS; do
+                neg_load "$name" "$pl" "$ccpu" "b1468_w${ws}_get16_mib_s" 1468 "$ws" \
+                    --mode get --file big16.bin --expect "$FILES/big16.bin"
+            done
+        fi
+        neg_load "$name" "$pl" "$ccpu" b1468_c100_mib_s 1468 1 \
+            --mode get --file mid2.bin --expect "$FILES/mid2.bin" --count 100 --concurrency 100
+        stop_server
+    done
+}
+
 servers=()
 rtt=
 scale=
+negotiated=()
 IFS=, read -r -a wanted <<<"$ONLY"
 for s in "${wanted[@]}"; do
     [[ $s == rtt ]] && { rtt=1; continue; }
     [[ $s == scale ]] && { scale=1; continue; }
+    if [[ $s == negotiated ]]; then
+        negotiated=(ours_headless ours_window dnsmasq tftpd_hpa atftpd)
+        if ! window_available; then
+            echo "ours_window=absent (this build has no window; figures for it are skipped)"
+            negotiated=(ours_headless dnsmasq tftpd_hpa atftpd)
+        fi
+        continue
+    fi
     if [[ $s == ours_window ]] && ! window_available; then
         echo "ours_window=absent (this build has no window; figures for it are skipped)"
         continue
@@ -624,7 +708,7 @@ done
 IFS=, read -r -a placements <<<"$PLACEMENTS"
 for run in $(seq "$RUNS"); do
     for pl in "${placements[@]}"; do
-        ((${#servers[@]} > 0)) || continue # --only rtt or scale
+        ((${#servers[@]} > 0)) || continue # --only rtt, scale or negotiated
         ccpu=0
         [[ $pl == diff ]] && ccpu=1
         run_limit_pingpong "$pl" 0 "$ccpu"
@@ -647,6 +731,17 @@ if [[ -n $scale ]]; then
             [[ $pl == diff ]] && ccpu=1
             echo "bench: run $run, $pl CPU, scale" >&2
             run_scale "$pl" 0 "$ccpu"
+        done
+    done
+fi
+
+if ((${#negotiated[@]} > 0)); then
+    for run in $(seq "$RUNS"); do
+        for pl in "${placements[@]}"; do
+            ccpu=0
+            [[ $pl == diff ]] && ccpu=1
+            echo "bench: run $run, $pl CPU, negotiated" >&2
+            run_negotiated "$pl" 0 "$ccpu" "${negotiated[@]}"
         done
     done
 fi

@@ -133,5 +133,36 @@ for (placement, server), by_n in sorted(scale.items()):
                 ratio(f"{placement}.{server}.scale{n}.{fig}_ratio_to_dnsmasq",
                       by_n[n].get(fig), peer.get(fig))
 
+# Negotiated (--only negotiated): every figure over the best peer's at the same figure and
+# placement (with a window, atftpd's: dnsmasq and tftpd-hpa have no windowsize), the
+# window's cost against headless, and the targets: ours at least that peer on every
+# figure, the window at most 5 % below headless.
+negotiated_peers = ["dnsmasq", "tftpd_hpa", "atftpd"]
+negotiated = sorted({f for (_, _, f) in median if f.startswith("b1468_")},
+                    key=lambda f: (f.endswith("c100_mib_s"), len(f), f))
+for placement in sorted({k[0] for k in values}):
+    for fig in negotiated:
+        short = fig[:-len("_mib_s")]
+        windowed = "_w" in fig
+        peers = {s: get(placement, s, fig) for s in (["atftpd"] if windowed else negotiated_peers)}
+        peers = {s: v for s, v in peers.items() if v is not None}
+        if not peers:
+            continue
+        best = max(peers, key=peers.get)
+        versus = "atftpd" if windowed else "best_peer"
+        if not windowed:
+            print(f"{placement}.{short}.best_peer={best}")
+        for server in ours + negotiated_peers:
+            r = ratio(f"{placement}.{server}.{short}_ratio_to_{versus}",
+                      get(placement, server, fig), peers[best])
+            if server in ours and r is not None:
+                targets.append(f"target.{placement}.{server}.{short}_at_least_{versus}="
+                               f"{'met' if r >= 1 else 'missed'}")
+        h, w = get(placement, "ours_headless", fig), get(placement, "ours_window", fig)
+        if h and w:
+            print(f"{placement}.window_cost_pct.{fig}={(h - w) / h * 100:.1f}")
+            targets.append(f"target.{placement}.ours_window.{short}_window_cost_at_most_5pct="
+                           f"{'met' if (h - w) / h <= 0.05 else 'missed'}")
+
 for t in targets:
     print(t)
