@@ -14,11 +14,12 @@
 // A packet is repeated every --timeout ms, at most --retries times without an answer.
 // Prints one line: ok=, failed=, seconds=, bytes=, mib_per_s=, us_per_transfer=, the
 // smallest block size and window any finished transfer ran with (blksize=, windowsize=:
-// what the OACK granted, 512 and 1 without one), then how the failed ones failed: error_seen= (an ERROR came), corrupt= (wrong or missing bytes),
-// hung= (the server fell silent, or the wall-clock limit came first), unconfirmed= (an
-// upload whose last block was never acknowledged: whether it arrived is the server's to
-// tell). --results writes one line per transfer: its index and one of ok, error_seen,
-// corrupt, hung, unconfirmed, failed.
+// what the OACK granted, 512 and 1 without one), then how the failed ones failed:
+// error_seen= (an ERROR came), corrupt= (wrong or missing bytes), hung= (the server fell
+// silent, or the wall-clock limit came first), unconfirmed= (an upload whose last block
+// was never acknowledged: whether it arrived is the server's to tell). --results writes
+// one line per transfer: its index and one of ok, error_seen, corrupt, hung, unconfirmed,
+// failed.
 //
 // --blksize, --windowsize and --tsize ask for those options (RFC 2347/2348/2349/7440) in
 // the request; what the OACK grants is used, and a server that answers with DATA or
