@@ -261,8 +261,14 @@ run_server() { # NAME PLACEMENT SERVER_CPU CLIENT_CPU RUN
             echo $peak >"$WORK/pss_peak"; sleep 0.05; done) &
         sampler=$!
     fi
+    local c100cpu0
+    c100cpu0=$(cpu_seconds "$SERVER_PID")
     out=$(load "$ccpu" --mode get --file mid2.bin --expect "$FILES/mid2.bin" --count 100 --concurrency 100)
     record "$pl" "$name" c100_mib_s "$(field mib_per_s <<<"$out")"
+    # What one server thread carries: DATA blocks sent per second of its CPU (100 files
+    # of 4,096 blocks and the empty last one).
+    record "$pl" "$name" c100_kblocks_per_cpu_s "$(awk -v a="$(cpu_seconds "$SERVER_PID")" \
+        -v b="$c100cpu0" 'BEGIN { printf "%.1f", a > b ? 409.7 / (a - b) : 0 }')"
     if [[ -n $sampler ]]; then
         kill "$sampler" 2>/dev/null || true
         wait "$sampler" 2>/dev/null || true
