@@ -6,10 +6,14 @@
 #include <QtTest>
 
 // The real platform under the engine on 127.0.0.1: Qt's sockets and timers, and
-// built with VANTREL_TEST_NATIVE (tst_nativeplatform) the epoll platform, the same
-// checks over both.
+// built with VANTREL_TEST_NATIVE (tst_nativeplatform) the epoll platform, or io_uring's
+// with VANTREL_PLATFORM=uring (tst_nativeplatform_uring), the same checks over each.
 static std::unique_ptr<IPlatform> makePlatform() {
 #ifdef VANTREL_TEST_NATIVE
+#ifdef VANTREL_HAVE_URING
+    if (qgetenv("VANTREL_PLATFORM") == "uring")
+        return CreateUringPlatform();
+#endif
     return CreateEpollPlatform();
 #else
     return CreateQtPlatform();
@@ -48,6 +52,11 @@ class TestQtPlatform : public QObject {
     }
 
 private slots:
+    void initTestCase() {
+        if (!makePlatform())
+            QSKIP("this kernel refuses the platform (io_uring disabled?)");
+    }
+
     // With IPv6 on, one dual-stack socket serves IPv6 and IPv4 clients, each shown in
     // its usual form, and each completes its upload, whether the answer comes from the
     // address asked or from the dual-stack one.
