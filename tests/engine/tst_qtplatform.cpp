@@ -212,6 +212,44 @@ private slots:
     }
 
 #ifdef VANTREL_TEST_NATIVE
+    // A burst to several sockets, more datagrams than the platform has receive buffers
+    // for (io_uring: 256, so receives end and are armed again), arrives whole on each
+    // socket still open; one closed by its handler mid-burst gets nothing more, and its
+    // port is free at once.
+    void burstToSeveralSocketsWithOneClosed() {
+        constexpr int NS = 10;
+        auto platform = makePlatform();
+        QString why;
+        std::unique_ptr<IDatagramSocket> sockets[NS];
+        int got[NS] = {};
+        for (int k = 0; k < NS; ++k) {
+            sockets[k] = platform->bindUdp(QHostAddress::LocalHost, 0, SocketOptions(), &why);
+            QVERIFY2(sockets[k], qPrintable(why));
+            sockets[k]->onDatagram = [&, k](const char*, qint64, const QHostAddress&, quint16,
+                                            const QHostAddress&) {
+                if (++got[k] == 10 && k == 1)
+                    sockets[k]->close();
+            };
+        }
+        const quint16 closedPort = sockets[1]->localPort();
+        QUdpSocket client;
+        QVERIFY(client.bind(QHostAddress::LocalHost, 0));
+        for (int i = 0; i < 150; ++i)
+            for (int k = 0; k < NS; ++k)
+                client.writeDatagram("x", 1, QHostAddress::LocalHost, sockets[k]->localPort());
+        const auto allIn = [&] {
+            for (int k = 0; k < NS; ++k)
+                if (got[k] != (k == 1 ? 10 : 150))
+                    return false;
+            return true;
+        };
+        QVERIFY(spin(allIn));
+        QTest::qWait(50);
+        QVERIFY(allIn());
+        QVERIFY2(platform->bindUdp(QHostAddress::LocalHost, closedPort, SocketOptions(), &why),
+                 qPrintable(why));
+    }
+
     // The native timers keep many ids in one structure: they expire in the order of
     // their deadlines whatever the order they were started, restarted or stopped in.
     void manyTimersExpireInDeadlineOrder() {
