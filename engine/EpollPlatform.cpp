@@ -157,12 +157,7 @@ private:
     // One send queue, for one socket at a time; flushed when another socket writes,
     // when it is full, before a close and at the end of every dispatch.
     CEpollSocket* m_sendOwner = nullptr;
-    int m_sendCount = 0;
-    int m_sendBytes = 0;
-    std::vector<char> m_sendData;
-    mmsghdr m_sendMsgs[kSendBatch];
-    iovec m_sendIov[kSendBatch];
-    sockaddr_storage m_sendTo[kSendBatch];
+    CSendQueue m_sends{kSendBatch, kSendArena};
 };
 
 class CEpollSocket final : public IDatagramSocket {
@@ -210,7 +205,7 @@ private:
 };
 
 CEpollPlatform::CEpollPlatform()
-    : m_recvData(size_t(kRecvBatch) * kRecvSlot), m_sendData(kSendArena) {
+    : m_recvData(size_t(kRecvBatch) * kRecvSlot) {
     m_epoll = epoll_create1(EPOLL_CLOEXEC);
     m_timerFd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
     m_timers = std::make_unique<CEpollTimerHost>(m_timerFd);
@@ -426,30 +421,15 @@ void CEpollPlatform::dispatchEvents(const epoll_event* events, int n) {
 qint64 CEpollPlatform::send(CEpollSocket* socket, const char* data, qint64 size,
                             const QHostAddress& to, quint16 toPort) {
     sockaddr_storage sa;
-    const socklen_t len = toSockAddr(to, toPort, socket->family(), &sa);
-    if (!len || size < 0 || size > 65535)
+    const socklen_t len = sendTarget(to, toPort, socket->family(), size, &sa);
+    if (!len)
         return -1;
-    if (m_depth == 0) {
-        // Outside a dispatch (Abort, shutdown): nothing would flush it later.
-        const ssize_t n =
-            ::sendto(socket->fd(), data, size_t(size), 0, reinterpret_cast<sockaddr*>(&sa), len);
-        return n < 0 ? -1 : qint64(n);
-    }
-    if (m_sendOwner != socket || m_sendCount == kSendBatch || m_sendBytes + size > kSendArena)
+    if (m_depth == 0)
+        return sendNow(socket->fd(), data, size, sa, len);
+    if (m_sendOwner != socket || !m_sends.fits(size))
         flush();
     m_sendOwner = socket;
-    char* at = m_sendData.data() + m_sendBytes;
-    std::memcpy(at, data, size_t(size));
-    const int i = m_sendCount++;
-    m_sendBytes += int(size);
-    m_sendTo[i] = sa;
-    m_sendIov[i] = {at, size_t(size)};
-    msghdr& h = m_sendMsgs[i].msg_hdr;
-    h = {};
-    h.msg_name = &m_sendTo[i];
-    h.msg_namelen = len;
-    h.msg_iov = &m_sendIov[i];
-    h.msg_iovlen = 1;
+    m_sends.add(data, size, sa, len);
     return size;
 }
 
@@ -459,14 +439,14 @@ void CEpollPlatform::flush() {
     const int fd = m_sendOwner->fd();
     int done = 0;
     // A datagram the kernel refuses is lost, as any UDP datagram may be; the rest go on.
-    while (fd >= 0 && done < m_sendCount) {
-        const int n = sendmmsg(fd, m_sendMsgs + done, unsigned(m_sendCount - done), 0);
+    while (fd >= 0 && done < m_sends.count()) {
+        const int n = sendmmsg(fd, m_sends.messages() + done, unsigned(m_sends.count() - done), 0);
         if (n < 0 && errno == EINTR)
             continue;
         done += n > 0 ? n : 1;
     }
     m_sendOwner = nullptr;
-    m_sendCount = m_sendBytes = 0;
+    m_sends.clear();
 }
 
 std::unique_ptr<IPlatform> CreateEpollPlatform() {

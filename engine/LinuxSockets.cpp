@@ -106,6 +106,34 @@ socklen_t toSockAddr(const QHostAddress& address, quint16 port, int family, sock
     return sizeof(sockaddr_in6);
 }
 
+socklen_t sendTarget(const QHostAddress& to, quint16 port, int family, qint64 size,
+                     sockaddr_storage* sa) {
+    const socklen_t len = toSockAddr(to, port, family, sa);
+    return size < 0 || size > 65535 ? 0 : len;
+}
+
+qint64 sendNow(int fd, const char* data, qint64 size, const sockaddr_storage& sa, socklen_t len) {
+    const ssize_t n =
+        ::sendto(fd, data, size_t(size), 0, reinterpret_cast<const sockaddr*>(&sa), len);
+    return n < 0 ? -1 : qint64(n);
+}
+
+msghdr& CSendQueue::add(const char* data, qint64 size, const sockaddr_storage& sa, socklen_t len) {
+    char* at = m_data.data() + m_bytes;
+    std::memcpy(at, data, size_t(size));
+    const int i = m_count++;
+    m_bytes += size;
+    m_to[size_t(i)] = sa;
+    m_iov[size_t(i)] = {at, size_t(size)};
+    msghdr& h = m_msgs[size_t(i)].msg_hdr;
+    h = {};
+    h.msg_name = &m_to[size_t(i)];
+    h.msg_namelen = len;
+    h.msg_iov = &m_iov[size_t(i)];
+    h.msg_iovlen = 1;
+    return h;
+}
+
 BoundUdp openUdp(const QHostAddress& address, quint16 port, bool wantTo, const QString* device,
                  QString* error) {
     BoundUdp out;

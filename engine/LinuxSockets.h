@@ -31,6 +31,38 @@ void destinationFrom(msghdr& msg, QHostAddress* to);
 // is written as its IPv4-mapped IPv6 address. Returns the address length, 0 if unusable.
 socklen_t toSockAddr(const QHostAddress& address, quint16 port, int family, sockaddr_storage* sa);
 
+// The address for a send from a socket of `family` into `sa`, with its length; 0 when
+// the datagram cannot go (an address of the other family, a size no datagram has).
+socklen_t sendTarget(const QHostAddress& to, quint16 port, int family, qint64 size,
+                     sockaddr_storage* sa);
+// Sends at once: outside a dispatch (Abort, shutdown) nothing would send a queue later.
+qint64 sendNow(int fd, const char* data, qint64 size, const sockaddr_storage& sa, socklen_t len);
+
+// Datagrams queued to leave together (one sendmmsg, or one submit of a ring): copies of
+// their bytes and addresses, each with its message ready.
+class CSendQueue {
+public:
+    CSendQueue(int places, int arenaBytes) // not "slots": Qt defines that word away
+        : m_data(size_t(arenaBytes)), m_msgs(size_t(places)), m_iov(size_t(places)),
+          m_to(size_t(places)) {}
+    bool fits(qint64 size) const {
+        return m_count < int(m_msgs.size()) && m_bytes + size <= qint64(m_data.size());
+    }
+    // Queues a copy; the caller has made sure that it fits.
+    msghdr& add(const char* data, qint64 size, const sockaddr_storage& sa, socklen_t len);
+    int count() const { return m_count; }
+    mmsghdr* messages() { return m_msgs.data(); }
+    void clear() { m_count = m_bytes = 0; }
+
+private:
+    int m_count = 0;
+    qint64 m_bytes = 0;
+    std::vector<char> m_data;
+    std::vector<mmsghdr> m_msgs;
+    std::vector<iovec> m_iov;
+    std::vector<sockaddr_storage> m_to;
+};
+
 struct BoundUdp {
     int fd = -1;
     int family = 0;

@@ -161,12 +161,7 @@ private:
 
     // What the queued sends point at, reused once a submit has taken them: each is sent
     // with MSG_DONTWAIT, so the kernel copies it during the submit or fails it there.
-    int m_sendCount = 0;
-    int m_sendBytes = 0;
-    std::vector<char> m_sendData;
-    msghdr m_sendMsgs[kSendSlots];
-    iovec m_sendIov[kSendSlots];
-    sockaddr_storage m_sendTo[kSendSlots];
+    CSendQueue m_sends{kSendSlots, kSendArena};
 };
 
 void CUringTimerHost::setDeadline(qint64 atNs) {
@@ -188,7 +183,7 @@ void CUringSocket::close() {
     m_fd = -1;
 }
 
-CUringPlatform::CUringPlatform() : m_sendData(kSendArena) {
+CUringPlatform::CUringPlatform() {
     m_timers = std::make_unique<CUringTimerHost>(this);
     // Deferred task work: completions are made in our own io_uring_enter, all at once,
     // rather than by interrupting the thread; it needs the one submitter it promises.
@@ -304,7 +299,7 @@ void CUringPlatform::submit() {
             break;
     }
     if (io_uring_sq_ready(&m_ring) == 0)
-        m_sendCount = m_sendBytes = 0;
+        m_sends.clear();
 }
 
 void CUringPlatform::armReceive(quint32 slot) {
@@ -370,34 +365,19 @@ void CUringPlatform::setTimeout(qint64 atNs) {
 qint64 CUringPlatform::send(CUringSocket* socket, const char* data, qint64 size,
                             const QHostAddress& to, quint16 toPort) {
     sockaddr_storage sa;
-    const socklen_t len = toSockAddr(to, toPort, socket->family(), &sa);
-    if (!len || size < 0 || size > 65535)
+    const socklen_t len = sendTarget(to, toPort, socket->family(), size, &sa);
+    if (!len)
         return -1;
-    if (m_depth == 0) {
-        // Outside a dispatch (Abort, shutdown): nothing would submit it soon.
-        const ssize_t n =
-            ::sendto(socket->fd(), data, size_t(size), 0, reinterpret_cast<sockaddr*>(&sa), len);
-        return n < 0 ? -1 : qint64(n);
-    }
-    if (m_sendCount == kSendSlots || m_sendBytes + size > kSendArena)
+    if (m_depth == 0)
+        return sendNow(socket->fd(), data, size, sa, len);
+    if (!m_sends.fits(size))
         submit();
-    if (m_sendCount == kSendSlots || m_sendBytes + size > kSendArena)
+    if (!m_sends.fits(size))
         return -1; // the kernel takes nothing now: lost, as a datagram may be
     io_uring_sqe* sqe = nextSqe();
     if (!sqe)
         return -1;
-    char* at = m_sendData.data() + m_sendBytes;
-    std::memcpy(at, data, size_t(size));
-    const int i = m_sendCount++;
-    m_sendBytes += int(size);
-    m_sendTo[i] = sa;
-    m_sendIov[i] = {at, size_t(size)};
-    msghdr& h = m_sendMsgs[i];
-    h = {};
-    h.msg_name = &m_sendTo[i];
-    h.msg_namelen = len;
-    h.msg_iov = &m_sendIov[i];
-    h.msg_iovlen = 1;
+    msghdr& h = m_sends.add(data, size, sa, len);
     // Never parked in the kernel waiting for room: a full send buffer fails it at once,
     // as sendmmsg would, so the data is never read after the submit.
     io_uring_prep_sendmsg(sqe, socket->fd(), &h, MSG_DONTWAIT);
@@ -514,7 +494,7 @@ void CUringPlatform::runLoop(const std::function<void()>& onWake) {
     while (!m_quit) {
         const int r = io_uring_submit_and_wait(&m_ring, 1);
         if (io_uring_sq_ready(&m_ring) == 0)
-            m_sendCount = m_sendBytes = 0;
+            m_sends.clear();
         if (r < 0 && r != -EINTR && r != -EAGAIN && r != -EBUSY && r != -ETIME)
             break;
         dispatch();
