@@ -3,6 +3,7 @@
 # lock-step limit, on loopback, in two CPU placements, 3 runs each.
 #
 #   bench/run.sh [--runs N] [--only NAME[,NAME...]] [--placements same,diff]
+#                [--platform uring|epoll|qt[,...]]
 #
 # Builds a release build (build-release/), installs the peers from Debian's packages
 # when missing, then re-runs itself inside a private network namespace (unshare -n):
@@ -10,6 +11,9 @@
 # host, and dnsmasq, which serves TFTP only on port 69, gets a port 69 of its own.
 # Prints one name=value line per figure (median, with min and max over the runs),
 # then the ratios. Not run by CI; takes about 10-15 minutes on two cores.
+# "--platform" runs our server on that platform (VANTREL_PLATFORM); with several, each
+# of ours_headless and ours_window runs once per platform, side by side in every run,
+# its figures under NAME@PLATFORM.
 # "--only relay" (not in the default set) measures the lossy test's relay instead:
 # transfers to our headless server direct and through the relay without loss, the
 # relay's CPU time, and 20 transfers at once through a 20 ms round trip.
@@ -30,12 +34,14 @@ BUILD=${VANTREL_BENCH_BUILD:-$ROOT/build-release}
 RUNS=3
 ONLY=limit,ours_headless,ours_window,tftpd_hpa,dnsmasq
 PLACEMENTS=same,diff
+PLATFORMS=${VANTREL_BENCH_PLATFORMS:-}
 while [[ $# -gt 0 ]]; do
     case $1 in
     --runs) RUNS=$2; shift 2 ;;
     --only) ONLY=$2; shift 2 ;;
     --placements) PLACEMENTS=$2; shift 2 ;;
-    *) echo "usage: $0 [--runs N] [--only names] [--placements same,diff]" >&2; exit 2 ;;
+    --platform) PLATFORMS=$2; shift 2 ;;
+    *) echo "usage: $0 [--runs N] [--only names] [--placements same,diff] [--platform names]" >&2; exit 2 ;;
     esac
 done
 
@@ -72,7 +78,8 @@ if [[ -z ${VANTREL_BENCH_INSIDE:-} ]]; then
     cmake --build "$BUILD" -j2 --target vantrel-server >/dev/null
     cmake -S "$ROOT/bench" -B "$BUILD/benchtools" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
     cmake --build "$BUILD/benchtools" -j2 >/dev/null
-    exec unshare --net env VANTREL_BENCH_INSIDE=1 VANTREL_BENCH_BUILD="$BUILD" "$0" \
+    exec unshare --net env VANTREL_BENCH_INSIDE=1 VANTREL_BENCH_BUILD="$BUILD" \
+        VANTREL_BENCH_PLATFORMS="$PLATFORMS" "$0" \
         --runs "$RUNS" --only "$ONLY" --placements "$PLACEMENTS"
 fi
 
@@ -232,9 +239,13 @@ window_available() {
     [[ $rows -eq 0 ]]
 }
 
-run_server() { # NAME PLACEMENT SERVER_CPU CLIENT_CPU RUN
+run_server() { # NAME[@PLATFORM] PLACEMENT SERVER_CPU CLIENT_CPU RUN
     local name=$1 pl=$2 scpu=$3 ccpu=$4 run=$5 out cpu0
-    start_server "$name" "$scpu"
+    if [[ $name == *@* ]]; then
+        VANTREL_PLATFORM=${name#*@} start_server "${name%@*}" "$scpu"
+    else
+        start_server "$name" "$scpu"
+    fi
     cpu0=$(cpu_seconds "$SERVER_PID")
 
     out=$(load "$ccpu" --mode get --file big16.bin --expect "$FILES/big16.bin")
@@ -708,8 +719,14 @@ for s in "${wanted[@]}"; do
         echo "ours_window=absent (this build has no window; figures for it are skipped)"
         continue
     fi
-    servers+=("$s")
+    if [[ $s == ours_* && $PLATFORMS == *,* ]]; then
+        IFS=, read -r -a each <<<"$PLATFORMS"
+        for p in "${each[@]}"; do servers+=("$s@$p"); done
+    else
+        servers+=("$s")
+    fi
 done
+[[ -n $PLATFORMS && $PLATFORMS != *,* ]] && export VANTREL_PLATFORM=$PLATFORMS
 
 IFS=, read -r -a placements <<<"$PLACEMENTS"
 for run in $(seq "$RUNS"); do

@@ -1,11 +1,24 @@
 #include "Platform.h"
 
+// Which native platform serves when none is asked for: the one that measured faster
+// (docs/performance.md).
+#ifdef VANTREL_HAVE_URING
+static constexpr bool kUringFirst = false;
+#endif
+
 std::unique_ptr<IPlatform> CreateDefaultPlatform() {
-#ifdef VANTREL_HAVE_EPOLL
-    if (qgetenv("VANTREL_PLATFORM") != "qt") {
-        if (auto platform = CreateEpollPlatform())
+    const QByteArray asked = qgetenv("VANTREL_PLATFORM");
+    if (asked == "qt")
+        return CreateQtPlatform();
+#ifdef VANTREL_HAVE_URING
+    if (asked == "uring" || (asked != "epoll" && kUringFirst)) {
+        if (auto platform = CreateUringPlatform())
             return platform;
     }
+#endif
+#ifdef VANTREL_HAVE_EPOLL
+    if (auto platform = CreateEpollPlatform())
+        return platform;
 #endif
     return CreateQtPlatform();
 }

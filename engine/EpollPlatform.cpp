@@ -1,26 +1,25 @@
 #include "FolderFiles.h"
+#include "LinuxSockets.h"
 #include "Platform.h"
 #include "TimerHeap.h"
 
 #include <QSocketNotifier>
 #include <algorithm>
-#include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
-#include <limits>
-#include <net/if.h>
 #include <netinet/in.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/timerfd.h>
 #include <unistd.h>
-#include <unordered_map>
 #include <vector>
 
 // The platform on Linux: every socket and one timerfd in one epoll set, which the Qt
 // event loop watches through a single QSocketNotifier. Per block this costs the
 // receive, the file read and the send, and nothing of Qt's per-socket machinery.
+
+using namespace LinuxSockets;
 
 namespace {
 
@@ -31,167 +30,28 @@ constexpr int kRecvSlot = 65536;    // any UDP datagram fits, so a cut is the ca
 constexpr int kSendBatch = 64;      // a window of up to 64 blocks in one sendmmsg
 constexpr int kSendArena = 1 << 20; // bytes queued before a flush
 constexpr int kMaxEvents = 256;
-constexpr size_t kControlSize = 64; // room for IP_PKTINFO or IPV6_PKTINFO
 
-qint64 monotonicNs() {
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-}
-
-// The texts Qt gives for the same failures, so the window says the same either way.
-QString bindErrorText(int err) {
-    switch (err) {
-    case EADDRINUSE:
-        return QStringLiteral("The bound address is already in use");
-    case EACCES:
-    case EPERM:
-        return QStringLiteral("The address is protected");
-    case EADDRNOTAVAIL:
-        return QStringLiteral("The address is not available");
-    default:
-        return QString::fromLocal8Bit(strerror(err));
-    }
-}
-
-// Sets `out` from a socket address without a new allocation when `out` is unshared.
-void toHostAddress(const sockaddr_storage& sa, QHostAddress* out, quint16* port) {
-    if (sa.ss_family == AF_INET) {
-        const auto& in = reinterpret_cast<const sockaddr_in&>(sa);
-        if (out)
-            out->setAddress(ntohl(in.sin_addr.s_addr));
-        if (port)
-            *port = ntohs(in.sin_port);
-    } else if (sa.ss_family == AF_INET6) {
-        const auto& in6 = reinterpret_cast<const sockaddr_in6&>(sa);
-        if (out)
-            out->setAddress(reinterpret_cast<const quint8*>(&in6.sin6_addr));
-        if (port)
-            *port = ntohs(in6.sin6_port);
-    }
-}
-
-// The local address a datagram was sent to, from IP_PKTINFO / IPV6_PKTINFO.
-void destinationFrom(msghdr& msg, QHostAddress* to) {
-    to->clear();
-    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
-        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
-            in_pktinfo info;
-            std::memcpy(&info, CMSG_DATA(c), sizeof info);
-            to->setAddress(ntohl(info.ipi_addr.s_addr));
-            return;
-        }
-        if (c->cmsg_level == IPPROTO_IPV6 && c->cmsg_type == IPV6_PKTINFO) {
-            in6_pktinfo info;
-            std::memcpy(&info, CMSG_DATA(c), sizeof info);
-            to->setAddress(reinterpret_cast<const quint8*>(&info.ipi6_addr));
-            return;
-        }
-    }
-}
-
-// Fills `sa` for a send from a socket of `family`; an IPv4 peer of a dual-stack socket
-// is written as its IPv4-mapped IPv6 address. Returns the address length, 0 if unusable.
-socklen_t toSockAddr(const QHostAddress& address, quint16 port, int family, sockaddr_storage* sa) {
-    std::memset(sa, 0, sizeof(sockaddr_in6));
-    const bool v4 = address.protocol() == QAbstractSocket::IPv4Protocol;
-    Q_IPV6ADDR a6{};
-    if (!v4)
-        a6 = address.toIPv6Address();
-    static const quint8 mappedPrefix[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
-    const bool mapped = !v4 && std::memcmp(a6.c, mappedPrefix, 12) == 0;
-    if (family == AF_INET) {
-        if (!v4 && !mapped)
-            return 0;
-        auto* in = reinterpret_cast<sockaddr_in*>(sa);
-        in->sin_family = AF_INET;
-        in->sin_port = htons(port);
-        if (v4)
-            in->sin_addr.s_addr = htonl(address.toIPv4Address());
-        else
-            std::memcpy(&in->sin_addr, a6.c + 12, 4);
-        return sizeof(sockaddr_in);
-    }
-    auto* in6 = reinterpret_cast<sockaddr_in6*>(sa);
-    in6->sin6_family = AF_INET6;
-    in6->sin6_port = htons(port);
-    if (v4) {
-        in6->sin6_addr.s6_addr[10] = 0xff;
-        in6->sin6_addr.s6_addr[11] = 0xff;
-        const quint32 n = htonl(address.toIPv4Address());
-        std::memcpy(&in6->sin6_addr.s6_addr[12], &n, 4);
-    } else {
-        std::memcpy(&in6->sin6_addr, a6.c, 16);
-        const QString scope = address.scopeId();
-        if (!scope.isEmpty()) { // link-local only
-            bool numeric = false;
-            in6->sin6_scope_id = scope.toUInt(&numeric);
-            if (!numeric)
-                in6->sin6_scope_id = if_nametoindex(scope.toLatin1().constData());
-        }
-    }
-    return sizeof(sockaddr_in6);
-}
-
-// A place in `items`: one given back to `free` earlier, or a new one at the end.
-template <typename T, typename Index> Index takePlace(std::vector<T>& items, std::vector<Index>& free) {
-    if (!free.empty()) {
-        const Index place = free.back();
-        free.pop_back();
-        return place;
-    }
-    items.emplace_back();
-    return Index(items.size() - 1);
-}
 } // namespace
 
 // ---------------------------------------------------------------- timers
 
-// The timer heap over the one timerfd of the epoll set. The timerfd is re-armed only
-// when the earliest deadline moves earlier; when it fires for a deadline that has since
-// moved later, the pass finds nothing due and re-arms it (cheaper than a system call at
-// every restart, which is every block).
-class CEpollTimerHost final : public ITimerHost {
+// The timer heap over the one timerfd of the epoll set.
+class CEpollTimerHost final : public CHeapTimerHost {
 public:
-    explicit CEpollTimerHost(int timerFd) : m_fd(timerFd), m_base(monotonicNs()) {}
+    explicit CEpollTimerHost(int timerFd) : m_fd(timerFd) {}
 
-    void start(int id, int milliseconds) override {
-        m_heap.start(id, elapsedMs() + std::max(0, milliseconds));
-        if (!m_inPass && m_heap.earliest() < m_armedMs)
-            arm();
-    }
-    void stop(int id) override { m_heap.stop(id); }
-    void release(int id) override { m_heap.release(id); }
-    qint64 elapsedMs() override { return (monotonicNs() - m_base) / 1000000; }
-
-    // Delivers every timer due now, earliest first. Timers started during the pass wait
-    // for the next one, so a callback that restarts its timer with 0 ms cannot spin here.
-    template <typename AfterEach> void expire(AfterEach afterEach) {
+    void drain() {
         quint64 ticks;
         while (::read(m_fd, &ticks, sizeof ticks) > 0) {
         }
-        m_armedMs = CTimerHeap::kNever;
-        m_inPass = true;
-        const qint64 now = elapsedMs();
-        const quint64 startedBy = m_heap.starts();
-        int id;
-        while (m_heap.takeDue(now, startedBy, &id)) {
-            if (onTimeout)
-                onTimeout(id);
-            afterEach();
-        }
-        m_inPass = false;
-        arm();
     }
 
-private:
-    void arm() {
+protected:
+    void setDeadline(qint64 atNs) override {
         itimerspec when{};
-        m_armedMs = m_heap.earliest();
-        if (m_armedMs != CTimerHeap::kNever) {
-            const qint64 at = m_base + m_armedMs * 1000000;
-            when.it_value.tv_sec = time_t(at / 1000000000);
-            when.it_value.tv_nsec = long(at % 1000000000);
+        if (atNs >= 0) {
+            when.it_value.tv_sec = time_t(atNs / 1000000000);
+            when.it_value.tv_nsec = long(atNs % 1000000000);
             if (when.it_value.tv_sec == 0 && when.it_value.tv_nsec == 0)
                 when.it_value.tv_nsec = 1; // zero would disarm it
         }
@@ -204,11 +64,8 @@ private:
         }
     }
 
+private:
     int m_fd;
-    qint64 m_base;
-    qint64 m_armedMs = CTimerHeap::kNever;
-    bool m_inPass = false;
-    CTimerHeap m_heap;
 };
 
 // ---------------------------------------------------------------- sockets
@@ -300,12 +157,7 @@ private:
     // One send queue, for one socket at a time; flushed when another socket writes,
     // when it is full, before a close and at the end of every dispatch.
     CEpollSocket* m_sendOwner = nullptr;
-    int m_sendCount = 0;
-    int m_sendBytes = 0;
-    std::vector<char> m_sendData;
-    mmsghdr m_sendMsgs[kSendBatch];
-    iovec m_sendIov[kSendBatch];
-    sockaddr_storage m_sendTo[kSendBatch];
+    CSendQueue m_sends{kSendBatch, kSendArena};
 };
 
 class CEpollSocket final : public IDatagramSocket {
@@ -353,7 +205,7 @@ private:
 };
 
 CEpollPlatform::CEpollPlatform()
-    : m_recvData(size_t(kRecvBatch) * kRecvSlot), m_sendData(kSendArena) {
+    : m_recvData(size_t(kRecvBatch) * kRecvSlot) {
     m_epoll = epoll_create1(EPOLL_CLOEXEC);
     m_timerFd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
     m_timers = std::make_unique<CEpollTimerHost>(m_timerFd);
@@ -394,58 +246,10 @@ CEpollPlatform::~CEpollPlatform() {
 std::unique_ptr<IDatagramSocket> CEpollPlatform::bind(const QHostAddress& address, quint16 port,
                                                       const SocketOptions& options,
                                                       const QString* device, QString* error) {
-    const bool any = address == QHostAddress(QHostAddress::Any);
-    const int family =
-        any || address.protocol() == QAbstractSocket::IPv6Protocol ? AF_INET6 : AF_INET;
-    sockaddr_storage sa;
-    socklen_t len =
-        toSockAddr(any ? QHostAddress(QHostAddress::AnyIPv6) : address, port, family, &sa);
-    const int fd = len ? ::socket(family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0) : -1;
-    if (fd < 0) {
-        if (error)
-            *error = len ? bindErrorText(errno) : QStringLiteral("The address is not available");
+    const BoundUdp bound = openUdp(address, port, options.wantLocalAddress, device, error);
+    if (bound.fd < 0)
         return nullptr;
-    }
-    // Every step's failure closes the socket and says why, with the system's words.
-    const auto fail = [&](int err) -> std::unique_ptr<IDatagramSocket> {
-        ::close(fd);
-        if (error)
-            *error = bindErrorText(err);
-        return nullptr;
-    };
-    const int on = 1, off = 0;
-    if (family == AF_INET6) {
-        // Any is both families on one socket; AnyIPv6 and a named address only IPv6.
-        const int v6only = any ? off : on;
-        if (setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &v6only, sizeof v6only) != 0)
-            return fail(errno);
-    }
-    // The destination is asked for only where it is read: a transfer's socket is bound
-    // to one address, and the call would be one more per request.
-    if (options.wantLocalAddress) {
-        if (family == AF_INET6)
-            (void)setsockopt(fd, IPPROTO_IPV6, IPV6_RECVPKTINFO, &on, sizeof on);
-        (void)setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on); // refused on IPv6-only
-    }
-    if (device) {
-        if (setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
-            setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0)
-            return fail(errno);
-        const QByteArray name = device->toLocal8Bit();
-        if (!name.isEmpty() &&
-            setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, name.constData(), socklen_t(name.size())) != 0)
-            return fail(errno);
-    }
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&sa), len) != 0)
-        return fail(errno);
-    quint16 bound = port;
-    if (bound == 0) {
-        len = sizeof sa;
-        if (getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len) != 0)
-            return fail(errno);
-        toHostAddress(sa, nullptr, &bound);
-    }
-    auto socket = std::make_unique<CEpollSocket>(this, fd, family, bound, options);
+    auto socket = std::make_unique<CEpollSocket>(this, bound.fd, bound.family, bound.port, options);
     if (const int err = socket->enrollError()) { // never woken: no use to anyone
         if (error)
             *error = bindErrorText(err);
@@ -607,38 +411,25 @@ void CEpollPlatform::dispatchEvents(const epoll_event* events, int n) {
             continue;
         receive(key); // nothing when closed by an earlier handler of this dispatch
     }
-    if (timerDue)
+    if (timerDue) {
+        m_timers->drain();
         m_timers->expire([this] { flush(); });
+    }
     finishDispatch();
 }
 
 qint64 CEpollPlatform::send(CEpollSocket* socket, const char* data, qint64 size,
                             const QHostAddress& to, quint16 toPort) {
     sockaddr_storage sa;
-    const socklen_t len = toSockAddr(to, toPort, socket->family(), &sa);
-    if (!len || size < 0 || size > 65535)
+    const socklen_t len = sendTarget(to, toPort, socket->family(), size, &sa);
+    if (!len)
         return -1;
-    if (m_depth == 0) {
-        // Outside a dispatch (Abort, shutdown): nothing would flush it later.
-        const ssize_t n =
-            ::sendto(socket->fd(), data, size_t(size), 0, reinterpret_cast<sockaddr*>(&sa), len);
-        return n < 0 ? -1 : qint64(n);
-    }
-    if (m_sendOwner != socket || m_sendCount == kSendBatch || m_sendBytes + size > kSendArena)
+    if (m_depth == 0)
+        return sendNow(socket->fd(), data, size, sa, len);
+    if (m_sendOwner != socket || !m_sends.fits(size))
         flush();
     m_sendOwner = socket;
-    char* at = m_sendData.data() + m_sendBytes;
-    std::memcpy(at, data, size_t(size));
-    const int i = m_sendCount++;
-    m_sendBytes += int(size);
-    m_sendTo[i] = sa;
-    m_sendIov[i] = {at, size_t(size)};
-    msghdr& h = m_sendMsgs[i].msg_hdr;
-    h = {};
-    h.msg_name = &m_sendTo[i];
-    h.msg_namelen = len;
-    h.msg_iov = &m_sendIov[i];
-    h.msg_iovlen = 1;
+    m_sends.add(data, size, sa, len);
     return size;
 }
 
@@ -648,14 +439,14 @@ void CEpollPlatform::flush() {
     const int fd = m_sendOwner->fd();
     int done = 0;
     // A datagram the kernel refuses is lost, as any UDP datagram may be; the rest go on.
-    while (fd >= 0 && done < m_sendCount) {
-        const int n = sendmmsg(fd, m_sendMsgs + done, unsigned(m_sendCount - done), 0);
+    while (fd >= 0 && done < m_sends.count()) {
+        const int n = sendmmsg(fd, m_sends.messages() + done, unsigned(m_sends.count() - done), 0);
         if (n < 0 && errno == EINTR)
             continue;
         done += n > 0 ? n : 1;
     }
     m_sendOwner = nullptr;
-    m_sendCount = m_sendBytes = 0;
+    m_sends.clear();
 }
 
 std::unique_ptr<IPlatform> CreateEpollPlatform() {

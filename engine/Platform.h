@@ -7,8 +7,9 @@
 #include <memory>
 
 // The engine's seam to the operating system: datagram sockets, numbered timers and
-// files. On Linux the real one is epoll's (EpollPlatform), elsewhere Qt's (QtPlatform);
-// tests plug in fakes with a fake clock, so time-outs never wait real seconds.
+// files. On Linux the real one is epoll's (EpollPlatform) or io_uring's (UringPlatform),
+// elsewhere Qt's (QtPlatform); tests plug in fakes with a fake clock, so time-outs never
+// wait real seconds.
 
 // How a socket reads, chosen when it is made.
 struct SocketOptions {
@@ -165,5 +166,11 @@ std::unique_ptr<IPlatform> CreateQtPlatform();
 // one socket notifier. Null when the kernel refuses epoll or timerfd.
 std::unique_ptr<IPlatform> CreateEpollPlatform();
 #endif
-// The native platform where there is one, unless VANTREL_PLATFORM=qt; Qt otherwise.
+#ifdef VANTREL_HAVE_URING
+// Linux with liburing: one io_uring for the sockets' receives and sends, the timers and
+// the wake-up. Null when the kernel refuses io_uring or lacks what it needs (6.1).
+std::unique_ptr<IPlatform> CreateUringPlatform();
+#endif
+// The native platform where there is one (VANTREL_PLATFORM=uring, epoll or qt picks
+// one; a refused one falls back to the next), Qt otherwise.
 std::unique_ptr<IPlatform> CreateDefaultPlatform();
