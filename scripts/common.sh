@@ -1,9 +1,10 @@
 # Shared by run.sh and test.sh: install what is missing, then configure and build.
 # Debian 12 packages; apt-get runs only when something is missing.
 
-# help2man makes the manual page from --help at build time; libmicrohttpd serves HTTP.
+# help2man makes the manual page from --help at build time; libmicrohttpd serves HTTP;
+# liburing builds the io_uring platform (VANTREL_PLATFORM=uring).
 packages_build=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev help2man
-    libmicrohttpd-dev pkg-config)
+    libmicrohttpd-dev liburing-dev pkg-config)
 # Real TFTP clients for the interoperability test. The installation tests: the
 # validators of the desktop entry and the AppStream metadata, CPack's helpers for the
 # package (dpkg-shlibdeps, file) and lintian; ip for the service test's and the lossy
