@@ -279,7 +279,7 @@ run_server() { # NAME[@PLATFORM] PLACEMENT SERVER_CPU CLIENT_CPU RUN
     # What one server thread carries: DATA blocks sent per second of its CPU (100 files
     # of 4,096 blocks and the empty last one).
     record "$pl" "$name" c100_kblocks_per_cpu_s "$(awk -v a="$(cpu_seconds "$SERVER_PID")" \
-        -v b="$c100cpu0" 'BEGIN { printf "%.1f", a > b ? 409.7 / (a - b) : 0 }')"
+        -v b="$c100cpu0" 'BEGIN { printf "%.1f", (a > b ? 409.7 / (a - b) : 0) }')"
     if [[ -n $sampler ]]; then
         kill "$sampler" 2>/dev/null || true
         wait "$sampler" 2>/dev/null || true
