@@ -31,74 +31,79 @@ def ratio(name, a, b):
 
 targets = []
 ours = ["ours_headless", "ours_window"]
-for placement in sorted({k[0] for k in values}):
-    limit = get(placement, "lockstep", "mib_s")
-    for server in ["ours_headless", "ours_window", "tftpd_hpa", "dnsmasq", "limit"]:
-        for fig in ["get16", "put16"]:
-            ratio(f"{placement}.{server}.{fig}_ratio_to_lockstep",
-                  get(placement, server, f"{fig}_mib_s"), limit)
-        for fig in ["c20", "c100"]:
-            ratio(f"{placement}.{server}.{fig}_ratio_to_poll_limit",
-                  get(placement, server, f"{fig}_mib_s"), get(placement, "limit", f"{fig}_mib_s"))
-        ratio(f"{placement}.{server}.small1k_time_ratio_to_poll_limit",
-              get(placement, server, "small1k_us_per_file"),
-              get(placement, "limit", "small1k_us_per_file"))
-    for server in ours:
-        ratio(f"{placement}.{server}.c100_ratio_to_dnsmasq",
-              get(placement, server, "c100_mib_s"), get(placement, "dnsmasq", "c100_mib_s"))
-        ratio(f"{placement}.{server}.small1k_time_ratio_to_dnsmasq",
-              get(placement, server, "small1k_us_per_file"),
-              get(placement, "dnsmasq", "small1k_us_per_file"))
-    for fig in ["get16_mib_s", "put16_mib_s", "c20_mib_s", "c100_mib_s"]:
-        h, w = get(placement, "ours_headless", fig), get(placement, "ours_window", fig)
+# With --platform, our servers are named NAME@PLATFORM: the same ratios for each.
+platforms = sorted({s.partition("@")[2] for (_, s, _) in values if s.startswith("ours_")})
+for n, suffix in enumerate([f"@{p}" if p else "" for p in platforms] or [""]):
+    H, W = "ours_headless" + suffix, "ours_window" + suffix
+    peers = ["tftpd_hpa", "dnsmasq", "limit"] if n == 0 else []
+    for placement in sorted({k[0] for k in values}):
+        limit = get(placement, "lockstep", "mib_s")
+        for server in [H, W] + peers:
+            for fig in ["get16", "put16"]:
+                ratio(f"{placement}.{server}.{fig}_ratio_to_lockstep",
+                      get(placement, server, f"{fig}_mib_s"), limit)
+            for fig in ["c20", "c100"]:
+                ratio(f"{placement}.{server}.{fig}_ratio_to_poll_limit",
+                      get(placement, server, f"{fig}_mib_s"), get(placement, "limit", f"{fig}_mib_s"))
+            ratio(f"{placement}.{server}.small1k_time_ratio_to_poll_limit",
+                  get(placement, server, "small1k_us_per_file"),
+                  get(placement, "limit", "small1k_us_per_file"))
+        for server in [H, W]:
+            ratio(f"{placement}.{server}.c100_ratio_to_dnsmasq",
+                  get(placement, server, "c100_mib_s"), get(placement, "dnsmasq", "c100_mib_s"))
+            ratio(f"{placement}.{server}.small1k_time_ratio_to_dnsmasq",
+                  get(placement, server, "small1k_us_per_file"),
+                  get(placement, "dnsmasq", "small1k_us_per_file"))
+        for fig in ["get16_mib_s", "put16_mib_s", "c20_mib_s", "c100_mib_s"]:
+            h, w = get(placement, H, fig), get(placement, W, fig)
+            if h and w:
+                print(f"{placement}.window_cost_pct.{fig}={(h - w) / h * 100:.1f}")
+        h, w = get(placement, H, "small1k_us_per_file"), get(
+            placement, W, "small1k_us_per_file")
         if h and w:
-            print(f"{placement}.window_cost_pct.{fig}={(h - w) / h * 100:.1f}")
-    h, w = get(placement, "ours_headless", "small1k_us_per_file"), get(
-        placement, "ours_window", "small1k_us_per_file")
-    if h and w:
-        print(f"{placement}.window_cost_pct.small1k_us_per_file={(w - h) / h * 100:.1f}")
+            print(f"{placement}.window_cost_pct.small1k_us_per_file={(w - h) / h * 100:.1f}")
 
-    # The targets are set for the window open; the headless figures stand in for
-    # them when the build has no window.
-    server = "ours_window" if get(placement, "ours_window", "get16_mib_s") else "ours_headless"
+        # The targets are set for the window open; the headless figures stand in for
+        # them when the build has no window.
+        server = W if get(placement, W, "get16_mib_s") else H
 
-    def target(name, ok):
-        if ok is not None:
-            targets.append(f"target.{placement}.{server}.{name}={'met' if ok else 'missed'}")
+        def target(name, ok):
+            if ok is not None:
+                targets.append(f"target.{placement}.{server}.{name}={'met' if ok else 'missed'}")
 
-    for fig in ["get16", "put16"]:
-        v = get(placement, server, f"{fig}_mib_s")
-        target(f"{fig}_at_least_0.9_of_lockstep", None if v is None or not limit else v >= 0.9 * limit)
-    v, d = get(placement, server, "c100_mib_s"), get(placement, "dnsmasq", "c100_mib_s")
-    target("c100_at_least_dnsmasq", None if v is None or d is None else v >= d)
-    v, d = get(placement, server, "small1k_us_per_file"), get(placement, "dnsmasq", "small1k_us_per_file")
-    target("small1k_no_slower_than_dnsmasq", None if v is None or d is None else v <= d)
-    v = get(placement, server, "mem_growth_kib_per_transfer")
-    target("mem_growth_at_most_16k_per_transfer", None if v is None else v <= 16)
-    h, w = get(placement, "ours_headless", "c100_mib_s"), get(placement, "ours_window", "c100_mib_s")
-    if h and w:
-        target("window_cost_at_most_5pct", (h - w) / h <= 0.05)
+        for fig in ["get16", "put16"]:
+            v = get(placement, server, f"{fig}_mib_s")
+            target(f"{fig}_at_least_0.9_of_lockstep", None if v is None or not limit else v >= 0.9 * limit)
+        v, d = get(placement, server, "c100_mib_s"), get(placement, "dnsmasq", "c100_mib_s")
+        target("c100_at_least_dnsmasq", None if v is None or d is None else v >= d)
+        v, d = get(placement, server, "small1k_us_per_file"), get(placement, "dnsmasq", "small1k_us_per_file")
+        target("small1k_no_slower_than_dnsmasq", None if v is None or d is None else v <= d)
+        v = get(placement, server, "mem_growth_kib_per_transfer")
+        target("mem_growth_at_most_16k_per_transfer", None if v is None else v <= 16)
+        h, w = get(placement, H, "c100_mib_s"), get(placement, W, "c100_mib_s")
+        if h and w:
+            target("window_cost_at_most_5pct", (h - w) / h <= 0.05)
 
-    # The native platform's own targets, headless (the engine's figures without the
-    # window's work): one stream at least the better of tftpd-hpa and dnsmasq and 0.95
-    # of the poll limit; many streams and small files at least dnsmasq.
-    server = "ours_headless"
+        # The native platform's own targets, headless (the engine's figures without the
+        # window's work): one stream at least the better of tftpd-hpa and dnsmasq and 0.95
+        # of the poll limit; many streams and small files at least dnsmasq.
+        server = H
 
-    def better(fig, higher=True):
-        vals = [x for x in (get(placement, s, fig) for s in ["tftpd_hpa", "dnsmasq"]) if x]
-        return (max(vals) if higher else min(vals)) if vals else None
+        def better(fig, higher=True):
+            vals = [x for x in (get(placement, s, fig) for s in ["tftpd_hpa", "dnsmasq"]) if x]
+            return (max(vals) if higher else min(vals)) if vals else None
 
-    v, b, p = get(placement, server, "get16_mib_s"), better("get16_mib_s"), get(
-        placement, "limit", "get16_mib_s")
-    target("native_get16_at_least_best_peer", None if v is None or b is None else v >= b)
-    target("native_get16_at_least_0.95_of_poll_limit", None if v is None or not p else v >= 0.95 * p)
-    for fig in ["c20", "c100"]:
-        v, d = get(placement, server, f"{fig}_mib_s"), get(placement, "dnsmasq", f"{fig}_mib_s")
-        target(f"native_{fig}_at_least_dnsmasq", None if v is None or d is None else v >= d)
-    v, d = get(placement, server, "small1k_us_per_file"), get(placement, "dnsmasq", "small1k_us_per_file")
-    target("native_small1k_no_slower_than_dnsmasq", None if v is None or d is None else v <= d)
-    v = get(placement, server, "mem_growth_kib_per_transfer")
-    target("native_mem_growth_at_most_8k_per_transfer", None if v is None else v <= 8)
+        v, b, p = get(placement, server, "get16_mib_s"), better("get16_mib_s"), get(
+            placement, "limit", "get16_mib_s")
+        target("native_get16_at_least_best_peer", None if v is None or b is None else v >= b)
+        target("native_get16_at_least_0.95_of_poll_limit", None if v is None or not p else v >= 0.95 * p)
+        for fig in ["c20", "c100"]:
+            v, d = get(placement, server, f"{fig}_mib_s"), get(placement, "dnsmasq", f"{fig}_mib_s")
+            target(f"native_{fig}_at_least_dnsmasq", None if v is None or d is None else v >= d)
+        v, d = get(placement, server, "small1k_us_per_file"), get(placement, "dnsmasq", "small1k_us_per_file")
+        target("native_small1k_no_slower_than_dnsmasq", None if v is None or d is None else v <= d)
+        v = get(placement, server, "mem_growth_kib_per_transfer")
+        target("native_mem_growth_at_most_8k_per_transfer", None if v is None else v <= 8)
 
 # Scale (--only scale): the figures at each number of live transfers over those at the
 # fewest, ours over dnsmasq's at the same number, and the targets: time (and CPU) per
