@@ -1,17 +1,13 @@
 #include "Platform.h"
 
-// Which native platform serves when none is asked for: the one that measured faster
-// (docs/performance.md).
-#ifdef VANTREL_HAVE_URING
-static constexpr bool kUringFirst = false;
-#endif
-
 std::unique_ptr<IPlatform> CreateDefaultPlatform() {
     const QByteArray asked = qgetenv("VANTREL_PLATFORM");
     if (asked == "qt")
         return CreateQtPlatform();
 #ifdef VANTREL_HAVE_URING
-    if (asked == "uring" || (asked != "epoll" && kUringFirst)) {
+    // Only when asked: epoll measured faster on one stream and on small files
+    // (docs/performance.md).
+    if (asked == "uring") {
         if (auto platform = CreateUringPlatform())
             return platform;
     }

@@ -359,18 +359,16 @@ void CHttpService::Admit(Request& request) {
                       asked.missingFolder.isEmpty()
                           ? kAccessDenied
                           : QStringLiteral("Working folder missing: ") + asked.missingFolder);
-    IFileSystem& files = engine.Platform().files();
-    const QString key = files.canonical(asked.path);
-    if (!engine.ShareTable().TryAcquire(key, CFileShareTable::Use::Read))
-        return Refuse(request, MHD_HTTP_SERVICE_UNAVAILABLE, kFileInUse);
+    QString key;
     FileError error;
-    const std::unique_ptr<IFile> file = files.openRead(asked.path, &error);
+    const std::unique_ptr<IFile> file = engine.OpenSharedForReading(asked.path, &error, &key);
     struct stat st {};
     const int fd = file && file->descriptor() >= 0 ? ::dup(file->descriptor()) : -1;
     if (fd < 0 || ::fstat(fd, &st) != 0) {
         if (fd >= 0)
             ::close(fd);
-        engine.ShareTable().Release(key, CFileShareTable::Use::Read);
+        if (file)
+            engine.ShareTable().Release(key, CFileShareTable::Use::Read);
         switch (file ? FileCause::HardIO : error.cause) {
         case FileCause::FileNotFound:
         case FileCause::BadPath: return Refuse(request, MHD_HTTP_NOT_FOUND, kNotFound, true);

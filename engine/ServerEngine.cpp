@@ -272,6 +272,27 @@ FolderPath CServerEngine::ResolveName(const QByteArray& sent, quint16 opcode,
     return path;
 }
 
+// Opened first, so the sharing key comes from the open file (one resolution of the name,
+// not two). A name that is not there yet may still be a new file being received.
+std::unique_ptr<IFile> CServerEngine::OpenSharedForReading(const FolderPath& path,
+                                                           FileError* error, QString* key) {
+    IFileSystem& fs = m_platform->files();
+    std::unique_ptr<IFile> file = fs.openRead(path, error);
+    if (!file) {
+        if (error->cause == FileCause::FileNotFound && ShareTable().IsHeld(fs.canonical(path)))
+            *error = {FileCause::Other, QString()};
+        return nullptr;
+    }
+    *key = file->shareKey();
+    if (key->isEmpty())
+        *key = fs.canonical(path);
+    if (!ShareTable().TryAcquire(*key, CFileShareTable::Use::Read)) {
+        *error = {FileCause::Other, QString()};
+        return nullptr;
+    }
+    return file;
+}
+
 void CServerEngine::HandleRequest(const char* data, qint64 size, const QHostAddress& from,
                                   quint16 fromPort, const QHostAddress& local) {
     const Tftp::Request request = Tftp::ParseRequest(data, size);

@@ -123,6 +123,11 @@ public:
     RowHandle AddRow(const RowTexts& texts);
     IPlatform& Platform() { return *m_platform; }
     CFileShareTable& ShareTable() { return *m_shareTable; }
+    // Opens `path` for reading and holds it as read in the sharing table under `*key`
+    // (the caller releases it). Null with `error` set when it cannot be opened, or with
+    // FileCause::Other when an upload holds it, even one whose file is not there yet.
+    std::unique_ptr<IFile> OpenSharedForReading(const FolderPath& path, FileError* error,
+                                                QString* key);
     void PlaySound(int id);
     void CountIn();
     void CountOut();

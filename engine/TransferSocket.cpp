@@ -198,25 +198,11 @@ void CTransferSocket::WrapForNetascii() {
         m_file = std::make_unique<Netascii::CDecodingFile>(std::move(m_file));
 }
 
-// Opened first, so the sharing key comes from the open file (one resolution of the name,
-// not two). A name that is not there yet may still be a new file being received.
 bool CTransferSocket::OpenForSending(FileError* error) {
-    IFileSystem& fs = m_pEngine->Platform().files();
-    m_file = fs.openRead(m_szPath, error);
-    if (!m_file) {
-        if (error->cause == FileCause::FileNotFound &&
-            m_pEngine->ShareTable().IsHeld(fs.canonical(m_szPath)))
-            *error = {FileCause::Other, QString()};
+    QString key;
+    m_file = m_pEngine->OpenSharedForReading(m_szPath, error, &key);
+    if (!m_file)
         return false;
-    }
-    QString key = m_file->shareKey();
-    if (key.isEmpty())
-        key = fs.canonical(m_szPath);
-    if (!m_pEngine->ShareTable().TryAcquire(key, CFileShareTable::Use::Read)) {
-        m_file.reset();
-        *error = {FileCause::Other, QString()};
-        return false;
-    }
     m_strSharedPath = key;
     m_shareUse = CFileShareTable::Use::Read;
     return true;
