@@ -1,6 +1,6 @@
 #include "HeadlessWindow.h"
 
-#include "TftpPacket.h"
+#include "engine/tftp/TftpPacket.h"
 
 #include <QSocketNotifier>
 #include <cerrno>

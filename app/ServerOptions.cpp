@@ -1,6 +1,6 @@
 #include "ServerOptions.h"
 
-#include "SettingsStore.h"
+#include "settings/SettingsStore.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

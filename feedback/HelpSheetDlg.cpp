@@ -8,7 +8,7 @@
 #include "ui_PageSetup.h"
 
 #include "DialogPictures.h"
-#include "EngineHost.h"
+#include "engine/host/EngineHost.h"
 
 #include <QPushButton>
 

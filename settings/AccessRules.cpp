@@ -1,6 +1,6 @@
-#include "AccessRules.h"
+#include "settings/AccessRules.h"
 
-#include "SettingsStore.h"
+#include "settings/SettingsStore.h"
 
 #include <algorithm>
 

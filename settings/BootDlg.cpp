@@ -1,6 +1,6 @@
-#include "BootDlg.h"
+#include "settings/BootDlg.h"
 
-#include "SettingsStore.h"
+#include "settings/SettingsStore.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>

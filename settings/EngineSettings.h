@@ -1,7 +1,7 @@
 #pragma once
 
-#include "AccessRules.h"
-#include "SettingsStore.h"
+#include "settings/AccessRules.h"
+#include "settings/SettingsStore.h"
 
 #include <QString>
 

@@ -1,7 +1,7 @@
-#include "ProtocolDlg.h"
+#include "settings/ProtocolDlg.h"
 #include "ui_ProtocolDlg.h"
 
-#include "SettingsStore.h"
+#include "settings/SettingsStore.h"
 
 #include <QBoxLayout>
 #include <QCheckBox>

@@ -1,7 +1,7 @@
-#include "SecurityDlg.h"
+#include "settings/SecurityDlg.h"
 #include "ui_SecurityDlg.h"
 
-#include "SettingsStore.h"
+#include "settings/SettingsStore.h"
 
 #include <QHostAddress>
 #include <QMessageBox>

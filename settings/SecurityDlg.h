@@ -1,6 +1,6 @@
 #pragma once
 
-#include "AccessRules.h"
+#include "settings/AccessRules.h"
 
 #include <QDialog>
 #include <QString>

@@ -1,6 +1,6 @@
-#include "SettingsStore.h"
+#include "settings/SettingsStore.h"
 
-#include "EngineSettings.h"
+#include "settings/EngineSettings.h"
 
 #include <climits>
 

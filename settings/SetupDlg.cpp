@@ -1,7 +1,7 @@
-#include "SetupDlg.h"
+#include "settings/SetupDlg.h"
 #include "ui_SetupDlg.h"
 
-#include "SettingsStore.h"
+#include "settings/SettingsStore.h"
 
 #include <QDir>
 #include <QFileDialog>

@@ -5,5 +5,5 @@ add_library(settings_ui STATIC
     SecurityDlg.cpp SecurityDlg.h SecurityDlg.ui
     SetupDlg.cpp SetupDlg.h SetupDlg.ui
 )
-target_include_directories(settings_ui PUBLIC ${CMAKE_CURRENT_LIST_DIR})
+target_include_directories(settings_ui PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries(settings_ui PUBLIC Qt6::Widgets Qt6::Network settings_store)

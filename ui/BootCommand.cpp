@@ -1,9 +1,9 @@
 #include "BootCommand.h"
 
-#include "BootDlg.h"
-#include "EngineHost.h"
-#include "ProxyDhcp.h"
-#include "SettingsStore.h"
+#include "settings/BootDlg.h"
+#include "engine/host/EngineHost.h"
+#include "engine/boot/ProxyDhcp.h"
+#include "settings/SettingsStore.h"
 
 #include <QMessageBox>
 

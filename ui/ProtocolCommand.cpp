@@ -1,8 +1,8 @@
 #include "ProtocolCommand.h"
 
-#include "ProtocolDlg.h"
-#include "EngineHost.h"
-#include "SettingsStore.h"
+#include "settings/ProtocolDlg.h"
+#include "engine/host/EngineHost.h"
+#include "settings/SettingsStore.h"
 
 void RunProtocolCommand(CEngineHost& engine, QWidget* parent) {
     if (engine.SoundOn())

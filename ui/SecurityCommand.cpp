@@ -1,8 +1,8 @@
 #include "SecurityCommand.h"
 
-#include "EngineHost.h"
-#include "SecurityDlg.h"
-#include "SettingsStore.h"
+#include "engine/host/EngineHost.h"
+#include "settings/SecurityDlg.h"
+#include "settings/SettingsStore.h"
 
 void RunSecurityCommand(CEngineHost& engine, QWidget* parent) {
     if (engine.SoundOn())

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "AccessRules.h"
-#include "SecurityDlg.h" // SecurityCheckMessage
+#include "settings/AccessRules.h"
+#include "settings/SecurityDlg.h" // SecurityCheckMessage
 
 class CEngineHost;
 class QWidget;

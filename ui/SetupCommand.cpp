@@ -1,8 +1,8 @@
 #include "SetupCommand.h"
 
-#include "EngineHost.h"
-#include "SettingsStore.h"
-#include "SetupDlg.h"
+#include "engine/host/EngineHost.h"
+#include "settings/SettingsStore.h"
+#include "settings/SetupDlg.h"
 
 #include <QMessageBox>
 

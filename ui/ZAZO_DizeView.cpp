@@ -2,9 +2,9 @@
 
 #include "HelpSheetDlg.h"
 #include "SecurityCommand.h"
-#include "EngineHost.h"
+#include "engine/host/EngineHost.h"
 #include "SetupCommand.h"
-#include "SettingsStore.h"
+#include "settings/SettingsStore.h"
 #include "TransferAnimDlg.h"
 #include "TransferListModel.h"
 #include "TransferLog.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ServerWindow.h"
+#include "engine/server/ServerWindow.h"
 #include "TransferListView.h"
 
 #include <QHostAddress>

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "FakePlatform.h"
-#include "EngineHost.h"
-#include "ServerEngine.h"
-#include "SettingsStore.h"
+#include "engine/host/EngineHost.h"
+#include "engine/server/ServerEngine.h"
+#include "settings/SettingsStore.h"
 
 #include <QSettings>
 #include <QTemporaryDir>

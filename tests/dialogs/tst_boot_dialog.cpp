@@ -1,5 +1,5 @@
-#include "BootDlg.h"
-#include "SettingsStore.h"
+#include "settings/BootDlg.h"
+#include "settings/SettingsStore.h"
 
 #include <QCheckBox>
 #include <QDir>

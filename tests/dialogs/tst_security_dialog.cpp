@@ -1,7 +1,7 @@
 #include "DialogFixture.h"
 #include "ModalDriver.h"
 #include "SecurityCommand.h"
-#include "SecurityDlg.h"
+#include "settings/SecurityDlg.h"
 
 #include <QCheckBox>
 #include <QLineEdit>

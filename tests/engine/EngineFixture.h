@@ -1,10 +1,10 @@
 #pragma once
 
 #include "FakePlatform.h"
-#include "ServerEngine.h"
-#include "SettingsStore.h"
-#include "TftpPacket.h"
-#include "TransferSocket.h"
+#include "engine/server/ServerEngine.h"
+#include "settings/SettingsStore.h"
+#include "engine/tftp/TftpPacket.h"
+#include "engine/server/TransferSocket.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "DhcpPacket.h"
+#include "engine/boot/DhcpPacket.h"
 #include "EngineFixture.h"
 
 #include <QtTest>

@@ -1,5 +1,5 @@
 #include "EngineFixture.h"
-#include "Netascii.h"
+#include "engine/tftp/Netascii.h"
 
 #include <QtTest>
 

@@ -1,5 +1,5 @@
 #include "EngineFixture.h"
-#include "EngineHost.h"
+#include "engine/host/EngineHost.h"
 
 #include <QElapsedTimer>
 #include <QSettings>

@@ -1,5 +1,5 @@
-#include "SendExchange.h"
-#include "TftpPacket.h"
+#include "engine/tftp/SendExchange.h"
+#include "engine/tftp/TftpPacket.h"
 
 #include <QtTest>
 

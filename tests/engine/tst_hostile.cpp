@@ -1,5 +1,5 @@
 #include "EngineFixture.h"
-#include "FolderFiles.h"
+#include "engine/platform/FolderFiles.h"
 
 #include <QtTest>
 #include <sys/stat.h>

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "FakePlatform.h"
-#include "ServerEngine.h"
-#include "SettingsStore.h"
+#include "engine/server/ServerEngine.h"
+#include "settings/SettingsStore.h"
 
 #include <QDir>
 #include <QFile>

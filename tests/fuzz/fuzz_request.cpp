@@ -1,7 +1,7 @@
 // Request parsing and admission: the datagram as it reaches the listener, with the
 // security settings chosen by the first byte.
 #include "FuzzSupport.h"
-#include "TftpPacket.h"
+#include "engine/tftp/TftpPacket.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -2,8 +2,8 @@
 // sequence of events on its port: raw datagrams, well-formed DATA/ACK/ERROR packets
 // with fuzzed numbers, datagrams from a stranger, clock advances, Abort.
 #include "FuzzSupport.h"
-#include "TftpPacket.h"
-#include "TransferSocket.h"
+#include "engine/tftp/TftpPacket.h"
+#include "engine/server/TransferSocket.h"
 
 #include <cstddef>
 #include <cstdint>

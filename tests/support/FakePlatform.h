@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Platform.h"
-#include "ServerWindow.h"
+#include "engine/platform/Platform.h"
+#include "engine/server/ServerWindow.h"
 
 #include <QByteArray>
 #include <QHash>

@@ -3,9 +3,9 @@
 // Shared by the window tests: a settings file of their own, a free loopback port
 // and a small TFTP client that talks to the server on 127.0.0.1.
 
-#include "EngineHost.h"
-#include "ServerEngine.h"
-#include "SettingsStore.h"
+#include "engine/host/EngineHost.h"
+#include "engine/server/ServerEngine.h"
+#include "settings/SettingsStore.h"
 
 #include <QApplication>
 #include <QCoreApplication>

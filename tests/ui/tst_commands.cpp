@@ -1,6 +1,6 @@
 // The window with a live engine on 127.0.0.1: rows following real transfers,
 // Abort and Clear, the sound gate and the animation.
-#include "ServerEngine.h"
+#include "engine/server/ServerEngine.h"
 #include "TransferAnimDlg.h"
 #include "TransferListModel.h"
 #include "TransferLog.h"

@@ -1,7 +1,7 @@
 // The main frame: menus, toolbar, status bar, shortcuts, title, icon and the
 // animation's place.
 #include "MainFrame.h"
-#include "ServerEngine.h"
+#include "engine/server/ServerEngine.h"
 #include "TransferAnimDlg.h"
 #include "TransferListModel.h"
 #include "UiTestSupport.h"

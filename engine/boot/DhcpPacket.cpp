@@ -1,0 +1,181 @@
+#include "engine/boot/DhcpPacket.h"
+
+#include <QStringList>
+#include <cstring>
+
+namespace Dhcp {
+
+namespace {
+constexpr quint8 kCookie[4] = {99, 130, 83, 99};
+
+quint32 get32(const uchar* p) {
+    return quint32(p[0]) << 24 | quint32(p[1]) << 16 | quint32(p[2]) << 8 | p[3];
+}
+
+void put32(QByteArray& out, int at, quint32 v) {
+    out[at] = char(v >> 24);
+    out[at + 1] = char(v >> 16);
+    out[at + 2] = char(v >> 8);
+    out[at + 3] = char(v);
+}
+
+void addOption(QByteArray& out, quint8 code, const QByteArray& value) {
+    // Longer values are split into several options of the same code (RFC 3396).
+    int at = 0;
+    do {
+        const int part = int(qMin<qsizetype>(255, value.size() - at));
+        out.append(char(code)).append(char(part)).append(value.mid(at, part));
+        at += part;
+    } while (at < value.size());
+}
+
+QByteArray ipBytes(quint32 v) {
+    QByteArray b(4, '\0');
+    put32(b, 0, v);
+    return b;
+}
+
+// iPXE sends its user class bare; RFC 3004 wants each class prefixed by its length.
+bool userClassSaysIpxe(const QByteArray& value) {
+    if (value == "iPXE")
+        return true;
+    for (int at = 0; at < value.size();) {
+        const int n = uchar(value[at]);
+        if (n == 0 || at + 1 + n > value.size())
+            return false;
+        if (value.mid(at + 1, n) == "iPXE")
+            return true;
+        at += 1 + n;
+    }
+    return false;
+}
+} // namespace
+
+QString Packet::macText() const {
+    QStringList parts;
+    for (int i = 0; i < qMin<int>(hlen, int(chaddr.size())); ++i)
+        parts.append(QStringLiteral("%1").arg(uchar(chaddr[i]), 2, 16, QLatin1Char('0')));
+    return parts.join(QLatin1Char(':'));
+}
+
+bool Parse(const char* data, qint64 size, Packet* packet) {
+    if (size < kOptionsAt || std::memcmp(data + kFixedSize, kCookie, 4) != 0)
+        return false;
+    const auto* p = reinterpret_cast<const uchar*>(data);
+    Packet out;
+    out.op = p[0];
+    out.htype = p[1];
+    out.hlen = p[2];
+    if (out.op != 1 || out.hlen > 16)
+        return false;
+    out.xid = get32(p + 4);
+    out.flags = quint16(p[10] << 8 | p[11]);
+    out.ciaddr = get32(p + 12);
+    out.yiaddr = get32(p + 16);
+    out.siaddr = get32(p + 20);
+    out.giaddr = get32(p + 24);
+    out.chaddr = QByteArray(data + 28, 16);
+    qint64 at = kOptionsAt;
+    bool ended = false;
+    while (at < size && !ended) {
+        const quint8 code = p[at++];
+        if (code == OptPad)
+            continue;
+        if (code == OptEnd) {
+            ended = true;
+            break;
+        }
+        if (at >= size)
+            return false; // a code without its length
+        const int length = p[at++];
+        if (at + length > size)
+            return false; // a value cut short
+        out.options[code].append(data + at, length);
+        at += length;
+    }
+    const QByteArray type = out.options.value(OptMessageType);
+    if (type.size() != 1)
+        return false;
+    out.messageType = quint8(type[0]);
+    *packet = out;
+    return true;
+}
+
+ClientKind Classify(const Packet& packet) {
+    const QByteArray vendor = packet.option(OptVendorClass);
+    const bool pxe = vendor.startsWith("PXEClient");
+    const bool http = vendor.startsWith("HTTPClient");
+    if (userClassSaysIpxe(packet.option(OptUserClass)) || packet.has(OptIpxeEncap))
+        return ClientKind::Ipxe;
+    if (http)
+        return ClientKind::UefiHttp;
+    if (!pxe)
+        return ClientKind::NotPxe;
+    // The architecture from option 93 (its first entry), else from the vendor class's
+    // "PXEClient:Arch:00007:..." form; a client that names neither is taken for BIOS.
+    int arch = 0;
+    const QByteArray a = packet.option(OptClientArch);
+    if (a.size() >= 2) {
+        arch = uchar(a[0]) << 8 | uchar(a[1]);
+    } else if (vendor.startsWith("PXEClient:Arch:")) {
+        bool ok = false;
+        arch = vendor.mid(15, 5).toInt(&ok);
+        if (!ok)
+            return ClientKind::OtherArch;
+    }
+    switch (arch) {
+    case 0: return ClientKind::Bios;
+    case 7:
+    case 9: return ClientKind::Uefi;
+    default: return ClientKind::OtherArch;
+    }
+}
+
+QString KindName(ClientKind kind) {
+    switch (kind) {
+    case ClientKind::Bios: return QStringLiteral("BIOS");
+    case ClientKind::Uefi: return QStringLiteral("UEFI");
+    case ClientKind::UefiHttp: return QStringLiteral("UEFI HTTP");
+    case ClientKind::Ipxe: return QStringLiteral("iPXE");
+    case ClientKind::OtherArch: return QStringLiteral("other architecture");
+    case ClientKind::NotPxe: break;
+    }
+    return QStringLiteral("not PXE");
+}
+
+QByteArray BuildAnswer(const Packet& request, const Answer& answer) {
+    QByteArray out(kOptionsAt, '\0');
+    out[0] = 2; // BOOTREPLY
+    out[1] = char(request.htype);
+    out[2] = char(request.hlen);
+    put32(out, 4, request.xid);
+    out[10] = char(request.flags >> 8);
+    out[11] = char(request.flags);
+    put32(out, 12, request.ciaddr);
+    put32(out, 20, answer.serverAddress);
+    put32(out, 24, request.giaddr);
+    std::memcpy(out.data() + 28, request.chaddr.constData(), size_t(qMin<qsizetype>(16, request.chaddr.size())));
+    if (answer.bootFile.size() < kFileSize)
+        std::memcpy(out.data() + 108, answer.bootFile.constData(), size_t(answer.bootFile.size()));
+    std::memcpy(out.data() + kFixedSize, kCookie, 4);
+
+    addOption(out, OptMessageType, QByteArray(1, char(answer.messageType)));
+    addOption(out, OptServerId, ipBytes(answer.serverAddress));
+    addOption(out, OptVendorClass, answer.httpClient ? "HTTPClient" : "PXEClient");
+    if (request.has(OptClientUuid))
+        addOption(out, OptClientUuid, request.option(OptClientUuid));
+    if (!answer.httpClient) {
+        // Sub-option 6 (discovery control) = 8: boot the file named here, no menu and no
+        // boot server discovery; then the end of the sub-options.
+        addOption(out, OptVendorSpecific, QByteArray("\x06\x01\x08\xff", 4));
+    }
+    if (!answer.bootFile.isEmpty())
+        addOption(out, OptBootFile, answer.bootFile);
+    out.append(char(OptEnd));
+    // Some firmware drops BOOTP replies shorter than the classic 300 bytes.
+    if (out.size() < 300)
+        out.append(QByteArray(300 - out.size(), '\0'));
+    return out;
+}
+
+} // namespace Dhcp

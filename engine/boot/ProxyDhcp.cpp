@@ -1,0 +1,155 @@
+#include "engine/boot/ProxyDhcp.h"
+
+#include "engine/platform/FolderFiles.h"
+#include "engine/server/ServerEngine.h"
+
+#include <QFile>
+#include <QNetworkInterface>
+
+QString BootInterface::describe() const {
+    if (device.isEmpty())
+        return QStringLiteral("no interface with an IPv4 address");
+    return QStringLiteral("%1 (%2)").arg(device, address.toString());
+}
+
+BootInterface ChooseBootInterface(const QHostAddress& listen) {
+    const bool any = listen.isNull() || listen == QHostAddress(QHostAddress::Any) ||
+                     listen == QHostAddress(QHostAddress::AnyIPv4) ||
+                     listen == QHostAddress(QHostAddress::AnyIPv6);
+    const auto interfaces = QNetworkInterface::allInterfaces();
+    for (const QNetworkInterface& i : interfaces) {
+        const auto flags = i.flags();
+        if (any && (!(flags & QNetworkInterface::IsUp) || (flags & QNetworkInterface::IsLoopBack)))
+            continue;
+        for (const QNetworkAddressEntry& e : i.addressEntries()) {
+            const QHostAddress a = e.ip();
+            if (a.protocol() != QAbstractSocket::IPv4Protocol)
+                continue;
+            if (any || a.isEqual(listen, QHostAddress::ConvertV4MappedToIPv4))
+                return {i.name(), a};
+        }
+    }
+    return {};
+}
+
+CProxyDhcp::CProxyDhcp(CServerEngine* engine) : m_pEngine(engine) {}
+
+CProxyDhcp::~CProxyDhcp() {
+    if (m_dhcpSocket)
+        m_dhcpSocket->close();
+    if (m_pxeSocket)
+        m_pxeSocket->close();
+}
+
+bool CProxyDhcp::Start(const QHostAddress& listen, QString* error) {
+    m_interface = ChooseBootInterface(listen);
+    if (m_interface.device.isEmpty()) {
+        *error = m_interface.describe();
+        return false;
+    }
+    // Broadcasts reach only a socket on the wildcard address; the device keeps it to
+    // the one network.
+    IPlatform& platform = m_pEngine->Platform();
+    const QHostAddress any(QHostAddress::AnyIPv4);
+    QString why;
+    m_dhcpSocket = platform.bindBroadcastUdp(any, Dhcp::kServerPort, m_interface.device, &why);
+    if (m_dhcpSocket)
+        m_pxeSocket = platform.bindBroadcastUdp(any, Dhcp::kPxePort, m_interface.device, &why);
+    if (!m_pxeSocket) {
+        m_dhcpSocket.reset();
+        *error = why;
+        return false;
+    }
+    m_dhcpSocket->onDatagram = [this](const char* data, qint64 size, const QHostAddress& from,
+                                      quint16 fromPort, const QHostAddress&) {
+        HandleDatagram(data, size, from, fromPort, false);
+    };
+    m_pxeSocket->onDatagram = [this](const char* data, qint64 size, const QHostAddress& from,
+                                     quint16 fromPort, const QHostAddress&) {
+        HandleDatagram(data, size, from, fromPort, true);
+    };
+    return true;
+}
+
+void CProxyDhcp::HandleDatagram(const char* data, qint64 size, const QHostAddress& from,
+                                quint16 fromPort, bool pxePort) {
+    Dhcp::Packet request;
+    if (!Dhcp::Parse(data, size, &request))
+        return;
+    const quint32 ours = m_interface.address.toIPv4Address();
+    // On 67: DISCOVERs, and a REQUEST only when it names us (one sent to pick the DHCP
+    // server's offer is the DHCP server's). On 4011 every REQUEST or INFORM is ours.
+    Dhcp::MessageType reply;
+    if (!pxePort && request.messageType == Dhcp::DISCOVER) {
+        reply = Dhcp::OFFER;
+    } else if (request.messageType == Dhcp::REQUEST || request.messageType == Dhcp::INFORM) {
+        const QByteArray id = request.option(Dhcp::OptServerId);
+        const bool namesUs = id.size() == 4 &&
+                             (quint32(uchar(id[0])) << 24 | quint32(uchar(id[1])) << 16 |
+                              quint32(uchar(id[2])) << 8 | uchar(id[3])) == ours;
+        if (!pxePort && !namesUs)
+            return;
+        reply = Dhcp::ACK;
+    } else {
+        return;
+    }
+    const Dhcp::ClientKind kind = Dhcp::Classify(request);
+    const EngineSettings& settings = m_pEngine->Settings();
+    QString bootFile;
+    switch (kind) {
+    case Dhcp::ClientKind::Bios: bootFile = settings.bootFileBios; break;
+    case Dhcp::ClientKind::Uefi: bootFile = settings.bootFileUefi; break;
+    case Dhcp::ClientKind::UefiHttp: bootFile = settings.bootFileUefiHttp; break;
+    case Dhcp::ClientKind::Ipxe: bootFile = settings.bootFileIpxe; break;
+    case Dhcp::ClientKind::NotPxe:
+    case Dhcp::ClientKind::OtherArch: return;
+    }
+    if (bootFile.isEmpty())
+        return;
+
+    RowTexts texts;
+    const QHostAddress clientAddress(request.ciaddr ? request.ciaddr : from.toIPv4Address());
+    texts.client = QStringLiteral("%1 (%2)").arg(request.macText(), clientAddress.toString());
+    texts.file = bootFile;
+    texts.service = QStringLiteral("Boot offer");
+    IServerWindow& window = m_pEngine->Window();
+    const RowHandle row = m_pEngine->AddRow(texts);
+
+    // A URL is the HTTP server's to serve; a name must be in the working folder.
+    const QByteArray name = QFile::encodeName(bootFile);
+    const bool url = bootFile.contains(QLatin1String("://"));
+    const QString root = settings.workingFolder;
+    if (!url && (!m_pEngine->Platform().files().folderReady(root) ||
+                 name.split('/').contains("..") || !ExistsBeneath(root, name, false))) {
+        texts.info = QStringLiteral("Boot File Missing: %1").arg(bootFile);
+        window.UpdateRow(row, texts, ROW_FAILED);
+        m_pEngine->PlaySound(SOUND_FAILED);
+        return;
+    }
+
+    Dhcp::Answer answer;
+    answer.messageType = reply;
+    answer.serverAddress = ours;
+    answer.bootFile = name;
+    answer.httpClient = kind == Dhcp::ClientKind::UefiHttp;
+    const QByteArray out = Dhcp::BuildAnswer(request, answer);
+    // 4011 answers where the request came from. On 67 the client has no address yet:
+    // broadcast, unless it has one (ciaddr) or came through a relay (giaddr).
+    QHostAddress to(QHostAddress::Broadcast);
+    quint16 toPort = Dhcp::kClientPort;
+    IDatagramSocket& socket = pxePort ? *m_pxeSocket : *m_dhcpSocket;
+    if (pxePort) {
+        to = from;
+        toPort = fromPort;
+    } else if (request.giaddr) {
+        to = QHostAddress(request.giaddr);
+        toPort = Dhcp::kServerPort;
+    } else if (request.ciaddr) {
+        to = QHostAddress(request.ciaddr);
+    }
+    socket.writeDatagram(out.constData(), out.size(), to, toPort);
+    texts.info = QStringLiteral("%1 %2").arg(
+        reply == Dhcp::OFFER ? QStringLiteral("Offered to") : QStringLiteral("Acknowledged to"),
+        Dhcp::KindName(kind));
+    window.UpdateRow(row, texts, ROW_SENT);
+}

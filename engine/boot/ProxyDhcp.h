@@ -1,0 +1,45 @@
+#pragma once
+
+#include "engine/boot/DhcpPacket.h"
+#include "engine/platform/Platform.h"
+
+#include <QHostAddress>
+#include <QString>
+#include <memory>
+
+class CServerEngine;
+
+// The interface boot offers go out on and the address they name as ours.
+struct BootInterface {
+    QString device;       // empty: none could be found
+    QHostAddress address; // IPv4
+    // "eth0 (192.0.2.10)", or why there is none.
+    QString describe() const;
+};
+// The interface that holds `listen` (an IPv4 address), or for a listener on every
+// address the first interface that is up, not loopback, with an IPv4 address.
+BootInterface ChooseBootInterface(const QHostAddress& listen);
+
+// ProxyDHCP beside the LAN's DHCP server: PXE and iPXE clients get a boot file and our
+// address, on 67 (an OFFER to their DISCOVER) and on 4011 (an ACK to the REQUEST they
+// send there); every other DHCP packet is left to the DHCP server. No address is ever
+// handed out. Each answer, or the refusal for want of the boot file, is a row.
+class CProxyDhcp {
+public:
+    explicit CProxyDhcp(CServerEngine* engine);
+    ~CProxyDhcp();
+
+    // Opens both ports on the interface of `listen`; false with the reason.
+    bool Start(const QHostAddress& listen, QString* error);
+    BootInterface Interface() const { return m_interface; }
+
+    // One datagram from a client, as read on port 67 (pxePort false) or 4011.
+    void HandleDatagram(const char* data, qint64 size, const QHostAddress& from,
+                        quint16 fromPort, bool pxePort);
+
+private:
+    CServerEngine* m_pEngine;
+    BootInterface m_interface;
+    std::unique_ptr<IDatagramSocket> m_dhcpSocket;
+    std::unique_ptr<IDatagramSocket> m_pxeSocket;
+};

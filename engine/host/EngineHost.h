@@ -1,0 +1,145 @@
+#pragma once
+
+#include "settings/AccessRules.h"
+#include "settings/EngineSettings.h"
+#include "engine/platform/Platform.h"
+#include "engine/server/ServerWindow.h"
+
+#include <QElapsedTimer>
+#include <QHash>
+#include <QHostAddress>
+#include <QObject>
+#include <QTimer>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+class CServerEngine;
+class QThread;
+class CSettingsStore;
+
+// The engine on a thread of its own, as the thread that made it (the window's, or
+// main's when headless) sees it. The window never sits in the data path: the engine
+// puts row changes, sounds, animation and messages into a queue, and this thread
+// takes them out at most every kDrainMs, in order, with each row's progress reduced
+// to its latest figure. Commands (Abort, sounds, security rules) reach the engine as
+// queued calls, and so do the settings: one value, loaded here from the store and
+// handed over whole when a write through the store or an edit of the file by hand
+// (looked for every kFileCheckMs) changes it. The engine thread waits in the platform's own loop where it has one
+// (epoll on Linux), in Qt's otherwise. Inside the engine thread everything runs as on
+// one thread: no locks in the transfer code; the locks here guard the two queues.
+class CEngineHost : public QObject {
+public:
+    static constexpr int kDrainMs = 40;
+    static constexpr int kFileCheckMs = 1000;
+    using PlatformFactory = std::function<std::unique_ptr<IPlatform>()>;
+
+    // Starts the thread and builds the engine there, on the platform the factory makes
+    // (the default one if empty). The store stays this thread's; it outlives the host.
+    explicit CEngineHost(CSettingsStore& store, PlatformFactory makePlatform = {});
+    // Ends every transfer, delivers the last rows to the window, stops the thread.
+    ~CEngineHost() override;
+
+    CEngineHost(const CEngineHost&) = delete;
+    CEngineHost& operator=(const CEngineHost&) = delete;
+
+    // The window the engine's rows go to from now on; null for none.
+    void SetWindow(IServerWindow* window) { m_pWindow = window; }
+    IServerWindow& Window();
+    // The settings store (this thread's, the only one); writes through it reach the
+    // engine at once.
+    CSettingsStore& Store() { return m_store; }
+
+    // Loads the live settings (start-up sound) and opens the listener; waits for the
+    // engine's answer and shows what it asked for before returning.
+    bool Start(const QHostAddress& address, quint16 port, QString* error = nullptr);
+    // Opens the listener again (another port, or the same once it is free), without
+    // the start-up sound and without the box about a failure.
+    bool Relisten(const QHostAddress& address, quint16 port, QString* error = nullptr);
+    // What the boot offers (ProxyDHCP) do as of the last start: see CServerEngine.
+    QString BootStatus() const { return m_strBootStatus; }
+    // Opens or closes them again after Boot/ProxyDhcp changed; returns BootStatus().
+    QString RestartBootOffers();
+    bool IsListening() const { return m_nListenPort != 0; }
+    quint16 ListenPort() const { return m_nListenPort; }
+
+    // Live settings: this thread's copies, handed to the engine at once.
+    bool SoundOn() const { return m_settings.soundOn; }
+    void SetSoundOn(bool on);
+    const AccessRules& Rules() const { return m_settings.rules; }
+    void SetRules(const AccessRules& rules);
+    // The settings as last handed to the engine.
+    const EngineSettings& Settings() const { return m_settings; }
+
+    // Transfers in progress as of the rows shown so far.
+    int ActiveTransfers() const { return m_nActive; }
+    // Abort (the user confirmed): the engine ends every transfer in progress.
+    void Abort();
+    // Abort This Transfer: the transfer behind the row, if it still runs.
+    void AbortRow(RowHandle row);
+    // Every transfer ends and the listener closes; the last rows are shown before
+    // this returns. The engine serves nothing afterwards.
+    void Shutdown();
+    // Shows every change queued so far at once (tests; the shutdown).
+    void DeliverNow();
+
+    // The queue; filled on the engine thread (CQueuedWindow), emptied on this one. Rows
+    // keep the engine's keys: the window finds them by those, and ignores a change for a
+    // row it no longer has (cleared).
+    struct Event {
+        enum Kind : quint8 { Add, Update, Progress, Sound, Animation, Message };
+        Kind kind = Add;
+        RowState state = ROW_ACTIVE;
+        RowHandle row = 0;
+        qint64 done = 0, total = 0; // progress; the sound's id in done; animation on in done
+        RowTexts texts;             // a message's text in info
+    };
+    void Push(Event&& event, int activeTransfers);
+
+private:
+    class CEngineThread;
+
+    void RunEngineThread(const PlatformFactory& makePlatform);
+    // Runs fn on the engine thread and waits for it.
+    void RunOnEngine(const std::function<void()>& fn);
+    // Reads the store again and hands the engine what changed in it.
+    void FollowFile();
+    void HandSettings();
+    void PostToEngine(std::function<void()> fn);
+    void RunCommands();
+    void WakeDrain();
+    void Deliver(const Event& event);
+
+    CSettingsStore& m_store;
+    IServerWindow* m_pWindow = nullptr;
+    std::unique_ptr<QThread> m_pThread;
+    // Built, used and destroyed on the engine thread only.
+    std::unique_ptr<IServerWindow> m_pQueuedWindow;
+    std::unique_ptr<CServerEngine> m_pEngine;
+    QObject* m_pEngineSide = nullptr; // on the engine thread, when it runs Qt's loop
+    bool m_bOwnLoop = false;          // the platform runs the engine thread's loop
+
+    // Calls for the engine thread, under m_commandLock.
+    std::mutex m_commandLock;
+    std::vector<std::function<void()>> m_commands;
+    bool m_bCommandWakeSent = false;
+
+    // Shared with the engine thread, under m_queueLock.
+    std::mutex m_queueLock;
+    std::vector<Event> m_queue;
+    QHash<RowHandle, size_t> m_progressAt; // a row's progress event in m_queue
+    int m_nQueuedActive = 0;
+    bool m_bWakePosted = false;
+
+    // This thread's.
+    QTimer m_drainTimer;
+    QElapsedTimer m_sinceDrain;
+    int m_nActive = 0;
+    EngineSettings m_settings;
+    QTimer m_fileCheck;
+    int m_nWriteListener = 0;
+    quint16 m_nListenPort = 0;
+    QString m_strBootStatus;
+    bool m_bShutDown = false;
+};

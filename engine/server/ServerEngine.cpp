@@ -1,0 +1,555 @@
+#include "engine/server/ServerEngine.h"
+
+#include "engine/files/FileShareTable.h"
+#include "engine/platform/NormalAddress.h"
+#include "engine/platform/FolderFiles.h"
+#include "engine/boot/ProxyDhcp.h"
+#include "engine/http/HttpService.h"
+#include "engine/server/TransferSocket.h"
+
+#include <QFile>
+#include <QRandomGenerator>
+#include <algorithm>
+#include <sys/resource.h>
+
+// ---------------------------------------------------------------- listener
+
+CListenSocket::CListenSocket(CServerEngine* engine, std::unique_ptr<IDatagramSocket> socket)
+    : m_pEngine(engine), m_socket(std::move(socket)) {
+    m_socket->onDatagram = [this](const char* data, qint64 size, const QHostAddress& from,
+                                  quint16 fromPort, const QHostAddress& to) {
+        OnReceive(data, size, from, fromPort, to);
+    };
+}
+
+CListenSocket::~CListenSocket() { m_socket->close(); }
+
+void CListenSocket::OnReceive(const char* data, qint64 size, const QHostAddress& from,
+                              quint16 fromPort, const QHostAddress& to) {
+    CServerEngine* const engine = m_pEngine;
+    // Calls the window posted first: a request sent after the user's change is judged
+    // by it, whichever of the two the event loop happens to deliver first. A call may
+    // close this listener; it is then kept until the dispatch is over.
+    if (engine->m_beforeRequests) {
+        engine->m_bInListener = true;
+        engine->m_beforeRequests();
+        engine->m_bInListener = false;
+        if (engine->m_pListenSocket.get() != this)
+            return;
+    }
+    const EngineSettings& settings = engine->Settings();
+    // Without options a request is read to 256 bytes; options may need 512. The address
+    // a request was sent to counts only when the answer is to come from it.
+    const qint64 limit =
+        settings.negotiate ? Tftp::kOptionRequestBuffer : Tftp::kRequestBuffer;
+    engine->HandleRequest(data, std::min(size, limit), from, fromPort,
+                          settings.replyFromRequestAddress ? to : QHostAddress());
+}
+
+// ---------------------------------------------------------------- engine
+
+namespace {
+class CNoWindow final : public IServerWindow {
+public:
+    void AddRow(RowHandle, const RowTexts&) override {}
+    void UpdateRow(RowHandle, const RowTexts&, RowState) override {}
+    void DrawProgress(RowHandle, qint64, qint64) override {}
+    int PlayWaveResource(int) override { return 0; }
+    void StartAnimation() override {}
+    void StopAnimation() override {}
+    void ShowMessage(const QString&) override {}
+};
+} // namespace
+
+IServerWindow& NoServerWindow() {
+    static CNoWindow none;
+    return none;
+}
+
+CServerEngine::CServerEngine(IServerWindow* window, std::unique_ptr<IPlatform> platform)
+    : m_pWindow(window ? window : &NoServerWindow()),
+      m_platform(platform ? std::move(platform) : CreateDefaultPlatform()),
+      m_shareTable(std::make_unique<CFileShareTable>()) {
+    m_platform->timers().onTimeout = [this](int id) { OnTimer(id); };
+    m_platform->setAfterDispatch([this] { FreeRetired(); });
+}
+
+CServerEngine::~CServerEngine() {
+    Shutdown();
+    m_platform->timers().onTimeout = nullptr;
+    m_platform->setAfterDispatch(nullptr);
+}
+
+void CServerEngine::LoadLiveSettings(const EngineSettings& settings) {
+    m_settings = settings;
+    PlaySound(SOUND_STARTUP);
+}
+
+bool CServerEngine::Listen(const QHostAddress& address, quint16 port, QString* error,
+                           bool tellWindow) {
+    RetireListener();
+    m_bindAddress = address;
+    StartHttp(tellWindow);
+    QString why;
+    // A burst of requests is read at once. The address each was sent to is always asked
+    // for: the setting that uses it may change while the listener stays, and the cost is
+    // one control message per request.
+    SocketOptions options;
+    options.batch = true;
+    options.wantLocalAddress = true;
+    auto socket = m_platform->bindUdp(address, port, options, &why);
+    if (!socket) {
+        if (error)
+            *error = why;
+        if (tellWindow)
+            m_pWindow->ShowMessage(
+            QStringLiteral("Listen Socket Creation Fails!!\n\nPlease, Restart This Program!!"));
+        return false;
+    }
+    m_pListenSocket = std::make_unique<CListenSocket>(this, std::move(socket));
+    RestartBootOffers();
+    if (m_proxyDhcp == nullptr && !m_strBootStatus.isEmpty() && tellWindow)
+        m_pWindow->ShowMessage(QStringLiteral("Boot Offer Socket Creation Fails!!\n\n") +
+                               m_strBootStatus);
+    return true;
+}
+
+QString CServerEngine::RestartBootOffers() {
+    m_proxyDhcp.reset();
+    m_strBootStatus.clear();
+    if (!m_pListenSocket || !m_settings.proxyDhcp)
+        return m_strBootStatus;
+    auto offers = std::make_unique<CProxyDhcp>(this);
+    QString why;
+    if (offers->Start(m_bindAddress, &why)) {
+        m_strBootStatus = QStringLiteral("boot offers on ") + offers->Interface().describe();
+        m_proxyDhcp = std::move(offers);
+    } else {
+        m_strBootStatus = QStringLiteral("boot offers fail: ") + why;
+    }
+    return m_strBootStatus;
+}
+
+// HTTP on the listener's address, when it is on; tried again with each Listen until
+// its port opens.
+void CServerEngine::StartHttp(bool tellWindow) {
+    if (!m_postToEngine || !m_settings.httpEnabled || (m_http && m_http->IsRunning()))
+        return;
+    if (!m_http)
+        m_http = std::make_unique<CHttpService>(this, m_postToEngine);
+    QString why;
+    const quint16 port = m_settings.httpPort;
+    if (!m_http->Start(m_bindAddress, port, &why) && tellWindow)
+        m_pWindow->ShowMessage(QStringLiteral("HTTP port %1 could not be opened: %2")
+                                   .arg(port)
+                                   .arg(why));
+}
+
+quint16 CServerEngine::ListenPort() const {
+    return m_pListenSocket ? m_pListenSocket->socket().localPort() : 0;
+}
+
+CTransferSocket* CServerEngine::FindTransfer(quint16 port) const { return m_byPort.value(port); }
+
+void CServerEngine::PlaySound(int id) {
+    if (m_settings.soundOn)
+        m_pWindow->PlayWaveResource(id);
+}
+
+// Counted before the window hears of it: whatever the window is told goes with the
+// count as it stands then.
+void CServerEngine::CountIn() {
+    if (++m_nActiveTransfers == 1)
+        m_pWindow->StartAnimation();
+}
+
+void CServerEngine::CountOut() {
+    if (m_nActiveTransfers <= 0)
+        return;
+    if (--m_nActiveTransfers == 0)
+        m_pWindow->StopAnimation();
+}
+
+// A free transfer port drawn at random: a port that follows the last one would let a
+// forged request and a forged ACK 0 turn the server into a reflector at a guessed port.
+// The range is PortFirst..PortLast when set (a firewall opens one range), else
+// 29001-65000. Ports held by live transfers or in `tried` are passed over; after a few
+// draws, a scan from a random place finds any one left. 0 when none is free.
+quint16 CServerEngine::NextPort(const QSet<quint16>& tried) {
+    int first = m_settings.portFirst, last = m_settings.portLast;
+    if (first < 1 || last > 65535 || first > last) {
+        first = kFirstPort;
+        last = kLastPort;
+    }
+    const int span = last - first + 1;
+    const auto isFree = [&](int port) {
+        return !m_byPort.contains(quint16(port)) && !tried.contains(quint16(port));
+    };
+    QRandomGenerator* random = QRandomGenerator::system();
+    for (int draw = 0; draw < 8; ++draw) {
+        const int port = first + int(random->bounded(quint32(span)));
+        if (isFree(port))
+            return m_nPortCounter = quint16(port);
+    }
+    const int start = int(random->bounded(quint32(span)));
+    for (int i = 0; i < span; ++i) {
+        const int port = first + (start + i) % span;
+        if (isFree(port))
+            return m_nPortCounter = quint16(port);
+    }
+    return 0;
+}
+
+// The name below the working folder. Backslashes count as separators (clients written
+// for other systems send them), and a leading separator means the folder's root.
+FolderPath CServerEngine::ComposePath(const QByteArray& name) const {
+    QByteArray relative = name;
+    relative.replace('\\', '/');
+    int lead = 0;
+    while (lead < relative.size() && relative[lead] == '/')
+        ++lead;
+    return {m_strWorkingDir, relative.mid(lead)};
+}
+
+namespace {
+// A name that would leave the working directory: a ".." component, or a drive.
+bool leavesWorkingDir(const QByteArray& name) {
+    if (name.contains(':'))
+        return true;
+    QByteArray unified = name;
+    unified.replace('\\', '/');
+    const QList<QByteArray> parts = unified.split('/');
+    return parts.contains(QByteArray(".."));
+}
+} // namespace
+
+// The file a request's name stands for. Rewrite rules come first (on the name as sent),
+// then a drive letter is dropped; the client's own folder is looked in before the
+// working folder, each with the exact name first and then ignoring letter case. What
+// is found is always beneath the folder: ".." is refused and every lookup is made
+// beneath it. A name found another way than as sent leaves a note of what was asked.
+FolderPath CServerEngine::ResolveName(const QByteArray& sent, quint16 opcode,
+                                      const QHostAddress& client, bool* refuse, QString* note) {
+    const EngineSettings& s = m_settings;
+    const QString address = client.toString();
+    const QString report =
+        m_nameRules.Refresh(s.remapFile, m_platform->timers().elapsedMs());
+    if (!report.isEmpty())
+        m_pWindow->ShowMessage(report);
+    QByteArray name = m_nameRules.Apply(sent, address);
+    name.replace('\\', '/');
+    if (s.driveLetters && name.size() >= 2 && name[1] == ':' &&
+        QChar::isLetter(uchar(name[0])) && uchar(name[0]) < 0x80)
+        name.remove(0, 2);
+    FolderPath path = ComposePath(name);
+    *refuse = leavesWorkingDir(path.name);
+    if (*refuse)
+        return path;
+    const bool upload = opcode == Tftp::WRQ;
+    const bool ignoreCase = s.ignoreCase;
+    QList<QByteArray> candidates;
+    if (s.clientFolders)
+        candidates.append(address.toLatin1() + '/' + path.name);
+    candidates.append(path.name);
+    // An upload replaces a file that exists in another case rather than add a second
+    // spelling beside it; a new file keeps the name as asked.
+    const auto find = [&](const QByteArray& candidate) -> QByteArray {
+        if (ExistsBeneath(path.root, candidate, false))
+            return candidate;
+        if (ignoreCase)
+            return MatchIgnoringCase(path.root, candidate, upload);
+        return upload && ExistsBeneath(path.root, candidate, true) ? candidate : QByteArray();
+    };
+    for (const QByteArray& candidate : std::as_const(candidates)) {
+        const QByteArray match = find(candidate);
+        if (!match.isEmpty()) {
+            path.name = match;
+            break;
+        }
+    }
+    if (path.name != ComposePath(sent).name)
+        *note = QStringLiteral(" (asked %1)").arg(QFile::decodeName(sent));
+    return path;
+}
+
+// Opened first, so the sharing key comes from the open file (one resolution of the name,
+// not two). A name that is not there yet may still be a new file being received.
+std::unique_ptr<IFile> CServerEngine::OpenSharedForReading(const FolderPath& path,
+                                                           FileError* error, QString* key) {
+    IFileSystem& fs = m_platform->files();
+    std::unique_ptr<IFile> file = fs.openRead(path, error);
+    if (!file) {
+        if (error->cause == FileCause::FileNotFound && ShareTable().IsHeld(fs.canonical(path)))
+            *error = {FileCause::Other, QString()};
+        return nullptr;
+    }
+    *key = file->shareKey();
+    if (key->isEmpty())
+        *key = fs.canonical(path);
+    if (!ShareTable().TryAcquire(*key, CFileShareTable::Use::Read)) {
+        *error = {FileCause::Other, QString()};
+        return nullptr;
+    }
+    return file;
+}
+
+void CServerEngine::HandleRequest(const char* data, qint64 size, const QHostAddress& from,
+                                  quint16 fromPort, const QHostAddress& local) {
+    const Tftp::Request request = Tftp::ParseRequest(data, size);
+    // Nothing can be sent back to port 0: such a request is not even counted.
+    if (fromPort == 0)
+        return;
+    const QHostAddress client = NormalAddress(from);
+
+    // The client's own retransmission of a request whose answer was lost: the live
+    // transfer answers it again instead of a second transfer failing on the file.
+    if (request.status == Tftp::Request::Ok) {
+        const auto same = m_byClientPort.equal_range({client, fromPort});
+        for (auto it = same.first; it != same.second; ++it) {
+            CTransferSocket* transfer = *it;
+            if (transfer->IsLive() &&
+                transfer->Matches(client, fromPort, request.opcode, request.fileName)) {
+                transfer->RepeatLastPacket();
+                return;
+            }
+        }
+    }
+
+    if (request.status == Tftp::Request::Ok && !AdmitsAnotherTransfer(client))
+        return RefuseOverLimit(request, client, fromPort);
+
+    // A port that another socket on this host holds (local clients get ephemeral ports
+    // inside 29000-65000 too) is passed over; only a run of failures is reported.
+    // The reply leaves from the address the client wrote to (known only when the
+    // listener was asked for it): on a host with several, clients drop answers from any
+    // other.
+    const QHostAddress replyFrom = local.isNull() ? m_bindAddress : NormalAddress(local);
+    QSet<quint16> tried;
+    quint16 port = 0;
+    QString why;
+    std::unique_ptr<IDatagramSocket> socket;
+    for (int tries = 0; !socket && tries < 16; ++tries) {
+        port = NextPort(tried);
+        if (port == 0)
+            break;
+        tried.insert(port);
+        socket = m_platform->bindUdp(replyFrom, port, SocketOptions(), &why);
+    }
+    if (!socket) {
+        // The client is told from the listener, or it would only time out.
+        if (request.status == Tftp::Request::Ok && m_pListenSocket) {
+            const QByteArray error = Tftp::MakeError(0, "No free transfer port, try again later");
+            m_pListenSocket->socket().writeDatagram(error.constData(), error.size(), client,
+                                                    fromPort);
+        }
+        m_pWindow->ShowMessage(
+            QStringLiteral("Client Socket Creation Fails!!\n\nPlease, Restart This Program!!"));
+        PlaySound(SOUND_FAILED);
+        return;
+    }
+    // A refused request ("Invalid TFTP Command!!", "Invalid TFTP Transfer Mode!!") gets
+    // no row and no reply; its socket closes as it goes out of scope.
+    if (request.status == Tftp::Request::BadCommand)
+        return PlaySound(SOUND_FAILED);
+    if (request.status == Tftp::Request::NameTooLong) {
+        // No row, as for any request that is not understood, but the client is told.
+        const QByteArray error = Tftp::MakeError(4, "File name too long");
+        socket->writeDatagram(error.constData(), error.size(), from, fromPort);
+        return PlaySound(SOUND_FAILED);
+    }
+
+    if (request.status == Tftp::Request::BadMode)
+        return PlaySound(SOUND_FAILED);
+
+    TransferRequest admitted;
+    admitted.client = client;
+    admitted.clientPort = fromPort;
+    admitted.opcode = request.opcode;
+    admitted.fileName = request.fileName;
+    admitted.octet = request.octet;
+    admitted.localAddress = local;
+    if (m_settings.negotiate)
+        admitted.options = request.options;
+    ResolveRequestPath(admitted);
+    admitted.overWrite = m_settings.overWrite;
+    admitted.readOnly = m_settings.readOnly;
+
+    auto owned = std::make_unique<CTransferSocket>(this, std::move(socket), admitted, port);
+    CTransferSocket* t = owned.get();
+    m_transferList.push_back(std::move(owned));
+    m_byPort.insert(port, t);
+    m_byClientPort.insert({client, fromPort}, t);
+    ++m_liveByClient[client];
+
+    t->AttachRow(AddRow(t->Texts()));
+    PlaySound(SOUND_REQUEST);
+    t->StartTransfer();
+}
+
+void CServerEngine::ResolveRequestPath(TransferRequest& request) {
+    m_strWorkingDir = m_settings.workingFolder;
+    // Without a usable working folder nothing is served or written.
+    if (m_platform->files().folderReady(m_strWorkingDir)) {
+        request.path = ResolveName(request.fileName, request.opcode, request.client,
+                                   &request.refusePath, &request.askedNote);
+    } else {
+        request.path = ComposePath(request.fileName);
+        request.refusePath = true;
+        request.missingFolder =
+            m_strWorkingDir.isEmpty() ? QStringLiteral("(none set)") : m_strWorkingDir;
+    }
+}
+
+// A flood of requests that are never acknowledged must not eat every descriptor, nor
+// keep other clients out: live transfers are limited per client and in all.
+bool CServerEngine::AdmitsAnotherTransfer(const QHostAddress& client) const {
+    const int perClient = m_settings.maxTransfersPerClient;
+    int total = m_settings.maxTransfers;
+    if (total <= 0)
+        total = m_nAutoMaxTransfers;
+    return int(m_transferList.size()) < total &&
+           (perClient <= 0 || m_liveByClient.value(client) < perClient);
+}
+
+// Refused from the listener's own port: no socket, no port number used up.
+void CServerEngine::RefuseOverLimit(const Tftp::Request& request, const QHostAddress& client,
+                                    quint16 fromPort) {
+    RowTexts texts;
+    texts.client = client.toString();
+    texts.file = QFile::decodeName(request.fileName);
+    texts.service =
+        request.opcode == Tftp::RRQ ? QStringLiteral("Send") : QStringLiteral("Receive");
+    const RowHandle row = AddRow(texts);
+    texts.info = QStringLiteral("Too Many Transfers!! Deny This Request!!");
+    m_pWindow->UpdateRow(row, texts, ROW_FAILED);
+    const QByteArray error = Tftp::MakeError(0, "Too many transfers, try again later");
+    if (m_pListenSocket)
+        m_pListenSocket->socket().writeDatagram(error.constData(), error.size(), client, fromPort);
+    PlaySound(SOUND_FAILED);
+}
+
+RowHandle CServerEngine::AddRow(const RowTexts& texts) {
+    const RowHandle row = ++m_nLastRow;
+    m_pWindow->AddRow(row, texts);
+    return row;
+}
+
+int CServerEngine::DefaultMaxTransfers() {
+    struct rlimit limit;
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return 4096;
+    const qint64 descriptors = qint64(std::min<rlim_t>(limit.rlim_cur, 1 << 20));
+    return int(std::max<qint64>(1, (descriptors - 64) / 2));
+}
+
+// A stranger's datagram to a transfer port gets ERROR 5 at most once a second per
+// source: a flood of them, forged or not, is not answered in kind.
+bool CServerEngine::MayAnswerStranger(const QHostAddress& address, quint16 port) {
+    const qint64 now = m_platform->timers().elapsedMs();
+    Stranger* oldest = &m_strangers[0];
+    for (Stranger& s : m_strangers) {
+        if (s.port == port && s.address == address) {
+            if (now - s.lastMs < 1000)
+                return false;
+            s.lastMs = now;
+            return true;
+        }
+        if (s.lastMs < oldest->lastMs)
+            oldest = &s;
+    }
+    *oldest = {address, port, now};
+    return true;
+}
+
+void CServerEngine::OnTimer(int id) {
+    if (id == CHttpService::kTimerId) {
+        if (m_http)
+            m_http->OnTimer();
+        return;
+    }
+    if (CTransferSocket* t = m_byPort.value(quint16(id)))
+        t->OnTimer();
+    else
+        m_platform->timers().stop(id);
+}
+
+void CServerEngine::FreeClientSlot(CTransferSocket* transfer) {
+    if (transfer->TakeClientSlot() && --m_liveByClient[transfer->Client()] <= 0)
+        m_liveByClient.remove(transfer->Client());
+}
+
+void CServerEngine::Retire(CTransferSocket* transfer) {
+    const quint16 port = transfer->Port();
+    m_platform->timers().release(port);
+    if (m_byPort.value(port) == transfer)
+        m_byPort.remove(port);
+    FreeClientSlot(transfer);
+    m_byClientPort.remove({transfer->Client(), transfer->ClientPort()}, transfer);
+    for (auto it = m_transferList.begin(); it != m_transferList.end(); ++it) {
+        if (it->get() == transfer) {
+            m_retired.push_back(std::move(*it));
+            m_transferList.erase(it);
+            return;
+        }
+    }
+}
+
+void CServerEngine::FreeRetired() {
+    m_retired.clear();
+    if (!m_bInListener)
+        m_retiredListeners.clear();
+}
+
+void CServerEngine::OnAbort() {
+    FreeRetired();
+    // Zero first: each aborted row then reaches the window with nothing in progress.
+    m_nActiveTransfers = 0;
+    for (CTransferSocket* t : LiveTransfers()) {
+        if (t->IsInProgress())
+            t->Abort();
+        else
+            t->Discard();
+    }
+    PlaySound(SOUND_FAILED);
+    m_pWindow->StopAnimation();
+}
+
+void CServerEngine::AbortRow(RowHandle row) {
+    FreeRetired();
+    for (CTransferSocket* t : LiveTransfers()) {
+        if (t->Row() != row || !t->IsInProgress())
+            continue;
+        CountOut(); // first, as in OnAbort; the transfer's Abort leaves the count alone
+        t->Abort();
+        PlaySound(SOUND_FAILED);
+        return;
+    }
+}
+
+// A copy: each transfer takes itself out of the list as its socket closes.
+std::vector<CTransferSocket*> CServerEngine::LiveTransfers() const {
+    std::vector<CTransferSocket*> transfers;
+    for (const auto& t : m_transferList)
+        transfers.push_back(t.get());
+    return transfers;
+}
+
+void CServerEngine::Shutdown() {
+    for (CTransferSocket* t : LiveTransfers()) {
+        if (t->IsInProgress())
+            t->SendShutdownError();
+        t->Discard();
+    }
+    FreeRetired();
+    RetireListener();
+    if (m_http)
+        m_http->Stop();
+}
+
+void CServerEngine::RetireListener() {
+    m_proxyDhcp.reset();
+    if (m_pListenSocket)
+        m_retiredListeners.push_back(std::move(m_pListenSocket));
+    if (!m_bInListener)
+        m_retiredListeners.clear();
+}

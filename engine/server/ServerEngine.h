@@ -1,0 +1,195 @@
+#pragma once
+
+#include "settings/AccessRules.h"
+#include "settings/EngineSettings.h"
+#include "engine/files/NameRules.h"
+#include "engine/platform/Platform.h"
+#include "engine/server/ServerWindow.h"
+#include "engine/tftp/TftpPacket.h"
+
+#include <QHash>
+#include <QHostAddress>
+#include <QSet>
+#include <QString>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class CTransferSocket;
+class CProxyDhcp;
+class CFileShareTable;
+class CHttpService;
+struct TransferRequest;
+
+// The listener on the TFTP port. It hands each request to the engine.
+class CListenSocket {
+public:
+    CListenSocket(class CServerEngine* engine, std::unique_ptr<IDatagramSocket> socket);
+    ~CListenSocket();
+    IDatagramSocket& socket() { return *m_socket; }
+
+private:
+    void OnReceive(const char* data, qint64 size, const QHostAddress& from, quint16 fromPort,
+                   const QHostAddress& to);
+
+    CServerEngine* m_pEngine;
+    std::unique_ptr<IDatagramSocket> m_socket;
+};
+
+// The server's hub: owns the listener, every live transfer, the transfer ports, the
+// count of transfers in progress and the settings it was handed. It reaches the
+// window only through IServerWindow, and never reads the settings file.
+class CServerEngine {
+public:
+    static constexpr quint16 kFirstPort = 29001;
+    static constexpr quint16 kLastPort = 65000;
+
+    // platform may be null: the default platform is used then. window may be null:
+    // nothing is shown then.
+    explicit CServerEngine(IServerWindow* window, std::unique_ptr<IPlatform> platform = nullptr);
+    ~CServerEngine();
+
+    CServerEngine(const CServerEngine&) = delete;
+    CServerEngine& operator=(const CServerEngine&) = delete;
+
+
+    // Takes the settings the server starts with and plays the start-up sound when
+    // sounds are on.
+    void LoadLiveSettings(const EngineSettings& settings);
+
+    // Opens the listener. On failure shows "Listen Socket Creation Fails!!..." and
+    // returns false with the reason in *error; the server then runs without requests.
+    // A window that tries again by itself asks for no box (tellWindow false).
+    bool Listen(const QHostAddress& address, quint16 port, QString* error = nullptr,
+                bool tellWindow = true);
+    bool IsListening() const { return m_pListenSocket != nullptr; }
+    quint16 ListenPort() const;
+    QHostAddress BindAddress() const { return m_bindAddress; }
+
+    // Opens the boot offers (ProxyDHCP) on the listener's interface when Boot/ProxyDhcp
+    // is on, closes them otherwise; Listen calls it. Returns what BootStatus() says.
+    QString RestartBootOffers();
+    // "boot offers on eth0 (192.0.2.10)", "boot offers fail: ..." or empty when off.
+    QString BootStatus() const { return m_strBootStatus; }
+
+    // Abort (after the user confirmed): every transfer in progress gets ERROR 0, its
+    // row "User aborts!!" in red, a partly received file removed; all transfers end.
+    void OnAbort();
+    // Abort This Transfer: the same for the one transfer on that row, if it still runs.
+    void AbortRow(RowHandle row);
+    // Ends every transfer and closes the listener (the window is closing).
+    void Shutdown();
+
+    // Handles one request datagram (the listener hands each one to it).
+    void HandleRequest(const char* data, qint64 size, const QHostAddress& from,
+                       quint16 fromPort, const QHostAddress& local = QHostAddress());
+    // Time-out dispatch: the id is a transfer's port.
+    void OnTimer(int id);
+
+    // Where a request's name leads under the current settings (working folder, name
+    // rules, confinement): fills path, refusePath, askedNote and missingFolder of a
+    // request whose client, opcode and fileName are set. TFTP and HTTP both go by it.
+    void ResolveRequestPath(TransferRequest& request);
+
+    // Runs a call on the engine thread, from any thread (the host sets it; HTTP is
+    // served only where it is set).
+    std::function<void(std::function<void()>)> m_postToEngine;
+    CHttpService* Http() const { return m_http.get(); }
+
+    // Runs before each request the listener hands over (the host runs the window's calls).
+    std::function<void()> m_beforeRequests;
+
+    // The settings, replaced as a whole when they change. Transfers read them here as
+    // they need them: a new TimeOut applies from a live transfer's next block on, the
+    // rest from the next request.
+    const EngineSettings& Settings() const { return m_settings; }
+    void SetSettings(const EngineSettings& settings) { m_settings = settings; }
+    const AccessRules& Rules() const { return m_settings.rules; }
+    void SetRules(const AccessRules& rules) { m_settings.rules = rules; }
+    void SetSoundOn(bool on) { m_settings.soundOn = on; }
+
+    // Transfers in progress; the animation runs while it is not 0.
+    int m_nActiveTransfers = 0;
+
+    // Read-only views for the window and tests.
+    int LiveTransferCount() const { return int(m_transferList.size()); }
+    // The transfer port handed out last (ports are drawn at random).
+    quint16 PortCounter() const { return m_nPortCounter; }
+    CTransferSocket* FindTransfer(quint16 port) const;
+
+    // For transfers.
+    IServerWindow& Window() { return *m_pWindow; }
+    // A new row in the window, under the next key.
+    RowHandle AddRow(const RowTexts& texts);
+    IPlatform& Platform() { return *m_platform; }
+    CFileShareTable& ShareTable() { return *m_shareTable; }
+    // Opens `path` for reading and holds it as read in the sharing table under `*key`
+    // (the caller releases it). Null with `error` set when it cannot be opened, or with
+    // FileCause::Other when an upload holds it, even one whose file is not there yet.
+    std::unique_ptr<IFile> OpenSharedForReading(const FolderPath& path, FileError* error,
+                                                QString* key);
+    void PlaySound(int id);
+    void CountIn();
+    void CountOut();
+    // A finished upload only waits to acknowledge a repeated last block: it no longer
+    // counts against its client's limit (freed once; Retire frees it otherwise).
+    void FreeClientSlot(CTransferSocket* transfer);
+    // Takes an ended transfer out of service; it is freed once no call is using it.
+    void Retire(CTransferSocket* transfer);
+    // Frees retired transfers; called where no transfer's code is on the stack (the
+    // platform runs it after each dispatch).
+    void FreeRetired();
+    // Whether a datagram from this stranger to a transfer port may get ERROR 5 now.
+    bool MayAnswerStranger(const QHostAddress& address, quint16 port);
+
+private:
+    void StartHttp(bool tellWindow);
+    // Closes the listener; freed at once unless its own dispatch is on the stack.
+    void RetireListener();
+    quint16 NextPort(const QSet<quint16>& tried);
+    std::vector<CTransferSocket*> LiveTransfers() const;
+    static int DefaultMaxTransfers();
+    FolderPath ComposePath(const QByteArray& name) const;
+    FolderPath ResolveName(const QByteArray& sent, quint16 opcode, const QHostAddress& client,
+                           bool* refuse, QString* note);
+    bool AdmitsAnotherTransfer(const QHostAddress& client) const;
+    void RefuseOverLimit(const Tftp::Request& request, const QHostAddress& client,
+                         quint16 fromPort);
+
+    IServerWindow* m_pWindow;
+    EngineSettings m_settings;
+    std::unique_ptr<IPlatform> m_platform;
+    std::unique_ptr<CFileShareTable> m_shareTable;
+    std::unique_ptr<CListenSocket> m_pListenSocket;
+    std::unique_ptr<CProxyDhcp> m_proxyDhcp;
+    QString m_strBootStatus;
+    QHostAddress m_bindAddress = QHostAddress(QHostAddress::AnyIPv4);
+
+    // Live transfers in request order, and the same by port.
+    std::vector<std::unique_ptr<CTransferSocket>> m_transferList;
+    QHash<quint16, CTransferSocket*> m_byPort;
+    QHash<QHostAddress, int> m_liveByClient;
+    // Live transfers by their client's address and port: a repeated request is found
+    // without looking at every transfer.
+    QMultiHash<QPair<QHostAddress, quint16>, CTransferSocket*> m_byClientPort;
+    CNameRules m_nameRules; // read again when its file changes
+    // Each live transfer holds a socket and a file: half the descriptors, some kept back.
+    int m_nAutoMaxTransfers = DefaultMaxTransfers();
+    std::vector<std::unique_ptr<CTransferSocket>> m_retired;
+    std::vector<std::unique_ptr<CListenSocket>> m_retiredListeners;
+    bool m_bInListener = false;
+
+    std::unique_ptr<CHttpService> m_http; // while [Http] Enabled
+    quint16 m_nPortCounter = 0;
+    RowHandle m_nLastRow = 0; // the key of the row added last
+    // The last few strangers told ERROR 5, and when.
+    struct Stranger {
+        QHostAddress address;
+        quint16 port = 0;
+        qint64 lastMs = -1000000;
+    };
+    Stranger m_strangers[8];
+    QString m_strWorkingDir;
+
+    friend class CListenSocket;
+};

@@ -1,0 +1,576 @@
+#include "engine/server/TransferSocket.h"
+
+#include "engine/tftp/Netascii.h"
+#include "engine/platform/NormalAddress.h"
+#include "engine/tftp/ReceiveExchange.h"
+#include "engine/tftp/SendExchange.h"
+#include "engine/server/ServerEngine.h"
+#include "settings/SettingsStore.h"
+
+#include <QFile>
+#include <algorithm>
+#include <cstring>
+
+namespace {
+QString bytesText(qint64 n) { return QString::number(n) + QStringLiteral(" Bytes"); }
+
+const QString kNotResponding = QStringLiteral("Client Not Responding!! Connection Closed!!");
+const QString kFileInUse = QStringLiteral("Error: File already using. Can not open file!!");
+const QString kAccessDenied = QStringLiteral("Error: Requested File Access Denied!!");
+const QString kHardIO = QStringLiteral("Error: Can not open file by H/W error!!");
+} // namespace
+
+CTransferSocket::CTransferSocket(CServerEngine* engine, std::unique_ptr<IDatagramSocket> socket,
+                                 const TransferRequest& request, quint16 port)
+    : m_pEngine(engine), m_socket(std::move(socket)), m_clientAddr(request.client),
+      m_nClientPort(request.clientPort), m_nDirection(request.opcode),
+      m_strService(request.opcode == Tftp::RRQ ? QStringLiteral("Send") : QStringLiteral("Receive")),
+      m_bOverWrite(request.overWrite), m_bReadOnly(request.readOnly), m_szFileName(request.fileName),
+      m_strFile(QFile::decodeName(request.askedNote.isEmpty() ? request.fileName : request.path.name)),
+      m_strAskedNote(request.askedNote), m_szPath(request.path),
+      m_bOctet(request.octet), m_strClient(request.client.toString()),
+      m_bUnsafePath(request.refusePath), m_strMissingFolder(request.missingFolder), m_nPort(port),
+      m_askedOptions(request.options) {
+    m_socket->onDatagram = [this](const char* packet, qint64 size, const QHostAddress& from,
+                                  quint16 fromPort, const QHostAddress&) {
+        OnReceive(packet, size, from, fromPort);
+    };
+}
+
+CTransferSocket::~CTransferSocket() {
+    if (m_file)
+        CloseFile();
+}
+
+RowTexts CTransferSocket::Texts() const {
+    RowTexts texts{m_strClient, m_strFile, m_nRowBytes >= 0 ? bytesText(m_nRowBytes) : QString(),
+                   m_strService, m_strInfo + m_strAskedNote};
+    texts.missingFile = m_bMissingFile;
+    texts.bytes = m_nRowBytes;
+    return texts;
+}
+
+bool CTransferSocket::IsLive() const {
+    return !m_bSocketClosed && (m_phase == Phase::InProgress || m_phase == Phase::Complete);
+}
+
+bool CTransferSocket::Matches(const QHostAddress& addr, quint16 port, quint16 opcode,
+                              const QByteArray& name) const {
+    return m_nClientPort == port && m_nDirection == opcode && m_szFileName == name &&
+           m_clientAddr == addr;
+}
+
+// ---------------------------------------------------------------- start
+
+void CTransferSocket::StartTransfer() {
+    m_nRowBytes = -1;
+    CServerEngine& e = *m_pEngine;
+
+    if (!e.Rules().AdmitsClient(m_strClient))
+        return Refuse(QStringLiteral("Unauthorized Clinet!! Deny This Request!!"), 2);
+
+    if (m_nDirection == Send) {
+        if (!e.Rules().AdmitsRead(m_szFileName))
+            return Refuse(QStringLiteral("Requested File Access Not Allowed!! Deny This Request!!"),
+                          2);
+        if (m_bUnsafePath)
+            return RefuseUnsafePath();
+        FileError error;
+        if (!OpenForSending(&error))
+            return RefuseOnFileError(error);
+        WrapForNetascii();
+        m_nFileSize = m_file->size();
+        Negotiate();
+        CountIn();
+        return StartExchange();
+    }
+
+    // Before any look at the file: a read-only server touches nothing.
+    if (m_bReadOnly)
+        return Refuse(QStringLiteral("Uploads Are Turned Off"), 2);
+    if (m_bUnsafePath)
+        return RefuseUnsafePath();
+    FileError error;
+    if (!m_bOverWrite) {
+        const FileError probe = m_pEngine->ShareTable().IsHeld(
+                                    m_pEngine->Platform().files().canonical(m_szPath))
+                                    ? FileError{FileCause::Other, QString()}
+                                    : m_pEngine->Platform().files().probeExisting(m_szPath);
+        if (probe.cause == FileCause::None)
+            return Refuse(QStringLiteral("File Already Exist!! Overwriting is prohibited!!"), 6);
+        if (probe.cause == FileCause::BadPath)
+            return RefuseOnFileError(probe);
+        if (probe.cause != FileCause::FileNotFound)
+            return Refuse(kFileInUse, 0);
+    }
+    if (!Negotiate())
+        return Refuse(QStringLiteral("Error: Disk Full!!"), 3); // tsize beyond the free space
+    if (!OpenForReceiving(&error))
+        return RefuseOnFileError(error);
+    WrapForNetascii();
+    CountIn();
+    StartExchange();
+}
+
+// Answers only the options the client asked for and we take (RFC 2347); an option
+// out of its range is left out of the answer, and the client then does without it.
+bool CTransferSocket::Negotiate() {
+    const EngineSettings& settings = m_pEngine->Settings();
+    QList<QPair<QByteArray, QByteArray>> answer;
+    for (const auto& [name, value] : std::as_const(m_askedOptions)) {
+        bool ok = false;
+        const qint64 n = value.toLongLong(&ok);
+        if (!ok)
+            continue;
+        if (name == "blksize" && n >= CSettingsStore::kMinBlockSize) {
+            m_nBlockSize = int(std::min<qint64>({n, qint64(CSettingsStore::kMaxBlockSizeLimit),
+                                                 qint64(settings.maxBlockSize)}));
+            answer.append({name, QByteArray::number(m_nBlockSize)});
+        } else if (name == "windowsize" && n >= 1 && n <= CSettingsStore::kMaxWindowSizeLimit) {
+            // At most half the block numbers, so that old and new stay told apart.
+            m_nWindowSize = int(std::min<qint64>({n, qint64(settings.maxWindowSize), 32767}));
+            answer.append({name, QByteArray::number(m_nWindowSize)});
+        } else if (name == "timeout" && n >= 1 && n <= 255) {
+            m_nOptionTimeOut = int(n);
+            answer.append({name, value});
+        } else if (name == "tsize" && n >= 0) {
+            if (m_nDirection == Send) {
+                m_bSizeTold = !m_bNetascii; // converted, the size is unknown until the end
+                if (m_bSizeTold)
+                    answer.append({name, QByteArray::number(m_nFileSize)});
+            } else {
+                const qint64 free = m_pEngine->Platform().files().freeSpace(m_szPath);
+                if (free >= 0 && n > free)
+                    return false;
+                m_nClientSize = n;
+                answer.append({name, value});
+            }
+        }
+    }
+    if (answer.isEmpty())
+        return true;
+    m_oack = Tftp::MakeOack(answer);
+    if (m_nBlockSize != Tftp::kBlockSize || m_nWindowSize != 1)
+        m_strOptionNote = QStringLiteral(" (blksize %1, windowsize %2)")
+                              .arg(m_nBlockSize)
+                              .arg(m_nWindowSize);
+    return true;
+}
+
+void CTransferSocket::StartExchange() {
+    const Exchange::Shape shape{m_nBlockSize, m_nWindowSize, m_nOptionTimeOut, !m_oack.isEmpty()};
+    if (m_nDirection == Send) {
+        auto read = [this](char* data, qint64 maxSize, qint64 offset) {
+            return m_file->readAt(data, maxSize, offset);
+        };
+        m_exchange = std::make_unique<CSendExchange>(shape, read, m_nFileSize, m_bSizeTold);
+    } else {
+        m_exchange = std::make_unique<CReceiveExchange>(shape);
+    }
+    Carry(m_exchange->Start(Now()));
+}
+
+// UEFI and some boot loaders ask for tsize alone, then end with ERROR 8 once they
+// have the size, and ask again: that is a question answered, not a failed transfer.
+void CTransferSocket::EndProbe() {
+    StopTimer();
+    const bool sizeAsked = std::any_of(m_askedOptions.begin(), m_askedOptions.end(),
+                                       [](const auto& o) { return o.first == "tsize"; });
+    m_strInfo = sizeAsked ? QStringLiteral("Size probe answered")
+                          : QStringLiteral("Options declined by the client");
+    if (m_nDirection == Send)
+        m_nRowBytes = m_nFileSize;
+    m_nRowState = ROW_SENT;
+    RefreshRow();
+    m_phase = Phase::Complete;
+    Finish();
+    CountOutOnce();
+}
+
+// Line ends converted as RFC 1350 asks, unless the user wants the bytes as they come.
+void CTransferSocket::WrapForNetascii() {
+    if (m_bOctet || !m_pEngine->Settings().convertNetascii)
+        return;
+    m_bNetascii = true;
+    if (m_nDirection == Send)
+        m_file = std::make_unique<Netascii::CEncodingFile>(std::move(m_file));
+    else
+        m_file = std::make_unique<Netascii::CDecodingFile>(std::move(m_file));
+}
+
+bool CTransferSocket::OpenForSending(FileError* error) {
+    QString key;
+    m_file = m_pEngine->OpenSharedForReading(m_szPath, error, &key);
+    if (!m_file)
+        return false;
+    m_strSharedPath = key;
+    m_shareUse = CFileShareTable::Use::Read;
+    return true;
+}
+
+// The data goes to a temporary file beside the file named, which takes its name only
+// when the last block has been written: a failed or cut-short upload never leaves a
+// truncated file that looks complete, nor destroys the file it was to replace.
+bool CTransferSocket::OpenForReceiving(FileError* error) {
+    IFileSystem& fs = m_pEngine->Platform().files();
+    const QString key = fs.canonical(m_szPath);
+    if (!m_pEngine->ShareTable().TryAcquire(key, CFileShareTable::Use::Write)) {
+        *error = {FileCause::Other, QString()};
+        return false;
+    }
+    const FileError probe = fs.probeExisting(m_szPath);
+    if (probe.cause == FileCause::None || probe.cause == FileCause::FileNotFound)
+        m_file = fs.createTemp(m_szPath, error);
+    else
+        *error = probe;
+    if (!m_file) {
+        m_pEngine->ShareTable().Release(key, CFileShareTable::Use::Write);
+        return false;
+    }
+    m_strSharedPath = key;
+    m_shareUse = CFileShareTable::Use::Write;
+    return true;
+}
+
+// The client hears "access violation" either way; the row tells the user which of the
+// two it was, since a folder gone (an unplugged disk, say) is theirs to mend.
+void CTransferSocket::RefuseUnsafePath() {
+    if (!m_strMissingFolder.isEmpty())
+        return Refuse(QStringLiteral("Working folder missing: ") + m_strMissingFolder, 2);
+    Refuse(kAccessDenied, 2);
+}
+
+void CTransferSocket::RefuseOnFileError(const FileError& error) {
+    m_bMissingFile = m_nDirection == Send &&
+                     (error.cause == FileCause::FileNotFound || error.cause == FileCause::BadPath);
+    switch (error.cause) {
+    case FileCause::FileNotFound: return Refuse(QStringLiteral("Error: Requested File Not Found!!"), 1);
+    case FileCause::BadPath:
+        // A folder on the way is missing.
+        return Refuse(m_nDirection == Send ? QStringLiteral("Error: Requested File Not Found!!")
+                                           : QStringLiteral("Error: Requested Folder Not Found!!"),
+                      1);
+    case FileCause::AccessDenied: return Refuse(kAccessDenied, 2);
+    case FileCause::HardIO: return Refuse(kHardIO, 0);
+    case FileCause::DiskFull: return Refuse(QStringLiteral("Error: Disk Full!!"), 3);
+    default: return Refuse(kFileInUse, 0);
+    }
+}
+
+void CTransferSocket::Refuse(const QString& text, int code) {
+    m_strInfo = text;
+    m_nRowState = ROW_FAILED;
+    RefreshRow();
+    SendError(code);
+    if (!m_bMissingFile || !m_pEngine->Settings().hideMissingFiles)
+        m_pEngine->PlaySound(SOUND_FAILED);
+    m_phase = Phase::Refused;
+    CloseSocket();
+}
+
+// ---------------------------------------------------------------- events
+
+void CTransferSocket::OnReceive(const char* packet, qint64 size, const QHostAddress& from,
+                                quint16 fromPort) {
+    if (m_bSocketClosed)
+        return;
+    // A negotiated block may be up to 64 KiB; anything longer than the block is cut.
+    const qint64 n =
+        std::min<qint64>(size, std::max<qint64>(Tftp::kTransferBuffer, 4 + m_nBlockSize));
+    if (fromPort != m_nClientPort || NormalAddress(from) != m_clientAddr) {
+        // Someone else's packet: tell them (at most once a second, and never an
+        // ERROR, RFC 1350), and leave the transfer alone.
+        const bool isError = n >= 2 && Tftp::Get16(packet) == Tftp::ERROR;
+        if (!isError && fromPort != 0 &&
+            m_pEngine->MayAnswerStranger(NormalAddress(from), fromPort)) {
+            const QByteArray error = Tftp::MakeError(5);
+            m_socket->writeDatagram(error.constData(), error.size(), from, fromPort);
+        }
+        return;
+    }
+    HandleDatagram(packet, n);
+}
+
+void CTransferSocket::HandleDatagram(const char* packet, qint64 size) {
+    // A stray packet must not stall the transfer: it leaves the timer running.
+    if (size < 4 || !m_exchange)
+        return;
+    const quint16 opcode = Tftp::Get16(packet);
+    if (opcode != Tftp::DATA && opcode != Tftp::ACK && opcode != Tftp::ERROR)
+        return;
+    Carry(m_exchange->OnDatagram(packet, size, Now()), packet, size);
+}
+
+void CTransferSocket::OnTimer() {
+    StopTimer();
+    if (!IsLive() || !m_exchange)
+        return;
+    Carry(m_exchange->OnTimeout(Now()));
+}
+
+void CTransferSocket::RepeatLastPacket() {
+    if (m_exchange)
+        Carry(m_exchange->Repeat());
+}
+
+Exchange::Now CTransferSocket::Now() const {
+    return {m_pEngine->Platform().timers().elapsedMs(), [this] { return m_pEngine->Settings().timeOut; }};
+}
+
+// In the order the exchange means them: nothing after a step that ended the transfer.
+void CTransferSocket::Carry(const Exchange::Actions& a, const char* packet, qint64 size) {
+    if (a.stopTimer)
+        StopTimer();
+    switch (a.note) {
+    case Exchange::Note::None: break;
+    case Exchange::Note::Receiving:
+        m_strInfo = QStringLiteral("Data Receiving....") + m_strOptionNote;
+        RefreshRow();
+        break;
+    case Exchange::Note::DuplicatedAck:
+        m_strInfo = QStringLiteral("Duplicated ACK!");
+        RefreshRow();
+        break;
+    case Exchange::Note::DuplicatedData:
+        m_strInfo = QStringLiteral("Duplicated DATA!");
+        RefreshRow();
+        break;
+    }
+    if (a.write && !WriteData(a.write, a.writeSize, a.lastWrite))
+        return;
+    if (a.startTimerMs >= 0)
+        StartTimer(a.startTimerMs);
+    if (a.oack)
+        Transmit(m_oack.constData(), m_oack.size());
+    if (a.again)
+        m_bRowShown = false;
+    if (a.blocks && !SendBlocks())
+        return;
+    if (a.ack >= 0)
+        TransmitAck(quint16(a.ack));
+    End(a.end, a.clientCode, packet, size);
+}
+
+// Every DATA packet leaves from here. False when a read failed and ended the transfer.
+bool CTransferSocket::SendBlocks() {
+    for (;;) {
+        const Exchange::Block b = m_exchange->NextBlock(m_pEngine->Platform().timers().elapsedMs());
+        if (b.readFailed) {
+            FailOnFileError(m_file->error());
+            return false;
+        }
+        if (!b.packet)
+            return true;
+        Transmit(b.packet, b.size);
+        if (!b.fresh)
+            continue;
+        m_pEngine->Window().DrawProgress(m_rowHandle, b.offset, m_nFileSize);
+        m_nBytesSent = b.offset + b.size - 4;
+        if (!m_bRowShown && m_phase != Phase::Complete) {
+            // Formatted only when the row is rewritten, not at every block; a window sent
+            // again after the last block leaves "Transfer Complete".
+            m_strInfo = QStringLiteral("Total file size is %1 Bytes").arg(m_nFileSize) + m_strOptionNote;
+            RefreshRow();
+            m_bRowShown = true;
+        }
+        if (b.last)
+            CompleteSend();
+    }
+}
+
+void CTransferSocket::End(Exchange::End end, quint16 clientCode, const char* packet, qint64 size) {
+    switch (end) {
+    case Exchange::End::None: return;
+    case Exchange::End::Finished: return Finish();
+    case Exchange::End::ClientHasAll:
+        if (m_phase != Phase::Complete)
+            CompleteSend(); // the empty last block was never asked for
+        return Finish();
+    case Exchange::End::ProbeAnswered: return EndProbe();
+    case Exchange::End::Lingered: return CloseSocket();
+    case Exchange::End::NotResponding: return Fail(kNotResponding, 0, "Client not responding");
+    case Exchange::End::AckTooFar:
+        return Fail(QStringLiteral("Error: Receive ACK Block Number is greater than normal case!!"), 4);
+    case Exchange::End::DataTooFar:
+        return Fail(QStringLiteral("Error: Receive DATA Block Number is greater than normal case!!"), 4);
+    case Exchange::End::ClientError: {
+        QString text = Tftp::ClientErrorText(clientCode);
+        if (clientCode == 0 && packet)
+            text += ClientWords(packet + 4, size - 4);
+        return Fail(text, -1); // never answered
+    }
+    }
+}
+
+// What the client said in its ERROR, fit for the row, the log and the console: cut
+// short, invalid UTF-8 replaced, control characters written out as the console does.
+QString CTransferSocket::ClientWords(const char* text, qint64 size) {
+    if (size <= 0)
+        return QString();
+    const qint64 end = qint64(qstrnlen(text, uint(std::min<qint64>(size, 4096))));
+    const QString out = Tftp::Printable(QString::fromUtf8(text, end).left(100));
+    if (out.trimmed().isEmpty())
+        return QString();
+    return QStringLiteral(" (") + out + QLatin1Char(')');
+}
+
+// ---------------------------------------------------------------- sending
+
+// Complete when the last block is sent; the timer keeps running for its ACK. A window
+// may still have to be sent again, so the file stays open until the end then.
+void CTransferSocket::CompleteSend() {
+    if (m_nWindowSize == 1)
+        CloseFile();
+    m_phase = Phase::Complete;
+    m_bRowShown = false;
+    m_strInfo = QStringLiteral("Transfer Complete") + m_strOptionNote;
+    m_nRowBytes = m_nBytesSent;
+    m_nRowState = ROW_SENT;
+    RefreshRow();
+    m_pEngine->PlaySound(SOUND_SENT);
+    CountOutOnce();
+}
+
+// ---------------------------------------------------------------- receiving
+
+bool CTransferSocket::WriteData(const char* data, qint64 size, bool last) {
+    if (size > 0 && m_file->write(data, size) != size) {
+        FailOnFileError(m_file->error());
+        return false;
+    }
+    m_nBytesReceived += size;
+    if (!last) {
+        m_pEngine->Window().DrawProgress(m_rowHandle, m_nBytesReceived, m_nClientSize);
+        return true;
+    }
+    return CompleteReceive();
+}
+
+bool CTransferSocket::CompleteReceive() {
+    FileError error;
+    if (!m_file->keep(&error)) {
+        FailOnFileError(error);
+        return false;
+    }
+    CloseFile();
+    m_phase = Phase::Complete;
+    m_strInfo = QStringLiteral("Receive Complete") + m_strOptionNote;
+    m_nRowBytes = m_nBytesReceived;
+    m_nRowState = ROW_RECEIVED;
+    RefreshRow();
+    m_pEngine->PlaySound(SOUND_RECEIVED);
+    CountOutOnce();
+    m_pEngine->FreeClientSlot(this);
+    return true;
+}
+
+// ---------------------------------------------------------------- ends
+
+// A partly received file is only ever the temporary file, which CloseFile removes.
+void CTransferSocket::Fail(const QString& text, int errorCode, const char* errorText) {
+    m_strInfo = text;
+    m_nRowState = ROW_FAILED;
+    RefreshRow();
+    if (errorCode >= 0)
+        SendError(errorCode, errorText);
+    m_phase = Phase::Failed;
+    Finish();
+    m_pEngine->PlaySound(SOUND_FAILED);
+    CountOutOnce();
+}
+
+// A read or write that failed after the open ends the transfer on its row.
+void CTransferSocket::FailOnFileError(const FileError& error) {
+    if (error.cause == FileCause::DiskFull)
+        Fail(QStringLiteral("Error: Disk Full!!"), 3);
+    else
+        Fail(QStringLiteral("Error: ") + error.text, 0);
+}
+
+void CTransferSocket::Abort() {
+    SendError(0);
+    StopTimer();
+    m_strInfo = QStringLiteral("User aborts!!");
+    CloseFile();
+    m_nRowState = ROW_FAILED;
+    RefreshRow();
+    m_bCountedIn = false; // Abort resets the count itself
+    m_phase = Phase::Aborted;
+    CloseSocket();
+}
+
+void CTransferSocket::Discard() {
+    CloseFile();
+    if (m_phase == Phase::InProgress || m_phase == Phase::Idle)
+        m_phase = Phase::Aborted;
+    CloseSocket();
+}
+
+void CTransferSocket::SendShutdownError() { SendError(0, "Server shutting down"); }
+
+void CTransferSocket::CountIn() {
+    m_phase = Phase::InProgress;
+    m_pEngine->CountIn();
+    m_bCountedIn = true;
+}
+
+void CTransferSocket::CountOutOnce() {
+    if (!m_bCountedIn)
+        return;
+    m_bCountedIn = false;
+    m_pEngine->CountOut();
+}
+
+// Closes the file and gives up its place in the share table. A temporary file that
+// was not kept vanishes with it.
+void CTransferSocket::CloseFile() {
+    if (m_file) {
+        m_file->close();
+        m_file.reset();
+    }
+    if (!m_strSharedPath.isEmpty()) {
+        m_pEngine->ShareTable().Release(m_strSharedPath, m_shareUse);
+        m_strSharedPath.clear();
+    }
+}
+
+// The port and the file are done with.
+void CTransferSocket::Finish() {
+    CloseSocket();
+    CloseFile();
+}
+
+void CTransferSocket::CloseSocket() {
+    if (m_bSocketClosed)
+        return;
+    m_bSocketClosed = true;
+    m_socket->close();
+    m_pEngine->Retire(this);
+}
+
+// ---------------------------------------------------------------- helpers
+
+void CTransferSocket::RefreshRow() {
+    m_pEngine->Window().UpdateRow(m_rowHandle, Texts(), m_nRowState);
+}
+
+void CTransferSocket::StartTimer(int ms) { m_pEngine->Platform().timers().start(m_nPort, ms); }
+
+void CTransferSocket::SendError(int code, const char* text) {
+    const QByteArray packet = Tftp::MakeError(code, text);
+    Transmit(packet.constData(), packet.size());
+}
+
+void CTransferSocket::StopTimer() { m_pEngine->Platform().timers().stop(m_nPort); }
+
+// On the stack: receiving sends one of these per block.
+void CTransferSocket::TransmitAck(quint16 block) {
+    char ack[4];
+    Tftp::PutHeader(ack, Tftp::ACK, block);
+    Transmit(ack, sizeof ack);
+}
+
+void CTransferSocket::Transmit(const char* data, qint64 size) {
+    if (!m_bSocketClosed)
+        m_socket->writeDatagram(data, size, m_clientAddr, m_nClientPort);
+}

@@ -1,0 +1,225 @@
+#include "engine/tftp/SendExchange.h"
+
+#include "engine/tftp/TftpPacket.h"
+
+#include <algorithm>
+
+using namespace Exchange;
+
+CSendExchange::CSendExchange(const Shape& shape, Reader read, qint64 fileSize, bool sizeTold)
+    : CExchange(shape), m_read(std::move(read)), m_nFileSize(fileSize), m_bSizeTold(sizeTold) {}
+
+Actions CSendExchange::Start(const Now& now) {
+    if (m_shape.oack)
+        return SendOack(now); // the client's ACK 0 starts the data
+    return SendWindow(now);
+}
+
+Actions CSendExchange::SendOack(const Now& now) {
+    if (!MayResendOack(now))
+        return EndWith({}, End::NotResponding);
+    m_state = State::OackPending;
+    return OackActions();
+}
+
+// The window: in lock-step one block, the next one.
+Actions CSendExchange::SendWindow(const Now& now, Actions a) {
+    ReadTimeOut(now);
+    if (m_out.size() < 4 + m_shape.blockSize)
+        m_out.resize(4 + m_shape.blockSize);
+    a.startTimerMs = TimerMs();
+    a.blocks = true;
+    m_burst = Burst::Window;
+    return a;
+}
+
+Block CSendExchange::NextBlock(qint64 nowMs) {
+    const Burst burst = m_burst;
+    switch (burst) {
+    case Burst::None: return {};
+    case Burst::Repeat: m_burst = Burst::None; return Buffered();
+    case Burst::Resend: m_burst = Burst::None; m_nLastSendMs = nowMs; return Buffered();
+    case Burst::One: m_burst = Burst::None; return ReadBlock(nowMs);
+    case Burst::Window: break;
+    }
+    if (quint16(m_nBlock - 1 - m_nBase) >= m_shape.windowSize) {
+        m_burst = Burst::None;
+        return {};
+    }
+    const Block b = ReadBlock(nowMs);
+    if (b.readFailed || b.size - 4 < m_shape.blockSize)
+        m_burst = Burst::None; // the last block, or the end of the transfer
+    return b;
+}
+
+Block CSendExchange::Buffered() const {
+    Block b;
+    if (m_nOutLength > 0) {
+        b.packet = m_out.constData();
+        b.size = m_nOutLength;
+        b.offset = m_nOutOffset;
+    }
+    return b;
+}
+
+// Reads and stages block m_nBlock.
+Block CSendExchange::ReadBlock(qint64 nowMs) {
+    Block b;
+    const qint64 n = m_read(m_out.data() + 4, m_shape.blockSize, m_nBytesSent);
+    if (n < 0) {
+        b.readFailed = true;
+        m_state = State::Done;
+        return b;
+    }
+    Tftp::PutHeader(m_out.data(), Tftp::DATA, m_nBlock);
+    if (Distance(m_nBlock, m_nSentTop) > 0)
+        m_nSentTop = m_nBlock;
+    m_nOutLength = n + 4;
+    m_nOutOffset = m_nBytesSent;
+    m_nLastSendMs = nowMs;
+    ++m_nBlock;
+    m_nBytesSent += n;
+    b = Buffered();
+    b.fresh = true;
+    if (n < m_shape.blockSize && !LastSent()) {
+        // Complete once the last block is sent; the timer keeps running for its ACK.
+        m_state = State::AwaitingLastAck;
+        m_nFinalBlock = quint16(m_nBlock - 1);
+        b.last = true;
+    }
+    return b;
+}
+
+Actions CSendExchange::OnDatagram(const char* packet, qint64 size, const Now& now) {
+    (void)size;
+    if (m_state == State::Done)
+        return {};
+    const quint16 opcode = Tftp::Get16(packet);
+    const quint16 block = Tftp::Get16(packet + 2);
+    if (opcode == Tftp::ERROR)
+        return HandleError(block);
+    // A download takes only ACKs: a DATA is stray and changes nothing.
+    if (opcode != Tftp::ACK)
+        return {};
+    if (m_state == State::OackPending) {
+        // After an OACK only ACK 0 goes on.
+        if (block != 0)
+            return {};
+        m_state = State::WindowInFlight;
+        m_nRetry = 0;
+        Actions a;
+        a.stopTimer = true;
+        return SendWindow(now, a);
+    }
+    return HandleAck(block, now);
+}
+
+// UEFI and some boot loaders ask for tsize alone, then end with ERROR 8 once they have
+// the size. PXELINUX, told the size, answers the empty last block with ERROR 0 instead
+// of an ACK once it has acknowledged every byte; others use ERROR 8.
+Actions CSendExchange::HandleError(quint16 code) {
+    Actions a;
+    a.stopTimer = true;
+    if (m_state == State::OackPending) {
+        if (code == 8)
+            return EndWith(a, End::ProbeAnswered);
+    } else if ((code == 0 || code == 8) && m_bSizeTold && m_nAckedBytes >= m_nFileSize) {
+        return EndWith(a, End::ClientHasAll);
+    }
+    a.clientCode = code;
+    return EndWith(a, End::ClientError);
+}
+
+// UDP may duplicate and reorder: an ACK older than the last one acknowledged is a stale
+// copy and changes nothing, not even the timer.
+Actions CSendExchange::HandleAck(quint16 block, const Now& now) {
+    const int distance = Distance(block, m_nBase);
+    const int inFlight = quint16(m_nBlock - 1 - m_nBase);
+    // After a time-out only one block went again; blocks sent before it may be ACKed.
+    const int sentAhead = std::max(inFlight, Distance(m_nSentTop, m_nBase));
+    if (distance < 0)
+        return {};
+    Actions a;
+    if (distance == 0) {
+        // Resent at the client's pace when our block was lost; an echo changes nothing.
+        if (now.ms - m_nLastSendMs < kEchoGuardMs)
+            return {};
+        if (!LastSent()) // a completed row stays so
+            a.note = Note::DuplicatedAck;
+        a.stopTimer = true;
+        ++m_nRetry;
+        return Resend(true, now, a);
+    }
+    a.stopTimer = true;
+    if (distance > sentAhead)
+        return EndWith(a, End::AckTooFar);
+    m_nBase = block;
+    m_nAckedBytes += qint64(distance) * m_shape.blockSize;
+    if (LastSent() && block == m_nFinalBlock)
+        return EndWith(a, End::Finished); // the last block is acknowledged
+    m_nRetry = 0;
+    if (distance != inFlight) {
+        // The client missed a block inside the window: go on from the one after its ACK
+        // (RFC 7440), never from both places at once. Past the block resent after a
+        // time-out, the same.
+        m_nBlock = quint16(block + 1);
+        m_nBytesSent = m_nAckedBytes;
+    }
+    return SendWindow(now, a);
+}
+
+Actions CSendExchange::OnTimeout(const Now& now) {
+    if (m_state == State::Done)
+        return {};
+    ++m_nRetry;
+    if (m_state == State::OackPending)
+        return SendOack(now);
+    return Resend(false, now, {});
+}
+
+// After a time-out or a duplicate ACK: the blocks from the last one acknowledged on.
+// In lock-step that is the one block in flight, still in the buffer (the file may be
+// closed by then). After a time-out only the first of a window goes again (RFC 7440
+// allows it) until the client answers: a silent client costs one block per time-out.
+Actions CSendExchange::Resend(bool wholeWindow, const Now& now, Actions a) {
+    ReadTimeOut(now);
+    if (m_nRetry > kMaxRetries) {
+        // Some clients never acknowledge the last block: it was sent, so is the file.
+        if (LastSent() && m_shape.oack)
+            return EndWith(a, End::Finished);
+        return EndWith(a, End::NotResponding);
+    }
+    a.again = true;
+    if (m_shape.windowSize == 1) {
+        a.startTimerMs = TimerMs();
+        a.blocks = true;
+        m_burst = Burst::Resend;
+        return a;
+    }
+    m_nBlock = quint16(m_nBase + 1);
+    m_nBytesSent = m_nAckedBytes;
+    if (wholeWindow)
+        return SendWindow(now, a);
+    a.startTimerMs = TimerMs();
+    a.blocks = true;
+    m_burst = Burst::One;
+    return a;
+}
+
+Actions CSendExchange::Repeat() {
+    Actions a;
+    if (m_state == State::OackPending) {
+        a.oack = true;
+    } else if (m_nOutLength > 0) {
+        a.blocks = true;
+        m_burst = Burst::Repeat;
+    }
+    return a;
+}
+
+Actions CSendExchange::EndWith(Actions a, Exchange::End end) {
+    m_state = State::Done;
+    m_burst = Burst::None;
+    a.end = end;
+    return a;
+}

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "engine/tftp/Exchange.h"
+
+#include <QByteArray>
+#include <functional>
+
+// A download's side of the exchange: the window of DATA blocks in flight, the ACKs
+// that move it on, the resends. The file's bytes come through `read`, as IFile::readAt.
+class CSendExchange final : public Exchange::CExchange {
+public:
+    using Reader = std::function<qint64(char* data, qint64 maxSize, qint64 offset)>;
+
+    // fileSize and sizeTold: a client told the size may end with ERROR once it has it.
+    CSendExchange(const Exchange::Shape& shape, Reader read, qint64 fileSize, bool sizeTold);
+
+    Exchange::Actions Start(const Exchange::Now& now) override;
+    Exchange::Actions OnDatagram(const char* packet, qint64 size, const Exchange::Now& now) override;
+    Exchange::Actions OnTimeout(const Exchange::Now& now) override;
+    Exchange::Actions Repeat() override;
+    Exchange::Block NextBlock(qint64 nowMs) override;
+
+    // The bytes sent so far, up to the end of the last block read.
+    qint64 BytesSent() const { return m_nBytesSent; }
+
+private:
+    enum class State {
+        OackPending,     // the OACK sent, its ACK 0 awaited
+        WindowInFlight,  // blocks out, their ACKs awaited
+        AwaitingLastAck, // the short block went, the file is sent
+        Done,
+    };
+    // What NextBlock gives: the window from m_nBlock, one block, the block in the
+    // buffer again (lock-step; the file may be closed), or its repeat for a request.
+    enum class Burst { None, Window, One, Resend, Repeat };
+
+    Exchange::Actions SendOack(const Exchange::Now& now);
+    Exchange::Actions SendWindow(const Exchange::Now& now, Exchange::Actions a = {});
+    Exchange::Actions Resend(bool wholeWindow, const Exchange::Now& now, Exchange::Actions a);
+    Exchange::Actions HandleAck(quint16 block, const Exchange::Now& now);
+    Exchange::Actions HandleError(quint16 code);
+    Exchange::Actions EndWith(Exchange::Actions a, Exchange::End end);
+    Exchange::Block ReadBlock(qint64 nowMs);
+    Exchange::Block Buffered() const;
+    bool LastSent() const { return m_state == State::AwaitingLastAck; }
+
+    Reader m_read;
+    qint64 m_nFileSize;
+    bool m_bSizeTold;
+    State m_state = State::WindowInFlight;
+    Burst m_burst = Burst::None;
+    // m_nBase is the last block acknowledged, m_nBlock the next to send: blocks
+    // m_nBase + 1 to m_nBlock - 1 are in flight (one in lock-step).
+    quint16 m_nBlock = 1;
+    quint16 m_nBase = 0;
+    quint16 m_nSentTop = 0;   // the highest block sent
+    quint16 m_nFinalBlock = 0;
+    qint64 m_nBytesSent = 0;  // the offset of m_nBlock
+    qint64 m_nAckedBytes = 0; // the bytes up to m_nBase
+    QByteArray m_out;         // the block last sent
+    qint64 m_nOutLength = 0;
+    qint64 m_nOutOffset = 0;
+};
