@@ -1,5 +1,6 @@
 #include "ServerOptions.h"
 
+#include "ClientCommand.h"
 #include "settings/SettingsStore.h"
 
 #include <QCommandLineParser>
@@ -12,7 +13,12 @@ ServerOptions ParseServerOptions(const QStringList& arguments) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Vantrel Server: a TFTP server with a window that lists every "
-                       "transfer."));
+                       "transfer.\n"
+                       "As a TFTP client, without a window:\n"
+                       "  vantrel-server --get tftp://HOST[:PORT]/NAME [--output FILE]\n"
+                       "  vantrel-server --put FILE tftp://HOST[:PORT]/NAME\n"
+                       "Exit status of a client transfer: 0 done, 1 the other side answered "
+                       "with an error, 2 bad usage, 3 nothing answered."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption portOption(
@@ -35,7 +41,14 @@ ServerOptions ParseServerOptions(const QStringList& arguments) {
                        "keys) instead of the user's profile."),
         QStringLiteral("FILE"));
     parser.addOptions({portOption, addressOption, headlessOption, noSplashOption, settingsOption});
+    // Listed by --help; they run without the server (main sends --get and --put there).
+    AddClientOptions(parser);
     parser.process(arguments);
+    const QString stray = StrayClientOption(parser);
+    if (!stray.isEmpty()) {
+        std::fprintf(stderr, "vantrel-server: --%s goes with --get or --put\n", qPrintable(stray));
+        std::exit(2);
+    }
 
     ServerOptions options;
     bool ok = false;

@@ -1,3 +1,4 @@
+#include "ClientCommand.h"
 #include "engine/host/EngineHost.h"
 #include "engine/platform/FolderFiles.h"
 #include "HeadlessWindow.h"
@@ -193,6 +194,17 @@ bool xDisplayReachable() {
 int main(int argc, char* argv[]) {
     // Nobody reading our output (a closed pipe) is no reason to stop serving.
     std::signal(SIGPIPE, SIG_IGN);
+    // --get and --put: a client transfer, no display, beside a running server.
+    {
+        QStringList arguments;
+        for (int i = 0; i < argc; ++i)
+            arguments.append(QString::fromLocal8Bit(argv[i]));
+        if (IsClientCommand(arguments)) {
+            QCoreApplication app(argc, argv);
+            setIdentity();
+            return RunClientCommand(app.arguments());
+        }
+    }
     bool headless = hasArgument(argc, argv, "--headless") || !hasDisplay();
     if (!headless && !hasArgument(argc, argv, "--help") && !hasArgument(argc, argv, "--version") &&
         !xDisplayReachable()) {

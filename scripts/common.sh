@@ -5,13 +5,14 @@
 # liburing builds the io_uring platform (VANTREL_PLATFORM=uring).
 packages_build=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev help2man
     libmicrohttpd-dev liburing-dev pkg-config)
-# Real TFTP clients for the interoperability test. The installation tests: the
+# Real TFTP clients for the interoperability test, and tftpd-hpa (with atftpd's library,
+# libwrap0: atftpd itself is unpacked, never installed) as servers for the client's. The installation tests: the
 # validators of the desktop entry and the AppStream metadata, CPack's helpers for the
 # package (dpkg-shlibdeps, file) and lintian; ip for the service test's and the lossy
 # test's private networks.
 packages_test=(curl tftp-hpa atftp desktop-file-utils appstream dpkg-dev file lintian iproute2
     qemu-system-x86 qemu-system-arm ovmf ipxe-qemu ipxe pxelinux syslinux-common
-    grub-efi-amd64-bin grub-pc-bin u-boot-qemu expect dnsmasq tcpdump)
+    grub-efi-amd64-bin grub-pc-bin u-boot-qemu expect dnsmasq tcpdump tftpd-hpa libwrap0)
 
 ensure_packages() {
     local missing=() p

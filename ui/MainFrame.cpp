@@ -2,6 +2,7 @@
 
 #include "AboutBoxDlg.h"
 #include "BootCommand.h"
+#include "DeviceTransferCommand.h"
 #include "ProtocolCommand.h"
 #include "engine/host/EngineHost.h"
 #include "settings/SettingsStore.h"
@@ -89,6 +90,8 @@ QString listenWhere(const QHostAddress& address, quint16 port) {
 
 // The folder of a row's file: beneath the working folder, the nearest one that exists.
 QString containingFolder(const QString& root, const QString& file) {
+    if (QDir::isAbsolutePath(file)) // a client transfer's file outside the working folder
+        return QFileInfo(file).absolutePath();
     const QString base = QDir::cleanPath(root);
     QString name = file;
     name.replace(QLatin1Char('\\'), QLatin1Char('/'));
@@ -238,6 +241,20 @@ void CMainFrame::CreateActions() {
             [this](bool on) { statusBar()->setVisible(on); });
 }
 
+// The client: a file sent to a device or fetched from it, on a row like the server's.
+void CMainFrame::AddDeviceTransferActions(QMenu* file) {
+    for (const bool put : {true, false}) {
+        QAction* action = file->addAction(put ? QStringLiteral("Send to &Device...")
+                                              : QStringLiteral("&Fetch from Device..."));
+        action->setStatusTip(put ? QStringLiteral("Send a file to a device's TFTP server (firmware recovery)")
+                                 : QStringLiteral("Fetch a file from a device's TFTP server (a configuration backup)"));
+        connect(action, &QAction::triggered, this, [this, put] {
+            RunDeviceTransferCommand(m_pView->Engine(), put, m_store.WorkingFolder(),
+                                     *m_windowSettings, this);
+        });
+    }
+}
+
 void CMainFrame::CreateMenus() {
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
     file->addAction(m_actions[Abort]);
@@ -246,6 +263,8 @@ void CMainFrame::CreateMenus() {
     file->addSeparator();
     file->addAction(m_actions[SaveList]);
     file->addAction(m_actions[OpenFolder]);
+    file->addSeparator();
+    AddDeviceTransferActions(file);
     file->addSeparator();
     file->addAction(m_actions[Exit]);
     QMenu* option = menuBar()->addMenu(QStringLiteral("&Option"));

@@ -115,6 +115,7 @@ protected:
 private:
     void CreateActions();
     void CreateMenus();
+    void AddDeviceTransferActions(class QMenu* file);
     void CreateToolBar();
     void CreateStatusBar();
     void CreateListenBanner();

@@ -1,5 +1,6 @@
 #include "engine/host/EngineHost.h"
 
+#include "engine/host/ClientRows.h"
 #include "engine/server/ServerEngine.h"
 #include "settings/SettingsStore.h"
 
@@ -106,6 +107,7 @@ void CEngineHost::RunEngineThread(const PlatformFactory& makePlatform) {
     m_pEngine->m_beforeRequests = [this] { RunCommands(); };
     m_pEngine->m_postToEngine = [this](std::function<void()> fn) { PostToEngine(std::move(fn)); };
     IPlatform& platform = m_pEngine->Platform();
+    AttachClients(queued);
     m_bOwnLoop = platform.hasOwnLoop();
     QObject engineSide;
     m_pEngineSide = &engineSide;
@@ -116,10 +118,31 @@ void CEngineHost::RunEngineThread(const PlatformFactory& makePlatform) {
     else
         thread->exec();
     RunCommands();
+    m_pClients.reset();
     m_pEngine.reset();
     m_pQueuedWindow.reset();
     m_commands.clear();
     thread->m_finished.count_down();
+}
+
+// Client transfers share the engine's platform, window queue, row keys and sounds;
+// their timers have ids of their own.
+void CEngineHost::AttachClients(IServerWindow* window) {
+    CServerEngine* engine = m_pEngine.get();
+    m_pClients = std::make_unique<CClientRows>(
+        engine->Platform(), *window,
+        CClientRows::Hooks{[engine](const RowTexts& texts) { return engine->AddRow(texts); },
+                           [engine](int id) { engine->PlaySound(id); }});
+    ITimerHost& timers = engine->Platform().timers();
+    timers.onTimeout = [this, server = std::move(timers.onTimeout)](int id) {
+        if (!m_pClients->OnTimer(id) && server)
+            server(id);
+    };
+}
+
+void CEngineHost::StartClient(const Client::Request& request, const QString& shownFile) {
+    if (!m_bShutDown)
+        PostToEngine([this, request, shownFile] { m_pClients->Start(request, shownFile); });
 }
 
 void CEngineHost::PostToEngine(std::function<void()> fn) {
@@ -221,11 +244,17 @@ void CEngineHost::SetRules(const AccessRules& rules) {
 }
 
 void CEngineHost::Abort() {
-    PostToEngine([this] { m_pEngine->OnAbort(); });
+    PostToEngine([this] {
+        m_pEngine->OnAbort();
+        m_pClients->AbortAll();
+    });
 }
 
 void CEngineHost::AbortRow(RowHandle row) {
-    PostToEngine([this, row] { m_pEngine->AbortRow(row); });
+    PostToEngine([this, row] {
+        if (!m_pClients->AbortRow(row))
+            m_pEngine->AbortRow(row);
+    });
 }
 
 void CEngineHost::Shutdown() {
@@ -233,7 +262,10 @@ void CEngineHost::Shutdown() {
         return;
     m_bShutDown = true;
     // Queued calls sent before this one (an Abort) run first.
-    RunOnEngine([this] { m_pEngine->Shutdown(); });
+    RunOnEngine([this] {
+        m_pClients->Discard();
+        m_pEngine->Shutdown();
+    });
     m_nListenPort = 0;
     DeliverNow();
 }

@@ -16,7 +16,11 @@
 #include <vector>
 
 class CServerEngine;
+class CClientRows;
 class QThread;
+namespace Client {
+struct Request;
+}
 class CSettingsStore;
 
 // The engine on a thread of its own, as the thread that made it (the window's, or
@@ -78,6 +82,8 @@ public:
     void Abort();
     // Abort This Transfer: the transfer behind the row, if it still runs.
     void AbortRow(RowHandle row);
+    // Send to Device / Fetch from Device: a client transfer on a row of its own.
+    void StartClient(const Client::Request& request, const QString& shownFile);
     // Every transfer ends and the listener closes; the last rows are shown before
     // this returns. The engine serves nothing afterwards.
     void Shutdown();
@@ -101,6 +107,7 @@ private:
     class CEngineThread;
 
     void RunEngineThread(const PlatformFactory& makePlatform);
+    void AttachClients(IServerWindow* window);
     // Runs fn on the engine thread and waits for it.
     void RunOnEngine(const std::function<void()>& fn);
     // Reads the store again and hands the engine what changed in it.
@@ -117,6 +124,7 @@ private:
     // Built, used and destroyed on the engine thread only.
     std::unique_ptr<IServerWindow> m_pQueuedWindow;
     std::unique_ptr<CServerEngine> m_pEngine;
+    std::unique_ptr<CClientRows> m_pClients;
     QObject* m_pEngineSide = nullptr; // on the engine thread, when it runs Qt's loop
     bool m_bOwnLoop = false;          // the platform runs the engine thread's loop
 

@@ -16,6 +16,15 @@ Actions CReceiveExchange::Start(const Now& now) {
     return a;
 }
 
+void CReceiveExchange::StartAfterRequest(const Now& now) {
+    ReadTimeOut(now);
+    m_state = State::Receiving;
+    m_nLastAcked = 0;
+    m_nBlock = 1;
+    m_bStarted = true;
+    m_nLastSendMs = now.ms;
+}
+
 Actions CReceiveExchange::SendOack(const Now& now) {
     if (!MayResendOack(now))
         return EndWith({}, End::NotResponding);

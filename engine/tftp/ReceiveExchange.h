@@ -9,6 +9,9 @@ public:
     explicit CReceiveExchange(const Exchange::Shape& shape) : CExchange(shape) {}
 
     Exchange::Actions Start(const Exchange::Now& now) override;
+    // A client's fetch answered without an OACK: its request stood for ACK 0, so the
+    // DATA 1 that answered it is handed to OnDatagram next, nothing sent before.
+    void StartAfterRequest(const Exchange::Now& now);
     Exchange::Actions OnDatagram(const char* packet, qint64 size, const Exchange::Now& now) override;
     Exchange::Actions OnTimeout(const Exchange::Now& now) override;
     Exchange::Actions Repeat() override;

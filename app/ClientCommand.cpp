@@ -1,0 +1,267 @@
+#include "ClientCommand.h"
+
+#include "engine/client/ClientTransfer.h"
+#include "engine/tftp/TftpPacket.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QUrl>
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+enum Exit { kDone = 0, kServerError = 1, kUsage = 2, kNoAnswer = 3 };
+constexpr int kTransferTimer = 1, kProgressTimer = 2;
+
+struct Option {
+    const char* name;
+    const char* help;
+    const char* value; // null for a switch
+};
+const Option kOptions[] = {
+    {"get", "Fetch NAME from a TFTP server at HOST (port 69 unless given), into NAME's base "
+            "name in the current folder or into --output. IPv6 addresses in brackets.",
+     "tftp://HOST[:PORT]/NAME"},
+    {"put", "Send FILE to the TFTP server named by the URL that follows: tftp://HOST[:PORT]/NAME "
+            "(a URL ending in / sends it under FILE's base name).",
+     "FILE"},
+    {"output", "With --get: the file to write (it gets its name only once complete).", "FILE"},
+    {"blksize", "With --get or --put: ask for blocks of N bytes (8-65464; 1468 fits Ethernet).", "N"},
+    {"windowsize", "With --get or --put: ask for N blocks per acknowledgement (1-65535).", "N"},
+    {"tsize", "With --get or --put: ask for (or tell) the file's size.", nullptr},
+    {"netascii", "With --get or --put: convert line ends (netascii mode; default octet).", nullptr},
+    {"timeout", "With --get or --put: seconds between resends (1-255, default 1).", "S"},
+    {"wait", "With --get or --put: send the request again every second until the device "
+             "answers, for up to S seconds (a device that listens briefly after power-on).",
+     "S"},
+};
+
+QCommandLineOption toOption(const Option& o) {
+    return o.value ? QCommandLineOption(QString::fromLatin1(o.name), QString::fromLatin1(o.help),
+                                        QString::fromLatin1(o.value))
+                   : QCommandLineOption(QString::fromLatin1(o.name), QString::fromLatin1(o.help));
+}
+
+int usage(const QString& text) {
+    std::fprintf(stderr, "vantrel-server: %s\n", qPrintable(text));
+    return kUsage;
+}
+
+// A whole number in [low, high] from an option, or a usage error.
+bool number(const QCommandLineParser& parser, const char* name, int low, int high, int* out) {
+    const QString name16 = QString::fromLatin1(name);
+    if (!parser.isSet(name16))
+        return true;
+    bool ok = false;
+    const int n = parser.value(name16).toInt(&ok);
+    if (!ok || n < low || n > high) {
+        usage(QStringLiteral("--%1 needs a number from %2 to %3").arg(name16).arg(low).arg(high));
+        return false;
+    }
+    *out = n;
+    return true;
+}
+
+// tftp://HOST[:PORT]/NAME: the address, port and name (percent-decoded).
+bool parseUrl(const QString& text, Client::Request* request, QString* name) {
+    const QUrl url(text, QUrl::StrictMode);
+    if (!url.isValid() || url.scheme() != QLatin1String("tftp") || url.host().isEmpty())
+        return false;
+    const int port = url.port(69);
+    if (port < 1 || port > 65535)
+        return false;
+    request->server = Client::ResolveHost(url.host());
+    if (request->server.isNull()) {
+        usage(QStringLiteral("cannot find the address of %1").arg(url.host()));
+        return false;
+    }
+    request->port = quint16(port);
+    *name = url.path(QUrl::FullyDecoded);
+    if (name->startsWith(QLatin1Char('/')))
+        name->remove(0, 1);
+    return true;
+}
+
+QString where(const Client::Request& r) {
+    const QString host = r.server.protocol() == QAbstractSocket::IPv6Protocol
+                             ? QLatin1Char('[') + r.server.toString() + QLatin1Char(']')
+                             : r.server.toString();
+    return host + QLatin1Char(':') + QString::number(r.port);
+}
+
+// "NAME: 1048576 of 3145728 bytes (33%), 1.2 MB/s"
+QString progressText(const QString& name, qint64 done, qint64 total, qint64 ms) {
+    QString text = name + QStringLiteral(": %1").arg(done);
+    if (total > 0)
+        text += QStringLiteral(" of %1 bytes (%2%)").arg(total).arg(done * 100 / total);
+    else
+        text += QStringLiteral(" bytes");
+    if (ms > 0)
+        text += QStringLiteral(", %1 MB/s").arg(double(done) / 1000.0 / double(ms), 0, 'f', 1);
+    return text;
+}
+} // namespace
+
+bool IsClientCommand(const QStringList& arguments) {
+    for (const QString& a : arguments.mid(1)) {
+        if (a == QLatin1String("--"))
+            break;
+        if (a == QLatin1String("--get") || a == QLatin1String("--put") ||
+            a.startsWith(QLatin1String("--get=")) || a.startsWith(QLatin1String("--put=")))
+            return true;
+    }
+    return false;
+}
+
+void AddClientOptions(QCommandLineParser& parser) {
+    for (const Option& o : kOptions)
+        parser.addOption(toOption(o));
+}
+
+QString StrayClientOption(const QCommandLineParser& parser) {
+    for (const Option& o : kOptions)
+        if (parser.isSet(QString::fromLatin1(o.name)))
+            return QString::fromLatin1(o.name);
+    return QString();
+}
+
+int RunClientCommand(const QStringList& arguments) {
+    QCommandLineParser parser;
+    parser.addHelpOption();
+    AddClientOptions(parser);
+    parser.addPositionalArgument(QStringLiteral("URL"), QStringLiteral("With --put: where to."));
+    if (!parser.parse(arguments))
+        return usage(parser.errorText());
+    if (parser.isSet(QStringLiteral("help"))) {
+        std::fputs(qPrintable(parser.helpText()), stdout);
+        return kDone;
+    }
+    const bool put = parser.isSet(QStringLiteral("put"));
+    if (put == parser.isSet(QStringLiteral("get")))
+        return usage(QStringLiteral("give either --get or --put, not both"));
+    const QStringList rest = parser.positionalArguments();
+    Client::Request request;
+    request.put = put;
+    QString name;
+    QString local;
+    if (put) {
+        if (rest.size() != 1)
+            return usage(QStringLiteral("--put needs FILE and then tftp://HOST[:PORT]/NAME"));
+        if (parser.isSet(QStringLiteral("output")))
+            return usage(QStringLiteral("--output goes with --get"));
+        local = parser.value(QStringLiteral("put"));
+        if (!parseUrl(rest.first(), &request, &name))
+            return usage(QStringLiteral("not a tftp://HOST[:PORT]/NAME URL: %1").arg(rest.first()));
+        if (name.isEmpty() || name.endsWith(QLatin1Char('/')))
+            name += QFileInfo(local).fileName();
+        if (!QFileInfo(local).isFile())
+            return usage(QStringLiteral("cannot read %1: not a file").arg(local));
+    } else {
+        if (!rest.isEmpty())
+            return usage(QStringLiteral("--get takes one URL: %1").arg(rest.join(QLatin1Char(' '))));
+        const QString url = parser.value(QStringLiteral("get"));
+        if (!parseUrl(url, &request, &name))
+            return usage(QStringLiteral("not a tftp://HOST[:PORT]/NAME URL: %1").arg(url));
+        if (name.isEmpty() || name.endsWith(QLatin1Char('/')))
+            return usage(QStringLiteral("--get needs a file name after the host: %1").arg(url));
+        local = parser.isSet(QStringLiteral("output")) ? parser.value(QStringLiteral("output"))
+                                                       : QFileInfo(name).fileName();
+        if (QFileInfo(local).isDir())
+            local += QLatin1Char('/') + QFileInfo(name).fileName();
+    }
+    request.remoteName = name.toUtf8();
+    request.local = Client::LocalPath(local);
+    request.askSize = parser.isSet(QStringLiteral("tsize"));
+    request.netascii = parser.isSet(QStringLiteral("netascii"));
+    if (!number(parser, "blksize", Tftp::kMinBlockSize, Tftp::kMaxBlockSize, &request.blockSize) ||
+        !number(parser, "windowsize", 1, Tftp::kMaxWindowSize, &request.windowSize) ||
+        !number(parser, "timeout", 1, 255, &request.timeOut) ||
+        !number(parser, "wait", 0, 86400, &request.waitSeconds))
+        return kUsage;
+
+    std::unique_ptr<IPlatform> platform = CreateDefaultPlatform();
+    const bool ownLoop = platform->hasOwnLoop();
+    const bool terminal = ::isatty(STDERR_FILENO) == 1;
+    const int progressMs = terminal ? 250 : 1000;
+    const QString shown = QString::fromUtf8(request.remoteName);
+    QElapsedTimer clock;
+    qint64 done = 0, total = -1;
+    bool lastShown = false;
+    auto showProgress = [&](bool last) {
+        if (lastShown)
+            return;
+        lastShown = last;
+        const QString text = progressText(shown, done, total, clock.isValid() ? clock.elapsed() : 0);
+        if (terminal)
+            std::fprintf(stderr, "\r%s\033[K%s", qPrintable(text), last ? "\n" : "");
+        else
+            std::fprintf(stderr, "%s\n", qPrintable(text));
+    };
+
+    CClientTransfer::Report report;
+    report.waiting = [&] {
+        std::fprintf(stderr, "vantrel-server: waiting up to %d seconds for %s to answer\n",
+                     request.waitSeconds, qPrintable(where(request)));
+    };
+    report.answered = [&] {
+        clock.start();
+        platform->timers().start(kProgressTimer, progressMs);
+    };
+    report.progress = [&](qint64 d, qint64 t) {
+        done = d;
+        total = t;
+    };
+    // A fetch is complete before its port closes (it waits for a repeated last block).
+    report.completed = [&] {
+        platform->timers().stop(kProgressTimer);
+        showProgress(true);
+    };
+    report.finished = [&] {
+        platform->timers().stop(kProgressTimer);
+        if (ownLoop)
+            platform->quitLoop();
+        else
+            QCoreApplication::quit();
+    };
+    CClientTransfer transfer(*platform, kTransferTimer, request, report);
+    platform->timers().onTimeout = [&](int id) {
+        if (id == kTransferTimer)
+            return transfer.OnTimer();
+        if (id == kProgressTimer && !transfer.IsOver()) {
+            showProgress(false);
+            platform->timers().start(kProgressTimer, progressMs);
+        }
+    };
+    QString error;
+    if (!transfer.Start(&error))
+        return usage(QStringLiteral("cannot %1 %2: %3")
+                         .arg(put ? QStringLiteral("read") : QStringLiteral("write"), local, error));
+    if (ownLoop)
+        platform->runLoop([] {});
+    else
+        QCoreApplication::exec();
+    platform->timers().onTimeout = nullptr;
+
+    switch (transfer.Result()) {
+    case CClientTransfer::Outcome::Done: return kDone;
+    case CClientTransfer::Outcome::ServerError:
+        std::fprintf(stderr, "vantrel-server: %s answered with error %d: %s\n",
+                     qPrintable(where(request)), transfer.ServerCode(),
+                     qPrintable(transfer.ServerText()));
+        return kServerError;
+    case CClientTransfer::Outcome::NoAnswer:
+        std::fprintf(stderr, "vantrel-server: no answer from %s\n", qPrintable(where(request)));
+        return kNoAnswer;
+    case CClientTransfer::Outcome::NotResponding:
+        std::fprintf(stderr, "vantrel-server: %s stopped answering after %lld bytes\n",
+                     qPrintable(where(request)), transfer.Bytes());
+        return kNoAnswer;
+    case CClientTransfer::Outcome::Failed:
+    case CClientTransfer::Outcome::Aborted:
+    case CClientTransfer::Outcome::None: break;
+    }
+    std::fprintf(stderr, "vantrel-server: %s\n", qPrintable(transfer.FailureText()));
+    return kServerError;
+}

@@ -1,0 +1,144 @@
+#include "engine/host/ClientRows.h"
+
+#include <algorithm>
+#include <climits>
+
+namespace {
+const QString kNotAnswering = QStringLiteral("Device not answering");
+} // namespace
+
+struct CClientRows::Row {
+    RowHandle handle = 0;
+    int timerId = 0;
+    RowTexts texts;
+    std::unique_ptr<CClientTransfer> transfer;
+};
+
+CClientRows::CClientRows(IPlatform& platform, IServerWindow& window, Hooks hooks)
+    : m_platform(platform), m_window(window), m_hooks(std::move(hooks)) {}
+
+CClientRows::~CClientRows() { Discard(); }
+
+void CClientRows::Start(const Client::Request& request, const QString& shownFile) {
+    FreeRetired();
+    auto row = std::make_unique<Row>();
+    Row* r = row.get();
+    r->timerId = m_nNextTimer;
+    // Ids are taken in turn and never reused while running (2^31 starts away).
+    m_nNextTimer = m_nNextTimer == INT_MAX ? kFirstTimerId : m_nNextTimer + 1;
+    r->texts.client = request.server.toString();
+    r->texts.file = shownFile;
+    r->texts.service = request.put ? QStringLiteral("Put") : QStringLiteral("Get");
+    r->texts.info = request.waitSeconds > 0
+                        ? QStringLiteral("Waiting for the device (up to %1 seconds)....")
+                              .arg(request.waitSeconds)
+                        : QStringLiteral("Request sent....");
+    r->handle = m_hooks.addRow(r->texts);
+    m_hooks.playSound(SOUND_REQUEST);
+
+    CClientTransfer::Report report;
+    report.answered = [this, r] {
+        const CClientTransfer& t = *r->transfer;
+        QString note;
+        if (t.BlockSize() != 512 || t.WindowSize() != 1)
+            note = QStringLiteral(" (blksize %1, windowsize %2)").arg(t.BlockSize()).arg(t.WindowSize());
+        r->texts.info = t.Request().put
+                            ? QStringLiteral("Total file size is %1 Bytes").arg(t.Total()) + note
+                            : QStringLiteral("Data Receiving....") + note;
+        Update(*r, ROW_ACTIVE);
+    };
+    report.progress = [this, r](qint64 done, qint64 total) { m_window.DrawProgress(r->handle, done, total); };
+    report.completed = [this, r] {
+        const bool put = r->transfer->Request().put;
+        r->texts.info = put ? QStringLiteral("Transfer Complete") : QStringLiteral("Receive Complete");
+        r->texts.bytes = r->transfer->Bytes();
+        r->texts.size = QString::number(r->texts.bytes) + QStringLiteral(" Bytes");
+        Update(*r, put ? ROW_SENT : ROW_RECEIVED);
+        m_hooks.playSound(put ? SOUND_SENT : SOUND_RECEIVED);
+    };
+    report.finished = [this, r] { Ended(*r); };
+    r->transfer = std::make_unique<CClientTransfer>(m_platform, r->timerId, request, std::move(report));
+    m_rows.push_back(std::move(row));
+    QString error;
+    if (!r->transfer->Start(&error)) {
+        r->texts.info = QStringLiteral("Error: ") + error;
+        Update(*r, ROW_FAILED);
+        m_hooks.playSound(SOUND_FAILED);
+        Ended(*r);
+    }
+}
+
+void CClientRows::Update(Row& row, RowState state) { m_window.UpdateRow(row.handle, row.texts, state); }
+
+// The row's last words, unless it completed already; then out of service.
+void CClientRows::Ended(Row& row) {
+    const CClientTransfer& t = *row.transfer;
+    QString text;
+    switch (t.Result()) {
+    case CClientTransfer::Outcome::None:
+    case CClientTransfer::Outcome::Done: break;
+    case CClientTransfer::Outcome::NoAnswer:
+    case CClientTransfer::Outcome::NotResponding: text = kNotAnswering; break;
+    case CClientTransfer::Outcome::ServerError:
+        text = QStringLiteral("Error %1 from the device").arg(t.ServerCode()) +
+               (t.ServerText().isEmpty() ? QString() : QStringLiteral(": ") + t.ServerText());
+        break;
+    case CClientTransfer::Outcome::Failed: text = QStringLiteral("Error: ") + t.FailureText(); break;
+    case CClientTransfer::Outcome::Aborted: text = QStringLiteral("User aborts!!"); break;
+    }
+    if (!text.isEmpty() && row.texts.info != text) {
+        row.texts.info = text;
+        Update(row, ROW_FAILED);
+        m_hooks.playSound(SOUND_FAILED);
+    }
+    const auto at = std::find_if(m_rows.begin(), m_rows.end(),
+                                 [&row](const auto& r) { return r.get() == &row; });
+    if (at != m_rows.end()) {
+        m_retired.push_back(std::move(*at));
+        m_rows.erase(at);
+    }
+}
+
+bool CClientRows::OnTimer(int id) {
+    if (id < kFirstTimerId)
+        return false;
+    FreeRetired();
+    for (const auto& row : m_rows) {
+        if (row->timerId == id) {
+            row->transfer->OnTimer();
+            return true;
+        }
+    }
+    m_platform.timers().stop(id);
+    return true;
+}
+
+bool CClientRows::AbortRow(RowHandle handle) {
+    FreeRetired();
+    for (const auto& row : m_rows) {
+        if (row->handle == handle && row->transfer->Result() == CClientTransfer::Outcome::None) {
+            row->transfer->Abort();
+            return true;
+        }
+    }
+    return false;
+}
+
+void CClientRows::AbortAll() {
+    FreeRetired();
+    std::vector<CClientTransfer*> running;
+    for (const auto& row : m_rows)
+        if (row->transfer->Result() == CClientTransfer::Outcome::None)
+            running.push_back(row->transfer.get());
+    for (CClientTransfer* t : running)
+        t->Abort();
+}
+
+void CClientRows::Discard() {
+    for (const auto& row : m_rows)
+        row->transfer->Discard();
+    m_rows.clear();
+    m_retired.clear();
+}
+
+void CClientRows::FreeRetired() { m_retired.clear(); }
