@@ -11,6 +11,7 @@ struct CClientRows::Row {
     RowHandle handle = 0;
     int timerId = 0;
     RowTexts texts;
+    QString optionNote; // " (blksize 1468, windowsize 16)" once negotiated
     std::unique_ptr<CClientTransfer> transfer;
 };
 
@@ -39,18 +40,18 @@ void CClientRows::Start(const Client::Request& request, const QString& shownFile
     CClientTransfer::Report report;
     report.answered = [this, r] {
         const CClientTransfer& t = *r->transfer;
-        QString note;
         if (t.BlockSize() != 512 || t.WindowSize() != 1)
-            note = QStringLiteral(" (blksize %1, windowsize %2)").arg(t.BlockSize()).arg(t.WindowSize());
-        r->texts.info = t.Request().put
-                            ? QStringLiteral("Total file size is %1 Bytes").arg(t.Total()) + note
-                            : QStringLiteral("Data Receiving....") + note;
+            r->optionNote = QStringLiteral(" (blksize %1, windowsize %2)").arg(t.BlockSize()).arg(t.WindowSize());
+        r->texts.info = (t.Request().put ? QStringLiteral("Total file size is %1 Bytes").arg(t.Total())
+                                         : QStringLiteral("Data Receiving....")) +
+                        r->optionNote;
         Update(*r, ROW_ACTIVE);
     };
     report.progress = [this, r](qint64 done, qint64 total) { m_window.DrawProgress(r->handle, done, total); };
     report.completed = [this, r] {
         const bool put = r->transfer->Request().put;
-        r->texts.info = put ? QStringLiteral("Transfer Complete") : QStringLiteral("Receive Complete");
+        r->texts.info = (put ? QStringLiteral("Transfer Complete") : QStringLiteral("Receive Complete")) +
+                        r->optionNote;
         r->texts.bytes = r->transfer->Bytes();
         r->texts.size = QString::number(r->texts.bytes) + QStringLiteral(" Bytes");
         Update(*r, put ? ROW_SENT : ROW_RECEIVED);
