@@ -65,14 +65,14 @@ bool number(const QCommandLineParser& parser, const char* name, int low, int hig
 }
 
 // tftp://HOST[:PORT]/NAME: the address, port and name (percent-decoded).
-bool parseUrl(const QString& text, Client::Request* request, QString* name) {
+bool parseUrl(const QString& text, TftpClient::Request* request, QString* name) {
     const QUrl url(text, QUrl::StrictMode);
     if (!url.isValid() || url.scheme() != QLatin1String("tftp") || url.host().isEmpty())
         return false;
     const int port = url.port(69);
     if (port < 1 || port > 65535)
         return false;
-    request->server = Client::ResolveHost(url.host());
+    request->server = TftpClient::ResolveHost(url.host());
     if (request->server.isNull()) {
         usage(QStringLiteral("cannot find the address of %1").arg(url.host()));
         return false;
@@ -84,7 +84,7 @@ bool parseUrl(const QString& text, Client::Request* request, QString* name) {
     return true;
 }
 
-QString where(const Client::Request& r) {
+QString where(const TftpClient::Request& r) {
     const QString host = r.server.protocol() == QAbstractSocket::IPv6Protocol
                              ? QLatin1Char('[') + r.server.toString() + QLatin1Char(']')
                              : r.server.toString();
@@ -142,7 +142,7 @@ int RunClientCommand(const QStringList& arguments) {
     if (put == parser.isSet(QStringLiteral("get")))
         return usage(QStringLiteral("give either --get or --put, not both"));
     const QStringList rest = parser.positionalArguments();
-    Client::Request request;
+    TftpClient::Request request;
     request.put = put;
     QString name;
     QString local;
@@ -172,7 +172,7 @@ int RunClientCommand(const QStringList& arguments) {
             local += QLatin1Char('/') + QFileInfo(name).fileName();
     }
     request.remoteName = name.toUtf8();
-    request.local = Client::LocalPath(local);
+    request.local = TftpClient::LocalPath(local);
     request.askSize = parser.isSet(QStringLiteral("tsize"));
     request.netascii = parser.isSet(QStringLiteral("netascii"));
     if (!number(parser, "blksize", Tftp::kMinBlockSize, Tftp::kMaxBlockSize, &request.blockSize) ||

@@ -7,7 +7,7 @@
 #include <QFileInfo>
 #include <QHostInfo>
 
-namespace Client {
+namespace TftpClient {
 
 FolderPath LocalPath(const QString& file) {
     const QFileInfo info(file);
@@ -101,4 +101,4 @@ Negotiated CheckOack(const Request& request, const char* packet, qint64 size) {
     return n;
 }
 
-} // namespace Client
+} // namespace TftpClient

@@ -8,7 +8,7 @@
 
 // What a user asks of a TFTP client transfer: a file fetched from a device (a read
 // request, the device's server sends) or sent to it (a write request).
-namespace Client {
+namespace TftpClient {
 
 // The seconds between resends when nothing else is asked.
 constexpr int kDefaultTimeOut = 1;
@@ -52,4 +52,4 @@ struct Negotiated {
 };
 Negotiated CheckOack(const Request& request, const char* packet, qint64 size);
 
-} // namespace Client
+} // namespace TftpClient

@@ -15,7 +15,7 @@ constexpr int kRequestTries = 6;
 constexpr int kWaitResendMs = 1000;
 } // namespace
 
-CClientTransfer::CClientTransfer(IPlatform& platform, int timerId, const Client::Request& request,
+CClientTransfer::CClientTransfer(IPlatform& platform, int timerId, const TftpClient::Request& request,
                                  Report report)
     : m_platform(platform), m_nTimerId(timerId), m_request(request), m_report(std::move(report)),
       m_server(NormalAddress(request.server)) {}
@@ -65,7 +65,7 @@ bool CClientTransfer::Start(QString* error) {
                                   quint16 fromPort, const QHostAddress&) {
         OnDatagram(packet, size, from, fromPort);
     };
-    m_requestPacket = Client::MakeRequest(m_request, m_request.netascii ? -1 : m_nFileSize);
+    m_requestPacket = TftpClient::MakeRequest(m_request, m_request.netascii ? -1 : m_nFileSize);
     m_nStartMs = m_platform.timers().elapsedMs();
     SendRequest();
     return true;
@@ -140,7 +140,7 @@ void CClientTransfer::OnFirstAnswer(const char* packet, qint64 size) {
     if (opcode == Tftp::ERROR)
         return FailServer(Tftp::Get16(packet + 2), packet + 4, size - 4);
     if (opcode == Tftp::OACK) {
-        const Client::Negotiated n = Client::CheckOack(m_request, packet, size);
+        const TftpClient::Negotiated n = TftpClient::CheckOack(m_request, packet, size);
         if (!n.ok) {
             SendError(8, "Option negotiation refused");
             return Fail(Outcome::Failed,

@@ -34,7 +34,7 @@ public:
         std::function<void()> finished;  // over: socket, file and timer done with
     };
 
-    CClientTransfer(IPlatform& platform, int timerId, const Client::Request& request, Report report);
+    CClientTransfer(IPlatform& platform, int timerId, const TftpClient::Request& request, Report report);
     ~CClientTransfer();
 
     // Opens the local file, binds a port and sends the request; false (with the
@@ -46,7 +46,7 @@ public:
     // Ends without a word (the program is closing).
     void Discard();
 
-    const Client::Request& Request() const { return m_request; }
+    const TftpClient::Request& Request() const { return m_request; }
     Outcome Result() const { return m_outcome; }
     bool IsOver() const { return m_bOver; }
     quint16 ServerCode() const { return m_nServerCode; }
@@ -76,7 +76,7 @@ private:
 
     IPlatform& m_platform;
     int m_nTimerId;
-    Client::Request m_request;
+    TftpClient::Request m_request;
     Report m_report;
     std::unique_ptr<IDatagramSocket> m_socket;
     std::unique_ptr<IFile> m_file;

@@ -20,7 +20,7 @@ CClientRows::CClientRows(IPlatform& platform, IServerWindow& window, Hooks hooks
 
 CClientRows::~CClientRows() { Discard(); }
 
-void CClientRows::Start(const Client::Request& request, const QString& shownFile) {
+void CClientRows::Start(const TftpClient::Request& request, const QString& shownFile) {
     FreeRetired();
     auto row = std::make_unique<Row>();
     Row* r = row.get();

@@ -23,7 +23,7 @@ public:
     ~CClientRows();
 
     // shownFile: the local file as the row names it.
-    void Start(const Client::Request& request, const QString& shownFile);
+    void Start(const TftpClient::Request& request, const QString& shownFile);
     // False when the id is not one of theirs.
     bool OnTimer(int id);
     // False when the row is not a running client transfer.

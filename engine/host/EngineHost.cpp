@@ -140,7 +140,7 @@ void CEngineHost::AttachClients(IServerWindow* window) {
     };
 }
 
-void CEngineHost::StartClient(const Client::Request& request, const QString& shownFile) {
+void CEngineHost::StartClient(const TftpClient::Request& request, const QString& shownFile) {
     if (!m_bShutDown)
         PostToEngine([this, request, shownFile] { m_pClients->Start(request, shownFile); });
 }

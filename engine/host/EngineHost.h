@@ -18,7 +18,7 @@
 class CServerEngine;
 class CClientRows;
 class QThread;
-namespace Client {
+namespace TftpClient {
 struct Request;
 }
 class CSettingsStore;
@@ -83,7 +83,7 @@ public:
     // Abort This Transfer: the transfer behind the row, if it still runs.
     void AbortRow(RowHandle row);
     // Send to Device / Fetch from Device: a client transfer on a row of its own.
-    void StartClient(const Client::Request& request, const QString& shownFile);
+    void StartClient(const TftpClient::Request& request, const QString& shownFile);
     // Every transfer ends and the listener closes; the last rows are shown before
     // this returns. The engine serves nothing afterwards.
     void Shutdown();

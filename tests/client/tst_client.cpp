@@ -42,7 +42,7 @@ struct Run {
 
     explicit Run(const Ask& ask, const QByteArray& localBytes = QByteArray(),
                  bool localExists = false) {
-        Client::Request r;
+        TftpClient::Request r;
         r.put = ask.put;
         r.server = kDevice;
         r.remoteName = "boot/file.bin";
@@ -405,7 +405,7 @@ private slots:
                           },
                           [&](int id) { window.PlayWaveResource(id); }});
         platform.clock().onTimeout = [&](int id) { QVERIFY(rows.OnTimer(id)); };
-        Client::Request r;
+        TftpClient::Request r;
         r.put = put;
         r.server = kDevice;
         r.remoteName = "fw.bin";

@@ -68,10 +68,10 @@ bool CDeviceTransferDlg::Refuse(QWidget* field, const QString& text) {
 }
 
 void CDeviceTransferDlg::accept() {
-    Client::Request r;
+    TftpClient::Request r;
     r.put = m_bPut;
     const QString device = Device();
-    r.server = Client::ResolveHost(device);
+    r.server = TftpClient::ResolveHost(device);
     if (device.isEmpty() || r.server.isNull())
         return (void)Refuse(ui->deviceCombo, QStringLiteral("Type the device's address, such as 192.168.1.1."));
     r.port = quint16(ui->portSpin->value());
@@ -86,7 +86,7 @@ void CDeviceTransferDlg::accept() {
         return (void)Refuse(ui->localEdit, QStringLiteral("Choose the file to send."));
     if (!m_bPut && (local.fileName().isEmpty() || !local.absoluteDir().exists()))
         return (void)Refuse(ui->localEdit, QStringLiteral("Choose a file in an existing folder."));
-    r.local = Client::LocalPath(local.absoluteFilePath());
+    r.local = TftpClient::LocalPath(local.absoluteFilePath());
     bool ok = false;
     const int block = ui->blockCombo->currentText().trimmed().toInt(&ok);
     if (!ok || block < Tftp::kMinBlockSize || block > Tftp::kMaxBlockSize)

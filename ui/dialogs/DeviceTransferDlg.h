@@ -24,7 +24,7 @@ public:
     ~CDeviceTransferDlg() override;
 
     // After OK: what to run, the device as typed and the local file.
-    Client::Request Request() const { return m_request; }
+    TftpClient::Request Request() const { return m_request; }
     QString Device() const;
     QString LocalFile() const;
 
@@ -40,5 +40,5 @@ private:
     bool m_bPut;
     QString m_strFolder;
     bool m_bLocalTyped = false; // the user chose the local file: the remote name no longer sets it
-    Client::Request m_request;
+    TftpClient::Request m_request;
 };

@@ -1,0 +1,99 @@
+#include "DeviceTransferCommand.h"
+#include "DialogFixture.h"
+#include "ModalDriver.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QMessageBox>
+#include <QtTest>
+
+// Send to Device and Fetch from Device, from the dialog to the row: what the user typed
+// becomes a client transfer on the engine thread, under the row texts the list shows.
+class TestDeviceDialog : public QObject {
+    Q_OBJECT
+
+private slots:
+    void rowFromDialog_data() {
+        QTest::addColumn<bool>("put");
+        QTest::addColumn<QString>("remote");
+        QTest::addColumn<QString>("local"); // "@" for a file outside the working folder
+        QTest::addColumn<QString>("rowFile");
+        QTest::newRow("fetch into the working folder") << false << "cfg/switch.cfg" << ""
+                                                       << "switch.cfg";
+        QTest::newRow("fetch beneath it") << false << "startup-config" << "backups/sw1.cfg"
+                                          << "backups/sw1.cfg";
+        QTest::newRow("send from anywhere") << true << "firmware.bin" << "@" << "@";
+    }
+    void rowFromDialog() {
+        QFETCH(bool, put);
+        QFETCH(QString, remote);
+        QFETCH(QString, local);
+        QFETCH(QString, rowFile);
+        DialogFixture f;
+        const QString folder = f.dir.filePath(QStringLiteral("work"));
+        QVERIFY(QDir().mkpath(folder + QStringLiteral("/backups")));
+        const QString outside = f.dir.filePath(QStringLiteral("fw.bin"));
+        QFile file(outside);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        if (local == QLatin1String("@"))
+            local = outside;
+        if (rowFile == QLatin1String("@"))
+            rowFile = outside;
+        QSettings settings(f.dir.filePath(QStringLiteral("window.ini")), QSettings::IniFormat);
+        settings.setValue(QStringLiteral("Client/recentDevices"), QStringList{QStringLiteral("10.0.0.2")});
+
+        ModalDriver driver({{[&](QWidget* w) {
+            auto* device = w->findChild<QComboBox*>(QStringLiteral("deviceCombo"));
+            const QWidget* focus = w->focusWidget();
+            if (!device || device->currentText() != QLatin1String("10.0.0.2") ||
+                (focus != device && focus != device->lineEdit()))
+                ModalDriver::Errors() << QStringLiteral("the last device, focused");
+            if (device)
+                device->setEditText(QStringLiteral("127.0.0.1"));
+            ModalDriver::setText(w, "remoteEdit", remote);
+            ModalDriver::setText(w, "localEdit", local);
+            if (auto* box = w->findChild<QDialogButtonBox*>())
+                box->button(QDialogButtonBox::Ok)->click();
+        }}});
+        RunDeviceTransferCommand(f.engine, put, folder, settings, nullptr);
+        QVERIFY2(ModalDriver::Errors().isEmpty(), qPrintable(ModalDriver::Errors().join('\n')));
+        QTRY_VERIFY((f.engine.DeliverNow(), f.window.rows.size() == 1));
+        const RowTexts& row = f.window.last().texts;
+        QCOMPARE(row.service, put ? QStringLiteral("Put") : QStringLiteral("Get"));
+        QCOMPARE(row.client, QStringLiteral("127.0.0.1"));
+        QCOMPARE(row.file, rowFile);
+        QCOMPARE(settings.value(QStringLiteral("Client/recentDevices")).toStringList(),
+                 (QStringList{QStringLiteral("127.0.0.1"), QStringLiteral("10.0.0.2")}));
+    }
+
+    // A bad entry is named and the dialog stays open; Cancel then starts nothing.
+    void badEntryKeepsDialogOpen() {
+        DialogFixture f;
+        QSettings settings(f.dir.filePath(QStringLiteral("window.ini")), QSettings::IniFormat);
+        ModalDriver driver({{[](QWidget* w) {
+                                if (auto* box = w->findChild<QDialogButtonBox*>())
+                                    box->button(QDialogButtonBox::Ok)->click();
+                            }},
+                            {[](QWidget* w) {
+                                 auto* box = qobject_cast<QMessageBox*>(w);
+                                 if (!box || !box->text().contains(QLatin1String("address")))
+                                     ModalDriver::Errors() << QStringLiteral("no word on the address");
+                                 w->close();
+                             }},
+                            {[](QWidget* w) {
+                                 if (auto* box = w->findChild<QDialogButtonBox*>())
+                                     box->button(QDialogButtonBox::Cancel)->click();
+                             },
+                             true}});
+        RunDeviceTransferCommand(f.engine, false, f.dir.path(), settings, nullptr);
+        QVERIFY2(ModalDriver::Errors().isEmpty(), qPrintable(ModalDriver::Errors().join('\n')));
+        QVERIFY(driver.finished());
+        f.engine.DeliverNow();
+        QVERIFY(f.window.rows.isEmpty());
+        QVERIFY(!settings.contains(QStringLiteral("Client/recentDevices")));
+    }
+};
+
+QTEST_MAIN(TestDeviceDialog)
+#include "tst_device_dialog.moc"
