@@ -3,6 +3,9 @@
 #include "ModalDriver.h"
 
 #include <QComboBox>
+#include <QDialogButtonBox>
+#include <QPushButton>
+#include <QLineEdit>
 #include <QDir>
 #include <QMessageBox>
 #include <QtTest>
@@ -47,7 +50,7 @@ private slots:
             auto* device = w->findChild<QComboBox*>(QStringLiteral("deviceCombo"));
             const QWidget* focus = w->focusWidget();
             if (!device || device->currentText() != QLatin1String("10.0.0.2") ||
-                (focus != device && focus != device->lineEdit()))
+                (focus != device && focus != static_cast<QWidget*>(device->lineEdit())))
                 ModalDriver::Errors() << QStringLiteral("the last device, focused");
             if (device)
                 device->setEditText(QStringLiteral("127.0.0.1"));
