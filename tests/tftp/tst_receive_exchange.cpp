@@ -61,6 +61,8 @@ private slots:
             Steps({"recv t3000 oack", Times(kTaken, 3), "stop w512 t3000 a4", "stop w0! t3000 a5"}));
         Row("window 16 of 8 bytes", Shape{8, 16, 0, true}, Blocks(1, 16) + " D17:3",
             Steps({"recv t3000 oack", Times("stop w8 t3000", 15), "stop w8 t3000 a16", "stop w3! t3000 a17"}));
+        Row("window 4: the last window again after the end: its last block is acknowledged",
+            kWindow4, "D1 D2:5 D1 D2:5 T", "recv t3000 oack | stop w512 t3000 | stop w5! t3000 a2 | - | t3000 a2 | =Lingered");
         Row("an ACK to an upload is stray", kLockStep, "A1 D1",
             "recv t3000 a0 | - | stop w512 t3000 a1");
         Row("lock-step: a DATA past the next one", kLockStep, "D2 D1",
@@ -82,6 +84,8 @@ private slots:
         Row("window 4: a duplicate soon after our ACK is an echo; later it is acknowledged",
             kWindow4, "D1@10 D2@20 D3@30 D4@40 D4@100 D4@300 D1@400",
             Steps({"recv t3000 oack", Times(kTaken, 3), "stop w512 t3000 a4", "-", "stop dupdata t3000 a4", "-"}));
+        Row("window 4: the block just taken again: an echo, then where we are", kWindow4, "D1@10 D1@20 D1@300 D2@310",
+            "recv t3000 oack | stop w512 t3000 | - | stop dupdata t3000 a1 | stop w512 t3000");
         Row("lock-step: each duplicate is acknowledged; the sixth in a row gives up", kLockStep,
             "D1 D1 D1 D1 D1 D1 D1",
             Steps({"recv t3000 a0", "stop w512 t3000 a1", Times("stop dupdata t3000 a1", 5),

@@ -70,6 +70,8 @@ private slots:
             "t3000 oack | stop t3000 D1..16 | stop t3000 D17..20 D21:5* | stop =Finished");
         Row("window 4: an ACK inside the window goes on after it", kWindow4, k9Blocks, "A0 A2 A6 A9",
             "t3000 oack | stop t3000 D1..4 | stop t3000 D3..6 | stop t3000 D7..8 D9:100* | stop =Finished");
+        Row("window 4: the last block read again after a gap", kWindow4, 6 * 512 + 100, "A0 A4 A5 A7",
+            "t3000 oack | stop t3000 D1..4 | stop t3000 D5..6 D7:100* | stop t3000 D6 D7:100 | stop =Finished");
         Row("lock-step: a stale ACK changes nothing, not even the timer", kLockStep, 1600,
             "A1 A2 A1 A0 A3 A4", "t3000 D1 | stop t3000 D2 | stop t3000 D3 | - | - | stop t3000 D4:64* | stop =Finished");
         Row("window 4: a stale ACK changes nothing", kWindow4, k9Blocks, "A0 A4 A3 A2 A8",
@@ -110,6 +112,9 @@ private slots:
         Row("lock-step: a duplicate ACK resends once per 200 ms", kLockStep, 1600,
             "A1@10 A1@100 A1@300 A1@400 A1@499 A1@500",
             "t3000 D1 | stop t3000 D2 | - | stop dupack t3000 again D2 | - | - | stop dupack t3000 again D2");
+        Row("a delayed block's late ACK doubles the next block once, not every block after",
+            kLockStep, 2048, "T@3000 A1@3010 A1@3500 A2@3510 A2@3520 A3@3530",
+            "t3000 D1 | t3000 again D1 | stop t3000 D2 | stop dupack t3000 again D2 | stop t3000 D3 | - | stop t3000 D4");
         Row("window 4: a duplicate ACK resends the window", kWindow4, k9Blocks, "A0@0 A4@10 A4@100 A4@300",
             "t3000 oack | stop t3000 D1..4 | stop t3000 D5..8 | - | stop dupack t3000 again D5..8");
         Row("the ACK of OACK again: the first block again", kOack, 700, "A0@10 A0@20 A0@300",
