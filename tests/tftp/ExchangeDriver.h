@@ -4,6 +4,7 @@
 #include "engine/tftp/TftpPacket.h"
 
 #include <QByteArray>
+#include <QMetaType>
 #include <QStringList>
 
 // Drives one exchange through a script built from values and writes down what it
@@ -21,7 +22,14 @@
 // t<ms>, oack, again, the DATA sent (D1..4 full blocks in a row, D5:100 a short one,
 // * the file's last block, readfail), a<n>, =End (=ClientError(code)); "-" for nothing.
 // A DATA whose header or bytes are not the file's at its offset is marked "?".
+Q_DECLARE_METATYPE(Exchange::Shape)
+
 namespace ExchangeTest {
+
+// The shapes most rows use: {blksize, windowsize, timeout option, OACK}.
+constexpr Exchange::Shape kLockStep{512, 1, 0, false};
+constexpr Exchange::Shape kOack{512, 1, 0, true};
+constexpr Exchange::Shape kWindow4{512, 4, 0, true};
 
 inline char FileByte(qint64 offset) { return char(offset % 251); }
 
@@ -44,11 +52,14 @@ public:
         QStringList out{Describe(m_exchange.Start(Now()))};
         for (const QString& token : script.split(' ', Qt::SkipEmptyParts)) {
             const int at = token.indexOf('@');
+            if (token[0] == 'K') {
+                m_nTimeOut = token.mid(1).toInt();
+                continue;
+            }
             m_nMs = at < 0 ? m_nMs + 10 : token.mid(at + 1).toLongLong();
             const QStringList args = token.left(at).mid(1).split(':');
             const qint64 n = args[0].toLongLong();
             switch (token[0].toLatin1()) {
-            case 'K': m_nTimeOut = int(n); break;
             case 'F': out << FastForward(n); break;
             case 'T': out << Describe(m_exchange.OnTimeout(Now())); break;
             case 'R': out << Describe(m_exchange.Repeat()); break;

@@ -6,16 +6,11 @@
 using namespace ExchangeTest;
 using Exchange::Shape;
 
-Q_DECLARE_METATYPE(Exchange::Shape)
-
 // An upload's exchange alone: each row a negotiated shape and what the client sends,
 // against what the exchange writes and acknowledges and how it ends.
 class TestReceiveExchange : public QObject {
     Q_OBJECT
 
-    static constexpr Shape kLockStep{512, 1, 0, false};
-    static constexpr Shape kOack{512, 1, 0, true};
-    static constexpr Shape kWindow4{512, 4, 0, true};
 
     static void Columns() {
         QTest::addColumn<Shape>("shape");

@@ -6,16 +6,11 @@
 using namespace ExchangeTest;
 using Exchange::Shape;
 
-Q_DECLARE_METATYPE(Exchange::Shape)
-
 // A download's exchange alone: each row a file, a negotiated shape and what the client
 // does, against what the exchange sends and how it ends.
 class TestSendExchange : public QObject {
     Q_OBJECT
 
-    static constexpr Shape kLockStep{512, 1, 0, false};
-    static constexpr Shape kOack{512, 1, 0, true};
-    static constexpr Shape kWindow4{512, 4, 0, true};
     static constexpr qint64 k9Blocks = 8 * 512 + 100; // two windows of 4 and a short block
 
     static void Columns() {
