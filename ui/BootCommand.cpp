@@ -12,7 +12,7 @@ void RunBootCommand(CEngineHost& engine, const QHostAddress& listen, QWidget* pa
         engine.Window().PlayWaveResource(SOUND_COMMAND);
 
     CSettingsStore& store = engine.Store();
-    const BootInterface where = ChooseBootInterface(listen);
+    const BootInterface where = ChooseBootInterface(listen, SystemInterfaces());
     CBootDlg dlg(store, where.describe() + QStringLiteral(", ports 67 and 4011"), parent);
     if (dlg.exec() != QDialog::Accepted)
         return;

@@ -18,7 +18,8 @@ struct BootInterface {
 };
 // The interface that holds `listen` (an IPv4 address), or for a listener on every
 // address the first interface that is up, not loopback, with an IPv4 address.
-BootInterface ChooseBootInterface(const QHostAddress& listen);
+BootInterface ChooseBootInterface(const QHostAddress& listen,
+                                  const QList<NetInterface>& interfaces);
 
 // ProxyDHCP beside the LAN's DHCP server: PXE and iPXE clients get a boot file and our
 // address, on 67 (an OFFER to their DISCOVER) and on 4011 (an ACK to the REQUEST they
@@ -38,6 +39,8 @@ public:
                         quint16 fromPort, bool pxePort);
 
 private:
+    static QHostAddress ClientAddress(const Dhcp::Packet& request, const QHostAddress& from);
+
     CServerEngine* m_pEngine;
     BootInterface m_interface;
     std::unique_ptr<IDatagramSocket> m_dhcpSocket;

@@ -3,7 +3,6 @@
 #include "engine/files/FileShareTable.h"
 #include "engine/platform/NormalAddress.h"
 #include "engine/server/ServerEngine.h"
-#include "settings/SettingsStore.h"
 #include "engine/tftp/TftpPacket.h"
 #include "engine/server/TransferRequest.h"
 
@@ -20,19 +19,9 @@
 #include <netinet/in.h>
 #include <linux/tcp.h> // tcp_info with tcpi_bytes_acked
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
-// The texts of TFTP's refusals, so a row reads the same whichever way the file was asked.
-const QString kUnauthorized = QStringLiteral("Unauthorized Clinet!! Deny This Request!!");
-const QString kNotAllowed =
-    QStringLiteral("Requested File Access Not Allowed!! Deny This Request!!");
-const QString kAccessDenied = QStringLiteral("Error: Requested File Access Denied!!");
-const QString kNotFound = QStringLiteral("Error: Requested File Not Found!!");
-const QString kFileInUse = QStringLiteral("Error: File already using. Can not open file!!");
-const QString kHardIO = QStringLiteral("Error: Can not open file by H/W error!!");
-
 QString bytesText(qint64 n) { return QString::number(n) + QStringLiteral(" Bytes"); }
 
 // An HTTP date, in English whatever the locale.
@@ -343,10 +332,12 @@ void CHttpService::Admit(Request& request) {
     texts.client = request.client.toString();
     texts.file = QFile::decodeName(request.name);
     texts.service = QStringLiteral("HTTP");
-    if (!engine.Rules().AdmitsClient(texts.client))
-        return Refuse(request, MHD_HTTP_FORBIDDEN, kUnauthorized);
-    if (!engine.Rules().AdmitsRead(request.name))
-        return Refuse(request, MHD_HTTP_NOT_FOUND, kNotAllowed);
+    const Admission admission = engine.Admit();
+    Refusal why = admission.Client(request.client);
+    if (why == Refusal::None)
+        why = admission.Read(request.name);
+    if (why != Refusal::None)
+        return Refuse(request, why);
     TransferRequest asked;
     asked.client = request.client;
     asked.opcode = Tftp::RRQ;
@@ -354,32 +345,21 @@ void CHttpService::Admit(Request& request) {
     engine.ResolveRequestPath(asked);
     if (!asked.askedNote.isEmpty())
         texts.file = QFile::decodeName(asked.path.name);
-    if (asked.refusePath)
-        return Refuse(request, MHD_HTTP_NOT_FOUND,
-                      asked.missingFolder.isEmpty()
-                          ? kAccessDenied
-                          : QStringLiteral("Working folder missing: ") + asked.missingFolder);
+    why = Admission::ForPath(asked.refusePath, asked.missingFolder);
+    if (why != Refusal::None)
+        return Refuse(request, why, asked.missingFolder);
     QString key;
     FileError error;
     const std::unique_ptr<IFile> file = engine.OpenSharedForReading(asked.path, &error, &key);
-    struct stat st {};
-    const int fd = file && file->descriptor() >= 0 ? ::dup(file->descriptor()) : -1;
-    if (fd < 0 || ::fstat(fd, &st) != 0) {
-        if (fd >= 0)
-            ::close(fd);
+    qint64 modified = 0;
+    const int fd = file ? file->duplicateDescriptor(&modified) : -1;
+    if (fd < 0) {
         if (file)
             engine.ShareTable().Release(key, CFileShareTable::Use::Read);
-        switch (file ? FileCause::HardIO : error.cause) {
-        case FileCause::FileNotFound:
-        case FileCause::BadPath: return Refuse(request, MHD_HTTP_NOT_FOUND, kNotFound, true);
-        case FileCause::AccessDenied: return Refuse(request, MHD_HTTP_NOT_FOUND, kAccessDenied);
-        case FileCause::HardIO:
-            return Refuse(request, MHD_HTTP_INTERNAL_SERVER_ERROR, kHardIO);
-        default: return Refuse(request, MHD_HTTP_SERVICE_UNAVAILABLE, kFileInUse);
-        }
+        return Refuse(request, Admission::ForFile(file ? FileCause::HardIO : error.cause, false));
     }
-    request.size = qint64(st.st_size);
-    request.modified = st.st_mtime;
+    request.size = file->size();
+    request.modified = time_t(modified);
     texts.size = bytesText(request.size);
     texts.bytes = request.size;
     qint64 first = 0, last = request.size - 1;
@@ -391,7 +371,8 @@ void CHttpService::Admit(Request& request) {
         engine.ShareTable().Release(key, CFileShareTable::Use::Read);
         return Refuse(request, MHD_HTTP_RANGE_NOT_SATISFIABLE,
                       QStringLiteral("Range not satisfiable: ") +
-                          QString::fromLatin1(request.range));
+                          QString::fromLatin1(request.range),
+                      false);
     }
     request.status = range == Range::Part ? MHD_HTTP_PARTIAL_CONTENT : MHD_HTTP_OK;
     request.first = first;
@@ -411,6 +392,12 @@ void CHttpService::Admit(Request& request) {
     engine.PlaySound(SOUND_REQUEST);
     if (!request.head)
         WatchProgress();
+}
+
+void CHttpService::Refuse(Request& request, Refusal why, const QString& folder) {
+    const RefusalEntry& entry = RefusalFor(why);
+    Refuse(request, entry.httpStatus,
+           RefusalRow(why, why == Refusal::MissingFolder ? folder : QString()), entry.missingFile);
 }
 
 void CHttpService::Refuse(Request& request, int status, const QString& why, bool missing) {

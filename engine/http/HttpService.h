@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/server/Admission.h"
+
 #include <QHostAddress>
 #include <QString>
 #include <functional>
@@ -39,7 +41,8 @@ public:
 private:
     void Admit(Request& request);
     void Finish(Request& request, bool whole);
-    void Refuse(Request& request, int status, const QString& why, bool missing = false);
+    void Refuse(Request& request, Refusal why, const QString& folder = QString());
+    void Refuse(Request& request, int status, const QString& why, bool missing);
     void WatchProgress();
 
     CServerEngine* m_pEngine;

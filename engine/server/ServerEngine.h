@@ -2,7 +2,8 @@
 
 #include "settings/AccessRules.h"
 #include "settings/EngineSettings.h"
-#include "engine/files/NameRules.h"
+#include "engine/files/RequestPath.h"
+#include "engine/server/Admission.h"
 #include "engine/platform/Platform.h"
 #include "engine/server/ServerWindow.h"
 #include "engine/tftp/TftpPacket.h"
@@ -105,6 +106,9 @@ public:
     const EngineSettings& Settings() const { return m_settings; }
     void SetSettings(const EngineSettings& settings) { m_settings = settings; }
     const AccessRules& Rules() const { return m_settings.rules; }
+    // Who is served and what they may do, under the current settings.
+    Admission Admit() const { return {m_settings.rules, m_settings.readOnly}; }
+    CRequestPath& Paths() { return *m_paths; }
     void SetRules(const AccessRules& rules) { m_settings.rules = rules; }
     void SetSoundOn(bool on) { m_settings.soundOn = on; }
 
@@ -127,7 +131,9 @@ public:
     // (the caller releases it). Null with `error` set when it cannot be opened, or with
     // FileCause::Other when an upload holds it, even one whose file is not there yet.
     std::unique_ptr<IFile> OpenSharedForReading(const FolderPath& path, FileError* error,
-                                                QString* key);
+                                                QString* key) {
+        return m_paths->OpenSharedForReading(path, error, key);
+    }
     void PlaySound(int id);
     void CountIn();
     void CountOut();
@@ -148,10 +154,7 @@ private:
     void RetireListener();
     quint16 NextPort(const QSet<quint16>& tried);
     std::vector<CTransferSocket*> LiveTransfers() const;
-    static int DefaultMaxTransfers();
-    FolderPath ComposePath(const QByteArray& name) const;
-    FolderPath ResolveName(const QByteArray& sent, quint16 opcode, const QHostAddress& client,
-                           bool* refuse, QString* note);
+    int DefaultMaxTransfers();
     bool AdmitsAnotherTransfer(const QHostAddress& client) const;
     void RefuseOverLimit(const Tftp::Request& request, const QHostAddress& client,
                          quint16 fromPort);
@@ -160,6 +163,7 @@ private:
     EngineSettings m_settings;
     std::unique_ptr<IPlatform> m_platform;
     std::unique_ptr<CFileShareTable> m_shareTable;
+    std::unique_ptr<CRequestPath> m_paths;
     std::unique_ptr<CListenSocket> m_pListenSocket;
     std::unique_ptr<CProxyDhcp> m_proxyDhcp;
     QString m_strBootStatus;
@@ -172,9 +176,8 @@ private:
     // Live transfers by their client's address and port: a repeated request is found
     // without looking at every transfer.
     QMultiHash<QPair<QHostAddress, quint16>, CTransferSocket*> m_byClientPort;
-    CNameRules m_nameRules; // read again when its file changes
     // Each live transfer holds a socket and a file: half the descriptors, some kept back.
-    int m_nAutoMaxTransfers = DefaultMaxTransfers();
+    int m_nAutoMaxTransfers = 0; // from the descriptor limit, at the start
     std::vector<std::unique_ptr<CTransferSocket>> m_retired;
     std::vector<std::unique_ptr<CListenSocket>> m_retiredListeners;
     bool m_bInListener = false;
@@ -189,7 +192,6 @@ private:
         qint64 lastMs = -1000000;
     };
     Stranger m_strangers[8];
-    QString m_strWorkingDir;
 
     friend class CListenSocket;
 };
