@@ -21,7 +21,7 @@ void RunBootCommand(CEngineHost& engine, const QHostAddress& listen, QWidget* pa
     store.WriteProfileString(CSettingsStore::kBootFileUefi, dlg.BootFile(CBootDlg::Uefi));
     store.WriteProfileString(CSettingsStore::kBootFileUefiHttp, dlg.BootFile(CBootDlg::UefiHttp));
     store.WriteProfileString(CSettingsStore::kBootFileIpxe, dlg.BootFile(CBootDlg::Ipxe));
-    const QString status = engine.RestartBootOffers();
-    if (status.startsWith(QLatin1String("boot offers fail")))
-        QMessageBox::warning(parent, QStringLiteral("Boot"), status);
+    const BootStatus status = engine.RestartBootOffers();
+    if (!status.ok)
+        QMessageBox::warning(parent, QStringLiteral("Boot"), status.text());
 }

@@ -1,6 +1,6 @@
 #include "engine/boot/ProxyDhcp.h"
 
-#include "engine/server/ServerEngine.h"
+#include "engine/server/ServiceContext.h"
 
 #include <QFile>
 
@@ -28,7 +28,7 @@ BootInterface ChooseBootInterface(const QHostAddress& listen,
     return {};
 }
 
-CProxyDhcp::CProxyDhcp(CServerEngine* engine) : m_pEngine(engine) {}
+CProxyDhcp::CProxyDhcp(ServiceContext& context) : m_context(context) {}
 
 CProxyDhcp::~CProxyDhcp() {
     if (m_dhcpSocket)
@@ -38,14 +38,14 @@ CProxyDhcp::~CProxyDhcp() {
 }
 
 bool CProxyDhcp::Start(const QHostAddress& listen, QString* error) {
-    m_interface = ChooseBootInterface(listen, m_pEngine->Platform().interfaces());
+    m_interface = ChooseBootInterface(listen, m_context.platform().interfaces());
     if (m_interface.device.isEmpty()) {
         *error = m_interface.describe();
         return false;
     }
     // Broadcasts reach only a socket on the wildcard address; the device keeps it to
     // the one network.
-    IPlatform& platform = m_pEngine->Platform();
+    IPlatform& platform = m_context.platform();
     const QHostAddress any(QHostAddress::AnyIPv4);
     QString why;
     m_dhcpSocket = platform.bindBroadcastUdp(any, Dhcp::kServerPort, m_interface.device, &why);
@@ -105,7 +105,7 @@ void CProxyDhcp::HandleDatagram(const char* data, qint64 size, const QHostAddres
         return;
     }
     const Dhcp::ClientKind kind = Dhcp::Classify(request);
-    const EngineSettings& settings = m_pEngine->Settings();
+    const EngineSettings& settings = m_context.settings();
     QString bootFile;
     switch (kind) {
     case Dhcp::ClientKind::Bios: bootFile = settings.bootFileBios; break;
@@ -123,22 +123,22 @@ void CProxyDhcp::HandleDatagram(const char* data, qint64 size, const QHostAddres
     texts.client = QStringLiteral("%1 (%2)").arg(request.macText(), clientAddress.toString());
     texts.file = bootFile;
     texts.service = QStringLiteral("Boot offer");
-    IServerWindow& window = m_pEngine->Window();
-    const RowHandle row = m_pEngine->AddRow(texts);
+    IServerWindow& window = m_context.rows();
+    const RowHandle row = m_context.addRow(texts);
     const auto refuse = [&](Refusal why, const QString& detail) {
         texts.info = RefusalRow(why, detail);
         window.UpdateRow(row, texts, ROW_FAILED);
-        m_pEngine->PlaySound(SOUND_FAILED);
+        m_context.playSound(SOUND_FAILED);
     };
 
     // The client list as for TFTP and HTTP, by the address the client has or asks for.
-    if (m_pEngine->Admit().Client(ClientAddress(request, from)) != Refusal::None)
+    if (m_context.admission().Client(ClientAddress(request, from)) != Refusal::None)
         return refuse(Refusal::Client, QString());
 
     // A URL is the HTTP server's to serve; a name must be in the working folder.
     const QByteArray name = QFile::encodeName(bootFile);
     const bool url = bootFile.contains(QLatin1String("://"));
-    if (!url && !m_pEngine->Paths().BootFileThere(settings.workingFolder, name))
+    if (!url && !m_context.paths().BootFileThere(settings.workingFolder, name))
         return refuse(Refusal::BootFileMissing, bootFile);
 
     Dhcp::Answer answer;

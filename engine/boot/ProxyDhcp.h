@@ -7,7 +7,7 @@
 #include <QString>
 #include <memory>
 
-class CServerEngine;
+class ServiceContext;
 
 // The interface boot offers go out on and the address they name as ours.
 struct BootInterface {
@@ -27,7 +27,7 @@ BootInterface ChooseBootInterface(const QHostAddress& listen,
 // handed out. Each answer, or the refusal for want of the boot file, is a row.
 class CProxyDhcp {
 public:
-    explicit CProxyDhcp(CServerEngine* engine);
+    explicit CProxyDhcp(ServiceContext& context);
     ~CProxyDhcp();
 
     // Opens both ports on the interface of `listen`; false with the reason.
@@ -41,7 +41,7 @@ public:
 private:
     static QHostAddress ClientAddress(const Dhcp::Packet& request, const QHostAddress& from);
 
-    CServerEngine* m_pEngine;
+    ServiceContext& m_context;
     BootInterface m_interface;
     std::unique_ptr<IDatagramSocket> m_dhcpSocket;
     std::unique_ptr<IDatagramSocket> m_pxeSocket;

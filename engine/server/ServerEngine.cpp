@@ -108,26 +108,26 @@ bool CServerEngine::Listen(const QHostAddress& address, quint16 port, QString* e
     }
     m_pListenSocket = std::make_unique<CListenSocket>(this, std::move(socket));
     RestartBootOffers();
-    if (m_proxyDhcp == nullptr && !m_strBootStatus.isEmpty() && tellWindow)
+    if (!m_bootStatus.ok && tellWindow)
         m_pWindow->ShowMessage(QStringLiteral("Boot Offer Socket Creation Fails!!\n\n") +
-                               m_strBootStatus);
+                               m_bootStatus.text());
     return true;
 }
 
-QString CServerEngine::RestartBootOffers() {
+BootStatus CServerEngine::RestartBootOffers() {
     m_proxyDhcp.reset();
-    m_strBootStatus.clear();
+    m_bootStatus = {};
     if (!m_pListenSocket || !m_settings.proxyDhcp)
-        return m_strBootStatus;
-    auto offers = std::make_unique<CProxyDhcp>(this);
+        return m_bootStatus;
+    auto offers = std::make_unique<CProxyDhcp>(*this);
     QString why;
     if (offers->Start(m_bindAddress, &why)) {
-        m_strBootStatus = QStringLiteral("boot offers on ") + offers->Interface().describe();
+        m_bootStatus.where = offers->Interface().describe();
         m_proxyDhcp = std::move(offers);
     } else {
-        m_strBootStatus = QStringLiteral("boot offers fail: ") + why;
+        m_bootStatus = {false, QString(), why};
     }
-    return m_strBootStatus;
+    return m_bootStatus;
 }
 
 // HTTP on the listener's address, when it is on; tried again with each Listen until
@@ -136,7 +136,7 @@ void CServerEngine::StartHttp(bool tellWindow) {
     if (!m_postToEngine || !m_settings.httpEnabled || (m_http && m_http->IsRunning()))
         return;
     if (!m_http)
-        m_http = std::make_unique<CHttpService>(this, m_postToEngine);
+        m_http = std::make_unique<CHttpService>(*this, m_postToEngine);
     QString why;
     const quint16 port = m_settings.httpPort;
     if (!m_http->Start(m_bindAddress, port, &why) && tellWindow)
@@ -370,10 +370,30 @@ bool CServerEngine::MayAnswerStranger(const QHostAddress& address, quint16 port)
     return true;
 }
 
+int CServerEngine::registerTimer(std::function<void()> onTimeout) {
+    m_serviceTimers.insert(++m_nLastServiceTimer, std::move(onTimeout));
+    return m_nLastServiceTimer;
+}
+
+void CServerEngine::unregisterTimer(int id) {
+    m_platform->timers().release(id);
+    m_serviceTimers.remove(id);
+}
+
+ResolvedPath CServerEngine::resolve(const QByteArray& name, bool upload,
+                                    const QHostAddress& client) {
+    TransferRequest request;
+    request.client = client;
+    request.opcode = upload ? Tftp::WRQ : Tftp::RRQ;
+    request.fileName = name;
+    ResolveRequestPath(request);
+    return {request.path, request.refusePath, request.missingFolder, request.askedNote};
+}
+
 void CServerEngine::OnTimer(int id) {
-    if (id == CHttpService::kTimerId) {
-        if (m_http)
-            m_http->OnTimer();
+    if (id > 0xffff) {
+        if (const auto fn = m_serviceTimers.value(id))
+            fn();
         return;
     }
     if (CTransferSocket* t = m_byPort.value(quint16(id)))

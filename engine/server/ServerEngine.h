@@ -6,6 +6,7 @@
 #include "engine/server/Admission.h"
 #include "engine/platform/Platform.h"
 #include "engine/server/ServerWindow.h"
+#include "engine/server/ServiceContext.h"
 #include "engine/tftp/TftpPacket.h"
 
 #include <QHash>
@@ -40,7 +41,7 @@ private:
 // The server's hub: owns the listener, every live transfer, the transfer ports, the
 // count of transfers in progress and the settings it was handed. It reaches the
 // window only through IServerWindow, and never reads the settings file.
-class CServerEngine {
+class CServerEngine final : public ServiceContext {
 public:
     static constexpr quint16 kFirstPort = 29001;
     static constexpr quint16 kLastPort = 65000;
@@ -68,10 +69,9 @@ public:
     QHostAddress BindAddress() const { return m_bindAddress; }
 
     // Opens the boot offers (ProxyDHCP) on the listener's interface when Boot/ProxyDhcp
-    // is on, closes them otherwise; Listen calls it. Returns what BootStatus() says.
-    QString RestartBootOffers();
-    // "boot offers on eth0 (192.0.2.10)", "boot offers fail: ..." or empty when off.
-    QString BootStatus() const { return m_strBootStatus; }
+    // is on, closes them otherwise; Listen calls it. Returns what BootState() says.
+    BootStatus RestartBootOffers();
+    BootStatus BootState() const { return m_bootStatus; }
 
     // Abort (after the user confirmed): every transfer in progress gets ERROR 0, its
     // row "User aborts!!" in red, a partly received file removed; all transfers end.
@@ -84,8 +84,22 @@ public:
     // Handles one request datagram (the listener hands each one to it).
     void HandleRequest(const char* data, qint64 size, const QHostAddress& from,
                        quint16 fromPort, const QHostAddress& local = QHostAddress());
-    // Time-out dispatch: the id is a transfer's port.
+    // Time-out dispatch: the id is a transfer's port, or a service's registered timer.
     void OnTimer(int id);
+
+    // The services' view of the engine (ServiceContext).
+    IPlatform& platform() override { return *m_platform; }
+    const EngineSettings& settings() const override { return m_settings; }
+    CRequestPath& paths() override { return *m_paths; }
+    CFileShareTable& shares() override { return *m_shareTable; }
+    RowHandle addRow(const RowTexts& texts) override { return AddRow(texts); }
+    IServerWindow& rows() override { return *m_pWindow; }
+    void playSound(int id) override { PlaySound(id); }
+    void countIn() override { CountIn(); }
+    void countOut() override { CountOut(); }
+    int registerTimer(std::function<void()> onTimeout) override;
+    void unregisterTimer(int id) override;
+    ResolvedPath resolve(const QByteArray& name, bool upload, const QHostAddress& client) override;
 
     // Where a request's name leads under the current settings (working folder, name
     // rules, confinement): fills path, refusePath, askedNote and missingFolder of a
@@ -107,8 +121,6 @@ public:
     void SetSettings(const EngineSettings& settings) { m_settings = settings; }
     const AccessRules& Rules() const { return m_settings.rules; }
     // Who is served and what they may do, under the current settings.
-    Admission Admit() const { return {m_settings.rules, m_settings.readOnly}; }
-    CRequestPath& Paths() { return *m_paths; }
     void SetRules(const AccessRules& rules) { m_settings.rules = rules; }
     void SetSoundOn(bool on) { m_settings.soundOn = on; }
 
@@ -166,7 +178,10 @@ private:
     std::unique_ptr<CRequestPath> m_paths;
     std::unique_ptr<CListenSocket> m_pListenSocket;
     std::unique_ptr<CProxyDhcp> m_proxyDhcp;
-    QString m_strBootStatus;
+    BootStatus m_bootStatus;
+    // Services' timers, numbered beyond every transfer port.
+    QHash<int, std::function<void()>> m_serviceTimers;
+    int m_nLastServiceTimer = 0x10000;
     QHostAddress m_bindAddress = QHostAddress(QHostAddress::AnyIPv4);
 
     // Live transfers in request order, and the same by port.

@@ -63,7 +63,7 @@ bool CTransferSocket::Matches(const QHostAddress& addr, quint16 port, quint16 op
 void CTransferSocket::StartTransfer() {
     m_nRowBytes = -1;
     CServerEngine& e = *m_pEngine;
-    const Admission admission = e.Admit();
+    const Admission admission = e.admission();
     const bool send = m_nDirection == Send;
 
     Refusal why = admission.Client(m_clientAddr);
