@@ -54,6 +54,7 @@ check() { # name, command...
         failed=$((failed + 1))
         echo "FAIL $name"
         sed 's/^/    /' "$work/check.out" | tail -n 20
+        tail -n 3 get.err put.err 2>/dev/null | sed 's/^/    /' # what the client said
     fi
 }
 listening() { # port: waits up to 5 s for a UDP socket on it
