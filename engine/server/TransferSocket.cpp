@@ -1,5 +1,6 @@
 #include "engine/server/TransferSocket.h"
 
+#include "engine/boot/SecureBootChain.h"
 #include "engine/tftp/Netascii.h"
 #include "engine/platform/NormalAddress.h"
 #include "engine/tftp/ReceiveExchange.h"
@@ -243,6 +244,11 @@ void CTransferSocket::RefuseUnsafePath() {
 void CTransferSocket::RefuseOnFileError(const FileError& error) {
     m_bMissingFile = m_nDirection == Send &&
                      (error.cause == FileCause::FileNotFound || error.cause == FileCause::BadPath);
+    // What a Secure Boot chain probes and may lack is no failure: the client still
+    // hears "not found", the row stays neutral and silent.
+    if (error.cause == FileCause::FileNotFound && m_nDirection == Send &&
+        m_pEngine->Settings().secureBootChain && SecureBoot::IsOptionalProbe(m_szFileName))
+        return Refuse(QStringLiteral("not present, optional"), 1, ROW_NOTED);
     switch (error.cause) {
     case FileCause::FileNotFound: return Refuse(QStringLiteral("Error: Requested File Not Found!!"), 1);
     case FileCause::BadPath:
@@ -257,12 +263,12 @@ void CTransferSocket::RefuseOnFileError(const FileError& error) {
     }
 }
 
-void CTransferSocket::Refuse(const QString& text, int code) {
+void CTransferSocket::Refuse(const QString& text, int code, RowState state) {
     m_strInfo = text;
-    m_nRowState = ROW_FAILED;
+    m_nRowState = state;
     RefreshRow();
     SendError(code);
-    if (!m_bMissingFile || !m_pEngine->Settings().hideMissingFiles)
+    if (state == ROW_FAILED && (!m_bMissingFile || !m_pEngine->Settings().hideMissingFiles))
         m_pEngine->PlaySound(SOUND_FAILED);
     m_phase = Phase::Refused;
     CloseSocket();

@@ -81,7 +81,8 @@ private:
     static QString ClientWords(const char* text, qint64 size);
     bool OpenForSending(FileError* error);
     bool OpenForReceiving(FileError* error);
-    void Refuse(const QString& text, int code);
+    // A red row with the failure sound; ROW_NOTED ends it quietly.
+    void Refuse(const QString& text, int code, RowState state = ROW_FAILED);
     void RefuseUnsafePath();
     void RefuseOnFileError(const FileError& error);
     // Ends the transfer on a red row; the client is told with ERROR `errorCode` (and
