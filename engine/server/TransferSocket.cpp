@@ -1,6 +1,7 @@
 #include "engine/server/TransferSocket.h"
 
 #include "engine/boot/SecureBootChain.h"
+#include "engine/server/Admission.h"
 #include "engine/tftp/Netascii.h"
 #include "engine/platform/NormalAddress.h"
 #include "engine/tftp/ReceiveExchange.h"
@@ -16,9 +17,6 @@ namespace {
 QString bytesText(qint64 n) { return QString::number(n) + QStringLiteral(" Bytes"); }
 
 const QString kNotResponding = QStringLiteral("Client Not Responding!! Connection Closed!!");
-const QString kFileInUse = QStringLiteral("Error: File already using. Can not open file!!");
-const QString kAccessDenied = QStringLiteral("Error: Requested File Access Denied!!");
-const QString kHardIO = QStringLiteral("Error: Can not open file by H/W error!!");
 } // namespace
 
 CTransferSocket::CTransferSocket(CServerEngine* engine, std::unique_ptr<IDatagramSocket> socket,
@@ -66,16 +64,18 @@ bool CTransferSocket::Matches(const QHostAddress& addr, quint16 port, quint16 op
 void CTransferSocket::StartTransfer() {
     m_nRowBytes = -1;
     CServerEngine& e = *m_pEngine;
+    const Admission admission = e.admission();
+    const bool send = m_nDirection == Send;
 
-    if (!e.Rules().AdmitsClient(m_strClient))
-        return Refuse(QStringLiteral("Unauthorized Clinet!! Deny This Request!!"), 2);
+    Refusal why = admission.Client(m_clientAddr);
+    if (why == Refusal::None)
+        why = send ? admission.Read(m_szFileName) : admission.Write();
+    if (why == Refusal::None)
+        why = Admission::ForPath(m_bUnsafePath, m_strMissingFolder);
+    if (why != Refusal::None)
+        return Refuse(why, why == Refusal::MissingFolder ? m_strMissingFolder : QString());
 
-    if (m_nDirection == Send) {
-        if (!e.Rules().AdmitsRead(m_szFileName))
-            return Refuse(QStringLiteral("Requested File Access Not Allowed!! Deny This Request!!"),
-                          2);
-        if (m_bUnsafePath)
-            return RefuseUnsafePath();
+    if (send) {
         FileError error;
         if (!OpenForSending(&error))
             return RefuseOnFileError(error);
@@ -86,11 +86,6 @@ void CTransferSocket::StartTransfer() {
         return StartExchange();
     }
 
-    // Before any look at the file: a read-only server touches nothing.
-    if (m_bReadOnly)
-        return Refuse(QStringLiteral("Uploads Are Turned Off"), 2);
-    if (m_bUnsafePath)
-        return RefuseUnsafePath();
     FileError error;
     if (!m_bOverWrite) {
         const FileError probe = m_pEngine->ShareTable().IsHeld(
@@ -98,14 +93,14 @@ void CTransferSocket::StartTransfer() {
                                     ? FileError{FileCause::Other, QString()}
                                     : m_pEngine->Platform().files().probeExisting(m_szPath);
         if (probe.cause == FileCause::None)
-            return Refuse(QStringLiteral("File Already Exist!! Overwriting is prohibited!!"), 6);
+            return Refuse(Refusal::Exists);
         if (probe.cause == FileCause::BadPath)
             return RefuseOnFileError(probe);
         if (probe.cause != FileCause::FileNotFound)
-            return Refuse(kFileInUse, 0);
+            return Refuse(Refusal::InUse);
     }
     if (!Negotiate())
-        return Refuse(QStringLiteral("Error: Disk Full!!"), 3); // tsize beyond the free space
+        return Refuse(Refusal::DiskFull); // tsize beyond the free space
     if (!OpenForReceiving(&error))
         return RefuseOnFileError(error);
     WrapForNetascii();
@@ -233,42 +228,25 @@ bool CTransferSocket::OpenForReceiving(FileError* error) {
     return true;
 }
 
-// The client hears "access violation" either way; the row tells the user which of the
-// two it was, since a folder gone (an unplugged disk, say) is theirs to mend.
-void CTransferSocket::RefuseUnsafePath() {
-    if (!m_strMissingFolder.isEmpty())
-        return Refuse(QStringLiteral("Working folder missing: ") + m_strMissingFolder, 2);
-    Refuse(kAccessDenied, 2);
-}
-
 void CTransferSocket::RefuseOnFileError(const FileError& error) {
-    m_bMissingFile = m_nDirection == Send &&
-                     (error.cause == FileCause::FileNotFound || error.cause == FileCause::BadPath);
+    Refusal why = Admission::ForFile(error.cause, m_nDirection != Send);
     // What a Secure Boot chain probes and may lack is no failure: the client still
     // hears "not found", the row stays neutral and silent.
-    if (error.cause == FileCause::FileNotFound && m_nDirection == Send &&
-        m_pEngine->Settings().secureBootChain && SecureBoot::IsOptionalProbe(m_szFileName))
-        return Refuse(QStringLiteral("not present, optional"), 1, ROW_NOTED);
-    switch (error.cause) {
-    case FileCause::FileNotFound: return Refuse(QStringLiteral("Error: Requested File Not Found!!"), 1);
-    case FileCause::BadPath:
-        // A folder on the way is missing.
-        return Refuse(m_nDirection == Send ? QStringLiteral("Error: Requested File Not Found!!")
-                                           : QStringLiteral("Error: Requested Folder Not Found!!"),
-                      1);
-    case FileCause::AccessDenied: return Refuse(kAccessDenied, 2);
-    case FileCause::HardIO: return Refuse(kHardIO, 0);
-    case FileCause::DiskFull: return Refuse(QStringLiteral("Error: Disk Full!!"), 3);
-    default: return Refuse(kFileInUse, 0);
-    }
+    if (why == Refusal::NotFound && m_nDirection == Send && m_pEngine->Settings().secureBootChain &&
+        SecureBoot::IsOptionalProbe(m_szFileName))
+        why = Refusal::OptionalMissing;
+    m_bMissingFile = m_nDirection == Send && RefusalFor(why).missingFile;
+    Refuse(why);
 }
 
-void CTransferSocket::Refuse(const QString& text, int code, RowState state) {
-    m_strInfo = text;
-    m_nRowState = state;
+void CTransferSocket::Refuse(Refusal why, const QString& detail) {
+    const RefusalEntry& entry = RefusalFor(why);
+    const bool failure = why != Refusal::OptionalMissing;
+    m_strInfo = RefusalRow(why, detail);
+    m_nRowState = failure ? ROW_FAILED : ROW_NOTED;
     RefreshRow();
-    SendError(code);
-    if (state == ROW_FAILED && (!m_bMissingFile || !m_pEngine->Settings().hideMissingFiles))
+    SendError(entry.tftpCode, entry.wireText);
+    if (failure && (!m_bMissingFile || !m_pEngine->Settings().hideMissingFiles))
         m_pEngine->PlaySound(SOUND_FAILED);
     m_phase = Phase::Refused;
     CloseSocket();
