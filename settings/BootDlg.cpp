@@ -53,6 +53,27 @@ CBootDlg::CBootDlg(CSettingsStore& store, const QString& answersOn, QWidget* par
         form->addRow(QLatin1String(rows[i].label), row);
     }
     layout->addLayout(form);
+
+    // Secure Boot PCs: the UEFI PXE file is then the shim, and the chain behind it is
+    // checked here as the server checks it for each client.
+    m_pChain = new QCheckBox(QStringLiteral("&Secure Boot chain (shim, then GRUB)"), this);
+    m_pChain->setObjectName(QStringLiteral("secureBootChain"));
+    m_pChain->setChecked(store.SecureBootChain());
+    m_pChainStatus = new QLabel(this);
+    m_pChainStatus->setObjectName(QStringLiteral("chainStatus"));
+    m_pChainStatus->setWordWrap(true);
+    m_pFill = new QPushButton(QStringLiteral("&Fill from installed packages"), this);
+    m_pFill->setObjectName(QStringLiteral("fillChain"));
+    auto* chainRow = new QHBoxLayout;
+    chainRow->addWidget(m_pChain, 1);
+    chainRow->addWidget(m_pFill);
+    layout->addLayout(chainRow);
+    layout->addWidget(m_pChainStatus);
+    connect(m_pChain, &QCheckBox::toggled, this, [this] { ShowChain(); });
+    connect(m_pFiles[Uefi], &QLineEdit::textChanged, this, [this] { ShowChain(); });
+    connect(m_pFill, &QPushButton::clicked, this, [this] { Fill(); });
+    ShowChain();
+
     auto* where = new QLabel(QStringLiteral("Answers on: ") + answersOn, this);
     where->setObjectName(QStringLiteral("answersOn"));
     where->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -64,6 +85,85 @@ CBootDlg::CBootDlg(CSettingsStore& store, const QString& answersOn, QWidget* par
 }
 
 bool CBootDlg::ProxyDhcp() const { return m_pSwitch->isChecked(); }
+
+bool CBootDlg::SecureBootChain() const { return m_pChain->isChecked(); }
+
+void CBootDlg::ShowChain() {
+    const bool on = m_pChain->isChecked();
+    bool installed = true;
+    for (const SecureBoot::Source& s : SecureBoot::PackageSources())
+        installed = installed && (!s.required || QFileInfo(s.installed).isFile());
+    m_pFill->setEnabled(on && installed);
+    m_pFill->setToolTip(installed ? QString()
+                                  : QStringLiteral("Needs the packages shim-signed and "
+                                                   "grub-efi-amd64-signed"));
+    m_pChainStatus->setVisible(on);
+    if (!on)
+        return;
+    QString shim = BootFile(Uefi);
+    if (shim.isEmpty())
+        shim = QLatin1String(SecureBoot::kDefaultShim);
+    const QDir folder(m_strFolder);
+    const SecureBoot::Chain chain =
+        SecureBoot::Check(QFile::encodeName(shim), [&folder](const QByteArray& name) {
+            return QFileInfo(folder.filePath(QFile::decodeName(name))).isFile();
+        });
+    m_pChainStatus->setText(chain.complete()
+                                ? QStringLiteral("Chain complete in the working folder.")
+                                : QStringLiteral("Missing: ") + chain.missingText());
+}
+
+QStringList CBootDlg::FillChain(const QString& folder, const QList<SecureBoot::Source>& sources,
+                                QString* error) {
+    for (const SecureBoot::Source& s : sources) {
+        if (s.required && !QFileInfo(s.installed).isFile()) {
+            *error = QStringLiteral("%1 is not installed").arg(s.installed);
+            return {};
+        }
+    }
+    const QDir dir(folder);
+    QStringList written;
+    for (const SecureBoot::Source& s : sources) {
+        const QString name = QFile::decodeName(s.name);
+        if (!QFileInfo(s.installed).isFile() || QFileInfo::exists(dir.filePath(name)))
+            continue;
+        if (!QFile::copy(s.installed, dir.filePath(name))) {
+            *error = QStringLiteral("%1 could not be copied to %2").arg(s.installed, folder);
+            return written;
+        }
+        written.append(name);
+    }
+    const SecureBoot::Chain chain = SecureBoot::Check(
+        SecureBoot::kDefaultShim,
+        [&dir](const QByteArray& n) { return QFileInfo::exists(dir.filePath(QFile::decodeName(n))); });
+    if (!chain.members.last().present()) {
+        const QString config = QFile::decodeName(chain.members.last().names.last());
+        QFile file(dir.filePath(config));
+        if (!dir.mkpath(QFileInfo(config).path()) || !file.open(QIODevice::WriteOnly) ||
+            file.write(SecureBoot::StarterConfig()) < 0) {
+            *error = QStringLiteral("%1 could not be written").arg(file.fileName());
+            return written;
+        }
+        written.append(config);
+    }
+    return written;
+}
+
+void CBootDlg::Fill() {
+    QString error;
+    const QStringList written = FillChain(m_strFolder, SecureBoot::PackageSources(), &error);
+    if (!error.isEmpty())
+        QMessageBox::warning(this, QStringLiteral("Boot"), error);
+    else if (BootFile(Uefi).isEmpty())
+        m_pFiles[Uefi]->setText(QLatin1String(SecureBoot::kDefaultShim));
+    ShowChain();
+    if (error.isEmpty())
+        QMessageBox::information(this, QStringLiteral("Boot"),
+                                 written.isEmpty()
+                                     ? QStringLiteral("The folder already holds the chain.")
+                                     : QStringLiteral("Copied into the working folder:\n") +
+                                           written.join(QLatin1Char('\n')));
+}
 
 QString CBootDlg::BootFile(File which) const { return m_pFiles[which]->text().trimmed(); }
 

@@ -1,11 +1,16 @@
 #pragma once
 
+#include "engine/boot/SecureBootChain.h"
+
 #include <QDialog>
 #include <QString>
+#include <QStringList>
 
 class CSettingsStore;
 class QCheckBox;
+class QLabel;
 class QLineEdit;
+class QPushButton;
 
 // The Boot dialog: the boot offers (ProxyDHCP) switch, the four boot files, and the
 // interface the offers go out on. A boot file is a name in the working folder; Browse
@@ -20,13 +25,27 @@ public:
     enum File { Bios, Uefi, UefiHttp, Ipxe, FileCount };
     bool ProxyDhcp() const;
     QString BootFile(File which) const;
+    bool SecureBootChain() const;
     // The working folder's name for `path`, or empty when it lies outside the folder.
     static QString NameInFolder(const QString& folder, const QString& path);
 
+    // Copies the chain's files from `sources` into `folder` (real copies: a link would
+    // lead out of the folder, which the server does not follow), leaving any file that is
+    // there already, and writes a starter GRUB configuration when there is none. Answers
+    // the names written; nothing is written unless every required source exists.
+    static QStringList FillChain(const QString& folder, const QList<SecureBoot::Source>& sources,
+                                 QString* error);
+
 private:
     void Browse(File which);
+    // The chain line: complete, or which member is missing where.
+    void ShowChain();
+    void Fill();
 
     QString m_strFolder;
     QCheckBox* m_pSwitch = nullptr;
     QLineEdit* m_pFiles[FileCount] = {};
+    QCheckBox* m_pChain = nullptr;
+    QLabel* m_pChainStatus = nullptr;
+    QPushButton* m_pFill = nullptr;
 };

@@ -34,6 +34,7 @@ struct EngineSettings {
     bool hideMissingFiles = false; // View/HideMissingFiles
     bool proxyDhcp = false;        // Boot/*: the boot offers, and a file per kind of client
     QString bootFileBios, bootFileUefi, bootFileUefiHttp, bootFileIpxe;
+    bool secureBootChain = false;  // Boot/SecureBootChain: UEFI PXE gets shim, then GRUB
     bool httpEnabled = false;      // Http/*: the folder over HTTP too (read at the start)
     quint16 httpPort = CSettingsStore::kDefaultHttpPort;
 

@@ -131,6 +131,7 @@ EngineSettings CSettingsStore::LoadEngineSettings() {
     s.bootFileUefi = BootFileUefi();
     s.bootFileUefiHttp = BootFileUefiHttp();
     s.bootFileIpxe = BootFileIpxe();
+    s.secureBootChain = SecureBootChain();
     s.httpEnabled = HttpEnabled();
     s.httpPort = HttpPort();
     m_bHoldRefresh = false;
@@ -206,6 +207,7 @@ QStringList CSettingsStore::SettingNotes() {
         {kReplyFromRequestAddress, kDefaultReplyFromRequestAddress, INT_MIN, INT_MAX},
         {kIPv6, 0, INT_MIN, INT_MAX},
         {kProxyDhcp, 0, INT_MIN, INT_MAX},
+        {kSecureBootChain, 0, INT_MIN, INT_MAX},
         {kHttpEnabled, 0, INT_MIN, INT_MAX},
         {kHttpPort, kDefaultHttpPort, 1, 65535},
     };

@@ -67,6 +67,11 @@ public:
     static constexpr const char* kBootFileUefi = "Boot/BootFileUefi";
     static constexpr const char* kBootFileUefiHttp = "Boot/BootFileUefiHttp";
     static constexpr const char* kBootFileIpxe = "Boot/BootFileIpxe";
+    // UEFI PXE clients get the signed chain: BootFileUefi names the shim (shimx64.efi
+    // when empty), the offer checks that GRUB, MokManager and GRUB's configuration lie
+    // where shim and GRUB ask for them, and the names the chain probes and may lack end
+    // in neutral rows. Off by default.
+    static constexpr const char* kSecureBootChain = "Boot/SecureBootChain";
     // A desktop notification when a transfer fails or an upload completes while the
     // window is hidden or minimised.
     static constexpr const char* kNotifications = "View/Notifications";
@@ -148,6 +153,7 @@ public:
     QString BootFileUefi() { return GetProfileString(kBootFileUefi, QString()); }
     QString BootFileUefiHttp() { return GetProfileString(kBootFileUefiHttp, QString()); }
     QString BootFileIpxe() { return GetProfileString(kBootFileIpxe, QString()); }
+    bool SecureBootChain() { return GetProfileInt(kSecureBootChain, 0) != 0; }
     bool Notifications() { return GetProfileInt(kNotifications, 1) != 0; }
     // A stored value outside 1..65535 gives the default.
     quint16 Port() {

@@ -6,4 +6,5 @@ add_library(settings_ui STATIC
     SetupDlg.cpp SetupDlg.h SetupDlg.ui
 )
 target_include_directories(settings_ui PUBLIC ${PROJECT_SOURCE_DIR})
-target_link_libraries(settings_ui PUBLIC Qt6::Widgets Qt6::Network settings_store)
+# The Boot dialog checks the Secure Boot chain as the boot offers do (engine/boot).
+target_link_libraries(settings_ui PUBLIC Qt6::Widgets Qt6::Network settings_store engine)

@@ -21,6 +21,7 @@ void RunBootCommand(CEngineHost& engine, const QHostAddress& listen, QWidget* pa
     store.WriteProfileString(CSettingsStore::kBootFileUefi, dlg.BootFile(CBootDlg::Uefi));
     store.WriteProfileString(CSettingsStore::kBootFileUefiHttp, dlg.BootFile(CBootDlg::UefiHttp));
     store.WriteProfileString(CSettingsStore::kBootFileIpxe, dlg.BootFile(CBootDlg::Ipxe));
+    store.WriteProfileInt(CSettingsStore::kSecureBootChain, dlg.SecureBootChain() ? 1 : 0);
     const BootStatus status = engine.RestartBootOffers();
     if (!status.ok)
         QMessageBox::warning(parent, QStringLiteral("Boot"), status.text());

@@ -25,6 +25,8 @@ QColor CTransferListModel::StateColour(int state) {
         return QColor(160, 0, 255);
     case ROW_SENT:
         return QColor(0, 0, 255);
+    case ROW_NOTED:
+        return QColor(96, 96, 96);
     default:
         return QColor(0, 0, 0);
     }

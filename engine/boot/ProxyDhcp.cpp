@@ -1,5 +1,6 @@
 #include "engine/boot/ProxyDhcp.h"
 
+#include "engine/boot/SecureBootChain.h"
 #include "engine/server/ServiceContext.h"
 
 #include <QFile>
@@ -109,7 +110,11 @@ void CProxyDhcp::HandleDatagram(const char* data, qint64 size, const QHostAddres
     QString bootFile;
     switch (kind) {
     case Dhcp::ClientKind::Bios: bootFile = settings.bootFileBios; break;
-    case Dhcp::ClientKind::Uefi: bootFile = settings.bootFileUefi; break;
+    case Dhcp::ClientKind::Uefi:
+        bootFile = settings.bootFileUefi;
+        if (settings.secureBootChain && bootFile.isEmpty())
+            bootFile = QLatin1String(SecureBoot::kDefaultShim);
+        break;
     case Dhcp::ClientKind::UefiHttp: bootFile = settings.bootFileUefiHttp; break;
     case Dhcp::ClientKind::Ipxe: bootFile = settings.bootFileIpxe; break;
     case Dhcp::ClientKind::NotPxe:
@@ -165,5 +170,17 @@ void CProxyDhcp::HandleDatagram(const char* data, qint64 size, const QHostAddres
     texts.info = QStringLiteral("%1 %2").arg(
         reply == Dhcp::OFFER ? QStringLiteral("Offered to") : QStringLiteral("Acknowledged to"),
         Dhcp::KindName(kind));
+    // The shim went out; what it will ask for next must be there too, or the boot stops.
+    if (kind == Dhcp::ClientKind::Uefi && settings.secureBootChain) {
+        const SecureBoot::Chain chain = SecureBoot::Check(name, [&](const QByteArray& n) {
+            return m_context.paths().BootFileThere(settings.workingFolder, n);
+        });
+        if (!chain.complete()) {
+            texts.info += QStringLiteral("; Secure Boot chain lacks ") + chain.missingText();
+            window.UpdateRow(row, texts, ROW_FAILED);
+            m_context.playSound(SOUND_FAILED);
+            return;
+        }
+    }
     window.UpdateRow(row, texts, ROW_SENT);
 }

@@ -26,6 +26,7 @@ enum class Refusal {
     TooMany,         // over the transfer limits
     NoPort,          // no transfer port free
     BootFileMissing, // a boot offer's file is not in the folder
+    OptionalMissing, // a name a Secure Boot chain probes and may lack: a neutral row
 };
 
 struct RefusalEntry {

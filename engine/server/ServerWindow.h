@@ -9,6 +9,7 @@ enum RowState : qint8 {
     ROW_FAILED = 1,   // red
     ROW_RECEIVED = 2, // violet
     ROW_SENT = 3,     // blue
+    ROW_NOTED = 4,    // grey: ended without harm (a name a boot chain may lack)
 };
 
 // The state's name in the log, the CSV and headless output.
@@ -17,6 +18,7 @@ inline QString RowStateName(RowState state) {
     case ROW_FAILED: return QStringLiteral("FAILED");
     case ROW_RECEIVED: return QStringLiteral("RECEIVED");
     case ROW_SENT: return QStringLiteral("SENT");
+    case ROW_NOTED: return QStringLiteral("NOTED");
     case ROW_ACTIVE: break;
     }
     return QStringLiteral("ACTIVE");

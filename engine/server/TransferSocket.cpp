@@ -1,5 +1,6 @@
 #include "engine/server/TransferSocket.h"
 
+#include "engine/boot/SecureBootChain.h"
 #include "engine/server/Admission.h"
 #include "engine/tftp/Netascii.h"
 #include "engine/platform/NormalAddress.h"
@@ -228,18 +229,24 @@ bool CTransferSocket::OpenForReceiving(FileError* error) {
 }
 
 void CTransferSocket::RefuseOnFileError(const FileError& error) {
-    const Refusal why = Admission::ForFile(error.cause, m_nDirection != Send);
+    Refusal why = Admission::ForFile(error.cause, m_nDirection != Send);
+    // What a Secure Boot chain probes and may lack is no failure: the client still
+    // hears "not found", the row stays neutral and silent.
+    if (why == Refusal::NotFound && m_nDirection == Send && m_pEngine->Settings().secureBootChain &&
+        SecureBoot::IsOptionalProbe(m_szFileName))
+        why = Refusal::OptionalMissing;
     m_bMissingFile = m_nDirection == Send && RefusalFor(why).missingFile;
     Refuse(why);
 }
 
 void CTransferSocket::Refuse(Refusal why, const QString& detail) {
     const RefusalEntry& entry = RefusalFor(why);
+    const bool failure = why != Refusal::OptionalMissing;
     m_strInfo = RefusalRow(why, detail);
-    m_nRowState = ROW_FAILED;
+    m_nRowState = failure ? ROW_FAILED : ROW_NOTED;
     RefreshRow();
     SendError(entry.tftpCode, entry.wireText);
-    if (!m_bMissingFile || !m_pEngine->Settings().hideMissingFiles)
+    if (failure && (!m_bMissingFile || !m_pEngine->Settings().hideMissingFiles))
         m_pEngine->PlaySound(SOUND_FAILED);
     m_phase = Phase::Refused;
     CloseSocket();

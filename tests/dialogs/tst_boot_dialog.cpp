@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTemporaryDir>
@@ -40,6 +41,52 @@ private slots:
                  QStringLiteral("efi/snponly.efi"));
         QCOMPARE(CBootDlg::NameInFolder(root, dir.filePath(QStringLiteral("outside.efi"))), QString());
         QCOMPARE(CBootDlg::NameInFolder(root, root + QStringLiteral("/../outside.efi")), QString());
+    }
+
+    // The chain line names what is missing; filling from the packages copies real files,
+    // keeps what the folder holds and adds a starter configuration; then it is complete.
+    void secureBootChainFill() {
+        QTemporaryDir dir;
+        CSettingsStore store(dir.filePath(QStringLiteral("settings.ini")));
+        const QString root = dir.filePath(QStringLiteral("root"));
+        const QString pkg = dir.filePath(QStringLiteral("pkg"));
+        QDir().mkpath(root);
+        QDir().mkpath(pkg);
+        store.WriteProfileString(CSettingsStore::kDirName, root);
+        store.WriteProfileInt(CSettingsStore::kSecureBootChain, 1);
+        const auto write = [](const QString& path, const QByteArray& bytes) {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(bytes);
+        };
+        write(root + QStringLiteral("/mmx64.efi"), "users own");
+        QList<SecureBoot::Source> sources;
+        for (const SecureBoot::Source& s : SecureBoot::PackageSources())
+            sources.append({pkg + QLatin1Char('/') + QFile::decodeName(s.name), s.name, s.required});
+
+        CBootDlg dlg(store, QStringLiteral("eth0 (192.0.2.10)"));
+        QVERIFY(dlg.SecureBootChain());
+        auto* status = dlg.findChild<QLabel*>(QStringLiteral("chainStatus"));
+        QVERIFY(status->text().contains(QLatin1String("shim (shimx64.efi)")));
+        QVERIFY(!status->text().contains(QLatin1String("mmx64.efi")));
+
+        QString error;
+        QVERIFY(CBootDlg::FillChain(root, sources, &error).isEmpty());
+        QVERIFY(error.contains(QLatin1String("is not installed")));
+        for (const SecureBoot::Source& s : sources)
+            write(s.installed, s.name);
+        error.clear();
+        QCOMPARE(CBootDlg::FillChain(root, sources, &error),
+                 (QStringList{"shimx64.efi", "grubx64.efi", "grub/grub.cfg"}));
+        QCOMPARE(error, QString());
+        QVERIFY(!QFileInfo(root + QStringLiteral("/grubx64.efi")).isSymLink());
+        QFile mm(root + QStringLiteral("/mmx64.efi"));
+        QVERIFY(mm.open(QIODevice::ReadOnly));
+        QCOMPARE(mm.readAll(), QByteArray("users own"));
+        QVERIFY(CBootDlg::FillChain(root, sources, &error).isEmpty());
+
+        dlg.findChild<QLineEdit*>(QStringLiteral("bootFileUefi"))->setText(QStringLiteral("shimx64.efi"));
+        QCOMPARE(status->text(), QStringLiteral("Chain complete in the working folder."));
     }
 };
 

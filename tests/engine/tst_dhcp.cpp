@@ -226,6 +226,55 @@ private slots:
         QCOMPARE(f.lastRow().texts.file, QStringLiteral("undionly.kpxe"));
         QCOMPARE(f.lastRow().texts.info, QStringLiteral("Boot File Missing: undionly.kpxe"));
     }
+
+    // With the Secure Boot chain on, UEFI PXE gets the shim only beside a whole chain (a
+    // missing member is named in a red row), and the names the chain may lack end in a
+    // neutral, silent row while the client still hears "not found".
+    void secureBootChain() {
+        BootFixture f;
+        f.store->WriteProfileInt(CSettingsStore::kSecureBootChain, 1);
+        f.store->WriteProfileString(CSettingsStore::kBootFileUefi, QString());
+        QDir(f.root()).mkdir(QStringLiteral("grub"));
+        for (const char* name : {"shimx64.efi", "mmx64.efi", "grub/grub.cfg"})
+            f.writeFile(name, "x");
+        const QByteArray uefi = packet(Dhcp::DISCOVER, {vendor("PXEClient"), arch(7)});
+        QList<FakeDatagram> out = f.ask(uefi);
+        QCOMPARE(out.size(), 1);
+        QCOMPARE(reply(out[0]).option(Dhcp::OptBootFile), QByteArray("shimx64.efi"));
+        QCOMPARE(f.lastRow().state, ROW_FAILED);
+        QCOMPARE(f.lastRow().texts.info,
+                 QStringLiteral("Offered to UEFI; Secure Boot chain lacks signed GRUB (grubx64.efi)"));
+        QCOMPARE(f.window.sounds, QList<int>{SOUND_FAILED});
+        f.writeFile("grubx64.efi", "x");
+        QCOMPARE(f.ask(uefi).size(), 1);
+        QCOMPARE(f.lastRow().state, ROW_SENT);
+
+        struct Case {
+            QByteArray name;
+            bool chainOn;
+            RowState state;
+            QString info;
+        };
+        const QString notFound = QStringLiteral("Error: Requested File Not Found!!");
+        const QList<Case> cases = {
+            {"/grub/x86_64-efi/command.lst", true, ROW_NOTED, QStringLiteral("not present, optional")},
+            {"revocations_sbat.efi", true, ROW_NOTED, QStringLiteral("not present, optional")},
+            {"/grub/x86_64-efi/grub.cfg", true, ROW_FAILED, notFound},
+            {"/grub/x86_64-efi/command.lst", false, ROW_FAILED, notFound},
+        };
+        for (const Case& c : cases) {
+            f.store->WriteProfileInt(CSettingsStore::kSecureBootChain, c.chainOn ? 1 : 0);
+            f.window.sounds.clear();
+            f.net().takeSent();
+            f.rrq(c.name);
+            const QList<QByteArray> sent = f.sent();
+            QCOMPARE(sent.size(), 1);
+            QCOMPARE(sent[0], EngineFixture::error(1));
+            QCOMPARE(f.lastRow().state, c.state);
+            QCOMPARE(f.lastRow().texts.info, c.info);
+            QCOMPARE(f.window.sounds.contains(SOUND_FAILED), c.state == ROW_FAILED);
+        }
+    }
 };
 
 QTEST_GUILESS_MAIN(TestDhcp)

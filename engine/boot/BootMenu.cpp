@@ -1,0 +1,147 @@
+#include "engine/boot/BootMenu.h"
+
+#include <QRegularExpression>
+#include <QUrl>
+#include <algorithm>
+
+namespace BootMenu {
+
+namespace {
+QString baseName(const QString& file) { return file.mid(file.lastIndexOf(QLatin1Char('/')) + 1); }
+QString folderOf(const QString& file) { return file.left(file.lastIndexOf(QLatin1Char('/')) + 1); }
+
+// What ties a kernel to its initrd: the version after the prefix, without the
+// extensions initrds carry ("vmlinuz-6.1.0-18-amd64" and "initrd.img-6.1.0-18-amd64",
+// "linux" and "initrd.gz", "vmlinuz-lts" and "initrd-lts.img").
+QString kernelKey(const QString& base) {
+    for (const char* prefix : {"vmlinuz", "linux"}) {
+        if (base.startsWith(QLatin1String(prefix), Qt::CaseInsensitive))
+            return base.mid(int(qstrlen(prefix)));
+    }
+    return {};
+}
+bool isKernel(const QString& base) {
+    return base.startsWith(QLatin1String("vmlinuz"), Qt::CaseInsensitive) ||
+           base.startsWith(QLatin1String("linux"), Qt::CaseInsensitive);
+}
+QString initrdKey(const QString& base) {
+    QString key = base.mid(6); // after "initrd"
+    if (key.startsWith(QLatin1String(".img"), Qt::CaseInsensitive))
+        key.remove(0, 4);
+    static const QRegularExpression kTail(QStringLiteral("\\.(img|gz|xz|zst|lz4|cpio)$"),
+                                          QRegularExpression::CaseInsensitiveOption);
+    return key.remove(kTail);
+}
+
+bool endsWith(const QString& name, const char* extension) {
+    return name.endsWith(QLatin1String(extension), Qt::CaseInsensitive);
+}
+
+// A machine's own script: "boot-52-54-00-12-34-56.ipxe" gives "52-54-00-12-34-56".
+QString machineOf(const QString& base) {
+    static const QRegularExpression kMachine(
+        QStringLiteral("^boot-((?:[0-9a-f]{2}-){5}[0-9a-f]{2})\\.ipxe$"),
+        QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = kMachine.match(base);
+    return m.hasMatch() ? m.captured(1).toLower() : QString();
+}
+
+QString urlOf(const QString& file, const Options& o) {
+    const QByteArray path = QUrl::toPercentEncoding(file, "/-._~");
+    if (o.httpPort != 0)
+        return QStringLiteral("http://%1:%2/%3").arg(o.server).arg(o.httpPort).arg(QLatin1String(path));
+    return QStringLiteral("tftp://%1/%2").arg(o.server, QLatin1String(path));
+}
+} // namespace
+
+QList<Entry> Entries(const QStringList& files, const Options& options) {
+    QStringList sorted = files;
+    std::sort(sorted.begin(), sorted.end());
+    QList<Entry> kernels, scripts, tools, isos;
+    for (const QString& file : std::as_const(sorted)) {
+        const QString base = baseName(file);
+        // By extension first: "linuxmint.iso" is an ISO, not a kernel.
+        if (endsWith(base, ".ipxe")) {
+            if (base != QLatin1String(kUserName) && base != QLatin1String(kGeneratedName) &&
+                machineOf(base).isEmpty())
+                scripts.append({Entry::Script, file, {}});
+        } else if (endsWith(base, ".iso")) {
+            if (options.httpPort != 0) // sanboot needs a protocol with random access
+                isos.append({Entry::Iso, file, {}});
+        } else if (isKernel(base)) {
+            Entry e{Entry::Kernel, file, {}};
+            const QString key = kernelKey(base);
+            for (const QString& other : std::as_const(sorted)) {
+                const QString otherBase = baseName(other);
+                if (folderOf(other) == folderOf(file) &&
+                    otherBase.startsWith(QLatin1String("initrd"), Qt::CaseInsensitive) &&
+                    initrdKey(otherBase) == key) {
+                    e.initrd = other;
+                    break;
+                }
+            }
+            kernels.append(e);
+        } else if (endsWith(base, ".efi")) {
+            tools.append({Entry::EfiTool, file, {}});
+        }
+    }
+    return kernels + scripts + tools + isos;
+}
+
+QByteArray Generate(const QStringList& files, const Options& options) {
+    if (files.contains(QLatin1String(kUserName)))
+        return {};
+    QStringList out{QStringLiteral("#!ipxe"),
+                    QStringLiteral("# Written from the working folder; a menu.ipxe of your "
+                                   "own is offered instead.")};
+    QStringList machines = files;
+    std::sort(machines.begin(), machines.end());
+    for (const QString& file : std::as_const(machines)) {
+        const QString mac = machineOf(file);
+        if (!mac.isEmpty() && !file.contains(QLatin1Char('/')))
+            out << QStringLiteral("iseq ${mac:hexhyp} %1 && chain %2 ||").arg(mac, urlOf(file, options));
+    }
+    const QList<Entry> entries = Entries(files, options);
+    if (entries.isEmpty()) {
+        out << QStringLiteral("echo Nothing to boot in the server's folder") << QStringLiteral("exit");
+        return out.join(QLatin1Char('\n')).toUtf8() + '\n';
+    }
+    int chosen = 0;
+    for (int i = 0; i < entries.size(); ++i) {
+        if (entries[i].file == options.defaultEntry)
+            chosen = i;
+    }
+    out << QStringLiteral("menu Boot from %1").arg(options.server);
+    for (int i = 0; i < entries.size(); ++i) {
+        const Entry& e = entries[i];
+        QString label = e.file;
+        if (!e.initrd.isEmpty())
+            label += QStringLiteral(" + ") + baseName(e.initrd);
+        out << QStringLiteral("item e%1 %2").arg(i + 1).arg(label);
+    }
+    out << QStringLiteral("choose --default e%1 --timeout %2 target && goto ${target} || exit")
+               .arg(chosen + 1)
+               .arg(std::max(0, options.seconds) * 1000);
+    for (int i = 0; i < entries.size(); ++i) {
+        const Entry& e = entries[i];
+        out << QStringLiteral(":e%1").arg(i + 1);
+        switch (e.kind) {
+        case Entry::Kernel:
+            if (e.initrd.isEmpty()) {
+                out << QStringLiteral("kernel %1").arg(urlOf(e.file, options));
+            } else {
+                // EFI kernels find their initrd by the name given on the command line.
+                out << QStringLiteral("kernel %1 initrd=initrd").arg(urlOf(e.file, options))
+                    << QStringLiteral("initrd --name initrd %1").arg(urlOf(e.initrd, options));
+            }
+            out << QStringLiteral("boot");
+            break;
+        case Entry::Script:
+        case Entry::EfiTool: out << QStringLiteral("chain %1").arg(urlOf(e.file, options)); break;
+        case Entry::Iso: out << QStringLiteral("sanboot %1").arg(urlOf(e.file, options)); break;
+        }
+    }
+    return out.join(QLatin1Char('\n')).toUtf8() + '\n';
+}
+
+} // namespace BootMenu

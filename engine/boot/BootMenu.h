@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+// The iPXE menu made from the working folder: each kernel (vmlinuz*, linux*) with the
+// initrd* beside it of the same version, each .ipxe script, each .efi tool and each ISO
+// (iPXE's sanboot, over HTTP only), grouped by kind and sorted, with a default entry
+// and a time-out. A machine with a boot-MAC.ipxe of its own (the MAC as iPXE writes
+// ${mac:hexhyp}) chains that instead. Pure: made from a listing, so the server writes
+// it when the folder changes, never per request.
+namespace BootMenu {
+
+// The name the server writes the menu under, and the user's own that wins over it.
+constexpr const char* kGeneratedName = "menu-generated.ipxe";
+constexpr const char* kUserName = "menu.ipxe";
+
+struct Options {
+    QString server;          // the address iPXE fetches from
+    quint16 httpPort = 0;    // our HTTP's port; 0 when HTTP is off (TFTP then, no ISOs)
+    QString defaultEntry;    // MenuDefault: an entry's file name; the first when not found
+    int seconds = 10;        // MenuSeconds: 0 boots the default at once
+};
+
+struct Entry {
+    enum Kind { Kernel, Script, EfiTool, Iso } kind;
+    QString file;   // as listed, relative to the folder
+    QString initrd; // for a kernel: its initrd, or empty
+};
+
+// The entries for a listing (names relative to the folder, '/' between folders).
+QList<Entry> Entries(const QStringList& files, const Options& options);
+// The script; empty when the user's own menu.ipxe is in the listing.
+QByteArray Generate(const QStringList& files, const Options& options);
+
+} // namespace BootMenu

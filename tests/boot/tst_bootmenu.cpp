@@ -1,0 +1,96 @@
+#include "engine/boot/BootMenu.h"
+
+#include <QtTest>
+
+// The iPXE menu from a folder's listing: which files become entries, how kernels find
+// their initrds, where they are fetched from, and the script iPXE runs.
+class TestBootMenu : public QObject {
+    Q_OBJECT
+
+    static BootMenu::Options tftp() { return {QStringLiteral("198.51.100.2"), 0, {}, 10}; }
+    static BootMenu::Options http() { return {QStringLiteral("198.51.100.2"), 8080, {}, 10}; }
+
+    // Each entry as "kind:file" or "kind:file+initrd".
+    static QStringList described(const QList<BootMenu::Entry>& entries) {
+        static const char* const kinds[] = {"kernel", "script", "efi", "iso"};
+        QStringList out;
+        for (const BootMenu::Entry& e : entries)
+            out << QLatin1String(kinds[e.kind]) + QLatin1Char(':') + e.file +
+                       (e.initrd.isEmpty() ? QString() : QLatin1Char('+') + e.initrd);
+        return out;
+    }
+
+private slots:
+    void entriesFromAListing() {
+        struct Case {
+            const char* what;
+            QStringList files;
+            bool http;
+            QStringList entries;
+        };
+        const QList<Case> cases = {
+            {"Debian's names pair by version", {"initrd.img-6.1.0-18-amd64", "vmlinuz-6.1.0-18-amd64",
+                                                "vmlinuz-6.1.0-17-amd64", "initrd.img-6.1.0-17-amd64"},
+             false,
+             {"kernel:vmlinuz-6.1.0-17-amd64+initrd.img-6.1.0-17-amd64",
+              "kernel:vmlinuz-6.1.0-18-amd64+initrd.img-6.1.0-18-amd64"}},
+            {"installer names, in a folder; no initrd across folders",
+             {"debian/linux", "debian/initrd.gz", "alpine/vmlinuz-lts", "alpine/initrd-lts.img",
+              "initrd.img", "other/vmlinuz"},
+             false,
+             {"kernel:alpine/vmlinuz-lts+alpine/initrd-lts.img", "kernel:debian/linux+debian/initrd.gz",
+              "kernel:other/vmlinuz"}},
+            {"grouped by kind, each sorted; machines' scripts and menus left out",
+             {"z.ipxe", "a.ipxe", "memtest.efi", "shimx64.efi", "menu-generated.ipxe",
+              "boot-52-54-00-12-34-56.ipxe", "linuxmint.iso", "vmlinuz", "notes.txt"},
+             false,
+             {"kernel:vmlinuz", "script:a.ipxe", "script:z.ipxe", "efi:memtest.efi", "efi:shimx64.efi"}},
+            {"ISOs only over HTTP", {"linuxmint.iso", "tools/gparted.iso"}, true,
+             {"iso:linuxmint.iso", "iso:tools/gparted.iso"}},
+        };
+        for (const Case& c : cases) {
+            const QStringList got = described(BootMenu::Entries(c.files, c.http ? http() : tftp()));
+            if (got != c.entries)
+                QFAIL(qPrintable(QStringLiteral("%1: %2").arg(QLatin1String(c.what), got.join(", "))));
+        }
+    }
+
+    void scriptForIpxe() {
+        BootMenu::Options o = http();
+        o.defaultEntry = QStringLiteral("b.ipxe");
+        o.seconds = 5;
+        const QByteArray script = BootMenu::Generate(
+            {"vmlinuz", "initrd.img", "b.ipxe", "my tool.efi", "boot-52-54-00-AB-CD-EF.ipxe"}, o);
+        const QByteArray expected =
+            "#!ipxe\n"
+            "# Written from the working folder; a menu.ipxe of your own is offered instead.\n"
+            "iseq ${mac:hexhyp} 52-54-00-ab-cd-ef && chain http://198.51.100.2:8080/boot-52-54-00-AB-CD-EF.ipxe ||\n"
+            "menu Boot from 198.51.100.2\n"
+            "item e1 vmlinuz + initrd.img\n"
+            "item e2 b.ipxe\n"
+            "item e3 my tool.efi\n"
+            "choose --default e2 --timeout 5000 target && goto ${target} || exit\n"
+            ":e1\n"
+            "kernel http://198.51.100.2:8080/vmlinuz initrd=initrd\n"
+            "initrd --name initrd http://198.51.100.2:8080/initrd.img\n"
+            "boot\n"
+            ":e2\n"
+            "chain http://198.51.100.2:8080/b.ipxe\n"
+            ":e3\n"
+            "chain http://198.51.100.2:8080/my%20tool.efi\n";
+        QCOMPARE(script, expected);
+
+        // Over TFTP; an unknown default falls back to the first entry.
+        o = tftp();
+        o.defaultEntry = QStringLiteral("gone.ipxe");
+        const QByteArray plain = BootMenu::Generate({"vmlinuz"}, o);
+        QVERIFY(plain.contains("kernel tftp://198.51.100.2/vmlinuz\nboot\n"));
+        QVERIFY(plain.contains("choose --default e1 --timeout 10000 target"));
+        // The user's own menu wins: nothing is generated; an empty folder says so.
+        QCOMPARE(BootMenu::Generate({"menu.ipxe", "vmlinuz"}, o), QByteArray());
+        QVERIFY(BootMenu::Generate({}, o).contains("echo Nothing to boot"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestBootMenu)
+#include "tst_bootmenu.moc"
