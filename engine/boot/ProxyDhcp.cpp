@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <QNetworkInterface>
+#include <QUrl>
 
 QString BootInterface::describe() const {
     if (device.isEmpty())
@@ -107,21 +108,37 @@ void CProxyDhcp::HandleDatagram(const char* data, qint64 size, const QHostAddres
     if (bootFile.isEmpty())
         return;
 
+    // A URL is sent as it is. A name must be in the working folder; a UEFI HTTP client
+    // is told it as a URL on our HTTP port, built per answer from the offer's address.
+    const QByteArray name = QFile::encodeName(bootFile);
+    const bool url = bootFile.contains(QLatin1String("://"));
+    const bool overHttp = !url && kind == Dhcp::ClientKind::UefiHttp;
+    QByteArray offered = name;
+    if (overHttp) {
+        QUrl http;
+        http.setScheme(QStringLiteral("http"));
+        http.setHost(m_interface.address.toString());
+        http.setPort(settings.httpPort);
+        http.setPath(QLatin1Char('/') + bootFile);
+        offered = http.toEncoded();
+    }
+
     RowTexts texts;
     const QHostAddress clientAddress(request.ciaddr ? request.ciaddr : from.toIPv4Address());
     texts.client = QStringLiteral("%1 (%2)").arg(request.macText(), clientAddress.toString());
-    texts.file = bootFile;
+    texts.file = overHttp ? QString::fromUtf8(offered) : bootFile;
     texts.service = QStringLiteral("Boot offer");
     IServerWindow& window = m_pEngine->Window();
     const RowHandle row = m_pEngine->AddRow(texts);
 
-    // A URL is the HTTP server's to serve; a name must be in the working folder.
-    const QByteArray name = QFile::encodeName(bootFile);
-    const bool url = bootFile.contains(QLatin1String("://"));
     const QString root = settings.workingFolder;
     if (!url && (!m_pEngine->Platform().files().folderReady(root) ||
                  name.split('/').contains("..") || !ExistsBeneath(root, name, false))) {
         texts.info = QStringLiteral("Boot File Missing: %1").arg(bootFile);
+    } else if (overHttp && !settings.httpEnabled) {
+        texts.info = QStringLiteral("HTTP Is Off: %1 (Option > Protocol)").arg(bootFile);
+    }
+    if (!texts.info.isEmpty()) {
         window.UpdateRow(row, texts, ROW_FAILED);
         m_pEngine->PlaySound(SOUND_FAILED);
         return;
@@ -130,7 +147,7 @@ void CProxyDhcp::HandleDatagram(const char* data, qint64 size, const QHostAddres
     Dhcp::Answer answer;
     answer.messageType = reply;
     answer.serverAddress = ours;
-    answer.bootFile = name;
+    answer.bootFile = offered;
     answer.httpClient = kind == Dhcp::ClientKind::UefiHttp;
     const QByteArray out = Dhcp::BuildAnswer(request, answer);
     // 4011 answers where the request came from. On 67 the client has no address yet:
