@@ -55,10 +55,9 @@ CBootDlg::CBootDlg(CSettingsStore& store, const QString& answersOn, QWidget* par
         label->setBuddy(edit);
         form->addRow(label, row);
     }
-    m_pFiles[UefiHttp]->setPlaceholderText(QStringLiteral("(not answered) a file name, or a URL"));
-    auto* http = new QLabel(QStringLiteral("A file name is offered as http://ADDRESS:PORT/NAME: "
-                                           "the offer's address and the HTTP port (Option > "
-                                           "Protocol, HTTP on). A URL is offered as it is."),
+    auto* http = new QLabel(QStringLiteral("UEFI HTTP: a file name is offered as a URL on "
+                                           "this server's address and HTTP port (HTTP on in "
+                                           "Option > Protocol); a URL as it is."),
                             this);
     http->setObjectName(QStringLiteral("uefiHttpHelp"));
     http->setWordWrap(true);

@@ -184,15 +184,14 @@ void CTransferListView::UpdateEmptyLabel() {
         text = QStringLiteral("No row matches the filter.");
     m_pEmptyLabel->setText(text);
     m_pEmptyLabel->setVisible(!text.isEmpty());
-    if (!text.isEmpty())
-        m_pEmptyLabel->setGeometry(viewport()->rect());
+    m_pEmptyLabel->setGeometry(viewport()->rect());
 }
 
 void CTransferListView::FitColumns() {
     // A typical final row: a client, a boot file, its size, "Boot offer" (the widest
     // service) and a negotiated download's last words.
     const char* const samples[CTransferListModel::ColumnCount] = {
-        "192.168.1.100", "undionly.kpxe", "30.0 MiB", "Boot offer",
+        "192.168.1.100", "snponly.efi", "1023.9 KiB", "Boot offer",
         "Transfer Complete (blksize 1468, windowsize 16)"};
     const QFontMetrics fm(font());
     const QFontMetrics headFm(header()->font());
@@ -238,8 +237,7 @@ bool CTransferListView::eventFilter(QObject* watched, QEvent* event) {
 void CTransferListView::resizeEvent(QResizeEvent* event) {
     QTreeView::resizeEvent(event);
     SpreadColumns();
-    if (m_pEmptyLabel->isVisible())
-        m_pEmptyLabel->setGeometry(viewport()->rect());
+    m_pEmptyLabel->setGeometry(viewport()->rect());
 }
 
 QAction* CTransferListView::Separator(QObject* parent) {

@@ -91,7 +91,7 @@ void TestDesktop::columnsFitATypicalRowAndWiden() {
     QVERIFY(QTest::qWaitForWindowExposed(&f));
     CZAZO_DizeView* view = f.View();
     QVERIFY(!view->UserSizedColumns());
-    const QStringList row = {"192.168.1.100", "undionly.kpxe", "30.0 MiB",
+    const QStringList row = {"192.168.1.100", "snponly.efi", "1023.9 KiB",
                              "Boot offer", "Transfer Complete (blksize 1468, windowsize 16)"};
     const QFontMetrics fm(view->font());
     const int margins = 4 * fm.horizontalAdvance(QLatin1Char(' '));
