@@ -63,8 +63,7 @@ CHelpSheetDlg::CHelpSheetDlg(QWidget* parent, int selectPage)
     : QDialog(parent), m_pPageGeneral(new CPageGeneral), m_pPageClear(new CPageClear),
       m_pPageSetup(new CPageSetup), m_pPageSecurity(new CPageSecurity),
       m_pPageProtocol(new CPageProtocol), m_pPageBoot(new CPageBoot),
-      m_pPageRunning(new CPageRunning),
-      ui(std::make_unique<Ui::CHelpSheetDlg>()) {
+      m_pPageRunning(new CPageRunning), ui(std::make_unique<Ui::CHelpSheetDlg>()) {
     ui->setupUi(this);
     // A fixed size: nothing to maximise.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |

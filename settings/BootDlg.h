@@ -9,7 +9,8 @@ class QLineEdit;
 
 // The Boot dialog: the boot offers (ProxyDHCP) switch, the four boot files, and the
 // interface the offers go out on. A boot file is a name in the working folder (for UEFI
-// HTTP a URL may be given instead); Browse only takes files beneath it. Storing the values is the Boot command's job.
+// HTTP a URL may be given instead); Browse only takes files beneath it. Storing the
+// values is the Boot command's job.
 class CBootDlg : public QDialog {
     Q_OBJECT
 

@@ -75,9 +75,10 @@ void CSecurityDlg::LayOut() {
                                              ui->client4Edit, ui->client5Edit, ui->client6Edit};
     const std::array<QLabel*, 6> labels = {ui->slot1Label, ui->slot2Label, ui->slot3Label,
                                            ui->slot4Label, ui->slot5Label, ui->slot6Label};
-    const char* const examples[6] = {"192.168.1.20",  "192.168.1.0/24", "10.0.0.0/8",
+    const char* const examples[6] = {"192.168.1.20", "192.168.1.0/24",  "10.0.0.0/8",
                                      "2001:db8::15", "2001:db8:5::/48", "fd00::/64"};
-    const int wide = fontMetrics().horizontalAdvance(QStringLiteral("2001:db8:ffff:ffff::/64")) + 12;
+    const int wide =
+        fontMetrics().horizontalAdvance(QStringLiteral("2001:db8:ffff:ffff::/64")) + 12;
     auto* clients = new QGridLayout(ui->clientGroup);
     clients->addWidget(ui->allowClientCheck, 0, 0, 1, 4);
     for (int i = 0; i < 6; ++i) {
@@ -108,10 +109,9 @@ void CSecurityDlg::LayOut() {
     top->addLayout(buttons);
     top->setSizeConstraint(QLayout::SetFixedSize);
     // The fields first, the buttons last.
-    QWidget* order[] = {ui->allowClientCheck, ui->client1Edit, ui->client2Edit,
-                        ui->client3Edit,      ui->client4Edit, ui->client5Edit,
-                        ui->client6Edit,      ui->sendFileCheck, ui->fileEdit,
-                        ui->okButton,         ui->cancelButton};
+    QWidget* order[] = {ui->allowClientCheck, ui->client1Edit, ui->client2Edit, ui->client3Edit,
+                        ui->client4Edit,      ui->client5Edit, ui->client6Edit, ui->sendFileCheck,
+                        ui->fileEdit,         ui->okButton,    ui->cancelButton};
     for (size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
 }
@@ -148,10 +148,9 @@ void CSecurityDlg::accept() {
     const AccessRules entered = m_rules;
     m_rules = shown;
     const bool addresses = message.startsWith(QLatin1String("Invalid IP address"));
-    QMessageBox::warning(this, QStringLiteral("ZAZO_Dize"),
-                         addresses ? message + QStringLiteral("\n\n") +
-                                         QLatin1String(kClientEntryFormat)
-                                   : message);
+    QMessageBox::warning(
+        this, QStringLiteral("ZAZO_Dize"),
+        addresses ? message + QStringLiteral("\n\n") + QLatin1String(kClientEntryFormat) : message);
     const std::array<QLineEdit*, 6> edits = {ui->client1Edit, ui->client2Edit, ui->client3Edit,
                                              ui->client4Edit, ui->client5Edit, ui->client6Edit};
     QLineEdit* bad = ui->fileEdit;

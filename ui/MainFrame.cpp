@@ -3,8 +3,6 @@
 #include "AboutBoxDlg.h"
 #include "BootCommand.h"
 #include "ProtocolCommand.h"
-#include "engine/host/EngineHost.h"
-#include "settings/SettingsStore.h"
 #include "SplashWindow.h"
 #include "TransferAnimDlg.h"
 #include "TransferFilter.h"
@@ -13,17 +11,19 @@
 #include "WindowResources.h"
 #include "WindowTitle.h"
 #include "ZAZO_DizeView.h"
+#include "engine/host/EngineHost.h"
+#include "settings/SettingsStore.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QCloseEvent>
-#include <QDir>
-#include <QFileInfo>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -34,8 +34,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
-#include <QShortcut>
 #include <QSettings>
+#include <QShortcut>
 #include <QSpinBox>
 #include <QStandardPaths>
 #include <QStatusBar>
@@ -78,14 +78,15 @@ const CommandText kCommandTexts[CMainFrame::CommandCount] = {
     // No shortcut: Ctrl+P means Print everywhere else.
     {"&Protocol...", "Options, transfer ports and the addresses the server answers from",
      "Protocol", "Protocol", nullptr},
-    {"&Hide Requests for Missing Files", "Leave requests for files that are not there out of the list",
+    {"&Hide Requests for Missing Files",
+     "Leave requests for files that are not there out of the list",
      "Hide Requests for Missing Files", "Hide Missing", nullptr},
     {"&Boot...", "Offer boot files to PXE clients (ProxyDHCP)", "Boot", "Boot", nullptr},
     {"&Notifications",
      "Tell the desktop when a transfer fails or an upload completes while the window is hidden",
      "Notifications", "Notify", nullptr},
-    {"Copy Server &Address", "Copy the address clients reach the server at",
-     "Copy Server Address", "Address", nullptr},
+    {"Copy Server &Address", "Copy the address clients reach the server at", "Copy Server Address",
+     "Address", nullptr},
 };
 
 QString listenWhere(const QHostAddress& address, quint16 port) {
@@ -483,7 +484,8 @@ QString CMainFrame::EmptyListText(quint16 httpPort, const QString& bootStatus) c
         more << QStringLiteral("Boot offers (Option &gt; Boot) would tell PXE clients on the "
                                "network which boot file to load.");
     const QString httpUrl =
-        where.isEmpty() ? QString() : WindowTitle::ServerUrls(where, httpPort ? httpPort : 8080).value(1);
+        where.isEmpty() ? QString()
+                        : WindowTitle::ServerUrls(where, httpPort ? httpPort : 8080).value(1);
     if (httpPort)
         more << QStringLiteral("HTTP is on: the folder is at %1 too.").arg(httpUrl.toHtmlEscaped());
     else
@@ -514,8 +516,8 @@ void CMainFrame::UpdateCommands() {
     abort->setStatusTip(active > 0 ? abortPrompt
                                    : abortPrompt + QStringLiteral(" (none is in progress)"));
     clear->setEnabled(active == 0 && rows > 0);
-    clear->setStatusTip(active > 0 ? clearPrompt + QStringLiteral(" (not while transfers are in "
-                                                                  "progress: wait, or Abort)")
+    clear->setStatusTip(active > 0  ? clearPrompt + QStringLiteral(" (not while transfers are in "
+                                                                    "progress: wait, or Abort)")
                         : rows == 0 ? clearPrompt + QStringLiteral(" (the list is empty)")
                                     : clearPrompt);
 }
@@ -676,9 +678,9 @@ QString CMainFrame::SaveListStartPath() {
 }
 
 void CMainFrame::OnSaveList() {
-    const QString path = QFileDialog::getSaveFileName(
-        this, QStringLiteral("Save List As"), SaveListStartPath(),
-        QStringLiteral("CSV files (*.csv);;All files (*)"));
+    const QString path =
+        QFileDialog::getSaveFileName(this, QStringLiteral("Save List As"), SaveListStartPath(),
+                                     QStringLiteral("CSV files (*.csv);;All files (*)"));
     if (!path.isEmpty() && !SaveListAs(path))
         QMessageBox::warning(this, QStringLiteral("Save List As"),
                              QStringLiteral("Cannot write %1.").arg(path));

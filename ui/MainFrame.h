@@ -183,8 +183,8 @@ private:
     QMenu* m_pCopyAddressMenu = nullptr; // one entry per address, when there are several
     std::function<void(const QString&, const QString&)> m_notify;
     QStringList m_pendingNotes; // ended rows to tell of, gathered over one turn of the loop
-    QElapsedTimer m_audioNote;   // since "No audio device" was first said
-    QString m_strServices;       // what the title adds: "HTTP on :8080, boot offers on eth1"
+    QElapsedTimer m_audioNote;  // since "No audio device" was first said
+    QString m_strServices;      // what the title adds: "HTTP on :8080, boot offers on eth1"
     std::function<QHostAddress()> m_listenAddressFor;
     QLineEdit* m_pFilterEdit = nullptr;
     QCheckBox* m_pHideFinished = nullptr;

@@ -201,8 +201,9 @@ void CTransferListView::FitColumns() {
         int w = fm.horizontalAdvance(QLatin1String(samples[c])) + margins;
         if (c == CTransferListModel::ColClient)
             w += 20;
-        const int title = headFm.horizontalAdvance(QLatin1String(CTransferListModel::kColumns[c].title)) +
-                          3 * headFm.horizontalAdvance(QLatin1Char(' ')) + 8;
+        const int title =
+            headFm.horizontalAdvance(QLatin1String(CTransferListModel::kColumns[c].title)) +
+            3 * headFm.horizontalAdvance(QLatin1Char(' ')) + 8;
         m_baseWidths[c] = qMax(w, title);
     }
     m_bUserSized = false;
@@ -218,7 +219,8 @@ void CTransferListView::SpreadColumns() {
     const int extra = qMax(0, viewport()->width() - sum);
     m_bFitting = true;
     for (int c = 0; c < CTransferListModel::ColInfo; ++c)
-        header()->resizeSection(c, m_baseWidths[c] + (c == CTransferListModel::ColFile ? extra / 3 : 0));
+        header()->resizeSection(c, m_baseWidths[c] +
+                                       (c == CTransferListModel::ColFile ? extra / 3 : 0));
     header()->resizeSection(CTransferListModel::ColInfo,
                             m_baseWidths[CTransferListModel::ColInfo] + extra - extra / 3);
     m_bFitting = false;
@@ -347,8 +349,8 @@ void CTransferListView::FlushProgress() {
         if (row < 0)
             continue;
         m_paintedBars.insert(it.key(), it.value());
-        viewport()->update(
-            visualRect(m_pFilter->mapFromSource(m_pModel->index(row, CTransferListModel::ColSize))));
+        viewport()->update(visualRect(
+            m_pFilter->mapFromSource(m_pModel->index(row, CTransferListModel::ColSize))));
         ++m_nProgressRepaints;
     }
     m_dirtyBars.clear();

@@ -159,8 +159,8 @@ QStringList ServerUrls(const QString& reachable, quint16 httpPort) {
     QString host;
     quint16 port = 69;
     SplitReachable(reachable, &host, &port);
-    const QString inUrl = host.contains(QLatin1Char(':')) ? QLatin1Char('[') + host + QLatin1Char(']')
-                                                          : host;
+    const QString inUrl =
+        host.contains(QLatin1Char(':')) ? QLatin1Char('[') + host + QLatin1Char(']') : host;
     QStringList urls{port == 69 ? QStringLiteral("tftp://%1/").arg(inUrl)
                                 : QStringLiteral("tftp://%1:%2/").arg(inUrl).arg(port)};
     if (httpPort)

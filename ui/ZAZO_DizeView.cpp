@@ -2,14 +2,14 @@
 
 #include "HelpSheetDlg.h"
 #include "SecurityCommand.h"
-#include "engine/host/EngineHost.h"
 #include "SetupCommand.h"
-#include "settings/SettingsStore.h"
 #include "TransferAnimDlg.h"
 #include "TransferFilter.h"
 #include "TransferListModel.h"
 #include "TransferLog.h"
 #include "WaveSound.h"
+#include "engine/host/EngineHost.h"
+#include "settings/SettingsStore.h"
 
 #include <QAction>
 #include <QMessageBox>

@@ -116,10 +116,9 @@ void TestSecurityDialog::dialogTemplate() {
     QCOMPARE(dlg.focusWidget(), dlg.findChild<QWidget*>(QStringLiteral("allowClientCheck")));
 
     // Tab order: the fields as in the template, then the buttons.
-    const QStringList expected = {"allowClientCheck", "client1Edit", "client2Edit",
-                                  "client3Edit",      "client4Edit", "client5Edit",
-                                  "client6Edit",      "sendFileCheck", "fileEdit",
-                                  "okButton",         "cancelButton"};
+    const QStringList expected = {"allowClientCheck", "client1Edit", "client2Edit", "client3Edit",
+                                  "client4Edit",      "client5Edit", "client6Edit", "sendFileCheck",
+                                  "fileEdit",         "okButton",    "cancelButton"};
     QStringList order;
     QWidget* w = dlg.findChild<QWidget*>(QStringLiteral("allowClientCheck"));
     for (int i = 0; i < 40 && order.size() < expected.size(); ++i, w = w->nextInFocusChain()) {
@@ -188,22 +187,21 @@ void TestSecurityDialog::cancelAndEscapeLeaveAfterARejectedOk() {
     const QStringList keysBefore = f.StoredKeys();
     const QStringList liveBefore = Live(f.engine);
     for (int way = 0; way < 3; ++way) {
-        ModalDriver driver(
-            {{[](QWidget* w) {
-                 ModalDriver::setText(w, "client2Edit", QStringLiteral("10.0.0"));
-                 ModalDriver::setText(w, "client5Edit", QStringLiteral("x"));
-                 ModalDriver::click(w, "okButton");
-             }},
-             ExpectWarning(BadBox("2 5 ")),
-             {[way](QWidget* w) {
-                  if (way == 0)
-                      ModalDriver::click(w, "cancelButton");
-                  else if (way == 1)
-                      QTest::keyClick(w, Qt::Key_Escape);
-                  else
-                      w->close(); // the close box
-              },
-              true}});
+        ModalDriver driver({{[](QWidget* w) {
+                                ModalDriver::setText(w, "client2Edit", QStringLiteral("10.0.0"));
+                                ModalDriver::setText(w, "client5Edit", QStringLiteral("x"));
+                                ModalDriver::click(w, "okButton");
+                            }},
+                            ExpectWarning(BadBox("2 5 ")),
+                            {[way](QWidget* w) {
+                                 if (way == 0)
+                                     ModalDriver::click(w, "cancelButton");
+                                 else if (way == 1)
+                                     QTest::keyClick(w, Qt::Key_Escape);
+                                 else
+                                     w->close(); // the close box
+                             },
+                             true}});
         RunSecurityCommand(f.engine, nullptr);
         QVERIFY2(ModalDriver::Errors().isEmpty(), qPrintable(ModalDriver::Errors().join('\n')));
         QVERIFY(driver.finished());

@@ -183,17 +183,21 @@ private slots:
     void uefiHttpNameBecomesUrl() {
         BootFixture f;
         f.writeFile(QStringLiteral("efi dir.efi"), "x");
-        f.store->WriteProfileString(CSettingsStore::kBootFileUefiHttp, QStringLiteral("efi dir.efi"));
+        f.store->WriteProfileString(CSettingsStore::kBootFileUefiHttp,
+                                    QStringLiteral("efi dir.efi"));
         f.store->WriteProfileInt(CSettingsStore::kHttpPort, 8081);
-        const QByteArray discover = packet(Dhcp::DISCOVER, {vendor("HTTPClient:Arch:00016"), arch(16)});
+        const QByteArray discover =
+            packet(Dhcp::DISCOVER, {vendor("HTTPClient:Arch:00016"), arch(16)});
         f.store->WriteProfileInt(CSettingsStore::kHttpEnabled, 0);
         QVERIFY(f.ask(discover).isEmpty());
         QCOMPARE(f.lastRow().state, ROW_FAILED);
-        QCOMPARE(f.lastRow().texts.info, QStringLiteral("HTTP Is Off: efi dir.efi (Option > Protocol)"));
+        QCOMPARE(f.lastRow().texts.info,
+                 QStringLiteral("HTTP Is Off: efi dir.efi (Option > Protocol)"));
         f.store->WriteProfileInt(CSettingsStore::kHttpEnabled, 1);
         const QList<FakeDatagram> out = f.ask(discover);
         QCOMPARE(out.size(), 1);
-        QCOMPARE(reply(out[0]).option(Dhcp::OptBootFile), QByteArray("http://127.0.0.1:8081/efi%20dir.efi"));
+        QCOMPARE(reply(out[0]).option(Dhcp::OptBootFile),
+                 QByteArray("http://127.0.0.1:8081/efi%20dir.efi"));
         QCOMPARE(f.lastRow().state, ROW_SENT);
         QCOMPARE(f.lastRow().texts.file, QStringLiteral("http://127.0.0.1:8081/efi%20dir.efi"));
     }

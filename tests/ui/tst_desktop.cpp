@@ -91,8 +91,8 @@ void TestDesktop::columnsFitATypicalRowAndWiden() {
     QVERIFY(QTest::qWaitForWindowExposed(&f));
     CZAZO_DizeView* view = f.View();
     QVERIFY(!view->UserSizedColumns());
-    const QStringList row = {"192.168.1.100", "snponly.efi", "1023.9 KiB",
-                             "Boot offer", "Transfer Complete (blksize 1468, windowsize 16)"};
+    const QStringList row = {"192.168.1.100", "snponly.efi", "1023.9 KiB", "Boot offer",
+                             "Transfer Complete (blksize 1468, windowsize 16)"};
     const QFontMetrics fm(view->font());
     const int margins = 4 * fm.horizontalAdvance(QLatin1Char(' '));
     for (int c = 0; c < row.size(); ++c)
@@ -101,8 +101,7 @@ void TestDesktop::columnsFitATypicalRowAndWiden() {
     int shown = 0;
     for (int c = 0; c < row.size(); ++c)
         shown += view->columnWidth(c);
-    QVERIFY2(shown <= view->viewport()->width(),
-             qPrintable(QStringLiteral("%1 %2 %3 %4 %5 in %6").arg(view->columnWidth(0)).arg(view->columnWidth(1)).arg(view->columnWidth(2)).arg(view->columnWidth(3)).arg(view->columnWidth(4)).arg(view->viewport()->width())));
+    QVERIFY(shown <= view->viewport()->width());
     const int file = view->columnWidth(CTransferListModel::ColFile);
     const int info = view->columnWidth(CTransferListModel::ColInfo);
     f.resize(f.width() + 300, f.height());
@@ -135,7 +134,8 @@ void TestDesktop::abortAndClearOnlyWhenTheyWouldAct() {
     client.SendRequest(m_port, 1, "big.bin");
     QCOMPARE(TftpTestClient::Opcode(client.Receive()), quint16(3));
     QVERIFY_SOON(abort->isEnabled());
-    QVERIFY(!clear->isEnabled() && clear->statusTip().contains("not while transfers are in progress"));
+    QVERIFY(!clear->isEnabled() &&
+            clear->statusTip().contains("not while transfers are in progress"));
 
     // Save List As starts where documents are kept, not where the program was started.
     const QString folder = QFileInfo(CMainFrame::SaveListStartPath()).path();
@@ -158,9 +158,12 @@ void TestDesktop::filterAndHideFinished() {
         const char* text;
         QStringList files;
     } cases[] = {
-        {"", {"pxelinux.0", "gone.img", "up.bin"}}, {"10.0.0.2", {"gone.img"}},
-        {"RECEIVE", {"up.bin"}},                     {"failed", {"gone.img"}},
-        {"running", {"pxelinux.0"}},                 {"pxe", {"pxelinux.0"}},
+        {"", {"pxelinux.0", "gone.img", "up.bin"}},
+        {"10.0.0.2", {"gone.img"}},
+        {"RECEIVE", {"up.bin"}},
+        {"failed", {"gone.img"}},
+        {"running", {"pxelinux.0"}},
+        {"pxe", {"pxelinux.0"}},
     };
     for (const auto& c : cases) {
         f.FilterEdit()->setText(QLatin1String(c.text));
@@ -241,7 +244,9 @@ void TestDesktop::screenReaderNamesAndStates() {
     QCOMPARE(table->cellAt(1, CTransferListModel::ColClient)->text(QAccessible::Name),
              QStringLiteral("10.0.0.2"));
     for (int c = 0; c < CTransferListModel::ColumnCount; ++c)
-        QVERIFY(!f.View()->model()->headerData(c, Qt::Horizontal, Qt::AccessibleDescriptionRole)
+        QVERIFY(!f.View()
+                     ->model()
+                     ->headerData(c, Qt::Horizontal, Qt::AccessibleDescriptionRole)
                      .toString()
                      .isEmpty());
     QAccessibleInterface* animation = QAccessible::queryAccessibleInterface(f.Animation());
@@ -264,8 +269,10 @@ void TestDesktop::protocolHttpAndAddressApplyAtOnce() {
                 return;
             drive.stop();
             dlg->findChild<QCheckBox*>(QStringLiteral("httpCheck"))->setChecked(on);
-            dlg->findChild<QLineEdit*>(QStringLiteral("httpPortEdit"))->setText(QString::number(http));
-            dlg->findChild<QComboBox*>(QStringLiteral("listenCombo"))->setEditText(QStringLiteral("127.0.0.2"));
+            dlg->findChild<QLineEdit*>(QStringLiteral("httpPortEdit"))
+                ->setText(QString::number(http));
+            dlg->findChild<QComboBox*>(QStringLiteral("listenCombo"))
+                ->setEditText(QStringLiteral("127.0.0.2"));
             dlg->accept();
         });
         drive.start(20);

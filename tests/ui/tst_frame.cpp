@@ -124,8 +124,9 @@ void TestFrame::menusAndToolbar() {
         QVERIFY(!buttons[i]->icon().isNull());
         QCOMPARE(bar->widgetForAction(buttons[i])->size(), QSize(80, 53));
     }
-    QVERIFY(f.Action(CMainFrame::Abort)->statusTip().startsWith(
-        QStringLiteral("Abort all current active connections")));
+    QVERIFY(f.Action(CMainFrame::Abort)
+                ->statusTip()
+                .startsWith(QStringLiteral("Abort all current active connections")));
     QVERIFY(f.Action(CMainFrame::Abort)->shortcut().isEmpty());
 }
 
@@ -265,8 +266,9 @@ void TestFrame::statusFieldSaysWhereOrWhy() {
     // goes with the first row.
     QCOMPARE(field->text().contains(QStringLiteral("No audio device")),
              !f.View()->Sounds().HasOutput());
-    f.View()->AddRow(1, RowTexts{QStringLiteral("10.0.0.1"), QStringLiteral("a"), {},
-                                 QStringLiteral("Send"), {}});
+    f.View()->AddRow(
+        1,
+        RowTexts{QStringLiteral("10.0.0.1"), QStringLiteral("a"), {}, QStringLiteral("Send"), {}});
     f.UpdateStatusField();
     QVERIFY(!field->text().contains(QStringLiteral("No audio device")));
     QVERIFY(f.windowTitle().endsWith(where));
