@@ -394,11 +394,11 @@ void CMainFrame::UpdateStatusField() {
     const CEngineHost& engine = m_pView->Engine();
     const bool listening = m_pView->IsListening();
     const bool http = listening && engine.Settings().httpEnabled;
-    const QString boot = listening ? engine.BootStatus() : QString();
+    const BootStatus boot = listening ? engine.BootState() : BootStatus();
     if (http)
         text += QStringLiteral("  |  HTTP on :%1").arg(engine.Settings().httpPort);
-    if (!boot.isEmpty())
-        text += QStringLiteral("  |  ") + boot;
+    if (!boot.text().isEmpty())
+        text += QStringLiteral("  |  ") + boot.text();
     // Said once, as news: a machine without a sound card is no fault to keep showing.
     // It goes with the first row, or after kNoteMs.
     if (engine.SoundOn() && !m_audioNote.isValid() && !m_pView->Sounds().HasOutput())
@@ -408,8 +408,10 @@ void CMainFrame::UpdateStatusField() {
         text += QStringLiteral("  |  No audio device");
     if (!m_strStartNotes.isEmpty())
         text += QStringLiteral("  |  ") + m_strStartNotes;
-    UpdateTitle(WindowTitle::ServiceNote(http ? engine.Settings().httpPort : 0,
-                                         WindowTitle::BootDevice(boot)));
+    // Where the offers go out: the device of "eth1 (192.0.2.10)".
+    UpdateTitle(WindowTitle::ServiceNote(
+        http ? engine.Settings().httpPort : 0,
+        boot.on() ? boot.where.section(QLatin1Char(' '), 0, 0) : QString()));
     m_pView->SetEmptyText(EmptyListText(http ? engine.Settings().httpPort : 0, boot));
     if (text == m_pStatusField->text())
         return;
@@ -462,7 +464,7 @@ void CMainFrame::CopyServerAddress(const QString& reachable) {
 
 // What the empty list says until the first row: where files go, how a client fetches
 // one from this machine, and what the switches that are off would add.
-QString CMainFrame::EmptyListText(quint16 httpPort, const QString& bootStatus) const {
+QString CMainFrame::EmptyListText(quint16 httpPort, const BootStatus& boot) const {
     if (!m_pView->IsListening())
         return QStringLiteral("<p>The server is not listening yet: the bar above says why.</p>");
     const QString folder = m_store.WorkingFolder().toHtmlEscaped();
@@ -476,10 +478,13 @@ QString CMainFrame::EmptyListText(quint16 httpPort, const QString& bootStatus) c
                     .arg(WindowTitle::TftpCommand(where, QStringLiteral("get")).toHtmlEscaped(),
                          WindowTitle::TftpCommand(where, QStringLiteral("put")).toHtmlEscaped());
     QStringList more;
-    if (!bootStatus.isEmpty())
-        more << QStringLiteral("Boot offers: %1; PXE clients are told their boot file "
-                               "(Option &gt; Boot).")
-                    .arg(bootStatus.toHtmlEscaped());
+    if (boot.on())
+        more << QStringLiteral("Boot offers are on, on %1: PXE clients are told their boot "
+                               "file (Option &gt; Boot).")
+                    .arg(boot.where.toHtmlEscaped());
+    else if (!boot.ok)
+        more << QStringLiteral("Boot offers are switched on but %1 (Option &gt; Boot).")
+                    .arg(boot.text().toHtmlEscaped());
     else
         more << QStringLiteral("Boot offers (Option &gt; Boot) would tell PXE clients on the "
                                "network which boot file to load.");

@@ -152,7 +152,7 @@ private:
     void UpdateServerAddresses(const QStringList& addresses);
     void UpdateTitle(const QString& services);
     void CopyServerAddress(const QString& reachable);
-    QString EmptyListText(quint16 httpPort, const QString& bootStatus) const;
+    QString EmptyListText(quint16 httpPort, const BootStatus& boot) const;
     QWidget* CreateFilterBar(QWidget* parent);
     void OnRowEnded(const RowTexts& texts, RowState state);
     void ShowNotifications();

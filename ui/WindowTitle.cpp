@@ -185,10 +185,4 @@ QString ServiceNote(quint16 httpPort, const QString& bootDevice) {
     return on.join(QStringLiteral(", "));
 }
 
-QString BootDevice(const QString& bootStatus) {
-    const QLatin1String on("boot offers on ");
-    return bootStatus.startsWith(on) ? bootStatus.mid(on.size()).section(QLatin1Char(' '), 0, 0)
-                                     : QString();
-}
-
 } // namespace WindowTitle

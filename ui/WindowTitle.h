@@ -54,8 +54,5 @@ QStringList ServerUrls(const QString& reachable, quint16 httpPort);
 QString TftpCommand(const QString& reachable, const QString& verb);
 // What is on beside TFTP: "HTTP on :8080, boot offers on eth1"; empty when nothing is.
 QString ServiceNote(quint16 httpPort, const QString& bootDevice);
-// The device of the engine's boot status ("boot offers on eth1 (192.0.2.10)"); empty
-// while they are off or failed.
-QString BootDevice(const QString& bootStatus);
 
 } // namespace WindowTitle
