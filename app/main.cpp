@@ -135,6 +135,7 @@ int runWindow(QApplication& app, const ServerOptions& options) {
     const QString notes = startNotes(store,
         store.GetProfileString(CSettingsStore::kDirName, CSettingsStore::DefaultDirName()));
     CMainFrame frame(store, std::make_unique<CEngineHost>(store), address, port);
+    frame.SetListenAddressSource([&options, &store] { return ListenAddressFor(options, store); });
     const QString folder =
         store.GetProfileString(CSettingsStore::kDirName, CSettingsStore::DefaultDirName());
     quitOnSignals(app);

@@ -1,5 +1,6 @@
 #include "HelpSheetDlg.h"
 #include "ui_HelpSheetDlg.h"
+#include "ui_PageBoot.h"
 #include "ui_PageClear.h"
 #include "ui_PageGeneral.h"
 #include "ui_PageProtocol.h"
@@ -45,6 +46,12 @@ CPageProtocol::CPageProtocol(QWidget* parent)
 }
 CPageProtocol::~CPageProtocol() = default;
 
+CPageBoot::CPageBoot(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::CPageBoot>()) {
+    InitDialogPictures();
+    ui->setupUi(this);
+}
+CPageBoot::~CPageBoot() = default;
+
 CPageRunning::CPageRunning(QWidget* parent)
     : QWidget(parent), ui(std::make_unique<Ui::CPageRunning>()) {
     InitDialogPictures();
@@ -55,8 +62,8 @@ CPageRunning::~CPageRunning() = default;
 CHelpSheetDlg::CHelpSheetDlg(QWidget* parent, int selectPage)
     : QDialog(parent), m_pPageGeneral(new CPageGeneral), m_pPageClear(new CPageClear),
       m_pPageSetup(new CPageSetup), m_pPageSecurity(new CPageSecurity),
-      m_pPageProtocol(new CPageProtocol), m_pPageRunning(new CPageRunning),
-      ui(std::make_unique<Ui::CHelpSheetDlg>()) {
+      m_pPageProtocol(new CPageProtocol), m_pPageBoot(new CPageBoot),
+      m_pPageRunning(new CPageRunning), ui(std::make_unique<Ui::CHelpSheetDlg>()) {
     ui->setupUi(this);
     // A fixed size: nothing to maximise.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -65,7 +72,8 @@ CHelpSheetDlg::CHelpSheetDlg(QWidget* parent, int selectPage)
     for (QWidget* page :
          {static_cast<QWidget*>(m_pPageGeneral), static_cast<QWidget*>(m_pPageClear),
           static_cast<QWidget*>(m_pPageSetup), static_cast<QWidget*>(m_pPageSecurity),
-          static_cast<QWidget*>(m_pPageProtocol), static_cast<QWidget*>(m_pPageRunning)})
+          static_cast<QWidget*>(m_pPageProtocol), static_cast<QWidget*>(m_pPageBoot),
+          static_cast<QWidget*>(m_pPageRunning)})
         ui->tabWidget->addTab(page, page->windowTitle());
     ui->tabWidget->setCurrentIndex(selectPage);
     // Every tab in view: the sheet grows to the tab bar rather than hiding tabs behind arrows.

@@ -14,6 +14,7 @@ class CPageSetup;
 class CPageSecurity;
 class CPageProtocol;
 class CPageRunning;
+class CPageBoot;
 } // namespace Ui
 
 // The help pages: a picture and a fixed text each, nothing to change.
@@ -67,6 +68,17 @@ private:
     std::unique_ptr<Ui::CPageProtocol> ui;
 };
 
+// Boot offers, HTTP and the DHCP server.
+class CPageBoot : public QWidget {
+    Q_OBJECT
+public:
+    explicit CPageBoot(QWidget* parent = nullptr);
+    ~CPageBoot() override;
+
+private:
+    std::unique_ptr<Ui::CPageBoot> ui;
+};
+
 // The tray, the transfer log, headless mode and the service.
 class CPageRunning : public QWidget {
     Q_OBJECT
@@ -78,7 +90,8 @@ private:
     std::unique_ptr<Ui::CPageRunning> ui;
 };
 
-// The help sheet: the pages as tabs General, File, Setup, Security, Protocol and Running.
+// The help sheet: the pages as tabs General, File, Setup, Security, Protocol, Boot and
+// Running.
 // No page keeps anything, so the one button is Close.
 class CHelpSheetDlg : public QDialog {
     Q_OBJECT
@@ -93,6 +106,7 @@ public:
     CPageSetup* m_pPageSetup;
     CPageSecurity* m_pPageSecurity;
     CPageProtocol* m_pPageProtocol;
+    CPageBoot* m_pPageBoot;
     CPageRunning* m_pPageRunning;
 
 private:

@@ -4,9 +4,10 @@
 #   blue    a file sent to the end            violet  a file received to the end
 #   red     a request for a missing file      red     a client that sent an ERROR
 #   black   a send half done (with its bar)   black   a reception still running
-# Usage: scripts/screenshot.sh [--dark] [--scale N] [--out FILE] [path/to/vantrel-server] [port]
+# Usage: scripts/screenshot.sh [--dark] [--scale N] [--empty] [--out FILE] [path/to/vantrel-server] [port]
 #   --dark     the Adwaita-Dark style (package adwaita-qt6): the list must read the same
 #   --scale N  QT_SCALE_FACTOR=N on a 1280x800 screen (the window must fit on it)
+#   --empty    no transfers: the first screen a new user sees
 #   --out      the picture's path (default docs/window.png)
 # Needs xvfb-run, ImageMagick's import, xwininfo and python3; openbox when installed
 # (the window then has a window manager's frame and placement, as on a desktop).
@@ -15,10 +16,12 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 out="$here/docs/window.png"
 style_env=""
 screen="1024x768x24"
+empty=""
 while [ $# -gt 0 ]; do
     case "$1" in
     --dark) style_env="QT_STYLE_OVERRIDE=Adwaita-Dark"; shift ;;
     --scale) style_env="$style_env QT_SCALE_FACTOR=$2"; screen="1280x800x24"; shift 2 ;;
+    --empty) empty=1; shift ;;
     --out) out=$(realpath -m "$2"); shift 2 ;;
     *) break ;;
     esac
@@ -78,6 +81,10 @@ def put(name, blocks, finish=True, error=False):
         s.sendto(struct.pack("!HH", 3, n) + bytes(100 if last else 512), peer)
         s.recvfrom(1024)
 
+if len(sys.argv) > 2:                  # --empty: no transfer at all
+    print("ready", flush=True)
+    time.sleep(30)
+    sys.exit(0)
 get("report.pdf")                      # blue
 put("upload.img", 6)                   # violet
 get("missing.txt")                     # red: not found
@@ -95,7 +102,7 @@ if command -v openbox >/dev/null; then openbox >/dev/null 2>&1 & sleep 1; fi
 env $style_env "$server" --no-splash --address 127.0.0.1 --port $port > "$work/server.out" 2>&1 &
 srv=\$!
 for i in \$(seq 1 50); do grep -q listening "$work/server.out" 2>/dev/null && break; sleep 0.2; done
-python3 "$work/client.py" $port > "$work/client.out" &
+python3 "$work/client.py" $port $empty > "$work/client.out" &
 cli=\$!
 for i in \$(seq 1 50); do grep -q ready "$work/client.out" 2>/dev/null && break; sleep 0.2; done
 sleep 1.5

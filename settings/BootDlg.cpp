@@ -18,7 +18,7 @@ CBootDlg::CBootDlg(CSettingsStore& store, const QString& answersOn, QWidget* par
     : QDialog(parent), m_strFolder(store.WorkingFolder()) {
     setWindowTitle(QStringLiteral("Boot"));
     auto* layout = new QVBoxLayout(this);
-    m_pSwitch = new QCheckBox(QStringLiteral("&Offer boot files to PXE clients"), this);
+    m_pSwitch = new QCheckBox(QStringLiteral("Offer boot &files to PXE clients"), this);
     m_pSwitch->setObjectName(QStringLiteral("proxyDhcp"));
     m_pSwitch->setChecked(store.ProxyDhcp());
     layout->addWidget(m_pSwitch);
@@ -37,7 +37,7 @@ CBootDlg::CBootDlg(CSettingsStore& store, const QString& answersOn, QWidget* par
     } rows[FileCount] = {
         {"&BIOS PXE:", "bootFileBios", store.BootFileBios()},
         {"&UEFI PXE:", "bootFileUefi", store.BootFileUefi()},
-        {"UEFI &HTTP (URL):", "bootFileUefiHttp", store.BootFileUefiHttp()},
+        {"UEFI &HTTP (URL):", "bootFileUefiHttp", FromStored(store.BootFileUefiHttp())},
         {"i&PXE:", "bootFileIpxe", store.BootFileIpxe()},
     };
     for (int i = 0; i < FileCount; ++i) {
@@ -50,8 +50,18 @@ CBootDlg::CBootDlg(CSettingsStore& store, const QString& answersOn, QWidget* par
         auto* row = new QHBoxLayout;
         row->addWidget(edit, 1);
         row->addWidget(browse);
-        form->addRow(QLatin1String(rows[i].label), row);
+        // A label of its own, so that its mnemonic reaches the field.
+        auto* label = new QLabel(QLatin1String(rows[i].label), this);
+        label->setBuddy(edit);
+        form->addRow(label, row);
     }
+    auto* http = new QLabel(QStringLiteral("UEFI HTTP: a file name is offered as a URL on "
+                                           "this server's address and HTTP port (HTTP on in "
+                                           "Option > Protocol); a URL as it is."),
+                            this);
+    http->setObjectName(QStringLiteral("uefiHttpHelp"));
+    http->setWordWrap(true);
+    form->addRow(QString(), http);
     layout->addLayout(form);
 
     // Secure Boot PCs: the UEFI PXE file is then the shim, and the chain behind it is
@@ -82,6 +92,14 @@ CBootDlg::CBootDlg(CSettingsStore& store, const QString& answersOn, QWidget* par
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);
+    m_pSwitch->setFocus();
+}
+
+// Browse once stored a URL with the word SERVER for the host, which no client can reach:
+// such a value is shown (and saved again) as the file name it names.
+QString CBootDlg::FromStored(const QString& value) {
+    const QString placeholder = QStringLiteral("http://SERVER/");
+    return value.startsWith(placeholder) ? value.mid(placeholder.size()) : value;
 }
 
 bool CBootDlg::ProxyDhcp() const { return m_pSwitch->isChecked(); }
@@ -176,7 +194,8 @@ QString CBootDlg::NameInFolder(const QString& folder, const QString& path) {
 }
 
 // The TFTP server serves the working folder only, so only a file beneath it will do.
-// For UEFI HTTP the name becomes a URL on this machine, to be edited if need be.
+// For UEFI HTTP too the name is stored: each offer makes it a URL on the address it is
+// made on.
 void CBootDlg::Browse(File which) {
     const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Boot File"),
                                                       m_strFolder);
@@ -189,5 +208,5 @@ void CBootDlg::Browse(File which) {
                                  m_strFolder);
         return;
     }
-    m_pFiles[which]->setText(which == UefiHttp ? QStringLiteral("http://SERVER/") + name : name);
+    m_pFiles[which]->setText(name);
 }

@@ -13,8 +13,9 @@ class QLineEdit;
 class QPushButton;
 
 // The Boot dialog: the boot offers (ProxyDHCP) switch, the four boot files, and the
-// interface the offers go out on. A boot file is a name in the working folder; Browse
-// only takes files beneath it. Storing the values is the Boot command's job.
+// interface the offers go out on. A boot file is a name in the working folder (for UEFI
+// HTTP a URL may be given instead); Browse only takes files beneath it. Storing the
+// values is the Boot command's job.
 class CBootDlg : public QDialog {
     Q_OBJECT
 
@@ -28,6 +29,8 @@ public:
     bool SecureBootChain() const;
     // The working folder's name for `path`, or empty when it lies outside the folder.
     static QString NameInFolder(const QString& folder, const QString& path);
+    // The UEFI HTTP value as the dialog shows it.
+    static QString FromStored(const QString& value);
 
     // Copies the chain's files from `sources` into `folder` (real copies: a link would
     // lead out of the folder, which the server does not follow), leaving any file that is

@@ -68,15 +68,23 @@ void CProtocolDlg::LayOut() {
     for (QLabel* help : {ui->negotiateHelp, ui->blockSizeHelp, ui->windowSizeHelp, ui->portsHelp,
                          ui->replyFromHelp, ui->ipv6Help, ui->listenHelp})
         help->setContentsMargins(indent, 0, 0, 0);
-    m_pHttpCheck = new QCheckBox(tr("Serve the folder over HTTP too, port"), ui->networkGroup);
+    m_pHttpCheck = new QCheckBox(tr("Serve the folder over &HTTP too,"), ui->networkGroup);
     m_pHttpCheck->setObjectName(QStringLiteral("httpCheck"));
+    auto* httpPortLabel = new QLabel(tr("p&ort"), ui->networkGroup);
     m_pHttpPortEdit = new QLineEdit(ui->networkGroup);
     m_pHttpPortEdit->setObjectName(QStringLiteral("httpPortEdit"));
     const QString httpHelp = tr("GET and HEAD of the folder's files, by the same rules as "
-                                "TFTP reads; takes effect at the next start.");
+                                "TFTP reads.");
     m_pHttpCheck->setToolTip(httpHelp);
     m_pHttpPortEdit->setToolTip(httpHelp);
     connect(m_pHttpCheck, &QCheckBox::toggled, m_pHttpPortEdit, &QWidget::setEnabled);
+    // Each field answers to its label's mnemonic.
+    const std::pair<QLabel*, QWidget*> buddies[] = {
+        {ui->blockSizeLabel, ui->blockSizeEdit}, {ui->windowSizeLabel, ui->windowSizeEdit},
+        {ui->portsLabel, ui->portFirstEdit},     {ui->portsToLabel, ui->portLastEdit},
+        {ui->listenLabel, ui->listenCombo},      {httpPortLabel, m_pHttpPortEdit}};
+    for (const auto& [label, field] : buddies)
+        label->setBuddy(field);
     FitFields();
     ui->listenCombo->setMinimumContentsLength(22); // an IPv6 address without its scope
 
@@ -117,6 +125,7 @@ void CProtocolDlg::LayOut() {
     // HTTP: one row, a switch and its port.
     auto* http = new QHBoxLayout;
     http->addWidget(m_pHttpCheck);
+    http->addWidget(httpPortLabel);
     http->addWidget(m_pHttpPortEdit);
     http->setSpacing(6);
     http->addStretch(1);

@@ -21,6 +21,8 @@ bool IsValidClientEntry(const QString& entry);
 // Addresses come first, every bad slot named; the file name is looked at only when every
 // address passes, and must carry no path. Entries are taken as they are (trim first).
 QString SecurityCheckMessage(const AccessRules& rules);
+// What a client entry may be, by example: added to the address message and the tooltips.
+extern const char* const kClientEntryFormat;
 
 // The Security dialog: up to six allowed client addresses and the one file that may be
 // sent. It shows the stored values when it is built. OK checks the entries first: a bad
@@ -41,6 +43,7 @@ public slots:
 
 private:
     void UpdateData(bool save);
+    void LayOut();
 
     std::unique_ptr<Ui::CSecurityDlg> ui;
 };

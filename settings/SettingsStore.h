@@ -60,8 +60,8 @@ public:
     static constexpr const char* kHideMissingFiles = "View/HideMissingFiles";
     // Booting machines over the network ("Boot/..."): a ProxyDHCP on ports 67 and 4011
     // that names a boot file to PXE clients and hands out no address; off by default.
-    // Each boot file is a name in the working folder (the UEFI HTTP one a URL); an empty
-    // one leaves that kind of client unanswered.
+    // Each boot file is a name in the working folder (the UEFI HTTP one offered as a URL
+    // on our HTTP port, or a URL of its own); an empty one leaves that kind unanswered.
     static constexpr const char* kProxyDhcp = "Boot/ProxyDhcp";
     static constexpr const char* kBootFileBios = "Boot/BootFileBios";
     static constexpr const char* kBootFileUefi = "Boot/BootFileUefi";

@@ -33,6 +33,10 @@ CSetupDlg::CSetupDlg(CSettingsStore& store, QWidget* parent)
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint);
     connect(ui->browseButton, &QPushButton::clicked, this, &CSetupDlg::OnBrowse);
+    // Each field answers to its label's mnemonic.
+    ui->dirNameLabel->setBuddy(ui->dirNameEdit);
+    ui->timeOutLabel->setBuddy(ui->timeOutEdit);
+    ui->portLabel->setBuddy(ui->portSpin);
 
     m_strDirName =
         store.GetProfileString(CSettingsStore::kDirName, CSettingsStore::DefaultDirName());

@@ -4,36 +4,41 @@
 #include "BootCommand.h"
 #include "DeviceTransferCommand.h"
 #include "ProtocolCommand.h"
-#include "engine/host/EngineHost.h"
-#include "settings/SettingsStore.h"
 #include "SplashWindow.h"
 #include "TransferAnimDlg.h"
+#include "TransferFilter.h"
 #include "TransferListModel.h"
 #include "WaveSound.h"
 #include "WindowResources.h"
 #include "WindowTitle.h"
 #include "ZAZO_DizeView.h"
+#include "engine/host/EngineHost.h"
+#include "settings/SettingsStore.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QCloseEvent>
-#include <QDir>
-#include <QFileInfo>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <QSettings>
+#include <QShortcut>
 #include <QSpinBox>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -41,6 +46,7 @@
 #include <QToolButton>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <tuple>
 
 namespace {
 struct CommandText {
@@ -53,7 +59,8 @@ struct CommandText {
 
 const CommandText kCommandTexts[CMainFrame::CommandCount] = {
     // No shortcut: on Linux Ctrl+A selects all (the list's rows).
-    {"&Abort", "Abort all current active connections", "Abort", "Abort", nullptr},
+    // Not &A: Save List &As... has it.
+    {"A&bort", "Abort all current active connections", "Abort", "Abort", nullptr},
     // Ctrl+C copies, as in every other list.
     {"&Clear\tCtrl+L", "Clear all display messages", "Clear", "Clear", "Ctrl+L"},
     {"E&xit\tCtrl+Q", "Quit the application; prompts to save documents", "Exit", "Exit", "Ctrl+Q"},
@@ -72,14 +79,15 @@ const CommandText kCommandTexts[CMainFrame::CommandCount] = {
     // No shortcut: Ctrl+P means Print everywhere else.
     {"&Protocol...", "Options, transfer ports and the addresses the server answers from",
      "Protocol", "Protocol", nullptr},
-    {"&Hide Requests for Missing Files", "Leave requests for files that are not there out of the list",
+    {"&Hide Requests for Missing Files",
+     "Leave requests for files that are not there out of the list",
      "Hide Requests for Missing Files", "Hide Missing", nullptr},
     {"&Boot...", "Offer boot files to PXE clients (ProxyDHCP)", "Boot", "Boot", nullptr},
     {"&Notifications",
      "Tell the desktop when a transfer fails or an upload completes while the window is hidden",
      "Notifications", "Notify", nullptr},
-    {"Copy Server &Address", "Copy the address clients reach the server at",
-     "Copy Server Address", "Address", nullptr},
+    {"Copy Server &Address", "Copy the address clients reach the server at", "Copy Server Address",
+     "Address", nullptr},
 };
 
 QString listenWhere(const QHostAddress& address, quint16 port) {
@@ -120,6 +128,8 @@ CMainFrame::CMainFrame(CSettingsStore& store, std::unique_ptr<CEngineHost> engin
 
     // The list first: it takes the engine, which listens and plays the start-up sound.
     m_pView = new CZAZO_DizeView(std::move(engine), address, port, this);
+    // The bar above the list says so, and retries: no box as well.
+    m_pView->SetListenFailureShownByWindow(true);
     CreateListenBanner();
 
     CreateActions();
@@ -133,16 +143,23 @@ CMainFrame::CMainFrame(CSettingsStore& store, std::unique_ptr<CEngineHost> engin
     const QByteArray geometry = m_windowSettings->value(QStringLiteral("geometry")).toByteArray();
     if (!geometry.isEmpty())
         restoreGeometry(geometry);
+    // Widths the user chose come back; until then they follow the content.
     const QByteArray columns = m_windowSettings->value(QStringLiteral("columns")).toByteArray();
-    if (!columns.isEmpty())
+    if (!columns.isEmpty() && m_windowSettings->value(QStringLiteral("columnsByUser")).toBool()) {
         m_pView->header()->restoreState(columns);
+        m_pView->SetUserSizedColumns(true);
+    }
     m_actions[CloseToTray]->setChecked(
         m_windowSettings->value(QStringLiteral("closeToTray"), false).toBool());
     CreateTrayIcon();
 
     m_pAnimation = new CTransferAnimDlg(this);
+    m_pAnimation->setAccessibleName(QStringLiteral("Transfer animation"));
+    m_pAnimation->setAccessibleDescription(
+        QStringLiteral("Moves while transfers are in progress, stands still otherwise"));
     m_pView->SetAnimation(m_pAnimation);
     m_pAnimation->show();
+    UpdateCommands();
     // The menu bar gets its height when the frame's layout first runs.
     menuWidget()->installEventFilter(this);
     PlaceAnimation();
@@ -151,6 +168,7 @@ CMainFrame::CMainFrame(CSettingsStore& store, std::unique_ptr<CEngineHost> engin
 CMainFrame::~CMainFrame() {
     m_windowSettings->setValue(QStringLiteral("geometry"), saveGeometry());
     m_windowSettings->setValue(QStringLiteral("columns"), m_pView->header()->saveState());
+    m_windowSettings->setValue(QStringLiteral("columnsByUser"), m_pView->UserSizedColumns());
     m_windowSettings->sync();
     // The engine must not reach the animation or the tray while the frame comes apart.
     m_pView->SetAnimation(nullptr);
@@ -208,13 +226,18 @@ void CMainFrame::CreateActions() {
     });
     m_pView->SetRowEndedHandler(
         [this](const RowTexts& texts, RowState state) { OnRowEnded(texts, state); });
+    m_pView->SetRowsChangedHandler([this] {
+        UpdateTrayIcon();
+        UpdateCommands();
+    });
+    // Clear and Clear Finished Rows remove rows without the engine.
+    for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
+        connect(&m_pView->Model(), signal, this, [this] { UpdateCommands(); });
     // With one address the entry copies it; with several it opens a list of them.
     m_pCopyAddressMenu = new QMenu(this);
     connect(m_actions[CopyAddress], &QAction::triggered, this, [this] {
-        if (m_reachable.size() != 1)
-            return;
-        QApplication::clipboard()->setText(m_reachable.first());
-        statusBar()->showMessage(QStringLiteral("Copied %1").arg(m_reachable.first()), 5000);
+        if (m_reachable.size() == 1)
+            CopyServerAddress(m_reachable.first());
     });
     connect(m_pView->OpenFolderAction(), &QAction::triggered, this,
             [this] { OnOpenContainingFolder(); });
@@ -228,7 +251,19 @@ void CMainFrame::CreateActions() {
     });
     connect(m_actions[Security], &QAction::triggered, m_pView, [this] { m_pView->OnSecurity(); });
     connect(m_actions[Protocol], &QAction::triggered, m_pView, [this] {
+        const auto where = [this] {
+            return std::make_tuple(m_store.ListenAddress(), m_store.IPv6(), m_store.HttpEnabled(),
+                                   m_store.HttpPort());
+        };
+        const auto before = where();
         RunProtocolCommand(m_pView->Engine(), this);
+        // The listen address and HTTP apply at once, as Setup's port does: the listener
+        // (and with it HTTP and the boot offers) opens again; transfers go on.
+        if (where() == before)
+            return;
+        if (m_listenAddressFor)
+            m_address = m_listenAddressFor();
+        TryListen(m_nPort);
     });
     connect(m_actions[Boot], &QAction::triggered, m_pView,
             [this] { RunBootCommand(m_pView->Engine(), m_address, this); });
@@ -257,14 +292,14 @@ void CMainFrame::AddDeviceTransferActions(QMenu* file) {
 
 void CMainFrame::CreateMenus() {
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
-    file->addAction(m_actions[Abort]);
-    file->addSeparator();
-    file->addAction(m_actions[Clear]);
-    file->addSeparator();
     file->addAction(m_actions[SaveList]);
     file->addAction(m_actions[OpenFolder]);
     file->addSeparator();
     AddDeviceTransferActions(file);
+    file->addSeparator();
+    // Abort is not the first item: a stray Enter in the menu must not reach it.
+    file->addAction(m_actions[Clear]);
+    file->addAction(m_actions[Abort]);
     file->addSeparator();
     file->addAction(m_actions[Exit]);
     QMenu* option = menuBar()->addMenu(QStringLiteral("&Option"));
@@ -317,10 +352,14 @@ void CMainFrame::CreateStatusBar() {
     bar->setSizeGripEnabled(true);
     // One pane; a command's prompt covers it for as long as it is shown.
     m_pReady = new QLabel(QStringLiteral("Ready"), bar);
+    m_pReady->setAccessibleName(QStringLiteral("Status"));
     bar->addWidget(m_pReady);
     // A permanent field: prompts never cover it.
     m_pStatusField = new QLabel(bar);
     m_pStatusField->setObjectName(QStringLiteral("statusField"));
+    m_pStatusField->setAccessibleName(QStringLiteral("Server status"));
+    m_pStatusField->setAccessibleDescription(
+        QStringLiteral("Where the server listens, what it serves, and what is on"));
     m_pStatusField->setTextInteractionFlags(Qt::TextSelectableByMouse);
     // A long folder name must not widen the window: the field gives way, the tooltip
     // keeps the whole text.
@@ -371,10 +410,28 @@ void CMainFrame::UpdateStatusField() {
                              .arg(reach, why)
                        : QStringLiteral("Listening on %1, serving %2").arg(reach, folder);
     }
-    if (m_pView->Engine().SoundOn() && !m_pView->Sounds().HasOutput())
+    const CEngineHost& engine = m_pView->Engine();
+    const bool listening = m_pView->IsListening();
+    const bool http = listening && engine.Settings().httpEnabled;
+    const BootStatus boot = listening ? engine.BootState() : BootStatus();
+    if (http)
+        text += QStringLiteral("  |  HTTP on :%1").arg(engine.Settings().httpPort);
+    if (!boot.text().isEmpty())
+        text += QStringLiteral("  |  ") + boot.text();
+    // Said once, as news: a machine without a sound card is no fault to keep showing.
+    // It goes with the first row, or after kNoteMs.
+    if (engine.SoundOn() && !m_audioNote.isValid() && !m_pView->Sounds().HasOutput())
+        m_audioNote.start();
+    if (m_audioNote.isValid() && m_audioNote.elapsed() < kNoteMs &&
+        m_pView->Model().rowCount() == 0 && m_pView->Model().ClearedRows() == 0)
         text += QStringLiteral("  |  No audio device");
     if (!m_strStartNotes.isEmpty())
         text += QStringLiteral("  |  ") + m_strStartNotes;
+    // Where the offers go out: the device of "eth1 (192.0.2.10)".
+    UpdateTitle(WindowTitle::ServiceNote(
+        http ? engine.Settings().httpPort : 0,
+        boot.on() ? boot.where.section(QLatin1Char(' '), 0, 0) : QString()));
+    m_pView->SetEmptyText(EmptyListText(http ? engine.Settings().httpPort : 0, boot));
     if (text == m_pStatusField->text())
         return;
     m_pStatusField->setText(text);
@@ -390,20 +447,103 @@ void CMainFrame::UpdateServerAddresses(const QStringList& addresses) {
     if (addresses == m_reachable && !first)
         return;
     m_reachable = addresses;
-    setWindowTitle(WindowTitle::ComposeReachable(addresses));
+    UpdateTitle(m_strServices);
     QAction* copy = m_actions[CopyAddress];
     copy->setEnabled(!addresses.isEmpty());
     m_pCopyAddressMenu->clear();
     if (addresses.size() > 1) {
         for (const QString& address : addresses)
-            m_pCopyAddressMenu->addAction(address, this, [this, address] {
-                QApplication::clipboard()->setText(address);
-                statusBar()->showMessage(QStringLiteral("Copied %1").arg(address), 5000);
-            });
+            m_pCopyAddressMenu->addAction(address, this,
+                                          [this, address] { CopyServerAddress(address); });
         copy->setMenu(m_pCopyAddressMenu);
     } else {
         copy->setMenu(static_cast<QMenu*>(nullptr));
     }
+}
+
+void CMainFrame::UpdateTitle(const QString& services) {
+    m_strServices = services;
+    QString title = WindowTitle::ComposeReachable(m_reachable);
+    if (!services.isEmpty())
+        title += QStringLiteral(" (%1)").arg(services);
+    if (title != windowTitle())
+        setWindowTitle(title);
+}
+
+// tftp://ADDRESS[:PORT]/, and the HTTP URL on the next line while HTTP is on.
+void CMainFrame::CopyServerAddress(const QString& reachable) {
+    const CEngineHost& engine = m_pView->Engine();
+    const quint16 http =
+        m_pView->IsListening() && engine.Settings().httpEnabled ? engine.Settings().httpPort : 0;
+    const QStringList urls = WindowTitle::ServerUrls(reachable, http);
+    QApplication::clipboard()->setText(urls.join(QLatin1Char('\n')));
+    statusBar()->showMessage(QStringLiteral("Copied %1").arg(urls.join(QStringLiteral(" and "))),
+                             5000);
+}
+
+// What the empty list says until the first row: where files go, how a client fetches
+// one from this machine, and what the switches that are off would add.
+QString CMainFrame::EmptyListText(quint16 httpPort, const BootStatus& boot) const {
+    if (!m_pView->IsListening())
+        return QStringLiteral("<p>The server is not listening yet: the bar above says why.</p>");
+    const QString folder = m_store.WorkingFolder().toHtmlEscaped();
+    const QString where = m_reachable.value(0);
+    QString text = QStringLiteral("<p>No transfer yet. Clients fetch files from, and send files "
+                                  "to, the working folder <b>%1</b> (Option &gt; Setup).</p>")
+                       .arg(folder);
+    if (!where.isEmpty())
+        text += QStringLiteral("<p>A client fetches a file with:<br>&nbsp;&nbsp;<tt>%1</tt><br>"
+                               "and sends one with:<br>&nbsp;&nbsp;<tt>%2</tt></p>")
+                    .arg(WindowTitle::TftpCommand(where, QStringLiteral("get")).toHtmlEscaped(),
+                         WindowTitle::TftpCommand(where, QStringLiteral("put")).toHtmlEscaped());
+    QStringList more;
+    if (boot.on())
+        more << QStringLiteral("Boot offers are on, on %1: PXE clients are told their boot "
+                               "file (Option &gt; Boot).")
+                    .arg(boot.where.toHtmlEscaped());
+    else if (!boot.ok)
+        more << QStringLiteral("Boot offers are switched on but %1 (Option &gt; Boot).")
+                    .arg(boot.text().toHtmlEscaped());
+    else
+        more << QStringLiteral("Boot offers (Option &gt; Boot) would tell PXE clients on the "
+                               "network which boot file to load.");
+    const QString httpUrl =
+        where.isEmpty() ? QString()
+                        : WindowTitle::ServerUrls(where, httpPort ? httpPort : 8080).value(1);
+    if (httpPort)
+        more << QStringLiteral("HTTP is on: the folder is at %1 too.").arg(httpUrl.toHtmlEscaped());
+    else
+        more << QStringLiteral("HTTP (Option &gt; Protocol) would serve the folder to browsers "
+                               "and UEFI HTTP boot as well.");
+    // Only where this build has a DHCP server of its own.
+    for (QAction* menu : menuBar()->actions())
+        if (menu->menu())
+            for (QAction* item : menu->menu()->actions())
+                if (item->text().remove(QLatin1Char('&')).startsWith(QLatin1String("DHCP"))) {
+                    more << QStringLiteral("A DHCP server (Option &gt; DHCP) would give an "
+                                           "address to one device on a cable of its own.");
+                    break;
+                }
+    text += QStringLiteral("<p>") + more.join(QStringLiteral("<br>")) + QStringLiteral("</p>");
+    return text;
+}
+
+// Abort and Clear only where they would do something; the prompt says why not.
+void CMainFrame::UpdateCommands() {
+    const int active = m_pView->ActiveTransfers();
+    const int rows = m_pView->Model().rowCount();
+    QAction* abort = m_actions[Abort];
+    QAction* clear = m_actions[Clear];
+    const QString abortPrompt = QString::fromLatin1(kCommandTexts[Abort].prompt);
+    const QString clearPrompt = QString::fromLatin1(kCommandTexts[Clear].prompt);
+    abort->setEnabled(active > 0);
+    abort->setStatusTip(active > 0 ? abortPrompt
+                                   : abortPrompt + QStringLiteral(" (none is in progress)"));
+    clear->setEnabled(active == 0 && rows > 0);
+    clear->setStatusTip(active > 0  ? clearPrompt + QStringLiteral(" (not while transfers are in "
+                                                                    "progress: wait, or Abort)")
+                        : rows == 0 ? clearPrompt + QStringLiteral(" (the list is empty)")
+                                    : clearPrompt);
 }
 
 // A bar above the list, not only the red status field: the field is one clipped line,
@@ -428,6 +568,7 @@ void CMainFrame::CreateListenBanner() {
     m_pBannerText->setWordWrap(true);
     m_pBannerText->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_pBannerText->setMinimumWidth(1);
+    m_pBannerText->setAccessibleName(QStringLiteral("Why the server is not listening"));
     row->addWidget(m_pBannerText, 1);
     auto* portLabel = new QLabel(QStringLiteral("&Port:"), m_pBanner);
     row->addWidget(portLabel);
@@ -448,6 +589,7 @@ void CMainFrame::CreateListenBanner() {
         TryListen(port);
     });
     column->addWidget(m_pBanner);
+    column->addWidget(CreateFilterBar(central));
     column->addWidget(m_pView, 1);
     setCentralWidget(central);
 
@@ -456,6 +598,52 @@ void CMainFrame::CreateListenBanner() {
     m_pRetryTimer->setInterval(kRetryMs);
     connect(m_pRetryTimer, &QTimer::timeout, this, [this] { TryListen(m_nPort); });
     UpdateListenBanner();
+}
+
+QWidget* CMainFrame::CreateFilterBar(QWidget* parent) {
+    auto* bar = new QWidget(parent);
+    bar->setObjectName(QStringLiteral("filterBar"));
+    auto* row = new QHBoxLayout(bar);
+    row->setContentsMargins(4, 2, 4, 2);
+    auto* label = new QLabel(QStringLiteral("Fi&lter:"), bar);
+    m_pFilterEdit = new QLineEdit(bar);
+    m_pFilterEdit->setObjectName(QStringLiteral("filterEdit"));
+    m_pFilterEdit->setPlaceholderText(QStringLiteral("client, name, service or state (Ctrl+F)"));
+    m_pFilterEdit->setClearButtonEnabled(true);
+    m_pFilterEdit->setAccessibleName(QStringLiteral("Filter"));
+    m_pFilterEdit->setAccessibleDescription(
+        QStringLiteral("Shows only the rows whose client, file, service, information or state "
+                       "hold this text"));
+    label->setBuddy(m_pFilterEdit);
+    m_pHideFinished = new QCheckBox(QStringLiteral("Hide fi&nished"), bar);
+    m_pHideFinished->setObjectName(QStringLiteral("hideFinishedCheck"));
+    m_pHideFinished->setAccessibleDescription(
+        QStringLiteral("Shows only the transfers still in progress"));
+    row->addWidget(label);
+    row->addWidget(m_pFilterEdit, 1);
+    row->addWidget(m_pHideFinished);
+    connect(m_pFilterEdit, &QLineEdit::textChanged, this,
+            [this](const QString& text) { m_pView->Filter().SetText(text); });
+    connect(m_pHideFinished, &QCheckBox::toggled, this,
+            [this](bool on) { m_pView->Filter().SetHideFinished(on); });
+    auto* find = new QAction(QStringLiteral("Filter"), this);
+    find->setShortcut(QKeySequence::Find);
+    find->setShortcutContext(Qt::WindowShortcut);
+    connect(find, &QAction::triggered, this, [this] {
+        m_pFilterEdit->setFocus(Qt::ShortcutFocusReason);
+        m_pFilterEdit->selectAll();
+    });
+    addAction(find);
+    // Escape empties the field, and a second one goes back to the list.
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), m_pFilterEdit);
+    escape->setContext(Qt::WidgetShortcut);
+    connect(escape, &QShortcut::activated, this, [this] {
+        if (m_pFilterEdit->text().isEmpty())
+            m_pView->setFocus(Qt::ShortcutFocusReason);
+        else
+            m_pFilterEdit->clear();
+    });
+    return bar;
 }
 
 void CMainFrame::UpdateListenBanner() {
@@ -494,10 +682,6 @@ bool CMainFrame::TryListen(quint16 port) {
     if (listening && !wasListening) {
         statusBar()->showMessage(
             QStringLiteral("Now listening on %1").arg(listenWhere(m_address, port)), 30000);
-        // The box from the start would now tell an untruth.
-        for (QMessageBox* box : findChildren<QMessageBox*>())
-            if (box->text().startsWith(QLatin1String("Listen Socket Creation Fails")))
-                box->close();
     }
     return listening;
 }
@@ -509,10 +693,18 @@ bool CMainFrame::SaveListAs(const QString& path) const {
     return file.write(m_pView->Model().RowsAsCsv().toUtf8()) >= 0 && file.flush();
 }
 
+// The documents folder where there is one, else home: not wherever the program started.
+QString CMainFrame::SaveListStartPath() {
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (folder.isEmpty() || !QFileInfo(folder).isDir())
+        folder = QDir::homePath();
+    return folder + QStringLiteral("/transfers.csv");
+}
+
 void CMainFrame::OnSaveList() {
-    const QString path = QFileDialog::getSaveFileName(
-        this, QStringLiteral("Save List As"), QStringLiteral("transfers.csv"),
-        QStringLiteral("CSV files (*.csv);;All files (*)"));
+    const QString path =
+        QFileDialog::getSaveFileName(this, QStringLiteral("Save List As"), SaveListStartPath(),
+                                     QStringLiteral("CSV files (*.csv);;All files (*)"));
     if (!path.isEmpty() && !SaveListAs(path))
         QMessageBox::warning(this, QStringLiteral("Save List As"),
                              QStringLiteral("Cannot write %1.").arg(path));
@@ -566,7 +758,6 @@ void CMainFrame::CreateTrayIcon() {
                 if (r == QSystemTrayIcon::Trigger)
                     ShowFromAnotherCopy();
             });
-    m_pView->SetRowsChangedHandler([this] { UpdateTrayIcon(); });
     UpdateTrayIcon();
     m_pTray->show();
 }

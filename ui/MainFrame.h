@@ -2,6 +2,7 @@
 
 #include "engine/server/ServerWindow.h"
 
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QMainWindow>
 #include <QStringList>
@@ -21,6 +22,8 @@ class QFrame;
 class QPushButton;
 class QSpinBox;
 class QUrl;
+class QLineEdit;
+class QCheckBox;
 
 // The program's one top-level window: menu, fixed toolbar, the transfer list,
 // a one-pane status bar and the transfer animation at the right of the toolbar row.
@@ -71,6 +74,8 @@ public:
     // Above the list while the server cannot listen: the whole reason, wrapped, a port
     // field and Retry. It tries again by itself every kRetryMs and goes once it listens.
     static constexpr int kRetryMs = 5000;
+    // How long a passing note (no audio device) stays in the status field at most.
+    static constexpr int kNoteMs = 15000;
     QFrame* ListenBanner() const { return m_pBanner; }
     QLabel* ListenBannerText() const { return m_pBannerText; }
     QSpinBox* ListenBannerPort() const { return m_pBannerPort; }
@@ -95,6 +100,21 @@ public:
 
     // File > Save List As... without the file dialog.
     bool SaveListAs(const QString& path) const;
+    // Where its file dialog starts: transfers.csv in the documents folder, or home.
+    static QString SaveListStartPath();
+
+    // Where to listen after Protocol changed the listen address (the command line may
+    // name one that wins); unset, the address given at construction stays.
+    void SetListenAddressSource(std::function<QHostAddress()> source) {
+        m_listenAddressFor = std::move(source);
+    }
+    QHostAddress ListenAddress() const { return m_address; }
+
+    // The filter field over the list (Ctrl+F) and Hide finished beside it.
+    QLineEdit* FilterEdit() const { return m_pFilterEdit; }
+    QCheckBox* HideFinishedCheck() const { return m_pHideFinished; }
+    // Abort and Clear enabled only where they would do something.
+    void UpdateCommands();
 
     // Shows the window at start-up, with the splash above it when enabled.
     void ShowAtStartUp();
@@ -131,6 +151,10 @@ private:
     // the path to copy.
     void OpenOnDesktop(const QString& folder, const QString& caption);
     void UpdateServerAddresses(const QStringList& addresses);
+    void UpdateTitle(const QString& services);
+    void CopyServerAddress(const QString& reachable);
+    QString EmptyListText(quint16 httpPort, const BootStatus& boot) const;
+    QWidget* CreateFilterBar(QWidget* parent);
     void OnRowEnded(const RowTexts& texts, RowState state);
     void ShowNotifications();
     void Quit();
@@ -160,4 +184,9 @@ private:
     QMenu* m_pCopyAddressMenu = nullptr; // one entry per address, when there are several
     std::function<void(const QString&, const QString&)> m_notify;
     QStringList m_pendingNotes; // ended rows to tell of, gathered over one turn of the loop
+    QElapsedTimer m_audioNote;  // since "No audio device" was first said
+    QString m_strServices;      // what the title adds: "HTTP on :8080, boot offers on eth1"
+    std::function<QHostAddress()> m_listenAddressFor;
+    QLineEdit* m_pFilterEdit = nullptr;
+    QCheckBox* m_pHideFinished = nullptr;
 };

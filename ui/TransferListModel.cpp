@@ -32,6 +32,29 @@ QColor CTransferListModel::StateColour(int state) {
     }
 }
 
+QString CTransferListModel::StateWord(int state) {
+    switch (state) {
+    case ROW_FAILED:
+        return QStringLiteral("Failed");
+    case ROW_RECEIVED:
+        return QStringLiteral("Received");
+    case ROW_SENT:
+        return QStringLiteral("Sent");
+    default:
+        return QStringLiteral("Running");
+    }
+}
+
+namespace {
+const char* const kColumnDescriptions[CTransferListModel::ColumnCount] = {
+    "The client's address (for a boot offer its hardware address too)",
+    "The file asked for",
+    "The file's size, or how much has moved so far",
+    "Send (a download), Receive (an upload), HTTP or Boot offer",
+    "How the transfer goes, or how it ended",
+};
+} // namespace
+
 CTransferListModel::CTransferListModel(QObject* parent) : QAbstractTableModel(parent) {
     m_clock.start();
 }
@@ -108,6 +131,8 @@ QVariant CTransferListModel::data(const QModelIndex& index, int role) const {
         return kBackground;
     case Qt::TextAlignmentRole:
         return QVariant::fromValue(kColumns[index.column()].textAlignment | Qt::AlignVCenter);
+    case Qt::AccessibleDescriptionRole:
+        return StateWord(row.m_nState);
     case StateRole:
         return int(row.m_nState);
     case ProgressRole:
@@ -125,6 +150,8 @@ QVariant CTransferListModel::headerData(int section, Qt::Orientation orientation
         return QString::fromLatin1(kColumns[section].title);
     if (role == Qt::TextAlignmentRole)
         return QVariant::fromValue(kColumns[section].headerAlignment | Qt::AlignVCenter);
+    if (role == Qt::AccessibleDescriptionRole || role == Qt::ToolTipRole)
+        return QString::fromLatin1(kColumnDescriptions[section]);
     return {};
 }
 

@@ -44,6 +44,9 @@ public:
     static const QColor kGridLine;    // 128, 128, 128
     static const QColor kSelection;   // a darker green under selected rows
     static QColor StateColour(int state);
+    // The state in words, for the screen reader and the filter: the colour alone tells
+    // nothing to someone who cannot see it.
+    static QString StateWord(int state);
 
     explicit CTransferListModel(QObject* parent = nullptr);
 

@@ -1,6 +1,7 @@
 #include "TransferListView.h"
 
 #include "RowDelegate.h"
+#include "TransferFilter.h"
 #include "TransferListModel.h"
 
 #include <QAction>
@@ -8,14 +9,19 @@
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLocale>
 #include <QPainter>
 #include <QScrollBar>
+#include <QShortcut>
 
 CTransferListView::CTransferListView(QWidget* parent)
     : QTreeView(parent), m_pModel(new CTransferListModel(this)),
-      m_pDelegate(new CRowDelegate(this)) {
-    setModel(m_pModel);
+      m_pFilter(new CTransferFilter(m_pModel, this)), m_pDelegate(new CRowDelegate(this)) {
+    setModel(m_pFilter);
+    setAccessibleName(QStringLiteral("Transfers"));
+    setAccessibleDescription(QStringLiteral("One row per request: client, file, size, service "
+                                            "and information; the row's state is said with it"));
     setItemDelegate(m_pDelegate);
     setRootIsDecorated(false);
     setItemsExpandable(false);
@@ -52,10 +58,15 @@ CTransferListView::CTransferListView(QWidget* parent)
     head->setSectionsMovable(false);
     head->setSectionResizeMode(QHeaderView::Interactive);
     head->setMinimumSectionSize(0);
-    for (int c = 0; c < CTransferListModel::ColumnCount; ++c)
-        head->resizeSection(c, CTransferListModel::kColumns[c].width);
+    FitColumns();
     // The grid lines right of a resized column move: repaint the whole list.
     connect(head, &QHeaderView::sectionResized, viewport(), qOverload<>(&QWidget::update));
+    // A column dragged by the user keeps the width given to it.
+    head->viewport()->installEventFilter(this);
+    connect(head, &QHeaderView::sectionResized, this, [this] {
+        if (!m_bFitting && m_bHeaderPressed)
+            m_bUserSized = true;
+    });
 
     // A row repainted for new texts shows the bar as the model has it now.
     connect(m_pModel, &QAbstractItemModel::dataChanged, this,
@@ -123,6 +134,112 @@ CTransferListView::CTransferListView(QWidget* parent)
     m_clock.start();
     m_paceTimer.setInterval(1000);
     connect(&m_paceTimer, &QTimer::timeout, this, [this] { RefreshPace(); });
+
+    // Until the first row: what to do first, where the rows will be.
+    m_pEmptyLabel = new QLabel(viewport());
+    m_pEmptyLabel->setObjectName(QStringLiteral("emptyListText"));
+    m_pEmptyLabel->setWordWrap(true);
+    m_pEmptyLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    m_pEmptyLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_pEmptyLabel->setAutoFillBackground(true);
+    m_pEmptyLabel->setContentsMargins(12, 10, 12, 10);
+    m_pEmptyLabel->setAccessibleName(QStringLiteral("Getting started"));
+    for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
+        connect(m_pFilter, signal, this, [this] { UpdateEmptyLabel(); });
+    connect(m_pFilter, &QAbstractItemModel::modelReset, this, [this] { UpdateEmptyLabel(); });
+    connect(m_pFilter, &QAbstractItemModel::layoutChanged, this, [this] { UpdateEmptyLabel(); });
+    UpdateEmptyLabel();
+
+    // Shift+F10 opens the row menu, as the Menu key does.
+    auto* menuKey = new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F10), this);
+    menuKey->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(menuKey, &QShortcut::activated, this, [this] { OpenMenuFromKeyboard(); });
+}
+
+int CTransferListView::ModelRow(const QModelIndex& shown) const {
+    return shown.isValid() ? m_pFilter->mapToSource(shown).row() : -1;
+}
+
+void CTransferListView::OpenMenuFromKeyboard() {
+    const QRect at = visualRect(currentIndex());
+    const QPoint pos = at.isValid() ? viewport()->mapTo(this, at.center()) : QPoint(4, 4);
+    QContextMenuEvent event(QContextMenuEvent::Keyboard, pos, mapToGlobal(pos));
+    QCoreApplication::sendEvent(this, &event);
+}
+
+void CTransferListView::SetEmptyText(const QString& text) {
+    if (text == m_strEmpty)
+        return;
+    m_strEmpty = text;
+    UpdateEmptyLabel();
+}
+
+void CTransferListView::UpdateEmptyLabel() {
+    const bool noRows = m_pModel->rowCount() == 0;
+    const bool noneShown = m_pFilter->rowCount() == 0;
+    QString text;
+    if (noRows)
+        text = m_strEmpty;
+    else if (noneShown)
+        text = QStringLiteral("No row matches the filter.");
+    m_pEmptyLabel->setText(text);
+    m_pEmptyLabel->setVisible(!text.isEmpty());
+    m_pEmptyLabel->setGeometry(viewport()->rect());
+}
+
+void CTransferListView::FitColumns() {
+    // A typical final row: a client, a boot file, its size, "Boot offer" (the widest
+    // service) and a negotiated download's last words.
+    const char* const samples[CTransferListModel::ColumnCount] = {
+        "192.168.1.100", "snponly.efi", "1023.9 KiB", "Boot offer",
+        "Transfer Complete (blksize 1468, windowsize 16)"};
+    const QFontMetrics fm(font());
+    const QFontMetrics headFm(header()->font());
+    // The delegate's margins (two spaces each side), the row picture before the client.
+    const int margins = 4 * fm.horizontalAdvance(QLatin1Char(' ')) + 2;
+    for (int c = 0; c < CTransferListModel::ColumnCount; ++c) {
+        int w = fm.horizontalAdvance(QLatin1String(samples[c])) + margins;
+        if (c == CTransferListModel::ColClient)
+            w += 20;
+        const int title =
+            headFm.horizontalAdvance(QLatin1String(CTransferListModel::kColumns[c].title)) +
+            3 * headFm.horizontalAdvance(QLatin1Char(' ')) + 8;
+        m_baseWidths[c] = qMax(w, title);
+    }
+    m_bUserSized = false;
+    SpreadColumns();
+}
+
+void CTransferListView::SpreadColumns() {
+    if (m_bUserSized || m_baseWidths[0] == 0)
+        return;
+    int sum = 0;
+    for (int w : m_baseWidths)
+        sum += w;
+    const int extra = qMax(0, viewport()->width() - sum);
+    m_bFitting = true;
+    for (int c = 0; c < CTransferListModel::ColInfo; ++c)
+        header()->resizeSection(c, m_baseWidths[c] +
+                                       (c == CTransferListModel::ColFile ? extra / 3 : 0));
+    header()->resizeSection(CTransferListModel::ColInfo,
+                            m_baseWidths[CTransferListModel::ColInfo] + extra - extra / 3);
+    m_bFitting = false;
+}
+
+bool CTransferListView::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == header()->viewport()) {
+        if (event->type() == QEvent::MouseButtonPress)
+            m_bHeaderPressed = true;
+        else if (event->type() == QEvent::MouseButtonRelease)
+            m_bHeaderPressed = false;
+    }
+    return QTreeView::eventFilter(watched, event);
+}
+
+void CTransferListView::resizeEvent(QResizeEvent* event) {
+    QTreeView::resizeEvent(event);
+    SpreadColumns();
+    m_pEmptyLabel->setGeometry(viewport()->rect());
 }
 
 QAction* CTransferListView::Separator(QObject* parent) {
@@ -132,7 +249,7 @@ QAction* CTransferListView::Separator(QObject* parent) {
 }
 
 void CTransferListView::PrepareContextMenu(const QModelIndex& at) {
-    const int row = at.isValid() ? at.row() : -1;
+    const int row = ModelRow(at);
     m_nContextRow = row >= 0 ? m_pModel->HandleOf(row) : 0;
     m_pAbortRow->setEnabled(row >= 0 && m_pModel->Row(row).m_nState == ROW_ACTIVE);
     m_pOpenFolder->setEnabled(row >= 0);
@@ -172,7 +289,7 @@ void CTransferListView::RefreshPace() {
 void CTransferListView::CopySelection() {
     QList<int> rows;
     for (const QModelIndex& index : selectionModel()->selectedRows())
-        rows << index.row();
+        rows << ModelRow(index);
     std::sort(rows.begin(), rows.end());
     if (!rows.isEmpty())
         QApplication::clipboard()->setText(m_pModel->RowsAsText(rows));
@@ -232,7 +349,8 @@ void CTransferListView::FlushProgress() {
         if (row < 0)
             continue;
         m_paintedBars.insert(it.key(), it.value());
-        viewport()->update(visualRect(m_pModel->index(row, CTransferListModel::ColSize)));
+        viewport()->update(visualRect(
+            m_pFilter->mapFromSource(m_pModel->index(row, CTransferListModel::ColSize))));
         ++m_nProgressRepaints;
     }
     m_dirtyBars.clear();

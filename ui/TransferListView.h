@@ -10,7 +10,9 @@
 class QAction;
 
 class CTransferListModel;
+class CTransferFilter;
 class CRowDelegate;
+class QLabel;
 
 // The list of transfers in report style: five fixed columns, owner-drawn rows
 // (CRowDelegate), grey grid lines between the columns, and the send progress bar,
@@ -24,6 +26,20 @@ public:
     ~CTransferListView() override;
 
     CTransferListModel& Model() const { return *m_pModel; }
+    // What the list shows of the model (the filter field, Hide finished, missing files).
+    CTransferFilter& Filter() const { return *m_pFilter; }
+    // The model's row behind a row of the list, or -1.
+    int ModelRow(const QModelIndex& shown) const;
+
+    // Shown in the list while the model has no row (rich text): what to do first.
+    void SetEmptyText(const QString& text);
+    QLabel* EmptyLabel() const { return m_pEmptyLabel; }
+
+    // Column widths for a typical final row in this font. Until the user drags a column,
+    // a wider list gives File a third of the room beyond them and Information the rest.
+    void FitColumns();
+    bool UserSizedColumns() const { return m_bUserSized; }
+    void SetUserSizedColumns(bool user) { m_bUserSized = user; }
 
     // Stores the fraction and schedules a repaint of the bar when its pixel width
     // changed. A file of size 0 draws no bar; an unknown handle is ignored.
@@ -52,6 +68,8 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override; // the header's presses
     bool viewportEvent(QEvent* event) override; // the pointer's context menu
     bool event(QEvent* event) override;         // the keyboard's
 
@@ -61,8 +79,18 @@ private:
     void ThrottleRepaints();
     void ResumeRepaints();
     void UpdateProgressInfo(RowHandle handle);
+    void UpdateEmptyLabel();
+    void SpreadColumns();
+    void OpenMenuFromKeyboard();
 
     CTransferListModel* m_pModel;
+    CTransferFilter* m_pFilter;
+    QLabel* m_pEmptyLabel = nullptr;
+    QString m_strEmpty;
+    int m_baseWidths[5] = {};
+    bool m_bUserSized = false;
+    bool m_bFitting = false;
+    bool m_bHeaderPressed = false;
     CRowDelegate* m_pDelegate;
     QTimer m_progressTimer;
     // Row changes repaint the list at most every kProgressFlushMs: a burst of small

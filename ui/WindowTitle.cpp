@@ -140,4 +140,49 @@ QString ComposeReachable(const QStringList& addresses) {
     return title;
 }
 
+void SplitReachable(const QString& reachable, QString* host, quint16* port) {
+    *port = 69;
+    if (reachable.startsWith(QLatin1Char('['))) {
+        const qsizetype close = reachable.indexOf(QLatin1Char(']'));
+        *host = reachable.mid(1, close - 1);
+        if (reachable.mid(close + 1).startsWith(QLatin1Char(':')))
+            *port = quint16(reachable.mid(close + 2).toUInt());
+    } else if (reachable.count(QLatin1Char(':')) == 1) {
+        *host = reachable.section(QLatin1Char(':'), 0, 0);
+        *port = quint16(reachable.section(QLatin1Char(':'), 1).toUInt());
+    } else {
+        *host = reachable;
+    }
+}
+
+QStringList ServerUrls(const QString& reachable, quint16 httpPort) {
+    QString host;
+    quint16 port = 69;
+    SplitReachable(reachable, &host, &port);
+    const QString inUrl =
+        host.contains(QLatin1Char(':')) ? QLatin1Char('[') + host + QLatin1Char(']') : host;
+    QStringList urls{port == 69 ? QStringLiteral("tftp://%1/").arg(inUrl)
+                                : QStringLiteral("tftp://%1:%2/").arg(inUrl).arg(port)};
+    if (httpPort)
+        urls << QStringLiteral("http://%1:%2/").arg(inUrl).arg(httpPort);
+    return urls;
+}
+
+QString TftpCommand(const QString& reachable, const QString& verb) {
+    QString host;
+    quint16 port = 69;
+    SplitReachable(reachable, &host, &port);
+    return port == 69 ? QStringLiteral("tftp %1 -c %2 FILE").arg(host, verb)
+                      : QStringLiteral("tftp %1 %2 -c %3 FILE").arg(host).arg(port).arg(verb);
+}
+
+QString ServiceNote(quint16 httpPort, const QString& bootDevice) {
+    QStringList on;
+    if (httpPort)
+        on << QStringLiteral("HTTP on :%1").arg(httpPort);
+    if (!bootDevice.isEmpty())
+        on << QStringLiteral("boot offers on %1").arg(bootDevice);
+    return on.join(QStringLiteral(", "));
+}
+
 } // namespace WindowTitle

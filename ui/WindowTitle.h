@@ -44,4 +44,15 @@ QStringList ReachableOnThisMachine(const QHostAddress& listen, quint16 port);
 // The prefix, the first address and "+N more" for the others.
 QString ComposeReachable(const QStringList& addresses);
 
+// An address as Reachable() gives it ("192.0.2.5", "192.0.2.5:1069", "2001:db8::5",
+// "[2001:db8::5]:1069") split into host and port (69 when none is shown).
+void SplitReachable(const QString& reachable, QString* host, quint16* port);
+// "tftp://192.0.2.5:1069/", then "http://192.0.2.5:8080/" when httpPort is not 0.
+QStringList ServerUrls(const QString& reachable, quint16 httpPort);
+// How tftp-hpa fetches (verb "get") or sends a file there: "tftp 192.0.2.5 -c get FILE",
+// with the port after the host when it is not 69.
+QString TftpCommand(const QString& reachable, const QString& verb);
+// What is on beside TFTP: "HTTP on :8080, boot offers on eth1"; empty when nothing is.
+QString ServiceNote(quint16 httpPort, const QString& bootDevice);
+
 } // namespace WindowTitle

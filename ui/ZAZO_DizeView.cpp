@@ -2,17 +2,20 @@
 
 #include "HelpSheetDlg.h"
 #include "SecurityCommand.h"
-#include "engine/host/EngineHost.h"
 #include "SetupCommand.h"
-#include "settings/SettingsStore.h"
 #include "TransferAnimDlg.h"
+#include "TransferFilter.h"
 #include "TransferListModel.h"
 #include "TransferLog.h"
 #include "WaveSound.h"
+#include "engine/host/EngineHost.h"
+#include "settings/SettingsStore.h"
 
 #include <QAction>
 #include <QMessageBox>
 #include <utility>
+
+const char* const CZAZO_DizeView::kListenFailure = "Listen Socket Creation Fails!!";
 
 const char* const CZAZO_DizeView::kAbortQuestion =
     "This command will abort all active current connections!!\n\n"
@@ -94,9 +97,7 @@ void CZAZO_DizeView::OnSecurity() { RunSecurityCommand(*m_pEngine, window()); }
 void CZAZO_DizeView::OnHelp() { RunHelpCommand(*m_pEngine, window()); }
 
 void CZAZO_DizeView::SetHideMissingFiles(bool on) {
-    m_bHideMissingFiles = on;
-    for (int i = 0; i < Model().rowCount(); ++i)
-        setRowHidden(i, QModelIndex(), on && Model().Row(i).m_texts.missingFile);
+    Filter().SetHideMissingFiles(on);
 }
 
 // ---------------------------------------------------------------- IServerWindow
@@ -114,8 +115,6 @@ void CZAZO_DizeView::UpdateRow(RowHandle row, const RowTexts& texts, RowState st
     const bool wasRunning = at >= 0 && Model().Row(at).m_nState == ROW_ACTIVE;
     bool changed = false;
     Model().UpdateRow(row, texts, state, &changed);
-    if (m_bHideMissingFiles && texts.missingFile && Model().RowOf(row) >= 0)
-        setRowHidden(Model().RowOf(row), QModelIndex(), true);
     if (!changed)
         return;
     m_pLog->Append(texts, state);
@@ -144,6 +143,9 @@ void CZAZO_DizeView::StopAnimation() {
 }
 
 void CZAZO_DizeView::ShowMessage(const QString& text) {
+    // The window's bar says it better, and tries again by itself.
+    if (m_bListenFailureShownByWindow && text.startsWith(QLatin1String(kListenFailure)))
+        return;
     if (!window()->isVisible()) {
         m_pendingMessages << text;
         return;

@@ -55,6 +55,10 @@ public:
 
     // View: rows of reads refused for want of the file are hidden while this is on.
     void SetHideMissingFiles(bool on);
+    // The window tells of a listener that cannot open, and retries: no box for it then.
+    void SetListenFailureShownByWindow(bool on) { m_bListenFailureShownByWindow = on; }
+    // How the engine's message about it begins.
+    static const char* const kListenFailure;
 
     // Commands.
     void OnAbort();
@@ -89,5 +93,5 @@ private:
     int m_nMoreMessages = 0;             // messages since, counted into it
     std::function<void()> m_onRowsChanged;
     std::function<void(const RowTexts&, RowState)> m_onRowEnded;
-    bool m_bHideMissingFiles = false;
+    bool m_bListenFailureShownByWindow = false;
 };

@@ -2,6 +2,7 @@
 add_library(ui_window STATIC
     MainFrame.cpp MainFrame.h
     RowDelegate.cpp RowDelegate.h
+    TransferFilter.cpp TransferFilter.h
     TransferListModel.cpp TransferListModel.h
     TransferListView.cpp TransferListView.h
     TransferLog.cpp TransferLog.h

@@ -4,6 +4,7 @@
 #include "engine/server/ServiceContext.h"
 
 #include <QFile>
+#include <QUrl>
 
 QString BootInterface::describe() const {
     if (device.isEmpty())
@@ -123,10 +124,25 @@ void CProxyDhcp::HandleDatagram(const char* data, qint64 size, const QHostAddres
     if (bootFile.isEmpty())
         return;
 
+    // A URL is sent as it is. A name must be in the working folder; a UEFI HTTP client
+    // is told it as a URL on our HTTP port, built per answer from the offer's address.
+    const QByteArray name = QFile::encodeName(bootFile);
+    const bool url = bootFile.contains(QLatin1String("://"));
+    const bool overHttp = !url && kind == Dhcp::ClientKind::UefiHttp;
+    QByteArray offered = name;
+    if (overHttp) {
+        QUrl http;
+        http.setScheme(QStringLiteral("http"));
+        http.setHost(m_interface.address.toString());
+        http.setPort(settings.httpPort);
+        http.setPath(QLatin1Char('/') + bootFile);
+        offered = http.toEncoded();
+    }
+
     RowTexts texts;
     const QHostAddress clientAddress(request.ciaddr ? request.ciaddr : from.toIPv4Address());
     texts.client = QStringLiteral("%1 (%2)").arg(request.macText(), clientAddress.toString());
-    texts.file = bootFile;
+    texts.file = overHttp ? QString::fromUtf8(offered) : bootFile;
     texts.service = QStringLiteral("Boot offer");
     IServerWindow& window = m_context.rows();
     const RowHandle row = m_context.addRow(texts);
@@ -140,16 +156,15 @@ void CProxyDhcp::HandleDatagram(const char* data, qint64 size, const QHostAddres
     if (m_context.admission().Client(ClientAddress(request, from)) != Refusal::None)
         return refuse(Refusal::Client, QString());
 
-    // A URL is the HTTP server's to serve; a name must be in the working folder.
-    const QByteArray name = QFile::encodeName(bootFile);
-    const bool url = bootFile.contains(QLatin1String("://"));
     if (!url && !m_context.paths().BootFileThere(settings.workingFolder, name))
         return refuse(Refusal::BootFileMissing, bootFile);
+    if (overHttp && !settings.httpEnabled)
+        return refuse(Refusal::BootHttpOff, bootFile);
 
     Dhcp::Answer answer;
     answer.messageType = reply;
     answer.serverAddress = ours;
-    answer.bootFile = name;
+    answer.bootFile = offered;
     answer.httpClient = kind == Dhcp::ClientKind::UefiHttp;
     const QByteArray out = Dhcp::BuildAnswer(request, answer);
     // 4011 answers where the request came from. On 67 the client has no address yet:

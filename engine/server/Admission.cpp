@@ -26,8 +26,9 @@ const RefusalEntry kTable[] = {
     /* NoPort */ {0, "No free transfer port, try again later", 503, "", false},
     /* BootFileMissing */ {0, nullptr, 404, "Boot File Missing: ", false},
     /* OptionalMissing */ {1, nullptr, 404, "not present, optional", true},
+    /* BootHttpOff */ {0, nullptr, 404, "HTTP Is Off (Option > Protocol): ", false},
 };
-static_assert(std::size(kTable) == size_t(Refusal::OptionalMissing) + 1);
+static_assert(std::size(kTable) == size_t(Refusal::BootHttpOff) + 1);
 } // namespace
 
 const RefusalEntry& RefusalFor(Refusal why) { return kTable[size_t(why)]; }

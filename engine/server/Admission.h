@@ -27,6 +27,7 @@ enum class Refusal {
     NoPort,          // no transfer port free
     BootFileMissing, // a boot offer's file is not in the folder
     OptionalMissing, // a name a Secure Boot chain probes and may lack: a neutral row
+    BootHttpOff,     // a UEFI HTTP boot file by name while HTTP is off
 };
 
 struct RefusalEntry {

@@ -133,8 +133,15 @@ BootStatus CServerEngine::RestartBootOffers() {
 // HTTP on the listener's address, when it is on; tried again with each Listen until
 // its port opens.
 void CServerEngine::StartHttp(bool tellWindow) {
+    // Switched off, or now wanted on another port or address: what runs closes first,
+    // so that Protocol's HTTP and listen address apply at once, as the port does.
+    if (m_http && m_http->IsRunning() &&
+        (!m_settings.httpEnabled || m_http->Port() != m_settings.httpPort ||
+         m_httpAddress != m_bindAddress))
+        m_http->Stop();
     if (!m_postToEngine || !m_settings.httpEnabled || (m_http && m_http->IsRunning()))
         return;
+    m_httpAddress = m_bindAddress;
     if (!m_http)
         m_http = std::make_unique<CHttpService>(*this, m_postToEngine);
     QString why;

@@ -198,6 +198,7 @@ private:
     bool m_bInListener = false;
 
     std::unique_ptr<CHttpService> m_http; // while [Http] Enabled
+    QHostAddress m_httpAddress;           // where it was started
     quint16 m_nPortCounter = 0;
     RowHandle m_nLastRow = 0; // the key of the row added last
     // The last few strangers told ERROR 5, and when.

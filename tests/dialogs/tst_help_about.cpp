@@ -34,14 +34,14 @@ void TestHelpAbout::helpOpensOnGeneralEveryTime() {
         return ModalDriver::Step{[goTo, button](QWidget* w) {
             Check(w->windowTitle() == QLatin1String("Vantrel Server 1.0 Help"), "caption");
             auto* tabs = w->findChild<QTabWidget*>();
-            Check(tabs && tabs->count() == 6, "six tabs");
+            Check(tabs && tabs->count() == 7, "seven tabs");
             if (!tabs)
                 return;
             Check(tabs->currentIndex() == 0, "opens on General");
             QStringList labels;
             for (int i = 0; i < tabs->count(); ++i)
                 labels << tabs->tabText(i);
-            Check(labels == QStringList{"General", "File", "Setup", "Security", "Protocol",
+            Check(labels == QStringList{"General", "File", "Setup", "Security", "Protocol", "Boot",
                                         "Running"},
                   "tabs: " + labels.join(','));
             // Nothing to apply or cancel: one Close button.
@@ -77,9 +77,9 @@ void TestHelpAbout::helpOpensOnGeneralEveryTime() {
 
 void TestHelpAbout::helpPagesTextAndPictures() {
     CHelpSheetDlg sheet;
-    const QList<QWidget*> pages = {sheet.m_pPageGeneral,  sheet.m_pPageClear,
-                                   sheet.m_pPageSetup,    sheet.m_pPageSecurity,
-                                   sheet.m_pPageProtocol, sheet.m_pPageRunning};
+    const QList<QWidget*> pages = {sheet.m_pPageGeneral,  sheet.m_pPageClear,    sheet.m_pPageSetup,
+                                   sheet.m_pPageSecurity, sheet.m_pPageProtocol, sheet.m_pPageBoot,
+                                   sheet.m_pPageRunning};
     QString all;
     for (QWidget* page : pages) {
         auto* text = page->findChild<QLabel*>(QStringLiteral("textLabel"));
@@ -92,11 +92,31 @@ void TestHelpAbout::helpPagesTextAndPictures() {
     }
     // This program, on Linux: what a user needs to run it, and nothing of another system.
     QVERIFY(!all.contains(QStringLiteral("Windows")));
-    for (const char* must :
-         {"Linux", "port 69", "sudo setcap cap_net_bind_service=+ep", "black", "blue", "violet",
-          "red", "Working Directory", "Only Allow These Clients", "192.168.1.0/24",
-          "Negotiate Options", "Transfer Ports", "Listen Address", "Close to Tray",
-          "~/.local/share/vantrel-server/transfers.log", "--headless", "systemd"})
+    for (const char* must : {"Linux",
+                             "port 69",
+                             "sudo setcap cap_net_bind_service=+ep",
+                             "black",
+                             "blue",
+                             "violet",
+                             "red",
+                             "Working Directory",
+                             "Only Allow These Clients",
+                             "192.168.1.0/24",
+                             "Negotiate Options",
+                             "Transfer Ports",
+                             "Listen Address",
+                             "Close to Tray",
+                             "~/.local/share/vantrel-server/transfers.log",
+                             "--headless",
+                             "systemd",
+                             "Option > Boot",
+                             "http://ADDRESS:PORT/NAME",
+                             "Option > DHCP",
+                             "--get",
+                             "--put",
+                             "Send to Device...",
+                             "Fetch from Device...",
+                             "Installed from\nthe package"})
         QVERIFY2(all.contains(QLatin1String(must)), must);
 
     // Every page fits its tab, whatever the style's font: the sheet grows to the largest.

@@ -13,6 +13,10 @@ const QString kFileMessage = QStringLiteral("Use only file name! Please, remove 
 QString Bad(const char* numbers) {
     return QStringLiteral("Invalid IP address in Client ") + QLatin1String(numbers);
 }
+// The box adds what an entry may be.
+QString BadBox(const char* numbers) {
+    return Bad(numbers) + QStringLiteral("\n\n") + QLatin1String(kClientEntryFormat);
+}
 
 QString EditText(QWidget* w, const char* name) {
     auto* edit = w->findChild<QLineEdit*>(QLatin1String(name));
@@ -109,14 +113,14 @@ void TestSecurityDialog::dialogTemplate() {
         QVERIFY(edit->text().isEmpty());
     for (QCheckBox* box : dlg.findChildren<QCheckBox*>())
         QVERIFY(!box->isChecked());
-    QCOMPARE(dlg.focusWidget(), dlg.findChild<QWidget*>(QStringLiteral("okButton")));
+    QCOMPARE(dlg.focusWidget(), dlg.findChild<QWidget*>(QStringLiteral("allowClientCheck")));
 
-    // Tab order as in the template.
-    const QStringList expected = {"okButton",    "cancelButton",  "allowClientCheck", "client1Edit",
-                                  "client2Edit", "client3Edit",   "client4Edit",      "client5Edit",
-                                  "client6Edit", "sendFileCheck", "fileEdit"};
+    // Tab order: the fields as in the template, then the buttons.
+    const QStringList expected = {"allowClientCheck", "client1Edit", "client2Edit", "client3Edit",
+                                  "client4Edit",      "client5Edit", "client6Edit", "sendFileCheck",
+                                  "fileEdit",         "okButton",    "cancelButton"};
     QStringList order;
-    QWidget* w = dlg.findChild<QWidget*>(QStringLiteral("okButton"));
+    QWidget* w = dlg.findChild<QWidget*>(QStringLiteral("allowClientCheck"));
     for (int i = 0; i < 40 && order.size() < expected.size(); ++i, w = w->nextInFocusChain()) {
         if (w->focusPolicy() & Qt::TabFocus)
             order << w->objectName();
@@ -150,7 +154,7 @@ void TestSecurityDialog::okChecksFirstAndSelectsTheBadEntry() {
              // The message is up: nothing stored, the server still has the old entries.
              Check(f.StoredKeys() == keysBefore, "stored before the check passed");
              Check(Live(f.engine) == liveBefore, "live fields changed before the check passed");
-             ExpectWarning(Bad("3 ")).action(w);
+             ExpectWarning(BadBox("3 ")).action(w);
          }},
          // The dialog stays open with the bad entry selected, ready to be typed over.
          {[](QWidget* w) {
@@ -183,22 +187,21 @@ void TestSecurityDialog::cancelAndEscapeLeaveAfterARejectedOk() {
     const QStringList keysBefore = f.StoredKeys();
     const QStringList liveBefore = Live(f.engine);
     for (int way = 0; way < 3; ++way) {
-        ModalDriver driver(
-            {{[](QWidget* w) {
-                 ModalDriver::setText(w, "client2Edit", QStringLiteral("10.0.0"));
-                 ModalDriver::setText(w, "client5Edit", QStringLiteral("x"));
-                 ModalDriver::click(w, "okButton");
-             }},
-             ExpectWarning(Bad("2 5 ")),
-             {[way](QWidget* w) {
-                  if (way == 0)
-                      ModalDriver::click(w, "cancelButton");
-                  else if (way == 1)
-                      QTest::keyClick(w, Qt::Key_Escape);
-                  else
-                      w->close(); // the close box
-              },
-              true}});
+        ModalDriver driver({{[](QWidget* w) {
+                                ModalDriver::setText(w, "client2Edit", QStringLiteral("10.0.0"));
+                                ModalDriver::setText(w, "client5Edit", QStringLiteral("x"));
+                                ModalDriver::click(w, "okButton");
+                            }},
+                            ExpectWarning(BadBox("2 5 ")),
+                            {[way](QWidget* w) {
+                                 if (way == 0)
+                                     ModalDriver::click(w, "cancelButton");
+                                 else if (way == 1)
+                                     QTest::keyClick(w, Qt::Key_Escape);
+                                 else
+                                     w->close(); // the close box
+                             },
+                             true}});
         RunSecurityCommand(f.engine, nullptr);
         QVERIFY2(ModalDriver::Errors().isEmpty(), qPrintable(ModalDriver::Errors().join('\n')));
         QVERIFY(driver.finished());
@@ -238,7 +241,7 @@ void TestSecurityDialog::fileCheckFollowsAddressCheck() {
                             ModalDriver::setText(w, "client3Edit", QStringLiteral("1.2"));
                             ModalDriver::click(w, "okButton");
                         }},
-                        ExpectWarning(Bad("3 ")), // addresses first, the file waits
+                        ExpectWarning(BadBox("3 ")), // addresses first, the file waits
                         {[](QWidget* w) {
                              ModalDriver::setText(w, "client3Edit", QStringLiteral("1.2.3.4"));
                              ModalDriver::click(w, "okButton");

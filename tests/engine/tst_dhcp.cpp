@@ -178,6 +178,30 @@ private slots:
         QCOMPARE(f.lastRow().texts.client, QStringLiteral("52:54:00:4e:42:07 (198.51.100.50)"));
     }
 
+    // A UEFI HTTP boot file given as a name is offered as a URL on this machine's HTTP
+    // port, built per answer; with HTTP off the offer is a red row, not a dead URL.
+    void uefiHttpNameBecomesUrl() {
+        BootFixture f;
+        f.writeFile(QStringLiteral("efi dir.efi"), "x");
+        f.store->WriteProfileString(CSettingsStore::kBootFileUefiHttp,
+                                    QStringLiteral("efi dir.efi"));
+        f.store->WriteProfileInt(CSettingsStore::kHttpPort, 8081);
+        const QByteArray discover =
+            packet(Dhcp::DISCOVER, {vendor("HTTPClient:Arch:00016"), arch(16)});
+        f.store->WriteProfileInt(CSettingsStore::kHttpEnabled, 0);
+        QVERIFY(f.ask(discover).isEmpty());
+        QCOMPARE(f.lastRow().state, ROW_FAILED);
+        QCOMPARE(f.lastRow().texts.info,
+                 QStringLiteral("HTTP Is Off (Option > Protocol): efi dir.efi"));
+        f.store->WriteProfileInt(CSettingsStore::kHttpEnabled, 1);
+        const QList<FakeDatagram> out = f.ask(discover);
+        QCOMPARE(out.size(), 1);
+        QCOMPARE(reply(out[0]).option(Dhcp::OptBootFile),
+                 QByteArray("http://127.0.0.1:8081/efi%20dir.efi"));
+        QCOMPARE(f.lastRow().state, ROW_SENT);
+        QCOMPARE(f.lastRow().texts.file, QStringLiteral("http://127.0.0.1:8081/efi%20dir.efi"));
+    }
+
     // "Only Allow These Clients" covers boot offers as it covers TFTP and HTTP: a PXE
     // client that is not listed gets no offer on 67 and no ACK on 4011, only a red row.
     void unlistedClientGetsNoOffer() {

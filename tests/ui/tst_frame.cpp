@@ -79,15 +79,14 @@ void TestFrame::menusAndToolbar() {
     }
     const QStringList expected = {
         "&File",
-        "  &Abort",
-        "",
-        "  &Clear\tCtrl+L",
-        "",
         "  Save List &As...",
         "  &Open Working Folder",
         "",
         "  Send to &Device...",
         "  &Fetch from Device...",
+        "",
+        "  &Clear\tCtrl+L",
+        "  A&bort",
         "",
         "  E&xit\tCtrl+Q",
         "&Option",
@@ -123,12 +122,14 @@ void TestFrame::menusAndToolbar() {
     for (int i = 0; i < 4; ++i) {
         QCOMPARE(buttons[i]->iconText(), QString::fromLatin1(names[i]));
         QCOMPARE(buttons[i]->toolTip(), QString::fromLatin1(names[i]));
-        QCOMPARE(buttons[i]->statusTip(), QString::fromLatin1(prompts[i]));
+        // Clear's says why it is greyed while the list is empty.
+        QVERIFY(buttons[i]->statusTip().startsWith(QString::fromLatin1(prompts[i])));
         QVERIFY(!buttons[i]->icon().isNull());
         QCOMPARE(bar->widgetForAction(buttons[i])->size(), QSize(80, 53));
     }
-    QCOMPARE(f.Action(CMainFrame::Abort)->statusTip(),
-             QStringLiteral("Abort all current active connections"));
+    QVERIFY(f.Action(CMainFrame::Abort)
+                ->statusTip()
+                .startsWith(QStringLiteral("Abort all current active connections")));
     QVERIFY(f.Action(CMainFrame::Abort)->shortcut().isEmpty());
 }
 
@@ -141,8 +142,8 @@ void TestFrame::statusBarPromptsAndToggle() {
     QCOMPARE(f.ReadyLabel()->text(), QStringLiteral("Ready"));
 
     // A command's prompt while it is highlighted, "Ready" again afterwards.
-    f.Action(CMainFrame::Clear)->showStatusText(&f);
-    QCOMPARE(status->currentMessage(), QStringLiteral("Clear all display messages"));
+    f.Action(CMainFrame::Setup)->showStatusText(&f);
+    QCOMPARE(status->currentMessage(), QStringLiteral("Setup preference"));
     QVERIFY(!f.ReadyLabel()->isVisible());
     QStatusTipEvent leave{QString()};
     QCoreApplication::sendEvent(&f, &leave);
@@ -264,9 +265,15 @@ void TestFrame::statusFieldSaysWhereOrWhy() {
              qPrintable(field->text()));
     f.Action(CMainFrame::Clear)->showStatusText(&f);
     QVERIFY(field->isVisible());
-    // Sounds are on here: a machine without an audio device is told so.
+    // Sounds are on here: a machine without an audio device is told so, once: the note
+    // goes with the first row.
     QCOMPARE(field->text().contains(QStringLiteral("No audio device")),
              !f.View()->Sounds().HasOutput());
+    f.View()->AddRow(
+        1,
+        RowTexts{QStringLiteral("10.0.0.1"), QStringLiteral("a"), {}, QStringLiteral("Send"), {}});
+    f.UpdateStatusField();
+    QVERIFY(!field->text().contains(QStringLiteral("No audio device")));
     QVERIFY(f.windowTitle().endsWith(where));
 
     // A folder that went away is reported, in red.
@@ -284,19 +291,22 @@ void TestFrame::statusFieldSaysWhereOrWhy() {
         second.StatusField()->text().contains(QStringLiteral("another program holds the port")),
         qPrintable(second.StatusField()->text()));
     QCOMPARE(second.StatusField()->palette().color(QPalette::WindowText).red(), 220);
+    // The bar above the list tells it and retries; no box besides.
     second.show();
-    QMessageBox* box = nullptr;
-    QVERIFY(SpinUntil([&] {
-        box = second.findChild<QMessageBox*>();
-        return box && box->isVisible();
-    }));
-    QVERIFY(box->text().startsWith(QStringLiteral("Listen Socket Creation Fails!!")));
-    box->close();
+    QVERIFY(QTest::qWaitForWindowExposed(&second));
+    QVERIFY(second.ListenBanner()->isVisible());
+    QTest::qWait(50);
+    QVERIFY(!second.findChild<QMessageBox*>());
 }
 
 void TestFrame::geometryAndColumnsRemembered() {
     m_frame->resize(640, 350);
+    // The user drags a column's edge: that width is kept.
+    QWidget* edge = m_frame->View()->header()->viewport();
+    QTest::mousePress(edge, Qt::LeftButton, {}, QPoint(5, 5));
     m_frame->View()->setColumnWidth(1, 200);
+    QTest::mouseRelease(edge, Qt::LeftButton, {}, QPoint(5, 5));
+    QVERIFY(m_frame->View()->UserSizedColumns());
     m_frame.reset(); // saved as it closes
     CMainFrame again(*m_store->store, m_store->NewEngine(), QHostAddress::LocalHost,
                      RandomHighPort());
@@ -400,14 +410,16 @@ void TestFrame::missingFileRowsHidden() {
     missing.missingFile = true;
     view->UpdateRow(a, missing, ROW_FAILED);
     QVERIFY(!f.Action(CMainFrame::HideMissingFiles)->isChecked());
-    QVERIFY(!view->isRowHidden(0, QModelIndex()));
+    QCOMPARE(view->model()->rowCount(), 2);
 
+    // The rows leave the list, not the model: their keys still find them.
     f.Action(CMainFrame::HideMissingFiles)->trigger();
-    QVERIFY(view->isRowHidden(0, QModelIndex()));
-    QVERIFY(!view->isRowHidden(1, QModelIndex()));
+    QCOMPARE(view->model()->rowCount(), 1);
+    QCOMPARE(view->model()->index(0, 1).data().toString(), QStringLiteral("here"));
     view->AddRow(c, missing);
     view->UpdateRow(c, missing, ROW_FAILED);
-    QVERIFY(view->isRowHidden(2, QModelIndex()));
+    QCOMPARE(view->model()->rowCount(), 1);
+    QCOMPARE(view->Model().rowCount(), 3);
 
     m_frame.reset();
     CMainFrame again(*m_store->store, m_store->NewEngine(), QHostAddress::LocalHost,
@@ -435,6 +447,10 @@ void TestFrame::listenBannerRetriesUntilFree() {
     QVERIFY(!f.View()->IsListening());
     QVERIFY(f.ListenBanner()->isVisible());
     QVERIFY(f.ListenBannerText()->wordWrap());
+    // The bar retries by itself: no box telling the user to restart the program.
+    QTest::qWait(50);
+    for (QWidget* w : QApplication::topLevelWidgets())
+        QVERIFY(!qobject_cast<QMessageBox*>(w) || !w->isVisible());
     const QString text = f.ListenBannerText()->text();
     QVERIFY2(text.contains(QStringLiteral("Cannot listen on 127.0.0.1:%1").arg(a)) &&
                  text.contains(QStringLiteral("Another program holds the port")),
@@ -453,8 +469,6 @@ void TestFrame::listenBannerRetriesUntilFree() {
     QVERIFY(!f.ListenBanner()->isVisible());
     QVERIFY2(f.StatusField()->text().startsWith(QStringLiteral("Listening on 127.0.0.1:%1").arg(b)),
              qPrintable(f.StatusField()->text()));
-    // The box from the start goes too.
-    QVERIFY_SOON(!f.findChild<QMessageBox*>() || !f.findChild<QMessageBox*>()->isVisible());
 }
 
 void TestFrame::exitQuestionFollowsTheTransfers() {
@@ -541,7 +555,7 @@ void TestFrame::serverAddressInTitleAndCopied() {
     QVERIFY(!copy->menu<QMenu*>()); // one address: no list to pick from
     QApplication::clipboard()->setText(QStringLiteral("before"));
     copy->trigger();
-    QCOMPARE(QApplication::clipboard()->text(), where);
+    QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("tftp://%1/").arg(where));
 }
 
 // The list's context menu: Open Containing Folder and Clear Finished Rows on an ended
@@ -563,7 +577,7 @@ void TestFrame::rowMenuActsOnItsRow() {
     view->UpdateRow(ended, gone, ROW_FAILED);
     QCOMPARE(model.rowCount(), 2);
 
-    view->PrepareContextMenu(model.index(1, 0));
+    view->PrepareContextMenu(view->model()->index(1, 0));
     QVERIFY(!view->AbortRowAction()->isEnabled());
     QVERIFY(view->ClearFinishedAction()->isEnabled());
     QUrl asked;
@@ -578,7 +592,7 @@ void TestFrame::rowMenuActsOnItsRow() {
     QCOMPARE(model.rowCount(), 1);
     QCOMPARE(model.Row(0).m_texts.file, QStringLiteral("big.bin"));
 
-    view->PrepareContextMenu(model.index(0, 0));
+    view->PrepareContextMenu(view->model()->index(0, 0));
     QVERIFY(view->AbortRowAction()->isEnabled());
     view->AbortRowAction()->trigger();
     const QByteArray error = client.Receive();

@@ -12,6 +12,7 @@ private slots:
     void addressChoice();
     void composedTitle();
     void reachableAddresses();
+    void urlsCommandsAndServices();
 };
 
 void TestTitle::defaultRouteFromProcTable() {
@@ -93,6 +94,33 @@ void TestTitle::reachableAddresses() {
              QStringLiteral("Vantrel Server 1.0 - 192.0.2.5 +2 more"));
     // Not listening: no dangling dash.
     QCOMPARE(ComposeReachable({}), QStringLiteral("Vantrel Server 1.0"));
+}
+
+// What Copy Server Address copies, the command the empty list shows, and what the title
+// adds, from each form of address Reachable() gives.
+void TestTitle::urlsCommandsAndServices() {
+    const struct {
+        const char* reachable;
+        const char* tftp;
+        const char* http;
+        const char* get;
+    } cases[] = {
+        {"192.0.2.5", "tftp://192.0.2.5/", "http://192.0.2.5:8080/", "tftp 192.0.2.5 -c get FILE"},
+        {"192.0.2.5:1069", "tftp://192.0.2.5:1069/", "http://192.0.2.5:8080/",
+         "tftp 192.0.2.5 1069 -c get FILE"},
+        {"2001:db8::5", "tftp://[2001:db8::5]/", "http://[2001:db8::5]:8080/",
+         "tftp 2001:db8::5 -c get FILE"},
+        {"[2001:db8::5]:1069", "tftp://[2001:db8::5]:1069/", "http://[2001:db8::5]:8080/",
+         "tftp 2001:db8::5 1069 -c get FILE"},
+    };
+    for (const auto& c : cases) {
+        QCOMPARE(ServerUrls(c.reachable, 0), QStringList{c.tftp});
+        QCOMPARE(ServerUrls(c.reachable, 8080), (QStringList{c.tftp, c.http}));
+        QCOMPARE(TftpCommand(c.reachable, "get"), QString::fromLatin1(c.get));
+    }
+    QCOMPARE(ServiceNote(8080, "eth1"), QStringLiteral("HTTP on :8080, boot offers on eth1"));
+    QCOMPARE(ServiceNote(0, "eth1"), QStringLiteral("boot offers on eth1"));
+    QCOMPARE(ServiceNote(0, {}), QString());
 }
 
 QTEST_APPLESS_MAIN(TestTitle)

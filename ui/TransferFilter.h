@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QSortFilterProxyModel>
+#include <QString>
+
+class CTransferListModel;
+
+// What the list shows of the model: the rows whose client, name, service, information
+// or state (in words) hold the filter text, without the ended ones while Hide finished is
+// on, without refused reads of missing files while those are hidden. The model keeps its
+// rows and keys; only the view looks through this.
+class CTransferFilter : public QSortFilterProxyModel {
+public:
+    explicit CTransferFilter(CTransferListModel* model, QObject* parent = nullptr);
+
+    void SetText(const QString& text);
+    void SetHideFinished(bool on);
+    void SetHideMissingFiles(bool on);
+    bool HidesFinished() const { return m_bHideFinished; }
+    QString Text() const { return m_strText; }
+    // True while some setting leaves rows out.
+    bool IsFiltering() const { return !m_strText.isEmpty() || m_bHideFinished || m_bHideMissing; }
+
+protected:
+    bool filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const override;
+
+private:
+    CTransferListModel* m_pModel;
+    QString m_strText;
+    bool m_bHideFinished = false;
+    bool m_bHideMissing = false;
+};
