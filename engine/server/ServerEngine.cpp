@@ -1,6 +1,7 @@
 #include "engine/server/ServerEngine.h"
 
 #include "engine/files/FileShareTable.h"
+#include "engine/files/FolderIndex.h"
 #include "engine/platform/NormalAddress.h"
 #include "engine/platform/FolderFiles.h"
 #include "engine/boot/ProxyDhcp.h"
@@ -69,7 +70,8 @@ IServerWindow& NoServerWindow() {
 CServerEngine::CServerEngine(IServerWindow* window, std::unique_ptr<IPlatform> platform)
     : m_pWindow(window ? window : &NoServerWindow()),
       m_platform(platform ? std::move(platform) : CreateDefaultPlatform()),
-      m_shareTable(std::make_unique<CFileShareTable>()) {
+      m_shareTable(std::make_unique<CFileShareTable>()),
+      m_folderIndex(std::make_unique<CFolderIndex>(m_platform->files())) {
     m_platform->timers().onTimeout = [this](int id) { OnTimer(id); };
     m_platform->setAfterDispatch([this] { FreeRetired(); });
 }
@@ -221,6 +223,17 @@ bool leavesWorkingDir(const QByteArray& name) {
     const QList<QByteArray> parts = unified.split('/');
     return parts.contains(QByteArray(".."));
 }
+
+// An IPv6 client's address that a rule put in with \i is what its own folder is named
+// (as per-client folders are), not a drive: its colons are not the name's. An address
+// has two colons or more, a drive or an upload's hidden name one, so no name reaches
+// either this way.
+QByteArray withoutOwnAddress(const QByteArray& name, const QString& address) {
+    if (!address.contains(QLatin1Char(':')))
+        return name;
+    QByteArray checked = name;
+    return checked.replace(address.toLatin1(), "_");
+}
 } // namespace
 
 // The file a request's name stands for. Rewrite rules come first (on the name as sent),
@@ -242,7 +255,7 @@ FolderPath CServerEngine::ResolveName(const QByteArray& sent, quint16 opcode,
         QChar::isLetter(uchar(name[0])) && uchar(name[0]) < 0x80)
         name.remove(0, 2);
     FolderPath path = ComposePath(name);
-    *refuse = leavesWorkingDir(path.name);
+    *refuse = leavesWorkingDir(withoutOwnAddress(path.name, address));
     if (*refuse)
         return path;
     const bool upload = opcode == Tftp::WRQ;
@@ -257,7 +270,7 @@ FolderPath CServerEngine::ResolveName(const QByteArray& sent, quint16 opcode,
         if (ExistsBeneath(path.root, candidate, false))
             return candidate;
         if (ignoreCase)
-            return MatchIgnoringCase(path.root, candidate, upload);
+            return m_folderIndex->Match(path.root, candidate, upload);
         return upload && ExistsBeneath(path.root, candidate, true) ? candidate : QByteArray();
     };
     for (const QByteArray& candidate : std::as_const(candidates)) {

@@ -18,6 +18,7 @@
 class CTransferSocket;
 class CProxyDhcp;
 class CFileShareTable;
+class CFolderIndex;
 class CHttpService;
 struct TransferRequest;
 
@@ -173,6 +174,7 @@ private:
     // without looking at every transfer.
     QMultiHash<QPair<QHostAddress, quint16>, CTransferSocket*> m_byClientPort;
     CNameRules m_nameRules; // read again when its file changes
+    std::unique_ptr<CFolderIndex> m_folderIndex; // names ignoring case, without a read per request
     // Each live transfer holds a socket and a file: half the descriptors, some kept back.
     int m_nAutoMaxTransfers = DefaultMaxTransfers();
     std::vector<std::unique_ptr<CTransferSocket>> m_retired;

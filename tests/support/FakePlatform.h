@@ -101,7 +101,10 @@ public:
     QString canonical(const FolderPath& path) override;
     bool folderReady(const QString& root) override;
     qint64 freeSpace(const FolderPath& path) override;
+    bool lookAtFolder(const FolderPath& path, FolderStamp* stamp,
+                      QList<QByteArray>* names) override;
 
+    int folderListings = 0; // how many times a folder's entries were read
     int failWritesWith = 0; // errno for every write from now on, 0 for none
     int failReadsWith = 0;
     int failRenameWith = 0; // errno for keeping a temporary file
