@@ -20,6 +20,8 @@ const QString kAccessDenied = QStringLiteral("Error: Requested File Access Denie
 const QString kHardIO = QStringLiteral("Error: Can not open file by H/W error!!");
 } // namespace
 
+const QString kFileChanged = QStringLiteral("File changed during transfer");
+
 CTransferSocket::CTransferSocket(CServerEngine* engine, std::unique_ptr<IDatagramSocket> socket,
                                  const TransferRequest& request, quint16 port)
     : m_pEngine(engine), m_socket(std::move(socket)), m_clientAddr(request.client),
@@ -335,6 +337,12 @@ void CTransferSocket::Carry(const Exchange::Actions& a, const char* packet, qint
         m_strInfo = QStringLiteral("Duplicated DATA!");
         RefreshRow();
         break;
+    case Exchange::Note::Waiting:
+        m_strInfo = QStringLiteral("waiting for the client (retry %1 of %2)")
+                        .arg(a.retry)
+                        .arg(Exchange::CExchange::kMaxRetries + 1);
+        RefreshRow();
+        break;
     }
     if (a.write && !WriteData(a.write, a.writeSize, a.lastWrite))
         return;
@@ -359,12 +367,18 @@ bool CTransferSocket::SendBlocks() {
             FailOnFileError(m_file->error());
             return false;
         }
+        if (b.sizeChanged) {
+            Fail(kFileChanged, 0, "File changed during transfer");
+            return false;
+        }
         if (!b.packet)
             return true;
         Transmit(b.packet, b.size);
         if (!b.fresh)
             continue;
-        m_pEngine->Window().DrawProgress(m_rowHandle, b.offset, m_nFileSize);
+        // What the client holds, never less than shown before: no progress goes back.
+        m_nShownBytes = std::max(m_nShownBytes, std::min(b.acked, m_nFileSize));
+        m_pEngine->Window().DrawProgress(m_rowHandle, m_nShownBytes, m_nFileSize);
         m_nBytesSent = b.offset + b.size - 4;
         if (!m_bRowShown && m_phase != Phase::Complete) {
             // Formatted only when the row is rewritten, not at every block; a window sent

@@ -15,6 +15,9 @@
 
 class CServerEngine;
 
+// The row's text for a file that shrank or grew while it was being sent.
+extern const QString kFileChanged;
+
 // One admitted request: its own UDP socket and port, its local file and its row texts.
 // The protocol itself is its exchange's (CSendExchange, CReceiveExchange): this feeds it
 // the client's datagrams and the time-outs, and carries out what it answers.
@@ -126,6 +129,7 @@ private:
     qint64 m_nFileSize = 0;
     qint64 m_nBytesReceived = 0;
     qint64 m_nBytesSent = 0; // up to the end of the last block read
+    qint64 m_nShownBytes = 0; // the progress drawn: the highest position acknowledged
     QString m_strInfo;
     qint64 m_nRowBytes = -1; // what the Size cell tells; -1 while it is empty
     bool m_bRowShown = false; // "Total file size" shown since the last resend
