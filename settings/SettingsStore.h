@@ -34,9 +34,11 @@ public:
 
     // Limits on live transfers, in a section of their own ("Limits/..."). MaxTransfers 0
     // means as many as the descriptor limit allows; MaxTransfersPerClient 0, no limit.
+    // Many boot clients may share one address (a NAT), so the per-address default is
+    // high; under the descriptors' limit one address takes at most half (ServerEngine).
     static constexpr const char* kMaxTransfers = "Limits/MaxTransfers";
     static constexpr const char* kMaxTransfersPerClient = "Limits/MaxTransfersPerClient";
-    static constexpr int kDefaultMaxTransfersPerClient = 128;
+    static constexpr int kDefaultMaxTransfersPerClient = 512;
 
     // What goes beyond RFC 1350, all off by default ("Protocol/...").
     static constexpr const char* kNegotiate = "Protocol/Negotiate";

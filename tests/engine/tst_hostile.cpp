@@ -2,6 +2,7 @@
 #include "engine/platform/FolderFiles.h"
 
 #include <QtTest>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -214,6 +215,35 @@ private slots:
             QCOMPARE(f.lastRow().texts.info, QStringLiteral("Receive Complete"));
         }
     }
+    // atftp's load case and many boot clients behind one NAT address: 200 downloads at
+    // once from one address are served by default; under the descriptors' limit one
+    // address still holds at most half of the transfers, and others get the rest.
+    void manyTransfersFromOneAddress() {
+        struct rlimit saved;
+        QCOMPARE(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+        struct rlimit lower = saved;
+        lower.rlim_cur = std::min<rlim_t>(saved.rlim_cur, 1024); // 480 transfers in all
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &lower), 0);
+        {
+            EngineFixture f;
+            f.writeFile("f", QByteArray(2000, 'f'));
+            int refused = 0;
+            for (int i = 0; i < 240; ++i) {
+                f.rrq("f", quint16(6000 + i));
+                refused += f.lastRow().state == ROW_FAILED;
+            }
+            QCOMPARE(refused, 0);
+            QCOMPARE(f.engine->LiveTransferCount(), 240);
+            f.rrq("f", 7000);
+            QCOMPARE(f.lastRow().texts.info,
+                     QStringLiteral("Too Many Transfers!! Deny This Request!!"));
+            f.client = QHostAddress("127.0.0.2");
+            f.rrq("f", 7001);
+            QCOMPARE(f.lastRow().state, ROW_ACTIVE);
+        }
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+    }
+
     // Only DATA drives an upload and only ACK a download; anything else is a stray
     // packet: no answer, nothing changes.
     void wrongKindOfPacketChangesNothing() {
