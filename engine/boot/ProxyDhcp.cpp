@@ -107,13 +107,20 @@ void CProxyDhcp::HandleDatagram(const char* data, qint64 size, const QHostAddres
     if (bootFile.isEmpty())
         return;
 
+    // A flood from one client is answered at a bounded rate, on one row per exchange.
+    if (!m_clients.MayAnswer(request.chaddr, m_pEngine->Platform().timers().elapsedMs()))
+        return;
     RowTexts texts;
     const QHostAddress clientAddress(request.ciaddr ? request.ciaddr : from.toIPv4Address());
     texts.client = QStringLiteral("%1 (%2)").arg(request.macText(), clientAddress.toString());
     texts.file = bootFile;
     texts.service = QStringLiteral("Boot offer");
     IServerWindow& window = m_pEngine->Window();
-    const RowHandle row = m_pEngine->AddRow(texts);
+    RowHandle row = m_clients.RowOf(request.chaddr, request.xid);
+    if (row == 0) {
+        row = m_pEngine->AddRow(texts);
+        m_clients.SetRow(request.chaddr, request.xid, row);
+    }
 
     // A URL is the HTTP server's to serve; a name must be in the working folder.
     const QByteArray name = QFile::encodeName(bootFile);
