@@ -208,6 +208,7 @@ QStringList CSettingsStore::SettingNotes() {
         {kProxyDhcp, 0, INT_MIN, INT_MAX},
         {kHttpEnabled, 0, INT_MIN, INT_MAX},
         {kHttpPort, kDefaultHttpPort, 1, 65535},
+        {kMaxFinishedRows, kDefaultMaxFinishedRows, 1, INT_MAX},
     };
     RefreshIfChanged();
     QStringList notes;

@@ -60,6 +60,10 @@ public:
     static constexpr const char* kClientFolders = "Names/ClientFolders";
     // The list leaves out requests for files that are not there (and their sound).
     static constexpr const char* kHideMissingFiles = "View/HideMissingFiles";
+    // The list keeps this many finished rows at most (the oldest leave first; running
+    // ones always stay); the transfer log keeps every row.
+    static constexpr const char* kMaxFinishedRows = "View/MaxFinishedRows";
+    static constexpr int kDefaultMaxFinishedRows = 10000;
     // Booting machines over the network ("Boot/..."): a ProxyDHCP on ports 67 and 4011
     // that names a boot file to PXE clients and hands out no address; off by default.
     // Each boot file is a name in the working folder (the UEFI HTTP one a URL); an empty
@@ -145,6 +149,9 @@ public:
     QString RemapFile() { return GetProfileString(kRemapFile, QString()); }
     bool ClientFolders() { return GetProfileInt(kClientFolders, 0) != 0; }
     bool HideMissingFiles() { return GetProfileInt(kHideMissingFiles, 0) != 0; }
+    int MaxFinishedRows() {
+        return std::max(1, GetProfileInt(kMaxFinishedRows, kDefaultMaxFinishedRows));
+    }
     bool ProxyDhcp() { return GetProfileInt(kProxyDhcp, 0) != 0; }
     QString BootFileBios() { return GetProfileString(kBootFileBios, QString()); }
     QString BootFileUefi() { return GetProfileString(kBootFileUefi, QString()); }
