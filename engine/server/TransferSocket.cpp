@@ -310,7 +310,12 @@ void CTransferSocket::OnTimer() {
     Carry(m_exchange->OnTimeout(Now()));
 }
 
+// A request repeated right after our answer is the network's copy, not the client's
+// retransmission: a second OACK would make some clients (atftp) give up the transfer.
 void CTransferSocket::RepeatLastPacket() {
+    if (m_pEngine->Platform().timers().elapsedMs() - m_nLastTransmitMs <
+        Exchange::CExchange::kEchoGuardMs)
+        return;
     if (m_exchange)
         Carry(m_exchange->Repeat());
 }
@@ -585,6 +590,8 @@ void CTransferSocket::TransmitAck(quint16 block) {
 }
 
 void CTransferSocket::Transmit(const char* data, qint64 size) {
-    if (!m_bSocketClosed)
-        m_socket->writeDatagram(data, size, m_clientAddr, m_nClientPort);
+    if (m_bSocketClosed)
+        return;
+    m_socket->writeDatagram(data, size, m_clientAddr, m_nClientPort);
+    m_nLastTransmitMs = m_pEngine->Platform().timers().elapsedMs();
 }

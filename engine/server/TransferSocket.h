@@ -130,6 +130,7 @@ private:
     qint64 m_nBytesReceived = 0;
     qint64 m_nBytesSent = 0; // up to the end of the last block read
     qint64 m_nShownBytes = 0; // the progress drawn: the highest position acknowledged
+    qint64 m_nLastTransmitMs = -1000000; // when the last packet went
     QString m_strInfo;
     qint64 m_nRowBytes = -1; // what the Size cell tells; -1 while it is empty
     bool m_bRowShown = false; // "Total file size" shown since the last resend

@@ -112,11 +112,11 @@ protected:
     // before, and so on. Block numbers roll over from 65535 to 0 in both directions.
     static int Distance(quint16 block, quint16 expected) { return qint16(quint16(block - expected)); }
 
+public:
     // A duplicate that comes this soon after our own send may be the network's copy of
     // the packet that made us send: answering it would double every later packet (the
     // Sorcerer's Apprentice, RFC 1123 4.2.3.1). Clients retransmit far more slowly.
     static constexpr qint64 kEchoGuardMs = 200;
-public:
     static constexpr int kMaxRetries = 5;
 
 protected:

@@ -457,6 +457,25 @@ private slots:
         QCOMPARE(last, Tftp::MakeError(0, "File changed during transfer"));
     }
 
+    // A request the network duplicated is no retransmission by the client: the copy
+    // right behind it gets no second OACK (atftp gives a transfer up on one); a repeat
+    // at the client's own pace does.
+    void duplicatedRequestAnsweredOnce() {
+        EngineFixture f;
+        f.writeFile("img", QByteArray(3000, 'i'));
+        QByteArray rrq = EngineFixture::request(Tftp::RRQ, "img");
+        rrq.append("tsize").append('\0').append("0").append('\0');
+        f.send(rrq);
+        QCOMPARE(EngineFixture::opcode(f.sent().value(0)), quint16(Tftp::OACK));
+        f.clock().advance(2);
+        f.send(rrq);
+        QVERIFY(f.sent().isEmpty());
+        f.clock().advance(1000);
+        f.send(rrq);
+        QCOMPARE(EngineFixture::opcode(f.sent().value(0)), quint16(Tftp::OACK));
+        QCOMPARE(f.engine->LiveTransferCount(), 1);
+    }
+
     // A windowed client that has acknowledged data and then misses a block keeps the
     // blocks after it and waits (atftp): after a time-out it gets the whole window again
     // from its first unacknowledged block, one window per time-out. The row tells the
