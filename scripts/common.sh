@@ -8,10 +8,11 @@ packages_build=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools qt6-multim
 # Real TFTP clients for the interoperability test. The installation tests: the
 # validators of the desktop entry and the AppStream metadata, CPack's helpers for the
 # package (dpkg-shlibdeps, file) and lintian; ip for the service test's and the lossy
-# test's private networks.
+# test's private networks; python3 for the HTTP test's connection floods.
 packages_test=(curl tftp-hpa atftp desktop-file-utils appstream dpkg-dev file lintian iproute2
     qemu-system-x86 qemu-system-arm ovmf ipxe-qemu ipxe pxelinux syslinux-common
-    grub-efi-amd64-bin grub-pc-bin u-boot-qemu expect dnsmasq tcpdump)
+    grub-efi-amd64-bin grub-pc-bin u-boot-qemu expect dnsmasq tcpdump
+    python3)
 
 ensure_packages() {
     local missing=() p
