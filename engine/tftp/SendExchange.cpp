@@ -186,7 +186,7 @@ Actions CSendExchange::OnTimeout(const Now& now) {
     Actions a;
     // A window stalled says so; lock-step leaves its row as it was. A completed row
     // stays so.
-    if (m_shape.windowSize > 1 && !LastSent()) {
+    if (m_shape.windowSize > 1 && !LastSent() && m_nRetry <= kMaxRetries) {
         a.note = Note::Waiting;
         a.retry = m_nRetry;
     }
