@@ -100,8 +100,8 @@ int runHeadless(QCoreApplication& app, const ServerOptions& options) {
                      (notes.isEmpty() ? QString() : QStringLiteral("; ") + notes));
     if (!listening)
         return 1;
-    if (!engine.BootStatus().isEmpty())
-        window.PrintLine(engine.BootStatus());
+    if (!engine.BootState().text().isEmpty())
+        window.PrintLine(engine.BootState().text());
     const int rc = app.exec();
     engine.Shutdown();
     return rc;

@@ -182,7 +182,7 @@ bool CEngineHost::Start(const QHostAddress& address, quint16 port, QString* erro
         m_pEngine->LoadLiveSettings(settings);
         m_pEngine->Listen(address, port, &why);
         m_nListenPort = m_pEngine->ListenPort();
-        m_strBootStatus = m_pEngine->BootStatus();
+        m_bootStatus = m_pEngine->BootState();
     });
     if (error)
         *error = why;
@@ -197,17 +197,17 @@ bool CEngineHost::Relisten(const QHostAddress& address, quint16 port, QString* e
     RunOnEngine([&] {
         m_pEngine->Listen(address, port, &why, false);
         m_nListenPort = m_pEngine->ListenPort();
-        m_strBootStatus = m_pEngine->BootStatus();
+        m_bootStatus = m_pEngine->BootState();
     });
     if (error)
         *error = why;
     return IsListening();
 }
 
-QString CEngineHost::RestartBootOffers() {
+BootStatus CEngineHost::RestartBootOffers() {
     if (!m_bShutDown)
-        RunOnEngine([this] { m_strBootStatus = m_pEngine->RestartBootOffers(); });
-    return m_strBootStatus;
+        RunOnEngine([this] { m_bootStatus = m_pEngine->RestartBootOffers(); });
+    return m_bootStatus;
 }
 
 void CEngineHost::SetSoundOn(bool on) {

@@ -20,6 +20,7 @@ public:
     bool folderReady(const QString& root) override;
     bool lookAtFolder(const FolderPath& path, FolderStamp* stamp,
                       QList<QByteArray>* names) override;
+    bool existsBeneath(const QString& root, const QByteArray& name, bool folderOnly) override;
 
     // Removes what uploads cut short by a crash left in the folder and its first-level
     // subfolders; answers their names relative to the folder.

@@ -2,9 +2,11 @@
 
 #include "settings/AccessRules.h"
 #include "settings/EngineSettings.h"
-#include "engine/files/NameRules.h"
+#include "engine/files/RequestPath.h"
+#include "engine/server/Admission.h"
 #include "engine/platform/Platform.h"
 #include "engine/server/ServerWindow.h"
+#include "engine/server/ServiceContext.h"
 #include "engine/tftp/TftpPacket.h"
 
 #include <QHash>
@@ -18,7 +20,6 @@
 class CTransferSocket;
 class CProxyDhcp;
 class CFileShareTable;
-class CFolderIndex;
 class CHttpService;
 struct TransferRequest;
 
@@ -40,7 +41,7 @@ private:
 // The server's hub: owns the listener, every live transfer, the transfer ports, the
 // count of transfers in progress and the settings it was handed. It reaches the
 // window only through IServerWindow, and never reads the settings file.
-class CServerEngine {
+class CServerEngine final : public ServiceContext {
 public:
     static constexpr quint16 kFirstPort = 29001;
     static constexpr quint16 kLastPort = 65000;
@@ -68,10 +69,9 @@ public:
     QHostAddress BindAddress() const { return m_bindAddress; }
 
     // Opens the boot offers (ProxyDHCP) on the listener's interface when Boot/ProxyDhcp
-    // is on, closes them otherwise; Listen calls it. Returns what BootStatus() says.
-    QString RestartBootOffers();
-    // "boot offers on eth0 (192.0.2.10)", "boot offers fail: ..." or empty when off.
-    QString BootStatus() const { return m_strBootStatus; }
+    // is on, closes them otherwise; Listen calls it. Returns what BootState() says.
+    BootStatus RestartBootOffers();
+    BootStatus BootState() const { return m_bootStatus; }
 
     // Abort (after the user confirmed): every transfer in progress gets ERROR 0, its
     // row "User aborts!!" in red, a partly received file removed; all transfers end.
@@ -84,8 +84,22 @@ public:
     // Handles one request datagram (the listener hands each one to it).
     void HandleRequest(const char* data, qint64 size, const QHostAddress& from,
                        quint16 fromPort, const QHostAddress& local = QHostAddress());
-    // Time-out dispatch: the id is a transfer's port.
+    // Time-out dispatch: the id is a transfer's port, or a service's registered timer.
     void OnTimer(int id);
+
+    // The services' view of the engine (ServiceContext).
+    IPlatform& platform() override { return *m_platform; }
+    const EngineSettings& settings() const override { return m_settings; }
+    CRequestPath& paths() override { return *m_paths; }
+    CFileShareTable& shares() override { return *m_shareTable; }
+    RowHandle addRow(const RowTexts& texts) override { return AddRow(texts); }
+    IServerWindow& rows() override { return *m_pWindow; }
+    void playSound(int id) override { PlaySound(id); }
+    void countIn() override { CountIn(); }
+    void countOut() override { CountOut(); }
+    int registerTimer(std::function<void()> onTimeout) override;
+    void unregisterTimer(int id) override;
+    ResolvedPath resolve(const QByteArray& name, bool upload, const QHostAddress& client) override;
 
     // Where a request's name leads under the current settings (working folder, name
     // rules, confinement): fills path, refusePath, askedNote and missingFolder of a
@@ -106,6 +120,7 @@ public:
     const EngineSettings& Settings() const { return m_settings; }
     void SetSettings(const EngineSettings& settings) { m_settings = settings; }
     const AccessRules& Rules() const { return m_settings.rules; }
+    // Who is served and what they may do, under the current settings.
     void SetRules(const AccessRules& rules) { m_settings.rules = rules; }
     void SetSoundOn(bool on) { m_settings.soundOn = on; }
 
@@ -128,7 +143,9 @@ public:
     // (the caller releases it). Null with `error` set when it cannot be opened, or with
     // FileCause::Other when an upload holds it, even one whose file is not there yet.
     std::unique_ptr<IFile> OpenSharedForReading(const FolderPath& path, FileError* error,
-                                                QString* key);
+                                                QString* key) {
+        return m_paths->OpenSharedForReading(path, error, key);
+    }
     void PlaySound(int id);
     void CountIn();
     void CountOut();
@@ -149,10 +166,7 @@ private:
     void RetireListener();
     quint16 NextPort(const QSet<quint16>& tried);
     std::vector<CTransferSocket*> LiveTransfers() const;
-    static int DefaultMaxTransfers();
-    FolderPath ComposePath(const QByteArray& name) const;
-    FolderPath ResolveName(const QByteArray& sent, quint16 opcode, const QHostAddress& client,
-                           bool* refuse, QString* note);
+    int DefaultMaxTransfers();
     bool AdmitsAnotherTransfer(const QHostAddress& client) const;
     void RefuseOverLimit(const Tftp::Request& request, const QHostAddress& client,
                          quint16 fromPort);
@@ -161,9 +175,13 @@ private:
     EngineSettings m_settings;
     std::unique_ptr<IPlatform> m_platform;
     std::unique_ptr<CFileShareTable> m_shareTable;
+    std::unique_ptr<CRequestPath> m_paths;
     std::unique_ptr<CListenSocket> m_pListenSocket;
     std::unique_ptr<CProxyDhcp> m_proxyDhcp;
-    QString m_strBootStatus;
+    BootStatus m_bootStatus;
+    // Services' timers, numbered beyond every transfer port.
+    QHash<int, std::function<void()>> m_serviceTimers;
+    int m_nLastServiceTimer = 0x10000;
     QHostAddress m_bindAddress = QHostAddress(QHostAddress::AnyIPv4);
 
     // Live transfers in request order, and the same by port.
@@ -173,10 +191,8 @@ private:
     // Live transfers by their client's address and port: a repeated request is found
     // without looking at every transfer.
     QMultiHash<QPair<QHostAddress, quint16>, CTransferSocket*> m_byClientPort;
-    CNameRules m_nameRules; // read again when its file changes
-    std::unique_ptr<CFolderIndex> m_folderIndex; // names ignoring case, without a read per request
     // Each live transfer holds a socket and a file: half the descriptors, some kept back.
-    int m_nAutoMaxTransfers = DefaultMaxTransfers();
+    int m_nAutoMaxTransfers = 0; // from the descriptor limit, at the start
     std::vector<std::unique_ptr<CTransferSocket>> m_retired;
     std::vector<std::unique_ptr<CListenSocket>> m_retiredListeners;
     bool m_bInListener = false;
@@ -191,7 +207,6 @@ private:
         qint64 lastMs = -1000000;
     };
     Stranger m_strangers[8];
-    QString m_strWorkingDir;
 
     friend class CListenSocket;
 };

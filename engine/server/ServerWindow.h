@@ -78,3 +78,18 @@ public:
 
 // A window that shows nothing: where the engine's rows go while no window is set.
 IServerWindow& NoServerWindow();
+
+// The boot offers' state for the window: off (nothing in either), running on `where`,
+// or failed with `why`.
+struct BootStatus {
+    bool ok = true;
+    QString where; // "eth0 (192.0.2.10)"
+    QString why;   // why they could not be opened
+    bool on() const { return ok && !where.isEmpty(); }
+    // "boot offers on eth0 (192.0.2.10)", "boot offers fail: ..." or empty when off.
+    QString text() const {
+        if (!ok)
+            return QStringLiteral("boot offers fail: ") + why;
+        return where.isEmpty() ? QString() : QStringLiteral("boot offers on ") + where;
+    }
+};
