@@ -210,6 +210,7 @@ QStringList CSettingsStore::SettingNotes() {
         {kSecureBootChain, 0, INT_MIN, INT_MAX},
         {kHttpEnabled, 0, INT_MIN, INT_MAX},
         {kHttpPort, kDefaultHttpPort, 1, 65535},
+        {kMaxFinishedRows, kDefaultMaxFinishedRows, 1, INT_MAX},
     };
     RefreshIfChanged();
     QStringList notes;

@@ -34,9 +34,11 @@ public:
 
     // Limits on live transfers, in a section of their own ("Limits/..."). MaxTransfers 0
     // means as many as the descriptor limit allows; MaxTransfersPerClient 0, no limit.
+    // Many boot clients may share one address (a NAT), so the per-address default is
+    // high; under the descriptors' limit one address takes at most half (ServerEngine).
     static constexpr const char* kMaxTransfers = "Limits/MaxTransfers";
     static constexpr const char* kMaxTransfersPerClient = "Limits/MaxTransfersPerClient";
-    static constexpr int kDefaultMaxTransfersPerClient = 128;
+    static constexpr int kDefaultMaxTransfersPerClient = 512;
 
     // What goes beyond RFC 1350, all off by default ("Protocol/...").
     static constexpr const char* kNegotiate = "Protocol/Negotiate";
@@ -58,6 +60,10 @@ public:
     static constexpr const char* kClientFolders = "Names/ClientFolders";
     // The list leaves out requests for files that are not there (and their sound).
     static constexpr const char* kHideMissingFiles = "View/HideMissingFiles";
+    // The list keeps this many finished rows at most (the oldest leave first; running
+    // ones always stay); the transfer log keeps every row.
+    static constexpr const char* kMaxFinishedRows = "View/MaxFinishedRows";
+    static constexpr int kDefaultMaxFinishedRows = 10000;
     // Booting machines over the network ("Boot/..."): a ProxyDHCP on ports 67 and 4011
     // that names a boot file to PXE clients and hands out no address; off by default.
     // Each boot file is a name in the working folder (the UEFI HTTP one offered as a URL
@@ -148,6 +154,9 @@ public:
     QString RemapFile() { return GetProfileString(kRemapFile, QString()); }
     bool ClientFolders() { return GetProfileInt(kClientFolders, 0) != 0; }
     bool HideMissingFiles() { return GetProfileInt(kHideMissingFiles, 0) != 0; }
+    int MaxFinishedRows() {
+        return std::max(1, GetProfileInt(kMaxFinishedRows, kDefaultMaxFinishedRows));
+    }
     bool ProxyDhcp() { return GetProfileInt(kProxyDhcp, 0) != 0; }
     QString BootFileBios() { return GetProfileString(kBootFileBios, QString()); }
     QString BootFileUefi() { return GetProfileString(kBootFileUefi, QString()); }

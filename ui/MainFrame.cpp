@@ -427,6 +427,11 @@ void CMainFrame::UpdateStatusField() {
         text += QStringLiteral("  |  No audio device");
     if (!m_strStartNotes.isEmpty())
         text += QStringLiteral("  |  ") + m_strStartNotes;
+    // Looked at with the rest, so that an edit by hand applies within the interval.
+    m_pView->Model().SetMaxFinishedRows(m_store.MaxFinishedRows());
+    if (const qint64 dropped = m_pView->Model().DroppedRows())
+        text += QStringLiteral("  |  %1 finished rows dropped from the list (the log has them)")
+                    .arg(dropped);
     // Where the offers go out: the device of "eth1 (192.0.2.10)".
     UpdateTitle(WindowTitle::ServiceNote(
         http ? engine.Settings().httpPort : 0,

@@ -183,7 +183,38 @@ bool CTransferListModel::AppendRow(RowHandle key, const RowTexts& texts) {
     row.m_nStartMs = m_clock.elapsed();
     m_rows.insert(m_rows.begin() + n, std::move(row));
     endInsertRows();
+    ++m_nRunningRows;
+    DropOldestFinished();
     return true;
+}
+
+void CTransferListModel::SetMaxFinishedRows(int n) {
+    m_nMaxFinished = std::max(1, n);
+    DropOldestFinished();
+}
+
+// In runs from the top, and a twentieth more than needed at a time: one removal per
+// many new rows, not one per row.
+void CTransferListModel::DropOldestFinished() {
+    const qint64 finished = qint64(m_rows.size()) - m_nRunningRows;
+    if (finished <= m_nMaxFinished)
+        return;
+    qint64 toDrop = finished - m_nMaxFinished + m_nMaxFinished / 20;
+    for (int first = 0; toDrop > 0 && first < int(m_rows.size());) {
+        if (m_rows[size_t(first)].m_nState == ROW_ACTIVE) {
+            ++first;
+            continue;
+        }
+        int end = first;
+        while (end < int(m_rows.size()) && end - first < toDrop &&
+               m_rows[size_t(end)].m_nState != ROW_ACTIVE)
+            ++end;
+        beginRemoveRows(QModelIndex(), first, end - 1);
+        m_rows.erase(m_rows.begin() + first, m_rows.begin() + end);
+        endRemoveRows();
+        toDrop -= end - first;
+        m_nDroppedRows += end - first;
+    }
 }
 
 static bool sameTexts(const RowTexts& a, const RowTexts& b) {
@@ -208,6 +239,7 @@ bool CTransferListModel::UpdateRow(RowHandle handle, const RowTexts& texts, RowS
     row.m_strLabel = texts.client;
     if (row.m_nTookMs < 0 && state != ROW_ACTIVE)
         row.m_nTookMs = m_clock.elapsed() - row.m_nStartMs;
+    m_nRunningRows += (state == ROW_ACTIVE) - (row.m_nState == ROW_ACTIVE);
     row.m_nState = state;
     if (textsChanged) {
         row.m_fProgress = -1.0;
@@ -295,6 +327,7 @@ void CTransferListModel::Clear() {
         endRemoveRows();
     }
     m_nClearedRows += n;
+    m_nRunningRows = 0;
 }
 
 void CTransferListModel::RemoveEndedRows() {

@@ -89,8 +89,19 @@ public:
     const CRowData& Row(int row) const { return m_rows[size_t(row)]; }
     int ClearedRows() const { return m_nClearedRows; }
 
+    // At most this many finished rows stay: a flood of refusals must not grow the list
+    // without end. The oldest finished rows leave first, running ones never.
+    void SetMaxFinishedRows(int n);
+    // How many finished rows left the list that way.
+    qint64 DroppedRows() const { return m_nDroppedRows; }
+
 private:
+    void DropOldestFinished();
+
     std::vector<CRowData> m_rows; // in key order
     int m_nClearedRows = 0;
+    int m_nRunningRows = 0;
+    int m_nMaxFinished = 10000;
+    qint64 m_nDroppedRows = 0;
     QElapsedTimer m_clock;
 };

@@ -14,6 +14,7 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <QShortcut>
+#include <algorithm>
 
 CTransferListView::CTransferListView(QWidget* parent)
     : QTreeView(parent), m_pModel(new CTransferListModel(this)),
@@ -371,8 +372,8 @@ void CTransferListView::UpdateProgressInfo(RowHandle handle) {
         m_pace.erase(it);
         return;
     }
-    const double perSecond =
-        double(pace.bytes - pace.shownBytes) * 1000.0 / double(now - pace.shownMs);
+    const double perSecond = std::max(
+        0.0, double(pace.bytes - pace.shownBytes) * 1000.0 / double(now - pace.shownMs));
     pace.shownMs = now;
     pace.shownBytes = pace.bytes;
     const QLocale c = QLocale::c();
@@ -398,6 +399,10 @@ void CTransferListView::UpdateProgressInfo(RowHandle handle) {
     } else // an upload of a size the client did not tell
         text = QStringLiteral("Receiving... %1 at %2/s")
                    .arg(c.formattedDataSize(pace.bytes, 1, QLocale::DataSizeIecFormat), speed);
+    // A stalled window says what it waits for beside its figures.
+    const QString& told = m_pModel->Row(row).m_texts.info;
+    if (told.startsWith(QLatin1String("waiting for the client")))
+        text += QStringLiteral(", ") + told;
     m_pModel->SetProgressInfo(handle, text);
 }
 

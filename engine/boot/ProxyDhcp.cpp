@@ -124,6 +124,10 @@ void CProxyDhcp::HandleDatagram(const char* data, qint64 size, const QHostAddres
     if (bootFile.isEmpty())
         return;
 
+    // A flood from one client is answered at a bounded rate, on one row per exchange.
+    if (!m_clients.MayAnswer(request.chaddr, m_context.platform().timers().elapsedMs()))
+        return;
+
     // A URL is sent as it is. A name must be in the working folder; a UEFI HTTP client
     // is told it as a URL on our HTTP port, built per answer from the offer's address.
     const QByteArray name = QFile::encodeName(bootFile);
@@ -145,7 +149,11 @@ void CProxyDhcp::HandleDatagram(const char* data, qint64 size, const QHostAddres
     texts.file = overHttp ? QString::fromUtf8(offered) : bootFile;
     texts.service = QStringLiteral("Boot offer");
     IServerWindow& window = m_context.rows();
-    const RowHandle row = m_context.addRow(texts);
+    RowHandle row = m_clients.RowOf(request.chaddr, request.xid);
+    if (row == 0) {
+        row = m_context.addRow(texts);
+        m_clients.SetRow(request.chaddr, request.xid, row);
+    }
     const auto refuse = [&](Refusal why, const QString& detail) {
         texts.info = RefusalRow(why, detail);
         window.UpdateRow(row, texts, ROW_FAILED);

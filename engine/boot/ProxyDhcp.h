@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/boot/BootClients.h"
 #include "engine/boot/DhcpPacket.h"
 #include "engine/platform/Platform.h"
 
@@ -45,4 +46,5 @@ private:
     BootInterface m_interface;
     std::unique_ptr<IDatagramSocket> m_dhcpSocket;
     std::unique_ptr<IDatagramSocket> m_pxeSocket;
+    CBootClients m_clients;
 };

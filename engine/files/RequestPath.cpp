@@ -21,6 +21,17 @@ bool CRequestPath::LeavesWorkingDir(const QByteArray& name) {
     return parts.contains(QByteArray(".."));
 }
 
+// An IPv6 client's address that a rule put in with \i is what its own folder is named
+// (as per-client folders are), not a drive: its colons are not the name's. An address
+// has two colons or more, a drive or an upload's hidden name one, so no name reaches
+// either this way.
+QByteArray CRequestPath::WithoutOwnAddress(const QByteArray& name, const QString& address) {
+    if (!address.contains(QLatin1Char(':')))
+        return name;
+    QByteArray checked = name;
+    return checked.replace(address.toLatin1(), "_");
+}
+
 ResolvedPath CRequestPath::Resolve(const NameSettings& names, const QByteArray& sent,
                                    bool upload, const QHostAddress& client, QString* report) {
     ResolvedPath resolved;
@@ -53,7 +64,7 @@ FolderPath CRequestPath::ResolveName(const NameSettings& s, const QByteArray& se
         QChar::isLetter(uchar(name[0])) && uchar(name[0]) < 0x80)
         name.remove(0, 2);
     FolderPath path = ComposePath(s.workingFolder, name);
-    *refuse = LeavesWorkingDir(path.name);
+    *refuse = LeavesWorkingDir(WithoutOwnAddress(path.name, address));
     if (*refuse)
         return path;
     IFileSystem& fs = m_platform.files();
@@ -67,7 +78,7 @@ FolderPath CRequestPath::ResolveName(const NameSettings& s, const QByteArray& se
         if (fs.existsBeneath(path.root, candidate, false))
             return candidate;
         if (s.ignoreCase)
-            return fs.matchIgnoringCase(path.root, candidate, upload);
+            return m_folderIndex.Match(path.root, candidate, upload);
         return upload && fs.existsBeneath(path.root, candidate, true) ? candidate : QByteArray();
     };
     for (const QByteArray& candidate : std::as_const(candidates)) {

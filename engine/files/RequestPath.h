@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/files/FileShareTable.h"
+#include "engine/files/FolderIndex.h"
 #include "engine/files/NameRules.h"
 #include "engine/platform/Platform.h"
 
@@ -34,7 +35,7 @@ struct ResolvedPath {
 class CRequestPath {
 public:
     CRequestPath(IPlatform& platform, CFileShareTable& shares)
-        : m_platform(platform), m_shares(shares) {}
+        : m_platform(platform), m_shares(shares), m_folderIndex(platform.files()) {}
 
     // The file `sent` stands for, for a read or (`upload`) a write by `client`. A
     // complaint about the rewrite rules' file lands in *report (once per reading of it).
@@ -54,6 +55,9 @@ public:
     static FolderPath ComposePath(const QString& root, const QByteArray& name);
     // A name that would leave the working directory: a ".." component, or a drive.
     static bool LeavesWorkingDir(const QByteArray& name);
+    // `name` with the client's own IPv6 address (put in by a \i rule) masked, for the
+    // check above.
+    static QByteArray WithoutOwnAddress(const QByteArray& name, const QString& address);
 
 private:
     FolderPath ResolveName(const NameSettings& names, const QByteArray& sent, bool upload,
@@ -63,4 +67,5 @@ private:
     IPlatform& m_platform;
     CFileShareTable& m_shares;
     CNameRules m_nameRules; // read again when its file changes
+    CFolderIndex m_folderIndex; // names ignoring case, without a read of the folder each
 };

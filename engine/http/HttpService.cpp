@@ -1,9 +1,11 @@
 #include "engine/http/HttpService.h"
 
 #include "engine/files/FileShareTable.h"
+#include "engine/http/HttpConnections.h"
 #include "engine/platform/NormalAddress.h"
 #include "engine/server/ServiceContext.h"
 #include "engine/tftp/TftpPacket.h"
+#include "engine/server/TransferSocket.h"
 
 #include <QFile>
 #include <algorithm>
@@ -18,6 +20,7 @@
 #include <netinet/in.h>
 #include <linux/tcp.h> // tcp_info with tcpi_bytes_acked
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -70,6 +73,35 @@ Range parseRange(const char* header, qint64 size, qint64* first, qint64* last) {
     return Range::Part;
 }
 
+// Changes whenever the file does (replaced, written, resized), so that a resumed
+// download never joins two versions.
+QByteArray entityTag(const struct stat& st) {
+    return '"' + QByteArray::number(quint64(st.st_ino), 16) + '-' +
+           QByteArray::number(qint64(st.st_size), 16) + '-' +
+           QByteArray::number(qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec, 16) +
+           '"';
+}
+
+// If-Range (RFC 9110 13.1.5): the range stands only while the validator the client
+// holds is the file's; a weak tag never matches.
+bool ifRangeHolds(const QByteArray& ifRange, const QByteArray& etag, time_t modified) {
+    const QByteArray v = ifRange.trimmed();
+    if (v.startsWith('"') || v.startsWith("W/"))
+        return v == etag;
+    return v == httpDate(modified);
+}
+
+// A path whose bytes, once percent-decoded, hold a NUL or another control character:
+// the NUL would cut the name short, the others are no file's name anyone asks for.
+bool hasControlCharacter(const char* uri) {
+    const QByteArray raw(uri);
+    const QByteArray path = raw.left(raw.indexOf('?') < 0 ? raw.size() : raw.indexOf('?'));
+    for (const char c : QByteArray::fromPercentEncoding(path))
+        if (uchar(c) < 0x20 || uchar(c) == 0x7f)
+            return true;
+    return false;
+}
+
 qint64 bytesAcked(int socket) {
     struct tcp_info info {};
     socklen_t length = sizeof info;
@@ -85,6 +117,7 @@ struct CHttpService::Request {
     QByteArray name;
     QHostAddress client;
     QByteArray range; // the Range header, if any
+    QByteArray ifRange; // the If-Range header: the range only while the file is that one
     bool head = false;
     bool asked = false; // handed to the engine
     int socket = -1;
@@ -95,6 +128,7 @@ struct CHttpService::Request {
     int fd = -1; // for the response, which closes it
     qint64 size = 0, first = 0, length = 0;
     time_t modified = 0;
+    QByteArray etag;
     QByteArray body; // a refusal's text
 
     // The library's thread, before the response is queued: progress counts from here.
@@ -102,6 +136,12 @@ struct CHttpService::Request {
 
     // The engine thread's.
     bool admitted = false;
+    bool changed = false; // the file shrank while it was being sent: cut off
+    int watchFd = -1;     // the file, to see it shrink (the response's own may be closed first)
+    ~Request() {
+        if (watchFd >= 0)
+            ::close(watchFd);
+    }
     RowHandle row = 0;
     RowTexts texts;
     QString shareKey;
@@ -113,6 +153,8 @@ struct CHttpService::Shared {
     bool stopping = false;
     CHttpService* owner = nullptr;  // read and written on the engine thread only
     std::vector<Request*> sending; // responses on their way, under lock
+    // The library's thread only.
+    CHttpConnections connections{int(CHttpService::kMaxConnections), 16};
 };
 
 // The library's callbacks, on its thread.
@@ -127,6 +169,19 @@ struct HttpCallbacks {
             return MHD_YES;
         }
         if (!*context) {
+            // The whole request is in: from now on a slow reader is no attacker.
+            MHD_set_connection_option(connection, MHD_CONNECTION_OPTION_TIMEOUT,
+                                      CHttpService::kIdleTimeoutS);
+            if (service->m_shared->connections.BadPath(connection)) {
+                *context = &kRefusedMethod;
+                static const char text[] = "Bad request.\n";
+                MHD_Response* response = MHD_create_response_from_buffer(
+                    sizeof text - 1, const_cast<char*>(text), MHD_RESPMEM_PERSISTENT);
+                const MHD_Result queued =
+                    MHD_queue_response(connection, MHD_HTTP_BAD_REQUEST, response);
+                MHD_destroy_response(response);
+                return queued;
+            }
             const bool head = std::strcmp(method, MHD_HTTP_METHOD_HEAD) == 0;
             if (!head && std::strcmp(method, MHD_HTTP_METHOD_GET) != 0) {
                 *context = &kRefusedMethod;
@@ -162,6 +217,9 @@ struct HttpCallbacks {
         if (const char* range =
                 MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_RANGE))
             request->range = range;
+        if (const char* ifRange = MHD_lookup_connection_value(connection, MHD_HEADER_KIND,
+                                                              MHD_HTTP_HEADER_IF_RANGE))
+            request->ifRange = ifRange;
         if (const MHD_ConnectionInfo* info =
                 MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS))
             request->client = NormalAddress(QHostAddress(info->client_addr));
@@ -209,6 +267,7 @@ struct HttpCallbacks {
                                     "application/octet-stream");
             MHD_add_response_header(response, MHD_HTTP_HEADER_LAST_MODIFIED,
                                     httpDate(request->modified).constData());
+            MHD_add_response_header(response, MHD_HTTP_HEADER_ETAG, request->etag.constData());
         }
         if (request->status == MHD_HTTP_PARTIAL_CONTENT) {
             const QByteArray range = QByteArray("bytes ") + QByteArray::number(request->first) +
@@ -232,8 +291,9 @@ struct HttpCallbacks {
 
     // Before the library closes the connection: the socket is still this request's
     // while it is in the sending list.
-    static void OnCompleted(void* cls, MHD_Connection*, void** context,
+    static void OnCompleted(void* cls, MHD_Connection* connection, void** context,
                             MHD_RequestTerminationCode how) {
+        static_cast<CHttpService*>(cls)->m_shared->connections.Ended(connection);
         if (!*context || *context == &kRefusedMethod)
             return;
         auto* request = static_cast<CHttpService::Request*>(*context);
@@ -250,6 +310,31 @@ struct HttpCallbacks {
             if (shared->owner)
                 shared->owner->Finish(*owned, whole);
         });
+    }
+
+    // Each request line, before its headers: the path is looked at as sent, since the
+    // decoded one would end at a NUL. Until the request is whole the connection has
+    // the short time-out.
+    static void* OnUri(void* cls, const char* uri, MHD_Connection* connection) {
+        static_cast<CHttpService*>(cls)->m_shared->connections.Began(connection,
+                                                                     hasControlCharacter(uri));
+        MHD_set_connection_option(connection, MHD_CONNECTION_OPTION_TIMEOUT,
+                                  CHttpService::kRequestTimeoutS);
+        return nullptr;
+    }
+
+    // Near the limit the oldest idle keep-alive connection makes room: shut down here,
+    // on the library's thread, before the library itself closes its socket.
+    static void OnConnection(void* cls, MHD_Connection* connection, void**,
+                             MHD_ConnectionNotificationCode code) {
+        CHttpConnections& connections = static_cast<CHttpService*>(cls)->m_shared->connections;
+        if (code == MHD_CONNECTION_NOTIFY_CLOSED)
+            return connections.Closed(connection);
+        const MHD_ConnectionInfo* info =
+            MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+        const int idle = connections.Opened(connection, info ? info->connect_fd : -1);
+        if (idle >= 0)
+            ::shutdown(idle, SHUT_RDWR);
     }
 };
 
@@ -296,8 +381,13 @@ bool CHttpService::Start(const QHostAddress& address, quint16 port, QString* err
     m_daemon = MHD_start_daemon(
         flags, port, nullptr, nullptr, &HttpCallbacks::OnAccess, this, MHD_OPTION_SOCK_ADDR,
         where, MHD_OPTION_NOTIFY_COMPLETED, &HttpCallbacks::OnCompleted, this,
-        // An idle keep-alive connection is closed after a minute.
-        MHD_OPTION_CONNECTION_TIMEOUT, 60u, MHD_OPTION_CONNECTION_LIMIT, 1000u, MHD_OPTION_END);
+        MHD_OPTION_URI_LOG_CALLBACK, &HttpCallbacks::OnUri, this,
+        MHD_OPTION_NOTIFY_CONNECTION, &HttpCallbacks::OnConnection, this,
+        // A connection that has not sent a whole request goes after a few silent
+        // seconds; one kept alive between requests after a minute (set per request).
+        MHD_OPTION_CONNECTION_TIMEOUT, kRequestTimeoutS, MHD_OPTION_CONNECTION_LIMIT,
+        kMaxConnections, MHD_OPTION_PER_IP_CONNECTION_LIMIT, kMaxConnectionsPerClient,
+        MHD_OPTION_END);
     if (!m_daemon) {
         if (error)
             *error = errno ? QString::fromLocal8Bit(std::strerror(errno))
@@ -357,10 +447,16 @@ void CHttpService::Admit(Request& request) {
     }
     request.size = file->size();
     request.modified = time_t(modified);
+    struct stat st {};
+    if (::fstat(fd, &st) == 0)
+        request.etag = entityTag(st);
     texts.size = bytesText(request.size);
     texts.bytes = request.size;
     qint64 first = 0, last = request.size - 1;
-    const Range range = request.range.isEmpty()
+    const bool rangeStands =
+        !request.range.isEmpty() &&
+        (request.ifRange.isEmpty() || ifRangeHolds(request.ifRange, request.etag, request.modified));
+    const Range range = !rangeStands
                             ? Range::Whole
                             : parseRange(request.range.constData(), request.size, &first, &last);
     if (range == Range::Unsatisfiable) {
@@ -375,6 +471,8 @@ void CHttpService::Admit(Request& request) {
     request.first = first;
     request.length = range == Range::Part ? last - first + 1 : request.size;
     request.fd = fd;
+    if (!request.head)
+        request.watchFd = ::dup(fd);
     request.admitted = true;
     request.shareKey = key;
     if (request.head)
@@ -428,7 +526,9 @@ void CHttpService::Finish(Request& request, bool whole) {
         engine.rows().UpdateRow(request.row, texts, ROW_SENT);
         engine.playSound(SOUND_SENT);
     } else {
-        texts.info = QStringLiteral("Connection closed before the whole file was sent");
+        texts.info = request.changed
+                         ? kFileChanged
+                         : QStringLiteral("Connection closed before the whole file was sent");
         engine.countOut();
         engine.rows().UpdateRow(request.row, texts, ROW_FAILED);
         engine.playSound(SOUND_FAILED);
@@ -453,7 +553,16 @@ void CHttpService::OnTimer() {
     std::vector<Figure> figures;
     {
         std::lock_guard<std::mutex> lock(m_shared->lock);
-        for (const Request* r : m_shared->sending) {
+        for (Request* r : m_shared->sending) {
+            // A file cut short would leave the client waiting for bytes that never come
+            // (or zeros): the connection closes at once, the row says why. The socket is
+            // still this request's while it is in the list.
+            struct stat st {};
+            if (!r->changed && r->watchFd >= 0 && ::fstat(r->watchFd, &st) == 0 &&
+                qint64(st.st_size) < r->first + r->length) {
+                r->changed = true;
+                ::shutdown(r->socket, SHUT_RDWR);
+            }
             const qint64 done =
                 std::clamp<qint64>(bytesAcked(r->socket) - r->ackedAtStart, 0, r->length);
             figures.push_back({r->row, done, r->length});

@@ -18,6 +18,12 @@ struct MHD_Daemon;
 class CHttpService {
 public:
     static constexpr int kProgressMs = 250;
+    // Connections: in all, from one address, and how long one may stay silent before
+    // its request is whole (then a minute, as for an idle keep-alive connection).
+    static constexpr unsigned kMaxConnections = 1000;
+    static constexpr unsigned kMaxConnectionsPerClient = 128;
+    static constexpr unsigned kRequestTimeoutS = 10;
+    static constexpr unsigned kIdleTimeoutS = 60;
     using Post = std::function<void(std::function<void()>)>;
 
     // post runs a call on the engine thread; everything else here runs there too.

@@ -520,67 +520,42 @@ qint64 CFolderFileSystem::freeSpace(const FolderPath& path) {
     return qint64(st.f_bavail) * qint64(st.f_frsize);
 }
 
-namespace {
-// Equal but for letter case. Names that are not UTF-8 fold their ASCII letters only:
-// two names that differ in other bytes are two names.
-bool sameIgnoringCase(const QByteArray& a, const QByteArray& b) {
-    const QString ua = QString::fromUtf8(a), ub = QString::fromUtf8(b);
-    if (ua.toUtf8() == a && ub.toUtf8() == b)
-        return ua.compare(ub, Qt::CaseInsensitive) == 0;
-    return a.compare(b, Qt::CaseInsensitive) == 0;
-}
-
-// The one entry of the folder `folder` (beneath root) equal to `part` ignoring case;
-// empty when there is none or more than one.
-QByteArray matchEntry(const FolderPath& where, const QByteArray& folder, const QByteArray& part) {
-    const int fd = openInFolder(where, folder, O_RDONLY | O_DIRECTORY);
-    if (fd < 0)
-        return {};
+bool CFolderFileSystem::lookAtFolder(const FolderPath& path, FolderStamp* stamp,
+                                     QList<QByteArray>* names) {
+    // Stamped before reading: an entry added during the read changes the time again.
+    const int fd = openInFolder(path, path.name.isEmpty() ? QByteArrayLiteral(".") : path.name,
+                                (names ? O_RDONLY : O_PATH) | O_DIRECTORY);
+    struct stat st;
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
+        if (fd >= 0)
+            ::close(fd);
+        return false;
+    }
+    struct timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const qint64 modified = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    const qint64 seen = qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
+    // Two seconds cover the coarsest time stamps (FAT's) and a clock a little behind.
+    *stamp = {quint64(st.st_dev), quint64(st.st_ino), modified,
+              seen - modified > 2000000000LL};
+    if (!names) {
+        ::close(fd);
+        return true;
+    }
     DIR* dir = ::fdopendir(fd);
     if (!dir) {
         ::close(fd);
-        return {};
+        return false;
     }
-    QByteArray found;
-    int matches = 0;
+    names->clear();
     // Bounded by the folder's size; readdir never waits.
     while (const dirent* entry = ::readdir(dir)) {
-        const QByteArray candidate(entry->d_name);
-        if (!isFileName(candidate))
-            continue;
-        if (candidate == part) { // an exact spelling always wins
-            found = candidate;
-            matches = 1;
-            break;
-        }
-        if (sameIgnoringCase(candidate, part)) {
-            found = candidate;
-            ++matches;
-        }
+        const QByteArray name(entry->d_name);
+        if (isFileName(name))
+            names->append(name);
     }
     ::closedir(dir);
-    return matches == 1 ? found : QByteArray();
-}
-} // namespace
-
-QByteArray MatchIgnoringCase(const QString& root, const QByteArray& name, bool lastAsAsked) {
-    const FolderPath where{root, QByteArray()};
-    const QList<QByteArray> parts = name.split('/');
-    QByteArray folder = QByteArrayLiteral(".");
-    QByteArray result;
-    for (int i = 0; i < parts.size(); ++i) {
-        const bool last = i == parts.size() - 1;
-        if (!isFileName(parts[i]))
-            return {};
-        QByteArray entry = matchEntry(where, folder, parts[i]);
-        if (entry.isEmpty() && last && lastAsAsked)
-            entry = parts[i];
-        if (entry.isEmpty())
-            return {};
-        result = result.isEmpty() ? entry : result + '/' + entry;
-        folder = result;
-    }
-    return result;
+    return true;
 }
 
 bool ExistsBeneath(const QString& root, const QByteArray& name, bool folderOnly) {
@@ -599,7 +574,3 @@ bool CFolderFileSystem::existsBeneath(const QString& root, const QByteArray& nam
     return ExistsBeneath(root, name, folderOnly);
 }
 
-QByteArray CFolderFileSystem::matchIgnoringCase(const QString& root, const QByteArray& name,
-                                                bool lastAsAsked) {
-    return MatchIgnoringCase(root, name, lastAsAsked);
-}

@@ -18,9 +18,9 @@ public:
     qint64 freeSpace(const FolderPath& path) override;
     // Keeps the folder open for the lookups that follow.
     bool folderReady(const QString& root) override;
+    bool lookAtFolder(const FolderPath& path, FolderStamp* stamp,
+                      QList<QByteArray>* names) override;
     bool existsBeneath(const QString& root, const QByteArray& name, bool folderOnly) override;
-    QByteArray matchIgnoringCase(const QString& root, const QByteArray& name,
-                                 bool lastAsAsked) override;
 
     // Removes what uploads cut short by a crash left in the folder and its first-level
     // subfolders; answers their names relative to the folder.
@@ -33,12 +33,6 @@ public:
     static void ForceRealPathFallback(bool on);
 };
 
-// A name spelled in another letter case than the file (Windows clients: "\Boot\BCD" for
-// "boot/bcd"): each part of `name` is matched, ignoring case, against the entries of the
-// folder found so far, beneath `root` only. A part matching exactly one entry takes that
-// entry's spelling; none or several and the lookup fails (empty result). With
-// `lastAsAsked` (an upload) the last part may match nothing and is then kept as asked.
-QByteArray MatchIgnoringCase(const QString& root, const QByteArray& name, bool lastAsAsked);
 // Whether `name` (a file, or with `folderOnly` the folder that would hold it) exists
 // beneath `root`, reached without leaving it.
 bool ExistsBeneath(const QString& root, const QByteArray& name, bool folderOnly);

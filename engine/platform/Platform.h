@@ -105,6 +105,18 @@ struct FolderPath {
     QByteArray name;
 };
 
+// What a folder was when it was looked at: the same folder (device, inode) with the same
+// modification time has the same entries. `settled` when that time was well before the
+// look, so that an entry added within the time's granularity cannot have been missed.
+struct FolderStamp {
+    quint64 device = 0, inode = 0;
+    qint64 modifiedNs = -1;
+    bool settled = false;
+    bool sameAs(const FolderStamp& o) const {
+        return device == o.device && inode == o.inode && modifiedNs == o.modifiedNs;
+    }
+};
+
 class IFileSystem {
 public:
     virtual ~IFileSystem() = default;
@@ -124,14 +136,14 @@ public:
     virtual bool folderReady(const QString& root) = 0;
     // Bytes free for an unprivileged writer in the folder of `path`; -1 when unknown.
     virtual qint64 freeSpace(const FolderPath& path) = 0;
+    // The folder `path.name` ("." for the working folder itself), reached beneath it:
+    // its stamp, and with `names` its entries (no "." or ".."). False when it is no
+    // folder there. A listing costs a read of the whole folder; a stamp one stat.
+    virtual bool lookAtFolder(const FolderPath& path, FolderStamp* stamp,
+                              QList<QByteArray>* names) = 0;
     // Whether `name` (a file, or with `folderOnly` the folder that would hold it) exists
     // beneath `root`, reached without leaving it.
     virtual bool existsBeneath(const QString& root, const QByteArray& name, bool folderOnly) = 0;
-    // `name` spelled as the entries beneath `root` are, each part matched ignoring case
-    // (exactly one entry, or the lookup fails: empty). With `lastAsAsked` (an upload)
-    // the last part may match nothing and is then kept as asked.
-    virtual QByteArray matchIgnoringCase(const QString& root, const QByteArray& name,
-                                         bool lastAsAsked) = 0;
 };
 
 // A network interface as the boot offers choose one.

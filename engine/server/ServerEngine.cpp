@@ -317,12 +317,16 @@ void CServerEngine::ResolveRequestPath(TransferRequest& request) {
 }
 
 // A flood of requests that are never acknowledged must not eat every descriptor, nor
-// keep other clients out: live transfers are limited per client and in all.
+// keep other clients out: live transfers are limited per client and in all. Under the
+// limit the descriptors set, one address holds at most half of it.
 bool CServerEngine::AdmitsAnotherTransfer(const QHostAddress& client) const {
-    const int perClient = m_settings.maxTransfersPerClient;
+    int perClient = m_settings.maxTransfersPerClient;
     int total = m_settings.maxTransfers;
-    if (total <= 0)
+    if (total <= 0) {
         total = m_nAutoMaxTransfers;
+        if (perClient > 0)
+            perClient = std::min(perClient, std::max(1, total / 2));
+    }
     return int(m_transferList.size()) < total &&
            (perClient <= 0 || m_liveByClient.value(client) < perClient);
 }

@@ -19,6 +19,8 @@ QString bytesText(qint64 n) { return QString::number(n) + QStringLiteral(" Bytes
 const QString kNotResponding = QStringLiteral("Client Not Responding!! Connection Closed!!");
 } // namespace
 
+const QString kFileChanged = QStringLiteral("File changed during transfer");
+
 CTransferSocket::CTransferSocket(CServerEngine* engine, std::unique_ptr<IDatagramSocket> socket,
                                  const TransferRequest& request, quint16 port)
     : m_pEngine(engine), m_socket(std::move(socket)), m_clientAddr(request.client),
@@ -292,7 +294,12 @@ void CTransferSocket::OnTimer() {
     Carry(m_exchange->OnTimeout(Now()));
 }
 
+// A request repeated right after our answer is the network's copy, not the client's
+// retransmission: a second OACK would make some clients (atftp) give up the transfer.
 void CTransferSocket::RepeatLastPacket() {
+    if (m_pEngine->Platform().timers().elapsedMs() - m_nLastTransmitMs <
+        Exchange::CExchange::kEchoGuardMs)
+        return;
     if (m_exchange)
         Carry(m_exchange->Repeat());
 }
@@ -319,6 +326,12 @@ void CTransferSocket::Carry(const Exchange::Actions& a, const char* packet, qint
         m_strInfo = QStringLiteral("Duplicated DATA!");
         RefreshRow();
         break;
+    case Exchange::Note::Waiting:
+        m_strInfo = QStringLiteral("waiting for the client (retry %1 of %2)")
+                        .arg(a.retry)
+                        .arg(Exchange::CExchange::kMaxRetries + 1);
+        RefreshRow();
+        break;
     }
     if (a.write && !WriteData(a.write, a.writeSize, a.lastWrite))
         return;
@@ -343,12 +356,18 @@ bool CTransferSocket::SendBlocks() {
             FailOnFileError(m_file->error());
             return false;
         }
+        if (b.sizeChanged) {
+            Fail(kFileChanged, 0, "File changed during transfer");
+            return false;
+        }
         if (!b.packet)
             return true;
         Transmit(b.packet, b.size);
         if (!b.fresh)
             continue;
-        m_pEngine->Window().DrawProgress(m_rowHandle, b.offset, m_nFileSize);
+        // What the client holds, never less than shown before: no progress goes back.
+        m_nShownBytes = std::max(m_nShownBytes, std::min(b.acked, m_nFileSize));
+        m_pEngine->Window().DrawProgress(m_rowHandle, m_nShownBytes, m_nFileSize);
         m_nBytesSent = b.offset + b.size - 4;
         if (!m_bRowShown && m_phase != Phase::Complete) {
             // Formatted only when the row is rewritten, not at every block; a window sent
@@ -555,6 +574,8 @@ void CTransferSocket::TransmitAck(quint16 block) {
 }
 
 void CTransferSocket::Transmit(const char* data, qint64 size) {
-    if (!m_bSocketClosed)
-        m_socket->writeDatagram(data, size, m_clientAddr, m_nClientPort);
+    if (m_bSocketClosed)
+        return;
+    m_socket->writeDatagram(data, size, m_clientAddr, m_nClientPort);
+    m_nLastTransmitMs = m_pEngine->Platform().timers().elapsedMs();
 }

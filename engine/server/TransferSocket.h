@@ -16,6 +16,9 @@
 
 class CServerEngine;
 
+// The row's text for a file that shrank or grew while it was being sent.
+extern const QString kFileChanged;
+
 // One admitted request: its own UDP socket and port, its local file and its row texts.
 // The protocol itself is its exchange's (CSendExchange, CReceiveExchange): this feeds it
 // the client's datagrams and the time-outs, and carries out what it answers.
@@ -127,6 +130,8 @@ private:
     qint64 m_nFileSize = 0;
     qint64 m_nBytesReceived = 0;
     qint64 m_nBytesSent = 0; // up to the end of the last block read
+    qint64 m_nShownBytes = 0; // the progress drawn: the highest position acknowledged
+    qint64 m_nLastTransmitMs = -1000000; // when the last packet went
     QString m_strInfo;
     qint64 m_nRowBytes = -1; // what the Size cell tells; -1 while it is empty
     bool m_bRowShown = false; // "Total file size" shown since the last resend

@@ -18,7 +18,7 @@ struct Now {
 };
 
 // What the row should say besides the transfer's own progress.
-enum class Note { None, Receiving, DuplicatedAck, DuplicatedData };
+enum class Note { None, Receiving, DuplicatedAck, DuplicatedData, Waiting };
 
 // How the exchange ends the transfer, once the packets above are out.
 enum class End {
@@ -47,15 +47,19 @@ struct Actions {
     int ack = -1;          // ACK of this block
     End end = End::None;
     quint16 clientCode = 0;
+    int retry = 0; // with Note::Waiting: the time-outs so far
 };
 
-// One DATA packet to send. `fresh` when just read from the file (so new progress),
+// One DATA packet to send. `fresh` when sent for the first time (so new progress),
 // `last` when it is the short block that ends the file, sent for the first time.
+// `acked` is the highest position the client has acknowledged: progress never goes back.
 struct Block {
     const char* packet = nullptr;
     qint64 size = 0;
     qint64 offset = 0;
+    qint64 acked = 0;
     bool readFailed = false;
+    bool sizeChanged = false; // the file shrank or grew after its size was told
     bool fresh = false;
     bool last = false;
 };
@@ -108,11 +112,14 @@ protected:
     // before, and so on. Block numbers roll over from 65535 to 0 in both directions.
     static int Distance(quint16 block, quint16 expected) { return qint16(quint16(block - expected)); }
 
+public:
     // A duplicate that comes this soon after our own send may be the network's copy of
     // the packet that made us send: answering it would double every later packet (the
     // Sorcerer's Apprentice, RFC 1123 4.2.3.1). Clients retransmit far more slowly.
     static constexpr qint64 kEchoGuardMs = 200;
     static constexpr int kMaxRetries = 5;
+
+protected:
 
     Shape m_shape;
     int m_nTimeOut = 0;

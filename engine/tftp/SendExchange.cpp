@@ -47,7 +47,7 @@ Block CSendExchange::NextBlock(qint64 nowMs) {
         return {};
     }
     const Block b = ReadBlock(nowMs);
-    if (b.readFailed || b.size - 4 < m_shape.blockSize)
+    if (b.readFailed || b.sizeChanged || b.size - 4 < m_shape.blockSize)
         m_burst = Burst::None; // the last block, or the end of the transfer
     return b;
 }
@@ -58,6 +58,7 @@ Block CSendExchange::Buffered() const {
         b.packet = m_out.constData();
         b.size = m_nOutLength;
         b.offset = m_nOutOffset;
+        b.acked = m_nAckedBytes;
     }
     return b;
 }
@@ -71,8 +72,15 @@ Block CSendExchange::ReadBlock(qint64 nowMs) {
         m_state = State::Done;
         return b;
     }
+    // A client told the size counts on it: a file cut or grown since is not this file.
+    if (m_bSizeTold && n != std::clamp<qint64>(m_nFileSize - m_nBytesSent, 0, m_shape.blockSize)) {
+        b.sizeChanged = true;
+        m_state = State::Done;
+        return b;
+    }
     Tftp::PutHeader(m_out.data(), Tftp::DATA, m_nBlock);
-    if (Distance(m_nBlock, m_nSentTop) > 0)
+    const bool fresh = Distance(m_nBlock, m_nSentTop) > 0;
+    if (fresh)
         m_nSentTop = m_nBlock;
     m_nOutLength = n + 4;
     m_nOutOffset = m_nBytesSent;
@@ -80,7 +88,7 @@ Block CSendExchange::ReadBlock(qint64 nowMs) {
     ++m_nBlock;
     m_nBytesSent += n;
     b = Buffered();
-    b.fresh = true;
+    b.fresh = fresh; // a window sent again is no new progress
     if (n < m_shape.blockSize && !LastSent()) {
         // Complete once the last block is sent; the timer keeps running for its ACK.
         m_state = State::AwaitingLastAck;
@@ -155,6 +163,7 @@ Actions CSendExchange::HandleAck(quint16 block, const Now& now) {
         return EndWith(a, End::AckTooFar);
     m_nBase = block;
     m_nAckedBytes += qint64(distance) * m_shape.blockSize;
+    m_bDataAcked = true;
     if (LastSent() && block == m_nFinalBlock)
         return EndWith(a, End::Finished); // the last block is acknowledged
     m_nRetry = 0;
@@ -174,13 +183,24 @@ Actions CSendExchange::OnTimeout(const Now& now) {
     ++m_nRetry;
     if (m_state == State::OackPending)
         return SendOack(now);
-    return Resend(false, now, {});
+    Actions a;
+    // A window stalled says so; lock-step leaves its row as it was. A completed row
+    // stays so.
+    if (m_shape.windowSize > 1 && !LastSent() && m_nRetry <= kMaxRetries) {
+        a.note = Note::Waiting;
+        a.retry = m_nRetry;
+    }
+    // A client that has acknowledged data is there and may hold the first block
+    // already while it waits for a later one: the window again. One that never did
+    // costs one block per time-out.
+    return Resend(m_bDataAcked, now, a);
 }
 
 // After a time-out or a duplicate ACK: the blocks from the last one acknowledged on.
 // In lock-step that is the one block in flight, still in the buffer (the file may be
-// closed by then). After a time-out only the first of a window goes again (RFC 7440
-// allows it) until the client answers: a silent client costs one block per time-out.
+// closed by then). After a time-out the window goes again only to a client that has
+// acknowledged data, otherwise its first block (RFC 7440 allows either): at most one
+// window per time-out.
 Actions CSendExchange::Resend(bool wholeWindow, const Now& now, Actions a) {
     ReadTimeOut(now);
     if (m_nRetry > kMaxRetries) {

@@ -22,6 +22,8 @@ public:
 
     // The bytes sent so far, up to the end of the last block read.
     qint64 BytesSent() const { return m_nBytesSent; }
+    // The bytes the client has acknowledged.
+    qint64 AckedBytes() const { return m_nAckedBytes; }
 
 private:
     enum class State {
@@ -57,6 +59,7 @@ private:
     quint16 m_nFinalBlock = 0;
     qint64 m_nBytesSent = 0;  // the offset of m_nBlock
     qint64 m_nAckedBytes = 0; // the bytes up to m_nBase
+    bool m_bDataAcked = false; // an ACK has moved the window on at least once
     QByteArray m_out;         // the block last sent
     qint64 m_nOutLength = 0;
     qint64 m_nOutOffset = 0;

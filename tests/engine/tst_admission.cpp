@@ -226,6 +226,7 @@ private slots:
         QCOMPARE(f.sent(), QList<QByteArray>{EngineFixture::ack(0)});
         const int rows = f.window.rows.size();
         f.window.sounds.clear();
+        f.clock().advance(1000); // the client's own retransmission interval
         QCOMPARE(f.wrq("up.bin"), port);
         QCOMPARE(f.sent(), QList<QByteArray>{EngineFixture::ack(0)});
         QCOMPARE(f.net().sentFrom.size(), 0);

@@ -202,6 +202,37 @@ private slots:
         QCOMPARE(f.lastRow().texts.file, QStringLiteral("http://127.0.0.1:8081/efi%20dir.efi"));
     }
 
+    // A DISCOVER flood from one client: one row per exchange, renewed by its repeats,
+    // and answers at a bounded rate (a burst, then a few a second).
+    void floodOfDiscovers_data() {
+        QTest::addColumn<bool>("newExchangeEach");
+        QTest::newRow("repeats of one exchange") << false;
+        QTest::newRow("a new exchange each") << true;
+    }
+    void floodOfDiscovers() {
+        QFETCH(bool, newExchangeEach);
+        BootFixture f;
+        const int rowsBefore = f.window.rows.size();
+        int answers = 0;
+        for (int i = 0; i < 5000; ++i) {
+            QByteArray p = packet(Dhcp::DISCOVER, {vendor("PXEClient"), arch(0)});
+            if (newExchangeEach)
+                p[7] = char(i), p[6] = char(i >> 8);
+            answers += int(f.ask(p).size());
+            if (i % 100 == 99)
+                f.clock().advance(60); // 5,000 in 3 seconds
+        }
+        QVERIFY2(answers <= 8 + 4 * 3 + 1, qPrintable(QString::number(answers)));
+        QVERIFY(answers >= 8);
+        const int rows = f.window.rows.size() - rowsBefore;
+        QVERIFY2(rows <= (newExchangeEach ? answers : 1), qPrintable(QString::number(rows)));
+        QCOMPARE(f.lastRow().state, ROW_SENT);
+        // Another client is answered at once.
+        QByteArray other = packet(Dhcp::DISCOVER, {vendor("PXEClient"), arch(0)});
+        other[28 + 5] = 0x08;
+        QCOMPARE(f.ask(other).size(), 1);
+    }
+
     // "Only Allow These Clients" covers boot offers as it covers TFTP and HTTP: a PXE
     // client that is not listed gets no offer on 67 and no ACK on 4011, only a red row.
     void unlistedClientGetsNoOffer() {

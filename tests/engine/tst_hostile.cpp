@@ -2,6 +2,7 @@
 #include "engine/platform/FolderFiles.h"
 
 #include <QtTest>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -214,6 +215,35 @@ private slots:
             QCOMPARE(f.lastRow().texts.info, QStringLiteral("Receive Complete"));
         }
     }
+    // atftp's load case and many boot clients behind one NAT address: 200 downloads at
+    // once from one address are served by default; under the descriptors' limit one
+    // address still holds at most half of the transfers, and others get the rest.
+    void manyTransfersFromOneAddress() {
+        struct rlimit saved;
+        QCOMPARE(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+        struct rlimit lower = saved;
+        lower.rlim_cur = std::min<rlim_t>(saved.rlim_cur, 1024); // 480 transfers in all
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &lower), 0);
+        {
+            EngineFixture f;
+            f.writeFile("f", QByteArray(2000, 'f'));
+            int refused = 0;
+            for (int i = 0; i < 240; ++i) {
+                f.rrq("f", quint16(6000 + i));
+                refused += f.lastRow().state == ROW_FAILED;
+            }
+            QCOMPARE(refused, 0);
+            QCOMPARE(f.engine->LiveTransferCount(), 240);
+            f.rrq("f", 7000);
+            QCOMPARE(f.lastRow().texts.info,
+                     QStringLiteral("Too Many Transfers!! Deny This Request!!"));
+            f.client = QHostAddress("127.0.0.2");
+            f.rrq("f", 7001);
+            QCOMPARE(f.lastRow().state, ROW_ACTIVE);
+        }
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+    }
+
     // Only DATA drives an upload and only ACK a download; anything else is a stray
     // packet: no answer, nothing changes.
     void wrongKindOfPacketChangesNothing() {
@@ -379,6 +409,112 @@ private slots:
         QCOMPARE(f.lastRow().texts.info,
                  QStringLiteral("Transfer Complete (blksize 1468, windowsize 16)"));
         QCOMPARE(f.lastRow().state, ROW_SENT);
+    }
+
+    // Told the size, the client counts on it: a file cut or grown before its end went
+    // out ends with an ERROR and a red row, never with "Transfer Complete".
+    void fileChangedAfterSizeTold_data() {
+        QTest::addColumn<int>("blockSize");
+        QTest::addColumn<int>("window");
+        QTest::addColumn<int>("before");
+        QTest::addColumn<int>("after");
+        QTest::newRow("lock-step, cut") << 512 << 1 << 3000 << 1000;
+        QTest::newRow("lock-step, cut to nothing") << 512 << 1 << 3000 << 0;
+        QTest::newRow("lock-step, grown") << 512 << 1 << 1024 << 1100;
+        QTest::newRow("window, cut") << 1024 << 4 << 20000 << 9000;
+        QTest::newRow("window, grown") << 1024 << 4 << 5000 << 20000;
+    }
+    void fileChangedAfterSizeTold() {
+        QFETCH(int, blockSize);
+        QFETCH(int, window);
+        QFETCH(int, before);
+        QFETCH(int, after);
+        EngineFixture f;
+        f.writeFile("img", QByteArray(before, 'i'));
+        QByteArray rrq = EngineFixture::request(Tftp::RRQ, "img");
+        for (const auto& [name, value] :
+             {std::pair<QByteArray, int>{"tsize", 0}, {"blksize", blockSize}, {"windowsize", window}})
+            rrq.append(name).append('\0').append(QByteArray::number(value)).append('\0');
+        const quint16 port = f.send(rrq);
+        QVERIFY(f.sent().last().contains(QByteArray("tsize\0", 6) + QByteArray::number(before)));
+        QVERIFY(QFile::resize(f.path("img"), after));
+        QByteArray got, last;
+        quint16 acked = 0;
+        for (int round = 0; round < 100 && f.engine->FindTransfer(port); ++round) {
+            f.toTransfer(port, EngineFixture::ack(acked));
+            for (const QByteArray& p : f.sent()) {
+                last = p;
+                if (EngineFixture::opcode(p) == Tftp::DATA) {
+                    got += p.mid(4);
+                    acked = EngineFixture::number(p);
+                }
+            }
+        }
+        QVERIFY(got.size() <= std::min(before, after));
+        QCOMPARE(f.lastRow().texts.info, QStringLiteral("File changed during transfer"));
+        QCOMPARE(f.lastRow().state, ROW_FAILED);
+        QVERIFY(!f.engine->FindTransfer(port));
+        QCOMPARE(last, Tftp::MakeError(0, "File changed during transfer"));
+    }
+
+    // A request the network duplicated is no retransmission by the client: the copy
+    // right behind it gets no second OACK (atftp gives a transfer up on one); a repeat
+    // at the client's own pace does.
+    void duplicatedRequestAnsweredOnce() {
+        EngineFixture f;
+        f.writeFile("img", QByteArray(3000, 'i'));
+        QByteArray rrq = EngineFixture::request(Tftp::RRQ, "img");
+        rrq.append("tsize").append('\0').append("0").append('\0');
+        f.send(rrq);
+        QCOMPARE(EngineFixture::opcode(f.sent().value(0)), quint16(Tftp::OACK));
+        f.clock().advance(2);
+        f.send(rrq);
+        QVERIFY(f.sent().isEmpty());
+        f.clock().advance(1000);
+        f.send(rrq);
+        QCOMPARE(EngineFixture::opcode(f.sent().value(0)), quint16(Tftp::OACK));
+        QCOMPARE(f.engine->LiveTransferCount(), 1);
+    }
+
+    // A windowed client that has acknowledged data and then misses a block keeps the
+    // blocks after it and waits (atftp): after a time-out it gets the whole window again
+    // from its first unacknowledged block, one window per time-out. The row tells the
+    // stall and its progress never goes back.
+    void stalledWindowGetsTheWindowAgain() {
+        EngineFixture f;
+        QByteArray body(64 * 1024, '\0');
+        for (int i = 0; i < body.size(); ++i)
+            body[i] = char(i * 13 + i / 251);
+        f.writeFile("w", body);
+        QByteArray rrq = EngineFixture::request(Tftp::RRQ, "w");
+        rrq.append("blksize").append('\0').append("1024").append('\0');
+        rrq.append("windowsize").append('\0').append("8").append('\0');
+        const quint16 port = f.send(rrq);
+        f.toTransfer(port, EngineFixture::ack(0));
+        const auto blocks = [&f] {
+            QList<quint16> numbers;
+            for (const QByteArray& p : f.sent())
+                if (EngineFixture::opcode(p) == Tftp::DATA)
+                    numbers.append(EngineFixture::number(p));
+            return numbers;
+        };
+        QCOMPARE(blocks(), (QList<quint16>{1, 2, 3, 4, 5, 6, 7, 8}));
+        f.toTransfer(port, EngineFixture::ack(8));
+        QCOMPARE(blocks().size(), 8); // 9 to 16; block 9 is lost, the client waits
+        const qint64 shown = f.window.rows[f.window.order.last()].sent;
+        QCOMPARE(shown, qint64(8 * 1024));
+        for (int retry = 1; retry <= 2; ++retry) {
+            f.clock().advance(20000);
+            QCOMPARE(blocks(), (QList<quint16>{9, 10, 11, 12, 13, 14, 15, 16}));
+            QCOMPARE(f.lastRow().texts.info,
+                     QStringLiteral("waiting for the client (retry %1 of 6)").arg(retry));
+            QCOMPARE(f.window.rows[f.window.order.last()].sent, shown);
+        }
+        f.toTransfer(port, EngineFixture::ack(16));
+        QCOMPARE(blocks().first(), quint16(17));
+        QVERIFY(f.window.rows[f.window.order.last()].sent >= shown);
+        QCOMPARE(f.lastRow().texts.info,
+                 QStringLiteral("Total file size is 65536 Bytes (blksize 1024, windowsize 8)"));
     }
 };
 

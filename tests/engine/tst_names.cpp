@@ -1,6 +1,8 @@
 #include "EngineFixture.h"
 
 #include <QtTest>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 // How the names boot clients and switches send find their files: letter case, drive
 // letters, rewrite rules and per-client folders, all kept beneath the working folder.
@@ -96,6 +98,14 @@ private slots:
         QCOMPARE(f.lastRow().texts.info.left(kDenied.size()), kDenied);
         QCOMPARE(f.sent(), QList<QByteArray>{Tftp::MakeError(2)});
         QCOMPARE(f.window.messages.size(), 1);
+
+        // An IPv6 client's \i is its address as its own folder is named; a colon the
+        // client sends itself is still refused.
+        f.client = QHostAddress(QStringLiteral("2001:db8::7"));
+        f.writeFile("hosts/2001:db8::7-menu", "for the IPv6 host");
+        QCOMPARE(f.download(f.rrq("pxe/menu", 5002), 5002), QByteArray("for the IPv6 host"));
+        f.rrq("pxe/x:y", 5003);
+        QCOMPARE(f.lastRow().texts.info.left(kDenied.size()), kDenied);
     }
 
     void clientFolderFirst() {
@@ -112,6 +122,43 @@ private slots:
         // Uploads go to the client's folder too when it has one.
         QVERIFY(upload(f, "c.cfg", "saved", 5002));
         QCOMPARE(f.readFile("127.0.0.1/c.cfg"), QByteArray("saved"));
+    }
+
+    // A flood of names that are not there must not read the folder each time: it is read
+    // again only when it changed. An entry added in the same tick of the folder's clock
+    // as the read is still found, since an index that young is read again on a miss.
+    void caseIndexReadOncePerChange() {
+        EngineFixture f;
+        QDir(f.root()).mkpath("boot");
+        f.writeFile("ReadMe.TXT", "r");
+        f.writeFile("boot/BCD", "b");
+        const int& listings = f.platform->fileSystem().folderListings;
+        const auto stamp = [&f](const QString& folder, qint64 seconds) {
+            const struct timespec t[2] = {{seconds, 0}, {seconds, 0}};
+            return ::utimensat(AT_FDCWD, QFile::encodeName(f.path(folder)).constData(), t, 0) == 0;
+        };
+        QVERIFY(stamp(".", 1600000000) && stamp("boot", 1600000000));
+        f.rrq("readme.txt");
+        const int first = listings;
+        for (int i = 0; i < 200; ++i) {
+            f.rrq("Boot/missing-" + QByteArray::number(i), quint16(6000 + i));
+            QCOMPARE(f.lastRow().texts.info, kNotFound);
+        }
+        QCOMPARE(f.download(f.rrq("BOOT/bcd", 5001), 5001), QByteArray("b"));
+        QCOMPARE(listings, first + 1); // boot, once
+
+        f.writeFile("New.BIN", "n");
+        QVERIFY(stamp(".", 1600000100));
+        QCOMPARE(f.download(f.rrq("new.bin", 5002), 5002), QByteArray("n"));
+        QCOMPARE(listings, first + 2);
+
+        // Young: the folder changed just now. A file added without moving its time.
+        const qint64 now = QDateTime::currentSecsSinceEpoch();
+        QVERIFY(stamp(".", now));
+        f.rrq("nothing", 5003);
+        f.writeFile("Late.Txt", "l");
+        QVERIFY(stamp(".", now));
+        QCOMPARE(f.download(f.rrq("late.txt", 5004), 5004), QByteArray("l"));
     }
 
     // With the list leaving out requests for missing files, such a refusal is marked

@@ -32,6 +32,8 @@ mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$work/root" "$work/outside"
 root=$work/root
 head -c $((24 * 1024 * 1024 + 123)) /dev/urandom >"$root/big.bin"
 head -c 1000 /dev/urandom >"$root/small.bin"
+head -c 5000 /dev/urandom >"$root/resume.bin"
+head -c $((64 * 1024 * 1024)) /dev/urandom >"$root/shrink.bin"
 echo secret >"$work/outside/secret.txt"
 ln -s "$work/outside/secret.txt" "$root/link-out.txt"
 
@@ -105,6 +107,36 @@ check "only GET and HEAD: 405" bash -c "
 check "keep-alive: two files over one connection" bash -c "
     [ \"\$(curl -s -o /dev/null -o /dev/null -w '%{num_connects} ' $url/small.bin $url/small.bin)\" = '1 0 ' ]"
 
+check "a NUL or a control character in the path: 400" bash -c "
+    for path in small.bin%00.png small%0a.bin small%7f.bin %01small.bin; do
+        code=\$(curl -s -o /dev/null -w '%{http_code}' --path-as-is $url/\$path)
+        [ \$code = 400 ] || { echo \"\$path: \$code\"; exit 1; }
+    done"
+check "If-Range: the range only while the file is the one asked for" bash -c "
+    etag=\$(curl -sI $url/resume.bin | tr -d '\r' | sed -n 's/^[Ee][Tt][Aa][Gg]: //p')
+    date=\$(curl -sI $url/resume.bin | tr -d '\r' | sed -n 's/^[Ll]ast-[Mm]odified: //p')
+    [ -n \"\$etag\" ] && [ -n \"\$date\" ] &&
+    [ \$(curl -s -o p.bin -w '%{http_code}' -r 100-199 -H \"If-Range: \$etag\" $url/resume.bin) = 206 ] &&
+    [ \$(stat -c %s p.bin) = 100 ] &&
+    [ \$(curl -s -o p.bin -w '%{http_code}' -r 100-199 -H \"If-Range: \$date\" $url/resume.bin) = 206 ] &&
+    [ \$(curl -s -o w.bin -w '%{http_code}' -r 100-199 -H 'If-Range: \"old\"' $url/resume.bin) = 200 ] &&
+    cmp w.bin '$root/resume.bin' &&
+    [ \$(curl -s -o w.bin -w '%{http_code}' -r 100-199 -H 'If-Range: Sat, 01 Jan 2000 00:00:00 GMT' $url/resume.bin) = 200 ] &&
+    head -c 5000 /dev/urandom >'$root/resume.bin.new' && mv '$root/resume.bin.new' '$root/resume.bin' &&
+    [ \"\$(curl -sI $url/resume.bin | tr -d '\r' | sed -n 's/^[Ee][Tt][Aa][Gg]: //p')\" != \"\$etag\" ] &&
+    [ \$(curl -s -o w.bin -w '%{http_code}' -r 100-199 -H \"If-Range: \$etag\" $url/resume.bin) = 200 ] &&
+    cmp w.bin '$root/resume.bin'"
+check "a file cut short while it is sent: the connection closes at once, its row red" bash -c "
+    start=\$(date +%s%N)
+    curl -s -o cut.bin --limit-rate 4M --max-time 50 $url/shrink.bin & pid=\$!
+    sleep 1
+    truncate -s 1000000 '$root/shrink.bin'
+    wait \$pid; rc=\$?
+    took=\$(( (\$(date +%s%N) - start) / 1000000 ))
+    echo \"curl ended with \$rc after \$took ms\"
+    [ \$rc != 0 ] && [ \$took -lt 5000 ] &&
+    $(declare -f logged); logged \$'FAILED\t127.0.0.1\tshrink.bin\t67108864 Bytes\tHTTP\tFile changed during transfer'"
+
 fds() { ls /proc/$server_pid/fd | wc -l; }
 before=$(fds)
 thousand() {
@@ -120,6 +152,13 @@ thousand() {
     return 1
 }
 check "1,000 requests, 100 at a time, no descriptor left open" thousand
+
+flood=$(dirname "$0")/http_flood.py
+check "one address holding 1,200 connections: another client is served at once" \
+    python3 "$flood" starve "$http"
+check "a request never finished is closed after a few seconds" python3 "$flood" halfsent "$http"
+check "near the limit the oldest idle keep-alive connection makes room" \
+    python3 "$flood" oldest "$http"
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

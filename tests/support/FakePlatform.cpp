@@ -153,3 +153,9 @@ bool FakeFiles::folderReady(const QString& root) { return m_real->files().folder
 qint64 FakeFiles::freeSpace(const FolderPath& path) {
     return freeBytes != -2 ? freeBytes : m_real->files().freeSpace(path);
 }
+bool FakeFiles::lookAtFolder(const FolderPath& path, FolderStamp* stamp,
+                             QList<QByteArray>* names) {
+    if (names)
+        ++folderListings;
+    return m_real->files().lookAtFolder(path, stamp, names);
+}

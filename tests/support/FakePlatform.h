@@ -101,14 +101,13 @@ public:
     QString canonical(const FolderPath& path) override;
     bool folderReady(const QString& root) override;
     qint64 freeSpace(const FolderPath& path) override;
+    bool lookAtFolder(const FolderPath& path, FolderStamp* stamp,
+                      QList<QByteArray>* names) override;
     bool existsBeneath(const QString& root, const QByteArray& name, bool folderOnly) override {
         return m_real->files().existsBeneath(root, name, folderOnly);
     }
-    QByteArray matchIgnoringCase(const QString& root, const QByteArray& name,
-                                 bool lastAsAsked) override {
-        return m_real->files().matchIgnoringCase(root, name, lastAsAsked);
-    }
 
+    int folderListings = 0; // how many times a folder's entries were read
     int failWritesWith = 0; // errno for every write from now on, 0 for none
     int failReadsWith = 0;
     int failRenameWith = 0; // errno for keeping a temporary file

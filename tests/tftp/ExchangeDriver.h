@@ -107,7 +107,7 @@ private:
     }
 
     QString Describe(const Exchange::Actions& a) {
-        static const char* const kNotes[] = {"", "recv", "dupack", "dupdata"};
+        static const char* const kNotes[] = {"", "recv", "dupack", "dupdata", "wait"};
         static const char* const kEnds[] = {"",           "Finished",      "ClientHasAll",
                                             "ProbeAnswered", "Lingered",  "NotResponding",
                                             "AckTooFar",  "DataTooFar",    "ClientError"};

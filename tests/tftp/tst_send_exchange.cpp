@@ -99,11 +99,15 @@ private slots:
         Row("OACK unanswered: five more, then not responding", kOack, 700, "T T T T T T A0",
             Steps({"t3000 oack", Times("t3000 oack", 5), "=NotResponding", "-"}));
         Row("window 4, nothing acknowledged: a time-out sends the first block", kWindow4, k9Blocks,
-            "A0 T T T T T T", Steps({"t3000 oack", "stop t3000 D1..4", Times("t3000 again D1", 5), "=NotResponding"}));
+            "A0 T T T T T T", Steps({"t3000 oack", "stop t3000 D1..4", Times("wait t3000 again D1", 5), "=NotResponding"}));
         Row("window 4: after that block, an ACK of the whole window goes on", kWindow4, k9Blocks,
-            "A0 T A4", "t3000 oack | stop t3000 D1..4 | t3000 again D1 | stop t3000 D5..8");
+            "A0 T A4", "t3000 oack | stop t3000 D1..4 | wait t3000 again D1 | stop t3000 D5..8");
         Row("window 16, nothing acknowledged: one block", Shape{512, 16, 0, true}, 20 * 512, "A0 T",
-            "t3000 oack | stop t3000 D1..16 | t3000 again D1");
+            "t3000 oack | stop t3000 D1..16 | wait t3000 again D1");
+        Row("window 4, data acknowledged: a time-out sends the window again, one per time-out",
+            kWindow4, k9Blocks, "A0 A4 T T A8",
+            "t3000 oack | stop t3000 D1..4 | stop t3000 D5..8 | wait t3000 again D5..8 | "
+            "wait t3000 again D5..8 | stop t3000 D9:100*");
         Row("lock-step: a duplicate ACK resends once per 200 ms", kLockStep, 1600,
             "A1@10 A1@100 A1@300 A1@400 A1@499 A1@500",
             "t3000 D1 | stop t3000 D2 | - | stop dupack t3000 again D2 | - | - | stop dupack t3000 again D2");

@@ -49,6 +49,7 @@ class TestList : public QObject {
     Q_OBJECT
 private slots:
     void modelFindsRowsByHandleAcrossClear();
+    void finishedRowsAreBounded();
     void modelKeepsOrDropsTheBar();
     void rowsPaintedInTheirStateColours();
     void progressBarExtentAndCoalescing();
@@ -66,6 +67,30 @@ private:
         return view.viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
     }
 };
+
+// A flood of refused requests: the list keeps a set number of finished rows, dropping
+// the oldest finished first; running rows stay whatever their age.
+void TestList::finishedRowsAreBounded() {
+    CTransferListModel model;
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    model.SetMaxFinishedRows(100);
+    const RowHandle running = add(model, texts("10.0.0.1", "Total file size is 1000 Bytes"));
+    const RowHandle ended = add(model, texts("10.0.0.1", "x"));
+    model.UpdateRow(ended, texts("10.0.0.1", "Transfer Complete"), ROW_SENT);
+    for (int i = 0; i < 1000; ++i) {
+        const RowHandle h = add(model, texts("10.0.0.9", "refused"));
+        model.UpdateRow(h, texts("10.0.0.9", "Unauthorized Clinet!! Deny This Request!!"),
+                        ROW_FAILED);
+        QVERIFY(model.rowCount() <= 1 + 100 + 1);
+    }
+    QCOMPARE(model.RowOf(running), 0); // the oldest row, still running
+    QCOMPARE(model.RowOf(ended), -1);  // the oldest finished, gone first
+    QCOMPARE(model.DroppedRows(), qint64(1001 - (model.rowCount() - 1)));
+    QCOMPARE(model.Row(model.rowCount() - 1).m_texts.client, QStringLiteral("10.0.0.9"));
+    model.UpdateRow(running, texts("10.0.0.1", "Transfer Complete"), ROW_SENT);
+    add(model, texts("10.0.0.9", "running"));
+    QVERIFY(model.rowCount() <= 100 + 1);
+}
 
 void TestList::modelFindsRowsByHandleAcrossClear() {
     CTransferListModel model;
