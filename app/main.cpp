@@ -100,6 +100,8 @@ int runHeadless(QCoreApplication& app, const ServerOptions& options) {
                      (notes.isEmpty() ? QString() : QStringLiteral("; ") + notes));
     if (!listening)
         return 1;
+    if (!engine.DhcpStatus().isEmpty())
+        window.PrintLine(engine.DhcpStatus());
     if (!engine.BootStatus().isEmpty())
         window.PrintLine(engine.BootStatus());
     const int rc = app.exec();

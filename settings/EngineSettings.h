@@ -34,6 +34,12 @@ struct EngineSettings {
     bool hideMissingFiles = false; // View/HideMissingFiles
     bool proxyDhcp = false;        // Boot/*: the boot offers, and a file per kind of client
     QString bootFileBios, bootFileUefi, bootFileUefiHttp, bootFileIpxe;
+    QString bootFileOther;         // the DHCP server's clients that are no PXE client
+    bool dhcpEnabled = false;      // Dhcp/*: a DHCP server of our own on one interface
+    QString dhcpInterface, dhcpPoolFirst, dhcpPoolLast, dhcpRouter, dhcpDnsServers;
+    int dhcpLeaseSeconds = CSettingsStore::kDefaultDhcpLeaseSeconds;
+    QString dhcpHostsFile;
+    bool dhcpOnlyKnownHosts = false;
     bool httpEnabled = false;      // Http/*: the folder over HTTP too (read at the start)
     quint16 httpPort = CSettingsStore::kDefaultHttpPort;
 

@@ -131,6 +131,16 @@ EngineSettings CSettingsStore::LoadEngineSettings() {
     s.bootFileUefi = BootFileUefi();
     s.bootFileUefiHttp = BootFileUefiHttp();
     s.bootFileIpxe = BootFileIpxe();
+    s.bootFileOther = BootFileOther();
+    s.dhcpEnabled = DhcpEnabled();
+    s.dhcpInterface = DhcpInterface();
+    s.dhcpPoolFirst = DhcpPoolFirst();
+    s.dhcpPoolLast = DhcpPoolLast();
+    s.dhcpRouter = DhcpRouter();
+    s.dhcpDnsServers = DhcpDnsServers();
+    s.dhcpLeaseSeconds = DhcpLeaseSeconds();
+    s.dhcpHostsFile = DhcpHostsFile();
+    s.dhcpOnlyKnownHosts = DhcpOnlyKnownHosts();
     s.httpEnabled = HttpEnabled();
     s.httpPort = HttpPort();
     m_bHoldRefresh = false;
@@ -208,6 +218,9 @@ QStringList CSettingsStore::SettingNotes() {
         {kProxyDhcp, 0, INT_MIN, INT_MAX},
         {kHttpEnabled, 0, INT_MIN, INT_MAX},
         {kHttpPort, kDefaultHttpPort, 1, 65535},
+        {kDhcpEnabled, 0, INT_MIN, INT_MAX},
+        {kDhcpLeaseSeconds, kDefaultDhcpLeaseSeconds, kMinDhcpLeaseSeconds, kMaxDhcpLeaseSeconds},
+        {kDhcpOnlyKnownHosts, 0, INT_MIN, INT_MAX},
     };
     RefreshIfChanged();
     QStringList notes;

@@ -352,6 +352,12 @@ void CMainFrame::UpdateStatusField() {
                              .arg(reach, why)
                        : QStringLiteral("Listening on %1, serving %2").arg(reach, folder);
     }
+    // The DHCP server's state, red while it hands out nothing.
+    const QString dhcp = m_pView->Engine().DhcpStatus();
+    if (!dhcp.isEmpty()) {
+        text += QStringLiteral("  |  ") + dhcp;
+        problem = problem || !dhcp.startsWith(QLatin1String("dhcp on"));
+    }
     if (m_pView->Engine().SoundOn() && !m_pView->Sounds().HasOutput())
         text += QStringLiteral("  |  No audio device");
     if (!m_strStartNotes.isEmpty())

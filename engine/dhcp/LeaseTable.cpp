@@ -166,6 +166,14 @@ CLeaseTable::Pick CLeaseTable::Bind(const Mac& mac, quint32 address, qint64 now,
         return {Outcome::Unknown, 0, nullptr};
     if (!FreeFor(address, mac, now))
         return {Outcome::Wrong, 0, nullptr};
+    // A client holds one address: the one it held or was offered before is let go.
+    if (const quint32 before = AddressOf(mac); before && before != address) {
+        Slot& old = m_slots[before];
+        if (old.mac == mac) {
+            old.mac.clear();
+            old.expires = 0;
+        }
+    }
     Slot& slot = m_slots[address];
     if (slot.mac != mac && m_byMac.value(slot.mac) == address)
         m_byMac.remove(slot.mac);

@@ -61,6 +61,12 @@ public:
     QString BootStatus() const { return m_strBootStatus; }
     // Opens or closes them again after Boot/ProxyDhcp changed; returns BootStatus().
     QString RestartBootOffers();
+    // What the DHCP server says now (see CServerEngine::DhcpStatus); it changes by
+    // itself when another DHCP server appears on its link or goes.
+    QString DhcpStatus() const {
+        std::lock_guard<std::mutex> lock(m_statusLock);
+        return m_strDhcpStatus;
+    }
     bool IsListening() const { return m_nListenPort != 0; }
     quint16 ListenPort() const { return m_nListenPort; }
 
@@ -141,5 +147,7 @@ private:
     int m_nWriteListener = 0;
     quint16 m_nListenPort = 0;
     QString m_strBootStatus;
+    mutable std::mutex m_statusLock; // m_strDhcpStatus is written on the engine thread
+    QString m_strDhcpStatus;
     bool m_bShutDown = false;
 };

@@ -17,6 +17,7 @@
 
 class CTransferSocket;
 class CProxyDhcp;
+class CDhcpServer;
 class CFileShareTable;
 class CHttpService;
 struct TransferRequest;
@@ -71,6 +72,15 @@ public:
     QString RestartBootOffers();
     // "boot offers on eth0 (192.0.2.10)", "boot offers fail: ..." or empty when off.
     QString BootStatus() const { return m_strBootStatus; }
+    // The DHCP server ([Dhcp] Enabled) on its interface, opened or closed to follow the
+    // settings; Listen and RestartBootOffers call it. Returns what DhcpStatus() says.
+    QString RestartDhcp();
+    // "dhcp on eth1 (192.0.2.10), pool A-B", "dhcp fails: ...", "Another DHCP server
+    // answers on ...", or empty when off.
+    QString DhcpStatus() const { return m_strDhcpStatus; }
+    static constexpr int kDhcpTimerId = 0x10000 + 67;
+    // Told of every later change of DhcpStatus() (the host sets it).
+    std::function<void(const QString&)> m_onDhcpStatus;
 
     // Abort (after the user confirmed): every transfer in progress gets ERROR 0, its
     // row "User aborts!!" in red, a partly received file removed; all transfers end.
@@ -103,7 +113,7 @@ public:
     // they need them: a new TimeOut applies from a live transfer's next block on, the
     // rest from the next request.
     const EngineSettings& Settings() const { return m_settings; }
-    void SetSettings(const EngineSettings& settings) { m_settings = settings; }
+    void SetSettings(const EngineSettings& settings);
     const AccessRules& Rules() const { return m_settings.rules; }
     void SetRules(const AccessRules& rules) { m_settings.rules = rules; }
     void SetSoundOn(bool on) { m_settings.soundOn = on; }
@@ -163,6 +173,8 @@ private:
     std::unique_ptr<CListenSocket> m_pListenSocket;
     std::unique_ptr<CProxyDhcp> m_proxyDhcp;
     QString m_strBootStatus;
+    std::unique_ptr<CDhcpServer> m_dhcp; // while [Dhcp] Enabled and the listener is open
+    QString m_strDhcpStatus;
     QHostAddress m_bindAddress = QHostAddress(QHostAddress::AnyIPv4);
 
     // Live transfers in request order, and the same by port.

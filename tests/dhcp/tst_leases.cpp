@@ -48,6 +48,9 @@ private slots:
         QTest::newRow("renewing keeps the address; a client's old address is its first choice")
             << false << QList<Step>{{'b', 'A', 12, 0, G, 12}, {'b', 'A', 12, 1800, G, 12},
                                     {'o', 'A', 0, 90000, G, 12}};
+        QTest::newRow("a client bound elsewhere lets its offered address go")
+            << false << QList<Step>{{'o', 'A', 0, 0, G, 10}, {'b', 'A', 12, 0, G, 12},
+                                    {'o', 'B', 0, 1, G, 10}};
         QTest::newRow("the address asked for, when free")
             << false << QList<Step>{{'o', 'A', 12, 0, G, 12}, {'o', 'B', 12, 0, G, 10},
                                     {'o', 'C', 11, 0, X, 0}};
