@@ -11,7 +11,7 @@ packages_build=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools qt6-multim
 # test's private networks.
 packages_test=(curl tftp-hpa atftp desktop-file-utils appstream dpkg-dev file lintian iproute2
     qemu-system-x86 qemu-system-arm ovmf ipxe-qemu ipxe pxelinux syslinux-common
-    grub-efi-amd64-bin grub-pc-bin u-boot-qemu expect dnsmasq tcpdump)
+    grub-efi-amd64-bin grub-pc-bin u-boot-qemu expect dnsmasq tcpdump klibc-utils)
 
 ensure_packages() {
     local missing=() p
