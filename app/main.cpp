@@ -102,8 +102,8 @@ int runHeadless(QCoreApplication& app, const ServerOptions& options) {
         return 1;
     if (!engine.DhcpStatus().isEmpty())
         window.PrintLine(engine.DhcpStatus());
-    if (!engine.BootStatus().isEmpty())
-        window.PrintLine(engine.BootStatus());
+    if (!engine.BootState().text().isEmpty())
+        window.PrintLine(engine.BootState().text());
     const int rc = app.exec();
     engine.Shutdown();
     return rc;

@@ -12,7 +12,7 @@ void RunBootCommand(CEngineHost& engine, const QHostAddress& listen, QWidget* pa
         engine.Window().PlayWaveResource(SOUND_COMMAND);
 
     CSettingsStore& store = engine.Store();
-    const BootInterface where = ChooseBootInterface(listen);
+    const BootInterface where = ChooseBootInterface(listen, SystemInterfaces());
     CBootDlg dlg(store, where.describe() + QStringLiteral(", ports 67 and 4011"), parent);
     if (dlg.exec() != QDialog::Accepted)
         return;
@@ -21,7 +21,7 @@ void RunBootCommand(CEngineHost& engine, const QHostAddress& listen, QWidget* pa
     store.WriteProfileString(CSettingsStore::kBootFileUefi, dlg.BootFile(CBootDlg::Uefi));
     store.WriteProfileString(CSettingsStore::kBootFileUefiHttp, dlg.BootFile(CBootDlg::UefiHttp));
     store.WriteProfileString(CSettingsStore::kBootFileIpxe, dlg.BootFile(CBootDlg::Ipxe));
-    const QString status = engine.RestartBootOffers();
-    if (status.startsWith(QLatin1String("boot offers fail")))
-        QMessageBox::warning(parent, QStringLiteral("Boot"), status);
+    const BootStatus status = engine.RestartBootOffers();
+    if (!status.ok)
+        QMessageBox::warning(parent, QStringLiteral("Boot"), status.text());
 }

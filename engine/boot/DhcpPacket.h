@@ -23,7 +23,8 @@ enum MessageType : quint8 {
 };
 
 enum Option : quint8 {
-    OptPad = 0, OptVendorSpecific = 43, OptOverload = 52, OptMessageType = 53,
+    OptPad = 0, OptVendorSpecific = 43, OptRequestedAddress = 50, OptOverload = 52,
+    OptMessageType = 53,
     OptServerId = 54, OptVendorClass = 60, OptBootFile = 67, OptUserClass = 77,
     OptClientArch = 93, OptClientUuid = 97, OptIpxeEncap = 175, OptEnd = 255,
 };

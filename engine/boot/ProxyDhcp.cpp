@@ -1,10 +1,8 @@
 #include "engine/boot/ProxyDhcp.h"
 
-#include "engine/platform/FolderFiles.h"
-#include "engine/server/ServerEngine.h"
+#include "engine/server/ServiceContext.h"
 
 #include <QFile>
-#include <QNetworkInterface>
 
 QString BootInterface::describe() const {
     if (device.isEmpty())
@@ -12,27 +10,25 @@ QString BootInterface::describe() const {
     return QStringLiteral("%1 (%2)").arg(device, address.toString());
 }
 
-BootInterface ChooseBootInterface(const QHostAddress& listen) {
+BootInterface ChooseBootInterface(const QHostAddress& listen,
+                                  const QList<NetInterface>& interfaces) {
     const bool any = listen.isNull() || listen == QHostAddress(QHostAddress::Any) ||
                      listen == QHostAddress(QHostAddress::AnyIPv4) ||
                      listen == QHostAddress(QHostAddress::AnyIPv6);
-    const auto interfaces = QNetworkInterface::allInterfaces();
-    for (const QNetworkInterface& i : interfaces) {
-        const auto flags = i.flags();
-        if (any && (!(flags & QNetworkInterface::IsUp) || (flags & QNetworkInterface::IsLoopBack)))
+    for (const NetInterface& i : interfaces) {
+        if (any && (!i.up || i.loopback))
             continue;
-        for (const QNetworkAddressEntry& e : i.addressEntries()) {
-            const QHostAddress a = e.ip();
+        for (const QHostAddress& a : i.addresses) {
             if (a.protocol() != QAbstractSocket::IPv4Protocol)
                 continue;
             if (any || a.isEqual(listen, QHostAddress::ConvertV4MappedToIPv4))
-                return {i.name(), a};
+                return {i.name, a};
         }
     }
     return {};
 }
 
-CProxyDhcp::CProxyDhcp(CServerEngine* engine) : m_pEngine(engine) {}
+CProxyDhcp::CProxyDhcp(ServiceContext& context) : m_context(context) {}
 
 CProxyDhcp::~CProxyDhcp() {
     if (m_dhcpSocket)
@@ -42,14 +38,14 @@ CProxyDhcp::~CProxyDhcp() {
 }
 
 bool CProxyDhcp::Start(const QHostAddress& listen, QString* error) {
-    m_interface = ChooseBootInterface(listen);
+    m_interface = ChooseBootInterface(listen, m_context.platform().interfaces());
     if (m_interface.device.isEmpty()) {
         *error = m_interface.describe();
         return false;
     }
     // Broadcasts reach only a socket on the wildcard address; the device keeps it to
     // the one network.
-    IPlatform& platform = m_pEngine->Platform();
+    IPlatform& platform = m_context.platform();
     const QHostAddress any(QHostAddress::AnyIPv4);
     QString why;
     m_dhcpSocket = platform.bindBroadcastUdp(any, Dhcp::kServerPort, m_interface.device, &why);
@@ -71,6 +67,21 @@ bool CProxyDhcp::Start(const QHostAddress& listen, QString* error) {
     return true;
 }
 
+// Who the client is for the client list: the address it has (ciaddr, or the one it
+// sent from), else the one it asks for (option 50); a client on 67 often has none yet.
+QHostAddress CProxyDhcp::ClientAddress(const Dhcp::Packet& request, const QHostAddress& from) {
+    if (request.ciaddr)
+        return QHostAddress(request.ciaddr);
+    const quint32 source = from.toIPv4Address();
+    if (source)
+        return QHostAddress(source);
+    const QByteArray asked = request.option(Dhcp::OptRequestedAddress);
+    if (asked.size() == 4)
+        return QHostAddress(quint32(uchar(asked[0])) << 24 | quint32(uchar(asked[1])) << 16 |
+                            quint32(uchar(asked[2])) << 8 | uchar(asked[3]));
+    return QHostAddress(QHostAddress::AnyIPv4);
+}
+
 void CProxyDhcp::HandleDatagram(const char* data, qint64 size, const QHostAddress& from,
                                 quint16 fromPort, bool pxePort) {
     Dhcp::Packet request;
@@ -88,7 +99,7 @@ void CProxyDhcp::HandleDatagram(const char* data, qint64 size, const QHostAddres
     else
         return;
     const Dhcp::ClientKind kind = Dhcp::Classify(request);
-    const EngineSettings& settings = m_pEngine->Settings();
+    const EngineSettings& settings = m_context.settings();
     QString bootFile;
     switch (kind) {
     case Dhcp::ClientKind::Bios: bootFile = settings.bootFileBios; break;
@@ -106,20 +117,23 @@ void CProxyDhcp::HandleDatagram(const char* data, qint64 size, const QHostAddres
     texts.client = QStringLiteral("%1 (%2)").arg(request.macText(), clientAddress.toString());
     texts.file = bootFile;
     texts.service = QStringLiteral("Boot offer");
-    IServerWindow& window = m_pEngine->Window();
-    const RowHandle row = m_pEngine->AddRow(texts);
+    IServerWindow& window = m_context.rows();
+    const RowHandle row = m_context.addRow(texts);
+    const auto refuse = [&](Refusal why, const QString& detail) {
+        texts.info = RefusalRow(why, detail);
+        window.UpdateRow(row, texts, ROW_FAILED);
+        m_context.playSound(SOUND_FAILED);
+    };
+
+    // The client list as for TFTP and HTTP, by the address the client has or asks for.
+    if (m_context.admission().Client(ClientAddress(request, from)) != Refusal::None)
+        return refuse(Refusal::Client, QString());
 
     // A URL is the HTTP server's to serve; a name must be in the working folder.
     const QByteArray name = QFile::encodeName(bootFile);
     const bool url = bootFile.contains(QLatin1String("://"));
-    const QString root = settings.workingFolder;
-    if (!url && (!m_pEngine->Platform().files().folderReady(root) ||
-                 name.split('/').contains("..") || !ExistsBeneath(root, name, false))) {
-        texts.info = QStringLiteral("Boot File Missing: %1").arg(bootFile);
-        window.UpdateRow(row, texts, ROW_FAILED);
-        m_pEngine->PlaySound(SOUND_FAILED);
-        return;
-    }
+    if (!url && !m_context.paths().BootFileThere(settings.workingFolder, name))
+        return refuse(Refusal::BootFileMissing, bootFile);
 
     Dhcp::Answer answer;
     answer.messageType = reply;

@@ -7,7 +7,7 @@
 #include <QString>
 #include <memory>
 
-class CServerEngine;
+class ServiceContext;
 
 // The interface boot offers go out on and the address they name as ours.
 struct BootInterface {
@@ -18,7 +18,8 @@ struct BootInterface {
 };
 // The interface that holds `listen` (an IPv4 address), or for a listener on every
 // address the first interface that is up, not loopback, with an IPv4 address.
-BootInterface ChooseBootInterface(const QHostAddress& listen);
+BootInterface ChooseBootInterface(const QHostAddress& listen,
+                                  const QList<NetInterface>& interfaces);
 
 // ProxyDHCP beside the LAN's DHCP server: PXE and iPXE clients get a boot file and our
 // address, on 67 (an OFFER to their DISCOVER) and on 4011 (an ACK to the REQUEST they
@@ -26,7 +27,7 @@ BootInterface ChooseBootInterface(const QHostAddress& listen);
 // handed out. Each answer, or the refusal for want of the boot file, is a row.
 class CProxyDhcp {
 public:
-    explicit CProxyDhcp(CServerEngine* engine);
+    explicit CProxyDhcp(ServiceContext& context);
     ~CProxyDhcp();
 
     // Opens both ports on the interface of `listen`; false with the reason.
@@ -38,7 +39,9 @@ public:
                         quint16 fromPort, bool pxePort);
 
 private:
-    CServerEngine* m_pEngine;
+    static QHostAddress ClientAddress(const Dhcp::Packet& request, const QHostAddress& from);
+
+    ServiceContext& m_context;
     BootInterface m_interface;
     std::unique_ptr<IDatagramSocket> m_dhcpSocket;
     std::unique_ptr<IDatagramSocket> m_pxeSocket;

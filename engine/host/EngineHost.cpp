@@ -186,7 +186,7 @@ bool CEngineHost::Start(const QHostAddress& address, quint16 port, QString* erro
         m_pEngine->LoadLiveSettings(settings);
         m_pEngine->Listen(address, port, &why);
         m_nListenPort = m_pEngine->ListenPort();
-        m_strBootStatus = m_pEngine->BootStatus();
+        m_bootStatus = m_pEngine->BootState();
         m_pEngine->m_onDhcpStatus(m_pEngine->DhcpStatus());
     });
     if (error)
@@ -202,7 +202,7 @@ bool CEngineHost::Relisten(const QHostAddress& address, quint16 port, QString* e
     RunOnEngine([&] {
         m_pEngine->Listen(address, port, &why, false);
         m_nListenPort = m_pEngine->ListenPort();
-        m_strBootStatus = m_pEngine->BootStatus();
+        m_bootStatus = m_pEngine->BootState();
         m_pEngine->m_onDhcpStatus(m_pEngine->DhcpStatus());
     });
     if (error)
@@ -210,13 +210,13 @@ bool CEngineHost::Relisten(const QHostAddress& address, quint16 port, QString* e
     return IsListening();
 }
 
-QString CEngineHost::RestartBootOffers() {
+BootStatus CEngineHost::RestartBootOffers() {
     if (!m_bShutDown)
         RunOnEngine([this] {
-            m_strBootStatus = m_pEngine->RestartBootOffers();
+            m_bootStatus = m_pEngine->RestartBootOffers();
             m_pEngine->m_onDhcpStatus(m_pEngine->DhcpStatus());
         });
-    return m_strBootStatus;
+    return m_bootStatus;
 }
 
 void CEngineHost::SetSoundOn(bool on) {

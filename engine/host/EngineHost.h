@@ -58,9 +58,9 @@ public:
     // the start-up sound and without the box about a failure.
     bool Relisten(const QHostAddress& address, quint16 port, QString* error = nullptr);
     // What the boot offers (ProxyDHCP) do as of the last start: see CServerEngine.
-    QString BootStatus() const { return m_strBootStatus; }
-    // Opens or closes them again after Boot/ProxyDhcp changed; returns BootStatus().
-    QString RestartBootOffers();
+    ::BootStatus BootState() const { return m_bootStatus; }
+    // Opens or closes them again after Boot/ProxyDhcp changed; returns BootState().
+    ::BootStatus RestartBootOffers();
     // What the DHCP server says now (see CServerEngine::DhcpStatus); it changes by
     // itself when another DHCP server appears on its link or goes.
     QString DhcpStatus() const {
@@ -146,7 +146,7 @@ private:
     QTimer m_fileCheck;
     int m_nWriteListener = 0;
     quint16 m_nListenPort = 0;
-    QString m_strBootStatus;
+    ::BootStatus m_bootStatus;
     mutable std::mutex m_statusLock; // m_strDhcpStatus is written on the engine thread
     QString m_strDhcpStatus;
     bool m_bShutDown = false;

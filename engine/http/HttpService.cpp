@@ -2,10 +2,8 @@
 
 #include "engine/files/FileShareTable.h"
 #include "engine/platform/NormalAddress.h"
-#include "engine/server/ServerEngine.h"
-#include "settings/SettingsStore.h"
+#include "engine/server/ServiceContext.h"
 #include "engine/tftp/TftpPacket.h"
-#include "engine/server/TransferRequest.h"
 
 #include <QFile>
 #include <algorithm>
@@ -20,19 +18,9 @@
 #include <netinet/in.h>
 #include <linux/tcp.h> // tcp_info with tcpi_bytes_acked
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
-// The texts of TFTP's refusals, so a row reads the same whichever way the file was asked.
-const QString kUnauthorized = QStringLiteral("Unauthorized Clinet!! Deny This Request!!");
-const QString kNotAllowed =
-    QStringLiteral("Requested File Access Not Allowed!! Deny This Request!!");
-const QString kAccessDenied = QStringLiteral("Error: Requested File Access Denied!!");
-const QString kNotFound = QStringLiteral("Error: Requested File Not Found!!");
-const QString kFileInUse = QStringLiteral("Error: File already using. Can not open file!!");
-const QString kHardIO = QStringLiteral("Error: Can not open file by H/W error!!");
-
 QString bytesText(qint64 n) { return QString::number(n) + QStringLiteral(" Bytes"); }
 
 // An HTTP date, in English whatever the locale.
@@ -265,13 +253,15 @@ struct HttpCallbacks {
     }
 };
 
-CHttpService::CHttpService(CServerEngine* engine, Post post)
-    : m_pEngine(engine), m_post(std::move(post)), m_shared(std::make_shared<Shared>()) {
+CHttpService::CHttpService(ServiceContext& context, Post post)
+    : m_context(context), m_post(std::move(post)), m_shared(std::make_shared<Shared>()) {
     m_shared->owner = this;
+    m_nTimerId = m_context.registerTimer([this] { OnTimer(); });
 }
 
 CHttpService::~CHttpService() {
     Stop();
+    m_context.unregisterTimer(m_nTimerId);
     m_shared->owner = nullptr;
 }
 
@@ -331,55 +321,42 @@ void CHttpService::Stop() {
     MHD_stop_daemon(m_daemon);
     m_daemon = nullptr;
     m_nPort = 0;
-    m_pEngine->Platform().timers().stop(kTimerId);
+    m_context.platform().timers().stop(m_nTimerId);
     m_bTimerRunning = false;
 }
 
 // The same rules as a TFTP read request, in the same order: the client list, the
 // read filter, where the name leads, then the file itself.
 void CHttpService::Admit(Request& request) {
-    CServerEngine& engine = *m_pEngine;
+    ServiceContext& engine = m_context;
     RowTexts& texts = request.texts;
     texts.client = request.client.toString();
     texts.file = QFile::decodeName(request.name);
     texts.service = QStringLiteral("HTTP");
-    if (!engine.Rules().AdmitsClient(texts.client))
-        return Refuse(request, MHD_HTTP_FORBIDDEN, kUnauthorized);
-    if (!engine.Rules().AdmitsRead(request.name))
-        return Refuse(request, MHD_HTTP_NOT_FOUND, kNotAllowed);
-    TransferRequest asked;
-    asked.client = request.client;
-    asked.opcode = Tftp::RRQ;
-    asked.fileName = request.name;
-    engine.ResolveRequestPath(asked);
+    const Admission admission = engine.admission();
+    Refusal why = admission.Client(request.client);
+    if (why == Refusal::None)
+        why = admission.Read(request.name);
+    if (why != Refusal::None)
+        return Refuse(request, why);
+    const ResolvedPath asked = engine.resolve(request.name, false, request.client);
     if (!asked.askedNote.isEmpty())
         texts.file = QFile::decodeName(asked.path.name);
-    if (asked.refusePath)
-        return Refuse(request, MHD_HTTP_NOT_FOUND,
-                      asked.missingFolder.isEmpty()
-                          ? kAccessDenied
-                          : QStringLiteral("Working folder missing: ") + asked.missingFolder);
+    why = Admission::ForPath(asked.refuse, asked.missingFolder);
+    if (why != Refusal::None)
+        return Refuse(request, why, asked.missingFolder);
     QString key;
     FileError error;
-    const std::unique_ptr<IFile> file = engine.OpenSharedForReading(asked.path, &error, &key);
-    struct stat st {};
-    const int fd = file && file->descriptor() >= 0 ? ::dup(file->descriptor()) : -1;
-    if (fd < 0 || ::fstat(fd, &st) != 0) {
-        if (fd >= 0)
-            ::close(fd);
+    const std::unique_ptr<IFile> file = engine.paths().OpenSharedForReading(asked.path, &error, &key);
+    qint64 modified = 0;
+    const int fd = file ? file->duplicateDescriptor(&modified) : -1;
+    if (fd < 0) {
         if (file)
-            engine.ShareTable().Release(key, CFileShareTable::Use::Read);
-        switch (file ? FileCause::HardIO : error.cause) {
-        case FileCause::FileNotFound:
-        case FileCause::BadPath: return Refuse(request, MHD_HTTP_NOT_FOUND, kNotFound, true);
-        case FileCause::AccessDenied: return Refuse(request, MHD_HTTP_NOT_FOUND, kAccessDenied);
-        case FileCause::HardIO:
-            return Refuse(request, MHD_HTTP_INTERNAL_SERVER_ERROR, kHardIO);
-        default: return Refuse(request, MHD_HTTP_SERVICE_UNAVAILABLE, kFileInUse);
-        }
+            engine.shares().Release(key, CFileShareTable::Use::Read);
+        return Refuse(request, Admission::ForFile(file ? FileCause::HardIO : error.cause, false));
     }
-    request.size = qint64(st.st_size);
-    request.modified = st.st_mtime;
+    request.size = file->size();
+    request.modified = time_t(modified);
     texts.size = bytesText(request.size);
     texts.bytes = request.size;
     qint64 first = 0, last = request.size - 1;
@@ -388,10 +365,11 @@ void CHttpService::Admit(Request& request) {
                             : parseRange(request.range.constData(), request.size, &first, &last);
     if (range == Range::Unsatisfiable) {
         ::close(fd);
-        engine.ShareTable().Release(key, CFileShareTable::Use::Read);
+        engine.shares().Release(key, CFileShareTable::Use::Read);
         return Refuse(request, MHD_HTTP_RANGE_NOT_SATISFIABLE,
                       QStringLiteral("Range not satisfiable: ") +
-                          QString::fromLatin1(request.range));
+                          QString::fromLatin1(request.range),
+                      false);
     }
     request.status = range == Range::Part ? MHD_HTTP_PARTIAL_CONTENT : MHD_HTTP_OK;
     request.first = first;
@@ -406,48 +384,54 @@ void CHttpService::Admit(Request& request) {
     else
         texts.info = QStringLiteral("Total file size is %1 Bytes").arg(request.size);
     texts.info += asked.askedNote;
-    engine.CountIn();
-    request.row = engine.AddRow(texts);
-    engine.PlaySound(SOUND_REQUEST);
+    engine.countIn();
+    request.row = engine.addRow(texts);
+    engine.playSound(SOUND_REQUEST);
     if (!request.head)
         WatchProgress();
 }
 
+void CHttpService::Refuse(Request& request, Refusal why, const QString& folder) {
+    const RefusalEntry& entry = RefusalFor(why);
+    Refuse(request, entry.httpStatus,
+           RefusalRow(why, why == Refusal::MissingFolder ? folder : QString()), entry.missingFile);
+}
+
 void CHttpService::Refuse(Request& request, int status, const QString& why, bool missing) {
-    CServerEngine& engine = *m_pEngine;
+    ServiceContext& engine = m_context;
     request.status = status;
     request.body = why.toUtf8() + '\n';
     request.texts.info = why;
     request.texts.missingFile = missing;
-    request.row = engine.AddRow(request.texts);
-    engine.Window().UpdateRow(request.row, request.texts, ROW_FAILED);
-    if (!missing || !engine.Settings().hideMissingFiles)
-        engine.PlaySound(SOUND_FAILED);
+    request.row = engine.addRow(request.texts);
+    engine.rows().UpdateRow(request.row, request.texts, ROW_FAILED);
+    if (!missing || !engine.settings().hideMissingFiles)
+        engine.playSound(SOUND_FAILED);
 }
 
 void CHttpService::Finish(Request& request, bool whole) {
     if (!request.admitted)
         return;
-    CServerEngine& engine = *m_pEngine;
-    engine.ShareTable().Release(request.shareKey, CFileShareTable::Use::Read);
+    ServiceContext& engine = m_context;
+    engine.shares().Release(request.shareKey, CFileShareTable::Use::Read);
     RowTexts& texts = request.texts;
     if (whole) {
         if (!request.head) {
-            engine.Window().DrawProgress(request.row, request.length, request.length);
+            engine.rows().DrawProgress(request.row, request.length, request.length);
             texts.info = request.status == MHD_HTTP_PARTIAL_CONTENT
                              ? QStringLiteral("Transfer Complete (bytes %1-%2)")
                                    .arg(request.first)
                                    .arg(request.first + request.length - 1)
                              : QStringLiteral("Transfer Complete");
         }
-        engine.CountOut();
-        engine.Window().UpdateRow(request.row, texts, ROW_SENT);
-        engine.PlaySound(SOUND_SENT);
+        engine.countOut();
+        engine.rows().UpdateRow(request.row, texts, ROW_SENT);
+        engine.playSound(SOUND_SENT);
     } else {
         texts.info = QStringLiteral("Connection closed before the whole file was sent");
-        engine.CountOut();
-        engine.Window().UpdateRow(request.row, texts, ROW_FAILED);
-        engine.PlaySound(SOUND_FAILED);
+        engine.countOut();
+        engine.rows().UpdateRow(request.row, texts, ROW_FAILED);
+        engine.playSound(SOUND_FAILED);
     }
 }
 
@@ -455,7 +439,7 @@ void CHttpService::WatchProgress() {
     if (m_bTimerRunning)
         return;
     m_bTimerRunning = true;
-    m_pEngine->Platform().timers().start(kTimerId, kProgressMs);
+    m_context.platform().timers().start(m_nTimerId, kProgressMs);
 }
 
 // The bytes the client has acknowledged, from the kernel: the file goes out with
@@ -476,7 +460,7 @@ void CHttpService::OnTimer() {
         }
     }
     for (const Figure& f : figures)
-        m_pEngine->Window().DrawProgress(f.row, f.done, f.total);
+        m_context.rows().DrawProgress(f.row, f.done, f.total);
     if (!figures.empty())
         WatchProgress();
 }

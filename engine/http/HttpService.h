@@ -1,11 +1,13 @@
 #pragma once
 
+#include "engine/server/Admission.h"
+
 #include <QHostAddress>
 #include <QString>
 #include <functional>
 #include <memory>
 
-class CServerEngine;
+class ServiceContext;
 struct MHD_Daemon;
 
 // The working folder over HTTP: GET and HEAD (single ranges too) of files beneath it,
@@ -15,13 +17,11 @@ struct MHD_Daemon;
 // the request over and waits for the answer, and ends are queued back the same way.
 class CHttpService {
 public:
-    // An engine timer id beyond every transfer port: the progress of responses.
-    static constexpr int kTimerId = 0x10000 + 80;
     static constexpr int kProgressMs = 250;
     using Post = std::function<void(std::function<void()>)>;
 
     // post runs a call on the engine thread; everything else here runs there too.
-    CHttpService(CServerEngine* engine, Post post);
+    CHttpService(ServiceContext& context, Post post);
     ~CHttpService();
     CHttpService(const CHttpService&) = delete;
     CHttpService& operator=(const CHttpService&) = delete;
@@ -39,10 +39,12 @@ public:
 private:
     void Admit(Request& request);
     void Finish(Request& request, bool whole);
-    void Refuse(Request& request, int status, const QString& why, bool missing = false);
+    void Refuse(Request& request, Refusal why, const QString& folder = QString());
+    void Refuse(Request& request, int status, const QString& why, bool missing);
     void WatchProgress();
 
-    CServerEngine* m_pEngine;
+    ServiceContext& m_context;
+    int m_nTimerId = 0; // the progress of responses
     Post m_post;
     std::shared_ptr<Shared> m_shared;
     MHD_Daemon* m_daemon = nullptr;

@@ -261,6 +261,17 @@ public:
     }
     FileError error() const override { return m_error; }
     int descriptor() const override { return m_fd; }
+    int duplicateDescriptor(qint64* modified) const override {
+        const int fd = m_fd >= 0 ? ::dup(m_fd) : -1;
+        struct stat st {};
+        if (fd < 0 || ::fstat(fd, &st) != 0) {
+            if (fd >= 0)
+                ::close(fd);
+            return -1;
+        }
+        *modified = qint64(st.st_mtime);
+        return fd;
+    }
     QString shareKey() const override { return m_key; }
 
 private:
@@ -581,4 +592,14 @@ bool ExistsBeneath(const QString& root, const QByteArray& name, bool folderOnly)
     Split parts;
     const Fd folder(openFolderOf(path, &parts));
     return folder.ok();
+}
+
+bool CFolderFileSystem::existsBeneath(const QString& root, const QByteArray& name,
+                                      bool folderOnly) {
+    return ExistsBeneath(root, name, folderOnly);
+}
+
+QByteArray CFolderFileSystem::matchIgnoringCase(const QString& root, const QByteArray& name,
+                                                bool lastAsAsked) {
+    return MatchIgnoringCase(root, name, lastAsAsked);
 }

@@ -18,6 +18,9 @@ public:
     qint64 freeSpace(const FolderPath& path) override;
     // Keeps the folder open for the lookups that follow.
     bool folderReady(const QString& root) override;
+    bool existsBeneath(const QString& root, const QByteArray& name, bool folderOnly) override;
+    QByteArray matchIgnoringCase(const QString& root, const QByteArray& name,
+                                 bool lastAsAsked) override;
 
     // Removes what uploads cut short by a crash left in the folder and its first-level
     // subfolders; answers their names relative to the folder.

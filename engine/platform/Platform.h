@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QHostAddress>
+#include <QList>
 #include <QString>
 #include <functional>
 #include <memory>
@@ -81,6 +82,13 @@ public:
     virtual QString shareKey() const { return QString(); }
     // The system's descriptor, for sending the file with sendfile; -1 where there is none.
     virtual int descriptor() const { return -1; }
+    // A descriptor of its own on the same open file (for a sender that outlives this
+    // object, which then closes it) and the file's modification time in seconds since
+    // 1970; -1 where there is none.
+    virtual int duplicateDescriptor(qint64* modified) const {
+        (void)modified;
+        return -1;
+    }
     // Only for a file from createTemp: puts it in the place of the name it was made
     // beside, in one step. A temporary file closed without it leaves nothing behind.
     virtual bool keep(FileError* error) {
@@ -116,7 +124,25 @@ public:
     virtual bool folderReady(const QString& root) = 0;
     // Bytes free for an unprivileged writer in the folder of `path`; -1 when unknown.
     virtual qint64 freeSpace(const FolderPath& path) = 0;
+    // Whether `name` (a file, or with `folderOnly` the folder that would hold it) exists
+    // beneath `root`, reached without leaving it.
+    virtual bool existsBeneath(const QString& root, const QByteArray& name, bool folderOnly) = 0;
+    // `name` spelled as the entries beneath `root` are, each part matched ignoring case
+    // (exactly one entry, or the lookup fails: empty). With `lastAsAsked` (an upload)
+    // the last part may match nothing and is then kept as asked.
+    virtual QByteArray matchIgnoringCase(const QString& root, const QByteArray& name,
+                                         bool lastAsAsked) = 0;
 };
+
+// A network interface as the boot offers choose one.
+struct NetInterface {
+    QString name;
+    bool up = false;
+    bool loopback = false;
+    QList<QHostAddress> addresses;
+};
+// This host's interfaces, from the system (what IPlatform::interfaces answers by default).
+QList<NetInterface> SystemInterfaces();
 
 class IPlatform {
 public:
@@ -144,6 +170,11 @@ public:
                                                               quint16 port,
                                                               const QString& device,
                                                               QString* error) = 0;
+    // The interfaces of this host, in the system's order.
+    virtual QList<NetInterface> interfaces();
+    // How many descriptors this process may hold open (RLIMIT_NOFILE); -1 for no limit.
+    virtual qint64 openFileLimit();
+
     // Runs after each wake-up's datagrams and timers, where no handler is on the stack:
     // the engine frees what its handlers retired there.
     void setAfterDispatch(std::function<void()> fn) { m_afterDispatch = std::move(fn); }

@@ -2,7 +2,6 @@
 
 #include "engine/files/FileShareTable.h"
 #include "engine/platform/NormalAddress.h"
-#include "engine/platform/FolderFiles.h"
 #include "engine/boot/ProxyDhcp.h"
 #include "engine/dhcp/DhcpServer.h"
 #include "engine/dhcp/LeaseFile.h"
@@ -14,7 +13,6 @@
 #include <QRandomGenerator>
 #include <algorithm>
 #include <tuple>
-#include <sys/resource.h>
 
 // ---------------------------------------------------------------- listener
 
@@ -73,7 +71,9 @@ IServerWindow& NoServerWindow() {
 CServerEngine::CServerEngine(IServerWindow* window, std::unique_ptr<IPlatform> platform)
     : m_pWindow(window ? window : &NoServerWindow()),
       m_platform(platform ? std::move(platform) : CreateDefaultPlatform()),
-      m_shareTable(std::make_unique<CFileShareTable>()) {
+      m_shareTable(std::make_unique<CFileShareTable>()),
+      m_paths(std::make_unique<CRequestPath>(*m_platform, *m_shareTable)) {
+    m_nAutoMaxTransfers = DefaultMaxTransfers();
     m_platform->timers().onTimeout = [this](int id) { OnTimer(id); };
     m_platform->setAfterDispatch([this] { FreeRetired(); });
 }
@@ -112,34 +112,34 @@ bool CServerEngine::Listen(const QHostAddress& address, quint16 port, QString* e
     }
     m_pListenSocket = std::make_unique<CListenSocket>(this, std::move(socket));
     RestartBootOffers();
-    if (m_proxyDhcp == nullptr && !m_strBootStatus.isEmpty() && tellWindow)
+    if (!m_bootStatus.ok && tellWindow)
         m_pWindow->ShowMessage(QStringLiteral("Boot Offer Socket Creation Fails!!\n\n") +
-                               m_strBootStatus);
+                               m_bootStatus.text());
     return true;
 }
 
-QString CServerEngine::RestartBootOffers() {
+BootStatus CServerEngine::RestartBootOffers() {
     m_proxyDhcp.reset();
-    m_strBootStatus.clear();
+    m_bootStatus = {};
     RestartDhcp();
     if (!m_pListenSocket || !m_settings.proxyDhcp)
-        return m_strBootStatus;
-    auto offers = std::make_unique<CProxyDhcp>(this);
+        return m_bootStatus;
+    auto offers = std::make_unique<CProxyDhcp>(*this);
     // Where our own DHCP server answers, it names the boot files itself: two answers
     // to one DISCOVER would only confuse the client.
-    if (m_dhcp && ChooseBootInterface(m_bindAddress).device == m_dhcp->Link().device) {
-        m_strBootStatus = QStringLiteral("boot offers not needed on %1: the DHCP server answers there")
-                              .arg(m_dhcp->Link().device);
-        return m_strBootStatus;
+    if (m_dhcp &&
+        ChooseBootInterface(m_bindAddress, m_platform->interfaces()).device == m_dhcp->Link().device) {
+        m_bootStatus.aside = m_dhcp->Link().device;
+        return m_bootStatus;
     }
     QString why;
     if (offers->Start(m_bindAddress, &why)) {
-        m_strBootStatus = QStringLiteral("boot offers on ") + offers->Interface().describe();
+        m_bootStatus.where = offers->Interface().describe();
         m_proxyDhcp = std::move(offers);
     } else {
-        m_strBootStatus = QStringLiteral("boot offers fail: ") + why;
+        m_bootStatus = {false, QString(), why};
     }
-    return m_strBootStatus;
+    return m_bootStatus;
 }
 
 QString CServerEngine::RestartDhcp() {
@@ -149,17 +149,21 @@ QString CServerEngine::RestartDhcp() {
         return m_strDhcpStatus;
     DhcpContext context;
     context.platform = m_platform.get();
-    context.timerId = kDhcpTimerId;
+    if (!m_nDhcpTimer)
+        m_nDhcpTimer = registerTimer([this] {
+            if (m_dhcp)
+                m_dhcp->OnTimer();
+        });
+    context.timerId = m_nDhcpTimer;
     context.addRow = [this](const RowTexts& texts) { return AddRow(texts); };
     context.updateRow = [this](RowHandle row, const RowTexts& texts, RowState state) {
         m_pWindow->UpdateRow(row, texts, state);
     };
     context.playSound = [this](int id) { PlaySound(id); };
-    // The Security client list, for the address a client would be given.
+    // The one admission's client rule, for the address a client would be given.
     context.admit = [this](const QHostAddress& address) {
-        return Rules().AdmitsClient(address.toString())
-                   ? QString()
-                   : QStringLiteral("Unauthorized Clinet!! Deny This Request!!");
+        const Refusal why = admission().Client(address);
+        return why == Refusal::None ? QString() : RefusalRow(why);
     };
     context.statusChanged = [this](const QString& status) {
         m_strDhcpStatus = status;
@@ -215,7 +219,7 @@ void CServerEngine::StartHttp(bool tellWindow) {
     if (!m_postToEngine || !m_settings.httpEnabled || (m_http && m_http->IsRunning()))
         return;
     if (!m_http)
-        m_http = std::make_unique<CHttpService>(this, m_postToEngine);
+        m_http = std::make_unique<CHttpService>(*this, m_postToEngine);
     QString why;
     const quint16 port = m_settings.httpPort;
     if (!m_http->Start(m_bindAddress, port, &why) && tellWindow)
@@ -279,99 +283,6 @@ quint16 CServerEngine::NextPort(const QSet<quint16>& tried) {
     return 0;
 }
 
-// The name below the working folder. Backslashes count as separators (clients written
-// for other systems send them), and a leading separator means the folder's root.
-FolderPath CServerEngine::ComposePath(const QByteArray& name) const {
-    QByteArray relative = name;
-    relative.replace('\\', '/');
-    int lead = 0;
-    while (lead < relative.size() && relative[lead] == '/')
-        ++lead;
-    return {m_strWorkingDir, relative.mid(lead)};
-}
-
-namespace {
-// A name that would leave the working directory: a ".." component, or a drive.
-bool leavesWorkingDir(const QByteArray& name) {
-    if (name.contains(':'))
-        return true;
-    QByteArray unified = name;
-    unified.replace('\\', '/');
-    const QList<QByteArray> parts = unified.split('/');
-    return parts.contains(QByteArray(".."));
-}
-} // namespace
-
-// The file a request's name stands for. Rewrite rules come first (on the name as sent),
-// then a drive letter is dropped; the client's own folder is looked in before the
-// working folder, each with the exact name first and then ignoring letter case. What
-// is found is always beneath the folder: ".." is refused and every lookup is made
-// beneath it. A name found another way than as sent leaves a note of what was asked.
-FolderPath CServerEngine::ResolveName(const QByteArray& sent, quint16 opcode,
-                                      const QHostAddress& client, bool* refuse, QString* note) {
-    const EngineSettings& s = m_settings;
-    const QString address = client.toString();
-    const QString report =
-        m_nameRules.Refresh(s.remapFile, m_platform->timers().elapsedMs());
-    if (!report.isEmpty())
-        m_pWindow->ShowMessage(report);
-    QByteArray name = m_nameRules.Apply(sent, address);
-    name.replace('\\', '/');
-    if (s.driveLetters && name.size() >= 2 && name[1] == ':' &&
-        QChar::isLetter(uchar(name[0])) && uchar(name[0]) < 0x80)
-        name.remove(0, 2);
-    FolderPath path = ComposePath(name);
-    *refuse = leavesWorkingDir(path.name);
-    if (*refuse)
-        return path;
-    const bool upload = opcode == Tftp::WRQ;
-    const bool ignoreCase = s.ignoreCase;
-    QList<QByteArray> candidates;
-    if (s.clientFolders)
-        candidates.append(address.toLatin1() + '/' + path.name);
-    candidates.append(path.name);
-    // An upload replaces a file that exists in another case rather than add a second
-    // spelling beside it; a new file keeps the name as asked.
-    const auto find = [&](const QByteArray& candidate) -> QByteArray {
-        if (ExistsBeneath(path.root, candidate, false))
-            return candidate;
-        if (ignoreCase)
-            return MatchIgnoringCase(path.root, candidate, upload);
-        return upload && ExistsBeneath(path.root, candidate, true) ? candidate : QByteArray();
-    };
-    for (const QByteArray& candidate : std::as_const(candidates)) {
-        const QByteArray match = find(candidate);
-        if (!match.isEmpty()) {
-            path.name = match;
-            break;
-        }
-    }
-    if (path.name != ComposePath(sent).name)
-        *note = QStringLiteral(" (asked %1)").arg(QFile::decodeName(sent));
-    return path;
-}
-
-// Opened first, so the sharing key comes from the open file (one resolution of the name,
-// not two). A name that is not there yet may still be a new file being received.
-std::unique_ptr<IFile> CServerEngine::OpenSharedForReading(const FolderPath& path,
-                                                           FileError* error, QString* key) {
-    IFileSystem& fs = m_platform->files();
-    std::unique_ptr<IFile> file = fs.openRead(path, error);
-    if (!file) {
-        if (error->cause == FileCause::FileNotFound && ShareTable().IsHeld(fs.canonical(path)))
-            *error = {FileCause::Other, QString()};
-        return nullptr;
-    }
-    *key = file->shareKey();
-    if (key->isEmpty())
-        *key = fs.canonical(path);
-    if (!ShareTable().TryAcquire(*key, CFileShareTable::Use::Read)) {
-        *error = {FileCause::Other, QString()};
-        return nullptr;
-    }
-    return file;
-}
-
 void CServerEngine::HandleRequest(const char* data, qint64 size, const QHostAddress& from,
                                   quint16 fromPort, const QHostAddress& local) {
     const Tftp::Request request = Tftp::ParseRequest(data, size);
@@ -417,7 +328,8 @@ void CServerEngine::HandleRequest(const char* data, qint64 size, const QHostAddr
     if (!socket) {
         // The client is told from the listener, or it would only time out.
         if (request.status == Tftp::Request::Ok && m_pListenSocket) {
-            const QByteArray error = Tftp::MakeError(0, "No free transfer port, try again later");
+            const RefusalEntry& noPort = RefusalFor(Refusal::NoPort);
+            const QByteArray error = Tftp::MakeError(noPort.tftpCode, noPort.wireText);
             m_pListenSocket->socket().writeDatagram(error.constData(), error.size(), client,
                                                     fromPort);
         }
@@ -466,17 +378,18 @@ void CServerEngine::HandleRequest(const char* data, qint64 size, const QHostAddr
 }
 
 void CServerEngine::ResolveRequestPath(TransferRequest& request) {
-    m_strWorkingDir = m_settings.workingFolder;
-    // Without a usable working folder nothing is served or written.
-    if (m_platform->files().folderReady(m_strWorkingDir)) {
-        request.path = ResolveName(request.fileName, request.opcode, request.client,
-                                   &request.refusePath, &request.askedNote);
-    } else {
-        request.path = ComposePath(request.fileName);
-        request.refusePath = true;
-        request.missingFolder =
-            m_strWorkingDir.isEmpty() ? QStringLiteral("(none set)") : m_strWorkingDir;
-    }
+    const EngineSettings& s = m_settings;
+    const NameSettings names{s.workingFolder, s.remapFile, s.ignoreCase, s.driveLetters,
+                             s.clientFolders};
+    QString report;
+    ResolvedPath resolved = m_paths->Resolve(names, request.fileName,
+                                             request.opcode == Tftp::WRQ, request.client, &report);
+    if (!report.isEmpty())
+        m_pWindow->ShowMessage(report);
+    request.path = std::move(resolved.path);
+    request.refusePath = resolved.refuse;
+    request.missingFolder = std::move(resolved.missingFolder);
+    request.askedNote = std::move(resolved.askedNote);
 }
 
 // A flood of requests that are never acknowledged must not eat every descriptor, nor
@@ -499,9 +412,10 @@ void CServerEngine::RefuseOverLimit(const Tftp::Request& request, const QHostAdd
     texts.service =
         request.opcode == Tftp::RRQ ? QStringLiteral("Send") : QStringLiteral("Receive");
     const RowHandle row = AddRow(texts);
-    texts.info = QStringLiteral("Too Many Transfers!! Deny This Request!!");
+    texts.info = RefusalRow(Refusal::TooMany);
     m_pWindow->UpdateRow(row, texts, ROW_FAILED);
-    const QByteArray error = Tftp::MakeError(0, "Too many transfers, try again later");
+    const RefusalEntry& tooMany = RefusalFor(Refusal::TooMany);
+    const QByteArray error = Tftp::MakeError(tooMany.tftpCode, tooMany.wireText);
     if (m_pListenSocket)
         m_pListenSocket->socket().writeDatagram(error.constData(), error.size(), client, fromPort);
     PlaySound(SOUND_FAILED);
@@ -514,10 +428,9 @@ RowHandle CServerEngine::AddRow(const RowTexts& texts) {
 }
 
 int CServerEngine::DefaultMaxTransfers() {
-    struct rlimit limit;
-    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+    const qint64 descriptors = m_platform->openFileLimit();
+    if (descriptors < 0)
         return 4096;
-    const qint64 descriptors = qint64(std::min<rlim_t>(limit.rlim_cur, 1 << 20));
     return int(std::max<qint64>(1, (descriptors - 64) / 2));
 }
 
@@ -540,15 +453,30 @@ bool CServerEngine::MayAnswerStranger(const QHostAddress& address, quint16 port)
     return true;
 }
 
+int CServerEngine::registerTimer(std::function<void()> onTimeout) {
+    m_serviceTimers.insert(++m_nLastServiceTimer, std::move(onTimeout));
+    return m_nLastServiceTimer;
+}
+
+void CServerEngine::unregisterTimer(int id) {
+    m_platform->timers().release(id);
+    m_serviceTimers.remove(id);
+}
+
+ResolvedPath CServerEngine::resolve(const QByteArray& name, bool upload,
+                                    const QHostAddress& client) {
+    TransferRequest request;
+    request.client = client;
+    request.opcode = upload ? Tftp::WRQ : Tftp::RRQ;
+    request.fileName = name;
+    ResolveRequestPath(request);
+    return {request.path, request.refusePath, request.missingFolder, request.askedNote};
+}
+
 void CServerEngine::OnTimer(int id) {
-    if (id == kDhcpTimerId) {
-        if (m_dhcp)
-            m_dhcp->OnTimer();
-        return;
-    }
-    if (id == CHttpService::kTimerId) {
-        if (m_http)
-            m_http->OnTimer();
+    if (id > 0xffff) {
+        if (const auto fn = m_serviceTimers.value(id))
+            fn();
         return;
     }
     if (CTransferSocket* t = m_byPort.value(quint16(id)))

@@ -2,9 +2,11 @@
 
 #include "settings/AccessRules.h"
 #include "settings/EngineSettings.h"
-#include "engine/files/NameRules.h"
+#include "engine/files/RequestPath.h"
+#include "engine/server/Admission.h"
 #include "engine/platform/Platform.h"
 #include "engine/server/ServerWindow.h"
+#include "engine/server/ServiceContext.h"
 #include "engine/tftp/TftpPacket.h"
 
 #include <QHash>
@@ -40,7 +42,7 @@ private:
 // The server's hub: owns the listener, every live transfer, the transfer ports, the
 // count of transfers in progress and the settings it was handed. It reaches the
 // window only through IServerWindow, and never reads the settings file.
-class CServerEngine {
+class CServerEngine final : public ServiceContext {
 public:
     static constexpr quint16 kFirstPort = 29001;
     static constexpr quint16 kLastPort = 65000;
@@ -68,17 +70,15 @@ public:
     QHostAddress BindAddress() const { return m_bindAddress; }
 
     // Opens the boot offers (ProxyDHCP) on the listener's interface when Boot/ProxyDhcp
-    // is on, closes them otherwise; Listen calls it. Returns what BootStatus() says.
-    QString RestartBootOffers();
-    // "boot offers on eth0 (192.0.2.10)", "boot offers fail: ..." or empty when off.
-    QString BootStatus() const { return m_strBootStatus; }
+    // is on, closes them otherwise; Listen calls it. Returns what BootState() says.
+    BootStatus RestartBootOffers();
+    BootStatus BootState() const { return m_bootStatus; }
     // The DHCP server ([Dhcp] Enabled) on its interface, opened or closed to follow the
-    // settings; Listen and RestartBootOffers call it. Returns what DhcpStatus() says.
+    // settings; RestartBootOffers calls it. Returns what DhcpStatus() says.
     QString RestartDhcp();
     // "dhcp on eth1 (192.0.2.10), pool A-B", "dhcp fails: ...", "Another DHCP server
     // answers on ...", or empty when off.
     QString DhcpStatus() const { return m_strDhcpStatus; }
-    static constexpr int kDhcpTimerId = 0x10000 + 67;
     // Told of every later change of DhcpStatus() (the host sets it).
     std::function<void(const QString&)> m_onDhcpStatus;
 
@@ -93,8 +93,22 @@ public:
     // Handles one request datagram (the listener hands each one to it).
     void HandleRequest(const char* data, qint64 size, const QHostAddress& from,
                        quint16 fromPort, const QHostAddress& local = QHostAddress());
-    // Time-out dispatch: the id is a transfer's port.
+    // Time-out dispatch: the id is a transfer's port, or a service's registered timer.
     void OnTimer(int id);
+
+    // The services' view of the engine (ServiceContext).
+    IPlatform& platform() override { return *m_platform; }
+    const EngineSettings& settings() const override { return m_settings; }
+    CRequestPath& paths() override { return *m_paths; }
+    CFileShareTable& shares() override { return *m_shareTable; }
+    RowHandle addRow(const RowTexts& texts) override { return AddRow(texts); }
+    IServerWindow& rows() override { return *m_pWindow; }
+    void playSound(int id) override { PlaySound(id); }
+    void countIn() override { CountIn(); }
+    void countOut() override { CountOut(); }
+    int registerTimer(std::function<void()> onTimeout) override;
+    void unregisterTimer(int id) override;
+    ResolvedPath resolve(const QByteArray& name, bool upload, const QHostAddress& client) override;
 
     // Where a request's name leads under the current settings (working folder, name
     // rules, confinement): fills path, refusePath, askedNote and missingFolder of a
@@ -115,6 +129,7 @@ public:
     const EngineSettings& Settings() const { return m_settings; }
     void SetSettings(const EngineSettings& settings);
     const AccessRules& Rules() const { return m_settings.rules; }
+    // Who is served and what they may do, under the current settings.
     void SetRules(const AccessRules& rules) { m_settings.rules = rules; }
     void SetSoundOn(bool on) { m_settings.soundOn = on; }
 
@@ -137,7 +152,9 @@ public:
     // (the caller releases it). Null with `error` set when it cannot be opened, or with
     // FileCause::Other when an upload holds it, even one whose file is not there yet.
     std::unique_ptr<IFile> OpenSharedForReading(const FolderPath& path, FileError* error,
-                                                QString* key);
+                                                QString* key) {
+        return m_paths->OpenSharedForReading(path, error, key);
+    }
     void PlaySound(int id);
     void CountIn();
     void CountOut();
@@ -158,10 +175,7 @@ private:
     void RetireListener();
     quint16 NextPort(const QSet<quint16>& tried);
     std::vector<CTransferSocket*> LiveTransfers() const;
-    static int DefaultMaxTransfers();
-    FolderPath ComposePath(const QByteArray& name) const;
-    FolderPath ResolveName(const QByteArray& sent, quint16 opcode, const QHostAddress& client,
-                           bool* refuse, QString* note);
+    int DefaultMaxTransfers();
     bool AdmitsAnotherTransfer(const QHostAddress& client) const;
     void RefuseOverLimit(const Tftp::Request& request, const QHostAddress& client,
                          quint16 fromPort);
@@ -170,11 +184,16 @@ private:
     EngineSettings m_settings;
     std::unique_ptr<IPlatform> m_platform;
     std::unique_ptr<CFileShareTable> m_shareTable;
+    std::unique_ptr<CRequestPath> m_paths;
     std::unique_ptr<CListenSocket> m_pListenSocket;
     std::unique_ptr<CProxyDhcp> m_proxyDhcp;
-    QString m_strBootStatus;
+    BootStatus m_bootStatus;
+    // Services' timers, numbered beyond every transfer port.
+    QHash<int, std::function<void()>> m_serviceTimers;
+    int m_nLastServiceTimer = 0x10000;
     std::unique_ptr<CDhcpServer> m_dhcp; // while [Dhcp] Enabled and the listener is open
     QString m_strDhcpStatus;
+    int m_nDhcpTimer = 0; // its timer, registered once
     QHostAddress m_bindAddress = QHostAddress(QHostAddress::AnyIPv4);
 
     // Live transfers in request order, and the same by port.
@@ -184,9 +203,8 @@ private:
     // Live transfers by their client's address and port: a repeated request is found
     // without looking at every transfer.
     QMultiHash<QPair<QHostAddress, quint16>, CTransferSocket*> m_byClientPort;
-    CNameRules m_nameRules; // read again when its file changes
     // Each live transfer holds a socket and a file: half the descriptors, some kept back.
-    int m_nAutoMaxTransfers = DefaultMaxTransfers();
+    int m_nAutoMaxTransfers = 0; // from the descriptor limit, at the start
     std::vector<std::unique_ptr<CTransferSocket>> m_retired;
     std::vector<std::unique_ptr<CListenSocket>> m_retiredListeners;
     bool m_bInListener = false;
@@ -201,7 +219,6 @@ private:
         qint64 lastMs = -1000000;
     };
     Stranger m_strangers[8];
-    QString m_strWorkingDir;
 
     friend class CListenSocket;
 };

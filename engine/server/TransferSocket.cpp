@@ -1,5 +1,6 @@
 #include "engine/server/TransferSocket.h"
 
+#include "engine/server/Admission.h"
 #include "engine/tftp/Netascii.h"
 #include "engine/platform/NormalAddress.h"
 #include "engine/tftp/ReceiveExchange.h"
@@ -15,9 +16,6 @@ namespace {
 QString bytesText(qint64 n) { return QString::number(n) + QStringLiteral(" Bytes"); }
 
 const QString kNotResponding = QStringLiteral("Client Not Responding!! Connection Closed!!");
-const QString kFileInUse = QStringLiteral("Error: File already using. Can not open file!!");
-const QString kAccessDenied = QStringLiteral("Error: Requested File Access Denied!!");
-const QString kHardIO = QStringLiteral("Error: Can not open file by H/W error!!");
 } // namespace
 
 CTransferSocket::CTransferSocket(CServerEngine* engine, std::unique_ptr<IDatagramSocket> socket,
@@ -65,16 +63,18 @@ bool CTransferSocket::Matches(const QHostAddress& addr, quint16 port, quint16 op
 void CTransferSocket::StartTransfer() {
     m_nRowBytes = -1;
     CServerEngine& e = *m_pEngine;
+    const Admission admission = e.admission();
+    const bool send = m_nDirection == Send;
 
-    if (!e.Rules().AdmitsClient(m_strClient))
-        return Refuse(QStringLiteral("Unauthorized Clinet!! Deny This Request!!"), 2);
+    Refusal why = admission.Client(m_clientAddr);
+    if (why == Refusal::None)
+        why = send ? admission.Read(m_szFileName) : admission.Write();
+    if (why == Refusal::None)
+        why = Admission::ForPath(m_bUnsafePath, m_strMissingFolder);
+    if (why != Refusal::None)
+        return Refuse(why, why == Refusal::MissingFolder ? m_strMissingFolder : QString());
 
-    if (m_nDirection == Send) {
-        if (!e.Rules().AdmitsRead(m_szFileName))
-            return Refuse(QStringLiteral("Requested File Access Not Allowed!! Deny This Request!!"),
-                          2);
-        if (m_bUnsafePath)
-            return RefuseUnsafePath();
+    if (send) {
         FileError error;
         if (!OpenForSending(&error))
             return RefuseOnFileError(error);
@@ -85,11 +85,6 @@ void CTransferSocket::StartTransfer() {
         return StartExchange();
     }
 
-    // Before any look at the file: a read-only server touches nothing.
-    if (m_bReadOnly)
-        return Refuse(QStringLiteral("Uploads Are Turned Off"), 2);
-    if (m_bUnsafePath)
-        return RefuseUnsafePath();
     FileError error;
     if (!m_bOverWrite) {
         const FileError probe = m_pEngine->ShareTable().IsHeld(
@@ -97,14 +92,14 @@ void CTransferSocket::StartTransfer() {
                                     ? FileError{FileCause::Other, QString()}
                                     : m_pEngine->Platform().files().probeExisting(m_szPath);
         if (probe.cause == FileCause::None)
-            return Refuse(QStringLiteral("File Already Exist!! Overwriting is prohibited!!"), 6);
+            return Refuse(Refusal::Exists);
         if (probe.cause == FileCause::BadPath)
             return RefuseOnFileError(probe);
         if (probe.cause != FileCause::FileNotFound)
-            return Refuse(kFileInUse, 0);
+            return Refuse(Refusal::InUse);
     }
     if (!Negotiate())
-        return Refuse(QStringLiteral("Error: Disk Full!!"), 3); // tsize beyond the free space
+        return Refuse(Refusal::DiskFull); // tsize beyond the free space
     if (!OpenForReceiving(&error))
         return RefuseOnFileError(error);
     WrapForNetascii();
@@ -232,36 +227,18 @@ bool CTransferSocket::OpenForReceiving(FileError* error) {
     return true;
 }
 
-// The client hears "access violation" either way; the row tells the user which of the
-// two it was, since a folder gone (an unplugged disk, say) is theirs to mend.
-void CTransferSocket::RefuseUnsafePath() {
-    if (!m_strMissingFolder.isEmpty())
-        return Refuse(QStringLiteral("Working folder missing: ") + m_strMissingFolder, 2);
-    Refuse(kAccessDenied, 2);
-}
-
 void CTransferSocket::RefuseOnFileError(const FileError& error) {
-    m_bMissingFile = m_nDirection == Send &&
-                     (error.cause == FileCause::FileNotFound || error.cause == FileCause::BadPath);
-    switch (error.cause) {
-    case FileCause::FileNotFound: return Refuse(QStringLiteral("Error: Requested File Not Found!!"), 1);
-    case FileCause::BadPath:
-        // A folder on the way is missing.
-        return Refuse(m_nDirection == Send ? QStringLiteral("Error: Requested File Not Found!!")
-                                           : QStringLiteral("Error: Requested Folder Not Found!!"),
-                      1);
-    case FileCause::AccessDenied: return Refuse(kAccessDenied, 2);
-    case FileCause::HardIO: return Refuse(kHardIO, 0);
-    case FileCause::DiskFull: return Refuse(QStringLiteral("Error: Disk Full!!"), 3);
-    default: return Refuse(kFileInUse, 0);
-    }
+    const Refusal why = Admission::ForFile(error.cause, m_nDirection != Send);
+    m_bMissingFile = m_nDirection == Send && RefusalFor(why).missingFile;
+    Refuse(why);
 }
 
-void CTransferSocket::Refuse(const QString& text, int code) {
-    m_strInfo = text;
+void CTransferSocket::Refuse(Refusal why, const QString& detail) {
+    const RefusalEntry& entry = RefusalFor(why);
+    m_strInfo = RefusalRow(why, detail);
     m_nRowState = ROW_FAILED;
     RefreshRow();
-    SendError(code);
+    SendError(entry.tftpCode, entry.wireText);
     if (!m_bMissingFile || !m_pEngine->Settings().hideMissingFiles)
         m_pEngine->PlaySound(SOUND_FAILED);
     m_phase = Phase::Refused;

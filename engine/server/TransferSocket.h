@@ -2,6 +2,7 @@
 
 #include "engine/tftp/Exchange.h"
 #include "engine/files/FileShareTable.h"
+#include "engine/server/Admission.h"
 #include "engine/platform/Platform.h"
 #include "engine/server/ServerWindow.h"
 #include "engine/tftp/TftpPacket.h"
@@ -81,8 +82,8 @@ private:
     static QString ClientWords(const char* text, qint64 size);
     bool OpenForSending(FileError* error);
     bool OpenForReceiving(FileError* error);
-    void Refuse(const QString& text, int code);
-    void RefuseUnsafePath();
+    // Refused before the exchange: the row, the ERROR and the sound from the one table.
+    void Refuse(Refusal why, const QString& detail = QString());
     void RefuseOnFileError(const FileError& error);
     // Ends the transfer on a red row; the client is told with ERROR `errorCode` (and
     // `errorText` instead of the table's message) unless errorCode is -1.

@@ -183,6 +183,46 @@ private slots:
         QCOMPARE(f.lastRow().texts.client, QStringLiteral("52:54:00:4e:42:07 (198.51.100.50)"));
     }
 
+    // "Only Allow These Clients" covers boot offers as it covers TFTP and HTTP: a PXE
+    // client that is not listed gets no offer on 67 and no ACK on 4011, only a red row.
+    void unlistedClientGetsNoOffer() {
+        BootFixture f;
+        AccessRules rules;
+        rules.allowClient = true;
+        rules.clients[0] = QStringLiteral("198.51.100.9");
+        f.engine->SetRules(rules);
+        const quint32 stranger = 0xc6336402, listed = 0xc6336409; // .2 and .9
+        const QByteArray uefi = packet(Dhcp::DISCOVER, {vendor("PXEClient:Arch:00007"), arch(7)});
+        struct Case {
+            const char* what;
+            QByteArray packet;
+            QString from;
+            quint16 port;
+            bool answered;
+        } cases[] = {
+            {"discover, no address yet", uefi, "0.0.0.0", Dhcp::kServerPort, false},
+            {"discover asking for its address",
+             packet(Dhcp::DISCOVER, {vendor("PXEClient"), arch(7), {50, "\xc6\x33\x64\x02"}}),
+             "0.0.0.0", Dhcp::kServerPort, false},
+            {"request on 4011", packet(Dhcp::REQUEST, {vendor("PXEClient"), arch(7)}, stranger),
+             "198.51.100.2", Dhcp::kPxePort, false},
+            {"listed, asking for its address",
+             packet(Dhcp::DISCOVER, {vendor("PXEClient"), arch(7), {50, "\xc6\x33\x64\x09"}}),
+             "0.0.0.0", Dhcp::kServerPort, true},
+            {"listed, on 4011", packet(Dhcp::REQUEST, {vendor("PXEClient"), arch(7)}, listed),
+             "198.51.100.9", Dhcp::kPxePort, true},
+        };
+        for (const Case& c : cases) {
+            f.net().takeSent();
+            f.net().deliver(c.port, c.packet, QHostAddress(c.from), Dhcp::kClientPort);
+            QCOMPARE(f.net().takeSent().size(), c.answered ? 1 : 0);
+            QCOMPARE(f.lastRow().state, c.answered ? ROW_SENT : ROW_FAILED);
+            if (!c.answered)
+                QCOMPARE(f.lastRow().texts.info,
+                         QStringLiteral("Unauthorized Clinet!! Deny This Request!!"));
+        }
+    }
+
     void missingBootFileIsRedRow() {
         BootFixture f;
         QFile::remove(f.path("undionly.kpxe"));

@@ -101,6 +101,13 @@ public:
     QString canonical(const FolderPath& path) override;
     bool folderReady(const QString& root) override;
     qint64 freeSpace(const FolderPath& path) override;
+    bool existsBeneath(const QString& root, const QByteArray& name, bool folderOnly) override {
+        return m_real->files().existsBeneath(root, name, folderOnly);
+    }
+    QByteArray matchIgnoringCase(const QString& root, const QByteArray& name,
+                                 bool lastAsAsked) override {
+        return m_real->files().matchIgnoringCase(root, name, lastAsAsked);
+    }
 
     int failWritesWith = 0; // errno for every write from now on, 0 for none
     int failReadsWith = 0;
@@ -125,8 +132,14 @@ public:
     }
     ITimerHost& timers() override { return m_timers; }
     IFileSystem& files() override { return m_files; }
+    QList<NetInterface> interfaces() override {
+        return fakeInterfaces.isEmpty() ? IPlatform::interfaces() : fakeInterfaces;
+    }
+    qint64 openFileLimit() override { return fileLimit != -2 ? fileLimit : IPlatform::openFileLimit(); }
 
     FakeNetwork net;
+    QList<NetInterface> fakeInterfaces; // empty: this host's own
+    qint64 fileLimit = -2;              // -2: this process's own
     FakeTimers& clock() { return m_timers; }
     FakeFiles& fileSystem() { return m_files; }
     // The end of a dispatch (after each datagram delivered and each timer fired).

@@ -1,0 +1,110 @@
+#include "engine/files/RequestPath.h"
+
+#include <QFile>
+#include <QList>
+
+FolderPath CRequestPath::ComposePath(const QString& root, const QByteArray& name) {
+    QByteArray relative = name;
+    relative.replace('\\', '/');
+    int lead = 0;
+    while (lead < relative.size() && relative[lead] == '/')
+        ++lead;
+    return {root, relative.mid(lead)};
+}
+
+bool CRequestPath::LeavesWorkingDir(const QByteArray& name) {
+    if (name.contains(':'))
+        return true;
+    QByteArray unified = name;
+    unified.replace('\\', '/');
+    const QList<QByteArray> parts = unified.split('/');
+    return parts.contains(QByteArray(".."));
+}
+
+ResolvedPath CRequestPath::Resolve(const NameSettings& names, const QByteArray& sent,
+                                   bool upload, const QHostAddress& client, QString* report) {
+    ResolvedPath resolved;
+    // Without a usable working folder nothing is served or written.
+    if (m_platform.files().folderReady(names.workingFolder)) {
+        resolved.path = ResolveName(names, sent, upload, client, &resolved.refuse,
+                                    &resolved.askedNote, report);
+    } else {
+        resolved.path = ComposePath(names.workingFolder, sent);
+        resolved.refuse = true;
+        resolved.missingFolder = names.workingFolder.isEmpty() ? QStringLiteral("(none set)")
+                                                               : names.workingFolder;
+    }
+    return resolved;
+}
+
+// Rewrite rules come first (on the name as sent), then a drive letter is dropped; the
+// client's own folder is looked in before the working folder, each with the exact name
+// first and then ignoring letter case. What is found is always beneath the folder: ".."
+// is refused and every lookup is made beneath it. A name found another way than as sent
+// leaves a note of what was asked.
+FolderPath CRequestPath::ResolveName(const NameSettings& s, const QByteArray& sent, bool upload,
+                                     const QHostAddress& client, bool* refuse, QString* note,
+                                     QString* report) {
+    const QString address = client.toString();
+    *report = m_nameRules.Refresh(s.remapFile, m_platform.timers().elapsedMs());
+    QByteArray name = m_nameRules.Apply(sent, address);
+    name.replace('\\', '/');
+    if (s.driveLetters && name.size() >= 2 && name[1] == ':' &&
+        QChar::isLetter(uchar(name[0])) && uchar(name[0]) < 0x80)
+        name.remove(0, 2);
+    FolderPath path = ComposePath(s.workingFolder, name);
+    *refuse = LeavesWorkingDir(path.name);
+    if (*refuse)
+        return path;
+    IFileSystem& fs = m_platform.files();
+    QList<QByteArray> candidates;
+    if (s.clientFolders)
+        candidates.append(address.toLatin1() + '/' + path.name);
+    candidates.append(path.name);
+    // An upload replaces a file that exists in another case rather than add a second
+    // spelling beside it; a new file keeps the name as asked.
+    const auto find = [&](const QByteArray& candidate) -> QByteArray {
+        if (fs.existsBeneath(path.root, candidate, false))
+            return candidate;
+        if (s.ignoreCase)
+            return fs.matchIgnoringCase(path.root, candidate, upload);
+        return upload && fs.existsBeneath(path.root, candidate, true) ? candidate : QByteArray();
+    };
+    for (const QByteArray& candidate : std::as_const(candidates)) {
+        const QByteArray match = find(candidate);
+        if (!match.isEmpty()) {
+            path.name = match;
+            break;
+        }
+    }
+    if (path.name != ComposePath(s.workingFolder, sent).name)
+        *note = QStringLiteral(" (asked %1)").arg(QFile::decodeName(sent));
+    return path;
+}
+
+bool CRequestPath::BootFileThere(const QString& workingFolder, const QByteArray& name) {
+    IFileSystem& fs = m_platform.files();
+    return fs.folderReady(workingFolder) && !name.split('/').contains("..") &&
+           fs.existsBeneath(workingFolder, name, false);
+}
+
+// Opened first, so the sharing key comes from the open file (one resolution of the name,
+// not two). A name that is not there yet may still be a new file being received.
+std::unique_ptr<IFile> CRequestPath::OpenSharedForReading(const FolderPath& path,
+                                                          FileError* error, QString* key) {
+    IFileSystem& fs = m_platform.files();
+    std::unique_ptr<IFile> file = fs.openRead(path, error);
+    if (!file) {
+        if (error->cause == FileCause::FileNotFound && m_shares.IsHeld(fs.canonical(path)))
+            *error = {FileCause::Other, QString()};
+        return nullptr;
+    }
+    *key = file->shareKey();
+    if (key->isEmpty())
+        *key = fs.canonical(path);
+    if (!m_shares.TryAcquire(*key, CFileShareTable::Use::Read)) {
+        *error = {FileCause::Other, QString()};
+        return nullptr;
+    }
+    return file;
+}

@@ -1,0 +1,66 @@
+#pragma once
+
+#include "engine/files/FileShareTable.h"
+#include "engine/files/NameRules.h"
+#include "engine/platform/Platform.h"
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QString>
+#include <memory>
+
+// How names find files: the Setup and Names values the lookup depends on.
+struct NameSettings {
+    QString workingFolder;
+    QString remapFile;
+    bool ignoreCase = true;
+    bool driveLetters = true;
+    bool clientFolders = false;
+};
+
+// Where a client's name leads.
+struct ResolvedPath {
+    FolderPath path;       // the name below the working folder
+    bool refuse = false;   // the name leaves the folder, or there is no usable folder
+    QString missingFolder; // the working folder as set, when it is not a usable folder
+    // " (asked NAME)" when the name was found another way than as sent (letter case, a
+    // drive letter, a rewrite rule, the client's own folder); empty otherwise.
+    QString askedNote;
+};
+
+// The only place a client's name becomes a file, for TFTP, HTTP and boot offers: the
+// rewrite rules, drive letters, letter case and the client's own folder, always beneath
+// the working folder; and the one open of a file for reading under the sharing table.
+class CRequestPath {
+public:
+    CRequestPath(IPlatform& platform, CFileShareTable& shares)
+        : m_platform(platform), m_shares(shares) {}
+
+    // The file `sent` stands for, for a read or (`upload`) a write by `client`. A
+    // complaint about the rewrite rules' file lands in *report (once per reading of it).
+    ResolvedPath Resolve(const NameSettings& names, const QByteArray& sent, bool upload,
+                         const QHostAddress& client, QString* report);
+    // Whether a boot file (a plain name, sent by no client yet) is a file beneath the folder.
+    bool BootFileThere(const QString& workingFolder, const QByteArray& name);
+
+    // Opens `path` for reading and holds it as read in the sharing table under `*key`
+    // (the caller releases it). Null with `error` set when it cannot be opened, or with
+    // FileCause::Other when an upload holds it, even one whose file is not there yet.
+    std::unique_ptr<IFile> OpenSharedForReading(const FolderPath& path, FileError* error,
+                                                QString* key);
+
+    // The name below `root`. Backslashes count as separators (clients written for
+    // other systems send them), and a leading separator means the folder's root.
+    static FolderPath ComposePath(const QString& root, const QByteArray& name);
+    // A name that would leave the working directory: a ".." component, or a drive.
+    static bool LeavesWorkingDir(const QByteArray& name);
+
+private:
+    FolderPath ResolveName(const NameSettings& names, const QByteArray& sent, bool upload,
+                           const QHostAddress& client, bool* refuse, QString* note,
+                           QString* report);
+
+    IPlatform& m_platform;
+    CFileShareTable& m_shares;
+    CNameRules m_nameRules; // read again when its file changes
+};

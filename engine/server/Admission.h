@@ -1,0 +1,58 @@
+#pragma once
+
+#include "settings/AccessRules.h"
+#include "engine/platform/Platform.h"
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QString>
+
+// Why a request is refused. Every service (TFTP, HTTP, boot offers) says it the same
+// way: the table in Admission.cpp gives each cause its TFTP error, HTTP status and row.
+enum class Refusal {
+    None,
+    Client,          // not on "Only Allow These Clients"
+    ReadFilter,      // a read without "Only Send This File"'s text
+    ReadOnly,        // uploads are turned off
+    OutsideFolder,   // the name leaves the working folder
+    MissingFolder,   // there is no usable working folder
+    NotFound,        // no such file
+    FolderNotFound,  // an upload into a folder that is not there
+    AccessDenied,    // the system refuses the file
+    Exists,          // an upload over a file while overwriting is off
+    InUse,           // another transfer holds the file
+    HardIO,          // the disk failed
+    DiskFull,        // no room for the upload
+    TooMany,         // over the transfer limits
+    NoPort,          // no transfer port free
+    BootFileMissing, // a boot offer's file is not in the folder
+};
+
+struct RefusalEntry {
+    int tftpCode;         // the ERROR packet's code
+    const char* wireText; // its text; null for the code's own
+    int httpStatus;
+    const char* rowText;  // the row's text (a detail such as the folder follows it)
+    bool missingFile;     // a file that is not there: hidden with "Hide Missing Files"
+};
+
+// The one table: what the client hears, what the row says.
+const RefusalEntry& RefusalFor(Refusal why);
+// The row's text for a refusal, with its detail (the folder, the boot file) where it has one.
+QString RefusalRow(Refusal why, const QString& detail = QString());
+
+// Who is served and what they may do, as the Security and Setup values say. Checked in
+// this order by every service: the client, then the read filter or read-only, then the
+// path (RequestPath), then the file itself.
+struct Admission {
+    AccessRules rules;
+    bool readOnly = false;
+
+    Refusal Client(const QHostAddress& client) const;
+    Refusal Read(const QByteArray& name) const;
+    Refusal Write() const;
+    // Where a name led: outside the folder, or no folder at all.
+    static Refusal ForPath(bool refused, const QString& missingFolder);
+    // A file that would not open; `upload` tells a missing folder from a missing file.
+    static Refusal ForFile(FileCause cause, bool upload);
+};

@@ -1,0 +1,172 @@
+#include "engine/tftp/SendExchange.h"
+#include "tests/tftp/ExchangeDriver.h"
+
+#include <QtTest>
+
+using namespace ExchangeTest;
+using Exchange::Shape;
+
+// A download's exchange alone: each row a file, a negotiated shape and what the client
+// does, against what the exchange sends and how it ends.
+class TestSendExchange : public QObject {
+    Q_OBJECT
+
+    static constexpr qint64 k9Blocks = 8 * 512 + 100; // two windows of 4 and a short block
+
+    static void Columns() {
+        QTest::addColumn<Shape>("shape");
+        QTest::addColumn<qint64>("fileSize");
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QString>("trace");
+        QTest::addColumn<bool>("sizeTold");
+        QTest::addColumn<qint64>("failAt");
+    }
+    static void Row(const char* name, Shape shape, qint64 fileSize, const QString& script,
+                    const QString& trace, bool sizeTold = false, qint64 failAt = -1) {
+        QTest::newRow(name) << shape << fileSize << script << trace << sizeTold << failAt;
+    }
+    static void Run() {
+        QFETCH(Shape, shape);
+        QFETCH(qint64, fileSize);
+        QFETCH(QString, script);
+        QFETCH(QString, trace);
+        QFETCH(bool, sizeTold);
+        QFETCH(qint64, failAt);
+        auto read = [=](char* data, qint64 maxSize, qint64 offset) -> qint64 {
+            if (failAt >= 0 && offset >= failAt)
+                return -1;
+            const qint64 n = qBound<qint64>(0, fileSize - offset, maxSize);
+            for (qint64 i = 0; i < n; ++i)
+                data[i] = FileByte(offset + i);
+            return n;
+        };
+        CSendExchange send(shape, read, fileSize, sizeTold);
+        CDriver driver(send, shape.blockSize, CDriver::Side::Download);
+        QCOMPARE(driver.Run(script), trace.split(" | "));
+    }
+
+private slots:
+    void download_data() {
+        Columns();
+        Row("lock-step, short last block", kLockStep, 700, "A1 A2",
+            "t3000 D1 | stop t3000 D2:188* | stop =Finished");
+        Row("lock-step, exact multiple: an empty last block", kLockStep, 1024, "A1 A2 A3",
+            "t3000 D1 | stop t3000 D2 | stop t3000 D3:0* | stop =Finished");
+        Row("empty file", kLockStep, 0, "A1", "t3000 D1:0* | stop =Finished");
+        Row("OACK, then ACK 0 starts the data", kOack, 700, "A0 A1 A2",
+            "t3000 oack | stop t3000 D1 | stop t3000 D2:188* | stop =Finished");
+        Row("OACK pending: only ACK 0 goes on; a repeat is the OACK, then the block", kOack, 700,
+            "A1 D1 R A0 R", "t3000 oack | - | - | oack | stop t3000 D1 | D1");
+        Row("window 4: ACK at each window's end", kWindow4, k9Blocks, "A0 A4 A8 A9",
+            "t3000 oack | stop t3000 D1..4 | stop t3000 D5..8 | stop t3000 D9:100* | stop =Finished");
+        Row("window 4, exact multiple", kWindow4, 2048, "A0 A4 A5",
+            "t3000 oack | stop t3000 D1..4 | stop t3000 D5:0* | stop =Finished");
+        Row("window 16 of 8 bytes", Shape{8, 16, 0, true}, 8 * 20 + 5, "A0 A16 A21",
+            "t3000 oack | stop t3000 D1..16 | stop t3000 D17..20 D21:5* | stop =Finished");
+        Row("window 4: an ACK inside the window goes on after it", kWindow4, k9Blocks, "A0 A2 A6 A9",
+            "t3000 oack | stop t3000 D1..4 | stop t3000 D3..6 | stop t3000 D7..8 D9:100* | stop =Finished");
+        Row("window 4: the last block read again after a gap", kWindow4, 6 * 512 + 100, "A0 A4 A5 A7",
+            "t3000 oack | stop t3000 D1..4 | stop t3000 D5..6 D7:100* | stop t3000 D6 D7:100 | stop =Finished");
+        Row("lock-step: a stale ACK changes nothing, not even the timer", kLockStep, 1600,
+            "A1 A2 A1 A0 A3 A4", "t3000 D1 | stop t3000 D2 | stop t3000 D3 | - | - | stop t3000 D4:64* | stop =Finished");
+        Row("window 4: a stale ACK changes nothing", kWindow4, k9Blocks, "A0 A4 A3 A2 A8",
+            "t3000 oack | stop t3000 D1..4 | stop t3000 D5..8 | - | - | stop t3000 D9:100*");
+        Row("lock-step: an ACK past the block sent", kLockStep, 1600, "A2 A1",
+            "t3000 D1 | stop =AckTooFar | -");
+        Row("window 4: an ACK past the window", kWindow4, k9Blocks, "A0 A5 A4",
+            "t3000 oack | stop t3000 D1..4 | stop =AckTooFar | -");
+        Row("a DATA to a download is stray", kLockStep, 700, "D1 A1",
+            "t3000 D1 | - | stop t3000 D2:188*");
+        Row("a read that fails ends the transfer", kWindow4, k9Blocks, "A0 A4 T",
+            "t3000 oack | stop t3000 D1..4 | stop t3000 D5 readfail | -", false, 5 * 512);
+    }
+    void download() { Run(); }
+
+    // Loss is a time-out; the client's duplicates are resent at most once per 200 ms
+    // (RFC 1123 4.2.3.1), and both count towards giving up.
+    void loss_data() {
+        Columns();
+        Row("lock-step: five resends, then not responding", kLockStep, 700, "T T T T T T A1",
+            Steps({"t3000 D1", Times("t3000 again D1", 5), "=NotResponding", "-"}));
+        Row("progress starts the count again; a last block never acknowledged fails", kLockStep,
+            700, "T T T T T A1 T T T T T T",
+            Steps({"t3000 D1", Times("t3000 again D1", 5), "stop t3000 D2:188*",
+                   Times("t3000 again D2:188", 5), "=NotResponding"}));
+        Row("with options, a last block never acknowledged ends the transfer", kOack, 700,
+            "A0 A1 T T T T T T",
+            Steps({"t3000 oack", "stop t3000 D1", "stop t3000 D2:188*", Times("t3000 again D2:188", 5),
+                   "=Finished"}));
+        Row("OACK unanswered: five more, then not responding", kOack, 700, "T T T T T T A0",
+            Steps({"t3000 oack", Times("t3000 oack", 5), "=NotResponding", "-"}));
+        Row("window 4, nothing acknowledged: a time-out sends the first block", kWindow4, k9Blocks,
+            "A0 T T T T T T", Steps({"t3000 oack", "stop t3000 D1..4", Times("t3000 again D1", 5), "=NotResponding"}));
+        Row("window 4: after that block, an ACK of the whole window goes on", kWindow4, k9Blocks,
+            "A0 T A4", "t3000 oack | stop t3000 D1..4 | t3000 again D1 | stop t3000 D5..8");
+        Row("window 16, nothing acknowledged: one block", Shape{512, 16, 0, true}, 20 * 512, "A0 T",
+            "t3000 oack | stop t3000 D1..16 | t3000 again D1");
+        Row("lock-step: a duplicate ACK resends once per 200 ms", kLockStep, 1600,
+            "A1@10 A1@100 A1@300 A1@400 A1@499 A1@500",
+            "t3000 D1 | stop t3000 D2 | - | stop dupack t3000 again D2 | - | - | stop dupack t3000 again D2");
+        Row("a delayed block's late ACK doubles the next block once, not every block after",
+            kLockStep, 2048, "T@3000 A1@3010 A1@3500 A2@3510 A2@3520 A3@3530",
+            "t3000 D1 | t3000 again D1 | stop t3000 D2 | stop dupack t3000 again D2 | stop t3000 D3 | - | stop t3000 D4");
+        Row("window 4: a duplicate ACK resends the window", kWindow4, k9Blocks, "A0@0 A4@10 A4@100 A4@300",
+            "t3000 oack | stop t3000 D1..4 | stop t3000 D5..8 | - | stop dupack t3000 again D5..8");
+        Row("the ACK of OACK again: the first block again", kOack, 700, "A0@10 A0@20 A0@300",
+            "t3000 oack | stop t3000 D1 | - | stop dupack t3000 again D1");
+        Row("duplicate ACKs count as retries", kLockStep, 1600,
+            "A1@10 A1@300 A1@600 A1@900 A1@1200 A1@1500 A1@1800",
+            Steps({"t3000 D1", "stop t3000 D2", Times("stop dupack t3000 again D2", 5), "stop dupack =NotResponding"}));
+        Row("a duplicate ACK of the next to last block leaves the row complete", kLockStep, 700,
+            "A1@10 A1@300 A2", "t3000 D1 | stop t3000 D2:188* | stop t3000 again D2:188 | stop =Finished");
+        Row("the TimeOut setting is read at each packet; 0 runs with one second", kLockStep, 2048,
+            "A1 K5 A2 T K0 A3", "t3000 D1 | stop t3000 D2 | stop t5000 D3 | t5000 again D3 | stop t1000 D4");
+        Row("a negotiated time-out wins over the setting", Shape{512, 1, 2, true}, 700, "K7 A0 T",
+            "t2000 oack | stop t2000 D1 | t2000 again D1");
+    }
+    void loss() { Run(); }
+
+    void endings_data() {
+        Columns();
+        Row("the client's ERROR mid-transfer", kLockStep, 1600, "A1 E2 A2",
+            "t3000 D1 | stop t3000 D2 | stop =ClientError(2) | -");
+        Row("told the size, ERROR 0 after every byte: complete", kLockStep, 1024, "A1 A2 E0",
+            "t3000 D1 | stop t3000 D2 | stop t3000 D3:0* | stop =ClientHasAll", true);
+        Row("told the size, ERROR 8 after every byte: complete", kLockStep, 1024, "A1 A2 E8",
+            "t3000 D1 | stop t3000 D2 | stop t3000 D3:0* | stop =ClientHasAll", true);
+        Row("told the size, ERROR 0 before the last bytes are acknowledged", kLockStep, 1024, "A1 E0",
+            "t3000 D1 | stop t3000 D2 | stop =ClientError(0)", true);
+        Row("not told the size, ERROR 0 after every byte", kLockStep, 1024, "A1 A2 E0",
+            "t3000 D1 | stop t3000 D2 | stop t3000 D3:0* | stop =ClientError(0)");
+        Row("told the size, ERROR 2 after every byte", kLockStep, 1024, "A1 A2 E2",
+            "t3000 D1 | stop t3000 D2 | stop t3000 D3:0* | stop =ClientError(2)", true);
+        Row("window 4, told the size, ERROR 8 after every byte", kWindow4, 2048, "A0 A4 E8",
+            "t3000 oack | stop t3000 D1..4 | stop t3000 D5:0* | stop =ClientHasAll", true);
+        Row("size probe: ERROR 8 to the OACK", kOack, 1024, "E8 A0",
+            "t3000 oack | stop =ProbeAnswered | -", true);
+        Row("ERROR 0 to the OACK is the client's error", kOack, 1024, "E0",
+            "t3000 oack | stop =ClientError(0)", true);
+        Row("an ERROR after the end changes nothing", kLockStep, 700, "A1 A2 E0 T",
+            "t3000 D1 | stop t3000 D2:188* | stop =Finished | - | -");
+    }
+    void endings() { Run(); }
+
+    // Block numbers roll over from 65535 to 0: a file of 65537 blocks of 8 bytes.
+    void wrap_data() {
+        Columns();
+        const qint64 size = 8 * 65536 + 3;
+        Row("lock-step past 65535; a stale ACK across the wrap", Shape{8, 1, 0, false}, size,
+            "F65534 A65535 A65534 A0 A65535 A1",
+            "t3000 D1 | stop t3000 D65535 | stop t3000 D0 | - | stop t3000 D1:3* | - | stop =Finished");
+        Row("window 16 past 65535", Shape{8, 16, 0, true}, size, "A0 F65520 A0 A1",
+            "t3000 oack | stop t3000 D1..16 | stop t3000 D65521..0 | stop t3000 D1:3* | stop =Finished");
+        Row("window 16: an ACK past the window across the wrap", Shape{8, 16, 0, true}, size,
+            "A0 F65520 A1", "t3000 oack | stop t3000 D1..16 | stop t3000 D65521..0 | stop =AckTooFar");
+        Row("window 16: an ACK inside the window across the wrap", Shape{8, 16, 0, true}, size,
+            "A0 F65520 A65535 A1", "t3000 oack | stop t3000 D1..16 | stop t3000 D65521..0 | stop t3000 D0 D1:3* | stop =Finished");
+    }
+    void wrap() { Run(); }
+};
+
+QTEST_GUILESS_MAIN(TestSendExchange)
+#include "tst_send_exchange.moc"
