@@ -101,6 +101,8 @@ int runHeadless(QCoreApplication& app, const ServerOptions& options) {
                      (notes.isEmpty() ? QString() : QStringLiteral("; ") + notes));
     if (!listening)
         return 1;
+    if (!engine.DhcpStatus().isEmpty())
+        window.PrintLine(engine.DhcpStatus());
     if (!engine.BootState().text().isEmpty())
         window.PrintLine(engine.BootState().text());
     const int rc = app.exec();

@@ -13,7 +13,7 @@ packages_build=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools qt6-multim
 packages_test=(curl tftp-hpa atftp desktop-file-utils appstream dpkg-dev file lintian iproute2
     qemu-system-x86 qemu-system-arm ovmf ipxe-qemu ipxe pxelinux syslinux-common
     grub-efi-amd64-bin grub-pc-bin u-boot-qemu expect dnsmasq tcpdump tftpd-hpa libwrap0
-    python3)
+    python3 klibc-utils)
 # The Secure Boot test's signed shim and GRUB (shim-signed, shim-helpers-amd64-signed,
 # grub-efi-amd64-signed) are never installed here: their scripts change this machine's
 # boot. tests/netboot/secureboot.sh unpacks them from `apt-get download`.

@@ -35,6 +35,12 @@ struct EngineSettings {
     bool proxyDhcp = false;        // Boot/*: the boot offers, and a file per kind of client
     QString bootFileBios, bootFileUefi, bootFileUefiHttp, bootFileIpxe;
     bool secureBootChain = false;  // Boot/SecureBootChain: UEFI PXE gets shim, then GRUB
+    QString bootFileOther;         // the DHCP server's clients that are no PXE client
+    bool dhcpEnabled = false;      // Dhcp/*: a DHCP server of our own on one interface
+    QString dhcpInterface, dhcpPoolFirst, dhcpPoolLast, dhcpRouter, dhcpDnsServers;
+    int dhcpLeaseSeconds = CSettingsStore::kDefaultDhcpLeaseSeconds;
+    QString dhcpHostsFile;
+    bool dhcpOnlyKnownHosts = false;
     bool httpEnabled = false;      // Http/*: the folder over HTTP too (read at the start)
     quint16 httpPort = CSettingsStore::kDefaultHttpPort;
 

@@ -132,6 +132,16 @@ EngineSettings CSettingsStore::LoadEngineSettings() {
     s.bootFileUefiHttp = BootFileUefiHttp();
     s.bootFileIpxe = BootFileIpxe();
     s.secureBootChain = SecureBootChain();
+    s.bootFileOther = BootFileOther();
+    s.dhcpEnabled = DhcpEnabled();
+    s.dhcpInterface = DhcpInterface();
+    s.dhcpPoolFirst = DhcpPoolFirst();
+    s.dhcpPoolLast = DhcpPoolLast();
+    s.dhcpRouter = DhcpRouter();
+    s.dhcpDnsServers = DhcpDnsServers();
+    s.dhcpLeaseSeconds = DhcpLeaseSeconds();
+    s.dhcpHostsFile = DhcpHostsFile();
+    s.dhcpOnlyKnownHosts = DhcpOnlyKnownHosts();
     s.httpEnabled = HttpEnabled();
     s.httpPort = HttpPort();
     m_bHoldRefresh = false;
@@ -211,6 +221,9 @@ QStringList CSettingsStore::SettingNotes() {
         {kHttpEnabled, 0, INT_MIN, INT_MAX},
         {kHttpPort, kDefaultHttpPort, 1, 65535},
         {kMaxFinishedRows, kDefaultMaxFinishedRows, 1, INT_MAX},
+        {kDhcpEnabled, 0, INT_MIN, INT_MAX},
+        {kDhcpLeaseSeconds, kDefaultDhcpLeaseSeconds, kMinDhcpLeaseSeconds, kMaxDhcpLeaseSeconds},
+        {kDhcpOnlyKnownHosts, 0, INT_MIN, INT_MAX},
     };
     RefreshIfChanged();
     QStringList notes;

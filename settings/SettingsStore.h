@@ -78,6 +78,24 @@ public:
     // where shim and GRUB ask for them, and the names the chain probes and may lack end
     // in neutral rows. Off by default.
     static constexpr const char* kSecureBootChain = "Boot/SecureBootChain";
+    // For the DHCP server's clients that are no PXE client (U-Boot, plain BOOTP).
+    static constexpr const char* kBootFileOther = "Boot/BootFileOther";
+    // A DHCP and BOOTP server of our own on one interface ("Dhcp/..."), off by default:
+    // for a device on a cable with no other DHCP server. Interface empty: the listen
+    // address's; PoolFirst/PoolLast empty: up to 50 addresses after ours; Router and
+    // DnsServers empty: none given; HostsFile lines `MAC IP [BOOTFILE]`;
+    // OnlyKnownHosts 1: only the MACs in HostsFile get an address.
+    static constexpr const char* kDhcpEnabled = "Dhcp/Enabled";
+    static constexpr const char* kDhcpInterface = "Dhcp/Interface";
+    static constexpr const char* kDhcpPoolFirst = "Dhcp/PoolFirst";
+    static constexpr const char* kDhcpPoolLast = "Dhcp/PoolLast";
+    static constexpr const char* kDhcpRouter = "Dhcp/Router";
+    static constexpr const char* kDhcpDnsServers = "Dhcp/DnsServers";
+    static constexpr const char* kDhcpLeaseSeconds = "Dhcp/LeaseSeconds";
+    static constexpr const char* kDhcpHostsFile = "Dhcp/HostsFile";
+    static constexpr const char* kDhcpOnlyKnownHosts = "Dhcp/OnlyKnownHosts";
+    static constexpr int kDefaultDhcpLeaseSeconds = 3600;
+    static constexpr int kMinDhcpLeaseSeconds = 60, kMaxDhcpLeaseSeconds = 31622400;
     // A desktop notification when a transfer fails or an upload completes while the
     // window is hidden or minimised.
     static constexpr const char* kNotifications = "View/Notifications";
@@ -163,6 +181,19 @@ public:
     QString BootFileUefiHttp() { return GetProfileString(kBootFileUefiHttp, QString()); }
     QString BootFileIpxe() { return GetProfileString(kBootFileIpxe, QString()); }
     bool SecureBootChain() { return GetProfileInt(kSecureBootChain, 0) != 0; }
+    QString BootFileOther() { return GetProfileString(kBootFileOther, QString()); }
+    bool DhcpEnabled() { return GetProfileInt(kDhcpEnabled, 0) != 0; }
+    QString DhcpInterface() { return GetProfileString(kDhcpInterface, QString()); }
+    QString DhcpPoolFirst() { return GetProfileString(kDhcpPoolFirst, QString()); }
+    QString DhcpPoolLast() { return GetProfileString(kDhcpPoolLast, QString()); }
+    QString DhcpRouter() { return GetProfileString(kDhcpRouter, QString()); }
+    QString DhcpDnsServers() { return GetProfileString(kDhcpDnsServers, QString()); }
+    int DhcpLeaseSeconds() {
+        return std::clamp(GetProfileInt(kDhcpLeaseSeconds, kDefaultDhcpLeaseSeconds),
+                          kMinDhcpLeaseSeconds, kMaxDhcpLeaseSeconds);
+    }
+    QString DhcpHostsFile() { return GetProfileString(kDhcpHostsFile, QString()); }
+    bool DhcpOnlyKnownHosts() { return GetProfileInt(kDhcpOnlyKnownHosts, 0) != 0; }
     bool Notifications() { return GetProfileInt(kNotifications, 1) != 0; }
     // A stored value outside 1..65535 gives the default.
     quint16 Port() {

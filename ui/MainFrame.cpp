@@ -418,6 +418,12 @@ void CMainFrame::UpdateStatusField() {
         text += QStringLiteral("  |  HTTP on :%1").arg(engine.Settings().httpPort);
     if (!boot.text().isEmpty())
         text += QStringLiteral("  |  ") + boot.text();
+    // The DHCP server's state, red while it hands out nothing.
+    const QString dhcp = m_pView->Engine().DhcpStatus();
+    if (!dhcp.isEmpty()) {
+        text += QStringLiteral("  |  ") + dhcp;
+        problem = problem || !dhcp.startsWith(QLatin1String("dhcp on"));
+    }
     // Said once, as news: a machine without a sound card is no fault to keep showing.
     // It goes with the first row, or after kNoteMs.
     if (engine.SoundOn() && !m_audioNote.isValid() && !m_pView->Sounds().HasOutput())

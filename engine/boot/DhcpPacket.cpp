@@ -12,29 +12,6 @@ quint32 get32(const uchar* p) {
     return quint32(p[0]) << 24 | quint32(p[1]) << 16 | quint32(p[2]) << 8 | p[3];
 }
 
-void put32(QByteArray& out, int at, quint32 v) {
-    out[at] = char(v >> 24);
-    out[at + 1] = char(v >> 16);
-    out[at + 2] = char(v >> 8);
-    out[at + 3] = char(v);
-}
-
-void addOption(QByteArray& out, quint8 code, const QByteArray& value) {
-    // Longer values are split into several options of the same code (RFC 3396).
-    int at = 0;
-    do {
-        const int part = int(qMin<qsizetype>(255, value.size() - at));
-        out.append(char(code)).append(char(part)).append(value.mid(at, part));
-        at += part;
-    } while (at < value.size());
-}
-
-QByteArray ipBytes(quint32 v) {
-    QByteArray b(4, '\0');
-    put32(b, 0, v);
-    return b;
-}
-
 // iPXE sends its user class bare; RFC 3004 wants each class prefixed by its length.
 bool userClassSaysIpxe(const QByteArray& value) {
     if (value == "iPXE")
@@ -51,6 +28,34 @@ bool userClassSaysIpxe(const QByteArray& value) {
 }
 } // namespace
 
+void Put32(QByteArray& out, int at, quint32 v) {
+    out[at] = char(v >> 24);
+    out[at + 1] = char(v >> 16);
+    out[at + 2] = char(v >> 8);
+    out[at + 3] = char(v);
+}
+
+void AddOption(QByteArray& out, quint8 code, const QByteArray& value) {
+    // Longer values are split into several options of the same code (RFC 3396).
+    int at = 0;
+    do {
+        const int part = int(qMin<qsizetype>(255, value.size() - at));
+        out.append(char(code)).append(char(part)).append(value.mid(at, part));
+        at += part;
+    } while (at < value.size());
+}
+
+QByteArray IpBytes(quint32 v) {
+    QByteArray b(4, '\0');
+    Put32(b, 0, v);
+    return b;
+}
+
+quint32 OptionAddress(const Packet& packet, quint8 code) {
+    const QByteArray v = packet.option(code);
+    return v.size() == 4 ? get32(reinterpret_cast<const uchar*>(v.constData())) : 0;
+}
+
 QString Packet::macText() const {
     QStringList parts;
     for (int i = 0; i < qMin<int>(hlen, int(chaddr.size())); ++i)
@@ -58,8 +63,9 @@ QString Packet::macText() const {
     return parts.join(QLatin1Char(':'));
 }
 
-bool Parse(const char* data, qint64 size, Packet* packet) {
-    if (size < kOptionsAt || std::memcmp(data + kFixedSize, kCookie, 4) != 0)
+bool Parse(const char* data, qint64 size, Packet* packet, bool bootp) {
+    const bool cookie = size >= kOptionsAt && std::memcmp(data + kFixedSize, kCookie, 4) == 0;
+    if (!cookie && !(bootp && size >= kFixedSize))
         return false;
     const auto* p = reinterpret_cast<const uchar*>(data);
     Packet out;
@@ -75,7 +81,7 @@ bool Parse(const char* data, qint64 size, Packet* packet) {
     out.siaddr = get32(p + 20);
     out.giaddr = get32(p + 24);
     out.chaddr = QByteArray(data + 28, 16);
-    qint64 at = kOptionsAt;
+    qint64 at = cookie ? kOptionsAt : size;
     bool ended = false;
     while (at < size && !ended) {
         const quint8 code = p[at++];
@@ -94,9 +100,10 @@ bool Parse(const char* data, qint64 size, Packet* packet) {
         at += length;
     }
     const QByteArray type = out.options.value(OptMessageType);
-    if (type.size() != 1)
+    if (type.size() == 1)
+        out.messageType = quint8(type[0]);
+    else if (!bootp || out.has(OptMessageType))
         return false;
-    out.messageType = quint8(type[0]);
     *packet = out;
     return true;
 }
@@ -148,29 +155,29 @@ QByteArray BuildAnswer(const Packet& request, const Answer& answer) {
     out[0] = 2; // BOOTREPLY
     out[1] = char(request.htype);
     out[2] = char(request.hlen);
-    put32(out, 4, request.xid);
+    Put32(out, 4, request.xid);
     out[10] = char(request.flags >> 8);
     out[11] = char(request.flags);
-    put32(out, 12, request.ciaddr);
-    put32(out, 20, answer.serverAddress);
-    put32(out, 24, request.giaddr);
+    Put32(out, 12, request.ciaddr);
+    Put32(out, 20, answer.serverAddress);
+    Put32(out, 24, request.giaddr);
     std::memcpy(out.data() + 28, request.chaddr.constData(), size_t(qMin<qsizetype>(16, request.chaddr.size())));
     if (answer.bootFile.size() < kFileSize)
         std::memcpy(out.data() + 108, answer.bootFile.constData(), size_t(answer.bootFile.size()));
     std::memcpy(out.data() + kFixedSize, kCookie, 4);
 
-    addOption(out, OptMessageType, QByteArray(1, char(answer.messageType)));
-    addOption(out, OptServerId, ipBytes(answer.serverAddress));
-    addOption(out, OptVendorClass, answer.httpClient ? "HTTPClient" : "PXEClient");
+    AddOption(out, OptMessageType, QByteArray(1, char(answer.messageType)));
+    AddOption(out, OptServerId, IpBytes(answer.serverAddress));
+    AddOption(out, OptVendorClass, answer.httpClient ? "HTTPClient" : "PXEClient");
     if (request.has(OptClientUuid))
-        addOption(out, OptClientUuid, request.option(OptClientUuid));
+        AddOption(out, OptClientUuid, request.option(OptClientUuid));
     if (!answer.httpClient) {
         // Sub-option 6 (discovery control) = 8: boot the file named here, no menu and no
         // boot server discovery; then the end of the sub-options.
-        addOption(out, OptVendorSpecific, QByteArray("\x06\x01\x08\xff", 4));
+        AddOption(out, OptVendorSpecific, QByteArray("\x06\x01\x08\xff", 4));
     }
     if (!answer.bootFile.isEmpty())
-        addOption(out, OptBootFile, answer.bootFile);
+        AddOption(out, OptBootFile, answer.bootFile);
     out.append(char(OptEnd));
     // Some firmware drops BOOTP replies shorter than the classic 300 bytes.
     if (out.size() < 300)

@@ -50,8 +50,16 @@ struct Packet {
 // Reads a BOOTREQUEST with the DHCP cookie and a message type. False for anything else:
 // too short, a reply, an option whose length runs past the end, no message type.
 // Option overload (52) is not followed: the options a boot client is judged by are
-// never moved into `file` or `sname`.
-bool Parse(const char* data, qint64 size, Packet* packet);
+// never moved into `file` or `sname`. With `bootp`, a plain BOOTP request (no message
+// type, messageType 0; no cookie at all, no options) is read too.
+bool Parse(const char* data, qint64 size, Packet* packet, bool bootp = false);
+
+// Building blocks of a reply (shared with the DHCP server's answers).
+void AddOption(QByteArray& out, quint8 code, const QByteArray& value);
+QByteArray IpBytes(quint32 v);
+void Put32(QByteArray& out, int at, quint32 v);
+// An option holding one address; 0 when it holds none.
+quint32 OptionAddress(const Packet& packet, quint8 code);
 
 // Who asks, by what the client says of itself.
 enum class ClientKind {

@@ -90,22 +90,16 @@ void CProxyDhcp::HandleDatagram(const char* data, qint64 size, const QHostAddres
     if (!Dhcp::Parse(data, size, &request))
         return;
     const quint32 ours = m_interface.address.toIPv4Address();
-    // On 67: DISCOVERs, and a REQUEST only when it names us (one sent to pick the DHCP
-    // server's offer is the DHCP server's). On 4011 every REQUEST or INFORM is ours.
+    // PXE's proxy mode: on 67 only DISCOVERs, on 4011 REQUESTs and INFORMs. A REQUEST on
+    // 67 asks the DHCP server for an address, even when it names our address (a DHCP
+    // server on this host): an ACK of ours without one would be taken for its answer.
     Dhcp::MessageType reply;
-    if (!pxePort && request.messageType == Dhcp::DISCOVER) {
+    if (!pxePort && request.messageType == Dhcp::DISCOVER)
         reply = Dhcp::OFFER;
-    } else if (request.messageType == Dhcp::REQUEST || request.messageType == Dhcp::INFORM) {
-        const QByteArray id = request.option(Dhcp::OptServerId);
-        const bool namesUs = id.size() == 4 &&
-                             (quint32(uchar(id[0])) << 24 | quint32(uchar(id[1])) << 16 |
-                              quint32(uchar(id[2])) << 8 | uchar(id[3])) == ours;
-        if (!pxePort && !namesUs)
-            return;
+    else if (pxePort && (request.messageType == Dhcp::REQUEST || request.messageType == Dhcp::INFORM))
         reply = Dhcp::ACK;
-    } else {
+    else
         return;
-    }
     const Dhcp::ClientKind kind = Dhcp::Classify(request);
     const EngineSettings& settings = m_context.settings();
     QString bootFile;

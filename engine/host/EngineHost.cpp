@@ -106,6 +106,10 @@ void CEngineHost::RunEngineThread(const PlatformFactory& makePlatform) {
     queued->SetEngine(m_pEngine.get());
     m_pEngine->m_beforeRequests = [this] { RunCommands(); };
     m_pEngine->m_postToEngine = [this](std::function<void()> fn) { PostToEngine(std::move(fn)); };
+    m_pEngine->m_onDhcpStatus = [this](const QString& status) {
+        std::lock_guard<std::mutex> lock(m_statusLock);
+        m_strDhcpStatus = status;
+    };
     IPlatform& platform = m_pEngine->Platform();
     AttachClients(queued);
     m_bOwnLoop = platform.hasOwnLoop();
@@ -206,6 +210,7 @@ bool CEngineHost::Start(const QHostAddress& address, quint16 port, QString* erro
         m_pEngine->Listen(address, port, &why);
         m_nListenPort = m_pEngine->ListenPort();
         m_bootStatus = m_pEngine->BootState();
+        m_pEngine->m_onDhcpStatus(m_pEngine->DhcpStatus());
     });
     if (error)
         *error = why;
@@ -221,6 +226,7 @@ bool CEngineHost::Relisten(const QHostAddress& address, quint16 port, QString* e
         m_pEngine->Listen(address, port, &why, false);
         m_nListenPort = m_pEngine->ListenPort();
         m_bootStatus = m_pEngine->BootState();
+        m_pEngine->m_onDhcpStatus(m_pEngine->DhcpStatus());
     });
     if (error)
         *error = why;
@@ -229,7 +235,10 @@ bool CEngineHost::Relisten(const QHostAddress& address, quint16 port, QString* e
 
 BootStatus CEngineHost::RestartBootOffers() {
     if (!m_bShutDown)
-        RunOnEngine([this] { m_bootStatus = m_pEngine->RestartBootOffers(); });
+        RunOnEngine([this] {
+            m_bootStatus = m_pEngine->RestartBootOffers();
+            m_pEngine->m_onDhcpStatus(m_pEngine->DhcpStatus());
+        });
     return m_bootStatus;
 }
 

@@ -65,6 +65,12 @@ public:
     ::BootStatus BootState() const { return m_bootStatus; }
     // Opens or closes them again after Boot/ProxyDhcp changed; returns BootState().
     ::BootStatus RestartBootOffers();
+    // What the DHCP server says now (see CServerEngine::DhcpStatus); it changes by
+    // itself when another DHCP server appears on its link or goes.
+    QString DhcpStatus() const {
+        std::lock_guard<std::mutex> lock(m_statusLock);
+        return m_strDhcpStatus;
+    }
     bool IsListening() const { return m_nListenPort != 0; }
     quint16 ListenPort() const { return m_nListenPort; }
 
@@ -149,5 +155,7 @@ private:
     int m_nWriteListener = 0;
     quint16 m_nListenPort = 0;
     ::BootStatus m_bootStatus;
+    mutable std::mutex m_statusLock; // m_strDhcpStatus is written on the engine thread
+    QString m_strDhcpStatus;
     bool m_bShutDown = false;
 };

@@ -3,12 +3,16 @@
 #include "engine/files/FileShareTable.h"
 #include "engine/platform/NormalAddress.h"
 #include "engine/boot/ProxyDhcp.h"
+#include "engine/dhcp/DhcpServer.h"
+#include "engine/dhcp/LeaseFile.h"
 #include "engine/http/HttpService.h"
 #include "engine/server/TransferSocket.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QRandomGenerator>
 #include <algorithm>
+#include <tuple>
 
 // ---------------------------------------------------------------- listener
 
@@ -117,9 +121,17 @@ bool CServerEngine::Listen(const QHostAddress& address, quint16 port, QString* e
 BootStatus CServerEngine::RestartBootOffers() {
     m_proxyDhcp.reset();
     m_bootStatus = {};
+    RestartDhcp();
     if (!m_pListenSocket || !m_settings.proxyDhcp)
         return m_bootStatus;
     auto offers = std::make_unique<CProxyDhcp>(*this);
+    // Where our own DHCP server answers, it names the boot files itself: two answers
+    // to one DISCOVER would only confuse the client.
+    if (m_dhcp &&
+        ChooseBootInterface(m_bindAddress, m_platform->interfaces()).device == m_dhcp->Link().device) {
+        m_bootStatus.aside = m_dhcp->Link().device;
+        return m_bootStatus;
+    }
     QString why;
     if (offers->Start(m_bindAddress, &why)) {
         m_bootStatus.where = offers->Interface().describe();
@@ -128,6 +140,77 @@ BootStatus CServerEngine::RestartBootOffers() {
         m_bootStatus = {false, QString(), why};
     }
     return m_bootStatus;
+}
+
+QString CServerEngine::RestartDhcp() {
+    m_dhcp.reset();
+    m_strDhcpStatus.clear();
+    if (!m_pListenSocket || !m_settings.dhcpEnabled)
+        return m_strDhcpStatus;
+    DhcpContext context;
+    context.platform = m_platform.get();
+    if (!m_nDhcpTimer)
+        m_nDhcpTimer = registerTimer([this] {
+            if (m_dhcp)
+                m_dhcp->OnTimer();
+        });
+    context.timerId = m_nDhcpTimer;
+    context.addRow = [this](const RowTexts& texts) { return AddRow(texts); };
+    context.updateRow = [this](RowHandle row, const RowTexts& texts, RowState state) {
+        m_pWindow->UpdateRow(row, texts, state);
+    };
+    context.playSound = [this](int id) { PlaySound(id); };
+    // The one admission's client rule, for the address a client would be given.
+    context.admit = [this](const QHostAddress& address) {
+        const Refusal why = admission().Client(address);
+        return why == Refusal::None ? QString() : RefusalRow(why);
+    };
+    context.statusChanged = [this](const QString& status) {
+        m_strDhcpStatus = status;
+        if (m_onDhcpStatus)
+            m_onDhcpStatus(status);
+    };
+    context.leaseFile = Dhcp::LeaseFolder() + QLatin1Char('/') + QLatin1String(Dhcp::kLeaseFileName);
+    context.epochAtStart = QDateTime::currentSecsSinceEpoch();
+    DhcpOptions options;
+    options.interface = m_settings.dhcpInterface;
+    options.poolFirst = m_settings.dhcpPoolFirst;
+    options.poolLast = m_settings.dhcpPoolLast;
+    options.router = m_settings.dhcpRouter;
+    options.dnsServers = m_settings.dhcpDnsServers;
+    options.leaseSeconds = m_settings.dhcpLeaseSeconds;
+    options.hostsFile = m_settings.dhcpHostsFile;
+    options.onlyKnownHosts = m_settings.dhcpOnlyKnownHosts;
+    options.bootFileBios = m_settings.bootFileBios;
+    options.bootFileUefi = m_settings.bootFileUefi;
+    options.bootFileUefiHttp = m_settings.bootFileUefiHttp;
+    options.bootFileIpxe = m_settings.bootFileIpxe;
+    options.bootFileOther = m_settings.bootFileOther;
+    QString why;
+    const DhcpLink link = FindDhcpLink(options.interface, m_bindAddress, &why);
+    auto server = std::make_unique<CDhcpServer>(std::move(context));
+    if (!link.device.isEmpty() && server->Start(options, link, &why)) {
+        m_strDhcpStatus = server->Status();
+        m_dhcp = std::move(server);
+    } else {
+        m_strDhcpStatus = QStringLiteral("dhcp fails: ") + why;
+    }
+    return m_strDhcpStatus;
+}
+
+// Settings that change what the DHCP server answers open it again.
+void CServerEngine::SetSettings(const EngineSettings& settings) {
+    const EngineSettings before = m_settings;
+    m_settings = settings;
+    const auto dhcpPart = [](const EngineSettings& s) {
+        return std::tie(s.dhcpEnabled, s.dhcpInterface, s.dhcpPoolFirst, s.dhcpPoolLast,
+                        s.dhcpRouter, s.dhcpDnsServers, s.dhcpLeaseSeconds, s.dhcpHostsFile,
+                        s.dhcpOnlyKnownHosts, s.bootFileBios, s.bootFileUefi, s.bootFileUefiHttp,
+                        s.bootFileIpxe, s.bootFileOther);
+    };
+    if (m_pListenSocket && (before.dhcpEnabled || settings.dhcpEnabled) &&
+        dhcpPart(before) != dhcpPart(settings))
+        RestartBootOffers();
 }
 
 // HTTP on the listener's address, when it is on; tried again with each Listen until
@@ -488,6 +571,7 @@ void CServerEngine::Shutdown() {
 
 void CServerEngine::RetireListener() {
     m_proxyDhcp.reset();
+    m_dhcp.reset();
     if (m_pListenSocket)
         m_retiredListeners.push_back(std::move(m_pListenSocket));
     if (!m_bInListener)

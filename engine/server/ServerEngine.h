@@ -19,6 +19,7 @@
 
 class CTransferSocket;
 class CProxyDhcp;
+class CDhcpServer;
 class CFileShareTable;
 class CHttpService;
 struct TransferRequest;
@@ -72,6 +73,14 @@ public:
     // is on, closes them otherwise; Listen calls it. Returns what BootState() says.
     BootStatus RestartBootOffers();
     BootStatus BootState() const { return m_bootStatus; }
+    // The DHCP server ([Dhcp] Enabled) on its interface, opened or closed to follow the
+    // settings; RestartBootOffers calls it. Returns what DhcpStatus() says.
+    QString RestartDhcp();
+    // "dhcp on eth1 (192.0.2.10), pool A-B", "dhcp fails: ...", "Another DHCP server
+    // answers on ...", or empty when off.
+    QString DhcpStatus() const { return m_strDhcpStatus; }
+    // Told of every later change of DhcpStatus() (the host sets it).
+    std::function<void(const QString&)> m_onDhcpStatus;
 
     // Abort (after the user confirmed): every transfer in progress gets ERROR 0, its
     // row "User aborts!!" in red, a partly received file removed; all transfers end.
@@ -118,7 +127,7 @@ public:
     // they need them: a new TimeOut applies from a live transfer's next block on, the
     // rest from the next request.
     const EngineSettings& Settings() const { return m_settings; }
-    void SetSettings(const EngineSettings& settings) { m_settings = settings; }
+    void SetSettings(const EngineSettings& settings);
     const AccessRules& Rules() const { return m_settings.rules; }
     // Who is served and what they may do, under the current settings.
     void SetRules(const AccessRules& rules) { m_settings.rules = rules; }
@@ -182,6 +191,9 @@ private:
     // Services' timers, numbered beyond every transfer port.
     QHash<int, std::function<void()>> m_serviceTimers;
     int m_nLastServiceTimer = 0x10000;
+    std::unique_ptr<CDhcpServer> m_dhcp; // while [Dhcp] Enabled and the listener is open
+    QString m_strDhcpStatus;
+    int m_nDhcpTimer = 0; // its timer, registered once
     QHostAddress m_bindAddress = QHostAddress(QHostAddress::AnyIPv4);
 
     // Live transfers in request order, and the same by port.

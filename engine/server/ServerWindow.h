@@ -87,11 +87,15 @@ struct BootStatus {
     bool ok = true;
     QString where; // "eth0 (192.0.2.10)"
     QString why;   // why they could not be opened
+    QString aside; // the interface where our DHCP server answers instead
     bool on() const { return ok && !where.isEmpty(); }
     // "boot offers on eth0 (192.0.2.10)", "boot offers fail: ..." or empty when off.
     QString text() const {
         if (!ok)
             return QStringLiteral("boot offers fail: ") + why;
+        if (!aside.isEmpty())
+            return QStringLiteral("boot offers not needed on %1: the DHCP server answers there")
+                .arg(aside);
         return where.isEmpty() ? QString() : QStringLiteral("boot offers on ") + where;
     }
 };

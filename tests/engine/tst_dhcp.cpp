@@ -98,8 +98,13 @@ private slots:
         QVERIFY(f.ask(packet(Dhcp::DISCOVER, {})).isEmpty());
         QVERIFY(f.ask(packet(Dhcp::DISCOVER, {vendor("MSFT 5.0")})).isEmpty());
         QVERIFY(f.ask(packet(Dhcp::DISCOVER, {vendor("PXEClient"), arch(11)})).isEmpty());
-        // A REQUEST on 67 for another server's offer is that server's.
+        // A REQUEST on 67 for another server's offer is that server's; so is one that
+        // names our own address (a DHCP server on this host, as edk2 asks it).
         QVERIFY(f.ask(packet(Dhcp::REQUEST, {vendor("PXEClient"), {54, "\xc6\x33\x64\x09"}}))
+                    .isEmpty());
+        QVERIFY(f.ask(packet(Dhcp::REQUEST, {vendor("PXEClient:Arch:00007"), arch(7),
+                                             {54, QByteArray("\x7f\0\0\x01", 4)},
+                                             {50, "\x7f\0\0\x32"}}))
                     .isEmpty());
         QCOMPARE(f.window.rows.size(), rows);
         // A kind whose boot file is empty is not answered either.

@@ -14,7 +14,7 @@ check() {
         found=1
     fi
 }
-check "only engine/host composes the server" 'ServerEngine.h' -- engine/http engine/boot engine/client \
+check "only engine/host composes the server" 'ServerEngine.h' -- engine/http engine/boot engine/client engine/dhcp \
     engine/tftp engine/files engine/platform
 check "the protocol, files and platform wings stay below the server" '#include "engine/server/' \
     -- engine/tftp engine/files engine/platform engine/client

@@ -31,8 +31,8 @@ if [ "${1:-}" != --inside ]; then
     server=$(readlink -f "$1")
     [ "$(id -u)" -eq 0 ] || skip "needs root for the network namespace and port 69"
     [ -c /dev/net/tun ] || skip "/dev/net/tun is unavailable"
-    for tool in unshare ip dnsmasq tcpdump expect python3 grub-mknetdir timeout \
-        qemu-system-x86_64 qemu-system-aarch64; do
+    for tool in unshare nsenter ip dnsmasq tcpdump expect python3 grub-mknetdir timeout curl \
+        qemu-system-x86_64 qemu-system-aarch64 /usr/lib/klibc/bin/ipconfig; do
         command -v $tool >/dev/null || skip "$tool is missing"
     done
     for f in $OVMF_CODE $OVMF_VARS $UBOOT $PXELINUX $LDLINUX $SNPONLY \
@@ -41,7 +41,7 @@ if [ "${1:-}" != --inside ]; then
     done
     unshare -n true 2>/dev/null || skip "network namespaces are unavailable here"
     work=$(mktemp -d /tmp/netboot.XXXXXX)
-    timeout -k 10 870 unshare -n bash "$0" --inside "$server" "$work"
+    timeout -k 10 1500 unshare -n bash "$0" --inside "$server" "$work"
     rc=$?
     rm -rf "$work"
     exit $rc
@@ -57,6 +57,8 @@ cleanup() {
     for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
     for p in "${pids[@]}"; do wait "$p" 2>/dev/null; done
     [ -f "$work/dnsmasq.pid" ] && kill "$(cat "$work/dnsmasq.pid")" 2>/dev/null
+    [ -f "$work/rogue.pid" ] && kill "$(cat "$work/rogue.pid")" 2>/dev/null
+    rm -f /run/net-phost.conf /run/net-pa.conf /run/net-pb.conf /run/net-pc.conf
 }
 trap cleanup EXIT
 # The outer timeout's TERM must still run cleanup: a dnsmasq left behind would keep
@@ -209,20 +211,20 @@ run_case uefi "UEFI PXE+iPXE EFI" 'sent ok-uefi' nbp-big.efi:1 big.bin:1 -- "${x
 #    files as a ProxyDHCP. Its port 67 is shared with dnsmasq's, both bound to tap0 with
 #    SO_REUSEADDR, as on a host that runs a DHCP server too; the broadcasts reach both.
 PROXY_IP=198.51.100.2
-proxy_start() { # CASE: the boot-offering server for one case, its rows in CASE.out
+proxy_start() { # CASE [ADDRESS PORT]: the boot-offering server for one case, its rows in CASE.out
     # A folder of its own: a file fetched from the other server would not be found.
-    local proot=$work/$1.root
-    ip addr add $PROXY_IP/24 dev tap0 2>/dev/null
+    local proot=$work/$1.root at=${2:-$PROXY_IP} port=${3:-69}
+    [ "$at" = $PROXY_IP ] && ip addr add $PROXY_IP/24 dev tap0 2>/dev/null
     mkdir -p "$proot"
     ln -f "$root/big.bin" "$proot/big.bin"
-    sed "s/@SERVER@/$PROXY_IP/g; s/@CASE@/$1/g" "$here/case.ipxe" >"$proot/$1.ipxe"
+    sed "s/@SERVER@/$at/g; s/@CASE@/$1/g" "$here/case.ipxe" >"$proot/$1.ipxe"
     echo ok >"$proot/ok-$1"
     cp $SNPONLY "$proot/snponly.efi"
     cp $SNPONLY "$root/snponly.efi" # what the capture is checked against
     printf '[WorkingDir]\nDirName=%s\n[Boot]\nProxyDhcp=1\nBootFileUefi=snponly.efi\nBootFileIpxe=%s.ipxe\n' \
         "$proot" "$1" >"$work/$1.ini"
-    HOME=$work/home XDG_CONFIG_HOME=$work/home/xdg "$server" --headless --address $PROXY_IP \
-        --port 69 --settings "$work/$1.ini" >"$work/$1.out" 2>"$work/$1.err" &
+    HOME=$work/home XDG_CONFIG_HOME=$work/home/xdg "$server" --headless --address "$at" \
+        --port "$port" --settings "$work/$1.ini" >"$work/$1.out" 2>"$work/$1.err" &
     proxy_pid=$!
     pids+=("$proxy_pid")
     for _ in $(seq 100); do
@@ -261,6 +263,26 @@ case " ${NETBOOT_CASES:-proxy-bios} " in *" proxy-bios "*)
         $(nic virtio-net-pci 8)
     proxy_stop proxy-bios ;;
 esac
+# 8b. UEFI PXE with the DHCP server on our own address, as on a laptop that shares its
+#    connection: dnsmasq (addresses only) and the boot offers both on 198.51.100.1. The
+#    REQUEST edk2 sends on 67 names that address and must be left to dnsmasq. The boot
+#    offers run in a second server on another TFTP port; the files come from the first.
+case " ${NETBOOT_CASES:-proxy-same} " in *" proxy-same "*)
+    proxy_start proxy-same $SERVER_IP 6969
+    cp "$work/proxy-same.root/proxy-same.ipxe" "$work/proxy-same.root/ok-proxy-same" "$root/"
+    cp $OVMF_VARS "$work/vars-same.fd"
+    # shellcheck disable=SC2046
+    run_case proxy-same "ProxyDHCP same address UEFI" 'sent ok-proxy-same' \
+        snponly.efi:1 big.bin:1 -- "${x86[@]}" $(ovmf "$work/vars-same.fd") \
+        -serial file:"$work/proxy-same.serial" $(nic virtio-net-pci a ",romfile=,bootindex=1")
+    proxy_stop proxy-same
+    # edk2 asks nothing on 4011 here: an ACK to UEFI can only have been one on 67, which
+    # raced dnsmasq's (and won, on a busy laptop: edk2 then declined its lease).
+    if grep -q 'Acknowledged to UEFI' "$work/proxy-same.out"; then
+        echo "proxy-same: the boot offers acknowledged a REQUEST on 67"
+        record "proxy-same REQUEST on 67" FAIL 0 0 "acknowledged the DHCP server's REQUEST"
+    fi ;;
+esac
 # 5b. SeaBIOS + iPXE fetching big.bin over our HTTP, then ok-http over TFTP.
 # shellcheck disable=SC2046
 capture="udp or tcp port $HTTP_PORT" run_case ipxe-http "SeaBIOS+iPXE HTTP" 'sent ok-http' \
@@ -276,6 +298,166 @@ run_case uboot "U-Boot aarch64" 'grep -aqs "^UBOOT-DONE PASS" "$work/uboot.seria
     timeout -k 5 $((CASE_TIMEOUT + 10)) qemu-system-aarch64 -accel tcg -M virt -cpu cortex-a57 \
     -m 512 -nographic -no-reboot -bios $UBOOT $(nic virtio-net-pci 6 ",romfile=")
 grep -a '^UBOOT-' "$work/uboot.serial" 2>/dev/null
+
+# ---- 9-13. No dnsmasq: our own DHCP server ([Dhcp] Enabled=1) gives the addresses ----
+# tap0 goes onto a bridge that holds our address, so that clients in namespaces of their
+# own (on veth pairs) share the link with the firmware in QEMU.
+dhcp_cases=" dhcp-ipxe dhcp-uefi dhcp-uboot dhcp-bootp dhcp-rogue "
+dhcp_wanted=""
+for c in ${NETBOOT_CASES:-$dhcp_cases}; do
+    case $dhcp_cases in *" $c "*) dhcp_wanted+=" $c" ;; esac
+done
+if [ -n "$dhcp_wanted" ]; then
+    kill "$(cat "$work/dnsmasq.pid")" 2>/dev/null
+    rm -f "$work/dnsmasq.pid"
+    kill "${pids[0]}" 2>/dev/null
+    wait "${pids[0]}" 2>/dev/null
+    ip addr del $SERVER_IP/24 dev tap0
+    ip addr del $PROXY_IP/24 dev tap0 2>/dev/null
+    ip link add br0 type bridge
+    ip link set tap0 master br0
+    ip addr add $SERVER_IP/24 dev br0
+    ip link set br0 up
+    sed "s/@SERVER@/$SERVER_IP/g; s/@CASE@/dhcp/g" "$here/case.ipxe" >"$root/dhcp.ipxe"
+    echo ok >"$root/ok-dhcp"
+    cp $SNPONLY "$root/snponly.efi"
+    head -c 1048576 /dev/urandom >"$root/own.bin"
+    # A fixed host: its address outside the pool and a boot file of its own.
+    printf '# the one device\n52:54:00:4e:42:0e 198.51.100.200 own.bin\n' >"$work/hosts"
+    printf '[WorkingDir]\nDirName=%s\n[Dhcp]\nEnabled=1\nHostsFile=%s\n[Boot]\nBootFileIpxe=dhcp.ipxe\nBootFileUefi=snponly.efi\nBootFileOther=big.bin\n' \
+        "$root" "$work/hosts" >"$work/dhcp.ini"
+fi
+dhcp_server_start() { # the DHCP-serving server, its rows after the first server's
+    local before
+    before=$(grep -c '^dhcp on' "$work/server.out")
+    HOME=$work/home XDG_CONFIG_HOME=$work/home/xdg XDG_DATA_HOME=$work/home/data "$server" \
+        --headless --address $SERVER_IP --port 69 --settings "$work/dhcp.ini" \
+        >>"$work/server.out" 2>>"$work/server.err" &
+    dhcp_pid=$!
+    pids+=("$dhcp_pid")
+    for _ in $(seq 100); do
+        [ "$(grep -c '^dhcp on' "$work/server.out")" -gt "$before" ] && break
+        sleep 0.1
+    done
+    grep '^dhcp on' "$work/server.out" | tail -n 1
+    sleep 2.5 # it asks the link before its first answer
+}
+dhcp_server_stop() { kill "$dhcp_pid" 2>/dev/null; wait "$dhcp_pid" 2>/dev/null; }
+# A namespace of its own on the bridge: `nsc NAME CMD...` runs CMD in it.
+declare -A ns_pid
+ns_add() { # NAME MAC [ADDRESS/PREFIX]
+    unshare -n sleep 600 &
+    ns_pid[$1]=$!
+    pids+=("$!")
+    sleep 0.2
+    ip link add "v$1" type veth peer name "p$1"
+    ip link set "p$1" netns "${ns_pid[$1]}"
+    ip link set "v$1" master br0
+    ip link set "v$1" up
+    nsc "$1" ip link set "p$1" address "$2"
+    nsc "$1" ip link set "p$1" up
+    nsc "$1" ip link set lo up
+    [ -z "${3:-}" ] || nsc "$1" ip addr add "$3" dev "p$1"
+}
+nsc() { local n=$1; shift; nsenter -t "${ns_pid[$n]}" -n "$@"; }
+# klibc's ipconfig, plain BOOTP (no DHCP message type): "ADDRESS FILE" of what it got.
+bootp_ask() { # NAME
+    rm -f "/run/net-p$1.conf"
+    nsc "$1" ip addr flush dev "p$1"
+    nsc "$1" /usr/lib/klibc/bin/ipconfig -c bootp -t 15 "p$1" >"$work/bootp-$1.log" 2>&1
+    # shellcheck disable=SC1090
+    (. "/run/net-p$1.conf" 2>/dev/null && echo "${IPV4ADDR:-none} ${filename:-none}")
+}
+fetch_same() { # NAME FILE: fetched over TFTP from the client's namespace, byte for byte
+    nsc "$1" curl -s --tftp-blksize 1468 -o "$work/got-$1" "tftp://$SERVER_IP/$2" &&
+        cmp -s "$work/got-$1" "$root/$2"
+}
+bootp_case() { # NAME CLIENT MAC WANT_ADDRESS WANT_FILE: one BOOTP client, its file fetched
+    # WANT_ADDRESS "pool": any address of the pool, kept in bootp_got[NAME].
+    local start=$SECONDS got result=FAIL want=$4
+    [ -n "${ns_pid[$1]:-}" ] || ns_add "$1" "$3"
+    got=$(bootp_ask "$1")
+    [ "$want" = pool ] && [[ $got == 198.51.100.[0-9]*" $5" && $got != 198.51.100.200* ]] && want=${got%% *}
+    if [ "$got" = "$want $5" ] && fetch_same "$1" "$5"; then result=PASS; fi
+    bootp_got[$1]=${got%% *}
+    echo "$2: $result ($((SECONDS - start)) s) got $got"
+    [ $result = PASS ] || { tail -n 5 "$work/bootp-$1.log"; new_rows | tail -n 5; }
+    record "$2" $result $((SECONDS - start)) "$(stat -c %s "$root/$5" 2>/dev/null)" "got $got"
+}
+declare -A bootp_got
+
+case "$dhcp_wanted" in *dhcp-*) dhcp_server_start ;; esac
+# 9. SeaBIOS + iPXE: the ROM is iPXE, so it gets BootFileIpxe at once.
+# shellcheck disable=SC2046
+run_case dhcp-ipxe "DHCP SeaBIOS+iPXE" 'sent ok-dhcp' big.bin:1 -- "${x86[@]}" -boot n \
+    -serial file:"$work/dhcp-ipxe.serial" $(nic virtio-net-pci b)
+
+# 10. UEFI PXE: BootFileUefi (iPXE EFI), which asks again and gets BootFileIpxe.
+cp $OVMF_VARS "$work/vars-dhcp.fd"
+# shellcheck disable=SC2046
+run_case dhcp-uefi "DHCP UEFI+iPXE EFI" 'sent ok-dhcp' snponly.efi:1 big.bin:1 -- "${x86[@]}" \
+    $(ovmf "$work/vars-dhcp.fd") -serial file:"$work/dhcp-uefi.serial" \
+    $(nic virtio-net-pci c ",romfile=,bootindex=1")
+
+# 11. U-Boot: `dhcp`, then `tftpboot` of the file and from the server the answer named.
+# shellcheck disable=SC2046
+run_case dhcp-uboot "DHCP U-Boot aarch64" \
+    'grep -aqs "^UBOOT-DONE PASS" "$work/dhcp-uboot.serial"' big.bin:1 -- \
+    env UBOOT_FROM_DHCP=1 expect "$here/uboot.exp" "$work/dhcp-uboot.serial" $BIG_SIZE "$crc" $((CASE_TIMEOUT - 10)) \
+    timeout -k 5 $((CASE_TIMEOUT + 10)) qemu-system-aarch64 -accel tcg -M virt -cpu cortex-a57 \
+    -m 512 -nographic -no-reboot -bios $UBOOT $(nic virtio-net-pci d ",romfile=")
+
+# 12. Plain BOOTP (klibc ipconfig): the HostsFile host gets its address and own file, a
+#     stranger the pool's first address and BootFileOther. After a restart of the server
+#     another stranger asks first, and the first still gets its address back.
+case "$dhcp_wanted" in *dhcp-bootp*)
+    row_mark=$(($(wc -l <"$work/server.out") + 1))
+    bootp_case host "BOOTP HostsFile host" 52:54:00:4e:42:0e 198.51.100.200 own.bin
+    bootp_case a "BOOTP pool" 52:54:00:4e:42:1a pool big.bin
+    dhcp_server_stop
+    dhcp_server_start
+    bootp_case b "BOOTP after a restart (other)" 52:54:00:4e:42:1b pool big.bin
+    [ "${bootp_got[b]}" != "${bootp_got[a]}" ] || record "BOOTP restart: other client" FAIL 0 0 \
+        "got ${bootp_got[a]}, the first client's"
+    bootp_case a "BOOTP after a restart" 52:54:00:4e:42:1a "${bootp_got[a]}" big.bin ;;
+esac
+
+# 13. A second DHCP server (dnsmasq in a namespace of its own on the bridge): ours asks
+#     the link, hands out nothing and says so; it resumes within a minute of its going.
+case "$dhcp_wanted" in *dhcp-rogue*)
+    start=$SECONDS
+    dhcp_server_stop
+    ns_add rogue 52:54:00:4e:42:2f 198.51.100.3/24
+    nsc rogue dnsmasq --port=0 --bind-interfaces --interface=progue --dhcp-authoritative \
+        --dhcp-range=198.51.100.150,198.51.100.160,255.255.255.0,10m \
+        --dhcp-leasefile="$work/rogue.leases" --pid-file="$work/rogue.pid" --bootp-dynamic
+    row_mark=$(($(wc -l <"$work/server.out") + 1))
+    dhcp_server_start
+    says="Another DHCP server answers on br0 (198.51.100.3): not handing out addresses"
+    [ -n "${ns_pid[c]:-}" ] || ns_add c 52:54:00:4e:42:1c
+    got=$(bootp_ask c)
+    result=FAIL note="got $got from dnsmasq"
+    if new_rows | grep -q $'^row\t[0-9]*\tFAILED\t.*'"$says" &&
+        ! new_rows | grep -q $'\tDHCP\t\(BOOTP\|Offered\|Leased\)' &&
+        [[ $got == 198.51.100.15* || $got == 198.51.100.160* ]]; then
+        kill "$(cat "$work/rogue.pid")"
+        for _ in $(seq 75); do
+            new_rows | grep -q 'No other DHCP server answers on br0' && break
+            sleep 1
+        done
+        if new_rows | grep -q 'No other DHCP server answers on br0'; then
+            got=$(bootp_ask c)
+            new_rows | grep -q $'\tDHCP\tBOOTP '"${got%% *}"'$' && result=PASS
+            note+=", then $got from ours"
+        else
+            note+=", never resumed"
+        fi
+    fi
+    echo "DHCP beside another: $result ($((SECONDS - start)) s) $note"
+    [ $result = PASS ] || new_rows | tail -n 6
+    record "DHCP beside another" $result $((SECONDS - start)) 0 "$note" ;;
+esac
+case "$dhcp_wanted" in *dhcp-*) dhcp_server_stop ;; esac
 
 echo
 printf '%-22s %-5s %5s %10s  %s\n' client result secs bytes note

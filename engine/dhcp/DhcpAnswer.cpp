@@ -1,0 +1,246 @@
+#include "engine/dhcp/DhcpAnswer.h"
+
+#include <cstring>
+
+namespace Dhcp {
+
+namespace {
+constexpr quint8 kCookie[4] = {99, 130, 83, 99};
+enum : quint8 {
+    OptSubnetMask = 1, OptRouter = 3, OptDns = 6, OptBroadcast = 28, OptRequestedIp = 50,
+    OptLeaseTime = 51, OptRenewal = 58, OptRebinding = 59, OptTftpServer = 66,
+};
+constexpr quint32 kBroadcast = 0xffffffff;
+
+QByteArray Addresses(const QList<quint32>& list) {
+    QByteArray out;
+    for (quint32 a : list)
+        out += IpBytes(a);
+    return out;
+}
+
+QByteArray Seconds(qint64 s) { return IpBytes(quint32(qBound<qint64>(0, s, 0xfffffffe))); }
+
+// The reply's fixed part: BOOTREPLY, the client's xid, flags, giaddr and chaddr.
+QByteArray Header(const Packet& request, quint32 ciaddr, quint32 yiaddr, quint32 siaddr,
+                  const QByteArray& file) {
+    QByteArray out(kOptionsAt, '\0');
+    out[0] = 2;
+    out[1] = char(request.htype);
+    out[2] = char(request.hlen);
+    Put32(out, 4, request.xid);
+    out[10] = char(request.flags >> 8);
+    out[11] = char(request.flags);
+    Put32(out, 12, ciaddr);
+    Put32(out, 16, yiaddr);
+    Put32(out, 20, siaddr);
+    Put32(out, 24, request.giaddr);
+    std::memcpy(out.data() + 28, request.chaddr.constData(),
+                size_t(qMin<qsizetype>(16, request.chaddr.size())));
+    if (file.size() < kFileSize)
+        std::memcpy(out.data() + 108, file.constData(), size_t(file.size()));
+    std::memcpy(out.data() + kFixedSize, kCookie, 4);
+    return out;
+}
+
+QByteArray Finish(QByteArray out) {
+    out.append(char(OptEnd));
+    // BOOTP clients and some firmware drop replies shorter than BOOTP's 300 bytes.
+    if (out.size() < 300)
+        out.append(QByteArray(300 - out.size(), '\0'));
+    return out;
+}
+
+// The options every reply with a network configuration carries.
+void AddNetwork(QByteArray& out, const ServerConfig& config, const QByteArray& file) {
+    AddOption(out, OptSubnetMask, IpBytes(config.netmask));
+    if (!config.routers.isEmpty())
+        AddOption(out, OptRouter, Addresses(config.routers));
+    if (!config.dns.isEmpty())
+        AddOption(out, OptDns, Addresses(config.dns));
+    AddOption(out, OptBroadcast, IpBytes((config.server & config.netmask) | ~config.netmask));
+    AddOption(out, OptTftpServer, AddressText(config.server).toLatin1());
+    if (!file.isEmpty())
+        AddOption(out, OptBootFile, file);
+}
+
+void AddLease(QByteArray& out, const ServerConfig& config) {
+    AddOption(out, OptLeaseTime, Seconds(config.leaseSeconds));
+    AddOption(out, OptRenewal, Seconds(config.leaseSeconds / 2));
+    AddOption(out, OptRebinding, Seconds(config.leaseSeconds * 7 / 8));
+}
+
+Mac MacOf(const Packet& p) { return p.chaddr.left(qMin<int>(p.hlen, 16)); }
+
+// RFC 2131 4.1: through the relay; to the client's own address once it has one;
+// broadcast otherwise (no ARP entry can be made for an address not yet taken).
+void Route(Reply& r, const Packet& request, bool nak) {
+    if (request.giaddr) {
+        r.to = request.giaddr;
+        r.toPort = kServerPort;
+    } else if (request.ciaddr && !nak) {
+        r.to = request.ciaddr;
+    } else {
+        r.to = kBroadcast;
+    }
+}
+
+bool SameNetwork(quint32 a, const ServerConfig& c) {
+    return (a & c.netmask) == (c.server & c.netmask);
+}
+
+QString RefusalFor(CLeaseTable::Outcome outcome, const CLeaseTable& leases) {
+    switch (outcome) {
+    case CLeaseTable::Outcome::Unknown:
+        return QStringLiteral("Not in HostsFile (OnlyKnownHosts)");
+    case CLeaseTable::Outcome::Exhausted:
+        return QStringLiteral("No free address in the pool %1-%2")
+            .arg(AddressText(leases.First()), AddressText(leases.Last()));
+    default: break;
+    }
+    return QString();
+}
+} // namespace
+
+QString DurationText(qint64 s) {
+    if (s % 3600 == 0)
+        return QStringLiteral("%1 h").arg(s / 3600);
+    if (s % 60 == 0)
+        return QStringLiteral("%1 min").arg(s / 60);
+    return QStringLiteral("%1 s").arg(s);
+}
+
+QString BootFileFor(const Packet& request, const ServerConfig& config, const FixedHost* host) {
+    if (host && !host->bootFile.isEmpty())
+        return host->bootFile;
+    switch (Classify(request)) {
+    case ClientKind::Bios: return config.bootFileBios;
+    case ClientKind::Uefi: return config.bootFileUefi;
+    case ClientKind::UefiHttp: return config.bootFileUefiHttp;
+    case ClientKind::Ipxe: return config.bootFileIpxe;
+    case ClientKind::NotPxe:
+    case ClientKind::OtherArch: break;
+    }
+    return config.bootFileOther;
+}
+
+Reply Answer(const Packet& request, const ServerConfig& config, CLeaseTable& leases, qint64 now,
+             const AdmitAddress& admit) {
+    Reply r;
+    const Mac mac = MacOf(request);
+    const auto refuse = [&](const QString& why) {
+        r.refused = true;
+        r.info = why;
+        return r;
+    };
+    const auto admitted = [&](quint32 address) {
+        const QString why = admit ? admit(address) : QString();
+        if (!why.isEmpty())
+            refuse(why);
+        return why.isEmpty();
+    };
+    const quint8 type = request.messageType;
+    const quint32 serverId = OptionAddress(request, OptServerId);
+
+    if (type == RELEASE || type == DECLINE) {
+        if (serverId && serverId != config.server)
+            return r;
+        if (type == RELEASE) {
+            if (leases.Release(mac, request.ciaddr, now)) {
+                r.address = request.ciaddr;
+                r.info = QStringLiteral("Released");
+            }
+            return r;
+        }
+        const quint32 address = OptionAddress(request, OptRequestedIp);
+        if (leases.Decline(mac, address, now)) {
+            r.address = address;
+            return refuse(QStringLiteral("Declined %1: in use by another machine, not given for %2")
+                              .arg(AddressText(address),
+                                   DurationText(CLeaseTable::kDeclineSeconds)));
+        }
+        return r;
+    }
+
+    if (type == INFORM) {
+        // A client with an address of its own asks only for the rest.
+        if (!request.ciaddr || !admitted(request.ciaddr))
+            return r;
+        r.address = request.ciaddr;
+        r.bootFile = BootFileFor(request, config, leases.Host(mac));
+        QByteArray out = Header(request, request.ciaddr, 0, config.server, r.bootFile.toUtf8());
+        AddOption(out, OptMessageType, QByteArray(1, char(ACK)));
+        AddOption(out, OptServerId, IpBytes(config.server));
+        AddNetwork(out, config, r.bootFile.toUtf8());
+        r.bytes = Finish(out);
+        Route(r, request, false);
+        r.info = QStringLiteral("Informed %1").arg(AddressText(request.ciaddr));
+        return r;
+    }
+
+    CLeaseTable::Pick pick;
+    MessageType replyType = ACK;
+    if (type == DISCOVER) {
+        pick = leases.Offer(mac, OptionAddress(request, OptRequestedIp), now);
+        replyType = OFFER;
+    } else if (type == REQUEST) {
+        // SELECTING names the server it chose: another one's choice is not ours to answer.
+        if (serverId && serverId != config.server)
+            return r;
+        const quint32 wanted =
+            request.ciaddr ? request.ciaddr : OptionAddress(request, OptRequestedIp);
+        pick = leases.Bind(mac, wanted, now, config.leaseSeconds);
+        if (pick.outcome == CLeaseTable::Outcome::Wrong) {
+            // INIT-REBOOT of an address on another network, or one that is not the
+            // client's: it must start over (RFC 2131 4.3.2).
+            QByteArray out = Header(request, 0, 0, 0, {});
+            AddOption(out, OptMessageType, QByteArray(1, char(NAK)));
+            AddOption(out, OptServerId, IpBytes(config.server));
+            r.bytes = Finish(out);
+            Route(r, request, true);
+            r.address = wanted;
+            return refuse(SameNetwork(wanted, config)
+                              ? QStringLiteral("NAK: %1 is not this client's").arg(AddressText(wanted))
+                              : QStringLiteral("NAK: %1 is not on this network").arg(AddressText(wanted)));
+        }
+    } else if (type == 0) {
+        // Plain BOOTP: the address at once, for as long as a DHCP lease.
+        pick = leases.Offer(mac, 0, now);
+        if (pick.outcome == CLeaseTable::Outcome::Given)
+            pick = leases.Bind(mac, pick.address, now, config.leaseSeconds);
+    } else {
+        return r;
+    }
+    if (pick.outcome != CLeaseTable::Outcome::Given)
+        return refuse(RefusalFor(pick.outcome, leases));
+    r.address = pick.address;
+    if (!admitted(pick.address)) {
+        leases.Release(mac, pick.address, now);
+        return r;
+    }
+
+    r.bootFile = BootFileFor(request, config, pick.host);
+    const QByteArray file = r.bootFile.toUtf8();
+    QByteArray out = Header(request, 0, pick.address, config.server, file);
+    if (type != 0) {
+        AddOption(out, OptMessageType, QByteArray(1, char(replyType)));
+        AddOption(out, OptServerId, IpBytes(config.server));
+        AddLease(out, config);
+        // UEFI HTTP boot takes an offer only when it says it is for HTTPClient.
+        if (Classify(request) == ClientKind::UefiHttp)
+            AddOption(out, OptVendorClass, "HTTPClient");
+    }
+    AddNetwork(out, config, file);
+    r.bytes = Finish(out);
+    Route(r, request, false);
+    const QString at = AddressText(pick.address);
+    if (type == 0)
+        r.info = QStringLiteral("BOOTP %1").arg(at);
+    else if (type == DISCOVER)
+        r.info = QStringLiteral("Offered %1").arg(at);
+    else
+        r.info = QStringLiteral("Leased %1 for %2").arg(at, DurationText(config.leaseSeconds));
+    return r;
+}
+
+} // namespace Dhcp

@@ -1,0 +1,320 @@
+#include "engine/dhcp/DhcpServer.h"
+
+#include "engine/dhcp/LeaseFile.h"
+
+#include <QFile>
+#include <QNetworkInterface>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+
+using namespace Dhcp;
+
+QString DhcpLink::describe() const {
+    return QStringLiteral("%1 (%2)").arg(device, address.toString());
+}
+
+DhcpLink FindDhcpLink(const QString& name, const QHostAddress& listen, QString* why) {
+    const bool any = listen.isNull() || listen == QHostAddress(QHostAddress::Any) ||
+                     listen == QHostAddress(QHostAddress::AnyIPv4) ||
+                     listen == QHostAddress(QHostAddress::AnyIPv6);
+    for (const QNetworkInterface& i : QNetworkInterface::allInterfaces()) {
+        const auto flags = i.flags();
+        if (!name.isEmpty() && i.name() != name)
+            continue;
+        if (name.isEmpty() && any &&
+            (!(flags & QNetworkInterface::IsUp) || (flags & QNetworkInterface::IsLoopBack)))
+            continue;
+        for (const QNetworkAddressEntry& e : i.addressEntries()) {
+            const QHostAddress a = e.ip();
+            if (a.protocol() != QAbstractSocket::IPv4Protocol)
+                continue;
+            if (!name.isEmpty() || any || a.isEqual(listen, QHostAddress::ConvertV4MappedToIPv4))
+                return {i.name(), a, e.prefixLength()};
+        }
+        if (!name.isEmpty()) {
+            *why = QStringLiteral("%1 has no IPv4 address").arg(name);
+            return {};
+        }
+    }
+    *why = name.isEmpty() ? QStringLiteral("no interface with an IPv4 address")
+                          : QStringLiteral("no interface %1").arg(name);
+    return {};
+}
+
+CDhcpServer::CDhcpServer(DhcpContext context) : m_ctx(std::move(context)) {}
+
+CDhcpServer::~CDhcpServer() {
+    if (m_ctx.platform)
+        m_ctx.platform->timers().stop(m_ctx.timerId);
+    if (m_serverSocket)
+        m_serverSocket->close();
+    if (m_clientSocket)
+        m_clientSocket->close();
+}
+
+namespace {
+QList<quint32> AddressList(const QString& text, QString* bad) {
+    QList<quint32> out;
+    for (const QString& part :
+         text.split(QRegularExpression(QStringLiteral("[,;\\s]+")), Qt::SkipEmptyParts)) {
+        if (const quint32 a = ParseAddress(part))
+            out.append(a);
+        else
+            *bad = part;
+    }
+    return out;
+}
+} // namespace
+
+bool CDhcpServer::Start(const DhcpOptions& options, const DhcpLink& link, QString* error) {
+    m_link = link;
+    const quint32 ours = link.address.toIPv4Address();
+    if (link.device.isEmpty() || !ours) {
+        *error = QStringLiteral("no interface to answer on");
+        return false;
+    }
+    m_config.server = ours;
+    m_config.netmask = link.prefixLength ? ~quint32(0) << (32 - link.prefixLength) : 0;
+    QString bad;
+    m_config.routers = AddressList(options.router, &bad);
+    m_config.dns = AddressList(options.dnsServers, &bad);
+    if (!bad.isEmpty()) {
+        *error = QStringLiteral("\"%1\" is not an IPv4 address (Router, DnsServers)").arg(bad);
+        return false;
+    }
+    m_config.leaseSeconds = qBound(60, options.leaseSeconds, 366 * 86400);
+    m_config.bootFileBios = options.bootFileBios;
+    m_config.bootFileUefi = options.bootFileUefi;
+    m_config.bootFileUefiHttp = options.bootFileUefiHttp;
+    m_config.bootFileIpxe = options.bootFileIpxe;
+    m_config.bootFileOther = options.bootFileOther;
+
+    quint32 first = 0, last = 0;
+    if (options.poolFirst.isEmpty() && options.poolLast.isEmpty()) {
+        if (!DefaultPool(ours, link.prefixLength, &first, &last)) {
+            *error = QStringLiteral("no free addresses after %1 in its network: set PoolFirst and PoolLast")
+                         .arg(link.address.toString());
+            return false;
+        }
+    } else {
+        first = ParseAddress(options.poolFirst);
+        last = ParseAddress(options.poolLast.isEmpty() ? options.poolFirst : options.poolLast);
+        const quint32 mask = m_config.netmask;
+        if (!first || !last || last < first || (first & mask) != (ours & mask) ||
+            (last & mask) != (ours & mask)) {
+            *error = QStringLiteral("the pool %1-%2 is not a range in the network of %3")
+                         .arg(options.poolFirst, options.poolLast, link.address.toString());
+            return false;
+        }
+    }
+    QList<FixedHost> hosts;
+    if (!options.hostsFile.isEmpty()) {
+        QFile file(options.hostsFile);
+        if (!file.open(QIODevice::ReadOnly)) {
+            *error = QStringLiteral("HostsFile %1: %2").arg(options.hostsFile, file.errorString());
+            return false;
+        }
+        const HostsParse parsed = ParseHostsFile(file.readAll());
+        hosts = parsed.hosts;
+        m_hostsProblems = parsed.problems;
+    }
+    m_leases = std::make_unique<CLeaseTable>(first, last, hosts, options.onlyKnownHosts);
+    if (!m_ctx.leaseFile.isEmpty())
+        m_leases->Restore(ReadLeaseFile(m_ctx.leaseFile));
+
+    // Broadcasts reach only sockets on the wildcard address; the device keeps both to
+    // the one link, so a request that came in on another interface never arrives.
+    IPlatform& platform = *m_ctx.platform;
+    const QHostAddress any(QHostAddress::AnyIPv4);
+    m_serverSocket = platform.bindBroadcastUdp(any, kServerPort, link.device, error);
+    if (!m_serverSocket)
+        return false;
+    m_clientSocket = platform.bindBroadcastUdp(any, kClientPort, link.device, error);
+    if (!m_clientSocket) {
+        m_serverSocket.reset();
+        return false;
+    }
+    m_serverSocket->onDatagram = [this](const char* data, qint64 size, const QHostAddress&,
+                                        quint16, const QHostAddress&) { HandleDatagram(data, size); };
+    m_clientSocket->onDatagram = [this](const char* data, qint64 size, const QHostAddress& from,
+                                        quint16, const QHostAddress&) {
+        HandleClientPort(data, size, from);
+    };
+    m_elapsedAtStart = platform.timers().elapsedMs();
+    // A made-up, locally administered hardware address for our own DISCOVER.
+    m_probeMac = Mac("\x02\x00", 2) + IpBytes(ours);
+    m_runningStatus = QStringLiteral("dhcp on %1, pool %2-%3")
+                          .arg(link.describe(), AddressText(first), AddressText(last));
+    m_status = m_runningStatus;
+    m_state = State::Probing;
+    SendProbe();
+    return true;
+}
+
+qint64 CDhcpServer::Now() const {
+    return m_ctx.epochAtStart + (m_ctx.platform->timers().elapsedMs() - m_elapsedAtStart) / 1000;
+}
+
+void CDhcpServer::SendProbe() {
+    m_probeXid = QRandomGenerator::global()->generate() | 1;
+    m_otherServer.clear();
+    m_waiting = true;
+    QByteArray out(kOptionsAt, '\0');
+    out[0] = 1;
+    out[1] = 1;
+    out[2] = 6;
+    Put32(out, 4, m_probeXid);
+    out[10] = char(0x80); // answer by broadcast: we hold no address for the made-up MAC
+    std::copy(m_probeMac.begin(), m_probeMac.end(), out.begin() + 28);
+    const char cookie[4] = {99, char(130), 83, 99};
+    std::copy(cookie, cookie + 4, out.begin() + kFixedSize);
+    AddOption(out, OptMessageType, QByteArray(1, char(DISCOVER)));
+    AddOption(out, 55, QByteArray("\x01\x03\x06", 3));
+    out.append(char(OptEnd));
+    out.append(QByteArray(qMax<qsizetype>(0, 300 - out.size()), '\0'));
+    m_clientSocket->writeDatagram(out.constData(), out.size(), QHostAddress(QHostAddress::Broadcast),
+                                  kServerPort);
+    m_ctx.platform->timers().start(m_ctx.timerId, kProbeWaitMs);
+}
+
+void CDhcpServer::OnTimer() {
+    if (m_waiting)
+        EndProbe();
+    else
+        SendProbe();
+}
+
+void CDhcpServer::EndProbe() {
+    m_waiting = false;
+    if (!m_otherServer.isEmpty())
+        Block(m_otherServer);
+    else if (m_state != State::Serving)
+        Resume();
+    m_ctx.platform->timers().start(m_ctx.timerId, kProbeEveryMs - kProbeWaitMs);
+}
+
+void CDhcpServer::HandleClientPort(const char* data, qint64 size, const QHostAddress& from) {
+    Packet p;
+    if (size < 1 || data[0] != 2) // a BOOTREPLY
+        return;
+    QByteArray bytes(data, int(qMin<qint64>(size, 1500)));
+    bytes[0] = 1; // read as a request is: the layout is the same
+    if (!Parse(bytes.constData(), bytes.size(), &p) || p.xid != m_probeXid ||
+        p.chaddr.left(6) != m_probeMac || (p.messageType != OFFER && p.messageType != ACK))
+        return;
+    const quint32 id = OptionAddress(p, OptServerId);
+    const QString other = id ? AddressText(id) : from.toString();
+    m_otherServer = other;
+    if (m_state != State::Blocked)
+        Block(other);
+}
+
+void CDhcpServer::Block(const QString& other) {
+    const bool was = m_state == State::Blocked;
+    m_state = State::Blocked;
+    const QString text = QStringLiteral("Another DHCP server answers on %1 (%2): not handing out addresses")
+                             .arg(m_link.device, other);
+    SetStatus(text);
+    if (was)
+        return;
+    RowTexts texts;
+    texts.client = other;
+    texts.service = QStringLiteral("DHCP");
+    texts.info = text;
+    const RowHandle row = m_ctx.addRow(texts);
+    m_ctx.updateRow(row, texts, ROW_FAILED);
+    if (m_ctx.playSound)
+        m_ctx.playSound(SOUND_FAILED);
+}
+
+void CDhcpServer::Resume() {
+    const bool wasBlocked = m_state == State::Blocked;
+    m_state = State::Serving;
+    SetStatus(m_runningStatus);
+    if (!wasBlocked)
+        return;
+    RowTexts texts;
+    texts.service = QStringLiteral("DHCP");
+    texts.info = QStringLiteral("No other DHCP server answers on %1: handing out addresses")
+                     .arg(m_link.device);
+    const RowHandle row = m_ctx.addRow(texts);
+    m_ctx.updateRow(row, texts, ROW_SENT);
+}
+
+void CDhcpServer::SetStatus(const QString& status) {
+    if (status == m_status)
+        return;
+    m_status = status;
+    if (m_ctx.statusChanged)
+        m_ctx.statusChanged(status);
+}
+
+void CDhcpServer::HandleDatagram(const char* data, qint64 size) {
+    Packet request;
+    if (!Parse(data, size, &request, true) || request.htype != 1 || request.hlen != 6)
+        return;
+    if (request.xid == m_probeXid && request.chaddr.left(6) == m_probeMac)
+        return; // our own DISCOVER, looped back
+    // Nothing before the link was asked, nothing while another server answers there.
+    if (m_state != State::Serving)
+        return;
+    const AdmitAddress admit = [this](quint32 address) {
+        return m_ctx.admit ? m_ctx.admit(QHostAddress(address)) : QString();
+    };
+    const Reply reply = Answer(request, m_config, *m_leases, Now(), admit);
+    if (!reply.bytes.isEmpty()) {
+        const QHostAddress to = reply.to == 0xffffffffu ? QHostAddress(QHostAddress::Broadcast)
+                                                        : QHostAddress(reply.to);
+        m_serverSocket->writeDatagram(reply.bytes.constData(), reply.bytes.size(), to, reply.toPort);
+    }
+    if (request.messageType != DISCOVER && request.messageType != INFORM && !reply.info.isEmpty())
+        SaveLeases();
+    ShowRow(request, reply);
+}
+
+void CDhcpServer::SaveLeases() {
+    if (m_ctx.leaseFile.isEmpty())
+        return;
+    QString why;
+    if (!WriteLeaseFile(m_ctx.leaseFile, m_leases->Leases(), &why)) {
+        RowTexts texts;
+        texts.service = QStringLiteral("DHCP");
+        texts.file = m_ctx.leaseFile;
+        texts.info = QStringLiteral("Leases not saved: %1").arg(why);
+        const RowHandle row = m_ctx.addRow(texts);
+        m_ctx.updateRow(row, texts, ROW_FAILED);
+    }
+}
+
+void CDhcpServer::ShowRow(const Packet& request, const Reply& reply) {
+    if (reply.info.isEmpty())
+        return;
+    const Mac mac = request.chaddr.left(6);
+    RowTexts texts;
+    texts.client = reply.address
+                       ? QStringLiteral("%1 (%2)").arg(MacText(mac), AddressText(reply.address))
+                       : MacText(mac);
+    texts.file = reply.bootFile;
+    texts.service = QStringLiteral("DHCP");
+    texts.info = reply.info;
+    const RowState state = reply.refused ? ROW_FAILED : ROW_SENT;
+    // A client's exchange stays on its row (a DISCOVER repeated, then its REQUEST);
+    // the next exchange after a lease was given or ended starts a row of its own.
+    auto it = m_rows.find(mac);
+    if (it == m_rows.end() || it->finished) {
+        if (it == m_rows.end()) {
+            if (m_rowOrder.size() >= kRowsKept)
+                m_rows.remove(m_rowOrder.takeFirst());
+            m_rowOrder.append(mac);
+            it = m_rows.insert(mac, {});
+        }
+        it->row = m_ctx.addRow(texts);
+        it->state = ROW_ACTIVE;
+    }
+    if (state == ROW_FAILED && it->state != ROW_FAILED && m_ctx.playSound)
+        m_ctx.playSound(SOUND_FAILED);
+    it->state = state;
+    const quint8 type = request.messageType;
+    it->finished = !reply.refused && type != DISCOVER;
+    m_ctx.updateRow(it->row, texts, state);
+}

@@ -1,0 +1,117 @@
+#pragma once
+
+#include "engine/dhcp/DhcpAnswer.h"
+#include "engine/dhcp/LeaseTable.h"
+#include "engine/platform/Platform.h"
+#include "engine/server/ServerWindow.h"
+
+#include <QHash>
+#include <QHostAddress>
+#include <QString>
+#include <functional>
+#include <memory>
+
+// The [Dhcp] values (and the boot files by kind) as the server takes them.
+struct DhcpOptions {
+    QString interface; // empty: the interface of the listen address
+    QString poolFirst, poolLast; // empty: up to 50 addresses after ours in the prefix
+    QString router;
+    QString dnsServers; // separated by commas or spaces
+    int leaseSeconds = 3600;
+    QString hostsFile;
+    bool onlyKnownHosts = false;
+    QString bootFileBios, bootFileUefi, bootFileUefiHttp, bootFileIpxe, bootFileOther;
+    bool operator==(const DhcpOptions&) const = default;
+};
+
+// The link the server lives on: its interface, our IPv4 address there and its prefix.
+struct DhcpLink {
+    QString device;
+    QHostAddress address;
+    int prefixLength = 0;
+    // "eth1 (192.0.2.10)".
+    QString describe() const;
+};
+// The interface named, or for an empty name the one holding `listen` (for a listener on
+// every address the first that is up, not loopback, with an IPv4 address). Empty
+// device, with *why set, when there is none or it has no IPv4 address.
+DhcpLink FindDhcpLink(const QString& name, const QHostAddress& listen, QString* why);
+
+// What the server needs of the engine around it, and nothing more.
+struct DhcpContext {
+    IPlatform* platform = nullptr;
+    int timerId = 0; // a platform timer of its own; the engine hands its expiry to OnTimer
+    std::function<RowHandle(const RowTexts&)> addRow;
+    std::function<void(RowHandle, const RowTexts&, RowState)> updateRow;
+    std::function<void(int sound)> playSound;
+    // The client list: the refusal text for an address, empty when it is admitted.
+    std::function<QString(const QHostAddress&)> admit;
+    // The status changed (another server seen or gone).
+    std::function<void(const QString&)> statusChanged;
+    QString leaseFile;            // where the leases are kept; empty: not kept
+    qint64 epochAtStart = 0;      // the wall clock at Start, in seconds (lease ends)
+};
+
+// A DHCP and BOOTP server on one interface (CLeaseTable and Answer do the thinking).
+// Before its first answer, and every minute after, it sends a DISCOVER of its own; while
+// another server answers one, it answers nobody. Every exchange is a row: one per
+// client while its exchange goes on, so a client that keeps asking renews its row.
+class CDhcpServer {
+public:
+    static constexpr int kProbeEveryMs = 60000;
+    static constexpr int kProbeWaitMs = 2000;
+    static constexpr int kRowsKept = 1024; // clients whose row is remembered
+
+    explicit CDhcpServer(DhcpContext context);
+    ~CDhcpServer();
+
+    // Opens 67 (and 68, for the answers to its own DISCOVER) on the link; false with
+    // the reason.
+    bool Start(const DhcpOptions& options, const DhcpLink& link, QString* error);
+    void OnTimer();
+    // "dhcp on eth1 (192.0.2.10), pool 192.0.2.11-192.0.2.60", or what stops it.
+    QString Status() const { return m_status; }
+    const DhcpLink& Link() const { return m_link; }
+    bool Answering() const { return m_state == State::Serving; }
+    // Problems with HostsFile, one line each ("line 3: ...").
+    QStringList HostsProblems() const { return m_hostsProblems; }
+
+    // One datagram to port 67.
+    void HandleDatagram(const char* data, qint64 size);
+    // One datagram to port 68: an answer to our own DISCOVER tells of another server.
+    void HandleClientPort(const char* data, qint64 size, const QHostAddress& from);
+
+private:
+    enum class State { Probing, Serving, Blocked };
+    void SendProbe();
+    void EndProbe();
+    void Block(const QString& other);
+    void Resume();
+    qint64 Now() const;
+    void SaveLeases();
+    void ShowRow(const Dhcp::Packet& request, const Dhcp::Reply& reply);
+    void SetStatus(const QString& status);
+
+    DhcpContext m_ctx;
+    DhcpLink m_link;
+    Dhcp::ServerConfig m_config;
+    std::unique_ptr<Dhcp::CLeaseTable> m_leases;
+    std::unique_ptr<IDatagramSocket> m_serverSocket;
+    std::unique_ptr<IDatagramSocket> m_clientSocket;
+    QString m_status, m_runningStatus;
+    QStringList m_hostsProblems;
+    State m_state = State::Probing;
+    bool m_waiting = false; // a probe is out, its answers awaited
+    QString m_otherServer;  // the answer seen to the probe out, if any
+    quint32 m_probeXid = 0;
+    Dhcp::Mac m_probeMac;
+    qint64 m_elapsedAtStart = 0;
+
+    struct ClientRow {
+        RowHandle row = 0;
+        bool finished = false; // a lease given or released: the next exchange is a new row
+        RowState state = ROW_ACTIVE;
+    };
+    QHash<Dhcp::Mac, ClientRow> m_rows;
+    QList<Dhcp::Mac> m_rowOrder;
+};

@@ -1,0 +1,237 @@
+#include "engine/dhcp/LeaseTable.h"
+
+#include <QHostAddress>
+#include <QRegularExpression>
+#include <QStringList>
+#include <algorithm>
+
+namespace Dhcp {
+
+QString MacText(const Mac& mac) {
+    QStringList parts;
+    for (const char c : mac)
+        parts.append(QStringLiteral("%1").arg(uchar(c), 2, 16, QLatin1Char('0')));
+    return parts.join(QLatin1Char(':'));
+}
+
+Mac ParseMac(const QString& text) {
+    const QStringList parts = text.split(QRegularExpression(QStringLiteral("[:-]")));
+    if (parts.size() != 6)
+        return {};
+    Mac mac;
+    for (const QString& part : parts) {
+        bool ok = false;
+        const uint byte = part.toUInt(&ok, 16);
+        if (!ok || part.size() != 2 || byte > 255)
+            return {};
+        mac.append(char(byte));
+    }
+    return mac;
+}
+
+QString AddressText(quint32 address) { return QHostAddress(address).toString(); }
+
+quint32 ParseAddress(const QString& text) {
+    const QStringList parts = text.split(QLatin1Char('.'));
+    if (parts.size() != 4)
+        return 0;
+    quint32 out = 0;
+    for (const QString& part : parts) {
+        bool ok = false;
+        const uint n = part.toUInt(&ok, 10);
+        if (!ok || n > 255 || part.isEmpty() || part.size() > 3)
+            return 0;
+        out = out << 8 | n;
+    }
+    return out;
+}
+
+HostsParse ParseHostsFile(const QByteArray& text) {
+    HostsParse out;
+    const QList<QByteArray> lines = text.split('\n');
+    for (int i = 0; i < lines.size(); ++i) {
+        QByteArray line = lines[i];
+        const int hash = line.indexOf('#');
+        if (hash >= 0)
+            line.truncate(hash);
+        const QStringList fields =
+            QString::fromUtf8(line).split(QRegularExpression(QStringLiteral("\\s+")),
+                                          Qt::SkipEmptyParts);
+        if (fields.isEmpty())
+            continue;
+        FixedHost host;
+        host.mac = ParseMac(fields.value(0));
+        host.address = ParseAddress(fields.value(1));
+        host.bootFile = fields.value(2);
+        if (host.mac.isEmpty() || !host.address || fields.size() > 3) {
+            out.problems.append(QStringLiteral("line %1: \"%2\" is not MAC IP [BOOTFILE]")
+                                    .arg(i + 1)
+                                    .arg(QString::fromUtf8(lines[i]).trimmed()));
+            continue;
+        }
+        out.hosts.append(host);
+    }
+    return out;
+}
+
+bool DefaultPool(quint32 ours, int prefixLength, quint32* first, quint32* last) {
+    if (prefixLength < 1 || prefixLength > 30)
+        return false;
+    const quint32 mask = ~quint32(0) << (32 - prefixLength);
+    const quint32 broadcast = (ours & mask) | ~mask;
+    if (ours + 1 >= broadcast)
+        return false;
+    *first = ours + 1;
+    *last = qMin<quint64>(quint64(ours) + kDefaultPoolSize, broadcast - 1);
+    return true;
+}
+
+CLeaseTable::CLeaseTable(quint32 first, quint32 last, const QList<FixedHost>& hosts,
+                         bool onlyKnownHosts)
+    : m_first(first), m_last(first ? qMax(first, last) : 0), m_onlyKnown(onlyKnownHosts) {
+    for (const FixedHost& h : hosts) {
+        m_hosts.insert(h.mac, h);
+        m_fixedByAddress.insert(h.address, h.mac);
+    }
+}
+
+const FixedHost* CLeaseTable::Host(const Mac& mac) const {
+    const auto it = m_hosts.constFind(mac);
+    return it == m_hosts.constEnd() ? nullptr : &*it;
+}
+
+bool CLeaseTable::FreeFor(quint32 address, const Mac& mac, qint64 now) const {
+    if (!InPool(address) || m_fixedByAddress.contains(address))
+        return false;
+    const auto it = m_slots.constFind(address);
+    if (it == m_slots.constEnd())
+        return true;
+    if (it->blockedUntil > now)
+        return false;
+    return it->mac == mac || it->expires <= now;
+}
+
+quint32 CLeaseTable::AddressOf(const Mac& mac) const { return m_byMac.value(mac, 0); }
+
+CLeaseTable::Pick CLeaseTable::Offer(const Mac& mac, quint32 requested, qint64 now) {
+    if (const FixedHost* host = Host(mac))
+        return {Outcome::Given, host->address, host};
+    if (m_onlyKnown)
+        return {Outcome::Unknown, 0, nullptr};
+    quint32 chosen = 0;
+    if (const quint32 own = AddressOf(mac); own && FreeFor(own, mac, now))
+        chosen = own;
+    else if (requested && FreeFor(requested, mac, now))
+        chosen = requested;
+    else if (m_first) {
+        // Never given first, so that a client gone for a while finds its address still
+        // free; then the one whose holder has been gone longest.
+        quint32 oldest = 0;
+        qint64 oldestEnd = 0;
+        for (quint32 a = m_first; a <= m_last && a != 0; ++a) {
+            if (!FreeFor(a, mac, now))
+                continue;
+            const auto it = m_slots.constFind(a);
+            if (it == m_slots.constEnd()) {
+                chosen = a;
+                break;
+            }
+            if (!oldest || it->expires < oldestEnd) {
+                oldest = a;
+                oldestEnd = it->expires;
+            }
+        }
+        if (!chosen)
+            chosen = oldest;
+    }
+    if (!chosen)
+        return {Outcome::Exhausted, 0, nullptr};
+    Slot& slot = m_slots[chosen];
+    if (slot.mac != mac) {
+        if (m_byMac.value(slot.mac) == chosen)
+            m_byMac.remove(slot.mac);
+        slot.mac = mac;
+        slot.expires = 0;
+    }
+    slot.expires = qMax(slot.expires, now + kOfferSeconds);
+    slot.everGiven = true;
+    m_byMac.insert(mac, chosen);
+    return {Outcome::Given, chosen, nullptr};
+}
+
+CLeaseTable::Pick CLeaseTable::Bind(const Mac& mac, quint32 address, qint64 now, qint64 seconds) {
+    if (const FixedHost* host = Host(mac))
+        return {host->address == address ? Outcome::Given : Outcome::Wrong, host->address, host};
+    if (m_onlyKnown)
+        return {Outcome::Unknown, 0, nullptr};
+    if (!FreeFor(address, mac, now))
+        return {Outcome::Wrong, 0, nullptr};
+    // A client holds one address: the one it held or was offered before is let go.
+    if (const quint32 before = AddressOf(mac); before && before != address) {
+        Slot& old = m_slots[before];
+        if (old.mac == mac) {
+            old.mac.clear();
+            old.expires = 0;
+        }
+    }
+    Slot& slot = m_slots[address];
+    if (slot.mac != mac && m_byMac.value(slot.mac) == address)
+        m_byMac.remove(slot.mac);
+    slot.mac = mac;
+    slot.expires = now + seconds;
+    slot.everGiven = true;
+    m_byMac.insert(mac, address);
+    return {Outcome::Given, address, nullptr};
+}
+
+bool CLeaseTable::Release(const Mac& mac, quint32 address, qint64 now) {
+    const auto it = m_slots.find(address);
+    if (it == m_slots.end() || it->mac != mac || it->expires <= now)
+        return false;
+    it->expires = now;
+    return true;
+}
+
+bool CLeaseTable::Decline(const Mac& mac, quint32 address, qint64 now) {
+    const auto it = m_slots.find(address);
+    if (it == m_slots.end() || it->mac != mac)
+        return false;
+    // Nobody's address now: the client that declined it is offered another.
+    it->blockedUntil = now + kDeclineSeconds;
+    it->expires = now;
+    it->mac.clear();
+    m_byMac.remove(mac);
+    return true;
+}
+
+QList<Lease> CLeaseTable::Leases() const {
+    QList<Lease> out;
+    for (auto it = m_slots.constBegin(); it != m_slots.constEnd(); ++it) {
+        // A declined address is kept as a lease of nobody's until its quarantine ends.
+        if (!it->mac.isEmpty())
+            out.append({it->mac, it.key(), it->expires});
+        else if (it->blockedUntil)
+            out.append({Mac(), it.key(), it->blockedUntil});
+    }
+    std::sort(out.begin(), out.end(),
+              [](const Lease& a, const Lease& b) { return a.address < b.address; });
+    return out;
+}
+
+void CLeaseTable::Restore(const QList<Lease>& leases) {
+    for (const Lease& l : leases) {
+        if (!InPool(l.address) || m_fixedByAddress.contains(l.address))
+            continue;
+        Slot& slot = m_slots[l.address];
+        slot.mac = l.mac;
+        slot.everGiven = true;
+        if (l.mac.isEmpty()) {
+            slot.blockedUntil = l.expires;
+            continue;
+        }
+        slot.expires = l.expires;
+        m_byMac.insert(l.mac, l.address);
+    }
+}
+
+} // namespace Dhcp

@@ -1,0 +1,106 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QString>
+#include <QtGlobal>
+
+// The addresses a DHCP server of ours hands out on its one link, as values and times
+// only: no socket, no clock, no file. Times are seconds since the epoch, handed in by
+// the caller, so a test moves them as it likes and a restart keeps them.
+namespace Dhcp {
+
+// A hardware address as sent (chaddr's first hlen bytes); "52:54:00:12:34:56" in text.
+using Mac = QByteArray;
+QString MacText(const Mac& mac);
+// "52:54:00:12:34:56" or "52-54-00-12-34-56", any case; empty for anything else.
+Mac ParseMac(const QString& text);
+QString AddressText(quint32 address);
+// A dotted IPv4 address; 0 for anything else.
+quint32 ParseAddress(const QString& text);
+
+// A HostsFile line: a fixed address and that host's own boot file (may be empty).
+struct FixedHost {
+    Mac mac;
+    quint32 address = 0;
+    QString bootFile;
+};
+struct HostsParse {
+    QList<FixedHost> hosts;
+    QStringList problems; // "line 3: ..." for each line that was not understood
+};
+// Lines `MAC IP [BOOTFILE]`; `#` starts a comment; blank lines are fine.
+HostsParse ParseHostsFile(const QByteArray& text);
+
+// The pool when PoolFirst and PoolLast are empty: up to kDefaultPoolSize addresses
+// after ours within the prefix. False when none are left there.
+constexpr int kDefaultPoolSize = 50;
+bool DefaultPool(quint32 ours, int prefixLength, quint32* first, quint32* last);
+
+struct Lease {
+    Mac mac;
+    quint32 address = 0;
+    qint64 expires = 0; // seconds since the epoch; past it the address is free again
+    bool operator==(const Lease&) const = default;
+};
+
+// The pool and its holders. An address is held by at most one client: a fixed host's
+// always, a lease's until it expires or is released (and then still preferred for the
+// same client), an offer's for kOfferSeconds, a declined one for kDeclineSeconds.
+class CLeaseTable {
+public:
+    static constexpr qint64 kOfferSeconds = 60;
+    static constexpr qint64 kDeclineSeconds = 600;
+
+    // first..last inclusive (host order); first 0: no pool, fixed hosts only.
+    CLeaseTable(quint32 first, quint32 last, const QList<FixedHost>& hosts, bool onlyKnownHosts);
+
+    enum class Outcome { Given, Unknown, Exhausted, Wrong };
+    struct Pick {
+        Outcome outcome = Outcome::Exhausted;
+        quint32 address = 0;
+        const FixedHost* host = nullptr; // when the client is in HostsFile
+    };
+
+    // DISCOVER (or plain BOOTP, bound at once by the caller): the fixed address, else
+    // the client's own lease or last address, else the one it asks for (option 50)
+    // when free, else the first address never given, else the one free longest.
+    Pick Offer(const Mac& mac, quint32 requested, qint64 now);
+    // REQUEST for `address`: Given when it is this client's to have (its fixed one, its
+    // offer or lease, or free in the pool), and then leased until now + seconds; Wrong
+    // (a NAK) otherwise.
+    Pick Bind(const Mac& mac, quint32 address, qint64 now, qint64 seconds);
+    // RELEASE: the lease ends now; the address stays this client's first choice.
+    bool Release(const Mac& mac, quint32 address, qint64 now);
+    // DECLINE: someone else uses the address; nobody gets it for kDeclineSeconds.
+    bool Decline(const Mac& mac, quint32 address, qint64 now);
+    const FixedHost* Host(const Mac& mac) const;
+    bool InPool(quint32 address) const { return m_first && address >= m_first && address <= m_last; }
+
+    // Every lease, in address order (what the lease file keeps).
+    QList<Lease> Leases() const;
+    // The leases read back after a restart; ones outside the pool now are dropped.
+    void Restore(const QList<Lease>& leases);
+    quint32 First() const { return m_first; }
+    quint32 Last() const { return m_last; }
+
+private:
+    struct Slot {
+        Mac mac;            // the last client that held it
+        qint64 expires = 0; // lease or offer end
+        qint64 blockedUntil = 0; // declined
+        bool everGiven = false;
+    };
+    bool FreeFor(quint32 address, const Mac& mac, qint64 now) const;
+    quint32 AddressOf(const Mac& mac) const;
+
+    quint32 m_first, m_last;
+    bool m_onlyKnown;
+    QHash<Mac, FixedHost> m_hosts;
+    QHash<quint32, Mac> m_fixedByAddress;
+    QHash<quint32, Slot> m_slots;    // addresses of the pool that were ever given
+    QHash<Mac, quint32> m_byMac;     // a client's last address in the pool
+};
+
+} // namespace Dhcp

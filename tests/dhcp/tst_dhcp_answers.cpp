@@ -1,0 +1,241 @@
+#include "engine/dhcp/DhcpAnswer.h"
+
+#include <QFile>
+#include <QtTest>
+
+using namespace Dhcp;
+
+// The answers to real clients' packets (captured by data/capture.sh: busybox udhcpc,
+// klibc's BOOTP, dnsmasq's dhcp_release, iPXE and OVMF under QEMU), then to packets
+// made from those by changing one value.
+class TestDhcpAnswers : public QObject {
+    Q_OBJECT
+
+    static quint32 ip(const char* text) { return ParseAddress(QString::fromLatin1(text)); }
+
+    static ServerConfig config() {
+        ServerConfig c;
+        c.server = ip("203.0.113.1");
+        c.netmask = ip("255.255.255.0");
+        c.routers = {ip("203.0.113.254")};
+        c.dns = {ip("203.0.113.53"), ip("203.0.113.54")};
+        c.leaseSeconds = 3600;
+        c.bootFileBios = QStringLiteral("undionly.kpxe");
+        c.bootFileUefi = QStringLiteral("snponly.efi");
+        c.bootFileIpxe = QStringLiteral("boot.ipxe");
+        c.bootFileOther = QStringLiteral("other.bin");
+        return c;
+    }
+    static CLeaseTable table(bool onlyKnown = false) {
+        return CLeaseTable(ip("203.0.113.2"), ip("203.0.113.100"),
+                           {{ParseMac(QStringLiteral("02:00:00:00:00:0e")), ip("203.0.113.150"),
+                             QStringLiteral("own.bin")}},
+                           onlyKnown);
+    }
+
+    static Packet golden(const QString& name) {
+        QFile f(QStringLiteral(DHCP_DATA "/") + name + QStringLiteral(".bin"));
+        if (!f.open(QIODevice::ReadOnly))
+            qFatal("missing golden packet %s", qPrintable(name));
+        const QByteArray bytes = f.readAll();
+        Packet p;
+        if (!Parse(bytes.constData(), bytes.size(), &p, true))
+            qFatal("golden packet %s does not parse", qPrintable(name));
+        return p;
+    }
+    // A reply read back: its op turned round, it parses as a request does.
+    static Packet readReply(const QByteArray& bytes) {
+        QByteArray b = bytes;
+        b[0] = 1;
+        Packet p;
+        if (!Parse(b.constData(), b.size(), &p, true))
+            qWarning("reply does not parse");
+        return p;
+    }
+    static QByteArray fileField(const QByteArray& reply) {
+        const QByteArray f = reply.mid(108, kFileSize);
+        return f.left(f.indexOf('\0'));
+    }
+
+private slots:
+    // One lease table through a run of real clients' packets, each answer checked.
+    void realClients_data() {
+        QTest::addColumn<QStringList>("packets");
+        QTest::addColumn<QList<int>>("replyTypes");   // -1 nothing sent, 0 a BOOTP reply
+        QTest::addColumn<QStringList>("infos");
+        QTest::addColumn<QStringList>("files");
+        QTest::newRow("udhcpc: lease, release; dhcp_release of a lease it does not hold")
+            << QStringList{"udhcpc-discover", "udhcpc-request", "udhcpc-release", "dhcp_release-release"}
+            << QList<int>{OFFER, ACK, -1, -1}
+            << QStringList{"Offered 203.0.113.2", "Leased 203.0.113.15 for 1 h", "Released", ""}
+            << QStringList{"other.bin", "other.bin", "", ""};
+        QTest::newRow("udhcpc finds its address in use: declined, another offered")
+            << QStringList{"udhcpc-declining-request", "udhcpc-declining-decline",
+                           "udhcpc-declining-discover", "udhcpc-declining-request"}
+            << QList<int>{ACK, -1, OFFER, NAK}
+            << QStringList{"Leased 203.0.113.77 for 1 h",
+                           "Declined 203.0.113.77: in use by another machine, not given for 10 min",
+                           "Offered 203.0.113.2", "NAK: 203.0.113.77 is not this client's"}
+            << QStringList{"other.bin", "", "other.bin", ""};
+        QTest::newRow("firmware by kind: iPXE, UEFI PXE; BOOTP from a HostsFile host")
+            << QStringList{"ipxe-discover", "ovmf-discover", "klibc-bootp"}
+            << QList<int>{OFFER, OFFER, 0}
+            << QStringList{"Offered 203.0.113.2", "Offered 203.0.113.3", "BOOTP 203.0.113.150"}
+            << QStringList{"boot.ipxe", "snponly.efi", "own.bin"};
+    }
+    void realClients() {
+        QFETCH(QStringList, packets);
+        QFETCH(QList<int>, replyTypes);
+        QFETCH(QStringList, infos);
+        QFETCH(QStringList, files);
+        CLeaseTable leases = table();
+        const ServerConfig c = config();
+        for (int i = 0; i < packets.size(); ++i) {
+            const Packet request = golden(packets[i]);
+            const Reply r = Answer(request, c, leases, 1000 + i);
+            QCOMPARE(r.info, infos[i]);
+            QCOMPARE(r.bootFile, files[i]);
+            if (replyTypes[i] < 0) {
+                QVERIFY2(r.bytes.isEmpty(), qPrintable(packets[i]));
+                continue;
+            }
+            const Packet reply = readReply(r.bytes);
+            QCOMPARE(int(reply.messageType), replyTypes[i]);
+            QCOMPARE(reply.xid, request.xid);
+            QCOMPARE(reply.chaddr, request.chaddr);
+            QVERIFY(r.bytes.size() >= 300);
+            if (replyTypes[i] == NAK) {
+                QCOMPARE(reply.yiaddr, 0u);
+                QCOMPARE(r.to, 0xffffffffu);
+                QVERIFY(r.refused);
+                continue;
+            }
+            QCOMPARE(AddressText(reply.yiaddr), infos[i].section(' ', 1, 1));
+            QCOMPARE(fileField(r.bytes), files[i].toUtf8());
+            QCOMPARE(reply.siaddr, c.server);
+            QVERIFY(!r.refused);
+        }
+    }
+
+    // Every option the issue names, in an ACK, a BOOTP reply and an INFORM's ACK.
+    void optionsOfEachReply() {
+        CLeaseTable leases = table();
+        const ServerConfig c = config();
+        Answer(golden("udhcpc-discover"), c, leases, 0);
+        const Reply ack = Answer(golden("udhcpc-request"), c, leases, 0);
+        const Packet p = readReply(ack.bytes);
+        QCOMPARE(p.option(1), IpBytes(ip("255.255.255.0")));
+        QCOMPARE(p.option(3), IpBytes(ip("203.0.113.254")));
+        QCOMPARE(p.option(6), IpBytes(ip("203.0.113.53")) + IpBytes(ip("203.0.113.54")));
+        QCOMPARE(p.option(28), IpBytes(ip("203.0.113.255")));
+        QCOMPARE(p.option(51), IpBytes(3600));
+        QCOMPARE(p.option(54), IpBytes(c.server));
+        QCOMPARE(p.option(58), IpBytes(1800));
+        QCOMPARE(p.option(59), IpBytes(3150));
+        QCOMPARE(p.option(66), QByteArray("203.0.113.1"));
+        QCOMPARE(p.option(67), QByteArray("other.bin"));
+        QCOMPARE(ack.to, 0xffffffffu); // no address yet: broadcast
+
+        // BOOTP: the network, no DHCP options.
+        const Reply bootp = Answer(golden("klibc-bootp"), c, leases, 0);
+        const Packet b = readReply(bootp.bytes);
+        QCOMPARE(int(b.messageType), 0);
+        for (int code : {51, 53, 54, 58, 59})
+            QVERIFY2(!b.has(quint8(code)), qPrintable(QString::number(code)));
+        QCOMPARE(b.option(1), IpBytes(ip("255.255.255.0")));
+        QCOMPARE(b.option(66), QByteArray("203.0.113.1"));
+
+        // INFORM: a client with an address of its own; no address, no lease, to it.
+        Packet inform = golden("udhcpc-request");
+        inform.messageType = INFORM;
+        inform.ciaddr = ip("203.0.113.200");
+        inform.options.remove(50);
+        inform.options.remove(54);
+        const Reply i = Answer(inform, c, leases, 0);
+        const Packet ip_ = readReply(i.bytes);
+        QCOMPARE(int(ip_.messageType), int(ACK));
+        QCOMPARE(ip_.yiaddr, 0u);
+        QVERIFY(!ip_.has(51));
+        QCOMPARE(ip_.option(3), IpBytes(ip("203.0.113.254")));
+        QCOMPARE(i.to, inform.ciaddr);
+        QCOMPARE(i.info, QStringLiteral("Informed 203.0.113.200"));
+    }
+
+    // Changed one value at a time from udhcpc's REQUEST: who gets an answer, and where.
+    void requestVariants_data() {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<int>("replyType"); // -1: silence
+        QTest::addColumn<QString>("info");
+        QTest::addColumn<QString>("to");
+        QTest::newRow("another server chosen") << "server 203.0.113.9" << -1 << "" << "";
+        QTest::newRow("init-reboot, another network")
+            << "reboot 10.0.0.5" << int(NAK) << "NAK: 10.0.0.5 is not on this network" << "255.255.255.255";
+        QTest::newRow("init-reboot, a free address") << "reboot 203.0.113.40" << int(ACK)
+            << "Leased 203.0.113.40 for 1 h" << "255.255.255.255";
+        QTest::newRow("renewing: to its own address") << "renew 203.0.113.41" << int(ACK)
+            << "Leased 203.0.113.41 for 1 h" << "203.0.113.41";
+        QTest::newRow("through a relay") << "relay 198.51.100.1" << int(ACK)
+            << "Leased 203.0.113.15 for 1 h" << "198.51.100.1";
+        QTest::newRow("refused by the client list") << "refuse" << -1
+            << "Not in the client list" << "";
+    }
+    void requestVariants() {
+        QFETCH(QString, change);
+        QFETCH(int, replyType);
+        QFETCH(QString, info);
+        QFETCH(QString, to);
+        Packet req = golden("udhcpc-request");
+        const QString what = change.section(' ', 0, 0);
+        const quint32 value = ParseAddress(change.section(' ', 1, 1));
+        AdmitAddress admit;
+        if (what == "server") {
+            req.options[54] = IpBytes(value);
+        } else if (what == "reboot") {
+            req.options.remove(54);
+            req.options[50] = IpBytes(value);
+        } else if (what == "renew") {
+            req.options.remove(54);
+            req.options.remove(50);
+            req.ciaddr = value;
+        } else if (what == "relay") {
+            req.giaddr = value;
+        } else if (what == "refuse") {
+            admit = [](quint32) { return QStringLiteral("Not in the client list"); };
+        }
+        CLeaseTable leases = table();
+        const Reply r = Answer(req, config(), leases, 0, admit);
+        QCOMPARE(r.info, info);
+        if (replyType < 0) {
+            QVERIFY(r.bytes.isEmpty());
+            return;
+        }
+        QCOMPARE(int(readReply(r.bytes).messageType), replyType);
+        QCOMPARE(AddressText(r.to), to);
+        QCOMPARE(r.toPort, what == "relay" ? kServerPort : kClientPort);
+    }
+
+    // Refusals are rows with their reason, and a refused client holds nothing.
+    void refusals() {
+        const ServerConfig c = config();
+        CLeaseTable known = table(true);
+        Reply r = Answer(golden("udhcpc-discover"), c, known, 0);
+        QVERIFY(r.refused && r.bytes.isEmpty());
+        QCOMPARE(r.info, QStringLiteral("Not in HostsFile (OnlyKnownHosts)"));
+        QCOMPARE(Answer(golden("klibc-bootp"), c, known, 0).info, QStringLiteral("BOOTP 203.0.113.150"));
+
+        CLeaseTable small(ip("203.0.113.2"), ip("203.0.113.2"), {}, false);
+        QCOMPARE(Answer(golden("ipxe-discover"), c, small, 0).info, QStringLiteral("Offered 203.0.113.2"));
+        r = Answer(golden("ovmf-discover"), c, small, 0);
+        QVERIFY(r.refused);
+        QCOMPARE(r.info, QStringLiteral("No free address in the pool 203.0.113.2-203.0.113.2"));
+
+        // The list refuses the address: it is not held for the client that was refused.
+        CLeaseTable leases(ip("203.0.113.2"), ip("203.0.113.2"), {}, false);
+        const AdmitAddress no = [](quint32) { return QStringLiteral("Not in the client list"); };
+        QVERIFY(Answer(golden("udhcpc-discover"), c, leases, 0, no).refused);
+        QCOMPARE(Answer(golden("ipxe-discover"), c, leases, 0).info, QStringLiteral("Offered 203.0.113.2"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDhcpAnswers)
+#include "tst_dhcp_answers.moc"

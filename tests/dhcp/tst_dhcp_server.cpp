@@ -1,0 +1,220 @@
+#include "engine/dhcp/DhcpServer.h"
+#include "engine/dhcp/LeaseFile.h"
+#include "FakePlatform.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace Dhcp;
+
+// The service on the fake platform and clock: it asks the link before it answers, steps
+// back while another DHCP server answers there, keeps one row per client exchange and
+// its leases across a restart. The clients' packets are the captured ones.
+class TestDhcpServer : public QObject {
+    Q_OBJECT
+
+    static constexpr int kTimer = 77;
+
+    struct Row {
+        RowTexts texts;
+        RowState state = ROW_ACTIVE;
+    };
+    struct Fixture {
+        FakePlatform platform;
+        QList<Row> rows;
+        QStringList statuses;
+        QString refuseAll; // the client list's refusal, for every address
+        std::unique_ptr<CDhcpServer> server;
+
+        explicit Fixture(const QString& leaseFile, DhcpOptions options = {}) {
+            platform.timers().onTimeout = [this](int id) {
+                if (id == kTimer && server)
+                    server->OnTimer();
+            };
+            DhcpContext c;
+            c.platform = &platform;
+            c.timerId = kTimer;
+            c.addRow = [this](const RowTexts& t) {
+                rows.append({t, ROW_ACTIVE});
+                return RowHandle(rows.size());
+            };
+            c.updateRow = [this](RowHandle r, const RowTexts& t, RowState s) {
+                rows[int(r) - 1] = {t, s};
+            };
+            c.admit = [this](const QHostAddress&) { return refuseAll; };
+            c.statusChanged = [this](const QString& s) { statuses.append(s); };
+            c.leaseFile = leaseFile;
+            c.epochAtStart = 1765300000;
+            server = std::make_unique<CDhcpServer>(std::move(c));
+            options.bootFileOther = QStringLiteral("other.bin");
+            const DhcpLink link{QStringLiteral("tap0"), QHostAddress(QStringLiteral("203.0.113.1")), 24};
+            QString why;
+            if (!server->Start(options, link, &why))
+                qFatal("start: %s", qPrintable(why));
+        }
+        QList<FakeDatagram> ask(const QString& packet) {
+            QFile f(QStringLiteral(DHCP_DATA "/") + packet + QStringLiteral(".bin"));
+            f.open(QIODevice::ReadOnly);
+            platform.net.takeSent();
+            platform.net.deliver(kServerPort, f.readAll(), QHostAddress(QStringLiteral("0.0.0.0")),
+                                 kClientPort);
+            return platform.net.takeSent();
+        }
+        void advance(int ms) { platform.clock().advance(ms); }
+        // The server's own DISCOVER, as the link carries it.
+        QByteArray probe() {
+            for (const FakeDatagram& d : platform.net.sent)
+                if (d.peerPort == kServerPort)
+                    return d.data;
+            return {};
+        }
+        // Another server's OFFER to that DISCOVER.
+        void otherServerAnswers(const QByteArray& discover) {
+            QByteArray offer = discover;
+            offer[0] = 2;
+            Put32(offer, 16, 0xcb00710a);
+            offer.truncate(kOptionsAt);
+            AddOption(offer, OptMessageType, QByteArray(1, char(OFFER)));
+            AddOption(offer, OptServerId, IpBytes(0xcb007109)); // 203.0.113.9
+            offer.append(char(OptEnd));
+            platform.net.deliver(kClientPort, offer, QHostAddress(QStringLiteral("203.0.113.9")),
+                                 kServerPort);
+        }
+    };
+
+    static Packet reply(const FakeDatagram& d) {
+        QByteArray b = d.data;
+        b[0] = 1;
+        Packet p;
+        Parse(b.constData(), b.size(), &p, true);
+        return p;
+    }
+
+    QTemporaryDir m_dir;
+    QString leaseFile() const { return m_dir.filePath(QStringLiteral("dhcp-leases")); }
+
+private slots:
+    void init() { QFile::remove(leaseFile()); }
+
+    void asksTheLinkBeforeItsFirstAnswer() {
+        Fixture f(leaseFile());
+        QCOMPARE(f.server->Status(),
+                 QStringLiteral("dhcp on tap0 (203.0.113.1), pool 203.0.113.2-203.0.113.51"));
+        QCOMPARE(f.platform.net.boundDevice.value(kServerPort), QStringLiteral("tap0"));
+        QCOMPARE(f.platform.net.boundDevice.value(kClientPort), QStringLiteral("tap0"));
+        const QByteArray probe = f.probe();
+        QVERIFY(!probe.isEmpty());
+        Packet p;
+        QVERIFY(Parse(probe.constData(), probe.size(), &p));
+        QCOMPARE(int(p.messageType), int(DISCOVER));
+        // Our own DISCOVER looped back, and a client's while the link is asked: silence.
+        f.platform.net.takeSent();
+        f.platform.net.deliver(kServerPort, probe, QHostAddress(QStringLiteral("0.0.0.0")), kClientPort);
+        QVERIFY(f.ask("udhcpc-discover").isEmpty());
+        f.advance(CDhcpServer::kProbeWaitMs);
+        QVERIFY(f.server->Answering());
+        const QList<FakeDatagram> offer = f.ask("udhcpc-discover");
+        QCOMPARE(offer.size(), 1);
+        QCOMPARE(offer[0].peer, QHostAddress(QHostAddress::Broadcast));
+        QCOMPARE(offer[0].peerPort, kClientPort);
+        QCOMPARE(int(reply(offer[0]).messageType), int(OFFER));
+        QVERIFY(f.rows.isEmpty() || f.rows.size() == 1);
+    }
+
+    // One row per client's exchange: DISCOVERs repeated and the REQUEST on it, blue;
+    // the release, a new exchange, on a row of its own.
+    void rowsFollowTheClient() {
+        Fixture f(leaseFile());
+        f.advance(CDhcpServer::kProbeWaitMs);
+        f.ask("udhcpc-discover");
+        f.ask("udhcpc-discover");
+        f.ask("udhcpc-discover");
+        QCOMPARE(f.rows.size(), 1);
+        QCOMPARE(f.rows[0].texts.info, QStringLiteral("Offered 203.0.113.2"));
+        f.ask("udhcpc-request");
+        QCOMPARE(f.rows.size(), 1);
+        QCOMPARE(f.rows[0].texts.client, QStringLiteral("02:00:00:00:00:0c (203.0.113.15)"));
+        QCOMPARE(f.rows[0].texts.file, QStringLiteral("other.bin"));
+        QCOMPARE(f.rows[0].texts.service, QStringLiteral("DHCP"));
+        QCOMPARE(f.rows[0].texts.info, QStringLiteral("Leased 203.0.113.15 for 1 h"));
+        QCOMPARE(f.rows[0].state, ROW_SENT);
+        f.ask("udhcpc-release");
+        QCOMPARE(f.rows.size(), 2);
+        QCOMPARE(f.rows[1].texts.info, QStringLiteral("Released"));
+
+        // Refused by the client list: red, and nothing sent.
+        f.refuseAll = QStringLiteral("Unauthorized Clinet!! Deny This Request!!");
+        QVERIFY(f.ask("ipxe-discover").isEmpty());
+        QCOMPARE(f.rows.last().state, ROW_FAILED);
+        QCOMPARE(f.rows.last().texts.info, f.refuseAll);
+    }
+
+    void stepsBackWhileAnotherServerAnswers() {
+        Fixture f(leaseFile());
+        f.otherServerAnswers(f.probe());
+        const QString says = QStringLiteral(
+            "Another DHCP server answers on tap0 (203.0.113.9): not handing out addresses");
+        QCOMPARE(f.server->Status(), says);
+        QCOMPARE(f.statuses, QStringList{says});
+        QCOMPARE(f.rows.size(), 1);
+        QCOMPARE(f.rows[0].state, ROW_FAILED);
+        QCOMPARE(f.rows[0].texts.info, says);
+        f.advance(CDhcpServer::kProbeWaitMs);
+        QVERIFY(f.ask("udhcpc-discover").isEmpty());
+
+        // A minute on, it asks again; the other server still answers: nothing changes.
+        f.platform.net.takeSent();
+        f.advance(CDhcpServer::kProbeEveryMs - CDhcpServer::kProbeWaitMs);
+        f.otherServerAnswers(f.probe());
+        f.advance(CDhcpServer::kProbeWaitMs);
+        QCOMPARE(f.rows.size(), 1);
+        QVERIFY(f.ask("udhcpc-discover").isEmpty());
+
+        // Then it is gone: the next look finds nobody, and it answers again.
+        f.advance(CDhcpServer::kProbeEveryMs);
+        QVERIFY(f.server->Answering());
+        QCOMPARE(f.server->Status(),
+                 QStringLiteral("dhcp on tap0 (203.0.113.1), pool 203.0.113.2-203.0.113.51"));
+        QCOMPARE(f.rows.size(), 2);
+        QCOMPARE(f.rows[1].state, ROW_SENT);
+        QCOMPARE(f.ask("udhcpc-discover").size(), 1);
+
+        // And it steps back at once when another one answers its next look.
+        f.platform.net.takeSent();
+        f.advance(CDhcpServer::kProbeEveryMs - CDhcpServer::kProbeWaitMs);
+        f.otherServerAnswers(f.probe());
+        QVERIFY(!f.server->Answering());
+        QVERIFY(f.ask("udhcpc-discover").isEmpty());
+    }
+
+    // A restart: the same client gets the same address, though others came first.
+    void restartKeepsTheAddress() {
+        {
+            Fixture f(leaseFile());
+            f.advance(CDhcpServer::kProbeWaitMs);
+            f.ask("ipxe-discover");
+            QCOMPARE(reply(f.ask("ipxe-request").value(0)).yiaddr, 0xcb007113u); // .19
+        }
+        QCOMPARE(ReadLeaseFile(leaseFile()).size(), 1);
+        Fixture again(leaseFile());
+        again.advance(CDhcpServer::kProbeWaitMs);
+        again.ask("udhcpc-discover");
+        QCOMPARE(reply(again.ask("ipxe-discover").value(0)).yiaddr, 0xcb007113u);
+    }
+
+    void exhaustedPoolIsARedRow() {
+        DhcpOptions o;
+        o.poolFirst = o.poolLast = QStringLiteral("203.0.113.2");
+        Fixture f(leaseFile(), o);
+        f.advance(CDhcpServer::kProbeWaitMs);
+        f.ask("ipxe-discover");
+        QVERIFY(f.ask("ovmf-discover").isEmpty());
+        QCOMPARE(f.rows.last().state, ROW_FAILED);
+        QCOMPARE(f.rows.last().texts.info,
+                 QStringLiteral("No free address in the pool 203.0.113.2-203.0.113.2"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDhcpServer)
+#include "tst_dhcp_server.moc"

@@ -1,0 +1,195 @@
+#include "engine/dhcp/LeaseFile.h"
+#include "engine/dhcp/LeaseTable.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace Dhcp;
+using Outcome = CLeaseTable::Outcome;
+
+// The lease table as scenarios of steps, each with the outcome it must have; the pool
+// is 198.51.100.10-12, and two fixed hosts: F at .5 (outside the pool) and G at .11
+// (inside it, so never anybody else's).
+class TestLeases : public QObject {
+    Q_OBJECT
+
+    static Mac mac(char who) { return Mac("\x52\x54\x00\x00\x00", 5) + who; }
+    static quint32 ip(int last) { return last ? (198u << 24 | 51u << 16 | 100u << 8 | quint32(last)) : 0; }
+    static QList<FixedHost> hosts() {
+        return {{mac('F'), ip(5), QStringLiteral("f.efi")}, {mac('G'), ip(11), QString()}};
+    }
+
+    struct Step {
+        char op;       // o offer (requested in `at`), b bind, r release, d decline
+        char who;
+        int at;        // the address asked for (its last byte), 0 none
+        qint64 now;
+        Outcome expect;
+        int gets;      // the address given (its last byte), 0 none
+    };
+
+private slots:
+    void scenarios_data() {
+        QTest::addColumn<bool>("onlyKnown");
+        QTest::addColumn<QList<Step>>("steps");
+        const auto G = Outcome::Given, X = Outcome::Exhausted, W = Outcome::Wrong,
+                   U = Outcome::Unknown;
+        QTest::newRow("pool in order, the same client the same address, then exhausted")
+            << false << QList<Step>{{'o', 'A', 0, 0, G, 10}, {'o', 'A', 0, 1, G, 10},
+                                    {'o', 'B', 0, 1, G, 12}, {'o', 'C', 0, 1, X, 0}};
+        QTest::newRow("an offer not taken up is free again after a minute")
+            << false << QList<Step>{{'o', 'A', 0, 0, G, 10}, {'o', 'B', 0, 0, G, 12},
+                                    {'o', 'C', 0, 59, X, 0}, {'o', 'C', 0, 61, G, 10}};
+        QTest::newRow("a lease holds until it expires, then goes to another")
+            << false << QList<Step>{{'b', 'A', 10, 0, G, 10}, {'b', 'B', 12, 0, G, 12},
+                                    {'o', 'C', 0, 3599, X, 0}, {'b', 'C', 10, 3599, W, 0},
+                                    {'o', 'C', 0, 3600, G, 10}, {'b', 'C', 10, 3600, G, 10},
+                                    {'o', 'A', 0, 3601, G, 12}};
+        QTest::newRow("renewing keeps the address; a client's old address is its first choice")
+            << false << QList<Step>{{'b', 'A', 12, 0, G, 12}, {'b', 'A', 12, 1800, G, 12},
+                                    {'o', 'A', 0, 90000, G, 12}};
+        QTest::newRow("a client bound elsewhere lets its offered address go")
+            << false << QList<Step>{{'o', 'A', 0, 0, G, 10}, {'b', 'A', 12, 0, G, 12},
+                                    {'o', 'B', 0, 1, G, 10}};
+        QTest::newRow("the address asked for, when free")
+            << false << QList<Step>{{'o', 'A', 12, 0, G, 12}, {'o', 'B', 12, 0, G, 10},
+                                    {'o', 'C', 11, 0, X, 0}};
+        QTest::newRow("released: free at once, never-given addresses first")
+            << false << QList<Step>{{'b', 'A', 10, 0, G, 10}, {'r', 'A', 10, 5, G, 0},
+                                    {'o', 'B', 0, 6, G, 12}, {'o', 'C', 0, 6, G, 10},
+                                    {'r', 'B', 10, 7, W, 0}};
+        QTest::newRow("declined: nobody's for ten minutes")
+            << false << QList<Step>{{'b', 'A', 10, 0, G, 10}, {'d', 'A', 10, 0, G, 0},
+                                    {'o', 'A', 0, 1, G, 12}, {'o', 'B', 0, 1, X, 0},
+                                    {'b', 'B', 10, 599, W, 0}, {'o', 'B', 0, 600, G, 10}};
+        QTest::newRow("a decline of another's address changes nothing")
+            << false << QList<Step>{{'b', 'A', 10, 0, G, 10}, {'d', 'B', 10, 0, W, 0},
+                                    {'b', 'A', 10, 1, G, 10}};
+        QTest::newRow("fixed hosts: their address only, wherever it lies, never another's")
+            << false << QList<Step>{{'o', 'F', 0, 0, G, 5}, {'b', 'F', 5, 0, G, 5},
+                                    {'b', 'F', 10, 0, W, 5}, {'b', 'A', 11, 0, W, 0},
+                                    {'o', 'G', 12, 0, G, 11}, {'b', 'A', 5, 0, W, 0}};
+        QTest::newRow("OnlyKnownHosts: strangers get nothing")
+            << true << QList<Step>{{'o', 'A', 0, 0, U, 0}, {'b', 'A', 10, 0, U, 0},
+                                   {'o', 'F', 0, 0, G, 5}, {'b', 'G', 11, 0, G, 11}};
+        QTest::newRow("an address outside the pool is nobody's to bind")
+            << false << QList<Step>{{'b', 'A', 200, 0, W, 0}, {'b', 'A', 9, 0, W, 0}};
+    }
+    void scenarios() {
+        QFETCH(bool, onlyKnown);
+        QFETCH(QList<Step>, steps);
+        CLeaseTable table(ip(10), ip(12), hosts(), onlyKnown);
+        for (int i = 0; i < steps.size(); ++i) {
+            const Step& s = steps[i];
+            CLeaseTable::Pick pick;
+            switch (s.op) {
+            case 'o': pick = table.Offer(mac(s.who), ip(s.at), s.now); break;
+            case 'b': pick = table.Bind(mac(s.who), ip(s.at), s.now, 3600); break;
+            case 'r':
+                pick.outcome = table.Release(mac(s.who), ip(s.at), s.now) ? Outcome::Given : Outcome::Wrong;
+                break;
+            case 'd':
+                pick.outcome = table.Decline(mac(s.who), ip(s.at), s.now) ? Outcome::Given : Outcome::Wrong;
+                break;
+            }
+            const QString where = QStringLiteral("step %1 (%2 %3)").arg(i).arg(s.op).arg(s.who);
+            QVERIFY2(pick.outcome == s.expect, qPrintable(where));
+            if (s.op == 'o' || s.op == 'b')
+                QVERIFY2(pick.address == ip(s.gets), qPrintable(where + ": " + AddressText(pick.address)));
+        }
+    }
+
+    void defaultPool_data() {
+        QTest::addColumn<QString>("ours");
+        QTest::addColumn<int>("prefix");
+        QTest::addColumn<QString>("first"); // empty: no pool
+        QTest::addColumn<QString>("last");
+        QTest::newRow("/24, fifty after ours") << "192.168.1.10" << 24 << "192.168.1.11" << "192.168.1.60";
+        QTest::newRow("/24, cut at the broadcast") << "192.168.1.230" << 24 << "192.168.1.231" << "192.168.1.254";
+        QTest::newRow("/30, one left") << "10.0.0.1" << 30 << "10.0.0.2" << "10.0.0.2";
+        QTest::newRow("last before the broadcast: none") << "10.0.0.254" << 24 << "" << "";
+        QTest::newRow("/31: none") << "10.0.0.0" << 31 << "" << "";
+    }
+    void defaultPool() {
+        QFETCH(QString, ours);
+        QFETCH(int, prefix);
+        QFETCH(QString, first);
+        QFETCH(QString, last);
+        quint32 f = 0, l = 0;
+        QCOMPARE(DefaultPool(ParseAddress(ours), prefix, &f, &l), !first.isEmpty());
+        if (!first.isEmpty()) {
+            QCOMPARE(AddressText(f), first);
+            QCOMPARE(AddressText(l), last);
+        }
+    }
+
+    void hostsFile() {
+        const HostsParse p = ParseHostsFile(
+            "# the lab\n"
+            "52:54:00:00:00:46 198.51.100.5 f.efi  # with its own file\n"
+            "\n"
+            "52-54-00-00-00-47\t198.51.100.11\n"
+            "52:54:00:00:00 198.51.100.6\n"           // a MAC cut short
+            "52:54:00:00:00:48 198.51.100.300\n"      // no address
+            "52:54:00:00:00:49 198.51.100.7 a b\n");  // one field too many
+        QCOMPARE(p.hosts.size(), 2);
+        QCOMPARE(p.hosts[0].mac, mac('F'));
+        QCOMPARE(p.hosts[0].address, ip(5));
+        QCOMPARE(p.hosts[0].bootFile, QStringLiteral("f.efi"));
+        QCOMPARE(p.hosts[1].mac, mac('G'));
+        QCOMPARE(p.hosts[1].bootFile, QString());
+        QCOMPARE(p.problems.size(), 3);
+        QVERIFY(p.problems[0].startsWith(QStringLiteral("line 5: ")));
+    }
+
+    // A restart: the file keeps every lease and quarantine, and each client its address.
+    void restartKeepsAddresses() {
+        CLeaseTable before(ip(10), ip(12), hosts(), false);
+        before.Bind(mac('A'), ip(12), 0, 3600);
+        before.Bind(mac('B'), ip(10), 0, 60);
+        before.Decline(mac('B'), ip(10), 100);
+        const QList<Lease> saved = ParseLeases(FormatLeases(before.Leases()));
+        QCOMPARE(saved, before.Leases());
+        QCOMPARE(saved.size(), 2);
+
+        CLeaseTable after(ip(10), ip(12), hosts(), false);
+        after.Restore(saved);
+        QCOMPARE(after.Offer(mac('A'), 0, 200000).address, ip(12)); // long expired, still A's
+        QCOMPARE(after.Offer(mac('C'), 0, 200).outcome, Outcome::Exhausted); // .10 in quarantine
+        QCOMPARE(after.Offer(mac('C'), 0, 700).address, ip(10));
+    }
+
+    // Cut anywhere, the file gives the leases of its whole lines and nothing else.
+    void tornFile() {
+        QList<Lease> leases;
+        for (int i = 0; i < 3; ++i)
+            leases.append({mac(char('A' + i)), ip(10 + i), 1765300000 + i});
+        const QByteArray whole = FormatLeases(leases);
+        for (int cut = 0; cut <= whole.size(); ++cut) {
+            const QByteArray part = whole.left(cut);
+            const qsizetype lines = part.count('\n');
+            const QList<Lease> read = ParseLeases(part);
+            QVERIFY2(read == leases.mid(0, qMax<qsizetype>(0, lines - 1)),
+                     qPrintable(QStringLiteral("cut at %1").arg(cut)));
+        }
+        // Garbage lines are passed over, the rest is read.
+        QCOMPARE(ParseLeases("junk\n" + whole.mid(whole.indexOf('\n') + 1)).size(), 3);
+    }
+
+    void fileWrittenWhole() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("sub/dhcp-leases"));
+        QCOMPARE(ReadLeaseFile(path), QList<Lease>());
+        QString error;
+        const QList<Lease> one{{mac('A'), ip(10), 5}};
+        const QList<Lease> two{{mac('A'), ip(10), 5}, {mac('B'), ip(12), 7}};
+        QVERIFY2(WriteLeaseFile(path, one, &error), qPrintable(error));
+        QVERIFY2(WriteLeaseFile(path, two, &error), qPrintable(error));
+        QCOMPARE(ReadLeaseFile(path), two);
+        QCOMPARE(QDir(dir.filePath(QStringLiteral("sub"))).entryList(QDir::Files),
+                 QStringList{QStringLiteral("dhcp-leases")}); // nothing left beside it
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLeases)
+#include "tst_leases.moc"
