@@ -72,7 +72,7 @@ CBootDlg::CBootDlg(CSettingsStore& store, const QString& answersOn, QWidget* par
     m_pChainStatus = new QLabel(this);
     m_pChainStatus->setObjectName(QStringLiteral("chainStatus"));
     m_pChainStatus->setWordWrap(true);
-    m_pFill = new QPushButton(QStringLiteral("&Fill from installed packages"), this);
+    m_pFill = new QPushButton(QStringLiteral("Fi&ll from installed packages"), this);
     m_pFill->setObjectName(QStringLiteral("fillChain"));
     auto* chainRow = new QHBoxLayout;
     chainRow->addWidget(m_pChain, 1);
