@@ -59,7 +59,9 @@ struct DhcpContext {
 class CDhcpServer {
 public:
     static constexpr int kProbeEveryMs = 60000;
-    static constexpr int kProbeWaitMs = 2000;
+    // Servers that ping an address before offering it (dnsmasq, ISC with ping-check)
+    // answer a first DISCOVER only after up to three seconds.
+    static constexpr int kProbeWaitMs = 4000;
     static constexpr int kRowsKept = 1024; // clients whose row is remembered
 
     explicit CDhcpServer(DhcpContext context);

@@ -340,7 +340,7 @@ dhcp_server_start() { # the DHCP-serving server, its rows after the first server
         sleep 0.1
     done
     grep '^dhcp on' "$work/server.out" | tail -n 1
-    sleep 2.5 # it asks the link before its first answer
+    sleep 4.5 # it asks the link before its first answer
 }
 dhcp_server_stop() { kill "$dhcp_pid" 2>/dev/null; wait "$dhcp_pid" 2>/dev/null; }
 # A namespace of its own on the bridge: `nsc NAME CMD...` runs CMD in it.
