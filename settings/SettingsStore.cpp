@@ -1,6 +1,6 @@
 #include "settings/SettingsStore.h"
 
-#include "settings/EngineSettings.h"
+#include "engine/config/EngineSettings.h"
 
 #include <climits>
 

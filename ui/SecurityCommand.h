@@ -1,6 +1,6 @@
 #pragma once
 
-#include "settings/AccessRules.h"
+#include "engine/config/AccessRules.h"
 #include "settings/SecurityDlg.h" // SecurityCheckMessage
 
 class CEngineHost;

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "settings/AccessRules.h"
-#include "settings/EngineSettings.h"
+#include "engine/config/AccessRules.h"
+#include "engine/config/EngineSettings.h"
 #include "engine/platform/Platform.h"
 #include "engine/server/ServerWindow.h"
 

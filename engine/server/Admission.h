@@ -1,6 +1,6 @@
 #pragma once
 
-#include "settings/AccessRules.h"
+#include "engine/config/AccessRules.h"
 #include "engine/platform/Platform.h"
 
 #include <QByteArray>

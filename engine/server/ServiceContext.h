@@ -4,7 +4,7 @@
 #include "engine/files/RequestPath.h"
 #include "engine/platform/Platform.h"
 #include "engine/server/Admission.h"
-#include "settings/EngineSettings.h" // moves into the engine with the settings table
+#include "engine/config/EngineSettings.h"
 #include "engine/server/ServerWindow.h"
 
 #include <QHostAddress>

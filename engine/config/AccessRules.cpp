@@ -1,4 +1,4 @@
-#include "settings/AccessRules.h"
+#include "engine/config/AccessRules.h"
 
 #include "settings/SettingsStore.h"
 
