@@ -1,6 +1,6 @@
 #include "BootCommand.h"
 
-#include "settings/BootDlg.h"
+#include "ui/dialogs/BootDlg.h"
 #include "engine/host/EngineHost.h"
 #include "engine/boot/ProxyDhcp.h"
 #include "settings/SettingsStore.h"

@@ -1,6 +1,6 @@
 #include "ProtocolCommand.h"
 
-#include "settings/ProtocolDlg.h"
+#include "ui/dialogs/ProtocolDlg.h"
 #include "engine/host/EngineHost.h"
 #include "settings/SettingsStore.h"
 

@@ -1,7 +1,7 @@
 #include "SecurityCommand.h"
 
 #include "engine/host/EngineHost.h"
-#include "settings/SecurityDlg.h"
+#include "ui/dialogs/SecurityDlg.h"
 #include "settings/SettingsStore.h"
 
 void RunSecurityCommand(CEngineHost& engine, QWidget* parent) {

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "engine/config/AccessRules.h"
-#include "settings/SecurityDlg.h" // SecurityCheckMessage
+#include "ui/dialogs/SecurityDlg.h" // SecurityCheckMessage
 
 class CEngineHost;
 class QWidget;

@@ -2,7 +2,7 @@
 
 #include "engine/host/EngineHost.h"
 #include "settings/SettingsStore.h"
-#include "settings/SetupDlg.h"
+#include "ui/dialogs/SetupDlg.h"
 
 #include <QMessageBox>
 

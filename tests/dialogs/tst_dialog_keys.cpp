@@ -1,8 +1,8 @@
-#include "settings/BootDlg.h"
-#include "settings/ProtocolDlg.h"
-#include "settings/SecurityDlg.h"
+#include "ui/dialogs/BootDlg.h"
+#include "ui/dialogs/ProtocolDlg.h"
+#include "ui/dialogs/SecurityDlg.h"
 #include "settings/SettingsStore.h"
-#include "settings/SetupDlg.h"
+#include "ui/dialogs/SetupDlg.h"
 
 #include <QAbstractSpinBox>
 #include <QCheckBox>

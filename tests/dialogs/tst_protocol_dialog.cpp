@@ -1,7 +1,7 @@
 #include "DialogFixture.h"
 #include "ModalDriver.h"
 #include "ProtocolCommand.h"
-#include "settings/ProtocolDlg.h"
+#include "ui/dialogs/ProtocolDlg.h"
 
 #include <QComboBox>
 #include <QStyle>

@@ -1,7 +1,7 @@
 #include "DialogFixture.h"
 #include "ModalDriver.h"
 #include "SecurityCommand.h"
-#include "settings/SecurityDlg.h"
+#include "ui/dialogs/SecurityDlg.h"
 
 #include <QCheckBox>
 #include <QLineEdit>

@@ -1,7 +1,7 @@
 #include "DialogFixture.h"
 #include "ModalDriver.h"
 #include "SetupCommand.h"
-#include "settings/SetupDlg.h"
+#include "ui/dialogs/SetupDlg.h"
 
 #include <QCheckBox>
 #include <QDir>

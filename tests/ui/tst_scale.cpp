@@ -1,11 +1,11 @@
 // The window on a scaled display whose free area is smaller than the window's
 // usual size (as QT_SCALE_FACTOR=2 on a 1280x800 screen): it fits and stays on it.
 #include "AboutBoxDlg.h"
-#include "settings/BootDlg.h"
+#include "ui/dialogs/BootDlg.h"
 #include "HelpSheetDlg.h"
 #include "MainFrame.h"
-#include "settings/ProtocolDlg.h"
-#include "settings/SecurityDlg.h"
+#include "ui/dialogs/ProtocolDlg.h"
+#include "ui/dialogs/SecurityDlg.h"
 #include "UiTestSupport.h"
 
 #include <QMenuBar>

@@ -1,4 +1,4 @@
-#include "settings/ProtocolDlg.h"
+#include "ui/dialogs/ProtocolDlg.h"
 #include "ui_ProtocolDlg.h"
 
 #include "settings/SettingsStore.h"

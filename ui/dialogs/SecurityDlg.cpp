@@ -1,4 +1,4 @@
-#include "settings/SecurityDlg.h"
+#include "ui/dialogs/SecurityDlg.h"
 #include "ui_SecurityDlg.h"
 
 #include "settings/SettingsStore.h"

@@ -1,4 +1,4 @@
-#include "settings/BootDlg.h"
+#include "ui/dialogs/BootDlg.h"
 
 #include "settings/SettingsStore.h"
 

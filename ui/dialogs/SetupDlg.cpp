@@ -1,4 +1,4 @@
-#include "settings/SetupDlg.h"
+#include "ui/dialogs/SetupDlg.h"
 #include "ui_SetupDlg.h"
 
 #include "settings/SettingsStore.h"
