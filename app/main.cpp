@@ -5,6 +5,7 @@
 #include "MainFrame.h"
 #include "ServerOptions.h"
 #include "settings/SettingsStore.h"
+#include "settings/SettingsWatch.h"
 #include "SingleInstance.h"
 #include "SplashWindow.h"
 #include "ZAZO_DizeView.h"
@@ -87,7 +88,8 @@ int runHeadless(QCoreApplication& app, const ServerOptions& options) {
     const QString notes = startNotes(store,
         store.GetProfileString(CSettingsStore::kDirName, CSettingsStore::DefaultDirName()));
     CHeadlessWindow window;
-    CEngineHost engine(store);
+    const std::unique_ptr<CEngineHost> host = NewEngineHost(store);
+    CEngineHost& engine = *host;
     engine.SetWindow(&window);
     QString error;
     const QHostAddress address = ListenAddressFor(options, store);
@@ -136,7 +138,7 @@ int runWindow(QApplication& app, const ServerOptions& options) {
     const quint16 port = ListenPortFor(options, store);
     const QString notes = startNotes(store,
         store.GetProfileString(CSettingsStore::kDirName, CSettingsStore::DefaultDirName()));
-    CMainFrame frame(store, std::make_unique<CEngineHost>(store), address, port);
+    CMainFrame frame(store, NewEngineHost(store), address, port);
     frame.SetListenAddressSource([&options, &store] { return ListenAddressFor(options, store); });
     const QString folder =
         store.GetProfileString(CSettingsStore::kDirName, CSettingsStore::DefaultDirName());

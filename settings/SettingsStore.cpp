@@ -1,5 +1,6 @@
 #include "settings/SettingsStore.h"
 
+#include "engine/config/AccessRules.h"
 #include "engine/config/EngineSettings.h"
 
 #include <climits>
@@ -108,7 +109,7 @@ EngineSettings CSettingsStore::LoadEngineSettings() {
     s.readOnly = ReadOnly();
     s.timeOut = TimeOut();
     s.soundOn = SoundOn();
-    s.rules = AccessRules::Load(*this);
+    s.rules = LoadAccessRules();
     s.maxTransfers = MaxTransfers();
     s.maxTransfersPerClient = MaxTransfersPerClient();
     s.negotiate = Negotiate();
@@ -196,53 +197,44 @@ void CSettingsStore::EnsureDefaultDirExists() {
 }
 
 QStringList CSettingsStore::SettingNotes() {
-    struct IntKey {
-        const char* key;
-        int fallback, low, high;
-    };
-    const IntKey keys[] = {
-        {kOverWrite, kDefaultOverWrite, INT_MIN, INT_MAX},
-        {kReadOnly, kDefaultReadOnly, INT_MIN, INT_MAX},
-        {kSoundOn, kDefaultSoundOn, INT_MIN, INT_MAX},
-        {kTimeOut, kDefaultTimeOut, 1, kMaxTimeOut},
-        {kAllowClient, kDefaultAllowClient, INT_MIN, INT_MAX},
-        {kSendFile, kDefaultSendFile, INT_MIN, INT_MAX},
-        {kMaxTransfers, 0, INT_MIN, INT_MAX},
-        {kMaxTransfersPerClient, kDefaultMaxTransfersPerClient, INT_MIN, INT_MAX},
-        {kNegotiate, kDefaultNegotiate, INT_MIN, INT_MAX},
-        {kMaxBlockSize, kDefaultMaxBlockSize, kMinBlockSize, kMaxBlockSizeLimit},
-        {kMaxWindowSize, kDefaultMaxWindowSize, 1, kMaxWindowSizeLimit},
-        {kPortFirst, 0, 0, 65535},
-        {kPortLast, 0, 0, 65535},
-        {kReplyFromRequestAddress, kDefaultReplyFromRequestAddress, INT_MIN, INT_MAX},
-        {kIPv6, 0, INT_MIN, INT_MAX},
-        {kProxyDhcp, 0, INT_MIN, INT_MAX},
-        {kSecureBootChain, 0, INT_MIN, INT_MAX},
-        {kHttpEnabled, 0, INT_MIN, INT_MAX},
-        {kHttpPort, kDefaultHttpPort, 1, 65535},
-        {kMaxFinishedRows, kDefaultMaxFinishedRows, 1, INT_MAX},
-        {kDhcpEnabled, 0, INT_MIN, INT_MAX},
-        {kDhcpLeaseSeconds, kDefaultDhcpLeaseSeconds, kMinDhcpLeaseSeconds, kMaxDhcpLeaseSeconds},
-        {kDhcpOnlyKnownHosts, 0, INT_MIN, INT_MAX},
-    };
     RefreshIfChanged();
     QStringList notes;
-    for (const IntKey& k : keys) {
-        const QVariant v = m_settings->value(qualified(k.key));
+    for (const SettingEntry* entry : SettingsTable::kAll) {
+        if (!entry->IsInteger())
+            continue;
+        const QVariant v = m_settings->value(qualified(entry->key));
         if (!v.isValid())
             continue;
         const QString text = v.toString().trimmed();
         bool ok = false;
         const qlonglong n = text.toLongLong(&ok);
-        const QString name = QString::fromLatin1(k.key).section(QLatin1Char('/'), -1);
+        const QString name = entry->Name();
         if (!ok || n < INT_MIN || n > INT_MAX)
             notes.append(QStringLiteral("%1=%2 not understood, using %3")
                              .arg(name, text)
-                             .arg(std::clamp(k.fallback, k.low, k.high)));
-        else if (n < k.low || n > k.high)
+                             .arg(entry->Bounded(entry->number)));
+        else if (entry->kind != SettingKind::Flag && entry->Bounded(int(n)) != n)
             notes.append(QStringLiteral("%1=%2 out of range, using %3")
                              .arg(name, text)
-                             .arg(std::clamp(int(n), k.low, k.high)));
+                             .arg(entry->Bounded(int(n))));
     }
     return notes;
+}
+
+AccessRules CSettingsStore::LoadAccessRules() {
+    AccessRules rules;
+    rules.allowClient = ReadFlag(SettingsTable::AllowClient);
+    for (int i = 0; i < 6; ++i)
+        rules.clients[size_t(i)] = GetProfileString(kClientKeys[i], QString());
+    rules.sendFile = ReadFlag(SettingsTable::SendFile);
+    rules.fileEdit = ReadText(SettingsTable::FileEdit);
+    return rules;
+}
+
+void CSettingsStore::SaveAccessRules(const AccessRules& rules) {
+    WriteProfileInt(kAllowClient, rules.allowClient ? 1 : 0);
+    for (int i = 0; i < 6; ++i)
+        WriteProfileString(kClientKeys[i], rules.clients[size_t(i)]);
+    WriteProfileInt(kSendFile, rules.sendFile ? 1 : 0);
+    WriteProfileString(kFileEdit, rules.fileEdit);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/config/SettingsTable.h"
+
 #include <QDateTime>
 #include <QSettings>
 #include <QString>
@@ -10,6 +12,7 @@
 #include <vector>
 
 struct EngineSettings;
+struct AccessRules;
 
 // The per-user profile: section "WorkingDir" of company "Zelk TFTP Server",
 // application "ZAZO_Dize". Every reader asks for one value with its default at the
@@ -18,111 +21,23 @@ struct EngineSettings;
 // never reads here: it takes LoadEngineSettings' value from the host.
 class CSettingsStore {
 public:
-    // The keys, spelled as they are stored.
-    static constexpr const char* kSection = "WorkingDir";
-    static constexpr const char* kDirName = "DirName";
-    static constexpr const char* kOverWrite = "OverWrite";
-    // Every write request is refused (a server that only hands out files).
-    static constexpr const char* kReadOnly = "ReadOnly";
-    static constexpr const char* kSoundOn = "SoundOn";
-    static constexpr const char* kTimeOut = "TimeOut";
-    static constexpr const char* kAllowClient = "AllowClient";
-    static constexpr const char* kClientKeys[6] = {"Client1", "Client2", "Client3",
-                                                   "Client4", "Client5", "Client6"};
-    static constexpr const char* kSendFile = "SendFile";
-    static constexpr const char* kFileEdit = "FileEdit";
-
-    // Limits on live transfers, in a section of their own ("Limits/..."). MaxTransfers 0
-    // means as many as the descriptor limit allows; MaxTransfersPerClient 0, no limit.
-    // Many boot clients may share one address (a NAT), so the per-address default is
-    // high; under the descriptors' limit one address takes at most half (ServerEngine).
-    static constexpr const char* kMaxTransfers = "Limits/MaxTransfers";
-    static constexpr const char* kMaxTransfersPerClient = "Limits/MaxTransfersPerClient";
-    static constexpr int kDefaultMaxTransfersPerClient = 512;
-
-    // What goes beyond RFC 1350, all off by default ("Protocol/...").
-    static constexpr const char* kNegotiate = "Protocol/Negotiate";
-    static constexpr const char* kMaxBlockSize = "Protocol/MaxBlockSize";
-    static constexpr const char* kMaxWindowSize = "Protocol/MaxWindowSize";
-    static constexpr const char* kPortFirst = "Protocol/PortFirst";
-    static constexpr const char* kPortLast = "Protocol/PortLast";
-    static constexpr const char* kReplyFromRequestAddress = "Protocol/ReplyFromRequestAddress";
-    static constexpr const char* kIPv6 = "Protocol/IPv6";
-    static constexpr const char* kListenAddress = "Protocol/ListenAddress";
-    // Netascii transfers convert line ends (RFC 1350); 0 moves the bytes unchanged.
-    static constexpr const char* kConvertNetascii = "Protocol/ConvertNetascii";
-    // How requested names find files ("Names/..."): letter case ignored when the exact
-    // name is missing, a leading drive letter dropped, a file of rewrite rules, and a
-    // folder per client address looked in first.
-    static constexpr const char* kIgnoreCase = "Names/IgnoreCase";
-    static constexpr const char* kDriveLetters = "Names/DriveLetters";
-    static constexpr const char* kRemapFile = "Names/RemapFile";
-    static constexpr const char* kClientFolders = "Names/ClientFolders";
-    // The list leaves out requests for files that are not there (and their sound).
-    static constexpr const char* kHideMissingFiles = "View/HideMissingFiles";
-    // The list keeps this many finished rows at most (the oldest leave first; running
-    // ones always stay); the transfer log keeps every row.
-    static constexpr const char* kMaxFinishedRows = "View/MaxFinishedRows";
-    static constexpr int kDefaultMaxFinishedRows = 10000;
-    // Booting machines over the network ("Boot/..."): a ProxyDHCP on ports 67 and 4011
-    // that names a boot file to PXE clients and hands out no address; off by default.
-    // Each boot file is a name in the working folder (the UEFI HTTP one offered as a URL
-    // on our HTTP port, or a URL of its own); an empty one leaves that kind unanswered.
-    static constexpr const char* kProxyDhcp = "Boot/ProxyDhcp";
-    static constexpr const char* kBootFileBios = "Boot/BootFileBios";
-    static constexpr const char* kBootFileUefi = "Boot/BootFileUefi";
-    static constexpr const char* kBootFileUefiHttp = "Boot/BootFileUefiHttp";
-    static constexpr const char* kBootFileIpxe = "Boot/BootFileIpxe";
-    // UEFI PXE clients get the signed chain: BootFileUefi names the shim (shimx64.efi
-    // when empty), the offer checks that GRUB, MokManager and GRUB's configuration lie
-    // where shim and GRUB ask for them, and the names the chain probes and may lack end
-    // in neutral rows. Off by default.
-    static constexpr const char* kSecureBootChain = "Boot/SecureBootChain";
-    // For the DHCP server's clients that are no PXE client (U-Boot, plain BOOTP).
-    static constexpr const char* kBootFileOther = "Boot/BootFileOther";
-    // A DHCP and BOOTP server of our own on one interface ("Dhcp/..."), off by default:
-    // for a device on a cable with no other DHCP server. Interface empty: the listen
-    // address's; PoolFirst/PoolLast empty: up to 50 addresses after ours; Router and
-    // DnsServers empty: none given; HostsFile lines `MAC IP [BOOTFILE]`;
-    // OnlyKnownHosts 1: only the MACs in HostsFile get an address.
-    static constexpr const char* kDhcpEnabled = "Dhcp/Enabled";
-    static constexpr const char* kDhcpInterface = "Dhcp/Interface";
-    static constexpr const char* kDhcpPoolFirst = "Dhcp/PoolFirst";
-    static constexpr const char* kDhcpPoolLast = "Dhcp/PoolLast";
-    static constexpr const char* kDhcpRouter = "Dhcp/Router";
-    static constexpr const char* kDhcpDnsServers = "Dhcp/DnsServers";
-    static constexpr const char* kDhcpLeaseSeconds = "Dhcp/LeaseSeconds";
-    static constexpr const char* kDhcpHostsFile = "Dhcp/HostsFile";
-    static constexpr const char* kDhcpOnlyKnownHosts = "Dhcp/OnlyKnownHosts";
-    static constexpr int kDefaultDhcpLeaseSeconds = 3600;
-    static constexpr int kMinDhcpLeaseSeconds = 60, kMaxDhcpLeaseSeconds = 31622400;
-    // A desktop notification when a transfer fails or an upload completes while the
-    // window is hidden or minimised.
-    static constexpr const char* kNotifications = "View/Notifications";
-    // The UDP port for requests (Setup; --port wins), read at the start.
-    static constexpr const char* kPort = "Protocol/Port";
-    static constexpr int kDefaultPort = 69;
-    // The working folder over HTTP too (GET and HEAD, the same rules as TFTP reads),
-    // off by default; its TCP port, read at the start.
-    static constexpr const char* kHttpEnabled = "Http/Enabled";
-    static constexpr const char* kHttpPort = "Http/Port";
-    static constexpr int kDefaultHttpPort = 8080;
-    static constexpr int kDefaultMaxBlockSize = 1468; // fits an Ethernet frame unfragmented
-    static constexpr int kDefaultMaxWindowSize = 64;  // where the gains level off
-    static constexpr int kMinBlockSize = 8, kMaxBlockSizeLimit = 65464;
-    static constexpr int kMaxWindowSizeLimit = 65535;
-
-    static constexpr int kDefaultOverWrite = 1;
-    static constexpr int kDefaultReadOnly = 0;
-    static constexpr int kDefaultSoundOn = 1;
-    static constexpr int kDefaultTimeOut = 20;
-    static constexpr int kDefaultAllowClient = 0;
-    static constexpr int kDefaultSendFile = 0;
-    static constexpr int kDefaultNegotiate = 1;
-    static constexpr int kDefaultReplyFromRequestAddress = 1;
-    static constexpr int kDefaultConvertNetascii = 1;
-    static constexpr int kDefaultIgnoreCase = 1;
-    static constexpr int kDefaultDriveLetters = 1;
+    // The keys and defaults, from the one table (engine/config/SettingsTable.h):
+    // kTimeOut is "TimeOut", kDefaultTimeOut 20, for every key in it.
+#define VANTREL_STORE_KEY(Id, ...)                                                                 \
+    static constexpr const char* k##Id = SettingsTable::Id.key;                                    \
+    static constexpr int kDefault##Id = SettingsTable::Id.number;
+    VANTREL_SETTINGS(VANTREL_STORE_KEY)
+#undef VANTREL_STORE_KEY
+    static constexpr const char* kSection = SettingsTable::kSection;
+    static constexpr const char* kClientKeys[6] = {kClient1, kClient2, kClient3,
+                                                   kClient4, kClient5, kClient6};
+    // The limits by their old names.
+    static constexpr int kMinBlockSize = SettingsTable::MaxBlockSize.min;
+    static constexpr int kMaxBlockSizeLimit = SettingsTable::MaxBlockSize.max;
+    static constexpr int kMaxWindowSizeLimit = SettingsTable::MaxWindowSize.max;
+    static constexpr int kMaxTimeOut = SettingsTable::TimeOut.max;
+    static constexpr int kMinDhcpLeaseSeconds = SettingsTable::DhcpLeaseSeconds.min;
+    static constexpr int kMaxDhcpLeaseSeconds = SettingsTable::DhcpLeaseSeconds.max;
 
     // The user's store (QSettings' native format for the organisation and application).
     CSettingsStore();
@@ -142,72 +57,67 @@ public:
 
     // DirName's default on this platform: the folder "tftp" in the user's home.
     static QString DefaultDirName();
+    // A key of the table as its kind reads: a flag is on for any integer but 0; a
+    // number is clamped into its limits, a port outside them gives the default; text
+    // that is not set is empty (DirName: DefaultDirName()).
+    bool ReadFlag(const SettingEntry& entry) { return GetProfileInt(entry.key, entry.number) != 0; }
+    int ReadNumber(const SettingEntry& entry) {
+        return entry.Bounded(GetProfileInt(entry.key, entry.number));
+    }
+    QString ReadText(const SettingEntry& entry) {
+        return GetProfileString(entry.key, entry.key == SettingsTable::DirName.key
+                                               ? DefaultDirName()
+                                               : QString());
+    }
     // Typed readers, each with its default.
-    QString WorkingFolder() { return GetProfileString(kDirName, DefaultDirName()); }
-    bool OverWrite() { return GetProfileInt(kOverWrite, kDefaultOverWrite) != 0; }
-    bool ReadOnly() { return GetProfileInt(kReadOnly, kDefaultReadOnly) != 0; }
-    bool SoundOn() { return GetProfileInt(kSoundOn, kDefaultSoundOn) != 0; }
+    QString WorkingFolder() { return ReadText(SettingsTable::DirName); }
+    bool OverWrite() { return ReadFlag(SettingsTable::OverWrite); }
+    bool ReadOnly() { return ReadFlag(SettingsTable::ReadOnly); }
+    bool SoundOn() { return ReadFlag(SettingsTable::SoundOn); }
     // In seconds, 1-255 like the timeout option: a resend days later is no resend.
-    static constexpr int kMaxTimeOut = 255;
-    int TimeOut() { return std::clamp(GetProfileInt(kTimeOut, kDefaultTimeOut), 1, kMaxTimeOut); }
-    int MaxTransfers() { return GetProfileInt(kMaxTransfers, 0); }
-    bool Negotiate() { return GetProfileInt(kNegotiate, kDefaultNegotiate) != 0; }
-    int MaxBlockSize() {
-        return std::clamp(GetProfileInt(kMaxBlockSize, kDefaultMaxBlockSize), kMinBlockSize,
-                          kMaxBlockSizeLimit);
-    }
-    int MaxWindowSize() {
-        return std::clamp(GetProfileInt(kMaxWindowSize, kDefaultMaxWindowSize), 1,
-                          kMaxWindowSizeLimit);
-    }
+    int TimeOut() { return ReadNumber(SettingsTable::TimeOut); }
+    int MaxTransfers() { return ReadNumber(SettingsTable::MaxTransfers); }
+    bool Negotiate() { return ReadFlag(SettingsTable::Negotiate); }
+    int MaxBlockSize() { return ReadNumber(SettingsTable::MaxBlockSize); }
+    int MaxWindowSize() { return ReadNumber(SettingsTable::MaxWindowSize); }
     // 0 when not set: transfer ports are then drawn from 29001 to 65000.
-    int PortFirst() { return GetProfileInt(kPortFirst, 0); }
-    int PortLast() { return GetProfileInt(kPortLast, 0); }
-    bool ReplyFromRequestAddress() { return GetProfileInt(kReplyFromRequestAddress, kDefaultReplyFromRequestAddress) != 0; }
-    bool IPv6() { return GetProfileInt(kIPv6, 0) != 0; }
-    QString ListenAddress() { return GetProfileString(kListenAddress, QString()); }
-    bool ConvertNetascii() { return GetProfileInt(kConvertNetascii, kDefaultConvertNetascii) != 0; }
-    bool IgnoreCase() { return GetProfileInt(kIgnoreCase, kDefaultIgnoreCase) != 0; }
-    bool DriveLetters() { return GetProfileInt(kDriveLetters, kDefaultDriveLetters) != 0; }
-    QString RemapFile() { return GetProfileString(kRemapFile, QString()); }
-    bool ClientFolders() { return GetProfileInt(kClientFolders, 0) != 0; }
-    bool HideMissingFiles() { return GetProfileInt(kHideMissingFiles, 0) != 0; }
-    int MaxFinishedRows() {
-        return std::max(1, GetProfileInt(kMaxFinishedRows, kDefaultMaxFinishedRows));
-    }
-    bool ProxyDhcp() { return GetProfileInt(kProxyDhcp, 0) != 0; }
-    QString BootFileBios() { return GetProfileString(kBootFileBios, QString()); }
-    QString BootFileUefi() { return GetProfileString(kBootFileUefi, QString()); }
-    QString BootFileUefiHttp() { return GetProfileString(kBootFileUefiHttp, QString()); }
-    QString BootFileIpxe() { return GetProfileString(kBootFileIpxe, QString()); }
-    bool SecureBootChain() { return GetProfileInt(kSecureBootChain, 0) != 0; }
-    QString BootFileOther() { return GetProfileString(kBootFileOther, QString()); }
-    bool DhcpEnabled() { return GetProfileInt(kDhcpEnabled, 0) != 0; }
-    QString DhcpInterface() { return GetProfileString(kDhcpInterface, QString()); }
-    QString DhcpPoolFirst() { return GetProfileString(kDhcpPoolFirst, QString()); }
-    QString DhcpPoolLast() { return GetProfileString(kDhcpPoolLast, QString()); }
-    QString DhcpRouter() { return GetProfileString(kDhcpRouter, QString()); }
-    QString DhcpDnsServers() { return GetProfileString(kDhcpDnsServers, QString()); }
-    int DhcpLeaseSeconds() {
-        return std::clamp(GetProfileInt(kDhcpLeaseSeconds, kDefaultDhcpLeaseSeconds),
-                          kMinDhcpLeaseSeconds, kMaxDhcpLeaseSeconds);
-    }
-    QString DhcpHostsFile() { return GetProfileString(kDhcpHostsFile, QString()); }
-    bool DhcpOnlyKnownHosts() { return GetProfileInt(kDhcpOnlyKnownHosts, 0) != 0; }
-    bool Notifications() { return GetProfileInt(kNotifications, 1) != 0; }
+    int PortFirst() { return GetProfileInt(kPortFirst, kDefaultPortFirst); }
+    int PortLast() { return GetProfileInt(kPortLast, kDefaultPortLast); }
+    bool ReplyFromRequestAddress() { return ReadFlag(SettingsTable::ReplyFromRequestAddress); }
+    bool IPv6() { return ReadFlag(SettingsTable::IPv6); }
+    QString ListenAddress() { return ReadText(SettingsTable::ListenAddress); }
+    bool ConvertNetascii() { return ReadFlag(SettingsTable::ConvertNetascii); }
+    bool IgnoreCase() { return ReadFlag(SettingsTable::IgnoreCase); }
+    bool DriveLetters() { return ReadFlag(SettingsTable::DriveLetters); }
+    QString RemapFile() { return ReadText(SettingsTable::RemapFile); }
+    bool ClientFolders() { return ReadFlag(SettingsTable::ClientFolders); }
+    bool HideMissingFiles() { return ReadFlag(SettingsTable::HideMissingFiles); }
+    int MaxFinishedRows() { return ReadNumber(SettingsTable::MaxFinishedRows); }
+    bool ProxyDhcp() { return ReadFlag(SettingsTable::ProxyDhcp); }
+    QString BootFileBios() { return ReadText(SettingsTable::BootFileBios); }
+    QString BootFileUefi() { return ReadText(SettingsTable::BootFileUefi); }
+    QString BootFileUefiHttp() { return ReadText(SettingsTable::BootFileUefiHttp); }
+    QString BootFileIpxe() { return ReadText(SettingsTable::BootFileIpxe); }
+    bool SecureBootChain() { return ReadFlag(SettingsTable::SecureBootChain); }
+    QString BootFileOther() { return ReadText(SettingsTable::BootFileOther); }
+    bool DhcpEnabled() { return ReadFlag(SettingsTable::DhcpEnabled); }
+    QString DhcpInterface() { return ReadText(SettingsTable::DhcpInterface); }
+    QString DhcpPoolFirst() { return ReadText(SettingsTable::DhcpPoolFirst); }
+    QString DhcpPoolLast() { return ReadText(SettingsTable::DhcpPoolLast); }
+    QString DhcpRouter() { return ReadText(SettingsTable::DhcpRouter); }
+    QString DhcpDnsServers() { return ReadText(SettingsTable::DhcpDnsServers); }
+    int DhcpLeaseSeconds() { return ReadNumber(SettingsTable::DhcpLeaseSeconds); }
+    QString DhcpHostsFile() { return ReadText(SettingsTable::DhcpHostsFile); }
+    bool DhcpOnlyKnownHosts() { return ReadFlag(SettingsTable::DhcpOnlyKnownHosts); }
+    bool Notifications() { return ReadFlag(SettingsTable::Notifications); }
     // A stored value outside 1..65535 gives the default.
-    quint16 Port() {
-        const int port = GetProfileInt(kPort, kDefaultPort);
-        return quint16(port >= 1 && port <= 65535 ? port : kDefaultPort);
-    }
-    bool HttpEnabled() { return GetProfileInt(kHttpEnabled, 0) != 0; }
-    quint16 HttpPort() {
-        const int port = GetProfileInt(kHttpPort, kDefaultHttpPort);
-        return quint16(port >= 1 && port <= 65535 ? port : kDefaultHttpPort);
-    }
-    int MaxTransfersPerClient() {
-        return GetProfileInt(kMaxTransfersPerClient, kDefaultMaxTransfersPerClient);
-    }
+    quint16 Port() { return quint16(ReadNumber(SettingsTable::Port)); }
+    bool HttpEnabled() { return ReadFlag(SettingsTable::HttpEnabled); }
+    quint16 HttpPort() { return quint16(ReadNumber(SettingsTable::HttpPort)); }
+    int MaxTransfersPerClient() { return ReadNumber(SettingsTable::MaxTransfersPerClient); }
+    // The Security values.
+    AccessRules LoadAccessRules();
+    void SaveAccessRules(const AccessRules& rules);
     // Why a folder cannot serve as the working folder (empty, relative, missing, not a
     // folder), as a short phrase; empty when it can. Nothing is served from such a folder.
     static QString WorkingFolderProblem(const QString& dir);
@@ -215,8 +125,8 @@ public:
     // A folder the user chose is never created.
     void EnsureDefaultDirExists();
 
-    // The integer settings that are set to no integer or out of their range, each as
-    // "TimeOut=abc not understood, using 20"; empty when every one is fine.
+    // The integer settings of the table that are set to no integer or out of their
+    // range, each as "TimeOut=abc not understood, using 20"; empty when all are fine.
     QStringList SettingNotes();
 
     // Every value the engine uses, through the readers above, from one look at the file.

@@ -7,11 +7,11 @@
 
 #include <QMessageBox>
 
-void RunBootCommand(CEngineHost& engine, const QHostAddress& listen, QWidget* parent) {
+void RunBootCommand(CEngineHost& engine, CSettingsStore& store, const QHostAddress& listen,
+                    QWidget* parent) {
     if (engine.SoundOn())
         engine.Window().PlayWaveResource(SOUND_COMMAND);
 
-    CSettingsStore& store = engine.Store();
     const BootInterface where = ChooseBootInterface(listen, SystemInterfaces());
     CBootDlg dlg(store, where.describe() + QStringLiteral(", ports 67 and 4011"), parent);
     if (dlg.exec() != QDialog::Accepted)

@@ -243,20 +243,20 @@ void CMainFrame::CreateActions() {
             [this] { OnOpenContainingFolder(); });
     connect(m_actions[Setup], &QAction::triggered, m_pView, [this] {
         const quint16 before = m_store.Port();
-        m_pView->OnSetup();
+        m_pView->OnSetup(m_store);
         // A new port in Setup applies at once.
         const quint16 after = m_store.Port();
         if (after != before && after != m_nPort)
             TryListen(after);
     });
-    connect(m_actions[Security], &QAction::triggered, m_pView, [this] { m_pView->OnSecurity(); });
+    connect(m_actions[Security], &QAction::triggered, m_pView, [this] { m_pView->OnSecurity(m_store); });
     connect(m_actions[Protocol], &QAction::triggered, m_pView, [this] {
         const auto where = [this] {
             return std::make_tuple(m_store.ListenAddress(), m_store.IPv6(), m_store.HttpEnabled(),
                                    m_store.HttpPort());
         };
         const auto before = where();
-        RunProtocolCommand(m_pView->Engine(), this);
+        RunProtocolCommand(m_pView->Engine(), m_store, this);
         // The listen address and HTTP apply at once, as Setup's port does: the listener
         // (and with it HTTP and the boot offers) opens again; transfers go on.
         if (where() == before)
@@ -266,7 +266,7 @@ void CMainFrame::CreateActions() {
         TryListen(m_nPort);
     });
     connect(m_actions[Boot], &QAction::triggered, m_pView,
-            [this] { RunBootCommand(m_pView->Engine(), m_address, this); });
+            [this] { RunBootCommand(m_pView->Engine(), m_store, m_address, this); });
     connect(m_actions[Help], &QAction::triggered, m_pView, [this] { m_pView->OnHelp(); });
     connect(m_actions[About], &QAction::triggered, this, [this] { RunAboutCommand(this); });
     QAction* statusBarAction = m_actions[StatusBar];

@@ -4,11 +4,10 @@
 #include "engine/host/EngineHost.h"
 #include "settings/SettingsStore.h"
 
-void RunProtocolCommand(CEngineHost& engine, QWidget* parent) {
+void RunProtocolCommand(CEngineHost& engine, CSettingsStore& store, QWidget* parent) {
     if (engine.SoundOn())
         engine.Window().PlayWaveResource(SOUND_COMMAND);
 
-    CSettingsStore& store = engine.Store();
     CProtocolDlg dlg(store, parent);
     if (dlg.exec() != QDialog::Accepted)
         return;

@@ -4,14 +4,13 @@
 #include "ui/dialogs/SecurityDlg.h"
 #include "settings/SettingsStore.h"
 
-void RunSecurityCommand(CEngineHost& engine, QWidget* parent) {
+void RunSecurityCommand(CEngineHost& engine, CSettingsStore& store, QWidget* parent) {
     if (engine.SoundOn())
         engine.Window().PlayWaveResource(SOUND_COMMAND);
 
-    CSettingsStore& store = engine.Store();
     CSecurityDlg dlg(store, parent);
     if (dlg.exec() != QDialog::Accepted)
         return;
-    dlg.m_rules.Save(store);
+    store.SaveAccessRules(dlg.m_rules);
     engine.SetRules(dlg.m_rules);
 }

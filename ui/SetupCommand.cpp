@@ -10,12 +10,11 @@ bool IsValidDirName(const QString& dirName) {
     return dirName.startsWith(QLatin1Char('/'));
 }
 
-void RunSetupCommand(CEngineHost& engine, QWidget* parent) {
+void RunSetupCommand(CEngineHost& engine, CSettingsStore& store, QWidget* parent) {
     // Once per command, not again when a rejected directory reopens the dialog.
     if (engine.SoundOn())
         engine.Window().PlayWaveResource(SOUND_COMMAND);
 
-    CSettingsStore& store = engine.Store();
     for (;;) {
         // A new dialog each time: it shows the stored values, never the rejected entries.
         CSetupDlg dlg(store, parent);

@@ -90,9 +90,13 @@ void CZAZO_DizeView::OnClearFinished() {
     Model().RemoveEndedRows();
 }
 
-void CZAZO_DizeView::OnSetup() { RunSetupCommand(*m_pEngine, window()); }
+void CZAZO_DizeView::OnSetup(CSettingsStore& store) {
+    RunSetupCommand(*m_pEngine, store, window());
+}
 
-void CZAZO_DizeView::OnSecurity() { RunSecurityCommand(*m_pEngine, window()); }
+void CZAZO_DizeView::OnSecurity(CSettingsStore& store) {
+    RunSecurityCommand(*m_pEngine, store, window());
+}
 
 void CZAZO_DizeView::OnHelp() { RunHelpCommand(*m_pEngine, window()); }
 

@@ -66,8 +66,8 @@ public:
     // The context menu's Abort This Transfer and Clear Finished Rows.
     void OnAbortRow();
     void OnClearFinished();
-    void OnSetup();
-    void OnSecurity();
+    void OnSetup(CSettingsStore& store);
+    void OnSecurity(CSettingsStore& store);
     void OnHelp();
 
     // IServerWindow

@@ -7,8 +7,6 @@
 #include <optional>
 #include <utility>
 
-class CSettingsStore;
-
 // The Security values: which clients are served, and which file may be read.
 struct AccessRules {
     bool allowClient = false;       // AllowClient: only the listed clients are served
@@ -26,9 +24,6 @@ struct AccessRules {
     static std::optional<Subnet> ParseClient(const QString& text);
     // With sendFile, a read is served when the name contains fileEdit (case matters).
     bool AdmitsRead(const QByteArray& name) const;
-
-    static AccessRules Load(CSettingsStore& store);
-    void Save(CSettingsStore& store) const;
 
     bool operator==(const AccessRules&) const = default;
 };

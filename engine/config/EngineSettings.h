@@ -1,34 +1,34 @@
 #pragma once
 
 #include "engine/config/AccessRules.h"
-#include "settings/SettingsStore.h"
+#include "engine/config/SettingsTable.h"
 
 #include <QString>
 
-// Everything the engine takes from the settings file, read in one go by
-// CSettingsStore::LoadEngineSettings (whose typed readers hold the ranges). The engine
-// works from this value and never opens the file: the host hands it a new one when a
-// dialog saves or the file is edited by hand. The defaults here are the store's.
+// Everything the engine takes from the settings file, read in one go by the store
+// (whose readers keep each value within the table's limits). The engine works from
+// this value and never opens the file: the settings layer hands the host a new one
+// when a dialog saves or the file is edited by hand. The defaults are the table's.
 struct EngineSettings {
     QString workingFolder;                                    // DirName
-    bool overWrite = CSettingsStore::kDefaultOverWrite != 0;  // OverWrite
+    bool overWrite = SettingsTable::OverWrite.number != 0;  // OverWrite
     bool readOnly = false;                                    // ReadOnly: uploads refused
-    int timeOut = CSettingsStore::kDefaultTimeOut;            // TimeOut, seconds, 1-255
-    bool soundOn = CSettingsStore::kDefaultSoundOn != 0;      // SoundOn
+    int timeOut = SettingsTable::TimeOut.number;            // TimeOut, seconds, 1-255
+    bool soundOn = SettingsTable::SoundOn.number != 0;      // SoundOn
     AccessRules rules;                                        // the Security values
     int maxTransfers = 0;                                     // Limits/*
-    int maxTransfersPerClient = CSettingsStore::kDefaultMaxTransfersPerClient;
-    bool negotiate = CSettingsStore::kDefaultNegotiate != 0;  // Protocol/*
-    int maxBlockSize = CSettingsStore::kDefaultMaxBlockSize;
-    int maxWindowSize = CSettingsStore::kDefaultMaxWindowSize;
+    int maxTransfersPerClient = SettingsTable::MaxTransfersPerClient.number;
+    bool negotiate = SettingsTable::Negotiate.number != 0;  // Protocol/*
+    int maxBlockSize = SettingsTable::MaxBlockSize.number;
+    int maxWindowSize = SettingsTable::MaxWindowSize.number;
     int portFirst = 0, portLast = 0;
-    bool replyFromRequestAddress = CSettingsStore::kDefaultReplyFromRequestAddress != 0;
+    bool replyFromRequestAddress = SettingsTable::ReplyFromRequestAddress.number != 0;
     bool ipv6 = false;
     QString listenAddress;
-    bool convertNetascii = CSettingsStore::kDefaultConvertNetascii != 0;
-    quint16 port = CSettingsStore::kDefaultPort;
-    bool ignoreCase = CSettingsStore::kDefaultIgnoreCase != 0; // Names/*
-    bool driveLetters = CSettingsStore::kDefaultDriveLetters != 0;
+    bool convertNetascii = SettingsTable::ConvertNetascii.number != 0;
+    quint16 port = quint16(SettingsTable::Port.number);
+    bool ignoreCase = SettingsTable::IgnoreCase.number != 0; // Names/*
+    bool driveLetters = SettingsTable::DriveLetters.number != 0;
     QString remapFile;
     bool clientFolders = false;
     bool hideMissingFiles = false; // View/HideMissingFiles
@@ -38,11 +38,11 @@ struct EngineSettings {
     QString bootFileOther;         // the DHCP server's clients that are no PXE client
     bool dhcpEnabled = false;      // Dhcp/*: a DHCP server of our own on one interface
     QString dhcpInterface, dhcpPoolFirst, dhcpPoolLast, dhcpRouter, dhcpDnsServers;
-    int dhcpLeaseSeconds = CSettingsStore::kDefaultDhcpLeaseSeconds;
+    int dhcpLeaseSeconds = SettingsTable::DhcpLeaseSeconds.number;
     QString dhcpHostsFile;
     bool dhcpOnlyKnownHosts = false;
     bool httpEnabled = false;      // Http/*: the folder over HTTP too (read at the start)
-    quint16 httpPort = CSettingsStore::kDefaultHttpPort;
+    quint16 httpPort = quint16(SettingsTable::HttpPort.number);
 
     // The file's values, but for the sounds and the security rules: those are loaded
     // as the server starts and then change only through the Setup and Security

@@ -2,7 +2,6 @@
 
 #include "engine/host/ClientRows.h"
 #include "engine/server/ServerEngine.h"
-#include "settings/SettingsStore.h"
 
 #include <QMetaObject>
 #include <QThread>
@@ -62,17 +61,13 @@ private:
     PlatformFactory m_makePlatform;
 };
 
-CEngineHost::CEngineHost(CSettingsStore& store, PlatformFactory makePlatform)
-    : m_store(store), m_settings(store.LoadEngineSettings()) {
+CEngineHost::CEngineHost(const EngineSettings& settings, PlatformFactory makePlatform)
+    : CEngineHost(SettingsSource([settings] { return settings; }), std::move(makePlatform)) {}
+
+CEngineHost::CEngineHost(SettingsSource settings, PlatformFactory makePlatform)
+    : m_source(std::move(settings)), m_settings(m_source()) {
     m_drainTimer.setSingleShot(true);
     connect(&m_drainTimer, &QTimer::timeout, this, [this] { DeliverNow(); });
-    m_nWriteListener = m_store.AddWriteListener([this] { FollowFile(); });
-    // An edit by another program: one stat a second, never anything per block.
-    connect(&m_fileCheck, &QTimer::timeout, this, [this] {
-        if (m_store.ReloadIfChanged())
-            FollowFile();
-    });
-    m_fileCheck.start(kFileCheckMs);
     auto thread = std::make_unique<CEngineThread>(this, std::move(makePlatform));
     thread->setObjectName(QStringLiteral("engine"));
     thread->start();
@@ -81,8 +76,6 @@ CEngineHost::CEngineHost(CSettingsStore& store, PlatformFactory makePlatform)
 }
 
 CEngineHost::~CEngineHost() {
-    m_store.RemoveWriteListener(m_nWriteListener);
-    m_fileCheck.stop();
     Shutdown();
     PostToEngine([this] {
         if (m_bOwnLoop)
@@ -184,9 +177,9 @@ void CEngineHost::RunOnEngine(const std::function<void()>& fn) {
 
 // Another program's edit, or a write through the store (several keys in a row each
 // come here: the engine may see the first before the rest, as it always could).
-void CEngineHost::FollowFile() {
+void CEngineHost::FollowSettings(const EngineSettings& file) {
     EngineSettings next = m_settings;
-    next.FollowFile(m_store.LoadEngineSettings());
+    next.FollowFile(file);
     if (next == m_settings)
         return;
     m_settings = std::move(next);
@@ -203,7 +196,7 @@ IServerWindow& CEngineHost::Window() { return m_pWindow ? *m_pWindow : NoServerW
 
 bool CEngineHost::Start(const QHostAddress& address, quint16 port, QString* error) {
     QString why;
-    m_settings = m_store.LoadEngineSettings();
+    m_settings = m_source();
     const EngineSettings settings = m_settings;
     RunOnEngine([&] {
         m_pEngine->LoadLiveSettings(settings);

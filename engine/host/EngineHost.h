@@ -21,27 +21,29 @@ class QThread;
 namespace TftpClient {
 struct Request;
 }
-class CSettingsStore;
 
 // The engine on a thread of its own, as the thread that made it (the window's, or
 // main's when headless) sees it. The window never sits in the data path: the engine
 // puts row changes, sounds, animation and messages into a queue, and this thread
 // takes them out at most every kDrainMs, in order, with each row's progress reduced
 // to its latest figure. Commands (Abort, sounds, security rules) reach the engine as
-// queued calls, and so do the settings: one value, loaded here from the store and
-// handed over whole when a write through the store or an edit of the file by hand
-// (looked for every kFileCheckMs) changes it. The engine thread waits in the platform's own loop where it has one
+// queued calls, and so do the settings: one value, handed over whole whenever the
+// settings layer above (which alone reads the file) brings a changed one. The
+// engine thread waits in the platform's own loop where it has one
 // (epoll on Linux), in Qt's otherwise. Inside the engine thread everything runs as on
 // one thread: no locks in the transfer code; the locks here guard the two queues.
 class CEngineHost : public QObject {
 public:
     static constexpr int kDrainMs = 40;
-    static constexpr int kFileCheckMs = 1000;
     using PlatformFactory = std::function<std::unique_ptr<IPlatform>()>;
+    // The settings as they are now; asked once more as the server starts.
+    using SettingsSource = std::function<EngineSettings()>;
 
     // Starts the thread and builds the engine there, on the platform the factory makes
-    // (the default one if empty). The store stays this thread's; it outlives the host.
-    explicit CEngineHost(CSettingsStore& store, PlatformFactory makePlatform = {});
+    // (the default one if empty).
+    explicit CEngineHost(SettingsSource settings, PlatformFactory makePlatform = {});
+    // Settings that stay as given until FollowSettings or a command changes them.
+    explicit CEngineHost(const EngineSettings& settings, PlatformFactory makePlatform = {});
     // Ends every transfer, delivers the last rows to the window, stops the thread.
     ~CEngineHost() override;
 
@@ -51,9 +53,6 @@ public:
     // The window the engine's rows go to from now on; null for none.
     void SetWindow(IServerWindow* window) { m_pWindow = window; }
     IServerWindow& Window();
-    // The settings store (this thread's, the only one); writes through it reach the
-    // engine at once.
-    CSettingsStore& Store() { return m_store; }
 
     // Loads the live settings (start-up sound) and opens the listener; waits for the
     // engine's answer and shows what it asked for before returning.
@@ -81,6 +80,9 @@ public:
     void SetRules(const AccessRules& rules);
     // The settings as last handed to the engine.
     const EngineSettings& Settings() const { return m_settings; }
+    // The file's values after a write or an edit by hand: the engine gets what changed,
+    // but for the sounds and the security rules (see EngineSettings::FollowFile).
+    void FollowSettings(const EngineSettings& file);
 
     // Transfers in progress as of the rows shown so far.
     int ActiveTransfers() const { return m_nActive; }
@@ -116,15 +118,13 @@ private:
     void AttachClients(IServerWindow* window);
     // Runs fn on the engine thread and waits for it.
     void RunOnEngine(const std::function<void()>& fn);
-    // Reads the store again and hands the engine what changed in it.
-    void FollowFile();
     void HandSettings();
     void PostToEngine(std::function<void()> fn);
     void RunCommands();
     void WakeDrain();
     void Deliver(const Event& event);
 
-    CSettingsStore& m_store;
+    SettingsSource m_source;
     IServerWindow* m_pWindow = nullptr;
     std::unique_ptr<QThread> m_pThread;
     // Built, used and destroyed on the engine thread only.
@@ -151,8 +151,6 @@ private:
     QElapsedTimer m_sinceDrain;
     int m_nActive = 0;
     EngineSettings m_settings;
-    QTimer m_fileCheck;
-    int m_nWriteListener = 0;
     quint16 m_nListenPort = 0;
     ::BootStatus m_bootStatus;
     mutable std::mutex m_statusLock; // m_strDhcpStatus is written on the engine thread

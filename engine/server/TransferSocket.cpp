@@ -1,13 +1,13 @@
 #include "engine/server/TransferSocket.h"
 
 #include "engine/boot/SecureBootChain.h"
+#include "engine/config/SettingsTable.h"
 #include "engine/server/Admission.h"
 #include "engine/tftp/Netascii.h"
 #include "engine/platform/NormalAddress.h"
 #include "engine/tftp/ReceiveExchange.h"
 #include "engine/tftp/SendExchange.h"
 #include "engine/server/ServerEngine.h"
-#include "settings/SettingsStore.h"
 
 #include <QFile>
 #include <algorithm>
@@ -120,11 +120,11 @@ bool CTransferSocket::Negotiate() {
         const qint64 n = value.toLongLong(&ok);
         if (!ok)
             continue;
-        if (name == "blksize" && n >= CSettingsStore::kMinBlockSize) {
-            m_nBlockSize = int(std::min<qint64>({n, qint64(CSettingsStore::kMaxBlockSizeLimit),
+        if (name == "blksize" && n >= SettingsTable::MaxBlockSize.min) {
+            m_nBlockSize = int(std::min<qint64>({n, qint64(SettingsTable::MaxBlockSize.max),
                                                  qint64(settings.maxBlockSize)}));
             answer.append({name, QByteArray::number(m_nBlockSize)});
-        } else if (name == "windowsize" && n >= 1 && n <= CSettingsStore::kMaxWindowSizeLimit) {
+        } else if (name == "windowsize" && n >= 1 && n <= SettingsTable::MaxWindowSize.max) {
             // At most half the block numbers, so that old and new stay told apart.
             m_nWindowSize = int(std::min<qint64>({n, qint64(settings.maxWindowSize), 32767}));
             answer.append({name, QByteArray::number(m_nWindowSize)});

@@ -4,6 +4,7 @@
 #include "engine/host/EngineHost.h"
 #include "engine/server/ServerEngine.h"
 #include "settings/SettingsStore.h"
+#include "settings/SettingsWatch.h"
 
 #include <QSettings>
 #include <QTemporaryDir>
@@ -15,7 +16,9 @@ struct DialogFixture {
     QString iniPath = dir.filePath(QStringLiteral("settings.ini"));
     CSettingsStore store{iniPath};
     RecordingWindow window;
-    CEngineHost engine{store, [] { return std::make_unique<FakePlatform>(); }};
+    std::unique_ptr<CEngineHost> host =
+        NewEngineHost(store, [] { return std::make_unique<FakePlatform>(); });
+    CEngineHost& engine = *host;
 
     DialogFixture() { engine.SetWindow(&window); }
 

@@ -80,7 +80,7 @@ void TestProtocolDialog::listenAddressOffersThisMachinesAddresses() {
             combo->setCurrentIndex(0);
         ModalDriver::click(w, "okButton");
     }}});
-    RunProtocolCommand(f.engine, nullptr);
+    RunProtocolCommand(f.engine, f.store, nullptr);
     QVERIFY2(ModalDriver::Errors().isEmpty(), qPrintable(ModalDriver::Errors().join('\n')));
     QVERIFY(driver.finished());
     QCOMPARE(f.store.ListenAddress(), QString());
@@ -138,7 +138,7 @@ void TestProtocolDialog::okStoresWhatWasEntered() {
             ModalDriver::setText(w, "httpPortEdit", QStringLiteral("8081"));
             ModalDriver::click(w, "okButton");
         }}});
-        RunProtocolCommand(f.engine, nullptr);
+        RunProtocolCommand(f.engine, f.store, nullptr);
         QVERIFY2(ModalDriver::Errors().isEmpty(), qPrintable(ModalDriver::Errors().join('\n')));
         QVERIFY(driver.finished());
     }
@@ -162,7 +162,7 @@ void TestProtocolDialog::okStoresWhatWasEntered() {
         ModalDriver::setChecked(w, "anyPortCheck", true);
         ModalDriver::click(w, "okButton");
     }}});
-    RunProtocolCommand(f.engine, nullptr);
+    RunProtocolCommand(f.engine, f.store, nullptr);
     QVERIFY2(ModalDriver::Errors().isEmpty(), qPrintable(ModalDriver::Errors().join('\n')));
     QCOMPARE(f.store.PortFirst(), 0);
     QCOMPARE(f.store.PortLast(), 0);
@@ -220,7 +220,7 @@ void TestProtocolDialog::badEntryNamesFieldAndKeepsDialogOpen() {
          ExpectRefusal("listen address"),
          fixAndRetry("listenEdit",
                      [](QWidget* w) { ModalDriver::setText(w, "listenEdit", "127.0.0.1"); })});
-    RunProtocolCommand(f.engine, nullptr);
+    RunProtocolCommand(f.engine, f.store, nullptr);
     QVERIFY2(ModalDriver::Errors().isEmpty(), qPrintable(ModalDriver::Errors().join('\n')));
     QVERIFY(driver.finished());
     QCOMPARE(f.store.MaxBlockSize(), 65464);
@@ -238,7 +238,7 @@ void TestProtocolDialog::cancelWritesNothing() {
         ModalDriver::setText(w, "listenEdit", QStringLiteral("bad"));
         ModalDriver::click(w, "cancelButton");
     }}});
-    RunProtocolCommand(f.engine, nullptr);
+    RunProtocolCommand(f.engine, f.store, nullptr);
     QVERIFY2(ModalDriver::Errors().isEmpty(), qPrintable(ModalDriver::Errors().join('\n')));
     QVERIFY(driver.finished());
     QVERIFY(f.StoredKeys().isEmpty());

@@ -165,7 +165,7 @@ void TestSecurityDialog::okChecksFirstAndSelectsTheBadEntry() {
               ModalDriver::click(w, "okButton");
           },
           true}});
-    RunSecurityCommand(f.engine, nullptr);
+    RunSecurityCommand(f.engine, f.store, nullptr);
     QVERIFY2(ModalDriver::Errors().isEmpty(), qPrintable(ModalDriver::Errors().join('\n')));
     QVERIFY(driver.finished());
     QVERIFY(f.engine.Rules().allowClient);
@@ -202,7 +202,7 @@ void TestSecurityDialog::cancelAndEscapeLeaveAfterARejectedOk() {
                                      w->close(); // the close box
                              },
                              true}});
-        RunSecurityCommand(f.engine, nullptr);
+        RunSecurityCommand(f.engine, f.store, nullptr);
         QVERIFY2(ModalDriver::Errors().isEmpty(), qPrintable(ModalDriver::Errors().join('\n')));
         QVERIFY(driver.finished());
         QCOMPARE(driver.unexpected(), 0); // no message after Cancel
@@ -224,7 +224,7 @@ void TestSecurityDialog::cancelWithPassingStoredValuesChangesNothing() {
         ModalDriver::setText(w, "fileEdit", QStringLiteral("a\\b"));
         ModalDriver::click(w, "cancelButton");
     }}});
-    RunSecurityCommand(f.engine, nullptr);
+    RunSecurityCommand(f.engine, f.store, nullptr);
     QVERIFY2(ModalDriver::Errors().isEmpty(), qPrintable(ModalDriver::Errors().join('\n')));
     QVERIFY(driver.finished());
     QCOMPARE(f.StoredKeys(), keysBefore);
@@ -255,7 +255,7 @@ void TestSecurityDialog::fileCheckFollowsAddressCheck() {
                              ModalDriver::click(w, "okButton");
                          },
                          true}});
-    RunSecurityCommand(f.engine, nullptr);
+    RunSecurityCommand(f.engine, f.store, nullptr);
     QVERIFY2(ModalDriver::Errors().isEmpty(), qPrintable(ModalDriver::Errors().join('\n')));
     QVERIFY(driver.finished());
     QCOMPARE(f.engine.Rules().clients[2], QStringLiteral("1.2.3.4"));

@@ -135,7 +135,7 @@ void TestSetupDialog::cancelWritesNothing() {
         ModalDriver::setChecked(w, "soundOnCheck", false);
         ModalDriver::click(w, "cancelButton");
     }}});
-    RunSetupCommand(f.engine, nullptr);
+    RunSetupCommand(f.engine, f.store, nullptr);
     QVERIFY2(ModalDriver::Errors().isEmpty(), qPrintable(ModalDriver::Errors().join('\n')));
     QVERIFY(driver.finished());
     QVERIFY(f.StoredKeys().isEmpty());
@@ -176,7 +176,7 @@ void TestSetupDialog::rejectedDirReopensWithStoredValues() {
                             showsStored(w);
                             ModalDriver::click(w, "cancelButton");
                         }}});
-    RunSetupCommand(f.engine, nullptr);
+    RunSetupCommand(f.engine, f.store, nullptr);
     QVERIFY2(ModalDriver::Errors().isEmpty(), qPrintable(ModalDriver::Errors().join('\n')));
     QVERIFY(driver.finished());
     QCOMPARE(f.Stored(CSettingsStore::kDirName).toString(), QStringLiteral("/srv/a"));
@@ -207,7 +207,7 @@ void TestSetupDialog::okStoresAllFourAndSwitchesSound() {
                                 ModalDriver::setText(w, "timeOutEdit", QStringLiteral(" -4 "));
                                 ModalDriver::click(w, "okButton");
                             }}});
-        RunSetupCommand(f.engine, nullptr);
+        RunSetupCommand(f.engine, f.store, nullptr);
         QVERIFY2(ModalDriver::Errors().isEmpty(), qPrintable(ModalDriver::Errors().join('\n')));
         QVERIFY(driver.finished());
         QCOMPARE(f.Stored(CSettingsStore::kDirName).toString(), good);
@@ -224,7 +224,7 @@ void TestSetupDialog::okStoresAllFourAndSwitchesSound() {
         ModalDriver::setChecked(w, "soundOnCheck", true);
         ModalDriver::click(w, "okButton");
     }}});
-    RunSetupCommand(f.engine, nullptr);
+    RunSetupCommand(f.engine, f.store, nullptr);
     QVERIFY2(ModalDriver::Errors().isEmpty(), qPrintable(ModalDriver::Errors().join('\n')));
     QCOMPARE(f.window.sounds, QList<int>{146});
     QVERIFY(f.engine.SoundOn());
@@ -247,7 +247,7 @@ void TestSetupDialog::fileOrMissingFolderRefused() {
                         enter(missing),
                         ExpectWarning(badDir(missing, "does not exist")),
                         {[](QWidget* w) { ModalDriver::click(w, "cancelButton"); }}});
-    RunSetupCommand(f.engine, nullptr);
+    RunSetupCommand(f.engine, f.store, nullptr);
     QVERIFY2(ModalDriver::Errors().isEmpty(), qPrintable(ModalDriver::Errors().join('\n')));
     QVERIFY(driver.finished());
     QVERIFY(!f.Stored(CSettingsStore::kDirName).isValid());
@@ -284,7 +284,7 @@ void TestSetupDialog::badTimeOutKeepsDialogOpen() {
                              ModalDriver::click(w, "okButton");
                          },
                          true}});
-    RunSetupCommand(f.engine, nullptr);
+    RunSetupCommand(f.engine, f.store, nullptr);
     QVERIFY2(ModalDriver::Errors().isEmpty(), qPrintable(ModalDriver::Errors().join('\n')));
     QVERIFY(driver.finished());
     QCOMPARE(f.Stored(CSettingsStore::kDirName).toString(), dir);
@@ -342,7 +342,7 @@ void TestSetupDialog::browse() {
               ModalDriver::click(w, "okButton");
           },
           true}});
-    RunSetupCommand(f.engine, nullptr);
+    RunSetupCommand(f.engine, f.store, nullptr);
     QVERIFY2(ModalDriver::Errors().isEmpty(), qPrintable(ModalDriver::Errors().join('\n')));
     QVERIFY(driver.finished());
     QCOMPARE(QDir(f.Stored(CSettingsStore::kDirName).toString()).canonicalPath(), pickedPath);
@@ -381,7 +381,7 @@ void TestSetupDialog::portFieldTabOrderAndFrame() {
             spin->setValue(6969);
         ModalDriver::click(w, "okButton");
     }}});
-    RunSetupCommand(f.engine, nullptr);
+    RunSetupCommand(f.engine, f.store, nullptr);
     QVERIFY2(ModalDriver::Errors().isEmpty(), qPrintable(ModalDriver::Errors().join('\n')));
     QVERIFY(driver.finished());
     QCOMPARE(f.store.Port(), quint16(6969));
@@ -400,7 +400,7 @@ void TestSetupDialog::refuseUploadsBox() {
         ModalDriver::setChecked(w, "readOnlyCheck", true);
         ModalDriver::click(w, "okButton");
     }}});
-    RunSetupCommand(f.engine, nullptr);
+    RunSetupCommand(f.engine, f.store, nullptr);
     QVERIFY2(ModalDriver::Errors().isEmpty(), qPrintable(ModalDriver::Errors().join('\n')));
     QVERIFY(driver.finished());
     QCOMPARE(f.Stored(CSettingsStore::kReadOnly).toInt(), 1);

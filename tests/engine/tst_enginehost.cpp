@@ -1,5 +1,6 @@
 #include "EngineFixture.h"
 #include "engine/host/EngineHost.h"
+#include "settings/SettingsWatch.h"
 
 #include <QElapsedTimer>
 #include <QSettings>
@@ -21,7 +22,7 @@ struct HostedServer {
         QDir(dir.path()).mkdir(QStringLiteral("root"));
         store.WriteProfileString(CSettingsStore::kDirName, dir.filePath(QStringLiteral("root")));
         store.WriteProfileInt(CSettingsStore::kSoundOn, 1);
-        host = std::make_unique<CEngineHost>(store);
+        host = NewEngineHost(store);
         host->SetWindow(&window);
         for (int attempt = 0; attempt < 20 && !host->IsListening(); ++attempt) {
             port = quint16(40000 + QRandomGenerator::global()->bounded(20000));

@@ -6,6 +6,7 @@
 #include "engine/host/EngineHost.h"
 #include "engine/server/ServerEngine.h"
 #include "settings/SettingsStore.h"
+#include "settings/SettingsWatch.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -35,7 +36,7 @@ struct TestStore {
         store->WriteProfileInt(CSettingsStore::kTimeOut, 20);
     }
     // An engine on this store, on the real platform, for a window to take.
-    std::unique_ptr<CEngineHost> NewEngine() { return std::make_unique<CEngineHost>(*store); }
+    std::unique_ptr<CEngineHost> NewEngine() { return NewEngineHost(*store); }
     QString WorkDir() const { return dir.filePath(QStringLiteral("work")); }
     QString WorkFile(const QString& name) const { return WorkDir() + QLatin1Char('/') + name; }
 };

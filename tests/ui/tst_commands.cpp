@@ -205,8 +205,8 @@ void TestCommands::soundGate() {
         view->OnClear();
         // Setup, Security and Help open their dialogs: each is closed at once.
         ModalAnswer answer(QMessageBox::Ok);
-        view->OnSetup();
-        view->OnSecurity();
+        view->OnSetup(*quiet.store);
+        view->OnSecurity(*quiet.store);
         view->OnHelp();
         view->OnAbort();
         QVERIFY(answer.answered >= 1);

@@ -261,14 +261,16 @@ bool CProtocolDlg::UpdateData(bool save) {
         return false;
     };
     int blockSize = 0, windowSize = 0, first = 0, last = 0;
-    if (!ParseNumber(ui->blockSizeEdit, CSettingsStore::kMinBlockSize,
-                     CSettingsStore::kMaxBlockSizeLimit, &blockSize))
+    const SettingEntry& blocks = SettingsTable::MaxBlockSize;
+    const SettingEntry& windows = SettingsTable::MaxWindowSize;
+    if (!ParseNumber(ui->blockSizeEdit, blocks.min, blocks.max, &blockSize))
         return refuse(ui->blockSizeEdit, tr("Largest block size must be between %1 and %2.")
-                                             .arg(CSettingsStore::kMinBlockSize)
-                                             .arg(CSettingsStore::kMaxBlockSizeLimit));
-    if (!ParseNumber(ui->windowSizeEdit, 1, CSettingsStore::kMaxWindowSizeLimit, &windowSize))
-        return refuse(ui->windowSizeEdit, tr("Largest window size must be between 1 and %1.")
-                                              .arg(CSettingsStore::kMaxWindowSizeLimit));
+                                             .arg(blocks.min)
+                                             .arg(blocks.max));
+    if (!ParseNumber(ui->windowSizeEdit, windows.min, windows.max, &windowSize))
+        return refuse(ui->windowSizeEdit, tr("Largest window size must be between %1 and %2.")
+                                              .arg(windows.min)
+                                              .arg(windows.max));
     if (!ui->anyPortCheck->isChecked()) {
         if (!ParseNumber(ui->portFirstEdit, 1, 65535, &first))
             return refuse(ui->portFirstEdit,
@@ -298,8 +300,10 @@ bool CProtocolDlg::UpdateData(bool save) {
                                     "(an IPv6 address needs IPv6 on)."));
     }
     int httpPort = m_nHttpPort;
-    if (m_pHttpCheck->isChecked() && !ParseNumber(m_pHttpPortEdit, 1, 65535, &httpPort))
-        return refuse(m_pHttpPortEdit, tr("HTTP port must be between 1 and 65535."));
+    const SettingEntry& http = SettingsTable::HttpPort;
+    if (m_pHttpCheck->isChecked() && !ParseNumber(m_pHttpPortEdit, http.min, http.max, &httpPort))
+        return refuse(m_pHttpPortEdit,
+                      tr("HTTP port must be between %1 and %2.").arg(http.min).arg(http.max));
     m_bNegotiate = ui->negotiateCheck->isChecked();
     m_nMaxBlockSize = blockSize;
     m_nMaxWindowSize = windowSize;

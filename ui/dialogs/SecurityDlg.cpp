@@ -60,7 +60,7 @@ CSecurityDlg::CSecurityDlg(CSettingsStore& store, QWidget* parent)
                    Qt::WindowCloseButtonHint);
     LayOut();
 
-    m_rules = AccessRules::Load(store);
+    m_rules = store.LoadAccessRules();
     UpdateData(false);
     // Space is meant for the first check box, not for OK.
     ui->allowClientCheck->setFocus();

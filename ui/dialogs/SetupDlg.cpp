@@ -37,6 +37,7 @@ CSetupDlg::CSetupDlg(CSettingsStore& store, QWidget* parent)
     ui->dirNameLabel->setBuddy(ui->dirNameEdit);
     ui->timeOutLabel->setBuddy(ui->timeOutEdit);
     ui->portLabel->setBuddy(ui->portSpin);
+    ui->portSpin->setRange(SettingsTable::Port.min, SettingsTable::Port.max);
 
     m_strDirName =
         store.GetProfileString(CSettingsStore::kDirName, CSettingsStore::DefaultDirName());
