@@ -1,6 +1,7 @@
 #include "ServerOptions.h"
 
 #include "ClientCommand.h"
+#include "settings/SettingsManual.h"
 #include "settings/SettingsStore.h"
 
 #include <QCommandLineParser>
@@ -40,7 +41,14 @@ ServerOptions ParseServerOptions(const QStringList& arguments) {
         QStringLiteral("Read the settings from FILE (INI, section WorkingDir, the profile's "
                        "keys) instead of the user's profile."),
         QStringLiteral("FILE"));
-    parser.addOptions({portOption, addressOption, headlessOption, noSplashOption, settingsOption});
+    const QCommandLineOption helpSettingsOption(
+        QStringLiteral("help-settings"),
+        QStringLiteral("List every setting: its section, key, default, range and meaning."));
+    // The same list as the manual page's section, for help2man at build time.
+    QCommandLineOption manSettingsOption(QStringLiteral("help-settings-roff"));
+    manSettingsOption.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOptions({portOption, addressOption, headlessOption, noSplashOption, settingsOption,
+                       helpSettingsOption, manSettingsOption});
     // Listed by --help; they run without the server (main sends --get and --put there).
     AddClientOptions(parser);
     parser.process(arguments);
@@ -48,6 +56,13 @@ ServerOptions ParseServerOptions(const QStringList& arguments) {
     if (!stray.isEmpty()) {
         std::fprintf(stderr, "vantrel-server: --%s goes with --get or --put\n", qPrintable(stray));
         std::exit(2);
+    }
+
+    if (parser.isSet(helpSettingsOption) || parser.isSet(manSettingsOption)) {
+        const QString text = parser.isSet(helpSettingsOption) ? SettingsHelpText()
+                                                              : SettingsManSection();
+        std::fputs(text.toUtf8().constData(), stdout);
+        std::exit(0);
     }
 
     ServerOptions options;

@@ -9,9 +9,15 @@
 #include "ui_PageSetup.h"
 
 #include "DialogPictures.h"
+#include "engine/config/SettingsTable.h"
 #include "engine/host/EngineHost.h"
 
+#include <QHeaderView>
+#include <QLabel>
 #include <QPushButton>
+#include <QTableWidget>
+#include <QVBoxLayout>
+#include <iterator>
 
 CPageGeneral::CPageGeneral(QWidget* parent)
     : QWidget(parent), ui(std::make_unique<Ui::CPageGeneral>()) {
@@ -59,11 +65,46 @@ CPageRunning::CPageRunning(QWidget* parent)
 }
 CPageRunning::~CPageRunning() = default;
 
+CPageSettings::CPageSettings(QWidget* parent)
+    : QWidget(parent), m_pTable(new QTableWidget(this)) {
+    setWindowTitle(QStringLiteral("Settings"));
+    auto* intro = new QLabel(
+        QStringLiteral("The settings file's keys (also: vantrel-server --help-settings). A key "
+                       "without a section of its own is in [WorkingDir]."),
+        this);
+    intro->setWordWrap(true);
+    const QStringList columns = {QStringLiteral("Section"), QStringLiteral("Key"),
+                                 QStringLiteral("Default"), QStringLiteral("Range"),
+                                 QStringLiteral("Description")};
+    m_pTable->setObjectName(QStringLiteral("settingsTable"));
+    m_pTable->setAccessibleName(QStringLiteral("Settings"));
+    m_pTable->setColumnCount(int(columns.size()));
+    m_pTable->setHorizontalHeaderLabels(columns);
+    m_pTable->setRowCount(int(std::size(SettingsTable::kAll)));
+    int row = 0;
+    for (const SettingEntry* entry : SettingsTable::kAll) {
+        const QStringList cells = {entry->Section(), entry->Name(), entry->DefaultText(),
+                                   entry->RangeText(), QString::fromUtf8(entry->description)};
+        for (int column = 0; column < cells.size(); ++column)
+            m_pTable->setItem(row, column, new QTableWidgetItem(cells[column]));
+        ++row;
+    }
+    m_pTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_pTable->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_pTable->verticalHeader()->hide();
+    m_pTable->resizeColumnsToContents();
+    m_pTable->horizontalHeader()->setStretchLastSection(true);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(intro);
+    layout->addWidget(m_pTable, 1);
+}
+
 CHelpSheetDlg::CHelpSheetDlg(QWidget* parent, int selectPage)
     : QDialog(parent), m_pPageGeneral(new CPageGeneral), m_pPageClear(new CPageClear),
       m_pPageSetup(new CPageSetup), m_pPageSecurity(new CPageSecurity),
       m_pPageProtocol(new CPageProtocol), m_pPageBoot(new CPageBoot),
-      m_pPageRunning(new CPageRunning), ui(std::make_unique<Ui::CHelpSheetDlg>()) {
+      m_pPageRunning(new CPageRunning), m_pPageSettings(new CPageSettings),
+      ui(std::make_unique<Ui::CHelpSheetDlg>()) {
     ui->setupUi(this);
     // A fixed size: nothing to maximise.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -73,7 +114,7 @@ CHelpSheetDlg::CHelpSheetDlg(QWidget* parent, int selectPage)
          {static_cast<QWidget*>(m_pPageGeneral), static_cast<QWidget*>(m_pPageClear),
           static_cast<QWidget*>(m_pPageSetup), static_cast<QWidget*>(m_pPageSecurity),
           static_cast<QWidget*>(m_pPageProtocol), static_cast<QWidget*>(m_pPageBoot),
-          static_cast<QWidget*>(m_pPageRunning)})
+          static_cast<QWidget*>(m_pPageRunning), static_cast<QWidget*>(m_pPageSettings)})
         ui->tabWidget->addTab(page, page->windowTitle());
     ui->tabWidget->setCurrentIndex(selectPage);
     // Every tab in view: the sheet grows to the tab bar rather than hiding tabs behind arrows.

@@ -5,6 +5,7 @@
 #include <memory>
 
 class CEngineHost;
+class QTableWidget;
 
 namespace Ui {
 class CHelpSheetDlg;
@@ -90,8 +91,20 @@ private:
     std::unique_ptr<Ui::CPageRunning> ui;
 };
 
-// The help sheet: the pages as tabs General, File, Setup, Security, Protocol, Boot and
-// Running.
+// Every key of the settings file, from the table the store reads through: section, key,
+// default, range and meaning, one row each.
+class CPageSettings : public QWidget {
+    Q_OBJECT
+public:
+    explicit CPageSettings(QWidget* parent = nullptr);
+    QTableWidget* Table() const { return m_pTable; }
+
+private:
+    QTableWidget* m_pTable;
+};
+
+// The help sheet: the pages as tabs General, File, Setup, Security, Protocol, Boot,
+// Running and Settings.
 // No page keeps anything, so the one button is Close.
 class CHelpSheetDlg : public QDialog {
     Q_OBJECT
@@ -108,6 +121,7 @@ public:
     CPageProtocol* m_pPageProtocol;
     CPageBoot* m_pPageBoot;
     CPageRunning* m_pPageRunning;
+    CPageSettings* m_pPageSettings;
 
 private:
     std::unique_ptr<Ui::CHelpSheetDlg> ui;

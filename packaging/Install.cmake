@@ -35,23 +35,32 @@ configure_file(${_pkg}/${VANTREL_APP_ID}.metainfo.xml.in
                ${_out}/${VANTREL_APP_ID}.metainfo.xml @ONLY)
 install(FILES ${_out}/${VANTREL_APP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 
-# The manual page: options from the program's own --help (so they cannot drift),
-# the rest from vantrel-server.h2m. Without a display variable --help needs no window
-# system.
+# The manual page: options from the program's own --help and the SETTINGS section from
+# its --help-settings-roff (the one table of settings), so neither can drift; the rest
+# from vantrel-server.h2m. Without a display variable --help needs no window system.
 find_program(HELP2MAN help2man)
 if(HELP2MAN)
     add_custom_command(
-        OUTPUT ${_out}/vantrel-server.1.gz
+        OUTPUT ${_out}/vantrel-server.1.gz ${_out}/settings.h2m
+        COMMAND ${CMAKE_COMMAND} -E env --unset=DISPLAY --unset=WAYLAND_DISPLAY
+                --unset=QT_QPA_PLATFORM
+                sh -c "\"$1\" --help-settings-roff > \"$2\"" sh
+                $<TARGET_FILE:vantrel-server> ${_out}/settings.h2m
         COMMAND ${CMAKE_COMMAND} -E env --unset=DISPLAY --unset=WAYLAND_DISPLAY
                 --unset=QT_QPA_PLATFORM
                 ${HELP2MAN} --no-info --no-discard-stderr --section 1
-                --include ${_pkg}/vantrel-server.h2m --output ${_out}/vantrel-server.1
+                --include ${_pkg}/vantrel-server.h2m --include ${_out}/settings.h2m
+                --output ${_out}/vantrel-server.1
                 $<TARGET_FILE:vantrel-server>
         COMMAND gzip -9nf ${_out}/vantrel-server.1
         DEPENDS vantrel-server ${_pkg}/vantrel-server.h2m
         COMMENT "Manual page vantrel-server.1"
         VERBATIM)
     add_custom_target(manpage ALL DEPENDS ${_out}/vantrel-server.1.gz)
+    # The test that every setting reaches the page reads the one made here.
+    if(TARGET tst_settings_table)
+        add_dependencies(tst_settings_table manpage)
+    endif()
     install(FILES ${_out}/vantrel-server.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 else()
     message(WARNING "help2man not found: no manual page (apt-get install help2man)")

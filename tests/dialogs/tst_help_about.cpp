@@ -34,7 +34,7 @@ void TestHelpAbout::helpOpensOnGeneralEveryTime() {
         return ModalDriver::Step{[goTo, button](QWidget* w) {
             Check(w->windowTitle() == QLatin1String("Vantrel Server 1.0 Help"), "caption");
             auto* tabs = w->findChild<QTabWidget*>();
-            Check(tabs && tabs->count() == 7, "seven tabs");
+            Check(tabs && tabs->count() == 8, "eight tabs");
             if (!tabs)
                 return;
             Check(tabs->currentIndex() == 0, "opens on General");
@@ -42,7 +42,7 @@ void TestHelpAbout::helpOpensOnGeneralEveryTime() {
             for (int i = 0; i < tabs->count(); ++i)
                 labels << tabs->tabText(i);
             Check(labels == QStringList{"General", "File", "Setup", "Security", "Protocol", "Boot",
-                                        "Running"},
+                                        "Running", "Settings"},
                   "tabs: " + labels.join(','));
             // Nothing to apply or cancel: one Close button.
             auto* box = w->findChild<QDialogButtonBox*>();

@@ -1,0 +1,88 @@
+#include "engine/config/SettingsTable.h"
+#include "feedback/HelpSheetDlg.h"
+#include "settings/SettingsManual.h"
+#include "settings/SettingsStore.h"
+
+#include <QProcess>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <iterator>
+
+// The one table of settings, as the store, the manual page and Help take it.
+class TestSettingsTable : public QObject {
+    Q_OBJECT
+private slots:
+    void everyKeyInManualAndHelp();
+    void storeKeepsIntegersInTheirLimits();
+};
+
+void TestSettingsTable::everyKeyInManualAndHelp() {
+    const QString section = SettingsManSection();
+    QString built; // the installed page, when help2man made it in this build
+    if (QFile::exists(QStringLiteral(VANTREL_MANPAGE))) {
+        QProcess gunzip;
+        gunzip.start(QStringLiteral("gzip"), {QStringLiteral("-dc"), QStringLiteral(VANTREL_MANPAGE)});
+        QVERIFY(gunzip.waitForFinished(10000));
+        built = QString::fromUtf8(gunzip.readAllStandardOutput());
+        QVERIFY(built.contains(QStringLiteral(".SH SETTINGS")));
+    }
+    CPageSettings page;
+    const QTableWidget* table = page.Table();
+    QCOMPARE(table->rowCount(), int(std::size(SettingsTable::kAll)));
+    const auto cell = [table](int row, int column) { return table->item(row, column)->text(); };
+    for (const SettingEntry* entry : SettingsTable::kAll) {
+        const QString key = QString::fromLatin1(entry->key);
+        // The manual: the key under its own section's heading, before the next one.
+        const qsizetype heading = section.indexOf(QStringLiteral(".SS [%1]\n").arg(entry->Section()));
+        const qsizetype next = section.indexOf(QStringLiteral(".SS ["), heading + 1);
+        const qsizetype at = section.indexOf(QStringLiteral(".B %1\n").arg(entry->Name()), heading);
+        QVERIFY2(heading >= 0 && at > heading && (next < 0 || at < next), qPrintable(key));
+        if (!built.isEmpty())
+            QVERIFY2(built.contains(QStringLiteral(".B %1\n").arg(entry->Name())), qPrintable(key));
+        // Help: one row with the section, key, default, range and description.
+        int rows = 0;
+        for (int row = 0; row < table->rowCount(); ++row) {
+            if (cell(row, 0) != entry->Section() || cell(row, 1) != entry->Name())
+                continue;
+            ++rows;
+            QCOMPARE(cell(row, 2), entry->DefaultText());
+            QCOMPARE(cell(row, 3), entry->RangeText());
+            QCOMPARE(cell(row, 4), QString::fromUtf8(entry->description));
+        }
+        QVERIFY2(rows == 1, qPrintable(key));
+    }
+}
+
+// Below, above and beside each integer key's range: a number is clamped, a port falls
+// back to its default, a flag is any integer, and the start-up notes say so.
+void TestSettingsTable::storeKeepsIntegersInTheirLimits() {
+    QTemporaryDir dir;
+    for (const SettingEntry* entry : SettingsTable::kAll) {
+        if (!entry->IsInteger())
+            continue;
+        const QString key = QString::fromLatin1(entry->key);
+        CSettingsStore store(dir.filePath(QString(key).replace(QLatin1Char('/'), QLatin1Char('_')) +
+                                          QStringLiteral(".ini")));
+        QCOMPARE(store.ReadNumber(*entry), entry->number);
+        QVERIFY2(store.SettingNotes().isEmpty(), qPrintable(key));
+        if (entry->kind == SettingKind::Flag) {
+            store.WriteProfileInt(entry->key, 7);
+            QVERIFY2(store.ReadFlag(*entry) && store.SettingNotes().isEmpty(), qPrintable(key));
+        } else if (entry->max != kMaxInt) {
+            store.WriteProfileInt(entry->key, entry->max + 1);
+            const int expected = entry->kind == SettingKind::Port ? entry->number : entry->max;
+            QCOMPARE(store.ReadNumber(*entry), expected);
+            QCOMPARE(store.SettingNotes(),
+                     QStringList{QStringLiteral("%1=%2 out of range, using %3")
+                                     .arg(entry->Name()).arg(entry->max + 1).arg(expected)});
+        }
+        store.WriteProfileString(entry->key, QStringLiteral("abc"));
+        QCOMPARE(store.ReadNumber(*entry), entry->number);
+        QCOMPARE(store.SettingNotes(), QStringList{QStringLiteral("%1=abc not understood, using %2")
+                                                       .arg(entry->Name()).arg(entry->number)});
+    }
+}
+
+QTEST_MAIN(TestSettingsTable)
+#include "tst_settings_table.moc"
