@@ -1,6 +1,7 @@
 #!/bin/bash
-# Includes that point up the layers: a service beside the server (HTTP, boot offers) or
-# a lower wing that reaches for the server's hub. Each finding is printed; any fails.
+# Includes that point up the layers: a service beside the server (HTTP, boot offers), a
+# lower wing that reaches for the server's hub, the engine reaching for the store or the
+# window. Each finding is printed; any fails.
 set -u
 cd "$1" || exit 2
 found=0
@@ -20,4 +21,10 @@ check "the protocol, files and platform wings stay below the server" '#include "
     -- engine/tftp engine/files engine/platform engine/client
 check "the engine links no widgets" -e '#include <QtWidgets' -e '#include <QWidget' \
     -e '#include "ui/' -- engine
+check "the store sits above the engine, which is handed values" -e '#include "settings/' \
+    -e 'SettingsStore' -- engine
+check "engine/config is the engine's bottom: Qt only" -E '#include "engine/(tftp|platform|files|server|http|boot|host|dhcp|client)/' \
+    -- engine/config
+check "settings/ is the store alone, below the window" -e '#include <QtWidgets' -e '#include <QWidget' \
+    -e '#include "ui/' -e '#include "feedback/' -- settings
 exit $found
