@@ -67,17 +67,16 @@ CPageRunning::~CPageRunning() = default;
 
 CPageSettings::CPageSettings(QWidget* parent)
     : QWidget(parent), m_pTable(new QTableWidget(this)) {
-    setWindowTitle(QStringLiteral("Settings"));
-    auto* intro = new QLabel(
-        QStringLiteral("The settings file's keys (also: vantrel-server --help-settings). A key "
-                       "without a section of its own is in [WorkingDir]."),
-        this);
-    intro->setWordWrap(true);
+    // "Keys": a longer tab title widens the tab bar, and with it the sheet, past a small
+    // screen at scale 1.5.
+    setWindowTitle(QStringLiteral("Keys"));
     const QStringList columns = {QStringLiteral("Section"), QStringLiteral("Key"),
                                  QStringLiteral("Default"), QStringLiteral("Range"),
                                  QStringLiteral("Description")};
     m_pTable->setObjectName(QStringLiteral("settingsTable"));
     m_pTable->setAccessibleName(QStringLiteral("Settings"));
+    m_pTable->setAccessibleDescription(
+        QStringLiteral("The settings file's keys; vantrel-server --help-settings lists them too"));
     m_pTable->setColumnCount(int(columns.size()));
     m_pTable->setHorizontalHeaderLabels(columns);
     m_pTable->setRowCount(int(std::size(SettingsTable::kAll)));
@@ -94,8 +93,10 @@ CPageSettings::CPageSettings(QWidget* parent)
     m_pTable->verticalHeader()->hide();
     m_pTable->resizeColumnsToContents();
     m_pTable->horizontalHeader()->setStretchLastSection(true);
+    // The sheet keeps the size of its other pages (it must fit a small screen at scale
+    // 2); the table scrolls within it.
+    m_pTable->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(intro);
     layout->addWidget(m_pTable, 1);
 }
 

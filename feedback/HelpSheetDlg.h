@@ -104,7 +104,7 @@ private:
 };
 
 // The help sheet: the pages as tabs General, File, Setup, Security, Protocol, Boot,
-// Running and Settings.
+// Running and Keys (the settings).
 // No page keeps anything, so the one button is Close.
 class CHelpSheetDlg : public QDialog {
     Q_OBJECT

@@ -42,7 +42,7 @@ void TestHelpAbout::helpOpensOnGeneralEveryTime() {
             for (int i = 0; i < tabs->count(); ++i)
                 labels << tabs->tabText(i);
             Check(labels == QStringList{"General", "File", "Setup", "Security", "Protocol", "Boot",
-                                        "Running", "Settings"},
+                                        "Running", "Keys"},
                   "tabs: " + labels.join(','));
             // Nothing to apply or cancel: one Close button.
             auto* box = w->findChild<QDialogButtonBox*>();
