@@ -1,6 +1,7 @@
 #include "ClientCommand.h"
 
 #include "engine/client/ClientTransfer.h"
+#include "engine/tftp/Options.h"
 #include "engine/tftp/TftpPacket.h"
 
 #include <QCommandLineParser>

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/tftp/Options.h"
+
 #include <QDateTime>
 #include <QSettings>
 #include <QString>
@@ -109,8 +111,8 @@ public:
     static constexpr int kDefaultHttpPort = 8080;
     static constexpr int kDefaultMaxBlockSize = 1468; // fits an Ethernet frame unfragmented
     static constexpr int kDefaultMaxWindowSize = 64;  // where the gains level off
-    static constexpr int kMinBlockSize = 8, kMaxBlockSizeLimit = 65464;
-    static constexpr int kMaxWindowSizeLimit = 65535;
+    static constexpr int kMinBlockSize = Tftp::kMinBlockSize, kMaxBlockSizeLimit = Tftp::kMaxBlockSize;
+    static constexpr int kMaxWindowSizeLimit = Tftp::kMaxWindowSize;
 
     static constexpr int kDefaultOverWrite = 1;
     static constexpr int kDefaultReadOnly = 0;

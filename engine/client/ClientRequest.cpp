@@ -1,5 +1,6 @@
 #include "engine/client/ClientRequest.h"
 
+#include "engine/tftp/Options.h"
 #include "engine/tftp/TftpPacket.h"
 
 #include <QDir>

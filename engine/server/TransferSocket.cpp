@@ -3,11 +3,11 @@
 #include "engine/boot/SecureBootChain.h"
 #include "engine/server/Admission.h"
 #include "engine/tftp/Netascii.h"
+#include "engine/tftp/Options.h"
 #include "engine/platform/NormalAddress.h"
 #include "engine/tftp/ReceiveExchange.h"
 #include "engine/tftp/SendExchange.h"
 #include "engine/server/ServerEngine.h"
-#include "settings/SettingsStore.h"
 
 #include <QFile>
 #include <algorithm>
@@ -110,44 +110,29 @@ void CTransferSocket::StartTransfer() {
     StartExchange();
 }
 
-// Answers only the options the client asked for and we take (RFC 2347); an option
-// out of its range is left out of the answer, and the client then does without it.
+// The options taken, by the one rule for them; a write's announced size must fit the
+// free space, or the upload is refused before a byte is written.
 bool CTransferSocket::Negotiate() {
     const EngineSettings& settings = m_pEngine->Settings();
-    QList<QPair<QByteArray, QByteArray>> answer;
-    for (const auto& [name, value] : std::as_const(m_askedOptions)) {
-        bool ok = false;
-        const qint64 n = value.toLongLong(&ok);
-        if (!ok)
-            continue;
-        if (name == "blksize" && n >= CSettingsStore::kMinBlockSize) {
-            m_nBlockSize = int(std::min<qint64>({n, qint64(CSettingsStore::kMaxBlockSizeLimit),
-                                                 qint64(settings.maxBlockSize)}));
-            answer.append({name, QByteArray::number(m_nBlockSize)});
-        } else if (name == "windowsize" && n >= 1 && n <= CSettingsStore::kMaxWindowSizeLimit) {
-            // At most half the block numbers, so that old and new stay told apart.
-            m_nWindowSize = int(std::min<qint64>({n, qint64(settings.maxWindowSize), 32767}));
-            answer.append({name, QByteArray::number(m_nWindowSize)});
-        } else if (name == "timeout" && n >= 1 && n <= 255) {
-            m_nOptionTimeOut = int(n);
-            answer.append({name, value});
-        } else if (name == "tsize" && n >= 0) {
-            if (m_nDirection == Send) {
-                m_bSizeTold = !m_bNetascii; // converted, the size is unknown until the end
-                if (m_bSizeTold)
-                    answer.append({name, QByteArray::number(m_nFileSize)});
-            } else {
-                const qint64 free = m_pEngine->Platform().files().freeSpace(m_szPath);
-                if (free >= 0 && n > free)
-                    return false;
-                m_nClientSize = n;
-                answer.append({name, value});
-            }
-        }
+    const Tftp::OptionLimits limits{settings.negotiate, settings.maxBlockSize,
+                                    settings.maxWindowSize};
+    const bool send = m_nDirection == Send;
+    const Tftp::Negotiated n =
+        Tftp::Negotiate(m_askedOptions, limits, send ? Tftp::RRQ : Tftp::WRQ,
+                        send && !m_bNetascii ? m_nFileSize : -1);
+    if (n.clientSize >= 0) {
+        const qint64 free = m_pEngine->Platform().files().freeSpace(m_szPath);
+        if (free >= 0 && n.clientSize > free)
+            return false;
     }
-    if (answer.isEmpty())
+    m_nBlockSize = n.blockSize;
+    m_nWindowSize = n.windowSize;
+    m_nOptionTimeOut = n.timeOut;
+    m_bSizeTold = n.sizeTold;
+    m_nClientSize = n.clientSize;
+    if (n.oack.isEmpty())
         return true;
-    m_oack = Tftp::MakeOack(answer);
+    m_oack = Tftp::MakeOack(n.oack);
     if (m_nBlockSize != Tftp::kBlockSize || m_nWindowSize != 1)
         m_strOptionNote = QStringLiteral(" (blksize %1, windowsize %2)")
                               .arg(m_nBlockSize)

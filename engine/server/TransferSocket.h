@@ -65,8 +65,8 @@ public:
     quint16 ClientPort() const { return m_nClientPort; }
 
 private:
-    // RFC 2347 negotiation: the options accepted, in the order asked, with the values
-    // answered; blksize, windowsize and timeout take effect. False refuses the request.
+    // RFC 2347 negotiation (Tftp::Negotiate): blksize, windowsize and timeout take
+    // effect. False refuses the request: an upload's tsize beyond the free space.
     bool Negotiate();
     void StartExchange();
     Exchange::Now Now() const;

@@ -1,5 +1,6 @@
 #include "ui/dialogs/DeviceTransferDlg.h"
 
+#include "engine/tftp/Options.h"
 #include "engine/tftp/TftpPacket.h"
 #include "ui_DeviceTransferDlg.h"
 
