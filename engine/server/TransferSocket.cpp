@@ -94,12 +94,8 @@ void CTransferSocket::StartTransfer() {
                                     m_pEngine->Platform().files().canonical(m_szPath))
                                     ? FileError{FileCause::Other, QString()}
                                     : m_pEngine->Platform().files().probeExisting(m_szPath);
-        if (probe.cause == FileCause::None)
-            return Refuse(Refusal::Exists);
-        if (probe.cause == FileCause::BadPath)
-            return RefuseOnFileError(probe);
-        if (probe.cause != FileCause::FileNotFound)
-            return Refuse(Refusal::InUse);
+        if (const Refusal why = Admission::ForUpload(probe.cause, false); why != Refusal::None)
+            return Refuse(why);
     }
     if (!Negotiate())
         return Refuse(Refusal::DiskFull); // tsize beyond the free space
@@ -202,6 +198,7 @@ bool CTransferSocket::OpenForReceiving(FileError* error) {
         return false;
     }
     const FileError probe = fs.probeExisting(m_szPath);
+    m_bReplacing = probe.cause == FileCause::None;
     if (probe.cause == FileCause::None || probe.cause == FileCause::FileNotFound)
         m_file = fs.createTemp(m_szPath, error);
     else
@@ -443,6 +440,8 @@ bool CTransferSocket::CompleteReceive() {
     CloseFile();
     m_phase = Phase::Complete;
     m_strInfo = QStringLiteral("Receive Complete") + m_strOptionNote;
+    if (m_bReplacing)
+        m_strInfo += QStringLiteral(" (replaced)");
     m_nRowBytes = m_nBytesReceived;
     m_nRowState = ROW_RECEIVED;
     RefreshRow();

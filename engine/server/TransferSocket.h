@@ -143,6 +143,7 @@ private:
     int m_nWindowSize = 1;
     int m_nOptionTimeOut = 0;     // seconds; 0: the TimeOut setting
     qint64 m_nClientSize = -1;    // tsize the client announced for an upload
+    bool m_bReplacing = false;    // the upload takes the place of a file that is there
     QString m_strOptionNote;      // ", blksize 1428, windowsize 16" for the row
 
     std::unique_ptr<IFile> m_file;

@@ -210,6 +210,29 @@ private slots:
         port = f.send(EngineFixture::request(Tftp::RRQ, "text.bin", "netascii"), 5002);
         QCOMPARE(f.download(port, 5002), original);
     }
+
+    // A completed upload says whether it took the place of a file that was there.
+    void uploadSaysReplaced() {
+        struct Case {
+            bool existed;
+            Options options;
+            const char* info;
+        } cases[] = {
+            {false, {}, "Receive Complete"},
+            {true, {}, "Receive Complete (replaced)"},
+            {true, {{"blksize", "1024"}}, "Receive Complete (blksize 1024, windowsize 1) (replaced)"},
+        };
+        for (const Case& c : cases) {
+            EngineFixture f;
+            if (c.existed)
+                f.writeFile("up", "old contents");
+            const quint16 port = f.send(withOptions(Tftp::WRQ, "up", c.options));
+            f.toTransfer(port, EngineFixture::data(1, "new"));
+            QCOMPARE(f.lastRow().state, ROW_RECEIVED);
+            QCOMPARE(f.lastRow().texts.info, QString::fromLatin1(c.info));
+            QCOMPARE(f.readFile("up"), QByteArray("new"));
+        }
+    }
 };
 
 QTEST_GUILESS_MAIN(TestEndings)
