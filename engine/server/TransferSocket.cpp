@@ -17,6 +17,7 @@ namespace {
 QString bytesText(qint64 n) { return QString::number(n) + QStringLiteral(" Bytes"); }
 
 const QString kNotResponding = QStringLiteral("Client Not Responding!! Connection Closed!!");
+const char kAborted[] = "Transfer aborted by the server";
 } // namespace
 
 const QString kFileChanged = QStringLiteral("File changed during transfer");
@@ -474,10 +475,18 @@ void CTransferSocket::FailOnFileError(const FileError& error) {
         Fail(QStringLiteral("Error: ") + error.text, 0);
 }
 
+// The row keeps the size and how far the transfer got: a file sent, from what the client
+// acknowledged; an upload, from what arrived, of what it announced.
 void CTransferSocket::Abort() {
-    SendError(0);
+    SendError(0, kAborted);
     StopTimer();
-    m_strInfo = QStringLiteral("User aborts!!");
+    const bool send = m_nDirection == Send;
+    const qint64 done = send ? m_nShownBytes : m_nBytesReceived;
+    const qint64 total = send ? m_nFileSize : m_nClientSize;
+    m_strInfo = QStringLiteral("User aborts!!") +
+                (total >= 0 ? QStringLiteral(" (at %1 of %2 Bytes)").arg(done).arg(total)
+                            : QStringLiteral(" (at %1 Bytes)").arg(done));
+    m_nRowBytes = total >= 0 ? total : done;
     CloseFile();
     m_nRowState = ROW_FAILED;
     RefreshRow();

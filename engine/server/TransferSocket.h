@@ -43,7 +43,8 @@ public:
     void OnTimer();
     // The client repeated its request: answer with the last packet again.
     void RepeatLastPacket();
-    // Abort: ERROR 0 to the client, "User aborts!!", partial reception removed.
+    // Abort: ERROR 0 to the client, "User aborts!!" with how far it got, partial
+    // reception removed.
     void Abort();
     // Ends the transfer without a word to anyone (the program is closing).
     void Discard();
