@@ -1,6 +1,7 @@
 #include "ClientCommand.h"
 
 #include "engine/client/ClientTransfer.h"
+#include "engine/tftp/Options.h"
 #include "engine/tftp/TftpPacket.h"
 
 #include <QCommandLineParser>
@@ -69,15 +70,16 @@ bool parseUrl(const QString& text, TftpClient::Request* request, QString* name) 
     const QUrl url(text, QUrl::StrictMode);
     if (!url.isValid() || url.scheme() != QLatin1String("tftp") || url.host().isEmpty())
         return false;
-    const int port = url.port(69);
-    if (port < 1 || port > 65535)
-        return false;
-    request->server = TftpClient::ResolveHost(url.host());
-    if (request->server.isNull()) {
-        usage(QStringLiteral("cannot find the address of %1").arg(url.host()));
+    // The host and port as typed: QUrl would have made a bare number an IPv4 address.
+    QString authority = text.section(QLatin1String("://"), 1).section(QLatin1Char('/'), 0, 0);
+    authority = authority.section(QLatin1Char('@'), -1);
+    const TftpClient::Device device = TftpClient::ParseDevice(authority);
+    if (!device.why.isEmpty()) {
+        usage(device.why);
         return false;
     }
-    request->port = quint16(port);
+    request->server = device.address;
+    request->port = quint16(device.port > 0 ? device.port : 69);
     *name = url.path(QUrl::FullyDecoded);
     if (name->startsWith(QLatin1Char('/')))
         name->remove(0, 1);

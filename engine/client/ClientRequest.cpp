@@ -1,11 +1,13 @@
 #include "engine/client/ClientRequest.h"
 
+#include "engine/tftp/Options.h"
 #include "engine/tftp/TftpPacket.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHostInfo>
+#include <optional>
 
 namespace TftpClient {
 
@@ -15,10 +17,37 @@ FolderPath LocalPath(const QString& file) {
     return {folder.isEmpty() ? info.absolutePath() : folder, QFile::encodeName(info.fileName())};
 }
 
+namespace {
+// Digits and dots, or a 0x number: what inet_aton reads as an IPv4 address in some form.
+bool looksNumeric(const QString& text) {
+    if (text.startsWith(QLatin1String("0x"), Qt::CaseInsensitive))
+        return true;
+    for (const QChar c : text)
+        if (!c.isDigit() && c != QLatin1Char('.'))
+            return false;
+    return !text.isEmpty();
+}
+
+// Four parts of 0 to 255: the only number taken as a device's IPv4 address.
+bool isDottedQuad(const QString& text) {
+    const QStringList parts = text.split(QLatin1Char('.'));
+    if (parts.size() != 4)
+        return false;
+    for (const QString& part : parts) {
+        bool ok = false;
+        if (part.isEmpty() || part.size() > 3 || part.toInt(&ok) > 255 || !ok)
+            return false;
+    }
+    return true;
+}
+} // namespace
+
 QHostAddress ResolveHost(const QString& host) {
     QString text = host.trimmed();
     if (text.startsWith(QLatin1Char('[')) && text.endsWith(QLatin1Char(']')))
         text = text.mid(1, text.size() - 2);
+    if (looksNumeric(text) && !isDottedQuad(text))
+        return QHostAddress();
     const QHostAddress address(text);
     if (!address.isNull() || text.isEmpty())
         return address;
@@ -27,6 +56,57 @@ QHostAddress ResolveHost(const QString& host) {
         if (a.protocol() == QAbstractSocket::IPv4Protocol)
             return a;
     return info.addresses().isEmpty() ? QHostAddress() : info.addresses().first();
+}
+
+Device ParseDevice(const QString& typed) {
+    const QString text = typed.trimmed();
+    Device d;
+    QString host = text;
+    std::optional<QString> port; // what follows the colon, when there is one
+    if (text.startsWith(QLatin1Char('['))) {
+        const qsizetype close = text.indexOf(QLatin1Char(']'));
+        const QString after = close < 0 ? QString() : text.mid(close + 1);
+        if (close < 0 || (!after.isEmpty() && !after.startsWith(QLatin1Char(':')))) {
+            d.why = QStringLiteral("\"%1\" is not a device address: an IPv6 address goes in "
+                                   "brackets, such as [fe80::1]:69.").arg(text);
+            return d;
+        }
+        host = text.mid(1, close - 1);
+        if (!after.isEmpty())
+            port = after.mid(1);
+    } else if (text.count(QLatin1Char(':')) == 1) { // more than one: a bare IPv6 address
+        host = text.section(QLatin1Char(':'), 0, 0);
+        port = text.section(QLatin1Char(':'), 1);
+    }
+    if (port) {
+        bool ok = false;
+        d.port = port->toInt(&ok);
+        if (!ok || d.port < 1 || d.port > 65535) {
+            d.why = QStringLiteral("The port after the colon in \"%1\" is a number from 1 to "
+                                   "65535.").arg(text);
+            return d;
+        }
+    }
+    if (host.isEmpty()) {
+        d.why = QStringLiteral("Type the device's address, such as 192.168.1.1.");
+        return d;
+    }
+    if (looksNumeric(host) && !isDottedQuad(host)) {
+        // A lone number is most likely the port: the example shows where it goes.
+        bool number = false;
+        const int asPort = host.toInt(&number);
+        const int example = d.port > 0 ? d.port : number && asPort >= 1 && asPort <= 65535 ? asPort : 69;
+        d.why = QStringLiteral("\"%1\" is not a device address: type all four parts, such as "
+                               "192.168.1.1, and a port after a colon: 192.168.1.1:%2.")
+                    .arg(host)
+                    .arg(example);
+        return d;
+    }
+    d.address = ResolveHost(host);
+    if (d.address.isNull())
+        d.why = QStringLiteral("\"%1\" is no address, and no host of that name is known.")
+                    .arg(host);
+    return d;
 }
 
 QByteArray MakeRequest(const Request& request, qint64 fileSize) {

@@ -33,8 +33,19 @@ struct Request {
 FolderPath LocalPath(const QString& file);
 
 // An address as typed (IPv6 with or without brackets) or a host name looked up; null
-// when it is neither.
+// when it is neither, or when it is a number short of a dotted IPv4 address.
 QHostAddress ResolveHost(const QString& host);
+
+// A device as typed: HOST, HOST:PORT, [IPv6]:PORT, [IPv6] or a bare IPv6 address. A bare
+// number ("6969") or a shortened IPv4 address ("10.1") is refused, though the system
+// would read it as an address (0.0.27.57, 10.0.0.1): it is far more likely a port or a
+// slip than the device meant.
+struct Device {
+    QHostAddress address;
+    int port = -1; // the port typed; -1 when none was
+    QString why;   // the refusal, for the user; empty when the device is usable
+};
+Device ParseDevice(const QString& text);
 
 // The request datagram: RRQ or WRQ, the name, the mode, then the options asked.
 // fileSize is what a send's tsize tells (-1 when unknown: netascii).

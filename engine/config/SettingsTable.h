@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/tftp/Options.h"
+
 #include <QString>
 #include <climits>
 
@@ -65,9 +67,9 @@ inline constexpr int kAnyInt = INT_MIN, kMaxInt = INT_MAX;
       "Transfers at once from one address; 0: no limit")                                           \
     X(Negotiate, "Protocol/Negotiate", Flag, 1, 0, 1,                                              \
       "Answer the options blksize, timeout, tsize and windowsize")                                 \
-    X(MaxBlockSize, "Protocol/MaxBlockSize", Number, 1468, 8, 65464,                               \
+    X(MaxBlockSize, "Protocol/MaxBlockSize", Number, 1468, Tftp::kMinBlockSize, Tftp::kMaxBlockSize, \
       "The largest block size granted, in bytes")                                                  \
-    X(MaxWindowSize, "Protocol/MaxWindowSize", Number, 64, 1, 65535,                               \
+    X(MaxWindowSize, "Protocol/MaxWindowSize", Number, 64, 1, Tftp::kMaxWindowSize,                               \
       "The largest window granted, in blocks")                                                     \
     X(PortFirst, "Protocol/PortFirst", Number, 0, 0, 65535,                                        \
       "First UDP port for transfers; 0: any from 29001 to 65000")                                  \

@@ -36,10 +36,14 @@ FileError FileErrorFromErrno(int err) {
     case EACCES:
     case EPERM:
     case EROFS:
-    case EISDIR:
-    case EXDEV: // the name leads out of the working folder
-    case ELOOP:
         e.cause = FileCause::AccessDenied;
+        break;
+    case EISDIR:
+        e.cause = FileCause::IsFolder;
+        break;
+    case EXDEV: // the name leads out of the working folder
+    case ELOOP: // a link that may not be followed beneath it
+        e.cause = FileCause::LeadsOut;
         break;
     case EIO:
         e.cause = FileCause::HardIO;

@@ -56,8 +56,12 @@ public:
     virtual qint64 elapsedMs() = 0;
 };
 
-// Why a file operation failed, sorted the way the transfer rules need it.
-enum class FileCause { None, FileNotFound, BadPath, AccessDenied, HardIO, DiskFull, Other };
+// Why a file operation failed, sorted the way the transfer rules need it. A folder's
+// name and a name that leads out of the folder are refused like AccessDenied, and told
+// apart only so the row can say which.
+enum class FileCause {
+    None, FileNotFound, BadPath, AccessDenied, IsFolder, LeadsOut, HardIO, DiskFull, Other
+};
 
 struct FileError {
     FileCause cause = FileCause::None;

@@ -3,30 +3,36 @@
 #include "engine/server/ServerWindow.h"
 
 namespace {
+// One text for every refusal of access; the reason in brackets tells them apart.
+const char kAccessDenied[] = "Error: Requested File Access Denied!!";
+
 // Row texts are the system's own, spelling included; HTTP's refusals read the same as
 // TFTP's so a row says the same whichever way the file was asked.
 const RefusalEntry kTable[] = {
-    /* None */ {0, nullptr, 200, "", false},
-    /* Client */ {2, nullptr, 403, "Unauthorized Clinet!! Deny This Request!!", false},
+    /* None */ {0, nullptr, 200, "", nullptr, false},
+    /* Client */ {2, nullptr, 403, "Unauthorized Clinet!! Deny This Request!!", nullptr, false},
     /* ReadFilter */
-    {2, nullptr, 404, "Requested File Access Not Allowed!! Deny This Request!!", false},
-    /* ReadOnly */ {2, nullptr, 403, "Uploads Are Turned Off", false},
-    /* OutsideFolder */ {2, nullptr, 404, "Error: Requested File Access Denied!!", false},
-    /* MissingFolder */ {2, nullptr, 404, "Working folder missing: ", false},
-    /* NotFound */ {1, nullptr, 404, "Error: Requested File Not Found!!", true},
-    /* FolderNotFound */ {1, nullptr, 404, "Error: Requested Folder Not Found!!", false},
-    /* AccessDenied */ {2, nullptr, 404, "Error: Requested File Access Denied!!", false},
-    /* Exists */ {6, nullptr, 403, "File Already Exist!! Overwriting is prohibited!!", false},
-    /* InUse */ {0, nullptr, 503, "Error: File already using. Can not open file!!", false},
-    /* HardIO */ {0, nullptr, 500, "Error: Can not open file by H/W error!!", false},
-    /* DiskFull */ {3, nullptr, 507, "Error: Disk Full!!", false},
+    {2, nullptr, 404, "Requested File Access Not Allowed!! Deny This Request!!", nullptr, false},
+    /* ReadOnly */ {2, nullptr, 403, "Uploads Are Turned Off", nullptr, false},
+    /* OutsideFolder */ {2, nullptr, 404, kAccessDenied, "leads outside the folder", false},
+    /* MissingFolder */ {2, nullptr, 404, "Working folder missing: ", nullptr, false},
+    /* NotFound */ {1, nullptr, 404, "Error: Requested File Not Found!!", nullptr, true},
+    /* FolderNotFound */ {1, nullptr, 404, "Error: Requested Folder Not Found!!", nullptr, false},
+    /* AccessDenied */ {2, nullptr, 404, kAccessDenied, "unreadable", false},
+    /* WriteDenied */ {2, nullptr, 403, kAccessDenied, "permission denied", false},
+    /* IsFolder */ {2, nullptr, 404, kAccessDenied, "a folder", false},
+    /* Exists */
+    {6, nullptr, 403, "File Already Exist!! Overwriting is prohibited!!", nullptr, false},
+    /* InUse */ {0, nullptr, 503, "Error: File already using. Can not open file!!", nullptr, false},
+    /* HardIO */ {0, nullptr, 500, "Error: Can not open file by H/W error!!", nullptr, false},
+    /* DiskFull */ {3, nullptr, 507, "Error: Disk Full!!", nullptr, false},
     /* TooMany */
     {0, "Too many transfers, try again later", 503, "Too Many Transfers!! Deny This Request!!",
-     false},
-    /* NoPort */ {0, "No free transfer port, try again later", 503, "", false},
-    /* BootFileMissing */ {0, nullptr, 404, "Boot File Missing: ", false},
-    /* OptionalMissing */ {1, nullptr, 404, "not present, optional", true},
-    /* BootHttpOff */ {0, nullptr, 404, "HTTP Is Off (Option > Protocol): ", false},
+     nullptr, false},
+    /* NoPort */ {0, "No free transfer port, try again later", 503, "", nullptr, false},
+    /* BootFileMissing */ {0, nullptr, 404, "Boot File Missing: ", nullptr, false},
+    /* OptionalMissing */ {1, nullptr, 404, "not present, optional", nullptr, true},
+    /* BootHttpOff */ {0, nullptr, 404, "HTTP Is Off (Option > Protocol): ", nullptr, false},
 };
 static_assert(std::size(kTable) == size_t(Refusal::BootHttpOff) + 1);
 } // namespace
@@ -34,7 +40,11 @@ static_assert(std::size(kTable) == size_t(Refusal::BootHttpOff) + 1);
 const RefusalEntry& RefusalFor(Refusal why) { return kTable[size_t(why)]; }
 
 QString RefusalRow(Refusal why, const QString& detail) {
-    return QString::fromLatin1(RefusalFor(why).rowText) + detail;
+    const RefusalEntry& entry = RefusalFor(why);
+    QString row = QString::fromLatin1(entry.rowText);
+    if (entry.reason)
+        row += QStringLiteral(" (%1)").arg(QLatin1String(entry.reason));
+    return row + detail;
 }
 
 Refusal Admission::Client(const QHostAddress& client) const {
@@ -61,10 +71,22 @@ Refusal Admission::ForFile(FileCause cause, bool upload) {
     case FileCause::None: return Refusal::None;
     case FileCause::FileNotFound: return Refusal::NotFound;
     case FileCause::BadPath: return upload ? Refusal::FolderNotFound : Refusal::NotFound;
-    case FileCause::AccessDenied: return Refusal::AccessDenied;
+    case FileCause::AccessDenied: return upload ? Refusal::WriteDenied : Refusal::AccessDenied;
+    case FileCause::IsFolder: return Refusal::IsFolder;
+    case FileCause::LeadsOut: return Refusal::OutsideFolder;
     case FileCause::HardIO: return Refusal::HardIO;
     case FileCause::DiskFull: return Refusal::DiskFull;
     case FileCause::Other: break;
     }
     return Refusal::InUse;
+}
+
+// With overwriting off, a file that is there is refused as existing whether or not it
+// could be written: either way it stays as it is.
+Refusal Admission::ForUpload(FileCause found, bool overWrite) {
+    if (found == FileCause::FileNotFound)
+        return Refusal::None;
+    if (!overWrite && (found == FileCause::None || found == FileCause::AccessDenied))
+        return Refusal::Exists;
+    return ForFile(found, true);
 }

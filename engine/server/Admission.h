@@ -14,11 +14,13 @@ enum class Refusal {
     Client,          // not on "Only Allow These Clients"
     ReadFilter,      // a read without "Only Send This File"'s text
     ReadOnly,        // uploads are turned off
-    OutsideFolder,   // the name leaves the working folder
+    OutsideFolder,   // the name, or a link on its way, leaves the working folder
     MissingFolder,   // there is no usable working folder
     NotFound,        // no such file
     FolderNotFound,  // an upload into a folder that is not there
-    AccessDenied,    // the system refuses the file
+    AccessDenied,    // the system refuses to read the file
+    WriteDenied,     // the system refuses to write it (or its folder)
+    IsFolder,        // the name is a folder's
     Exists,          // an upload over a file while overwriting is off
     InUse,           // another transfer holds the file
     HardIO,          // the disk failed
@@ -35,6 +37,7 @@ struct RefusalEntry {
     const char* wireText; // its text; null for the code's own
     int httpStatus;
     const char* rowText;  // the row's text (a detail such as the folder follows it)
+    const char* reason;   // why, in brackets after the row's text; null for none
     bool missingFile;     // a file that is not there: hidden with "Hide Missing Files"
 };
 
@@ -57,4 +60,6 @@ struct Admission {
     static Refusal ForPath(bool refused, const QString& missingFolder);
     // A file that would not open; `upload` tells a missing folder from a missing file.
     static Refusal ForFile(FileCause cause, bool upload);
+    // An upload, by what the look at the name found there before anything is written.
+    static Refusal ForUpload(FileCause found, bool overWrite);
 };

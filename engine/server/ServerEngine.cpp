@@ -366,8 +366,7 @@ void CServerEngine::HandleRequest(const char* data, qint64 size, const QHostAddr
     admitted.fileName = request.fileName;
     admitted.octet = request.octet;
     admitted.localAddress = local;
-    if (m_settings.negotiate)
-        admitted.options = request.options;
+    admitted.options = request.options; // ignored when negotiation is off
     ResolveRequestPath(admitted);
     admitted.overWrite = m_settings.overWrite;
     admitted.readOnly = m_settings.readOnly;

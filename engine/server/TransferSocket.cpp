@@ -1,9 +1,9 @@
 #include "engine/server/TransferSocket.h"
 
 #include "engine/boot/SecureBootChain.h"
-#include "engine/config/SettingsTable.h"
 #include "engine/server/Admission.h"
 #include "engine/tftp/Netascii.h"
+#include "engine/tftp/Options.h"
 #include "engine/platform/NormalAddress.h"
 #include "engine/tftp/ReceiveExchange.h"
 #include "engine/tftp/SendExchange.h"
@@ -17,6 +17,7 @@ namespace {
 QString bytesText(qint64 n) { return QString::number(n) + QStringLiteral(" Bytes"); }
 
 const QString kNotResponding = QStringLiteral("Client Not Responding!! Connection Closed!!");
+const char kAborted[] = "Transfer aborted by the server";
 } // namespace
 
 const QString kFileChanged = QStringLiteral("File changed during transfer");
@@ -94,12 +95,8 @@ void CTransferSocket::StartTransfer() {
                                     m_pEngine->Platform().files().canonical(m_szPath))
                                     ? FileError{FileCause::Other, QString()}
                                     : m_pEngine->Platform().files().probeExisting(m_szPath);
-        if (probe.cause == FileCause::None)
-            return Refuse(Refusal::Exists);
-        if (probe.cause == FileCause::BadPath)
-            return RefuseOnFileError(probe);
-        if (probe.cause != FileCause::FileNotFound)
-            return Refuse(Refusal::InUse);
+        if (const Refusal why = Admission::ForUpload(probe.cause, false); why != Refusal::None)
+            return Refuse(why);
     }
     if (!Negotiate())
         return Refuse(Refusal::DiskFull); // tsize beyond the free space
@@ -110,44 +107,29 @@ void CTransferSocket::StartTransfer() {
     StartExchange();
 }
 
-// Answers only the options the client asked for and we take (RFC 2347); an option
-// out of its range is left out of the answer, and the client then does without it.
+// The options taken, by the one rule for them; a write's announced size must fit the
+// free space, or the upload is refused before a byte is written.
 bool CTransferSocket::Negotiate() {
     const EngineSettings& settings = m_pEngine->Settings();
-    QList<QPair<QByteArray, QByteArray>> answer;
-    for (const auto& [name, value] : std::as_const(m_askedOptions)) {
-        bool ok = false;
-        const qint64 n = value.toLongLong(&ok);
-        if (!ok)
-            continue;
-        if (name == "blksize" && n >= SettingsTable::MaxBlockSize.min) {
-            m_nBlockSize = int(std::min<qint64>({n, qint64(SettingsTable::MaxBlockSize.max),
-                                                 qint64(settings.maxBlockSize)}));
-            answer.append({name, QByteArray::number(m_nBlockSize)});
-        } else if (name == "windowsize" && n >= 1 && n <= SettingsTable::MaxWindowSize.max) {
-            // At most half the block numbers, so that old and new stay told apart.
-            m_nWindowSize = int(std::min<qint64>({n, qint64(settings.maxWindowSize), 32767}));
-            answer.append({name, QByteArray::number(m_nWindowSize)});
-        } else if (name == "timeout" && n >= 1 && n <= 255) {
-            m_nOptionTimeOut = int(n);
-            answer.append({name, value});
-        } else if (name == "tsize" && n >= 0) {
-            if (m_nDirection == Send) {
-                m_bSizeTold = !m_bNetascii; // converted, the size is unknown until the end
-                if (m_bSizeTold)
-                    answer.append({name, QByteArray::number(m_nFileSize)});
-            } else {
-                const qint64 free = m_pEngine->Platform().files().freeSpace(m_szPath);
-                if (free >= 0 && n > free)
-                    return false;
-                m_nClientSize = n;
-                answer.append({name, value});
-            }
-        }
+    const Tftp::OptionLimits limits{settings.negotiate, settings.maxBlockSize,
+                                    settings.maxWindowSize};
+    const bool send = m_nDirection == Send;
+    const Tftp::Negotiated n =
+        Tftp::Negotiate(m_askedOptions, limits, send ? Tftp::RRQ : Tftp::WRQ,
+                        send && !m_bNetascii ? m_nFileSize : -1);
+    if (n.clientSize >= 0) {
+        const qint64 free = m_pEngine->Platform().files().freeSpace(m_szPath);
+        if (free >= 0 && n.clientSize > free)
+            return false;
     }
-    if (answer.isEmpty())
+    m_nBlockSize = n.blockSize;
+    m_nWindowSize = n.windowSize;
+    m_nOptionTimeOut = n.timeOut;
+    m_bSizeTold = n.sizeTold;
+    m_nClientSize = n.clientSize;
+    if (n.oack.isEmpty())
         return true;
-    m_oack = Tftp::MakeOack(answer);
+    m_oack = Tftp::MakeOack(n.oack);
     if (m_nBlockSize != Tftp::kBlockSize || m_nWindowSize != 1)
         m_strOptionNote = QStringLiteral(" (blksize %1, windowsize %2)")
                               .arg(m_nBlockSize)
@@ -217,6 +199,7 @@ bool CTransferSocket::OpenForReceiving(FileError* error) {
         return false;
     }
     const FileError probe = fs.probeExisting(m_szPath);
+    m_bReplacing = probe.cause == FileCause::None;
     if (probe.cause == FileCause::None || probe.cause == FileCause::FileNotFound)
         m_file = fs.createTemp(m_szPath, error);
     else
@@ -458,6 +441,8 @@ bool CTransferSocket::CompleteReceive() {
     CloseFile();
     m_phase = Phase::Complete;
     m_strInfo = QStringLiteral("Receive Complete") + m_strOptionNote;
+    if (m_bReplacing)
+        m_strInfo += QStringLiteral(" (replaced)");
     m_nRowBytes = m_nBytesReceived;
     m_nRowState = ROW_RECEIVED;
     RefreshRow();
@@ -490,10 +475,18 @@ void CTransferSocket::FailOnFileError(const FileError& error) {
         Fail(QStringLiteral("Error: ") + error.text, 0);
 }
 
+// The row keeps the size and how far the transfer got: a file sent, from what the client
+// acknowledged; an upload, from what arrived, of what it announced.
 void CTransferSocket::Abort() {
-    SendError(0);
+    SendError(0, kAborted);
     StopTimer();
-    m_strInfo = QStringLiteral("User aborts!!");
+    const bool send = m_nDirection == Send;
+    const qint64 done = send ? m_nShownBytes : m_nBytesReceived;
+    const qint64 total = send ? m_nFileSize : m_nClientSize;
+    m_strInfo = QStringLiteral("User aborts!!") +
+                (total >= 0 ? QStringLiteral(" (at %1 of %2 Bytes)").arg(done).arg(total)
+                            : QStringLiteral(" (at %1 Bytes)").arg(done));
+    m_nRowBytes = total >= 0 ? total : done;
     CloseFile();
     m_nRowState = ROW_FAILED;
     RefreshRow();

@@ -43,7 +43,8 @@ public:
     void OnTimer();
     // The client repeated its request: answer with the last packet again.
     void RepeatLastPacket();
-    // Abort: ERROR 0 to the client, "User aborts!!", partial reception removed.
+    // Abort: ERROR 0 to the client, "User aborts!!" with how far it got, partial
+    // reception removed.
     void Abort();
     // Ends the transfer without a word to anyone (the program is closing).
     void Discard();
@@ -65,8 +66,8 @@ public:
     quint16 ClientPort() const { return m_nClientPort; }
 
 private:
-    // RFC 2347 negotiation: the options accepted, in the order asked, with the values
-    // answered; blksize, windowsize and timeout take effect. False refuses the request.
+    // RFC 2347 negotiation (Tftp::Negotiate): blksize, windowsize and timeout take
+    // effect. False refuses the request: an upload's tsize beyond the free space.
     bool Negotiate();
     void StartExchange();
     Exchange::Now Now() const;
@@ -143,6 +144,7 @@ private:
     int m_nWindowSize = 1;
     int m_nOptionTimeOut = 0;     // seconds; 0: the TimeOut setting
     qint64 m_nClientSize = -1;    // tsize the client announced for an upload
+    bool m_bReplacing = false;    // the upload takes the place of a file that is there
     QString m_strOptionNote;      // ", blksize 1428, windowsize 16" for the row
 
     std::unique_ptr<IFile> m_file;

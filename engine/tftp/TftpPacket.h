@@ -17,9 +17,6 @@ constexpr int kOptionRequestBuffer = 512; // the same with option negotiation (R
 constexpr int kTransferBuffer = 1024; // what a transfer reads of a datagram
 constexpr int kMaxFileName = 127;     // longest name accepted
 constexpr int kMaxMode = 9;           // longest mode accepted
-// The options' ranges (RFC 2348, 7440).
-constexpr int kMinBlockSize = 8, kMaxBlockSize = 65464;
-constexpr int kMaxWindowSize = 65535;
 
 // The message the server puts into an ERROR packet for a code.
 const char* ErrorMessage(int code);

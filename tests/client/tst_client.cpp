@@ -111,6 +111,52 @@ private slots:
         QCOMPARE(sent[0].data, expected);
     }
 
+    // A device as typed in the dialog or a tftp:// URL. A bare number or a shortened IPv4
+    // address would be read as an address (6969 as 0.0.27.57): refused, saying where a
+    // port goes.
+    void deviceAddress() {
+        struct Case {
+            const char* typed;
+            const char* address; // null: refused
+            int port;            // -1: none typed
+            const char* why;     // a part of the refusal
+        } cases[] = {
+            {"192.168.1.1", "192.168.1.1", -1, nullptr},
+            {" 192.168.1.1:6969 ", "192.168.1.1", 6969, nullptr},
+            {"[::1]:6969", "::1", 6969, nullptr},
+            {"[fe80::1]", "fe80::1", -1, nullptr},
+            {"2001:db8::7", "2001:db8::7", -1, nullptr}, // bare IPv6: its colons are its own
+            {"localhost:69", "127.0.0.1", 69, nullptr},
+            {"6969", nullptr, -1, "192.168.1.1:6969"},
+            {"10.1", nullptr, -1, "all four parts"},
+            {"10.0.0.1.5", nullptr, -1, "all four parts"},
+            {"1.2.3.256", nullptr, -1, "all four parts"},
+            {"0x7f000001", nullptr, -1, "all four parts"},
+            {"6969:69", nullptr, 69, "192.168.1.1:69"},
+            {"192.168.1.1:0", nullptr, 0, "1 to 65535"},
+            {"192.168.1.1:70000", nullptr, 70000, "1 to 65535"},
+            {"192.168.1.1:", nullptr, 0, "1 to 65535"},
+            {"[::1]x", nullptr, -1, "brackets"},
+            {"[::1", nullptr, -1, "brackets"},
+            {"", nullptr, -1, "such as 192.168.1.1"},
+            {":69", nullptr, 69, "such as 192.168.1.1"},
+        };
+        for (const Case& c : cases) {
+            const TftpClient::Device d = TftpClient::ParseDevice(QString::fromLatin1(c.typed));
+            if (c.address) {
+                QVERIFY2(d.why.isEmpty(), qPrintable(QLatin1String(c.typed) + ": " + d.why));
+                QCOMPARE(d.address, QHostAddress(QString::fromLatin1(c.address)));
+                QCOMPARE(d.port, c.port);
+            } else {
+                QVERIFY2(d.address.isNull() && d.why.contains(QLatin1String(c.why)),
+                         qPrintable(QLatin1String(c.typed) + ": " + d.why));
+            }
+        }
+        // The same rule where a name is looked up.
+        QVERIFY(TftpClient::ResolveHost(QStringLiteral("6969")).isNull());
+        QCOMPARE(TftpClient::ResolveHost(QStringLiteral("[::1]")), QHostAddress(QStringLiteral("::1")));
+    }
+
     // An OACK is taken when it answers what was asked; anything else gets ERROR 8.
     void oack_data() {
         QTest::addColumn<bool>("put");

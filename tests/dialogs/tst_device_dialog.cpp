@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QLineEdit>
 #include <QDir>
 #include <QMessageBox>
@@ -70,7 +71,8 @@ private slots:
                  (QStringList{QStringLiteral("127.0.0.1"), QStringLiteral("10.0.0.2")}));
     }
 
-    // A bad entry is named and the dialog stays open; Cancel then starts nothing.
+    // A bad entry is named and the dialog stays open; Cancel then starts nothing. A bare
+    // number is no address (it would be 0.0.27.57); the seconds fields count in words.
     void badEntryKeepsDialogOpen() {
         DialogFixture f;
         QSettings settings(f.dir.filePath(QStringLiteral("window.ini")), QSettings::IniFormat);
@@ -82,6 +84,36 @@ private slots:
                                  auto* box = qobject_cast<QMessageBox*>(w);
                                  if (!box || !box->text().contains(QLatin1String("address")))
                                      ModalDriver::Errors() << QStringLiteral("no word on the address");
+                                 w->close();
+                             }},
+                            {[](QWidget* w) {
+                                 auto* timeout = w->findChild<QSpinBox*>(QStringLiteral("timeoutSpin"));
+                                 auto* wait = w->findChild<QSpinBox*>(QStringLiteral("waitSpin"));
+                                 auto* device = w->findChild<QComboBox*>(QStringLiteral("deviceCombo"));
+                                 if (!timeout || !wait || !device) {
+                                     ModalDriver::Errors() << QStringLiteral("fields missing");
+                                     w->close();
+                                     return;
+                                 }
+                                 QStringList shown;
+                                 for (int v : {1, 2}) {
+                                     timeout->setValue(v);
+                                     wait->setValue(v);
+                                     shown << timeout->text() << wait->text();
+                                 }
+                                 if (shown != QStringList{"1 second", "1 second", "2 seconds", "2 seconds"})
+                                     ModalDriver::Errors() << shown.join(QLatin1Char('/'));
+                                 device->setEditText(QStringLiteral("6969"));
+                                 ModalDriver::setText(w, "remoteEdit", QStringLiteral("cfg"));
+                                 if (auto* box = w->findChild<QDialogButtonBox*>())
+                                     box->button(QDialogButtonBox::Ok)->click();
+                             },
+                             true},
+                            {[](QWidget* w) {
+                                 auto* box = qobject_cast<QMessageBox*>(w);
+                                 if (!box || !box->text().contains(QLatin1String("\"6969\" is not a device address")) ||
+                                     !box->text().contains(QLatin1String("192.168.1.1:6969")))
+                                     ModalDriver::Errors() << QStringLiteral("6969 taken: ") + (box ? box->text() : QString());
                                  w->close();
                              }},
                             {[](QWidget* w) {

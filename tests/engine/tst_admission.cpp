@@ -1,7 +1,9 @@
 #include "EngineFixture.h"
 
+#include <QProcess>
 #include <QSettings>
 #include <QtTest>
+#include <unistd.h>
 
 // Packets, request parsing and what the listener admits.
 class TestAdmission : public QObject {
@@ -154,14 +156,14 @@ private slots:
                                        QByteArray("..\\settings.ini"), QByteArray("C:\\boot.ini")}) {
             f.sent();
             f.rrq(name, 6000);
-            QCOMPARE(f.lastRow().texts.info, QStringLiteral("Error: Requested File Access Denied!!"));
+            QCOMPARE(f.lastRow().texts.info, QStringLiteral("Error: Requested File Access Denied!! (leads outside the folder)"));
             QCOMPARE(f.lastRow().state, ROW_FAILED);
             const QList<QByteArray> out = f.sent();
             QCOMPARE(out.size(), 1);
             QCOMPARE(out[0], Tftp::MakeError(2));
         }
         f.wrq("../escape.bin", 6001);
-        QCOMPARE(f.lastRow().texts.info, QStringLiteral("Error: Requested File Access Denied!!"));
+        QCOMPARE(f.lastRow().texts.info, QStringLiteral("Error: Requested File Access Denied!! (leads outside the folder)"));
         QVERIFY(!QFile::exists(f.dir.filePath("escape.bin")));
     }
 
@@ -236,6 +238,38 @@ private slots:
         f.wrq("up.bin", 5001);
         QCOMPARE(f.lastRow().texts.info,
                  QStringLiteral("Error: File already using. Can not open file!!"));
+    }
+
+    // An upload over a file that is there but may not be written: with overwriting off it
+    // exists (6), with it on the system refuses (2); the file stays as it was either way.
+    void uploadOverUnwritableFile() {
+        struct Case {
+            bool overWrite;
+            QByteArray error;
+            const char* info;
+        } cases[] = {
+            {false, Tftp::MakeError(6), "File Already Exist!! Overwriting is prohibited!!"},
+            {true, Tftp::MakeError(2), "Error: Requested File Access Denied!! (permission denied)"},
+        };
+        for (const Case& c : cases) {
+            EngineFixture f;
+            f.writeFile("locked.cfg", "kept");
+            const QString path = f.path("locked.cfg");
+            // Root passes over the mode bits, not over the immutable flag.
+            QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+            if (::access(QFile::encodeName(path).constData(), W_OK) == 0)
+                QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("+i"), path});
+            if (::access(QFile::encodeName(path).constData(), W_OK) == 0)
+                QSKIP("no way to make a file unwritable here");
+            f.store->WriteProfileInt(CSettingsStore::kOverWrite, c.overWrite ? 1 : 0);
+            f.wrq("locked.cfg");
+            const QList<QByteArray> out = f.sent();
+            QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("-i"), path});
+            QCOMPARE(out, QList<QByteArray>{c.error});
+            QCOMPARE(f.lastRow().texts.info, QString::fromLatin1(c.info));
+            QCOMPARE(f.lastRow().state, ROW_FAILED);
+            QCOMPARE(f.readFile("locked.cfg"), QByteArray("kept"));
+        }
     }
 
     void settingsDefaults() {

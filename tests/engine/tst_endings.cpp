@@ -210,6 +210,66 @@ private slots:
         port = f.send(EngineFixture::request(Tftp::RRQ, "text.bin", "netascii"), 5002);
         QCOMPARE(f.download(port, 5002), original);
     }
+
+    // Abort keeps the row's size and how far the transfer got; the client hears why.
+    void abortKeepsHowFarItGot() {
+        struct Case {
+            const char* row;
+            quint16 opcode;
+            Options options;
+            int blocks; // DATA acknowledged (a read) or sent (a write) before the abort
+            const char* info;
+            const char* size;
+        } cases[] = {
+            {"download, nothing acknowledged", Tftp::RRQ, {}, 0,
+             "User aborts!! (at 0 of 3000 Bytes)", "3000 Bytes"},
+            {"download, two blocks acknowledged", Tftp::RRQ, {}, 2,
+             "User aborts!! (at 1024 of 3000 Bytes)", "3000 Bytes"},
+            {"upload that told its size", Tftp::WRQ, {{"tsize", "2000"}}, 1,
+             "User aborts!! (at 512 of 2000 Bytes)", "2000 Bytes"},
+            {"upload that did not", Tftp::WRQ, {}, 2, "User aborts!! (at 1024 Bytes)",
+             "1024 Bytes"},
+        };
+        for (const Case& c : cases) {
+            EngineFixture f;
+            f.writeFile("f", QByteArray(3000, 'x'));
+            const bool read = c.opcode == Tftp::RRQ;
+            const quint16 port = f.send(withOptions(c.opcode, read ? "f" : "up", c.options));
+            for (int b = 1; b <= c.blocks; ++b)
+                f.toTransfer(port, read ? EngineFixture::ack(quint16(b))
+                                        : EngineFixture::data(quint16(b), QByteArray(512, 'u')));
+            f.sent();
+            f.engine->OnAbort();
+            QVERIFY2(f.sent() == QList<QByteArray>{Tftp::MakeError(0, "Transfer aborted by the server")},
+                     c.row);
+            QVERIFY2(f.lastRow().state == ROW_FAILED, c.row);
+            QCOMPARE(f.lastRow().texts.info, QString::fromLatin1(c.info));
+            QCOMPARE(f.lastRow().texts.size, QString::fromLatin1(c.size));
+        }
+    }
+
+    // A completed upload says whether it took the place of a file that was there.
+    void uploadSaysReplaced() {
+        struct Case {
+            bool existed;
+            Options options;
+            const char* info;
+        } cases[] = {
+            {false, {}, "Receive Complete"},
+            {true, {}, "Receive Complete (replaced)"},
+            {true, {{"blksize", "1024"}}, "Receive Complete (blksize 1024, windowsize 1) (replaced)"},
+        };
+        for (const Case& c : cases) {
+            EngineFixture f;
+            if (c.existed)
+                f.writeFile("up", "old contents");
+            const quint16 port = f.send(withOptions(Tftp::WRQ, "up", c.options));
+            f.toTransfer(port, EngineFixture::data(1, "new"));
+            QCOMPARE(f.lastRow().state, ROW_RECEIVED);
+            QCOMPARE(f.lastRow().texts.info, QString::fromLatin1(c.info));
+            QCOMPARE(f.readFile("up"), QByteArray("new"));
+        }
+    }
 };
 
 QTEST_GUILESS_MAIN(TestEndings)

@@ -65,7 +65,7 @@ private slots:
         for (const QByteArray& name : {QByteArray("c:..\\x"), QByteArray("C:/../x")}) {
             f.sent();
             f.rrq(name, 5001);
-            QCOMPARE(f.lastRow().texts.info, kDenied);
+            QCOMPARE(f.lastRow().texts.info, kDenied + QStringLiteral(" (leads outside the folder)"));
             QCOMPARE(f.sent(), QList<QByteArray>{Tftp::MakeError(2)});
         }
     }

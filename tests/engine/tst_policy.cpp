@@ -74,7 +74,15 @@ private slots:
             {FileCause::BadPath, true, Refusal::FolderNotFound, 1, 404,
              "Error: Requested Folder Not Found!!"},
             {FileCause::AccessDenied, false, Refusal::AccessDenied, 2, 404,
-             "Error: Requested File Access Denied!!"},
+             "Error: Requested File Access Denied!! (unreadable)"},
+            {FileCause::AccessDenied, true, Refusal::WriteDenied, 2, 403,
+             "Error: Requested File Access Denied!! (permission denied)"},
+            {FileCause::IsFolder, false, Refusal::IsFolder, 2, 404,
+             "Error: Requested File Access Denied!! (a folder)"},
+            {FileCause::IsFolder, true, Refusal::IsFolder, 2, 404,
+             "Error: Requested File Access Denied!! (a folder)"},
+            {FileCause::LeadsOut, false, Refusal::OutsideFolder, 2, 404,
+             "Error: Requested File Access Denied!! (leads outside the folder)"},
             {FileCause::HardIO, false, Refusal::HardIO, 0, 500,
              "Error: Can not open file by H/W error!!"},
             {FileCause::DiskFull, true, Refusal::DiskFull, 3, 507, "Error: Disk Full!!"},
@@ -92,10 +100,52 @@ private slots:
         QCOMPARE(Admission::ForPath(true, QString()), Refusal::OutsideFolder);
         QCOMPARE(RefusalRow(Admission::ForPath(true, "/gone"), "/gone"),
                  QStringLiteral("Working folder missing: /gone"));
+        QCOMPARE(RefusalRow(Refusal::OutsideFolder),
+                 QStringLiteral("Error: Requested File Access Denied!! (leads outside the folder)"));
         QCOMPARE(RefusalFor(Refusal::Client).httpStatus, 403);
         QCOMPARE(RefusalFor(Refusal::Exists).tftpCode, 6);
         QVERIFY(RefusalFor(Refusal::NotFound).missingFile);
         QVERIFY(!RefusalFor(Refusal::AccessDenied).missingFile);
+    }
+
+    // An upload by what is at its name already: the ERROR the client hears and the row.
+    void uploadOverWhatIsThere() {
+        struct Case {
+            FileCause found;
+            bool overWrite;
+            Refusal why;
+            int code;
+            const char* row;
+        } cases[] = {
+            {FileCause::FileNotFound, false, Refusal::None, 0, ""},
+            {FileCause::FileNotFound, true, Refusal::None, 0, ""},
+            {FileCause::None, true, Refusal::None, 0, ""}, // replaced
+            {FileCause::None, false, Refusal::Exists, 6,
+             "File Already Exist!! Overwriting is prohibited!!"},
+            // There but not writable: with overwriting off it exists all the same.
+            {FileCause::AccessDenied, false, Refusal::Exists, 6,
+             "File Already Exist!! Overwriting is prohibited!!"},
+            {FileCause::AccessDenied, true, Refusal::WriteDenied, 2,
+             "Error: Requested File Access Denied!! (permission denied)"},
+            {FileCause::IsFolder, false, Refusal::IsFolder, 2,
+             "Error: Requested File Access Denied!! (a folder)"},
+            {FileCause::LeadsOut, true, Refusal::OutsideFolder, 2,
+             "Error: Requested File Access Denied!! (leads outside the folder)"},
+            {FileCause::BadPath, false, Refusal::FolderNotFound, 1,
+             "Error: Requested Folder Not Found!!"},
+            {FileCause::HardIO, false, Refusal::HardIO, 0, "Error: Can not open file by H/W error!!"},
+            // Another transfer holds it.
+            {FileCause::Other, false, Refusal::InUse, 0,
+             "Error: File already using. Can not open file!!"},
+            {FileCause::Other, true, Refusal::InUse, 0,
+             "Error: File already using. Can not open file!!"},
+        };
+        for (const Case& c : cases) {
+            const Refusal why = Admission::ForUpload(c.found, c.overWrite);
+            QCOMPARE(why, c.why);
+            QCOMPARE(RefusalFor(why).tftpCode, c.code);
+            QCOMPARE(RefusalRow(why), QString::fromLatin1(c.row));
+        }
     }
 
     void composedNames() {

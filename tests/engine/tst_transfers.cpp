@@ -548,11 +548,15 @@ private slots:
         QCOMPARE(f.engine->m_nActiveTransfers, 3);
         f.sent();
         f.engine->OnAbort();
-        QCOMPARE(f.sent(), QList<QByteArray>(3, Tftp::MakeError(0)));
-        int aborted = 0;
+        QCOMPARE(f.sent(), QList<QByteArray>(3, Tftp::MakeError(0, "Transfer aborted by the server")));
+        // Each row keeps its size and how far it got.
+        QStringList aborted;
         for (const auto& row : f.window.rows)
-            aborted += row.texts.info == QStringLiteral("User aborts!!") && row.state == ROW_FAILED;
-        QCOMPARE(aborted, 3);
+            if (row.state == ROW_FAILED)
+                aborted << row.texts.info + " / " + row.texts.size;
+        QCOMPARE(aborted, (QStringList{"User aborts!! (at 0 of 3000 Bytes) / 3000 Bytes",
+                                       "User aborts!! (at 512 Bytes) / 512 Bytes",
+                                       "User aborts!! (at 0 Bytes) / 0 Bytes"}));
         QCOMPARE(f.lastRow().texts.info, QStringLiteral("Transfer Complete"));
         QVERIFY(!QFile::exists(f.path("r")));
         QCOMPARE(f.readFile("old"), QByteArray("old"));
@@ -586,8 +590,8 @@ private slots:
         f.window.sounds.clear();
 
         f.engine->AbortRow(recvRow);
-        QCOMPARE(f.sent(), QList<QByteArray>{Tftp::MakeError(0)});
-        QCOMPARE(f.window.rows[recvRow].texts.info, QStringLiteral("User aborts!!"));
+        QCOMPARE(f.sent(), QList<QByteArray>{Tftp::MakeError(0, "Transfer aborted by the server")});
+        QCOMPARE(f.window.rows[recvRow].texts.info, QStringLiteral("User aborts!! (at 512 Bytes)"));
         QCOMPARE(f.window.rows[recvRow].state, ROW_FAILED);
         QVERIFY(!QFile::exists(f.path("r")));
         QCOMPARE(QDir(f.root()).entryList(QDir::Files | QDir::Hidden), (QStringList{"done", "s"}));
@@ -603,6 +607,9 @@ private slots:
         f.toTransfer(send, EngineFixture::ack(1), 5001); // the download goes on
         QCOMPARE(EngineFixture::opcode(f.sent().value(0)), quint16(3));
         f.engine->AbortRow(sendRow);
+        QCOMPARE(f.window.rows[sendRow].texts.info,
+                 QStringLiteral("User aborts!! (at 512 of 3000 Bytes)"));
+        QCOMPARE(f.window.rows[sendRow].texts.size, QStringLiteral("3000 Bytes"));
         QCOMPARE(f.engine->m_nActiveTransfers, 0);
         QCOMPARE(f.window.animation.last(), QStringLiteral("stop"));
     }

@@ -97,7 +97,7 @@ check "404 for a missing name and for names that leave the folder" bash -c "
     [ \$(curl -s -o /dev/null -w '%{http_code}' --path-as-is $url/../outside/secret.txt) = 404 ] &&
     [ \$(curl -s -o /dev/null -w '%{http_code}' $url/link-out.txt) = 404 ] &&
     $(declare -f logged); logged \$'FAILED\t127.0.0.1\tmissing.bin\t\tHTTP\tError: Requested File Not Found!!' &&
-    logged \$'FAILED\t127.0.0.1\tlink-out.txt\t\tHTTP\tError: Requested File Access Denied!!'"
+    logged \$'FAILED\t127.0.0.1\tlink-out.txt\t\tHTTP\tError: Requested File Access Denied!! [(]leads outside the folder[)]'"
 check "a client not in the Security list: 403, its row red" bash -c "
     [ \$(curl -s -o /dev/null -w '%{http_code}' --interface 127.0.0.2 $url/small.bin) = 403 ] &&
     $(declare -f logged); logged \$'FAILED\t127.0.0.2\tsmall.bin\t\tHTTP\tUnauthorized Clinet'"

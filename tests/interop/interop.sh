@@ -10,6 +10,7 @@ failed=0
 server_pid=
 cleanup() {
     [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
+    chattr -i "$work/home/tftp/locked.cfg" 2>/dev/null
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -149,10 +150,11 @@ closed_pipe() {
 check "server survives a closed output pipe" closed_pipe
 
 # With option negotiation on: the same clients with blksize, windowsize and tsize, both
-# ways, byte for byte; and without it the same option-asking clients still succeed.
+# ways, byte for byte; and without it the same option-asking clients still succeed. This
+# server does not overwrite.
 neg_port=$((port + 2))
 mkdir -p "$work/neg-xdg/Zelk TFTP Server"
-printf '[WorkingDir]\nDirName=%s\n[Protocol]\nNegotiate=1\n' "$root" \
+printf '[WorkingDir]\nDirName=%s\nOverWrite=0\n[Protocol]\nNegotiate=1\n' "$root" \
     >"$work/neg-xdg/Zelk TFTP Server/ZAZO_Dize.conf"
 XDG_CONFIG_HOME=$work/neg-xdg "$server_bin" --headless --address 127.0.0.1 --port $neg_port \
     >"$work/neg.log" 2>&1 &
@@ -170,6 +172,26 @@ check "options: atftp windowsize 16 get" bash -c "atftp ${atftp_opts[*]@Q} -g -r
 check "options: atftp windowsize 16 put" bash -c "atftp ${atftp_opts[*]@Q} -p -l up-big.bin -r na-up-big.bin 127.0.0.1 $neg_port && cmp up-big.bin '$root/na-up-big.bin'"
 check "options: rows show the block and window size" grep -q $'\tSend\tTransfer Complete (blksize 1428, windowsize 16)$' "$work/neg.log"
 check "no negotiation: atftp with options gets 512-byte blocks" bash -c "atftp ${atftp_opts[*]@Q} -g -r small.bin -l p-small.bin 127.0.0.1 $port && cmp p-small.bin '$root/small.bin'"
+
+# An upload over a file nobody may write (root passes over the mode bits, not over the
+# immutable flag): without overwriting the client hears that it exists, with it that
+# access is denied, and the row says why.
+printf 'kept' >"$root/locked.cfg"
+chmod 444 "$root/locked.cfg"
+[ -w "$root/locked.cfg" ] && chattr +i "$root/locked.cfg" 2>/dev/null
+if [ -w "$root/locked.cfg" ]; then
+    echo "SKIP upload over an unwritable file: no way to make one here"
+else
+    check "tftp-hpa put over an unwritable file, no overwriting: error 6" bash -c "
+        tftp 127.0.0.1 $neg_port -m binary -c put up-small.bin locked.cfg 2>&1 | tee /dev/stderr |
+            grep -q 'Error code 6: File Already Exists!!' && [ \"\$(cat '$root/locked.cfg')\" = kept ] &&
+        sleep 0.3 && grep -q \$'\tFAILED\t127.0.0.1\tlocked.cfg\t\tReceive\tFile Already Exist!! Overwriting is prohibited!!\$' '$work/neg.log'"
+    check "tftp-hpa put over an unwritable file, overwriting: error 2" bash -c "
+        tftp 127.0.0.1 $port -m binary -c put up-small.bin locked.cfg 2>&1 | tee /dev/stderr |
+            grep -q 'Error code 2: Access Violation!!' && [ \"\$(cat '$root/locked.cfg')\" = kept ] &&
+        sleep 0.3 && grep -q \$'\tFAILED\t127.0.0.1\tlocked.cfg\t\tReceive\tError: Requested File Access Denied!! (permission denied)\$' '$work/server.log'"
+    chattr -i "$root/locked.cfg" 2>/dev/null
+fi
 kill $neg_pid 2>/dev/null
 
 echo "$passed passed, $failed failed"

@@ -23,7 +23,7 @@ check "the engine links no widgets" -e '#include <QtWidgets' -e '#include <QWidg
     -e '#include "ui/' -- engine
 check "the store sits above the engine, which is handed values" -e '#include "settings/' \
     -e 'SettingsStore' -- engine
-check "engine/config is the engine's bottom: Qt only" -E '#include "engine/(tftp|platform|files|server|http|boot|host|dhcp|client)/' \
+check "engine/config is the engine's bottom: Qt and the protocol's limits only" -E '#include "engine/(platform|files|server|http|boot|host|dhcp|client)/' \
     -- engine/config
 check "settings/ is the store alone, below the window" -e '#include <QtWidgets' -e '#include <QWidget' \
     -e '#include "ui/' -e '#include "feedback/' -- settings

@@ -101,11 +101,11 @@ void TestCommands::abortStopsTransfersInProgress() {
         const QByteArray error = c->Receive();
         QCOMPARE(TftpTestClient::Opcode(error), quint16(5));
         QCOMPARE(TftpTestClient::Number(error), quint16(0));
-        QCOMPARE(TftpTestClient::ErrorText(error), QByteArray("Undefined Error!!"));
+        QCOMPARE(TftpTestClient::ErrorText(error), QByteArray("Transfer aborted by the server"));
     }
     QVERIFY_SOON(engine.ActiveTransfers() == 0);
     for (int r = 0; r < 2; ++r) {
-        QCOMPARE(model.index(r, 4).data().toString(), QStringLiteral("User aborts!!"));
+        QVERIFY(model.index(r, 4).data().toString().startsWith(QStringLiteral("User aborts!! (at ")));
         QCOMPARE(model.index(r, 4).data(Qt::ForegroundRole).value<QColor>(), QColor(255, 0, 0));
     }
     QVERIFY(!QFile::exists(s.WorkFile(QStringLiteral("upload.bin"))));

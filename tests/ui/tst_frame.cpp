@@ -599,7 +599,7 @@ void TestFrame::rowMenuActsOnItsRow() {
     QCOMPARE(TftpTestClient::Opcode(error), quint16(5));
     QCOMPARE(TftpTestClient::Number(error), quint16(0));
     QVERIFY_SOON(model.Row(0).m_nState == ROW_FAILED);
-    QCOMPARE(model.Row(0).m_texts.info, QStringLiteral("User aborts!!"));
+    QVERIFY(model.Row(0).m_texts.info.startsWith(QStringLiteral("User aborts!! (at ")));
     QVERIFY_SOON(view->ActiveTransfers() == 0);
 }
 

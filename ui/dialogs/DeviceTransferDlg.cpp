@@ -1,5 +1,6 @@
 #include "ui/dialogs/DeviceTransferDlg.h"
 
+#include "engine/tftp/Options.h"
 #include "engine/tftp/TftpPacket.h"
 #include "ui_DeviceTransferDlg.h"
 
@@ -8,6 +9,7 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSpinBox>
 
 CDeviceTransferDlg::CDeviceTransferDlg(bool put, const QString& workingFolder,
                                        const QStringList& recentDevices, QWidget* parent)
@@ -26,6 +28,14 @@ CDeviceTransferDlg::CDeviceTransferDlg(bool put, const QString& workingFolder,
     connect(ui->browseButton, &QPushButton::clicked, this, [this] { OnBrowse(); });
     connect(ui->remoteEdit, &QLineEdit::textEdited, this, [this](const QString& n) { OnRemoteEdited(n); });
     connect(ui->localEdit, &QLineEdit::textEdited, this, [this] { m_bLocalTyped = true; });
+    // "1 second", "2 seconds": the suffix follows the number.
+    for (QSpinBox* spin : {ui->timeoutSpin, ui->waitSpin}) {
+        auto suffix = [spin](int value) {
+            spin->setSuffix(value == 1 ? QStringLiteral(" second") : QStringLiteral(" seconds"));
+        };
+        suffix(spin->value());
+        connect(spin, &QSpinBox::valueChanged, spin, suffix);
+    }
     connect(ui->buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(ui->buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     ui->deviceCombo->setFocus();
@@ -70,10 +80,13 @@ bool CDeviceTransferDlg::Refuse(QWidget* field, const QString& text) {
 void CDeviceTransferDlg::accept() {
     TftpClient::Request r;
     r.put = m_bPut;
-    const QString device = Device();
-    r.server = TftpClient::ResolveHost(device);
-    if (device.isEmpty() || r.server.isNull())
-        return (void)Refuse(ui->deviceCombo, QStringLiteral("Type the device's address, such as 192.168.1.1."));
+    const TftpClient::Device device = TftpClient::ParseDevice(Device());
+    if (!device.why.isEmpty())
+        return (void)Refuse(ui->deviceCombo, device.why);
+    r.server = device.address;
+    // A port typed after the address wins over the field's.
+    if (device.port > 0)
+        ui->portSpin->setValue(device.port);
     r.port = quint16(ui->portSpin->value());
     const QString remote = ui->remoteEdit->text().trimmed();
     if (remote.isEmpty())
