@@ -139,8 +139,8 @@ pss_tree() {
     echo "$total"
 }
 
-wait_port() { # wait until something listens on UDP port $1 (5 s at most)
-    for _ in $(seq 50); do
+wait_port() { # wait until something listens on UDP port $1 (15 s at most: a busy machine)
+    for _ in $(seq 150); do
         ss -Hlun "sport = :$1" | grep -q . && return 0
         sleep 0.1
     done
