@@ -139,8 +139,8 @@ pss_tree() {
     echo "$total"
 }
 
-wait_port() { # wait until something listens on UDP port $1 (5 s at most)
-    for _ in $(seq 50); do
+wait_port() { # wait until something listens on UDP port $1 (15 s at most: a busy machine)
+    for _ in $(seq 150); do
         ss -Hlun "sport = :$1" | grep -q . && return 0
         sleep 0.1
     done
@@ -160,11 +160,15 @@ start_server() {
     ours_headless | ours_window)
         PORT=16969
         SERVE=$home/home/tftp
-        mkdir -p "$SERVE" "$home/xdg"
+        mkdir -p "$SERVE" "$home/xdg" "$home/run"
+        chmod 700 "$home/run"
         cp "$FILES"/* "$SERVE/"
         local args=(--headless)
         [[ $name == ours_window ]] && args=(--no-splash)
-        HOME=$home/home XDG_CONFIG_HOME=$home/xdg QT_QPA_PLATFORM=offscreen \
+        # A runtime folder of its own: the window's single-instance guard lives there, and
+        # a copy of ours started by anyone else on the machine would otherwise take the
+        # window's start for a second copy (it exits, and nothing listens).
+        HOME=$home/home XDG_CONFIG_HOME=$home/xdg XDG_RUNTIME_DIR=$home/run QT_QPA_PLATFORM=offscreen \
             taskset -c "$cpu" "$SERVER" "${args[@]}" --address 127.0.0.1 --port $PORT \
             >"$home/stdout" 2>"$home/stderr" &
         ;;

@@ -108,16 +108,8 @@ QVariant CTransferListModel::data(const QModelIndex& index, int role) const {
     const CRowData& row = m_rows[size_t(index.row())];
     switch (role) {
     case Qt::DisplayRole:
-        if (index.column() == ColSize) {
-            // A running transfer's size shows over its bar before the engine's text comes.
-            if (row.m_texts.size.isEmpty() && row.m_nState == ROW_ACTIVE && row.m_nTotal >= 0) {
-                RowTexts known = row.m_texts;
-                known.bytes = row.m_nTotal;
-                known.size = QString::number(row.m_nTotal) + QStringLiteral(" Bytes");
-                return ShownSize(known);
-            }
-            return ShownSize(row.m_texts);
-        }
+        if (index.column() == ColSize)
+            return row.m_strShownSize;
         if (index.column() == ColInfo && !row.m_strProgressInfo.isEmpty())
             return row.m_strProgressInfo;
         return textOf(row, index.column());
@@ -161,7 +153,53 @@ Qt::ItemFlags CTransferListModel::flags(const QModelIndex& index) const {
     return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
 }
 
+// Made once when the texts or the told size change, not at every paint.
+QString CTransferListModel::SizeCell(const CRowData& row) {
+    // A running transfer's size shows over its bar before the engine's text comes.
+    if (row.m_texts.size.isEmpty() && row.m_nState == ROW_ACTIVE && row.m_nTotal >= 0) {
+        RowTexts known;
+        known.bytes = row.m_nTotal;
+        known.size = QString::number(row.m_nTotal) + QStringLiteral(" Bytes");
+        return ShownSize(known);
+    }
+    return ShownSize(row.m_texts);
+}
+
 static bool keyBelow(const CRowData& row, RowHandle key) { return row.m_key < key; }
+
+std::vector<std::pair<int, int>> CTransferListModel::AdjacentRuns(std::vector<int> rows) {
+    std::sort(rows.begin(), rows.end());
+    std::vector<std::pair<int, int>> runs;
+    for (int r : rows) {
+        if (!runs.empty() && r <= runs.back().second + 1)
+            runs.back().second = std::max(runs.back().second, r);
+        else
+            runs.emplace_back(r, r);
+    }
+    return runs;
+}
+
+void CTransferListModel::RowChanged(int r) {
+    if (m_nBatchDepth > 0) {
+        m_changedKeys.push_back(m_rows[size_t(r)].m_key);
+        return;
+    }
+    emit dataChanged(index(r, 0), index(r, ColumnCount - 1));
+}
+
+// Keys, not rows, were kept: rows added or dropped during the batch moved the others.
+void CTransferListModel::EndChanges() {
+    if (m_nBatchDepth == 0 || --m_nBatchDepth > 0)
+        return;
+    std::vector<int> rows;
+    rows.reserve(m_changedKeys.size());
+    for (RowHandle key : m_changedKeys)
+        if (const int r = RowOf(key); r >= 0)
+            rows.push_back(r);
+    m_changedKeys.clear();
+    for (const auto& [first, last] : AdjacentRuns(std::move(rows)))
+        emit dataChanged(index(first, 0), index(last, ColumnCount - 1));
+}
 
 int CTransferListModel::RowOf(RowHandle handle) const {
     const auto at = std::lower_bound(m_rows.begin(), m_rows.end(), handle, keyBelow);
@@ -179,6 +217,7 @@ bool CTransferListModel::AppendRow(RowHandle key, const RowTexts& texts) {
     row.m_key = key;
     row.m_strLabel = texts.client;
     row.m_texts = texts;
+    row.m_strShownSize = SizeCell(row);
     row.m_started = QDateTime::currentDateTime();
     row.m_nStartMs = m_clock.elapsed();
     m_rows.insert(m_rows.begin() + n, std::move(row));
@@ -245,15 +284,20 @@ bool CTransferListModel::UpdateRow(RowHandle handle, const RowTexts& texts, RowS
         row.m_fProgress = -1.0;
         row.m_strProgressInfo.clear();
     }
-    emit dataChanged(index(r, 0), index(r, ColumnCount - 1));
+    row.m_strShownSize = SizeCell(row);
+    RowChanged(r);
     return true;
 }
 
 int CTransferListModel::SetProgressQuietly(RowHandle handle, double fraction, qint64 total) {
     const int r = RowOf(handle);
     if (r >= 0) {
-        m_rows[size_t(r)].m_fProgress = fraction;
-        m_rows[size_t(r)].m_nTotal = total;
+        CRowData& row = m_rows[size_t(r)];
+        row.m_fProgress = fraction;
+        if (row.m_nTotal != total) {
+            row.m_nTotal = total;
+            row.m_strShownSize = SizeCell(row);
+        }
     }
     return r;
 }

@@ -6,6 +6,7 @@
 #include <QColor>
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <utility>
 #include <vector>
 
 // The record behind one row: its key, the label (the client's address), the state
@@ -18,6 +19,7 @@ struct CRowData {
     double m_fProgress = -1.0; // fraction of the file sent; below 0: no bar
     qint64 m_nTotal = -1;      // the file's size as progress tells it; -1 when untold
     QString m_strProgressInfo; // shown in Information while the row runs, when set
+    QString m_strShownSize;    // the Size cell as drawn, made when its figure changes
     QDateTime m_started;       // when the row came
     qint64 m_nStartMs = 0;     // and on the model's clock
     qint64 m_nTookMs = -1;     // how long until it ended; below 0 while it runs
@@ -83,6 +85,14 @@ public:
     // Clear Finished Rows: removes the rows that ended; running ones stay.
     void RemoveEndedRows();
 
+    // Between these, changed rows are told to the views once, at the end, as one
+    // dataChanged per run of adjacent rows rather than one per change. Nested calls
+    // count; the outermost end tells.
+    void BeginChanges() { ++m_nBatchDepth; }
+    void EndChanges();
+    // Sorted rows as runs of adjacent ones: {3, 4, 5, 9} gives {3, 5} and {9, 9}.
+    static std::vector<std::pair<int, int>> AdjacentRuns(std::vector<int> rows);
+
     // The row shown under the key, or -1.
     int RowOf(RowHandle handle) const;
     RowHandle HandleOf(int row) const { return m_rows[size_t(row)].m_key; }
@@ -97,11 +107,15 @@ public:
 
 private:
     void DropOldestFinished();
+    void RowChanged(int row);
+    static QString SizeCell(const CRowData& row);
 
     std::vector<CRowData> m_rows; // in key order
     int m_nClearedRows = 0;
     int m_nRunningRows = 0;
     int m_nMaxFinished = 10000;
     qint64 m_nDroppedRows = 0;
+    int m_nBatchDepth = 0;
+    std::vector<RowHandle> m_changedKeys; // rows changed in the batch, by key
     QElapsedTimer m_clock;
 };

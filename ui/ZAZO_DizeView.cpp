@@ -110,8 +110,7 @@ void CZAZO_DizeView::AddRow(RowHandle row, const RowTexts& texts) {
     if (!Model().AppendRow(row, texts))
         return;
     m_pLog->Append(texts, ROW_ACTIVE);
-    if (m_onRowsChanged)
-        m_onRowsChanged();
+    RowsChanged();
 }
 
 void CZAZO_DizeView::UpdateRow(RowHandle row, const RowTexts& texts, RowState state) {
@@ -122,10 +121,28 @@ void CZAZO_DizeView::UpdateRow(RowHandle row, const RowTexts& texts, RowState st
     if (!changed)
         return;
     m_pLog->Append(texts, state);
-    if (m_onRowsChanged)
-        m_onRowsChanged();
+    RowsChanged();
     if (wasRunning && state != ROW_ACTIVE && m_onRowEnded)
         m_onRowEnded(texts, state);
+}
+
+void CZAZO_DizeView::BeginChanges() {
+    ++m_nBatchDepth;
+    Model().BeginChanges();
+}
+
+// The commands and the tray follow the rows once per batch, not once per row.
+void CZAZO_DizeView::EndChanges() {
+    Model().EndChanges();
+    if (m_nBatchDepth > 0 && --m_nBatchDepth == 0 && std::exchange(m_bRowsChanged, false))
+        RowsChanged();
+}
+
+void CZAZO_DizeView::RowsChanged() {
+    if (m_nBatchDepth > 0)
+        m_bRowsChanged = true;
+    else if (m_onRowsChanged)
+        m_onRowsChanged();
 }
 
 void CZAZO_DizeView::DrawProgress(RowHandle row, qint64 bytesSent, qint64 fileSize) {

@@ -78,6 +78,8 @@ public:
     void StartAnimation() override;
     void StopAnimation() override;
     void ShowMessage(const QString& text) override;
+    void BeginChanges() override;
+    void EndChanges() override;
 
     static const char* const kAbortQuestion;
 
@@ -92,6 +94,9 @@ private:
     QString m_strMessage;                // its first text
     int m_nMoreMessages = 0;             // messages since, counted into it
     std::function<void()> m_onRowsChanged;
+    void RowsChanged();
+    int m_nBatchDepth = 0;       // inside the engine's batch of changes
+    bool m_bRowsChanged = false; // rows changed in it: the handler runs at its end
     std::function<void(const RowTexts&, RowState)> m_onRowEnded;
     bool m_bListenFailureShownByWindow = false;
 };

@@ -323,8 +323,12 @@ void CEngineHost::DeliverNow() {
     m_sinceDrain.start();
     if (!events.empty())
         m_drainTimer.start(kDrainMs);
+    if (events.empty())
+        return;
+    Window().BeginChanges();
     for (const Event& event : events)
         Deliver(event);
+    Window().EndChanges();
 }
 
 void CEngineHost::Deliver(const Event& event) {

@@ -194,6 +194,8 @@ public:
     int fd() const { return m_fd; }
     int family() const { return m_family; }
     const SocketOptions m_options;
+    // A window of equal blocks leaves in one segmented send until the kernel refuses one.
+    bool m_segment = true;
 
 private:
     CEpollPlatform* m_platform;
@@ -436,15 +438,7 @@ qint64 CEpollPlatform::send(CEpollSocket* socket, const char* data, qint64 size,
 void CEpollPlatform::flush() {
     if (!m_sendOwner)
         return;
-    const int fd = m_sendOwner->fd();
-    int done = 0;
-    // A datagram the kernel refuses is lost, as any UDP datagram may be; the rest go on.
-    while (fd >= 0 && done < m_sends.count()) {
-        const int n = sendmmsg(fd, m_sends.messages() + done, unsigned(m_sends.count() - done), 0);
-        if (n < 0 && errno == EINTR)
-            continue;
-        done += n > 0 ? n : 1;
-    }
+    m_sends.sendAll(m_sendOwner->fd(), &m_sendOwner->m_segment);
     m_sendOwner = nullptr;
     m_sends.clear();
 }

@@ -7,6 +7,7 @@
 #include <ctime>
 #include <net/if.h>
 #include <netinet/in.h>
+#include <netinet/udp.h>
 #include <unistd.h>
 
 namespace LinuxSockets {
@@ -125,6 +126,9 @@ msghdr& CSendQueue::add(const char* data, qint64 size, const sockaddr_storage& s
     m_bytes += size;
     m_to[size_t(i)] = sa;
     m_iov[size_t(i)] = {at, size_t(size)};
+    m_segSize = size_t(size);
+    m_segs = 1;
+    m_segEnded = false;
     msghdr& h = m_msgs[size_t(i)].msg_hdr;
     h = {};
     h.msg_name = &m_to[size_t(i)];
@@ -132,6 +136,120 @@ msghdr& CSendQueue::add(const char* data, qint64 size, const sockaddr_storage& s
     h.msg_iov = &m_iov[size_t(i)];
     h.msg_iovlen = 1;
     return h;
+}
+
+// The kernel's limits for one segmented send: 64 segments (more from 6.x on, not
+// relied on) and one datagram's worth of bytes in all.
+constexpr int kMaxSegments = 64;
+constexpr qint64 kMaxSegmentedBytes = 65507;
+
+bool CSendQueue::extendLast(const char* data, qint64 size, const sockaddr_storage& sa,
+                            socklen_t len) {
+    if (m_count == 0 || m_segEnded || m_segs >= kMaxSegments || size <= 0 ||
+        size > qint64(m_segSize) || m_bytes + size > qint64(m_data.size()))
+        return false;
+    const int i = m_count - 1;
+    iovec& v = m_iov[size_t(i)];
+    msghdr& h = m_msgs[size_t(i)].msg_hdr;
+    if (qint64(v.iov_len) + size > kMaxSegmentedBytes || h.msg_namelen != len ||
+        std::memcmp(&m_to[size_t(i)], &sa, len) != 0 ||
+        static_cast<const char*>(v.iov_base) + v.iov_len != m_data.data() + m_bytes)
+        return false;
+    std::memcpy(m_data.data() + m_bytes, data, size_t(size));
+    m_bytes += size;
+    v.iov_len += size_t(size);
+    ++m_segs;
+    m_segEnded = size_t(size) < m_segSize;
+    if (!h.msg_control) {
+        h.msg_control = m_control[size_t(i)].bytes;
+        h.msg_controllen = sizeof m_control[size_t(i)].bytes;
+        cmsghdr* c = CMSG_FIRSTHDR(&h);
+        c->cmsg_level = SOL_UDP;
+        c->cmsg_type = UDP_SEGMENT;
+        c->cmsg_len = CMSG_LEN(sizeof(quint16));
+        const quint16 seg = quint16(m_segSize);
+        std::memcpy(CMSG_DATA(c), &seg, sizeof seg);
+    }
+    return true;
+}
+
+int CSendQueue::segmentRun(int first) const {
+    const msghdr& h0 = m_msgs[size_t(first)].msg_hdr;
+    const size_t size = m_iov[size_t(first)].iov_len;
+    qint64 bytes = qint64(size);
+    int run = 1;
+    for (int i = first + 1; i < m_count && run < kMaxSegments; ++i, ++run) {
+        const iovec& prev = m_iov[size_t(i - 1)];
+        const iovec& v = m_iov[size_t(i)];
+        const msghdr& h = m_msgs[size_t(i)].msg_hdr;
+        if (prev.iov_len != size || v.iov_len > size || v.iov_len == 0 ||
+            bytes + qint64(v.iov_len) > kMaxSegmentedBytes ||
+            static_cast<const char*>(prev.iov_base) + prev.iov_len != v.iov_base ||
+            h.msg_namelen != h0.msg_namelen ||
+            std::memcmp(h.msg_name, h0.msg_name, h.msg_namelen) != 0)
+            break;
+        bytes += qint64(v.iov_len);
+    }
+    return run;
+}
+
+int CSendQueue::sendSegmented(int fd, int first, int run) {
+    const msghdr& h0 = m_msgs[size_t(first)].msg_hdr;
+    const iovec& last = m_iov[size_t(first + run - 1)];
+    iovec all{m_iov[size_t(first)].iov_base,
+              size_t(static_cast<const char*>(last.iov_base) + last.iov_len -
+                     static_cast<const char*>(m_iov[size_t(first)].iov_base))};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(quint16))] = {};
+    msghdr h{};
+    h.msg_name = h0.msg_name;
+    h.msg_namelen = h0.msg_namelen;
+    h.msg_iov = &all;
+    h.msg_iovlen = 1;
+    h.msg_control = control;
+    h.msg_controllen = sizeof control;
+    cmsghdr* c = CMSG_FIRSTHDR(&h);
+    c->cmsg_level = SOL_UDP;
+    c->cmsg_type = UDP_SEGMENT;
+    c->cmsg_len = CMSG_LEN(sizeof(quint16));
+    const quint16 size = quint16(m_iov[size_t(first)].iov_len);
+    std::memcpy(CMSG_DATA(c), &size, sizeof size);
+    ssize_t n;
+    do {
+        n = ::sendmsg(fd, &h, 0);
+    } while (n < 0 && errno == EINTR);
+    return n < 0 ? errno : 0;
+}
+
+void CSendQueue::sendAll(int fd, bool* segment) {
+    int done = 0;
+    // A datagram the kernel refuses is lost, as any UDP datagram may be; the rest go on.
+    while (fd >= 0 && done < m_count) {
+        if (*segment) {
+            const int run = segmentRun(done);
+            if (run > 1) {
+                const int err = sendSegmented(fd, done, run);
+                // No room, or no memory: lost as sendmmsg would lose them. Anything else
+                // (a device without checksum offload, a segment above the path's MTU):
+                // this socket sends its datagrams one by one from now on.
+                if (err == 0 || err == EAGAIN || err == EWOULDBLOCK || err == ENOBUFS ||
+                    err == ENOMEM) {
+                    done += run;
+                    continue;
+                }
+                *segment = false;
+            }
+        }
+        // One by one up to where the next segmented run starts.
+        int end = done + 1;
+        while (end < m_count && !(*segment && segmentRun(end) > 1))
+            ++end;
+        while (done < end) {
+            const int n = sendmmsg(fd, messages() + done, unsigned(end - done), 0);
+            if (n < 0 && errno == EINTR)
+                continue;
+            done += n > 0 ? n : 1;
+        }
+    }
 }
 
 BoundUdp openUdp(const QHostAddress& address, quint16 port, bool wantTo, const QString* device,

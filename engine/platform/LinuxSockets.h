@@ -44,7 +44,7 @@ class CSendQueue {
 public:
     CSendQueue(int places, int arenaBytes) // not "slots": Qt defines that word away
         : m_data(size_t(arenaBytes)), m_msgs(size_t(places)), m_iov(size_t(places)),
-          m_to(size_t(places)) {}
+          m_to(size_t(places)), m_control(size_t(places)) {}
     bool fits(qint64 size) const {
         return m_count < int(m_msgs.size()) && m_bytes + size <= qint64(m_data.size());
     }
@@ -53,6 +53,21 @@ public:
     int count() const { return m_count; }
     mmsghdr* messages() { return m_msgs.data(); }
     void clear() { m_count = m_bytes = 0; }
+    // How many datagrams from `first` on can leave as one segmented send (UDP_SEGMENT):
+    // to the same address, back to back in the arena, all of the first one's size but
+    // the last, which may be shorter (a window's last block). 1 when none follow.
+    int segmentRun(int first) const;
+    // Sends `run` datagrams from `first` on as one buffer that the kernel cuts into
+    // datagrams of the first one's size. 0 when sent, errno otherwise.
+    int sendSegmented(int fd, int first, int run);
+    // Appends a datagram to the last one queued as one more segment of it, when it goes
+    // to the same address and the last one is a run of equal datagrams that this one
+    // can end or continue (a ring sends each queued message as one request). The last
+    // message then carries UDP_SEGMENT. False (nothing done) otherwise.
+    bool extendLast(const char* data, qint64 size, const sockaddr_storage& sa, socklen_t len);
+    // Sends everything queued on `fd`, runs of equal datagrams segmented while
+    // `*segment` holds (a refusal clears it and sends them one by one from then on).
+    void sendAll(int fd, bool* segment);
 
 private:
     int m_count = 0;
@@ -61,6 +76,15 @@ private:
     std::vector<mmsghdr> m_msgs;
     std::vector<iovec> m_iov;
     std::vector<sockaddr_storage> m_to;
+    // The last message as a segmented run: its segment size, segments, and whether a
+    // shorter segment has ended it; and room for the UDP_SEGMENT control of each.
+    size_t m_segSize = 0;
+    int m_segs = 0;
+    bool m_segEnded = false;
+    struct SegmentControl {
+        alignas(cmsghdr) char bytes[CMSG_SPACE(sizeof(quint16))];
+    };
+    std::vector<SegmentControl> m_control;
 };
 
 struct BoundUdp {

@@ -37,7 +37,7 @@ constexpr unsigned kMaxCqes = 512;  // completions handled per pass
 constexpr socklen_t kNameRoom = 32; // a sockaddr_in6, rounded so the control data aligns
 
 // What a completion is for: the top byte of its user_data; a receive's slot below.
-enum Kind : quint64 { Recv = 1, Timeout, TimeoutUpdate, Wake, Send, Cancel };
+enum Kind : quint64 { Recv = 1, Timeout, TimeoutUpdate, Wake, Send, Cancel, SendSegmented };
 constexpr quint64 tag(Kind kind, quint32 index = 0) { return (quint64(kind) << 56) | index; }
 
 } // namespace
@@ -162,6 +162,10 @@ private:
     // What the queued sends point at, reused once a submit has taken them: each is sent
     // with MSG_DONTWAIT, so the kernel copies it during the submit or fails it there.
     CSendQueue m_sends{kSendSlots, kSendArena};
+    // The send request queued last and not yet submitted, and its socket's descriptor.
+    io_uring_sqe* m_lastSend = nullptr;
+    int m_lastSendFd = -1;
+    bool m_segment = true; // until the kernel refuses a segmented send
 };
 
 void CUringTimerHost::setDeadline(qint64 atNs) {
@@ -294,6 +298,7 @@ io_uring_sqe* CUringPlatform::nextSqe() {
 // is its own and the arena is free again. A refusal (memory, a full completion queue)
 // leaves the requests queued for the next submit, which the loop makes at once.
 void CUringPlatform::submit() {
+    m_lastSend = nullptr; // the kernel has read its message: nothing more joins it
     for (int attempt = 0; attempt < 4 && io_uring_sq_ready(&m_ring) > 0; ++attempt) {
         if (io_uring_submit(&m_ring) < 0)
             break;
@@ -370,6 +375,13 @@ qint64 CUringPlatform::send(CUringSocket* socket, const char* data, qint64 size,
         return -1;
     if (m_depth == 0)
         return sendNow(socket->fd(), data, size, sa, len);
+    // A window's next block to the same client rides on the request queued for the one
+    // before it, as one more segment, while the kernel takes segmented sends.
+    if (m_segment && m_lastSendFd == socket->fd() && m_lastSend &&
+        m_sends.extendLast(data, size, sa, len)) {
+        io_uring_sqe_set_data64(m_lastSend, tag(SendSegmented));
+        return size;
+    }
     if (!m_sends.fits(size))
         submit();
     if (!m_sends.fits(size))
@@ -378,6 +390,8 @@ qint64 CUringPlatform::send(CUringSocket* socket, const char* data, qint64 size,
     if (!sqe)
         return -1;
     msghdr& h = m_sends.add(data, size, sa, len);
+    m_lastSend = sqe;
+    m_lastSendFd = socket->fd();
     // Never parked in the kernel waiting for room: a full send buffer fails it at once,
     // as sendmmsg would, so the data is never read after the submit.
     io_uring_prep_sendmsg(sqe, socket->fd(), &h, MSG_DONTWAIT);
@@ -468,6 +482,14 @@ void CUringPlatform::dispatch() {
         case Timeout:
             m_timeoutArmed = false;
             timerDue = true;
+            break;
+        case SendSegmented:
+            // Refused for a reason other than room (a device without checksum offload,
+            // a segment above the path's MTU): the window is lost, its resend goes
+            // one datagram per request, as every send from now on.
+            if (cqe->res < 0 && cqe->res != -EAGAIN && cqe->res != -ENOBUFS &&
+                cqe->res != -ENOMEM)
+                m_segment = false;
             break;
         default: // a send the kernel refused, a stale update or cancel: nothing to do
             break;

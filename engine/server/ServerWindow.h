@@ -76,6 +76,11 @@ public:
     // A failure of the program itself ("... Please, Restart This Program!!"). Called when
     // the engine's state is consistent; the window should not block the caller.
     virtual void ShowMessage(const QString& text) = 0;
+
+    // The calls between these two come as one batch (what the host gathered since the
+    // last one): a window may show their changes together when the batch ends.
+    virtual void BeginChanges() {}
+    virtual void EndChanges() {}
 };
 
 // A window that shows nothing: where the engine's rows go while no window is set.

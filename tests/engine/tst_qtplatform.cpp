@@ -250,6 +250,63 @@ private slots:
                  qPrintable(why));
     }
 
+    // What a handler sends in one dispatch arrives as sent, datagram by datagram and in
+    // order, however the platform groups it (runs of equal blocks leave as one
+    // segmented send where the kernel has it): a shorter last block, sizes that change,
+    // a datagram to another port in the middle, more blocks than one send takes.
+    void sendsOfOneDispatchArriveAsSent_data() {
+        QTest::addColumn<QList<int>>("sizes"); // negative: to the second receiver
+        QTest::newRow("window, last block shorter") << QList<int>{516, 516, 516, 516, 100};
+        QTest::newRow("window ending on a full block") << QList<int>(16, 1472);
+        QTest::newRow("sizes that change") << QList<int>{516, 516, 1472, 1472, 4, 516, 516};
+        QTest::newRow("another port in the middle") << QList<int>{516, 516, -40, 516, 516};
+        QTest::newRow("more than one send's segments") << QList<int>(64 + 10, 516);
+        QTest::newRow("more than one send's bytes") << QList<int>(50, 1472);
+        QTest::newRow("empty block ends the window") << QList<int>{516, 516, 4};
+    }
+    void sendsOfOneDispatchArriveAsSent() {
+        QFETCH(QList<int>, sizes);
+        auto platform = makePlatform();
+        QString why;
+        auto socket = platform->bindUdp(QHostAddress::LocalHost, 0, SocketOptions(), &why);
+        QVERIFY2(socket, qPrintable(why));
+        QUdpSocket client, other;
+        QVERIFY(client.bind(QHostAddress::LocalHost, 0));
+        QVERIFY(other.bind(QHostAddress::LocalHost, 0));
+        client.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 1 << 21);
+        QList<QByteArray> expected[2];
+        QList<QByteArray> out;
+        for (int i = 0; i < sizes.size(); ++i) {
+            QByteArray d(std::abs(sizes[i]), char('a' + i % 26));
+            d[0] = char(i); // each datagram its own, so order shows
+            out.append(d);
+            expected[sizes[i] < 0 ? 1 : 0].append(d);
+        }
+        socket->onDatagram = [&](const char*, qint64, const QHostAddress&, quint16,
+                                 const QHostAddress&) {
+            for (int i = 0; i < out.size(); ++i) {
+                QUdpSocket& to = sizes[i] < 0 ? other : client;
+                socket->writeDatagram(out[i].constData(), out[i].size(), QHostAddress::LocalHost,
+                                      to.localPort());
+            }
+        };
+        client.writeDatagram("go", 2, QHostAddress::LocalHost, socket->localPort());
+        QList<QByteArray> got[2];
+        const auto all = [&] {
+            for (int k = 0; k < 2; ++k) {
+                QUdpSocket& from = k ? other : client;
+                while (from.hasPendingDatagrams())
+                    got[k].append(from.receiveDatagram().data());
+            }
+            return got[0].size() >= expected[0].size() && got[1].size() >= expected[1].size();
+        };
+        QVERIFY(spin(all));
+        QTest::qWait(20);
+        all();
+        QCOMPARE(got[0], expected[0]);
+        QCOMPARE(got[1], expected[1]);
+    }
+
     // The native timers keep many ids in one structure: they expire in the order of
     // their deadlines whatever the order they were started, restarted or stopped in.
     void manyTimersExpireInDeadlineOrder() {

@@ -13,6 +13,8 @@
 #include <QtTest>
 #include <functional>
 
+using Runs = QList<QPair<int, int>>;
+
 namespace {
 RowTexts texts(const QString& client, const QString& info, const QString& size = "1000",
                qint64 bytes = -1) {
@@ -50,6 +52,8 @@ class TestList : public QObject {
 private slots:
     void modelFindsRowsByHandleAcrossClear();
     void finishedRowsAreBounded();
+    void batchTellsChangedRowsAsRuns_data();
+    void batchTellsChangedRowsAsRuns();
     void modelKeepsOrDropsTheBar();
     void rowsPaintedInTheirStateColours();
     void progressBarExtentAndCoalescing();
@@ -67,6 +71,59 @@ private:
         return view.viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
     }
 };
+
+// The changes of one drain reach the views at its end, one dataChanged per run of
+// adjacent rows, at the rows where they are by then (rows dropped in the batch move
+// the others up); a row changed twice, or told the texts it has, adds nothing.
+void TestList::batchTellsChangedRowsAsRuns_data() {
+    QTest::addColumn<QList<int>>("changed"); // rows given new texts, in this order
+    QTest::addColumn<QList<int>>("same");    // rows given the texts they have
+    QTest::addColumn<bool>("dropTwo");       // then a new row drops the two oldest finished
+    QTest::addColumn<Runs>("runs");
+    QTest::newRow("one row") << QList<int>{6} << QList<int>{} << false << Runs{{6, 6}};
+    QTest::newRow("adjacent, out of order, repeated")
+        << QList<int>{7, 5, 6, 6} << QList<int>{} << false << Runs{{5, 7}};
+    QTest::newRow("gaps") << QList<int>{9, 5, 7} << QList<int>{} << false
+                          << Runs{{5, 5}, {7, 7}, {9, 9}};
+    QTest::newRow("unchanged texts tell nothing")
+        << QList<int>{} << QList<int>{2, 3} << false << Runs{};
+    QTest::newRow("rows dropped during the batch")
+        << QList<int>{7, 8} << QList<int>{} << true << Runs{{5, 6}};
+}
+
+void TestList::batchTellsChangedRowsAsRuns() {
+    QFETCH(QList<int>, changed);
+    QFETCH(QList<int>, same);
+    QFETCH(bool, dropTwo);
+    QFETCH(Runs, runs);
+    CTransferListModel model;
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    QList<RowHandle> keys;
+    for (int i = 0; i < 10; ++i)
+        keys << add(model, texts(QStringLiteral("10.0.0.%1").arg(i), QStringLiteral("Sending")));
+    for (int i = 0; i < 5; ++i) // five finished at the top
+        model.UpdateRow(keys[i], texts(QStringLiteral("10.0.0.%1").arg(i), "Transfer Complete"),
+                        ROW_SENT);
+    model.SetMaxFinishedRows(dropTwo ? 5 : 100);
+    Runs told;
+    connect(&model, &QAbstractItemModel::dataChanged, this,
+            [&](const QModelIndex& from, const QModelIndex& to) {
+                QCOMPARE(from.column(), 0);
+                QCOMPARE(to.column(), CTransferListModel::ColumnCount - 1);
+                told.append({from.row(), to.row()});
+            });
+    model.BeginChanges();
+    for (int r : changed)
+        model.UpdateRow(keys[r], texts(QStringLiteral("10.0.0.%1").arg(r), "Transfer Complete"),
+                        ROW_SENT);
+    for (int r : same)
+        model.UpdateRow(keys[r], model.Row(r).m_texts, RowState(model.Row(r).m_nState));
+    if (dropTwo)
+        add(model, texts("10.0.0.99", "Sending"));
+    QVERIFY(told.isEmpty());
+    model.EndChanges();
+    QCOMPARE(told, runs);
+}
 
 // A flood of refused requests: the list keeps a set number of finished rows, dropping
 // the oldest finished first; running rows stay whatever their age.
