@@ -427,8 +427,9 @@ void CMainFrame::UpdateStatusField() {
         text += QStringLiteral("  |  ") + dhcp;
         problem = problem || !dhcp.startsWith(QLatin1String("dhcp on"));
     }
-    // A firewall that keeps clients from our ports, read when the ports change.
-    m_pFirewall->Watch(listening ? Firewall::OurPorts(m_nPort, boot.on(), !dhcp.isEmpty(),
+    // A firewall that keeps clients from our ports, read when the ports change (ufw
+    // and firewalld let loopback through).
+    m_pFirewall->Watch(listening && !m_address.isLoopback() ? Firewall::OurPorts(m_nPort, boot.on(), !dhcp.isEmpty(),
                                                       http ? engine.Settings().httpPort : 0)
                                  : QList<Firewall::Port>());
     if (const QString firewall = m_pFirewall->Result().text(); !firewall.isEmpty()) {
