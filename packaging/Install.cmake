@@ -1,6 +1,7 @@
 # Installation (cmake --install, DESTDIR) and the Debian package (cpack -G DEB):
 # the program, desktop entry, icons, AppStream metadata, manual page, documentation,
-# and the systemd unit with its settings file for headless use.
+# the systemd unit with its settings file for headless use, and the firewalls'
+# definitions of our ports (ufw, firewalld).
 include(GNUInstallDirs)
 
 set(VANTREL_APP_ID org.vantrel.Server)
@@ -81,6 +82,19 @@ add_custom_target(debian_changelog ALL DEPENDS ${_out}/changelog.Debian.gz)
 install(FILES ${_pkg}/debian/copyright ${_out}/changelog.Debian.gz DESTINATION ${_docdir}
         COMPONENT debian EXCLUDE_FROM_ALL)
 
+# Firewall definitions of our ports: a ufw application profile (`sudo ufw allow
+# vantrel-server`) and a firewalld service with the TFTP connection-tracking helper
+# (`sudo firewall-cmd --add-service=vantrel-server`). The default ports come from the
+# settings' own defaults, so the two cannot drift apart.
+file(READ ${CMAKE_SOURCE_DIR}/settings/SettingsStore.h _store)
+string(REGEX MATCH "kDefaultPort = ([0-9]+);" _ "${_store}")
+set(VANTREL_TFTP_PORT ${CMAKE_MATCH_1})
+string(REGEX MATCH "kDefaultHttpPort = ([0-9]+);" _ "${_store}")
+set(VANTREL_HTTP_PORT ${CMAKE_MATCH_1})
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/settings/SettingsStore.h)
+configure_file(${_pkg}/vantrel-server.ufw.in ${_out}/firewall/vantrel-server @ONLY)
+configure_file(${_pkg}/vantrel-server.firewalld.xml.in ${_out}/firewall/vantrel-server.xml @ONLY)
+
 # The service: its settings file under the prefix's etc (/etc for the prefix /usr, as
 # GNUInstallDirs has it), the unit under lib/systemd/system (systemd reads /usr/lib and
 # /usr/local/lib), and its user for systemd-sysusers. Worked out when installing, so
@@ -103,6 +117,9 @@ install(CODE [[
     file(INSTALL ${_out}/vantrel-server.service
          DESTINATION "${CMAKE_INSTALL_PREFIX}/lib/systemd/system")
     file(INSTALL ${_out}/sysusers/vantrel-server.conf DESTINATION "${CMAKE_INSTALL_PREFIX}/lib/sysusers.d")
+    file(INSTALL ${_out}/firewall/vantrel-server DESTINATION "${_etc}/ufw/applications.d")
+    file(INSTALL ${_out}/firewall/vantrel-server.xml
+         DESTINATION "${CMAKE_INSTALL_PREFIX}/lib/firewalld/services")
 ]] COMPONENT service)
 
 # Started from the menu by an ordinary user the program cannot bind port 69 without

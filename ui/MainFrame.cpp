@@ -3,6 +3,7 @@
 #include "AboutBoxDlg.h"
 #include "BootCommand.h"
 #include "DeviceTransferCommand.h"
+#include "FirewallCheck.h"
 #include "ProtocolCommand.h"
 #include "SplashWindow.h"
 #include "TransferAnimDlg.h"
@@ -365,6 +366,8 @@ void CMainFrame::CreateStatusBar() {
     // keeps the whole text.
     m_pStatusField->setMinimumWidth(1);
     bar->addPermanentWidget(m_pStatusField, 1);
+    m_pFirewall = new CFirewallCheck(this);
+    connect(m_pFirewall, &CFirewallCheck::changed, this, [this] { UpdateStatusField(); });
     UpdateStatusField();
     // The folder can go away or be edited by hand while the server runs.
     auto* recheck = new QTimer(this);
@@ -423,6 +426,15 @@ void CMainFrame::UpdateStatusField() {
     if (!dhcp.isEmpty()) {
         text += QStringLiteral("  |  ") + dhcp;
         problem = problem || !dhcp.startsWith(QLatin1String("dhcp on"));
+    }
+    // A firewall that keeps clients from our ports, read when the ports change (ufw
+    // and firewalld let loopback through).
+    m_pFirewall->Watch(listening && !m_address.isLoopback() ? Firewall::OurPorts(m_nPort, boot.on(), !dhcp.isEmpty(),
+                                                      http ? engine.Settings().httpPort : 0)
+                                 : QList<Firewall::Port>());
+    if (const QString firewall = m_pFirewall->Result().text(); !firewall.isEmpty()) {
+        text += QStringLiteral("  |  ") + firewall;
+        problem = problem || m_pFirewall->Result().kind == Firewall::Finding::Kind::Blocked;
     }
     // Said once, as news: a machine without a sound card is no fault to keep showing.
     // It goes with the first row, or after kNoteMs.

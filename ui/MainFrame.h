@@ -10,6 +10,7 @@
 #include <memory>
 
 class CEngineHost;
+class CFirewallCheck;
 class CSettingsStore;
 class QSettings;
 class QSystemTrayIcon;
@@ -164,6 +165,7 @@ private:
     QToolBar* m_pToolBar = nullptr;
     QLabel* m_pReady = nullptr;
     QLabel* m_pStatusField = nullptr;
+    CFirewallCheck* m_pFirewall = nullptr; // what a firewall here keeps from our ports
     QString m_strStartNotes;
     QFrame* m_pBanner = nullptr;
     QLabel* m_pBannerText = nullptr;

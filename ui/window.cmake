@@ -14,3 +14,9 @@ target_link_libraries(ui_window PUBLIC Qt6::Widgets Qt6::Network engine settings
                       feedback_sounds)
 
 target_link_libraries(ui_window PUBLIC ui_commands feedback_help ui_splash)
+
+# The firewall's view of our ports, for the status field: Qt Core only.
+add_library(ui_firewall STATIC FirewallCheck.cpp FirewallCheck.h)
+target_include_directories(ui_firewall PUBLIC ${PROJECT_SOURCE_DIR})
+target_link_libraries(ui_firewall PUBLIC Qt6::Core engine_firewall)
+target_link_libraries(ui_window PUBLIC ui_firewall)

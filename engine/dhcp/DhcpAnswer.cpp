@@ -211,8 +211,10 @@ Reply Answer(const Packet& request, const ServerConfig& config, CLeaseTable& lea
     } else {
         return r;
     }
-    if (pick.outcome != CLeaseTable::Outcome::Given)
+    if (pick.outcome != CLeaseTable::Outcome::Given) {
+        r.exhausted = pick.outcome == CLeaseTable::Outcome::Exhausted;
         return refuse(RefusalFor(pick.outcome, leases));
+    }
     r.address = pick.address;
     if (!admitted(pick.address)) {
         leases.Release(mac, pick.address, now);

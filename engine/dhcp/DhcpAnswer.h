@@ -38,6 +38,7 @@ struct Reply {
     QString bootFile;
     QString info;        // the row's Information; empty: no row
     bool refused = false;
+    bool exhausted = false; // refused for want of a free address in the pool
 };
 
 // "1 h", "30 min", "45 s": a lease's length for the row.

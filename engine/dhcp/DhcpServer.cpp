@@ -297,11 +297,33 @@ void CDhcpServer::ShowRow(const Packet& request, const Reply& reply) {
     texts.file = reply.bootFile;
     texts.service = QStringLiteral("DHCP");
     texts.info = reply.info;
+    if (reply.exhausted) {
+        // Every new client meets the same full pool: one red row tells of them all (the
+        // last one and how many), so a storm of clients cannot flood the list.
+        const qint64 now = m_ctx.platform->timers().elapsedMs();
+        if (!m_exhaustedRow || now - m_exhaustedAtMs > kExhaustedRowMs) {
+            m_exhaustedRow = m_ctx.addRow(texts);
+            m_exhaustedClients.clear();
+            if (m_ctx.playSound)
+                m_ctx.playSound(SOUND_FAILED);
+        }
+        m_exhaustedAtMs = now;
+        if (m_exhaustedClients.size() < kRowsKept)
+            m_exhaustedClients.insert(mac);
+        if (m_exhaustedClients.size() > 1)
+            texts.info += QStringLiteral(" (%1%2 clients)")
+                              .arg(m_exhaustedClients.size() >= kRowsKept ? QStringLiteral("over ")
+                                                                          : QString())
+                              .arg(m_exhaustedClients.size());
+        m_ctx.updateRow(m_exhaustedRow, texts, ROW_FAILED);
+        return;
+    }
     const RowState state = reply.refused ? ROW_FAILED : ROW_SENT;
-    // A client's exchange stays on its row (a DISCOVER repeated, then its REQUEST);
-    // the next exchange after a lease was given or ended starts a row of its own.
+    // A client's exchange stays on its row (a DISCOVER repeated, then its REQUEST, and
+    // that REQUEST resent while the ACK was on its way); the next exchange after a lease
+    // was given or ended starts a row of its own.
     auto it = m_rows.find(mac);
-    if (it == m_rows.end() || it->finished) {
+    if (it == m_rows.end() || (it->finished && request.xid != it->xid)) {
         if (it == m_rows.end()) {
             if (m_rowOrder.size() >= kRowsKept)
                 m_rows.remove(m_rowOrder.takeFirst());
@@ -316,5 +338,6 @@ void CDhcpServer::ShowRow(const Packet& request, const Reply& reply) {
     it->state = state;
     const quint8 type = request.messageType;
     it->finished = !reply.refused && type != DISCOVER;
+    it->xid = request.xid;
     m_ctx.updateRow(it->row, texts, state);
 }

@@ -7,6 +7,7 @@
 
 #include <QHash>
 #include <QHostAddress>
+#include <QSet>
 #include <QString>
 #include <functional>
 #include <memory>
@@ -63,6 +64,8 @@ public:
     // answer a first DISCOVER only after up to three seconds.
     static constexpr int kProbeWaitMs = 4000;
     static constexpr int kRowsKept = 1024; // clients whose row is remembered
+    // Refusals of an exhausted pool share one row while they come at most this far apart.
+    static constexpr int kExhaustedRowMs = 60000;
 
     explicit CDhcpServer(DhcpContext context);
     ~CDhcpServer();
@@ -112,8 +115,14 @@ private:
     struct ClientRow {
         RowHandle row = 0;
         bool finished = false; // a lease given or released: the next exchange is a new row
+        quint32 xid = 0;       // the exchange's: a repeat of its last packet is no new one
         RowState state = ROW_ACTIVE;
     };
     QHash<Dhcp::Mac, ClientRow> m_rows;
     QList<Dhcp::Mac> m_rowOrder;
+    // The one row for an exhausted pool, the clients it refused (up to kRowsKept) and
+    // when it last did.
+    RowHandle m_exhaustedRow = 0;
+    QSet<Dhcp::Mac> m_exhaustedClients;
+    qint64 m_exhaustedAtMs = 0;
 };

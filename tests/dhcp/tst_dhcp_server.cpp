@@ -122,7 +122,8 @@ private slots:
         QVERIFY(f.rows.isEmpty() || f.rows.size() == 1);
     }
 
-    // One row per client's exchange: DISCOVERs repeated and the REQUEST on it, blue;
+    // One row per client's exchange: DISCOVERs repeated and the REQUEST on it (resent
+    // too), blue;
     // the release, a new exchange, on a row of its own.
     void rowsFollowTheClient() {
         Fixture f(leaseFile());
@@ -139,6 +140,8 @@ private slots:
         QCOMPARE(f.rows[0].texts.service, QStringLiteral("DHCP"));
         QCOMPARE(f.rows[0].texts.info, QStringLiteral("Leased 203.0.113.15 for 1 h"));
         QCOMPARE(f.rows[0].state, ROW_SENT);
+        f.ask("udhcpc-request"); // resent before our ACK reached it: the same exchange
+        QCOMPARE(f.rows.size(), 1);
         f.ask("udhcpc-release");
         QCOMPARE(f.rows.size(), 2);
         QCOMPARE(f.rows[1].texts.info, QStringLiteral("Released"));
@@ -203,16 +206,31 @@ private slots:
         QCOMPARE(reply(again.ask("ipxe-discover").value(0)).yiaddr, 0xcb007113u);
     }
 
+    // An exhausted pool is a red row, one for every client it turns away.
     void exhaustedPoolIsARedRow() {
         DhcpOptions o;
-        o.poolFirst = o.poolLast = QStringLiteral("203.0.113.2");
+        o.poolFirst = o.poolLast = QStringLiteral("203.0.113.19"); // what ipxe-request asks for
         Fixture f(leaseFile(), o);
         f.advance(CDhcpServer::kProbeWaitMs);
         f.ask("ipxe-discover");
+        f.ask("ipxe-request"); // leased: the pool stays full
         QVERIFY(f.ask("ovmf-discover").isEmpty());
         QCOMPARE(f.rows.last().state, ROW_FAILED);
         QCOMPARE(f.rows.last().texts.info,
-                 QStringLiteral("No free address in the pool 203.0.113.2-203.0.113.2"));
+                 QStringLiteral("No free address in the pool 203.0.113.19-203.0.113.19"));
+        // More clients, and the first again: the same row, counting clients, not asks.
+        const qsizetype rows = f.rows.size();
+        f.ask("udhcpc-discover");
+        f.ask("ovmf-discover");
+        QCOMPARE(f.rows.size(), rows);
+        QCOMPARE(f.rows.last().texts.info,
+                 QStringLiteral("No free address in the pool 203.0.113.19-203.0.113.19 (2 clients)"));
+        QCOMPARE(f.rows.last().texts.client, QStringLiteral("02:00:00:00:00:11"));
+        // After a quiet minute, the next refusal is news again.
+        f.advance(CDhcpServer::kExhaustedRowMs + 1);
+        f.ask("udhcpc-discover");
+        QCOMPARE(f.rows.size(), rows + 1);
+        QCOMPARE(f.rows.last().state, ROW_FAILED);
     }
 };
 

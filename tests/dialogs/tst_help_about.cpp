@@ -116,6 +116,9 @@ void TestHelpAbout::helpPagesTextAndPictures() {
                              "--put",
                              "Send to Device...",
                              "Fetch from Device...",
+                             "sudo ufw allow vantrel-server",
+                             "sudo firewall-cmd --add-service=vantrel-server",
+                             "--permanent",
                              "Installed from\nthe package"})
         QVERIFY2(all.contains(QLatin1String(must)), must);
 

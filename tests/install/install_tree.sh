@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # cmake --install with DESTDIR: the program runs from the tree, the desktop entry
 # launches it with an icon of the theme that is sharp at 256 px, the manual page
-# covers the service's option and the exit codes, and the validators pass.
+# covers the service's option and the exit codes, the firewalls' definitions name our
+# ports, and the validators pass.
 #   install_tree.sh BUILD_DIR WORK_DIR
 set -u
 build=$1 work=$2
@@ -45,5 +46,6 @@ else
     echo "systemd-analyze security --offline not available: sandbox not rated"
 fi
 
+check_firewall "$p/etc" "$p"
 validate_tree "$root" $prefix
 echo "PASS"

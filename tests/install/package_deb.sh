@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Debian package: cpack builds it from this build; unpacked into a throw-away root
 # (never installed on this machine) the program runs, the dependencies come from the
-# libraries it links, the service's settings file is a conffile, postinst creates the
+# libraries it links, the service's settings file and the ufw profile are conffiles,
+# the firewalls' definitions name our ports, postinst creates the
 # service user without enabling or starting the service, the validators pass
 # and lintian finds no error (its warnings are printed).
 #   package_deb.sh BUILD_DIR WORK_DIR
@@ -75,6 +76,8 @@ grep -q '^ *setcap cap_net_bind_service=+ep /usr/bin/vantrel-server' "$work/cont
 dpkg-deb -f "$deb" Depends | grep -q 'libcap2-bin' || fail "Depends lacks libcap2-bin (setcap)"
 grep -qx /etc/vantrel-server/vantrel-server.conf "$work/control/conffiles" ||
     fail "the service's settings are not a conffile"
+grep -qx /etc/ufw/applications.d/vantrel-server "$work/control/conffiles" ||
+    fail "the ufw profile is not a conffile"
 maintainer_scripts
 
 root=$work/root
@@ -91,5 +94,6 @@ if command -v lintian >/dev/null; then
 else
     echo "lintian is missing (apt-get install lintian): not run"
 fi
+check_firewall "$root/etc" "$root/usr"
 validate_tree "$root" /usr
 echo PASS
