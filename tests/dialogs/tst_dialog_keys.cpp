@@ -3,6 +3,7 @@
 #include "settings/SecurityDlg.h"
 #include "settings/SettingsStore.h"
 #include "settings/SetupDlg.h"
+#include "ui/dialogs/DhcpDlg.h"
 
 #include <QAbstractSpinBox>
 #include <QCheckBox>
@@ -103,6 +104,10 @@ private slots:
         {
             CBootDlg dlg(store, QStringLiteral("eth0 (192.0.2.10)"));
             CheckKeys(dlg, "proxyDhcp");
+        }
+        {
+            CDhcpDlg dlg(store, QHostAddress(QHostAddress::AnyIPv4), SystemLinks());
+            CheckKeys(dlg, "enabledCheck");
         }
     }
 
