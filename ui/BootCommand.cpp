@@ -21,6 +21,7 @@ void RunBootCommand(CEngineHost& engine, CSettingsStore& store, const QHostAddre
     store.WriteProfileString(CSettingsStore::kBootFileUefi, dlg.BootFile(CBootDlg::Uefi));
     store.WriteProfileString(CSettingsStore::kBootFileUefiHttp, dlg.BootFile(CBootDlg::UefiHttp));
     store.WriteProfileString(CSettingsStore::kBootFileIpxe, dlg.BootFile(CBootDlg::Ipxe));
+    store.WriteProfileString(CSettingsStore::kBootFileOther, dlg.BootFile(CBootDlg::Other));
     store.WriteProfileInt(CSettingsStore::kSecureBootChain, dlg.SecureBootChain() ? 1 : 0);
     const BootStatus status = engine.RestartBootOffers();
     if (!status.ok)

@@ -2,6 +2,7 @@
 
 #include "AboutBoxDlg.h"
 #include "BootCommand.h"
+#include "DhcpCommand.h"
 #include "DeviceTransferCommand.h"
 #include "FirewallCheck.h"
 #include "ProtocolCommand.h"
@@ -309,6 +310,10 @@ void CMainFrame::CreateMenus() {
     option->addAction(m_actions[Security]);
     option->addAction(m_actions[Protocol]);
     option->addAction(m_actions[Boot]);
+    QAction* dhcp = option->addAction(QStringLiteral("&DHCP..."));
+    dhcp->setStatusTip(QStringLiteral("Give addresses and boot files to a device on a cable of its own"));
+    connect(dhcp, &QAction::triggered, m_pView,
+            [this] { RunDhcpCommand(m_pView->Engine(), m_address, this); });
     QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
     view->addAction(m_actions[StatusBar]);
     view->addAction(m_actions[CloseToTray]);
@@ -538,15 +543,16 @@ QString CMainFrame::EmptyListText(quint16 httpPort, const BootStatus& boot) cons
     else
         more << QStringLiteral("HTTP (Option &gt; Protocol) would serve the folder to browsers "
                                "and UEFI HTTP boot as well.");
-    // Only where this build has a DHCP server of its own.
-    for (QAction* menu : menuBar()->actions())
-        if (menu->menu())
-            for (QAction* item : menu->menu()->actions())
-                if (item->text().remove(QLatin1Char('&')).startsWith(QLatin1String("DHCP"))) {
-                    more << QStringLiteral("A DHCP server (Option &gt; DHCP) would give an "
-                                           "address to one device on a cable of its own.");
-                    break;
-                }
+    // The DHCP server: its state while on, else what it would do.
+    const QString dhcp = m_pView->Engine().DhcpStatus().toHtmlEscaped();
+    if (dhcp.startsWith(QLatin1String("dhcp on")))
+        more << QStringLiteral("The DHCP server is on: %1 (Option &gt; DHCP...).").arg(dhcp);
+    else if (!dhcp.isEmpty())
+        more << QStringLiteral("The DHCP server hands out nothing: %1 (Option &gt; DHCP...).")
+                    .arg(dhcp);
+    else
+        more << QStringLiteral("A DHCP server (Option &gt; DHCP...) would give an address and "
+                               "a boot file to one device on a cable of its own.");
     text += QStringLiteral("<p>") + more.join(QStringLiteral("<br>")) + QStringLiteral("</p>");
     return text;
 }

@@ -2,7 +2,9 @@
 add_library(ui_commands STATIC
     BootCommand.cpp BootCommand.h
     DeviceTransferCommand.cpp DeviceTransferCommand.h
+    DhcpCommand.cpp DhcpCommand.h
     dialogs/DeviceTransferDlg.cpp dialogs/DeviceTransferDlg.h dialogs/DeviceTransferDlg.ui
+    dialogs/DhcpDlg.cpp dialogs/DhcpDlg.h dialogs/DhcpDlg.ui
     ProtocolCommand.cpp ProtocolCommand.h
     SecurityCommand.cpp SecurityCommand.h
     SetupCommand.cpp SetupCommand.h

@@ -1,11 +1,11 @@
 #include "engine/dhcp/DhcpServer.h"
 
+#include "engine/dhcp/DhcpValues.h"
 #include "engine/dhcp/LeaseFile.h"
 
 #include <QFile>
 #include <QNetworkInterface>
 #include <QRandomGenerator>
-#include <QRegularExpression>
 
 using namespace Dhcp;
 
@@ -52,20 +52,6 @@ CDhcpServer::~CDhcpServer() {
         m_clientSocket->close();
 }
 
-namespace {
-QList<quint32> AddressList(const QString& text, QString* bad) {
-    QList<quint32> out;
-    for (const QString& part :
-         text.split(QRegularExpression(QStringLiteral("[,;\\s]+")), Qt::SkipEmptyParts)) {
-        if (const quint32 a = ParseAddress(part))
-            out.append(a);
-        else
-            *bad = part;
-    }
-    return out;
-}
-} // namespace
-
 bool CDhcpServer::Start(const DhcpOptions& options, const DhcpLink& link, QString* error) {
     m_link = link;
     const quint32 ours = link.address.toIPv4Address();
@@ -75,13 +61,13 @@ bool CDhcpServer::Start(const DhcpOptions& options, const DhcpLink& link, QStrin
     }
     m_config.server = ours;
     m_config.netmask = link.prefixLength ? ~quint32(0) << (32 - link.prefixLength) : 0;
-    QString bad;
-    m_config.routers = AddressList(options.router, &bad);
-    m_config.dns = AddressList(options.dnsServers, &bad);
-    if (!bad.isEmpty()) {
-        *error = QStringLiteral("\"%1\" is not an IPv4 address (Router, DnsServers)").arg(bad);
+    const Values values = ReadValues(options, link);
+    if (!values.problem.isEmpty()) {
+        *error = values.problem;
         return false;
     }
+    m_config.routers = values.routers;
+    m_config.dns = values.dns;
     m_config.leaseSeconds = qBound(60, options.leaseSeconds, 366 * 86400);
     m_config.bootFileBios = options.bootFileBios;
     m_config.bootFileUefi = options.bootFileUefi;
@@ -89,24 +75,7 @@ bool CDhcpServer::Start(const DhcpOptions& options, const DhcpLink& link, QStrin
     m_config.bootFileIpxe = options.bootFileIpxe;
     m_config.bootFileOther = options.bootFileOther;
 
-    quint32 first = 0, last = 0;
-    if (options.poolFirst.isEmpty() && options.poolLast.isEmpty()) {
-        if (!DefaultPool(ours, link.prefixLength, &first, &last)) {
-            *error = QStringLiteral("no free addresses after %1 in its network: set PoolFirst and PoolLast")
-                         .arg(link.address.toString());
-            return false;
-        }
-    } else {
-        first = ParseAddress(options.poolFirst);
-        last = ParseAddress(options.poolLast.isEmpty() ? options.poolFirst : options.poolLast);
-        const quint32 mask = m_config.netmask;
-        if (!first || !last || last < first || (first & mask) != (ours & mask) ||
-            (last & mask) != (ours & mask)) {
-            *error = QStringLiteral("the pool %1-%2 is not a range in the network of %3")
-                         .arg(options.poolFirst, options.poolLast, link.address.toString());
-            return false;
-        }
-    }
+    const quint32 first = values.poolFirst, last = values.poolLast;
     QList<FixedHost> hosts;
     if (!options.hostsFile.isEmpty()) {
         QFile file(options.hostsFile);

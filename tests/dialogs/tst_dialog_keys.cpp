@@ -2,6 +2,7 @@
 #include "ui/dialogs/ProtocolDlg.h"
 #include "ui/dialogs/SecurityDlg.h"
 #include "settings/SettingsStore.h"
+#include "ui/dialogs/DhcpDlg.h"
 #include "ui/dialogs/SetupDlg.h"
 
 #include <QAbstractSpinBox>
@@ -103,6 +104,10 @@ private slots:
         {
             CBootDlg dlg(store, QStringLiteral("eth0 (192.0.2.10)"));
             CheckKeys(dlg, "proxyDhcp");
+        }
+        {
+            CDhcpDlg dlg(store, QHostAddress(QHostAddress::AnyIPv4), SystemLinks());
+            CheckKeys(dlg, "enabledCheck");
         }
     }
 

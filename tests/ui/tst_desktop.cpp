@@ -73,7 +73,8 @@ void TestDesktop::emptyListTeachesUntilFirstRow() {
     QVERIFY2(text.contains(m_store->WorkDir()) &&
                  text.contains(QStringLiteral("tftp 127.0.0.1 %1 -c get FILE").arg(m_port)) &&
                  text.contains(QStringLiteral("Boot offers (Option &gt; Boot)")) &&
-                 text.contains(QStringLiteral("HTTP (Option &gt; Protocol)")),
+                 text.contains(QStringLiteral("HTTP (Option &gt; Protocol)")) &&
+                 text.contains(QStringLiteral("A DHCP server (Option &gt; DHCP...)")),
              qPrintable(text));
     f.View()->AddRow(1, {"10.0.0.1", "a", "", "Send", ""});
     QVERIFY(!hint->isVisible());

@@ -39,6 +39,7 @@ CBootDlg::CBootDlg(CSettingsStore& store, const QString& answersOn, QWidget* par
         {"&UEFI PXE:", "bootFileUefi", store.BootFileUefi()},
         {"UEFI &HTTP (URL):", "bootFileUefiHttp", FromStored(store.BootFileUefiHttp())},
         {"i&PXE:", "bootFileIpxe", store.BootFileIpxe()},
+        {"&Other (U-Boot, BOOTP):", "bootFileOther", store.BootFileOther()},
     };
     for (int i = 0; i < FileCount; ++i) {
         auto* edit = new QLineEdit(rows[i].value, this);

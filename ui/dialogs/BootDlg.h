@@ -12,7 +12,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 
-// The Boot dialog: the boot offers (ProxyDHCP) switch, the four boot files, and the
+// The Boot dialog: the boot offers (ProxyDHCP) switch, the boot files, and the
 // interface the offers go out on. A boot file is a name in the working folder (for UEFI
 // HTTP a URL may be given instead); Browse only takes files beneath it. Storing the
 // values is the Boot command's job.
@@ -23,7 +23,8 @@ public:
     // `answersOn` is the line that says where the offers are answered ("eth0 (192.0.2.10)").
     CBootDlg(CSettingsStore& store, const QString& answersOn, QWidget* parent = nullptr);
 
-    enum File { Bios, Uefi, UefiHttp, Ipxe, FileCount };
+    // Other: for the DHCP server's clients that are no PXE client.
+    enum File { Bios, Uefi, UefiHttp, Ipxe, Other, FileCount };
     bool ProxyDhcp() const;
     QString BootFile(File which) const;
     bool SecureBootChain() const;
