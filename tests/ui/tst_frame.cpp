@@ -95,6 +95,7 @@ void TestFrame::menusAndToolbar() {
         "  Securi&ty...\tCtrl+T",
         "  &Protocol...",
         "  &Boot...",
+        "  &DHCP...",
         "&View",
         "  &Status Bar",
         "  Close to &Tray",
