@@ -133,6 +133,9 @@ EngineSettings CSettingsStore::LoadEngineSettings() {
     s.bootFileIpxe = BootFileIpxe();
     s.secureBootChain = SecureBootChain();
     s.bootFileOther = BootFileOther();
+    s.menu = Menu();
+    s.menuDefault = MenuDefault();
+    s.menuSeconds = MenuSeconds();
     s.dhcpEnabled = DhcpEnabled();
     s.dhcpInterface = DhcpInterface();
     s.dhcpPoolFirst = DhcpPoolFirst();
@@ -218,6 +221,8 @@ QStringList CSettingsStore::SettingNotes() {
         {kIPv6, 0, INT_MIN, INT_MAX},
         {kProxyDhcp, 0, INT_MIN, INT_MAX},
         {kSecureBootChain, 0, INT_MIN, INT_MAX},
+        {kMenu, 0, INT_MIN, INT_MAX},
+        {kMenuSeconds, kDefaultMenuSeconds, 0, kMaxMenuSeconds},
         {kHttpEnabled, 0, INT_MIN, INT_MAX},
         {kHttpPort, kDefaultHttpPort, 1, 65535},
         {kMaxFinishedRows, kDefaultMaxFinishedRows, 1, INT_MAX},

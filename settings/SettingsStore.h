@@ -80,6 +80,12 @@ public:
     static constexpr const char* kSecureBootChain = "Boot/SecureBootChain";
     // For the DHCP server's clients that are no PXE client (U-Boot, plain BOOTP).
     static constexpr const char* kBootFileOther = "Boot/BootFileOther";
+    // iPXE clients get a menu written from the folder (off by default): MenuDefault
+    // names the entry booted after MenuSeconds (empty: the first).
+    static constexpr const char* kMenu = "Boot/Menu";
+    static constexpr const char* kMenuDefault = "Boot/MenuDefault";
+    static constexpr const char* kMenuSeconds = "Boot/MenuSeconds";
+    static constexpr int kDefaultMenuSeconds = 10, kMaxMenuSeconds = 3600;
     // A DHCP and BOOTP server of our own on one interface ("Dhcp/..."), off by default:
     // for a device on a cable with no other DHCP server. Interface empty: the listen
     // address's; PoolFirst/PoolLast empty: up to 50 addresses after ours; Router and
@@ -182,6 +188,11 @@ public:
     QString BootFileIpxe() { return GetProfileString(kBootFileIpxe, QString()); }
     bool SecureBootChain() { return GetProfileInt(kSecureBootChain, 0) != 0; }
     QString BootFileOther() { return GetProfileString(kBootFileOther, QString()); }
+    bool Menu() { return GetProfileInt(kMenu, 0) != 0; }
+    QString MenuDefault() { return GetProfileString(kMenuDefault, QString()); }
+    int MenuSeconds() {
+        return std::clamp(GetProfileInt(kMenuSeconds, kDefaultMenuSeconds), 0, kMaxMenuSeconds);
+    }
     bool DhcpEnabled() { return GetProfileInt(kDhcpEnabled, 0) != 0; }
     QString DhcpInterface() { return GetProfileString(kDhcpInterface, QString()); }
     QString DhcpPoolFirst() { return GetProfileString(kDhcpPoolFirst, QString()); }

@@ -22,6 +22,9 @@ void RunBootCommand(CEngineHost& engine, const QHostAddress& listen, QWidget* pa
     store.WriteProfileString(CSettingsStore::kBootFileUefiHttp, dlg.BootFile(CBootDlg::UefiHttp));
     store.WriteProfileString(CSettingsStore::kBootFileIpxe, dlg.BootFile(CBootDlg::Ipxe));
     store.WriteProfileInt(CSettingsStore::kSecureBootChain, dlg.SecureBootChain() ? 1 : 0);
+    store.WriteProfileInt(CSettingsStore::kMenu, dlg.Menu() ? 1 : 0);
+    store.WriteProfileString(CSettingsStore::kMenuDefault, dlg.MenuDefault());
+    store.WriteProfileInt(CSettingsStore::kMenuSeconds, dlg.MenuSeconds());
     const BootStatus status = engine.RestartBootOffers();
     if (!status.ok)
         QMessageBox::warning(parent, QStringLiteral("Boot"), status.text());

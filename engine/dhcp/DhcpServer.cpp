@@ -88,6 +88,7 @@ bool CDhcpServer::Start(const DhcpOptions& options, const DhcpLink& link, QStrin
     m_config.bootFileUefiHttp = options.bootFileUefiHttp;
     m_config.bootFileIpxe = options.bootFileIpxe;
     m_config.bootFileOther = options.bootFileOther;
+    m_config.ipxeFile = m_ctx.ipxeFile;
 
     quint32 first = 0, last = 0;
     if (options.poolFirst.isEmpty() && options.poolLast.isEmpty()) {
