@@ -17,6 +17,8 @@ packages_test=(curl tftp-hpa atftp desktop-file-utils appstream dpkg-dev file li
 # The Secure Boot test's signed shim and GRUB (shim-signed, shim-helpers-amd64-signed,
 # grub-efi-amd64-signed) are never installed here: their scripts change this machine's
 # boot. tests/netboot/secureboot.sh unpacks them from `apt-get download`.
+# Likewise the boot menu cases' Debian kernel (linux-image-amd64's) and busybox-static
+# (which would replace busybox): tests/netboot/netboot.sh downloads and unpacks them.
 
 ensure_packages() {
     local missing=() p

@@ -134,6 +134,9 @@ EngineSettings CSettingsStore::LoadEngineSettings() {
     s.bootFileIpxe = BootFileIpxe();
     s.secureBootChain = SecureBootChain();
     s.bootFileOther = BootFileOther();
+    s.menu = Menu();
+    s.menuDefault = MenuDefault();
+    s.menuSeconds = MenuSeconds();
     s.dhcpEnabled = DhcpEnabled();
     s.dhcpInterface = DhcpInterface();
     s.dhcpPoolFirst = DhcpPoolFirst();

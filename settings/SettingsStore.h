@@ -100,6 +100,9 @@ public:
     QString BootFileIpxe() { return ReadText(SettingsTable::BootFileIpxe); }
     bool SecureBootChain() { return ReadFlag(SettingsTable::SecureBootChain); }
     QString BootFileOther() { return ReadText(SettingsTable::BootFileOther); }
+    bool Menu() { return ReadFlag(SettingsTable::Menu); }
+    QString MenuDefault() { return ReadText(SettingsTable::MenuDefault); }
+    int MenuSeconds() { return ReadNumber(SettingsTable::MenuSeconds); }
     bool DhcpEnabled() { return ReadFlag(SettingsTable::DhcpEnabled); }
     QString DhcpInterface() { return ReadText(SettingsTable::DhcpInterface); }
     QString DhcpPoolFirst() { return ReadText(SettingsTable::DhcpPoolFirst); }

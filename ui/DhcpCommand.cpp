@@ -4,11 +4,11 @@
 #include "settings/SettingsStore.h"
 #include "ui/dialogs/DhcpDlg.h"
 
-void RunDhcpCommand(CEngineHost& engine, const QHostAddress& listen, QWidget* parent) {
+void RunDhcpCommand(CEngineHost& engine, CSettingsStore& store, const QHostAddress& listen,
+                    QWidget* parent) {
     if (engine.SoundOn())
         engine.Window().PlayWaveResource(SOUND_COMMAND);
 
-    CSettingsStore& store = engine.Store();
     CDhcpDlg dlg(store, listen, SystemLinks(), parent);
     if (dlg.exec() != QDialog::Accepted)
         return;

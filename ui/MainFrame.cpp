@@ -313,7 +313,7 @@ void CMainFrame::CreateMenus() {
     QAction* dhcp = option->addAction(QStringLiteral("&DHCP..."));
     dhcp->setStatusTip(QStringLiteral("Give addresses and boot files to a device on a cable of its own"));
     connect(dhcp, &QAction::triggered, m_pView,
-            [this] { RunDhcpCommand(m_pView->Engine(), m_address, this); });
+            [this] { RunDhcpCommand(m_pView->Engine(), m_store, m_address, this); });
     QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
     view->addAction(m_actions[StatusBar]);
     view->addAction(m_actions[CloseToTray]);

@@ -88,6 +88,10 @@ QList<Entry> Entries(const QStringList& files, const Options& options) {
     return kernels + scripts + tools + isos;
 }
 
+QString Label(const Entry& e) {
+    return e.initrd.isEmpty() ? e.file : e.file + QStringLiteral(" + ") + baseName(e.initrd);
+}
+
 QByteArray Generate(const QStringList& files, const Options& options) {
     if (files.contains(QLatin1String(kUserName)))
         return {};
@@ -113,11 +117,7 @@ QByteArray Generate(const QStringList& files, const Options& options) {
     }
     out << QStringLiteral("menu Boot from %1").arg(options.server);
     for (int i = 0; i < entries.size(); ++i) {
-        const Entry& e = entries[i];
-        QString label = e.file;
-        if (!e.initrd.isEmpty())
-            label += QStringLiteral(" + ") + baseName(e.initrd);
-        out << QStringLiteral("item e%1 %2").arg(i + 1).arg(label);
+        out << QStringLiteral("item e%1 %2").arg(i + 1).arg(Label(entries[i]));
     }
     out << QStringLiteral("choose --default e%1 --timeout %2 target && goto ${target} || exit")
                .arg(chosen + 1)
@@ -142,6 +142,15 @@ QByteArray Generate(const QStringList& files, const Options& options) {
         }
     }
     return out.join(QLatin1Char('\n')).toUtf8() + '\n';
+}
+
+QString Offer(const QStringList& files, const QString& mac) {
+    const QString wanted = mac.toLower().replace(QLatin1Char(':'), QLatin1Char('-'));
+    for (const QString& file : files) {
+        if (!file.contains(QLatin1Char('/')) && machineOf(file) == wanted)
+            return file;
+    }
+    return QLatin1String(files.contains(QLatin1String(kUserName)) ? kUserName : kGeneratedName);
 }
 
 } // namespace BootMenu

@@ -31,7 +31,12 @@ struct Entry {
 
 // The entries for a listing (names relative to the folder, '/' between folders).
 QList<Entry> Entries(const QStringList& files, const Options& options);
+// An entry as the menu shows it: "vmlinuz-6.1 + initrd.img-6.1", "tools/memtest.efi".
+QString Label(const Entry& entry);
 // The script; empty when the user's own menu.ipxe is in the listing.
 QByteArray Generate(const QStringList& files, const Options& options);
+// What an iPXE client whose MAC is `mac` ("52:54:00:ab:cd:ef") is offered from the
+// listing: its machine's boot-MAC.ipxe, else the user's menu.ipxe, else the generated one.
+QString Offer(const QStringList& files, const QString& mac);
 
 } // namespace BootMenu

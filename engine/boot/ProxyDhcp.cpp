@@ -111,7 +111,7 @@ void CProxyDhcp::HandleDatagram(const char* data, qint64 size, const QHostAddres
             bootFile = QLatin1String(SecureBoot::kDefaultShim);
         break;
     case Dhcp::ClientKind::UefiHttp: bootFile = settings.bootFileUefiHttp; break;
-    case Dhcp::ClientKind::Ipxe: bootFile = settings.bootFileIpxe; break;
+    case Dhcp::ClientKind::Ipxe: bootFile = m_context.ipxeBootFile(request.macText()); break;
     case Dhcp::ClientKind::NotPxe:
     case Dhcp::ClientKind::OtherArch: return;
     }

@@ -36,6 +36,9 @@ struct EngineSettings {
     QString bootFileBios, bootFileUefi, bootFileUefiHttp, bootFileIpxe;
     bool secureBootChain = false;  // Boot/SecureBootChain: UEFI PXE gets shim, then GRUB
     QString bootFileOther;         // the DHCP server's clients that are no PXE client
+    bool menu = false;             // Boot/Menu*: iPXE clients get the folder's menu
+    QString menuDefault;
+    int menuSeconds = SettingsTable::MenuSeconds.number;
     bool dhcpEnabled = false;      // Dhcp/*: a DHCP server of our own on one interface
     QString dhcpInterface, dhcpPoolFirst, dhcpPoolLast, dhcpRouter, dhcpDnsServers;
     int dhcpLeaseSeconds = SettingsTable::DhcpLeaseSeconds.number;

@@ -106,6 +106,11 @@ inline constexpr int kAnyInt = INT_MIN, kMaxInt = INT_MAX;
       "UEFI PXE clients get the signed chain: shim, then GRUB")                                    \
     X(BootFileOther, "Boot/BootFileOther", Text, 0, 0, 0,                                          \
       "The boot file for the DHCP server's clients that are no PXE client")                        \
+    X(Menu, "Boot/Menu", Flag, 0, 0, 1, "iPXE clients get a menu written from the folder")         \
+    X(MenuDefault, "Boot/MenuDefault", Text, 0, 0, 0,                                              \
+      "The menu entry booted after the time-out; empty: the first")                                \
+    X(MenuSeconds, "Boot/MenuSeconds", Number, 10, 0, 3600,                                        \
+      "Seconds the menu waits before it boots the default entry")                                  \
     X(DhcpEnabled, "Dhcp/Enabled", Flag, 0, 0, 1, "A DHCP server of our own on one interface")     \
     X(DhcpInterface, "Dhcp/Interface", Text, 0, 0, 0,                                              \
       "The DHCP server's interface; empty: the listen address's")                                  \

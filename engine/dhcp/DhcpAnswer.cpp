@@ -117,7 +117,7 @@ QString BootFileFor(const Packet& request, const ServerConfig& config, const Fix
     case ClientKind::Bios: return config.bootFileBios;
     case ClientKind::Uefi: return config.bootFileUefi;
     case ClientKind::UefiHttp: return config.bootFileUefiHttp;
-    case ClientKind::Ipxe: return config.bootFileIpxe;
+    case ClientKind::Ipxe: return config.ipxeFile ? config.ipxeFile(request.macText()) : config.bootFileIpxe;
     case ClientKind::NotPxe:
     case ClientKind::OtherArch: break;
     }

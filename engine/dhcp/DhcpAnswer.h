@@ -21,6 +21,8 @@ struct ServerConfig {
     qint64 leaseSeconds = 3600; // options 51, 58 (half) and 59 (seven eighths)
     // By client kind; a fixed host's own file comes first. Empty: no boot file.
     QString bootFileBios, bootFileUefi, bootFileUefiHttp, bootFileIpxe, bootFileOther;
+    // When set, what an iPXE client gets by its MAC instead of bootFileIpxe (the menu).
+    std::function<QString(const QString& mac)> ipxeFile;
 };
 
 // The boot file for this client: its HostsFile entry's, else by its kind (BIOS, UEFI,

@@ -74,6 +74,7 @@ bool CDhcpServer::Start(const DhcpOptions& options, const DhcpLink& link, QStrin
     m_config.bootFileUefiHttp = options.bootFileUefiHttp;
     m_config.bootFileIpxe = options.bootFileIpxe;
     m_config.bootFileOther = options.bootFileOther;
+    m_config.ipxeFile = m_ctx.ipxeFile;
 
     const quint32 first = values.poolFirst, last = values.poolLast;
     QList<FixedHost> hosts;

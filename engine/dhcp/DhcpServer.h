@@ -49,6 +49,8 @@ struct DhcpContext {
     std::function<QString(const QHostAddress&)> admit;
     // The status changed (another server seen or gone).
     std::function<void(const QString&)> statusChanged;
+    // The boot file of an iPXE client by its MAC; unset: BootFileIpxe.
+    std::function<QString(const QString& mac)> ipxeFile;
     QString leaseFile;            // where the leases are kept; empty: not kept
     qint64 epochAtStart = 0;      // the wall clock at Start, in seconds (lease ends)
 };

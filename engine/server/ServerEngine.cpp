@@ -2,6 +2,7 @@
 
 #include "engine/files/FileShareTable.h"
 #include "engine/platform/NormalAddress.h"
+#include "engine/boot/BootMenuFile.h"
 #include "engine/boot/ProxyDhcp.h"
 #include "engine/dhcp/DhcpServer.h"
 #include "engine/dhcp/LeaseFile.h"
@@ -122,6 +123,11 @@ BootStatus CServerEngine::RestartBootOffers() {
     m_proxyDhcp.reset();
     m_bootStatus = {};
     RestartDhcp();
+    if (!m_bootMenu)
+        m_bootMenu = std::make_unique<CBootMenuFile>(*this);
+    m_bootMenu->Stop();
+    if (m_dhcp)
+        m_bootMenu->Start(m_dhcp->Link().address);
     if (!m_pListenSocket || !m_settings.proxyDhcp)
         return m_bootStatus;
     auto offers = std::make_unique<CProxyDhcp>(*this);
@@ -135,6 +141,7 @@ BootStatus CServerEngine::RestartBootOffers() {
     QString why;
     if (offers->Start(m_bindAddress, &why)) {
         m_bootStatus.where = offers->Interface().describe();
+        m_bootMenu->Start(offers->Interface().address);
         m_proxyDhcp = std::move(offers);
     } else {
         m_bootStatus = {false, QString(), why};
@@ -170,6 +177,7 @@ QString CServerEngine::RestartDhcp() {
         if (m_onDhcpStatus)
             m_onDhcpStatus(status);
     };
+    context.ipxeFile = [this](const QString& mac) { return ipxeBootFile(mac); };
     context.leaseFile = Dhcp::LeaseFolder() + QLatin1Char('/') + QLatin1String(Dhcp::kLeaseFileName);
     context.epochAtStart = QDateTime::currentSecsSinceEpoch();
     DhcpOptions options;
@@ -211,6 +219,12 @@ void CServerEngine::SetSettings(const EngineSettings& settings) {
     if (m_pListenSocket && (before.dhcpEnabled || settings.dhcpEnabled) &&
         dhcpPart(before) != dhcpPart(settings))
         RestartBootOffers();
+    else if (m_bootMenu && settings.menu && !before.menu)
+        m_bootMenu->Look(); // its once-a-second look stops while the menu is off
+}
+
+QString CServerEngine::ipxeBootFile(const QString& mac) {
+    return m_bootMenu ? m_bootMenu->OfferFor(mac) : m_settings.bootFileIpxe;
 }
 
 // HTTP on the listener's address, when it is on; tried again with each Listen until
@@ -571,6 +585,8 @@ void CServerEngine::Shutdown() {
 void CServerEngine::RetireListener() {
     m_proxyDhcp.reset();
     m_dhcp.reset();
+    if (m_bootMenu)
+        m_bootMenu->Stop();
     if (m_pListenSocket)
         m_retiredListeners.push_back(std::move(m_pListenSocket));
     if (!m_bInListener)

@@ -19,6 +19,7 @@
 
 class CTransferSocket;
 class CProxyDhcp;
+class CBootMenuFile;
 class CDhcpServer;
 class CFileShareTable;
 class CHttpService;
@@ -106,6 +107,7 @@ public:
     void playSound(int id) override { PlaySound(id); }
     void countIn() override { CountIn(); }
     void countOut() override { CountOut(); }
+    QString ipxeBootFile(const QString& mac) override;
     int registerTimer(std::function<void()> onTimeout) override;
     void unregisterTimer(int id) override;
     ResolvedPath resolve(const QByteArray& name, bool upload, const QHostAddress& client) override;
@@ -194,6 +196,9 @@ private:
     std::unique_ptr<CDhcpServer> m_dhcp; // while [Dhcp] Enabled and the listener is open
     QString m_strDhcpStatus;
     int m_nDhcpTimer = 0; // its timer, registered once
+    // The folder's menu for iPXE clients, followed while boot offers or the DHCP server
+    // run and [Boot] Menu is on.
+    std::unique_ptr<CBootMenuFile> m_bootMenu;
     QHostAddress m_bindAddress = QHostAddress(QHostAddress::AnyIPv4);
 
     // Live transfers in request order, and the same by port.

@@ -43,4 +43,8 @@ public:
     // case, the client's folder), as TFTP resolves it.
     virtual ResolvedPath resolve(const QByteArray& name, bool upload,
                                  const QHostAddress& client) = 0;
+
+    // The boot file for an iPXE client (MAC "52:54:00:ab:cd:ef"): BootFileIpxe, or the
+    // folder's menu while [Boot] Menu is on.
+    virtual QString ipxeBootFile(const QString& mac) = 0;
 };

@@ -117,6 +117,21 @@ private slots:
         }
     }
 
+    // With the menu on, an iPXE client's file comes by its MAC; other kinds keep theirs.
+    void ipxeFileByMac() {
+        CLeaseTable leases = table();
+        ServerConfig c = config();
+        QString asked;
+        c.ipxeFile = [&asked](const QString& mac) {
+            asked = mac;
+            return QStringLiteral("menu-generated.ipxe");
+        };
+        QCOMPARE(Answer(golden("ipxe-discover"), c, leases, 0).bootFile,
+                 QStringLiteral("menu-generated.ipxe"));
+        QCOMPARE(asked, golden("ipxe-discover").macText());
+        QCOMPARE(Answer(golden("ovmf-discover"), c, leases, 0).bootFile, QStringLiteral("snponly.efi"));
+    }
+
     // Every option the issue names, in an ACK, a BOOTP reply and an INFORM's ACK.
     void optionsOfEachReply() {
         CLeaseTable leases = table();

@@ -2,11 +2,13 @@
 #include "settings/SettingsStore.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -41,6 +43,42 @@ private slots:
                  QStringLiteral("efi/snponly.efi"));
         QCOMPARE(CBootDlg::NameInFolder(root, dir.filePath(QStringLiteral("outside.efi"))), QString());
         QCOMPARE(CBootDlg::NameInFolder(root, root + QStringLiteral("/../outside.efi")), QString());
+    }
+
+    // The menu's group lists the entries a client will see (files only, kernels with
+    // their initrd), offers them as the default and keeps a stored default that is gone.
+    void menuShowsWhatAClientSees() {
+        QTemporaryDir dir;
+        CSettingsStore store(dir.filePath(QStringLiteral("settings.ini")));
+        const QString root = dir.filePath(QStringLiteral("root"));
+        QDir().mkpath(root + QStringLiteral("/linux-tools"));
+        for (const char* name : {"vmlinuz-6.1", "initrd.img-6.1", "a.ipxe", "notes.txt"}) {
+            QFile f(root + QLatin1Char('/') + QLatin1String(name));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        }
+        store.WriteProfileString(CSettingsStore::kDirName, root);
+        store.WriteProfileInt(CSettingsStore::kMenu, 1);
+        store.WriteProfileString(CSettingsStore::kMenuDefault, QStringLiteral("a.ipxe"));
+        store.WriteProfileInt(CSettingsStore::kMenuSeconds, 99999);
+        {
+            CBootDlg dlg(store, QString());
+            auto* list = dlg.findChild<QListWidget*>(QStringLiteral("menuEntries"));
+            QStringList shown;
+            for (int i = 0; i < list->count(); ++i)
+                shown << list->item(i)->text();
+            QCOMPARE(shown, (QStringList{"vmlinuz-6.1 + initrd.img-6.1", "a.ipxe"}));
+            QVERIFY(dlg.Menu());
+            QCOMPARE(dlg.MenuDefault(), QStringLiteral("a.ipxe"));
+            QCOMPARE(dlg.MenuSeconds(), SettingsTable::MenuSeconds.max);
+            auto* combo = dlg.findChild<QComboBox*>(QStringLiteral("menuDefault"));
+            combo->setCurrentIndex(0);
+            QCOMPARE(dlg.MenuDefault(), QString()); // the first entry
+            dlg.findChild<QCheckBox*>(QStringLiteral("menu"))->setChecked(false);
+            QVERIFY(!combo->isEnabled());
+        }
+        QFile::remove(root + QStringLiteral("/a.ipxe"));
+        CBootDlg dlg(store, QString());
+        QCOMPARE(dlg.MenuDefault(), QStringLiteral("a.ipxe"));
     }
 
     // The chain line names what is missing; filling from the packages copies real files,

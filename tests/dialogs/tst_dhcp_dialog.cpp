@@ -197,7 +197,7 @@ private slots:
                 fill(w, QStringLiteral("127.0.0.1"));
                 qobject_cast<QDialog*>(w)->reject();
             }}});
-            RunDhcpCommand(f.engine, QHostAddress::LocalHost, nullptr);
+            RunDhcpCommand(f.engine, f.store, QHostAddress::LocalHost, nullptr);
             QVERIFY(driver.finished());
         }
         QCOMPARE(f.StoredKeys().filter(QStringLiteral("Dhcp/")), QStringList());
@@ -219,7 +219,7 @@ private slots:
                                      qobject_cast<QDialog*>(w)->accept();
                                  },
                                  true}});
-            RunDhcpCommand(f.engine, QHostAddress::LocalHost, nullptr);
+            RunDhcpCommand(f.engine, f.store, QHostAddress::LocalHost, nullptr);
             QVERIFY2(ModalDriver::Errors().isEmpty(), qPrintable(ModalDriver::Errors().join('\n')));
             QVERIFY(driver.finished());
         }

@@ -287,6 +287,65 @@ private slots:
         QCOMPARE(f.lastRow().texts.info, QStringLiteral("Boot File Missing: undionly.kpxe"));
     }
 
+    // With [Boot] Menu on, an iPXE client gets its machine's script, else the user's
+    // menu, else the one written from the folder; the written one follows the folder
+    // within a second of a change, and no request lists the folder.
+    void menuForIpxeClients() {
+        const QByteArray ipxe = packet(Dhcp::DISCOVER, {vendor("PXEClient"), arch(7), {77, "iPXE"}});
+        struct Case {
+            const char* what;
+            bool menu;
+            QStringList files;
+            QByteArray offered;
+        };
+        const QList<Case> cases = {
+            {"menu off: BootFileIpxe", false, {"vmlinuz"}, "boot.ipxe"},
+            {"menu on: the written menu", true, {"vmlinuz", "initrd.img"}, "menu-generated.ipxe"},
+            {"the user's menu wins", true, {"vmlinuz", "menu.ipxe"}, "menu.ipxe"},
+            {"this machine's script wins", true,
+             {"menu.ipxe", "BOOT-52-54-00-4E-42-07.ipxe"}, "BOOT-52-54-00-4E-42-07.ipxe"},
+            {"another machine's script", true, {"boot-52-54-00-4e-42-08.ipxe"}, "menu-generated.ipxe"},
+        };
+        for (const Case& c : cases) {
+            BootFixture f;
+            for (const QString& name : c.files)
+                f.writeFile(name, "#!ipxe\n");
+            f.store->WriteProfileInt(CSettingsStore::kMenu, c.menu ? 1 : 0);
+            const QList<FakeDatagram> out = f.ask(ipxe);
+            QVERIFY2(out.size() == 1, c.what);
+            QVERIFY2(reply(out[0]).option(Dhcp::OptBootFile) == c.offered,
+                     qPrintable(QLatin1String(c.what) + QLatin1String(": ") +
+                                QString::fromUtf8(reply(out[0]).option(Dhcp::OptBootFile))));
+            // Written only when it is what clients get.
+            QCOMPARE(QFile::exists(f.path("menu-generated.ipxe")), c.offered == "menu-generated.ipxe");
+        }
+
+        BootFixture f;
+        f.writeFile("vmlinuz-6.1", "k");
+        f.store->WriteProfileInt(CSettingsStore::kMenu, 1);
+        QVERIFY(f.readFile("menu-generated.ipxe").contains("kernel tftp://127.0.0.1/vmlinuz-6.1\n"));
+        const int listings = f.platform->fileSystem().folderListings;
+        for (int i = 0; i < 5; ++i)
+            QCOMPARE(f.ask(ipxe).size(), 1);
+        QCOMPARE(f.platform->fileSystem().folderListings, listings);
+        f.writeFile("initrd.img-6.1", "i");
+        f.clock().advance(1000);
+        QVERIFY(f.readFile("menu-generated.ipxe").contains("initrd --name initrd tftp://127.0.0.1/initrd.img-6.1\n"));
+        // The menu's own settings apply on their next look; HTTP moves the files to it.
+        f.store->WriteProfileInt(CSettingsStore::kMenuSeconds, 3);
+        f.store->WriteProfileInt(CSettingsStore::kHttpEnabled, 1);
+        f.clock().advance(1000);
+        const QByteArray script = f.readFile("menu-generated.ipxe");
+        QVERIFY(script.contains("--timeout 3000"));
+        QVERIFY(script.contains("kernel http://127.0.0.1:8080/vmlinuz-6.1"));
+        // Turned off: iPXE gets BootFileIpxe again, and the folder is no longer looked at.
+        f.store->WriteProfileInt(CSettingsStore::kMenu, 0);
+        QCOMPARE(reply(f.ask(ipxe).value(0)).option(Dhcp::OptBootFile), QByteArray("boot.ipxe"));
+        f.writeFile("linux", "k");
+        f.clock().advance(2000);
+        QVERIFY(!f.readFile("menu-generated.ipxe").contains("linux"));
+    }
+
     // With the Secure Boot chain on, UEFI PXE gets the shim only beside a whole chain (a
     // missing member is named in a red row), and the names the chain may lack end in a
     // neutral, silent row while the client still hears "not found".

@@ -7,7 +7,10 @@
 # dnsmasq for DHCP. Each case must arrive byte for byte: checked in the guest where
 # the firmware can (GRUB sha256sum, U-Boot crc32) and for every case in a capture of
 # the namespace's traffic (pcapcheck.py rebuilds the transfer). Two more cases boot
-# from the server's own boot offers (ProxyDHCP) while dnsmasq only hands out addresses.
+# from the server's own boot offers (ProxyDHCP) while dnsmasq only hands out addresses;
+# two more (menu-bios, menu-uefi) boot Debian's kernel from the menu the server writes
+# from its folder ([Boot] Menu=1). Their kernel and static busybox are unpacked from
+# `apt-get download`ed packages (NETBOOT_DEBS: a folder that holds them already).
 #   netboot.sh SERVER_BIN
 # Exit 77: skipped (not root, no namespaces, no /dev/net/tun, a tool or firmware missing).
 set -u
@@ -27,6 +30,17 @@ PXELINUX=/usr/lib/PXELINUX/pxelinux.0
 LDLINUX=/usr/lib/syslinux/modules/bios/ldlinux.c32
 SNPONLY=/usr/lib/ipxe/snponly.efi
 
+# The menu cases' Debian kernel and static busybox, never installed (busybox-static
+# would replace busybox): the packages themselves, unpacked inside.
+menu_debs() { # DIR
+    local kernel
+    ls "$1"/linux-image-*.deb "$1"/busybox-static_*.deb >/dev/null 2>&1 && return 0
+    kernel=$(apt-cache depends linux-image-amd64 2>/dev/null |
+        awk '/Depends: linux-image-/ { print $2; exit }')
+    [ -n "$kernel" ] || return 1
+    mkdir -p "$1" && (cd "$1" && apt-get download "$kernel" busybox-static) >"$1/apt.log" 2>&1
+}
+
 if [ "${1:-}" != --inside ]; then
     server=$(readlink -f "$1")
     [ "$(id -u)" -eq 0 ] || skip "needs root for the network namespace and port 69"
@@ -41,14 +55,19 @@ if [ "${1:-}" != --inside ]; then
     done
     unshare -n true 2>/dev/null || skip "network namespaces are unavailable here"
     work=$(mktemp -d /tmp/netboot.XXXXXX)
-    timeout -k 10 1500 unshare -n bash "$0" --inside "$server" "$work"
+    debs=${NETBOOT_DEBS:-$work/debs}
+    case " ${NETBOOT_CASES:-menu-bios} ${NETBOOT_CASES:-menu-uefi} " in *" menu-"*)
+        # Fetched here: inside the namespace there is no way out.
+        menu_debs "$debs" || echo "menu cases: packages not downloaded ($(tail -n 1 "$debs/apt.log" 2>/dev/null))" ;;
+    esac
+    timeout -k 10 2100 unshare -n bash "$0" --inside "$server" "$work" "$debs"
     rc=$?
     rm -rf "$work"
     exit $rc
 fi
 
 # ---- inside the namespace: nothing here reaches beyond tap0 ----
-server=$2 work=$3
+server=$2 work=$3 debs=${4:-}
 root=$work/root
 mkdir -p "$root" "$work/home"
 pids=()
@@ -167,7 +186,7 @@ run_case() {
         tail -n 3 "$work/$cname.tcpdump"
     fi
     echo "$client: $result ($secs s) $note"
-    record "$client" $result $secs $BIG_SIZE "$note"
+    record "$client" $result $secs "${case_bytes:-$BIG_SIZE}" "$note"
     rm -f "$pcap"
 }
 
@@ -221,8 +240,8 @@ proxy_start() { # CASE [ADDRESS PORT]: the boot-offering server for one case, it
     echo ok >"$proot/ok-$1"
     cp $SNPONLY "$proot/snponly.efi"
     cp $SNPONLY "$root/snponly.efi" # what the capture is checked against
-    printf '[WorkingDir]\nDirName=%s\n[Boot]\nProxyDhcp=1\nBootFileUefi=snponly.efi\nBootFileIpxe=%s.ipxe\n' \
-        "$proot" "$1" >"$work/$1.ini"
+    printf '[WorkingDir]\nDirName=%s\n[Boot]\nProxyDhcp=1\nBootFileUefi=snponly.efi\nBootFileIpxe=%s.ipxe\n%b' \
+        "$proot" "$1" "${PROXY_INI:-}" >"$work/$1.ini"
     HOME=$work/home XDG_CONFIG_HOME=$work/home/xdg "$server" --headless --address "$at" \
         --port "$port" --settings "$work/$1.ini" >"$work/$1.out" 2>"$work/$1.err" &
     proxy_pid=$!
@@ -283,6 +302,78 @@ case " ${NETBOOT_CASES:-proxy-same} " in *" proxy-same "*)
         record "proxy-same REQUEST on 67" FAIL 0 0 "acknowledged the DHCP server's REQUEST"
     fi ;;
 esac
+# 14-15. The boot menu: the boot offers give iPXE (QEMU's ROM under SeaBIOS; under OVMF
+#    the iPXE EFI that UEFI PXE was offered) the menu the server wrote from its folder.
+#    Its default entry (MenuDefault: a decoy kernel sorts first) boots Debian's kernel
+#    with the test's initramfs, both over our HTTP; the initramfs's /init sends the
+#    running kernel's version back by TFTP (menu-ok-MAC) and powers off.
+MENU_TIMEOUT=${NETBOOT_MENU_TIMEOUT:-420}
+menu_files() { # unpacks the kernel, makes the initramfs; sets kver
+    local x=$work/menu-pkg ir=$work/initramfs f m
+    [ -n "$kver" ] && return 0
+    ls "$debs"/linux-image-*.deb "$debs"/busybox-static_*.deb >/dev/null 2>&1 || return 1
+    mkdir -p "$x" "$ir/bin" "$ir/dev" "$ir/proc" "$ir/sys" "$ir/tmp" "$ir/lib"
+    for f in "$debs"/linux-image-*.deb "$debs"/busybox-static_*.deb; do
+        dpkg-deb -x "$f" "$x" || return 1
+    done
+    f=$(ls "$x"/boot/vmlinuz-* | head -n 1)
+    [ -f "$f" ] || return 1
+    kver=${f##*/vmlinuz-}
+    cp "$f" "$root/vmlinuz-$kver"
+    cp "$x/bin/busybox" "$ir/bin/"
+    # Debian builds virtio-net as modules: these, in the order they need each other.
+    for m in virtio_ring virtio virtio_pci_modern_dev virtio_pci_legacy_dev virtio_pci \
+        failover net_failover virtio_net; do
+        f=$(find "$x/lib/modules" -name "$m.ko" | head -n 1)
+        [ -n "$f" ] && cp "$f" "$ir/lib/" && echo "$m" >>"$ir/lib/order"
+    done
+    sed "s/@SERVER@/$PROXY_IP/; s/@NET@/${PROXY_IP%.*}/" "$here/menu-init.sh" >"$ir/init"
+    chmod 755 "$ir/init" "$ir/bin/busybox"
+    (cd "$ir" && find . | "$x/bin/busybox" cpio -o -H newc -R 0:0 2>/dev/null | gzip -1) \
+        >"$root/initrd.img-$kver"
+}
+kver=""
+menu_case() { # CASE CLIENT MAC-DIGIT QEMU-ARGS...: one firmware through the menu
+    local c=$1 client=$2 digit=$3 proot=$work/$1.root marker
+    shift 3
+    case " ${NETBOOT_CASES:-$c} " in *" $c "*) ;; *) return ;; esac
+    if ! menu_files; then
+        echo "$client: SKIP (no kernel or busybox-static package)"
+        record "$client" SKIP 0 0 "packages not downloaded"
+        return
+    fi
+    marker=$proot/menu-ok-52-54-00-4e-42-0$digit
+    mkdir -p "$proot"
+    ln -f "$root/vmlinuz-$kver" "$root/initrd.img-$kver" "$proot/"
+    echo "not a kernel" >"$proot/linux-decoy"
+    PROXY_INI="Menu=1\nMenuDefault=vmlinuz-$kver\nMenuSeconds=2\n[Http]\nEnabled=1\nPort=$HTTP_PORT\n" \
+        proxy_start "$c"
+    # x86 without its timeout (its first four words): these cases wait longer.
+    # shellcheck disable=SC2046
+    case_bytes=$(($(stat -c %s "$root/vmlinuz-$kver") + $(stat -c %s "$root/initrd.img-$kver"))) \
+        CASE_TIMEOUT=$MENU_TIMEOUT capture="udp or tcp port $HTTP_PORT" run_case "$c" "$client" \
+        "grep -qs '^$kver\$' '$marker'" "http:vmlinuz-$kver" "http:initrd.img-$kver" -- \
+        timeout -k 5 $((MENU_TIMEOUT + 10)) "${x86[@]:4}" "$@" -serial file:"$work/$c.serial" \
+        $(nic virtio-net-pci "$digit" "${menu_nic_extra:-}")
+    proxy_stop "$c"
+    # What the client fetched shows in its rows: the written menu over TFTP, then the
+    # default entry's kernel and initrd over HTTP, never the decoy.
+    if ! proxy_sent "$c" menu-generated.ipxe || grep -q $'\t/*linux-decoy\t' "$work/$c.out" ||
+        ! grep -q $'^row\t[0-9]*\tSENT\t[^\t]*\t/*vmlinuz-'"$kver"$'\t[^\t]*\tHTTP\t' "$work/$c.out"; then
+        echo "$c: rows"; grep -a '^row' "$work/$c.out" | tail -n 8
+        record "$c rows" FAIL 0 0 "no menu over TFTP or kernel over HTTP, or the decoy"
+    fi
+}
+case " ${NETBOOT_CASES:-menu-bios} " in *" menu-bios "*)
+    menu_case menu-bios "Menu SeaBIOS+iPXE" e -boot n ;;
+esac
+case " ${NETBOOT_CASES:-menu-uefi} " in *" menu-uefi "*)
+    cp $OVMF_VARS "$work/vars-menu.fd"
+    # shellcheck disable=SC2046
+    menu_nic_extra=",romfile=,bootindex=1" menu_case menu-uefi "Menu UEFI+iPXE EFI" f \
+        $(ovmf "$work/vars-menu.fd") ;;
+esac
+
 # 5b. SeaBIOS + iPXE fetching big.bin over our HTTP, then ok-http over TFTP.
 # shellcheck disable=SC2046
 capture="udp or tcp port $HTTP_PORT" run_case ipxe-http "SeaBIOS+iPXE HTTP" 'sent ok-http' \

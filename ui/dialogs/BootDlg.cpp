@@ -1,17 +1,22 @@
 #include "ui/dialogs/BootDlg.h"
 
+#include "engine/boot/BootMenu.h"
 #include "settings/SettingsStore.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QFormLayout>
+#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 CBootDlg::CBootDlg(CSettingsStore& store, const QString& answersOn, QWidget* parent)
@@ -84,6 +89,7 @@ CBootDlg::CBootDlg(CSettingsStore& store, const QString& answersOn, QWidget* par
     connect(m_pFiles[Uefi], &QLineEdit::textChanged, this, [this] { ShowChain(); });
     connect(m_pFill, &QPushButton::clicked, this, [this] { Fill(); });
     ShowChain();
+    layout->addWidget(MakeMenuGroup(store));
 
     auto* where = new QLabel(QStringLiteral("Answers on: ") + answersOn, this);
     where->setObjectName(QStringLiteral("answersOn"));
@@ -95,6 +101,66 @@ CBootDlg::CBootDlg(CSettingsStore& store, const QString& answersOn, QWidget* par
     layout->addWidget(buttons);
     m_pSwitch->setFocus();
 }
+
+QGroupBox* CBootDlg::MakeMenuGroup(CSettingsStore& store) {
+    auto* group = new QGroupBox(QStringLiteral("Boot menu"), this);
+    auto* form = new QFormLayout(group);
+    m_pMenu = new QCheckBox(QStringLiteral("Offer a &menu made from the folder to iPXE clients"), group);
+    m_pMenu->setObjectName(QStringLiteral("menu"));
+    m_pMenu->setChecked(store.Menu());
+    form->addRow(m_pMenu);
+    // The entries as the server makes them from the folder's files (kernels with their
+    // initrd, scripts, EFI tools, ISOs over HTTP).
+    const QStringList files = QDir(m_strFolder).entryList(QDir::Files, QDir::Name);
+    BootMenu::Options options;
+    options.httpPort = store.HttpEnabled() ? store.HttpPort() : 0;
+    const QList<BootMenu::Entry> entries = BootMenu::Entries(files, options);
+    m_pMenuDefault = new QComboBox(group);
+    m_pMenuDefault->setObjectName(QStringLiteral("menuDefault"));
+    m_pMenuDefault->addItem(QStringLiteral("(the first)"), QString());
+    auto* list = new QListWidget(group);
+    list->setObjectName(QStringLiteral("menuEntries"));
+    list->setMaximumHeight(list->fontMetrics().height() * 6);
+    for (const BootMenu::Entry& e : entries) {
+        m_pMenuDefault->addItem(e.file, e.file);
+        list->addItem(BootMenu::Label(e));
+    }
+    const QString chosen = store.MenuDefault();
+    if (!chosen.isEmpty() && m_pMenuDefault->findData(chosen) < 0)
+        m_pMenuDefault->addItem(chosen + QStringLiteral(" (not in the folder)"), chosen);
+    m_pMenuDefault->setCurrentIndex(std::max(0, m_pMenuDefault->findData(chosen)));
+    auto* defaultLabel = new QLabel(QStringLiteral("D&efault entry:"), group);
+    defaultLabel->setBuddy(m_pMenuDefault);
+    form->addRow(defaultLabel, m_pMenuDefault);
+    m_pMenuSeconds = new QSpinBox(group);
+    m_pMenuSeconds->setObjectName(QStringLiteral("menuSeconds"));
+    m_pMenuSeconds->setRange(SettingsTable::MenuSeconds.min, SettingsTable::MenuSeconds.max);
+    m_pMenuSeconds->setValue(store.MenuSeconds());
+    auto* secondsLabel = new QLabel(QStringLiteral("&Time-out, seconds:"), group);
+    secondsLabel->setBuddy(m_pMenuSeconds);
+    form->addRow(secondsLabel, m_pMenuSeconds);
+    const bool own = files.contains(QLatin1String(BootMenu::kUserName));
+    auto* seen = new QLabel(own ? QStringLiteral("Your menu.ipxe is offered instead of:")
+                                : QStringLiteral("A client sees:"),
+                            group);
+    form->addRow(seen);
+    if (entries.isEmpty())
+        list->addItem(QStringLiteral("(nothing to boot in the working folder)"));
+    form->addRow(list);
+    const auto follow = [this] {
+        m_pMenuDefault->setEnabled(m_pMenu->isChecked());
+        m_pMenuSeconds->setEnabled(m_pMenu->isChecked());
+    };
+    connect(m_pMenu, &QCheckBox::toggled, this, follow);
+    follow();
+    return group;
+}
+
+bool CBootDlg::Menu() const { return m_pMenu->isChecked(); }
+
+QString CBootDlg::MenuDefault() const { return m_pMenuDefault->currentData().toString(); }
+
+int CBootDlg::MenuSeconds() const { return m_pMenuSeconds->value(); }
 
 // Browse once stored a URL with the word SERVER for the host, which no client can reach:
 // such a value is shown (and saved again) as the file name it names.

@@ -8,7 +8,11 @@
 
 class CSettingsStore;
 class QCheckBox;
+class QComboBox;
+class QGroupBox;
 class QLabel;
+class QListWidget;
+class QSpinBox;
 class QLineEdit;
 class QPushButton;
 
@@ -28,6 +32,10 @@ public:
     bool ProxyDhcp() const;
     QString BootFile(File which) const;
     bool SecureBootChain() const;
+    // The boot menu for iPXE clients: on, its default entry (empty: the first), seconds.
+    bool Menu() const;
+    QString MenuDefault() const;
+    int MenuSeconds() const;
     // The working folder's name for `path`, or empty when it lies outside the folder.
     static QString NameInFolder(const QString& folder, const QString& path);
     // The UEFI HTTP value as the dialog shows it.
@@ -45,6 +53,8 @@ private:
     // The chain line: complete, or which member is missing where.
     void ShowChain();
     void Fill();
+    // The menu's group: the switch, default entry, seconds and the entries a client sees.
+    QGroupBox* MakeMenuGroup(CSettingsStore& store);
 
     QString m_strFolder;
     QCheckBox* m_pSwitch = nullptr;
@@ -52,4 +62,7 @@ private:
     QCheckBox* m_pChain = nullptr;
     QLabel* m_pChainStatus = nullptr;
     QPushButton* m_pFill = nullptr;
+    QCheckBox* m_pMenu = nullptr;
+    QComboBox* m_pMenuDefault = nullptr;
+    QSpinBox* m_pMenuSeconds = nullptr;
 };

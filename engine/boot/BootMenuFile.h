@@ -1,0 +1,47 @@
+#pragma once
+
+#include "engine/boot/BootMenu.h"
+#include "engine/platform/Platform.h"
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QStringList>
+
+class ServiceContext;
+
+// The menu iPXE clients are offered while [Boot] Menu is on, kept as a file in the
+// working folder (BootMenu::kGeneratedName): a file is served by TFTP and HTTP like any
+// other, shows in rows like any other, and the user can see what clients get (and copy
+// it to menu.ipxe to edit). One stat of the folder a second; the folder is listed and
+// the menu written again only when it changed, never per request.
+class CBootMenuFile {
+public:
+    explicit CBootMenuFile(ServiceContext& context);
+    ~CBootMenuFile();
+
+    // Follows the folder for clients that fetch from `server` while the menu is on.
+    void Start(const QHostAddress& server);
+    void Stop();
+    // Looks at the folder now; the once-a-second timer does the same.
+    void Look();
+    // What an iPXE client (its MAC as "52:54:00:ab:cd:ef") is offered: BootFileIpxe
+    // while the menu is off, else by BootMenu::Offer from the last listing.
+    QString OfferFor(const QString& mac) const;
+
+    static constexpr int kLookMs = 1000;
+
+private:
+    BootMenu::Options CurrentOptions() const;
+    bool Write(const QByteArray& script, QString* why);
+
+    ServiceContext& m_context;
+    int m_timer = 0;
+    bool m_running = false;
+    QString m_server;
+    FolderStamp m_stamp;
+    QString m_listedRoot;
+    QStringList m_files;          // the folder's files at the last listing
+    BootMenu::Options m_options;  // those the file was written with
+    QByteArray m_written;         // what was written; empty: nothing yet
+    QString m_failure;            // the last write's failure, shown once
+};
