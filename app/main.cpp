@@ -94,19 +94,38 @@ int runHeadless(QCoreApplication& app, const ServerOptions& options) {
     QString error;
     const QHostAddress address = ListenAddressFor(options, store);
     const quint16 port = ListenPortFor(options, store);
-    const bool listening = engine.Start(address, port, &error);
+    bool listening = engine.Start(address, port, &error);
     const QString folder =
         store.GetProfileString(CSettingsStore::kDirName, CSettingsStore::DefaultDirName());
     // Before the first line: whoever reads it may answer with SIGTERM at once.
     quitOnSignals(app);
     window.PrintLine(ListenReport(listening, address, port, folder, error) +
                      (notes.isEmpty() ? QString() : QStringLiteral("; ") + notes));
-    if (!listening)
+    // A listen address that is not on this host yet (a cable not in, an address
+    // NetworkManager gives later) is waited for; any other failure ends the run.
+    if (!listening && !engine.WaitsForAddress())
         return 1;
-    if (!engine.DhcpStatus().isEmpty())
-        window.PrintLine(engine.DhcpStatus());
-    if (!engine.BootState().text().isEmpty())
-        window.PrintLine(engine.BootState().text());
+    if (!listening)
+        window.PrintLine(QStringLiteral("waiting for %1 to appear on an interface").arg(address.toString()));
+    // The DHCP server's and the boot offers' state at the start, then each change (an
+    // interface that came or went, another DHCP server on the link).
+    QString dhcpShown = engine.DhcpState().text(), bootShown = engine.BootState().text();
+    if (!dhcpShown.isEmpty())
+        window.PrintLine(dhcpShown);
+    if (!bootShown.isEmpty())
+        window.PrintLine(bootShown);
+    engine.SetStatusListener([&] {
+        if (!listening && engine.IsListening()) {
+            listening = true;
+            window.PrintLine(ListenReport(true, address, port, folder, QString()));
+        }
+        for (auto [shown, now] : {std::pair{&dhcpShown, engine.DhcpState().text()},
+                                  std::pair{&bootShown, engine.BootState().text()}}) {
+            if (*shown != now && !now.isEmpty())
+                window.PrintLine(now);
+            *shown = now;
+        }
+    });
     const int rc = app.exec();
     engine.Shutdown();
     return rc;

@@ -427,10 +427,10 @@ void CMainFrame::UpdateStatusField() {
     if (!boot.text().isEmpty())
         text += QStringLiteral("  |  ") + boot.text();
     // The DHCP server's state, red while it hands out nothing.
-    const QString dhcp = m_pView->Engine().DhcpStatus();
-    if (!dhcp.isEmpty()) {
-        text += QStringLiteral("  |  ") + dhcp;
-        problem = problem || !dhcp.startsWith(QLatin1String("dhcp on"));
+    const DhcpStatus dhcp = engine.DhcpState();
+    if (dhcp.state != DhcpStatus::State::Off) {
+        text += QStringLiteral("  |  ") + dhcp.text();
+        problem = problem || dhcp.state != DhcpStatus::State::On;
     }
     // A firewall that keeps clients from our ports, read when the ports change (ufw
     // and firewalld let loopback through).

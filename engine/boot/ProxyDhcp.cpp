@@ -2,29 +2,31 @@
 
 #include "engine/boot/SecureBootChain.h"
 #include "engine/server/ServiceContext.h"
+#include "engine/platform/NormalAddress.h"
 
 #include <QFile>
 #include <QUrl>
 
 QString BootInterface::describe() const {
     if (device.isEmpty())
-        return QStringLiteral("no interface with an IPv4 address");
+        return linkDown.isEmpty() ? QStringLiteral("no interface with an IPv4 address")
+                                  : QStringLiteral("%1 link down").arg(linkDown);
     return QStringLiteral("%1 (%2)").arg(device, address.toString());
 }
 
 BootInterface ChooseBootInterface(const QHostAddress& listen,
                                   const QList<NetInterface>& interfaces) {
-    const bool any = listen.isNull() || listen == QHostAddress(QHostAddress::Any) ||
-                     listen == QHostAddress(QHostAddress::AnyIPv4) ||
-                     listen == QHostAddress(QHostAddress::AnyIPv6);
+    const bool any = IsAnyAddress(listen);
     for (const NetInterface& i : interfaces) {
         if (any && (!i.up || i.loopback))
             continue;
         for (const QHostAddress& a : i.addresses) {
             if (a.protocol() != QAbstractSocket::IPv4Protocol)
                 continue;
-            if (any || a.isEqual(listen, QHostAddress::ConvertV4MappedToIPv4))
-                return {i.name, a};
+            if (any)
+                return {i.name, a, {}};
+            if (a.isEqual(listen, QHostAddress::ConvertV4MappedToIPv4))
+                return i.up ? BootInterface{i.name, a, {}} : BootInterface{{}, {}, i.name};
         }
     }
     return {};
@@ -39,8 +41,8 @@ CProxyDhcp::~CProxyDhcp() {
         m_pxeSocket->close();
 }
 
-bool CProxyDhcp::Start(const QHostAddress& listen, QString* error) {
-    m_interface = ChooseBootInterface(listen, m_context.platform().interfaces());
+bool CProxyDhcp::Start(const BootInterface& where, QString* error) {
+    m_interface = where;
     if (m_interface.device.isEmpty()) {
         *error = m_interface.describe();
         return false;

@@ -14,11 +14,13 @@ class ServiceContext;
 struct BootInterface {
     QString device;       // empty: none could be found
     QHostAddress address; // IPv4
+    QString linkDown;     // none: the interface that holds `listen`, while it is down
     // "eth0 (192.0.2.10)", or why there is none.
     QString describe() const;
+    bool operator==(const BootInterface&) const = default;
 };
-// The interface that holds `listen` (an IPv4 address), or for a listener on every
-// address the first interface that is up, not loopback, with an IPv4 address.
+// The interface that holds `listen` (an IPv4 address) while it is up, or for a listener
+// on every address the first interface that is up, not loopback, with an IPv4 address.
 BootInterface ChooseBootInterface(const QHostAddress& listen,
                                   const QList<NetInterface>& interfaces);
 
@@ -31,8 +33,8 @@ public:
     explicit CProxyDhcp(ServiceContext& context);
     ~CProxyDhcp();
 
-    // Opens both ports on the interface of `listen`; false with the reason.
-    bool Start(const QHostAddress& listen, QString* error);
+    // Opens both ports on that interface (ChooseBootInterface's); false with the reason.
+    bool Start(const BootInterface& where, QString* error);
     BootInterface Interface() const { return m_interface; }
 
     // One datagram from a client, as read on port 67 (pxePort false) or 4011.

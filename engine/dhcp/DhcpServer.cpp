@@ -2,9 +2,9 @@
 
 #include "engine/dhcp/DhcpValues.h"
 #include "engine/dhcp/LeaseFile.h"
+#include "engine/platform/NormalAddress.h"
 
 #include <QFile>
-#include <QNetworkInterface>
 #include <QRandomGenerator>
 
 using namespace Dhcp;
@@ -13,31 +13,42 @@ QString DhcpLink::describe() const {
     return QStringLiteral("%1 (%2)").arg(device, address.toString());
 }
 
-DhcpLink FindDhcpLink(const QString& name, const QHostAddress& listen, QString* why) {
-    const bool any = listen.isNull() || listen == QHostAddress(QHostAddress::Any) ||
-                     listen == QHostAddress(QHostAddress::AnyIPv4) ||
-                     listen == QHostAddress(QHostAddress::AnyIPv6);
-    for (const QNetworkInterface& i : QNetworkInterface::allInterfaces()) {
-        const auto flags = i.flags();
-        if (!name.isEmpty() && i.name() != name)
+DhcpLink FindDhcpLink(const QString& name, const QHostAddress& listen,
+                      const QList<NetInterface>& interfaces, DhcpStatus* wait) {
+    const bool any = IsAnyAddress(listen);
+    *wait = {};
+    wait->state = DhcpStatus::State::NoAddress;
+    wait->device = name;
+    wait->address = name.isEmpty() && !any ? listen.toString() : QString();
+    for (const NetInterface& i : interfaces) {
+        if (!name.isEmpty() && i.name != name)
             continue;
-        if (name.isEmpty() && any &&
-            (!(flags & QNetworkInterface::IsUp) || (flags & QNetworkInterface::IsLoopBack)))
+        if (name.isEmpty() && any && (!i.up || i.loopback))
             continue;
-        for (const QNetworkAddressEntry& e : i.addressEntries()) {
-            const QHostAddress a = e.ip();
+        for (qsizetype k = 0; k < i.addresses.size(); ++k) {
+            const QHostAddress& a = i.addresses[k];
             if (a.protocol() != QAbstractSocket::IPv4Protocol)
                 continue;
-            if (!name.isEmpty() || any || a.isEqual(listen, QHostAddress::ConvertV4MappedToIPv4))
-                return {i.name(), a, e.prefixLength()};
+            if (name.isEmpty() && !any && !a.isEqual(listen, QHostAddress::ConvertV4MappedToIPv4))
+                continue;
+            if (!i.up) { // the interface holding it, or the one named
+                *wait = {};
+                wait->state = DhcpStatus::State::LinkDown;
+                wait->device = i.name;
+                return {};
+            }
+            return {i.name, a, i.prefixLength(k)};
         }
         if (!name.isEmpty()) {
-            *why = QStringLiteral("%1 has no IPv4 address").arg(name);
+            if (!i.up)
+                wait->state = DhcpStatus::State::LinkDown;
             return {};
         }
     }
-    *why = name.isEmpty() ? QStringLiteral("no interface with an IPv4 address")
-                          : QStringLiteral("no interface %1").arg(name);
+    if (!name.isEmpty()) {
+        wait->state = DhcpStatus::State::LinkDown;
+        wait->present = false;
+    }
     return {};
 }
 
@@ -113,8 +124,12 @@ bool CDhcpServer::Start(const DhcpOptions& options, const DhcpLink& link, QStrin
     m_elapsedAtStart = platform.timers().elapsedMs();
     // A made-up, locally administered hardware address for our own DISCOVER.
     m_probeMac = Mac("\x02\x00", 2) + IpBytes(ours);
-    m_runningStatus = QStringLiteral("dhcp on %1, pool %2-%3")
-                          .arg(link.describe(), AddressText(first), AddressText(last));
+    m_runningStatus = {};
+    m_runningStatus.state = DhcpStatus::State::On;
+    m_runningStatus.device = link.device;
+    m_runningStatus.address = link.address.toString();
+    m_runningStatus.poolFirst = AddressText(first);
+    m_runningStatus.poolLast = AddressText(last);
     m_status = m_runningStatus;
     m_state = State::Probing;
     SendProbe();
@@ -182,9 +197,13 @@ void CDhcpServer::HandleClientPort(const char* data, qint64 size, const QHostAdd
 void CDhcpServer::Block(const QString& other) {
     const bool was = m_state == State::Blocked;
     m_state = State::Blocked;
-    const QString text = QStringLiteral("Another DHCP server answers on %1 (%2): not handing out addresses")
-                             .arg(m_link.device, other);
-    SetStatus(text);
+    DhcpStatus status;
+    status.state = DhcpStatus::State::OtherServer;
+    status.device = m_link.device;
+    status.address = m_link.address.toString();
+    status.other = other;
+    SetStatus(status);
+    const QString text = status.text();
     if (was)
         return;
     RowTexts texts;
@@ -211,7 +230,7 @@ void CDhcpServer::Resume() {
     m_ctx.updateRow(row, texts, ROW_SENT);
 }
 
-void CDhcpServer::SetStatus(const QString& status) {
+void CDhcpServer::SetStatus(const DhcpStatus& status) {
     if (status == m_status)
         return;
     m_status = status;

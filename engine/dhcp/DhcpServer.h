@@ -32,11 +32,14 @@ struct DhcpLink {
     int prefixLength = 0;
     // "eth1 (192.0.2.10)".
     QString describe() const;
+    bool operator==(const DhcpLink&) const = default;
 };
 // The interface named, or for an empty name the one holding `listen` (for a listener on
-// every address the first that is up, not loopback, with an IPv4 address). Empty
-// device, with *why set, when there is none or it has no IPv4 address.
-DhcpLink FindDhcpLink(const QString& name, const QHostAddress& listen, QString* why);
+// every address the first that is up, not loopback, with an IPv4 address), among
+// `interfaces`. Empty device, with *wait saying what is missing (LinkDown, NoAddress),
+// while it is not there, is down, or has no IPv4 address.
+DhcpLink FindDhcpLink(const QString& name, const QHostAddress& listen,
+                      const QList<NetInterface>& interfaces, DhcpStatus* wait);
 
 // What the server needs of the engine around it, and nothing more.
 struct DhcpContext {
@@ -48,7 +51,7 @@ struct DhcpContext {
     // The client list: the refusal text for an address, empty when it is admitted.
     std::function<QString(const QHostAddress&)> admit;
     // The status changed (another server seen or gone).
-    std::function<void(const QString&)> statusChanged;
+    std::function<void(const DhcpStatus&)> statusChanged;
     // The boot file of an iPXE client by its MAC; unset: BootFileIpxe.
     std::function<QString(const QString& mac)> ipxeFile;
     QString leaseFile;            // where the leases are kept; empty: not kept
@@ -77,7 +80,8 @@ public:
     bool Start(const DhcpOptions& options, const DhcpLink& link, QString* error);
     void OnTimer();
     // "dhcp on eth1 (192.0.2.10), pool 192.0.2.11-192.0.2.60", or what stops it.
-    QString Status() const { return m_status; }
+    QString Status() const { return m_status.text(); }
+    const DhcpStatus& Report() const { return m_status; }
     const DhcpLink& Link() const { return m_link; }
     bool Answering() const { return m_state == State::Serving; }
     // Problems with HostsFile, one line each ("line 3: ...").
@@ -97,7 +101,7 @@ private:
     qint64 Now() const;
     void SaveLeases();
     void ShowRow(const Dhcp::Packet& request, const Dhcp::Reply& reply);
-    void SetStatus(const QString& status);
+    void SetStatus(const DhcpStatus& status);
 
     DhcpContext m_ctx;
     DhcpLink m_link;
@@ -105,7 +109,7 @@ private:
     std::unique_ptr<Dhcp::CLeaseTable> m_leases;
     std::unique_ptr<IDatagramSocket> m_serverSocket;
     std::unique_ptr<IDatagramSocket> m_clientSocket;
-    QString m_status, m_runningStatus;
+    DhcpStatus m_status, m_runningStatus;
     QStringList m_hostsProblems;
     State m_state = State::Probing;
     bool m_waiting = false; // a probe is out, its answers awaited

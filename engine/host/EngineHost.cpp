@@ -99,9 +99,14 @@ void CEngineHost::RunEngineThread(const PlatformFactory& makePlatform) {
     queued->SetEngine(m_pEngine.get());
     m_pEngine->m_beforeRequests = [this] { RunCommands(); };
     m_pEngine->m_postToEngine = [this](std::function<void()> fn) { PostToEngine(std::move(fn)); };
-    m_pEngine->m_onDhcpStatus = [this](const QString& status) {
-        std::lock_guard<std::mutex> lock(m_statusLock);
-        m_strDhcpStatus = status;
+    m_pEngine->m_onStatusChanged = [this] {
+        TakeStatus();
+        QMetaObject::invokeMethod(
+            this, [this] {
+                if (m_onStatus)
+                    m_onStatus();
+            },
+            Qt::QueuedConnection);
     };
     IPlatform& platform = m_pEngine->Platform();
     AttachClients(queued);
@@ -201,9 +206,7 @@ bool CEngineHost::Start(const QHostAddress& address, quint16 port, QString* erro
     RunOnEngine([&] {
         m_pEngine->LoadLiveSettings(settings);
         m_pEngine->Listen(address, port, &why);
-        m_nListenPort = m_pEngine->ListenPort();
-        m_bootStatus = m_pEngine->BootState();
-        m_pEngine->m_onDhcpStatus(m_pEngine->DhcpStatus());
+        TakeStatus();
     });
     if (error)
         *error = why;
@@ -217,22 +220,28 @@ bool CEngineHost::Relisten(const QHostAddress& address, quint16 port, QString* e
     QString why;
     RunOnEngine([&] {
         m_pEngine->Listen(address, port, &why, false);
-        m_nListenPort = m_pEngine->ListenPort();
-        m_bootStatus = m_pEngine->BootState();
-        m_pEngine->m_onDhcpStatus(m_pEngine->DhcpStatus());
+        TakeStatus();
     });
     if (error)
         *error = why;
     return IsListening();
 }
 
+void CEngineHost::TakeStatus() {
+    m_nListenPort = m_pEngine->ListenPort();
+    m_bWaitsForAddress = m_pEngine->WaitsForAddress();
+    std::lock_guard<std::mutex> lock(m_statusLock);
+    m_bootStatus = m_pEngine->BootState();
+    m_dhcpStatus = m_pEngine->DhcpState();
+}
+
 BootStatus CEngineHost::RestartBootOffers() {
     if (!m_bShutDown)
         RunOnEngine([this] {
-            m_bootStatus = m_pEngine->RestartBootOffers();
-            m_pEngine->m_onDhcpStatus(m_pEngine->DhcpStatus());
+            m_pEngine->RestartBootOffers();
+            TakeStatus();
         });
-    return m_bootStatus;
+    return BootState();
 }
 
 void CEngineHost::SetSoundOn(bool on) {

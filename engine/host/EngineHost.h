@@ -10,6 +10,7 @@
 #include <QHostAddress>
 #include <QObject>
 #include <QTimer>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -61,17 +62,28 @@ public:
     // the start-up sound and without the box about a failure.
     bool Relisten(const QHostAddress& address, quint16 port, QString* error = nullptr);
     // What the boot offers (ProxyDHCP) do as of the last start: see CServerEngine.
-    ::BootStatus BootState() const { return m_bootStatus; }
+    ::BootStatus BootState() const {
+        std::lock_guard<std::mutex> lock(m_statusLock);
+        return m_bootStatus;
+    }
     // Opens or closes them again after Boot/ProxyDhcp changed; returns BootState().
     ::BootStatus RestartBootOffers();
-    // What the DHCP server says now (see CServerEngine::DhcpStatus); it changes by
-    // itself when another DHCP server appears on its link or goes.
-    QString DhcpStatus() const {
+    // What the DHCP server does now (see CServerEngine::DhcpState); it changes by
+    // itself when another DHCP server appears on its link or goes, and when its
+    // interface comes or goes.
+    ::DhcpStatus DhcpState() const {
         std::lock_guard<std::mutex> lock(m_statusLock);
-        return m_strDhcpStatus;
+        return m_dhcpStatus;
     }
+    QString DhcpStatus() const { return DhcpState().text(); }
     bool IsListening() const { return m_nListenPort != 0; }
+    // Not listening only because the listen address is not on this host yet: the
+    // engine binds by itself once it appears.
+    bool WaitsForAddress() const { return m_bWaitsForAddress; }
     quint16 ListenPort() const { return m_nListenPort; }
+    // Called on this thread after the listener, the boot offers or the DHCP server
+    // changed by themselves (an interface came or went, another DHCP server answered).
+    void SetStatusListener(std::function<void()> fn) { m_onStatus = std::move(fn); }
 
     // Live settings: this thread's copies, handed to the engine at once.
     bool SoundOn() const { return m_settings.soundOn; }
@@ -123,6 +135,8 @@ private:
     void RunCommands();
     void WakeDrain();
     void Deliver(const Event& event);
+    // On the engine thread: takes what the engine's services say now.
+    void TakeStatus();
 
     SettingsSource m_source;
     IServerWindow* m_pWindow = nullptr;
@@ -151,9 +165,12 @@ private:
     QElapsedTimer m_sinceDrain;
     int m_nActive = 0;
     EngineSettings m_settings;
-    quint16 m_nListenPort = 0;
+    std::atomic<quint16> m_nListenPort = 0; // the engine binds by itself too
+    std::atomic<bool> m_bWaitsForAddress = false;
+    std::function<void()> m_onStatus;
+    // What the engine's services say, written on the engine thread.
+    mutable std::mutex m_statusLock;
     ::BootStatus m_bootStatus;
-    mutable std::mutex m_statusLock; // m_strDhcpStatus is written on the engine thread
-    QString m_strDhcpStatus;
+    ::DhcpStatus m_dhcpStatus;
     bool m_bShutDown = false;
 };

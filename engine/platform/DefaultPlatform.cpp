@@ -30,12 +30,48 @@ QList<NetInterface> SystemInterfaces() {
     for (const QNetworkInterface& i : QNetworkInterface::allInterfaces()) {
         NetInterface n;
         n.name = i.name();
-        n.up = i.flags() & QNetworkInterface::IsUp;
+        // A link without carrier (no cable, the peer down) is as good as down.
+        n.up = (i.flags() & QNetworkInterface::IsUp) && (i.flags() & QNetworkInterface::IsRunning);
         n.loopback = i.flags() & QNetworkInterface::IsLoopBack;
-        for (const QNetworkAddressEntry& e : i.addressEntries())
+        for (const QNetworkAddressEntry& e : i.addressEntries()) {
             n.addresses.append(e.ip());
+            n.prefixLengths.append(e.prefixLength());
+        }
         out.append(n);
     }
+    return out;
+}
+
+QList<InterfaceEvent> InterfaceChanges(const QList<NetInterface>& before,
+                                       const QList<NetInterface>& after) {
+    const auto find = [](const QList<NetInterface>& list, const QString& name) -> const NetInterface* {
+        for (const NetInterface& i : list)
+            if (i.name == name)
+                return &i;
+        return nullptr;
+    };
+    static const NetInterface none;
+    QList<InterfaceEvent> out;
+    const auto compare = [&](const NetInterface& was, const NetInterface& is, const QString& name,
+                             bool appeared) {
+        if (was.up != is.up || appeared)
+            out.append({is.up ? InterfaceEvent::LinkUp : InterfaceEvent::LinkDown, name});
+        for (qsizetype i = 0; i < was.addresses.size(); ++i)
+            if (!is.addresses.contains(was.addresses[i]))
+                out.append({InterfaceEvent::AddressRemoved, name, 0, was.addresses[i],
+                            was.prefixLength(i)});
+        for (qsizetype i = 0; i < is.addresses.size(); ++i)
+            if (!was.addresses.contains(is.addresses[i]))
+                out.append({InterfaceEvent::AddressAdded, name, 0, is.addresses[i],
+                            is.prefixLength(i)});
+    };
+    for (const NetInterface& was : before) {
+        const NetInterface* is = find(after, was.name);
+        compare(was, is ? *is : none, was.name, false);
+    }
+    for (const NetInterface& is : after)
+        if (!find(before, is.name))
+            compare(none, is, is.name, true);
     return out;
 }
 

@@ -1,4 +1,5 @@
 #include "engine/platform/FolderFiles.h"
+#include "engine/platform/LinkEvents.h"
 #include "engine/platform/LinuxSockets.h"
 #include "engine/platform/Platform.h"
 #include "engine/platform/TimerHeap.h"
@@ -25,6 +26,7 @@ namespace {
 
 constexpr quint64 kTimerKey = ~quint64(0);
 constexpr quint64 kWakeKey = ~quint64(0) - 1;
+constexpr quint64 kLinkKey = ~quint64(0) - 2;
 constexpr int kRecvBatch = 32;      // datagrams per recvmmsg
 constexpr int kRecvSlot = 65536;    // any UDP datagram fits, so a cut is the caller's
 constexpr int kSendBatch = 64;      // a window of up to 64 blocks in one sendmmsg
@@ -93,6 +95,7 @@ public:
     void runLoop(const std::function<void()>& onWake) override;
     void wakeLoop() override;
     void quitLoop() override { m_quit = true; }
+    bool watchInterfaces() override;
 
     bool ok() const { return m_epoll >= 0 && m_timerFd >= 0; }
     // A broadcast socket when `device` is given (empty: any interface).
@@ -125,6 +128,7 @@ private:
     int m_epoll = -1;
     int m_timerFd = -1;
     int m_wakeFd = -1; // the loop's own wake-up, when it runs its own loop
+    int m_linkFd = -1; // the kernel's interface events, once watched
     std::function<void()> m_onWake;
     bool m_quit = false;
     std::unique_ptr<CEpollTimerHost> m_timers;
@@ -237,6 +241,8 @@ CEpollPlatform::CEpollPlatform()
 
 CEpollPlatform::~CEpollPlatform() {
     m_notifier.reset();
+    if (m_linkFd >= 0)
+        ::close(m_linkFd);
     if (m_wakeFd >= 0)
         ::close(m_wakeFd);
     if (m_timerFd >= 0)
@@ -354,7 +360,7 @@ void CEpollPlatform::dispatch() {
     }
     epoll_event events[kMaxEvents];
     const int n = epoll_wait(m_epoll, events, kMaxEvents, 0);
-    if (n == 1 && events[0].data.u64 < kWakeKey) { // one socket, not the timer
+    if (n == 1 && events[0].data.u64 < kLinkKey) { // one socket, not the timer
         if (m_hotKey == events[0].data.u64 && m_hotStreak < 2)
             ++m_hotStreak;
         else if (m_hotKey != events[0].data.u64 || m_hotStreak >= 2 + 16)
@@ -384,6 +390,20 @@ void CEpollPlatform::runLoop(const std::function<void()>& onWake) {
     m_onWake = nullptr;
 }
 
+bool CEpollPlatform::watchInterfaces() {
+    if (m_linkFd >= 0)
+        return true;
+    m_linkFd = LinkEvents::Open();
+    epoll_event ev{};
+    ev.events = EPOLLIN;
+    ev.data.u64 = kLinkKey;
+    if (m_linkFd >= 0 && epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_linkFd, &ev) != 0) {
+        ::close(m_linkFd);
+        m_linkFd = -1;
+    }
+    return m_linkFd >= 0;
+}
+
 void CEpollPlatform::wakeLoop() {
     const quint64 one = 1;
     [[maybe_unused]] const auto n = ::write(m_wakeFd, &one, sizeof one);
@@ -411,6 +431,13 @@ void CEpollPlatform::dispatchEvents(const epoll_event* events, int n) {
         }
         if (key == kWakeKey)
             continue;
+        if (key == kLinkKey) {
+            LinkEvents::ReadAll(m_linkFd, [this](const InterfaceEvent& e) {
+                if (onInterfaceEvent)
+                    onInterfaceEvent(e);
+            });
+            continue;
+        }
         receive(key); // nothing when closed by an earlier handler of this dispatch
     }
     if (timerDue) {

@@ -9,3 +9,10 @@ inline QHostAddress NormalAddress(const QHostAddress& address) {
     const quint32 v4 = address.toIPv4Address(&isV4);
     return isV4 ? QHostAddress(v4) : address;
 }
+
+// A listener on every address (or none given): no one interface is its own.
+inline bool IsAnyAddress(const QHostAddress& listen) {
+    return listen.isNull() || listen == QHostAddress(QHostAddress::Any) ||
+           listen == QHostAddress(QHostAddress::AnyIPv4) ||
+           listen == QHostAddress(QHostAddress::AnyIPv6);
+}

@@ -150,15 +150,35 @@ public:
     virtual bool existsBeneath(const QString& root, const QByteArray& name, bool folderOnly) = 0;
 };
 
-// A network interface as the boot offers choose one.
+// A network interface as the boot offers and the DHCP server choose one.
 struct NetInterface {
     QString name;
-    bool up = false;
+    bool up = false; // up and its link running (a cable in, the peer up)
     bool loopback = false;
     QList<QHostAddress> addresses;
+    QList<int> prefixLengths; // of each address, in the same order
+    int prefixLength(qsizetype i) const { return i < prefixLengths.size() ? prefixLengths[i] : 0; }
+};
+
+// A change to one of this host's interfaces, as the system tells it.
+struct InterfaceEvent {
+    enum Kind : quint8 { LinkUp, LinkDown, AddressAdded, AddressRemoved };
+    InterfaceEvent() = default;
+    InterfaceEvent(Kind k, const QString& n, int i = 0, const QHostAddress& a = {}, int p = 0)
+        : kind(k), name(n), index(i), address(a), prefixLength(p) {}
+    Kind kind = LinkUp;
+    QString name;
+    int index = 0;        // the system's number for it (0: not known)
+    QHostAddress address; // the address events' address
+    int prefixLength = 0;
+    bool operator==(const InterfaceEvent&) const = default;
 };
 // This host's interfaces, from the system (what IPlatform::interfaces answers by default).
 QList<NetInterface> SystemInterfaces();
+// What changed from one look at the interfaces to the next, as events: links by name
+// (an interface that appeared tells its state; one gone is a link down), then addresses.
+QList<InterfaceEvent> InterfaceChanges(const QList<NetInterface>& before,
+                                       const QList<NetInterface>& after);
 
 class IPlatform {
 public:
@@ -188,6 +208,10 @@ public:
                                                               QString* error) = 0;
     // The interfaces of this host, in the system's order.
     virtual QList<NetInterface> interfaces();
+    // Tells onInterfaceEvent, on the loop's thread, of every link going up or down and
+    // every address added or removed from now on. False where it cannot.
+    virtual bool watchInterfaces() { return false; }
+    std::function<void(const InterfaceEvent&)> onInterfaceEvent;
     // How many descriptors this process may hold open (RLIMIT_NOFILE); -1 for no limit.
     virtual qint64 openFileLimit();
 

@@ -202,8 +202,30 @@ public:
     }
     ITimerHost& timers() override { return m_timers; }
     IFileSystem& files() override { return m_files; }
+    // No event source everywhere: the interfaces are looked at every few seconds.
+    bool watchInterfaces() override {
+        if (m_interfacePoll)
+            return true;
+        m_interfaces = interfaces();
+        m_interfacePoll = std::make_unique<QTimer>();
+        QObject::connect(m_interfacePoll.get(), &QTimer::timeout, [this] {
+            QList<NetInterface> now = interfaces();
+            const QList<InterfaceEvent> changes = InterfaceChanges(m_interfaces, now);
+            m_interfaces = std::move(now);
+            for (const InterfaceEvent& e : changes)
+                if (onInterfaceEvent)
+                    onInterfaceEvent(e);
+            if (!changes.isEmpty())
+                m_after.post();
+        });
+        m_interfacePoll->start(kInterfacePollMs);
+        return true;
+    }
 
 private:
+    static constexpr int kInterfacePollMs = 3000;
+    std::unique_ptr<QTimer> m_interfacePoll;
+    QList<NetInterface> m_interfaces;
     AfterDispatch m_after{[this] { runAfterDispatch(); }};
     QtTimerHost m_timers{&m_after};
     CFolderFileSystem m_files;

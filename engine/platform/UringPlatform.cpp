@@ -1,4 +1,5 @@
 #include "engine/platform/FolderFiles.h"
+#include "engine/platform/LinkEvents.h"
 #include "engine/platform/LinuxSockets.h"
 #include "engine/platform/Platform.h"
 
@@ -8,6 +9,7 @@
 #include <cstring>
 #include <liburing.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
@@ -37,7 +39,7 @@ constexpr unsigned kMaxCqes = 512;  // completions handled per pass
 constexpr socklen_t kNameRoom = 32; // a sockaddr_in6, rounded so the control data aligns
 
 // What a completion is for: the top byte of its user_data; a receive's slot below.
-enum Kind : quint64 { Recv = 1, Timeout, TimeoutUpdate, Wake, Send, Cancel, SendSegmented };
+enum Kind : quint64 { Recv = 1, Timeout, TimeoutUpdate, Wake, Send, Cancel, SendSegmented, Link };
 constexpr quint64 tag(Kind kind, quint32 index = 0) { return (quint64(kind) << 56) | index; }
 
 } // namespace
@@ -99,6 +101,7 @@ public:
     void runLoop(const std::function<void()>& onWake) override;
     void wakeLoop() override;
     void quitLoop() override { m_quit = true; }
+    bool watchInterfaces() override;
 
     // Called by the sockets and the timers.
     qint64 send(CUringSocket* socket, const char* data, qint64 size, const QHostAddress& to,
@@ -127,6 +130,7 @@ private:
     }
     void armReceive(quint32 slot);
     void armWake();
+    void armLink();
     void dispatch();
     void received(const io_uring_cqe* cqe);
     void deliver(quint32 slot, char* buffer, int length);
@@ -143,6 +147,7 @@ private:
 
     int m_wakeFd = -1;
     quint64 m_wakeCount = 0;
+    int m_linkFd = -1; // the kernel's interface events, once watched
     int m_notifyFd = -1; // completions, for Qt's loop when that drives the platform
     std::unique_ptr<QSocketNotifier> m_notifier;
     std::function<void()> m_onWake;
@@ -263,6 +268,8 @@ CUringPlatform::~CUringPlatform() {
         munmap(m_buffers, size_t(kBufCount) * kBufSize);
     if (m_wakeFd >= 0)
         ::close(m_wakeFd);
+    if (m_linkFd >= 0)
+        ::close(m_linkFd);
     if (m_notifyFd >= 0)
         ::close(m_notifyFd);
 }
@@ -326,6 +333,27 @@ void CUringPlatform::armWake() {
         return;
     io_uring_prep_read(sqe, m_wakeFd, &m_wakeCount, sizeof m_wakeCount, 0);
     io_uring_sqe_set_data64(sqe, tag(Wake));
+}
+
+// A poll of the interface events, armed again after each: they are rare, and a read
+// of its own takes every message waiting.
+void CUringPlatform::armLink() {
+    io_uring_sqe* sqe = nextSqe();
+    if (!sqe)
+        return;
+    io_uring_prep_poll_add(sqe, m_linkFd, POLLIN);
+    io_uring_sqe_set_data64(sqe, tag(Link));
+}
+
+bool CUringPlatform::watchInterfaces() {
+    if (m_linkFd >= 0)
+        return true;
+    m_linkFd = LinkEvents::Open();
+    if (m_linkFd < 0)
+        return false;
+    armLink();
+    submitIfIdle();
+    return true;
 }
 
 // Sends what was queued for it, stops its receive, then closes the descriptor, so that
@@ -490,6 +518,13 @@ void CUringPlatform::dispatch() {
             if (cqe->res < 0 && cqe->res != -EAGAIN && cqe->res != -ENOBUFS &&
                 cqe->res != -ENOMEM)
                 m_segment = false;
+            break;
+        case Link:
+            LinkEvents::ReadAll(m_linkFd, [this](const InterfaceEvent& e) {
+                if (onInterfaceEvent)
+                    onInterfaceEvent(e);
+            });
+            armLink();
             break;
         default: // a send the kernel refused, a stale update or cancel: nothing to do
             break;

@@ -77,6 +77,8 @@ CServerEngine::CServerEngine(IServerWindow* window, std::unique_ptr<IPlatform> p
     m_nAutoMaxTransfers = DefaultMaxTransfers();
     m_platform->timers().onTimeout = [this](int id) { OnTimer(id); };
     m_platform->setAfterDispatch([this] { FreeRetired(); });
+    m_platform->onInterfaceEvent = [this](const InterfaceEvent&) { FollowInterfaces(); };
+    m_platform->watchInterfaces();
 }
 
 CServerEngine::~CServerEngine() {
@@ -94,6 +96,8 @@ bool CServerEngine::Listen(const QHostAddress& address, quint16 port, QString* e
                            bool tellWindow) {
     RetireListener();
     m_bindAddress = address;
+    m_bWantListen = true;
+    m_nWantedPort = port;
     StartHttp(tellWindow);
     QString why;
     // A burst of requests is read at once. The address each was sent to is always asked
@@ -120,9 +124,14 @@ bool CServerEngine::Listen(const QHostAddress& address, quint16 port, QString* e
 }
 
 BootStatus CServerEngine::RestartBootOffers() {
+    RestartDhcp();
+    return RestartOffers();
+}
+
+BootStatus CServerEngine::RestartOffers() {
     m_proxyDhcp.reset();
     m_bootStatus = {};
-    RestartDhcp();
+    m_bootInterface = {};
     if (!m_bootMenu)
         m_bootMenu = std::make_unique<CBootMenuFile>(*this);
     m_bootMenu->Stop();
@@ -130,30 +139,36 @@ BootStatus CServerEngine::RestartBootOffers() {
         m_bootMenu->Start(m_dhcp->Link().address);
     if (!m_pListenSocket || !m_settings.proxyDhcp)
         return m_bootStatus;
-    auto offers = std::make_unique<CProxyDhcp>(*this);
+    m_bootInterface = ChooseBootInterface(m_bindAddress, m_platform->interfaces());
     // Where our own DHCP server answers, it names the boot files itself: two answers
     // to one DISCOVER would only confuse the client.
-    if (m_dhcp &&
-        ChooseBootInterface(m_bindAddress, m_platform->interfaces()).device == m_dhcp->Link().device) {
+    if (m_dhcp && m_bootInterface.device == m_dhcp->Link().device) {
         m_bootStatus.aside = m_dhcp->Link().device;
         return m_bootStatus;
     }
+    // No interface for them (yet): they wait for one (FollowInterfaces).
+    if (m_bootInterface.device.isEmpty()) {
+        m_bootStatus.waits = m_bootInterface.describe();
+        return m_bootStatus;
+    }
+    auto offers = std::make_unique<CProxyDhcp>(*this);
     QString why;
-    if (offers->Start(m_bindAddress, &why)) {
+    if (offers->Start(m_bootInterface, &why)) {
         m_bootStatus.where = offers->Interface().describe();
         m_bootMenu->Start(offers->Interface().address);
         m_proxyDhcp = std::move(offers);
     } else {
-        m_bootStatus = {false, QString(), why};
+        m_bootStatus.ok = false;
+        m_bootStatus.why = why;
     }
     return m_bootStatus;
 }
 
-QString CServerEngine::RestartDhcp() {
+DhcpStatus CServerEngine::RestartDhcp() {
     m_dhcp.reset();
-    m_strDhcpStatus.clear();
+    m_dhcpStatus = {};
     if (!m_pListenSocket || !m_settings.dhcpEnabled)
-        return m_strDhcpStatus;
+        return m_dhcpStatus;
     DhcpContext context;
     context.platform = m_platform.get();
     if (!m_nDhcpTimer)
@@ -172,10 +187,10 @@ QString CServerEngine::RestartDhcp() {
         const Refusal why = admission().Client(address);
         return why == Refusal::None ? QString() : RefusalRow(why);
     };
-    context.statusChanged = [this](const QString& status) {
-        m_strDhcpStatus = status;
-        if (m_onDhcpStatus)
-            m_onDhcpStatus(status);
+    context.statusChanged = [this](const ::DhcpStatus& status) {
+        m_dhcpStatus = status;
+        if (m_onStatusChanged)
+            m_onStatusChanged();
     };
     context.ipxeFile = [this](const QString& mac) { return ipxeBootFile(mac); };
     context.leaseFile = Dhcp::LeaseFolder() + QLatin1Char('/') + QLatin1String(Dhcp::kLeaseFileName);
@@ -194,16 +209,67 @@ QString CServerEngine::RestartDhcp() {
     options.bootFileUefiHttp = m_settings.bootFileUefiHttp;
     options.bootFileIpxe = m_settings.bootFileIpxe;
     options.bootFileOther = m_settings.bootFileOther;
-    QString why;
-    const DhcpLink link = FindDhcpLink(options.interface, m_bindAddress, &why);
+    // An interface that is not there, down or without an address is waited for.
+    const DhcpLink link =
+        FindDhcpLink(options.interface, m_bindAddress, m_platform->interfaces(), &m_dhcpStatus);
+    if (link.device.isEmpty())
+        return m_dhcpStatus;
     auto server = std::make_unique<CDhcpServer>(std::move(context));
-    if (!link.device.isEmpty() && server->Start(options, link, &why)) {
-        m_strDhcpStatus = server->Status();
+    QString why;
+    if (server->Start(options, link, &why)) {
+        m_dhcpStatus = server->Report();
         m_dhcp = std::move(server);
     } else {
-        m_strDhcpStatus = QStringLiteral("dhcp fails: ") + why;
+        m_dhcpStatus = {};
+        m_dhcpStatus.state = ::DhcpStatus::State::Fails;
+        m_dhcpStatus.device = link.device;
+        m_dhcpStatus.why = why;
     }
-    return m_strDhcpStatus;
+    return m_dhcpStatus;
+}
+
+// Whether the DHCP server's interface is no longer what it runs on, or has come.
+bool CServerEngine::DhcpLinkChanged() {
+    if (!m_settings.dhcpEnabled)
+        return false;
+    ::DhcpStatus wait;
+    const DhcpLink link =
+        FindDhcpLink(m_settings.dhcpInterface, m_bindAddress, m_platform->interfaces(), &wait);
+    if (m_dhcp)
+        return !(link == m_dhcp->Link());
+    return !link.device.isEmpty() || (m_dhcpStatus.waiting() && !(wait == m_dhcpStatus));
+}
+
+bool CServerEngine::WaitsForAddress() {
+    if (m_pListenSocket || !m_bWantListen || IsAnyAddress(m_bindAddress))
+        return false;
+    for (const NetInterface& i : m_platform->interfaces())
+        for (const QHostAddress& a : i.addresses)
+            if (a.isEqual(m_bindAddress, QHostAddress::ConvertV4MappedToIPv4))
+                return false;
+    return true;
+}
+
+void CServerEngine::FollowInterfaces() {
+    const ::DhcpStatus dhcpBefore = m_dhcpStatus;
+    const BootStatus bootBefore = m_bootStatus;
+    const bool listeningBefore = IsListening();
+    if (!m_pListenSocket && m_bWantListen && !IsAnyAddress(m_bindAddress)) {
+        // Only once the address is here: binding sooner would only fail again.
+        if (!WaitsForAddress())
+            Listen(m_bindAddress, m_nWantedPort, nullptr, false);
+    } else if (m_pListenSocket) {
+        const bool dhcpChanged = DhcpLinkChanged();
+        if (dhcpChanged)
+            RestartDhcp();
+        if (dhcpChanged ||
+            (m_settings.proxyDhcp &&
+             !(ChooseBootInterface(m_bindAddress, m_platform->interfaces()) == m_bootInterface)))
+            RestartOffers();
+    }
+    if (m_onStatusChanged &&
+        (IsListening() != listeningBefore || !(m_dhcpStatus == dhcpBefore) || !(m_bootStatus == bootBefore)))
+        m_onStatusChanged();
 }
 
 // Settings that change what the DHCP server answers open it again.
@@ -577,6 +643,7 @@ void CServerEngine::Shutdown() {
         t->Discard();
     }
     FreeRetired();
+    m_bWantListen = false;
     RetireListener();
     if (m_http)
         m_http->Stop();
@@ -587,6 +654,9 @@ void CServerEngine::RetireListener() {
     m_dhcp.reset();
     if (m_bootMenu)
         m_bootMenu->Stop();
+    m_dhcpStatus = {};
+    m_bootStatus = {};
+    m_bootInterface = {};
     if (m_pListenSocket)
         m_retiredListeners.push_back(std::move(m_pListenSocket));
     if (!m_bInListener)

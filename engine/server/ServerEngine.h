@@ -2,6 +2,7 @@
 
 #include "engine/config/AccessRules.h"
 #include "engine/config/EngineSettings.h"
+#include "engine/boot/ProxyDhcp.h"
 #include "engine/files/RequestPath.h"
 #include "engine/server/Admission.h"
 #include "engine/platform/Platform.h"
@@ -75,13 +76,21 @@ public:
     BootStatus RestartBootOffers();
     BootStatus BootState() const { return m_bootStatus; }
     // The DHCP server ([Dhcp] Enabled) on its interface, opened or closed to follow the
-    // settings; RestartBootOffers calls it. Returns what DhcpStatus() says.
-    QString RestartDhcp();
-    // "dhcp on eth1 (192.0.2.10), pool A-B", "dhcp fails: ...", "Another DHCP server
-    // answers on ...", or empty when off.
-    QString DhcpStatus() const { return m_strDhcpStatus; }
-    // Told of every later change of DhcpStatus() (the host sets it).
-    std::function<void(const QString&)> m_onDhcpStatus;
+    // settings; RestartBootOffers calls it. Returns what DhcpState() says.
+    ::DhcpStatus RestartDhcp();
+    ::DhcpStatus DhcpState() const { return m_dhcpStatus; }
+    // Its text: "dhcp on eth1 (192.0.2.10), pool A-B", "DHCP waits: eth1 link down", ...
+    QString DhcpStatus() const { return m_dhcpStatus.text(); }
+    // Told when the DHCP server, the boot offers or the listener changed by themselves
+    // (another DHCP server, an interface that came or went); the host sets it.
+    std::function<void()> m_onStatusChanged;
+    // An interface came, went or changed (the platform tells of each): the listener on
+    // an address that was missing binds now, the DHCP server and the boot offers follow
+    // their interface (wait while it is down or has no address, bind when it is back).
+    void FollowInterfaces();
+    // Not listening because the fixed listen address is on no interface yet: it binds
+    // by itself once the address appears.
+    bool WaitsForAddress();
 
     // Abort (after the user confirmed): every transfer in progress gets ERROR 0, its
     // row "User aborts!!" in red, a partly received file removed; all transfers end.
@@ -173,6 +182,9 @@ public:
 
 private:
     void StartHttp(bool tellWindow);
+    // The boot offers alone, beside the DHCP server as it is.
+    BootStatus RestartOffers();
+    bool DhcpLinkChanged();
     // Closes the listener; freed at once unless its own dispatch is on the stack.
     void RetireListener();
     quint16 NextPort(const QSet<quint16>& tried);
@@ -194,7 +206,12 @@ private:
     QHash<int, std::function<void()>> m_serviceTimers;
     int m_nLastServiceTimer = 0x10000;
     std::unique_ptr<CDhcpServer> m_dhcp; // while [Dhcp] Enabled and the listener is open
-    QString m_strDhcpStatus;
+    ::DhcpStatus m_dhcpStatus;
+    BootInterface m_bootInterface; // where the boot offers were last placed
+    // The listener as last asked for: on a fixed address that is not there yet, it binds
+    // once the address appears.
+    bool m_bWantListen = false;
+    quint16 m_nWantedPort = 0;
     int m_nDhcpTimer = 0; // its timer, registered once
     // The folder's menu for iPXE clients, followed while boot offers or the DHCP server
     // run and [Boot] Menu is on.

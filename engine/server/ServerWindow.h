@@ -87,12 +87,13 @@ public:
 IServerWindow& NoServerWindow();
 
 // The boot offers' state for the window: off (nothing in either), running on `where`,
-// or failed with `why`.
+// waiting for their interface (`waits`), or failed with `why`.
 struct BootStatus {
     bool ok = true;
     QString where; // "eth0 (192.0.2.10)"
     QString why;   // why they could not be opened
     QString aside; // the interface where our DHCP server answers instead
+    QString waits; // what they wait for: "eth0 link down", "no interface with an IPv4 address"
     bool on() const { return ok && !where.isEmpty(); }
     // "boot offers on eth0 (192.0.2.10)", "boot offers fail: ..." or empty when off.
     QString text() const {
@@ -101,6 +102,52 @@ struct BootStatus {
         if (!aside.isEmpty())
             return QStringLiteral("boot offers not needed on %1: the DHCP server answers there")
                 .arg(aside);
+        if (!waits.isEmpty())
+            return QStringLiteral("boot offers wait: ") + waits;
         return where.isEmpty() ? QString() : QStringLiteral("boot offers on ") + where;
+    }
+    bool operator==(const BootStatus&) const = default;
+};
+
+// The DHCP server's state for the window and the headless output.
+struct DhcpStatus {
+    enum class State : quint8 {
+        Off,
+        On,          // handing out addresses (or asking the link first)
+        LinkDown,    // the interface is down, or not there (yet)
+        NoAddress,   // the interface has no IPv4 address
+        OtherServer, // another DHCP server answers on the link
+        Fails,       // the settings or the system refuse it: `why`
+    };
+    State state = State::Off;
+    QString device;              // the interface (empty: none could be chosen)
+    QString address;             // ours there (NoAddress without a device: the one asked for)
+    QString poolFirst, poolLast; // On
+    QString other;               // OtherServer: that server's address
+    QString why;                 // Fails
+    bool present = true;         // LinkDown: the interface exists
+    bool waiting() const { return state == State::LinkDown || state == State::NoAddress; }
+    bool operator==(const DhcpStatus&) const = default;
+    // "dhcp on eth1 (192.0.2.10), pool A-B", "DHCP waits: eth1 link down", ... or empty.
+    QString text() const {
+        switch (state) {
+        case State::Off: return QString();
+        case State::On:
+            return QStringLiteral("dhcp on %1 (%2), pool %3-%4").arg(device, address, poolFirst, poolLast);
+        case State::LinkDown:
+            return present ? QStringLiteral("DHCP waits: %1 link down").arg(device)
+                           : QStringLiteral("DHCP waits: %1 link down (no such interface yet)").arg(device);
+        case State::NoAddress:
+            if (!device.isEmpty())
+                return QStringLiteral("DHCP waits: %1 has no IPv4 address").arg(device);
+            return address.isEmpty()
+                       ? QStringLiteral("DHCP waits: no interface with an IPv4 address")
+                       : QStringLiteral("DHCP waits: no interface has %1").arg(address);
+        case State::OtherServer:
+            return QStringLiteral("Another DHCP server answers on %1 (%2): not handing out addresses")
+                .arg(device, other);
+        case State::Fails: return QStringLiteral("dhcp fails: ") + why;
+        }
+        return QString();
     }
 };

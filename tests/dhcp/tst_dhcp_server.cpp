@@ -43,7 +43,7 @@ class TestDhcpServer : public QObject {
                 rows[int(r) - 1] = {t, s};
             };
             c.admit = [this](const QHostAddress&) { return refuseAll; };
-            c.statusChanged = [this](const QString& s) { statuses.append(s); };
+            c.statusChanged = [this](const DhcpStatus& s) { statuses.append(s.text()); };
             c.leaseFile = leaseFile;
             c.epochAtStart = 1765300000;
             server = std::make_unique<CDhcpServer>(std::move(c));

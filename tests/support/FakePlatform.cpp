@@ -1,5 +1,7 @@
 #include "FakePlatform.h"
 
+#include "engine/platform/NormalAddress.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <cerrno>
@@ -69,6 +71,15 @@ std::unique_ptr<IDatagramSocket> FakePlatform::bindUdp(const QHostAddress& addre
     if (net.refusedPorts.contains(port) || net.bound.contains(port)) {
         if (error)
             *error = QStringLiteral("Address in use");
+        return nullptr;
+    }
+    // With interfaces of its own, an address none of them holds cannot be bound.
+    bool here = fakeInterfaces.isEmpty() || IsAnyAddress(address);
+    for (const NetInterface& i : fakeInterfaces)
+        here = here || i.addresses.contains(address);
+    if (!here) {
+        if (error)
+            *error = QStringLiteral("Cannot assign requested address");
         return nullptr;
     }
     auto socket = std::make_unique<FakeSocket>(&net, port);

@@ -143,6 +143,18 @@ public:
     FakeFiles& fileSystem() { return m_files; }
     // The end of a dispatch (after each datagram delivered and each timer fired).
     void endDispatch() { runAfterDispatch(); }
+    bool watchInterfaces() override { return watching = true; }
+    // The interfaces become `now`, and the engine hears what changed, as the system
+    // would tell it.
+    void changeInterfaces(const QList<NetInterface>& now) {
+        const QList<InterfaceEvent> events = InterfaceChanges(interfaces(), now);
+        fakeInterfaces = now;
+        for (const InterfaceEvent& e : events)
+            if (watching && onInterfaceEvent)
+                onInterfaceEvent(e);
+        endDispatch();
+    }
+    bool watching = false;
 
 private:
     FakeTimers m_timers{this};
