@@ -434,7 +434,7 @@ void CMainFrame::UpdateStatusField() {
     }
     // A firewall that keeps clients from our ports, read when the ports change (ufw
     // and firewalld let loopback through).
-    m_pFirewall->Watch(listening && !m_address.isLoopback() ? Firewall::OurPorts(m_nPort, boot.on(), !dhcp.isEmpty(),
+    m_pFirewall->Watch(listening && !m_address.isLoopback() ? Firewall::OurPorts(m_nPort, boot.on(), dhcp.state != DhcpStatus::State::Off,
                                                       http ? engine.Settings().httpPort : 0)
                                  : QList<Firewall::Port>());
     if (const QString firewall = m_pFirewall->Result().text(); !firewall.isEmpty()) {
@@ -544,10 +544,11 @@ QString CMainFrame::EmptyListText(quint16 httpPort, const BootStatus& boot) cons
         more << QStringLiteral("HTTP (Option &gt; Protocol) would serve the folder to browsers "
                                "and UEFI HTTP boot as well.");
     // The DHCP server: its state while on, else what it would do.
-    const QString dhcp = m_pView->Engine().DhcpStatus().toHtmlEscaped();
-    if (dhcp.startsWith(QLatin1String("dhcp on")))
+    const ::DhcpStatus state = m_pView->Engine().DhcpState();
+    const QString dhcp = state.text().toHtmlEscaped();
+    if (state.state == ::DhcpStatus::State::On)
         more << QStringLiteral("The DHCP server is on: %1 (Option &gt; DHCP...).").arg(dhcp);
-    else if (!dhcp.isEmpty())
+    else if (state.state != ::DhcpStatus::State::Off)
         more << QStringLiteral("The DHCP server hands out nothing: %1 (Option &gt; DHCP...).")
                     .arg(dhcp);
     else
