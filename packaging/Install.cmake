@@ -86,12 +86,15 @@ install(FILES ${_pkg}/debian/copyright ${_out}/changelog.Debian.gz DESTINATION $
 # vantrel-server`) and a firewalld service with the TFTP connection-tracking helper
 # (`sudo firewall-cmd --add-service=vantrel-server`). The default ports come from the
 # settings' own defaults, so the two cannot drift apart.
-file(READ ${CMAKE_SOURCE_DIR}/settings/SettingsStore.h _store)
-string(REGEX MATCH "kDefaultPort = ([0-9]+);" _ "${_store}")
+file(READ ${CMAKE_SOURCE_DIR}/engine/config/SettingsTable.h _table)
+string(REGEX MATCH "X\\(Port, \"Protocol/Port\", Port, ([0-9]+)," _ "${_table}")
 set(VANTREL_TFTP_PORT ${CMAKE_MATCH_1})
-string(REGEX MATCH "kDefaultHttpPort = ([0-9]+);" _ "${_store}")
+string(REGEX MATCH "X\\(HttpPort, \"Http/Port\", Port, ([0-9]+)," _ "${_table}")
 set(VANTREL_HTTP_PORT ${CMAKE_MATCH_1})
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/settings/SettingsStore.h)
+if(NOT VANTREL_TFTP_PORT OR NOT VANTREL_HTTP_PORT)
+    message(FATAL_ERROR "the default ports are not found in engine/config/SettingsTable.h")
+endif()
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/engine/config/SettingsTable.h)
 configure_file(${_pkg}/vantrel-server.ufw.in ${_out}/firewall/vantrel-server @ONLY)
 configure_file(${_pkg}/vantrel-server.firewalld.xml.in ${_out}/firewall/vantrel-server.xml @ONLY)
 

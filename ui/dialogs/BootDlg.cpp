@@ -17,12 +17,20 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QVBoxLayout>
 
 CBootDlg::CBootDlg(CSettingsStore& store, const QString& answersOn, QWidget* parent)
     : QDialog(parent), m_strFolder(store.WorkingFolder()) {
     setWindowTitle(QStringLiteral("Boot"));
-    auto* layout = new QVBoxLayout(this);
+    // The fields scroll, so that the dialog fits a small or scaled screen; what it
+    // answers on and the buttons stay in sight.
+    auto* outer = new QVBoxLayout(this);
+    auto* body = new QWidget;
+    auto* layout = new QVBoxLayout(body);
+    layout->setContentsMargins(0, 0, 0, 0);
     m_pSwitch = new QCheckBox(QStringLiteral("Offer boot &files to PXE clients"), this);
     m_pSwitch->setObjectName(QStringLiteral("proxyDhcp"));
     m_pSwitch->setChecked(store.ProxyDhcp());
@@ -91,14 +99,28 @@ CBootDlg::CBootDlg(CSettingsStore& store, const QString& answersOn, QWidget* par
     ShowChain();
     layout->addWidget(MakeMenuGroup(store));
 
+    auto* scroll = new QScrollArea(this);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->setWidget(body);
+    outer->addWidget(scroll, 1);
     auto* where = new QLabel(QStringLiteral("Answers on: ") + answersOn, this);
     where->setObjectName(QStringLiteral("answersOn"));
     where->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    layout->addWidget(where);
+    outer->addWidget(where);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    layout->addWidget(buttons);
+    outer->addWidget(buttons);
+    // All of it where the screen has room; else as much as fits beside a title bar.
+    const QMargins m = outer->contentsMargins();
+    const int others = where->sizeHint().height() + buttons->sizeHint().height() +
+                       2 * outer->spacing() + m.top() + m.bottom();
+    const int room = screen()->availableGeometry().height() - 72 - others;
+    scroll->setMinimumHeight(qMax(120, qMin(body->sizeHint().height(), room)));
+    scroll->setMinimumWidth(body->sizeHint().width() +
+                            scroll->verticalScrollBar()->sizeHint().width());
     m_pSwitch->setFocus();
 }
 
