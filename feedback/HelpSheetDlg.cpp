@@ -96,8 +96,20 @@ CPageSettings::CPageSettings(QWidget* parent)
     // The sheet keeps the size of its other pages (it must fit a small screen at scale
     // 2); the table scrolls within it.
     m_pTable->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+    // The chosen row's description in full, as the sheet is too narrow for the column.
+    auto* about = new QLabel(this);
+    about->setObjectName(QStringLiteral("settingAbout"));
+    about->setWordWrap(true);
+    about->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    connect(m_pTable, &QTableWidget::currentCellChanged, about, [this, about](int row) {
+        const QTableWidgetItem* key = m_pTable->item(row, 1);
+        const QTableWidgetItem* what = m_pTable->item(row, m_pTable->columnCount() - 1);
+        about->setText(key && what ? key->text() + QStringLiteral(": ") + what->text() : QString());
+    });
+    m_pTable->setCurrentCell(0, 0);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_pTable, 1);
+    layout->addWidget(about);
 }
 
 CHelpSheetDlg::CHelpSheetDlg(QWidget* parent, int selectPage)
