@@ -1,9 +1,11 @@
+#include "engine/config/EngineSettings.h"
 #include "engine/config/SettingsTable.h"
 #include "feedback/HelpSheetDlg.h"
 #include "settings/SettingsManual.h"
 #include "settings/SettingsStore.h"
 
 #include <QProcess>
+#include <QSettings>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -15,6 +17,9 @@ class TestSettingsTable : public QObject {
 private slots:
     void everyKeyInManualAndHelp();
     void storeKeepsIntegersInTheirLimits();
+    void settingsDefaults();
+    void emptyFileReadsAsTheEngineDefaults();
+    void timeOutKeptWithinTheOption();
 };
 
 void TestSettingsTable::everyKeyInManualAndHelp() {
@@ -82,6 +87,51 @@ void TestSettingsTable::storeKeepsIntegersInTheirLimits() {
         QCOMPARE(store.SettingNotes(), QStringList{QStringLiteral("%1=abc not understood, using %2")
                                                        .arg(entry->Name()).arg(entry->number)});
     }
+}
+
+void TestSettingsTable::settingsDefaults() {
+    QTemporaryDir dir;
+    CSettingsStore store(dir.filePath("s.ini"));
+    QCOMPARE(store.GetProfileString(CSettingsStore::kDirName, CSettingsStore::DefaultDirName()),
+             QDir::homePath() + "/tftp");
+    QCOMPARE(store.GetProfileInt(CSettingsStore::kTimeOut, 20), 20);
+    store.WriteProfileInt(CSettingsStore::kTimeOut, -3);
+    QCOMPARE(store.GetProfileInt(CSettingsStore::kTimeOut, 20), -3);
+    QSettings raw(store.FileName(), QSettings::IniFormat);
+    QCOMPARE(raw.value("WorkingDir/TimeOut").toString(), QStringLiteral("-3"));
+    // A value that is not a number reads as the default.
+    raw.setValue("WorkingDir/TimeOut", "soon");
+    raw.sync();
+    QCOMPARE(store.GetProfileInt(CSettingsStore::kTimeOut, 20), 20);
+}
+
+// The engine's tests start from the value's own defaults: an empty file must read as them.
+void TestSettingsTable::emptyFileReadsAsTheEngineDefaults() {
+    QTemporaryDir dir;
+    CSettingsStore store(dir.filePath("s.ini"));
+    EngineSettings defaults;
+    defaults.workingFolder = CSettingsStore::DefaultDirName();
+    QVERIFY(store.LoadEngineSettings() == defaults);
+}
+
+// TimeOut as the engine is handed it: never past the option's 255 nor below 1 s, and a
+// value not understood is said so.
+void TestSettingsTable::timeOutKeptWithinTheOption() {
+    QTemporaryDir dir;
+    CSettingsStore store(dir.filePath("s.ini"));
+    const struct {
+        int written;
+        int handed;
+    } cases[] = {{7, 7}, {0, 1}, {-5, 1}, {999999, 255}};
+    for (const auto& c : cases) {
+        store.WriteProfileInt(CSettingsStore::kTimeOut, c.written);
+        QCOMPARE(store.LoadEngineSettings().timeOut, c.handed);
+    }
+    QCOMPARE(store.SettingNotes(), QStringList{"TimeOut=999999 out of range, using 255"});
+    store.WriteProfileString(CSettingsStore::kTimeOut, QStringLiteral("2.5"));
+    store.WriteProfileString(CSettingsStore::kMaxBlockSize, QStringLiteral("abc"));
+    QCOMPARE(store.SettingNotes(), (QStringList{"TimeOut=2.5 not understood, using 20",
+                                                "MaxBlockSize=abc not understood, using 1468"}));
 }
 
 QTEST_MAIN(TestSettingsTable)

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "FakePlatform.h"
+#include "engine/config/EngineSettings.h"
 #include "engine/server/ServerEngine.h"
-#include "settings/SettingsStore.h"
 #include "engine/tftp/TftpPacket.h"
 #include "engine/server/TransferSocket.h"
 
@@ -11,15 +11,14 @@
 #include <QTemporaryDir>
 #include <memory>
 
-// The engine follows the store as CEngineHost makes it: each write hands it the file's
-// values (but for the live sounds and rules).
-inline void HandFileValues(CSettingsStore& store, CServerEngine& engine) {
-    EngineSettings settings = engine.Settings();
-    settings.FollowFile(store.LoadEngineSettings());
-    engine.SetSettings(settings);
-}
-inline void FollowStore(CSettingsStore& store, CServerEngine& engine) {
-    store.AddWriteListener([&store, &engine] { HandFileValues(store, engine); });
+// The settings file changed (a dialog saved, or another program edited it and the host's
+// look saw it): the engine gets its values as the host hands them, all but the sounds and
+// the security rules, which only their own commands change.
+inline void HandFile(CServerEngine& engine, const EngineSettings& file) {
+    EngineSettings next = engine.Settings();
+    next.FollowFile(file);
+    if (!(next == engine.Settings()))
+        engine.SetSettings(next);
 }
 
 // An engine on fake sockets and a fake clock, serving a temporary folder.
@@ -28,30 +27,29 @@ struct EngineFixture {
     static constexpr quint16 kClientPort = 5000;
 
     QTemporaryDir dir;
-    std::unique_ptr<CSettingsStore> store;
+    // What the settings file holds, as the settings layer reads it for the host.
+    EngineSettings file;
     RecordingWindow window;
     FakePlatform* platform = nullptr;
     std::unique_ptr<CServerEngine> engine;
     QHostAddress client{QStringLiteral("127.0.0.1")};
 
     explicit EngineFixture(int timeOut = 20) {
-        store = std::make_unique<CSettingsStore>(dir.filePath(QStringLiteral("settings.ini")));
         QDir(dir.path()).mkdir(QStringLiteral("root"));
-        store->WriteProfileString(CSettingsStore::kDirName, root());
-        store->WriteProfileInt(CSettingsStore::kTimeOut, timeOut);
+        file.workingFolder = root();
+        file.timeOut = timeOut;
         auto owned = std::make_unique<FakePlatform>();
         platform = owned.get();
         engine = std::make_unique<CServerEngine>(&window, std::move(owned));
-        engine->LoadLiveSettings(store->LoadEngineSettings());
-        FollowStore(*store, *engine);
+        engine->LoadLiveSettings(file);
         engine->Listen(QHostAddress::LocalHost, kListen);
         window.sounds.clear();
     }
 
-    // The host's look at the file, once a second: an edit by another program arrives.
-    void lookAtFile() {
-        if (store->ReloadIfChanged())
-            HandFileValues(*store, *engine);
+    // An edit of the settings file, handed to the engine.
+    template <typename Edit> void change(Edit edit) {
+        edit(file);
+        HandFile(*engine, file);
     }
 
     QString root() const { return dir.filePath(QStringLiteral("root")); }

@@ -1,7 +1,6 @@
 #include "EngineFixture.h"
 
 #include <QProcess>
-#include <QSettings>
 #include <QtTest>
 #include <unistd.h>
 
@@ -90,8 +89,7 @@ private slots:
     // Ports are drawn at random, but never one a live transfer holds.
     void portSequenceWrapsAndSkipsLivePorts() {
         EngineFixture f;
-        f.store->WriteProfileInt(CSettingsStore::kPortFirst, 40000);
-        f.store->WriteProfileInt(CSettingsStore::kPortLast, 40002);
+        f.change([](EngineSettings& s) { s.portFirst = 40000, s.portLast = 40002; });
         f.writeFile("big", QByteArray(2000, 'b'));
         f.writeFile("small", "s");
         const quint16 a = f.rrq("big", 1000); // stays live: never acknowledged
@@ -109,8 +107,7 @@ private slots:
     // A firewall opens one range: transfer ports come from it, and all of it is used.
     void portRangeFromSettings() {
         EngineFixture f;
-        f.store->WriteProfileInt(CSettingsStore::kPortFirst, 40000);
-        f.store->WriteProfileInt(CSettingsStore::kPortLast, 40002);
+        f.change([](EngineSettings& s) { s.portFirst = 40000, s.portLast = 40002; });
         f.writeFile("big", QByteArray(2000, 'b'));
         QSet<quint16> ports;
         for (int i = 0; i < 3; ++i) // stay live: never acknowledged
@@ -121,8 +118,7 @@ private slots:
     // Ports that another program holds are passed over; only a run of them is reported.
     void socketCreationFailure() {
         EngineFixture f;
-        f.store->WriteProfileInt(CSettingsStore::kPortFirst, 40000);
-        f.store->WriteProfileInt(CSettingsStore::kPortLast, 40003);
+        f.change([](EngineSettings& s) { s.portFirst = 40000, s.portLast = 40003; });
         f.writeFile("a", "a");
         f.net().refusedPorts = {40000, 40001, 40002};
         QCOMPARE(f.rrq("a"), quint16(40003));
@@ -151,7 +147,7 @@ private slots:
         QCOMPARE(f.download(f.rrq("\\pxelinux.0", 5002), 5002), QByteArray("boot"));
         QCOMPARE(f.lastRow().texts.file, QStringLiteral("\\pxelinux.0"));
 
-        f.store->WriteProfileInt(CSettingsStore::kDriveLetters, 0); // a drive is refused then
+        f.change([](EngineSettings& s) { s.driveLetters = false; }); // a drive is refused then
         for (const QByteArray& name : {QByteArray("../settings.ini"), QByteArray("sub/../../x"),
                                        QByteArray("..\\settings.ini"), QByteArray("C:\\boot.ini")}) {
             f.sent();
@@ -174,15 +170,13 @@ private slots:
         o.open(QIODevice::WriteOnly);
         o.write("zz");
         o.close();
-        // Another process edits the store: the next request after the host's look sees it.
-        {
-            QSettings outside(f.store->FileName(), QSettings::IniFormat);
-            outside.setValue("WorkingDir/DirName", f.dir.filePath("other") + "/");
-            outside.setValue("WorkingDir/OverWrite", 5);
-        }
-        f.lookAtFile();
+        // Another program edits the file: the next request after the host's look sees it.
+        f.change([&f](EngineSettings& s) {
+            s.workingFolder = f.dir.filePath("other") + "/";
+            s.overWrite = true;
+        });
         QCOMPARE(f.download(f.rrq("z")), QByteArray("zz"));
-        f.wrq("z", 5001); // OverWrite 5 counts as on
+        f.wrq("z", 5001);
         QCOMPARE(f.lastRow().texts.info, QStringLiteral("Data Receiving...."));
     }
 
@@ -192,7 +186,7 @@ private slots:
         const QString gone = f.dir.filePath("unplugged");
         const QString file = f.dir.filePath("settings.ini");
         for (const QString& folder : {gone, file}) {
-            f.store->WriteProfileString(CSettingsStore::kDirName, folder);
+            f.change([&folder](EngineSettings& s) { s.workingFolder = folder; });
             f.sent();
             f.rrq("a", 6100);
             QCOMPARE(f.lastRow().texts.info, QStringLiteral("Working folder missing: ") + folder);
@@ -261,7 +255,7 @@ private slots:
                 QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("+i"), path});
             if (::access(QFile::encodeName(path).constData(), W_OK) == 0)
                 QSKIP("no way to make a file unwritable here");
-            f.store->WriteProfileInt(CSettingsStore::kOverWrite, c.overWrite ? 1 : 0);
+            f.change([&c](EngineSettings& s) { s.overWrite = c.overWrite; });
             f.wrq("locked.cfg");
             const QList<QByteArray> out = f.sent();
             QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("-i"), path});
@@ -272,29 +266,16 @@ private slots:
         }
     }
 
-    void settingsDefaults() {
-        QTemporaryDir dir;
-        CSettingsStore store(dir.filePath("s.ini"));
-        QCOMPARE(store.GetProfileString(CSettingsStore::kDirName, CSettingsStore::DefaultDirName()),
-                 QDir::homePath() + "/tftp");
-        QCOMPARE(store.GetProfileInt(CSettingsStore::kTimeOut, 20), 20);
-        store.WriteProfileInt(CSettingsStore::kTimeOut, -3);
-        QCOMPARE(store.GetProfileInt(CSettingsStore::kTimeOut, 20), -3);
-        QSettings raw(store.FileName(), QSettings::IniFormat);
-        QCOMPARE(raw.value("WorkingDir/TimeOut").toString(), QStringLiteral("-3"));
-        // A value that is not a number reads as the default.
-        raw.setValue("WorkingDir/TimeOut", "soon");
-        raw.sync();
-        QCOMPARE(store.GetProfileInt(CSettingsStore::kTimeOut, 20), 20);
-    }
-
     void liveSettingsLoadedOnce() {
         EngineFixture f;
-        f.store->WriteProfileInt(CSettingsStore::kAllowClient, 1);
-        f.store->WriteProfileString("Client3", "127.0.0.1");
-        f.store->WriteProfileInt(CSettingsStore::kSoundOn, 0);
+        f.change([](EngineSettings& s) {
+            s.rules.allowClient = true;
+            s.rules.clients[2] = QStringLiteral("127.0.0.1");
+            s.soundOn = false;
+        });
         QVERIFY(!f.engine->Rules().allowClient); // not re-read while running
-        f.engine->LoadLiveSettings(f.store->LoadEngineSettings());
+        QVERIFY(f.engine->Settings().soundOn);
+        f.engine->LoadLiveSettings(f.file);
         QVERIFY(f.engine->Rules().allowClient);
         QCOMPARE(f.engine->Rules().clients[2], QStringLiteral("127.0.0.1"));
         QVERIFY(!f.engine->Settings().soundOn);

@@ -35,12 +35,13 @@ class TestDhcp : public QObject {
 
     struct BootFixture : EngineFixture {
         BootFixture() {
-            store->WriteProfileInt(CSettingsStore::kProxyDhcp, 1);
-            store->WriteProfileString(CSettingsStore::kBootFileBios, "undionly.kpxe");
-            store->WriteProfileString(CSettingsStore::kBootFileUefi, "snponly.efi");
-            store->WriteProfileString(CSettingsStore::kBootFileIpxe, "boot.ipxe");
-            store->WriteProfileString(CSettingsStore::kBootFileUefiHttp,
-                                      "http://127.0.0.1/boot.efi");
+            change([](EngineSettings& s) {
+                s.proxyDhcp = true;
+                s.bootFileBios = "undionly.kpxe";
+                s.bootFileUefi = "snponly.efi";
+                s.bootFileIpxe = "boot.ipxe";
+                s.bootFileUefiHttp = "http://127.0.0.1/boot.efi";
+            });
             for (const char* name : {"undionly.kpxe", "snponly.efi", "boot.ipxe"})
                 writeFile(name, "x");
             engine->RestartBootOffers();
@@ -108,7 +109,7 @@ private slots:
                     .isEmpty());
         QCOMPARE(f.window.rows.size(), rows);
         // A kind whose boot file is empty is not answered either.
-        f.store->WriteProfileString(CSettingsStore::kBootFileBios, QString());
+        f.change([](EngineSettings& s) { s.bootFileBios.clear(); });
         QVERIFY(f.ask(packet(Dhcp::DISCOVER, {vendor("PXEClient"), arch(0)})).isEmpty());
         // Off by default: no socket on 67 or 4011.
         EngineFixture plain;
@@ -188,17 +189,18 @@ private slots:
     void uefiHttpNameBecomesUrl() {
         BootFixture f;
         f.writeFile(QStringLiteral("efi dir.efi"), "x");
-        f.store->WriteProfileString(CSettingsStore::kBootFileUefiHttp,
-                                    QStringLiteral("efi dir.efi"));
-        f.store->WriteProfileInt(CSettingsStore::kHttpPort, 8081);
+        f.change([](EngineSettings& s) {
+            s.bootFileUefiHttp = QStringLiteral("efi dir.efi");
+            s.httpPort = 8081;
+        });
         const QByteArray discover =
             packet(Dhcp::DISCOVER, {vendor("HTTPClient:Arch:00016"), arch(16)});
-        f.store->WriteProfileInt(CSettingsStore::kHttpEnabled, 0);
+        f.change([](EngineSettings& s) { s.httpEnabled = false; });
         QVERIFY(f.ask(discover).isEmpty());
         QCOMPARE(f.lastRow().state, ROW_FAILED);
         QCOMPARE(f.lastRow().texts.info,
                  QStringLiteral("HTTP Is Off (Option > Protocol): efi dir.efi"));
-        f.store->WriteProfileInt(CSettingsStore::kHttpEnabled, 1);
+        f.change([](EngineSettings& s) { s.httpEnabled = true; });
         const QList<FakeDatagram> out = f.ask(discover);
         QCOMPARE(out.size(), 1);
         QCOMPARE(reply(out[0]).option(Dhcp::OptBootFile),
@@ -310,7 +312,7 @@ private slots:
             BootFixture f;
             for (const QString& name : c.files)
                 f.writeFile(name, "#!ipxe\n");
-            f.store->WriteProfileInt(CSettingsStore::kMenu, c.menu ? 1 : 0);
+            f.change([&c](EngineSettings& s) { s.menu = c.menu; });
             const QList<FakeDatagram> out = f.ask(ipxe);
             QVERIFY2(out.size() == 1, c.what);
             QVERIFY2(reply(out[0]).option(Dhcp::OptBootFile) == c.offered,
@@ -322,7 +324,7 @@ private slots:
 
         BootFixture f;
         f.writeFile("vmlinuz-6.1", "k");
-        f.store->WriteProfileInt(CSettingsStore::kMenu, 1);
+        f.change([](EngineSettings& s) { s.menu = true; });
         QVERIFY(f.readFile("menu-generated.ipxe").contains("kernel tftp://127.0.0.1/vmlinuz-6.1\n"));
         const int listings = f.platform->fileSystem().folderListings;
         for (int i = 0; i < 5; ++i)
@@ -332,14 +334,16 @@ private slots:
         f.clock().advance(1000);
         QVERIFY(f.readFile("menu-generated.ipxe").contains("initrd --name initrd tftp://127.0.0.1/initrd.img-6.1\n"));
         // The menu's own settings apply on their next look; HTTP moves the files to it.
-        f.store->WriteProfileInt(CSettingsStore::kMenuSeconds, 3);
-        f.store->WriteProfileInt(CSettingsStore::kHttpEnabled, 1);
+        f.change([](EngineSettings& s) {
+            s.menuSeconds = 3;
+            s.httpEnabled = true;
+        });
         f.clock().advance(1000);
         const QByteArray script = f.readFile("menu-generated.ipxe");
         QVERIFY(script.contains("--timeout 3000"));
         QVERIFY(script.contains("kernel http://127.0.0.1:8080/vmlinuz-6.1"));
         // Turned off: iPXE gets BootFileIpxe again, and the folder is no longer looked at.
-        f.store->WriteProfileInt(CSettingsStore::kMenu, 0);
+        f.change([](EngineSettings& s) { s.menu = false; });
         QCOMPARE(reply(f.ask(ipxe).value(0)).option(Dhcp::OptBootFile), QByteArray("boot.ipxe"));
         f.writeFile("linux", "k");
         f.clock().advance(2000);
@@ -351,8 +355,10 @@ private slots:
     // neutral, silent row while the client still hears "not found".
     void secureBootChain() {
         BootFixture f;
-        f.store->WriteProfileInt(CSettingsStore::kSecureBootChain, 1);
-        f.store->WriteProfileString(CSettingsStore::kBootFileUefi, QString());
+        f.change([](EngineSettings& s) {
+            s.secureBootChain = true;
+            s.bootFileUefi.clear();
+        });
         QDir(f.root()).mkdir(QStringLiteral("grub"));
         for (const char* name : {"shimx64.efi", "mmx64.efi", "grub/grub.cfg"})
             f.writeFile(name, "x");
@@ -382,7 +388,7 @@ private slots:
             {"/grub/x86_64-efi/command.lst", false, ROW_FAILED, notFound},
         };
         for (const Case& c : cases) {
-            f.store->WriteProfileInt(CSettingsStore::kSecureBootChain, c.chainOn ? 1 : 0);
+            f.change([&c](EngineSettings& s) { s.secureBootChain = c.chainOn; });
             f.window.sounds.clear();
             f.net().takeSent();
             f.rrq(c.name);

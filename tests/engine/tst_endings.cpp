@@ -206,7 +206,7 @@ private slots:
         QCOMPARE(f.download(port, 5001), wire);
         QCOMPARE(f.lastRow().texts.info, QStringLiteral("Transfer Complete"));
 
-        f.store->WriteProfileInt(CSettingsStore::kConvertNetascii, 0);
+        f.change([](EngineSettings& s) { s.convertNetascii = false; });
         port = f.send(EngineFixture::request(Tftp::RRQ, "text.bin", "netascii"), 5002);
         QCOMPARE(f.download(port, 5002), original);
     }

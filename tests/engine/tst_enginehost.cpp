@@ -1,6 +1,7 @@
 #include "EngineFixture.h"
 #include "engine/host/EngineHost.h"
 #include "settings/SettingsWatch.h"
+#include "settings/SettingsStore.h"
 
 #include <QElapsedTimer>
 #include <QSettings>

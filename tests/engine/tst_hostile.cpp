@@ -103,7 +103,7 @@ private slots:
         f.writeFile("file", "x");
         for (const QString& dir :
              {QString(), QStringLiteral("relative"), f.path("missing"), f.path("file")}) {
-            f.store->WriteProfileString(CSettingsStore::kDirName, dir);
+            f.change([&dir](EngineSettings& s) { s.workingFolder = dir; });
             // Refused as an access violation; the row says which folder is missing.
             for (int upload = 0; upload < 2; ++upload) {
                 if (upload)
@@ -185,8 +185,7 @@ private slots:
     // A flood from one address neither takes every descriptor nor keeps others out.
     void liveTransfersAreLimited() {
         EngineFixture f;
-        f.store->WriteProfileInt(CSettingsStore::kMaxTransfersPerClient, 2);
-        f.store->WriteProfileInt(CSettingsStore::kMaxTransfers, 3);
+        f.change([](EngineSettings& s) { s.maxTransfersPerClient = 2, s.maxTransfers = 3; });
         f.writeFile("f", QByteArray(2000, 'f'));
         f.rrq("f", 6000);
         f.rrq("f", 6001);
@@ -212,7 +211,7 @@ private slots:
     // block, but no longer count against the client's limit.
     void finishedUploadsLeaveTheLimit() {
         EngineFixture f;
-        f.store->WriteProfileInt(CSettingsStore::kMaxTransfersPerClient, 2);
+        f.change([](EngineSettings& s) { s.maxTransfersPerClient = 2; });
         for (int i = 0; i < 4; ++i) {
             const quint16 port = f.wrq(QByteArray("cfg") + QByteArray::number(i));
             f.toTransfer(port, EngineFixture::data(1, "short"));
@@ -332,8 +331,7 @@ private slots:
     // Every transfer port taken: the client hears it from the listener.
     void noFreePortIsTold() {
         EngineFixture f;
-        f.store->WriteProfileInt(CSettingsStore::kPortFirst, 40000);
-        f.store->WriteProfileInt(CSettingsStore::kPortLast, 40001);
+        f.change([](EngineSettings& s) { s.portFirst = 40000, s.portLast = 40001; });
         f.writeFile("f", QByteArray(2000, 'f'));
         f.rrq("f", 6000);
         f.rrq("f", 6001);

@@ -118,8 +118,10 @@ private slots:
         LinkFixture f;
         f.set({lo()});
         QVERIFY(f.platform->watching);
-        f.store->WriteProfileString(CSettingsStore::kDhcpInterface, QStringLiteral("eth1"));
-        f.store->WriteProfileInt(CSettingsStore::kDhcpEnabled, 1);
+        f.change([](EngineSettings& s) {
+            s.dhcpInterface = QStringLiteral("eth1");
+            s.dhcpEnabled = true;
+        });
         QCOMPARE(f.engine->DhcpStatus(), QStringLiteral("DHCP waits: eth1 link down (no such interface yet)"));
         QCOMPARE(f.device(Dhcp::kServerPort), QStringLiteral("-"));
         const QString on = QStringLiteral("dhcp on eth1 (198.51.100.1), pool 198.51.100.2-198.51.100.51");
@@ -159,8 +161,10 @@ private slots:
         LinkFixture f;
         const QList<NetInterface> up = {lo(), iface("eth1", true, {"198.51.100.1/24"})};
         f.set(up);
-        f.store->WriteProfileString(CSettingsStore::kDhcpInterface, QStringLiteral("eth1"));
-        f.store->WriteProfileInt(CSettingsStore::kDhcpEnabled, 1);
+        f.change([](EngineSettings& s) {
+            s.dhcpInterface = QStringLiteral("eth1");
+            s.dhcpEnabled = true;
+        });
         f.set({lo(), iface("eth1", false, {"198.51.100.1/24"})});
         f.set(up);
         QFile discover(QStringLiteral(DHCP_DATA "/udhcpc-discover.bin"));
@@ -185,8 +189,10 @@ private slots:
     // socket while the link is down; the offers wait and come back.
     void listenerAndBootOffersFollowTheAddress() {
         LinkFixture f;
-        f.store->WriteProfileInt(CSettingsStore::kProxyDhcp, 1);
-        f.store->WriteProfileString(CSettingsStore::kBootFileBios, "undionly.kpxe");
+        f.change([](EngineSettings& s) {
+            s.proxyDhcp = true;
+            s.bootFileBios = "undionly.kpxe";
+        });
         f.set({lo(), iface("eth1", false)});
         const QHostAddress fixed(QStringLiteral("198.51.100.1"));
         QVERIFY(!f.engine->Listen(fixed, EngineFixture::kListen, nullptr, false));

@@ -46,7 +46,7 @@ private slots:
         f.rrq("AMB", 5002);
         QCOMPARE(f.lastRow().texts.info, kNotFound);
 
-        f.store->WriteProfileInt(CSettingsStore::kIgnoreCase, 0);
+        f.change([](EngineSettings& s) { s.ignoreCase = false; });
         f.rrq("\\Boot\\BCD", 5003);
         QCOMPARE(f.lastRow().texts.info, kNotFound);
     }
@@ -82,7 +82,7 @@ private slots:
                    "q nonsense\n"
                    "r ^evil ../x\n");
         file.close();
-        f.store->WriteProfileString(CSettingsStore::kRemapFile, rules);
+        f.change([&rules](EngineSettings& s) { s.remapFile = rules; });
 
         QCOMPARE(f.download(f.rrq("pxe/menu")), QByteArray("for this host"));
         QCOMPARE(f.lastRow().texts.file, QStringLiteral("hosts/127.0.0.1-menu"));
@@ -110,7 +110,7 @@ private slots:
 
     void clientFolderFirst() {
         EngineFixture f;
-        f.store->WriteProfileInt(CSettingsStore::kClientFolders, 1);
+        f.change([](EngineSettings& s) { s.clientFolders = true; });
         QDir(f.root()).mkpath("127.0.0.1");
         f.writeFile("127.0.0.1/a.cfg", "mine");
         f.writeFile("a.cfg", "common");
@@ -165,7 +165,7 @@ private slots:
     // for it and makes no sound; other refusals still sound.
     void missingFilesQuiet() {
         EngineFixture f;
-        f.store->WriteProfileInt(CSettingsStore::kHideMissingFiles, 1);
+        f.change([](EngineSettings& s) { s.hideMissingFiles = true; });
         f.rrq("nothing-here");
         QCOMPARE(f.lastRow().texts.info, kNotFound);
         QVERIFY(f.lastRow().texts.missingFile);

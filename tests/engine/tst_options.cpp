@@ -22,7 +22,7 @@ class TestOptions : public QObject {
         return r;
     }
     static void negotiating(EngineFixture& f, bool on = true) {
-        f.store->WriteProfileInt(CSettingsStore::kNegotiate, on ? 1 : 0);
+        f.change([on](EngineSettings& s) { s.negotiate = on; });
     }
     // The blocks in `out` by number.
     static QMap<quint16, QByteArray> blocks(const QList<QByteArray>& out) {

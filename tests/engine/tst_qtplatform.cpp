@@ -25,17 +25,16 @@ class TestQtPlatform : public QObject {
 
     struct RealServer {
         QTemporaryDir dir;
-        CSettingsStore store{dir.filePath(QStringLiteral("s.ini"))};
+        EngineSettings file; // the settings file's values
         RecordingWindow window;
         std::unique_ptr<CServerEngine> engine;
         quint16 port = 0;
 
         explicit RealServer(const QHostAddress& address = QHostAddress::LocalHost) {
             QDir(dir.path()).mkdir(QStringLiteral("root"));
-            store.WriteProfileString(CSettingsStore::kDirName, dir.filePath(QStringLiteral("root")));
+            file.workingFolder = dir.filePath(QStringLiteral("root"));
             engine = std::make_unique<CServerEngine>(&window, makePlatform());
-            engine->SetSettings(store.LoadEngineSettings());
-            FollowStore(store, *engine);
+            engine->SetSettings(file);
             for (int attempt = 0; attempt < 20 && !engine->IsListening(); ++attempt) {
                 port = quint16(40000 + QRandomGenerator::global()->bounded(20000));
                 engine->Listen(address, port);
@@ -63,8 +62,9 @@ private slots:
     void dualStack() {
         RealServer s{QHostAddress(QHostAddress::Any)};
         QVERIFY(s.engine->IsListening());
-        for (int replyFromAsked : {1, 0}) {
-            s.store.WriteProfileInt(CSettingsStore::kReplyFromRequestAddress, replyFromAsked);
+        for (bool replyFromAsked : {true, false}) {
+            s.file.replyFromRequestAddress = replyFromAsked;
+            HandFile(*s.engine, s.file);
             for (const char* address : {"::1", "127.0.0.1"}) {
                 QUdpSocket client;
                 QVERIFY(client.bind(QHostAddress(QLatin1String(address)), 0));

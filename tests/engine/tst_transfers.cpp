@@ -107,7 +107,7 @@ private slots:
     // netascii moves bytes as they are.
     void largeBlocksAndNetasciiUnchanged() {
         EngineFixture f;
-        f.store->WriteProfileInt(CSettingsStore::kConvertNetascii, 0);
+        f.change([](EngineSettings& s) { s.convertNetascii = false; });
         const QByteArray crlf = QByteArray("line\r\n").repeated(170); // 1020 bytes
         const quint16 port = f.send(EngineFixture::request(Tftp::WRQ, "t.txt", "netascii"));
         f.toTransfer(port, EngineFixture::data(1, crlf));
@@ -281,26 +281,22 @@ private slots:
         f.writeFile("t", pattern(2000));
         const quint16 port = f.rrq("t");
         QCOMPARE(f.clock().lastInterval.value(port), 20000);
-        f.store->WriteProfileInt(CSettingsStore::kTimeOut, 7);
+        const auto timeOut = [&f](int seconds) {
+            f.change([seconds](EngineSettings& s) { s.timeOut = seconds; });
+        };
+        timeOut(7);
         f.toTransfer(port, EngineFixture::ack(1));
         QCOMPARE(f.clock().lastInterval.value(port), 7000);
-        f.store->WriteProfileInt(CSettingsStore::kTimeOut, 0); // 0 and below run with 1 s
+        timeOut(0); // 0 and below run with 1 s
         f.toTransfer(port, EngineFixture::ack(2));
         QCOMPARE(f.clock().lastInterval.value(port), 1000);
-        f.store->WriteProfileInt(CSettingsStore::kTimeOut, -5);
+        timeOut(-5);
         f.clock().advance(1000);
         QCOMPARE(f.clock().lastInterval.value(port), 1000);
-        // No more than the option allows, and a value not understood is said so.
-        f.store->WriteProfileInt(CSettingsStore::kTimeOut, 999999);
+        // The most the store hands (it keeps TimeOut within the option's 255).
+        timeOut(255);
         f.toTransfer(port, EngineFixture::ack(3));
         QCOMPARE(f.clock().lastInterval.value(port), 255000);
-        QCOMPARE(f.store->SettingNotes(),
-                 QStringList{"TimeOut=999999 out of range, using 255"});
-        f.store->WriteProfileString(CSettingsStore::kTimeOut, QStringLiteral("2.5"));
-        f.store->WriteProfileString(CSettingsStore::kMaxBlockSize, QStringLiteral("abc"));
-        QCOMPARE(f.store->SettingNotes(),
-                 (QStringList{"TimeOut=2.5 not understood, using 20",
-                              "MaxBlockSize=abc not understood, using 1468"}));
     }
 
     void lostLastAckTurnsCompleteIntoFailure() {
@@ -430,7 +426,7 @@ private slots:
         QCOMPARE(f.lastRow().texts.info, QStringLiteral("Error: Requested File Not Found!!"));
         f.sent();
 
-        f.store->WriteProfileInt(CSettingsStore::kOverWrite, 0);
+        f.change([](EngineSettings& s) { s.overWrite = false; });
         f.writeFile("exists", "old");
         f.wrq("exists", 5002);
         QCOMPARE(f.lastRow().texts.info,
@@ -449,7 +445,7 @@ private slots:
     // downloads go on.
     void uploadsTurnedOff() {
         EngineFixture f;
-        f.store->WriteProfileInt(CSettingsStore::kReadOnly, 1);
+        f.change([](EngineSettings& s) { s.readOnly = true; });
         f.writeFile("fw.img", "old");
         f.wrq("fw.img", 5001);
         QCOMPARE(f.lastRow().texts.info, QStringLiteral("Uploads Are Turned Off"));
@@ -480,7 +476,7 @@ private slots:
         f.rrq("incoming", 5005);
         QCOMPARE(f.lastRow().texts.info,
                  QStringLiteral("Error: File already using. Can not open file!!"));
-        f.store->WriteProfileInt(CSettingsStore::kOverWrite, 0);
+        f.change([](EngineSettings& s) { s.overWrite = false; });
         f.wrq("incoming", 5006);
         QCOMPARE(f.lastRow().texts.info,
                  QStringLiteral("Error: File already using. Can not open file!!"));
