@@ -1,26 +1,24 @@
 #pragma once
 
 #include "FakePlatform.h"
+#include "engine/config/EngineSettings.h"
 #include "engine/server/ServerEngine.h"
-#include "settings/SettingsStore.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <memory>
 
-// What every fuzz input starts from: a private working folder with files to send, a
-// settings file of its own, and a server engine on the fake platform listening on 69.
+// What every fuzz input starts from: a private working folder with files to send, and a
+// server engine on the fake platform listening on 69.
 class FuzzServer {
 public:
     static QTemporaryDir& Folder() {
         static QTemporaryDir dir;
         return dir;
     }
-    // The settings are written once per value, not per input: each write is a disk sync.
-    static CSettingsStore& Store(bool overWrite, int timeOut) {
-        static CSettingsStore store(Folder().filePath(QStringLiteral("settings.ini")));
-        static int lastOverWrite = -1, lastTimeOut = -1;
+    // The working folder, with its files made once for every input.
+    static QString WorkingFolder() {
         static bool filesMade = false;
         if (!filesMade) {
             filesMade = true;
@@ -30,25 +28,19 @@ public:
             f.write(QByteArray(3000, 'x')); // six blocks, the last one short
             QFile e(Folder().filePath(QStringLiteral("tftp/a")));
             e.open(QIODevice::WriteOnly); // empty: one empty block
-            store.WriteProfileString(CSettingsStore::kDirName,
-                                     Folder().filePath(QStringLiteral("tftp")));
         }
-        if (int(overWrite) != lastOverWrite) {
-            store.WriteProfileInt(CSettingsStore::kOverWrite, overWrite);
-            lastOverWrite = overWrite;
-        }
-        if (timeOut != lastTimeOut) {
-            store.WriteProfileInt(CSettingsStore::kTimeOut, timeOut);
-            lastTimeOut = timeOut;
-        }
-        return store;
+        return Folder().filePath(QStringLiteral("tftp"));
     }
 
+    // An empty settings file's values but for these.
     FuzzServer(bool overWrite, int timeOut) {
         auto platform = std::make_unique<FakePlatform>();
         m_platform = platform.get();
         m_engine = std::make_unique<CServerEngine>(&m_window, std::move(platform));
-        EngineSettings settings = Store(overWrite, timeOut).LoadEngineSettings();
+        EngineSettings settings;
+        settings.workingFolder = WorkingFolder();
+        settings.overWrite = overWrite;
+        settings.timeOut = timeOut;
         settings.soundOn = true;
         m_engine->SetSettings(settings);
         m_engine->Listen(QHostAddress::LocalHost, 69);
