@@ -43,7 +43,7 @@ class TestDhcp : public QObject {
                                       "http://127.0.0.1/boot.efi");
             for (const char* name : {"undionly.kpxe", "snponly.efi", "boot.ipxe"})
                 writeFile(name, "x");
-            engine->RestartBootOffers();
+            services->RestartBootOffers();
         }
         // Delivers a client's packet to 67 (or 4011) and answers what was sent back.
         QList<FakeDatagram> ask(const QByteArray& p, quint16 port = Dhcp::kServerPort) {
