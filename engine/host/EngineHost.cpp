@@ -1,6 +1,7 @@
 #include "engine/host/EngineHost.h"
 
 #include "engine/host/ClientRows.h"
+#include "engine/host/EngineServices.h"
 #include "engine/server/ServerEngine.h"
 
 #include <QMetaObject>
@@ -95,11 +96,12 @@ void CEngineHost::RunEngineThread(const PlatformFactory& makePlatform) {
     m_pQueuedWindow = std::move(window);
     m_pEngine =
         std::make_unique<CServerEngine>(queued, makePlatform ? makePlatform() : nullptr);
+    m_pServices = std::make_unique<CEngineServices>(*m_pEngine);
     m_pEngine->SetSettings(m_settings); // the host thread waits for m_started meanwhile
     queued->SetEngine(m_pEngine.get());
     m_pEngine->m_beforeRequests = [this] { RunCommands(); };
-    m_pEngine->m_postToEngine = [this](std::function<void()> fn) { PostToEngine(std::move(fn)); };
-    m_pEngine->m_onStatusChanged = [this] {
+    m_pServices->m_postToEngine = [this](std::function<void()> fn) { PostToEngine(std::move(fn)); };
+    m_pServices->m_onStatusChanged = [this] {
         TakeStatus();
         QMetaObject::invokeMethod(
             this, [this] {
@@ -121,6 +123,7 @@ void CEngineHost::RunEngineThread(const PlatformFactory& makePlatform) {
         thread->exec();
     RunCommands();
     m_pClients.reset();
+    m_pServices.reset();
     m_pEngine.reset();
     m_pQueuedWindow.reset();
     m_commands.clear();
@@ -231,14 +234,14 @@ void CEngineHost::TakeStatus() {
     m_nListenPort = m_pEngine->ListenPort();
     m_bWaitsForAddress = m_pEngine->WaitsForAddress();
     std::lock_guard<std::mutex> lock(m_statusLock);
-    m_bootStatus = m_pEngine->BootState();
-    m_dhcpStatus = m_pEngine->DhcpState();
+    m_bootStatus = m_pServices->BootState();
+    m_dhcpStatus = m_pServices->DhcpState();
 }
 
 BootStatus CEngineHost::RestartBootOffers() {
     if (!m_bShutDown)
         RunOnEngine([this] {
-            m_pEngine->RestartBootOffers();
+            m_pServices->RestartBootOffers();
             TakeStatus();
         });
     return BootState();

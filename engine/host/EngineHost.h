@@ -17,6 +17,7 @@
 #include <vector>
 
 class CServerEngine;
+class CEngineServices;
 class CClientRows;
 class QThread;
 namespace TftpClient {
@@ -61,14 +62,14 @@ public:
     // Opens the listener again (another port, or the same once it is free), without
     // the start-up sound and without the box about a failure.
     bool Relisten(const QHostAddress& address, quint16 port, QString* error = nullptr);
-    // What the boot offers (ProxyDHCP) do as of the last start: see CServerEngine.
+    // What the boot offers (ProxyDHCP) do as of the last start: see CEngineServices.
     ::BootStatus BootState() const {
         std::lock_guard<std::mutex> lock(m_statusLock);
         return m_bootStatus;
     }
     // Opens or closes them again after Boot/ProxyDhcp changed; returns BootState().
     ::BootStatus RestartBootOffers();
-    // What the DHCP server does now (see CServerEngine::DhcpState); it changes by
+    // What the DHCP server does now (see CEngineServices::DhcpState); it changes by
     // itself when another DHCP server appears on its link or goes, and when its
     // interface comes or goes.
     ::DhcpStatus DhcpState() const {
@@ -144,6 +145,7 @@ private:
     // Built, used and destroyed on the engine thread only.
     std::unique_ptr<IServerWindow> m_pQueuedWindow;
     std::unique_ptr<CServerEngine> m_pEngine;
+    std::unique_ptr<CEngineServices> m_pServices; // HTTP, boot offers, DHCP beside it
     std::unique_ptr<CClientRows> m_pClients;
     QObject* m_pEngineSide = nullptr; // on the engine thread, when it runs Qt's loop
     bool m_bOwnLoop = false;          // the platform runs the engine thread's loop

@@ -5,7 +5,6 @@
 #include "engine/platform/NormalAddress.h"
 #include "engine/server/ServiceContext.h"
 #include "engine/tftp/TftpPacket.h"
-#include "engine/server/TransferSocket.h"
 
 #include <QFile>
 #include <algorithm>

@@ -2,18 +2,11 @@
 
 #include "engine/files/FileShareTable.h"
 #include "engine/platform/NormalAddress.h"
-#include "engine/boot/BootMenuFile.h"
-#include "engine/boot/ProxyDhcp.h"
-#include "engine/dhcp/DhcpServer.h"
-#include "engine/dhcp/LeaseFile.h"
-#include "engine/http/HttpService.h"
 #include "engine/server/TransferSocket.h"
 
-#include <QDateTime>
 #include <QFile>
 #include <QRandomGenerator>
 #include <algorithm>
-#include <tuple>
 
 // ---------------------------------------------------------------- listener
 
@@ -98,7 +91,8 @@ bool CServerEngine::Listen(const QHostAddress& address, quint16 port, QString* e
     m_bindAddress = address;
     m_bWantListen = true;
     m_nWantedPort = port;
-    StartHttp(tellWindow);
+    if (m_pFollower)
+        m_pFollower->ListenRequested(tellWindow);
     QString why;
     // A burst of requests is read at once. The address each was sent to is always asked
     // for: the setting that uses it may change while the listener stays, and the cost is
@@ -116,128 +110,9 @@ bool CServerEngine::Listen(const QHostAddress& address, quint16 port, QString* e
         return false;
     }
     m_pListenSocket = std::make_unique<CListenSocket>(this, std::move(socket));
-    RestartBootOffers();
-    if (!m_bootStatus.ok && tellWindow)
-        m_pWindow->ShowMessage(QStringLiteral("Boot Offer Socket Creation Fails!!\n\n") +
-                               m_bootStatus.text());
+    if (m_pFollower)
+        m_pFollower->ListenerOpened(tellWindow);
     return true;
-}
-
-BootStatus CServerEngine::RestartBootOffers() {
-    RestartDhcp();
-    return RestartOffers();
-}
-
-BootStatus CServerEngine::RestartOffers() {
-    m_proxyDhcp.reset();
-    m_bootStatus = {};
-    m_bootInterface = {};
-    if (!m_bootMenu)
-        m_bootMenu = std::make_unique<CBootMenuFile>(*this);
-    m_bootMenu->Stop();
-    if (m_dhcp)
-        m_bootMenu->Start(m_dhcp->Link().address);
-    if (!m_pListenSocket || !m_settings.proxyDhcp)
-        return m_bootStatus;
-    m_bootInterface = ChooseBootInterface(m_bindAddress, m_platform->interfaces());
-    // Where our own DHCP server answers, it names the boot files itself: two answers
-    // to one DISCOVER would only confuse the client.
-    if (m_dhcp && m_bootInterface.device == m_dhcp->Link().device) {
-        m_bootStatus.aside = m_dhcp->Link().device;
-        return m_bootStatus;
-    }
-    // No interface for them (yet): they wait for one (FollowInterfaces).
-    if (m_bootInterface.device.isEmpty()) {
-        m_bootStatus.waits = m_bootInterface.describe();
-        return m_bootStatus;
-    }
-    auto offers = std::make_unique<CProxyDhcp>(*this);
-    QString why;
-    if (offers->Start(m_bootInterface, &why)) {
-        m_bootStatus.where = offers->Interface().describe();
-        m_bootMenu->Start(offers->Interface().address);
-        m_proxyDhcp = std::move(offers);
-    } else {
-        m_bootStatus.ok = false;
-        m_bootStatus.why = why;
-    }
-    return m_bootStatus;
-}
-
-DhcpStatus CServerEngine::RestartDhcp() {
-    m_dhcp.reset();
-    m_dhcpStatus = {};
-    if (!m_pListenSocket || !m_settings.dhcpEnabled)
-        return m_dhcpStatus;
-    DhcpContext context;
-    context.platform = m_platform.get();
-    if (!m_nDhcpTimer)
-        m_nDhcpTimer = registerTimer([this] {
-            if (m_dhcp)
-                m_dhcp->OnTimer();
-        });
-    context.timerId = m_nDhcpTimer;
-    context.addRow = [this](const RowTexts& texts) { return AddRow(texts); };
-    context.updateRow = [this](RowHandle row, const RowTexts& texts, RowState state) {
-        m_pWindow->UpdateRow(row, texts, state);
-    };
-    context.playSound = [this](int id) { PlaySound(id); };
-    // The one admission's client rule, for the address a client would be given.
-    context.admit = [this](const QHostAddress& address) {
-        const Refusal why = admission().Client(address);
-        return why == Refusal::None ? QString() : RefusalRow(why);
-    };
-    context.statusChanged = [this](const ::DhcpStatus& status) {
-        m_dhcpStatus = status;
-        if (m_onStatusChanged)
-            m_onStatusChanged();
-    };
-    context.ipxeFile = [this](const QString& mac) { return ipxeBootFile(mac); };
-    context.leaseFile = Dhcp::LeaseFolder() + QLatin1Char('/') + QLatin1String(Dhcp::kLeaseFileName);
-    context.epochAtStart = QDateTime::currentSecsSinceEpoch();
-    DhcpOptions options;
-    options.interface = m_settings.dhcpInterface;
-    options.poolFirst = m_settings.dhcpPoolFirst;
-    options.poolLast = m_settings.dhcpPoolLast;
-    options.router = m_settings.dhcpRouter;
-    options.dnsServers = m_settings.dhcpDnsServers;
-    options.leaseSeconds = m_settings.dhcpLeaseSeconds;
-    options.hostsFile = m_settings.dhcpHostsFile;
-    options.onlyKnownHosts = m_settings.dhcpOnlyKnownHosts;
-    options.bootFileBios = m_settings.bootFileBios;
-    options.bootFileUefi = m_settings.bootFileUefi;
-    options.bootFileUefiHttp = m_settings.bootFileUefiHttp;
-    options.bootFileIpxe = m_settings.bootFileIpxe;
-    options.bootFileOther = m_settings.bootFileOther;
-    // An interface that is not there, down or without an address is waited for.
-    const DhcpLink link =
-        FindDhcpLink(options.interface, m_bindAddress, m_platform->interfaces(), &m_dhcpStatus);
-    if (link.device.isEmpty())
-        return m_dhcpStatus;
-    auto server = std::make_unique<CDhcpServer>(std::move(context));
-    QString why;
-    if (server->Start(options, link, &why)) {
-        m_dhcpStatus = server->Report();
-        m_dhcp = std::move(server);
-    } else {
-        m_dhcpStatus = {};
-        m_dhcpStatus.state = ::DhcpStatus::State::Fails;
-        m_dhcpStatus.device = link.device;
-        m_dhcpStatus.why = why;
-    }
-    return m_dhcpStatus;
-}
-
-// Whether the DHCP server's interface is no longer what it runs on, or has come.
-bool CServerEngine::DhcpLinkChanged() {
-    if (!m_settings.dhcpEnabled)
-        return false;
-    ::DhcpStatus wait;
-    const DhcpLink link =
-        FindDhcpLink(m_settings.dhcpInterface, m_bindAddress, m_platform->interfaces(), &wait);
-    if (m_dhcp)
-        return !(link == m_dhcp->Link());
-    return !link.device.isEmpty() || (m_dhcpStatus.waiting() && !(wait == m_dhcpStatus));
 }
 
 bool CServerEngine::WaitsForAddress() {
@@ -251,68 +126,16 @@ bool CServerEngine::WaitsForAddress() {
 }
 
 void CServerEngine::FollowInterfaces() {
-    const ::DhcpStatus dhcpBefore = m_dhcpStatus;
-    const BootStatus bootBefore = m_bootStatus;
-    const bool listeningBefore = IsListening();
-    if (!m_pListenSocket && m_bWantListen && !IsAnyAddress(m_bindAddress)) {
-        // Only once the address is here: binding sooner would only fail again.
-        if (!WaitsForAddress())
-            Listen(m_bindAddress, m_nWantedPort, nullptr, false);
-    } else if (m_pListenSocket) {
-        const bool dhcpChanged = DhcpLinkChanged();
-        if (dhcpChanged)
-            RestartDhcp();
-        if (dhcpChanged ||
-            (m_settings.proxyDhcp &&
-             !(ChooseBootInterface(m_bindAddress, m_platform->interfaces()) == m_bootInterface)))
-            RestartOffers();
-    }
-    if (m_onStatusChanged &&
-        (IsListening() != listeningBefore || !(m_dhcpStatus == dhcpBefore) || !(m_bootStatus == bootBefore)))
-        m_onStatusChanged();
+    // Only once the address is here: binding sooner would only fail again.
+    if (!m_pListenSocket && m_bWantListen && !IsAnyAddress(m_bindAddress) && !WaitsForAddress())
+        Listen(m_bindAddress, m_nWantedPort, nullptr, false);
 }
 
-// Settings that change what the DHCP server answers open it again.
 void CServerEngine::SetSettings(const EngineSettings& settings) {
     const EngineSettings before = m_settings;
     m_settings = settings;
-    const auto dhcpPart = [](const EngineSettings& s) {
-        return std::tie(s.dhcpEnabled, s.dhcpInterface, s.dhcpPoolFirst, s.dhcpPoolLast,
-                        s.dhcpRouter, s.dhcpDnsServers, s.dhcpLeaseSeconds, s.dhcpHostsFile,
-                        s.dhcpOnlyKnownHosts, s.bootFileBios, s.bootFileUefi, s.bootFileUefiHttp,
-                        s.bootFileIpxe, s.bootFileOther);
-    };
-    if (m_pListenSocket && (before.dhcpEnabled || settings.dhcpEnabled) &&
-        dhcpPart(before) != dhcpPart(settings))
-        RestartBootOffers();
-    else if (m_bootMenu && settings.menu && !before.menu)
-        m_bootMenu->Look(); // its once-a-second look stops while the menu is off
-}
-
-QString CServerEngine::ipxeBootFile(const QString& mac) {
-    return m_bootMenu ? m_bootMenu->OfferFor(mac) : m_settings.bootFileIpxe;
-}
-
-// HTTP on the listener's address, when it is on; tried again with each Listen until
-// its port opens.
-void CServerEngine::StartHttp(bool tellWindow) {
-    // Switched off, or now wanted on another port or address: what runs closes first,
-    // so that Protocol's HTTP and listen address apply at once, as the port does.
-    if (m_http && m_http->IsRunning() &&
-        (!m_settings.httpEnabled || m_http->Port() != m_settings.httpPort ||
-         m_httpAddress != m_bindAddress))
-        m_http->Stop();
-    if (!m_postToEngine || !m_settings.httpEnabled || (m_http && m_http->IsRunning()))
-        return;
-    m_httpAddress = m_bindAddress;
-    if (!m_http)
-        m_http = std::make_unique<CHttpService>(*this, m_postToEngine);
-    QString why;
-    const quint16 port = m_settings.httpPort;
-    if (!m_http->Start(m_bindAddress, port, &why) && tellWindow)
-        m_pWindow->ShowMessage(QStringLiteral("HTTP port %1 could not be opened: %2")
-                                   .arg(port)
-                                   .arg(why));
+    if (m_pFollower)
+        m_pFollower->SettingsChanged(before);
 }
 
 quint16 CServerEngine::ListenPort() const {
@@ -543,32 +366,9 @@ bool CServerEngine::MayAnswerStranger(const QHostAddress& address, quint16 port)
     return true;
 }
 
-int CServerEngine::registerTimer(std::function<void()> onTimeout) {
-    m_serviceTimers.insert(++m_nLastServiceTimer, std::move(onTimeout));
-    return m_nLastServiceTimer;
-}
-
-void CServerEngine::unregisterTimer(int id) {
-    m_platform->timers().release(id);
-    m_serviceTimers.remove(id);
-}
-
-ResolvedPath CServerEngine::resolve(const QByteArray& name, bool upload,
-                                    const QHostAddress& client) {
-    TransferRequest request;
-    request.client = client;
-    request.opcode = upload ? Tftp::WRQ : Tftp::RRQ;
-    request.fileName = name;
-    ResolveRequestPath(request);
-    return {request.path, request.refusePath, request.missingFolder, request.askedNote};
-}
-
 void CServerEngine::OnTimer(int id) {
-    if (id > 0xffff) {
-        if (const auto fn = m_serviceTimers.value(id))
-            fn();
+    if (id > 0xffff)
         return;
-    }
     if (CTransferSocket* t = m_byPort.value(quint16(id)))
         t->OnTimer();
     else
@@ -645,18 +445,13 @@ void CServerEngine::Shutdown() {
     FreeRetired();
     m_bWantListen = false;
     RetireListener();
-    if (m_http)
-        m_http->Stop();
+    if (m_pFollower)
+        m_pFollower->ServerShutdown();
 }
 
 void CServerEngine::RetireListener() {
-    m_proxyDhcp.reset();
-    m_dhcp.reset();
-    if (m_bootMenu)
-        m_bootMenu->Stop();
-    m_dhcpStatus = {};
-    m_bootStatus = {};
-    m_bootInterface = {};
+    if (m_pFollower)
+        m_pFollower->ListenerClosed();
     if (m_pListenSocket)
         m_retiredListeners.push_back(std::move(m_pListenSocket));
     if (!m_bInListener)

@@ -2,12 +2,10 @@
 
 #include "engine/config/AccessRules.h"
 #include "engine/config/EngineSettings.h"
-#include "engine/boot/ProxyDhcp.h"
 #include "engine/files/RequestPath.h"
 #include "engine/server/Admission.h"
 #include "engine/platform/Platform.h"
 #include "engine/server/ServerWindow.h"
-#include "engine/server/ServiceContext.h"
 #include "engine/tftp/TftpPacket.h"
 
 #include <QHash>
@@ -19,11 +17,7 @@
 #include <vector>
 
 class CTransferSocket;
-class CProxyDhcp;
-class CBootMenuFile;
-class CDhcpServer;
 class CFileShareTable;
-class CHttpService;
 struct TransferRequest;
 
 // The listener on the TFTP port. It hands each request to the engine.
@@ -41,10 +35,27 @@ private:
     std::unique_ptr<IDatagramSocket> m_socket;
 };
 
+// What runs beside the server (HTTP, boot offers, the DHCP server) and follows it: told
+// on the engine thread as its listener is asked for, opens and closes, as it shuts
+// down, and as its settings change. The host sets it; the server knows no service.
+class IServerFollower {
+public:
+    virtual ~IServerFollower() = default;
+    // Listen was called; the address is BindAddress(), the listener not bound yet.
+    virtual void ListenRequested(bool tellWindow) = 0;
+    // The listener is open (tellWindow: a failure may ask for a box).
+    virtual void ListenerOpened(bool tellWindow) = 0;
+    // The listener closes (a new Listen, the shutdown).
+    virtual void ListenerClosed() = 0;
+    virtual void ServerShutdown() = 0;
+    // SetSettings replaced `before` with Settings().
+    virtual void SettingsChanged(const EngineSettings& before) = 0;
+};
+
 // The server's hub: owns the listener, every live transfer, the transfer ports, the
 // count of transfers in progress and the settings it was handed. It reaches the
 // window only through IServerWindow, and never reads the settings file.
-class CServerEngine final : public ServiceContext {
+class CServerEngine final {
 public:
     static constexpr quint16 kFirstPort = 29001;
     static constexpr quint16 kLastPort = 65000;
@@ -71,22 +82,10 @@ public:
     quint16 ListenPort() const;
     QHostAddress BindAddress() const { return m_bindAddress; }
 
-    // Opens the boot offers (ProxyDHCP) on the listener's interface when Boot/ProxyDhcp
-    // is on, closes them otherwise; Listen calls it. Returns what BootState() says.
-    BootStatus RestartBootOffers();
-    BootStatus BootState() const { return m_bootStatus; }
-    // The DHCP server ([Dhcp] Enabled) on its interface, opened or closed to follow the
-    // settings; RestartBootOffers calls it. Returns what DhcpState() says.
-    ::DhcpStatus RestartDhcp();
-    ::DhcpStatus DhcpState() const { return m_dhcpStatus; }
-    // Its text: "dhcp on eth1 (192.0.2.10), pool A-B", "DHCP waits: eth1 link down", ...
-    QString DhcpStatus() const { return m_dhcpStatus.text(); }
-    // Told when the DHCP server, the boot offers or the listener changed by themselves
-    // (another DHCP server, an interface that came or went); the host sets it.
-    std::function<void()> m_onStatusChanged;
+    // What follows the listener and the settings (the host's services); null for none.
+    void SetFollower(IServerFollower* follower) { m_pFollower = follower; }
     // An interface came, went or changed (the platform tells of each): the listener on
-    // an address that was missing binds now, the DHCP server and the boot offers follow
-    // their interface (wait while it is down or has no address, bind when it is back).
+    // an address that was missing binds now.
     void FollowInterfaces();
     // Not listening because the fixed listen address is on no interface yet: it binds
     // by itself once the address appears.
@@ -103,36 +102,19 @@ public:
     // Handles one request datagram (the listener hands each one to it).
     void HandleRequest(const char* data, qint64 size, const QHostAddress& from,
                        quint16 fromPort, const QHostAddress& local = QHostAddress());
-    // Time-out dispatch: the id is a transfer's port, or a service's registered timer.
+    // Time-out dispatch: the id is a transfer's port; ids beyond the ports are others'.
     void OnTimer(int id);
-
-    // The services' view of the engine (ServiceContext).
-    IPlatform& platform() override { return *m_platform; }
-    const EngineSettings& settings() const override { return m_settings; }
-    CRequestPath& paths() override { return *m_paths; }
-    CFileShareTable& shares() override { return *m_shareTable; }
-    RowHandle addRow(const RowTexts& texts) override { return AddRow(texts); }
-    IServerWindow& rows() override { return *m_pWindow; }
-    void playSound(int id) override { PlaySound(id); }
-    void countIn() override { CountIn(); }
-    void countOut() override { CountOut(); }
-    QString ipxeBootFile(const QString& mac) override;
-    int registerTimer(std::function<void()> onTimeout) override;
-    void unregisterTimer(int id) override;
-    ResolvedPath resolve(const QByteArray& name, bool upload, const QHostAddress& client) override;
 
     // Where a request's name leads under the current settings (working folder, name
     // rules, confinement): fills path, refusePath, askedNote and missingFolder of a
     // request whose client, opcode and fileName are set. TFTP and HTTP both go by it.
     void ResolveRequestPath(TransferRequest& request);
 
-    // Runs a call on the engine thread, from any thread (the host sets it; HTTP is
-    // served only where it is set).
-    std::function<void(std::function<void()>)> m_postToEngine;
-    CHttpService* Http() const { return m_http.get(); }
-
     // Runs before each request the listener hands over (the host runs the window's calls).
     std::function<void()> m_beforeRequests;
+    // A name a Secure Boot chain probes and may lack: missing, it is no failure (the
+    // host sets it beside the boot offers, which know the chain).
+    std::function<bool(const QByteArray& name)> m_isOptionalProbe;
 
     // The settings, replaced as a whole when they change. Transfers read them here as
     // they need them: a new TimeOut applies from a live transfer's next block on, the
@@ -140,6 +122,8 @@ public:
     const EngineSettings& Settings() const { return m_settings; }
     void SetSettings(const EngineSettings& settings);
     const AccessRules& Rules() const { return m_settings.rules; }
+    // The one admission every service goes by, under the current settings.
+    Admission admission() const { return {m_settings.rules, m_settings.readOnly}; }
     // Who is served and what they may do, under the current settings.
     void SetRules(const AccessRules& rules) { m_settings.rules = rules; }
     void SetSoundOn(bool on) { m_settings.soundOn = on; }
@@ -159,6 +143,7 @@ public:
     RowHandle AddRow(const RowTexts& texts);
     IPlatform& Platform() { return *m_platform; }
     CFileShareTable& ShareTable() { return *m_shareTable; }
+    CRequestPath& RequestPaths() { return *m_paths; }
     // Opens `path` for reading and holds it as read in the sharing table under `*key`
     // (the caller releases it). Null with `error` set when it cannot be opened, or with
     // FileCause::Other when an upload holds it, even one whose file is not there yet.
@@ -181,10 +166,6 @@ public:
     bool MayAnswerStranger(const QHostAddress& address, quint16 port);
 
 private:
-    void StartHttp(bool tellWindow);
-    // The boot offers alone, beside the DHCP server as it is.
-    BootStatus RestartOffers();
-    bool DhcpLinkChanged();
     // Closes the listener; freed at once unless its own dispatch is on the stack.
     void RetireListener();
     quint16 NextPort(const QSet<quint16>& tried);
@@ -200,22 +181,11 @@ private:
     std::unique_ptr<CFileShareTable> m_shareTable;
     std::unique_ptr<CRequestPath> m_paths;
     std::unique_ptr<CListenSocket> m_pListenSocket;
-    std::unique_ptr<CProxyDhcp> m_proxyDhcp;
-    BootStatus m_bootStatus;
-    // Services' timers, numbered beyond every transfer port.
-    QHash<int, std::function<void()>> m_serviceTimers;
-    int m_nLastServiceTimer = 0x10000;
-    std::unique_ptr<CDhcpServer> m_dhcp; // while [Dhcp] Enabled and the listener is open
-    ::DhcpStatus m_dhcpStatus;
-    BootInterface m_bootInterface; // where the boot offers were last placed
+    IServerFollower* m_pFollower = nullptr;
     // The listener as last asked for: on a fixed address that is not there yet, it binds
     // once the address appears.
     bool m_bWantListen = false;
     quint16 m_nWantedPort = 0;
-    int m_nDhcpTimer = 0; // its timer, registered once
-    // The folder's menu for iPXE clients, followed while boot offers or the DHCP server
-    // run and [Boot] Menu is on.
-    std::unique_ptr<CBootMenuFile> m_bootMenu;
     QHostAddress m_bindAddress = QHostAddress(QHostAddress::AnyIPv4);
 
     // Live transfers in request order, and the same by port.
@@ -231,8 +201,6 @@ private:
     std::vector<std::unique_ptr<CListenSocket>> m_retiredListeners;
     bool m_bInListener = false;
 
-    std::unique_ptr<CHttpService> m_http; // while [Http] Enabled
-    QHostAddress m_httpAddress;           // where it was started
     quint16 m_nPortCounter = 0;
     RowHandle m_nLastRow = 0; // the key of the row added last
     // The last few strangers told ERROR 5, and when.

@@ -21,7 +21,8 @@ public:
     virtual IPlatform& platform() = 0;
     // The settings as they are now (replaced as a whole when they change).
     virtual const EngineSettings& settings() const = 0;
-    Admission admission() const { return {settings().rules, settings().readOnly}; }
+    // Who is served and what they may do, under those settings.
+    virtual Admission admission() const = 0;
     virtual CRequestPath& paths() = 0;
     virtual CFileShareTable& shares() = 0;
 

@@ -1,6 +1,5 @@
 #include "engine/server/TransferSocket.h"
 
-#include "engine/boot/SecureBootChain.h"
 #include "engine/server/Admission.h"
 #include "engine/tftp/Netascii.h"
 #include "engine/tftp/Options.h"
@@ -19,8 +18,6 @@ QString bytesText(qint64 n) { return QString::number(n) + QStringLiteral(" Bytes
 const QString kNotResponding = QStringLiteral("Client Not Responding!! Connection Closed!!");
 const char kAborted[] = "Transfer aborted by the server";
 } // namespace
-
-const QString kFileChanged = QStringLiteral("File changed during transfer");
 
 CTransferSocket::CTransferSocket(CServerEngine* engine, std::unique_ptr<IDatagramSocket> socket,
                                  const TransferRequest& request, quint16 port)
@@ -218,7 +215,7 @@ void CTransferSocket::RefuseOnFileError(const FileError& error) {
     // What a Secure Boot chain probes and may lack is no failure: the client still
     // hears "not found", the row stays neutral and silent.
     if (why == Refusal::NotFound && m_nDirection == Send && m_pEngine->Settings().secureBootChain &&
-        SecureBoot::IsOptionalProbe(m_szFileName))
+        m_pEngine->m_isOptionalProbe && m_pEngine->m_isOptionalProbe(m_szFileName))
         why = Refusal::OptionalMissing;
     m_bMissingFile = m_nDirection == Send && RefusalFor(why).missingFile;
     Refuse(why);

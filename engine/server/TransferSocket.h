@@ -16,9 +16,6 @@
 
 class CServerEngine;
 
-// The row's text for a file that shrank or grew while it was being sent.
-extern const QString kFileChanged;
-
 // One admitted request: its own UDP socket and port, its local file and its row texts.
 // The protocol itself is its exchange's (CSendExchange, CReceiveExchange): this feeds it
 // the client's datagrams and the time-outs, and carries out what it answers.

@@ -2,6 +2,7 @@
 
 #include "FakePlatform.h"
 #include "engine/config/EngineSettings.h"
+#include "engine/host/EngineServices.h"
 #include "engine/server/ServerEngine.h"
 #include "engine/tftp/TftpPacket.h"
 #include "engine/server/TransferSocket.h"
@@ -32,6 +33,7 @@ struct EngineFixture {
     RecordingWindow window;
     FakePlatform* platform = nullptr;
     std::unique_ptr<CServerEngine> engine;
+    std::unique_ptr<CEngineServices> services; // HTTP, boot offers, DHCP, as the host has them
     QHostAddress client{QStringLiteral("127.0.0.1")};
 
     explicit EngineFixture(int timeOut = 20) {
@@ -41,6 +43,7 @@ struct EngineFixture {
         auto owned = std::make_unique<FakePlatform>();
         platform = owned.get();
         engine = std::make_unique<CServerEngine>(&window, std::move(owned));
+        services = std::make_unique<CEngineServices>(*engine);
         engine->LoadLiveSettings(file);
         engine->Listen(QHostAddress::LocalHost, kListen);
         window.sounds.clear();

@@ -44,7 +44,7 @@ class TestDhcp : public QObject {
             });
             for (const char* name : {"undionly.kpxe", "snponly.efi", "boot.ipxe"})
                 writeFile(name, "x");
-            engine->RestartBootOffers();
+            services->RestartBootOffers();
         }
         // Delivers a client's packet to 67 (or 4011) and answers what was sent back.
         QList<FakeDatagram> ask(const QByteArray& p, quint16 port = Dhcp::kServerPort) {

@@ -41,7 +41,7 @@ class TestLink : public QObject {
         int told = 0; // status changes the engine reported
         LinkFixture() {
             qputenv("STATE_DIRECTORY", state.path().toLocal8Bit());
-            engine->m_onStatusChanged = [this] { ++told; };
+            services->m_onStatusChanged = [this] { ++told; };
         }
         void set(const QList<NetInterface>& now) { platform->changeInterfaces(now); }
         QString device(quint16 port) {
@@ -122,7 +122,7 @@ private slots:
             s.dhcpInterface = QStringLiteral("eth1");
             s.dhcpEnabled = true;
         });
-        QCOMPARE(f.engine->DhcpStatus(), QStringLiteral("DHCP waits: eth1 link down (no such interface yet)"));
+        QCOMPARE(f.services->DhcpStatus(), QStringLiteral("DHCP waits: eth1 link down (no such interface yet)"));
         QCOMPARE(f.device(Dhcp::kServerPort), QStringLiteral("-"));
         const QString on = QStringLiteral("dhcp on eth1 (198.51.100.1), pool 198.51.100.2-198.51.100.51");
         const struct {
@@ -146,10 +146,10 @@ private slots:
         for (const auto& s : steps) {
             const int told = f.told;
             f.set(s.now);
-            QVERIFY2(f.engine->DhcpStatus() == s.status, s.step);
+            QVERIFY2(f.services->DhcpStatus() == s.status, s.step);
             QVERIFY2(f.device(Dhcp::kServerPort) == s.bound, s.step);
             QVERIFY2(f.device(Dhcp::kClientPort) == s.bound, s.step);
-            QVERIFY2(f.engine->DhcpState().waiting() == (s.bound == "-"), s.step);
+            QVERIFY2(f.services->DhcpState().waiting() == (s.bound == "-"), s.step);
             // Told once per change of what it says, and not for a change that is not its.
             QVERIFY2(f.told - told <= 1, s.step);
         }
@@ -216,7 +216,7 @@ private slots:
         for (const auto& s : steps) {
             f.set(s.now);
             QVERIFY2(f.engine->IsListening() == s.listening, s.step);
-            QVERIFY2(f.engine->BootState().text() == s.boot, s.step);
+            QVERIFY2(f.services->BootState().text() == s.boot, s.step);
             QVERIFY2(f.device(Dhcp::kPxePort) == (s.boot.startsWith("boot offers on") ? "eth1" : "-"), s.step);
         }
         QCOMPARE(f.net().boundAddress.value(EngineFixture::kListen), fixed);

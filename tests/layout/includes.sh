@@ -19,6 +19,22 @@ check "only engine/host composes the server" 'ServerEngine.h' -- engine/http eng
     engine/tftp engine/files engine/platform
 check "the protocol, files and platform wings stay below the server" '#include "engine/server/' \
     -- engine/tftp engine/files engine/platform engine/client
+check "the server knows no service beside it: the host composes them" \
+    -E '#include "engine/(http|boot|dhcp|client|host)/' -- engine/server
+check "only the host includes the host" '#include "engine/host/' -- engine/tftp engine/files \
+    engine/platform engine/server engine/http engine/boot engine/dhcp engine/client engine/config
+check "the platform is the engine's floor" \
+    -E '#include "engine/(tftp|files|server|http|boot|dhcp|client|host|config)/' -- engine/platform
+check "the protocol reaches nothing above the platform" \
+    -E '#include "engine/(files|server|http|boot|dhcp|client|host|config)/' -- engine/tftp
+# Of the server, a service sees its context, the admission and the window's types only.
+hits=$(git grep -n -E '#include "engine/server/' -- engine/http engine/boot engine/dhcp 2>/dev/null |
+    grep -v -E '"engine/server/(ServiceContext|Admission|ServerWindow)\.h"')
+if [ -n "$hits" ]; then
+    echo "upward include (a service reaches into the server):"
+    echo "$hits"
+    found=1
+fi
 check "the engine links no widgets" -e '#include <QtWidgets' -e '#include <QWidget' \
     -e '#include "ui/' -- engine
 check "the store sits above the engine, which is handed values" -e '#include "settings/' \

@@ -1,0 +1,291 @@
+#include "engine/host/EngineServices.h"
+
+#include "engine/boot/BootMenuFile.h"
+#include "engine/boot/ProxyDhcp.h"
+#include "engine/boot/SecureBootChain.h"
+#include "engine/dhcp/DhcpServer.h"
+#include "engine/dhcp/LeaseFile.h"
+#include "engine/http/HttpService.h"
+#include "engine/server/TransferRequest.h"
+
+#include <QDateTime>
+#include <tuple>
+
+CEngineServices::CEngineServices(CServerEngine& server) : m_server(server) {
+    IPlatform& p = platform();
+    m_serverInterfaceEvent = std::move(p.onInterfaceEvent);
+    p.onInterfaceEvent = [this](const InterfaceEvent& event) { OnInterfaceEvent(event); };
+    m_serverTimeout = std::move(p.timers().onTimeout);
+    p.timers().onTimeout = [this](int id) { OnTimer(id); };
+    // What a Secure Boot chain probes and may lack is the boot wing's knowledge.
+    m_server.m_isOptionalProbe = [](const QByteArray& name) {
+        return SecureBoot::IsOptionalProbe(name);
+    };
+    m_server.SetFollower(this);
+}
+
+CEngineServices::~CEngineServices() {
+    // Each service may still end rows and release its timers as it goes.
+    m_http.reset();
+    m_proxyDhcp.reset();
+    m_dhcp.reset();
+    m_bootMenu.reset();
+    m_server.SetFollower(nullptr);
+    m_server.m_isOptionalProbe = nullptr;
+    IPlatform& p = platform();
+    p.onInterfaceEvent = std::move(m_serverInterfaceEvent);
+    p.timers().onTimeout = std::move(m_serverTimeout);
+}
+
+// ---------------------------------------------------------------- the listener
+
+// HTTP goes with the address asked for, whether or not the TFTP port opens.
+void CEngineServices::ListenRequested(bool tellWindow) { StartHttp(tellWindow); }
+
+void CEngineServices::ListenerOpened(bool tellWindow) {
+    RestartBootOffers();
+    if (!m_bootStatus.ok && tellWindow)
+        rows().ShowMessage(QStringLiteral("Boot Offer Socket Creation Fails!!\n\n") +
+                           m_bootStatus.text());
+}
+
+void CEngineServices::ListenerClosed() {
+    m_proxyDhcp.reset();
+    m_dhcp.reset();
+    if (m_bootMenu)
+        m_bootMenu->Stop();
+    m_dhcpStatus = {};
+    m_bootStatus = {};
+    m_bootInterface = {};
+}
+
+void CEngineServices::ServerShutdown() {
+    if (m_http)
+        m_http->Stop();
+}
+
+// Settings that change what the DHCP server answers open it again.
+void CEngineServices::SettingsChanged(const EngineSettings& before) {
+    const EngineSettings& now = settings();
+    const auto dhcpPart = [](const EngineSettings& s) {
+        return std::tie(s.dhcpEnabled, s.dhcpInterface, s.dhcpPoolFirst, s.dhcpPoolLast,
+                        s.dhcpRouter, s.dhcpDnsServers, s.dhcpLeaseSeconds, s.dhcpHostsFile,
+                        s.dhcpOnlyKnownHosts, s.bootFileBios, s.bootFileUefi, s.bootFileUefiHttp,
+                        s.bootFileIpxe, s.bootFileOther);
+    };
+    if (m_server.IsListening() && (before.dhcpEnabled || now.dhcpEnabled) &&
+        dhcpPart(before) != dhcpPart(now))
+        RestartBootOffers();
+    else if (m_bootMenu && now.menu && !before.menu)
+        m_bootMenu->Look(); // its once-a-second look stops while the menu is off
+}
+
+// ---------------------------------------------------------------- boot offers, DHCP
+
+BootStatus CEngineServices::RestartBootOffers() {
+    RestartDhcp();
+    return RestartOffers();
+}
+
+BootStatus CEngineServices::RestartOffers() {
+    m_proxyDhcp.reset();
+    m_bootStatus = {};
+    m_bootInterface = {};
+    if (!m_bootMenu)
+        m_bootMenu = std::make_unique<CBootMenuFile>(*this);
+    m_bootMenu->Stop();
+    if (m_dhcp)
+        m_bootMenu->Start(m_dhcp->Link().address);
+    if (!m_server.IsListening() || !settings().proxyDhcp)
+        return m_bootStatus;
+    m_bootInterface = ChooseBootInterface(m_server.BindAddress(), platform().interfaces());
+    // Where our own DHCP server answers, it names the boot files itself: two answers
+    // to one DISCOVER would only confuse the client.
+    if (m_dhcp && m_bootInterface.device == m_dhcp->Link().device) {
+        m_bootStatus.aside = m_dhcp->Link().device;
+        return m_bootStatus;
+    }
+    // No interface for them (yet): they wait for one (FollowInterfaces).
+    if (m_bootInterface.device.isEmpty()) {
+        m_bootStatus.waits = m_bootInterface.describe();
+        return m_bootStatus;
+    }
+    auto offers = std::make_unique<CProxyDhcp>(*this);
+    QString why;
+    if (offers->Start(m_bootInterface, &why)) {
+        m_bootStatus.where = offers->Interface().describe();
+        m_bootMenu->Start(offers->Interface().address);
+        m_proxyDhcp = std::move(offers);
+    } else {
+        m_bootStatus.ok = false;
+        m_bootStatus.why = why;
+    }
+    return m_bootStatus;
+}
+
+DhcpStatus CEngineServices::RestartDhcp() {
+    m_dhcp.reset();
+    m_dhcpStatus = {};
+    const EngineSettings& s = settings();
+    if (!m_server.IsListening() || !s.dhcpEnabled)
+        return m_dhcpStatus;
+    DhcpContext context;
+    context.platform = &platform();
+    if (!m_nDhcpTimer)
+        m_nDhcpTimer = registerTimer([this] {
+            if (m_dhcp)
+                m_dhcp->OnTimer();
+        });
+    context.timerId = m_nDhcpTimer;
+    context.addRow = [this](const RowTexts& texts) { return addRow(texts); };
+    context.updateRow = [this](RowHandle row, const RowTexts& texts, RowState state) {
+        rows().UpdateRow(row, texts, state);
+    };
+    context.playSound = [this](int id) { playSound(id); };
+    // The one admission's client rule, for the address a client would be given.
+    context.admit = [this](const QHostAddress& address) {
+        const Refusal why = admission().Client(address);
+        return why == Refusal::None ? QString() : RefusalRow(why);
+    };
+    context.statusChanged = [this](const ::DhcpStatus& status) {
+        m_dhcpStatus = status;
+        if (m_onStatusChanged)
+            m_onStatusChanged();
+    };
+    context.ipxeFile = [this](const QString& mac) { return ipxeBootFile(mac); };
+    context.leaseFile = Dhcp::LeaseFolder() + QLatin1Char('/') + QLatin1String(Dhcp::kLeaseFileName);
+    context.epochAtStart = QDateTime::currentSecsSinceEpoch();
+    DhcpOptions options;
+    options.interface = s.dhcpInterface;
+    options.poolFirst = s.dhcpPoolFirst;
+    options.poolLast = s.dhcpPoolLast;
+    options.router = s.dhcpRouter;
+    options.dnsServers = s.dhcpDnsServers;
+    options.leaseSeconds = s.dhcpLeaseSeconds;
+    options.hostsFile = s.dhcpHostsFile;
+    options.onlyKnownHosts = s.dhcpOnlyKnownHosts;
+    options.bootFileBios = s.bootFileBios;
+    options.bootFileUefi = s.bootFileUefi;
+    options.bootFileUefiHttp = s.bootFileUefiHttp;
+    options.bootFileIpxe = s.bootFileIpxe;
+    options.bootFileOther = s.bootFileOther;
+    // An interface that is not there, down or without an address is waited for.
+    const DhcpLink link = FindDhcpLink(options.interface, m_server.BindAddress(),
+                                       platform().interfaces(), &m_dhcpStatus);
+    if (link.device.isEmpty())
+        return m_dhcpStatus;
+    auto server = std::make_unique<CDhcpServer>(std::move(context));
+    QString why;
+    if (server->Start(options, link, &why)) {
+        m_dhcpStatus = server->Report();
+        m_dhcp = std::move(server);
+    } else {
+        m_dhcpStatus = {};
+        m_dhcpStatus.state = ::DhcpStatus::State::Fails;
+        m_dhcpStatus.device = link.device;
+        m_dhcpStatus.why = why;
+    }
+    return m_dhcpStatus;
+}
+
+// Whether the DHCP server's interface is no longer what it runs on, or has come.
+bool CEngineServices::DhcpLinkChanged() {
+    const EngineSettings& s = settings();
+    if (!s.dhcpEnabled)
+        return false;
+    ::DhcpStatus wait;
+    const DhcpLink link =
+        FindDhcpLink(s.dhcpInterface, m_server.BindAddress(), platform().interfaces(), &wait);
+    if (m_dhcp)
+        return !(link == m_dhcp->Link());
+    return !link.device.isEmpty() || (m_dhcpStatus.waiting() && !(wait == m_dhcpStatus));
+}
+
+// An interface came, went or changed: the server first (a listener on an address that
+// was missing binds now, and the services start with it), then the DHCP server and the
+// boot offers follow their interface (wait while it is down or has no address, bind
+// when it is back). One word to the host for whatever changed.
+void CEngineServices::OnInterfaceEvent(const InterfaceEvent& event) {
+    const ::DhcpStatus dhcpBefore = m_dhcpStatus;
+    const BootStatus bootBefore = m_bootStatus;
+    const bool listeningBefore = m_server.IsListening();
+    if (m_serverInterfaceEvent)
+        m_serverInterfaceEvent(event);
+    if (listeningBefore)
+        FollowInterfaces();
+    if (m_onStatusChanged && (m_server.IsListening() != listeningBefore ||
+                              !(m_dhcpStatus == dhcpBefore) || !(m_bootStatus == bootBefore)))
+        m_onStatusChanged();
+}
+
+void CEngineServices::FollowInterfaces() {
+    const bool dhcpChanged = DhcpLinkChanged();
+    if (dhcpChanged)
+        RestartDhcp();
+    if (dhcpChanged ||
+        (settings().proxyDhcp &&
+         !(ChooseBootInterface(m_server.BindAddress(), platform().interfaces()) == m_bootInterface)))
+        RestartOffers();
+}
+
+QString CEngineServices::ipxeBootFile(const QString& mac) {
+    return m_bootMenu ? m_bootMenu->OfferFor(mac) : settings().bootFileIpxe;
+}
+
+// ---------------------------------------------------------------- HTTP
+
+// HTTP on the listener's address, when it is on; tried again with each Listen until
+// its port opens.
+void CEngineServices::StartHttp(bool tellWindow) {
+    const EngineSettings& s = settings();
+    const QHostAddress address = m_server.BindAddress();
+    // Switched off, or now wanted on another port or address: what runs closes first,
+    // so that Protocol's HTTP and listen address apply at once, as the port does.
+    if (m_http && m_http->IsRunning() &&
+        (!s.httpEnabled || m_http->Port() != s.httpPort || m_httpAddress != address))
+        m_http->Stop();
+    if (!m_postToEngine || !s.httpEnabled || (m_http && m_http->IsRunning()))
+        return;
+    m_httpAddress = address;
+    if (!m_http)
+        m_http = std::make_unique<CHttpService>(*this, m_postToEngine);
+    QString why;
+    const quint16 port = s.httpPort;
+    if (!m_http->Start(address, port, &why) && tellWindow)
+        rows().ShowMessage(QStringLiteral("HTTP port %1 could not be opened: %2")
+                               .arg(port)
+                               .arg(why));
+}
+
+// ---------------------------------------------------------------- timers, paths
+
+int CEngineServices::registerTimer(std::function<void()> onTimeout) {
+    m_timers.insert(++m_nLastTimer, std::move(onTimeout));
+    return m_nLastTimer;
+}
+
+void CEngineServices::unregisterTimer(int id) {
+    platform().timers().release(id);
+    m_timers.remove(id);
+}
+
+// The services' ids lie beyond every transfer port; the rest go on to the server.
+void CEngineServices::OnTimer(int id) {
+    if (id >= kFirstTimerId) {
+        if (const auto fn = m_timers.value(id))
+            fn();
+        return;
+    }
+    if (m_serverTimeout)
+        m_serverTimeout(id);
+}
+
+ResolvedPath CEngineServices::resolve(const QByteArray& name, bool upload,
+                                      const QHostAddress& client) {
+    TransferRequest request;
+    request.client = client;
+    request.opcode = upload ? Tftp::WRQ : Tftp::RRQ;
+    request.fileName = name;
+    m_server.ResolveRequestPath(request);
+    return {request.path, request.refusePath, request.missingFolder, request.askedNote};
+}
