@@ -78,25 +78,27 @@ qint64 CSendExchange::TakeFromWindow() {
         // past that are read when they come).
         const qint64 toEnd = std::max<qint64>(0, m_nFileSize - m_nBytesSent) / bs + 1;
         const qint64 blocks = std::max<qint64>(1, std::min({left, kWindowReadMax / bs, toEnd}));
+        const qint64 asked = blocks * bs; // at most 64 KiB, or one block
+        if (!m_window || asked > m_nWindowAsked)
+            m_window = std::make_unique_for_overwrite<char[]>(size_t(asked));
         m_nWindowOffset = m_nBytesSent;
-        m_nWindowAsked = blocks * bs;
-        if (m_window.size() < m_nWindowAsked)
-            m_window.resize(m_nWindowAsked);
-        m_nWindowGot = m_read(m_window.data(), m_nWindowAsked, m_nWindowOffset);
-        if (m_nWindowGot < 0) {
-            m_nWindowAsked = 0;
+        m_nWindowAsked = int(asked);
+        const qint64 got = m_read(m_window.get(), asked, m_nWindowOffset);
+        if (got < 0) {
+            ReleaseWindow();
             return -1;
         }
+        m_nWindowGot = int(got);
         m_bWindowEnd = m_nWindowGot < m_nWindowAsked && m_nWindowOffset + m_nWindowGot >= m_nFileSize;
         rel = 0;
     }
     const qint64 n = std::clamp<qint64>(m_nWindowGot - rel, 0, bs);
-    std::memcpy(m_out.data() + 4, m_window.constData() + rel, size_t(n));
+    std::memcpy(m_out.data() + 4, m_window.get() + rel, size_t(n));
     return n;
 }
 
 void CSendExchange::ReleaseWindow() {
-    m_window = QByteArray();
+    m_window.reset();
     m_nWindowAsked = 0;
 }
 

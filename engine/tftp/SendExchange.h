@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <functional>
+#include <memory>
 
 // A download's side of the exchange: the window of DATA blocks in flight, the ACKs
 // that move it on, the resends. The file's bytes come through `read`, as IFile::readAt.
@@ -65,10 +66,10 @@ private:
     QByteArray m_out;         // the block last sent
     // A window's blocks read from the file in one call, then handed out one at a time;
     // held only while its burst is sent, so a transfer waiting for ACKs keeps no copy.
-    QByteArray m_window;
+    std::unique_ptr<char[]> m_window;
     qint64 m_nWindowOffset = 0; // the file offset of its first byte
-    qint64 m_nWindowAsked = 0;  // the bytes asked for (0: nothing read for this burst)
-    qint64 m_nWindowGot = 0;    // the bytes the read gave
+    int m_nWindowAsked = 0;     // the bytes asked for (0: nothing read for this burst)
+    int m_nWindowGot = 0;       // the bytes the read gave
     bool m_bWindowEnd = false;  // a short read that is the end of the file
     qint64 m_nOutLength = 0;
     qint64 m_nOutOffset = 0;
