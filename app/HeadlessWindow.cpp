@@ -36,7 +36,13 @@ void CLineOutput::WriteLine(const QString& line) {
         ++m_nDropped;
     else
         m_buffer += bytes;
-    Flush();
+    if (m_nHeld == 0)
+        Flush();
+}
+
+void CLineOutput::Release() {
+    if (m_nHeld > 0 && --m_nHeld == 0)
+        Flush();
 }
 
 void CLineOutput::Flush() {

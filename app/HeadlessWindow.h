@@ -18,6 +18,10 @@ public:
     ~CLineOutput() override;
     void WriteLine(const QString& line);
     qint64 Dropped() const { return m_nDropped; }
+    // Lines written between these two go out in one write when the last Release comes
+    // (a batch of rows: one system call rather than one per row).
+    void Hold() { ++m_nHeld; }
+    void Release();
 
 private:
     void Flush();
@@ -27,6 +31,7 @@ private:
     qsizetype m_limit;
     QByteArray m_buffer;
     qint64 m_nDropped = 0;
+    int m_nHeld = 0;
     QSocketNotifier* m_pNotifier = nullptr;
 };
 
@@ -46,6 +51,8 @@ public:
     void StartAnimation() override {}
     void StopAnimation() override {}
     void ShowMessage(const QString& text) override;
+    void BeginChanges() override { m_out.Hold(); }
+    void EndChanges() override { m_out.Release(); }
     // A line of its own on standard output (the first one says where it listens).
     void PrintLine(const QString& line) { m_out.WriteLine(line); }
 

@@ -63,8 +63,9 @@ qint64 CEncodingFile::Convert(char* data, qint64 maxSize, Point* from) {
             from->pendingNul = false;
             continue;
         }
-        // Each byte gives at most two: half the room left is never too much to read.
-        const qint64 want = std::min<qint64>(kChunk, std::max<qint64>(1, (maxSize - out) / 2));
+        // Each byte gives at least one: the room left fills from one read. What a line
+        // end's second byte leaves unconverted is read again from fileOffset next time.
+        const qint64 want = std::min<qint64>(kChunk, maxSize - out);
         raw.resize(want);
         const qint64 got = m_inner->readAt(raw.data(), want, from->fileOffset);
         if (got < 0)

@@ -3,8 +3,15 @@
 #include "engine/tftp/TftpPacket.h"
 
 #include <algorithm>
+#include <cstring>
 
 using namespace Exchange;
+
+namespace {
+// At most this much of a window is read at once (the most one segmented send carries):
+// a window of 64 blocks of 8 KiB is read in parts, not held whole.
+constexpr qint64 kWindowReadMax = 64 * 1024;
+} // namespace
 
 CSendExchange::CSendExchange(const Shape& shape, Reader read, qint64 fileSize, bool sizeTold)
     : CExchange(shape), m_read(std::move(read)), m_nFileSize(fileSize), m_bSizeTold(sizeTold) {}
@@ -30,6 +37,7 @@ Actions CSendExchange::SendWindow(const Now& now, Actions a) {
     a.startTimerMs = TimerMs();
     a.blocks = true;
     m_burst = Burst::Window;
+    m_nWindowAsked = 0; // a burst reads its blocks afresh: the window may have slid
     return a;
 }
 
@@ -39,17 +47,59 @@ Block CSendExchange::NextBlock(qint64 nowMs) {
     case Burst::None: return {};
     case Burst::Repeat: m_burst = Burst::None; return Buffered();
     case Burst::Resend: m_burst = Burst::None; m_nLastSendMs = nowMs; return Buffered();
-    case Burst::One: m_burst = Burst::None; return ReadBlock(nowMs);
+    case Burst::One: m_burst = Burst::None; return ReadBlock(nowMs, false);
     case Burst::Window: break;
     }
     if (quint16(m_nBlock - 1 - m_nBase) >= m_shape.windowSize) {
         m_burst = Burst::None;
+        ReleaseWindow();
         return {};
     }
-    const Block b = ReadBlock(nowMs);
-    if (b.readFailed || b.sizeChanged || b.size - 4 < m_shape.blockSize)
+    const Block b = ReadBlock(nowMs, m_shape.windowSize > 1);
+    if (b.readFailed || b.sizeChanged || b.size - 4 < m_shape.blockSize) {
         m_burst = Burst::None; // the last block, or the end of the transfer
+        ReleaseWindow();
+    }
     return b;
+}
+
+// Block m_nBlock's bytes into m_out from the window read, which is read (again) when
+// the block is not in it. A read shorter than asked is trusted as the end of the file
+// only where the file as opened ends; before that (a file cut since, a read error
+// part way) the block is read on its own, so it ends as a read of it alone would.
+qint64 CSendExchange::TakeFromWindow() {
+    const qint64 bs = m_shape.blockSize;
+    qint64 rel = m_nBytesSent - m_nWindowOffset;
+    const bool covered = m_nWindowAsked > 0 && rel >= 0 && rel + bs <= m_nWindowAsked &&
+                         (rel + bs <= m_nWindowGot || m_bWindowEnd);
+    if (!covered) {
+        const qint64 left = m_shape.windowSize - quint16(m_nBlock - 1 - m_nBase);
+        // Up to the end of the file as opened (a converted file is longer: its blocks
+        // past that are read when they come).
+        const qint64 toEnd = std::max<qint64>(0, m_nFileSize - m_nBytesSent) / bs + 1;
+        const qint64 blocks = std::max<qint64>(1, std::min({left, kWindowReadMax / bs, toEnd}));
+        const qint64 asked = blocks * bs; // at most 64 KiB, or one block
+        if (!m_window || asked > m_nWindowAsked)
+            m_window = std::make_unique_for_overwrite<char[]>(size_t(asked));
+        m_nWindowOffset = m_nBytesSent;
+        m_nWindowAsked = int(asked);
+        const qint64 got = m_read(m_window.get(), asked, m_nWindowOffset);
+        if (got < 0) {
+            ReleaseWindow();
+            return -1;
+        }
+        m_nWindowGot = int(got);
+        m_bWindowEnd = m_nWindowGot < m_nWindowAsked && m_nWindowOffset + m_nWindowGot >= m_nFileSize;
+        rel = 0;
+    }
+    const qint64 n = std::clamp<qint64>(m_nWindowGot - rel, 0, bs);
+    std::memcpy(m_out.data() + 4, m_window.get() + rel, size_t(n));
+    return n;
+}
+
+void CSendExchange::ReleaseWindow() {
+    m_window.reset();
+    m_nWindowAsked = 0;
 }
 
 Block CSendExchange::Buffered() const {
@@ -63,13 +113,15 @@ Block CSendExchange::Buffered() const {
     return b;
 }
 
-// Reads and stages block m_nBlock.
-Block CSendExchange::ReadBlock(qint64 nowMs) {
+// Reads and stages block m_nBlock: from the window's read, or on its own (lock-step,
+// a single block after a time-out).
+Block CSendExchange::ReadBlock(qint64 nowMs, bool fromWindow) {
     Block b;
-    const qint64 n = m_read(m_out.data() + 4, m_shape.blockSize, m_nBytesSent);
+    const qint64 n = fromWindow ? TakeFromWindow() : m_read(m_out.data() + 4, m_shape.blockSize, m_nBytesSent);
     if (n < 0) {
         b.readFailed = true;
         m_state = State::Done;
+        ReleaseWindow();
         return b;
     }
     // A client told the size counts on it: a file cut or grown since is not this file.
@@ -240,6 +292,7 @@ Actions CSendExchange::Repeat() {
 Actions CSendExchange::EndWith(Actions a, Exchange::End end) {
     m_state = State::Done;
     m_burst = Burst::None;
+    ReleaseWindow();
     a.end = end;
     return a;
 }

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <functional>
+#include <memory>
 
 // A download's side of the exchange: the window of DATA blocks in flight, the ACKs
 // that move it on, the resends. The file's bytes come through `read`, as IFile::readAt.
@@ -42,7 +43,9 @@ private:
     Exchange::Actions HandleAck(quint16 block, const Exchange::Now& now);
     Exchange::Actions HandleError(quint16 code);
     Exchange::Actions EndWith(Exchange::Actions a, Exchange::End end);
-    Exchange::Block ReadBlock(qint64 nowMs);
+    Exchange::Block ReadBlock(qint64 nowMs, bool fromWindow);
+    qint64 TakeFromWindow();
+    void ReleaseWindow();
     Exchange::Block Buffered() const;
     bool LastSent() const { return m_state == State::AwaitingLastAck; }
 
@@ -61,6 +64,13 @@ private:
     qint64 m_nAckedBytes = 0; // the bytes up to m_nBase
     bool m_bDataAcked = false; // an ACK has moved the window on at least once
     QByteArray m_out;         // the block last sent
+    // A window's blocks read from the file in one call, then handed out one at a time;
+    // held only while its burst is sent, so a transfer waiting for ACKs keeps no copy.
+    std::unique_ptr<char[]> m_window;
+    qint64 m_nWindowOffset = 0; // the file offset of its first byte
+    int m_nWindowAsked = 0;     // the bytes asked for (0: nothing read for this burst)
+    int m_nWindowGot = 0;       // the bytes the read gave
+    bool m_bWindowEnd = false;  // a short read that is the end of the file
     qint64 m_nOutLength = 0;
     qint64 m_nOutOffset = 0;
 };

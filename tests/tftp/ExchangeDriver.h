@@ -20,7 +20,7 @@
 // The trace: Start first, then a step at a time apart by " | ", each in the order the
 // transfer carries the actions out: stop, recv/dupack/dupdata, w<len> (! the last write),
 // t<ms>, oack, again, the DATA sent (D1..4 full blocks in a row, D5:100 a short one,
-// * the file's last block, readfail), a<n>, =End (=ClientError(code)); "-" for nothing.
+// * the file's last block, readfail, changed), a<n>, =End (=ClientError(code)); "-" for nothing.
 // A DATA whose header or bytes are not the file's at its offset is marked "?".
 Q_DECLARE_METATYPE(Exchange::Shape)
 
@@ -149,6 +149,11 @@ private:
             if (b.readFailed) {
                 closeRun();
                 out << "readfail";
+                break;
+            }
+            if (b.sizeChanged) {
+                closeRun();
+                out << "changed";
                 break;
             }
             if (!b.packet)

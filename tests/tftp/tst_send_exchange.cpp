@@ -1,10 +1,32 @@
 #include "engine/tftp/SendExchange.h"
+#include "engine/tftp/Netascii.h"
 #include "tests/tftp/ExchangeDriver.h"
 
 #include <QtTest>
 
 using namespace ExchangeTest;
 using Exchange::Shape;
+
+namespace {
+// A file in memory, for the netascii layer to read through.
+class MemoryFile final : public IFile {
+public:
+    explicit MemoryFile(QByteArray bytes) : m_bytes(std::move(bytes)) {}
+    qint64 read(char*, qint64) override { return -1; }
+    qint64 readAt(char* data, qint64 maxSize, qint64 offset) override {
+        const qint64 n = qBound<qint64>(0, m_bytes.size() - offset, maxSize);
+        memcpy(data, m_bytes.constData() + offset, size_t(n));
+        return n;
+    }
+    qint64 write(const char*, qint64) override { return -1; }
+    qint64 size() const override { return m_bytes.size(); }
+    void close() override {}
+    FileError error() const override { return {}; }
+
+private:
+    QByteArray m_bytes;
+};
+} // namespace
 
 // A download's exchange alone: each row a file, a negotiated shape and what the client
 // does, against what the exchange sends and how it ends.
@@ -20,10 +42,16 @@ class TestSendExchange : public QObject {
         QTest::addColumn<QString>("trace");
         QTest::addColumn<bool>("sizeTold");
         QTest::addColumn<qint64>("failAt");
+        QTest::addColumn<int>("reads");
+        QTest::addColumn<qint64>("cutTo");
     }
+    // failAt: reads from there fail (one reaching it stops short, as pread does); reads:
+    // the file reads the exchange should make, -1 unchecked; cutTo: the file's size
+    // after its first read.
     static void Row(const char* name, Shape shape, qint64 fileSize, const QString& script,
-                    const QString& trace, bool sizeTold = false, qint64 failAt = -1) {
-        QTest::newRow(name) << shape << fileSize << script << trace << sizeTold << failAt;
+                    const QString& trace, bool sizeTold = false, qint64 failAt = -1,
+                    int reads = -1, qint64 cutTo = -1) {
+        QTest::newRow(name) << shape << fileSize << script << trace << sizeTold << failAt << reads << cutTo;
     }
     static void Run() {
         QFETCH(Shape, shape);
@@ -32,17 +60,27 @@ class TestSendExchange : public QObject {
         QFETCH(QString, trace);
         QFETCH(bool, sizeTold);
         QFETCH(qint64, failAt);
-        auto read = [=](char* data, qint64 maxSize, qint64 offset) -> qint64 {
+        QFETCH(int, reads);
+        QFETCH(qint64, cutTo);
+        int readCount = 0;
+        qint64 size = fileSize;
+        auto read = [&](char* data, qint64 maxSize, qint64 offset) -> qint64 {
+            ++readCount;
             if (failAt >= 0 && offset >= failAt)
                 return -1;
-            const qint64 n = qBound<qint64>(0, fileSize - offset, maxSize);
+            const qint64 end = failAt >= 0 ? std::min(size, failAt) : size;
+            const qint64 n = qBound<qint64>(0, end - offset, maxSize);
             for (qint64 i = 0; i < n; ++i)
                 data[i] = FileByte(offset + i);
+            if (cutTo >= 0)
+                size = cutTo;
             return n;
         };
         CSendExchange send(shape, read, fileSize, sizeTold);
         CDriver driver(send, shape.blockSize, CDriver::Side::Download);
         QCOMPARE(driver.Run(script), trace.split(" | "));
+        if (reads >= 0)
+            QCOMPARE(readCount, reads);
     }
 
 private slots:
@@ -81,6 +119,108 @@ private slots:
             "t3000 oack | stop t3000 D1..4 | stop t3000 D5 readfail | -", false, 5 * 512);
     }
     void download() { Run(); }
+
+    // A window's blocks come from one read of the file; lock-step reads a block at a
+    // time. Whatever slides the window, each block sent is the file's bytes at its place.
+    void windowRead_data() {
+        Columns();
+        Row("lock-step: one read per block", kLockStep, 700, "A1 A2",
+            "t3000 D1 | stop t3000 D2:188* | stop =Finished", false, -1, 2);
+        Row("window 4: one read per window, the last one short", kWindow4, k9Blocks, "A0 A4 A8 A9",
+            "t3000 oack | stop t3000 D1..4 | stop t3000 D5..8 | stop t3000 D9:100* | stop =Finished",
+            false, -1, 3);
+        Row("window 4, exact multiple: the empty block from the same read", kWindow4, 2048, "A0 A4 A5",
+            "t3000 oack | stop t3000 D1..4 | stop t3000 D5:0* | stop =Finished", false, -1, 2);
+        Row("window 4: an ACK mid-window reads from the block after it", kWindow4, k9Blocks,
+            "A0 A2 A6 A9",
+            "t3000 oack | stop t3000 D1..4 | stop t3000 D3..6 | stop t3000 D7..8 D9:100* | stop =Finished",
+            false, -1, 3);
+        Row("window 4: each time-out reads the window again", kWindow4, k9Blocks, "A0 A4 T T A8 A9",
+            "t3000 oack | stop t3000 D1..4 | stop t3000 D5..8 | wait t3000 again D5..8 | "
+            "wait t3000 again D5..8 | stop t3000 D9:100* | stop =Finished", false, -1, 5);
+        Row("window 4, nothing acknowledged: the time-out reads one block", kWindow4, k9Blocks,
+            "A0 T A4", "t3000 oack | stop t3000 D1..4 | wait t3000 again D1 | stop t3000 D5..8",
+            false, -1, 3);
+        Row("window 64 of 1468: read in parts of at most 64 KiB", Shape{1468, 64, 0, true},
+            64 * 1468, "A0 A64 A65",
+            "t3000 oack | stop t3000 D1..64 | stop t3000 D65:0* | stop =Finished", false, -1, 3);
+        Row("window 4: a read failing part way sends the blocks before it", kWindow4, k9Blocks,
+            "A0", "t3000 oack | stop t3000 D1..2 readfail", false, 1024, 2);
+        Row("told the size, the file cut under the window: changed", kWindow4, k9Blocks, "A0 A4",
+            "t3000 oack | stop t3000 D1..4 | stop t3000 D5 changed", true, -1, 3, 5 * 512 + 10);
+        Row("not told, the file cut under the window: its end is the last block", kWindow4,
+            k9Blocks, "A0 A4 A6", "t3000 oack | stop t3000 D1..4 | stop t3000 D5 D6:10* | stop =Finished",
+            false, -1, 3, 5 * 512 + 10);
+        Row("window 16 of 8 bytes past 65535: one read per window", Shape{8, 16, 0, true},
+            8 * 65536 + 3, "A0 F65520 A0 A1",
+            "t3000 oack | stop t3000 D1..16 | stop t3000 D65521..0 | stop t3000 D1:3* | stop =Finished",
+            false, -1, 4097);
+        Row("window 16 of 8 bytes: an ACK mid-window across 65535", Shape{8, 16, 0, true},
+            8 * 65536 + 3, "A0 F65520 A65530 A1",
+            "t3000 oack | stop t3000 D1..16 | stop t3000 D65521..0 | stop t3000 D65531..0 D1:3* | stop =Finished",
+            false, -1, 4097);
+    }
+    void windowRead() { Run(); }
+
+    // Netascii converts across block and window ends (a CR LF or CR NUL may straddle
+    // them): every block sent, first time or again, is the converted stream at its place.
+    // The client acknowledges by a pattern: A the last block sent, M the second block in
+    // flight, T a time-out.
+    void netasciiWindows_data() {
+        QTest::addColumn<QByteArray>("raw");
+        QTest::addColumn<QString>("pattern");
+        // Converted, blocks of 8 and windows of 4: CR LF across blocks 1|2 and windows
+        // 1|2, CR NUL across windows 2|3.
+        const QByteArray raw = "abcdefg\n" + QByteArray(22, 'x') + "\n" + QByteArray(30, 'y') +
+                               "\rz\r\n\n" + QByteArray(9, 'w') + "\n";
+        QTest::newRow("whole windows") << raw << "A";
+        QTest::newRow("ACKs mid-window") << raw << "M";
+        QTest::newRow("mid-window and time-outs") << raw << "MTAT";
+        QTest::newRow("only CRs and LFs") << QByteArray("\r\n\r\r\n\n\n\r").repeated(9) << "MAT";
+    }
+    void netasciiWindows() {
+        QFETCH(QByteArray, raw);
+        QFETCH(QString, pattern);
+        QByteArray converted;
+        for (const char c : raw)
+            converted += c == '\n' ? QByteArray("\r\n") : c == '\r' ? QByteArray("\r\0", 2) : QByteArray(1, c);
+        Netascii::CEncodingFile file(std::make_unique<MemoryFile>(raw));
+        auto read = [&](char* data, qint64 maxSize, qint64 offset) { return file.readAt(data, maxSize, offset); };
+        const int bs = 8;
+        CSendExchange send(Shape{bs, 4, 0, true}, read, raw.size(), false);
+        qint64 ms = 0, lastSent = 0;
+        QByteArray received;
+        auto take = [&](const Exchange::Actions& a) {
+            for (int i = 0; a.blocks && i < 100; ++i) {
+                const Exchange::Block b = send.NextBlock(ms);
+                QVERIFY(!b.readFailed && !b.sizeChanged);
+                if (!b.packet)
+                    break;
+                const QByteArray payload(b.packet + 4, int(b.size - 4));
+                QCOMPARE(payload, converted.mid(b.offset, bs));
+                lastSent = b.offset / bs + 1;
+                if (b.offset == received.size())
+                    received += payload;
+            }
+        };
+        take(send.Start({ms, [] { return 1; }}));
+        Exchange::Actions a = send.OnDatagram(Tftp::MakeAck(0).constData(), 4, {ms, [] { return 1; }});
+        for (int step = 0; step < 200 && a.end == Exchange::End::None; ++step) {
+            take(a);
+            ms += 300; // past the echo guard
+            const Exchange::Now now{ms, [] { return 1; }};
+            const QChar what = pattern[step % pattern.size()];
+            if (what == 'T') {
+                a = send.OnTimeout(now);
+                continue;
+            }
+            const qint64 acked = send.AckedBytes() / bs;
+            const qint64 block = what == 'M' && lastSent > acked + 2 ? acked + 2 : lastSent;
+            a = send.OnDatagram(Tftp::MakeAck(quint16(block)).constData(), 4, now);
+        }
+        QCOMPARE(int(a.end), int(Exchange::End::Finished));
+        QCOMPARE(received, converted);
+    }
 
     // Loss is a time-out; the client's duplicates are resent at most once per 200 ms
     // (RFC 1123 4.2.3.1), and both count towards giving up.
