@@ -39,7 +39,9 @@ constexpr unsigned kMaxCqes = 512;  // completions handled per pass
 constexpr socklen_t kNameRoom = 32; // a sockaddr_in6, rounded so the control data aligns
 
 // What a completion is for: the top byte of its user_data; a receive's slot below.
-enum Kind : quint64 { Recv = 1, Timeout, TimeoutUpdate, Wake, Send, Cancel, SendSegmented, Link };
+enum Kind : quint64 {
+    Recv = 1, Timeout, TimeoutUpdate, Wake, Send, Cancel, SendSegmented, Link, Close
+};
 constexpr quint64 tag(Kind kind, quint32 index = 0) { return (quint64(kind) << 56) | index; }
 
 } // namespace
@@ -128,6 +130,11 @@ private:
         if (m_depth == 0)
             submit();
     }
+    // The kernel has taken every queued request: their data and descriptors are its.
+    void queueTaken() {
+        m_sends.clear();
+        m_closesQueued = 0;
+    }
     void armReceive(quint32 slot);
     void armWake();
     void armLink();
@@ -171,6 +178,7 @@ private:
     io_uring_sqe* m_lastSend = nullptr;
     int m_lastSendFd = -1;
     bool m_segment = true; // until the kernel refuses a segmented send
+    int m_closesQueued = 0; // closes in the queue, not yet submitted
 };
 
 void CUringTimerHost::setDeadline(qint64 atNs) {
@@ -257,8 +265,10 @@ CUringPlatform::CUringPlatform() {
 
 CUringPlatform::~CUringPlatform() {
     m_notifier.reset();
-    if (m_ringUp)
+    if (m_ringUp) {
+        submit(); // the closes still queued
         io_uring_queue_exit(&m_ring); // ends every request still in the kernel
+    }
     for (const Receiver& r : m_receivers)
         if (r.fd >= 0)
             ::close(r.fd);
@@ -277,7 +287,11 @@ CUringPlatform::~CUringPlatform() {
 std::unique_ptr<IDatagramSocket> CUringPlatform::bind(const QHostAddress& address, quint16 port,
                                                       bool wantTo, const QString* device,
                                                       QString* error) {
-    const BoundUdp bound = openUdp(address, port, wantTo, device, error);
+    BoundUdp bound = openUdp(address, port, wantTo, device, error);
+    if (bound.fd < 0 && m_closesQueued > 0) {
+        submit(); // the port may be one closed earlier in this pass: free it first
+        bound = openUdp(address, port, wantTo, device, error);
+    }
     if (bound.fd < 0)
         return nullptr;
     const quint32 slot = takePlace(m_receivers, m_freeReceivers);
@@ -311,7 +325,7 @@ void CUringPlatform::submit() {
             break;
     }
     if (io_uring_sq_ready(&m_ring) == 0)
-        m_sends.clear();
+        queueTaken();
 }
 
 void CUringPlatform::armReceive(quint32 slot) {
@@ -356,8 +370,14 @@ bool CUringPlatform::watchInterfaces() {
     return true;
 }
 
-// Sends what was queued for it, stops its receive, then closes the descriptor, so that
-// nothing else holds the port. Completions already made for it are dropped when read.
+// Stops its receive, then closes the descriptor after what was queued for it has gone.
+// Completions already made for it are dropped when read.
+//
+// Within a pass the ring closes it, queued after its sends and the cancel, so all of it
+// leaves with the pass's one io_uring_enter rather than with one of its own. Its number
+// stays taken until then, so a socket made later in the pass cannot get it and send what
+// was queued for this one; a bind in the pass that finds the port taken submits the
+// queued closes and tries again, so to the engine the port is free at once.
 void CUringPlatform::closeSocket(quint32 slot) {
     Receiver& r = m_receivers[slot];
     r.socket = nullptr;
@@ -368,8 +388,16 @@ void CUringPlatform::closeSocket(quint32 slot) {
             sqe->flags |= IOSQE_CQE_SKIP_SUCCESS;
         }
     }
-    submit();
-    ::close(r.fd);
+    io_uring_sqe* closing = m_depth > 0 ? nextSqe() : nullptr;
+    if (closing) {
+        io_uring_prep_close(closing, r.fd);
+        io_uring_sqe_set_data64(closing, tag(Close));
+        closing->flags |= IOSQE_CQE_SKIP_SUCCESS;
+        ++m_closesQueued;
+    } else {
+        submit();
+        ::close(r.fd);
+    }
     r.fd = -1;
     if (!r.armed)
         m_freeReceivers.push_back(slot);
@@ -526,7 +554,7 @@ void CUringPlatform::dispatch() {
             });
             armLink();
             break;
-        default: // a send the kernel refused, a stale update or cancel: nothing to do
+        default: // a send or close the kernel refused, a stale update or cancel: nothing to do
             break;
         }
     }
@@ -551,7 +579,7 @@ void CUringPlatform::runLoop(const std::function<void()>& onWake) {
     while (!m_quit) {
         const int r = io_uring_submit_and_wait(&m_ring, 1);
         if (io_uring_sq_ready(&m_ring) == 0)
-            m_sends.clear();
+            queueTaken();
         if (r < 0 && r != -EINTR && r != -EAGAIN && r != -EBUSY && r != -ETIME)
             break;
         dispatch();
