@@ -179,6 +179,7 @@ private:
     int m_lastSendFd = -1;
     bool m_segment = true; // until the kernel refuses a segmented send
     int m_closesQueued = 0; // closes in the queue, not yet submitted
+    int m_releasing = 0;    // receives of closed sockets that have not ended yet
 };
 
 void CUringTimerHost::setDeadline(qint64 atNs) {
@@ -288,8 +289,12 @@ std::unique_ptr<IDatagramSocket> CUringPlatform::bind(const QHostAddress& addres
                                                       bool wantTo, const QString* device,
                                                       QString* error) {
     BoundUdp bound = openUdp(address, port, wantTo, device, error);
-    if (bound.fd < 0 && m_closesQueued > 0) {
-        submit(); // the port may be one closed earlier in this pass: free it first
+    if (bound.fd < 0 && (m_closesQueued > 0 || m_releasing > 0)) {
+        // The port may be one closed earlier: its close may still be queued, and a
+        // cancelled receive holds the socket until the ring has run the cancel's
+        // deferred work, which happens in an enter that asks for events.
+        submit();
+        io_uring_get_events(&m_ring);
         bound = openUdp(address, port, wantTo, device, error);
     }
     if (bound.fd < 0)
@@ -382,6 +387,7 @@ void CUringPlatform::closeSocket(quint32 slot) {
     Receiver& r = m_receivers[slot];
     r.socket = nullptr;
     if (r.armed) {
+        ++m_releasing;
         if (io_uring_sqe* sqe = nextSqe()) {
             io_uring_prep_cancel64(sqe, tag(Recv, slot), 0);
             io_uring_sqe_set_data64(sqe, tag(Cancel));
@@ -396,6 +402,8 @@ void CUringPlatform::closeSocket(quint32 slot) {
         ++m_closesQueued;
     } else {
         submit();
+        if (r.armed)
+            io_uring_get_events(&m_ring); // the cancel's deferred work lets go of the socket
         ::close(r.fd);
     }
     r.fd = -1;
@@ -502,6 +510,7 @@ void CUringPlatform::received(const io_uring_cqe* cqe) {
     Receiver& r = m_receivers[slot];
     r.armed = false;
     if (!r.socket) {
+        --m_releasing;
         m_freeReceivers.push_back(slot); // closed, and the kernel is done with it
         return;
     }
