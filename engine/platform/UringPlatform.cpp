@@ -61,8 +61,10 @@ private:
 
 class CUringSocket final : public IDatagramSocket {
 public:
-    CUringSocket(CUringPlatform* platform, quint32 slot, int fd, int family, quint16 port)
-        : m_platform(platform), m_slot(slot), m_fd(fd), m_family(family), m_port(port) {}
+    CUringSocket(CUringPlatform* platform, quint32 slot, int fd, int family, quint16 port,
+                 bool segments)
+        : m_platform(platform), m_slot(slot), m_fd(fd), m_family(family), m_port(port),
+          m_segments(segments) {}
     ~CUringSocket() override { close(); }
 
     qint64 writeDatagram(const char* data, qint64 size, const QHostAddress& to,
@@ -72,6 +74,7 @@ public:
 
     int fd() const { return m_fd; }
     int family() const { return m_family; }
+    bool segments() const { return m_segments; }
 
 private:
     CUringPlatform* m_platform;
@@ -79,6 +82,10 @@ private:
     int m_fd;
     int m_family;
     quint16 m_port;
+    // Whether its runs of equal datagrams may leave as one segmented send. Not for the
+    // DHCP socket: its replies to different clients go to one broadcast address with
+    // equal sizes, and such runs were lost there (a refused run is not sent again).
+    bool m_segments;
 };
 
 class CUringPlatform final : public IPlatform {
@@ -300,7 +307,8 @@ std::unique_ptr<IDatagramSocket> CUringPlatform::bind(const QHostAddress& addres
     if (bound.fd < 0)
         return nullptr;
     const quint32 slot = takePlace(m_receivers, m_freeReceivers);
-    auto socket = std::make_unique<CUringSocket>(this, slot, bound.fd, bound.family, bound.port);
+    auto socket = std::make_unique<CUringSocket>(this, slot, bound.fd, bound.family, bound.port,
+                                                 device == nullptr);
     Receiver& r = m_receivers[slot];
     r = Receiver{};
     r.socket = socket.get();
@@ -441,7 +449,7 @@ qint64 CUringPlatform::send(CUringSocket* socket, const char* data, qint64 size,
         return sendNow(socket->fd(), data, size, sa, len);
     // A window's next block to the same client rides on the request queued for the one
     // before it, as one more segment, while the kernel takes segmented sends.
-    if (m_segment && m_lastSendFd == socket->fd() && m_lastSend &&
+    if (m_segment && socket->segments() && m_lastSendFd == socket->fd() && m_lastSend &&
         m_sends.extendLast(data, size, sa, len)) {
         io_uring_sqe_set_data64(m_lastSend, tag(SendSegmented));
         return size;
