@@ -39,7 +39,9 @@ constexpr unsigned kMaxCqes = 512;  // completions handled per pass
 constexpr socklen_t kNameRoom = 32; // a sockaddr_in6, rounded so the control data aligns
 
 // What a completion is for: the top byte of its user_data; a receive's slot below.
-enum Kind : quint64 { Recv = 1, Timeout, TimeoutUpdate, Wake, Send, Cancel, SendSegmented, Link };
+enum Kind : quint64 {
+    Recv = 1, Timeout, TimeoutUpdate, Wake, Send, Cancel, SendSegmented, Link, Close
+};
 constexpr quint64 tag(Kind kind, quint32 index = 0) { return (quint64(kind) << 56) | index; }
 
 } // namespace
@@ -59,8 +61,10 @@ private:
 
 class CUringSocket final : public IDatagramSocket {
 public:
-    CUringSocket(CUringPlatform* platform, quint32 slot, int fd, int family, quint16 port)
-        : m_platform(platform), m_slot(slot), m_fd(fd), m_family(family), m_port(port) {}
+    CUringSocket(CUringPlatform* platform, quint32 slot, int fd, int family, quint16 port,
+                 bool segments)
+        : m_platform(platform), m_slot(slot), m_fd(fd), m_family(family), m_port(port),
+          m_segments(segments) {}
     ~CUringSocket() override { close(); }
 
     qint64 writeDatagram(const char* data, qint64 size, const QHostAddress& to,
@@ -70,6 +74,7 @@ public:
 
     int fd() const { return m_fd; }
     int family() const { return m_family; }
+    bool segments() const { return m_segments; }
 
 private:
     CUringPlatform* m_platform;
@@ -77,6 +82,10 @@ private:
     int m_fd;
     int m_family;
     quint16 m_port;
+    // Whether its runs of equal datagrams may leave as one segmented send. Not for the
+    // DHCP socket: its replies to different clients go to one broadcast address with
+    // equal sizes, and such runs were lost there (a refused run is not sent again).
+    bool m_segments;
 };
 
 class CUringPlatform final : public IPlatform {
@@ -128,6 +137,11 @@ private:
         if (m_depth == 0)
             submit();
     }
+    // The kernel has taken every queued request: their data and descriptors are its.
+    void queueTaken() {
+        m_sends.clear();
+        m_closesQueued = 0;
+    }
     void armReceive(quint32 slot);
     void armWake();
     void armLink();
@@ -171,6 +185,8 @@ private:
     io_uring_sqe* m_lastSend = nullptr;
     int m_lastSendFd = -1;
     bool m_segment = true; // until the kernel refuses a segmented send
+    int m_closesQueued = 0; // closes in the queue, not yet submitted
+    int m_releasing = 0;    // receives of closed sockets that have not ended yet
 };
 
 void CUringTimerHost::setDeadline(qint64 atNs) {
@@ -257,8 +273,10 @@ CUringPlatform::CUringPlatform() {
 
 CUringPlatform::~CUringPlatform() {
     m_notifier.reset();
-    if (m_ringUp)
+    if (m_ringUp) {
+        submit(); // the closes still queued
         io_uring_queue_exit(&m_ring); // ends every request still in the kernel
+    }
     for (const Receiver& r : m_receivers)
         if (r.fd >= 0)
             ::close(r.fd);
@@ -277,11 +295,20 @@ CUringPlatform::~CUringPlatform() {
 std::unique_ptr<IDatagramSocket> CUringPlatform::bind(const QHostAddress& address, quint16 port,
                                                       bool wantTo, const QString* device,
                                                       QString* error) {
-    const BoundUdp bound = openUdp(address, port, wantTo, device, error);
+    BoundUdp bound = openUdp(address, port, wantTo, device, error);
+    if (bound.fd < 0 && (m_closesQueued > 0 || m_releasing > 0)) {
+        // The port may be one closed earlier: its close may still be queued, and a
+        // cancelled receive holds the socket until the ring has run the cancel's
+        // deferred work, which happens in an enter that asks for events.
+        submit();
+        io_uring_get_events(&m_ring);
+        bound = openUdp(address, port, wantTo, device, error);
+    }
     if (bound.fd < 0)
         return nullptr;
     const quint32 slot = takePlace(m_receivers, m_freeReceivers);
-    auto socket = std::make_unique<CUringSocket>(this, slot, bound.fd, bound.family, bound.port);
+    auto socket = std::make_unique<CUringSocket>(this, slot, bound.fd, bound.family, bound.port,
+                                                 device == nullptr);
     Receiver& r = m_receivers[slot];
     r = Receiver{};
     r.socket = socket.get();
@@ -311,7 +338,7 @@ void CUringPlatform::submit() {
             break;
     }
     if (io_uring_sq_ready(&m_ring) == 0)
-        m_sends.clear();
+        queueTaken();
 }
 
 void CUringPlatform::armReceive(quint32 slot) {
@@ -356,20 +383,37 @@ bool CUringPlatform::watchInterfaces() {
     return true;
 }
 
-// Sends what was queued for it, stops its receive, then closes the descriptor, so that
-// nothing else holds the port. Completions already made for it are dropped when read.
+// Stops its receive, then closes the descriptor after what was queued for it has gone.
+// Completions already made for it are dropped when read.
+//
+// Within a pass the ring closes it, queued after its sends and the cancel, so all of it
+// leaves with the pass's one io_uring_enter rather than with one of its own. Its number
+// stays taken until then, so a socket made later in the pass cannot get it and send what
+// was queued for this one; a bind in the pass that finds the port taken submits the
+// queued closes and tries again, so to the engine the port is free at once.
 void CUringPlatform::closeSocket(quint32 slot) {
     Receiver& r = m_receivers[slot];
     r.socket = nullptr;
     if (r.armed) {
+        ++m_releasing;
         if (io_uring_sqe* sqe = nextSqe()) {
             io_uring_prep_cancel64(sqe, tag(Recv, slot), 0);
             io_uring_sqe_set_data64(sqe, tag(Cancel));
             sqe->flags |= IOSQE_CQE_SKIP_SUCCESS;
         }
     }
-    submit();
-    ::close(r.fd);
+    io_uring_sqe* closing = m_depth > 0 ? nextSqe() : nullptr;
+    if (closing) {
+        io_uring_prep_close(closing, r.fd);
+        io_uring_sqe_set_data64(closing, tag(Close));
+        closing->flags |= IOSQE_CQE_SKIP_SUCCESS;
+        ++m_closesQueued;
+    } else {
+        submit();
+        if (r.armed)
+            io_uring_get_events(&m_ring); // the cancel's deferred work lets go of the socket
+        ::close(r.fd);
+    }
     r.fd = -1;
     if (!r.armed)
         m_freeReceivers.push_back(slot);
@@ -405,7 +449,7 @@ qint64 CUringPlatform::send(CUringSocket* socket, const char* data, qint64 size,
         return sendNow(socket->fd(), data, size, sa, len);
     // A window's next block to the same client rides on the request queued for the one
     // before it, as one more segment, while the kernel takes segmented sends.
-    if (m_segment && m_lastSendFd == socket->fd() && m_lastSend &&
+    if (m_segment && socket->segments() && m_lastSendFd == socket->fd() && m_lastSend &&
         m_sends.extendLast(data, size, sa, len)) {
         io_uring_sqe_set_data64(m_lastSend, tag(SendSegmented));
         return size;
@@ -474,6 +518,7 @@ void CUringPlatform::received(const io_uring_cqe* cqe) {
     Receiver& r = m_receivers[slot];
     r.armed = false;
     if (!r.socket) {
+        --m_releasing;
         m_freeReceivers.push_back(slot); // closed, and the kernel is done with it
         return;
     }
@@ -526,7 +571,7 @@ void CUringPlatform::dispatch() {
             });
             armLink();
             break;
-        default: // a send the kernel refused, a stale update or cancel: nothing to do
+        default: // a send or close the kernel refused, a stale update or cancel: nothing to do
             break;
         }
     }
@@ -551,7 +596,7 @@ void CUringPlatform::runLoop(const std::function<void()>& onWake) {
     while (!m_quit) {
         const int r = io_uring_submit_and_wait(&m_ring, 1);
         if (io_uring_sq_ready(&m_ring) == 0)
-            m_sends.clear();
+            queueTaken();
         if (r < 0 && r != -EINTR && r != -EAGAIN && r != -EBUSY && r != -ETIME)
             break;
         dispatch();

@@ -307,6 +307,77 @@ private slots:
         QCOMPARE(got[1], expected[1]);
     }
 
+    // A socket that a handler closes after sending: what it queued leaves from its own
+    // port, in order; a socket made later in the same pass, on a new port or on the one
+    // just closed, is a socket of its own that sends and receives.
+    void closedAfterItsSendsInOnePass_data() {
+        QTest::addColumn<int>("blocks"); // 516-byte datagrams sent before the close
+        QTest::addColumn<int>("bindAfter"); // 0: none, 1: a new port, 2: the closed port
+        QTest::newRow("one block, then closed") << 1 << 0;
+        QTest::newRow("a window, then closed") << 16 << 0;
+        QTest::newRow("closed, then a new socket") << 3 << 1;
+        QTest::newRow("closed, then its port bound again") << 3 << 2;
+        QTest::newRow("nothing sent, port bound again") << 0 << 2;
+    }
+    void closedAfterItsSendsInOnePass() {
+        QFETCH(int, blocks);
+        QFETCH(int, bindAfter);
+        auto platform = makePlatform();
+        QString why;
+        auto first = platform->bindUdp(QHostAddress::LocalHost, 0, SocketOptions(), &why);
+        QVERIFY2(first, qPrintable(why));
+        const quint16 firstPort = first->localPort();
+        QUdpSocket client;
+        QVERIFY(client.bind(QHostAddress::LocalHost, 0));
+        std::unique_ptr<IDatagramSocket> second;
+        QByteArray secondGot;
+        first->onDatagram = [&](const char*, qint64, const QHostAddress&, quint16,
+                                const QHostAddress&) {
+            for (int i = 0; i < blocks; ++i) {
+                QByteArray d(516, char('a' + i));
+                first->writeDatagram(d.constData(), d.size(), QHostAddress::LocalHost,
+                                     client.localPort());
+            }
+            first->close();
+            if (bindAfter == 0)
+                return;
+            second = platform->bindUdp(QHostAddress::LocalHost, bindAfter == 2 ? firstPort : 0,
+                                       SocketOptions(), &why);
+            if (!second)
+                return;
+            second->onDatagram = [&](const char* data, qint64 size, const QHostAddress&,
+                                     quint16, const QHostAddress&) {
+                secondGot = QByteArray(data, int(size));
+            };
+            second->writeDatagram("2nd", 3, QHostAddress::LocalHost, client.localPort());
+        };
+        client.writeDatagram("go", 2, QHostAddress::LocalHost, firstPort);
+        QList<QNetworkDatagram> got;
+        const int expected = blocks + (bindAfter ? 1 : 0);
+        QVERIFY(spin([&] {
+            while (client.hasPendingDatagrams())
+                got.append(client.receiveDatagram());
+            return got.size() >= expected;
+        }));
+        QTest::qWait(20);
+        QCOMPARE(client.hasPendingDatagrams(), false);
+        for (int i = 0; i < blocks; ++i) {
+            QCOMPARE(got[i].data(), QByteArray(516, char('a' + i)));
+            QCOMPARE(got[i].senderPort(), int(firstPort));
+        }
+        if (bindAfter == 0) {
+            QVERIFY2(platform->bindUdp(QHostAddress::LocalHost, firstPort, SocketOptions(), &why),
+                     qPrintable(why));
+            return;
+        }
+        QVERIFY2(second, qPrintable(why));
+        QCOMPARE(got.last().data(), QByteArray("2nd"));
+        QCOMPARE(got.last().senderPort(), int(second->localPort()));
+        QCOMPARE(second->localPort() == firstPort, bindAfter == 2);
+        client.writeDatagram("back", 4, QHostAddress::LocalHost, second->localPort());
+        QVERIFY(spin([&] { return secondGot == "back"; }));
+    }
+
     // The native timers keep many ids in one structure: they expire in the order of
     // their deadlines whatever the order they were started, restarted or stopped in.
     void manyTimersExpireInDeadlineOrder() {
