@@ -2,7 +2,7 @@
 # Debian 12 packages; apt-get runs only when something is missing.
 
 # help2man makes the manual page from --help at build time; libmicrohttpd serves HTTP;
-# liburing builds the io_uring platform (VANTREL_PLATFORM=uring).
+# liburing builds the io_uring platform, the default (VANTREL_PLATFORM=epoll for epoll).
 packages_build=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev help2man
     libmicrohttpd-dev liburing-dev pkg-config)
 # Real TFTP clients for the interoperability test, and tftpd-hpa (with atftpd's library,

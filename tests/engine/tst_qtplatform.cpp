@@ -6,12 +6,13 @@
 #include <QtTest>
 
 // The real platform under the engine on 127.0.0.1: Qt's sockets and timers, and
-// built with VANTREL_TEST_NATIVE (tst_nativeplatform) the epoll platform, or io_uring's
-// with VANTREL_PLATFORM=uring (tst_nativeplatform_uring), the same checks over each.
+// built with VANTREL_TEST_NATIVE (tst_nativeplatform) the default's io_uring platform,
+// or epoll's with VANTREL_PLATFORM=epoll (tst_nativeplatform_epoll), the same checks
+// over each.
 static std::unique_ptr<IPlatform> makePlatform() {
 #ifdef VANTREL_TEST_NATIVE
 #ifdef VANTREL_HAVE_URING
-    if (qgetenv("VANTREL_PLATFORM") == "uring")
+    if (qgetenv("VANTREL_PLATFORM") != "epoll")
         return CreateUringPlatform();
 #endif
     return CreateEpollPlatform();
