@@ -526,7 +526,7 @@ void CHttpService::Finish(Request& request, bool whole) {
         engine.playSound(SOUND_SENT);
     } else {
         texts.info = request.changed
-                         ? kFileChanged
+                         ? QString::fromLatin1(kFileChanged)
                          : QStringLiteral("Connection closed before the whole file was sent");
         engine.countOut();
         engine.rows().UpdateRow(request.row, texts, ROW_FAILED);

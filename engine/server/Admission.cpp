@@ -37,7 +37,7 @@ const RefusalEntry kTable[] = {
 static_assert(std::size(kTable) == size_t(Refusal::BootHttpOff) + 1);
 } // namespace
 
-const QString kFileChanged = QStringLiteral("File changed during transfer");
+const char kFileChanged[] = "File changed during transfer";
 
 const RefusalEntry& RefusalFor(Refusal why) { return kTable[size_t(why)]; }
 

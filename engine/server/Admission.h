@@ -46,7 +46,7 @@ const RefusalEntry& RefusalFor(Refusal why);
 // The row's text for a refusal, with its detail (the folder, the boot file) where it has one.
 QString RefusalRow(Refusal why, const QString& detail = QString());
 // The row's text for a file that shrank or grew while it was being sent (TFTP, HTTP).
-extern const QString kFileChanged;
+extern const char kFileChanged[]; // also the ERROR packet's text
 
 // Who is served and what they may do, as the Security and Setup values say. Checked in
 // this order by every service: the client, then the read filter or read-only, then the

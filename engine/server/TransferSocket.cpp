@@ -337,7 +337,7 @@ bool CTransferSocket::SendBlocks() {
             return false;
         }
         if (b.sizeChanged) {
-            Fail(kFileChanged, 0, "File changed during transfer");
+            Fail(QString::fromLatin1(kFileChanged), 0, kFileChanged);
             return false;
         }
         if (!b.packet)
@@ -467,7 +467,7 @@ void CTransferSocket::Fail(const QString& text, int errorCode, const char* error
 // A read or write that failed after the open ends the transfer on its row.
 void CTransferSocket::FailOnFileError(const FileError& error) {
     if (error.cause == FileCause::DiskFull)
-        Fail(QStringLiteral("Error: Disk Full!!"), 3);
+        Fail(RefusalRow(Refusal::DiskFull), RefusalFor(Refusal::DiskFull).tftpCode);
     else
         Fail(QStringLiteral("Error: ") + error.text, 0);
 }
