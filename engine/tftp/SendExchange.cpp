@@ -47,7 +47,6 @@ Block CSendExchange::NextBlock(qint64 nowMs) {
     case Burst::None: return {};
     case Burst::Repeat: m_burst = Burst::None; return Buffered();
     case Burst::Resend: m_burst = Burst::None; m_nLastSendMs = nowMs; return Buffered();
-    case Burst::One: m_burst = Burst::None; return ReadBlock(nowMs, false);
     case Burst::Window: break;
     }
     if (quint16(m_nBlock - 1 - m_nBase) >= m_shape.windowSize) {
@@ -113,8 +112,7 @@ Block CSendExchange::Buffered() const {
     return b;
 }
 
-// Reads and stages block m_nBlock: from the window's read, or on its own (lock-step,
-// a single block after a time-out).
+// Reads and stages block m_nBlock: from the window's read, or on its own in lock-step.
 Block CSendExchange::ReadBlock(qint64 nowMs, bool fromWindow) {
     Block b;
     const qint64 n = fromWindow ? TakeFromWindow() : m_read(m_out.data() + 4, m_shape.blockSize, m_nBytesSent);
@@ -208,14 +206,13 @@ Actions CSendExchange::HandleAck(quint16 block, const Now& now) {
             a.note = Note::DuplicatedAck;
         a.stopTimer = true;
         ++m_nRetry;
-        return Resend(true, now, a);
+        return Resend(now, a);
     }
     a.stopTimer = true;
     if (distance > sentAhead)
         return EndWith(a, End::AckTooFar);
     m_nBase = block;
     m_nAckedBytes += qint64(distance) * m_shape.blockSize;
-    m_bDataAcked = true;
     if (LastSent() && block == m_nFinalBlock)
         return EndWith(a, End::Finished); // the last block is acknowledged
     m_nRetry = 0;
@@ -242,18 +239,16 @@ Actions CSendExchange::OnTimeout(const Now& now) {
         a.note = Note::Waiting;
         a.retry = m_nRetry;
     }
-    // A client that has acknowledged data is there and may hold the first block
-    // already while it waits for a later one: the window again. One that never did
-    // costs one block per time-out.
-    return Resend(m_bDataAcked, now, a);
+    // The window again from the first block not acknowledged (RFC 7440): a client may
+    // hold that block already and wait for a later one without acknowledging it again
+    // (atftp does), so the first block alone would never move it on.
+    return Resend(now, a);
 }
 
 // After a time-out or a duplicate ACK: the blocks from the last one acknowledged on.
 // In lock-step that is the one block in flight, still in the buffer (the file may be
-// closed by then). After a time-out the window goes again only to a client that has
-// acknowledged data, otherwise its first block (RFC 7440 allows either): at most one
-// window per time-out.
-Actions CSendExchange::Resend(bool wholeWindow, const Now& now, Actions a) {
+// closed by then); with a window, the window: at most one window per time-out.
+Actions CSendExchange::Resend(const Now& now, Actions a) {
     ReadTimeOut(now);
     if (m_nRetry > kMaxRetries) {
         // Some clients never acknowledge the last block: it was sent, so is the file.
@@ -270,12 +265,7 @@ Actions CSendExchange::Resend(bool wholeWindow, const Now& now, Actions a) {
     }
     m_nBlock = quint16(m_nBase + 1);
     m_nBytesSent = m_nAckedBytes;
-    if (wholeWindow)
-        return SendWindow(now, a);
-    a.startTimerMs = TimerMs();
-    a.blocks = true;
-    m_burst = Burst::One;
-    return a;
+    return SendWindow(now, a);
 }
 
 Actions CSendExchange::Repeat() {

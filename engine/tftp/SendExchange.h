@@ -33,13 +33,13 @@ private:
         AwaitingLastAck, // the short block went, the file is sent
         Done,
     };
-    // What NextBlock gives: the window from m_nBlock, one block, the block in the
-    // buffer again (lock-step; the file may be closed), or its repeat for a request.
-    enum class Burst { None, Window, One, Resend, Repeat };
+    // What NextBlock gives: the window from m_nBlock, the block in the buffer again
+    // (lock-step; the file may be closed), or its repeat for a request.
+    enum class Burst { None, Window, Resend, Repeat };
 
     Exchange::Actions SendOack(const Exchange::Now& now);
     Exchange::Actions SendWindow(const Exchange::Now& now, Exchange::Actions a = {});
-    Exchange::Actions Resend(bool wholeWindow, const Exchange::Now& now, Exchange::Actions a);
+    Exchange::Actions Resend(const Exchange::Now& now, Exchange::Actions a);
     Exchange::Actions HandleAck(quint16 block, const Exchange::Now& now);
     Exchange::Actions HandleError(quint16 code);
     Exchange::Actions EndWith(Exchange::Actions a, Exchange::End end);
@@ -62,7 +62,6 @@ private:
     quint16 m_nFinalBlock = 0;
     qint64 m_nBytesSent = 0;  // the offset of m_nBlock
     qint64 m_nAckedBytes = 0; // the bytes up to m_nBase
-    bool m_bDataAcked = false; // an ACK has moved the window on at least once
     QByteArray m_out;         // the block last sent
     // A window's blocks read from the file in one call, then handed out one at a time;
     // held only while its burst is sent, so a transfer waiting for ACKs keeps no copy.
