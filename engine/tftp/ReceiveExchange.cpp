@@ -129,7 +129,14 @@ Actions CReceiveExchange::HandleData(quint16 block, const char* packet, qint64 s
             return SendAck(now, a);
         ++m_nBlock; // taken, acknowledged with the window
         m_nLastSendMs = now.ms;
-        a.startTimerMs = TimerMs();
+        // The timer runs from the window's first block, not from each one: a sender that
+        // lost our ACK and sends one block per time-out (atftp) would otherwise keep it
+        // from ever expiring, and neither side would speak again.
+        if (m_nUnacked == 1) {
+            a.startTimerMs = TimerMs();
+        } else {
+            a.stopTimer = false;
+        }
         return a;
     }
     if (distance == -1) {
