@@ -44,14 +44,15 @@ Actions CSendExchange::SendWindow(const Now& now, Actions a) {
 Block CSendExchange::NextBlock(qint64 nowMs) {
     const Burst burst = m_burst;
     switch (burst) {
-    case Burst::None: return {};
-    case Burst::Repeat: m_burst = Burst::None; return Buffered();
+    case Burst::None: ReleaseOut(); return {};
+    case Burst::Repeat: m_burst = Burst::None; return Restage() ? Buffered() : Block{};
     case Burst::Resend: m_burst = Burst::None; m_nLastSendMs = nowMs; return Buffered();
     case Burst::Window: break;
     }
     if (quint16(m_nBlock - 1 - m_nBase) >= m_shape.windowSize) {
         m_burst = Burst::None;
         ReleaseWindow();
+        ReleaseOut();
         return {};
     }
     const Block b = ReadBlock(nowMs, m_shape.windowSize > 1);
@@ -99,6 +100,29 @@ qint64 CSendExchange::TakeFromWindow() {
 void CSendExchange::ReleaseWindow() {
     m_window.reset();
     m_nWindowAsked = 0;
+}
+
+// With a window every resend reads the file again, so between bursts the packet buffer
+// (up to 64 KiB a transfer) goes back: a transfer waiting for ACKs holds no buffer.
+// Lock-step keeps its block, which is sent again from there.
+void CSendExchange::ReleaseOut() {
+    if (m_shape.windowSize > 1)
+        m_out = QByteArray();
+}
+
+// The last block sent, into the buffer again if it was released. False when it cannot
+// be read any more: the repeat is left out, the client's time-out asks again.
+bool CSendExchange::Restage() {
+    if (m_nOutLength <= 0 || !m_out.isEmpty())
+        return m_nOutLength > 0;
+    m_out.resize(4 + m_shape.blockSize);
+    const qint64 n = m_read(m_out.data() + 4, m_nOutLength - 4, m_nOutOffset);
+    if (n != m_nOutLength - 4) {
+        m_out = QByteArray();
+        return false;
+    }
+    Tftp::PutHeader(m_out.data(), Tftp::DATA, quint16(m_nBlock - 1));
+    return true;
 }
 
 Block CSendExchange::Buffered() const {

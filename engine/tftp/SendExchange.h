@@ -46,6 +46,8 @@ private:
     Exchange::Block ReadBlock(qint64 nowMs, bool fromWindow);
     qint64 TakeFromWindow();
     void ReleaseWindow();
+    void ReleaseOut();
+    bool Restage();
     Exchange::Block Buffered() const;
     bool LastSent() const { return m_state == State::AwaitingLastAck; }
 
@@ -62,7 +64,7 @@ private:
     quint16 m_nFinalBlock = 0;
     qint64 m_nBytesSent = 0;  // the offset of m_nBlock
     qint64 m_nAckedBytes = 0; // the bytes up to m_nBase
-    QByteArray m_out;         // the block last sent
+    QByteArray m_out;         // the block last sent (with a window, only during a burst)
     // A window's blocks read from the file in one call, then handed out one at a time;
     // held only while its burst is sent, so a transfer waiting for ACKs keeps no copy.
     std::unique_ptr<char[]> m_window;

@@ -141,6 +141,11 @@ private slots:
         Row("window 4, nothing acknowledged: the time-out reads the window again", kWindow4,
             k9Blocks, "A0 T A4", "t3000 oack | stop t3000 D1..4 | wait t3000 again D1..4 | stop t3000 D5..8",
             false, -1, 3);
+        // Between bursts a window holds no buffer: a repeated request reads its block again.
+        Row("window 4: a repeated request reads the last block sent again", kWindow4, k9Blocks,
+            "A0 R A4", "t3000 oack | stop t3000 D1..4 | D4 | stop t3000 D5..8", false, -1, 3);
+        Row("window 4: a repeat of the last block, short", kWindow4, 2 * 512 + 100, "A0 R@300 A3",
+            "t3000 oack | stop t3000 D1..2 D3:100* | D3:100 | stop =Finished", false, -1, 2);
         Row("window 64 of 1468: read in parts of at most 64 KiB", Shape{1468, 64, 0, true},
             64 * 1468, "A0 A64 A65",
             "t3000 oack | stop t3000 D1..64 | stop t3000 D65:0* | stop =Finished", false, -1, 3);
