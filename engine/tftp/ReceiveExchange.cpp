@@ -84,7 +84,21 @@ Actions CReceiveExchange::OnDatagram(const char* packet, qint64 size, const Now&
     if (opcode != Tftp::DATA)
         return a;
     if (m_state == State::OackPending) {
-        // After an OACK only DATA 1 goes on.
+        // After an OACK only DATA 1 goes on. With a window a later block says the client
+        // has the OACK and DATA 1 was lost: ACK 0 (RFC 7440's gap), not the OACK again,
+        // which atftp takes as leave to send its next window, never block 1.
+        if (block != 1 && m_shape.windowSize > 1 && Distance(block, 1) > 0) {
+            m_state = State::Receiving;
+            m_nRetry = 0;
+            m_bGapAcked = true;
+            m_nUnacked = 0;
+            m_nLastAcked = 0;
+            m_nLastSendMs = now.ms;
+            a.stopTimer = true;
+            a.startTimerMs = TimerMs();
+            a.ack = 0;
+            return a;
+        }
         if (block != 1)
             return a;
         a.stopTimer = true;

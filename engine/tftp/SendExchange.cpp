@@ -266,7 +266,13 @@ Actions CSendExchange::OnTimeout(const Now& now) {
     // The window again from the first block not acknowledged (RFC 7440): a client may
     // hold that block already and wait for a later one without acknowledging it again
     // (atftp does), so the first block alone would never move it on.
-    return Resend(now, a);
+    a = Resend(now, a);
+    // Such a client acknowledges a window it already has once, then again only at its
+    // own time-out: resent every TimeOut, the window would keep that from ever expiring
+    // when the ACK was lost. Half an interval more leaves it room.
+    if (m_shape.windowSize > 1 && a.startTimerMs > 0)
+        a.startTimerMs = int(std::min<qint64>(qint64(a.startTimerMs) * 3 / 2, INT_MAX));
+    return a;
 }
 
 // After a time-out or a duplicate ACK: the blocks from the last one acknowledged on.

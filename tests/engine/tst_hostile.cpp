@@ -509,7 +509,7 @@ private slots:
         const qint64 shown = f.window.rows[f.window.order.last()].sent;
         QCOMPARE(shown, qint64(8 * 1024));
         for (int retry = 1; retry <= 2; ++retry) {
-            f.clock().advance(20000);
+            f.clock().advance(30000); // TimeOut, then half as much again after a resend
             QCOMPARE(blocks(), (QList<quint16>{9, 10, 11, 12, 13, 14, 15, 16}));
             QCOMPARE(f.lastRow().texts.info,
                      QStringLiteral("waiting for the client (retry %1 of 6)").arg(retry));

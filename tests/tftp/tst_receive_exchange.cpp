@@ -95,6 +95,10 @@ private slots:
                    "=NotResponding"}));
         Row("OACK unanswered: five more, then not responding", kOack, "T T T T T T D1",
             Steps({"recv t3000 oack", Times("t3000 oack", 5), "=NotResponding", "-"}));
+        // DATA 1 lost: atftp takes the OACK again as leave to send its next window, so
+        // the later block is answered with ACK 0, and the time-outs after it too.
+        Row("window 4: DATA 1 lost after the OACK: ACK 0, not the OACK", kWindow4, "D2 D3 T D1 D2 D3 D4",
+            Steps({"recv t3000 oack", "stop t3000 a0", "-", "t3000 a0", kFirst, Times(kTaken, 2), "stop w512 t3000 a4"}));
         Row("window 4: a time-out acknowledges the blocks taken so far", kWindow4, "D1 D2 T D3 D4 D5 D6",
             Steps({"recv t3000 oack", kFirst, kTaken, "t3000 a2", kFirst, Times(kTaken, 2), "stop w512 t3000 a6"}));
         // Our ACK of a window lost, the sender (atftp) sends one block past it per time-out

@@ -136,10 +136,10 @@ private slots:
             "t3000 oack | stop t3000 D1..4 | stop t3000 D3..6 | stop t3000 D7..8 D9:100* | stop =Finished",
             false, -1, 3);
         Row("window 4: each time-out reads the window again", kWindow4, k9Blocks, "A0 A4 T T A8 A9",
-            "t3000 oack | stop t3000 D1..4 | stop t3000 D5..8 | wait t3000 again D5..8 | "
-            "wait t3000 again D5..8 | stop t3000 D9:100* | stop =Finished", false, -1, 5);
+            "t3000 oack | stop t3000 D1..4 | stop t3000 D5..8 | wait t4500 again D5..8 | "
+            "wait t4500 again D5..8 | stop t3000 D9:100* | stop =Finished", false, -1, 5);
         Row("window 4, nothing acknowledged: the time-out reads the window again", kWindow4,
-            k9Blocks, "A0 T A4", "t3000 oack | stop t3000 D1..4 | wait t3000 again D1..4 | stop t3000 D5..8",
+            k9Blocks, "A0 T A4", "t3000 oack | stop t3000 D1..4 | wait t4500 again D1..4 | stop t3000 D5..8",
             false, -1, 3);
         // Between bursts a window holds no buffer: a repeated request reads its block again.
         Row("window 4: a repeated request reads the last block sent again", kWindow4, k9Blocks,
@@ -246,17 +246,17 @@ private slots:
         // A client holding block 1 that waits for block 2 without acknowledging again
         // (atftp) moves on only when the window goes again, not block 1 alone.
         Row("window 4, nothing acknowledged: a time-out sends the window again", kWindow4, k9Blocks,
-            "A0 T T T T T T", Steps({"t3000 oack", "stop t3000 D1..4", Times("wait t3000 again D1..4", 5), "=NotResponding"}));
+            "A0 T T T T T T", Steps({"t3000 oack", "stop t3000 D1..4", Times("wait t4500 again D1..4", 5), "=NotResponding"}));
         Row("window 4: after that window, an ACK of the whole window goes on", kWindow4, k9Blocks,
-            "A0 T A4", "t3000 oack | stop t3000 D1..4 | wait t3000 again D1..4 | stop t3000 D5..8");
+            "A0 T A4", "t3000 oack | stop t3000 D1..4 | wait t4500 again D1..4 | stop t3000 D5..8");
         Row("window 4: after that window, an ACK inside it goes on after it", kWindow4, k9Blocks,
-            "A0 T A2", "t3000 oack | stop t3000 D1..4 | wait t3000 again D1..4 | stop t3000 D3..6");
+            "A0 T A2", "t3000 oack | stop t3000 D1..4 | wait t4500 again D1..4 | stop t3000 D3..6");
         Row("window 16, nothing acknowledged: the 16 blocks again", Shape{512, 16, 0, true}, 20 * 512, "A0 T",
-            "t3000 oack | stop t3000 D1..16 | wait t3000 again D1..16");
+            "t3000 oack | stop t3000 D1..16 | wait t4500 again D1..16");
         Row("window 4, data acknowledged: a time-out sends the window again, one per time-out",
             kWindow4, k9Blocks, "A0 A4 T T A8",
-            "t3000 oack | stop t3000 D1..4 | stop t3000 D5..8 | wait t3000 again D5..8 | "
-            "wait t3000 again D5..8 | stop t3000 D9:100*");
+            "t3000 oack | stop t3000 D1..4 | stop t3000 D5..8 | wait t4500 again D5..8 | "
+            "wait t4500 again D5..8 | stop t3000 D9:100*");
         Row("lock-step: a duplicate ACK resends once per 200 ms", kLockStep, 1600,
             "A1@10 A1@100 A1@300 A1@400 A1@499 A1@500",
             "t3000 D1 | stop t3000 D2 | - | stop dupack t3000 again D2 | - | - | stop dupack t3000 again D2");
