@@ -12,6 +12,8 @@
 # 127.0.0.1; exits 77 (skipped) where no namespace can be made.
 #
 #   lossy_atftp.sh SERVER RELAY [--count N] [--seeds "N M ..."] [--size BYTES]
+#
+# LOSSY_TRACE=1 runs atftp with --trace; LOSSY_KEEP=1 keeps the work folder (its logs).
 set -u
 
 if [[ -z ${LOSSY_INSIDE:-} ]]; then
