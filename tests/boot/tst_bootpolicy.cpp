@@ -190,19 +190,39 @@ private slots:
             if (!pxe && service == Offers)
                 continue; // left to the DHCP server, without a row
             if (answers) {
-            QVERIFY2(QString::fromUtf8(replies[0].option(Dhcp::OptBootFile)) == file,
-                     qPrintable(QStringLiteral("%1 offers %2")
-                                    .arg(QLatin1String(which),
-                                         QString::fromUtf8(replies[0].option(Dhcp::OptBootFile)))));
-            const bool http = file.startsWith(QLatin1String("http://"));
-            QVERIFY2(replies[0].option(Dhcp::OptVendorClass) ==
-                         (http ? QByteArray("HTTPClient") : QByteArray(service == Offers ? "PXEClient" : "")),
-                     which);
+                const QString offered = QString::fromUtf8(replies[0].option(Dhcp::OptBootFile));
+                QVERIFY2(offered == file, qPrintable(QStringLiteral("%1 offers %2")
+                                                         .arg(QLatin1String(which), offered)));
+                const bool http = file.startsWith(QLatin1String("http://"));
+                QVERIFY2(replies[0].option(Dhcp::OptVendorClass) ==
+                             (http ? QByteArray("HTTPClient")
+                                   : QByteArray(service == Offers ? "PXEClient" : "")),
+                         which);
             }
             const auto& row = f.window.last();
             QVERIFY2(row.state == (problem.isEmpty() ? ROW_SENT : ROW_FAILED), which);
             QVERIFY2(row.texts.info.endsWith(problem), qPrintable(row.texts.info));
         }
+    }
+
+    // The DHCP server takes the settings as it starts: turning the chain on (or any other
+    // value the policy reads) starts it again, or its offers would not change.
+    void dhcpServerFollowsThePolicysSettings() {
+        Fixture f(DhcpServer);
+        QDir(f.root()).mkdir(QStringLiteral("grub"));
+        for (const char* name : {"shimx64.efi", "grubx64.efi", "mmx64.efi", "grub/grub.cfg"})
+            f.writeFile(name, "x");
+        f.change([](EngineSettings& e) { e.bootFileUefi.clear(); });
+        f.start();
+        const QByteArray ovmf = captured("ovmf-discover");
+        QCOMPARE(f.ask(ovmf).value(0).option(Dhcp::OptBootFile), QByteArray());
+        f.change([](EngineSettings& e) { e.secureBootChain = true; });
+        f.clock().advance(CDhcpServer::kProbeWaitMs + 1);
+        QCOMPARE(f.ask(ovmf).value(0).option(Dhcp::OptBootFile), QByteArray("shimx64.efi"));
+        f.change([](EngineSettings& e) { e.httpPort = 8081; });
+        f.clock().advance(CDhcpServer::kProbeWaitMs + 1);
+        QCOMPARE(f.ask(with(ovmf, {{60, "HTTPClient"}})).value(0).option(Dhcp::OptBootFile),
+                 QByteArray("http://203.0.113.1:8081/boot.efi"));
     }
 };
 
