@@ -1,8 +1,8 @@
 #include "engine/boot/ProxyDhcp.h"
 
 #include "engine/boot/BootPolicy.h"
+#include "engine/dhcp/DhcpServer.h"
 #include "engine/server/ServiceContext.h"
-#include "engine/platform/NormalAddress.h"
 
 
 QString BootInterface::describe() const {
@@ -14,20 +14,11 @@ QString BootInterface::describe() const {
 
 BootInterface ChooseBootInterface(const QHostAddress& listen,
                                   const QList<NetInterface>& interfaces) {
-    const bool any = IsAnyAddress(listen);
-    for (const NetInterface& i : interfaces) {
-        if (any && (!i.up || i.loopback))
-            continue;
-        for (const QHostAddress& a : i.addresses) {
-            if (a.protocol() != QAbstractSocket::IPv4Protocol)
-                continue;
-            if (any)
-                return {i.name, a, {}};
-            if (a.isEqual(listen, QHostAddress::ConvertV4MappedToIPv4))
-                return i.up ? BootInterface{i.name, a, {}} : BootInterface{{}, {}, i.name};
-        }
-    }
-    return {};
+    DhcpStatus wait;
+    const DhcpLink link = FindDhcpLink(QString(), listen, interfaces, &wait);
+    if (link.device.isEmpty())
+        return {{}, {}, wait.state == DhcpStatus::State::LinkDown ? wait.device : QString()};
+    return {link.device, link.address, {}};
 }
 
 CProxyDhcp::CProxyDhcp(ServiceContext& context) : m_context(context) {}
@@ -134,7 +125,7 @@ void CProxyDhcp::HandleDatagram(const char* data, qint64 size, const QHostAddres
     if (choice.refusal != Refusal::None)
         return refuse(choice.problem());
 
-    Dhcp::Answer answer;
+    struct Dhcp::Answer answer; // "struct": DhcpAnswer.h has a function Dhcp::Answer too
     answer.messageType = reply;
     answer.serverAddress = ours;
     answer.bootFile = choice.offered;

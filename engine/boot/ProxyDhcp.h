@@ -21,7 +21,8 @@ struct BootInterface {
     bool operator==(const BootInterface&) const = default;
 };
 // The interface that holds `listen` (an IPv4 address) while it is up, or for a listener
-// on every address the first interface that is up, not loopback, with an IPv4 address.
+// on every address the first interface that is up, not loopback, with an IPv4 address:
+// FindDhcpLink's choice for an interface not named.
 BootInterface ChooseBootInterface(const QHostAddress& listen,
                                   const QList<NetInterface>& interfaces);
 
