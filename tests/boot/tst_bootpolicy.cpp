@@ -1,5 +1,4 @@
 #include "EngineFixture.h"
-#include "engine/boot/BootPolicy.h"
 #include "engine/boot/DhcpPacket.h"
 #include "engine/dhcp/DhcpServer.h"
 

@@ -218,9 +218,14 @@ void CBootDlg::ShowChain() {
     m_pChainStatus->setVisible(on);
     if (!on)
         return;
-    QString shim = BootFile(Uefi);
-    if (shim.isEmpty())
-        shim = QLatin1String(SecureBoot::kDefaultShim);
+    // The file a UEFI PXE client would be offered with these fields, by the boot policy.
+    BootPolicy::Settings fields;
+    fields.uefi = BootFile(Uefi);
+    fields.secureBootChain = true;
+    const QString shim = BootPolicy::Choose(BootPolicy::Service::Offers,
+                                            {Dhcp::ClientKind::Uefi, QString(), QString()}, fields,
+                                            QHostAddress(), BootPolicy::Folder())
+                             .file;
     const QDir folder(m_strFolder);
     const SecureBoot::Chain chain =
         SecureBoot::Check(QFile::encodeName(shim), [&folder](const QByteArray& name) {
