@@ -144,13 +144,4 @@ QByteArray Generate(const QStringList& files, const Options& options) {
     return out.join(QLatin1Char('\n')).toUtf8() + '\n';
 }
 
-QString Offer(const QStringList& files, const QString& mac) {
-    const QString wanted = mac.toLower().replace(QLatin1Char(':'), QLatin1Char('-'));
-    for (const QString& file : files) {
-        if (!file.contains(QLatin1Char('/')) && machineOf(file) == wanted)
-            return file;
-    }
-    return QLatin1String(files.contains(QLatin1String(kUserName)) ? kUserName : kGeneratedName);
-}
-
 } // namespace BootMenu

@@ -35,8 +35,5 @@ QList<Entry> Entries(const QStringList& files, const Options& options);
 QString Label(const Entry& entry);
 // The script; empty when the user's own menu.ipxe is in the listing.
 QByteArray Generate(const QStringList& files, const Options& options);
-// What an iPXE client whose MAC is `mac` ("52:54:00:ab:cd:ef") is offered from the
-// listing: its machine's boot-MAC.ipxe, else the user's menu.ipxe, else the generated one.
-QString Offer(const QStringList& files, const QString& mac);
 
 } // namespace BootMenu

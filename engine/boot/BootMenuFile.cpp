@@ -33,11 +33,6 @@ BootMenu::Options CBootMenuFile::CurrentOptions() const {
     return {m_server, quint16(s.httpEnabled ? s.httpPort : 0), s.menuDefault, s.menuSeconds};
 }
 
-QString CBootMenuFile::OfferFor(const QString& mac) const {
-    const EngineSettings& s = m_context.settings();
-    return s.menu ? BootMenu::Offer(m_files, mac) : s.bootFileIpxe;
-}
-
 void CBootMenuFile::Look() {
     const EngineSettings& s = m_context.settings();
     if (!m_running || !s.menu)

@@ -24,9 +24,8 @@ public:
     void Stop();
     // Looks at the folder now; the once-a-second timer does the same.
     void Look();
-    // What an iPXE client (its MAC as "52:54:00:ab:cd:ef") is offered: BootFileIpxe
-    // while the menu is off, else by BootMenu::Offer from the last listing.
-    QString OfferFor(const QString& mac) const;
+    // The folder's files at the last listing (what BootPolicy picks a menu from).
+    QStringList Listing() const { return m_files; }
 
     static constexpr int kLookMs = 1000;
 

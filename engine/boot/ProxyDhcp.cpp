@@ -1,11 +1,9 @@
 #include "engine/boot/ProxyDhcp.h"
 
-#include "engine/boot/SecureBootChain.h"
+#include "engine/boot/BootPolicy.h"
+#include "engine/dhcp/DhcpServer.h"
 #include "engine/server/ServiceContext.h"
-#include "engine/platform/NormalAddress.h"
 
-#include <QFile>
-#include <QUrl>
 
 QString BootInterface::describe() const {
     if (device.isEmpty())
@@ -16,20 +14,11 @@ QString BootInterface::describe() const {
 
 BootInterface ChooseBootInterface(const QHostAddress& listen,
                                   const QList<NetInterface>& interfaces) {
-    const bool any = IsAnyAddress(listen);
-    for (const NetInterface& i : interfaces) {
-        if (any && (!i.up || i.loopback))
-            continue;
-        for (const QHostAddress& a : i.addresses) {
-            if (a.protocol() != QAbstractSocket::IPv4Protocol)
-                continue;
-            if (any)
-                return {i.name, a, {}};
-            if (a.isEqual(listen, QHostAddress::ConvertV4MappedToIPv4))
-                return i.up ? BootInterface{i.name, a, {}} : BootInterface{{}, {}, i.name};
-        }
-    }
-    return {};
+    DhcpStatus wait;
+    const DhcpLink link = FindDhcpLink(QString(), listen, interfaces, &wait);
+    if (link.device.isEmpty())
+        return {{}, {}, wait.state == DhcpStatus::State::LinkDown ? wait.device : QString()};
+    return {link.device, link.address, {}};
 }
 
 CProxyDhcp::CProxyDhcp(ServiceContext& context) : m_context(context) {}
@@ -41,8 +30,9 @@ CProxyDhcp::~CProxyDhcp() {
         m_pxeSocket->close();
 }
 
-bool CProxyDhcp::Start(const BootInterface& where, QString* error) {
+bool CProxyDhcp::Start(const BootInterface& where, const KnownHosts& hosts, QString* error) {
     m_interface = where;
+    m_hosts = hosts;
     if (m_interface.device.isEmpty()) {
         *error = m_interface.describe();
         return false;
@@ -71,21 +61,6 @@ bool CProxyDhcp::Start(const BootInterface& where, QString* error) {
     return true;
 }
 
-// Who the client is for the client list: the address it has (ciaddr, or the one it
-// sent from), else the one it asks for (option 50); a client on 67 often has none yet.
-QHostAddress CProxyDhcp::ClientAddress(const Dhcp::Packet& request, const QHostAddress& from) {
-    if (request.ciaddr)
-        return QHostAddress(request.ciaddr);
-    const quint32 source = from.toIPv4Address();
-    if (source)
-        return QHostAddress(source);
-    const QByteArray asked = request.option(Dhcp::OptRequestedAddress);
-    if (asked.size() == 4)
-        return QHostAddress(quint32(uchar(asked[0])) << 24 | quint32(uchar(asked[1])) << 16 |
-                            quint32(uchar(asked[2])) << 8 | uchar(asked[3]));
-    return QHostAddress(QHostAddress::AnyIPv4);
-}
-
 void CProxyDhcp::HandleDatagram(const char* data, qint64 size, const QHostAddress& from,
                                 quint16 fromPort, bool pxePort) {
     Dhcp::Packet request;
@@ -102,47 +77,30 @@ void CProxyDhcp::HandleDatagram(const char* data, qint64 size, const QHostAddres
         reply = Dhcp::ACK;
     else
         return;
-    const Dhcp::ClientKind kind = Dhcp::Classify(request);
     const EngineSettings& settings = m_context.settings();
-    QString bootFile;
-    switch (kind) {
-    case Dhcp::ClientKind::Bios: bootFile = settings.bootFileBios; break;
-    case Dhcp::ClientKind::Uefi:
-        bootFile = settings.bootFileUefi;
-        if (settings.secureBootChain && bootFile.isEmpty())
-            bootFile = QLatin1String(SecureBoot::kDefaultShim);
-        break;
-    case Dhcp::ClientKind::UefiHttp: bootFile = settings.bootFileUefiHttp; break;
-    case Dhcp::ClientKind::Ipxe: bootFile = m_context.ipxeBootFile(request.macText()); break;
-    case Dhcp::ClientKind::NotPxe:
-    case Dhcp::ClientKind::OtherArch: return;
-    }
-    if (bootFile.isEmpty())
+    const QByteArray mac = request.chaddr.left(6);
+    const auto host = m_hosts.files.constFind(mac);
+    const bool known = host != m_hosts.files.cend();
+    BootPolicy::Folder folder;
+    folder.exists = [&](const QByteArray& n) {
+        return m_context.paths().BootFileThere(settings.workingFolder, n);
+    };
+    if (settings.menu && Dhcp::Classify(request) == Dhcp::ClientKind::Ipxe)
+        folder.listing = m_context.menuListing();
+    const BootPolicy::Choice choice = BootPolicy::Choose(
+        BootPolicy::Service::Offers, BootPolicy::ClientOf(request, known ? *host : QString()),
+        BootPolicy::SettingsOf(settings), m_interface.address, folder);
+    if (choice.offered.isEmpty())
         return;
 
     // A flood from one client is answered at a bounded rate, on one row per exchange.
     if (!m_clients.MayAnswer(request.chaddr, m_context.platform().timers().elapsedMs()))
         return;
 
-    // A URL is sent as it is. A name must be in the working folder; a UEFI HTTP client
-    // is told it as a URL on our HTTP port, built per answer from the offer's address.
-    const QByteArray name = QFile::encodeName(bootFile);
-    const bool url = bootFile.contains(QLatin1String("://"));
-    const bool overHttp = !url && kind == Dhcp::ClientKind::UefiHttp;
-    QByteArray offered = name;
-    if (overHttp) {
-        QUrl http;
-        http.setScheme(QStringLiteral("http"));
-        http.setHost(m_interface.address.toString());
-        http.setPort(settings.httpPort);
-        http.setPath(QLatin1Char('/') + bootFile);
-        offered = http.toEncoded();
-    }
-
     RowTexts texts;
     const QHostAddress clientAddress(request.ciaddr ? request.ciaddr : from.toIPv4Address());
     texts.client = QStringLiteral("%1 (%2)").arg(request.macText(), clientAddress.toString());
-    texts.file = overHttp ? QString::fromUtf8(offered) : bootFile;
+    texts.file = choice.file;
     texts.service = QStringLiteral("Boot offer");
     IServerWindow& window = m_context.rows();
     RowHandle row = m_clients.RowOf(request.chaddr, request.xid);
@@ -150,26 +108,28 @@ void CProxyDhcp::HandleDatagram(const char* data, qint64 size, const QHostAddres
         row = m_context.addRow(texts);
         m_clients.SetRow(request.chaddr, request.xid, row);
     }
-    const auto refuse = [&](Refusal why, const QString& detail) {
-        texts.info = RefusalRow(why, detail);
+    const auto refuse = [&](const QString& why) {
+        texts.info = why;
         window.UpdateRow(row, texts, ROW_FAILED);
         m_context.playSound(SOUND_FAILED);
     };
 
-    // The client list as for TFTP and HTTP, by the address the client has or asks for.
-    if (m_context.admission().Client(ClientAddress(request, from)) != Refusal::None)
-        return refuse(Refusal::Client, QString());
+    // A client is known by its MAC (HostsFile with OnlyKnownHosts), never by an address
+    // it names; the address list applies only to the address a request on 4011 came
+    // from, which the client holds.
+    if (m_hosts.onlyKnown && !known)
+        return refuse(RefusalRow(Refusal::Client));
+    const quint32 source = from.toIPv4Address();
+    if (pxePort && source && m_context.admission().Client(QHostAddress(source)) != Refusal::None)
+        return refuse(RefusalRow(Refusal::Client));
+    if (choice.refusal != Refusal::None)
+        return refuse(choice.problem());
 
-    if (!url && !m_context.paths().BootFileThere(settings.workingFolder, name))
-        return refuse(Refusal::BootFileMissing, bootFile);
-    if (overHttp && !settings.httpEnabled)
-        return refuse(Refusal::BootHttpOff, bootFile);
-
-    Dhcp::Answer answer;
+    struct Dhcp::Answer answer; // "struct": DhcpAnswer.h has a function Dhcp::Answer too
     answer.messageType = reply;
     answer.serverAddress = ours;
-    answer.bootFile = offered;
-    answer.httpClient = kind == Dhcp::ClientKind::UefiHttp;
+    answer.bootFile = choice.offered;
+    answer.httpClient = choice.httpClient;
     const QByteArray out = Dhcp::BuildAnswer(request, answer);
     // 4011 answers where the request came from. On 67 the client has no address yet:
     // broadcast, unless it has one (ciaddr) or came through a relay (giaddr).
@@ -188,18 +148,9 @@ void CProxyDhcp::HandleDatagram(const char* data, qint64 size, const QHostAddres
     socket.writeDatagram(out.constData(), out.size(), to, toPort);
     texts.info = QStringLiteral("%1 %2").arg(
         reply == Dhcp::OFFER ? QStringLiteral("Offered to") : QStringLiteral("Acknowledged to"),
-        Dhcp::KindName(kind));
+        Dhcp::KindName(choice.kind));
     // The shim went out; what it will ask for next must be there too, or the boot stops.
-    if (kind == Dhcp::ClientKind::Uefi && settings.secureBootChain) {
-        const SecureBoot::Chain chain = SecureBoot::Check(name, [&](const QByteArray& n) {
-            return m_context.paths().BootFileThere(settings.workingFolder, n);
-        });
-        if (!chain.complete()) {
-            texts.info += QStringLiteral("; Secure Boot chain lacks ") + chain.missingText();
-            window.UpdateRow(row, texts, ROW_FAILED);
-            m_context.playSound(SOUND_FAILED);
-            return;
-        }
-    }
+    if (!choice.chainLacks.isEmpty())
+        return refuse(texts.info + QStringLiteral("; ") + choice.problem());
     window.UpdateRow(row, texts, ROW_SENT);
 }

@@ -4,6 +4,7 @@
 #include "engine/boot/DhcpPacket.h"
 #include "engine/platform/Platform.h"
 
+#include <QHash>
 #include <QHostAddress>
 #include <QString>
 #include <memory>
@@ -20,7 +21,8 @@ struct BootInterface {
     bool operator==(const BootInterface&) const = default;
 };
 // The interface that holds `listen` (an IPv4 address) while it is up, or for a listener
-// on every address the first interface that is up, not loopback, with an IPv4 address.
+// on every address the first interface that is up, not loopback, with an IPv4 address:
+// FindDhcpLink's choice for an interface not named.
 BootInterface ChooseBootInterface(const QHostAddress& listen,
                                   const QList<NetInterface>& interfaces);
 
@@ -33,8 +35,14 @@ public:
     explicit CProxyDhcp(ServiceContext& context);
     ~CProxyDhcp();
 
+    // The machines HostsFile names (MAC, 6 bytes, to its own boot file or empty); with
+    // `onlyKnown` (OnlyKnownHosts) no other machine is answered.
+    struct KnownHosts {
+        QHash<QByteArray, QString> files;
+        bool onlyKnown = false;
+    };
     // Opens both ports on that interface (ChooseBootInterface's); false with the reason.
-    bool Start(const BootInterface& where, QString* error);
+    bool Start(const BootInterface& where, const KnownHosts& hosts, QString* error);
     BootInterface Interface() const { return m_interface; }
 
     // One datagram from a client, as read on port 67 (pxePort false) or 4011.
@@ -42,10 +50,9 @@ public:
                         quint16 fromPort, bool pxePort);
 
 private:
-    static QHostAddress ClientAddress(const Dhcp::Packet& request, const QHostAddress& from);
-
     ServiceContext& m_context;
     BootInterface m_interface;
+    KnownHosts m_hosts;
     std::unique_ptr<IDatagramSocket> m_dhcpSocket;
     std::unique_ptr<IDatagramSocket> m_pxeSocket;
     CBootClients m_clients;

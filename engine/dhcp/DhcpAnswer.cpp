@@ -110,19 +110,30 @@ QString DurationText(qint64 s) {
     return QStringLiteral("%1 s").arg(s);
 }
 
-QString BootFileFor(const Packet& request, const ServerConfig& config, const FixedHost* host) {
-    if (host && !host->bootFile.isEmpty())
-        return host->bootFile;
-    switch (Classify(request)) {
-    case ClientKind::Bios: return config.bootFileBios;
-    case ClientKind::Uefi: return config.bootFileUefi;
-    case ClientKind::UefiHttp: return config.bootFileUefiHttp;
-    case ClientKind::Ipxe: return config.ipxeFile ? config.ipxeFile(request.macText()) : config.bootFileIpxe;
-    case ClientKind::NotPxe:
-    case ClientKind::OtherArch: break;
-    }
-    return config.bootFileOther;
+BootPolicy::Choice BootFileFor(const Packet& request, const ServerConfig& config,
+                               const FixedHost* host) {
+    BootPolicy::Folder folder;
+    folder.exists = config.exists;
+    if (config.boot.menu && config.menuListing)
+        folder.listing = config.menuListing();
+    return BootPolicy::Choose(BootPolicy::Service::DhcpServer,
+                              BootPolicy::ClientOf(request, host ? host->bootFile : QString()),
+                              config.boot, QHostAddress(config.server), folder);
 }
+
+namespace {
+// The file offered, and the row's word when it is missing or cannot boot: the address
+// is given all the same, without the file.
+QByteArray TakeBootFile(Reply& r, const BootPolicy::Choice& choice) {
+    r.bootFile = choice.file;
+    const QString problem = choice.problem();
+    if (!problem.isEmpty()) {
+        r.bootFailed = true;
+        r.bootProblem = QStringLiteral("; ") + problem;
+    }
+    return choice.refusal == Refusal::None ? choice.offered : QByteArray();
+}
+} // namespace
 
 Reply Answer(const Packet& request, const ServerConfig& config, CLeaseTable& leases, qint64 now,
              const AdmitAddress& admit) {
@@ -167,14 +178,14 @@ Reply Answer(const Packet& request, const ServerConfig& config, CLeaseTable& lea
         if (!request.ciaddr || !admitted(request.ciaddr))
             return r;
         r.address = request.ciaddr;
-        r.bootFile = BootFileFor(request, config, leases.Host(mac));
-        QByteArray out = Header(request, request.ciaddr, 0, config.server, r.bootFile.toUtf8());
+        const QByteArray file = TakeBootFile(r, BootFileFor(request, config, leases.Host(mac)));
+        QByteArray out = Header(request, request.ciaddr, 0, config.server, file);
         AddOption(out, OptMessageType, QByteArray(1, char(ACK)));
         AddOption(out, OptServerId, IpBytes(config.server));
-        AddNetwork(out, config, r.bootFile.toUtf8());
+        AddNetwork(out, config, file);
         r.bytes = Finish(out);
         Route(r, request, false);
-        r.info = QStringLiteral("Informed %1").arg(AddressText(request.ciaddr));
+        r.info = QStringLiteral("Informed %1").arg(AddressText(request.ciaddr)) + r.bootProblem;
         return r;
     }
 
@@ -221,15 +232,15 @@ Reply Answer(const Packet& request, const ServerConfig& config, CLeaseTable& lea
         return r;
     }
 
-    r.bootFile = BootFileFor(request, config, pick.host);
-    const QByteArray file = r.bootFile.toUtf8();
+    const BootPolicy::Choice choice = BootFileFor(request, config, pick.host);
+    const QByteArray file = TakeBootFile(r, choice);
     QByteArray out = Header(request, 0, pick.address, config.server, file);
     if (type != 0) {
         AddOption(out, OptMessageType, QByteArray(1, char(replyType)));
         AddOption(out, OptServerId, IpBytes(config.server));
         AddLease(out, config);
         // UEFI HTTP boot takes an offer only when it says it is for HTTPClient.
-        if (Classify(request) == ClientKind::UefiHttp)
+        if (choice.httpClient && !file.isEmpty())
             AddOption(out, OptVendorClass, "HTTPClient");
     }
     AddNetwork(out, config, file);
@@ -242,6 +253,7 @@ Reply Answer(const Packet& request, const ServerConfig& config, CLeaseTable& lea
         r.info = QStringLiteral("Offered %1").arg(at);
     else
         r.info = QStringLiteral("Leased %1 for %2").arg(at, DurationText(config.leaseSeconds));
+    r.info += r.bootProblem;
     return r;
 }
 

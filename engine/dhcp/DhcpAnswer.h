@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/boot/BootPolicy.h"
 #include "engine/boot/DhcpPacket.h"
 #include "engine/dhcp/LeaseTable.h"
 
@@ -19,15 +20,15 @@ struct ServerConfig {
     QList<quint32> routers; // option 3 (none: not sent)
     QList<quint32> dns;     // option 6 (none: not sent)
     qint64 leaseSeconds = 3600; // options 51, 58 (half) and 59 (seven eighths)
-    // By client kind; a fixed host's own file comes first. Empty: no boot file.
-    QString bootFileBios, bootFileUefi, bootFileUefiHttp, bootFileIpxe, bootFileOther;
-    // When set, what an iPXE client gets by its MAC instead of bootFileIpxe (the menu).
-    std::function<QString(const QString& mac)> ipxeFile;
+    // What each client boots, as BootPolicy chooses it; a fixed host's own file first.
+    BootPolicy::Settings boot;
+    SecureBoot::FolderView exists;              // unset: the folder is not looked at
+    std::function<QStringList()> menuListing;   // the folder as the menu writer listed it
 };
 
-// The boot file for this client: its HostsFile entry's, else by its kind (BIOS, UEFI,
-// UEFI HTTP, iPXE; BootFileOther for every client that is no PXE client of those).
-QString BootFileFor(const Packet& request, const ServerConfig& config, const FixedHost* host);
+// The boot file for this client (BootPolicy, as our DHCP server).
+BootPolicy::Choice BootFileFor(const Packet& request, const ServerConfig& config,
+                               const FixedHost* host);
 
 // The refusal of an address by the client list (empty: admitted).
 using AdmitAddress = std::function<QString(quint32 address)>;
@@ -41,6 +42,8 @@ struct Reply {
     QString info;        // the row's Information; empty: no row
     bool refused = false;
     bool exhausted = false; // refused for want of a free address in the pool
+    bool bootFailed = false; // answered, but its boot file is missing or cannot boot
+    QString bootProblem;     // "; Boot File Missing: x", after the Information
 };
 
 // "1 h", "30 min", "45 s": a lease's length for the row.

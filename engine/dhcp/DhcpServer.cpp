@@ -80,12 +80,9 @@ bool CDhcpServer::Start(const DhcpOptions& options, const DhcpLink& link, QStrin
     m_config.routers = values.routers;
     m_config.dns = values.dns;
     m_config.leaseSeconds = qBound(60, options.leaseSeconds, 366 * 86400);
-    m_config.bootFileBios = options.bootFileBios;
-    m_config.bootFileUefi = options.bootFileUefi;
-    m_config.bootFileUefiHttp = options.bootFileUefiHttp;
-    m_config.bootFileIpxe = options.bootFileIpxe;
-    m_config.bootFileOther = options.bootFileOther;
-    m_config.ipxeFile = m_ctx.ipxeFile;
+    m_config.boot = options.boot;
+    m_config.exists = m_ctx.bootFileThere;
+    m_config.menuListing = m_ctx.menuListing;
 
     const quint32 first = values.poolFirst, last = values.poolLast;
     QList<FixedHost> hosts;
@@ -307,7 +304,7 @@ void CDhcpServer::ShowRow(const Packet& request, const Reply& reply) {
         m_ctx.updateRow(m_exhaustedRow, texts, ROW_FAILED);
         return;
     }
-    const RowState state = reply.refused ? ROW_FAILED : ROW_SENT;
+    const RowState state = reply.refused || reply.bootFailed ? ROW_FAILED : ROW_SENT;
     // A client's exchange stays on its row (a DISCOVER repeated, then its REQUEST, and
     // that REQUEST resent while the ACK was on its way); the next exchange after a lease
     // was given or ended starts a row of its own.

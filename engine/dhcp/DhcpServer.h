@@ -21,7 +21,7 @@ struct DhcpOptions {
     int leaseSeconds = 3600;
     QString hostsFile;
     bool onlyKnownHosts = false;
-    QString bootFileBios, bootFileUefi, bootFileUefiHttp, bootFileIpxe, bootFileOther;
+    BootPolicy::Settings boot;
     bool operator==(const DhcpOptions&) const = default;
 };
 
@@ -52,8 +52,10 @@ struct DhcpContext {
     std::function<QString(const QHostAddress&)> admit;
     // The status changed (another server seen or gone).
     std::function<void(const DhcpStatus&)> statusChanged;
-    // The boot file of an iPXE client by its MAC; unset: BootFileIpxe.
-    std::function<QString(const QString& mac)> ipxeFile;
+    // Whether a boot file is in the working folder; unset: not looked at.
+    std::function<bool(const QByteArray& name)> bootFileThere;
+    // The folder's files as the menu writer listed them (the menu's choice for iPXE).
+    std::function<QStringList()> menuListing;
     QString leaseFile;            // where the leases are kept; empty: not kept
     qint64 epochAtStart = 0;      // the wall clock at Start, in seconds (lease ends)
 };

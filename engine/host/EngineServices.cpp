@@ -9,6 +9,7 @@
 #include "engine/server/TransferRequest.h"
 
 #include <QDateTime>
+#include <QFile>
 #include <tuple>
 
 CEngineServices::CEngineServices(CServerEngine& server) : m_server(server) {
@@ -67,15 +68,21 @@ void CEngineServices::ServerShutdown() {
 // Settings that change what the DHCP server answers open it again.
 void CEngineServices::SettingsChanged(const EngineSettings& before) {
     const EngineSettings& now = settings();
+    // What it copies as it starts: every value of its own and each one BootPolicy reads.
     const auto dhcpPart = [](const EngineSettings& s) {
-        return std::tie(s.dhcpEnabled, s.dhcpInterface, s.dhcpPoolFirst, s.dhcpPoolLast,
-                        s.dhcpRouter, s.dhcpDnsServers, s.dhcpLeaseSeconds, s.dhcpHostsFile,
-                        s.dhcpOnlyKnownHosts, s.bootFileBios, s.bootFileUefi, s.bootFileUefiHttp,
-                        s.bootFileIpxe, s.bootFileOther);
+        return std::make_tuple(s.dhcpEnabled, s.dhcpInterface, s.dhcpPoolFirst, s.dhcpPoolLast,
+                               s.dhcpRouter, s.dhcpDnsServers, s.dhcpLeaseSeconds,
+                               s.dhcpHostsFile, s.dhcpOnlyKnownHosts, BootPolicy::SettingsOf(s));
+    };
+    // The boot offers read the rest as they answer, but HostsFile only as they open.
+    const auto hostsPart = [](const EngineSettings& s) {
+        return std::tie(s.dhcpHostsFile, s.dhcpOnlyKnownHosts);
     };
     if (m_server.IsListening() && (before.dhcpEnabled || now.dhcpEnabled) &&
         dhcpPart(before) != dhcpPart(now))
         RestartBootOffers();
+    else if (m_server.IsListening() && now.proxyDhcp && hostsPart(before) != hostsPart(now))
+        RestartOffers();
     else if (m_bootMenu && now.menu && !before.menu)
         m_bootMenu->Look(); // its once-a-second look stops while the menu is off
 }
@@ -112,7 +119,7 @@ BootStatus CEngineServices::RestartOffers() {
     }
     auto offers = std::make_unique<CProxyDhcp>(*this);
     QString why;
-    if (offers->Start(m_bootInterface, &why)) {
+    if (offers->Start(m_bootInterface, KnownHosts(), &why)) {
         m_bootStatus.where = offers->Interface().describe();
         m_bootMenu->Start(offers->Interface().address);
         m_proxyDhcp = std::move(offers);
@@ -121,6 +128,22 @@ BootStatus CEngineServices::RestartOffers() {
         m_bootStatus.why = why;
     }
     return m_bootStatus;
+}
+
+// The machines HostsFile names, for the boot offers (the DHCP server reads it itself);
+// a file that cannot be read names none.
+CProxyDhcp::KnownHosts CEngineServices::KnownHosts() {
+    const EngineSettings& s = settings();
+    CProxyDhcp::KnownHosts known;
+    if (s.dhcpHostsFile.isEmpty())
+        return known;
+    known.onlyKnown = s.dhcpOnlyKnownHosts;
+    QFile file(s.dhcpHostsFile);
+    if (file.open(QIODevice::ReadOnly)) {
+        for (const Dhcp::FixedHost& h : Dhcp::ParseHostsFile(file.readAll()).hosts)
+            known.files.insert(h.mac, h.bootFile);
+    }
+    return known;
 }
 
 DhcpStatus CEngineServices::RestartDhcp() {
@@ -152,7 +175,10 @@ DhcpStatus CEngineServices::RestartDhcp() {
         if (m_onStatusChanged)
             m_onStatusChanged();
     };
-    context.ipxeFile = [this](const QString& mac) { return ipxeBootFile(mac); };
+    context.menuListing = [this] { return menuListing(); };
+    context.bootFileThere = [this](const QByteArray& name) {
+        return paths().BootFileThere(settings().workingFolder, name);
+    };
     context.leaseFile = Dhcp::LeaseFolder() + QLatin1Char('/') + QLatin1String(Dhcp::kLeaseFileName);
     context.epochAtStart = QDateTime::currentSecsSinceEpoch();
     DhcpOptions options;
@@ -164,11 +190,7 @@ DhcpStatus CEngineServices::RestartDhcp() {
     options.leaseSeconds = s.dhcpLeaseSeconds;
     options.hostsFile = s.dhcpHostsFile;
     options.onlyKnownHosts = s.dhcpOnlyKnownHosts;
-    options.bootFileBios = s.bootFileBios;
-    options.bootFileUefi = s.bootFileUefi;
-    options.bootFileUefiHttp = s.bootFileUefiHttp;
-    options.bootFileIpxe = s.bootFileIpxe;
-    options.bootFileOther = s.bootFileOther;
+    options.boot = BootPolicy::SettingsOf(s);
     // An interface that is not there, down or without an address is waited for.
     const DhcpLink link = FindDhcpLink(options.interface, m_server.BindAddress(),
                                        platform().interfaces(), &m_dhcpStatus);
@@ -228,8 +250,8 @@ void CEngineServices::FollowInterfaces() {
         RestartOffers();
 }
 
-QString CEngineServices::ipxeBootFile(const QString& mac) {
-    return m_bootMenu ? m_bootMenu->OfferFor(mac) : settings().bootFileIpxe;
+QStringList CEngineServices::menuListing() const {
+    return m_bootMenu ? m_bootMenu->Listing() : QStringList();
 }
 
 // ---------------------------------------------------------------- HTTP

@@ -63,7 +63,7 @@ public:
     void playSound(int id) override { m_server.PlaySound(id); }
     void countIn() override { m_server.CountIn(); }
     void countOut() override { m_server.CountOut(); }
-    QString ipxeBootFile(const QString& mac) override;
+    QStringList menuListing() const override;
     int registerTimer(std::function<void()> onTimeout) override;
     void unregisterTimer(int id) override;
     ResolvedPath resolve(const QByteArray& name, bool upload, const QHostAddress& client) override;
@@ -83,6 +83,7 @@ private:
     void StartHttp(bool tellWindow);
     // The boot offers alone, beside the DHCP server as it is.
     BootStatus RestartOffers();
+    CProxyDhcp::KnownHosts KnownHosts();
     bool DhcpLinkChanged();
 
     CServerEngine& m_server;

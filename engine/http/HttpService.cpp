@@ -110,6 +110,17 @@ qint64 bytesAcked(int socket) {
 }
 } // namespace
 
+const char* CHttpService::ContentType(const QByteArray& name) {
+    const QByteArray lower = name.toLower();
+    if (lower.endsWith(".efi"))
+        return "application/efi";
+    if (lower.endsWith(".iso"))
+        return "application/vnd.efi-iso";
+    if (lower.endsWith(".img"))
+        return "application/vnd.efi-img";
+    return "application/octet-stream";
+}
+
 // One request, from the library's first call to its end. The engine thread fills the
 // answer; the library's thread waits for it under Shared::lock.
 struct CHttpService::Request {
@@ -263,7 +274,7 @@ struct HttpCallbacks {
         if (request->status == MHD_HTTP_OK || request->status == MHD_HTTP_PARTIAL_CONTENT) {
             MHD_add_response_header(response, MHD_HTTP_HEADER_ACCEPT_RANGES, "bytes");
             MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE,
-                                    "application/octet-stream");
+                                    CHttpService::ContentType(request->name));
             MHD_add_response_header(response, MHD_HTTP_HEADER_LAST_MODIFIED,
                                     httpDate(request->modified).constData());
             MHD_add_response_header(response, MHD_HTTP_HEADER_ETAG, request->etag.constData());

@@ -32,6 +32,10 @@ public:
     CHttpService(const CHttpService&) = delete;
     CHttpService& operator=(const CHttpService&) = delete;
 
+    // The Content-Type of a file by its name's ending, in any letter case: UEFI HTTP boot
+    // takes an EFI program, an ISO or a disk image only under its own type.
+    static const char* ContentType(const QByteArray& name);
+
     bool Start(const QHostAddress& address, quint16 port, QString* error);
     // Closes the port and every connection; responses cut short end their rows.
     void Stop();

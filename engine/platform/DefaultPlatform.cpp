@@ -31,8 +31,8 @@ QList<NetInterface> SystemInterfaces() {
     for (const QNetworkInterface& i : QNetworkInterface::allInterfaces()) {
         NetInterface n;
         n.name = i.name();
-        // A link without carrier (no cable, the peer down) is as good as down.
-        n.up = (i.flags() & QNetworkInterface::IsUp) && (i.flags() & QNetworkInterface::IsRunning);
+        n.up = NetInterface::CountsUp(i.flags() & QNetworkInterface::IsUp,
+                                      i.flags() & QNetworkInterface::IsRunning);
         n.loopback = i.flags() & QNetworkInterface::IsLoopBack;
         for (const QNetworkAddressEntry& e : i.addressEntries()) {
             n.addresses.append(e.ip());

@@ -152,8 +152,12 @@ public:
 
 // A network interface as the boot offers and the DHCP server choose one.
 struct NetInterface {
+    // Whether an interface counts as up: switched on and with a carrier. One without (no
+    // cable, the peer off) is as good as down, for the engine and the dialogs alike.
+    static bool CountsUp(bool switchedOn, bool carrier) { return switchedOn && carrier; }
+
     QString name;
-    bool up = false; // up and its link running (a cable in, the peer up)
+    bool up = false; // CountsUp
     bool loopback = false;
     QList<QHostAddress> addresses;
     QList<int> prefixLengths; // of each address, in the same order

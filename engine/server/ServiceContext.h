@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QStringList>
+
 #include "engine/files/FileShareTable.h"
 #include "engine/files/RequestPath.h"
 #include "engine/platform/Platform.h"
@@ -45,7 +47,7 @@ public:
     virtual ResolvedPath resolve(const QByteArray& name, bool upload,
                                  const QHostAddress& client) = 0;
 
-    // The boot file for an iPXE client (MAC "52:54:00:ab:cd:ef"): BootFileIpxe, or the
-    // folder's menu while [Boot] Menu is on.
-    virtual QString ipxeBootFile(const QString& mac) = 0;
+    // The working folder's files as the menu writer last listed them (BootPolicy picks
+    // an iPXE client's menu from them while [Boot] Menu is on).
+    virtual QStringList menuListing() const = 0;
 };

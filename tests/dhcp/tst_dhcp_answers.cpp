@@ -20,10 +20,10 @@ class TestDhcpAnswers : public QObject {
         c.routers = {ip("203.0.113.254")};
         c.dns = {ip("203.0.113.53"), ip("203.0.113.54")};
         c.leaseSeconds = 3600;
-        c.bootFileBios = QStringLiteral("undionly.kpxe");
-        c.bootFileUefi = QStringLiteral("snponly.efi");
-        c.bootFileIpxe = QStringLiteral("boot.ipxe");
-        c.bootFileOther = QStringLiteral("other.bin");
+        c.boot.bios = QStringLiteral("undionly.kpxe");
+        c.boot.uefi = QStringLiteral("snponly.efi");
+        c.boot.ipxe = QStringLiteral("boot.ipxe");
+        c.boot.other = QStringLiteral("other.bin");
         return c;
     }
     static CLeaseTable table(bool onlyKnown = false) {
@@ -117,18 +117,19 @@ private slots:
         }
     }
 
-    // With the menu on, an iPXE client's file comes by its MAC; other kinds keep theirs.
+    // With the menu on, an iPXE client's file comes from the menu writer's listing by its
+    // MAC; other kinds keep theirs.
     void ipxeFileByMac() {
         CLeaseTable leases = table();
         ServerConfig c = config();
-        QString asked;
-        c.ipxeFile = [&asked](const QString& mac) {
-            asked = mac;
-            return QStringLiteral("menu-generated.ipxe");
-        };
+        c.boot.menu = true;
+        QStringList listing{QStringLiteral("menu-generated.ipxe")};
+        c.menuListing = [&listing] { return listing; };
         QCOMPARE(Answer(golden("ipxe-discover"), c, leases, 0).bootFile,
                  QStringLiteral("menu-generated.ipxe"));
-        QCOMPARE(asked, golden("ipxe-discover").macText());
+        listing << golden("ipxe-discover").macText().replace(QLatin1Char(':'), QLatin1Char('-'))
+                       .prepend(QLatin1String("boot-")).append(QLatin1String(".ipxe"));
+        QCOMPARE(Answer(golden("ipxe-discover"), c, leases, 0).bootFile, listing.last());
         QCOMPARE(Answer(golden("ovmf-discover"), c, leases, 0).bootFile, QStringLiteral("snponly.efi"));
     }
 

@@ -47,7 +47,7 @@ class TestDhcpServer : public QObject {
             c.leaseFile = leaseFile;
             c.epochAtStart = 1765300000;
             server = std::make_unique<CDhcpServer>(std::move(c));
-            options.bootFileOther = QStringLiteral("other.bin");
+            options.boot.other = QStringLiteral("other.bin");
             const DhcpLink link{QStringLiteral("tap0"), QHostAddress(QStringLiteral("203.0.113.1")), 24};
             QString why;
             if (!server->Start(options, link, &why))

@@ -45,6 +45,21 @@ private slots:
         QCOMPARE(CBootDlg::NameInFolder(root, root + QStringLiteral("/../outside.efi")), QString());
     }
 
+    // With HTTP off a UEFI HTTP client gets no file name as a URL: the dialog says so.
+    void uefiHttpSaysWhyUnanswered() {
+        QTemporaryDir dir;
+        CSettingsStore store(dir.filePath(QStringLiteral("settings.ini")));
+        for (const bool on : {false, true}) {
+            store.WriteProfileInt(CSettingsStore::kHttpEnabled, on ? 1 : 0);
+            store.WriteProfileInt(CSettingsStore::kHttpPort, 8080);
+            CBootDlg dlg(store, QString());
+            const QString text = dlg.findChild<QLabel*>(QStringLiteral("uefiHttpHelp"))->text();
+            QVERIFY2(text.contains(QLatin1String("HTTP is off")) != on, qPrintable(text));
+            QVERIFY2(text.contains(QLatin1String("not answered")) != on, qPrintable(text));
+            QVERIFY2(text.contains(QLatin1String("8080")) == on, qPrintable(text));
+        }
+    }
+
     // The menu's group lists the entries a client will see (files only, kernels with
     // their initrd), offers them as the default and keeps a stored default that is gone.
     void menuShowsWhatAClientSees() {

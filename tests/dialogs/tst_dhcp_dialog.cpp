@@ -24,12 +24,14 @@ QNetworkAddressEntry Entry(const char* address, int prefix) {
 DhcpLink Link(const char* device, const char* address, int prefix) {
     return {QLatin1String(device), QHostAddress(QLatin1String(address)), prefix};
 }
-// A laptop: loopback, its LAN, and a USB adapter cabled to a device that is still off.
+// A laptop: an interface switched on with an address but no carrier (listed first, so
+// that a dialog counting it as up would name it), loopback, its LAN, and a USB adapter
+// cabled to a device that is still off.
 const QList<LinkChoice> kLinks = {
+    {"eth1", true, false, false, {Entry("198.51.100.7", 24)}},
     {"lo", true, true, true, {Entry("127.0.0.1", 8)}},
     {"eth0", true, true, false, {Entry("192.0.2.10", 24), Entry("2001:db8::10", 64)}},
     {"enx00e04c680001", true, false, false, {Entry("fe80::1", 64)}},
-    {"eth1", true, false, false, {Entry("198.51.100.7", 24)}},
 };
 } // namespace
 Q_DECLARE_METATYPE(DhcpLink)
@@ -147,9 +149,10 @@ private slots:
         for (int i = 0; i < combo->count(); ++i)
             items << combo->itemText(i);
         QCOMPARE(items, (QStringList{"The listen address's: eth0, link up, 192.0.2.10/24",
+                                     "eth1, link down, 198.51.100.7/24",
                                      "eth0, link up, 192.0.2.10/24",
                                      "enx00e04c680001, link down, no IPv4 address",
-                                     "eth1, link down, 198.51.100.7/24", "usb9, not present"}));
+                                     "usb9, not present"}));
         QCOMPARE(combo->currentIndex(), 4); // stored, though unplugged now
         auto* answers = dlg.findChild<QLabel*>(QStringLiteral("dhcpAnswersOn"));
         auto* boot = dlg.findChild<QLabel*>(QStringLiteral("bootAnswersOn"));
@@ -163,12 +166,19 @@ private slots:
                  QStringLiteral("DHCP answers on eth0 (192.0.2.10/24), pool 192.0.2.11-192.0.2.60."));
         QVERIFY(boot->text().contains(QLatin1String("names the boot files itself")));
         QVERIFY(nmcli->isHidden());
-        combo->setCurrentIndex(3);
+        // What the engine itself chooses from the same interfaces.
+        ::DhcpStatus wait;
+        const QList<NetInterface> system = {
+            {"eth1", NetInterface::CountsUp(true, false), false, {QHostAddress("198.51.100.7")}, {24}},
+            {"eth0", NetInterface::CountsUp(true, true), false, {QHostAddress("192.0.2.10")}, {24}}};
+        QCOMPARE(FindDhcpLink({}, QHostAddress(QHostAddress::AnyIPv4), system, &wait).device,
+                 QStringLiteral("eth0"));
+        combo->setCurrentIndex(1);
         QCOMPARE(answers->text(), QStringLiteral("DHCP answers on eth1 (198.51.100.7/24), pool "
                                                  "198.51.100.8-198.51.100.57; the link is down now "
                                                  "(no cable, or the device is off)."));
 
-        combo->setCurrentIndex(2);
+        combo->setCurrentIndex(3);
         QVERIFY(answers->text().startsWith(QLatin1String("enx00e04c680001 has no IPv4 address")));
         QVERIFY(!nmcli->isHidden());
         QCOMPARE(nmcli->text(), QStringLiteral("nmcli connection add type ethernet ifname "

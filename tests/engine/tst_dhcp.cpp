@@ -240,40 +240,59 @@ private slots:
         QCOMPARE(f.ask(other).size(), 1);
     }
 
-    // "Only Allow These Clients" covers boot offers as it covers TFTP and HTTP: a PXE
-    // client that is not listed gets no offer on 67 and no ACK on 4011, only a red row.
-    void unlistedClientGetsNoOffer() {
-        BootFixture f;
-        AccessRules rules;
-        rules.allowClient = true;
-        rules.clients[0] = QStringLiteral("198.51.100.9");
-        f.engine->SetRules(rules);
+    // Who gets a boot offer. A client on 67 has no address yet: it is known by its MAC
+    // (HostsFile with OnlyKnownHosts), never by an address it names (ciaddr, option 50);
+    // "Only Allow These Clients" judges the address a request on 4011 came from, and
+    // TFTP and HTTP judge the address that fetches the file.
+    void clientListForBootOffers() {
         const quint32 stranger = 0xc6336402, listed = 0xc6336409; // .2 and .9
-        const QByteArray uefi = packet(Dhcp::DISCOVER, {vendor("PXEClient:Arch:00007"), arch(7)});
+        const QByteArray discover = packet(Dhcp::DISCOVER, {vendor("PXEClient"), arch(7)});
+        const QByteArray namesListed =
+            packet(Dhcp::DISCOVER, {vendor("PXEClient"), arch(7), {50, "\xc6\x33\x64\x09"}}, listed);
+        const QByteArray fromListed = packet(Dhcp::REQUEST, {vendor("PXEClient"), arch(7)}, listed);
+        const QByteArray fromStranger = packet(Dhcp::REQUEST, {vendor("PXEClient"), arch(7)}, stranger);
+        enum Macs { NoList, Listed, Unlisted, ListedNotOnly };
         struct Case {
             const char* what;
+            Macs macs;
             QByteArray packet;
             QString from;
             quint16 port;
             bool answered;
         } cases[] = {
-            {"discover, no address yet", uefi, "0.0.0.0", Dhcp::kServerPort, false},
-            {"discover asking for its address",
-             packet(Dhcp::DISCOVER, {vendor("PXEClient"), arch(7), {50, "\xc6\x33\x64\x02"}}),
-             "0.0.0.0", Dhcp::kServerPort, false},
-            {"request on 4011", packet(Dhcp::REQUEST, {vendor("PXEClient"), arch(7)}, stranger),
-             "198.51.100.2", Dhcp::kPxePort, false},
-            {"listed, asking for its address",
-             packet(Dhcp::DISCOVER, {vendor("PXEClient"), arch(7), {50, "\xc6\x33\x64\x09"}}),
+            {"no MAC list, discover: left to TFTP's look at its address", NoList, discover,
              "0.0.0.0", Dhcp::kServerPort, true},
-            {"listed, on 4011", packet(Dhcp::REQUEST, {vendor("PXEClient"), arch(7)}, listed),
-             "198.51.100.9", Dhcp::kPxePort, true},
+            {"4011 from an unlisted address, naming a listed one", NoList, fromListed,
+             "198.51.100.2", Dhcp::kPxePort, false},
+            {"4011 from a listed address", NoList, fromListed, "198.51.100.9", Dhcp::kPxePort, true},
+            {"4011 from a listed address, naming another", NoList, fromStranger, "198.51.100.9",
+             Dhcp::kPxePort, true},
+            {"listed MAC, discover", Listed, discover, "0.0.0.0", Dhcp::kServerPort, true},
+            {"unlisted MAC naming a listed address", Unlisted, namesListed, "0.0.0.0",
+             Dhcp::kServerPort, false},
+            {"unlisted MAC on 4011 from a listed address", Unlisted, fromListed, "198.51.100.9",
+             Dhcp::kPxePort, false},
+            {"HostsFile without OnlyKnownHosts", ListedNotOnly, discover, "0.0.0.0",
+             Dhcp::kServerPort, true},
         };
         for (const Case& c : cases) {
+            BootFixture f;
+            AccessRules rules;
+            rules.allowClient = true;
+            rules.clients[0] = QStringLiteral("198.51.100.9");
+            f.engine->SetRules(rules);
+            if (c.macs != NoList) {
+                f.writeFile("hosts", c.macs == Unlisted ? "52:54:00:00:00:01 198.51.100.9\n"
+                                                        : "52:54:00:4e:42:07 198.51.100.9\n");
+                f.change([&](EngineSettings& s) {
+                    s.dhcpHostsFile = f.path("hosts");
+                    s.dhcpOnlyKnownHosts = c.macs != ListedNotOnly;
+                });
+            }
             f.net().takeSent();
             f.net().deliver(c.port, c.packet, QHostAddress(c.from), Dhcp::kClientPort);
-            QCOMPARE(f.net().takeSent().size(), c.answered ? 1 : 0);
-            QCOMPARE(f.lastRow().state, c.answered ? ROW_SENT : ROW_FAILED);
+            QVERIFY2(f.net().takeSent().size() == (c.answered ? 1 : 0), c.what);
+            QVERIFY2(f.lastRow().state == (c.answered ? ROW_SENT : ROW_FAILED), c.what);
             if (!c.answered)
                 QCOMPARE(f.lastRow().texts.info,
                          QStringLiteral("Unauthorized Clinet!! Deny This Request!!"));

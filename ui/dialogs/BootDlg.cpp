@@ -1,6 +1,7 @@
 #include "ui/dialogs/BootDlg.h"
 
 #include "engine/boot/BootMenu.h"
+#include "engine/boot/BootPolicy.h"
 #include "settings/SettingsStore.h"
 
 #include <QCheckBox>
@@ -69,9 +70,16 @@ CBootDlg::CBootDlg(CSettingsStore& store, const QString& answersOn, QWidget* par
         label->setBuddy(edit);
         form->addRow(label, row);
     }
-    auto* http = new QLabel(QStringLiteral("UEFI HTTP: a file name is offered as a URL on "
-                                           "this server's address and HTTP port (HTTP on in "
-                                           "Option > Protocol); a URL as it is."),
+    // With HTTP off a name cannot become a URL: the boot policy leaves such clients
+    // unanswered (a red row), and this says so before any client comes.
+    auto* http = new QLabel(store.HttpEnabled()
+                                ? QStringLiteral("UEFI HTTP: a file name is offered as a URL on "
+                                                 "this server's address and HTTP port %1; a URL "
+                                                 "as it is.")
+                                      .arg(store.HttpPort())
+                                : QStringLiteral("UEFI HTTP: HTTP is off (Option > Protocol), so "
+                                                 "UEFI HTTP clients are not answered for a file "
+                                                 "name; only a URL set here is offered."),
                             this);
     http->setObjectName(QStringLiteral("uefiHttpHelp"));
     http->setWordWrap(true);
@@ -161,7 +169,10 @@ QGroupBox* CBootDlg::MakeMenuGroup(CSettingsStore& store) {
     auto* secondsLabel = new QLabel(QStringLiteral("&Time-out, seconds:"), group);
     secondsLabel->setBuddy(m_pMenuSeconds);
     form->addRow(secondsLabel, m_pMenuSeconds);
-    const bool own = files.contains(QLatin1String(BootMenu::kUserName));
+    // What an iPXE client is offered, as the boot policy chooses it (no machine's own
+    // script is asked for here).
+    const bool own =
+        BootPolicy::MenuScript(files, QString()) == QLatin1String(BootMenu::kUserName);
     auto* seen = new QLabel(own ? QStringLiteral("Your menu.ipxe is offered instead of:")
                                 : QStringLiteral("A client sees:"),
                             group);
@@ -207,9 +218,14 @@ void CBootDlg::ShowChain() {
     m_pChainStatus->setVisible(on);
     if (!on)
         return;
-    QString shim = BootFile(Uefi);
-    if (shim.isEmpty())
-        shim = QLatin1String(SecureBoot::kDefaultShim);
+    // The file a UEFI PXE client would be offered with these fields, by the boot policy.
+    BootPolicy::Settings fields;
+    fields.uefi = BootFile(Uefi);
+    fields.secureBootChain = true;
+    const QString shim = BootPolicy::Choose(BootPolicy::Service::Offers,
+                                            {Dhcp::ClientKind::Uefi, QString(), QString()}, fields,
+                                            QHostAddress(), BootPolicy::Folder())
+                             .file;
     const QDir folder(m_strFolder);
     const SecureBoot::Chain chain =
         SecureBoot::Check(QFile::encodeName(shim), [&folder](const QByteArray& name) {

@@ -53,11 +53,11 @@ QList<LinkChoice> SystemLinks() {
 }
 
 namespace {
-// The links as the boot offers see them, so that their one rule chooses.
+// The links as the engine sees them (carrier and all), so that its one rule chooses.
 QList<NetInterface> AsNetInterfaces(const QList<LinkChoice>& links) {
     QList<NetInterface> out;
     for (const LinkChoice& l : links) {
-        NetInterface n{l.name, l.up, l.loopback, {}};
+        NetInterface n{l.name, NetInterface::CountsUp(l.up, l.running), l.loopback, {}};
         for (const QNetworkAddressEntry& e : l.entries)
             n.addresses.append(e.ip());
         out.append(n);

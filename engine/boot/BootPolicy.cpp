@@ -1,0 +1,101 @@
+#include "engine/boot/BootPolicy.h"
+
+#include "engine/boot/BootMenu.h"
+
+#include <QFile>
+#include <QUrl>
+
+namespace BootPolicy {
+
+Settings SettingsOf(const EngineSettings& s) {
+    return {s.bootFileBios, s.bootFileUefi, s.bootFileUefiHttp, s.bootFileIpxe, s.bootFileOther,
+            s.secureBootChain, s.menu, s.httpEnabled, s.httpPort};
+}
+
+QString Choice::problem() const {
+    if (refusal != Refusal::None)
+        return RefusalRow(refusal, file);
+    if (!chainLacks.isEmpty())
+        return QStringLiteral("Secure Boot chain lacks ") + chainLacks;
+    return QString();
+}
+
+Client ClientOf(const Dhcp::Packet& request, const QString& hostFile) {
+    return {Dhcp::Classify(request), request.macText(), hostFile};
+}
+
+QString MenuScript(const QStringList& listing, const QString& mac) {
+    const QString own =
+        QStringLiteral("boot-%1.ipxe").arg(mac.toLower().replace(QLatin1Char(':'), QLatin1Char('-')));
+    for (const QString& file : listing) {
+        if (file.compare(own, Qt::CaseInsensitive) == 0)
+            return file;
+    }
+    return QLatin1String(listing.contains(QLatin1String(BootMenu::kUserName))
+                             ? BootMenu::kUserName
+                             : BootMenu::kGeneratedName);
+}
+
+Choice Choose(Service service, const Client& client, const Settings& s, const QHostAddress& server,
+              const Folder& folder) {
+    Choice c;
+    c.kind = client.kind;
+    c.httpClient = client.kind == Dhcp::ClientKind::UefiHttp;
+    QString name = client.hostFile;
+    if (name.isEmpty()) {
+        switch (client.kind) {
+        case Dhcp::ClientKind::Bios: name = s.bios; break;
+        case Dhcp::ClientKind::Uefi:
+            name = s.uefi;
+            if (name.isEmpty() && s.secureBootChain)
+                name = QLatin1String(SecureBoot::kDefaultShim);
+            break;
+        case Dhcp::ClientKind::UefiHttp: name = s.uefiHttp; break;
+        case Dhcp::ClientKind::Ipxe:
+            name = s.menu ? MenuScript(folder.listing, client.mac) : s.ipxe;
+            break;
+        case Dhcp::ClientKind::NotPxe:
+        case Dhcp::ClientKind::OtherArch:
+            if (service == Service::DhcpServer)
+                name = s.other;
+            break;
+        }
+    }
+    if (name.isEmpty())
+        return c;
+
+    // A URL goes as it is. A name must be in the working folder; a UEFI HTTP client is
+    // told it as a URL on our HTTP port, on the address the offer names as ours.
+    const QByteArray encoded = QFile::encodeName(name);
+    const bool url = name.contains(QLatin1String("://"));
+    c.file = name;
+    c.offered = encoded;
+    if (!url && c.httpClient) {
+        QUrl http;
+        http.setScheme(QStringLiteral("http"));
+        http.setHost(server.toString());
+        http.setPort(s.httpPort);
+        http.setPath(QLatin1Char('/') + name);
+        c.offered = http.toEncoded();
+        c.file = QString::fromUtf8(c.offered);
+    }
+    if (!url && folder.exists && !folder.exists(encoded)) {
+        c.refusal = Refusal::BootFileMissing;
+        c.file = name;
+        return c;
+    }
+    if (!url && c.httpClient && !s.httpEnabled) {
+        c.refusal = Refusal::BootHttpOff;
+        c.file = name;
+        return c;
+    }
+    // The shim goes out; what it asks for next must be there too, or the boot stops.
+    if (client.kind == Dhcp::ClientKind::Uefi && s.secureBootChain && folder.exists) {
+        const SecureBoot::Chain chain = SecureBoot::Check(encoded, folder.exists);
+        if (!chain.complete())
+            c.chainLacks = chain.missingText();
+    }
+    return c;
+}
+
+} // namespace BootPolicy

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "engine/boot/DhcpPacket.h"
+#include "engine/boot/SecureBootChain.h"
+#include "engine/config/EngineSettings.h"
+#include "engine/server/Admission.h"
+
+#include <QHostAddress>
+#include <QString>
+#include <QStringList>
+
+// What a booting client is offered, for the boot offers (ProxyDHCP), our DHCP server, the
+// menu writer and the Boot dialog alike: the one place a boot file is chosen. Pure: the
+// folder is seen only through `Folder`.
+namespace BootPolicy {
+
+// Who asks. Boot offers answer PXE clients only; our DHCP server answers every client
+// and gives the rest BootFileOther.
+enum class Service { Offers, DhcpServer };
+
+struct Settings {
+    QString bios, uefi, uefiHttp, ipxe, other; // [Boot] BootFile*
+    bool secureBootChain = false;              // an empty UEFI field means the shim
+    bool menu = false;                         // iPXE clients get the folder's menu
+    bool httpEnabled = false;
+    quint16 httpPort = 0;
+    bool operator==(const Settings&) const = default;
+};
+// Those of the server's settings.
+Settings SettingsOf(const EngineSettings& s);
+
+struct Folder {
+    // Whether a name is a file in the working folder; unset: not looked at.
+    SecureBoot::FolderView exists;
+    // The folder's files as the menu writer last listed them (for the menu).
+    QStringList listing;
+};
+
+struct Client {
+    Dhcp::ClientKind kind = Dhcp::ClientKind::NotPxe;
+    QString mac;      // "52:54:00:ab:cd:ef"
+    QString hostFile; // its HostsFile entry's file; empty: none
+};
+
+struct Choice {
+    Dhcp::ClientKind kind = Dhcp::ClientKind::NotPxe;
+    QString file;        // as the row shows it (a name, or the URL offered); empty: none
+    QByteArray offered;  // option 67 and `file`; empty: no boot file is offered
+    bool httpClient = false; // option 60 "HTTPClient" in the answer
+    // Why the file cannot be offered (BootFileMissing, BootHttpOff), with `file` naming it.
+    Refusal refusal = Refusal::None;
+    QString chainLacks;  // the Secure Boot chain behind the shim offered lacks these
+    // The row's word on it: "Boot File Missing: x", "Secure Boot chain lacks ..."; empty
+    // when the offer can boot.
+    QString problem() const;
+};
+
+// The client's kind from options 93, 60 and 77 (and 175).
+Client ClientOf(const Dhcp::Packet& request, const QString& hostFile = {});
+
+// What `client` is offered by `service`; `server` is the address the offer names as
+// ours (the host of a UEFI HTTP client's URL).
+Choice Choose(Service service, const Client& client, const Settings& settings,
+              const QHostAddress& server, const Folder& folder);
+
+// What an iPXE client gets while the menu is on: its machine's boot-MAC.ipxe, else the
+// user's menu.ipxe, else the written menu.
+QString MenuScript(const QStringList& listing, const QString& mac);
+
+} // namespace BootPolicy
