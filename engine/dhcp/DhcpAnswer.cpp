@@ -145,6 +145,10 @@ Reply Answer(const Packet& request, const ServerConfig& config, CLeaseTable& lea
     if (type == RELEASE || type == DECLINE) {
         if (serverId && serverId != config.server)
             return r;
+        // A RELEASE must name its server (RFC 2131 table 5): one that does not is no
+        // client letting go of its own lease, only someone who knows its MAC.
+        if (type == RELEASE && !serverId)
+            return r;
         if (type == RELEASE) {
             if (leases.Release(mac, request.ciaddr, now)) {
                 r.address = request.ciaddr;
@@ -189,6 +193,10 @@ Reply Answer(const Packet& request, const ServerConfig& config, CLeaseTable& lea
             return r;
         const quint32 wanted =
             request.ciaddr ? request.ciaddr : OptionAddress(request, OptRequestedIp);
+        // INIT-REBOOT from a client we have no record of: another server's client,
+        // which it alone may confirm (RFC 2131 4.3.2); only a wrong network is told.
+        if (!serverId && !request.ciaddr && !leases.Knows(mac) && SameNetwork(wanted, config))
+            return r;
         pick = leases.Bind(mac, wanted, now, config.leaseSeconds);
         if (pick.outcome == CLeaseTable::Outcome::Wrong) {
             // INIT-REBOOT of an address on another network, or one that is not the

@@ -76,6 +76,8 @@ public:
     // DECLINE: someone else uses the address; nobody gets it for kDeclineSeconds.
     bool Decline(const Mac& mac, quint32 address, qint64 now);
     const FixedHost* Host(const Mac& mac) const;
+    // A fixed host, or a client that was offered or held an address here.
+    bool Knows(const Mac& mac) const { return Host(mac) || m_byMac.contains(mac); }
     bool InPool(quint32 address) const { return m_first && address >= m_first && address <= m_last; }
 
     // Every lease, in address order (what the lease file keeps).

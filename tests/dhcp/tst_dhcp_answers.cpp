@@ -185,8 +185,11 @@ private slots:
         QTest::newRow("another server chosen") << "server 203.0.113.9" << -1 << "" << "";
         QTest::newRow("init-reboot, another network")
             << "reboot 10.0.0.5" << int(NAK) << "NAK: 10.0.0.5 is not on this network" << "255.255.255.255";
-        QTest::newRow("init-reboot, a free address") << "reboot 203.0.113.40" << int(ACK)
-            << "Leased 203.0.113.40 for 1 h" << "255.255.255.255";
+        // No record of the client: another server's, which alone may confirm it.
+        QTest::newRow("init-reboot, a client never seen") << "reboot 203.0.113.40" << -1 << "" << "";
+        QTest::newRow("init-reboot, its own address") << "known reboot 203.0.113.2" << int(ACK)
+            << "Leased 203.0.113.2 for 1 h" << "255.255.255.255";
+
         QTest::newRow("renewing: to its own address") << "renew 203.0.113.41" << int(ACK)
             << "Leased 203.0.113.41 for 1 h" << "203.0.113.41";
         QTest::newRow("through a relay") << "relay 198.51.100.1" << int(ACK)
@@ -200,6 +203,11 @@ private slots:
         QFETCH(QString, info);
         QFETCH(QString, to);
         Packet req = golden("udhcpc-request");
+        CLeaseTable leases = table();
+        if (change.startsWith("known ")) { // offered 203.0.113.2 a minute before
+            change = change.mid(6);
+            Answer(golden("udhcpc-discover"), config(), leases, -60);
+        }
         const QString what = change.section(' ', 0, 0);
         const quint32 value = ParseAddress(change.section(' ', 1, 1));
         AdmitAddress admit;
@@ -217,7 +225,6 @@ private slots:
         } else if (what == "refuse") {
             admit = [](quint32) { return QStringLiteral("Not in the client list"); };
         }
-        CLeaseTable leases = table();
         const Reply r = Answer(req, config(), leases, 0, admit);
         QCOMPARE(r.info, info);
         if (replyType < 0) {
@@ -227,6 +234,39 @@ private slots:
         QCOMPARE(int(readReply(r.bytes).messageType), replyType);
         QCOMPARE(AddressText(r.to), to);
         QCOMPARE(r.toPort, what == "relay" ? kServerPort : kClientPort);
+    }
+
+    // udhcpc's RELEASE of the lease it holds, changed one value at a time: only one that
+    // names us as its server ends the lease.
+    void releaseVariants_data() {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<bool>("released");
+        QTest::newRow("as sent") << "" << true;
+        QTest::newRow("no server id") << "no54" << false;
+        QTest::newRow("another server's") << "other54" << false;
+        QTest::newRow("another MAC") << "mac" << false;
+    }
+    void releaseVariants() {
+        QFETCH(QString, change);
+        QFETCH(bool, released);
+        CLeaseTable leases = table();
+        const ServerConfig c = config();
+        Answer(golden("udhcpc-discover"), c, leases, 0);
+        QVERIFY(!Answer(golden("udhcpc-request"), c, leases, 0).refused);
+        const QList<Lease> before = leases.Leases();
+        Packet release = golden("udhcpc-release");
+        release.ciaddr = before.value(0).address;
+        if (change == "no54")
+            release.options.remove(OptServerId);
+        else if (change == "other54")
+            release.options[OptServerId] = IpBytes(ip("203.0.113.9"));
+        else if (change == "mac")
+            release.chaddr[5] = char(release.chaddr[5] ^ 1);
+        QVERIFY(release.has(OptServerId) || change == "no54");
+        const Reply r = Answer(release, c, leases, 10);
+        QVERIFY(r.bytes.isEmpty());
+        QCOMPARE(r.info, released ? QStringLiteral("Released") : QString());
+        QCOMPARE(leases.Leases().value(0).expires, released ? 10 : before.value(0).expires);
     }
 
     // Refusals are rows with their reason, and a refused client holds nothing.
