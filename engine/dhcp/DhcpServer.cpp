@@ -89,13 +89,14 @@ bool CDhcpServer::Start(const DhcpOptions& options, const DhcpLink& link, QStrin
 
     const quint32 first = values.poolFirst, last = values.poolLast;
     QList<FixedHost> hosts;
+    m_hostsProblems.clear();
     if (!options.hostsFile.isEmpty()) {
         QFile file(options.hostsFile);
         if (!file.open(QIODevice::ReadOnly)) {
             *error = QStringLiteral("HostsFile %1: %2").arg(options.hostsFile, file.errorString());
             return false;
         }
-        const HostsParse parsed = ParseHostsFile(file.readAll());
+        const HostsParse parsed = ParseHostsFile(file.readAll(), ours);
         hosts = parsed.hosts;
         m_hostsProblems = parsed.problems;
     }
@@ -131,6 +132,15 @@ bool CDhcpServer::Start(const DhcpOptions& options, const DhcpLink& link, QStrin
     m_runningStatus.poolFirst = AddressText(first);
     m_runningStatus.poolLast = AddressText(last);
     m_status = m_runningStatus;
+    // The lines left out of HostsFile, each a red row: a host that is not served must
+    // say why.
+    for (const QString& problem : m_hostsProblems) {
+        RowTexts texts;
+        texts.service = QStringLiteral("DHCP");
+        texts.file = options.hostsFile;
+        texts.info = QStringLiteral("HostsFile %1 (line left out)").arg(problem);
+        m_ctx.updateRow(m_ctx.addRow(texts), texts, ROW_FAILED);
+    }
     m_state = State::Probing;
     SendProbe();
     return true;

@@ -46,8 +46,10 @@ quint32 ParseAddress(const QString& text) {
     return out;
 }
 
-HostsParse ParseHostsFile(const QByteArray& text) {
+HostsParse ParseHostsFile(const QByteArray& text, quint32 ours) {
     HostsParse out;
+    QHash<Mac, int> lineOfMac;
+    QHash<quint32, int> lineOfAddress;
     const QList<QByteArray> lines = text.split('\n');
     for (int i = 0; i < lines.size(); ++i) {
         QByteArray line = lines[i];
@@ -69,7 +71,23 @@ HostsParse ParseHostsFile(const QByteArray& text) {
                                     .arg(QString::fromUtf8(lines[i]).trimmed()));
             continue;
         }
-        out.hosts.append(host);
+        const QString at = QStringLiteral("line %1: ").arg(i + 1);
+        if (host.address == ours) {
+            out.problems.append(at + QStringLiteral("%1 is the server's own address")
+                                         .arg(AddressText(host.address)));
+        } else if (const int before = lineOfAddress.value(host.address)) {
+            out.problems.append(at + QStringLiteral("%1 is line %2's already")
+                                         .arg(AddressText(host.address))
+                                         .arg(before));
+        } else if (const int before = lineOfMac.value(host.mac)) {
+            out.problems.append(at + QStringLiteral("%1 has an address on line %2 already")
+                                         .arg(MacText(host.mac))
+                                         .arg(before));
+        } else {
+            lineOfAddress.insert(host.address, i + 1);
+            lineOfMac.insert(host.mac, i + 1);
+            out.hosts.append(host);
+        }
     }
     return out;
 }

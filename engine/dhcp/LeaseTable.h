@@ -30,8 +30,10 @@ struct HostsParse {
     QList<FixedHost> hosts;
     QStringList problems; // "line 3: ..." for each line that was not understood
 };
-// Lines `MAC IP [BOOTFILE]`; `#` starts a comment; blank lines are fine.
-HostsParse ParseHostsFile(const QByteArray& text);
+// Lines `MAC IP [BOOTFILE]`; `#` starts a comment; blank lines are fine. A line whose
+// MAC or address an earlier line has, or that gives `ours` (the server's address), is
+// a problem and left out: one address is one machine's.
+HostsParse ParseHostsFile(const QByteArray& text, quint32 ours = 0);
 
 // The pool when PoolFirst and PoolLast are empty: up to kDefaultPoolSize addresses
 // after ours within the prefix. False when none are left there.

@@ -83,6 +83,14 @@ class TestDhcpServer : public QObject {
         }
     };
 
+    static Packet readPacket(const QString& name) {
+        QFile f(QStringLiteral(DHCP_DATA "/") + name + QStringLiteral(".bin"));
+        f.open(QIODevice::ReadOnly);
+        const QByteArray b = f.readAll();
+        Packet p;
+        Parse(b.constData(), b.size(), &p, true);
+        return p;
+    }
     static Packet reply(const FakeDatagram& d) {
         QByteArray b = d.data;
         b[0] = 1;
@@ -204,6 +212,36 @@ private slots:
         again.advance(CDhcpServer::kProbeWaitMs);
         again.ask("udhcpc-discover");
         QCOMPARE(reply(again.ask("ipxe-discover").value(0)).yiaddr, 0xcb007113u);
+    }
+
+    // HostsFile lines left out are red rows that say why; an address two lines give is
+    // the first line's MAC's alone, and ours is nobody's.
+    void hostsFileProblemsAreRows() {
+        const QString hostsPath = m_dir.filePath(QStringLiteral("hosts"));
+        QFile hosts(hostsPath);
+        QVERIFY(hosts.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        const QByteArray ipxeMac = MacText(readPacket("ipxe-discover").chaddr.left(6)).toLatin1();
+        hosts.write("02:00:00:00:00:0c 203.0.113.40\n" + ipxeMac + " 203.0.113.40\n" +
+                    "02:00:00:00:00:99 203.0.113.1\n" + "nonsense\n");
+        hosts.close();
+        DhcpOptions o;
+        o.hostsFile = hostsPath;
+        Fixture f(leaseFile(), o);
+        QCOMPARE(f.server->HostsProblems().size(), 3);
+        QCOMPARE(f.rows.size(), 3);
+        for (const Row& row : f.rows) {
+            QCOMPARE(row.state, ROW_FAILED);
+            QCOMPARE(row.texts.file, hostsPath);
+        }
+        QCOMPARE(f.rows[0].texts.info,
+                 QStringLiteral("HostsFile line 2: 203.0.113.40 is line 1's already (line left out)"));
+        QCOMPARE(f.rows[1].texts.info, QStringLiteral("HostsFile line 3: 203.0.113.1 is the "
+                                                      "server's own address (line left out)"));
+        f.advance(CDhcpServer::kProbeWaitMs);
+        QCOMPARE(AddressText(reply(f.ask("udhcpc-discover").value(0)).yiaddr),
+                 QStringLiteral("203.0.113.40"));
+        QCOMPARE(AddressText(reply(f.ask("ipxe-discover").value(0)).yiaddr),
+                 QStringLiteral("203.0.113.2"));
     }
 
     // An exhausted pool is a red row, one for every client it turns away.

@@ -131,15 +131,23 @@ private slots:
             "52-54-00-00-00-47\t198.51.100.11\n"
             "52:54:00:00:00 198.51.100.6\n"           // a MAC cut short
             "52:54:00:00:00:48 198.51.100.300\n"      // no address
-            "52:54:00:00:00:49 198.51.100.7 a b\n");  // one field too many
+            "52:54:00:00:00:49 198.51.100.7 a b\n"    // one field too many
+            "52:54:00:00:00:4a 198.51.100.5\n"        // line 2's address
+            "52:54:00:00:00:46 198.51.100.8\n"        // line 2's MAC
+            "52:54:00:00:00:4b 198.51.100.1\n",       // the server's own
+            ip(1));
         QCOMPARE(p.hosts.size(), 2);
         QCOMPARE(p.hosts[0].mac, mac('F'));
         QCOMPARE(p.hosts[0].address, ip(5));
         QCOMPARE(p.hosts[0].bootFile, QStringLiteral("f.efi"));
         QCOMPARE(p.hosts[1].mac, mac('G'));
         QCOMPARE(p.hosts[1].bootFile, QString());
-        QCOMPARE(p.problems.size(), 3);
+        QCOMPARE(p.problems.size(), 6);
         QVERIFY(p.problems[0].startsWith(QStringLiteral("line 5: ")));
+        QCOMPARE(p.problems.mid(3),
+                 (QStringList{"line 8: 198.51.100.5 is line 2's already",
+                              "line 9: 52:54:00:00:00:46 has an address on line 2 already",
+                              "line 10: 198.51.100.1 is the server's own address"}));
     }
 
     // A restart: the file keeps every lease and quarantine, and each client its address.
