@@ -8,7 +8,7 @@ namespace {
 constexpr quint8 kCookie[4] = {99, 130, 83, 99};
 enum : quint8 {
     OptSubnetMask = 1, OptRouter = 3, OptDns = 6, OptBroadcast = 28, OptRequestedIp = 50,
-    OptLeaseTime = 51, OptRenewal = 58, OptRebinding = 59, OptTftpServer = 66,
+    OptLeaseTime = 51, OptRenewal = 58, OptRebinding = 59, OptClientId = 61, OptTftpServer = 66,
 };
 constexpr quint32 kBroadcast = 0xffffffff;
 
@@ -72,6 +72,13 @@ void AddLease(QByteArray& out, const ServerConfig& config) {
 
 Mac MacOf(const Packet& p) { return p.chaddr.left(qMin<int>(p.hlen, 16)); }
 
+// Option 61 as the client's identity (RFC 2131 4.2); empty when absent or malformed (a
+// type and at least one byte, at most one option's length).
+QByteArray ClientIdOf(const Packet& p) {
+    const QByteArray id = p.option(OptClientId);
+    return id.size() >= 2 && id.size() <= 255 ? id : QByteArray();
+}
+
 // RFC 2131 4.1: through the relay; to the client's own address once it has one;
 // broadcast otherwise (no ARP entry can be made for an address not yet taken).
 void Route(Reply& r, const Packet& request, bool nak) {
@@ -128,6 +135,7 @@ Reply Answer(const Packet& request, const ServerConfig& config, CLeaseTable& lea
              const AdmitAddress& admit) {
     Reply r;
     const Mac mac = MacOf(request);
+    const QByteArray id = ClientIdOf(request);
     const auto refuse = [&](const QString& why) {
         r.refused = true;
         r.info = why;
@@ -150,14 +158,14 @@ Reply Answer(const Packet& request, const ServerConfig& config, CLeaseTable& lea
         if (type == RELEASE && !serverId)
             return r;
         if (type == RELEASE) {
-            if (leases.Release(mac, request.ciaddr, now)) {
+            if (leases.Release(mac, request.ciaddr, now, id)) {
                 r.address = request.ciaddr;
                 r.info = QStringLiteral("Released");
             }
             return r;
         }
         const quint32 address = OptionAddress(request, OptRequestedIp);
-        if (leases.Decline(mac, address, now)) {
+        if (leases.Decline(mac, address, now, id)) {
             r.address = address;
             return refuse(QStringLiteral("Declined %1: in use by another machine, not given for %2")
                               .arg(AddressText(address),
@@ -185,7 +193,7 @@ Reply Answer(const Packet& request, const ServerConfig& config, CLeaseTable& lea
     CLeaseTable::Pick pick;
     MessageType replyType = ACK;
     if (type == DISCOVER) {
-        pick = leases.Offer(mac, OptionAddress(request, OptRequestedIp), now);
+        pick = leases.Offer(mac, OptionAddress(request, OptRequestedIp), now, id);
         replyType = OFFER;
     } else if (type == REQUEST) {
         // SELECTING names the server it chose: another one's choice is not ours to answer.
@@ -195,9 +203,9 @@ Reply Answer(const Packet& request, const ServerConfig& config, CLeaseTable& lea
             request.ciaddr ? request.ciaddr : OptionAddress(request, OptRequestedIp);
         // INIT-REBOOT from a client we have no record of: another server's client,
         // which it alone may confirm (RFC 2131 4.3.2); only a wrong network is told.
-        if (!serverId && !request.ciaddr && !leases.Knows(mac) && SameNetwork(wanted, config))
+        if (!serverId && !request.ciaddr && !leases.Knows(mac, id) && SameNetwork(wanted, config))
             return r;
-        pick = leases.Bind(mac, wanted, now, config.leaseSeconds);
+        pick = leases.Bind(mac, wanted, now, config.leaseSeconds, id);
         if (pick.outcome == CLeaseTable::Outcome::Wrong) {
             // INIT-REBOOT of an address on another network, or one that is not the
             // client's: it must start over (RFC 2131 4.3.2).
@@ -213,9 +221,9 @@ Reply Answer(const Packet& request, const ServerConfig& config, CLeaseTable& lea
         }
     } else if (type == 0) {
         // Plain BOOTP: the address at once, for as long as a DHCP lease.
-        pick = leases.Offer(mac, 0, now);
+        pick = leases.Offer(mac, 0, now, id);
         if (pick.outcome == CLeaseTable::Outcome::Given)
-            pick = leases.Bind(mac, pick.address, now, config.leaseSeconds);
+            pick = leases.Bind(mac, pick.address, now, config.leaseSeconds, id);
     } else {
         return r;
     }
@@ -225,7 +233,7 @@ Reply Answer(const Packet& request, const ServerConfig& config, CLeaseTable& lea
     }
     r.address = pick.address;
     if (!admitted(pick.address)) {
-        leases.Release(mac, pick.address, now);
+        leases.Release(mac, pick.address, now, id);
         return r;
     }
 

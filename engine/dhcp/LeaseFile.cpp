@@ -16,6 +16,24 @@ QByteArray FormatLeases(const QList<Lease>& leases) {
     return out;
 }
 
+namespace {
+// A MAC, or a client identifier of up to 255 bytes: hex bytes joined by ':'.
+Mac ParseClient(const QByteArray& text) {
+    const QList<QByteArray> parts = text.split(':');
+    if (parts.size() > 255)
+        return {};
+    Mac out;
+    for (const QByteArray& part : parts) {
+        bool ok = false;
+        const uint byte = part.toUInt(&ok, 16);
+        if (!ok || part.size() != 2)
+            return {};
+        out.append(char(byte));
+    }
+    return out;
+}
+} // namespace
+
 QList<Lease> ParseLeases(const QByteArray& text) {
     QList<Lease> out;
     // What follows the last line end is a line cut short: not read.
@@ -30,7 +48,7 @@ QList<Lease> ParseLeases(const QByteArray& text) {
             continue;
         Lease l;
         bool ok = false;
-        l.mac = f[0] == "-" ? Mac() : ParseMac(QString::fromLatin1(f[0]));
+        l.mac = f[0] == "-" ? Mac() : ParseClient(f[0]);
         l.address = ParseAddress(QString::fromLatin1(f[1]));
         l.expires = f[2].toLongLong(&ok);
         if (ok && l.address && (f[0] == "-" || !l.mac.isEmpty()))

@@ -8,7 +8,8 @@
 
 // The leases on disk, so that a restart gives each client its address again. One line
 // per lease, `MAC ADDRESS EXPIRES` (seconds since the epoch; `-` for the MAC of a
-// declined address in quarantine). The file is replaced whole, written beside and
+// declined address in quarantine; for a client that sent an identifier, that instead
+// of the MAC, in the same hex form). The file is replaced whole, written beside and
 // synced first, so a crash leaves the old file or the new one, never a mix; a file cut
 // short all the same (another writer, a full disk) is read up to its last whole line.
 namespace Dhcp {

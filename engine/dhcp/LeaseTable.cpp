@@ -131,11 +131,13 @@ bool CLeaseTable::FreeFor(quint32 address, const Mac& mac, qint64 now) const {
 
 quint32 CLeaseTable::AddressOf(const Mac& mac) const { return m_byMac.value(mac, 0); }
 
-CLeaseTable::Pick CLeaseTable::Offer(const Mac& mac, quint32 requested, qint64 now) {
-    if (const FixedHost* host = Host(mac))
+CLeaseTable::Pick CLeaseTable::Offer(const Mac& chaddr, quint32 requested, qint64 now,
+                                     const QByteArray& clientId) {
+    if (const FixedHost* host = Host(chaddr))
         return {Outcome::Given, host->address, host};
     if (m_onlyKnown)
         return {Outcome::Unknown, 0, nullptr};
+    const Mac& mac = clientId.isEmpty() ? chaddr : clientId;
     quint32 chosen = 0;
     if (const quint32 own = AddressOf(mac); own && FreeFor(own, mac, now))
         chosen = own;
@@ -177,11 +179,13 @@ CLeaseTable::Pick CLeaseTable::Offer(const Mac& mac, quint32 requested, qint64 n
     return {Outcome::Given, chosen, nullptr};
 }
 
-CLeaseTable::Pick CLeaseTable::Bind(const Mac& mac, quint32 address, qint64 now, qint64 seconds) {
-    if (const FixedHost* host = Host(mac))
+CLeaseTable::Pick CLeaseTable::Bind(const Mac& chaddr, quint32 address, qint64 now, qint64 seconds,
+                                    const QByteArray& clientId) {
+    if (const FixedHost* host = Host(chaddr))
         return {host->address == address ? Outcome::Given : Outcome::Wrong, host->address, host};
     if (m_onlyKnown)
         return {Outcome::Unknown, 0, nullptr};
+    const Mac& mac = clientId.isEmpty() ? chaddr : clientId;
     if (!FreeFor(address, mac, now))
         return {Outcome::Wrong, 0, nullptr};
     // A client holds one address: the one it held or was offered before is let go.
@@ -202,7 +206,8 @@ CLeaseTable::Pick CLeaseTable::Bind(const Mac& mac, quint32 address, qint64 now,
     return {Outcome::Given, address, nullptr};
 }
 
-bool CLeaseTable::Release(const Mac& mac, quint32 address, qint64 now) {
+bool CLeaseTable::Release(const Mac& chaddr, quint32 address, qint64 now, const QByteArray& clientId) {
+    const Mac& mac = clientId.isEmpty() ? chaddr : clientId;
     const auto it = m_slots.find(address);
     if (it == m_slots.end() || it->mac != mac || it->expires <= now)
         return false;
@@ -210,7 +215,8 @@ bool CLeaseTable::Release(const Mac& mac, quint32 address, qint64 now) {
     return true;
 }
 
-bool CLeaseTable::Decline(const Mac& mac, quint32 address, qint64 now) {
+bool CLeaseTable::Decline(const Mac& chaddr, quint32 address, qint64 now, const QByteArray& clientId) {
+    const Mac& mac = clientId.isEmpty() ? chaddr : clientId;
     const auto it = m_slots.find(address);
     if (it == m_slots.end() || it->mac != mac)
         return false;

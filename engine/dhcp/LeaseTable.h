@@ -41,7 +41,7 @@ constexpr int kDefaultPoolSize = 50;
 bool DefaultPool(quint32 ours, int prefixLength, quint32* first, quint32* last);
 
 struct Lease {
-    Mac mac;
+    Mac mac; // the client: its MAC, or its client identifier when it sent one
     quint32 address = 0;
     qint64 expires = 0; // seconds since the epoch; past it the address is free again
     bool operator==(const Lease&) const = default;
@@ -65,21 +65,27 @@ public:
         const FixedHost* host = nullptr; // when the client is in HostsFile
     };
 
+    // A client is known by its client identifier (option 61) when it sends one, else
+    // by its MAC (RFC 2131 4.2): `clientId` empty is none. HostsFile names MACs.
+    //
     // DISCOVER (or plain BOOTP, bound at once by the caller): the fixed address, else
     // the client's own lease or last address, else the one it asks for (option 50)
     // when free, else the first address never given, else the one free longest.
-    Pick Offer(const Mac& mac, quint32 requested, qint64 now);
+    Pick Offer(const Mac& mac, quint32 requested, qint64 now, const QByteArray& clientId = {});
     // REQUEST for `address`: Given when it is this client's to have (its fixed one, its
     // offer or lease, or free in the pool), and then leased until now + seconds; Wrong
     // (a NAK) otherwise.
-    Pick Bind(const Mac& mac, quint32 address, qint64 now, qint64 seconds);
+    Pick Bind(const Mac& mac, quint32 address, qint64 now, qint64 seconds,
+              const QByteArray& clientId = {});
     // RELEASE: the lease ends now; the address stays this client's first choice.
-    bool Release(const Mac& mac, quint32 address, qint64 now);
+    bool Release(const Mac& mac, quint32 address, qint64 now, const QByteArray& clientId = {});
     // DECLINE: someone else uses the address; nobody gets it for kDeclineSeconds.
-    bool Decline(const Mac& mac, quint32 address, qint64 now);
+    bool Decline(const Mac& mac, quint32 address, qint64 now, const QByteArray& clientId = {});
     const FixedHost* Host(const Mac& mac) const;
     // A fixed host, or a client that was offered or held an address here.
-    bool Knows(const Mac& mac) const { return Host(mac) || m_byMac.contains(mac); }
+    bool Knows(const Mac& mac, const QByteArray& clientId = {}) const {
+        return Host(mac) || m_byMac.contains(clientId.isEmpty() ? mac : clientId);
+    }
     bool InPool(quint32 address) const { return m_first && address >= m_first && address <= m_last; }
 
     // Every lease, in address order (what the lease file keeps).

@@ -1,4 +1,5 @@
 #include "engine/dhcp/DhcpAnswer.h"
+#include "engine/dhcp/LeaseFile.h"
 
 #include <QFile>
 #include <QtTest>
@@ -236,6 +237,52 @@ private slots:
         QCOMPARE(r.toPort, what == "relay" ? kServerPort : kClientPort);
     }
 
+    // A client is who its identifier (option 61) says, whatever its MAC (RFC 2131 4.2):
+    // udhcpc takes a lease, then a second DISCOVER (udhcpc's, or iPXE's with another MAC)
+    // is offered that address or another.
+    void clientIdentifier_data() {
+        QTest::addColumn<QByteArray>("firstId"); // empty: as captured (udhcpc and iPXE send
+                                                 // 01+MAC); "-": none
+        QTest::addColumn<QString>("second");
+        QTest::addColumn<QByteArray>("secondId");
+        QTest::addColumn<bool>("same");
+        const QByteArray x("\x01\x52\x54\x00\xaa\xbb\xcc", 7), y("\xffvm-7", 5);
+        QTest::newRow("same id, another MAC") << x << "ipxe-discover" << x << true;
+        QTest::newRow("same id, text form") << y << "ipxe-discover" << y << true;
+        QTest::newRow("another id, the same MAC") << x << "udhcpc-discover" << y << false;
+        QTest::newRow("as captured, another MAC") << QByteArray() << "ipxe-discover" << QByteArray() << false;
+        QTest::newRow("no ids, another MAC") << QByteArray("-") << "ipxe-discover" << QByteArray("-") << false;
+        QTest::newRow("no ids, the same MAC") << QByteArray("-") << "udhcpc-discover" << QByteArray("-") << true;
+        QTest::newRow("an id too short is none") << QByteArray("\x01") << "udhcpc-discover"
+                                                 << QByteArray("-") << true;
+    }
+    void clientIdentifier() {
+        QFETCH(QByteArray, firstId);
+        QFETCH(QString, second);
+        QFETCH(QByteArray, secondId);
+        QFETCH(bool, same);
+        CLeaseTable leases = table();
+        const ServerConfig c = config();
+        const auto withId = [](Packet p, const QByteArray& id) {
+            if (id == "-")
+                p.options.remove(61);
+            else if (!id.isEmpty())
+                p.options[61] = id;
+            return p;
+        };
+        const Reply offer = Answer(withId(golden("udhcpc-discover"), firstId), c, leases, 0);
+        Packet request = withId(golden("udhcpc-request"), firstId);
+        request.options[50] = IpBytes(offer.address);
+        const Reply ack = Answer(request, c, leases, 1);
+        QCOMPARE(ack.info, QStringLiteral("Leased %1 for 1 h").arg(AddressText(offer.address)));
+        const Reply again = Answer(withId(golden(second), secondId), c, leases, 2);
+        QCOMPARE(again.info.startsWith("Offered"), true);
+        QCOMPARE(again.address == offer.address, same);
+        // And the lease file keeps the client as it is known.
+        const QList<Lease> kept = ParseLeases(FormatLeases(leases.Leases()));
+        QCOMPARE(kept, leases.Leases());
+    }
+
     // udhcpc's RELEASE of the lease it holds, changed one value at a time: only one that
     // names us as its server ends the lease.
     void releaseVariants_data() {
@@ -244,7 +291,8 @@ private slots:
         QTest::newRow("as sent") << "" << true;
         QTest::newRow("no server id") << "no54" << false;
         QTest::newRow("another server's") << "other54" << false;
-        QTest::newRow("another MAC") << "mac" << false;
+        QTest::newRow("another MAC, its client id") << "mac" << true;
+        QTest::newRow("another client id") << "id" << false;
     }
     void releaseVariants() {
         QFETCH(QString, change);
@@ -262,6 +310,8 @@ private slots:
             release.options[OptServerId] = IpBytes(ip("203.0.113.9"));
         else if (change == "mac")
             release.chaddr[5] = char(release.chaddr[5] ^ 1);
+        else if (change == "id")
+            release.options[61] = QByteArray("\x01\x02\x00\x00\x00\x00\x0d", 7);
         QVERIFY(release.has(OptServerId) || change == "no54");
         const Reply r = Answer(release, c, leases, 10);
         QVERIFY(r.bytes.isEmpty());
