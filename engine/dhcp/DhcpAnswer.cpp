@@ -79,14 +79,23 @@ QByteArray ClientIdOf(const Packet& p) {
     return id.size() >= 2 && id.size() <= 255 ? id : QByteArray();
 }
 
-// RFC 2131 4.1: through the relay; to the client's own address once it has one;
-// broadcast otherwise (no ARP entry can be made for an address not yet taken).
-void Route(Reply& r, const Packet& request, bool nak) {
+// RFC 2131 4.1: through the relay (a NAK with the broadcast bit, as the relay must
+// broadcast it); a NAK by broadcast; to the client's own address once it has one;
+// broadcast when it asks for that; else to the address given, at its MAC.
+void Route(Reply& r, const Packet& request, bool nak, quint32 yiaddr) {
+    constexpr quint16 kBroadcastFlag = 0x8000;
     if (request.giaddr) {
         r.to = request.giaddr;
         r.toPort = kServerPort;
-    } else if (request.ciaddr && !nak) {
+        if (nak)
+            r.bytes[10] = char(quint8(r.bytes[10]) | (kBroadcastFlag >> 8));
+    } else if (nak) {
+        r.to = kBroadcast;
+    } else if (request.ciaddr) {
         r.to = request.ciaddr;
+    } else if (yiaddr && !(request.flags & kBroadcastFlag)) {
+        r.to = yiaddr;
+        r.toMac = MacOf(request);
     } else {
         r.to = kBroadcast;
     }
@@ -185,7 +194,7 @@ Reply Answer(const Packet& request, const ServerConfig& config, CLeaseTable& lea
         AddOption(out, OptServerId, IpBytes(config.server));
         AddNetwork(out, config, r.bootFile.toUtf8());
         r.bytes = Finish(out);
-        Route(r, request, false);
+        Route(r, request, false, 0);
         r.info = QStringLiteral("Informed %1").arg(AddressText(request.ciaddr));
         return r;
     }
@@ -213,7 +222,7 @@ Reply Answer(const Packet& request, const ServerConfig& config, CLeaseTable& lea
             AddOption(out, OptMessageType, QByteArray(1, char(NAK)));
             AddOption(out, OptServerId, IpBytes(config.server));
             r.bytes = Finish(out);
-            Route(r, request, true);
+            Route(r, request, true, 0);
             r.address = wanted;
             return refuse(SameNetwork(wanted, config)
                               ? QStringLiteral("NAK: %1 is not this client's").arg(AddressText(wanted))
@@ -250,7 +259,7 @@ Reply Answer(const Packet& request, const ServerConfig& config, CLeaseTable& lea
     }
     AddNetwork(out, config, file);
     r.bytes = Finish(out);
-    Route(r, request, false);
+    Route(r, request, false, pick.address);
     const QString at = AddressText(pick.address);
     if (type == 0)
         r.info = QStringLiteral("BOOTP %1").arg(at);

@@ -262,8 +262,14 @@ void CDhcpServer::HandleDatagram(const char* data, qint64 size) {
     };
     const Reply reply = Answer(request, m_config, *m_leases, Now(), admit);
     if (!reply.bytes.isEmpty()) {
-        const QHostAddress to = reply.to == 0xffffffffu ? QHostAddress(QHostAddress::Broadcast)
-                                                        : QHostAddress(reply.to);
+        // Unicast to an address not taken yet needs the kernel told where it is; a
+        // process that may not (no CAP_NET_ADMIN) broadcasts, which every client hears.
+        const bool broadcast =
+            reply.to == 0xffffffffu ||
+            (!reply.toMac.isEmpty() &&
+             !m_ctx.platform->addArpEntry(m_link.device, reply.to, reply.toMac));
+        const QHostAddress to = broadcast ? QHostAddress(QHostAddress::Broadcast)
+                                          : QHostAddress(reply.to);
         m_serverSocket->writeDatagram(reply.bytes.constData(), reply.bytes.size(), to, reply.toPort);
     }
     if (request.messageType != DISCOVER && request.messageType != INFORM && !reply.info.isEmpty())

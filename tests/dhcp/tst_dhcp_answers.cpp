@@ -150,7 +150,8 @@ private slots:
         QCOMPARE(p.option(59), IpBytes(3150));
         QCOMPARE(p.option(66), QByteArray("203.0.113.1"));
         QCOMPARE(p.option(67), QByteArray("other.bin"));
-        QCOMPARE(ack.to, 0xffffffffu); // no address yet: broadcast
+        QCOMPARE(AddressText(ack.to), QStringLiteral("203.0.113.15")); // not taken yet: at its MAC
+        QCOMPARE(ack.toMac, golden("udhcpc-request").chaddr.left(6));
 
         // BOOTP: the network, no DHCP options.
         const Reply bootp = Answer(golden("klibc-bootp"), c, leases, 0);
@@ -188,13 +189,26 @@ private slots:
             << "reboot 10.0.0.5" << int(NAK) << "NAK: 10.0.0.5 is not on this network" << "255.255.255.255";
         // No record of the client: another server's, which alone may confirm it.
         QTest::newRow("init-reboot, a client never seen") << "reboot 203.0.113.40" << -1 << "" << "";
+        // Not taken yet and no broadcast asked for: to the address given, at its MAC (RFC
+        // 2131 4.1); asked for, broadcast.
         QTest::newRow("init-reboot, its own address") << "known reboot 203.0.113.2" << int(ACK)
-            << "Leased 203.0.113.2 for 1 h" << "255.255.255.255";
+            << "Leased 203.0.113.2 for 1 h" << "203.0.113.2 at its MAC";
+        QTest::newRow("init-reboot, broadcast asked for") << "known flag reboot 203.0.113.2"
+            << int(ACK) << "Leased 203.0.113.2 for 1 h" << "255.255.255.255";
+        QTest::newRow("selecting") << "as sent" << int(ACK) << "Leased 203.0.113.15 for 1 h"
+                                   << "203.0.113.15 at its MAC";
+        QTest::newRow("selecting, broadcast asked for") << "flag as sent" << int(ACK)
+            << "Leased 203.0.113.15 for 1 h" << "255.255.255.255";
+        QTest::newRow("renewing, broadcast asked for: still to its own address")
+            << "flag renew 203.0.113.41" << int(ACK) << "Leased 203.0.113.41 for 1 h" << "203.0.113.41";
 
         QTest::newRow("renewing: to its own address") << "renew 203.0.113.41" << int(ACK)
             << "Leased 203.0.113.41 for 1 h" << "203.0.113.41";
         QTest::newRow("through a relay") << "relay 198.51.100.1" << int(ACK)
             << "Leased 203.0.113.15 for 1 h" << "198.51.100.1";
+        // The relay broadcasts a NAK only when its broadcast bit says so.
+        QTest::newRow("through a relay, a NAK") << "relay 198.51.100.1 10.0.0.5" << int(NAK)
+            << "NAK: 10.0.0.5 is not on this network" << "198.51.100.1";
         QTest::newRow("refused by the client list") << "refuse" << -1
             << "Not in the client list" << "";
     }
@@ -208,6 +222,10 @@ private slots:
         if (change.startsWith("known ")) { // offered 203.0.113.2 a minute before
             change = change.mid(6);
             Answer(golden("udhcpc-discover"), config(), leases, -60);
+        }
+        if (change.startsWith("flag ")) {
+            change = change.mid(5);
+            req.flags = 0x8000;
         }
         const QString what = change.section(' ', 0, 0);
         const quint32 value = ParseAddress(change.section(' ', 1, 1));
@@ -223,6 +241,10 @@ private slots:
             req.ciaddr = value;
         } else if (what == "relay") {
             req.giaddr = value;
+            if (const quint32 other = ParseAddress(change.section(' ', 2, 2))) {
+                req.options.remove(54);
+                req.options[50] = IpBytes(other);
+            }
         } else if (what == "refuse") {
             admit = [](quint32) { return QStringLiteral("Not in the client list"); };
         }
@@ -232,9 +254,13 @@ private slots:
             QVERIFY(r.bytes.isEmpty());
             return;
         }
-        QCOMPARE(int(readReply(r.bytes).messageType), replyType);
-        QCOMPARE(AddressText(r.to), to);
+        const Packet reply = readReply(r.bytes);
+        QCOMPARE(int(reply.messageType), replyType);
+        QCOMPARE(AddressText(r.to), to.section(' ', 0, 0));
+        QCOMPARE(r.toMac, to.endsWith(" at its MAC") ? req.chaddr.left(6) : QByteArray());
         QCOMPARE(r.toPort, what == "relay" ? kServerPort : kClientPort);
+        QCOMPARE(reply.flags & 0x8000, (req.flags & 0x8000) || (what == "relay" && replyType == NAK)
+                                           ? 0x8000 : 0);
     }
 
     // A client is who its identifier (option 61) says, whatever its MAC (RFC 2131 4.2):

@@ -124,9 +124,18 @@ private slots:
         QVERIFY(f.server->Answering());
         const QList<FakeDatagram> offer = f.ask("udhcpc-discover");
         QCOMPARE(offer.size(), 1);
-        QCOMPARE(offer[0].peer, QHostAddress(QHostAddress::Broadcast));
+        // udhcpc asks for no broadcast: to the address offered, at its MAC on tap0.
+        QCOMPARE(offer[0].peer, QHostAddress(QStringLiteral("203.0.113.2")));
         QCOMPARE(offer[0].peerPort, kClientPort);
         QCOMPARE(int(reply(offer[0]).messageType), int(OFFER));
+        QCOMPARE(f.platform.arpEntries.size(), 1);
+        QCOMPARE(f.platform.arpEntries[0].device, QStringLiteral("tap0"));
+        QCOMPARE(f.platform.arpEntries[0].address, 0xcb007102u);
+        QCOMPARE(f.platform.arpEntries[0].mac, reply(offer[0]).chaddr.left(6));
+        // Without the right to add the ARP entry: broadcast, which it hears all the same.
+        f.platform.arpAllowed = false;
+        const QList<FakeDatagram> again = f.ask("udhcpc-discover");
+        QCOMPARE(again.value(0).peer, QHostAddress(QHostAddress::Broadcast));
         QVERIFY(f.rows.isEmpty() || f.rows.size() == 1);
     }
 
