@@ -154,6 +154,7 @@ void CDhcpServer::SendProbe() {
     m_probeXid = QRandomGenerator::global()->generate() | 1;
     m_otherServer.clear();
     m_waiting = true;
+    m_probeAtMs = m_ctx.platform->timers().elapsedMs();
     QByteArray out(kOptionsAt, '\0');
     out[0] = 1;
     out[1] = 1;
@@ -170,6 +171,15 @@ void CDhcpServer::SendProbe() {
     m_clientSocket->writeDatagram(out.constData(), out.size(), QHostAddress(QHostAddress::Broadcast),
                                   kServerPort);
     m_ctx.platform->timers().start(m_ctx.timerId, kProbeWaitMs);
+}
+
+void CDhcpServer::OtherServerSign(quint32 serverId) {
+    // What the sign says is not believed: only an answer to our own look stops us, so
+    // a client cannot silence the server with one made-up packet.
+    if (!serverId || serverId == m_config.server || m_state != State::Serving || m_waiting ||
+        m_ctx.platform->timers().elapsedMs() - m_probeAtMs < kEarlyProbeGapMs)
+        return;
+    SendProbe();
 }
 
 void CDhcpServer::OnTimer() {
@@ -194,10 +204,15 @@ void CDhcpServer::HandleClientPort(const char* data, qint64 size, const QHostAdd
         return;
     QByteArray bytes(data, int(qMin<qint64>(size, 1500)));
     bytes[0] = 1; // read as a request is: the layout is the same
-    if (!Parse(bytes.constData(), bytes.size(), &p) || p.xid != m_probeXid ||
-        p.chaddr.left(6) != m_probeMac || (p.messageType != OFFER && p.messageType != ACK))
+    if (!Parse(bytes.constData(), bytes.size(), &p) || (p.messageType != OFFER && p.messageType != ACK))
         return;
     const quint32 id = OptionAddress(p, OptServerId);
+    if (p.xid != m_probeXid || p.chaddr.left(6) != m_probeMac) {
+        // Another server's answer to a client, broadcast (ours name us and are passed over).
+        if (!p.giaddr)
+            OtherServerSign(id);
+        return;
+    }
     const QString other = id ? AddressText(id) : from.toString();
     m_otherServer = other;
     if (m_state != State::Blocked)
@@ -257,6 +272,9 @@ void CDhcpServer::HandleDatagram(const char* data, qint64 size) {
     // Nothing before the link was asked, nothing while another server answers there.
     if (m_state != State::Serving)
         return;
+    // A client choosing another server's offer: that server is on the link.
+    if (request.messageType == REQUEST && !request.giaddr && !request.ciaddr)
+        OtherServerSign(OptionAddress(request, OptServerId));
     const AdmitAddress admit = [this](quint32 address) {
         return m_ctx.admit ? m_ctx.admit(QHostAddress(address)) : QString();
     };

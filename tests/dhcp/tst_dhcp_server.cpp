@@ -170,6 +170,58 @@ private slots:
         QCOMPARE(f.rows.last().texts.info, f.refuseAll);
     }
 
+    // Between two looks, a sign of another server (a client choosing its offer, its
+    // answer to a client heard) brings the next look forward: answered, the server
+    // steps back within seconds. A sign alone stops nothing.
+    void noticesANewServerWithinSeconds_data() {
+        QTest::addColumn<QString>("sign");
+        QTest::addColumn<bool>("looks");
+        QTest::newRow("a client's REQUEST naming another server") << "request 203.0.113.9" << true;
+        QTest::newRow("another server's OFFER to a client") << "offer 203.0.113.9" << true;
+        QTest::newRow("a REQUEST naming us") << "request 203.0.113.1" << false;
+        QTest::newRow("our own OFFER heard back") << "offer 203.0.113.1" << false;
+        QTest::newRow("a relayed REQUEST") << "relayed 203.0.113.9" << false;
+        QTest::newRow("a sign right after a look") << "soon 203.0.113.9" << false;
+    }
+    void noticesANewServerWithinSeconds() {
+        QFETCH(QString, sign);
+        QFETCH(bool, looks);
+        Fixture f(leaseFile());
+        f.advance(CDhcpServer::kProbeWaitMs);
+        QVERIFY(f.server->Answering());
+        if (!sign.startsWith("soon"))
+            f.advance(CDhcpServer::kEarlyProbeGapMs);
+        f.platform.net.takeSent();
+        const quint32 id = ParseAddress(sign.section(' ', 1));
+        QFile file(QStringLiteral(DHCP_DATA "/udhcpc-request.bin"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QByteArray packet = file.readAll();
+        Packet p;
+        QVERIFY(Parse(packet.constData(), packet.size(), &p));
+        QByteArray built = packet.left(kOptionsAt);
+        AddOption(built, OptMessageType, QByteArray(1, char(sign.startsWith("offer") ? OFFER : REQUEST)));
+        AddOption(built, OptServerId, IpBytes(id));
+        built.append(char(OptEnd));
+        if (sign.startsWith("relayed"))
+            Put32(built, 24, 0xc6336401);
+        if (sign.startsWith("offer")) {
+            built[0] = 2;
+            f.platform.net.deliver(kClientPort, built, QHostAddress(id), kServerPort);
+        } else {
+            f.platform.net.deliver(kServerPort, built, QHostAddress(QStringLiteral("0.0.0.0")),
+                                   kClientPort);
+        }
+        const QByteArray probe = f.probe();
+        QCOMPARE(!probe.isEmpty(), looks);
+        QVERIFY(f.server->Answering()); // a sign is not believed
+        if (!looks)
+            return;
+        f.advance(1000);
+        f.otherServerAnswers(probe);
+        QVERIFY(!f.server->Answering());
+        QVERIFY(f.ask("udhcpc-discover").isEmpty());
+    }
+
     void stepsBackWhileAnotherServerAnswers() {
         Fixture f(leaseFile());
         f.otherServerAnswers(f.probe());
