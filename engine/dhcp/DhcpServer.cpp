@@ -101,8 +101,13 @@ bool CDhcpServer::Start(const DhcpOptions& options, const DhcpLink& link, QStrin
         m_hostsProblems = parsed.problems;
     }
     m_leases = std::make_unique<CLeaseTable>(first, last, hosts, options.onlyKnownHosts);
-    if (!m_ctx.leaseFile.isEmpty())
+    if (!m_ctx.leaseFile.isEmpty()) {
         m_leases->Restore(ReadLeaseFile(m_ctx.leaseFile));
+        // Compacted at the start; appended to from here on.
+        m_journal = std::make_unique<CLeaseJournal>(m_ctx.leaseFile);
+        QString why;
+        m_journal->Rewrite(m_leases->Leases(), &why);
+    }
 
     // Broadcasts reach only sockets on the wildcard address; the device keeps both to
     // the one link, so a request that came in on another interface never arrives.
@@ -279,6 +284,8 @@ void CDhcpServer::HandleDatagram(const char* data, qint64 size) {
         return m_ctx.admit ? m_ctx.admit(QHostAddress(address)) : QString();
     };
     const Reply reply = Answer(request, m_config, *m_leases, Now(), admit);
+    // On disk before the ACK leaves: a client never holds a lease a crash forgets.
+    SaveLeases();
     if (!reply.bytes.isEmpty()) {
         // Unicast to an address not taken yet needs the kernel told where it is; a
         // process that may not (no CAP_NET_ADMIN) broadcasts, which every client hears.
@@ -290,16 +297,20 @@ void CDhcpServer::HandleDatagram(const char* data, qint64 size) {
                                           : QHostAddress(reply.to);
         m_serverSocket->writeDatagram(reply.bytes.constData(), reply.bytes.size(), to, reply.toPort);
     }
-    if (request.messageType != DISCOVER && request.messageType != INFORM && !reply.info.isEmpty())
-        SaveLeases();
     ShowRow(request, reply);
 }
 
 void CDhcpServer::SaveLeases() {
-    if (m_ctx.leaseFile.isEmpty())
+    const QList<Lease> changed = m_leases->TakeChanges();
+    if (!m_journal || changed.isEmpty())
         return;
     QString why;
-    if (!WriteLeaseFile(m_ctx.leaseFile, m_leases->Leases(), &why)) {
+    // A journal that failed, or that has grown far past the leases it holds, is
+    // written whole again.
+    const bool saved = (m_journal->Append(changed, &why) &&
+                        !m_journal->WantsRewrite(m_leases->Addresses())) ||
+                       m_journal->Rewrite(m_leases->Leases(), &why);
+    if (!saved) {
         RowTexts texts;
         texts.service = QStringLiteral("DHCP");
         texts.file = m_ctx.leaseFile;

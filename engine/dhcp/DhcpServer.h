@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/dhcp/DhcpAnswer.h"
+#include "engine/dhcp/LeaseFile.h"
 #include "engine/dhcp/LeaseTable.h"
 #include "engine/platform/Platform.h"
 #include "engine/server/ServerWindow.h"
@@ -106,6 +107,7 @@ private:
     void Block(const QString& other);
     void Resume();
     qint64 Now() const;
+    // Puts the table's changes on disk before the reply that tells of them leaves.
     void SaveLeases();
     void ShowRow(const Dhcp::Packet& request, const Dhcp::Reply& reply);
     void SetStatus(const DhcpStatus& status);
@@ -114,6 +116,7 @@ private:
     DhcpLink m_link;
     Dhcp::ServerConfig m_config;
     std::unique_ptr<Dhcp::CLeaseTable> m_leases;
+    std::unique_ptr<Dhcp::CLeaseJournal> m_journal;
     std::unique_ptr<IDatagramSocket> m_serverSocket;
     std::unique_ptr<IDatagramSocket> m_clientSocket;
     DhcpStatus m_status, m_runningStatus;

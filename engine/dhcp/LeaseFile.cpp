@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <unistd.h>
 
 namespace Dhcp {
 
@@ -73,6 +74,30 @@ bool WriteLeaseFile(const QString& path, const QList<Lease>& leases, QString* er
         *error = file.errorString();
         return false;
     }
+    return true;
+}
+
+bool CLeaseJournal::Rewrite(const QList<Lease>& leases, QString* error) {
+    m_broken = !WriteLeaseFile(m_path, leases, error);
+    m_lines = leases.size();
+    return !m_broken;
+}
+
+bool CLeaseJournal::Append(const QList<Lease>& changed, QString* error) {
+    if (changed.isEmpty())
+        return true;
+    if (m_broken)
+        return false; // the caller rewrites
+    QFile file(m_path);
+    // Without the header: each line as the whole file writes it.
+    const QByteArray lines = FormatLeases(changed).mid(FormatLeases({}).size());
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append) ||
+        file.write(lines) != lines.size() || !file.flush() || ::fdatasync(file.handle()) != 0) {
+        *error = file.errorString();
+        m_broken = true;
+        return false;
+    }
+    m_lines += changed.size();
     return true;
 }
 

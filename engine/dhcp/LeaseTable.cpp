@@ -4,6 +4,7 @@
 #include <QRegularExpression>
 #include <QStringList>
 #include <algorithm>
+#include <utility>
 
 namespace Dhcp {
 
@@ -131,6 +132,26 @@ bool CLeaseTable::FreeFor(quint32 address, const Mac& mac, qint64 now) const {
 
 quint32 CLeaseTable::AddressOf(const Mac& mac) const { return m_byMac.value(mac, 0); }
 
+quint32 CLeaseTable::NextFresh() {
+    if (m_fresh < m_first)
+        m_fresh = m_first;
+    for (; m_fresh <= m_last; ++m_fresh) {
+        const quint32 a = quint32(m_fresh);
+        if (!m_slots.contains(a) && !m_fixedByAddress.contains(a))
+            return a;
+    }
+    return 0;
+}
+
+QList<Lease> CLeaseTable::TakeChanges() {
+    QList<Lease> out;
+    for (const quint32 a : std::exchange(m_changed, {})) {
+        const Slot& slot = m_slots[a];
+        out.append({slot.mac, a, slot.mac.isEmpty() ? slot.blockedUntil : slot.expires});
+    }
+    return out;
+}
+
 CLeaseTable::Pick CLeaseTable::Offer(const Mac& chaddr, quint32 requested, qint64 now,
                                      const QByteArray& clientId) {
     if (const FixedHost* host = Host(chaddr))
@@ -143,26 +164,19 @@ CLeaseTable::Pick CLeaseTable::Offer(const Mac& chaddr, quint32 requested, qint6
         chosen = own;
     else if (requested && FreeFor(requested, mac, now))
         chosen = requested;
-    else if (m_first) {
-        // Never given first, so that a client gone for a while finds its address still
-        // free; then the one whose holder has been gone longest.
-        quint32 oldest = 0;
+    else if (m_first && (chosen = NextFresh()) == 0) {
+        // Never given first (above), so that a client gone for a while finds its
+        // address still free; then the one whose holder has been gone longest.
         qint64 oldestEnd = 0;
         for (quint32 a = m_first; a <= m_last && a != 0; ++a) {
-            if (!FreeFor(a, mac, now))
-                continue;
             const auto it = m_slots.constFind(a);
-            if (it == m_slots.constEnd()) {
+            if (it == m_slots.constEnd() || !FreeFor(a, mac, now))
+                continue;
+            if (!chosen || it->expires < oldestEnd) {
                 chosen = a;
-                break;
-            }
-            if (!oldest || it->expires < oldestEnd) {
-                oldest = a;
                 oldestEnd = it->expires;
             }
         }
-        if (!chosen)
-            chosen = oldest;
     }
     if (!chosen)
         return {Outcome::Exhausted, 0, nullptr};
@@ -194,6 +208,7 @@ CLeaseTable::Pick CLeaseTable::Bind(const Mac& chaddr, quint32 address, qint64 n
         if (old.mac == mac) {
             old.mac.clear();
             old.expires = 0;
+            m_changed.append(before);
         }
     }
     Slot& slot = m_slots[address];
@@ -203,6 +218,7 @@ CLeaseTable::Pick CLeaseTable::Bind(const Mac& chaddr, quint32 address, qint64 n
     slot.expires = now + seconds;
     slot.everGiven = true;
     m_byMac.insert(mac, address);
+    m_changed.append(address);
     return {Outcome::Given, address, nullptr};
 }
 
@@ -212,6 +228,7 @@ bool CLeaseTable::Release(const Mac& chaddr, quint32 address, qint64 now, const 
     if (it == m_slots.end() || it->mac != mac || it->expires <= now)
         return false;
     it->expires = now;
+    m_changed.append(address);
     return true;
 }
 
@@ -225,6 +242,7 @@ bool CLeaseTable::Decline(const Mac& chaddr, quint32 address, qint64 now, const 
     it->expires = now;
     it->mac.clear();
     m_byMac.remove(mac);
+    m_changed.append(address);
     return true;
 }
 
@@ -247,12 +265,16 @@ void CLeaseTable::Restore(const QList<Lease>& leases) {
         if (!InPool(l.address) || m_fixedByAddress.contains(l.address))
             continue;
         Slot& slot = m_slots[l.address];
+        if (!slot.mac.isEmpty() && slot.mac != l.mac && m_byMac.value(slot.mac) == l.address)
+            m_byMac.remove(slot.mac);
         slot.mac = l.mac;
         slot.everGiven = true;
         if (l.mac.isEmpty()) {
             slot.blockedUntil = l.expires;
+            slot.expires = 0;
             continue;
         }
+        slot.blockedUntil = 0;
         slot.expires = l.expires;
         m_byMac.insert(l.mac, l.address);
     }

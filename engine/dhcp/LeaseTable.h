@@ -90,8 +90,16 @@ public:
 
     // Every lease, in address order (what the lease file keeps).
     QList<Lease> Leases() const;
-    // The leases read back after a restart; ones outside the pool now are dropped.
+    // The addresses whose lease changed (bound, moved from, released, declined) since
+    // the last call, as lease-file lines: a lease, or `-` for nobody's (with the end
+    // of its quarantine, 0 when free). Offers are not among them: they need no disk.
+    QList<Lease> TakeChanges();
+    // The leases read back after a restart, in file order: a later line for an address
+    // overrides an earlier one (the file is a journal). Ones outside the pool now are
+    // dropped.
     void Restore(const QList<Lease>& leases);
+    // How many addresses were ever given: at least as many as Leases() holds.
+    qsizetype Addresses() const { return m_slots.size(); }
     quint32 First() const { return m_first; }
     quint32 Last() const { return m_last; }
 
@@ -104,6 +112,9 @@ private:
     };
     bool FreeFor(quint32 address, const Mac& mac, qint64 now) const;
     quint32 AddressOf(const Mac& mac) const;
+    // The next address never given, from a cursor that only moves forward (an address
+    // once given stays given), so a new client costs no search of the pool; 0: none.
+    quint32 NextFresh();
 
     quint32 m_first, m_last;
     bool m_onlyKnown;
@@ -111,6 +122,8 @@ private:
     QHash<quint32, Mac> m_fixedByAddress;
     QHash<quint32, Slot> m_slots;    // addresses of the pool that were ever given
     QHash<Mac, quint32> m_byMac;     // a client's last address in the pool
+    quint64 m_fresh = 0;             // every pool address below it was given once
+    QList<quint32> m_changed;        // for TakeChanges, in the order they changed
 };
 
 } // namespace Dhcp

@@ -268,7 +268,7 @@ private slots:
             f.ask("ipxe-discover");
             QCOMPARE(reply(f.ask("ipxe-request").value(0)).yiaddr, 0xcb007113u); // .19
         }
-        QCOMPARE(ReadLeaseFile(leaseFile()).size(), 1);
+        QCOMPARE(ReadLeaseFile(leaseFile()).last().address, 0xcb007113u); // on disk
         Fixture again(leaseFile());
         again.advance(CDhcpServer::kProbeWaitMs);
         again.ask("udhcpc-discover");

@@ -167,6 +167,38 @@ private slots:
         QCOMPARE(after.Offer(mac('C'), 0, 700).address, ip(10));
     }
 
+    // The file as a journal: every change appended as it happens (a client moving from
+    // its address, a release, a decline) reads back as the table that made it, and a
+    // rewrite gives the same.
+    void journalReplaysTheTable() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("dhcp-leases"));
+        CLeaseTable table(ip(10), ip(12), hosts(), false);
+        CLeaseJournal journal(path);
+        QString error;
+        QVERIFY2(journal.Rewrite(table.Leases(), &error), qPrintable(error));
+        const auto step = [&](auto change) {
+            change();
+            QVERIFY2(journal.Append(table.TakeChanges(), &error), qPrintable(error));
+            CLeaseTable read(ip(10), ip(12), hosts(), false);
+            read.Restore(ReadLeaseFile(path));
+            QVERIFY2(read.Leases() == table.Leases(),
+                     FormatLeases(read.Leases()) + "--\n" + FormatLeases(table.Leases()));
+        };
+        step([&] { table.Bind(mac('A'), ip(10), 0, 3600); });
+        step([&] { table.Bind(mac('A'), ip(12), 1, 3600); });   // moved: .10 let go
+        step([&] { table.Bind(mac('B'), ip(10), 2, 3600); });
+        step([&] { table.Release(mac('A'), ip(12), 3); });
+        step([&] { table.Decline(mac('B'), ip(10), 4); });
+        table.Offer(mac('C'), 0, 5); // an offer needs no disk
+        QCOMPARE(table.TakeChanges(), QList<Lease>());
+        CLeaseTable read(ip(10), ip(12), hosts(), false);
+        read.Restore(ReadLeaseFile(path));
+        QCOMPARE(read.Offer(mac('A'), 0, 10).address, ip(12)); // still A's first choice
+        QVERIFY2(journal.Rewrite(read.Leases(), &error), qPrintable(error));
+        QCOMPARE(ReadLeaseFile(path), read.Leases());
+    }
+
     // Cut anywhere, the file gives the leases of its whole lines and nothing else.
     void tornFile() {
         QList<Lease> leases;
