@@ -165,6 +165,10 @@ int CSettingsStore::GetProfileInt(const char* key, int nDefault) {
 QString CSettingsStore::GetProfileString(const char* key, const QString& strDefault) {
     RefreshIfChanged();
     const QVariant v = m_settings->value(qualified(key));
+    // An unquoted value with commas in a hand-written file reads as a list, whose
+    // toString() is empty: the text is its parts joined again.
+    if (v.typeId() == QMetaType::QStringList)
+        return v.toStringList().join(QLatin1Char(','));
     return v.isValid() ? v.toString() : strDefault;
 }
 
@@ -220,6 +224,31 @@ QStringList CSettingsStore::SettingNotes() {
             notes.append(QStringLiteral("%1=%2 out of range, using %3")
                              .arg(name, text)
                              .arg(entry->Bounded(int(n))));
+    }
+    // In the file an unquoted ';' starts a comment, so a list written with semicolons
+    // keeps only its first part: said, since nothing else would show it.
+    QFile file(m_fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return notes;
+    QString section;
+    for (const QByteArray& raw : file.readAll().split('\n')) {
+        const QString line = QString::fromUtf8(raw).trimmed();
+        if (line.startsWith(QLatin1Char('['))) {
+            section = line.mid(1, line.indexOf(QLatin1Char(']')) - 1);
+            continue;
+        }
+        const qsizetype eq = line.indexOf(QLatin1Char('='));
+        const QString value = line.mid(eq + 1).trimmed();
+        if (eq < 1 || value.startsWith(QLatin1Char('"')) || !value.contains(QLatin1Char(';')))
+            continue;
+        const QString key = section + QLatin1Char('/') + line.left(eq).trimmed();
+        for (const SettingEntry* entry : SettingsTable::kAll) {
+            if (entry->IsInteger() || key != QLatin1String(entry->key))
+                continue;
+            notes.append(QStringLiteral("%1=%2: what follows ';' is a comment, so only \"%3\" is "
+                                        "used; separate with commas")
+                             .arg(entry->Name(), value, ReadText(*entry)));
+        }
     }
     return notes;
 }

@@ -8,7 +8,7 @@ namespace {
 constexpr quint8 kCookie[4] = {99, 130, 83, 99};
 enum : quint8 {
     OptSubnetMask = 1, OptRouter = 3, OptDns = 6, OptBroadcast = 28, OptRequestedIp = 50,
-    OptLeaseTime = 51, OptRenewal = 58, OptRebinding = 59, OptTftpServer = 66,
+    OptLeaseTime = 51, OptRenewal = 58, OptRebinding = 59, OptClientId = 61, OptTftpServer = 66,
 };
 constexpr quint32 kBroadcast = 0xffffffff;
 
@@ -72,14 +72,30 @@ void AddLease(QByteArray& out, const ServerConfig& config) {
 
 Mac MacOf(const Packet& p) { return p.chaddr.left(qMin<int>(p.hlen, 16)); }
 
-// RFC 2131 4.1: through the relay; to the client's own address once it has one;
-// broadcast otherwise (no ARP entry can be made for an address not yet taken).
-void Route(Reply& r, const Packet& request, bool nak) {
+// Option 61 as the client's identity (RFC 2131 4.2); empty when absent or malformed (a
+// type and at least one byte, at most one option's length).
+QByteArray ClientIdOf(const Packet& p) {
+    const QByteArray id = p.option(OptClientId);
+    return id.size() >= 2 && id.size() <= 255 ? id : QByteArray();
+}
+
+// RFC 2131 4.1: through the relay (a NAK with the broadcast bit, as the relay must
+// broadcast it); a NAK by broadcast; to the client's own address once it has one;
+// broadcast when it asks for that; else to the address given, at its MAC.
+void Route(Reply& r, const Packet& request, bool nak, quint32 yiaddr) {
+    constexpr quint16 kBroadcastFlag = 0x8000;
     if (request.giaddr) {
         r.to = request.giaddr;
         r.toPort = kServerPort;
-    } else if (request.ciaddr && !nak) {
+        if (nak)
+            r.bytes[10] = char(quint8(r.bytes[10]) | (kBroadcastFlag >> 8));
+    } else if (nak) {
+        r.to = kBroadcast;
+    } else if (request.ciaddr) {
         r.to = request.ciaddr;
+    } else if (yiaddr && !(request.flags & kBroadcastFlag)) {
+        r.to = yiaddr;
+        r.toMac = MacOf(request);
     } else {
         r.to = kBroadcast;
     }
@@ -139,6 +155,7 @@ Reply Answer(const Packet& request, const ServerConfig& config, CLeaseTable& lea
              const AdmitAddress& admit) {
     Reply r;
     const Mac mac = MacOf(request);
+    const QByteArray id = ClientIdOf(request);
     const auto refuse = [&](const QString& why) {
         r.refused = true;
         r.info = why;
@@ -156,15 +173,19 @@ Reply Answer(const Packet& request, const ServerConfig& config, CLeaseTable& lea
     if (type == RELEASE || type == DECLINE) {
         if (serverId && serverId != config.server)
             return r;
+        // A RELEASE must name its server (RFC 2131 table 5): one that does not is no
+        // client letting go of its own lease, only someone who knows its MAC.
+        if (type == RELEASE && !serverId)
+            return r;
         if (type == RELEASE) {
-            if (leases.Release(mac, request.ciaddr, now)) {
+            if (leases.Release(mac, request.ciaddr, now, id)) {
                 r.address = request.ciaddr;
                 r.info = QStringLiteral("Released");
             }
             return r;
         }
         const quint32 address = OptionAddress(request, OptRequestedIp);
-        if (leases.Decline(mac, address, now)) {
+        if (leases.Decline(mac, address, now, id)) {
             r.address = address;
             return refuse(QStringLiteral("Declined %1: in use by another machine, not given for %2")
                               .arg(AddressText(address),
@@ -184,7 +205,7 @@ Reply Answer(const Packet& request, const ServerConfig& config, CLeaseTable& lea
         AddOption(out, OptServerId, IpBytes(config.server));
         AddNetwork(out, config, file);
         r.bytes = Finish(out);
-        Route(r, request, false);
+        Route(r, request, false, 0);
         r.info = QStringLiteral("Informed %1").arg(AddressText(request.ciaddr)) + r.bootProblem;
         return r;
     }
@@ -192,7 +213,7 @@ Reply Answer(const Packet& request, const ServerConfig& config, CLeaseTable& lea
     CLeaseTable::Pick pick;
     MessageType replyType = ACK;
     if (type == DISCOVER) {
-        pick = leases.Offer(mac, OptionAddress(request, OptRequestedIp), now);
+        pick = leases.Offer(mac, OptionAddress(request, OptRequestedIp), now, id);
         replyType = OFFER;
     } else if (type == REQUEST) {
         // SELECTING names the server it chose: another one's choice is not ours to answer.
@@ -200,7 +221,11 @@ Reply Answer(const Packet& request, const ServerConfig& config, CLeaseTable& lea
             return r;
         const quint32 wanted =
             request.ciaddr ? request.ciaddr : OptionAddress(request, OptRequestedIp);
-        pick = leases.Bind(mac, wanted, now, config.leaseSeconds);
+        // INIT-REBOOT from a client we have no record of: another server's client,
+        // which it alone may confirm (RFC 2131 4.3.2); only a wrong network is told.
+        if (!serverId && !request.ciaddr && !leases.Knows(mac, id) && SameNetwork(wanted, config))
+            return r;
+        pick = leases.Bind(mac, wanted, now, config.leaseSeconds, id);
         if (pick.outcome == CLeaseTable::Outcome::Wrong) {
             // INIT-REBOOT of an address on another network, or one that is not the
             // client's: it must start over (RFC 2131 4.3.2).
@@ -208,7 +233,7 @@ Reply Answer(const Packet& request, const ServerConfig& config, CLeaseTable& lea
             AddOption(out, OptMessageType, QByteArray(1, char(NAK)));
             AddOption(out, OptServerId, IpBytes(config.server));
             r.bytes = Finish(out);
-            Route(r, request, true);
+            Route(r, request, true, 0);
             r.address = wanted;
             return refuse(SameNetwork(wanted, config)
                               ? QStringLiteral("NAK: %1 is not this client's").arg(AddressText(wanted))
@@ -216,9 +241,9 @@ Reply Answer(const Packet& request, const ServerConfig& config, CLeaseTable& lea
         }
     } else if (type == 0) {
         // Plain BOOTP: the address at once, for as long as a DHCP lease.
-        pick = leases.Offer(mac, 0, now);
+        pick = leases.Offer(mac, 0, now, id);
         if (pick.outcome == CLeaseTable::Outcome::Given)
-            pick = leases.Bind(mac, pick.address, now, config.leaseSeconds);
+            pick = leases.Bind(mac, pick.address, now, config.leaseSeconds, id);
     } else {
         return r;
     }
@@ -228,7 +253,7 @@ Reply Answer(const Packet& request, const ServerConfig& config, CLeaseTable& lea
     }
     r.address = pick.address;
     if (!admitted(pick.address)) {
-        leases.Release(mac, pick.address, now);
+        leases.Release(mac, pick.address, now, id);
         return r;
     }
 
@@ -245,7 +270,7 @@ Reply Answer(const Packet& request, const ServerConfig& config, CLeaseTable& lea
     }
     AddNetwork(out, config, file);
     r.bytes = Finish(out);
-    Route(r, request, false);
+    Route(r, request, false, pick.address);
     const QString at = AddressText(pick.address);
     if (type == 0)
         r.info = QStringLiteral("BOOTP %1").arg(at);

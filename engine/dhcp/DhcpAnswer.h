@@ -37,6 +37,9 @@ struct Reply {
     QByteArray bytes;    // empty: nothing is sent
     quint32 to = 0;      // destination address (0xffffffff: broadcast)
     quint16 toPort = kClientPort;
+    // Set when `to` is an address the client has not taken yet: the kernel must be told
+    // it is at this MAC first; where it cannot be, the reply is broadcast instead.
+    QByteArray toMac;
     quint32 address = 0; // the address given (or refused), for the row
     QString bootFile;
     QString info;        // the row's Information; empty: no row

@@ -86,19 +86,25 @@ bool CDhcpServer::Start(const DhcpOptions& options, const DhcpLink& link, QStrin
 
     const quint32 first = values.poolFirst, last = values.poolLast;
     QList<FixedHost> hosts;
+    m_hostsProblems.clear();
     if (!options.hostsFile.isEmpty()) {
         QFile file(options.hostsFile);
         if (!file.open(QIODevice::ReadOnly)) {
             *error = QStringLiteral("HostsFile %1: %2").arg(options.hostsFile, file.errorString());
             return false;
         }
-        const HostsParse parsed = ParseHostsFile(file.readAll());
+        const HostsParse parsed = ParseHostsFile(file.readAll(), ours);
         hosts = parsed.hosts;
         m_hostsProblems = parsed.problems;
     }
     m_leases = std::make_unique<CLeaseTable>(first, last, hosts, options.onlyKnownHosts);
-    if (!m_ctx.leaseFile.isEmpty())
+    if (!m_ctx.leaseFile.isEmpty()) {
         m_leases->Restore(ReadLeaseFile(m_ctx.leaseFile));
+        // Compacted at the start; appended to from here on.
+        m_journal = std::make_unique<CLeaseJournal>(m_ctx.leaseFile);
+        QString why;
+        m_journal->Rewrite(m_leases->Leases(), &why);
+    }
 
     // Broadcasts reach only sockets on the wildcard address; the device keeps both to
     // the one link, so a request that came in on another interface never arrives.
@@ -128,6 +134,15 @@ bool CDhcpServer::Start(const DhcpOptions& options, const DhcpLink& link, QStrin
     m_runningStatus.poolFirst = AddressText(first);
     m_runningStatus.poolLast = AddressText(last);
     m_status = m_runningStatus;
+    // The lines left out of HostsFile, each a red row: a host that is not served must
+    // say why.
+    for (const QString& problem : m_hostsProblems) {
+        RowTexts texts;
+        texts.service = QStringLiteral("DHCP");
+        texts.file = options.hostsFile;
+        texts.info = QStringLiteral("HostsFile %1 (line left out)").arg(problem);
+        m_ctx.updateRow(m_ctx.addRow(texts), texts, ROW_FAILED);
+    }
     m_state = State::Probing;
     SendProbe();
     return true;
@@ -141,6 +156,7 @@ void CDhcpServer::SendProbe() {
     m_probeXid = QRandomGenerator::global()->generate() | 1;
     m_otherServer.clear();
     m_waiting = true;
+    m_probeAtMs = m_ctx.platform->timers().elapsedMs();
     QByteArray out(kOptionsAt, '\0');
     out[0] = 1;
     out[1] = 1;
@@ -157,6 +173,15 @@ void CDhcpServer::SendProbe() {
     m_clientSocket->writeDatagram(out.constData(), out.size(), QHostAddress(QHostAddress::Broadcast),
                                   kServerPort);
     m_ctx.platform->timers().start(m_ctx.timerId, kProbeWaitMs);
+}
+
+void CDhcpServer::OtherServerSign(quint32 serverId) {
+    // What the sign says is not believed: only an answer to our own look stops us, so
+    // a client cannot silence the server with one made-up packet.
+    if (!serverId || serverId == m_config.server || m_state != State::Serving || m_waiting ||
+        m_ctx.platform->timers().elapsedMs() - m_probeAtMs < kEarlyProbeGapMs)
+        return;
+    SendProbe();
 }
 
 void CDhcpServer::OnTimer() {
@@ -181,10 +206,15 @@ void CDhcpServer::HandleClientPort(const char* data, qint64 size, const QHostAdd
         return;
     QByteArray bytes(data, int(qMin<qint64>(size, 1500)));
     bytes[0] = 1; // read as a request is: the layout is the same
-    if (!Parse(bytes.constData(), bytes.size(), &p) || p.xid != m_probeXid ||
-        p.chaddr.left(6) != m_probeMac || (p.messageType != OFFER && p.messageType != ACK))
+    if (!Parse(bytes.constData(), bytes.size(), &p) || (p.messageType != OFFER && p.messageType != ACK))
         return;
     const quint32 id = OptionAddress(p, OptServerId);
+    if (p.xid != m_probeXid || p.chaddr.left(6) != m_probeMac) {
+        // Another server's answer to a client, broadcast (ours name us and are passed over).
+        if (!p.giaddr)
+            OtherServerSign(id);
+        return;
+    }
     const QString other = id ? AddressText(id) : from.toString();
     m_otherServer = other;
     if (m_state != State::Blocked)
@@ -244,25 +274,40 @@ void CDhcpServer::HandleDatagram(const char* data, qint64 size) {
     // Nothing before the link was asked, nothing while another server answers there.
     if (m_state != State::Serving)
         return;
+    // A client choosing another server's offer: that server is on the link.
+    if (request.messageType == REQUEST && !request.giaddr && !request.ciaddr)
+        OtherServerSign(OptionAddress(request, OptServerId));
     const AdmitAddress admit = [this](quint32 address) {
         return m_ctx.admit ? m_ctx.admit(QHostAddress(address)) : QString();
     };
     const Reply reply = Answer(request, m_config, *m_leases, Now(), admit);
+    // On disk before the ACK leaves: a client never holds a lease a crash forgets.
+    SaveLeases();
     if (!reply.bytes.isEmpty()) {
-        const QHostAddress to = reply.to == 0xffffffffu ? QHostAddress(QHostAddress::Broadcast)
-                                                        : QHostAddress(reply.to);
+        // Unicast to an address not taken yet needs the kernel told where it is; a
+        // process that may not (no CAP_NET_ADMIN) broadcasts, which every client hears.
+        const bool broadcast =
+            reply.to == 0xffffffffu ||
+            (!reply.toMac.isEmpty() &&
+             !m_ctx.platform->addArpEntry(m_link.device, reply.to, reply.toMac));
+        const QHostAddress to = broadcast ? QHostAddress(QHostAddress::Broadcast)
+                                          : QHostAddress(reply.to);
         m_serverSocket->writeDatagram(reply.bytes.constData(), reply.bytes.size(), to, reply.toPort);
     }
-    if (request.messageType != DISCOVER && request.messageType != INFORM && !reply.info.isEmpty())
-        SaveLeases();
     ShowRow(request, reply);
 }
 
 void CDhcpServer::SaveLeases() {
-    if (m_ctx.leaseFile.isEmpty())
+    const QList<Lease> changed = m_leases->TakeChanges();
+    if (!m_journal || changed.isEmpty())
         return;
     QString why;
-    if (!WriteLeaseFile(m_ctx.leaseFile, m_leases->Leases(), &why)) {
+    // A journal that failed, or that has grown far past the leases it holds, is
+    // written whole again.
+    const bool saved = (m_journal->Append(changed, &why) &&
+                        !m_journal->WantsRewrite(m_leases->Addresses())) ||
+                       m_journal->Rewrite(m_leases->Leases(), &why);
+    if (!saved) {
         RowTexts texts;
         texts.service = QStringLiteral("DHCP");
         texts.file = m_ctx.leaseFile;

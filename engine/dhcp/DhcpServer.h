@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/dhcp/DhcpAnswer.h"
+#include "engine/dhcp/LeaseFile.h"
 #include "engine/dhcp/LeaseTable.h"
 #include "engine/platform/Platform.h"
 #include "engine/server/ServerWindow.h"
@@ -62,7 +63,9 @@ struct DhcpContext {
 
 // A DHCP and BOOTP server on one interface (CLeaseTable and Answer do the thinking).
 // Before its first answer, and every minute after, it sends a DISCOVER of its own; while
-// another server answers one, it answers nobody. Every exchange is a row: one per
+// another server answers one, it answers nobody. A sign of another server between two
+// looks (a client's REQUEST naming it, its OFFER or ACK heard) brings the next look
+// forward, so a server that appears is noticed within seconds, not a minute. Every exchange is a row: one per
 // client while its exchange goes on, so a client that keeps asking renews its row.
 class CDhcpServer {
 public:
@@ -70,6 +73,9 @@ public:
     // Servers that ping an address before offering it (dnsmasq, ISC with ping-check)
     // answer a first DISCOVER only after up to three seconds.
     static constexpr int kProbeWaitMs = 4000;
+    // Looks brought forward come at most this often: the signs are clients' packets,
+    // and a flood of them must not become a flood of DISCOVERs.
+    static constexpr int kEarlyProbeGapMs = 5000;
     static constexpr int kRowsKept = 1024; // clients whose row is remembered
     // Refusals of an exhausted pool share one row while they come at most this far apart.
     static constexpr int kExhaustedRowMs = 60000;
@@ -97,10 +103,13 @@ public:
 private:
     enum class State { Probing, Serving, Blocked };
     void SendProbe();
+    // Another server's address seen in a packet: look now, unless a look is out.
+    void OtherServerSign(quint32 serverId);
     void EndProbe();
     void Block(const QString& other);
     void Resume();
     qint64 Now() const;
+    // Puts the table's changes on disk before the reply that tells of them leaves.
     void SaveLeases();
     void ShowRow(const Dhcp::Packet& request, const Dhcp::Reply& reply);
     void SetStatus(const DhcpStatus& status);
@@ -109,6 +118,7 @@ private:
     DhcpLink m_link;
     Dhcp::ServerConfig m_config;
     std::unique_ptr<Dhcp::CLeaseTable> m_leases;
+    std::unique_ptr<Dhcp::CLeaseJournal> m_journal;
     std::unique_ptr<IDatagramSocket> m_serverSocket;
     std::unique_ptr<IDatagramSocket> m_clientSocket;
     DhcpStatus m_status, m_runningStatus;
@@ -117,6 +127,7 @@ private:
     bool m_waiting = false; // a probe is out, its answers awaited
     QString m_otherServer;  // the answer seen to the probe out, if any
     quint32 m_probeXid = 0;
+    qint64 m_probeAtMs = 0; // when the last look went out
     Dhcp::Mac m_probeMac;
     qint64 m_elapsedAtStart = 0;
 

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <unistd.h>
 
 namespace Dhcp {
 
@@ -15,6 +16,24 @@ QByteArray FormatLeases(const QList<Lease>& leases) {
     }
     return out;
 }
+
+namespace {
+// A MAC, or a client identifier of up to 255 bytes: hex bytes joined by ':'.
+Mac ParseClient(const QByteArray& text) {
+    const QList<QByteArray> parts = text.split(':');
+    if (parts.size() > 255)
+        return {};
+    Mac out;
+    for (const QByteArray& part : parts) {
+        bool ok = false;
+        const uint byte = part.toUInt(&ok, 16);
+        if (!ok || part.size() != 2)
+            return {};
+        out.append(char(byte));
+    }
+    return out;
+}
+} // namespace
 
 QList<Lease> ParseLeases(const QByteArray& text) {
     QList<Lease> out;
@@ -30,7 +49,7 @@ QList<Lease> ParseLeases(const QByteArray& text) {
             continue;
         Lease l;
         bool ok = false;
-        l.mac = f[0] == "-" ? Mac() : ParseMac(QString::fromLatin1(f[0]));
+        l.mac = f[0] == "-" ? Mac() : ParseClient(f[0]);
         l.address = ParseAddress(QString::fromLatin1(f[1]));
         l.expires = f[2].toLongLong(&ok);
         if (ok && l.address && (f[0] == "-" || !l.mac.isEmpty()))
@@ -55,6 +74,30 @@ bool WriteLeaseFile(const QString& path, const QList<Lease>& leases, QString* er
         *error = file.errorString();
         return false;
     }
+    return true;
+}
+
+bool CLeaseJournal::Rewrite(const QList<Lease>& leases, QString* error) {
+    m_broken = !WriteLeaseFile(m_path, leases, error);
+    m_lines = leases.size();
+    return !m_broken;
+}
+
+bool CLeaseJournal::Append(const QList<Lease>& changed, QString* error) {
+    if (changed.isEmpty())
+        return true;
+    if (m_broken)
+        return false; // the caller rewrites
+    QFile file(m_path);
+    // Without the header: each line as the whole file writes it.
+    const QByteArray lines = FormatLeases(changed).mid(FormatLeases({}).size());
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append) ||
+        file.write(lines) != lines.size() || !file.flush() || ::fdatasync(file.handle()) != 0) {
+        *error = file.errorString();
+        m_broken = true;
+        return false;
+    }
+    m_lines += changed.size();
     return true;
 }
 

@@ -4,6 +4,7 @@
 #include <QRegularExpression>
 #include <QStringList>
 #include <algorithm>
+#include <utility>
 
 namespace Dhcp {
 
@@ -46,8 +47,10 @@ quint32 ParseAddress(const QString& text) {
     return out;
 }
 
-HostsParse ParseHostsFile(const QByteArray& text) {
+HostsParse ParseHostsFile(const QByteArray& text, quint32 ours) {
     HostsParse out;
+    QHash<Mac, int> lineOfMac;
+    QHash<quint32, int> lineOfAddress;
     const QList<QByteArray> lines = text.split('\n');
     for (int i = 0; i < lines.size(); ++i) {
         QByteArray line = lines[i];
@@ -69,7 +72,23 @@ HostsParse ParseHostsFile(const QByteArray& text) {
                                     .arg(QString::fromUtf8(lines[i]).trimmed()));
             continue;
         }
-        out.hosts.append(host);
+        const QString at = QStringLiteral("line %1: ").arg(i + 1);
+        if (host.address == ours) {
+            out.problems.append(at + QStringLiteral("%1 is the server's own address")
+                                         .arg(AddressText(host.address)));
+        } else if (const int before = lineOfAddress.value(host.address)) {
+            out.problems.append(at + QStringLiteral("%1 is line %2's already")
+                                         .arg(AddressText(host.address))
+                                         .arg(before));
+        } else if (const int before = lineOfMac.value(host.mac)) {
+            out.problems.append(at + QStringLiteral("%1 has an address on line %2 already")
+                                         .arg(MacText(host.mac))
+                                         .arg(before));
+        } else {
+            lineOfAddress.insert(host.address, i + 1);
+            lineOfMac.insert(host.mac, i + 1);
+            out.hosts.append(host);
+        }
     }
     return out;
 }
@@ -113,36 +132,51 @@ bool CLeaseTable::FreeFor(quint32 address, const Mac& mac, qint64 now) const {
 
 quint32 CLeaseTable::AddressOf(const Mac& mac) const { return m_byMac.value(mac, 0); }
 
-CLeaseTable::Pick CLeaseTable::Offer(const Mac& mac, quint32 requested, qint64 now) {
-    if (const FixedHost* host = Host(mac))
+quint32 CLeaseTable::NextFresh() {
+    if (m_fresh < m_first)
+        m_fresh = m_first;
+    for (; m_fresh <= m_last; ++m_fresh) {
+        const quint32 a = quint32(m_fresh);
+        if (!m_slots.contains(a) && !m_fixedByAddress.contains(a))
+            return a;
+    }
+    return 0;
+}
+
+QList<Lease> CLeaseTable::TakeChanges() {
+    QList<Lease> out;
+    for (const quint32 a : std::exchange(m_changed, {})) {
+        const Slot& slot = m_slots[a];
+        out.append({slot.mac, a, slot.mac.isEmpty() ? slot.blockedUntil : slot.expires});
+    }
+    return out;
+}
+
+CLeaseTable::Pick CLeaseTable::Offer(const Mac& chaddr, quint32 requested, qint64 now,
+                                     const QByteArray& clientId) {
+    if (const FixedHost* host = Host(chaddr))
         return {Outcome::Given, host->address, host};
     if (m_onlyKnown)
         return {Outcome::Unknown, 0, nullptr};
+    const Mac& mac = clientId.isEmpty() ? chaddr : clientId;
     quint32 chosen = 0;
     if (const quint32 own = AddressOf(mac); own && FreeFor(own, mac, now))
         chosen = own;
     else if (requested && FreeFor(requested, mac, now))
         chosen = requested;
-    else if (m_first) {
-        // Never given first, so that a client gone for a while finds its address still
-        // free; then the one whose holder has been gone longest.
-        quint32 oldest = 0;
+    else if (m_first && (chosen = NextFresh()) == 0) {
+        // Never given first (above), so that a client gone for a while finds its
+        // address still free; then the one whose holder has been gone longest.
         qint64 oldestEnd = 0;
         for (quint32 a = m_first; a <= m_last && a != 0; ++a) {
-            if (!FreeFor(a, mac, now))
-                continue;
             const auto it = m_slots.constFind(a);
-            if (it == m_slots.constEnd()) {
+            if (it == m_slots.constEnd() || !FreeFor(a, mac, now))
+                continue;
+            if (!chosen || it->expires < oldestEnd) {
                 chosen = a;
-                break;
-            }
-            if (!oldest || it->expires < oldestEnd) {
-                oldest = a;
                 oldestEnd = it->expires;
             }
         }
-        if (!chosen)
-            chosen = oldest;
     }
     if (!chosen)
         return {Outcome::Exhausted, 0, nullptr};
@@ -159,11 +193,13 @@ CLeaseTable::Pick CLeaseTable::Offer(const Mac& mac, quint32 requested, qint64 n
     return {Outcome::Given, chosen, nullptr};
 }
 
-CLeaseTable::Pick CLeaseTable::Bind(const Mac& mac, quint32 address, qint64 now, qint64 seconds) {
-    if (const FixedHost* host = Host(mac))
+CLeaseTable::Pick CLeaseTable::Bind(const Mac& chaddr, quint32 address, qint64 now, qint64 seconds,
+                                    const QByteArray& clientId) {
+    if (const FixedHost* host = Host(chaddr))
         return {host->address == address ? Outcome::Given : Outcome::Wrong, host->address, host};
     if (m_onlyKnown)
         return {Outcome::Unknown, 0, nullptr};
+    const Mac& mac = clientId.isEmpty() ? chaddr : clientId;
     if (!FreeFor(address, mac, now))
         return {Outcome::Wrong, 0, nullptr};
     // A client holds one address: the one it held or was offered before is let go.
@@ -172,6 +208,7 @@ CLeaseTable::Pick CLeaseTable::Bind(const Mac& mac, quint32 address, qint64 now,
         if (old.mac == mac) {
             old.mac.clear();
             old.expires = 0;
+            m_changed.append(before);
         }
     }
     Slot& slot = m_slots[address];
@@ -181,18 +218,22 @@ CLeaseTable::Pick CLeaseTable::Bind(const Mac& mac, quint32 address, qint64 now,
     slot.expires = now + seconds;
     slot.everGiven = true;
     m_byMac.insert(mac, address);
+    m_changed.append(address);
     return {Outcome::Given, address, nullptr};
 }
 
-bool CLeaseTable::Release(const Mac& mac, quint32 address, qint64 now) {
+bool CLeaseTable::Release(const Mac& chaddr, quint32 address, qint64 now, const QByteArray& clientId) {
+    const Mac& mac = clientId.isEmpty() ? chaddr : clientId;
     const auto it = m_slots.find(address);
     if (it == m_slots.end() || it->mac != mac || it->expires <= now)
         return false;
     it->expires = now;
+    m_changed.append(address);
     return true;
 }
 
-bool CLeaseTable::Decline(const Mac& mac, quint32 address, qint64 now) {
+bool CLeaseTable::Decline(const Mac& chaddr, quint32 address, qint64 now, const QByteArray& clientId) {
+    const Mac& mac = clientId.isEmpty() ? chaddr : clientId;
     const auto it = m_slots.find(address);
     if (it == m_slots.end() || it->mac != mac)
         return false;
@@ -201,6 +242,7 @@ bool CLeaseTable::Decline(const Mac& mac, quint32 address, qint64 now) {
     it->expires = now;
     it->mac.clear();
     m_byMac.remove(mac);
+    m_changed.append(address);
     return true;
 }
 
@@ -223,12 +265,16 @@ void CLeaseTable::Restore(const QList<Lease>& leases) {
         if (!InPool(l.address) || m_fixedByAddress.contains(l.address))
             continue;
         Slot& slot = m_slots[l.address];
+        if (!slot.mac.isEmpty() && slot.mac != l.mac && m_byMac.value(slot.mac) == l.address)
+            m_byMac.remove(slot.mac);
         slot.mac = l.mac;
         slot.everGiven = true;
         if (l.mac.isEmpty()) {
             slot.blockedUntil = l.expires;
+            slot.expires = 0;
             continue;
         }
+        slot.blockedUntil = 0;
         slot.expires = l.expires;
         m_byMac.insert(l.mac, l.address);
     }

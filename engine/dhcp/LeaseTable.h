@@ -30,8 +30,10 @@ struct HostsParse {
     QList<FixedHost> hosts;
     QStringList problems; // "line 3: ..." for each line that was not understood
 };
-// Lines `MAC IP [BOOTFILE]`; `#` starts a comment; blank lines are fine.
-HostsParse ParseHostsFile(const QByteArray& text);
+// Lines `MAC IP [BOOTFILE]`; `#` starts a comment; blank lines are fine. A line whose
+// MAC or address an earlier line has, or that gives `ours` (the server's address), is
+// a problem and left out: one address is one machine's.
+HostsParse ParseHostsFile(const QByteArray& text, quint32 ours = 0);
 
 // The pool when PoolFirst and PoolLast are empty: up to kDefaultPoolSize addresses
 // after ours within the prefix. False when none are left there.
@@ -39,7 +41,7 @@ constexpr int kDefaultPoolSize = 50;
 bool DefaultPool(quint32 ours, int prefixLength, quint32* first, quint32* last);
 
 struct Lease {
-    Mac mac;
+    Mac mac; // the client: its MAC, or its client identifier when it sent one
     quint32 address = 0;
     qint64 expires = 0; // seconds since the epoch; past it the address is free again
     bool operator==(const Lease&) const = default;
@@ -63,25 +65,41 @@ public:
         const FixedHost* host = nullptr; // when the client is in HostsFile
     };
 
+    // A client is known by its client identifier (option 61) when it sends one, else
+    // by its MAC (RFC 2131 4.2): `clientId` empty is none. HostsFile names MACs.
+    //
     // DISCOVER (or plain BOOTP, bound at once by the caller): the fixed address, else
     // the client's own lease or last address, else the one it asks for (option 50)
     // when free, else the first address never given, else the one free longest.
-    Pick Offer(const Mac& mac, quint32 requested, qint64 now);
+    Pick Offer(const Mac& mac, quint32 requested, qint64 now, const QByteArray& clientId = {});
     // REQUEST for `address`: Given when it is this client's to have (its fixed one, its
     // offer or lease, or free in the pool), and then leased until now + seconds; Wrong
     // (a NAK) otherwise.
-    Pick Bind(const Mac& mac, quint32 address, qint64 now, qint64 seconds);
+    Pick Bind(const Mac& mac, quint32 address, qint64 now, qint64 seconds,
+              const QByteArray& clientId = {});
     // RELEASE: the lease ends now; the address stays this client's first choice.
-    bool Release(const Mac& mac, quint32 address, qint64 now);
+    bool Release(const Mac& mac, quint32 address, qint64 now, const QByteArray& clientId = {});
     // DECLINE: someone else uses the address; nobody gets it for kDeclineSeconds.
-    bool Decline(const Mac& mac, quint32 address, qint64 now);
+    bool Decline(const Mac& mac, quint32 address, qint64 now, const QByteArray& clientId = {});
     const FixedHost* Host(const Mac& mac) const;
+    // A fixed host, or a client that was offered or held an address here.
+    bool Knows(const Mac& mac, const QByteArray& clientId = {}) const {
+        return Host(mac) || m_byMac.contains(clientId.isEmpty() ? mac : clientId);
+    }
     bool InPool(quint32 address) const { return m_first && address >= m_first && address <= m_last; }
 
     // Every lease, in address order (what the lease file keeps).
     QList<Lease> Leases() const;
-    // The leases read back after a restart; ones outside the pool now are dropped.
+    // The addresses whose lease changed (bound, moved from, released, declined) since
+    // the last call, as lease-file lines: a lease, or `-` for nobody's (with the end
+    // of its quarantine, 0 when free). Offers are not among them: they need no disk.
+    QList<Lease> TakeChanges();
+    // The leases read back after a restart, in file order: a later line for an address
+    // overrides an earlier one (the file is a journal). Ones outside the pool now are
+    // dropped.
     void Restore(const QList<Lease>& leases);
+    // How many addresses were ever given: at least as many as Leases() holds.
+    qsizetype Addresses() const { return m_slots.size(); }
     quint32 First() const { return m_first; }
     quint32 Last() const { return m_last; }
 
@@ -94,6 +112,9 @@ private:
     };
     bool FreeFor(quint32 address, const Mac& mac, qint64 now) const;
     quint32 AddressOf(const Mac& mac) const;
+    // The next address never given, from a cursor that only moves forward (an address
+    // once given stays given), so a new client costs no search of the pool; 0: none.
+    quint32 NextFresh();
 
     quint32 m_first, m_last;
     bool m_onlyKnown;
@@ -101,6 +122,8 @@ private:
     QHash<quint32, Mac> m_fixedByAddress;
     QHash<quint32, Slot> m_slots;    // addresses of the pool that were ever given
     QHash<Mac, quint32> m_byMac;     // a client's last address in the pool
+    quint64 m_fresh = 0;             // every pool address below it was given once
+    QList<quint32> m_changed;        // for TakeChanges, in the order they changed
 };
 
 } // namespace Dhcp

@@ -2,7 +2,14 @@
 
 #include <QNetworkInterface>
 #include <algorithm>
+#include <arpa/inet.h>
+#include <cstring>
+#include <net/if_arp.h>
+#include <netinet/in.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 std::unique_ptr<IPlatform> CreateDefaultPlatform() {
     const QByteArray asked = qgetenv("VANTREL_PLATFORM");
@@ -25,6 +32,26 @@ std::unique_ptr<IPlatform> CreateDefaultPlatform() {
 }
 
 QList<NetInterface> IPlatform::interfaces() { return SystemInterfaces(); }
+
+bool IPlatform::addArpEntry(const QString& device, quint32 address, const QByteArray& mac) {
+    const QByteArray name = device.toLocal8Bit();
+    arpreq req{};
+    if (mac.size() != 6 || name.isEmpty() || name.size() >= int(sizeof(req.arp_dev)))
+        return false;
+    auto* protocol = reinterpret_cast<sockaddr_in*>(&req.arp_pa);
+    protocol->sin_family = AF_INET;
+    protocol->sin_addr.s_addr = htonl(address);
+    req.arp_ha.sa_family = ARPHRD_ETHER;
+    std::memcpy(req.arp_ha.sa_data, mac.constData(), 6);
+    req.arp_flags = ATF_COM; // complete, not permanent: it ages out like a learned one
+    std::memcpy(req.arp_dev, name.constData(), size_t(name.size()));
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    const bool ok = ::ioctl(fd, SIOCSARP, &req) == 0;
+    ::close(fd);
+    return ok;
+}
 
 QList<NetInterface> SystemInterfaces() {
     QList<NetInterface> out;

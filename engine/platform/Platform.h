@@ -210,6 +210,10 @@ public:
                                                               quint16 port,
                                                               const QString& device,
                                                               QString* error) = 0;
+    // Tells the kernel that `address` is at `mac` on `device`, so that a datagram can go
+    // to a DHCP client by unicast before it has taken the address (it answers no ARP
+    // yet). Needs CAP_NET_ADMIN; false without it, and the caller broadcasts instead.
+    virtual bool addArpEntry(const QString& device, quint32 address, const QByteArray& mac);
     // The interfaces of this host, in the system's order.
     virtual QList<NetInterface> interfaces();
     // Tells onInterfaceEvent, on the loop's thread, of every link going up or down and

@@ -1,4 +1,5 @@
 #include "engine/dhcp/DhcpAnswer.h"
+#include "engine/dhcp/LeaseFile.h"
 
 #include <QFile>
 #include <QtTest>
@@ -150,7 +151,8 @@ private slots:
         QCOMPARE(p.option(59), IpBytes(3150));
         QCOMPARE(p.option(66), QByteArray("203.0.113.1"));
         QCOMPARE(p.option(67), QByteArray("other.bin"));
-        QCOMPARE(ack.to, 0xffffffffu); // no address yet: broadcast
+        QCOMPARE(AddressText(ack.to), QStringLiteral("203.0.113.15")); // not taken yet: at its MAC
+        QCOMPARE(ack.toMac, golden("udhcpc-request").chaddr.left(6));
 
         // BOOTP: the network, no DHCP options.
         const Reply bootp = Answer(golden("klibc-bootp"), c, leases, 0);
@@ -186,12 +188,28 @@ private slots:
         QTest::newRow("another server chosen") << "server 203.0.113.9" << -1 << "" << "";
         QTest::newRow("init-reboot, another network")
             << "reboot 10.0.0.5" << int(NAK) << "NAK: 10.0.0.5 is not on this network" << "255.255.255.255";
-        QTest::newRow("init-reboot, a free address") << "reboot 203.0.113.40" << int(ACK)
-            << "Leased 203.0.113.40 for 1 h" << "255.255.255.255";
+        // No record of the client: another server's, which alone may confirm it.
+        QTest::newRow("init-reboot, a client never seen") << "reboot 203.0.113.40" << -1 << "" << "";
+        // Not taken yet and no broadcast asked for: to the address given, at its MAC (RFC
+        // 2131 4.1); asked for, broadcast.
+        QTest::newRow("init-reboot, its own address") << "known reboot 203.0.113.2" << int(ACK)
+            << "Leased 203.0.113.2 for 1 h" << "203.0.113.2 at its MAC";
+        QTest::newRow("init-reboot, broadcast asked for") << "known flag reboot 203.0.113.2"
+            << int(ACK) << "Leased 203.0.113.2 for 1 h" << "255.255.255.255";
+        QTest::newRow("selecting") << "as sent" << int(ACK) << "Leased 203.0.113.15 for 1 h"
+                                   << "203.0.113.15 at its MAC";
+        QTest::newRow("selecting, broadcast asked for") << "flag as sent" << int(ACK)
+            << "Leased 203.0.113.15 for 1 h" << "255.255.255.255";
+        QTest::newRow("renewing, broadcast asked for: still to its own address")
+            << "flag renew 203.0.113.41" << int(ACK) << "Leased 203.0.113.41 for 1 h" << "203.0.113.41";
+
         QTest::newRow("renewing: to its own address") << "renew 203.0.113.41" << int(ACK)
             << "Leased 203.0.113.41 for 1 h" << "203.0.113.41";
         QTest::newRow("through a relay") << "relay 198.51.100.1" << int(ACK)
             << "Leased 203.0.113.15 for 1 h" << "198.51.100.1";
+        // The relay broadcasts a NAK only when its broadcast bit says so.
+        QTest::newRow("through a relay, a NAK") << "relay 198.51.100.1 10.0.0.5" << int(NAK)
+            << "NAK: 10.0.0.5 is not on this network" << "198.51.100.1";
         QTest::newRow("refused by the client list") << "refuse" << -1
             << "Not in the client list" << "";
     }
@@ -201,6 +219,15 @@ private slots:
         QFETCH(QString, info);
         QFETCH(QString, to);
         Packet req = golden("udhcpc-request");
+        CLeaseTable leases = table();
+        if (change.startsWith("known ")) { // offered 203.0.113.2 a minute before
+            change = change.mid(6);
+            Answer(golden("udhcpc-discover"), config(), leases, -60);
+        }
+        if (change.startsWith("flag ")) {
+            change = change.mid(5);
+            req.flags = 0x8000;
+        }
         const QString what = change.section(' ', 0, 0);
         const quint32 value = ParseAddress(change.section(' ', 1, 1));
         AdmitAddress admit;
@@ -215,19 +242,108 @@ private slots:
             req.ciaddr = value;
         } else if (what == "relay") {
             req.giaddr = value;
+            if (const quint32 other = ParseAddress(change.section(' ', 2, 2))) {
+                req.options.remove(54);
+                req.options[50] = IpBytes(other);
+            }
         } else if (what == "refuse") {
             admit = [](quint32) { return QStringLiteral("Not in the client list"); };
         }
-        CLeaseTable leases = table();
         const Reply r = Answer(req, config(), leases, 0, admit);
         QCOMPARE(r.info, info);
         if (replyType < 0) {
             QVERIFY(r.bytes.isEmpty());
             return;
         }
-        QCOMPARE(int(readReply(r.bytes).messageType), replyType);
-        QCOMPARE(AddressText(r.to), to);
+        const Packet reply = readReply(r.bytes);
+        QCOMPARE(int(reply.messageType), replyType);
+        QCOMPARE(AddressText(r.to), to.section(' ', 0, 0));
+        QCOMPARE(r.toMac, to.endsWith(" at its MAC") ? req.chaddr.left(6) : QByteArray());
         QCOMPARE(r.toPort, what == "relay" ? kServerPort : kClientPort);
+        QCOMPARE(reply.flags & 0x8000, (req.flags & 0x8000) || (what == "relay" && replyType == NAK)
+                                           ? 0x8000 : 0);
+    }
+
+    // A client is who its identifier (option 61) says, whatever its MAC (RFC 2131 4.2):
+    // udhcpc takes a lease, then a second DISCOVER (udhcpc's, or iPXE's with another MAC)
+    // is offered that address or another.
+    void clientIdentifier_data() {
+        QTest::addColumn<QByteArray>("firstId"); // empty: as captured (udhcpc and iPXE send
+                                                 // 01+MAC); "-": none
+        QTest::addColumn<QString>("second");
+        QTest::addColumn<QByteArray>("secondId");
+        QTest::addColumn<bool>("same");
+        const QByteArray x("\x01\x52\x54\x00\xaa\xbb\xcc", 7), y("\xffvm-7", 5);
+        QTest::newRow("same id, another MAC") << x << "ipxe-discover" << x << true;
+        QTest::newRow("same id, text form") << y << "ipxe-discover" << y << true;
+        QTest::newRow("another id, the same MAC") << x << "udhcpc-discover" << y << false;
+        QTest::newRow("as captured, another MAC") << QByteArray() << "ipxe-discover" << QByteArray() << false;
+        QTest::newRow("no ids, another MAC") << QByteArray("-") << "ipxe-discover" << QByteArray("-") << false;
+        QTest::newRow("no ids, the same MAC") << QByteArray("-") << "udhcpc-discover" << QByteArray("-") << true;
+        QTest::newRow("an id too short is none") << QByteArray("\x01") << "udhcpc-discover"
+                                                 << QByteArray("-") << true;
+    }
+    void clientIdentifier() {
+        QFETCH(QByteArray, firstId);
+        QFETCH(QString, second);
+        QFETCH(QByteArray, secondId);
+        QFETCH(bool, same);
+        CLeaseTable leases = table();
+        const ServerConfig c = config();
+        const auto withId = [](Packet p, const QByteArray& id) {
+            if (id == "-")
+                p.options.remove(61);
+            else if (!id.isEmpty())
+                p.options[61] = id;
+            return p;
+        };
+        const Reply offer = Answer(withId(golden("udhcpc-discover"), firstId), c, leases, 0);
+        Packet request = withId(golden("udhcpc-request"), firstId);
+        request.options[50] = IpBytes(offer.address);
+        const Reply ack = Answer(request, c, leases, 1);
+        QCOMPARE(ack.info, QStringLiteral("Leased %1 for 1 h").arg(AddressText(offer.address)));
+        const Reply again = Answer(withId(golden(second), secondId), c, leases, 2);
+        QCOMPARE(again.info.startsWith("Offered"), true);
+        QCOMPARE(again.address == offer.address, same);
+        // And the lease file keeps the client as it is known.
+        const QList<Lease> kept = ParseLeases(FormatLeases(leases.Leases()));
+        QCOMPARE(kept, leases.Leases());
+    }
+
+    // udhcpc's RELEASE of the lease it holds, changed one value at a time: only one that
+    // names us as its server ends the lease.
+    void releaseVariants_data() {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<bool>("released");
+        QTest::newRow("as sent") << "" << true;
+        QTest::newRow("no server id") << "no54" << false;
+        QTest::newRow("another server's") << "other54" << false;
+        QTest::newRow("another MAC, its client id") << "mac" << true;
+        QTest::newRow("another client id") << "id" << false;
+    }
+    void releaseVariants() {
+        QFETCH(QString, change);
+        QFETCH(bool, released);
+        CLeaseTable leases = table();
+        const ServerConfig c = config();
+        Answer(golden("udhcpc-discover"), c, leases, 0);
+        QVERIFY(!Answer(golden("udhcpc-request"), c, leases, 0).refused);
+        const QList<Lease> before = leases.Leases();
+        Packet release = golden("udhcpc-release");
+        release.ciaddr = before.value(0).address;
+        if (change == "no54")
+            release.options.remove(OptServerId);
+        else if (change == "other54")
+            release.options[OptServerId] = IpBytes(ip("203.0.113.9"));
+        else if (change == "mac")
+            release.chaddr[5] = char(release.chaddr[5] ^ 1);
+        else if (change == "id")
+            release.options[61] = QByteArray("\x01\x02\x00\x00\x00\x00\x0d", 7);
+        QVERIFY(release.has(OptServerId) || change == "no54");
+        const Reply r = Answer(release, c, leases, 10);
+        QVERIFY(r.bytes.isEmpty());
+        QCOMPARE(r.info, released ? QStringLiteral("Released") : QString());
+        QCOMPARE(leases.Leases().value(0).expires, released ? 10 : before.value(0).expires);
     }
 
     // Refusals are rows with their reason, and a refused client holds nothing.

@@ -83,6 +83,14 @@ class TestDhcpServer : public QObject {
         }
     };
 
+    static Packet readPacket(const QString& name) {
+        QFile f(QStringLiteral(DHCP_DATA "/") + name + QStringLiteral(".bin"));
+        f.open(QIODevice::ReadOnly);
+        const QByteArray b = f.readAll();
+        Packet p;
+        Parse(b.constData(), b.size(), &p, true);
+        return p;
+    }
     static Packet reply(const FakeDatagram& d) {
         QByteArray b = d.data;
         b[0] = 1;
@@ -116,9 +124,18 @@ private slots:
         QVERIFY(f.server->Answering());
         const QList<FakeDatagram> offer = f.ask("udhcpc-discover");
         QCOMPARE(offer.size(), 1);
-        QCOMPARE(offer[0].peer, QHostAddress(QHostAddress::Broadcast));
+        // udhcpc asks for no broadcast: to the address offered, at its MAC on tap0.
+        QCOMPARE(offer[0].peer, QHostAddress(QStringLiteral("203.0.113.2")));
         QCOMPARE(offer[0].peerPort, kClientPort);
         QCOMPARE(int(reply(offer[0]).messageType), int(OFFER));
+        QCOMPARE(f.platform.arpEntries.size(), 1);
+        QCOMPARE(f.platform.arpEntries[0].device, QStringLiteral("tap0"));
+        QCOMPARE(f.platform.arpEntries[0].address, 0xcb007102u);
+        QCOMPARE(f.platform.arpEntries[0].mac, reply(offer[0]).chaddr.left(6));
+        // Without the right to add the ARP entry: broadcast, which it hears all the same.
+        f.platform.arpAllowed = false;
+        const QList<FakeDatagram> again = f.ask("udhcpc-discover");
+        QCOMPARE(again.value(0).peer, QHostAddress(QHostAddress::Broadcast));
         QVERIFY(f.rows.isEmpty() || f.rows.size() == 1);
     }
 
@@ -151,6 +168,58 @@ private slots:
         QVERIFY(f.ask("ipxe-discover").isEmpty());
         QCOMPARE(f.rows.last().state, ROW_FAILED);
         QCOMPARE(f.rows.last().texts.info, f.refuseAll);
+    }
+
+    // Between two looks, a sign of another server (a client choosing its offer, its
+    // answer to a client heard) brings the next look forward: answered, the server
+    // steps back within seconds. A sign alone stops nothing.
+    void noticesANewServerWithinSeconds_data() {
+        QTest::addColumn<QString>("sign");
+        QTest::addColumn<bool>("looks");
+        QTest::newRow("a client's REQUEST naming another server") << "request 203.0.113.9" << true;
+        QTest::newRow("another server's OFFER to a client") << "offer 203.0.113.9" << true;
+        QTest::newRow("a REQUEST naming us") << "request 203.0.113.1" << false;
+        QTest::newRow("our own OFFER heard back") << "offer 203.0.113.1" << false;
+        QTest::newRow("a relayed REQUEST") << "relayed 203.0.113.9" << false;
+        QTest::newRow("a sign right after a look") << "soon 203.0.113.9" << false;
+    }
+    void noticesANewServerWithinSeconds() {
+        QFETCH(QString, sign);
+        QFETCH(bool, looks);
+        Fixture f(leaseFile());
+        f.advance(CDhcpServer::kProbeWaitMs);
+        QVERIFY(f.server->Answering());
+        if (!sign.startsWith("soon"))
+            f.advance(CDhcpServer::kEarlyProbeGapMs);
+        f.platform.net.takeSent();
+        const quint32 id = ParseAddress(sign.section(' ', 1));
+        QFile file(QStringLiteral(DHCP_DATA "/udhcpc-request.bin"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QByteArray packet = file.readAll();
+        Packet p;
+        QVERIFY(Parse(packet.constData(), packet.size(), &p));
+        QByteArray built = packet.left(kOptionsAt);
+        AddOption(built, OptMessageType, QByteArray(1, char(sign.startsWith("offer") ? OFFER : REQUEST)));
+        AddOption(built, OptServerId, IpBytes(id));
+        built.append(char(OptEnd));
+        if (sign.startsWith("relayed"))
+            Put32(built, 24, 0xc6336401);
+        if (sign.startsWith("offer")) {
+            built[0] = 2;
+            f.platform.net.deliver(kClientPort, built, QHostAddress(id), kServerPort);
+        } else {
+            f.platform.net.deliver(kServerPort, built, QHostAddress(QStringLiteral("0.0.0.0")),
+                                   kClientPort);
+        }
+        const QByteArray probe = f.probe();
+        QCOMPARE(!probe.isEmpty(), looks);
+        QVERIFY(f.server->Answering()); // a sign is not believed
+        if (!looks)
+            return;
+        f.advance(1000);
+        f.otherServerAnswers(probe);
+        QVERIFY(!f.server->Answering());
+        QVERIFY(f.ask("udhcpc-discover").isEmpty());
     }
 
     void stepsBackWhileAnotherServerAnswers() {
@@ -199,11 +268,41 @@ private slots:
             f.ask("ipxe-discover");
             QCOMPARE(reply(f.ask("ipxe-request").value(0)).yiaddr, 0xcb007113u); // .19
         }
-        QCOMPARE(ReadLeaseFile(leaseFile()).size(), 1);
+        QCOMPARE(ReadLeaseFile(leaseFile()).last().address, 0xcb007113u); // on disk
         Fixture again(leaseFile());
         again.advance(CDhcpServer::kProbeWaitMs);
         again.ask("udhcpc-discover");
         QCOMPARE(reply(again.ask("ipxe-discover").value(0)).yiaddr, 0xcb007113u);
+    }
+
+    // HostsFile lines left out are red rows that say why; an address two lines give is
+    // the first line's MAC's alone, and ours is nobody's.
+    void hostsFileProblemsAreRows() {
+        const QString hostsPath = m_dir.filePath(QStringLiteral("hosts"));
+        QFile hosts(hostsPath);
+        QVERIFY(hosts.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        const QByteArray ipxeMac = MacText(readPacket("ipxe-discover").chaddr.left(6)).toLatin1();
+        hosts.write("02:00:00:00:00:0c 203.0.113.40\n" + ipxeMac + " 203.0.113.40\n" +
+                    "02:00:00:00:00:99 203.0.113.1\n" + "nonsense\n");
+        hosts.close();
+        DhcpOptions o;
+        o.hostsFile = hostsPath;
+        Fixture f(leaseFile(), o);
+        QCOMPARE(f.server->HostsProblems().size(), 3);
+        QCOMPARE(f.rows.size(), 3);
+        for (const Row& row : f.rows) {
+            QCOMPARE(row.state, ROW_FAILED);
+            QCOMPARE(row.texts.file, hostsPath);
+        }
+        QCOMPARE(f.rows[0].texts.info,
+                 QStringLiteral("HostsFile line 2: 203.0.113.40 is line 1's already (line left out)"));
+        QCOMPARE(f.rows[1].texts.info, QStringLiteral("HostsFile line 3: 203.0.113.1 is the "
+                                                      "server's own address (line left out)"));
+        f.advance(CDhcpServer::kProbeWaitMs);
+        QCOMPARE(AddressText(reply(f.ask("udhcpc-discover").value(0)).yiaddr),
+                 QStringLiteral("203.0.113.40"));
+        QCOMPARE(AddressText(reply(f.ask("ipxe-discover").value(0)).yiaddr),
+                 QStringLiteral("203.0.113.2"));
     }
 
     // An exhausted pool is a red row, one for every client it turns away.

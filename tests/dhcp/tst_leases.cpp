@@ -131,15 +131,23 @@ private slots:
             "52-54-00-00-00-47\t198.51.100.11\n"
             "52:54:00:00:00 198.51.100.6\n"           // a MAC cut short
             "52:54:00:00:00:48 198.51.100.300\n"      // no address
-            "52:54:00:00:00:49 198.51.100.7 a b\n");  // one field too many
+            "52:54:00:00:00:49 198.51.100.7 a b\n"    // one field too many
+            "52:54:00:00:00:4a 198.51.100.5\n"        // line 2's address
+            "52:54:00:00:00:46 198.51.100.8\n"        // line 2's MAC
+            "52:54:00:00:00:4b 198.51.100.1\n",       // the server's own
+            ip(1));
         QCOMPARE(p.hosts.size(), 2);
         QCOMPARE(p.hosts[0].mac, mac('F'));
         QCOMPARE(p.hosts[0].address, ip(5));
         QCOMPARE(p.hosts[0].bootFile, QStringLiteral("f.efi"));
         QCOMPARE(p.hosts[1].mac, mac('G'));
         QCOMPARE(p.hosts[1].bootFile, QString());
-        QCOMPARE(p.problems.size(), 3);
+        QCOMPARE(p.problems.size(), 6);
         QVERIFY(p.problems[0].startsWith(QStringLiteral("line 5: ")));
+        QCOMPARE(p.problems.mid(3),
+                 (QStringList{"line 8: 198.51.100.5 is line 2's already",
+                              "line 9: 52:54:00:00:00:46 has an address on line 2 already",
+                              "line 10: 198.51.100.1 is the server's own address"}));
     }
 
     // A restart: the file keeps every lease and quarantine, and each client its address.
@@ -157,6 +165,38 @@ private slots:
         QCOMPARE(after.Offer(mac('A'), 0, 200000).address, ip(12)); // long expired, still A's
         QCOMPARE(after.Offer(mac('C'), 0, 200).outcome, Outcome::Exhausted); // .10 in quarantine
         QCOMPARE(after.Offer(mac('C'), 0, 700).address, ip(10));
+    }
+
+    // The file as a journal: every change appended as it happens (a client moving from
+    // its address, a release, a decline) reads back as the table that made it, and a
+    // rewrite gives the same.
+    void journalReplaysTheTable() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("dhcp-leases"));
+        CLeaseTable table(ip(10), ip(12), hosts(), false);
+        CLeaseJournal journal(path);
+        QString error;
+        QVERIFY2(journal.Rewrite(table.Leases(), &error), qPrintable(error));
+        const auto step = [&](auto change) {
+            change();
+            QVERIFY2(journal.Append(table.TakeChanges(), &error), qPrintable(error));
+            CLeaseTable read(ip(10), ip(12), hosts(), false);
+            read.Restore(ReadLeaseFile(path));
+            QVERIFY2(read.Leases() == table.Leases(),
+                     FormatLeases(read.Leases()) + "--\n" + FormatLeases(table.Leases()));
+        };
+        step([&] { table.Bind(mac('A'), ip(10), 0, 3600); });
+        step([&] { table.Bind(mac('A'), ip(12), 1, 3600); });   // moved: .10 let go
+        step([&] { table.Bind(mac('B'), ip(10), 2, 3600); });
+        step([&] { table.Release(mac('A'), ip(12), 3); });
+        step([&] { table.Decline(mac('B'), ip(10), 4); });
+        table.Offer(mac('C'), 0, 5); // an offer needs no disk
+        QCOMPARE(table.TakeChanges(), QList<Lease>());
+        CLeaseTable read(ip(10), ip(12), hosts(), false);
+        read.Restore(ReadLeaseFile(path));
+        QCOMPARE(read.Offer(mac('A'), 0, 10).address, ip(12)); // still A's first choice
+        QVERIFY2(journal.Rewrite(read.Leases(), &error), qPrintable(error));
+        QCOMPARE(ReadLeaseFile(path), read.Leases());
     }
 
     // Cut anywhere, the file gives the leases of its whole lines and nothing else.

@@ -91,6 +91,23 @@ private slots:
                                             << "Pool: no free addresses after 192.168.1.254 in its "
                                                "network: give the first and the last address"
                                             << "";
+        QTest::newRow("pool holds ours") << QStringList{"", "", "192.168.1.1", "192.168.1.30", ""}
+                                         << eth1
+                                         << "Pool: 192.168.1.1-192.168.1.30 holds 192.168.1.10, the "
+                                            "server's own address on eth1"
+                                         << "";
+        QTest::newRow("pool of ours alone") << QStringList{"", "", "192.168.1.10", "", ""} << eth1
+                                            << "Pool: 192.168.1.10-192.168.1.10 holds 192.168.1.10, "
+                                               "the server's own address on eth1"
+                                            << "";
+        QTest::newRow("every field wrong: all named, top down")
+            << QStringList{"192.168.1", "dns.example", "192.168.1.60", "192.168.1.11", "1h"} << eth1
+            << "Router: \"192.168.1\" is not an IPv4 address (such as 192.168.1.1)\n"
+               "DNS servers: \"dns.example\" is not an IPv4 address (IPv4 addresses such as "
+               "192.168.1.1, separated by commas)\n"
+               "Pool: the first address 192.168.1.60 comes after the last 192.168.1.11\n"
+               "Lease time: whole seconds from 60 to 31622400 (3600 is an hour)"
+            << "";
         const QString def = "192.168.1.11-192.168.1.60";
         const QString lease = "Lease time: whole seconds from 60 to 31622400 (3600 is an hour)";
         QTest::newRow("lease short") << QStringList{"", "", "", "", "59"} << eth1 << lease << def;

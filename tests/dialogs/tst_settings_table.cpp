@@ -20,6 +20,7 @@ private slots:
     void settingsDefaults();
     void emptyFileReadsAsTheEngineDefaults();
     void timeOutKeptWithinTheOption();
+    void handWrittenListsReadWhole();
 };
 
 void TestSettingsTable::everyKeyInManualAndHelp() {
@@ -132,6 +133,43 @@ void TestSettingsTable::timeOutKeptWithinTheOption() {
     store.WriteProfileString(CSettingsStore::kMaxBlockSize, QStringLiteral("abc"));
     QCOMPARE(store.SettingNotes(), (QStringList{"TimeOut=2.5 not understood, using 20",
                                                 "MaxBlockSize=abc not understood, using 1468"}));
+}
+
+// A file edited by hand as the README writes it: an unquoted comma list is one text,
+// and the DHCP server gives every address of it.
+void TestSettingsTable::handWrittenListsReadWhole() {
+    QTemporaryDir dir;
+    const struct {
+        QByteArray line;
+        QString text;
+    } cases[] = {
+        {"DnsServers=198.51.100.2,198.51.100.3", "198.51.100.2,198.51.100.3"},
+        {"DnsServers=198.51.100.2, 198.51.100.3", "198.51.100.2,198.51.100.3"},
+        {"DnsServers=\"198.51.100.2, 198.51.100.3\"", "198.51.100.2, 198.51.100.3"},
+        {"DnsServers=198.51.100.2 198.51.100.3", "198.51.100.2 198.51.100.3"},
+        {"DnsServers=198.51.100.2", "198.51.100.2"},
+    };
+    for (const auto& c : cases) {
+        const QString path = dir.filePath(QStringLiteral("s.ini"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write("[Dhcp]\n" + c.line + "\n");
+        file.close();
+        CSettingsStore store(path);
+        QCOMPARE(store.DhcpDnsServers(), c.text);
+        QCOMPARE(store.LoadEngineSettings().dhcpDnsServers, c.text);
+        QCOMPARE(store.SettingNotes(), QStringList());
+    }
+    // A semicolon starts a comment in the file: only the first is read, and that is said.
+    QFile file(dir.filePath(QStringLiteral("s.ini")));
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write("[Dhcp]\nDnsServers=198.51.100.2;198.51.100.3\n");
+    file.close();
+    CSettingsStore store(file.fileName());
+    QCOMPARE(store.DhcpDnsServers(), QStringLiteral("198.51.100.2"));
+    QCOMPARE(store.SettingNotes(),
+             QStringList{"DnsServers=198.51.100.2;198.51.100.3: what follows ';' is a comment, so "
+                         "only \"198.51.100.2\" is used; separate with commas"});
 }
 
 QTEST_MAIN(TestSettingsTable)

@@ -129,6 +129,18 @@ public:
         net.boundDevice.insert(port, device);
         return bindUdp(address, port, SocketOptions{}, error);
     }
+    // Recorded, never the kernel's; `arpAllowed` false is a process without CAP_NET_ADMIN.
+    bool addArpEntry(const QString& device, quint32 address, const QByteArray& mac) override {
+        arpEntries.append({device, address, mac});
+        return arpAllowed;
+    }
+    struct ArpEntry {
+        QString device;
+        quint32 address;
+        QByteArray mac;
+    };
+    QList<ArpEntry> arpEntries;
+    bool arpAllowed = true;
     ITimerHost& timers() override { return m_timers; }
     IFileSystem& files() override { return m_files; }
     QList<NetInterface> interfaces() override {

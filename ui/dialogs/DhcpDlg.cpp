@@ -131,18 +131,19 @@ DhcpOptions CDhcpDlg::Options() const {
 
 QString CDhcpDlg::Problem(const DhcpOptions& typed, const QString& leaseText,
                           const DhcpLink& link) {
-    const QString problem = Dhcp::ReadValues(typed, link).problem;
-    if (!problem.isEmpty())
-        return problem;
+    // Every field's problem at once, top to bottom, one a line.
+    QStringList problems;
+    if (const QString values = Dhcp::ReadValues(typed, link).problem; !values.isEmpty())
+        problems.append(values);
     bool ok = false;
     const int lease = leaseText.trimmed().toInt(&ok);
     if (!leaseText.trimmed().isEmpty() &&
         (!ok || lease < CSettingsStore::kMinDhcpLeaseSeconds ||
          lease > CSettingsStore::kMaxDhcpLeaseSeconds))
-        return QStringLiteral("Lease time: whole seconds from %1 to %2 (3600 is an hour)")
-            .arg(CSettingsStore::kMinDhcpLeaseSeconds)
-            .arg(CSettingsStore::kMaxDhcpLeaseSeconds);
-    return QString();
+        problems.append(QStringLiteral("Lease time: whole seconds from %1 to %2 (3600 is an hour)")
+                            .arg(CSettingsStore::kMinDhcpLeaseSeconds)
+                            .arg(CSettingsStore::kMaxDhcpLeaseSeconds));
+    return problems.join(QLatin1Char('\n'));
 }
 
 QString CDhcpDlg::SuggestedAddress(const QString& poolFirst, const QString& poolLast) {
