@@ -11,10 +11,19 @@
 # DISCOVER (busybox's udhcpc) from a client namespace.
 #   service.sh BUILD_DIR WORK_DIR
 set -u
-fail() { echo "FAIL: $*"; [ -n "${out:-}" ] && cat "$out" "$err" 2>/dev/null; exit 1; }
+# A server left running would outlive the test and hold what it inherited (the test
+# lock's descriptor among them): a failure ends it first.
+fail() {
+    echo "FAIL: $*"
+    [ -n "${pid:-}" ] && kill -KILL "$pid" 2>/dev/null
+    [ -n "${out:-}" ] && cat "$out" "$err" 2>/dev/null
+    exit 1
+}
 skip() { echo "SKIP: $*"; exit 77; }
 
 if [ "${1:-}" = --inside ]; then
+    trap 'exit 1' TERM INT
+    trap '[ -n "${pid:-}" ] && kill -KILL "$pid" 2>/dev/null' EXIT
     # In the namespaces: the mounts and the loopback interface are ours alone.
     set -e
     mount --bind "$WORK/root/usr/local" /usr/local
@@ -69,6 +78,8 @@ if [ "${1:-}" = --inside ]; then
     # The DHCP server on one veth and the boot offers on another, each answering a
     # DISCOVER from a client namespace: both read the interfaces over netlink, which
     # the unit must allow.
+    # The client namespace's name lives in a /run/netns of this mount namespace alone.
+    mkdir -p /run/netns && mount -t tmpfs -o mode=755 tmpfs /run/netns
     ip netns add vtc
     ip link add vsa type veth peer name vca netns vtc
     ip link add vsb type veth peer name vcb netns vtc
@@ -84,9 +95,10 @@ if [ "${1:-}" = --inside ]; then
     done
     grep -q '^dhcp on vsa (198.51.100.1)' "$out" || fail "the DHCP server did not start on vsa"
     grep -q 'boot offers on vsb (203.0.113.1)' "$out" || fail "the boot offers did not start on vsb"
-    ip netns exec vtc busybox udhcpc -i vca -n -q -f -t 4 -T 1 -s /bin/true >"$WORK/udhcpc.out" 2>&1 ||
+    # It first listens 4 s for another DHCP server on the link, silent meanwhile.
+    ip netns exec vtc busybox udhcpc -i vca -n -q -f -t 10 -T 1 -s /bin/true >"$WORK/udhcpc.out" 2>&1 ||
         fail "no lease from our DHCP server: $(cat "$WORK/udhcpc.out")"
-    grep -q 'obtained.*198\.51\.100\.' "$WORK/udhcpc.out" || fail "lease: $(cat "$WORK/udhcpc.out")"
+    grep -q 'lease of 198\.51\.100\.[0-9]* obtained from 198\.51\.100\.1' "$WORK/udhcpc.out" || fail "lease: $(cat "$WORK/udhcpc.out")"
     # A PXE client's DISCOVER on the other side: only the boot offers answer it.
     ip netns exec vtc timeout 15 tcpdump -l -n -i vcb -c 1 'udp and src host 203.0.113.1 and src port 67' \
         >"$WORK/offer.txt" 2>/dev/null &
