@@ -1,6 +1,9 @@
 #include "engine/boot/BootMenu.h"
 
+#include "engine/files/NameRules.h"
+
 #include <QRegularExpression>
+#include <QStringDecoder>
 #include <QUrl>
 #include <algorithm>
 
@@ -54,7 +57,36 @@ QString urlOf(const QString& file, const Options& o) {
 }
 } // namespace
 
-QList<Entry> Entries(const QStringList& files, const Options& options) {
+bool SafeName(const QByteArray& name) {
+    if (name.isEmpty() || name.size() > kMaxName || HasControlCharacter(name) || name.startsWith('-'))
+        return false;
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    const QString text = utf8(name);
+    if (utf8.hasError())
+        return false;
+    for (const QChar c : text)
+        if (c.category() == QChar::Other_Control || c == QChar::ReplacementCharacter)
+            return false;
+    for (const char* bad : {"${", "&&", "||", ";", "\"", "'", "\\", "`"})
+        if (name.contains(bad))
+            return false;
+    return !name.startsWith('#') && !name.contains(" #");
+}
+
+bool DecidesBoot(const QString& name) {
+    const QString base = baseName(name);
+    return base.compare(QLatin1String(kUserName), Qt::CaseInsensitive) == 0 ||
+           base.compare(QLatin1String(kGeneratedName), Qt::CaseInsensitive) == 0 ||
+           !machineOf(base).isEmpty() || endsWith(base, ".ipxe") || endsWith(base, ".efi") ||
+           endsWith(base, ".iso") || isKernel(base) ||
+           base.startsWith(QLatin1String("initrd"), Qt::CaseInsensitive);
+}
+
+QList<Entry> Entries(const QStringList& listed, const Options& options) {
+    QStringList files;
+    for (const QString& file : listed)
+        if (SafeName(file.toUtf8()))
+            files.append(file);
     QStringList sorted = files;
     std::sort(sorted.begin(), sorted.end());
     QList<Entry> kernels, scripts, tools, isos;

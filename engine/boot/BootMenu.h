@@ -29,6 +29,16 @@ struct Entry {
     QString initrd; // for a kernel: its initrd, or empty
 };
 
+// Whether a name can stand in an iPXE script as it is: UTF-8, at most kMaxName bytes,
+// no control character, and nothing iPXE reads as more than a name (`${`, `&&`, `||`,
+// `;`, quotes, a backslash, `#` at a word's start, a leading `-`). Other names are no
+// entry: a file's name never becomes a command.
+constexpr int kMaxName = 127;
+bool SafeName(const QByteArray& name);
+// Whether a top-level name is one the menu lists or would list, or one that wins over
+// it (menu.ipxe, a machine's boot-MAC.ipxe, the written menu itself).
+bool DecidesBoot(const QString& name);
+
 // The entries for a listing (names relative to the folder, '/' between folders).
 QList<Entry> Entries(const QStringList& files, const Options& options);
 // An entry as the menu shows it: "vmlinuz-6.1 + initrd.img-6.1", "tools/memtest.efi".

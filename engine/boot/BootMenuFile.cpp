@@ -2,7 +2,10 @@
 
 #include "engine/server/ServiceContext.h"
 
+#include "engine/files/RequestPath.h"
+
 #include <QFile>
+#include <algorithm>
 
 namespace {
 bool sameOptions(const BootMenu::Options& a, const BootMenu::Options& b) {
@@ -17,9 +20,9 @@ CBootMenuFile::CBootMenuFile(ServiceContext& context) : m_context(context) {
 
 CBootMenuFile::~CBootMenuFile() { m_context.unregisterTimer(m_timer); }
 
-void CBootMenuFile::Start(const QHostAddress& server) {
+void CBootMenuFile::Start(const QString& server) {
     m_running = true;
-    m_server = server.toString();
+    m_server = server;
     Look();
 }
 
@@ -52,16 +55,21 @@ void CBootMenuFile::Look() {
         m_listedRoot = s.workingFolder;
         m_files.clear();
         for (const QByteArray& name : std::as_const(names)) {
-            // Files only: a folder named "linux-tools" is no kernel.
-            if (!fs.existsBeneath(s.workingFolder, name + "/x", true))
-                m_files.append(QFile::decodeName(name));
+            // Only what a client could fetch, by the rule TFTP and HTTP read by: a
+            // folder, a FIFO or a link out of the folder is no entry ("linux-tools/" is
+            // no kernel), and no name that would be more than a name in the script.
+            if (Fetchable(name) && BootMenu::SafeName(name))
+                m_files.append(QString::fromUtf8(name));
         }
+        m_options = options;
+    }
+    // The file on disk, not what was last written, is what clients get: a copy put
+    // over it (by hand, or by an upload before the guard) is put back.
+    if (folder) {
         const QByteArray script = BootMenu::Generate(m_files, options);
-        const bool there = m_files.contains(QLatin1String(BootMenu::kGeneratedName));
         QString why;
-        if (!script.isEmpty() && (script != m_written || !there || !sameOptions(options, m_options))) {
+        if (!script.isEmpty() && script != OnDisk()) {
             if (Write(script, &why)) {
-                m_written = script;
                 m_failure.clear();
             } else if (why != m_failure) {
                 m_failure = why;
@@ -72,9 +80,34 @@ void CBootMenuFile::Look() {
                 m_context.rows().UpdateRow(m_context.addRow(texts), texts, ROW_FAILED);
             }
         }
-        m_options = options;
     }
     m_context.platform().timers().start(m_timer, kLookMs);
+}
+
+bool CBootMenuFile::Fetchable(const QByteArray& name) {
+    const FolderPath path{m_context.settings().workingFolder, name};
+    if (CRequestPath::LeavesWorkingDir(name))
+        return false;
+    FileError error;
+    std::unique_ptr<IFile> file = m_context.platform().files().openRead(path, &error);
+    if (!file)
+        return false;
+    file->close();
+    return true;
+}
+
+// The written menu as it is on disk now; empty when it is not there or not a file. A
+// menu is a few KiB, so a look a second reads little.
+QByteArray CBootMenuFile::OnDisk() {
+    const FolderPath path{m_context.settings().workingFolder, QByteArray(BootMenu::kGeneratedName)};
+    FileError error;
+    std::unique_ptr<IFile> file = m_context.platform().files().openRead(path, &error);
+    if (!file)
+        return {};
+    QByteArray bytes(int(std::min<qint64>(file->size(), 1 << 20) + 1), Qt::Uninitialized);
+    const qint64 got = file->read(bytes.data(), bytes.size());
+    file->close();
+    return got < 0 ? QByteArray() : bytes.left(int(got));
 }
 
 // Through a temporary file put in place in one step: a client never reads half a menu.

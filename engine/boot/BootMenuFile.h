@@ -12,15 +12,17 @@ class ServiceContext;
 // The menu iPXE clients are offered while [Boot] Menu is on, kept as a file in the
 // working folder (BootMenu::kGeneratedName): a file is served by TFTP and HTTP like any
 // other, shows in rows like any other, and the user can see what clients get (and copy
-// it to menu.ipxe to edit). One stat of the folder a second; the folder is listed and
-// the menu written again only when it changed, never per request.
+// it to menu.ipxe to edit). One stat of the folder and one read of the menu a second;
+// the folder is listed again only when it changed, and the menu written again when the
+// file on disk differs from it; never per request.
 class CBootMenuFile {
 public:
     explicit CBootMenuFile(ServiceContext& context);
     ~CBootMenuFile();
 
     // Follows the folder for clients that fetch from `server` while the menu is on.
-    void Start(const QHostAddress& server);
+    // `server` is an address, or "${next-server}" when the LAN's DHCP server names us.
+    void Start(const QString& server);
     void Stop();
     // Looks at the folder now; the once-a-second timer does the same.
     void Look();
@@ -32,6 +34,8 @@ public:
 private:
     BootMenu::Options CurrentOptions() const;
     bool Write(const QByteArray& script, QString* why);
+    bool Fetchable(const QByteArray& name);
+    QByteArray OnDisk();
 
     ServiceContext& m_context;
     int m_timer = 0;
@@ -41,6 +45,5 @@ private:
     QString m_listedRoot;
     QStringList m_files;          // the folder's files at the last listing
     BootMenu::Options m_options;  // those the file was written with
-    QByteArray m_written;         // what was written; empty: nothing yet
     QString m_failure;            // the last write's failure, shown once
 };

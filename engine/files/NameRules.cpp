@@ -4,6 +4,13 @@
 #include <QFileInfo>
 #include <QHostAddress>
 
+bool HasControlCharacter(const QByteArray& name) {
+    for (const char c : name)
+        if (uchar(c) < 0x20 || uchar(c) == 0x7f)
+            return true;
+    return false;
+}
+
 QString CNameRules::Refresh(const QString& file, qint64 nowMs) {
     if (file == m_file && m_lastLook >= 0 && nowMs - m_lastLook < 1000)
         return {};

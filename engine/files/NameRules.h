@@ -5,6 +5,11 @@
 #include <QRegularExpression>
 #include <QString>
 
+// A name with a control character (below 0x20, or DEL) is no file anyone asks for: a
+// NUL cuts it short, a line end or an escape turns it into a command or a terminal's
+// instruction wherever it is written. TFTP and HTTP refuse such names alike.
+bool HasControlCharacter(const QByteArray& name);
+
 // Rewrite rules for requested names, in the syntax of tftpd-hpa's remap file: one rule a
 // line, "FLAGS REGEX [REPLACEMENT]", '#' to the end of a line a comment. Flags: r
 // replace the match, g every match, i ignore case, e stop after this rule when it

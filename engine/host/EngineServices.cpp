@@ -1,6 +1,7 @@
 #include "engine/host/EngineServices.h"
 
 #include "engine/boot/BootMenuFile.h"
+#include "engine/boot/DecidesBoot.h"
 #include "engine/boot/ProxyDhcp.h"
 #include "engine/boot/SecureBootChain.h"
 #include "engine/dhcp/DhcpServer.h"
@@ -22,6 +23,9 @@ CEngineServices::CEngineServices(CServerEngine& server) : m_server(server) {
     m_server.m_isOptionalProbe = [](const QByteArray& name) {
         return SecureBoot::IsOptionalProbe(name);
     };
+    m_server.m_decidesBoot = [this](const QByteArray& name) {
+        return BootFiles::DecidesBoot(name, settings());
+    };
     m_server.SetFollower(this);
 }
 
@@ -33,6 +37,7 @@ CEngineServices::~CEngineServices() {
     m_bootMenu.reset();
     m_server.SetFollower(nullptr);
     m_server.m_isOptionalProbe = nullptr;
+    m_server.m_decidesBoot = nullptr;
     IPlatform& p = platform();
     p.onInterfaceEvent = std::move(m_serverInterfaceEvent);
     p.timers().onTimeout = std::move(m_serverTimeout);
@@ -95,39 +100,59 @@ BootStatus CEngineServices::RestartBootOffers() {
 }
 
 BootStatus CEngineServices::RestartOffers() {
-    m_proxyDhcp.reset();
-    m_bootStatus = {};
-    m_bootInterface = {};
+    StartOffers();
+    FollowMenu();
+    return m_bootStatus;
+}
+
+// The menu is written whenever it is on and the server listens, whoever names us to
+// iPXE (our offers, our DHCP server, or the LAN's DHCP server with us as next server):
+// its files are fetched from where the offers or our DHCP server answer, else from the
+// listen address, else from the next server iPXE was given.
+void CEngineServices::FollowMenu() {
     if (!m_bootMenu)
         m_bootMenu = std::make_unique<CBootMenuFile>(*this);
     m_bootMenu->Stop();
-    if (m_dhcp)
-        m_bootMenu->Start(m_dhcp->Link().address);
+    if (!m_server.IsListening())
+        return;
+    const QHostAddress bound = m_server.BindAddress();
+    QString server = QStringLiteral("${next-server}");
+    if (m_proxyDhcp)
+        server = m_proxyDhcp->Interface().address.toString();
+    else if (m_dhcp)
+        server = m_dhcp->Link().address.toString();
+    else if (bound.protocol() == QAbstractSocket::IPv4Protocol && bound != QHostAddress::AnyIPv4)
+        server = bound.toString();
+    m_bootMenu->Start(server);
+}
+
+void CEngineServices::StartOffers() {
+    m_proxyDhcp.reset();
+    m_bootStatus = {};
+    m_bootInterface = {};
     if (!m_server.IsListening() || !settings().proxyDhcp)
-        return m_bootStatus;
+        return;
     m_bootInterface = ChooseBootInterface(m_server.BindAddress(), platform().interfaces());
     // Where our own DHCP server answers, it names the boot files itself: two answers
     // to one DISCOVER would only confuse the client.
     if (m_dhcp && m_bootInterface.device == m_dhcp->Link().device) {
         m_bootStatus.aside = m_dhcp->Link().device;
-        return m_bootStatus;
+        return;
     }
     // No interface for them (yet): they wait for one (FollowInterfaces).
     if (m_bootInterface.device.isEmpty()) {
         m_bootStatus.waits = m_bootInterface.describe();
-        return m_bootStatus;
+        return;
     }
     auto offers = std::make_unique<CProxyDhcp>(*this);
     QString why;
     if (offers->Start(m_bootInterface, KnownHosts(), &why)) {
         m_bootStatus.where = offers->Interface().describe();
-        m_bootMenu->Start(offers->Interface().address);
         m_proxyDhcp = std::move(offers);
     } else {
         m_bootStatus.ok = false;
         m_bootStatus.why = why;
     }
-    return m_bootStatus;
 }
 
 // The machines HostsFile names, for the boot offers (the DHCP server reads it itself);

@@ -83,6 +83,9 @@ private:
     void StartHttp(bool tellWindow);
     // The boot offers alone, beside the DHCP server as it is.
     BootStatus RestartOffers();
+    void StartOffers();
+    // The menu file, started or stopped to follow the settings and the listener.
+    void FollowMenu();
     CProxyDhcp::KnownHosts KnownHosts();
     bool DhcpLinkChanged();
 
@@ -101,7 +104,7 @@ private:
     std::unique_ptr<CDhcpServer> m_dhcp; // while [Dhcp] Enabled and the listener is open
     ::DhcpStatus m_dhcpStatus;
     int m_nDhcpTimer = 0; // its timer, registered once
-    // The folder's menu for iPXE clients, followed while boot offers or the DHCP server
-    // run and [Boot] Menu is on.
+    // The folder's menu for iPXE clients, followed while the server listens and [Boot]
+    // Menu is on.
     std::unique_ptr<CBootMenuFile> m_bootMenu;
 };

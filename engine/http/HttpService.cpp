@@ -1,6 +1,7 @@
 #include "engine/http/HttpService.h"
 
 #include "engine/files/FileShareTable.h"
+#include "engine/files/NameRules.h"
 #include "engine/http/HttpConnections.h"
 #include "engine/platform/NormalAddress.h"
 #include "engine/server/ServiceContext.h"
@@ -90,15 +91,11 @@ bool ifRangeHolds(const QByteArray& ifRange, const QByteArray& etag, time_t modi
     return v == httpDate(modified);
 }
 
-// A path whose bytes, once percent-decoded, hold a NUL or another control character:
-// the NUL would cut the name short, the others are no file's name anyone asks for.
+// A path whose bytes, once percent-decoded, hold a control character (the name rule).
 bool hasControlCharacter(const char* uri) {
     const QByteArray raw(uri);
     const QByteArray path = raw.left(raw.indexOf('?') < 0 ? raw.size() : raw.indexOf('?'));
-    for (const char c : QByteArray::fromPercentEncoding(path))
-        if (uchar(c) < 0x20 || uchar(c) == 0x7f)
-            return true;
-    return false;
+    return HasControlCharacter(QByteArray::fromPercentEncoding(path));
 }
 
 qint64 bytesAcked(int socket) {

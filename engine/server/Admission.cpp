@@ -1,5 +1,6 @@
 #include "engine/server/Admission.h"
 
+#include "engine/files/NameRules.h"
 #include "engine/server/ServerWindow.h"
 
 namespace {
@@ -33,8 +34,10 @@ const RefusalEntry kTable[] = {
     /* BootFileMissing */ {0, nullptr, 404, "Boot File Missing: ", nullptr, false},
     /* OptionalMissing */ {1, nullptr, 404, "not present, optional", nullptr, true},
     /* BootHttpOff */ {0, nullptr, 404, "HTTP Is Off (Option > Protocol): ", nullptr, false},
+    /* ControlName */ {2, nullptr, 400, kAccessDenied, "control character in the name", false},
+    /* DecidesBoot */ {2, nullptr, 403, kAccessDenied, "decides what machines boot", false},
 };
-static_assert(std::size(kTable) == size_t(Refusal::BootHttpOff) + 1);
+static_assert(std::size(kTable) == size_t(Refusal::DecidesBoot) + 1);
 } // namespace
 
 const char kFileChanged[] = "File changed during transfer";
@@ -59,6 +62,16 @@ Refusal Admission::Read(const QByteArray& name) const {
 
 // Before any look at the file: a read-only server touches nothing.
 Refusal Admission::Write() const { return readOnly ? Refusal::ReadOnly : Refusal::None; }
+
+Refusal Admission::ForName(const QByteArray& name) {
+    return HasControlCharacter(name) ? Refusal::ControlName : Refusal::None;
+}
+
+// Any client may upload, so while boot services run it may not rewrite what every other
+// machine boots; other names upload as before.
+Refusal Admission::ForBootFile(bool decidesBoot) {
+    return decidesBoot ? Refusal::DecidesBoot : Refusal::None;
+}
 
 // The client hears "access violation" either way; the row tells the user which of the
 // two it was, since a folder gone (an unplugged disk, say) is theirs to mend.

@@ -30,6 +30,8 @@ enum class Refusal {
     BootFileMissing, // a boot offer's file is not in the folder
     OptionalMissing, // a name a Secure Boot chain probes and may lack: a neutral row
     BootHttpOff,     // a UEFI HTTP boot file by name while HTTP is off
+    ControlName,     // a control character in the name
+    DecidesBoot,     // an upload over what decides a boot, while boot services are on
 };
 
 struct RefusalEntry {
@@ -58,6 +60,10 @@ struct Admission {
     Refusal Client(const QHostAddress& client) const;
     Refusal Read(const QByteArray& name) const;
     Refusal Write() const;
+    // A name no file has: a control character in it (NameRules' HasControlCharacter).
+    static Refusal ForName(const QByteArray& name);
+    // An upload whose file the boot services hand out or the menu lists (or would).
+    static Refusal ForBootFile(bool decidesBoot);
     // Where a name led: outside the folder, or no folder at all.
     static Refusal ForPath(bool refused, const QString& missingFolder);
     // A file that would not open; `upload` tells a missing folder from a missing file.

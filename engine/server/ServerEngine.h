@@ -115,6 +115,10 @@ public:
     // A name a Secure Boot chain probes and may lack: missing, it is no failure (the
     // host sets it beside the boot offers, which know the chain).
     std::function<bool(const QByteArray& name)> m_isOptionalProbe;
+    // Whether an upload to `name` (below the working folder, as resolved) would change
+    // what machines boot while boot services or the menu are on (set by the host beside
+    // them, which know the boot files); such uploads are refused.
+    std::function<bool(const QByteArray& name)> m_decidesBoot;
 
     // The settings, replaced as a whole when they change. Transfers read them here as
     // they need them: a new TimeOut applies from a live transfer's next block on, the

@@ -69,9 +69,13 @@ void CTransferSocket::StartTransfer() {
 
     Refusal why = admission.Client(m_clientAddr);
     if (why == Refusal::None)
+        why = Admission::ForName(m_szFileName);
+    if (why == Refusal::None)
         why = send ? admission.Read(m_szFileName) : admission.Write();
     if (why == Refusal::None)
         why = Admission::ForPath(m_bUnsafePath, m_strMissingFolder);
+    if (why == Refusal::None && !send)
+        why = Admission::ForBootFile(e.m_decidesBoot && e.m_decidesBoot(m_szPath.name));
     if (why != Refusal::None)
         return Refuse(why, why == Refusal::MissingFolder ? m_strMissingFolder : QString());
 

@@ -90,6 +90,69 @@ private slots:
         QCOMPARE(BootMenu::Generate({"menu.ipxe", "vmlinuz"}, o), QByteArray());
         QVERIFY(BootMenu::Generate({}, o).contains("echo Nothing to boot"));
     }
+
+    // A name iPXE would read as more than a name is no entry (nor is a kernel's initrd
+    // of such a name paired); every other name stands in its item line as it is.
+    void unsafeNamesAreNoEntries() {
+        struct Case {
+            const char* what;
+            QByteArray name;
+            bool entry;
+        };
+        const QList<Case> cases = {
+            {"a line end", "vmlinuz-x\nchain evil.efi", false},
+            {"a carriage return", "x\r.efi", false},
+            {"a tab", "x\t.efi", false},
+            {"DEL", "x\x7f.efi", false},
+            {"an escape", "x\x1b[2J.efi", false},
+            {"a C1 control", "x\xc2\x9b.efi", false},
+            {"not UTF-8", "x\xff.efi", false},
+            {"a setting", "x${net0/mac}.efi", false},
+            {"&&", "a && chain evil.efi", false},
+            {"||", "a || chain evil.efi", false},
+            {";", "a;chain.efi", false},
+            {"a double quote", "a\".efi", false},
+            {"a single quote", "a'.efi", false},
+            {"a backslash", "a\\b.efi", false},
+            {"a comment at a word's start", "a #b.efi", false},
+            {"a comment first", "#b.efi", false},
+            {"an option", "--default.efi", false},
+            {"too long", QByteArray(124, 'a') + ".efi", false},
+            {"as long as may be", QByteArray(123, 'a') + ".efi", true},
+            {"# inside a word", "a#b.efi", true},
+            {"a lone $", "price$.efi", true},
+            {"a space, UTF-8", "m\xc3\xa9m test.efi", true},
+            {"& and | alone", "a&b|c.efi", true},
+        };
+        for (const Case& c : cases) {
+            const QString name = QString::fromUtf8(c.name);
+            QCOMPARE(BootMenu::SafeName(c.name), c.entry);
+            const QByteArray script = BootMenu::Generate({name, "tool.efi"}, tftp());
+            const QByteArray items = c.entry
+                ? "item e1 " + c.name + "\nitem e2 tool.efi\n"
+                : QByteArray("item e1 tool.efi\n");
+            const qsizetype at = script.indexOf("item ");
+            const QByteArray got = script.mid(at, script.indexOf("choose ") - at);
+            if (got != items)
+                QFAIL(qPrintable(QStringLiteral("%1: %2").arg(QLatin1String(c.what), QString::fromUtf8(got))));
+        }
+        // An initrd whose name is not safe is not paired with its kernel.
+        QCOMPARE(described(BootMenu::Entries({"vmlinuz-1", "initrd-1\n;x"}, tftp())),
+                 QStringList{"kernel:vmlinuz-1"});
+    }
+
+    // What the menu lists or would list, and what wins over it, at the folder's top level.
+    void namesThatDecideABoot() {
+        const QStringList decide = {"vmlinuz-6.1", "LINUX", "initrd.img-6.1", "initrd.gz",
+                                    "x.ipxe", "menu.ipxe", "MENU-GENERATED.IPXE",
+                                    "boot-52-54-00-12-34-56.ipxe", "memtest.EFI", "live.iso"};
+        const QStringList others = {"backup.tar", "notes.txt", "config.bin", "pxelinux.0",
+                                    "efi-notes.txt", "ipxe"};
+        for (const QString& name : decide)
+            QVERIFY2(BootMenu::DecidesBoot(name), qPrintable(name));
+        for (const QString& name : others)
+            QVERIFY2(!BootMenu::DecidesBoot(name), qPrintable(name));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestBootMenu)

@@ -1,5 +1,6 @@
 #include "EngineFixture.h"
 
+#include <QDir>
 #include <QProcess>
 #include <QtTest>
 #include <unistd.h>
@@ -263,6 +264,74 @@ private slots:
             QCOMPARE(f.lastRow().texts.info, QString::fromLatin1(c.info));
             QCOMPARE(f.lastRow().state, ROW_FAILED);
             QCOMPARE(f.readFile("locked.cfg"), QByteArray("kept"));
+        }
+    }
+
+    // While boot offers, our DHCP server or the menu are on, no client may create or
+    // replace what decides what machines boot; other uploads go on as before.
+    void uploadsThatWouldDecideABoot() {
+        enum On { Nothing, Menu, Offers, Dhcp, ClientFolders };
+        struct Case {
+            const char* what;
+            On on;
+            QByteArray name;
+            bool refused;
+        };
+        const QList<Case> cases = {
+            {"nothing on: a kernel uploads", Nothing, "vmlinuz-0", false},
+            {"nothing on: the menu's name", Nothing, "menu.ipxe", false},
+            {"a kernel, new", Menu, "vmlinuz-0", true},
+            {"a kernel, replaced", Menu, "vmlinuz-6.1", true},
+            {"a kernel in other letters", Menu, "VMLINUZ-9", true},
+            {"through a leading backslash", Menu, "\\linux", true},
+            {"an initrd", Menu, "initrd.img-6.1", true},
+            {"the user's menu", Menu, "menu.ipxe", true},
+            {"the written menu", Menu, "menu-generated.ipxe", true},
+            {"a machine's script", Menu, "boot-52-54-00-12-34-56.ipxe", true},
+            {"a script", Menu, "tools.ipxe", true},
+            {"an EFI tool", Menu, "memtest.efi", true},
+            {"an ISO", Menu, "live.iso", true},
+            {"GRUB's configuration", Menu, "grub/grub.cfg", true},
+            {"a backup", Menu, "backup.tar", false},
+            {"a kernel in a subfolder", Menu, "backup/vmlinuz-0", false},
+            {"a configured boot file in a folder", Offers, "pxe/undionly.kpxe", true},
+            {"it in other letters", Offers, "PXE/UNDIONLY.KPXE", true},
+            {"beside it", Offers, "pxe/notes.txt", false},
+            {"the chain's GRUB", Offers, "grubx64.efi", true},
+            {"the DHCP server's U-Boot file", Dhcp, "boot.scr.uimg", true},
+            {"a config for a switch", Dhcp, "switch.cfg", false},
+            {"a client's own folder", ClientFolders, "198.51.100.7/vmlinuz", true},
+            {"a folder that is no address", ClientFolders, "docs/vmlinuz", false},
+        };
+        for (const Case& c : cases) {
+            EngineFixture f;
+            for (const char* folder : {"grub", "backup", "pxe", "docs", "198.51.100.7"})
+                QDir(f.root()).mkdir(QLatin1String(folder));
+            f.writeFile("vmlinuz-6.1", "old");
+            f.change([&c](EngineSettings& s) {
+                s.menu = c.on == Menu || c.on == ClientFolders;
+                s.clientFolders = c.on == ClientFolders;
+                s.proxyDhcp = c.on == Offers;
+                s.secureBootChain = c.on == Offers;
+                s.bootFileBios = QStringLiteral("/pxe/undionly.kpxe");
+                s.dhcpEnabled = c.on == Dhcp;
+                s.bootFileOther = QStringLiteral("boot.scr.uimg");
+            });
+            f.sent();
+            const quint16 port = f.wrq(c.name);
+            const QList<QByteArray> out = f.sent();
+            if (c.refused) {
+                QVERIFY2(out == QList<QByteArray>{Tftp::MakeError(2)}, c.what);
+                QVERIFY2(f.lastRow().texts.info.startsWith(QLatin1String(
+                             "Error: Requested File Access Denied!! (decides what machines boot)")),
+                         c.what);
+                QCOMPARE(f.lastRow().state, ROW_FAILED);
+            } else {
+                QVERIFY2(out.size() == 1 && EngineFixture::opcode(out[0]) == Tftp::ACK, c.what);
+                f.toTransfer(port, EngineFixture::data(1, "new"));
+                QVERIFY2(f.lastRow().texts.info.startsWith(QLatin1String("Receive Complete")), c.what);
+            }
+            QCOMPARE(f.readFile("vmlinuz-6.1"), QByteArray("old"));
         }
     }
 

@@ -3,6 +3,7 @@
 #include "engine/tftp/Exchange.h"
 
 #include <QtTest>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -143,6 +144,89 @@ private slots:
         }
         QCOMPARE(f.download(f.rrq(e9, 5001), 5001), e9);
         QCOMPARE(f.download(f.rrq(e8, 5002), 5002), e8);
+    }
+
+    // A control character in a name is refused as HTTP refuses it, read or write: a line
+    // end in an uploaded name would become a line of whatever lists the folder.
+    void controlCharactersRefused() {
+        EngineFixture f;
+        f.writeFile("a.txt", "x");
+        quint16 port = 5000;
+        for (const QByteArray& name :
+             {QByteArray("vmlinuz-x\nchain evil.efi"), QByteArray("a.txt\r"), QByteArray("\x1b[2Ja.txt"),
+              QByteArray("a\x7f.txt"), QByteArray("a\t.txt"), QByteArray("\x01")}) {
+            for (const bool upload : {false, true}) {
+                f.send(EngineFixture::request(upload ? Tftp::WRQ : Tftp::RRQ, name), ++port);
+                verifyDenied(f, "control character in the name");
+            }
+        }
+        QCOMPARE(QDir(f.root()).entryList(QDir::Files | QDir::NoDotAndDotDot), QStringList{"a.txt"});
+        // Bytes above DEL are names like any other.
+        QCOMPARE(f.download(f.rrq("a.txt", ++port), port), QByteArray("x"));
+    }
+
+    // The written menu lists only what a client could fetch under a name that stays a
+    // name in iPXE's script: each hostile file here is left out, and only [Boot] Menu is
+    // on (no boot offers, no DHCP server of ours).
+    void menuLeavesOutWhatCouldInject() {
+        EngineFixture f;
+        QDir(f.dir.path()).mkdir("outside");
+        QFile outside(f.dir.filePath("outside/vmlinuz-out"));
+        QVERIFY(outside.open(QIODevice::WriteOnly));
+        outside.close();
+        f.writeFile("vmlinuz-1", "k");
+        f.writeFile("tool.efi", "t");
+        for (const QByteArray& name :
+             {QByteArray("vmlinuz-x\nchain evil.efi"), QByteArray("a && chain evil.efi"),
+              QByteArray("a || chain evil.efi"), QByteArray("a;chain evil.efi"), QByteArray("x${ip}.efi"),
+              QByteArray("#c.efi"), QByteArray("q\".efi"), QByteArray("not-utf8-\xff.efi"),
+              QByteArray(124, 'l') + ".efi"}) {
+            // By its bytes: "\xff" is no UTF-8, and Qt would change it.
+            const int fd = ::creat((QFile::encodeName(f.root()) + '/' + name).constData(), 0644);
+            QVERIFY2(fd >= 0, name.constData());
+            ::close(fd);
+        }
+        const QByteArray root = QFile::encodeName(f.root());
+        QCOMPARE(::symlink("../outside/vmlinuz-out", (root + "/vmlinuz-rel").constData()), 0);
+        QCOMPARE(::symlink(QFile::encodeName(outside.fileName()).constData(),
+                           (root + "/vmlinuz-abs").constData()), 0);
+        QCOMPARE(::symlink(QFile::encodeName(f.path("tool.efi")).constData(),
+                           (root + "/inside-abs.efi").constData()), 0);
+        QCOMPARE(::symlink("tool.efi", (root + "/inside.efi").constData()), 0);
+        QCOMPARE(::mkfifo((root + "/vmlinuz-fifo").constData(), 0666), 0);
+        QDir(f.root()).mkdir("linux-tools");
+        f.change([](EngineSettings& s) { s.menu = true; });
+        const QByteArray script = f.readFile("menu-generated.ipxe");
+        QList<QByteArray> items;
+        for (const QByteArray& line : script.split('\n'))
+            if (line.startsWith("item ") || line.startsWith("chain ") || line.startsWith("kernel "))
+                items.append(line);
+        const QList<QByteArray> expected = {
+            "item e1 vmlinuz-1",
+            "item e2 inside.efi",
+            "item e3 tool.efi",
+            "kernel tftp://127.0.0.1/vmlinuz-1",
+            "chain tftp://127.0.0.1/inside.efi",
+            "chain tftp://127.0.0.1/tool.efi",
+        };
+        if (items != expected)
+            QFAIL(script.constData());
+        // TFTP refuses each link and the FIFO the menu left out.
+        quint16 port = 6000;
+        for (const char* name : {"vmlinuz-rel", "vmlinuz-abs", "inside-abs.efi", "vmlinuz-fifo"}) {
+            f.sent();
+            f.rrq(name, ++port);
+            QCOMPARE(f.sent().value(0), Tftp::MakeError(2));
+        }
+        // What is on disk is what clients get: a menu changed in place is put back
+        // within a second, though the folder itself did not change.
+        QFile menu(f.path("menu-generated.ipxe"));
+        QVERIFY(menu.open(QIODevice::ReadWrite));
+        menu.write("#!ipxe\nchain tftp://127.0.0.1/evil.efi\n");
+        menu.resize(menu.pos());
+        menu.close();
+        f.clock().advance(1000);
+        QCOMPARE(f.readFile("menu-generated.ipxe"), script);
     }
 
     // An upload cut short (the program closing) leaves no file that looks complete.

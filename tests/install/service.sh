@@ -5,13 +5,25 @@
 # private mount and network namespaces where the installed tree sits at its real
 # prefix and /var/lib is a throw-away tmpfs. A client fetches and uploads a file on
 # port 69; every row reaches the output while the server runs (a journal sees it at
-# once); SIGTERM ends it with status 0.
+# once); SIGTERM ends it with status 0. The unit's RestrictAddressFamilies= holds
+# throughout (restrict_families.py, a seccomp filter as systemd sets one): with it the
+# DHCP server and the boot offers start on veths of their own and each answers a
+# DISCOVER (busybox's udhcpc) from a client namespace.
 #   service.sh BUILD_DIR WORK_DIR
 set -u
-fail() { echo "FAIL: $*"; [ -n "${out:-}" ] && cat "$out" "$err" 2>/dev/null; exit 1; }
+# A server left running would outlive the test and hold what it inherited (the test
+# lock's descriptor among them): a failure ends it first.
+fail() {
+    echo "FAIL: $*"
+    [ -n "${pid:-}" ] && kill -KILL "$pid" 2>/dev/null
+    [ -n "${out:-}" ] && cat "$out" "$err" 2>/dev/null
+    exit 1
+}
 skip() { echo "SKIP: $*"; exit 77; }
 
 if [ "${1:-}" = --inside ]; then
+    trap 'exit 1' TERM INT
+    trap '[ -n "${pid:-}" ] && kill -KILL "$pid" 2>/dev/null' EXIT
     # In the namespaces: the mounts and the loopback interface are ours alone.
     set -e
     mount --bind "$WORK/root/usr/local" /usr/local
@@ -25,10 +37,17 @@ if [ "${1:-}" = --inside ]; then
     chown -R nobody:nogroup "$state"
     out=$WORK/server.out err=$WORK/server.err
     read -ra cmd <<<"$EXEC_START"
-    (cd "$state" && exec env HOME="$state" setpriv --reuid=nobody --regid=nogroup \
-        --clear-groups --inh-caps=+net_bind_service --ambient-caps=+net_bind_service \
-        "${cmd[@]}") >"$out" 2>"$err" &
-    pid=$!
+    # As the unit runs it: its address families only (a seccomp filter, as systemd
+    # sets one), then the user and the one capability.
+    start() {
+        (cd "$state" && exec env HOME="$state" STATE_DIRECTORY="$state" \
+            /usr/bin/python3 "$HERE/restrict_families.py" "$FAMILIES" \
+            setpriv --reuid=nobody --regid=nogroup \
+            --clear-groups --inh-caps=+net_bind_service --ambient-caps=+net_bind_service \
+            "${cmd[@]}") >"$out" 2>"$err" &
+        pid=$!
+    }
+    start
     for _ in $(seq 100); do
         grep -q '^listening on' "$out" && break
         kill -0 $pid 2>/dev/null || break
@@ -55,18 +74,56 @@ if [ "${1:-}" = --inside ]; then
     rc=$?
     [ $rc -eq 0 ] || fail "exit status $rc after SIGTERM"
     cat "$out"
+
+    # The DHCP server on one veth and the boot offers on another, each answering a
+    # DISCOVER from a client namespace: both read the interfaces over netlink, which
+    # the unit must allow.
+    # The client namespace's name lives in a /run/netns of this mount namespace alone.
+    mkdir -p /run/netns && mount -t tmpfs -o mode=755 tmpfs /run/netns
+    ip netns add vtc
+    ip link add vsa type veth peer name vca netns vtc
+    ip link add vsb type veth peer name vcb netns vtc
+    ip addr add 198.51.100.1/24 dev vsa && ip link set vsa up
+    ip addr add 203.0.113.1/24 dev vsb && ip link set vsb up
+    for l in lo vca vcb; do ip -n vtc link set $l up; done
+    printf '[Protocol]\nListenAddress=203.0.113.1\n[Boot]\nProxyDhcp=1\nBootFileBios=boot.img\n[Dhcp]\nEnabled=1\nInterface=vsa\n' >>"$CONF"
+    start
+    for _ in $(seq 100); do
+        grep -q '^dhcp on vsa' "$out" && grep -q 'boot offers on vsb' "$out" && break
+        kill -0 $pid 2>/dev/null || break
+        sleep 0.1
+    done
+    grep -q '^dhcp on vsa (198.51.100.1)' "$out" || fail "the DHCP server did not start on vsa"
+    grep -q 'boot offers on vsb (203.0.113.1)' "$out" || fail "the boot offers did not start on vsb"
+    # It first listens 4 s for another DHCP server on the link, silent meanwhile.
+    ip netns exec vtc busybox udhcpc -i vca -n -q -f -t 10 -T 1 -s /bin/true >"$WORK/udhcpc.out" 2>&1 ||
+        fail "no lease from our DHCP server: $(cat "$WORK/udhcpc.out")"
+    grep -q 'lease of 198\.51\.100\.[0-9]* obtained from 198\.51\.100\.1' "$WORK/udhcpc.out" || fail "lease: $(cat "$WORK/udhcpc.out")"
+    # A PXE client's DISCOVER on the other side: only the boot offers answer it.
+    ip netns exec vtc timeout 15 tcpdump -l -n -i vcb -c 1 'udp and src host 203.0.113.1 and src port 67' \
+        >"$WORK/offer.txt" 2>/dev/null &
+    dump=$!
+    sleep 1
+    ip netns exec vtc busybox udhcpc -i vcb -n -q -f -t 3 -T 1 -V PXEClient -s /bin/true >/dev/null 2>&1
+    wait $dump
+    grep -q '203.0.113.1.67 >' "$WORK/offer.txt" || fail "no boot offer answered the PXE DISCOVER"
+    kill -TERM $pid
+    wait $pid
+    [ $? -eq 0 ] || fail "exit status after SIGTERM, with DHCP and boot offers"
+    cat "$out"
     echo PASS
     exit 0
 fi
 
 build=$1 WORK=$2
 [ "$(id -u)" -eq 0 ] || skip "needs root to make the namespaces and become nobody"
-for tool in unshare setpriv curl ip; do
+for tool in unshare setpriv curl ip busybox tcpdump; do
     command -v $tool >/dev/null || skip "$tool is missing"
 done
 getent passwd nobody >/dev/null && getent group nogroup >/dev/null ||
     skip "no user nobody or group nogroup"
 unshare -m -n true 2>/dev/null || skip "mount and network namespaces are unavailable here"
+/usr/bin/python3 -c 'import seccomp' 2>/dev/null || skip "python3-seccomp is missing"
 
 rm -rf "$WORK" && mkdir -p "$WORK"
 DESTDIR=$WORK/root cmake --install "$build" --prefix /usr/local >"$WORK/install.log" 2>&1 ||
@@ -74,9 +131,13 @@ DESTDIR=$WORK/root cmake --install "$build" --prefix /usr/local >"$WORK/install.
 unit=$WORK/root/usr/local/lib/systemd/system/vantrel-server.service
 EXEC_START=$(sed -n 's/^ExecStart=//p' "$unit")
 STATE_NAME=$(sed -n 's/^StateDirectory=//p' "$unit")
-[ -n "$EXEC_START" ] && [ -n "$STATE_NAME" ] || fail "no ExecStart or StateDirectory in the unit"
+FAMILIES=$(sed -n 's/^RestrictAddressFamilies=//p' "$unit")
+[ -n "$EXEC_START" ] && [ -n "$STATE_NAME" ] && [ -n "$FAMILIES" ] ||
+    fail "no ExecStart, StateDirectory or RestrictAddressFamilies in the unit"
+CONF=$(sed -n 's/.*--settings \([^ ]*\).*/\1/p' <<<"$EXEC_START")
 grep -qx 'AmbientCapabilities=CAP_NET_BIND_SERVICE' "$unit" || fail "the unit grants no port 69"
 # nobody must reach the tree through the work folder's parents.
 chmod o+x "$WORK" && chmod -R o+rX "$WORK/root"
-export WORK EXEC_START STATE_NAME
+HERE=$(cd "$(dirname "$0")" && pwd)
+export WORK EXEC_START STATE_NAME FAMILIES CONF HERE
 exec timeout 120 unshare -m -n bash "$0" --inside

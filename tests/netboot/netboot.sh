@@ -9,7 +9,8 @@
 # the namespace's traffic (pcapcheck.py rebuilds the transfer). Two more cases boot
 # from the server's own boot offers (ProxyDHCP) while dnsmasq only hands out addresses;
 # two more (menu-bios, menu-uefi) boot Debian's kernel from the menu the server writes
-# from its folder ([Boot] Menu=1). Their kernel and static busybox are unpacked from
+# from its folder ([Boot] Menu=1), and one (menu-lan) from that menu named by dnsmasq
+# while the server runs neither boot offers nor DHCP. Their kernel and static busybox are unpacked from
 # `apt-get download`ed packages (NETBOOT_DEBS: a folder that holds them already).
 #   netboot.sh SERVER_BIN
 # Exit 77: skipped (not root, no namespaces, no /dev/net/tun, a tool or firmware missing).
@@ -192,7 +193,9 @@ run_case() {
 
 x86=(timeout -k 5 $((CASE_TIMEOUT + 10)) qemu-system-x86_64 -accel tcg -m 512 -display none
      -monitor none -no-reboot -nodefaults -vga none)
-nic() { echo "-netdev tap,id=n0,ifname=tap0,script=no,downscript=no -device $1,netdev=n0,mac=52:54:00:4e:42:0$2${3:-}"; }
+# The MAC's last byte in hex: "1" gives 01, "10" gives 10.
+mac_last() { printf '%02x' "0x$1"; }
+nic() { echo "-netdev tap,id=n0,ifname=tap0,script=no,downscript=no -device $1,netdev=n0,mac=52:54:00:4e:42:$(mac_last "$2")${3:-}"; }
 
 # 1. SeaBIOS + the iPXE ROM QEMU ships: the script fetches big.bin, then ok-ipxe.
 # shellcheck disable=SC2046
@@ -240,21 +243,25 @@ proxy_start() { # CASE [ADDRESS PORT]: the boot-offering server for one case, it
     echo ok >"$proot/ok-$1"
     cp $SNPONLY "$proot/snponly.efi"
     cp $SNPONLY "$root/snponly.efi" # what the capture is checked against
-    printf '[WorkingDir]\nDirName=%s\n[Boot]\nProxyDhcp=1\nBootFileUefi=snponly.efi\nBootFileIpxe=%s.ipxe\n%b' \
-        "$proot" "$1" "${PROXY_INI:-}" >"$work/$1.ini"
+    printf '[WorkingDir]\nDirName=%s\n[Boot]\nProxyDhcp=%s\nBootFileUefi=snponly.efi\nBootFileIpxe=%s.ipxe\n%b' \
+        "$proot" "${PROXY_OFFERS:-1}" "$1" "${PROXY_INI:-}" >"$work/$1.ini"
     HOME=$work/home XDG_CONFIG_HOME=$work/home/xdg "$server" --headless --address "$at" \
         --port "$port" --settings "$work/$1.ini" >"$work/$1.out" 2>"$work/$1.err" &
     proxy_pid=$!
     pids+=("$proxy_pid")
+    # Without boot offers (PROXY_OFFERS=0) there is no line of theirs to wait for.
+    local ready='^boot offers'
+    [ "${PROXY_OFFERS:-1}" = 0 ] && ready='^listening'
     for _ in $(seq 100); do
-        grep -q '^boot offers' "$work/$1.out" && break
+        grep -q "$ready" "$work/$1.out" && break
         sleep 0.1
     done
-    grep '^boot offers' "$work/$1.out"
+    grep "$ready" "$work/$1.out"
 }
 proxy_stop() { # CASE: stops its server; fails the case without a boot offer row
     kill "$proxy_pid" 2>/dev/null
     wait "$proxy_pid" 2>/dev/null
+    [ "${PROXY_OFFERS:-1}" = 0 ] && return
     if ! grep -q $'^row\t[0-9]*\tSENT\t[^\t]*\t[^\t]*\t[^\t]*\tBoot offer\t' "$work/$1.out"; then
         echo "$1: no boot offer row"; tail -n 8 "$work/$1.out" "$work/$1.err"
         record "$1 offer row" FAIL 0 0 "no SENT Boot offer row"
@@ -342,7 +349,7 @@ menu_case() { # CASE CLIENT MAC-DIGIT QEMU-ARGS...: one firmware through the men
         record "$client" SKIP 0 0 "packages not downloaded"
         return
     fi
-    marker=$proot/menu-ok-52-54-00-4e-42-0$digit
+    marker=$proot/menu-ok-52-54-00-4e-42-$(mac_last "$digit")
     mkdir -p "$proot"
     ln -f "$root/vmlinuz-$kver" "$root/initrd.img-$kver" "$proot/"
     echo "not a kernel" >"$proot/linux-decoy"
@@ -372,6 +379,12 @@ case " ${NETBOOT_CASES:-menu-uefi} " in *" menu-uefi "*)
     # shellcheck disable=SC2046
     menu_nic_extra=",romfile=,bootindex=1" menu_case menu-uefi "Menu UEFI+iPXE EFI" f \
         $(ovmf "$work/vars-menu.fd") ;;
+esac
+# 16. The menu with [Boot] Menu=1 alone: no boot offers and no DHCP server of ours. The
+#    LAN's DHCP server (dnsmasq) names menu-generated.ipxe on 198.51.100.2 to iPXE
+#    clients; the server writes it all the same and the ROM boots its default entry.
+case " ${NETBOOT_CASES:-menu-lan} " in *" menu-lan "*)
+    PROXY_OFFERS=0 menu_case menu-lan "Menu from the LAN's DHCP, SeaBIOS+iPXE" 10 -boot n ;;
 esac
 
 # 5b. SeaBIOS + iPXE fetching big.bin over our HTTP, then ok-http over TFTP.

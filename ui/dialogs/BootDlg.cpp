@@ -106,6 +106,14 @@ CBootDlg::CBootDlg(CSettingsStore& store, const QString& answersOn, QWidget* par
     connect(m_pFill, &QPushButton::clicked, this, [this] { Fill(); });
     ShowChain();
     layout->addWidget(MakeMenuGroup(store));
+    auto* guarded = new QLabel(
+        QStringLiteral("While boot offers, the DHCP server or the menu are on, clients cannot "
+                       "upload what decides a boot: the files above, the menus, and kernels, "
+                       "initrds, .ipxe, .efi and .iso files at the folder's top level."),
+        this);
+    guarded->setObjectName(QStringLiteral("bootFilesProtected"));
+    guarded->setWordWrap(true);
+    layout->addWidget(guarded);
 
     auto* scroll = new QScrollArea(this);
     scroll->setFrameShape(QFrame::NoFrame);

@@ -1,0 +1,58 @@
+#include "engine/boot/DecidesBoot.h"
+
+#include "engine/boot/BootMenu.h"
+#include "engine/boot/SecureBootChain.h"
+
+#include <QHostAddress>
+
+namespace BootFiles {
+
+namespace {
+// A configured name as a client would ask for it: '\' as '/', no leading separator.
+QByteArray plain(QByteArray name) {
+    name.replace('\\', '/');
+    while (name.startsWith('/'))
+        name.remove(0, 1);
+    return name;
+}
+
+// Names are found ignoring letter case, so they are compared that way.
+bool same(const QByteArray& a, const QByteArray& b) { return a.compare(b, Qt::CaseInsensitive) == 0; }
+
+bool decides(const QByteArray& name, const EngineSettings& s) {
+    if (name.isEmpty())
+        return false;
+    for (const QString* file : {&s.bootFileBios, &s.bootFileUefi, &s.bootFileUefiHttp,
+                                &s.bootFileIpxe, &s.bootFileOther}) {
+        if (!file->isEmpty() && same(name, plain(file->toUtf8())))
+            return true;
+    }
+    // The chain's members, whichever shim is offered, and GRUB's configuration always:
+    // the chain reads it from wherever the LAN's DHCP server sends it too.
+    const QByteArray shim = s.bootFileUefi.isEmpty() ? QByteArray(SecureBoot::kDefaultShim)
+                                                     : plain(s.bootFileUefi.toUtf8());
+    const SecureBoot::Chain chain = SecureBoot::Check(shim, [](const QByteArray&) { return false; });
+    for (const SecureBoot::Member& member : chain.members)
+        for (const QByteArray& member_name : member.names)
+            if (same(name, member_name))
+                return true;
+    return !name.contains('/') && BootMenu::DecidesBoot(QString::fromUtf8(name));
+}
+} // namespace
+
+bool Guarded(const EngineSettings& s) { return s.proxyDhcp || s.dhcpEnabled || s.menu; }
+
+bool DecidesBoot(const QByteArray& name, const EngineSettings& s) {
+    if (!Guarded(s))
+        return false;
+    if (decides(name, s))
+        return true;
+    // A client's own folder is read before the working folder: the same names in it
+    // decide what that client boots.
+    const qsizetype slash = name.indexOf('/');
+    return s.clientFolders && slash > 0 &&
+           !QHostAddress(QString::fromLatin1(name.left(slash))).isNull() &&
+           decides(name.mid(slash + 1), s);
+}
+
+} // namespace BootFiles
