@@ -40,7 +40,7 @@ bool CTransferFilter::filterAcceptsRow(int sourceRow, const QModelIndex&) const 
     if (m_strText.isEmpty())
         return true;
     const RowTexts& t = row.m_texts;
-    for (const QString* field : {&t.client, &t.file, &t.service, &t.info})
+    for (const QString* field : {&t.client, &t.host, &t.file, &t.service, &t.info})
         if (field->contains(m_strText, Qt::CaseInsensitive))
             return true;
     return CTransferListModel::StateWord(row.m_nState).contains(m_strText, Qt::CaseInsensitive);

@@ -75,6 +75,8 @@ public:
     // The Size cell: "41.3 KiB" for a size text of 42304 bytes; below 1 KiB, or a text
     // without a count, the text as it is.
     static QString ShownSize(const RowTexts& texts);
+    // The Client cell: the address, then the host name a DHCP client gave.
+    static QString ClientText(const RowTexts& texts);
     // The selected rows as lines of tab-separated cells, and as CSV with a header line.
     QString RowsAsText(const QList<int>& rows) const;
     QString RowsAsCsv() const;

@@ -77,7 +77,11 @@ CTransferListView::CTransferListView(QWidget* parent)
                     if (from.column() == 0) // new texts, not the speed text
                         m_pace.remove(m_pModel->HandleOf(r));
                 }
+                if (from.column() == 0)
+                    WidenClient(from.row(), to.row());
             });
+    connect(m_pModel, &QAbstractItemModel::rowsInserted, this,
+            [this](const QModelIndex&, int first, int last) { WidenClient(first, last); });
 
     m_progressTimer.setSingleShot(true);
     m_progressTimer.setInterval(kProgressFlushMs);
@@ -208,6 +212,23 @@ void CTransferListView::FitColumns() {
         m_baseWidths[c] = qMax(w, title);
     }
     m_bUserSized = false;
+    SpreadColumns();
+}
+
+// A DHCP client is its MAC and address: until the user sizes the columns, Client grows
+// to show them whole (not a host name of any length).
+void CTransferListView::WidenClient(int first, int last) {
+    if (m_bUserSized || m_baseWidths[0] == 0)
+        return;
+    const QFontMetrics fm(font());
+    const int margins = 4 * fm.horizontalAdvance(QLatin1Char(' ')) + 2 + 20;
+    const int most = fm.horizontalAdvance(QStringLiteral("02:00:00:00:00:00 (192.168.100.100)")) + margins;
+    int want = m_baseWidths[CTransferListModel::ColClient];
+    for (int r = first; r <= last && want < most; ++r)
+        want = qMax(want, qMin(most, fm.horizontalAdvance(m_pModel->Row(r).m_texts.client) + margins));
+    if (want == m_baseWidths[CTransferListModel::ColClient])
+        return;
+    m_baseWidths[CTransferListModel::ColClient] = want;
     SpreadColumns();
 }
 

@@ -81,6 +81,7 @@ private:
     void UpdateProgressInfo(RowHandle handle);
     void UpdateEmptyLabel();
     void SpreadColumns();
+    void WidenClient(int first, int last);
     void OpenMenuFromKeyboard();
 
     CTransferListModel* m_pModel;
