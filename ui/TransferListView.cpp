@@ -57,6 +57,10 @@ CTransferListView::CTransferListView(QWidget* parent)
     // Information takes whatever width the window has left.
     head->setStretchLastSection(true);
     head->setSectionsMovable(false);
+    // A click on a column's title sorts by it (again: the other way); until then the rows
+    // stay in the order they came.
+    head->setSortIndicator(-1, Qt::AscendingOrder);
+    setSortingEnabled(true);
     head->setSectionResizeMode(QHeaderView::Interactive);
     head->setMinimumSectionSize(0);
     FitColumns();
