@@ -153,6 +153,7 @@ CMainFrame::CMainFrame(CSettingsStore& store, std::unique_ptr<CEngineHost> engin
     }
     m_actions[CloseToTray]->setChecked(
         m_windowSettings->value(QStringLiteral("closeToTray"), false).toBool());
+    m_pView->SetHiddenColumns(m_windowSettings->value(QStringLiteral("hiddenColumns")).toStringList());
     // What the list was filtered by when the window last closed.
     m_pFilterEdit->setText(m_windowSettings->value(QStringLiteral("filter")).toString());
     m_pHideFinished->setChecked(m_windowSettings->value(QStringLiteral("hideFinished"), false).toBool());
@@ -174,6 +175,7 @@ CMainFrame::~CMainFrame() {
     m_windowSettings->setValue(QStringLiteral("geometry"), saveGeometry());
     m_windowSettings->setValue(QStringLiteral("columns"), m_pView->header()->saveState());
     m_windowSettings->setValue(QStringLiteral("columnsByUser"), m_pView->UserSizedColumns());
+    m_windowSettings->setValue(QStringLiteral("hiddenColumns"), m_pView->HiddenColumns());
     m_windowSettings->setValue(QStringLiteral("filter"), m_pFilterEdit->text());
     m_windowSettings->setValue(QStringLiteral("hideFinished"), m_pHideFinished->isChecked());
     m_windowSettings->sync();
@@ -324,6 +326,7 @@ void CMainFrame::CreateMenus() {
     view->addAction(m_actions[CloseToTray]);
     view->addAction(m_actions[HideMissingFiles]);
     view->addAction(m_actions[Notifications]);
+    view->addMenu(m_pView->ColumnsMenu());
     view->addSeparator();
     view->addAction(m_actions[CopyAddress]);
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));

@@ -48,6 +48,7 @@ private slots:
     void notificationsWhileHidden();
     void sortByClickingAColumn();
     void filterRememberedAndCounted();
+    void columnChooserRemembered();
 
 private:
     void StartOneDownload(TftpTestClient& client);
@@ -106,6 +107,7 @@ void TestFrame::menusAndToolbar() {
         "  Close to &Tray",
         "  &Hide Requests for Missing Files",
         "  &Notifications",
+        "  Co&lumns",
         "",
         "  Copy Server &Address",
         "&Help",
@@ -741,6 +743,38 @@ void TestFrame::filterRememberedAndCounted() {
     QVERIFY(again.findChild<QCheckBox*>(QStringLiteral("hideFinishedCheck"))->isChecked());
     QVERIFY(again.View()->Filter().HidesFinished());
     QCOMPARE(again.View()->Filter().Text(), QStringLiteral("10.0.0.3"));
+}
+
+// View > Columns by keyboard hides File; the header's menu is the same one; the choice
+// is there at the next start, and the last column shown cannot go.
+void TestFrame::columnChooserRemembered() {
+    CMainFrame& f = *m_frame;
+    f.show();
+    QVERIFY(QTest::qWaitForWindowActive(&f));
+    QMenu* columns = f.View()->ColumnsMenu();
+    QTest::keyClick(&f, Qt::Key_V, Qt::AltModifier);
+    QTRY_VERIFY(QApplication::activePopupWidget());
+    QTest::keyClick(QApplication::activePopupWidget(), Qt::Key_L);
+    QTRY_COMPARE(QApplication::activePopupWidget(), static_cast<QWidget*>(columns));
+    if (!columns->activeAction())
+        QTest::keyClick(columns, Qt::Key_Down); // onto Client
+    QTest::keyClick(columns, Qt::Key_Down);     // File
+    QCOMPARE(columns->activeAction()->text(), QStringLiteral("File"));
+    QTest::keyClick(columns, Qt::Key_Return);
+    QTRY_VERIFY(f.View()->isColumnHidden(CTransferListModel::ColFile));
+    QCOMPARE(f.View()->HiddenColumns(), QStringList{QStringLiteral("File")});
+    QCOMPARE(f.View()->header()->contextMenuPolicy(), Qt::CustomContextMenu);
+
+    m_frame.reset();
+    CMainFrame again(*m_store->store, m_store->NewEngine(), QHostAddress::LocalHost, RandomHighPort());
+    QVERIFY(again.View()->isColumnHidden(CTransferListModel::ColFile));
+    QVERIFY(!again.View()->isColumnHidden(CTransferListModel::ColClient));
+    const QList<QAction*> all = again.View()->ColumnsMenu()->actions();
+    for (int c = 0; c < CTransferListModel::ColumnCount; ++c)
+        if (c != CTransferListModel::ColInfo)
+            all[c]->setChecked(false);
+    QVERIFY(!all[CTransferListModel::ColInfo]->isEnabled()); // the last one stays
+    QVERIFY(!again.View()->isColumnHidden(CTransferListModel::ColInfo));
 }
 
 #include "tst_frame.moc"
