@@ -771,7 +771,14 @@ bool CMainFrame::SaveListAs(const QString& path) const {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
         return false;
-    return file.write(m_pView->Model().RowsAsCsv().toUtf8()) >= 0 && file.flush();
+    // What the list shows: its rows in their order, its columns as they stand.
+    QList<int> rows, columns;
+    for (int r = 0; r < m_pView->model()->rowCount(); ++r)
+        rows << m_pView->ModelRow(m_pView->model()->index(r, 0));
+    for (int at = 0; at < m_pView->header()->count(); ++at)
+        if (const int c = m_pView->header()->logicalIndex(at); !m_pView->isColumnHidden(c))
+            columns << c;
+    return file.write(m_pView->Model().RowsAsCsv(rows, columns).toUtf8()) >= 0 && file.flush();
 }
 
 // The documents folder where there is one, else home: not wherever the program started.

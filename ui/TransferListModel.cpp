@@ -352,12 +352,28 @@ static QString csvField(const QString& text) {
 }
 
 QString CTransferListModel::RowsAsCsv() const {
-    // The first six columns as they always were, so that older readers still work.
-    QString out = QStringLiteral(
-        "Client,File,Size,Service,Information,State,Bytes,Started,Seconds,BytesPerSecond\n");
-    for (const CRowData& row : m_rows) {
+    QList<int> rows, columns;
+    for (int r = 0; r < rowCount(); ++r)
+        rows << r;
+    for (int c = 0; c < ColumnCount; ++c)
+        columns << c;
+    return RowsAsCsv(rows, columns);
+}
+
+QString CTransferListModel::RowsAsCsv(const QList<int>& rows, const QList<int>& columns) const {
+    // The columns asked for, then the same five figures always, so that with every
+    // column shown the file reads as it always did.
+    QStringList titles;
+    for (int c : columns)
+        titles << QLatin1String(kColumns[c].title);
+    QString out = titles.join(QLatin1Char(',')) +
+                  QStringLiteral(",State,Bytes,Started,Seconds,BytesPerSecond\n");
+    for (int r : rows) {
+        if (r < 0 || r >= rowCount())
+            continue;
+        const CRowData& row = m_rows[size_t(r)];
         QStringList cells;
-        for (int c = 0; c < ColumnCount; ++c)
+        for (int c : columns)
             cells << csvField(textOf(row, c));
         cells << RowStateName(RowState(row.m_nState));
         const qint64 bytes = row.m_texts.bytes;

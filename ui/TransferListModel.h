@@ -80,6 +80,8 @@ public:
     // The selected rows as lines of tab-separated cells, and as CSV with a header line.
     QString RowsAsText(const QList<int>& rows) const;
     QString RowsAsCsv() const;
+    // The rows in the order given, with the columns given (model numbers).
+    QString RowsAsCsv(const QList<int>& rows, const QList<int>& columns) const;
     // "Started 03:12:05, took 1.2 s, 125.0 KiB/s average" for an ended row; else empty.
     QString Summary(int row) const;
     // Removes every row; the keys they had never find a row again.

@@ -12,6 +12,7 @@
 #include <QCheckBox>
 #include "TransferFilter.h"
 #include <QClipboard>
+#include <QFile>
 #include <QLineEdit>
 #include <QHeaderView>
 #include <QLabel>
@@ -712,6 +713,22 @@ void TestFrame::sortByClickingAColumn() {
     QVERIFY(!f.View()->UserSizedColumns()); // a click sizes nothing
     click(CTransferListModel::ColClient);
     QTRY_COMPARE(clients(), (QStringList{"10.0.0.1", "10.0.0.2", "10.0.0.3", "10.0.0.4"}));
+
+    // Save List As writes what the list shows: its rows in their order, its columns.
+    click(CTransferListModel::ColSize);
+    click(CTransferListModel::ColSize);
+    f.View()->Filter().SetText(QStringLiteral("f"));
+    f.View()->ColumnsMenu()->actions()[CTransferListModel::ColFile]->setChecked(false);
+    const QString path = m_store->WorkFile(QStringLiteral("list.csv"));
+    QVERIFY(f.SaveListAs(path));
+    QFile csv(path);
+    QVERIFY(csv.open(QIODevice::ReadOnly | QIODevice::Text));
+    const QStringList lines = QString::fromUtf8(csv.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 4);
+    QCOMPARE(lines[0], QStringLiteral("Client,Size,Service,Information,State,Bytes,Started,Seconds,BytesPerSecond"));
+    QVERIFY2(lines[1].startsWith(QLatin1String("10.0.0.3,5000000,Send,Done,ACTIVE,5000000,")), qPrintable(lines[1]));
+    QVERIFY(lines[2].startsWith(QLatin1String("10.0.0.1,")));
+    QVERIFY(lines[3].startsWith(QLatin1String("10.0.0.2,")));
 }
 
 // What the filter leaves is counted, and the filter and Hide finished, typed and ticked
