@@ -2,6 +2,7 @@
 #include "ui_HelpSheetDlg.h"
 #include "ui_PageBoot.h"
 #include "ui_PageClear.h"
+#include "ui_PageDhcp.h"
 #include "ui_PageGeneral.h"
 #include "ui_PageProtocol.h"
 #include "ui_PageRunning.h"
@@ -15,6 +16,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QTableWidget>
 #include <QVBoxLayout>
 #include <iterator>
@@ -57,6 +59,12 @@ CPageBoot::CPageBoot(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui:
     ui->setupUi(this);
 }
 CPageBoot::~CPageBoot() = default;
+
+CPageDhcp::CPageDhcp(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::CPageDhcp>()) {
+    InitDialogPictures();
+    ui->setupUi(this);
+}
+CPageDhcp::~CPageDhcp() = default;
 
 CPageRunning::CPageRunning(QWidget* parent)
     : QWidget(parent), ui(std::make_unique<Ui::CPageRunning>()) {
@@ -116,6 +124,7 @@ CHelpSheetDlg::CHelpSheetDlg(QWidget* parent, int selectPage)
     : QDialog(parent), m_pPageGeneral(new CPageGeneral), m_pPageClear(new CPageClear),
       m_pPageSetup(new CPageSetup), m_pPageSecurity(new CPageSecurity),
       m_pPageProtocol(new CPageProtocol), m_pPageBoot(new CPageBoot),
+      m_pPageDhcp(new CPageDhcp),
       m_pPageRunning(new CPageRunning), m_pPageSettings(new CPageSettings),
       ui(std::make_unique<Ui::CHelpSheetDlg>()) {
     ui->setupUi(this);
@@ -127,11 +136,15 @@ CHelpSheetDlg::CHelpSheetDlg(QWidget* parent, int selectPage)
          {static_cast<QWidget*>(m_pPageGeneral), static_cast<QWidget*>(m_pPageClear),
           static_cast<QWidget*>(m_pPageSetup), static_cast<QWidget*>(m_pPageSecurity),
           static_cast<QWidget*>(m_pPageProtocol), static_cast<QWidget*>(m_pPageBoot),
+          static_cast<QWidget*>(m_pPageDhcp),
           static_cast<QWidget*>(m_pPageRunning), static_cast<QWidget*>(m_pPageSettings)})
         ui->tabWidget->addTab(page, page->windowTitle());
     ui->tabWidget->setCurrentIndex(selectPage);
-    // Every tab in view: the sheet grows to the tab bar rather than hiding tabs behind arrows.
+    // Every tab in view: the sheet grows to the tab bar rather than hiding tabs behind
+    // arrows, as far as the screen has room (a small screen at scale 1.5 gets the arrows).
     ui->tabWidget->setUsesScrollButtons(false);
+    if (sizeHint().width() > screen()->availableGeometry().width())
+        ui->tabWidget->setUsesScrollButtons(true);
     ui->buttonBox->button(QDialogButtonBox::Close)->setDefault(true);
 }
 

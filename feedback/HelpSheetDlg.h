@@ -16,6 +16,7 @@ class CPageSecurity;
 class CPageProtocol;
 class CPageRunning;
 class CPageBoot;
+class CPageDhcp;
 } // namespace Ui
 
 // The help pages: a picture and a fixed text each, nothing to change.
@@ -81,6 +82,17 @@ private:
 };
 
 // The tray, the transfer log, headless mode and the service.
+class CPageDhcp : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit CPageDhcp(QWidget* parent = nullptr);
+    ~CPageDhcp() override;
+
+private:
+    std::unique_ptr<Ui::CPageDhcp> ui;
+};
+
 class CPageRunning : public QWidget {
     Q_OBJECT
 public:
@@ -120,6 +132,7 @@ public:
     CPageSecurity* m_pPageSecurity;
     CPageProtocol* m_pPageProtocol;
     CPageBoot* m_pPageBoot;
+    CPageDhcp* m_pPageDhcp;
     CPageRunning* m_pPageRunning;
     CPageSettings* m_pPageSettings;
 

@@ -12,7 +12,7 @@ target_link_libraries(dialog_pictures PUBLIC Qt6::Core)
 add_library(feedback_help STATIC
     AboutBoxDlg.cpp AboutBoxDlg.h AboutBoxDlg.ui
     HelpSheetDlg.cpp HelpSheetDlg.h HelpSheetDlg.ui
-    PageBoot.ui PageClear.ui PageGeneral.ui PageProtocol.ui PageSecurity.ui
+    PageBoot.ui PageClear.ui PageDhcp.ui PageGeneral.ui PageProtocol.ui PageSecurity.ui
     PageSetup.ui PageRunning.ui
 )
 target_include_directories(feedback_help PUBLIC ${CMAKE_CURRENT_LIST_DIR})

@@ -153,6 +153,10 @@ CMainFrame::CMainFrame(CSettingsStore& store, std::unique_ptr<CEngineHost> engin
     }
     m_actions[CloseToTray]->setChecked(
         m_windowSettings->value(QStringLiteral("closeToTray"), false).toBool());
+    m_pView->SetHiddenColumns(m_windowSettings->value(QStringLiteral("hiddenColumns")).toStringList());
+    // What the list was filtered by when the window last closed.
+    m_pFilterEdit->setText(m_windowSettings->value(QStringLiteral("filter")).toString());
+    m_pHideFinished->setChecked(m_windowSettings->value(QStringLiteral("hideFinished"), false).toBool());
     CreateTrayIcon();
 
     m_pAnimation = new CTransferAnimDlg(this);
@@ -171,6 +175,9 @@ CMainFrame::~CMainFrame() {
     m_windowSettings->setValue(QStringLiteral("geometry"), saveGeometry());
     m_windowSettings->setValue(QStringLiteral("columns"), m_pView->header()->saveState());
     m_windowSettings->setValue(QStringLiteral("columnsByUser"), m_pView->UserSizedColumns());
+    m_windowSettings->setValue(QStringLiteral("hiddenColumns"), m_pView->HiddenColumns());
+    m_windowSettings->setValue(QStringLiteral("filter"), m_pFilterEdit->text());
+    m_windowSettings->setValue(QStringLiteral("hideFinished"), m_pHideFinished->isChecked());
     m_windowSettings->sync();
     // The engine must not reach the animation or the tray while the frame comes apart.
     m_pView->SetAnimation(nullptr);
@@ -319,6 +326,7 @@ void CMainFrame::CreateMenus() {
     view->addAction(m_actions[CloseToTray]);
     view->addAction(m_actions[HideMissingFiles]);
     view->addAction(m_actions[Notifications]);
+    view->addMenu(m_pView->ColumnsMenu());
     view->addSeparator();
     view->addAction(m_actions[CopyAddress]);
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
@@ -460,14 +468,34 @@ void CMainFrame::UpdateStatusField() {
         http ? engine.Settings().httpPort : 0,
         boot.on() ? boot.where.section(QLatin1Char(' '), 0, 0) : QString()));
     m_pView->SetEmptyText(EmptyListText(http ? engine.Settings().httpPort : 0, boot));
-    if (text == m_pStatusField->text())
+    m_strStatusGivesWay = listening ? m_store.WorkingFolder() : QString();
+    if (text == m_pStatusField->toolTip())
         return;
-    m_pStatusField->setText(text);
     m_pStatusField->setToolTip(text);
+    ShowStatusText();
     QPalette pal = m_pStatusField->palette();
     pal.setColor(QPalette::WindowText,
                  problem ? QColor(220, 0, 0) : statusBar()->palette().color(QPalette::WindowText));
     m_pStatusField->setPalette(pal);
+}
+
+// The field is one line: a long folder gives way, cut in its middle, so that what
+// follows it (HTTP, boot offers, DHCP, the firewall) stays in view; the tooltip keeps
+// the whole text.
+void CMainFrame::ShowStatusText() {
+    const QString full = m_pStatusField->toolTip();
+    QString shown = full;
+    const QFontMetrics fm(m_pStatusField->font());
+    const int room = m_pStatusField->contentsRect().width();
+    const qsizetype at = m_strStatusGivesWay.isEmpty() ? -1 : full.indexOf(m_strStatusGivesWay);
+    if (at >= 0 && room > 0 && fm.horizontalAdvance(full) > room) {
+        const int others = fm.horizontalAdvance(QString(full).remove(at, m_strStatusGivesWay.size()));
+        const int left = qMax(fm.horizontalAdvance(QStringLiteral("/a…/b")), room - others);
+        shown.replace(at, m_strStatusGivesWay.size(),
+                      fm.elidedText(m_strStatusGivesWay, Qt::ElideMiddle, left));
+    }
+    if (shown != m_pStatusField->text())
+        m_pStatusField->setText(shown);
 }
 
 void CMainFrame::UpdateServerAddresses(const QStringList& addresses) {
@@ -649,13 +677,36 @@ QWidget* CMainFrame::CreateFilterBar(QWidget* parent) {
     m_pHideFinished->setObjectName(QStringLiteral("hideFinishedCheck"));
     m_pHideFinished->setAccessibleDescription(
         QStringLiteral("Shows only the transfers still in progress"));
+    // How many rows the filter leaves, while it leaves some out.
+    m_pFilterCount = new QLabel(bar);
+    m_pFilterCount->setObjectName(QStringLiteral("filterCount"));
+    m_pFilterCount->setAccessibleName(QStringLiteral("Rows shown"));
+    m_pFilterCount->hide();
     row->addWidget(label);
     row->addWidget(m_pFilterEdit, 1);
     row->addWidget(m_pHideFinished);
-    connect(m_pFilterEdit, &QLineEdit::textChanged, this,
-            [this](const QString& text) { m_pView->Filter().SetText(text); });
-    connect(m_pHideFinished, &QCheckBox::toggled, this,
-            [this](bool on) { m_pView->Filter().SetHideFinished(on); });
+    row->addWidget(m_pFilterCount);
+    const auto count = [this] {
+        const int all = m_pView->Model().rowCount();
+        const int shown = m_pView->model()->rowCount();
+        m_pFilterCount->setVisible(m_pView->Filter().IsFiltering() && all > 0);
+        m_pFilterCount->setText(QStringLiteral("showing %1 of %2").arg(shown).arg(all));
+    };
+    for (QAbstractItemModel* model : {static_cast<QAbstractItemModel*>(m_pView->model()),
+                                      static_cast<QAbstractItemModel*>(&m_pView->Model())}) {
+        connect(model, &QAbstractItemModel::rowsInserted, m_pFilterCount, count);
+        connect(model, &QAbstractItemModel::rowsRemoved, m_pFilterCount, count);
+        connect(model, &QAbstractItemModel::modelReset, m_pFilterCount, count);
+        connect(model, &QAbstractItemModel::layoutChanged, m_pFilterCount, count);
+    }
+    connect(m_pFilterEdit, &QLineEdit::textChanged, this, [this, count](const QString& text) {
+        m_pView->Filter().SetText(text);
+        count();
+    });
+    connect(m_pHideFinished, &QCheckBox::toggled, this, [this, count](bool on) {
+        m_pView->Filter().SetHideFinished(on);
+        count();
+    });
     auto* find = new QAction(QStringLiteral("Filter"), this);
     find->setShortcut(QKeySequence::Find);
     find->setShortcutContext(Qt::WindowShortcut);
@@ -720,7 +771,14 @@ bool CMainFrame::SaveListAs(const QString& path) const {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
         return false;
-    return file.write(m_pView->Model().RowsAsCsv().toUtf8()) >= 0 && file.flush();
+    // What the list shows: its rows in their order, its columns as they stand.
+    QList<int> rows, columns;
+    for (int r = 0; r < m_pView->model()->rowCount(); ++r)
+        rows << m_pView->ModelRow(m_pView->model()->index(r, 0));
+    for (int at = 0; at < m_pView->header()->count(); ++at)
+        if (const int c = m_pView->header()->logicalIndex(at); !m_pView->isColumnHidden(c))
+            columns << c;
+    return file.write(m_pView->Model().RowsAsCsv(rows, columns).toUtf8()) >= 0 && file.flush();
 }
 
 // The documents folder where there is one, else home: not wherever the program started.
@@ -924,6 +982,8 @@ bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
 void CMainFrame::resizeEvent(QResizeEvent* event) {
     QMainWindow::resizeEvent(event);
     PlaceAnimation();
+    if (m_pStatusField)
+        QMetaObject::invokeMethod(this, [this] { ShowStatusText(); }, Qt::QueuedConnection);
 }
 
 void CMainFrame::ShowAtStartUp() {

@@ -69,6 +69,7 @@ public:
     // which folder it serves, or (in red) why it does not and what helps.
     QLabel* StatusField() const { return m_pStatusField; }
     void UpdateStatusField();
+    void ShowStatusText();
     // What start-up has to say (leftovers removed, settings not understood), kept at
     // the end of the status field.
     void SetStartNotes(const QString& notes);
@@ -167,6 +168,7 @@ private:
     QLabel* m_pStatusField = nullptr;
     CFirewallCheck* m_pFirewall = nullptr; // what a firewall here keeps from our ports
     QString m_strStartNotes;
+    QString m_strStatusGivesWay; // the part of the status text cut first: the folder
     QFrame* m_pBanner = nullptr;
     QLabel* m_pBannerText = nullptr;
     QSpinBox* m_pBannerPort = nullptr;
@@ -191,4 +193,5 @@ private:
     std::function<QHostAddress()> m_listenAddressFor;
     QLineEdit* m_pFilterEdit = nullptr;
     QCheckBox* m_pHideFinished = nullptr;
+    QLabel* m_pFilterCount = nullptr; // "showing 12 of 840" while the filter leaves rows out
 };

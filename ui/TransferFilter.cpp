@@ -31,6 +31,24 @@ void CTransferFilter::SetHideMissingFiles(bool on) {
     invalidateRowsFilter();
 }
 
+// Sizes by their byte counts, texts as a person reads them; equal rows stay in the order
+// they came, so a sort never shuffles rows that tie.
+bool CTransferFilter::lessThan(const QModelIndex& left, const QModelIndex& right) const {
+    const CRowData& a = m_pModel->Row(left.row());
+    const CRowData& b = m_pModel->Row(right.row());
+    if (left.column() == CTransferListModel::ColSize) {
+        const qint64 x = a.m_texts.bytes >= 0 ? a.m_texts.bytes : a.m_nTotal;
+        const qint64 y = b.m_texts.bytes >= 0 ? b.m_texts.bytes : b.m_nTotal;
+        if (x != y)
+            return x < y;
+    } else {
+        const int order = QString::localeAwareCompare(left.data().toString(), right.data().toString());
+        if (order != 0)
+            return order < 0;
+    }
+    return a.m_key < b.m_key;
+}
+
 bool CTransferFilter::filterAcceptsRow(int sourceRow, const QModelIndex&) const {
     const CRowData& row = m_pModel->Row(sourceRow);
     if (m_bHideMissing && row.m_texts.missingFile)
@@ -40,7 +58,7 @@ bool CTransferFilter::filterAcceptsRow(int sourceRow, const QModelIndex&) const 
     if (m_strText.isEmpty())
         return true;
     const RowTexts& t = row.m_texts;
-    for (const QString* field : {&t.client, &t.file, &t.service, &t.info})
+    for (const QString* field : {&t.client, &t.host, &t.file, &t.service, &t.info})
         if (field->contains(m_strText, Qt::CaseInsensitive))
             return true;
     return CTransferListModel::StateWord(row.m_nState).contains(m_strText, Qt::CaseInsensitive);

@@ -79,6 +79,10 @@ QString CTransferListModel::Summary(int r) const {
     return text;
 }
 
+QString CTransferListModel::ClientText(const RowTexts& texts) {
+    return texts.host.isEmpty() ? texts.client : texts.client + QLatin1Char(' ') + texts.host;
+}
+
 int CTransferListModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : int(m_rows.size());
 }
@@ -112,11 +116,16 @@ QVariant CTransferListModel::data(const QModelIndex& index, int role) const {
             return row.m_strShownSize;
         if (index.column() == ColInfo && !row.m_strProgressInfo.isEmpty())
             return row.m_strProgressInfo;
+        if (index.column() == ColClient)
+            return ClientText(row.m_texts);
         return textOf(row, index.column());
-    case Qt::ToolTipRole:
+    case Qt::ToolTipRole: {
+        const QString text =
+            index.column() == ColClient ? ClientText(row.m_texts) : textOf(row, index.column());
         if (ended(row))
-            return textOf(row, index.column()) + QLatin1Char('\n') + Summary(index.row());
-        return textOf(row, index.column());
+            return text + QLatin1Char('\n') + Summary(index.row());
+        return text;
+    }
     case Qt::ForegroundRole:
         return StateColour(row.m_nState);
     case Qt::BackgroundRole:
@@ -257,7 +266,7 @@ void CTransferListModel::DropOldestFinished() {
 }
 
 static bool sameTexts(const RowTexts& a, const RowTexts& b) {
-    return a.client == b.client && a.file == b.file && a.size == b.size && a.bytes == b.bytes &&
+    return a.client == b.client && a.host == b.host && a.file == b.file && a.size == b.size && a.bytes == b.bytes &&
            a.service == b.service && a.info == b.info;
 }
 
@@ -323,7 +332,8 @@ QString CTransferListModel::RowsAsText(const QList<int>& rows) const {
             continue;
         QStringList cells;
         for (int c = 0; c < ColumnCount; ++c)
-            cells << textOf(m_rows[size_t(r)], c);
+            cells << (c == ColClient ? ClientText(m_rows[size_t(r)].m_texts)
+                                     : textOf(m_rows[size_t(r)], c));
         const QString summary = Summary(r);
         if (!summary.isEmpty())
             cells << summary;
@@ -342,12 +352,28 @@ static QString csvField(const QString& text) {
 }
 
 QString CTransferListModel::RowsAsCsv() const {
-    // The first six columns as they always were, so that older readers still work.
-    QString out = QStringLiteral(
-        "Client,File,Size,Service,Information,State,Bytes,Started,Seconds,BytesPerSecond\n");
-    for (const CRowData& row : m_rows) {
+    QList<int> rows, columns;
+    for (int r = 0; r < rowCount(); ++r)
+        rows << r;
+    for (int c = 0; c < ColumnCount; ++c)
+        columns << c;
+    return RowsAsCsv(rows, columns);
+}
+
+QString CTransferListModel::RowsAsCsv(const QList<int>& rows, const QList<int>& columns) const {
+    // The columns asked for, then the same five figures always, so that with every
+    // column shown the file reads as it always did.
+    QStringList titles;
+    for (int c : columns)
+        titles << QLatin1String(kColumns[c].title);
+    QString out = titles.join(QLatin1Char(',')) +
+                  QStringLiteral(",State,Bytes,Started,Seconds,BytesPerSecond\n");
+    for (int r : rows) {
+        if (r < 0 || r >= rowCount())
+            continue;
+        const CRowData& row = m_rows[size_t(r)];
         QStringList cells;
-        for (int c = 0; c < ColumnCount; ++c)
+        for (int c : columns)
             cells << csvField(textOf(row, c));
         cells << RowStateName(RowState(row.m_nState));
         const qint64 bytes = row.m_texts.bytes;

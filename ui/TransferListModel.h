@@ -75,9 +75,13 @@ public:
     // The Size cell: "41.3 KiB" for a size text of 42304 bytes; below 1 KiB, or a text
     // without a count, the text as it is.
     static QString ShownSize(const RowTexts& texts);
+    // The Client cell: the address, then the host name a DHCP client gave.
+    static QString ClientText(const RowTexts& texts);
     // The selected rows as lines of tab-separated cells, and as CSV with a header line.
     QString RowsAsText(const QList<int>& rows) const;
     QString RowsAsCsv() const;
+    // The rows in the order given, with the columns given (model numbers).
+    QString RowsAsCsv(const QList<int>& rows, const QList<int>& columns) const;
     // "Started 03:12:05, took 1.2 s, 125.0 KiB/s average" for an ended row; else empty.
     QString Summary(int row) const;
     // Removes every row; the keys they had never find a row again.

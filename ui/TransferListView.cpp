@@ -11,6 +11,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLocale>
+#include <QMenu>
 #include <QPainter>
 #include <QScrollBar>
 #include <QShortcut>
@@ -57,6 +58,30 @@ CTransferListView::CTransferListView(QWidget* parent)
     // Information takes whatever width the window has left.
     head->setStretchLastSection(true);
     head->setSectionsMovable(false);
+    // Which columns show: from the header's menu, or View > Columns by keyboard.
+    m_pColumns = new QMenu(QStringLiteral("Co&lumns"), this);
+    m_pColumns->setObjectName(QStringLiteral("columnsMenu"));
+    for (int c = 0; c < CTransferListModel::ColumnCount; ++c) {
+        QAction* shown = m_pColumns->addAction(QLatin1String(CTransferListModel::kColumns[c].title));
+        shown->setCheckable(true);
+        shown->setChecked(true);
+        connect(shown, &QAction::toggled, this, [this, c](bool on) {
+            setColumnHidden(c, !on);
+            // The last column shown stays: a list without columns shows nothing at all.
+            const QList<QAction*> all = m_pColumns->actions();
+            const int showing = int(std::count_if(all.cbegin(), all.cend(),
+                                                  [](QAction* a) { return a->isChecked(); }));
+            for (QAction* a : all)
+                a->setEnabled(showing > 1 || !a->isChecked());
+        });
+    }
+    head->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(head, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) { m_pColumns->popup(header()->mapToGlobal(at)); });
+    // A click on a column's title sorts by it (again: the other way); until then the rows
+    // stay in the order they came.
+    head->setSortIndicator(-1, Qt::AscendingOrder);
+    setSortingEnabled(true);
     head->setSectionResizeMode(QHeaderView::Interactive);
     head->setMinimumSectionSize(0);
     FitColumns();
@@ -77,7 +102,11 @@ CTransferListView::CTransferListView(QWidget* parent)
                     if (from.column() == 0) // new texts, not the speed text
                         m_pace.remove(m_pModel->HandleOf(r));
                 }
+                if (from.column() == 0)
+                    WidenClient(from.row(), to.row());
             });
+    connect(m_pModel, &QAbstractItemModel::rowsInserted, this,
+            [this](const QModelIndex&, int first, int last) { WidenClient(first, last); });
 
     m_progressTimer.setSingleShot(true);
     m_progressTimer.setInterval(kProgressFlushMs);
@@ -209,6 +238,38 @@ void CTransferListView::FitColumns() {
     }
     m_bUserSized = false;
     SpreadColumns();
+}
+
+// A DHCP client is its MAC and address: until the user sizes the columns, Client grows
+// to show them whole (not a host name of any length).
+void CTransferListView::WidenClient(int first, int last) {
+    if (m_bUserSized || m_baseWidths[0] == 0)
+        return;
+    const QFontMetrics fm(font());
+    const int margins = 4 * fm.horizontalAdvance(QLatin1Char(' ')) + 2 + 20;
+    const int most = fm.horizontalAdvance(QStringLiteral("02:00:00:00:00:00 (192.168.100.100)")) + margins;
+    int want = m_baseWidths[CTransferListModel::ColClient];
+    for (int r = first; r <= last && want < most; ++r)
+        want = qMax(want, qMin(most, fm.horizontalAdvance(m_pModel->Row(r).m_texts.client) + margins));
+    if (want == m_baseWidths[CTransferListModel::ColClient])
+        return;
+    m_baseWidths[CTransferListModel::ColClient] = want;
+    SpreadColumns();
+}
+
+QStringList CTransferListView::HiddenColumns() const {
+    QStringList hidden;
+    for (QAction* a : m_pColumns->actions())
+        if (!a->isChecked())
+            hidden << a->text();
+    return hidden;
+}
+
+void CTransferListView::SetHiddenColumns(const QStringList& titles) {
+    for (QAction* a : m_pColumns->actions())
+        a->setChecked(!titles.contains(a->text()));
+    if (titles.size() >= CTransferListModel::ColumnCount) // never all of them
+        m_pColumns->actions().first()->setChecked(true);
 }
 
 void CTransferListView::SpreadColumns() {

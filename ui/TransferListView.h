@@ -13,6 +13,7 @@ class CTransferListModel;
 class CTransferFilter;
 class CRowDelegate;
 class QLabel;
+class QMenu;
 
 // The list of transfers in report style: five fixed columns, owner-drawn rows
 // (CRowDelegate), grey grid lines between the columns, and the send progress bar,
@@ -30,6 +31,12 @@ public:
     CTransferFilter& Filter() const { return *m_pFilter; }
     // The model's row behind a row of the list, or -1.
     int ModelRow(const QModelIndex& shown) const;
+
+    // The columns a user can hide and show (the header's context menu, View > Columns),
+    // and the hidden ones by title, as the window remembers them.
+    QMenu* ColumnsMenu() const { return m_pColumns; }
+    QStringList HiddenColumns() const;
+    void SetHiddenColumns(const QStringList& titles);
 
     // Shown in the list while the model has no row (rich text): what to do first.
     void SetEmptyText(const QString& text);
@@ -81,11 +88,13 @@ private:
     void UpdateProgressInfo(RowHandle handle);
     void UpdateEmptyLabel();
     void SpreadColumns();
+    void WidenClient(int first, int last);
     void OpenMenuFromKeyboard();
 
     CTransferListModel* m_pModel;
     CTransferFilter* m_pFilter;
     QLabel* m_pEmptyLabel = nullptr;
+    QMenu* m_pColumns = nullptr;
     QString m_strEmpty;
     int m_baseWidths[5] = {};
     bool m_bUserSized = false;

@@ -3,6 +3,7 @@
 #include "engine/dhcp/DhcpValues.h"
 #include "engine/dhcp/LeaseFile.h"
 #include "engine/platform/NormalAddress.h"
+#include "engine/tftp/TftpPacket.h"
 
 #include <QFile>
 #include <QRandomGenerator>
@@ -317,6 +318,10 @@ void CDhcpServer::SaveLeases() {
     }
 }
 
+namespace {
+constexpr quint8 kOptionHostName = 12;
+}
+
 void CDhcpServer::ShowRow(const Packet& request, const Reply& reply) {
     if (reply.info.isEmpty())
         return;
@@ -328,6 +333,8 @@ void CDhcpServer::ShowRow(const Packet& request, const Reply& reply) {
     texts.file = reply.bootFile;
     texts.service = QStringLiteral("DHCP");
     texts.info = reply.info;
+    // The name is the device's own choice: any bytes, shown only once made printable.
+    texts.host = Tftp::Printable(QString::fromLatin1(request.option(kOptionHostName).left(64)));
     if (reply.exhausted) {
         // Every new client meets the same full pool: one red row tells of them all (the
         // last one and how many), so a storm of clients cannot flood the list.

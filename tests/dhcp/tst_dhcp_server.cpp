@@ -139,6 +139,22 @@ private slots:
         QVERIFY(f.rows.isEmpty() || f.rows.size() == 1);
     }
 
+    // The host name a device gives (option 12) reaches its row, its control bytes written
+    // out: a device picks any bytes.
+    void rowCarriesTheHostName() {
+        Fixture f(leaseFile());
+        f.advance(CDhcpServer::kProbeWaitMs);
+        QFile file(QStringLiteral(DHCP_DATA "/udhcpc-discover.bin"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QByteArray discover = file.readAll();
+        const qsizetype end = discover.lastIndexOf(char(255));
+        QVERIFY(end >= 240);
+        discover.insert(end, QByteArray("\x0c\x0dpr\x1b[31mint\ner", 15));
+        f.platform.net.deliver(kServerPort, discover, QHostAddress(QStringLiteral("0.0.0.0")), kClientPort);
+        QCOMPARE(f.rows.size(), 1);
+        QCOMPARE(f.rows[0].texts.host, QStringLiteral("pr\\x1b[31mint\\ner"));
+    }
+
     // One row per client's exchange: DISCOVERs repeated and the REQUEST on it (resent
     // too), blue;
     // the release, a new exchange, on a row of its own.
@@ -157,6 +173,7 @@ private slots:
         QCOMPARE(f.rows[0].texts.service, QStringLiteral("DHCP"));
         QCOMPARE(f.rows[0].texts.info, QStringLiteral("Leased 203.0.113.15 for 1 h"));
         QCOMPARE(f.rows[0].state, ROW_SENT);
+        QCOMPARE(f.rows[0].texts.host, QString()); // udhcpc sends no name
         f.ask("udhcpc-request"); // resent before our ACK reached it: the same exchange
         QCOMPARE(f.rows.size(), 1);
         f.ask("udhcpc-release");

@@ -2,6 +2,8 @@
 #include "settings/SettingsStore.h"
 
 #include <QCheckBox>
+#include <QClipboard>
+#include <QPushButton>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -140,6 +142,32 @@ private slots:
 
         dlg.findChild<QLineEdit*>(QStringLiteral("bootFileUefi"))->setText(QStringLiteral("shimx64.efi"));
         QCOMPARE(status->text(), QStringLiteral("Chain complete in the working folder."));
+    }
+
+    // Why Fill is grey is said in the dialog while the packages are missing, with the
+    // install line a keyboard can copy (Alt+Y).
+    void secureBootSaysWhatFillNeeds() {
+        for (const SecureBoot::Source& s : SecureBoot::PackageSources())
+            if (s.required && QFileInfo(s.installed).isFile())
+                QSKIP("the signed shim and GRUB are installed here");
+        QTemporaryDir dir;
+        CSettingsStore store(dir.filePath(QStringLiteral("settings.ini")));
+        store.WriteProfileString(CSettingsStore::kDirName, dir.path());
+        CBootDlg dlg(store, QStringLiteral("eth0 (192.0.2.10)"));
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowActive(&dlg));
+        auto* packages = dlg.findChild<QLabel*>(QStringLiteral("chainPackages"));
+        QVERIFY(!packages->isVisible());
+        QTest::keyClick(&dlg, Qt::Key_S, Qt::AltModifier);
+        QTRY_VERIFY(dlg.SecureBootChain());
+        QVERIFY(packages->isVisible());
+        QVERIFY(!dlg.findChild<QPushButton*>(QStringLiteral("fillChain"))->isEnabled());
+        QVERIFY(packages->text().contains(QLatin1String("shim-signed and grub-efi-amd64-signed")));
+        QGuiApplication::clipboard()->clear();
+        QTest::keyClick(&dlg, Qt::Key_Y, Qt::AltModifier);
+        QTRY_COMPARE(QGuiApplication::clipboard()->text(),
+                     QStringLiteral("sudo apt install shim-signed grub-efi-amd64-signed"));
+        QVERIFY(dlg.isVisible());
     }
 };
 

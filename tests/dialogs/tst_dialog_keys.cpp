@@ -6,6 +6,8 @@
 #include "ui/dialogs/SetupDlg.h"
 
 #include <QAbstractSpinBox>
+#include <QAccessible>
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -83,6 +85,43 @@ class TestDialogKeys : public QObject {
         QCOMPARE(dlg.result(), int(QDialog::Rejected));
     }
 
+    static QString Heard(QWidget* w) {
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
+        return a ? a->text(QAccessible::Name) : QString();
+    }
+
+    // What a screen reader says for each control: a combo box its label (not its value),
+    // a list its name, and no two buttons the same words.
+    static void CheckHeard(QDialog& dlg) {
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        for (QLabel* label : dlg.findChildren<QLabel*>()) {
+            auto* combo = qobject_cast<QComboBox*>(label->buddy());
+            if (!combo || !combo->isVisible())
+                continue;
+            QString text = label->text().remove(QLatin1Char('&')).trimmed();
+            if (text.endsWith(QLatin1Char(':')))
+                text.chop(1);
+            QCOMPARE(Heard(combo), text.trimmed());
+            QCOMPARE(QAccessible::queryAccessibleInterface(combo)->text(QAccessible::Value),
+                     combo->currentText());
+        }
+        for (QAbstractItemView* view : dlg.findChildren<QAbstractItemView*>()) {
+            if (view->isVisible() && !qobject_cast<QComboBox*>(view->parentWidget()))
+                QVERIFY2(!Heard(view).isEmpty(), qPrintable(view->objectName()));
+        }
+        QHash<QString, QString> buttons; // what is heard -> object name
+        for (QPushButton* button : dlg.findChildren<QPushButton*>()) {
+            if (!button->isVisible())
+                continue;
+            const QString heard = Heard(button);
+            QVERIFY2(!heard.isEmpty(), qPrintable(button->objectName()));
+            QVERIFY2(!buttons.contains(heard), qPrintable(heard + QStringLiteral(" twice")));
+            buttons.insert(heard, button->objectName());
+        }
+        dlg.hide();
+    }
+
 private slots:
     void everyDialogByKeyboard() {
         QTemporaryDir dir;
@@ -92,22 +131,27 @@ private slots:
         {
             CSetupDlg dlg(store);
             CheckKeys(dlg, "dirNameEdit");
+            CheckHeard(dlg);
         }
         {
             CSecurityDlg dlg(store);
             CheckKeys(dlg, "allowClientCheck");
+            CheckHeard(dlg);
         }
         {
             CProtocolDlg dlg(store);
             CheckKeys(dlg, "negotiateCheck");
+            CheckHeard(dlg);
         }
         {
             CBootDlg dlg(store, QStringLiteral("eth0 (192.0.2.10)"));
             CheckKeys(dlg, "proxyDhcp");
+            CheckHeard(dlg);
         }
         {
             CDhcpDlg dlg(store, QHostAddress(QHostAddress::AnyIPv4), SystemLinks());
             CheckKeys(dlg, "enabledCheck");
+            CheckHeard(dlg);
         }
     }
 

@@ -34,7 +34,7 @@ void TestHelpAbout::helpOpensOnGeneralEveryTime() {
         return ModalDriver::Step{[goTo, button](QWidget* w) {
             Check(w->windowTitle() == QLatin1String("Vantrel Server 1.0 Help"), "caption");
             auto* tabs = w->findChild<QTabWidget*>();
-            Check(tabs && tabs->count() == 8, "eight tabs");
+            Check(tabs && tabs->count() == 9, "nine tabs");
             if (!tabs)
                 return;
             Check(tabs->currentIndex() == 0, "opens on General");
@@ -42,7 +42,7 @@ void TestHelpAbout::helpOpensOnGeneralEveryTime() {
             for (int i = 0; i < tabs->count(); ++i)
                 labels << tabs->tabText(i);
             Check(labels == QStringList{"General", "File", "Setup", "Security", "Protocol", "Boot",
-                                        "Running", "Keys"},
+                                        "DHCP", "Running", "Keys"},
                   "tabs: " + labels.join(','));
             // Nothing to apply or cancel: one Close button.
             auto* box = w->findChild<QDialogButtonBox*>();
@@ -79,7 +79,7 @@ void TestHelpAbout::helpPagesTextAndPictures() {
     CHelpSheetDlg sheet;
     const QList<QWidget*> pages = {sheet.m_pPageGeneral,  sheet.m_pPageClear,    sheet.m_pPageSetup,
                                    sheet.m_pPageSecurity, sheet.m_pPageProtocol, sheet.m_pPageBoot,
-                                   sheet.m_pPageRunning};
+                                   sheet.m_pPageDhcp,     sheet.m_pPageRunning};
     QString all;
     for (QWidget* page : pages) {
         auto* text = page->findChild<QLabel*>(QStringLiteral("textLabel"));
@@ -112,6 +112,8 @@ void TestHelpAbout::helpPagesTextAndPictures() {
                              "Option > Boot",
                              "http://ADDRESS:PORT/NAME",
                              "Option > DHCP",
+                             "host name",
+                             "(U-Boot, BOOTP)",
                              "--get",
                              "--put",
                              "Send to Device...",

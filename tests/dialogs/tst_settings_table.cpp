@@ -5,10 +5,12 @@
 #include "settings/SettingsStore.h"
 
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <algorithm>
 #include <iterator>
 
 // The one table of settings, as the store, the manual page and Help take it.
@@ -44,8 +46,19 @@ void TestSettingsTable::everyKeyInManualAndHelp() {
         const qsizetype next = section.indexOf(QStringLiteral(".SS ["), heading + 1);
         const qsizetype at = section.indexOf(QStringLiteral(".B %1\n").arg(entry->Name()), heading);
         QVERIFY2(heading >= 0 && at > heading && (next < 0 || at < next), qPrintable(key));
-        if (!built.isEmpty())
+        if (!built.isEmpty()) {
             QVERIFY2(built.contains(QStringLiteral(".B %1\n").arg(entry->Name())), qPrintable(key));
+            // The page's own prose about a key never states another default than the table
+            // (a name two sections share, such as Port, cannot be told apart there).
+            const auto sameName = [entry](const SettingEntry* e) { return e->Name() == entry->Name(); };
+            const bool shared =
+                std::count_if(std::begin(SettingsTable::kAll), std::end(SettingsTable::kAll), sameName) > 1;
+            const QString prose = built.left(built.indexOf(QStringLiteral(".SH SETTINGS")));
+            const QRegularExpression stated(
+                QStringLiteral("\\.B %1\n[^\n]*\\(default (\\d+)").arg(entry->Name()));
+            for (auto m = stated.globalMatch(prose); !shared && m.hasNext();)
+                QCOMPARE(m.next().captured(1), entry->DefaultText());
+        }
         // Help: one row with the section, key, default, range and description.
         int rows = 0;
         for (int row = 0; row < table->rowCount(); ++row) {

@@ -9,7 +9,11 @@
 #include "WindowTitle.h"
 #include "ZAZO_DizeView.h"
 
+#include <QCheckBox>
+#include "TransferFilter.h"
 #include <QClipboard>
+#include <QFile>
+#include <QLineEdit>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
@@ -43,6 +47,9 @@ private slots:
     void serverAddressInTitleAndCopied();
     void rowMenuActsOnItsRow();
     void notificationsWhileHidden();
+    void sortByClickingAColumn();
+    void filterRememberedAndCounted();
+    void columnChooserRemembered();
 
 private:
     void StartOneDownload(TftpTestClient& client);
@@ -101,6 +108,7 @@ void TestFrame::menusAndToolbar() {
         "  Close to &Tray",
         "  &Hide Requests for Missing Files",
         "  &Notifications",
+        "  Co&lumns",
         "",
         "  Copy Server &Address",
         "&Help",
@@ -276,6 +284,19 @@ void TestFrame::statusFieldSaysWhereOrWhy() {
     f.UpdateStatusField();
     QVERIFY(!field->text().contains(QStringLiteral("No audio device")));
     QVERIFY(f.windowTitle().endsWith(where));
+
+    // A long folder gives way at the window's first size: what follows it stays in view.
+    const QString deep = m_store->WorkFile(QStringLiteral("a-rather-long-folder-name/").repeated(6));
+    QVERIFY(QDir().mkpath(deep));
+    m_store->store->WriteProfileString(CSettingsStore::kDirName, deep);
+    f.resize(640, 400);
+    const QString note = QStringLiteral("DHCP waits: enx00e04c680001 link down");
+    f.SetStartNotes(note);
+    QTRY_VERIFY2(field->text().endsWith(note), qPrintable(field->text()));
+    QVERIFY(field->toolTip().contains(deep));
+    QVERIFY2(field->fontMetrics().horizontalAdvance(field->text()) <= field->contentsRect().width(),
+             qPrintable(field->text()));
+    f.SetStartNotes(QString());
 
     // A folder that went away is reported, in red.
     m_store->store->WriteProfileString(CSettingsStore::kDirName, m_store->WorkFile("gone"));
@@ -654,4 +675,123 @@ void TestFrame::notificationsWhileHidden() {
 }
 
 QTEST_MAIN(TestFrame)
+// A click on a column's title sorts by it, sizes by their bytes; a second click turns
+// the order; rows that come while sorted take their place.
+void TestFrame::sortByClickingAColumn() {
+    CMainFrame& f = *m_frame;
+    f.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&f));
+    const qint64 sizes[] = {2048, 10, 5000000};
+    for (int i = 0; i < 3; ++i) {
+        RowTexts t{QStringLiteral("10.0.0.%1").arg(i + 1), QStringLiteral("f%1").arg(i),
+                   QString::number(sizes[i]), QStringLiteral("Send"), QStringLiteral("Done")};
+        t.bytes = sizes[i];
+        f.View()->AddRow(RowHandle(i + 1), t);
+    }
+    const auto clients = [&f] {
+        QStringList out;
+        for (int r = 0; r < f.View()->model()->rowCount(); ++r)
+            out << f.View()->model()->index(r, CTransferListModel::ColClient).data().toString();
+        return out;
+    };
+    QCOMPARE(clients(), (QStringList{"10.0.0.1", "10.0.0.2", "10.0.0.3"})); // as they came
+    QHeaderView* head = f.View()->header();
+    const auto click = [head](int column) {
+        QTest::mouseClick(head->viewport(), Qt::LeftButton, {},
+                          QPoint(head->sectionViewportPosition(column) + head->sectionSize(column) / 2,
+                                 head->height() / 2));
+    };
+    click(CTransferListModel::ColSize);
+    QTRY_COMPARE(clients(), (QStringList{"10.0.0.2", "10.0.0.1", "10.0.0.3"}));
+    click(CTransferListModel::ColSize);
+    QTRY_COMPARE(clients(), (QStringList{"10.0.0.3", "10.0.0.1", "10.0.0.2"}));
+    RowTexts t{QStringLiteral("10.0.0.4"), QStringLiteral("g"), QStringLiteral("4096"),
+               QStringLiteral("Send"), {}};
+    t.bytes = 4096;
+    f.View()->AddRow(4, t);
+    QTRY_COMPARE(clients(), (QStringList{"10.0.0.3", "10.0.0.4", "10.0.0.1", "10.0.0.2"}));
+    QVERIFY(!f.View()->UserSizedColumns()); // a click sizes nothing
+    click(CTransferListModel::ColClient);
+    QTRY_COMPARE(clients(), (QStringList{"10.0.0.1", "10.0.0.2", "10.0.0.3", "10.0.0.4"}));
+
+    // Save List As writes what the list shows: its rows in their order, its columns.
+    click(CTransferListModel::ColSize);
+    click(CTransferListModel::ColSize);
+    f.View()->Filter().SetText(QStringLiteral("f"));
+    f.View()->ColumnsMenu()->actions()[CTransferListModel::ColFile]->setChecked(false);
+    const QString path = m_store->WorkFile(QStringLiteral("list.csv"));
+    QVERIFY(f.SaveListAs(path));
+    QFile csv(path);
+    QVERIFY(csv.open(QIODevice::ReadOnly | QIODevice::Text));
+    const QStringList lines = QString::fromUtf8(csv.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 4);
+    QCOMPARE(lines[0], QStringLiteral("Client,Size,Service,Information,State,Bytes,Started,Seconds,BytesPerSecond"));
+    QVERIFY2(lines[1].startsWith(QLatin1String("10.0.0.3,5000000,Send,Done,ACTIVE,5000000,")), qPrintable(lines[1]));
+    QVERIFY(lines[2].startsWith(QLatin1String("10.0.0.1,")));
+    QVERIFY(lines[3].startsWith(QLatin1String("10.0.0.2,")));
+}
+
+// What the filter leaves is counted, and the filter and Hide finished, typed and ticked
+// by keyboard, are there again at the next start.
+void TestFrame::filterRememberedAndCounted() {
+    CMainFrame& f = *m_frame;
+    f.show();
+    QVERIFY(QTest::qWaitForWindowActive(&f));
+    for (int i = 1; i <= 3; ++i)
+        f.View()->AddRow(RowHandle(i), RowTexts{QStringLiteral("10.0.0.%1").arg(i), QStringLiteral("a"),
+                                                {}, QStringLiteral("Send"), {}});
+    f.View()->UpdateRow(1, RowTexts{QStringLiteral("10.0.0.1"), QStringLiteral("a"), {},
+                                    QStringLiteral("Send"), QStringLiteral("Done")}, ROW_SENT);
+    auto* count = f.findChild<QLabel*>(QStringLiteral("filterCount"));
+    QVERIFY(count && !count->isVisible());
+    QTest::keyClick(&f, Qt::Key_F, Qt::ControlModifier);
+    QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(f.FilterEdit()));
+    QTest::keyClicks(f.FilterEdit(), QStringLiteral("10.0.0"));
+    QTRY_VERIFY(count->isVisible());
+    QCOMPARE(count->text(), QStringLiteral("showing 3 of 3"));
+    QTest::keyClick(&f, Qt::Key_N, Qt::AltModifier); // Hide finished
+    QTRY_COMPARE(count->text(), QStringLiteral("showing 2 of 3"));
+    QTest::keyClicks(f.FilterEdit(), QStringLiteral(".3"));
+    QTRY_COMPARE(count->text(), QStringLiteral("showing 1 of 3"));
+
+    m_frame.reset(); // remembered as it closes
+    CMainFrame again(*m_store->store, m_store->NewEngine(), QHostAddress::LocalHost, RandomHighPort());
+    QCOMPARE(again.FilterEdit()->text(), QStringLiteral("10.0.0.3"));
+    QVERIFY(again.findChild<QCheckBox*>(QStringLiteral("hideFinishedCheck"))->isChecked());
+    QVERIFY(again.View()->Filter().HidesFinished());
+    QCOMPARE(again.View()->Filter().Text(), QStringLiteral("10.0.0.3"));
+}
+
+// View > Columns by keyboard hides File; the header's menu is the same one; the choice
+// is there at the next start, and the last column shown cannot go.
+void TestFrame::columnChooserRemembered() {
+    CMainFrame& f = *m_frame;
+    f.show();
+    QVERIFY(QTest::qWaitForWindowActive(&f));
+    QMenu* columns = f.View()->ColumnsMenu();
+    QTest::keyClick(&f, Qt::Key_V, Qt::AltModifier);
+    QTRY_VERIFY(QApplication::activePopupWidget());
+    QTest::keyClick(QApplication::activePopupWidget(), Qt::Key_L);
+    QTRY_COMPARE(QApplication::activePopupWidget(), static_cast<QWidget*>(columns));
+    if (!columns->activeAction())
+        QTest::keyClick(columns, Qt::Key_Down); // onto Client
+    QTest::keyClick(columns, Qt::Key_Down);     // File
+    QCOMPARE(columns->activeAction()->text(), QStringLiteral("File"));
+    QTest::keyClick(columns, Qt::Key_Return);
+    QTRY_VERIFY(f.View()->isColumnHidden(CTransferListModel::ColFile));
+    QCOMPARE(f.View()->HiddenColumns(), QStringList{QStringLiteral("File")});
+    QCOMPARE(f.View()->header()->contextMenuPolicy(), Qt::CustomContextMenu);
+
+    m_frame.reset();
+    CMainFrame again(*m_store->store, m_store->NewEngine(), QHostAddress::LocalHost, RandomHighPort());
+    QVERIFY(again.View()->isColumnHidden(CTransferListModel::ColFile));
+    QVERIFY(!again.View()->isColumnHidden(CTransferListModel::ColClient));
+    const QList<QAction*> all = again.View()->ColumnsMenu()->actions();
+    for (int c = 0; c < CTransferListModel::ColumnCount; ++c)
+        if (c != CTransferListModel::ColInfo)
+            all[c]->setChecked(false);
+    QVERIFY(!all[CTransferListModel::ColInfo]->isEnabled()); // the last one stays
+    QVERIFY(!again.View()->isColumnHidden(CTransferListModel::ColInfo));
+}
+
 #include "tst_frame.moc"

@@ -1,6 +1,7 @@
 // The transfer list without the engine: model, row lookup by handle, the delegate's
 // pixels, grid lines and the coalesced progress bar.
 #include "RowDelegate.h"
+#include "TransferFilter.h"
 #include "TransferLog.h"
 #include "TransferListModel.h"
 #include "TransferListView.h"
@@ -64,6 +65,7 @@ private slots:
     void followsNewRowsUntilScrolledUp();
     void headerReadableUnderDarkStyle();
     void transferLogKeepsOneOlderFile();
+    void dhcpRowShowsMacAddressAndHostName();
 
 private:
     QImage render(CTransferListView& view) {
@@ -542,6 +544,29 @@ void TestList::transferLogKeepsOneOlderFile() {
     QCoreApplication::processEvents();
     QCOMPARE(lines(path), 1);
     QCOMPARE(lines(path + QStringLiteral(".1")), 3);
+}
+
+// A DHCP row at the list's first size: the MAC and the address whole, then the host
+// name the device gave, which the filter finds too.
+void TestList::dhcpRowShowsMacAddressAndHostName() {
+    CTransferListView view;
+    view.resize(640, 300);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    RowTexts t{QStringLiteral("52:54:00:12:34:56"), QString(), QString(), QStringLiteral("DHCP"),
+               QStringLiteral("Offered 192.168.100.111")};
+    const RowHandle key = add(view.Model(), t);
+    t.client = QStringLiteral("52:54:00:12:34:56 (192.168.100.111)");
+    t.host = QStringLiteral("printer-2");
+    t.info = QStringLiteral("Leased 192.168.100.111 for 1 h");
+    QVERIFY(view.Model().UpdateRow(key, t, ROW_SENT));
+    const QModelIndex client = view.model()->index(0, CTransferListModel::ColClient);
+    QCOMPARE(client.data().toString(), QStringLiteral("52:54:00:12:34:56 (192.168.100.111) printer-2"));
+    QVERIFY(client.data(Qt::ToolTipRole).toString().contains(QLatin1String("printer-2")));
+    QTRY_VERIFY(view.columnWidth(CTransferListModel::ColClient) >
+                view.fontMetrics().horizontalAdvance(t.client));
+    view.Filter().SetText(QStringLiteral("printer"));
+    QCOMPARE(view.model()->rowCount(), 1);
 }
 
 QTEST_MAIN(TestList)

@@ -1,10 +1,13 @@
 #include "ui/dialogs/BootDlg.h"
+#include "ui/dialogs/ComboAccessible.h"
 
 #include "engine/boot/BootMenu.h"
 #include "engine/boot/BootPolicy.h"
 #include "settings/SettingsStore.h"
 
 #include <QCheckBox>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -23,9 +26,14 @@
 #include <QScrollBar>
 #include <QVBoxLayout>
 
+namespace {
+constexpr char kInstallCommand[] = "sudo apt install shim-signed grub-efi-amd64-signed";
+}
+
 CBootDlg::CBootDlg(CSettingsStore& store, const QString& answersOn, QWidget* parent)
     : QDialog(parent), m_strFolder(store.WorkingFolder()) {
     setWindowTitle(QStringLiteral("Boot"));
+    NameComboBoxesByLabels();
     // The fields scroll, so that the dialog fits a small or scaled screen; what it
     // answers on and the buttons stay in sight.
     auto* outer = new QVBoxLayout(this);
@@ -48,12 +56,15 @@ CBootDlg::CBootDlg(CSettingsStore& store, const QString& answersOn, QWidget* par
         const char* label;
         const char* object;
         QString value;
+        const char* browse; // what a screen reader says for its Browse button
     } rows[FileCount] = {
-        {"&BIOS PXE:", "bootFileBios", store.BootFileBios()},
-        {"&UEFI PXE:", "bootFileUefi", store.BootFileUefi()},
-        {"UEFI &HTTP (URL):", "bootFileUefiHttp", FromStored(store.BootFileUefiHttp())},
-        {"i&PXE:", "bootFileIpxe", store.BootFileIpxe()},
-        {"&Other (U-Boot, BOOTP):", "bootFileOther", store.BootFileOther()},
+        {"&BIOS PXE:", "bootFileBios", store.BootFileBios(), "Browse for the BIOS PXE file"},
+        {"&UEFI PXE:", "bootFileUefi", store.BootFileUefi(), "Browse for the UEFI PXE file"},
+        {"UEFI &HTTP (URL):", "bootFileUefiHttp", FromStored(store.BootFileUefiHttp()),
+         "Browse for the UEFI HTTP file"},
+        {"i&PXE:", "bootFileIpxe", store.BootFileIpxe(), "Browse for the iPXE file"},
+        {"&Other (U-Boot, BOOTP):", "bootFileOther", store.BootFileOther(),
+         "Browse for the file for other clients"},
     };
     for (int i = 0; i < FileCount; ++i) {
         auto* edit = new QLineEdit(rows[i].value, this);
@@ -61,6 +72,7 @@ CBootDlg::CBootDlg(CSettingsStore& store, const QString& answersOn, QWidget* par
         edit->setPlaceholderText(QStringLiteral("(not answered)"));
         m_pFiles[i] = edit;
         auto* browse = new QPushButton(QStringLiteral("Browse..."), this);
+        browse->setAccessibleName(QLatin1String(rows[i].browse));
         connect(browse, &QPushButton::clicked, this, [this, i] { Browse(File(i)); });
         auto* row = new QHBoxLayout;
         row->addWidget(edit, 1);
@@ -101,6 +113,28 @@ CBootDlg::CBootDlg(CSettingsStore& store, const QString& answersOn, QWidget* par
     chainRow->addWidget(m_pFill);
     layout->addLayout(chainRow);
     layout->addWidget(m_pChainStatus);
+    // Why Fill is grey, where the keyboard reaches it too (a disabled button's tooltip
+    // it cannot), with the line that installs what it needs.
+    m_pPackages = new QWidget(this);
+    auto* packagesRow = new QHBoxLayout(m_pPackages);
+    packagesRow->setContentsMargins(0, 0, 0, 0);
+    auto* packagesText = new QLabel(
+        QStringLiteral("Fill needs the packages shim-signed and grub-efi-amd64-signed:<br><tt>") +
+            QLatin1String(kInstallCommand) + QStringLiteral("</tt>"),
+        m_pPackages);
+    packagesText->setObjectName(QStringLiteral("chainPackages"));
+    packagesText->setWordWrap(true);
+    packagesText->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    auto* copy = new QPushButton(QStringLiteral("Cop&y command"), m_pPackages);
+    copy->setObjectName(QStringLiteral("copyInstall"));
+    copy->setAccessibleName(QStringLiteral("Copy the install command"));
+    copy->setAutoDefault(false);
+    connect(copy, &QPushButton::clicked, this, [] {
+        QGuiApplication::clipboard()->setText(QLatin1String(kInstallCommand));
+    });
+    packagesRow->addWidget(packagesText, 1);
+    packagesRow->addWidget(copy, 0, Qt::AlignTop);
+    layout->addWidget(m_pPackages);
     connect(m_pChain, &QCheckBox::toggled, this, [this] { ShowChain(); });
     connect(m_pFiles[Uefi], &QLineEdit::textChanged, this, [this] { ShowChain(); });
     connect(m_pFill, &QPushButton::clicked, this, [this] { Fill(); });
@@ -158,6 +192,7 @@ QGroupBox* CBootDlg::MakeMenuGroup(CSettingsStore& store) {
     m_pMenuDefault->addItem(QStringLiteral("(the first)"), QString());
     auto* list = new QListWidget(group);
     list->setObjectName(QStringLiteral("menuEntries"));
+    list->setAccessibleName(QStringLiteral("Boot menu entries a client sees"));
     list->setMaximumHeight(list->fontMetrics().height() * 6);
     for (const BootMenu::Entry& e : entries) {
         m_pMenuDefault->addItem(e.file, e.file);
@@ -223,6 +258,7 @@ void CBootDlg::ShowChain() {
     m_pFill->setToolTip(installed ? QString()
                                   : QStringLiteral("Needs the packages shim-signed and "
                                                    "grub-efi-amd64-signed"));
+    m_pPackages->setVisible(on && !installed);
     m_pChainStatus->setVisible(on);
     if (!on)
         return;

@@ -62,6 +62,7 @@ private:
     QCheckBox* m_pChain = nullptr;
     QLabel* m_pChainStatus = nullptr;
     QPushButton* m_pFill = nullptr;
+    QWidget* m_pPackages = nullptr; // the packages Fill needs, while they are missing
     QCheckBox* m_pMenu = nullptr;
     QComboBox* m_pMenuDefault = nullptr;
     QSpinBox* m_pMenuSeconds = nullptr;

@@ -3,6 +3,7 @@
 #include "engine/dhcp/DhcpValues.h"
 #include "engine/dhcp/LeaseTable.h"
 #include "settings/SettingsStore.h"
+#include "ui/dialogs/ComboAccessible.h"
 #include "ui_DhcpDlg.h"
 
 #include <QApplication>
@@ -71,6 +72,7 @@ CDhcpDlg::CDhcpDlg(CSettingsStore& store, const QHostAddress& listen,
     : QDialog(parent), ui(std::make_unique<Ui::CDhcpDlg>()), m_links(links),
       m_boot(ChooseBootInterface(listen, AsNetInterfaces(links))) {
     ui->setupUi(this);
+    NameComboBoxesByLabels();
     ui->nmcliCommand->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     const LinkChoice* listens = Find(m_boot.device);
     ui->interfaceCombo->addItem(listens ? QStringLiteral("The listen address's: ") + listens->Line()

@@ -2,6 +2,7 @@
 #include "ui_ProtocolDlg.h"
 
 #include "settings/SettingsStore.h"
+#include "ui/dialogs/ComboAccessible.h"
 
 #include <QBoxLayout>
 #include <QCheckBox>
@@ -189,6 +190,7 @@ void CProtocolDlg::changeEvent(QEvent* event) {
 CProtocolDlg::CProtocolDlg(CSettingsStore& store, QWidget* parent)
     : QDialog(parent), ui(std::make_unique<Ui::CProtocolDlg>()) {
     ui->setupUi(this);
+    NameComboBoxesByLabels();
     // A fixed size: nothing to maximise.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint);

@@ -1,6 +1,7 @@
 # The Setup, Security, Protocol and Boot dialogs: they read and write the store, nothing above it.
 add_library(settings_ui STATIC
     ${CMAKE_CURRENT_LIST_DIR}/BootDlg.cpp ${CMAKE_CURRENT_LIST_DIR}/BootDlg.h
+    ${CMAKE_CURRENT_LIST_DIR}/ComboAccessible.cpp ${CMAKE_CURRENT_LIST_DIR}/ComboAccessible.h
     ${CMAKE_CURRENT_LIST_DIR}/ProtocolDlg.cpp ${CMAKE_CURRENT_LIST_DIR}/ProtocolDlg.h
     ${CMAKE_CURRENT_LIST_DIR}/ProtocolDlg.ui
     ${CMAKE_CURRENT_LIST_DIR}/SecurityDlg.cpp ${CMAKE_CURRENT_LIST_DIR}/SecurityDlg.h
