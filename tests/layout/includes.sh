@@ -43,53 +43,58 @@ for f in "${files[@]}"; do
     [ -n "${where[$b]:-}" ] || where[$b]=$f
 done
 
-# The row for a file: the longest source that is the file's folder or its name's stem.
-row_of() {
-    local f=$1 best= key
-    while read -r key _; do
-        [ -n "$key" ] || continue
-        case $f in
-        "$key"/* | "$key".*) [ ${#key} -gt ${#best} ] && best=$key ;;
-        esac
-    done <<<"$rules"
-    echo "$best"
+# The row for a file: its name's stem if that has a row, else its nearest folder that has.
+declare -A allows
+while read -r key rest; do
+    [ -n "$key" ] && allows[$key]=$rest
+done <<<"$rules"
+row_of() { # sets row
+    local p=${1%.*}
+    row=
+    while [ -z "${allows[$p]+set}" ]; do
+        [[ $p == */* ]] || return 0
+        p=${p%/*}
+    done
+    row=$p
 }
 
 found=0
 for f in "${files[@]}"; do
-    row=$(row_of "$f")
+    row_of "$f"
     if [ -z "$row" ]; then
         echo "no row for $f: give its folder a row here and in the README's table"
         found=1
-        continue
     fi
-    allowed=$(awk -v k="$row" '$1 == k { sub(/^[^ ]+ */, ""); print }' <<<"$rules")
-    while IFS=: read -r line name; do
-        target=$name
-        if [[ $name != */* ]]; then
-            [ -e "$(dirname "$f")/$name" ] && continue
-            target=${where[$name]:-}
-            [ -n "$target" ] || continue # generated (ui_*.h) or the system's
-        fi
-        case $target in
-        engine/* | settings/* | ui/* | feedback/* | app/*) ;;
-        *) continue ;;
-        esac
-        case $target in "$row"/* | "$row".*) continue ;; esac
-        ok=0
-        for a in $allowed; do
-            case $a in
-            */) [[ $target == "$a"* ]] && ok=1 ;;
-            *) [[ $target == "$a" ]] && ok=1 ;;
-            esac
-        done
-        if [ $ok -eq 0 ]; then
-            echo "$f:$line: includes $target; $row may include: ${allowed:-nothing of the product}"
-            found=1
-        fi
-    done < <(grep -n -E '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' "$f" |
-        sed -E 's/^([0-9]+):.*"([^"]+)".*/\1:\2/')
 done
+# Every quoted include at once, as FILE:LINE:NAME.
+while IFS=: read -r f line name; do
+    row_of "$f"
+    [ -n "$row" ] || continue
+    allowed=${allows[$row]}
+    target=$name
+    if [[ $name != */* ]]; then
+        [ -e "${f%/*}/$name" ] && continue
+        target=${where[$name]:-}
+        [ -n "$target" ] || continue # generated (ui_*.h) or the system's
+    fi
+    case $target in
+    engine/* | settings/* | ui/* | feedback/* | app/*) ;;
+    *) continue ;;
+    esac
+    case $target in "$row"/* | "$row".*) continue ;; esac
+    ok=0
+    for a in $allowed; do
+        case $a in
+        */) [[ $target == "$a"* ]] && ok=1 ;;
+        *) [[ $target == "$a" ]] && ok=1 ;;
+        esac
+    done
+    if [ $ok -eq 0 ]; then
+        echo "$f:$line: includes $target; $row may include: ${allowed:-nothing of the product}"
+        found=1
+    fi
+done < <(grep -H -n -E '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' "${files[@]}" |
+    sed -E 's/^([^:]+):([0-9]+):.*"([^"]+)".*/\1:\2:\3/')
 
 # The engine and the store are below the window: no widgets there.
 hits=$(grep -n -E '#[[:space:]]*include[[:space:]]*<(QtWidgets|QWidget|QApplication|QDialog)' \
