@@ -22,7 +22,8 @@ else
 fi
 
 plant() { # FILE LINE: the copy with LINE after FILE's first line must fail, naming FILE
-    copy
+    [ -n "$last" ] && cp "$repo/$last" "$work/src/$last" # one plant at a time
+    last=$1
     sed -i "1a $2" "$work/src/$1"
     if bash "$check" "$work/src" >"$work/out"; then
         echo "FAIL: passed with $1 given $2"; failed=1
@@ -32,6 +33,7 @@ plant() { # FILE LINE: the copy with LINE after FILE's first line must fail, nam
         echo "FAIL: $1 given $2 failed without naming it:"; cat "$work/out"; failed=1
     fi
 }
+last=
 plant engine/boot/ProxyDhcp.cpp '#include "engine/dhcp/DhcpValues.h"'
 plant engine/dhcp/DhcpServer.cpp '#include "engine/client/ClientRequest.h"'
 plant engine/files/RequestPath.cpp '#include "engine/http/HttpService.h"'
