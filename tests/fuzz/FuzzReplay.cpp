@@ -1,6 +1,6 @@
 // Runs a fuzz target without libFuzzer, so that the regular and the sanitizer builds
-// (g++) exercise it in CTest: the seed inputs, every saved regression input in the
-// folders given as arguments, then a bounded number of inputs made by mutating the
+// (g++) exercise it in CTest: the built-in seeds, every input in the folders given as
+// arguments (a target's seeds, saved regressions), then a bounded number of inputs made by mutating the
 // seeds with a fixed pseudo-random sequence (the same inputs on every run).
 #include <QCoreApplication>
 #include <QDir>
@@ -84,7 +84,7 @@ int main(int argc, char* argv[]) {
         const Input input = mutate(seeds[rng.bounded(quint32(seeds.size()))], rng);
         LLVMFuzzerTestOneInput(input.data(), input.size());
     }
-    std::printf("%zu seeds (%d saved regressions) and %d generated inputs: no fault\n",
+    std::printf("%zu seeds (%d from files) and %d generated inputs: no fault\n",
                 seeds.size(), regressions, generated);
     return 0;
 }

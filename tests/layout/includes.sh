@@ -1,46 +1,107 @@
 #!/bin/bash
-# Includes that point up the layers: a service beside the server (HTTP, boot offers), a
-# lower wing that reaches for the server's hub, the engine reaching for the store or the
-# window. Each finding is printed; any fails.
+# The include rule of the README's Layout table, on every source file of the product
+# (engine/*, settings, ui, feedback, app), walked with find: no git needed. A file's
+# quoted includes must stay in its own folder or reach what its row allows; a bare name
+# ("MainFrame.h") counts as the folder that holds a file of that name. A folder with
+# code and no row fails too, so a new wing gets its row. Each finding is printed; any
+# fails.
+#   includes.sh REPOSITORY
 set -u
 cd "$1" || exit 2
+[ -d engine ] || { echo "no engine/ under $1"; exit 2; }
+
+# Source (a folder, or a file's name without its extension) and what it may include
+# besides itself: a path ending in / is a whole folder, otherwise one header. The most
+# specific row wins.
+rules=$(
+    cat <<'EOF'
+engine/platform
+engine/tftp              engine/platform/Platform.h
+engine/config            engine/tftp/Options.h
+engine/files             engine/platform/
+engine/server            engine/tftp/ engine/files/ engine/platform/ engine/config/
+engine/http              engine/server/ServiceContext.h engine/server/Admission.h engine/server/ServerWindow.h engine/files/ engine/platform/ engine/tftp/ engine/config/
+engine/boot/DhcpPacket
+engine/boot              engine/server/ServiceContext.h engine/server/Admission.h engine/server/ServerWindow.h engine/files/ engine/platform/ engine/config/
+engine/dhcp              engine/boot/DhcpPacket.h engine/platform/ engine/server/ServerWindow.h engine/config/
+engine/client            engine/tftp/ engine/platform/
+engine/firewall
+engine/host              engine/
+settings                 engine/config/ engine/host/
+feedback                 engine/host/ engine/config/ engine/server/ServerWindow.h
+ui                       feedback/ settings/ engine/host/ engine/config/ engine/server/ServerWindow.h engine/boot/ engine/dhcp/ engine/client/ engine/tftp/ engine/firewall/
+app                      ui/ feedback/ settings/ engine/host/ engine/config/ engine/server/ServerWindow.h engine/client/ engine/tftp/ engine/platform/FolderFiles.h
+EOF
+)
+
+mapfile -t files < <(find engine settings ui feedback app -type f \( -name '*.cpp' -o -name '*.h' \) | sort)
+[ ${#files[@]} -gt 50 ] || { echo "only ${#files[@]} source files found under $PWD"; exit 2; }
+# Where each bare name lives (the first file of that name).
+declare -A where
+for f in "${files[@]}"; do
+    b=${f##*/}
+    [ -n "${where[$b]:-}" ] || where[$b]=$f
+done
+
+# The row for a file: its name's stem if that has a row, else its nearest folder that has.
+declare -A allows
+while read -r key rest; do
+    [ -n "$key" ] && allows[$key]=$rest
+done <<<"$rules"
+row_of() { # sets row
+    local p=${1%.*}
+    row=
+    while [ -z "${allows[$p]+set}" ]; do
+        [[ $p == */* ]] || return 0
+        p=${p%/*}
+    done
+    row=$p
+}
+
 found=0
-check() {
-    local what=$1; shift
-    local hits
-    hits=$(git grep -n "$@" 2>/dev/null)
-    if [ -n "$hits" ]; then
-        echo "upward include ($what):"
-        echo "$hits"
+for f in "${files[@]}"; do
+    row_of "$f"
+    if [ -z "$row" ]; then
+        echo "no row for $f: give its folder a row here and in the README's table"
         found=1
     fi
-}
-check "only engine/host composes the server" 'ServerEngine.h' -- engine/http engine/boot engine/client engine/dhcp \
-    engine/tftp engine/files engine/platform
-check "the protocol, files and platform wings stay below the server" '#include "engine/server/' \
-    -- engine/tftp engine/files engine/platform engine/client
-check "the server knows no service beside it: the host composes them" \
-    -E '#include "engine/(http|boot|dhcp|client|host)/' -- engine/server
-check "only the host includes the host" '#include "engine/host/' -- engine/tftp engine/files \
-    engine/platform engine/server engine/http engine/boot engine/dhcp engine/client engine/config
-check "the platform is the engine's floor" \
-    -E '#include "engine/(tftp|files|server|http|boot|dhcp|client|host|config)/' -- engine/platform
-check "the protocol reaches nothing above the platform" \
-    -E '#include "engine/(files|server|http|boot|dhcp|client|host|config)/' -- engine/tftp
-# Of the server, a service sees its context, the admission and the window's types only.
-hits=$(git grep -n -E '#include "engine/server/' -- engine/http engine/boot engine/dhcp 2>/dev/null |
-    grep -v -E '"engine/server/(ServiceContext|Admission|ServerWindow)\.h"')
+done
+# Every quoted include at once, as FILE:LINE:NAME.
+while IFS=: read -r f line name; do
+    row_of "$f"
+    [ -n "$row" ] || continue
+    allowed=${allows[$row]}
+    target=$name
+    if [[ $name != */* ]]; then
+        [ -e "${f%/*}/$name" ] && continue
+        target=${where[$name]:-}
+        [ -n "$target" ] || continue # generated (ui_*.h) or the system's
+    fi
+    case $target in
+    engine/* | settings/* | ui/* | feedback/* | app/*) ;;
+    *) continue ;;
+    esac
+    case $target in "$row"/* | "$row".*) continue ;; esac
+    ok=0
+    for a in $allowed; do
+        case $a in
+        */) [[ $target == "$a"* ]] && ok=1 ;;
+        *) [[ $target == "$a" ]] && ok=1 ;;
+        esac
+    done
+    if [ $ok -eq 0 ]; then
+        echo "$f:$line: includes $target; $row may include: ${allowed:-nothing of the product}"
+        found=1
+    fi
+done < <(grep -H -n -E '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' "${files[@]}" |
+    sed -E 's/^([^:]+):([0-9]+):.*"([^"]+)".*/\1:\2:\3/')
+
+# The engine and the store are below the window: no widgets there.
+hits=$(grep -n -E '#[[:space:]]*include[[:space:]]*<(QtWidgets|QWidget|QApplication|QDialog)' \
+    -r engine settings --include='*.cpp' --include='*.h')
 if [ -n "$hits" ]; then
-    echo "upward include (a service reaches into the server):"
+    echo "widgets below the window:"
     echo "$hits"
     found=1
 fi
-check "the engine links no widgets" -e '#include <QtWidgets' -e '#include <QWidget' \
-    -e '#include "ui/' -- engine
-check "the store sits above the engine, which is handed values" -e '#include "settings/' \
-    -e 'SettingsStore' -- engine
-check "engine/config is the engine's bottom: Qt and the protocol's limits only" -E '#include "engine/(platform|files|server|http|boot|host|dhcp|client)/' \
-    -- engine/config
-check "settings/ is the store alone, below the window" -e '#include <QtWidgets' -e '#include <QWidget' \
-    -e '#include "ui/' -e '#include "feedback/' -- settings
 exit $found
