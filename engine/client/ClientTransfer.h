@@ -71,6 +71,9 @@ private:
     void FailServer(quint16 code, const char* text, qint64 size);
     void Finish();
     void SendError(int code, const char* text = nullptr);
+    void RefuseOversize(qint64 size);
+    bool TsizeBinds() const;
+    QString OverLimitText(qint64 bytes) const;
     void Transmit(const char* data, qint64 size);
     Exchange::Now Now() const;
 
@@ -90,6 +93,8 @@ private:
     qint64 m_nFileSize = -1;
     qint64 m_nBytes = 0;
     qint64 m_nTotal = -1;
+    qint64 m_nLimit = TftpClient::kDefaultMaxBytes; // the most a fetch writes
+    bool m_bLimitIsDisk = false; // that is the disk's free space
     int m_nBlockSize = 512;
     int m_nWindowSize = 1;
     Outcome m_outcome = Outcome::None;
