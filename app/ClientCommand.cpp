@@ -56,6 +56,9 @@ const Option kOptions[] = {
     {"wait", "With --get or --put: send the request again every second until the device "
              "answers, for up to S seconds (a device that listens briefly after power-on).",
      "S"},
+    {"overwrite", "With --get: replace the output file if it exists (it is replaced only once "
+                  "the fetch is complete; without this an existing file is refused).",
+     nullptr},
     {"max-bytes", "With --get: stop (and keep nothing) when the device sends more than N bytes "
                   "(a K, M or G after the number: KiB, MiB, GiB; default 4G). The disk's free "
                   "space and the size the device told (tsize) bound it too.",
@@ -216,7 +219,7 @@ int RunClientCommand(const QStringList& arguments) {
         if (name.isEmpty() || name.endsWith(QLatin1Char('/')))
             name += QFileInfo(local).fileName();
         if (!QFileInfo(local).isFile())
-            return usage(QStringLiteral("cannot read %1: not a file").arg(local));
+            return usage(QStringLiteral("cannot send: ") + TftpClient::NotAFileText(local));
     } else {
         if (!rest.isEmpty())
             return usage(QStringLiteral("--get takes one URL: %1").arg(rest.join(QLatin1Char(' '))));
@@ -229,6 +232,10 @@ int RunClientCommand(const QStringList& arguments) {
                                                        : QFileInfo(name).fileName();
         if (QFileInfo(local).isDir())
             local += QLatin1Char('/') + QFileInfo(name).fileName();
+        // As the window asks first, the command line replaces a file only when told to.
+        if (QFileInfo::exists(local) && !parser.isSet(QStringLiteral("overwrite")))
+            return usage(QStringLiteral("%1 exists: --overwrite replaces it (once the fetch is "
+                                        "complete)").arg(local));
     }
     request.remoteName = name.toUtf8();
     request.local = TftpClient::LocalPath(local);
@@ -240,8 +247,8 @@ int RunClientCommand(const QStringList& arguments) {
         !number(parser, "wait", 0, 86400, &request.waitSeconds) ||
         !byteCount(parser, "max-bytes", &request.maxBytes))
         return kUsage;
-    if (put && parser.isSet(QStringLiteral("max-bytes")))
-        return usage(QStringLiteral("--max-bytes goes with --get"));
+    if (put && (parser.isSet(QStringLiteral("max-bytes")) || parser.isSet(QStringLiteral("overwrite"))))
+        return usage(QStringLiteral("--max-bytes and --overwrite go with --get"));
 
     std::unique_ptr<IPlatform> platform = CreateDefaultPlatform();
     // No route at all is known at once; waiting would only hide it (unless --wait,

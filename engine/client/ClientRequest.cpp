@@ -11,6 +11,15 @@
 
 namespace TftpClient {
 
+QString NotAFileText(const QString& file) {
+    const QFileInfo info(file);
+    if (!info.exists())
+        return QStringLiteral("%1 does not exist.").arg(file);
+    if (info.isDir())
+        return QStringLiteral("%1 is a folder, not a file.").arg(file);
+    return QStringLiteral("%1 is not a regular file.").arg(file);
+}
+
 FolderPath LocalPath(const QString& file) {
     const QFileInfo info(file);
     const QString folder = info.absoluteDir().canonicalPath();

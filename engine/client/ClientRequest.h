@@ -33,6 +33,9 @@ struct Request {
                                         // free space, and the tsize the device told)
 };
 
+// What both the window and the command line say of a file to send that is not one.
+QString NotAFileText(const QString& file);
+
 // The local file as a folder and a name in it: the folder's real path, so a name
 // reached through a link of folders still opens beneath it.
 FolderPath LocalPath(const QString& file);

@@ -101,6 +101,8 @@ void CClientTransfer::OnTimer() {
         return Fail(Outcome::NoAnswer);
     if (m_request.waitSeconds > 0 && m_nRequests == 1 && m_report.waiting)
         m_report.waiting();
+    if (m_request.waitSeconds > 0 && m_report.stillWaiting)
+        m_report.stillWaiting(int((qint64(m_request.waitSeconds) * 1000 - waited + 999) / 1000));
     SendRequest();
 }
 

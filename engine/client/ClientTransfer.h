@@ -28,6 +28,7 @@ public:
     // Calls to the owner, never allowed to destroy the transfer.
     struct Report {
         std::function<void()> waiting;  // the request went again under --wait
+        std::function<void(int secondsLeft)> stillWaiting; // each resend under --wait
         std::function<void()> answered; // the first answer: the shape is known
         std::function<void(qint64 done, qint64 total)> progress;
         std::function<void()> completed; // Done, before the port closes (a fetch lingers)

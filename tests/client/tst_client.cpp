@@ -565,7 +565,8 @@ private slots:
                                      << int(SOUND_FAILED);
         QTest::newRow("put, error") << true << "error" << "Error 2 from the device: read-only"
                                     << int(ROW_FAILED) << int(SOUND_FAILED);
-        QTest::newRow("get, done") << false << "done" << "Receive Complete" << int(ROW_RECEIVED)
+        // fw.bin is there before: the fetch replaced it, and says so.
+        QTest::newRow("get, done") << false << "done" << "Receive Complete (replaced)" << int(ROW_RECEIVED)
                                    << int(SOUND_RECEIVED);
         QTest::newRow("put, done") << true << "done" << "Transfer Complete" << int(ROW_SENT)
                                    << int(SOUND_SENT);
@@ -621,6 +622,55 @@ private slots:
         QCOMPARE(window.sounds.last(), sound);
         QVERIFY(!rows.AbortRow(next)); // over: nothing to abort
         QVERIFY(!rows.OnTimer(5));     // a transfer port's timer is the server's
+        QCOMPARE(rows.Running(), 0);
+    }
+
+    // Keep trying: the row counts the seconds down, and the transfer is running (Exit
+    // asks, Abort is offered) from its first row on; closing the program ends it with
+    // its own words, not ACTIVE for good.
+    void waitingRow() {
+        FakePlatform platform;
+        RecordingWindow window;
+        QTemporaryDir dir;
+        RowHandle next = 100;
+        int running = -1;
+        CClientRows* self = nullptr;
+        CClientRows rows(platform, window,
+                         {[&](const RowTexts& t) {
+                              running = self->Running();
+                              window.AddRow(++next, t);
+                              return next;
+                          },
+                          [&](int id) { window.PlayWaveResource(id); },
+                          [](const QHostAddress& d) {
+                              return QStringLiteral("no route to ") + d.toString();
+                          }});
+        self = &rows;
+        platform.clock().onTimeout = [&](int id) { rows.OnTimer(id); };
+        TftpClient::Request r;
+        r.server = kDevice;
+        r.remoteName = "cfg";
+        r.local = {dir.path(), "cfg"};
+        r.waitSeconds = 5;
+        rows.Start(r, QStringLiteral("cfg"));
+        QCOMPARE(running, 1);
+        QCOMPARE(window.last().texts.info, QStringLiteral("Waiting for the device (5 s left)...."));
+        platform.clock().advance(2000);
+        QCOMPARE(window.last().texts.info, QStringLiteral("Waiting for the device (3 s left)...."));
+        QCOMPARE(int(window.last().state), int(ROW_ACTIVE));
+        platform.clock().advance(4000);
+        QCOMPARE(window.last().texts.info, QStringLiteral("Device not answering: no route to 198.51.100.7"));
+        QCOMPARE(rows.Running(), 0);
+
+        rows.Start(r, QStringLiteral("cfg"));
+        platform.net.deliver(0, data(1, QByteArray(512, 'c')), kDevice, kTid);
+        QCOMPARE(rows.Running(), 1);
+        rows.Close();
+        QCOMPARE(platform.net.sent.last().data.left(4), QByteArray("\0\5\0\0", 4));
+        QCOMPARE(window.last().texts.info, QStringLiteral("Ended with the program"));
+        QCOMPARE(int(window.last().state), int(ROW_FAILED));
+        QCOMPARE(rows.Running(), 0);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList());
     }
 };
 

@@ -191,7 +191,7 @@ check "lossy relay put, windowsize 16" lossy_put lossy-w.bin up-lossy-w.bin --bl
 # ---------------------------------------------------------------- errors
 missing_file() {
     printf 'keep me' >kept.bin
-    timeout 60 "$bin" --get tftp://127.0.0.1:$hpa/missing.bin --output kept.bin 2>err.txt
+    timeout 60 "$bin" --get tftp://127.0.0.1:$hpa/missing.bin --output kept.bin --overwrite 2>err.txt
     local rc=$?
     cat err.txt
     [[ $rc -eq 1 ]] && grep -q 'answered with error 1' err.txt && [[ $(cat kept.bin) == 'keep me' ]] &&

@@ -122,6 +122,22 @@ max_bytes_usage() {
 }
 check "usage: --max-bytes not a size" max_bytes_usage
 
+existing_output() {
+    printf 'mine' >kept.txt
+    timeout 10 "$bin" --get tftp://127.0.0.1:7008/x --output kept.txt 2>err.txt
+    local rc=$?
+    cat err.txt
+    [[ $rc -eq 2 ]] && grep -q 'kept.txt exists: --overwrite replaces it' err.txt && [[ $(cat kept.txt) == mine ]]
+}
+check "an existing output file: refused without --overwrite" existing_output
+missing_send() {
+    timeout 10 "$bin" --put "$work/nothing.bin" tftp://127.0.0.1/ 2>err.txt
+    local rc=$?
+    cat err.txt
+    [[ $rc -eq 2 ]] && grep -q 'nothing.bin does not exist' err.txt
+}
+check "a file to send that does not exist: said so" missing_send
+
 hostile_name() {
     misbehave 7005 small
     # ESC ] 0 ; x BEL and ESC [ 2 J in the name as the URL gives it.
