@@ -212,10 +212,10 @@ nothing_listening() {
     timeout 60 "$bin" --get tftp://127.0.0.1:6999/f513.bin --output none.bin 2>err.txt
     local rc=$?
     cat err.txt
-    [[ $rc -eq 3 ]] && grep -q 'no answer from 127.0.0.1:6999' err.txt && [[ ! -e none.bin ]] &&
-        ((SECONDS - start < 20))
+    [[ $rc -eq 5 ]] && grep -q 'no answer from 127.0.0.1:6999: the device refused' err.txt &&
+        [[ ! -e none.bin ]] && ((SECONDS - start < 20))
 }
-check "nothing listening: exit 3" nothing_listening
+check "nothing listening: refused (ICMP port unreachable), exit 5" nothing_listening
 usage() { # expected-text arguments...
     local want=$1
     shift
@@ -253,9 +253,9 @@ check "--wait: a server started 3 s later" wait_for_late_server
 # What no real server can be made to do (misbehaving_server.py): a block too long, no end,
 # a size told and not kept, hostile bytes in a name; SIGINT and SIGTERM in the middle; then
 # each reason a device does not answer, told apart with real sockets in this namespace.
-# misbehave PORT MODE: the fault server in the background, its report in MODE.heard.
+# misbehave PORT MODE: the fault server in the background, its report in ./MODE.heard.
 misbehave() {
-    python3 "$fault_server" "$1" "$2" "$work/$2.heard" &
+    python3 "$fault_server" "$1" "$2" "$PWD/$2.heard" &
     pids+=($!)
     sleep 0.3
 }
