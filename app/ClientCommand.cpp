@@ -1,6 +1,7 @@
 #include "ClientCommand.h"
 
 #include "engine/client/ClientTransfer.h"
+#include "engine/client/Reachability.h"
 #include "engine/tftp/Options.h"
 #include "engine/tftp/TftpPacket.h"
 
@@ -9,12 +10,30 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QUrl>
+#include <csignal>
 #include <cstdio>
 #include <unistd.h>
 
 namespace {
-enum Exit { kDone = 0, kServerError = 1, kUsage = 2, kNoAnswer = 3 };
-constexpr int kTransferTimer = 1, kProgressTimer = 2;
+enum Exit { kDone = 0, kServerError = 1, kUsage = 2, kNoAnswer = 3, kNoRoute = 4, kRefused = 5 };
+// How long the look at an unanswered device waits for its system's ICMP answer.
+constexpr int kDiagnoseMs = 1000;
+constexpr int kTransferTimer = 1, kProgressTimer = 2, kSignalTimer = 3;
+constexpr int kSignalLookMs = 100;
+
+// SIGINT and SIGTERM: the handler only notes the signal; a timer of the loop sees it
+// and ends the transfer with an ERROR to the device. Repeats (timeout(1) sends one to
+// the child and one to its group) change nothing; should the loop not get there, the
+// alarm ends the program two seconds later all the same.
+volatile std::sig_atomic_t g_signal = 0;
+void onAlarm(int) { ::_exit(128 + int(g_signal)); }
+void onSignal(int sig) {
+    if (g_signal)
+        return;
+    g_signal = sig;
+    std::signal(SIGALRM, onAlarm);
+    ::alarm(2);
+}
 
 struct Option {
     const char* name;
@@ -37,6 +56,13 @@ const Option kOptions[] = {
     {"wait", "With --get or --put: send the request again every second until the device "
              "answers, for up to S seconds (a device that listens briefly after power-on).",
      "S"},
+    {"overwrite", "With --get: replace the output file if it exists (it is replaced only once "
+                  "the fetch is complete; without this an existing file is refused).",
+     nullptr},
+    {"max-bytes", "With --get: stop (and keep nothing) when the device sends more than N bytes "
+                  "(a K, M or G after the number: KiB, MiB, GiB; default 4G). The disk's free "
+                  "space and the size the device told (tsize) bound it too.",
+     "N"},
 };
 
 QCommandLineOption toOption(const Option& o) {
@@ -62,6 +88,27 @@ bool number(const QCommandLineParser& parser, const char* name, int low, int hig
         return false;
     }
     *out = n;
+    return true;
+}
+
+// A byte count with an optional K, M or G (binary) after it, or a usage error.
+bool byteCount(const QCommandLineParser& parser, const char* name, qint64* out) {
+    const QString name16 = QString::fromLatin1(name);
+    if (!parser.isSet(name16))
+        return true;
+    QString text = parser.value(name16).trimmed().toUpper();
+    int shift = 0;
+    if (text.endsWith(QLatin1Char('K')) || text.endsWith(QLatin1Char('M')) || text.endsWith(QLatin1Char('G'))) {
+        shift = text.endsWith(QLatin1Char('K')) ? 10 : text.endsWith(QLatin1Char('M')) ? 20 : 30;
+        text.chop(1);
+    }
+    bool ok = false;
+    const qint64 n = text.toLongLong(&ok);
+    if (!ok || n < 1 || n > (qint64(1) << (62 - shift))) {
+        usage(QStringLiteral("--%1 needs a number of bytes, such as 100M or 4G").arg(name16));
+        return false;
+    }
+    *out = n << shift;
     return true;
 }
 
@@ -103,6 +150,19 @@ QString progressText(const QString& name, qint64 done, qint64 total, qint64 ms) 
     if (ms > 0)
         text += QStringLiteral(", %1 MB/s").arg(double(done) / 1000.0 / double(ms), 0, 'f', 1);
     return text;
+}
+// What stood in the way of a request nothing answered, and its exit status.
+int unanswered(const TftpClient::Request& request, const TftpClient::Reach& reach) {
+    std::fprintf(stderr, "vantrel-server: no answer from %s: %s\n", qPrintable(where(request)),
+                 qPrintable(reach.text.isEmpty() ? QStringLiteral("nothing answered") : reach.text));
+    switch (reach.kind) {
+    case TftpClient::Reach::NoAddress:
+    case TftpClient::Reach::NoRoute: return kNoRoute;
+    case TftpClient::Reach::Refused: return kRefused;
+    case TftpClient::Reach::Answered:
+    case TftpClient::Reach::Silent: break;
+    }
+    return kNoAnswer;
 }
 } // namespace
 
@@ -159,7 +219,7 @@ int RunClientCommand(const QStringList& arguments) {
         if (name.isEmpty() || name.endsWith(QLatin1Char('/')))
             name += QFileInfo(local).fileName();
         if (!QFileInfo(local).isFile())
-            return usage(QStringLiteral("cannot read %1: not a file").arg(local));
+            return usage(QStringLiteral("cannot send: ") + TftpClient::NotAFileText(local));
     } else {
         if (!rest.isEmpty())
             return usage(QStringLiteral("--get takes one URL: %1").arg(rest.join(QLatin1Char(' '))));
@@ -172,6 +232,10 @@ int RunClientCommand(const QStringList& arguments) {
                                                        : QFileInfo(name).fileName();
         if (QFileInfo(local).isDir())
             local += QLatin1Char('/') + QFileInfo(name).fileName();
+        // As the window asks first, the command line replaces a file only when told to.
+        if (QFileInfo::exists(local) && !parser.isSet(QStringLiteral("overwrite")))
+            return usage(QStringLiteral("%1 exists: --overwrite replaces it (once the fetch is "
+                                        "complete)").arg(local));
     }
     request.remoteName = name.toUtf8();
     request.local = TftpClient::LocalPath(local);
@@ -180,14 +244,25 @@ int RunClientCommand(const QStringList& arguments) {
     if (!number(parser, "blksize", Tftp::kMinBlockSize, Tftp::kMaxBlockSize, &request.blockSize) ||
         !number(parser, "windowsize", 1, Tftp::kMaxWindowSize, &request.windowSize) ||
         !number(parser, "timeout", 1, 255, &request.timeOut) ||
-        !number(parser, "wait", 0, 86400, &request.waitSeconds))
+        !number(parser, "wait", 0, 86400, &request.waitSeconds) ||
+        !byteCount(parser, "max-bytes", &request.maxBytes))
         return kUsage;
+    if (put && (parser.isSet(QStringLiteral("max-bytes")) || parser.isSet(QStringLiteral("overwrite"))))
+        return usage(QStringLiteral("--max-bytes and --overwrite go with --get"));
 
     std::unique_ptr<IPlatform> platform = CreateDefaultPlatform();
+    // No route at all is known at once; waiting would only hide it (unless --wait,
+    // when the machine may get its address meanwhile).
+    if (request.waitSeconds == 0) {
+        const TftpClient::Reach route = TftpClient::LookAtRoute(request.server, platform->interfaces());
+        if (route.kind == TftpClient::Reach::NoRoute)
+            return unanswered(request, route);
+    }
     const bool ownLoop = platform->hasOwnLoop();
     const bool terminal = ::isatty(STDERR_FILENO) == 1;
     const int progressMs = terminal ? 250 : 1000;
-    const QString shown = QString::fromUtf8(request.remoteName);
+    // The name as decoded from the URL may hold any byte: never raw to the terminal.
+    const QString shown = Tftp::Printable(QString::fromUtf8(request.remoteName));
     QElapsedTimer clock;
     qint64 done = 0, total = -1;
     bool lastShown = false;
@@ -220,17 +295,29 @@ int RunClientCommand(const QStringList& arguments) {
         platform->timers().stop(kProgressTimer);
         showProgress(true);
     };
-    report.finished = [&] {
-        platform->timers().stop(kProgressTimer);
+    auto quitLoop = [&] {
         if (ownLoop)
             platform->quitLoop();
         else
             QCoreApplication::quit();
     };
+    report.finished = [&] {
+        platform->timers().stop(kProgressTimer);
+        quitLoop();
+    };
     CClientTransfer transfer(*platform, kTransferTimer, request, report);
     platform->timers().onTimeout = [&](int id) {
         if (id == kTransferTimer)
             return transfer.OnTimer();
+        if (id == kSignalTimer) {
+            if (g_signal && !transfer.IsOver()) {
+                if (transfer.Result() == CClientTransfer::Outcome::None)
+                    return transfer.Abort();
+                transfer.Discard(); // complete already, only lingering for a repeat
+                return quitLoop();
+            }
+            return platform->timers().start(kSignalTimer, kSignalLookMs);
+        }
         if (id == kProgressTimer && !transfer.IsOver()) {
             showProgress(false);
             platform->timers().start(kProgressTimer, progressMs);
@@ -240,11 +327,25 @@ int RunClientCommand(const QStringList& arguments) {
     if (!transfer.Start(&error))
         return usage(QStringLiteral("cannot %1 %2: %3")
                          .arg(put ? QStringLiteral("read") : QStringLiteral("write"), local, error));
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
+    platform->timers().start(kSignalTimer, kSignalLookMs);
     if (ownLoop)
         platform->runLoop([] {});
     else
         QCoreApplication::exec();
+    platform->timers().stop(kSignalTimer);
     platform->timers().onTimeout = nullptr;
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
+    ::alarm(0);
+    if (g_signal && transfer.Result() == CClientTransfer::Outcome::Aborted) {
+        showProgress(true);
+        std::fprintf(stderr, "vantrel-server: stopped by %s after %lld bytes%s\n",
+                     g_signal == SIGINT ? "SIGINT" : "SIGTERM", transfer.Bytes(),
+                     put ? "" : "; nothing kept");
+        return 128 + int(g_signal);
+    }
 
     switch (transfer.Result()) {
     case CClientTransfer::Outcome::Done: return kDone;
@@ -253,9 +354,12 @@ int RunClientCommand(const QStringList& arguments) {
                      qPrintable(where(request)), transfer.ServerCode(),
                      qPrintable(transfer.ServerText()));
         return kServerError;
-    case CClientTransfer::Outcome::NoAnswer:
-        std::fprintf(stderr, "vantrel-server: no answer from %s\n", qPrintable(where(request)));
-        return kNoAnswer;
+    case CClientTransfer::Outcome::NoAnswer: {
+        const TftpClient::Reach reach =
+            TftpClient::Diagnose(request.server, request.port, TftpClient::MakeRequest(request, -1),
+                                 platform->interfaces(), kDiagnoseMs);
+        return unanswered(request, reach);
+    }
     case CClientTransfer::Outcome::NotResponding:
         std::fprintf(stderr, "vantrel-server: %s stopped answering after %lld bytes\n",
                      qPrintable(where(request)), transfer.Bytes());

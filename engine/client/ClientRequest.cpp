@@ -11,6 +11,15 @@
 
 namespace TftpClient {
 
+QString NotAFileText(const QString& file) {
+    const QFileInfo info(file);
+    if (!info.exists())
+        return QStringLiteral("%1 does not exist.").arg(file);
+    if (info.isDir())
+        return QStringLiteral("%1 is a folder, not a file.").arg(file);
+    return QStringLiteral("%1 is not a regular file.").arg(file);
+}
+
 FolderPath LocalPath(const QString& file) {
     const QFileInfo info(file);
     const QString folder = info.absoluteDir().canonicalPath();
@@ -159,7 +168,7 @@ Negotiated CheckOack(const Request& request, const char* packet, qint64 size) {
         bool number = false;
         const qint64 value = strings[k + 1].toLongLong(&number);
         if (!asked(request, name) || seen.contains(name)) {
-            n.why = QStringLiteral("option %1 was not asked for").arg(QString::fromLatin1(name));
+            n.why = QStringLiteral("option %1 was not asked for").arg(Tftp::Printable(QString::fromLatin1(name.left(64))));
             return n;
         }
         seen.append(name);
@@ -173,7 +182,8 @@ Negotiated CheckOack(const Request& request, const char* packet, qint64 size) {
                 n.size = value;
         } else {
             n.why = QStringLiteral("%1 %2 is not what was asked")
-                        .arg(QString::fromLatin1(name), QString::fromLatin1(strings[k + 1]));
+                        .arg(Tftp::Printable(QString::fromLatin1(name.left(64))),
+                             Tftp::Printable(QString::fromLatin1(strings[k + 1].left(64))));
             return n;
         }
     }

@@ -12,6 +12,9 @@ namespace TftpClient {
 
 // The seconds between resends when nothing else is asked.
 constexpr int kDefaultTimeOut = 1;
+// The most a fetch takes unless told otherwise: more than any firmware or configuration,
+// less than a device that never stops would fill a disk with.
+constexpr qint64 kDefaultMaxBytes = qint64(4) << 30;
 
 struct Request {
     bool put = false;         // send the local file; else fetch into it
@@ -26,7 +29,12 @@ struct Request {
     int timeOut = kDefaultTimeOut; // seconds between resends
     int waitSeconds = 0;      // the request again every second this long, for a
                               // device that listens only briefly after power-on
+    qint64 maxBytes = kDefaultMaxBytes; // a fetch stops beyond this (and beyond the disk's
+                                        // free space, and the tsize the device told)
 };
+
+// What both the window and the command line say of a file to send that is not one.
+QString NotAFileText(const QString& file);
 
 // The local file as a folder and a name in it: the folder's real path, so a name
 // reached through a link of folders still opens beneath it.

@@ -48,6 +48,12 @@ bool CClientTransfer::Start(QString* error) {
         m_file = files.createTemp(m_request.local, &fileError);
         if (m_file && m_request.netascii)
             m_file = std::make_unique<Netascii::CDecodingFile>(std::move(m_file));
+        m_nLimit = m_request.maxBytes > 0 ? m_request.maxBytes : TftpClient::kDefaultMaxBytes;
+        const qint64 free = files.freeSpace(m_request.local);
+        if (free >= 0 && free < m_nLimit) {
+            m_nLimit = free;
+            m_bLimitIsDisk = true;
+        }
     }
     if (!m_file) {
         *error = fileError.text.isEmpty() ? QStringLiteral("cannot open the file") : fileError.text;
@@ -95,6 +101,8 @@ void CClientTransfer::OnTimer() {
         return Fail(Outcome::NoAnswer);
     if (m_request.waitSeconds > 0 && m_nRequests == 1 && m_report.waiting)
         m_report.waiting();
+    if (m_request.waitSeconds > 0 && m_report.stillWaiting)
+        m_report.stillWaiting(int((qint64(m_request.waitSeconds) * 1000 - waited + 999) / 1000));
     SendRequest();
 }
 
@@ -103,8 +111,6 @@ void CClientTransfer::OnDatagram(const char* packet, qint64 size, const QHostAdd
     // Every packet has 4 bytes at least, but an OACK that takes no option.
     if (m_bOver || size < 2 || (size < 4 && Tftp::Get16(packet) != Tftp::OACK))
         return;
-    // A negotiated block may be up to 64 KiB; anything longer than the block is cut.
-    size = std::min<qint64>(size, std::max<qint64>(Tftp::kTransferBuffer, 4 + m_nBlockSize));
     const quint16 opcode = Tftp::Get16(packet);
     const bool fromServer = NormalAddress(from) == m_server;
     if (m_nServerPort == 0 && fromServer && fromPort != 0) {
@@ -130,6 +136,8 @@ void CClientTransfer::OnDatagram(const char* packet, qint64 size, const QHostAdd
             Carry(m_exchange->Repeat());
         return;
     }
+    if (opcode == Tftp::DATA && size > 4 + m_nBlockSize)
+        return RefuseOversize(size);
     if (opcode == Tftp::DATA || opcode == Tftp::ACK || opcode == Tftp::ERROR)
         Carry(m_exchange->OnDatagram(packet, size, Now()), packet, size);
 }
@@ -148,8 +156,14 @@ void CClientTransfer::OnFirstAnswer(const char* packet, qint64 size) {
         }
         m_nBlockSize = n.blockSize;
         m_nWindowSize = n.windowSize;
-        if (!m_request.put && n.size >= 0)
+        if (!m_request.put && n.size >= 0) {
             m_nTotal = n.size;
+            // Told more than will be taken: refused before the first block.
+            if (n.size > m_nLimit) {
+                SendError(3);
+                return Fail(Outcome::Failed, OverLimitText(n.size));
+            }
+        }
         return StartExchange(true);
     }
     // A server that ignores options answers in plain lock-step: a fetch's DATA 1, a
@@ -157,6 +171,8 @@ void CClientTransfer::OnFirstAnswer(const char* packet, qint64 size) {
     if (m_request.put && opcode == Tftp::ACK && Tftp::Get16(packet + 2) == 0)
         return StartExchange(false);
     if (!m_request.put && opcode == Tftp::DATA) {
+        if (size > 4 + m_nBlockSize)
+            return RefuseOversize(size);
         StartExchange(false);
         if (!m_bOver)
             Carry(m_exchange->OnDatagram(packet, size, Now()), packet, size);
@@ -193,6 +209,18 @@ void CClientTransfer::Carry(const Exchange::Actions& a, const char* packet, qint
     if (a.stopTimer)
         m_platform.timers().stop(m_nTimerId);
     if (a.write) {
+        // A device that never stops, or sends other than it told, is not followed.
+        if (m_nBytes + a.writeSize > m_nLimit || (TsizeBinds() && m_nBytes + a.writeSize > m_nTotal)) {
+            SendError(m_nBytes + a.writeSize > m_nLimit ? 3 : 0);
+            return Fail(Outcome::Failed, OverLimitText(m_nBytes + a.writeSize));
+        }
+        if (a.lastWrite && TsizeBinds() && m_nBytes + a.writeSize != m_nTotal) {
+            SendError(0, "Fewer bytes than the size told");
+            return Fail(Outcome::Failed, QStringLiteral("the device sent %1 bytes, not the %2 it told "
+                                                        "(tsize): the file is left out")
+                                             .arg(m_nBytes + a.writeSize)
+                                             .arg(m_nTotal));
+        }
         if (a.writeSize > 0 && m_file->write(a.write, a.writeSize) != a.writeSize) {
             SendError(a.lastWrite ? 0 : 3);
             return Fail(Outcome::Failed, m_file->error().text);
@@ -322,6 +350,31 @@ void CClientTransfer::Finish() {
     }
     if (m_report.finished)
         m_report.finished();
+}
+
+// The one block that is longer than agreed would be a wrong file if cut: refused whole.
+void CClientTransfer::RefuseOversize(qint64 size) {
+    SendError(4, "DATA longer than the block size");
+    Fail(Outcome::Failed, QStringLiteral("the device sent a block of %1 bytes, longer than the "
+                                         "block size %2: the file is left out")
+                              .arg(size - 4)
+                              .arg(m_nBlockSize));
+}
+
+// A fetch's told size binds it in octet mode; netascii's line ends make it the size of
+// neither side for certain.
+bool CClientTransfer::TsizeBinds() const {
+    return !m_request.put && !m_request.netascii && m_nTotal >= 0;
+}
+
+QString CClientTransfer::OverLimitText(qint64 bytes) const {
+    if (bytes <= m_nLimit && TsizeBinds())
+        return QStringLiteral("the device sent more than the %1 bytes it told (tsize): the file "
+                              "is left out").arg(m_nTotal);
+    if (m_bLimitIsDisk)
+        return QStringLiteral("the file is larger than the %1 bytes free on the disk").arg(m_nLimit);
+    return QStringLiteral("the file is larger than %1 bytes, the most a fetch takes (max bytes)")
+        .arg(m_nLimit);
 }
 
 void CClientTransfer::SendError(int code, const char* text) {

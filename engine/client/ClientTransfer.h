@@ -28,6 +28,7 @@ public:
     // Calls to the owner, never allowed to destroy the transfer.
     struct Report {
         std::function<void()> waiting;  // the request went again under --wait
+        std::function<void(int secondsLeft)> stillWaiting; // each resend under --wait
         std::function<void()> answered; // the first answer: the shape is known
         std::function<void(qint64 done, qint64 total)> progress;
         std::function<void()> completed; // Done, before the port closes (a fetch lingers)
@@ -71,6 +72,9 @@ private:
     void FailServer(quint16 code, const char* text, qint64 size);
     void Finish();
     void SendError(int code, const char* text = nullptr);
+    void RefuseOversize(qint64 size);
+    bool TsizeBinds() const;
+    QString OverLimitText(qint64 bytes) const;
     void Transmit(const char* data, qint64 size);
     Exchange::Now Now() const;
 
@@ -90,6 +94,8 @@ private:
     qint64 m_nFileSize = -1;
     qint64 m_nBytes = 0;
     qint64 m_nTotal = -1;
+    qint64 m_nLimit = TftpClient::kDefaultMaxBytes; // the most a fetch writes
+    bool m_bLimitIsDisk = false; // that is the disk's free space
     int m_nBlockSize = 512;
     int m_nWindowSize = 1;
     Outcome m_outcome = Outcome::None;

@@ -5,6 +5,10 @@
 
 namespace {
 const QString kNotAnswering = QStringLiteral("Device not answering");
+
+QString waitingText(int secondsLeft) {
+    return QStringLiteral("Waiting for the device (%1 s left)....").arg(secondsLeft);
+}
 } // namespace
 
 struct CClientRows::Row {
@@ -12,6 +16,7 @@ struct CClientRows::Row {
     int timerId = 0;
     RowTexts texts;
     QString optionNote; // " (blksize 1468, windowsize 16)" once negotiated
+    bool replacing = false; // a fetch over an existing file
     std::unique_ptr<CClientTransfer> transfer;
 };
 
@@ -30,10 +35,11 @@ void CClientRows::Start(const TftpClient::Request& request, const QString& shown
     r->texts.client = request.server.toString();
     r->texts.file = shownFile;
     r->texts.service = request.put ? QStringLiteral("Put") : QStringLiteral("Get");
-    r->texts.info = request.waitSeconds > 0
-                        ? QStringLiteral("Waiting for the device (up to %1 seconds)....")
-                              .arg(request.waitSeconds)
-                        : QStringLiteral("Request sent....");
+    r->texts.info = request.waitSeconds > 0 ? waitingText(request.waitSeconds)
+                                            : QStringLiteral("Request sent....");
+    r->replacing = !request.put && m_platform.files().probeExisting(request.local).cause == FileCause::None;
+    // Counted as running from its first row on: Exit asks, Abort and Clear know of it.
+    m_rows.push_back(std::move(row));
     r->handle = m_hooks.addRow(r->texts);
     m_hooks.playSound(SOUND_REQUEST);
 
@@ -51,15 +57,18 @@ void CClientRows::Start(const TftpClient::Request& request, const QString& shown
     report.completed = [this, r] {
         const bool put = r->transfer->Request().put;
         r->texts.info = (put ? QStringLiteral("Transfer Complete") : QStringLiteral("Receive Complete")) +
-                        r->optionNote;
+                        (r->replacing ? QStringLiteral(" (replaced)") : QString()) + r->optionNote;
         r->texts.bytes = r->transfer->Bytes();
         r->texts.size = QString::number(r->texts.bytes) + QStringLiteral(" Bytes");
         Update(*r, put ? ROW_SENT : ROW_RECEIVED);
         m_hooks.playSound(put ? SOUND_SENT : SOUND_RECEIVED);
     };
+    report.stillWaiting = [this, r](int left) {
+        r->texts.info = waitingText(left);
+        Update(*r, ROW_ACTIVE);
+    };
     report.finished = [this, r] { Ended(*r); };
     r->transfer = std::make_unique<CClientTransfer>(m_platform, r->timerId, request, std::move(report));
-    m_rows.push_back(std::move(row));
     QString error;
     if (!r->transfer->Start(&error)) {
         r->texts.info = QStringLiteral("Error: ") + error;
@@ -78,19 +87,26 @@ void CClientRows::Ended(Row& row) {
     switch (t.Result()) {
     case CClientTransfer::Outcome::None:
     case CClientTransfer::Outcome::Done: break;
-    case CClientTransfer::Outcome::NoAnswer:
+    case CClientTransfer::Outcome::NoAnswer: {
+        const QString why = m_hooks.whyUnanswered ? m_hooks.whyUnanswered(t.Request().server) : QString();
+        text = why.isEmpty() ? kNotAnswering : kNotAnswering + QStringLiteral(": ") + why;
+        break;
+    }
     case CClientTransfer::Outcome::NotResponding: text = kNotAnswering; break;
     case CClientTransfer::Outcome::ServerError:
         text = QStringLiteral("Error %1 from the device").arg(t.ServerCode()) +
                (t.ServerText().isEmpty() ? QString() : QStringLiteral(": ") + t.ServerText());
         break;
     case CClientTransfer::Outcome::Failed: text = QStringLiteral("Error: ") + t.FailureText(); break;
-    case CClientTransfer::Outcome::Aborted: text = QStringLiteral("User aborts!!"); break;
+    case CClientTransfer::Outcome::Aborted:
+        text = m_bClosing ? QStringLiteral("Ended with the program") : QStringLiteral("User aborts!!");
+        break;
     }
     if (!text.isEmpty() && row.texts.info != text) {
         row.texts.info = text;
         Update(row, ROW_FAILED);
-        m_hooks.playSound(SOUND_FAILED);
+        if (!m_bClosing)
+            m_hooks.playSound(SOUND_FAILED);
     }
     const auto at = std::find_if(m_rows.begin(), m_rows.end(),
                                  [&row](const auto& r) { return r.get() == &row; });
@@ -133,6 +149,19 @@ void CClientRows::AbortAll() {
             running.push_back(row->transfer.get());
     for (CClientTransfer* t : running)
         t->Abort();
+}
+
+void CClientRows::Close() {
+    m_bClosing = true;
+    AbortAll();
+    Discard();
+}
+
+int CClientRows::Running() const {
+    int n = 0;
+    for (const auto& row : m_rows)
+        n += !row->transfer || row->transfer->Result() == CClientTransfer::Outcome::None;
+    return n;
 }
 
 void CClientRows::Discard() {

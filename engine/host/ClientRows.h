@@ -18,6 +18,9 @@ public:
     struct Hooks {
         std::function<RowHandle(const RowTexts&)> addRow; // the next row key
         std::function<void(int)> playSound;               // the sound, if sounds are on
+        // Why nothing answered (the route, this machine's network), when it can be told;
+        // empty: nothing found.
+        std::function<QString(const QHostAddress&)> whyUnanswered = nullptr;
     };
     CClientRows(IPlatform& platform, IServerWindow& window, Hooks hooks);
     ~CClientRows();
@@ -29,8 +32,13 @@ public:
     // False when the row is not a running client transfer.
     bool AbortRow(RowHandle row);
     void AbortAll();
-    // The program is closing: every transfer ends without a word, a partial fetch removed.
+    // The program is closing: every running transfer tells its device (ERROR 0) and its
+    // row says so; a partial fetch is removed.
+    void Close();
+    // Every transfer ends without a word (the window is gone).
     void Discard();
+    // Client transfers in progress (waiting for the device included).
+    int Running() const;
 
 private:
     struct Row;
@@ -44,4 +52,5 @@ private:
     std::vector<std::unique_ptr<Row>> m_rows;
     std::vector<std::unique_ptr<Row>> m_retired; // freed where none of them is on the stack
     int m_nNextTimer = kFirstTimerId;
+    bool m_bClosing = false;
 };

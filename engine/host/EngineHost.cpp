@@ -1,6 +1,7 @@
 #include "engine/host/EngineHost.h"
 
 #include "engine/host/ClientRows.h"
+#include "engine/client/Reachability.h"
 #include "engine/host/EngineServices.h"
 #include "engine/server/ServerEngine.h"
 
@@ -137,7 +138,11 @@ void CEngineHost::AttachClients(IServerWindow* window) {
     m_pClients = std::make_unique<CClientRows>(
         engine->Platform(), *window,
         CClientRows::Hooks{[engine](const RowTexts& texts) { return engine->AddRow(texts); },
-                           [engine](int id) { engine->PlaySound(id); }});
+                           [engine](int id) { engine->PlaySound(id); },
+                           [engine](const QHostAddress& device) {
+                               // The route and the network only: nothing here may wait.
+                               return TftpClient::LookAtRoute(device, engine->Platform().interfaces()).text;
+                           }});
     ITimerHost& timers = engine->Platform().timers();
     timers.onTimeout = [this, server = std::move(timers.onTimeout)](int id) {
         if (!m_pClients->OnTimer(id) && server)
@@ -277,7 +282,7 @@ void CEngineHost::Shutdown() {
     m_bShutDown = true;
     // Queued calls sent before this one (an Abort) run first.
     RunOnEngine([this] {
-        m_pClients->Discard();
+        m_pClients->Close();
         m_pEngine->Shutdown();
     });
     m_nListenPort = 0;
@@ -287,6 +292,9 @@ void CEngineHost::Shutdown() {
 // ---------------------------------------------------------------- the queue
 
 void CEngineHost::Push(Event&& event, int activeTransfers) {
+    // The device transfers count as the server's do (on this, the engine's thread).
+    if (m_pClients)
+        activeTransfers += m_pClients->Running();
     bool wake = false;
     {
         std::lock_guard<std::mutex> lock(m_queueLock);

@@ -1,9 +1,11 @@
 #include "FakePlatform.h"
 #include "engine/client/ClientTransfer.h"
+#include "engine/client/Reachability.h"
 #include "engine/host/ClientRows.h"
 #include "engine/tftp/TftpPacket.h"
 
 #include <QTemporaryDir>
+#include <numeric>
 #include <QtTest>
 
 // The client's side of the exchanges on the fake clock: the device's server is played
@@ -31,6 +33,8 @@ struct Ask {
     bool tsize = false;
     int wait = 0;
     bool netascii = false;
+    qint64 maxBytes = 0;    // 0: the default
+    qint64 freeBytes = -2;  // the disk's free space as told; -2: the real one
 };
 
 // One client transfer against the test's device.
@@ -53,6 +57,9 @@ struct Run {
         r.waitSeconds = ask.wait;
         r.netascii = ask.netascii;
         r.timeOut = 2;
+        if (ask.maxBytes > 0)
+            r.maxBytes = ask.maxBytes;
+        static_cast<FakeFiles&>(platform.files()).freeBytes = ask.freeBytes;
         if (ask.put || localExists)
             writeLocal(localBytes);
         CClientTransfer::Report report;
@@ -196,6 +203,11 @@ private slots:
                                << -1LL;
         QTest::newRow("not a number") << false << 1468 << 0 << false
                                       << "blksize" + z + "big" + z << 0 << 0 << -1LL;
+        // What a device names and values goes to the terminal and the row: never raw.
+        QTest::newRow("escape in a name") << false << 1468 << 0 << false
+                                          << "\x1b]0;owned\x07" + z + "1" + z << 0 << 0 << -1LL;
+        QTest::newRow("escape in a value") << false << 1468 << 0 << false
+                                           << "blksize" + z + "\x1b[2J\r" + z << 0 << 0 << -1LL;
         QTest::newRow("unended") << false << 1468 << 0 << false << QByteArray("blksize\0" "1468", 12)
                                  << 0 << 0 << -1LL;
     }
@@ -217,6 +229,8 @@ private slots:
             QCOMPARE(number(out[0]), quint16(8));
             QCOMPARE(run.transfer->Result(), Outcome::Failed);
             QCOMPARE(run.finished, 1);
+            for (const QChar c : run.transfer->FailureText())
+                QVERIFY2(c.unicode() >= 0x20 && c.unicode() != 0x7f, qPrintable(run.transfer->FailureText()));
             QCOMPARE(run.local(), QByteArray(700, 'p')); // an existing file untouched
             return;
         }
@@ -358,6 +372,134 @@ private slots:
         QCOMPARE(run.platform.net.openSockets, 0);
     }
 
+    // A device that sends other than it agreed to: a block longer than the block size,
+    // more than it told (tsize) or fewer, more than the limit or the disk takes. Each is
+    // refused with an ERROR at the first byte too many, never cut to fit, and the fetch
+    // leaves nothing (an existing file as it was).
+    void misbehaving_data() {
+        QTest::addColumn<int>("blksize");   // asked (and granted in the OACK); 0: no options
+        QTest::addColumn<qint64>("tsize");   // told in the OACK; -1: not asked
+        QTest::addColumn<qint64>("maxBytes");
+        QTest::addColumn<qint64>("freeBytes");
+        QTest::addColumn<QList<int>>("blocks"); // the DATA sizes the device sends, in order
+        QTest::addColumn<int>("errorCode");  // what it hears back; -1 none (done)
+        QTest::addColumn<int>("refusedAt");  // the block refused (1-based); 0 before any
+        QTest::addColumn<QString>("why");    // a part of the failure text
+        QTest::newRow("2100 bytes in a 512 block") << 0 << -1LL << 0LL << -2LL
+                                                   << QList<int>{2100} << 4 << 1 << "2100 bytes";
+        QTest::newRow("1100 bytes in a 1024 block") << 1024 << -1LL << 0LL << -2LL
+                                                    << QList<int>{1024, 1100} << 4 << 2 << "block size 1024";
+        QTest::newRow("one byte over 512") << 0 << -1LL << 0LL << -2LL << QList<int>{512, 513} << 4 << 2
+                                           << "513 bytes";
+        QTest::newRow("never stops, --max-bytes") << 0 << -1LL << 5120LL << -2LL << QList<int>(40, 512)
+                                                  << 3 << 11 << "max bytes";
+        QTest::newRow("never stops, the disk") << 0 << -1LL << 0LL << 3000LL << QList<int>(40, 512) << 3 << 6
+                                               << "3000 bytes free";
+        QTest::newRow("more than told") << 512 << 1000LL << 0LL << -2LL << QList<int>{512, 512, 300} << 0 << 2
+                                        << "1000 bytes it told";
+        QTest::newRow("fewer than told") << 512 << 2000LL << 0LL << -2LL << QList<int>{512, 100} << 0 << 2
+                                         << "612 bytes, not the 2000";
+        QTest::newRow("told more than the disk has") << 512 << 6000LL << 0LL << 5000LL << QList<int>{512} << 3
+                                                     << 0 << "5000 bytes free";
+        QTest::newRow("told more than --max-bytes") << 512 << 6000LL << 4096LL << -2LL << QList<int>{512} << 3
+                                                    << 0 << "max bytes";
+        QTest::newRow("as told") << 512 << 1124LL << 0LL << -2LL << QList<int>{512, 512, 100} << -1 << 0 << "";
+        QTest::newRow("exactly the limit") << 0 << -1LL << 1024LL << -2LL << QList<int>{512, 512, 0} << -1 << 0
+                                           << "";
+    }
+    void misbehaving() {
+        QFETCH(int, blksize);
+        QFETCH(qint64, tsize);
+        QFETCH(qint64, maxBytes);
+        QFETCH(qint64, freeBytes);
+        QFETCH(QList<int>, blocks);
+        QFETCH(int, errorCode);
+        QFETCH(int, refusedAt);
+        QFETCH(QString, why);
+        Ask ask;
+        ask.blockSize = blksize;
+        ask.tsize = tsize >= 0;
+        ask.maxBytes = maxBytes;
+        ask.freeBytes = freeBytes;
+        Run run(ask, "before", true);
+        QList<FakeDatagram> heard;
+        if (blksize > 0 || tsize >= 0) {
+            QByteArray oack("\0\6", 2);
+            if (blksize > 0)
+                oack += "blksize" + QByteArray(1, '\0') + QByteArray::number(blksize) + QByteArray(1, '\0');
+            if (tsize >= 0)
+                oack += "tsize" + QByteArray(1, '\0') + QByteArray::number(tsize) + QByteArray(1, '\0');
+            heard += run.answer(oack);
+        }
+        int sent = 0;
+        for (int size : blocks) {
+            if (run.finished)
+                break;
+            ++sent;
+            heard += run.answer(data(quint16(sent), QByteArray(size, 'd')));
+        }
+        if (errorCode < 0) {
+            QCOMPARE(run.transfer->Result(), Outcome::Done);
+            QCOMPARE(run.local().size(), qsizetype(std::accumulate(blocks.begin(), blocks.end(), 0)));
+            return;
+        }
+        QCOMPARE(run.transfer->Result(), Outcome::Failed);
+        QVERIFY2(run.transfer->FailureText().contains(why), qPrintable(run.transfer->FailureText()));
+        QCOMPARE(sent, refusedAt == 0 ? 0 : refusedAt);
+        QVERIFY(!heard.isEmpty());
+        QCOMPARE(opcode(heard.last()), quint16(Tftp::ERROR));
+        QCOMPARE(number(heard.last()), quint16(errorCode));
+        for (const FakeDatagram& d : heard.mid(0, heard.size() - 1)) // no ACK for the refused block
+            QVERIFY(opcode(d) != Tftp::ACK || number(d) < quint16(refusedAt));
+        QCOMPARE(run.local(), QByteArray("before"));
+        QCOMPARE(run.platform.net.openSockets, 0);
+    }
+
+    // No answer: whether this machine has an address in the device's network (/24
+    // assumed), and the nmcli command for one in that network, never a fixed one.
+    void network_data() {
+        QTest::addColumn<QString>("device");
+        QTest::addColumn<QStringList>("mine"); // this machine's addresses, a/bits, on eth0 (up)
+        QTest::addColumn<QString>("network");  // empty: nothing to say
+        QTest::addColumn<QString>("suggested");
+        QTest::newRow("recovery router, no address") << "192.168.1.1" << QStringList{"10.0.0.5/8"}
+                                                    << "192.168.1.0/24" << "192.168.1.10/24";
+        QTest::newRow("another network") << "10.20.30.2" << QStringList{"192.168.1.5/24"} << "10.20.30.0/24"
+                                         << "10.20.30.10/24";
+        QTest::newRow("the device is .10") << "172.16.4.10" << QStringList{} << "172.16.4.0/24"
+                                           << "172.16.4.20/24";
+        QTest::newRow("an address there") << "192.168.1.1" << QStringList{"192.168.1.7/24"} << "" << "";
+        QTest::newRow("a wider network holds it") << "10.1.2.3" << QStringList{"10.9.9.9/8"} << "" << "";
+        QTest::newRow("loopback") << "127.0.0.1" << QStringList{} << "" << "";
+        QTest::newRow("IPv6") << "2001:db8::2" << QStringList{} << "" << "";
+    }
+    void network() {
+        QFETCH(QString, device);
+        QFETCH(QStringList, mine);
+        QFETCH(QString, network);
+        QFETCH(QString, suggested);
+        NetInterface lo{QStringLiteral("lo"), true, true, {QHostAddress::LocalHost}, {8}};
+        NetInterface eth{QStringLiteral("eth0"), true, false, {}, {}};
+        NetInterface usb{QStringLiteral("enx00e04c680001"), true, false, {}, {}};
+        for (const QString& m : mine) {
+            eth.addresses.append(QHostAddress(m.section(QLatin1Char('/'), 0, 0)));
+            eth.prefixLengths.append(m.section(QLatin1Char('/'), 1).toInt());
+        }
+        const TftpClient::Reach r = TftpClient::LookAtNetwork(QHostAddress(device), {lo, eth, usb});
+        if (network.isEmpty()) {
+            QCOMPARE(r.kind, TftpClient::Reach::Answered);
+            return;
+        }
+        QCOMPARE(r.kind, TftpClient::Reach::NoAddress);
+        QVERIFY2(r.text.contains(QStringLiteral("no address in %1 (the device's network)").arg(network)),
+                 qPrintable(r.text));
+        // The one interface up without an address is the cable's (with none, a word to replace).
+        QCOMPARE(r.command, TftpClient::NmcliAddressCommand(mine.isEmpty() ? QStringLiteral("IFACE")
+                                                                           : usb.name,
+                                                            suggested));
+        QVERIFY(r.text.contains(r.command));
+    }
+
     // A device silent in the middle: the last packet again at each time-out, then the
     // end; a fetch leaves nothing.
     void silentDevice_data() {
@@ -423,7 +565,8 @@ private slots:
                                      << int(SOUND_FAILED);
         QTest::newRow("put, error") << true << "error" << "Error 2 from the device: read-only"
                                     << int(ROW_FAILED) << int(SOUND_FAILED);
-        QTest::newRow("get, done") << false << "done" << "Receive Complete" << int(ROW_RECEIVED)
+        // fw.bin is there before: the fetch replaced it, and says so.
+        QTest::newRow("get, done") << false << "done" << "Receive Complete (replaced)" << int(ROW_RECEIVED)
                                    << int(SOUND_RECEIVED);
         QTest::newRow("put, done") << true << "done" << "Transfer Complete" << int(ROW_SENT)
                                    << int(SOUND_SENT);
@@ -479,6 +622,55 @@ private slots:
         QCOMPARE(window.sounds.last(), sound);
         QVERIFY(!rows.AbortRow(next)); // over: nothing to abort
         QVERIFY(!rows.OnTimer(5));     // a transfer port's timer is the server's
+        QCOMPARE(rows.Running(), 0);
+    }
+
+    // Keep trying: the row counts the seconds down, and the transfer is running (Exit
+    // asks, Abort is offered) from its first row on; closing the program ends it with
+    // its own words, not ACTIVE for good.
+    void waitingRow() {
+        FakePlatform platform;
+        RecordingWindow window;
+        QTemporaryDir dir;
+        RowHandle next = 100;
+        int running = -1;
+        CClientRows* self = nullptr;
+        CClientRows rows(platform, window,
+                         {[&](const RowTexts& t) {
+                              running = self->Running();
+                              window.AddRow(++next, t);
+                              return next;
+                          },
+                          [&](int id) { window.PlayWaveResource(id); },
+                          [](const QHostAddress& d) {
+                              return QStringLiteral("no route to ") + d.toString();
+                          }});
+        self = &rows;
+        platform.clock().onTimeout = [&](int id) { rows.OnTimer(id); };
+        TftpClient::Request r;
+        r.server = kDevice;
+        r.remoteName = "cfg";
+        r.local = {dir.path(), "cfg"};
+        r.waitSeconds = 5;
+        rows.Start(r, QStringLiteral("cfg"));
+        QCOMPARE(running, 1);
+        QCOMPARE(window.last().texts.info, QStringLiteral("Waiting for the device (5 s left)...."));
+        platform.clock().advance(2000);
+        QCOMPARE(window.last().texts.info, QStringLiteral("Waiting for the device (3 s left)...."));
+        QCOMPARE(int(window.last().state), int(ROW_ACTIVE));
+        platform.clock().advance(4000);
+        QCOMPARE(window.last().texts.info, QStringLiteral("Device not answering: no route to 198.51.100.7"));
+        QCOMPARE(rows.Running(), 0);
+
+        rows.Start(r, QStringLiteral("cfg"));
+        platform.net.deliver(0, data(1, QByteArray(512, 'c')), kDevice, kTid);
+        QCOMPARE(rows.Running(), 1);
+        rows.Close();
+        QCOMPARE(platform.net.sent.last().data.left(4), QByteArray("\0\5\0\0", 4));
+        QCOMPARE(window.last().texts.info, QStringLiteral("Ended with the program"));
+        QCOMPARE(int(window.last().state), int(ROW_FAILED));
+        QCOMPARE(rows.Running(), 0);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList());
     }
 };
 

@@ -1,4 +1,5 @@
 #include "DeviceTransferCommand.h"
+#include "ui/dialogs/DeviceTransferDlg.h"
 #include "DialogFixture.h"
 #include "ModalDriver.h"
 
@@ -9,6 +10,8 @@
 #include <QLineEdit>
 #include <QDir>
 #include <QMessageBox>
+#include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 
 // Send to Device and Fetch from Device, from the dialog to the row: what the user typed
@@ -69,6 +72,73 @@ private slots:
         QCOMPARE(row.file, rowFile);
         QCOMPARE(settings.value(QStringLiteral("Client/recentDevices")).toStringList(),
                  (QStringList{QStringLiteral("127.0.0.1"), QStringLiteral("10.0.0.2")}));
+    }
+
+    // Enter in any field is OK at once, the first time (an editable combo used to take
+    // the first one for itself); a fetch over an existing file asks, No by default, and
+    // a missing file to send is named as missing.
+    void enterAndExistingFile_data() {
+        QTest::addColumn<bool>("put");
+        QTest::addColumn<QString>("field"); // where Enter is pressed
+        QTest::addColumn<QString>("local"); // "new", "exists", "missing"
+        QTest::addColumn<int>("answer");    // to the question; 0: none expected
+        QTest::addColumn<bool>("accepted");
+        QTest::addColumn<QString>("said");  // a part of the question or refusal
+        QTest::newRow("Enter in the device") << false << "device" << "new" << 0 << true << "";
+        QTest::newRow("Enter in the name") << false << "remote" << "new" << 0 << true << "";
+        QTest::newRow("send, Enter in the device") << true << "device" << "exists" << 0 << true << "";
+        QTest::newRow("fetch over a file, No") << false << "device" << "exists" << int(QMessageBox::No)
+                                               << false << "exists.\n\nReplace it";
+        QTest::newRow("fetch over a file, Yes") << false << "remote" << "exists" << int(QMessageBox::Yes)
+                                                << true << "exists.\n\nReplace it";
+        QTest::newRow("send of a missing file") << true << "device" << "missing" << int(QMessageBox::Ok)
+                                                << false << "does not exist";
+    }
+    void enterAndExistingFile() {
+        QFETCH(bool, put);
+        QFETCH(QString, field);
+        QFETCH(QString, local);
+        QFETCH(int, answer);
+        QFETCH(bool, accepted);
+        QFETCH(QString, said);
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("cfg.bin"));
+        if (local == QLatin1String("exists")) {
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        }
+        CDeviceTransferDlg dlg(put, dir.path(), {QStringLiteral("10.0.0.2")});
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowActive(&dlg));
+        auto* device = dlg.findChild<QComboBox*>(QStringLiteral("deviceCombo"));
+        auto* remote = dlg.findChild<QLineEdit*>(QStringLiteral("remoteEdit"));
+        auto* localEdit = dlg.findChild<QLineEdit*>(QStringLiteral("localEdit"));
+        QVERIFY(device && remote && localEdit);
+        QTest::keyClicks(remote, QStringLiteral("cfg.bin"));
+        if (put)
+            localEdit->setText(file);
+        QWidget* target = field == QLatin1String("device") ? static_cast<QWidget*>(device->lineEdit()) : remote;
+        target->setFocus();
+        QString heard;
+        int asked = 0;
+        QTimer answerer;
+        connect(&answerer, &QTimer::timeout, &answerer, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                heard = box->text();
+                ++asked;
+                box->button(answer ? QMessageBox::StandardButton(answer) : QMessageBox::Ok)->click();
+            }
+        });
+        answerer.start(10);
+        QTest::keyClick(target, Qt::Key_Return);
+        QTRY_VERIFY(!dlg.isVisible() || asked > 0 || !accepted);
+        answerer.stop();
+        QCOMPARE(asked, answer ? 1 : 0);
+        QVERIFY2(heard.contains(said), qPrintable(heard));
+        QCOMPARE(dlg.result() == QDialog::Accepted, accepted);
+        QCOMPARE(dlg.isVisible(), !accepted);
+        if (accepted)
+            QCOMPARE(dlg.Request().server, QHostAddress(QStringLiteral("10.0.0.2")));
     }
 
     // A bad entry is named and the dialog stays open; Cancel then starts nothing. A bare

@@ -8,6 +8,8 @@
 #include "WaveSound.h"
 #include "WindowTitle.h"
 #include "ZAZO_DizeView.h"
+#include "TransferLog.h"
+#include "engine/client/ClientRequest.h"
 
 #include <QCheckBox>
 #include "TransferFilter.h"
@@ -50,6 +52,7 @@ private slots:
     void sortByClickingAColumn();
     void filterRememberedAndCounted();
     void columnChooserRemembered();
+    void deviceTransferGuardedLikeServerOnes();
 
 private:
     void StartOneDownload(TftpTestClient& client);
@@ -672,6 +675,66 @@ void TestFrame::notificationsWhileHidden() {
     QCoreApplication::processEvents();
     QCOMPARE(shown.size(), 2);
     QVERIFY(!m_store->store->Notifications());
+}
+
+// Send to Device waiting for a device that is not there yet: a transfer in progress
+// like the server's, for Exit (Ctrl+Q asks), Abort (offered) and Clear (not offered);
+// Exit tells the device and the row ends in words of its own.
+void TestFrame::deviceTransferGuardedLikeServerOnes() {
+    CMainFrame& f = *m_frame;
+    f.show();
+    QVERIFY(QTest::qWaitForWindowActive(&f));
+    QUdpSocket device; // listens, never answers
+    QVERIFY(device.bind(QHostAddress::LocalHost, 0));
+    QFile file(m_store->WorkFile(QStringLiteral("fw.bin")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("firmware");
+    file.close();
+    TftpClient::Request r;
+    r.put = true;
+    r.server = QHostAddress::LocalHost;
+    r.port = device.localPort();
+    r.remoteName = "fw.bin";
+    r.local = TftpClient::LocalPath(file.fileName());
+    r.waitSeconds = 60;
+    f.View()->Engine().StartClient(r, QStringLiteral("fw.bin"));
+    QVERIFY_SOON(f.View()->ActiveTransfers() == 1);
+    QVERIFY_SOON(f.Action(CMainFrame::Abort)->isEnabled());
+    QVERIFY(!f.Action(CMainFrame::Clear)->isEnabled());
+    {
+        ModalAnswer cancel(QMessageBox::Cancel);
+        f.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&f));
+        QTest::keyClick(f.View(), Qt::Key_Q, Qt::ControlModifier);
+        QCOMPARE(cancel.answered, 1);
+        QVERIFY(cancel.text.startsWith(QStringLiteral("Transfers are in progress.")));
+        QVERIFY(f.isVisible());
+    }
+    // The device answers at last (its transfer port learnt), then the user exits.
+    QVERIFY(SpinUntil([&] { return device.hasPendingDatagrams(); }));
+    const QNetworkDatagram request = device.receiveDatagram();
+    QUdpSocket tid;
+    QVERIFY(tid.bind(QHostAddress::LocalHost, 0));
+    tid.writeDatagram(QByteArray("\0\4\0\0", 4), QHostAddress::LocalHost, quint16(request.senderPort()));
+    QVERIFY(SpinUntil([&] { return tid.hasPendingDatagrams(); })); // DATA 1
+    tid.receiveDatagram();
+    {
+        ModalAnswer ok(QMessageBox::Ok);
+        f.Action(CMainFrame::Exit)->trigger();
+        QCOMPARE(ok.answered, 1);
+    }
+    m_frame.reset();
+    QVERIFY(SpinUntil([&] { return tid.hasPendingDatagrams(); }));
+    const QByteArray error = tid.receiveDatagram().data();
+    QCOMPARE(error.left(4), QByteArray("\0\5\0\0", 4));
+    // The transfer log's last word on the row is its end, not ACTIVE.
+    QFile log(CTransferLog::DefaultPath());
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QByteArray last;
+    for (const QByteArray& line : log.readAll().split('\n'))
+        if (line.contains("fw.bin"))
+            last = line;
+    QVERIFY2(last.contains("Ended with the program") && !last.contains("ACTIVE"), last.constData());
 }
 
 QTEST_MAIN(TestFrame)

@@ -4,7 +4,10 @@
 #include "engine/tftp/TftpPacket.h"
 #include "ui_DeviceTransferDlg.h"
 
+#include <QAbstractItemView>
+#include <QCompleter>
 #include <QDir>
+#include <QKeyEvent>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -20,6 +23,11 @@ CDeviceTransferDlg::CDeviceTransferDlg(bool put, const QString& workingFolder,
     ui->deviceCombo->addItems(recentDevices);
     ui->deviceCombo->setCurrentIndex(recentDevices.isEmpty() ? -1 : 0);
     ui->deviceCombo->lineEdit()->setPlaceholderText(QStringLiteral("192.168.1.1"));
+    // An editable combo keeps the first Enter for itself (to add its text to the list),
+    // and OK needed a second one: Enter there is OK at once, as in every other field.
+    // The recent devices are kept by the command instead.
+    ui->deviceCombo->setInsertPolicy(QComboBox::NoInsert);
+    ui->deviceCombo->lineEdit()->installEventFilter(this);
     ui->remoteEdit->setPlaceholderText(put ? QStringLiteral("firmware.bin") : QStringLiteral("startup-config"));
     ui->localEdit->setPlaceholderText(put ? QStringLiteral("The file to send")
                                           : QDir(workingFolder).filePath(QStringLiteral("NAME")));
@@ -42,6 +50,19 @@ CDeviceTransferDlg::CDeviceTransferDlg(bool put, const QString& workingFolder,
 }
 
 CDeviceTransferDlg::~CDeviceTransferDlg() = default;
+
+bool CDeviceTransferDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == ui->deviceCombo->lineEdit() && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        const QCompleter* completer = ui->deviceCombo->completer();
+        const bool choosing = completer && completer->popup() && completer->popup()->isVisible();
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && !choosing) {
+            accept();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
 
 QString CDeviceTransferDlg::Device() const { return ui->deviceCombo->currentText().trimmed(); }
 
@@ -96,9 +117,21 @@ void CDeviceTransferDlg::accept() {
         ui->localEdit->setText(QDir(m_strFolder).filePath(QFileInfo(remote).fileName()));
     const QFileInfo local(LocalFile());
     if (m_bPut && !local.isFile())
-        return (void)Refuse(ui->localEdit, QStringLiteral("Choose the file to send."));
+        return (void)Refuse(ui->localEdit, TftpClient::NotAFileText(local.filePath()));
     if (!m_bPut && (local.fileName().isEmpty() || !local.absoluteDir().exists()))
         return (void)Refuse(ui->localEdit, QStringLiteral("Choose a file in an existing folder."));
+    // A fetch replaces a file only when the user says so; No is the default.
+    if (!m_bPut && local.exists()) {
+        QMessageBox box(QMessageBox::Question, windowTitle(),
+                        QStringLiteral("%1 exists.\n\nReplace it with the device's file once that "
+                                       "is complete?").arg(QDir::toNativeSeparators(local.absoluteFilePath())),
+                        QMessageBox::Yes | QMessageBox::No, this);
+        box.setDefaultButton(QMessageBox::No);
+        if (box.exec() != QMessageBox::Yes) {
+            ui->localEdit->setFocus();
+            return;
+        }
+    }
     r.local = TftpClient::LocalPath(local.absoluteFilePath());
     bool ok = false;
     const int block = ui->blockCombo->currentText().trimmed().toInt(&ok);

@@ -31,6 +31,9 @@ public:
 public slots:
     void accept() override;
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void OnBrowse();
     void OnRemoteEdited(const QString& name);

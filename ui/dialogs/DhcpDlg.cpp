@@ -1,5 +1,6 @@
 #include "ui/dialogs/DhcpDlg.h"
 
+#include "engine/client/Reachability.h"
 #include "engine/dhcp/DhcpValues.h"
 #include "engine/dhcp/LeaseTable.h"
 #include "settings/SettingsStore.h"
@@ -171,9 +172,7 @@ QString CDhcpDlg::SuggestedAddress(const QString& poolFirst, const QString& pool
 }
 
 QString CDhcpDlg::NmcliCommand(const QString& device, const QString& address) {
-    return QStringLiteral("nmcli connection add type ethernet ifname %1 con-name \"Vantrel "
-                          "direct link\" ipv4.method manual ipv4.addresses %2")
-        .arg(device, address);
+    return TftpClient::NmcliAddressCommand(device, address);
 }
 
 const LinkChoice* CDhcpDlg::Find(const QString& name) const {
