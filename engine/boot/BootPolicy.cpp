@@ -1,6 +1,7 @@
 #include "engine/boot/BootPolicy.h"
 
 #include "engine/boot/BootMenu.h"
+#include "engine/platform/NormalAddress.h"
 
 #include <QFile>
 #include <QUrl>
@@ -99,3 +100,46 @@ Choice Choose(Service service, const Client& client, const Settings& s, const QH
 }
 
 } // namespace BootPolicy
+
+QString DhcpLink::describe() const {
+    return QStringLiteral("%1 (%2)").arg(device, address.toString());
+}
+
+DhcpLink FindDhcpLink(const QString& name, const QHostAddress& listen,
+                      const QList<NetInterface>& interfaces, DhcpStatus* wait) {
+    const bool any = IsAnyAddress(listen);
+    *wait = {};
+    wait->state = DhcpStatus::State::NoAddress;
+    wait->device = name;
+    wait->address = name.isEmpty() && !any ? listen.toString() : QString();
+    for (const NetInterface& i : interfaces) {
+        if (!name.isEmpty() && i.name != name)
+            continue;
+        if (name.isEmpty() && any && (!i.up || i.loopback))
+            continue;
+        for (qsizetype k = 0; k < i.addresses.size(); ++k) {
+            const QHostAddress& a = i.addresses[k];
+            if (a.protocol() != QAbstractSocket::IPv4Protocol)
+                continue;
+            if (name.isEmpty() && !any && !a.isEqual(listen, QHostAddress::ConvertV4MappedToIPv4))
+                continue;
+            if (!i.up) { // the interface holding it, or the one named
+                *wait = {};
+                wait->state = DhcpStatus::State::LinkDown;
+                wait->device = i.name;
+                return {};
+            }
+            return {i.name, a, i.prefixLength(k)};
+        }
+        if (!name.isEmpty()) {
+            if (!i.up)
+                wait->state = DhcpStatus::State::LinkDown;
+            return {};
+        }
+    }
+    if (!name.isEmpty()) {
+        wait->state = DhcpStatus::State::LinkDown;
+        wait->present = false;
+    }
+    return {};
+}

@@ -3,7 +3,9 @@
 #include "engine/boot/DhcpPacket.h"
 #include "engine/boot/SecureBootChain.h"
 #include "engine/config/EngineSettings.h"
+#include "engine/platform/Platform.h"
 #include "engine/server/Admission.h"
+#include "engine/server/ServerWindow.h"
 
 #include <QHostAddress>
 #include <QString>
@@ -68,3 +70,21 @@ Choice Choose(Service service, const Client& client, const Settings& settings,
 QString MenuScript(const QStringList& listing, const QString& mac);
 
 } // namespace BootPolicy
+
+// The one choice of interface, for our DHCP server, the boot offers and the DHCP dialog
+// alike (an interface counts as up as NetInterface::CountsUp says).
+// The link the server lives on: its interface, our IPv4 address there and its prefix.
+struct DhcpLink {
+    QString device;
+    QHostAddress address;
+    int prefixLength = 0;
+    // "eth1 (192.0.2.10)".
+    QString describe() const;
+    bool operator==(const DhcpLink&) const = default;
+};
+// The interface named, or for an empty name the one holding `listen` (for a listener on
+// every address the first that is up, not loopback, with an IPv4 address), among
+// `interfaces`. Empty device, with *wait saying what is missing (LinkDown, NoAddress),
+// while it is not there, is down, or has no IPv4 address.
+DhcpLink FindDhcpLink(const QString& name, const QHostAddress& listen,
+                      const QList<NetInterface>& interfaces, DhcpStatus* wait);

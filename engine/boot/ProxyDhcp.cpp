@@ -1,7 +1,6 @@
 #include "engine/boot/ProxyDhcp.h"
 
 #include "engine/boot/BootPolicy.h"
-#include "engine/dhcp/DhcpServer.h"
 #include "engine/server/ServiceContext.h"
 
 

@@ -26,21 +26,6 @@ struct DhcpOptions {
     bool operator==(const DhcpOptions&) const = default;
 };
 
-// The link the server lives on: its interface, our IPv4 address there and its prefix.
-struct DhcpLink {
-    QString device;
-    QHostAddress address;
-    int prefixLength = 0;
-    // "eth1 (192.0.2.10)".
-    QString describe() const;
-    bool operator==(const DhcpLink&) const = default;
-};
-// The interface named, or for an empty name the one holding `listen` (for a listener on
-// every address the first that is up, not loopback, with an IPv4 address), among
-// `interfaces`. Empty device, with *wait saying what is missing (LinkDown, NoAddress),
-// while it is not there, is down, or has no IPv4 address.
-DhcpLink FindDhcpLink(const QString& name, const QHostAddress& listen,
-                      const QList<NetInterface>& interfaces, DhcpStatus* wait);
 
 // What the server needs of the engine around it, and nothing more.
 struct DhcpContext {

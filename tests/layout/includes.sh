@@ -23,7 +23,7 @@ engine/server            engine/tftp/ engine/files/ engine/platform/ engine/conf
 engine/http              engine/server/ServiceContext.h engine/server/Admission.h engine/server/ServerWindow.h engine/files/ engine/platform/ engine/tftp/ engine/config/
 engine/boot/DhcpPacket
 engine/boot              engine/server/ServiceContext.h engine/server/Admission.h engine/server/ServerWindow.h engine/files/ engine/platform/ engine/config/
-engine/dhcp              engine/boot/DhcpPacket.h engine/platform/ engine/server/ServerWindow.h engine/config/
+engine/dhcp              engine/boot/DhcpPacket.h engine/boot/BootPolicy.h engine/tftp/TftpPacket.h engine/platform/ engine/server/ServerWindow.h engine/config/
 engine/client            engine/tftp/ engine/platform/
 engine/firewall
 engine/host              engine/

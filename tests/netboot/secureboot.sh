@@ -10,6 +10,9 @@
 #             neutral rows. (Over HTTP it cannot: that GRUB has no http built in and
 #             loads no module under Secure Boot; it asks for http.mod.)
 #   unsigned  the same firmware offered unsigned iPXE (snponly.efi): it must refuse it.
+#   dhcp      the chain again, with dnsmasq gone: our own DHCP server gives the address
+#             and the boot file, with SecureBootChain=1 and the UEFI field left empty
+#             (the shim is what the boot policy then names).
 # shim-signed, shim-helpers-amd64-signed and grub-efi-amd64-signed are never installed
 # (their scripts touch this machine's boot): the signed files are taken from the
 # installed packages when present, else unpacked from `apt-get download`ed packages.
@@ -65,7 +68,7 @@ if [ "${1:-}" != --inside ]; then
         rm -rf "$work"
         skip "the signed shim and GRUB are neither installed nor downloadable"
     fi
-    timeout -k 10 $((2 * CASE_TIMEOUT + 60)) unshare -n bash "$0" --inside "$server" "$work"
+    timeout -k 10 $((3 * CASE_TIMEOUT + 60)) unshare -n bash "$0" --inside "$server" "$work"
     rc=$?
     rm -rf "$work"
     exit $rc
@@ -229,6 +232,32 @@ if [ $result = PASS ]; then
     note+="firmware: Access Denied"
 fi
 finish_case "Secure Boot refuses iPXE"
+
+# 3. The chain through our own DHCP server: nobody else answers on the link.
+kill "$(cat "$work/dnsmasq.pid")" 2>/dev/null
+rm -f "$work/dnsmasq.pid"
+ip addr del $DNSMASQ_IP/24 dev tap0
+printf '[WorkingDir]\nDirName=%s\n[Dhcp]\nEnabled=1\nPoolFirst=198.51.100.100\nPoolLast=198.51.100.120\n[Boot]\nBootFileUefi=\nSecureBootChain=1\n' \
+    "$root" >"$work/dhcp.ini"
+HOME=$work/home XDG_CONFIG_HOME=$work/home/xdg XDG_DATA_HOME=$work/home/data "$server" \
+    --headless --address $SERVER_IP --port 69 --settings "$work/dhcp.ini" \
+    >"$work/dhcp.out" 2>"$work/dhcp.err" &
+server_pid=$!
+pids+=("$server_pid")
+for _ in $(seq 100); do
+    grep -q '^dhcp on' "$work/dhcp.out" && break
+    sleep 0.1
+done
+grep '^dhcp on' "$work/dhcp.out" || fail_setup "dhcp: our DHCP server did not start"
+sleep 4.5 # it asks the link before its first answer
+run_case dhcp 3 'serial_has SECUREBOOT-TFTP-READ'
+server_stop
+if [ $result = PASS ]; then
+    for f in shimx64.efi grubx64.efi; do sent $f || { result=FAIL; note+="$f not sent; "; }; done
+    rows | grep DHCP | grep -q 'shimx64.efi' ||
+        note+="(no DHCP row names shimx64.efi) "
+fi
+finish_case "Secure Boot via our DHCP"
 
 echo
 printf '%-26s %-5s %5s  %s\n' case result secs note
