@@ -130,17 +130,21 @@ EOF
 dnsmasq --conf-file="$work/dnsmasq.conf" || fail_setup "dnsmasq did not start"
 
 server_pid=
-server_start() { # CASE BOOT_KEYS: the server offering boots, its rows in CASE.out
-    printf '[WorkingDir]\nDirName=%s\n[Boot]\nProxyDhcp=1\n%b' "$root" "$2" >"$work/$1.ini"
-    HOME=$work/home XDG_CONFIG_HOME=$work/home/xdg "$server" --headless --address $SERVER_IP \
-        --port 69 --settings "$work/$1.ini" >"$work/$1.out" 2>"$work/$1.err" &
+# server_start CASE KEYS [FIRST_LINE]: the server with KEYS after its folder (the boot
+# offers by default), its rows in CASE.out; waits for a line matching FIRST_LINE.
+server_start() {
+    printf '[WorkingDir]\nDirName=%s\n%b' "$root" "$2" >"$work/$1.ini"
+    HOME=$work/home XDG_CONFIG_HOME=$work/home/xdg XDG_DATA_HOME=$work/home/data "$server" \
+        --headless --address $SERVER_IP --port 69 --settings "$work/$1.ini" \
+        >"$work/$1.out" 2>"$work/$1.err" &
     server_pid=$!
     pids+=("$server_pid")
+    local first=${3:-^boot offers}
     for _ in $(seq 100); do
-        grep -q '^boot offers' "$work/$1.out" && break
+        grep -qi "$first" "$work/$1.out" && break
         sleep 0.1
     done
-    grep '^boot offers' "$work/$1.out" || fail_setup "$1: no boot offers"
+    grep -i "$first" "$work/$1.out" || fail_setup "$1: no line like '$first'"
 }
 server_stop() {
     kill "$server_pid" 2>/dev/null
@@ -205,7 +209,7 @@ check() { # CHECK_COMMAND...: a failed check fails the case; its output joins th
 }
 
 # 1. The signed chain, from the boot offers' Secure Boot preset.
-server_start chain 'BootFileUefi=shimx64.efi\nSecureBootChain=1\n'
+server_start chain '[Boot]\nProxyDhcp=1\nBootFileUefi=shimx64.efi\nSecureBootChain=1\n'
 run_case chain 1 'serial_has SECUREBOOT-TFTP-READ'
 server_stop
 if [ $result = PASS ]; then
@@ -222,7 +226,7 @@ rows | awk -F'\t' '{print "  " $3 "\t" $5 "\t" $NF}'
 finish_case "Secure Boot shim+GRUB"
 
 # 2. Unsigned iPXE offered to the same firmware: refused, nothing fetched after it.
-server_start unsigned 'BootFileUefi=snponly.efi\n'
+server_start unsigned '[Boot]\nProxyDhcp=1\nBootFileUefi=snponly.efi\n'
 run_case unsigned 2 'serial_has "Access Denied"'
 server_stop
 if [ $result = PASS ]; then
@@ -239,20 +243,9 @@ rm -f "$work/dnsmasq.pid"
 # Our address alone on the link; the primary address takes its secondaries with it.
 ip addr flush dev tap0
 ip addr add $SERVER_IP/24 dev tap0
-printf '[WorkingDir]\nDirName=%s\n[Dhcp]\nEnabled=1\nPoolFirst=198.51.100.100\nPoolLast=198.51.100.120\n[Boot]\nBootFileUefi=\nSecureBootChain=1\n' \
-    "$root" >"$work/dhcp.ini"
-HOME=$work/home XDG_CONFIG_HOME=$work/home/xdg XDG_DATA_HOME=$work/home/data "$server" \
-    --headless --address $SERVER_IP --port 69 --settings "$work/dhcp.ini" \
-    >"$work/dhcp.out" 2>"$work/dhcp.err" &
-server_pid=$!
-pids+=("$server_pid")
 # tap0 has no carrier until QEMU opens it: the DHCP server waits for the link, then asks
 # it for another server for 4 s before its first answer (the firmware asks again).
-for _ in $(seq 100); do
-    grep -qi '^dhcp' "$work/dhcp.out" && break
-    sleep 0.1
-done
-grep -i '^dhcp' "$work/dhcp.out" || fail_setup "dhcp: our DHCP server said nothing"
+server_start dhcp '[Dhcp]\nEnabled=1\nPoolFirst=198.51.100.100\nPoolLast=198.51.100.120\n[Boot]\nBootFileUefi=\nSecureBootChain=1\n' '^dhcp'
 run_case dhcp 3 'serial_has SECUREBOOT-TFTP-READ'
 server_stop
 if [ $result = PASS ]; then
