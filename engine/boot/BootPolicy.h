@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/boot/DhcpPacket.h"
+#include "engine/bootp/DhcpPacket.h"
 #include "engine/boot/SecureBootChain.h"
 #include "engine/config/EngineSettings.h"
 #include "engine/platform/Platform.h"

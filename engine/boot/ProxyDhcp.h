@@ -1,7 +1,7 @@
 #pragma once
 
 #include "engine/boot/BootClients.h"
-#include "engine/boot/DhcpPacket.h"
+#include "engine/bootp/DhcpPacket.h"
 #include "engine/platform/Platform.h"
 
 #include <QHash>

@@ -1,5 +1,6 @@
 #include "engine/client/ClientRequest.h"
 
+#include "engine/bootp/AddressText.h"
 #include "engine/tftp/Options.h"
 #include "engine/tftp/TftpPacket.h"
 
@@ -39,15 +40,8 @@ bool looksNumeric(const QString& text) {
 
 // Four parts of 0 to 255: the only number taken as a device's IPv4 address.
 bool isDottedQuad(const QString& text) {
-    const QStringList parts = text.split(QLatin1Char('.'));
-    if (parts.size() != 4)
-        return false;
-    for (const QString& part : parts) {
-        bool ok = false;
-        if (part.isEmpty() || part.size() > 3 || part.toInt(&ok) > 255 || !ok)
-            return false;
-    }
-    return true;
+    quint32 v4 = 0;
+    return Dhcp::ParseAddress(text, &v4);
 }
 } // namespace
 

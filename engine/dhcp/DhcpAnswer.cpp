@@ -1,11 +1,8 @@
 #include "engine/dhcp/DhcpAnswer.h"
 
-#include <cstring>
-
 namespace Dhcp {
 
 namespace {
-constexpr quint8 kCookie[4] = {99, 130, 83, 99};
 enum : quint8 {
     OptSubnetMask = 1, OptRouter = 3, OptDns = 6, OptBroadcast = 28, OptRequestedIp = 50,
     OptLeaseTime = 51, OptRenewal = 58, OptRebinding = 59, OptClientId = 61, OptTftpServer = 66,
@@ -20,36 +17,6 @@ QByteArray Addresses(const QList<quint32>& list) {
 }
 
 QByteArray Seconds(qint64 s) { return IpBytes(quint32(qBound<qint64>(0, s, 0xfffffffe))); }
-
-// The reply's fixed part: BOOTREPLY, the client's xid, flags, giaddr and chaddr.
-QByteArray Header(const Packet& request, quint32 ciaddr, quint32 yiaddr, quint32 siaddr,
-                  const QByteArray& file) {
-    QByteArray out(kOptionsAt, '\0');
-    out[0] = 2;
-    out[1] = char(request.htype);
-    out[2] = char(request.hlen);
-    Put32(out, 4, request.xid);
-    out[10] = char(request.flags >> 8);
-    out[11] = char(request.flags);
-    Put32(out, 12, ciaddr);
-    Put32(out, 16, yiaddr);
-    Put32(out, 20, siaddr);
-    Put32(out, 24, request.giaddr);
-    std::memcpy(out.data() + 28, request.chaddr.constData(),
-                size_t(qMin<qsizetype>(16, request.chaddr.size())));
-    if (file.size() < kFileSize)
-        std::memcpy(out.data() + 108, file.constData(), size_t(file.size()));
-    std::memcpy(out.data() + kFixedSize, kCookie, 4);
-    return out;
-}
-
-QByteArray Finish(QByteArray out) {
-    out.append(char(OptEnd));
-    // BOOTP clients and some firmware drop replies shorter than BOOTP's 300 bytes.
-    if (out.size() < 300)
-        out.append(QByteArray(300 - out.size(), '\0'));
-    return out;
-}
 
 // The options every reply with a network configuration carries.
 void AddNetwork(QByteArray& out, const ServerConfig& config, const QByteArray& file) {
@@ -200,11 +167,11 @@ Reply Answer(const Packet& request, const ServerConfig& config, CLeaseTable& lea
             return r;
         r.address = request.ciaddr;
         const QByteArray file = TakeBootFile(r, BootFileFor(request, config, leases.Host(mac)));
-        QByteArray out = Header(request, request.ciaddr, 0, config.server, file);
+        QByteArray out = StartReply(request, request.ciaddr, 0, config.server, file);
         AddOption(out, OptMessageType, QByteArray(1, char(ACK)));
         AddOption(out, OptServerId, IpBytes(config.server));
         AddNetwork(out, config, file);
-        r.bytes = Finish(out);
+        r.bytes = EndMessage(out);
         Route(r, request, false, 0);
         r.info = QStringLiteral("Informed %1").arg(AddressText(request.ciaddr)) + r.bootProblem;
         return r;
@@ -229,10 +196,10 @@ Reply Answer(const Packet& request, const ServerConfig& config, CLeaseTable& lea
         if (pick.outcome == CLeaseTable::Outcome::Wrong) {
             // INIT-REBOOT of an address on another network, or one that is not the
             // client's: it must start over (RFC 2131 4.3.2).
-            QByteArray out = Header(request, 0, 0, 0, {});
+            QByteArray out = StartReply(request, 0, 0, 0, {});
             AddOption(out, OptMessageType, QByteArray(1, char(NAK)));
             AddOption(out, OptServerId, IpBytes(config.server));
-            r.bytes = Finish(out);
+            r.bytes = EndMessage(out);
             Route(r, request, true, 0);
             r.address = wanted;
             return refuse(SameNetwork(wanted, config)
@@ -259,7 +226,7 @@ Reply Answer(const Packet& request, const ServerConfig& config, CLeaseTable& lea
 
     const BootPolicy::Choice choice = BootFileFor(request, config, pick.host);
     const QByteArray file = TakeBootFile(r, choice);
-    QByteArray out = Header(request, 0, pick.address, config.server, file);
+    QByteArray out = StartReply(request, 0, pick.address, config.server, file);
     if (type != 0) {
         AddOption(out, OptMessageType, QByteArray(1, char(replyType)));
         AddOption(out, OptServerId, IpBytes(config.server));
@@ -269,7 +236,7 @@ Reply Answer(const Packet& request, const ServerConfig& config, CLeaseTable& lea
             AddOption(out, OptVendorClass, "HTTPClient");
     }
     AddNetwork(out, config, file);
-    r.bytes = Finish(out);
+    r.bytes = EndMessage(out);
     Route(r, request, false, pick.address);
     const QString at = AddressText(pick.address);
     if (type == 0)

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "engine/boot/BootPolicy.h"
-#include "engine/boot/DhcpPacket.h"
+#include "engine/bootp/DhcpPacket.h"
 #include "engine/dhcp/LeaseTable.h"
 
 #include <QByteArray>

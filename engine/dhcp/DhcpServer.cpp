@@ -116,19 +116,16 @@ void CDhcpServer::SendProbe() {
     m_otherServer.clear();
     m_waiting = true;
     m_probeAtMs = m_ctx.platform->timers().elapsedMs();
-    QByteArray out(kOptionsAt, '\0');
-    out[0] = 1;
-    out[1] = 1;
-    out[2] = 6;
-    Put32(out, 4, m_probeXid);
-    out[10] = char(0x80); // answer by broadcast: we hold no address for the made-up MAC
-    std::copy(m_probeMac.begin(), m_probeMac.end(), out.begin() + 28);
-    const char cookie[4] = {99, char(130), 83, 99};
-    std::copy(cookie, cookie + 4, out.begin() + kFixedSize);
+    Packet fields;
+    fields.htype = 1;
+    fields.hlen = 6;
+    fields.xid = m_probeXid;
+    fields.flags = 0x8000; // answer by broadcast: we hold no address for the made-up MAC
+    fields.chaddr = m_probeMac;
+    QByteArray out = StartMessage(BOOTREQUEST, fields);
     AddOption(out, OptMessageType, QByteArray(1, char(DISCOVER)));
     AddOption(out, 55, QByteArray("\x01\x03\x06", 3));
-    out.append(char(OptEnd));
-    out.append(QByteArray(qMax<qsizetype>(0, 300 - out.size()), '\0'));
+    out = EndMessage(out);
     m_clientSocket->writeDatagram(out.constData(), out.size(), QHostAddress(QHostAddress::Broadcast),
                                   kServerPort);
     m_ctx.platform->timers().start(m_ctx.timerId, kProbeWaitMs);

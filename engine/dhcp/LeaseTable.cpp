@@ -8,45 +8,6 @@
 
 namespace Dhcp {
 
-QString MacText(const Mac& mac) {
-    QStringList parts;
-    for (const char c : mac)
-        parts.append(QStringLiteral("%1").arg(uchar(c), 2, 16, QLatin1Char('0')));
-    return parts.join(QLatin1Char(':'));
-}
-
-Mac ParseMac(const QString& text) {
-    const QStringList parts = text.split(QRegularExpression(QStringLiteral("[:-]")));
-    if (parts.size() != 6)
-        return {};
-    Mac mac;
-    for (const QString& part : parts) {
-        bool ok = false;
-        const uint byte = part.toUInt(&ok, 16);
-        if (!ok || part.size() != 2 || byte > 255)
-            return {};
-        mac.append(char(byte));
-    }
-    return mac;
-}
-
-QString AddressText(quint32 address) { return QHostAddress(address).toString(); }
-
-quint32 ParseAddress(const QString& text) {
-    const QStringList parts = text.split(QLatin1Char('.'));
-    if (parts.size() != 4)
-        return 0;
-    quint32 out = 0;
-    for (const QString& part : parts) {
-        bool ok = false;
-        const uint n = part.toUInt(&ok, 10);
-        if (!ok || n > 255 || part.isEmpty() || part.size() > 3)
-            return 0;
-        out = out << 8 | n;
-    }
-    return out;
-}
-
 HostsParse ParseHostsFile(const QByteArray& text, quint32 ours) {
     HostsParse out;
     QHash<Mac, int> lineOfMac;

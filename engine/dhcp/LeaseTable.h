@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/bootp/AddressText.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QList>
@@ -10,15 +12,6 @@
 // only: no socket, no clock, no file. Times are seconds since the epoch, handed in by
 // the caller, so a test moves them as it likes and a restart keeps them.
 namespace Dhcp {
-
-// A hardware address as sent (chaddr's first hlen bytes); "52:54:00:12:34:56" in text.
-using Mac = QByteArray;
-QString MacText(const Mac& mac);
-// "52:54:00:12:34:56" or "52-54-00-12-34-56", any case; empty for anything else.
-Mac ParseMac(const QString& text);
-QString AddressText(quint32 address);
-// A dotted IPv4 address; 0 for anything else.
-quint32 ParseAddress(const QString& text);
 
 // A HostsFile line: a fixed address and that host's own boot file (may be empty).
 struct FixedHost {

@@ -1,4 +1,4 @@
-#include "engine/boot/DhcpPacket.h"
+#include "engine/bootp/DhcpPacket.h"
 #include "EngineFixture.h"
 
 #include <QtTest>

@@ -1,5 +1,5 @@
 #include "EngineFixture.h"
-#include "engine/boot/DhcpPacket.h"
+#include "engine/bootp/DhcpPacket.h"
 #include "engine/dhcp/DhcpServer.h"
 #include "engine/platform/LinkEvents.h"
 

@@ -1,7 +1,7 @@
 // The DHCP codec on a datagram as it reaches port 67 or 4011: reading it (with and
 // without plain BOOTP), classifying the client, and the answer built from what was
 // read, which must read back with the same transaction, hardware address and boot file.
-#include "engine/boot/DhcpPacket.h"
+#include "engine/bootp/DhcpPacket.h"
 
 #include <cstddef>
 #include <cstdint>

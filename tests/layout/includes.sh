@@ -21,15 +21,15 @@ engine/config            engine/tftp/Options.h
 engine/files             engine/platform/
 engine/server            engine/tftp/ engine/files/ engine/platform/ engine/config/
 engine/http              engine/server/ServiceContext.h engine/server/Admission.h engine/server/ServerWindow.h engine/files/ engine/platform/ engine/tftp/ engine/config/
-engine/boot/DhcpPacket
-engine/boot              engine/server/ServiceContext.h engine/server/Admission.h engine/server/ServerWindow.h engine/files/ engine/platform/ engine/config/
-engine/dhcp              engine/boot/DhcpPacket.h engine/boot/BootPolicy.h engine/tftp/TftpPacket.h engine/platform/ engine/server/ServerWindow.h engine/config/
-engine/client            engine/tftp/ engine/platform/
+engine/bootp
+engine/boot              engine/bootp/ engine/server/ServiceContext.h engine/server/Admission.h engine/server/ServerWindow.h engine/files/ engine/platform/ engine/config/
+engine/dhcp              engine/bootp/ engine/boot/BootPolicy.h engine/tftp/TftpPacket.h engine/platform/ engine/server/ServerWindow.h engine/config/
+engine/client            engine/tftp/ engine/platform/ engine/bootp/AddressText.h
 engine/firewall
 engine/host              engine/
 settings                 engine/config/ engine/host/
 feedback                 engine/host/ engine/config/ engine/server/ServerWindow.h
-ui                       feedback/ settings/ engine/host/ engine/config/ engine/server/ServerWindow.h engine/boot/ engine/dhcp/ engine/client/ engine/tftp/ engine/firewall/
+ui                       feedback/ settings/ engine/host/ engine/config/ engine/server/ServerWindow.h engine/bootp/ engine/boot/ engine/dhcp/ engine/client/ engine/tftp/ engine/firewall/
 app                      ui/ feedback/ settings/ engine/host/ engine/config/ engine/server/ServerWindow.h engine/client/ engine/tftp/ engine/platform/FolderFiles.h
 EOF
 )

@@ -1,6 +1,7 @@
 #include "ui/dialogs/ProtocolDlg.h"
 #include "ui_ProtocolDlg.h"
 
+#include "engine/bootp/AddressText.h"
 #include "settings/SettingsStore.h"
 #include "ui/dialogs/ComboAccessible.h"
 
@@ -290,11 +291,9 @@ bool CProtocolDlg::UpdateData(bool save) {
         listen.clear();
     if (!listen.isEmpty()) {
         // Four dotted parts for IPv4, as in Security: QHostAddress also takes "10.1".
-        const QHostAddress address(listen);
-        const auto protocol = address.protocol();
-        const bool good =
-            (protocol == QAbstractSocket::IPv4Protocol && listen.count(QLatin1Char('.')) == 3) ||
-            (protocol == QAbstractSocket::IPv6Protocol && ipv6);
+        quint32 v4 = 0;
+        const bool good = Dhcp::ParseAddress(listen, &v4) ||
+                          (QHostAddress(listen).protocol() == QAbstractSocket::IPv6Protocol && ipv6);
         if (!good)
             return refuse(ui->listenCombo->lineEdit(),
                           ipv6 ? tr("Listen address must be empty or an IPv4 or IPv6 address.")

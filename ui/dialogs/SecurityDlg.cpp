@@ -1,6 +1,7 @@
 #include "ui/dialogs/SecurityDlg.h"
 #include "ui_SecurityDlg.h"
 
+#include "engine/bootp/AddressText.h"
 #include "settings/SettingsStore.h"
 
 #include <QBoxLayout>
@@ -14,8 +15,8 @@ namespace {
 // QHostAddress also takes "10.1" (as 10.0.0.1): a user who typed three parts made a
 // typing error, so IPv4 needs all four.
 bool IsDottedQuad(const QString& text) {
-    return text.count(QLatin1Char('.')) == 3 &&
-           QHostAddress(text).protocol() == QAbstractSocket::IPv4Protocol;
+    quint32 v4 = 0;
+    return Dhcp::ParseAddress(text, &v4);
 }
 } // namespace
 

@@ -1,13 +1,15 @@
 #pragma once
 
+#include "engine/bootp/AddressText.h"
+
 #include <QByteArray>
 #include <QMap>
 #include <QString>
 #include <QtGlobal>
 
-// DHCP as far as a ProxyDHCP needs it (RFC 2131/2132, PXE's proxy mode): reading a
-// client's DISCOVER or REQUEST, telling which kind of boot client sent it, and building
-// the answer that names a boot file and hands out no address.
+// BOOTP and DHCP messages (RFC 951, 2131/2132, PXE's proxy mode), below the boot offers
+// and the DHCP server alike: reading a client's request, telling which kind of boot
+// client sent it, and the one writer of a message's fixed part, cookie and end.
 namespace Dhcp {
 
 constexpr quint16 kServerPort = 67;
@@ -16,6 +18,8 @@ constexpr quint16 kPxePort = 4011;
 constexpr int kFixedSize = 236;           // the BOOTP header before the magic cookie
 constexpr int kOptionsAt = kFixedSize + 4; // after the cookie
 constexpr int kFileSize = 128;
+
+enum Op : quint8 { BOOTREQUEST = 1, BOOTREPLY = 2 };
 
 enum MessageType : quint8 {
     DISCOVER = 1, OFFER = 2, REQUEST = 3, DECLINE = 4, ACK = 5, NAK = 6, RELEASE = 7,
@@ -54,7 +58,18 @@ struct Packet {
 // type, messageType 0; no cookie at all, no options) is read too.
 bool Parse(const char* data, qint64 size, Packet* packet, bool bootp = false);
 
-// Building blocks of a reply (shared with the DHCP server's answers).
+// A message's fixed part and the magic cookie: htype, hlen, xid, flags, the four
+// addresses and chaddr from `fields`, `file` in its field when it fits (else left empty:
+// option 67 carries it). Options follow through AddOption, then EndMessage.
+QByteArray StartMessage(Op op, const Packet& fields, const QByteArray& file = {});
+// The reply to `request` (its xid, flags, giaddr, chaddr) with these addresses.
+QByteArray StartReply(const Packet& request, quint32 ciaddr, quint32 yiaddr, quint32 siaddr,
+                      const QByteArray& file = {});
+// The end option, and zeros up to BOOTP's 300 bytes: BOOTP clients and some firmware
+// drop shorter messages.
+QByteArray EndMessage(QByteArray out);
+
+// Building blocks of a message's options.
 void AddOption(QByteArray& out, quint8 code, const QByteArray& value);
 QByteArray IpBytes(quint32 v);
 void Put32(QByteArray& out, int at, quint32 v);

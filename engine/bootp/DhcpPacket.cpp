@@ -1,6 +1,5 @@
-#include "engine/boot/DhcpPacket.h"
+#include "engine/bootp/DhcpPacket.h"
 
-#include <QStringList>
 #include <cstring>
 
 namespace Dhcp {
@@ -56,11 +55,42 @@ quint32 OptionAddress(const Packet& packet, quint8 code) {
     return v.size() == 4 ? get32(reinterpret_cast<const uchar*>(v.constData())) : 0;
 }
 
-QString Packet::macText() const {
-    QStringList parts;
-    for (int i = 0; i < qMin<int>(hlen, int(chaddr.size())); ++i)
-        parts.append(QStringLiteral("%1").arg(uchar(chaddr[i]), 2, 16, QLatin1Char('0')));
-    return parts.join(QLatin1Char(':'));
+QString Packet::macText() const { return MacText(chaddr.left(qMin<int>(hlen, 16))); }
+
+QByteArray StartMessage(Op op, const Packet& fields, const QByteArray& file) {
+    QByteArray out(kOptionsAt, '\0');
+    out[0] = char(op);
+    out[1] = char(fields.htype);
+    out[2] = char(fields.hlen);
+    Put32(out, 4, fields.xid);
+    out[10] = char(fields.flags >> 8);
+    out[11] = char(fields.flags);
+    Put32(out, 12, fields.ciaddr);
+    Put32(out, 16, fields.yiaddr);
+    Put32(out, 20, fields.siaddr);
+    Put32(out, 24, fields.giaddr);
+    std::memcpy(out.data() + 28, fields.chaddr.constData(),
+                size_t(qMin<qsizetype>(16, fields.chaddr.size())));
+    if (file.size() < kFileSize)
+        std::memcpy(out.data() + 108, file.constData(), size_t(file.size()));
+    std::memcpy(out.data() + kFixedSize, kCookie, 4);
+    return out;
+}
+
+QByteArray StartReply(const Packet& request, quint32 ciaddr, quint32 yiaddr, quint32 siaddr,
+                      const QByteArray& file) {
+    Packet fields = request;
+    fields.ciaddr = ciaddr;
+    fields.yiaddr = yiaddr;
+    fields.siaddr = siaddr;
+    return StartMessage(BOOTREPLY, fields, file);
+}
+
+QByteArray EndMessage(QByteArray out) {
+    out.append(char(OptEnd));
+    if (out.size() < 300)
+        out.append(QByteArray(300 - out.size(), '\0'));
+    return out;
 }
 
 bool Parse(const char* data, qint64 size, Packet* packet, bool bootp) {
@@ -151,21 +181,7 @@ QString KindName(ClientKind kind) {
 }
 
 QByteArray BuildAnswer(const Packet& request, const Answer& answer) {
-    QByteArray out(kOptionsAt, '\0');
-    out[0] = 2; // BOOTREPLY
-    out[1] = char(request.htype);
-    out[2] = char(request.hlen);
-    Put32(out, 4, request.xid);
-    out[10] = char(request.flags >> 8);
-    out[11] = char(request.flags);
-    Put32(out, 12, request.ciaddr);
-    Put32(out, 20, answer.serverAddress);
-    Put32(out, 24, request.giaddr);
-    std::memcpy(out.data() + 28, request.chaddr.constData(), size_t(qMin<qsizetype>(16, request.chaddr.size())));
-    if (answer.bootFile.size() < kFileSize)
-        std::memcpy(out.data() + 108, answer.bootFile.constData(), size_t(answer.bootFile.size()));
-    std::memcpy(out.data() + kFixedSize, kCookie, 4);
-
+    QByteArray out = StartReply(request, request.ciaddr, 0, answer.serverAddress, answer.bootFile);
     AddOption(out, OptMessageType, QByteArray(1, char(answer.messageType)));
     AddOption(out, OptServerId, IpBytes(answer.serverAddress));
     AddOption(out, OptVendorClass, answer.httpClient ? "HTTPClient" : "PXEClient");
@@ -178,11 +194,7 @@ QByteArray BuildAnswer(const Packet& request, const Answer& answer) {
     }
     if (!answer.bootFile.isEmpty())
         AddOption(out, OptBootFile, answer.bootFile);
-    out.append(char(OptEnd));
-    // Some firmware drops BOOTP replies shorter than the classic 300 bytes.
-    if (out.size() < 300)
-        out.append(QByteArray(300 - out.size(), '\0'));
-    return out;
+    return EndMessage(out);
 }
 
 } // namespace Dhcp
