@@ -6,6 +6,14 @@
 
 namespace Dhcp {
 
+namespace {
+// ASCII digits only: QString::toUInt also takes "+1", " 1" and other scripts' digits.
+bool digit(QChar c, bool hex) {
+    const char16_t u = c.unicode();
+    return (u >= '0' && u <= '9') || (hex && ((u >= 'a' && u <= 'f') || (u >= 'A' && u <= 'F')));
+}
+} // namespace
+
 QString MacText(const Mac& mac) {
     QStringList parts;
     for (const char c : mac)
@@ -19,11 +27,9 @@ Mac ParseMac(const QString& text) {
         return {};
     Mac mac;
     for (const QString& part : parts) {
-        bool ok = false;
-        const uint byte = part.toUInt(&ok, 16);
-        if (!ok || part.size() != 2 || byte > 255)
+        if (part.size() != 2 || !digit(part[0], true) || !digit(part[1], true))
             return {};
-        mac.append(char(byte));
+        mac.append(char(part.toUInt(nullptr, 16)));
     }
     return mac;
 }
@@ -39,8 +45,8 @@ bool ParseAddress(const QString& text, quint32* address) {
         if (part.isEmpty() || part.size() > 3)
             return false;
         for (const QChar c : part)
-            if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-                return false; // toUInt would take "+1" and " 1"
+            if (!digit(c, false))
+                return false;
         const uint n = part.toUInt();
         if (n > 255)
             return false;
