@@ -146,6 +146,7 @@ EngineSettings CSettingsStore::LoadEngineSettings() {
     s.dhcpLeaseSeconds = DhcpLeaseSeconds();
     s.dhcpHostsFile = DhcpHostsFile();
     s.dhcpOnlyKnownHosts = DhcpOnlyKnownHosts();
+    s.dhcpBootpDynamic = DhcpBootpDynamic();
     s.httpEnabled = HttpEnabled();
     s.httpPort = HttpPort();
     m_bHoldRefresh = false;

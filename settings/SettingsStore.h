@@ -112,6 +112,7 @@ public:
     int DhcpLeaseSeconds() { return ReadNumber(SettingsTable::DhcpLeaseSeconds); }
     QString DhcpHostsFile() { return ReadText(SettingsTable::DhcpHostsFile); }
     bool DhcpOnlyKnownHosts() { return ReadFlag(SettingsTable::DhcpOnlyKnownHosts); }
+    bool DhcpBootpDynamic() { return ReadFlag(SettingsTable::DhcpBootpDynamic); }
     bool Notifications() { return ReadFlag(SettingsTable::Notifications); }
     // A stored value outside 1..65535 gives the default.
     quint16 Port() { return quint16(ReadNumber(SettingsTable::Port)); }

@@ -99,6 +99,10 @@ Choice Choose(Service service, const Client& client, const Settings& s, const QH
     return c;
 }
 
+QList<QByteArray> OptionalProbes(const Settings& settings) {
+    return settings.secureBootChain ? SecureBoot::OptionalProbes() : QList<QByteArray>();
+}
+
 } // namespace BootPolicy
 
 QString DhcpLink::describe() const {
@@ -106,10 +110,10 @@ QString DhcpLink::describe() const {
 }
 
 DhcpLink FindDhcpLink(const QString& name, const QHostAddress& listen,
-                      const QList<NetInterface>& interfaces, DhcpStatus* wait) {
+                      const QList<NetInterface>& interfaces, LinkWait* wait) {
     const bool any = IsAnyAddress(listen);
     *wait = {};
-    wait->state = DhcpStatus::State::NoAddress;
+    wait->why = LinkWait::Why::NoAddress;
     wait->device = name;
     wait->address = name.isEmpty() && !any ? listen.toString() : QString();
     for (const NetInterface& i : interfaces) {
@@ -125,7 +129,7 @@ DhcpLink FindDhcpLink(const QString& name, const QHostAddress& listen,
                 continue;
             if (!i.up) { // the interface holding it, or the one named
                 *wait = {};
-                wait->state = DhcpStatus::State::LinkDown;
+                wait->why = LinkWait::Why::LinkDown;
                 wait->device = i.name;
                 return {};
             }
@@ -133,12 +137,12 @@ DhcpLink FindDhcpLink(const QString& name, const QHostAddress& listen,
         }
         if (!name.isEmpty()) {
             if (!i.up)
-                wait->state = DhcpStatus::State::LinkDown;
+                wait->why = LinkWait::Why::LinkDown;
             return {};
         }
     }
     if (!name.isEmpty()) {
-        wait->state = DhcpStatus::State::LinkDown;
+        wait->why = LinkWait::Why::LinkDown;
         wait->present = false;
     }
     return {};

@@ -5,7 +5,6 @@
 #include "engine/config/EngineSettings.h"
 #include "engine/platform/Platform.h"
 #include "engine/server/Admission.h"
-#include "engine/server/ServerWindow.h"
 
 #include <QHostAddress>
 #include <QString>
@@ -65,6 +64,11 @@ Client ClientOf(const Dhcp::Packet& request, const QString& hostFile = {});
 Choice Choose(Service service, const Client& client, const Settings& settings,
               const QHostAddress& server, const Folder& folder);
 
+// The names the chain offered under `settings` probes on every boot and may lack (the
+// Secure Boot chain's extras while it is on; none otherwise): the TFTP server is told
+// them, so their absence is no failure.
+QList<QByteArray> OptionalProbes(const Settings& settings);
+
 // What an iPXE client gets while the menu is on: its machine's boot-MAC.ipxe, else the
 // user's menu.ipxe, else the written menu.
 QString MenuScript(const QStringList& listing, const QString& mac);
@@ -82,9 +86,18 @@ struct DhcpLink {
     QString describe() const;
     bool operator==(const DhcpLink&) const = default;
 };
+// What an empty choice waits for: the link to come up (or the interface to come), or an
+// IPv4 address on it.
+struct LinkWait {
+    enum class Why : quint8 { LinkDown, NoAddress };
+    Why why = Why::NoAddress;
+    QString device;      // the interface (empty: none could be chosen)
+    QString address;     // NoAddress without a device: the one asked for
+    bool present = true; // LinkDown: the interface exists
+};
 // The interface named, or for an empty name the one holding `listen` (for a listener on
 // every address the first that is up, not loopback, with an IPv4 address), among
-// `interfaces`. Empty device, with *wait saying what is missing (LinkDown, NoAddress),
-// while it is not there, is down, or has no IPv4 address.
+// `interfaces`. Empty device, with *wait saying what is missing, while it is not there,
+// is down, or has no IPv4 address.
 DhcpLink FindDhcpLink(const QString& name, const QHostAddress& listen,
-                      const QList<NetInterface>& interfaces, DhcpStatus* wait);
+                      const QList<NetInterface>& interfaces, LinkWait* wait);

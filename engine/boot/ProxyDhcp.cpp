@@ -13,10 +13,10 @@ QString BootInterface::describe() const {
 
 BootInterface ChooseBootInterface(const QHostAddress& listen,
                                   const QList<NetInterface>& interfaces) {
-    DhcpStatus wait;
+    LinkWait wait;
     const DhcpLink link = FindDhcpLink(QString(), listen, interfaces, &wait);
     if (link.device.isEmpty())
-        return {{}, {}, wait.state == DhcpStatus::State::LinkDown ? wait.device : QString()};
+        return {{}, {}, wait.why == LinkWait::Why::LinkDown ? wait.device : QString()};
     return {link.device, link.address, {}};
 }
 

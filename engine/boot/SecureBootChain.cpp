@@ -70,27 +70,23 @@ Chain Check(const QByteArray& shimName, const FolderView& exists) {
     return chain;
 }
 
-bool IsOptionalProbe(const QByteArray& requested) {
-    const QByteArray name = withoutLeadingSlashes(requested);
+QList<QByteArray> OptionalProbes() {
     // shim 16: SKU- and SBAT-revocation updates and extra certificates it applies when
     // they are beside it (the folder dropped, as for GRUB).
-    static const QByteArray kShim[] = {"revocations_sku.efi", "revocations_sbat.efi",
-                                       "shim_certificate_0.efi"};
-    for (const QByteArray& n : kShim) {
-        if (name == n)
-            return true;
-    }
+    QList<QByteArray> names{"revocations_sku.efi", "revocations_sbat.efi", "shim_certificate_0.efi"};
     // GRUB: the lists its normal mode reads beneath the prefix to know which module
     // gives a command, file system, cipher or terminal; the signed GRUB has its modules
     // built in and loads none.
     static const char* const kLists[] = {"command.lst", "fs.lst", "crypto.lst", "terminal.lst"};
     for (const Arch& a : kArches) {
-        for (const char* list : kLists) {
-            if (name == QByteArray("grub/") + a.grub + '/' + list)
-                return true;
-        }
+        for (const char* list : kLists)
+            names.append(QByteArray("grub/") + a.grub + '/' + list);
     }
-    return false;
+    return names;
+}
+
+bool IsOptionalProbe(const QByteArray& requested) {
+    return OptionalProbes().contains(withoutLeadingSlashes(requested));
 }
 
 QList<Source> PackageSources() {

@@ -42,6 +42,8 @@ Chain Check(const QByteArray& shimName, const FolderView& exists);
 // A name a known chain probes on every boot and may lack (shim's revocation and
 // certificate extras, GRUB's module lists): a missing one is no failure.
 bool IsOptionalProbe(const QByteArray& requested);
+// Those names, each as it is below the folder.
+QList<QByteArray> OptionalProbes();
 
 // What "fill the folder from the installed packages" copies: each pair is the installed
 // file and the name it takes in the folder. Only files shipped by shim-signed,

@@ -44,6 +44,7 @@ struct EngineSettings {
     int dhcpLeaseSeconds = SettingsTable::DhcpLeaseSeconds.number;
     QString dhcpHostsFile;
     bool dhcpOnlyKnownHosts = false;
+    bool dhcpBootpDynamic = false;
     bool httpEnabled = false;      // Http/*: the folder over HTTP too (read at the start)
     quint16 httpPort = quint16(SettingsTable::HttpPort.number);
 

@@ -127,6 +127,8 @@ inline constexpr int kAnyInt = INT_MIN, kMaxInt = INT_MAX;
       "A file of lines MAC IP [BOOTFILE]: fixed addresses")                                        \
     X(DhcpOnlyKnownHosts, "Dhcp/OnlyKnownHosts", Flag, 0, 0, 1,                                    \
       "Only the MACs in HostsFile get an address")                                                 \
+    X(DhcpBootpDynamic, "Dhcp/BootpDynamic", Flag, 0, 0, 1,                                        \
+      "BOOTP clients (no DHCP message) get pool addresses too; 0: HostsFile hosts only")           \
     X(HttpEnabled, "Http/Enabled", Flag, 0, 0, 1,                                                  \
       "The working folder over HTTP too (GET and HEAD, the TFTP rules)")                           \
     X(HttpPort, "Http/Port", Port, 8080, 1, 65535, "The TCP port for HTTP")

@@ -207,7 +207,11 @@ Reply Answer(const Packet& request, const ServerConfig& config, CLeaseTable& lea
                               : QStringLiteral("NAK: %1 is not on this network").arg(AddressText(wanted)));
         }
     } else if (type == 0) {
-        // Plain BOOTP: the address at once, for as long as a DHCP lease.
+        // Plain BOOTP: the address at once, for as long as a DHCP lease. A BOOTP client
+        // never gives it back nor renews it, so a pool address goes to one only when
+        // asked for (BootpDynamic, as dnsmasq's bootp-dynamic); a fixed host's is its own.
+        if (!config.bootpDynamic && !leases.Host(mac))
+            return refuse(QStringLiteral("BOOTP: not in HostsFile (BootpDynamic off)"));
         pick = leases.Offer(mac, 0, now, id);
         if (pick.outcome == CLeaseTable::Outcome::Given)
             pick = leases.Bind(mac, pick.address, now, config.leaseSeconds, id);

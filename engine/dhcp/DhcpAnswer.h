@@ -20,6 +20,8 @@ struct ServerConfig {
     QList<quint32> routers; // option 3 (none: not sent)
     QList<quint32> dns;     // option 6 (none: not sent)
     qint64 leaseSeconds = 3600; // options 51, 58 (half) and 59 (seven eighths)
+    // BOOTP clients (no message type) get a pool address too; off: a HostsFile host's only.
+    bool bootpDynamic = false;
     // What each client boots, as BootPolicy chooses it; a fixed host's own file first.
     BootPolicy::Settings boot;
     SecureBoot::FolderView exists;              // unset: the folder is not looked at
@@ -54,7 +56,7 @@ QString DurationText(qint64 seconds);
 
 // DISCOVER -> OFFER, REQUEST -> ACK or NAK, RELEASE and DECLINE (no reply), INFORM ->
 // ACK without an address, and a BOOTREQUEST without a message type -> a BOOTP reply
-// with a lease of LeaseSeconds.
+// with a lease of LeaseSeconds (for a HostsFile host, or any client with bootpDynamic).
 Reply Answer(const Packet& request, const ServerConfig& config, CLeaseTable& leases,
              qint64 now, const AdmitAddress& admit = {});
 

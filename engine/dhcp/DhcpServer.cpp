@@ -40,6 +40,7 @@ bool CDhcpServer::Start(const DhcpOptions& options, const DhcpLink& link, QStrin
     m_config.dns = values.dns;
     m_config.leaseSeconds = qBound(60, options.leaseSeconds, 366 * 86400);
     m_config.boot = options.boot;
+    m_config.bootpDynamic = options.bootpDynamic;
     m_config.exists = m_ctx.bootFileThere;
     m_config.menuListing = m_ctx.menuListing;
 

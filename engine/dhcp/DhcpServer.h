@@ -4,6 +4,7 @@
 #include "engine/dhcp/LeaseFile.h"
 #include "engine/dhcp/LeaseTable.h"
 #include "engine/platform/Platform.h"
+#include "engine/dhcp/DhcpStatus.h"
 #include "engine/server/ServerWindow.h"
 
 #include <QHash>
@@ -22,6 +23,7 @@ struct DhcpOptions {
     int leaseSeconds = 3600;
     QString hostsFile;
     bool onlyKnownHosts = false;
+    bool bootpDynamic = false; // BOOTP clients get pool addresses, not only HostsFile's
     BootPolicy::Settings boot;
     bool operator==(const DhcpOptions&) const = default;
 };

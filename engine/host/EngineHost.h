@@ -3,6 +3,8 @@
 #include "engine/config/AccessRules.h"
 #include "engine/config/EngineSettings.h"
 #include "engine/platform/Platform.h"
+#include "engine/boot/BootStatus.h"
+#include "engine/dhcp/DhcpStatus.h"
 #include "engine/server/ServerWindow.h"
 
 #include <QElapsedTimer>

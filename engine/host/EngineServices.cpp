@@ -19,10 +19,8 @@ CEngineServices::CEngineServices(CServerEngine& server) : m_server(server) {
     p.onInterfaceEvent = [this](const InterfaceEvent& event) { OnInterfaceEvent(event); };
     m_serverTimeout = std::move(p.timers().onTimeout);
     p.timers().onTimeout = [this](int id) { OnTimer(id); };
-    // What a Secure Boot chain probes and may lack is the boot wing's knowledge.
-    m_server.m_isOptionalProbe = [](const QByteArray& name) {
-        return SecureBoot::IsOptionalProbe(name);
-    };
+    // What a boot chain probes and may lack is the boot policy's knowledge.
+    m_server.SetOptionalProbes(BootPolicy::OptionalProbes(BootPolicy::SettingsOf(settings())));
     m_server.m_decidesBoot = [this](const QByteArray& name) {
         return BootFiles::DecidesBoot(name, settings());
     };
@@ -36,7 +34,7 @@ CEngineServices::~CEngineServices() {
     m_dhcp.reset();
     m_bootMenu.reset();
     m_server.SetFollower(nullptr);
-    m_server.m_isOptionalProbe = nullptr;
+    m_server.SetOptionalProbes({});
     m_server.m_decidesBoot = nullptr;
     IPlatform& p = platform();
     p.onInterfaceEvent = std::move(m_serverInterfaceEvent);
@@ -73,11 +71,13 @@ void CEngineServices::ServerShutdown() {
 // Settings that change what the DHCP server answers open it again.
 void CEngineServices::SettingsChanged(const EngineSettings& before) {
     const EngineSettings& now = settings();
+    m_server.SetOptionalProbes(BootPolicy::OptionalProbes(BootPolicy::SettingsOf(now)));
     // What it copies as it starts: every value of its own and each one BootPolicy reads.
     const auto dhcpPart = [](const EngineSettings& s) {
         return std::make_tuple(s.dhcpEnabled, s.dhcpInterface, s.dhcpPoolFirst, s.dhcpPoolLast,
                                s.dhcpRouter, s.dhcpDnsServers, s.dhcpLeaseSeconds,
-                               s.dhcpHostsFile, s.dhcpOnlyKnownHosts, BootPolicy::SettingsOf(s));
+                               s.dhcpHostsFile, s.dhcpOnlyKnownHosts, s.dhcpBootpDynamic,
+                               BootPolicy::SettingsOf(s));
     };
     // The boot offers read the rest as they answer, but HostsFile only as they open.
     const auto hostsPart = [](const EngineSettings& s) {
@@ -215,12 +215,14 @@ DhcpStatus CEngineServices::RestartDhcp() {
     options.leaseSeconds = s.dhcpLeaseSeconds;
     options.hostsFile = s.dhcpHostsFile;
     options.onlyKnownHosts = s.dhcpOnlyKnownHosts;
+    options.bootpDynamic = s.dhcpBootpDynamic;
     options.boot = BootPolicy::SettingsOf(s);
     // An interface that is not there, down or without an address is waited for.
-    const DhcpLink link = FindDhcpLink(options.interface, m_server.BindAddress(),
-                                       platform().interfaces(), &m_dhcpStatus);
+    LinkWait wait;
+    const DhcpLink link =
+        FindDhcpLink(options.interface, m_server.BindAddress(), platform().interfaces(), &wait);
     if (link.device.isEmpty())
-        return m_dhcpStatus;
+        return m_dhcpStatus = ::DhcpStatus::Waiting(wait);
     auto server = std::make_unique<CDhcpServer>(std::move(context));
     QString why;
     if (server->Start(options, link, &why)) {
@@ -240,12 +242,13 @@ bool CEngineServices::DhcpLinkChanged() {
     const EngineSettings& s = settings();
     if (!s.dhcpEnabled)
         return false;
-    ::DhcpStatus wait;
+    LinkWait wait;
     const DhcpLink link =
         FindDhcpLink(s.dhcpInterface, m_server.BindAddress(), platform().interfaces(), &wait);
     if (m_dhcp)
         return !(link == m_dhcp->Link());
-    return !link.device.isEmpty() || (m_dhcpStatus.waiting() && !(wait == m_dhcpStatus));
+    return !link.device.isEmpty() ||
+           (m_dhcpStatus.waiting() && !(::DhcpStatus::Waiting(wait) == m_dhcpStatus));
 }
 
 // An interface came, went or changed: the server first (a listener on an address that

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "engine/boot/BootStatus.h"
 #include "engine/boot/ProxyDhcp.h"
+#include "engine/dhcp/DhcpStatus.h"
 #include "engine/server/ServerEngine.h"
 #include "engine/server/ServiceContext.h"
 #include "engine/server/ServerWindow.h"

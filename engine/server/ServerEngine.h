@@ -112,9 +112,6 @@ public:
 
     // Runs before each request the listener hands over (the host runs the window's calls).
     std::function<void()> m_beforeRequests;
-    // A name a Secure Boot chain probes and may lack: missing, it is no failure (the
-    // host sets it beside the boot offers, which know the chain).
-    std::function<bool(const QByteArray& name)> m_isOptionalProbe;
     // Whether an upload to `name` (below the working folder, as resolved) would change
     // what machines boot while boot services or the menu are on (set by the host beside
     // them, which know the boot files); such uploads are refused.
@@ -124,6 +121,16 @@ public:
     // they need them: a new TimeOut applies from a live transfer's next block on, the
     // rest from the next request.
     const EngineSettings& Settings() const { return m_settings; }
+    // The names a boot chain offered under the current settings probes on every boot and
+    // may lack (BootPolicy::OptionalProbes, handed over with each change of settings):
+    // a missing one is no failure. Asked by the name as the client sent it.
+    void SetOptionalProbes(const QList<QByteArray>& names) { m_optionalProbes = names; }
+    bool IsOptionalProbe(const QByteArray& requested) const {
+        qsizetype lead = 0;
+        while (lead < requested.size() && (requested[lead] == '/' || requested[lead] == '\\'))
+            ++lead;
+        return m_optionalProbes.contains(requested.mid(lead));
+    }
     void SetSettings(const EngineSettings& settings);
     const AccessRules& Rules() const { return m_settings.rules; }
     // The one admission every service goes by, under the current settings.
@@ -181,6 +188,7 @@ private:
 
     IServerWindow* m_pWindow;
     EngineSettings m_settings;
+    QList<QByteArray> m_optionalProbes;
     std::unique_ptr<IPlatform> m_platform;
     std::unique_ptr<CFileShareTable> m_shareTable;
     std::unique_ptr<CRequestPath> m_paths;

@@ -218,8 +218,7 @@ void CTransferSocket::RefuseOnFileError(const FileError& error) {
     Refusal why = Admission::ForFile(error.cause, m_nDirection != Send);
     // What a Secure Boot chain probes and may lack is no failure: the client still
     // hears "not found", the row stays neutral and silent.
-    if (why == Refusal::NotFound && m_nDirection == Send && m_pEngine->Settings().secureBootChain &&
-        m_pEngine->m_isOptionalProbe && m_pEngine->m_isOptionalProbe(m_szFileName))
+    if (why == Refusal::NotFound && m_nDirection == Send && m_pEngine->IsOptionalProbe(m_szFileName))
         why = Refusal::OptionalMissing;
     m_bMissingFile = m_nDirection == Send && RefusalFor(why).missingFile;
     Refuse(why);

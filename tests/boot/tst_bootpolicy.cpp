@@ -140,7 +140,7 @@ private slots:
         QTest::newRow("U-Boot (ARM64 PXE)")
             << with(ovmf, {{60, "PXEClient:Arch:00011:UNDI:003000"}, {93, arch(11)}}) << ""
             << "other.bin" << false << "";
-        QTest::newRow("plain BOOTP") << captured("klibc-bootp") << "" << "other.bin" << false << "";
+        QTest::newRow("plain BOOTP") << captured("klibc-bootp") << "bootp" << "other.bin" << false << "";
     }
     void sameFileFromBothServices() {
         QFETCH(QByteArray, packet);
@@ -181,6 +181,7 @@ private slots:
                 }
                 if (words.contains("hosts"))
                     e.dhcpHostsFile = hosts;
+                e.dhcpBootpDynamic = words.contains("bootp"); // a stranger's BOOTP is answered
             });
             f.start();
             const QList<Dhcp::Packet> replies = f.ask(packet);

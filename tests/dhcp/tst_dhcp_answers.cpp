@@ -346,6 +346,104 @@ private slots:
         QCOMPARE(leases.Leases().value(0).expires, released ? 10 : before.value(0).expires);
     }
 
+    // Addresses and MACs as every wing and dialog reads them (HostsFile, the pool, the
+    // client's device, Security and Protocol): ASCII digits in their places, nothing
+    // QHostAddress, inet_aton or QString::toUInt would also take.
+    void addressText_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("address"); // as read back; empty: refused
+        QTest::addColumn<QString>("mac");     // as read back; empty: refused
+        const auto row = [](const char* text, const char* address, const char* mac) {
+            QTest::newRow(text) << QString::fromUtf8(text) << QString::fromLatin1(address)
+                                << QString::fromLatin1(mac);
+        };
+        row("192.0.2.10", "192.0.2.10", "");
+        row("0.0.0.0", "0.0.0.0", "");
+        row("255.255.255.255", "255.255.255.255", "");
+        row("010.1.2.3", "10.1.2.3", "");
+        row("10.1", "", "");
+        row("0x0a000001", "", "");
+        row("1.2.3.256", "", "");
+        row("1.2.3.4.5", "", "");
+        row("1..3.4", "", "");
+        row("1.2.3.0004", "", "");
+        row("+1.2.3.4", "", "");
+        row("1.2.3. 4", "", "");
+        row("1.2.3.4 ", "", "");
+        row("1.2.3.\u0664", "", ""); // an Arabic-Indic four
+        row("52:54:00:AB:cd:ef", "", "52:54:00:ab:cd:ef");
+        row("52-54-00-ab-cd-ef", "", "52:54:00:ab:cd:ef");
+        row("52:54:00:ab:cd", "", "");
+        row("5:54:00:ab:cd:ef0", "", "");
+        row("+2:54:00:ab:cd:ef", "", "");
+        row("52:54:00:ab:cd: f", "", "");
+        row("52:54:00:ab:cd:eg", "", "");
+    }
+    void addressText() {
+        QFETCH(QString, text);
+        QFETCH(QString, address);
+        QFETCH(QString, mac);
+        quint32 v4 = 0;
+        QCOMPARE(ParseAddress(text, &v4), !address.isEmpty());
+        if (!address.isEmpty())
+            QCOMPARE(AddressText(v4), address);
+        QCOMPARE(ParseAddress(text), address.isEmpty() ? 0u : v4);
+        QCOMPARE(MacText(ParseMac(text)), mac);
+    }
+
+    // Plain BOOTP (klibc's capture, and the same without its cookie and options, as the
+    // oldest clients send it): a HostsFile host is answered; a stranger only while
+    // BootpDynamic lends pool addresses, as a BOOTP client never gives one back.
+    void bootpWanted_data() {
+        QTest::addColumn<bool>("cookie");
+        QTest::addColumn<bool>("fixedHost");
+        QTest::addColumn<bool>("dynamic");
+        QTest::addColumn<QString>("info"); // the row; "BOOTP a.b.c.d": a reply binding it
+        const QString refused = QStringLiteral("BOOTP: not in HostsFile (BootpDynamic off)");
+        for (const bool cookie : {true, false}) {
+            const char* form = cookie ? "cookie" : "no cookie";
+            QTest::addRow("%s, HostsFile host", form) << cookie << true << false
+                                                      << QStringLiteral("BOOTP 203.0.113.150");
+            QTest::addRow("%s, stranger", form) << cookie << false << false << refused;
+            QTest::addRow("%s, stranger, BootpDynamic", form)
+                << cookie << false << true << QStringLiteral("BOOTP 203.0.113.2");
+            QTest::addRow("%s, HostsFile host, BootpDynamic", form)
+                << cookie << true << true << QStringLiteral("BOOTP 203.0.113.150");
+        }
+    }
+    void bootpWanted() {
+        QFETCH(bool, cookie);
+        QFETCH(bool, fixedHost);
+        QFETCH(bool, dynamic);
+        QFETCH(QString, info);
+        QFile f(QStringLiteral(DHCP_DATA "/klibc-bootp.bin"));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QByteArray bytes = f.readAll();
+        if (!cookie)
+            bytes = bytes.left(kFixedSize) + QByteArray(64, '\0'); // BOOTP's vend field, empty
+        if (!fixedHost)
+            bytes[28 + 5] = char(0x1c);
+        Packet request;
+        QVERIFY(Parse(bytes.constData(), bytes.size(), &request, true));
+        QCOMPARE(int(request.messageType), 0);
+        ServerConfig c = config();
+        c.bootpDynamic = dynamic;
+        CLeaseTable leases = table();
+        const Reply r = Answer(request, c, leases, 100);
+        QCOMPARE(r.info, info);
+        const bool answered = info.startsWith(QLatin1String("BOOTP "));
+        QCOMPARE(r.refused, !answered);
+        QCOMPARE(r.bytes.isEmpty(), !answered);
+        // Nothing is bound for a client that got no reply; a stranger's pool address is.
+        QCOMPARE(leases.Leases().size(), answered && !fixedHost ? 1 : 0);
+        if (!answered)
+            return;
+        const Packet reply = readReply(r.bytes);
+        QCOMPARE(AddressText(reply.yiaddr), info.section(QLatin1Char(' '), 1));
+        QCOMPARE(int(reply.messageType), 0); // no DHCP message in a BOOTP reply
+        QCOMPARE(r.bytes.size(), 300);
+    }
+
     // Refusals are rows with their reason, and a refused client holds nothing.
     void refusals() {
         const ServerConfig c = config();

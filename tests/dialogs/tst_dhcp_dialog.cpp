@@ -184,7 +184,7 @@ private slots:
         QVERIFY(boot->text().contains(QLatin1String("names the boot files itself")));
         QVERIFY(nmcli->isHidden());
         // What the engine itself chooses from the same interfaces.
-        ::DhcpStatus wait;
+        LinkWait wait;
         const QList<NetInterface> system = {
             {"eth1", NetInterface::CountsUp(true, false), false, {QHostAddress("198.51.100.7")}, {24}},
             {"eth0", NetInterface::CountsUp(true, true), false, {QHostAddress("192.0.2.10")}, {24}}};

@@ -511,12 +511,24 @@ run_case dhcp-uboot "DHCP U-Boot aarch64" \
     timeout -k 5 $((CASE_TIMEOUT + 10)) qemu-system-aarch64 -accel tcg -M virt -cpu cortex-a57 \
     -m 512 -nographic -no-reboot -bios $UBOOT $(nic virtio-net-pci d ",romfile=")
 
-# 12. Plain BOOTP (klibc ipconfig): the HostsFile host gets its address and own file, a
-#     stranger the pool's first address and BootFileOther. After a restart of the server
-#     another stranger asks first, and the first still gets its address back.
+# 12. Plain BOOTP (klibc ipconfig): the HostsFile host gets its address and own file; a
+#     stranger nothing while BootpDynamic is off (the default, as dnsmasq without
+#     bootp-dynamic), and with it on the pool's first address and BootFileOther. After a
+#     restart of the server another stranger asks first, and the first still gets its
+#     address back.
 case "$dhcp_wanted" in *dhcp-bootp*)
     row_mark=$(($(wc -l <"$work/server.out") + 1))
     bootp_case host "BOOTP HostsFile host" 52:54:00:4e:42:0e 198.51.100.200 own.bin
+    start=$SECONDS
+    ns_add s 52:54:00:4e:42:1c
+    got=$(bootp_ask s)
+    result=FAIL
+    [ -z "$got" ] && grep -q "52:54:00:4e:42:1c.*BootpDynamic off" "$work/server.out" && result=PASS
+    echo "BOOTP stranger, BootpDynamic off: $result ($((SECONDS - start)) s) got ${got:-nothing}"
+    record "BOOTP stranger, BootpDynamic off" $result $((SECONDS - start)) 0 "got ${got:-nothing}"
+    dhcp_server_stop
+    sed -i '/^HostsFile=/a BootpDynamic=1' "$work/dhcp.ini"
+    dhcp_server_start
     bootp_case a "BOOTP pool" 52:54:00:4e:42:1a pool big.bin
     dhcp_server_stop
     dhcp_server_start
