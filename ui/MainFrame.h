@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/boot/BootStatus.h"
 #include "engine/server/ServerWindow.h"
 
 #include <QElapsedTimer>

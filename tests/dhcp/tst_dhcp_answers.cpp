@@ -320,6 +320,7 @@ private slots:
         QTest::newRow("another server's") << "other54" << false;
         QTest::newRow("another MAC, its client id") << "mac" << true;
         QTest::newRow("another client id") << "id" << false;
+        QTest::newRow("naming another address") << "ciaddr" << false;
     }
     void releaseVariants() {
         QFETCH(QString, change);
@@ -339,6 +340,8 @@ private slots:
             release.chaddr[5] = char(release.chaddr[5] ^ 1);
         else if (change == "id")
             release.options[61] = QByteArray("\x01\x02\x00\x00\x00\x00\x0d", 7);
+        else if (change == "ciaddr")
+            release.ciaddr = ip("203.0.113.99");
         QVERIFY(release.has(OptServerId) || change == "no54");
         const Reply r = Answer(release, c, leases, 10);
         QVERIFY(r.bytes.isEmpty());

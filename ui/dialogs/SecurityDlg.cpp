@@ -11,15 +11,6 @@
 #include <QMessageBox>
 #include <array>
 
-namespace {
-// QHostAddress also takes "10.1" (as 10.0.0.1): a user who typed three parts made a
-// typing error, so IPv4 needs all four.
-bool IsDottedQuad(const QString& text) {
-    quint32 v4 = 0;
-    return Dhcp::ParseAddress(text, &v4);
-}
-} // namespace
-
 bool IsValidClientEntry(const QString& entry) {
     if (entry.isEmpty())
         return true;
@@ -28,7 +19,9 @@ bool IsValidClientEntry(const QString& entry) {
     if (address.contains(QLatin1Char(':'))) {
         if (QHostAddress(address).protocol() != QAbstractSocket::IPv6Protocol)
             return false;
-    } else if (!IsDottedQuad(address)) {
+    } else if (quint32 v4 = 0; !Dhcp::ParseAddress(address.trimmed(), &v4)) {
+        // QHostAddress also takes "10.1" (as 10.0.0.1): a user who typed three parts
+        // made a typing error, so IPv4 needs all four. Blanks around it are the rules'.
         return false;
     }
     return slash < 0 || QHostAddress::parseSubnet(entry).second >= 0;
