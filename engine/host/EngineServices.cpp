@@ -3,7 +3,6 @@
 #include "engine/boot/BootMenuFile.h"
 #include "engine/boot/DecidesBoot.h"
 #include "engine/boot/ProxyDhcp.h"
-#include "engine/boot/SecureBootChain.h"
 #include "engine/dhcp/DhcpServer.h"
 #include "engine/dhcp/LeaseFile.h"
 #include "engine/http/HttpService.h"
