@@ -302,13 +302,30 @@ private slots:
             {"a config for a switch", Dhcp, "switch.cfg", false},
             {"a client's own folder", ClientFolders, "198.51.100.7/vmlinuz", true},
             {"a folder that is no address", ClientFolders, "docs/vmlinuz", false},
+            // What the policy hands a known host: HostsFile's own files.
+            {"a host's file, boot offers", Offers, "pxe/pc7.efi", true},
+            {"a host's file, our DHCP server", Dhcp, "PXE/PC7.EFI", true},
+            {"a host's file with only the menu", Menu, "hosts.0", true},
+            {"a host's file under a client's folder", ClientFolders, "198.51.100.7/hosts.0", true},
+            {"a host's file, nothing on", Nothing, "hosts.0", false},
+            {"beside a host's file", Dhcp, "pxe/pc8.efi", false},
+            {"through a dot folder", Offers, "./pxe/undionly.kpxe", true},
+            {"through a doubled slash", Offers, "pxe//pc7.efi", true},
         };
         for (const Case& c : cases) {
             EngineFixture f;
             for (const char* folder : {"grub", "backup", "pxe", "docs", "198.51.100.7"})
                 QDir(f.root()).mkdir(QLatin1String(folder));
             f.writeFile("vmlinuz-6.1", "old");
-            f.change([&c](EngineSettings& s) {
+            const QString hosts = f.dir.filePath(QStringLiteral("hosts"));
+            QFile hostsFile(hosts);
+            QVERIFY(hostsFile.open(QIODevice::WriteOnly));
+            hostsFile.write("52:54:00:00:00:07 198.51.100.7 /pxe/pc7.efi\n"
+                            "52:54:00:00:00:08 198.51.100.8 hosts.0\n"
+                            "52:54:00:00:00:09 198.51.100.9\n");
+            hostsFile.close();
+            f.change([&c, &hosts](EngineSettings& s) {
+                s.dhcpHostsFile = hosts;
                 s.menu = c.on == Menu || c.on == ClientFolders;
                 s.clientFolders = c.on == ClientFolders;
                 s.proxyDhcp = c.on == Offers;
