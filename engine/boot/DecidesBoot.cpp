@@ -1,6 +1,7 @@
 #include "engine/boot/DecidesBoot.h"
 
 #include "engine/boot/BootMenu.h"
+#include "engine/boot/RaspberryPi.h"
 #include "engine/boot/SecureBootChain.h"
 
 #include <QHostAddress>
@@ -44,6 +45,9 @@ bool decides(const QByteArray& name, const EngineSettings& s, const QStringList&
         for (const QByteArray& member_name : member.names)
             if (same(name, member_name))
                 return true;
+    // A Pi reads its files from the root or from a folder of its own.
+    if (s.raspberryPi && RaspberryPi::DecidesBoot(name))
+        return true;
     return !name.contains('/') && BootMenu::DecidesBoot(QString::fromUtf8(name));
 }
 } // namespace

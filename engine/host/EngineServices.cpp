@@ -3,6 +3,7 @@
 #include "engine/boot/BootMenuFile.h"
 #include "engine/boot/DecidesBoot.h"
 #include "engine/boot/ProxyDhcp.h"
+#include "engine/boot/RaspberryPi.h"
 #include "engine/boot/SecureBootChain.h"
 #include "engine/dhcp/DhcpServer.h"
 #include "engine/dhcp/LeaseFile.h"
@@ -19,9 +20,12 @@ CEngineServices::CEngineServices(CServerEngine& server) : m_server(server) {
     p.onInterfaceEvent = [this](const InterfaceEvent& event) { OnInterfaceEvent(event); };
     m_serverTimeout = std::move(p.timers().onTimeout);
     p.timers().onTimeout = [this](int id) { OnTimer(id); };
-    // What a Secure Boot chain probes and may lack is the boot wing's knowledge.
-    m_server.m_isOptionalProbe = [](const QByteArray& name) {
-        return SecureBoot::IsOptionalProbe(name);
+    // What a Secure Boot chain or a Raspberry Pi probes and may lack is the boot wing's
+    // knowledge, while that kind of client is served.
+    m_server.m_isOptionalProbe = [this](const QByteArray& name) {
+        const EngineSettings& s = settings();
+        return (s.secureBootChain && SecureBoot::IsOptionalProbe(name)) ||
+               (s.raspberryPi && RaspberryPi::IsOptionalProbe(name));
     };
     m_server.m_decidesBoot = [this](const QByteArray& name) {
         const EngineSettings& s = settings();

@@ -216,9 +216,9 @@ bool CTransferSocket::OpenForReceiving(FileError* error) {
 
 void CTransferSocket::RefuseOnFileError(const FileError& error) {
     Refusal why = Admission::ForFile(error.cause, m_nDirection != Send);
-    // What a Secure Boot chain probes and may lack is no failure: the client still
-    // hears "not found", the row stays neutral and silent.
-    if (why == Refusal::NotFound && m_nDirection == Send && m_pEngine->Settings().secureBootChain &&
+    // What a boot chain probes and may lack is no failure: the client still hears "not
+    // found", the row stays neutral and silent.
+    if (why == Refusal::NotFound && m_nDirection == Send &&
         m_pEngine->m_isOptionalProbe && m_pEngine->m_isOptionalProbe(m_szFileName))
         why = Refusal::OptionalMissing;
     m_bMissingFile = m_nDirection == Send && RefusalFor(why).missingFile;

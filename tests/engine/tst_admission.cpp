@@ -270,7 +270,7 @@ private slots:
     // While boot offers, our DHCP server or the menu are on, no client may create or
     // replace what decides what machines boot; other uploads go on as before.
     void uploadsThatWouldDecideABoot() {
-        enum On { Nothing, Menu, Offers, Dhcp, ClientFolders };
+        enum On { Nothing, Menu, Offers, Dhcp, ClientFolders, Pi };
         struct Case {
             const char* what;
             On on;
@@ -311,10 +311,18 @@ private slots:
             {"beside a host's file", Dhcp, "pxe/pc8.efi", false},
             {"through a dot folder", Offers, "./pxe/undionly.kpxe", true},
             {"through a doubled slash", Offers, "pxe//pc7.efi", true},
+            // What a Pi boots from, at the root or in its own folder, with RaspberryPi.
+            {"a Pi's firmware", Pi, "start4.elf", true},
+            {"a Pi's configuration in its serial folder", Pi, "9ffefdef/config.txt", true},
+            {"a Pi's kernel in its serial folder", Pi, "9ffefdef/kernel8.img", true},
+            {"a Pi's overlay", Pi, "9ffefdef/overlays/x.dtbo", true},
+            {"two folders down", Pi, "backup/pi/config.txt", false},
+            {"a Pi's folder, RaspberryPi off", Offers, "9ffefdef/config.txt", false},
         };
         for (const Case& c : cases) {
             EngineFixture f;
-            for (const char* folder : {"grub", "backup", "pxe", "docs", "198.51.100.7"})
+            for (const char* folder : {"grub", "backup", "pxe", "docs", "198.51.100.7", "9ffefdef",
+                                       "9ffefdef/overlays", "backup/pi"})
                 QDir(f.root()).mkdir(QLatin1String(folder));
             f.writeFile("vmlinuz-6.1", "old");
             const QString hosts = f.dir.filePath(QStringLiteral("hosts"));
@@ -328,7 +336,8 @@ private slots:
                 s.dhcpHostsFile = hosts;
                 s.menu = c.on == Menu || c.on == ClientFolders;
                 s.clientFolders = c.on == ClientFolders;
-                s.proxyDhcp = c.on == Offers;
+                s.proxyDhcp = c.on == Offers || c.on == Pi;
+                s.raspberryPi = c.on == Pi;
                 s.secureBootChain = c.on == Offers;
                 s.bootFileBios = QStringLiteral("/pxe/undionly.kpxe");
                 s.dhcpEnabled = c.on == Dhcp;
