@@ -45,6 +45,9 @@ bool decides(const QByteArray& name, const EngineSettings& s, const QStringList&
         for (const QByteArray& member_name : member.names)
             if (same(name, member_name))
                 return true;
+    // Windows PE's parts, in the folders the menu looks into.
+    if (s.menu && BootMenu::IsWinPePart(QString::fromUtf8(name)))
+        return true;
     // A Pi reads its files from the root or from a folder of its own.
     if (s.raspberryPi && RaspberryPi::DecidesBoot(name))
         return true;

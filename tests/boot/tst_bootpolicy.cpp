@@ -396,6 +396,22 @@ private slots:
         }
     }
 
+    // The menu writer looks into the folders for Windows PE (while wimboot is there), as
+    // the parts are spelt on disk; a folder short of a part is no entry.
+    void menuFindsWindowsPe() {
+        EngineFixture f;
+        for (const char* folder : {"winpe", "winpe/Boot", "winpe/Sources", "half", "half/boot"})
+            QDir(f.root()).mkdir(QLatin1String(folder));
+        for (const char* name : {"wimboot", "winpe/BOOTMGR", "winpe/Boot/BCD", "winpe/Boot/boot.sdi",
+                                 "winpe/Sources/boot.wim", "half/bootmgr", "half/boot/bcd"})
+            f.writeFile(QLatin1String(name), "x");
+        f.change([](EngineSettings& s) { s.menu = true; });
+        const QByteArray script = f.readFile("menu-generated.ipxe");
+        QVERIFY2(script.contains("item e1 Windows PE (winpe/)\n"), script.constData());
+        QVERIFY(script.contains("initrd tftp://127.0.0.1/winpe/Sources/boot.wim boot.wim\n"));
+        QVERIFY(!script.contains("half/"));
+    }
+
     // The DHCP server takes the settings as it starts: turning the chain on (or any other
     // value the policy reads) starts it again, or its offers would not change.
     void dhcpServerFollowsThePolicysSettings() {

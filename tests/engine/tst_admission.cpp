@@ -318,11 +318,17 @@ private slots:
             {"a Pi's overlay", Pi, "9ffefdef/overlays/x.dtbo", true},
             {"two folders down", Pi, "backup/pi/config.txt", false},
             {"a Pi's folder, RaspberryPi off", Offers, "9ffefdef/config.txt", false},
+            // Windows PE through wimboot, which the menu loads.
+            {"wimboot", Menu, "wimboot", true},
+            {"a Windows PE image", Menu, "pxe/Sources/Boot.wim", true},
+            {"its boot manager", Menu, "pxe/bootmgr", true},
+            {"an image deeper down", Menu, "backup/pi/sources/boot.wim", false},
         };
         for (const Case& c : cases) {
             EngineFixture f;
             for (const char* folder : {"grub", "backup", "pxe", "docs", "198.51.100.7", "9ffefdef",
-                                       "9ffefdef/overlays", "backup/pi"})
+                                       "9ffefdef/overlays", "backup/pi", "pxe/Sources",
+                                       "backup/pi/sources"})
                 QDir(f.root()).mkdir(QLatin1String(folder));
             f.writeFile("vmlinuz-6.1", "old");
             const QString hosts = f.dir.filePath(QStringLiteral("hosts"));
