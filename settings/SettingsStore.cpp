@@ -134,6 +134,7 @@ EngineSettings CSettingsStore::LoadEngineSettings() {
     s.bootFileIpxe = BootFileIpxe();
     s.secureBootChain = SecureBootChain();
     s.bootFileOther = BootFileOther();
+    s.raspberryPi = RaspberryPi();
     s.menu = Menu();
     s.menuDefault = MenuDefault();
     s.menuSeconds = MenuSeconds();

@@ -100,6 +100,7 @@ public:
     QString BootFileIpxe() { return ReadText(SettingsTable::BootFileIpxe); }
     bool SecureBootChain() { return ReadFlag(SettingsTable::SecureBootChain); }
     QString BootFileOther() { return ReadText(SettingsTable::BootFileOther); }
+    bool RaspberryPi() { return ReadFlag(SettingsTable::RaspberryPi); }
     bool Menu() { return ReadFlag(SettingsTable::Menu); }
     QString MenuDefault() { return ReadText(SettingsTable::MenuDefault); }
     int MenuSeconds() { return ReadNumber(SettingsTable::MenuSeconds); }

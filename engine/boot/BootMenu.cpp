@@ -76,11 +76,64 @@ bool SafeName(const QByteArray& name) {
 bool DecidesBoot(const QString& name) {
     const QString base = baseName(name);
     return base.compare(QLatin1String(kUserName), Qt::CaseInsensitive) == 0 ||
+           base.compare(QLatin1String(kWimboot), Qt::CaseInsensitive) == 0 ||
            base.compare(QLatin1String(kGeneratedName), Qt::CaseInsensitive) == 0 ||
            !machineOf(base).isEmpty() || endsWith(base, ".ipxe") || endsWith(base, ".efi") ||
            endsWith(base, ".iso") || isKernel(base) ||
            base.startsWith(QLatin1String("initrd"), Qt::CaseInsensitive);
 }
+
+QStringList WinPeParts() {
+    return {QStringLiteral("boot/bcd"), QStringLiteral("boot/boot.sdi"), QStringLiteral("sources/boot.wim")};
+}
+
+bool IsWinPePart(const QString& name) {
+    QStringList parts = WinPeParts();
+    parts << QStringLiteral("bootmgr") << QStringLiteral("bootmgr.exe");
+    for (const QString& part : std::as_const(parts)) {
+        if (!name.endsWith(part, Qt::CaseInsensitive))
+            continue;
+        const QString folder = name.left(name.size() - part.size());
+        if (folder.isEmpty() || (folder.endsWith(QLatin1Char('/')) && folder.count(QLatin1Char('/')) == 1))
+            return true;
+    }
+    return false;
+}
+
+namespace {
+// The file listed under `name` in any letter case; empty when none is.
+QString listedAs(const QStringList& files, const QString& name) {
+    for (const QString& file : files)
+        if (file.compare(name, Qt::CaseInsensitive) == 0)
+            return file;
+    return {};
+}
+
+// Each folder holding all Windows PE needs, while wimboot is there to load it.
+QList<Entry> winPe(const QStringList& files) {
+    QList<Entry> out;
+    if (listedAs(files, QLatin1String(kWimboot)).isEmpty())
+        return out;
+    for (const QString& file : files) {
+        const QString base = baseName(file);
+        if (base.compare(QLatin1String("bootmgr"), Qt::CaseInsensitive) != 0 &&
+            base.compare(QLatin1String("bootmgr.exe"), Qt::CaseInsensitive) != 0)
+            continue;
+        Entry e{Entry::WinPe, file, {}, {file}};
+        for (const QString& part : WinPeParts()) {
+            const QString found = listedAs(files, folderOf(file) + part);
+            if (found.isEmpty())
+                break;
+            e.parts.append(found);
+        }
+        if (e.parts.size() == 4) {
+            e.parts.append(listedAs(files, QLatin1String(kWimboot)));
+            out.append(e);
+        }
+    }
+    return out;
+}
+} // namespace
 
 QList<Entry> Entries(const QStringList& listed, const Options& options) {
     QStringList files;
@@ -117,10 +170,17 @@ QList<Entry> Entries(const QStringList& listed, const Options& options) {
             tools.append({Entry::EfiTool, file, {}});
         }
     }
-    return kernels + scripts + tools + isos;
+    QList<Entry> windows = winPe(files);
+    std::sort(windows.begin(), windows.end(),
+              [](const Entry& a, const Entry& b) { return a.file < b.file; });
+    return kernels + scripts + tools + isos + windows;
 }
 
 QString Label(const Entry& e) {
+    if (e.kind == Entry::WinPe) {
+        const QString folder = folderOf(e.file);
+        return folder.isEmpty() ? QStringLiteral("Windows PE") : QStringLiteral("Windows PE (%1)").arg(folder);
+    }
     return e.initrd.isEmpty() ? e.file : e.file + QStringLiteral(" + ") + baseName(e.initrd);
 }
 
@@ -171,6 +231,18 @@ QByteArray Generate(const QStringList& files, const Options& options) {
         case Entry::Script:
         case Entry::EfiTool: out << QStringLiteral("chain %1").arg(urlOf(e.file, options)); break;
         case Entry::Iso: out << QStringLiteral("sanboot %1").arg(urlOf(e.file, options)); break;
+        case Entry::WinPe: {
+            // wimboot finds each part by the name it is given: bootmgr, BCD, boot.sdi,
+            // boot.wim.
+            if (options.httpPort == 0)
+                out << QStringLiteral("echo Windows PE over TFTP takes minutes: turn the server's HTTP on");
+            out << QStringLiteral("kernel %1").arg(urlOf(e.parts[4], options));
+            static const char* const kNames[] = {"bootmgr", "BCD", "boot.sdi", "boot.wim"};
+            for (int k = 0; k < 4; ++k)
+                out << QStringLiteral("initrd %1 %2").arg(urlOf(e.parts[k], options), QLatin1String(kNames[k]));
+            out << QStringLiteral("boot");
+            break;
+        }
         }
     }
     return out.join(QLatin1Char('\n')).toUtf8() + '\n';

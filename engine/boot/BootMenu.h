@@ -24,10 +24,22 @@ struct Options {
 };
 
 struct Entry {
-    enum Kind { Kernel, Script, EfiTool, Iso } kind;
-    QString file;   // as listed, relative to the folder
+    enum Kind { Kernel, Script, EfiTool, Iso, WinPe } kind;
+    QString file;   // as listed, relative to the folder (Windows PE: its bootmgr)
     QString initrd; // for a kernel: its initrd, or empty
+    // Windows PE: bootmgr, boot/bcd, boot/boot.sdi, sources/boot.wim, then wimboot, as listed.
+    QStringList parts;
 };
+
+// Windows PE through wimboot (from the iPXE project): a folder, or the working folder,
+// holding bootmgr (or bootmgr.exe), boot/bcd, boot/boot.sdi and sources/boot.wim, in
+// any letter case, with a `wimboot` file at the top level, is one entry. The names a
+// listing should hold for such a folder beyond its top level:
+constexpr const char* kWimboot = "wimboot";
+QStringList WinPeParts(); // "boot/bcd", "boot/boot.sdi", "sources/boot.wim"
+// Whether a name is a Windows PE part the menu would load: bootmgr, bootmgr.exe or one of
+// WinPeParts, at the top level or one folder down (any letter case).
+bool IsWinPePart(const QString& name);
 
 // Whether a name can stand in an iPXE script as it is: UTF-8, at most kMaxName bytes,
 // no control character, and nothing iPXE reads as more than a name (`${`, `&&`, `||`,

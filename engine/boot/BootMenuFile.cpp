@@ -61,6 +61,18 @@ void CBootMenuFile::Look() {
             if (Fetchable(name) && BootMenu::SafeName(name))
                 m_files.append(QString::fromUtf8(name));
         }
+        // Windows PE sits in folders of its own (or the working folder), looked into
+        // only while wimboot is there to load it.
+        if (m_files.contains(QLatin1String(BootMenu::kWimboot), Qt::CaseInsensitive)) {
+            ListWinPe({}, names);
+            for (const QByteArray& name : std::as_const(names)) {
+                QList<QByteArray> inside;
+                FolderStamp stamp;
+                if (BootMenu::SafeName(name) && !CRequestPath::LeavesWorkingDir(name) &&
+                    fs.lookAtFolder({s.workingFolder, name}, &stamp, &inside))
+                    ListWinPe(name + '/', inside);
+            }
+        }
         m_options = options;
     }
     // The file on disk, not what was last written, is what clients get: a copy put
@@ -82,6 +94,41 @@ void CBootMenuFile::Look() {
         }
     }
     m_context.platform().timers().start(m_timer, kLookMs);
+}
+
+void CBootMenuFile::ListWinPe(const QByteArray& folder, const QList<QByteArray>& names) {
+    const auto spelt = [](const QList<QByteArray>& in, const QByteArray& name) {
+        for (const QByteArray& n : in)
+            if (n.compare(name, Qt::CaseInsensitive) == 0)
+                return n;
+        return QByteArray();
+    };
+    QList<QByteArray> found;
+    QByteArray bootmgr = spelt(names, "bootmgr");
+    if (bootmgr.isEmpty())
+        bootmgr = spelt(names, "bootmgr.exe");
+    if (bootmgr.isEmpty())
+        return;
+    found.append(folder + bootmgr);
+    IFileSystem& fs = m_context.platform().files();
+    const QString& root = m_context.settings().workingFolder;
+    for (const QString& part : BootMenu::WinPeParts()) {
+        const QByteArray sub = part.section(QLatin1Char('/'), 0, 0).toUtf8();
+        const QByteArray subName = spelt(names, sub);
+        QList<QByteArray> inside;
+        FolderStamp stamp;
+        if (subName.isEmpty() || !fs.lookAtFolder({root, folder + subName}, &stamp, &inside))
+            return;
+        const QByteArray file = spelt(inside, part.section(QLatin1Char('/'), 1).toUtf8());
+        if (file.isEmpty())
+            return;
+        found.append(folder + subName + '/' + file);
+    }
+    for (const QByteArray& name : std::as_const(found))
+        if (!Fetchable(name) || !BootMenu::SafeName(name))
+            return;
+    for (const QByteArray& name : std::as_const(found))
+        m_files.append(QString::fromUtf8(name));
 }
 
 bool CBootMenuFile::Fetchable(const QByteArray& name) {

@@ -35,6 +35,9 @@ private:
     BootMenu::Options CurrentOptions() const;
     bool Write(const QByteArray& script, QString* why);
     bool Fetchable(const QByteArray& name);
+    // A Windows PE folder's parts beneath `folder` ("" or "winpe/"), whose entries are
+    // `names`, added to m_files as they are spelt there.
+    void ListWinPe(const QByteArray& folder, const QList<QByteArray>& names);
     QByteArray OnDisk();
 
     ServiceContext& m_context;

@@ -1,6 +1,7 @@
 #include "engine/boot/BootPolicy.h"
 
 #include "engine/boot/BootMenu.h"
+#include "engine/boot/RaspberryPi.h"
 #include "engine/platform/NormalAddress.h"
 
 #include <QFile>
@@ -10,7 +11,11 @@ namespace BootPolicy {
 
 Settings SettingsOf(const EngineSettings& s) {
     return {s.bootFileBios, s.bootFileUefi, s.bootFileUefiHttp, s.bootFileIpxe, s.bootFileOther,
-            s.secureBootChain, s.menu, s.httpEnabled, s.httpPort};
+            s.secureBootChain, s.menu, s.httpEnabled, s.httpPort, s.raspberryPi};
+}
+
+QString Choice::kindName() const {
+    return raspberryPi ? QStringLiteral("Raspberry Pi") : Dhcp::KindName(kind);
 }
 
 QString Choice::problem() const {
@@ -42,6 +47,16 @@ Choice Choose(Service service, const Client& client, const Settings& s, const QH
     Choice c;
     c.kind = client.kind;
     c.httpClient = client.kind == Dhcp::ClientKind::UefiHttp;
+    // A Pi says it is a BIOS PC; its MAC or its HostsFile line tells it apart. What it
+    // asks over TFTP is its own choice: the file is only named, never looked for.
+    if (s.raspberryPi && client.kind == Dhcp::ClientKind::Bios &&
+        (RaspberryPi::HasPiMac(client.mac) || RaspberryPi::MarksPi(client.hostFile))) {
+        c.raspberryPi = true;
+        c.vendorOptions = RaspberryPi::VendorOptions();
+        c.file = client.hostFile.isEmpty() ? QLatin1String(RaspberryPi::kFirstFile) : client.hostFile;
+        c.offered = QFile::encodeName(c.file);
+        return c;
+    }
     QString name = client.hostFile;
     if (name.isEmpty()) {
         switch (client.kind) {
@@ -100,7 +115,12 @@ Choice Choose(Service service, const Client& client, const Settings& s, const QH
 }
 
 QList<QByteArray> OptionalProbes(const Settings& settings) {
-    return settings.secureBootChain ? SecureBoot::OptionalProbes() : QList<QByteArray>();
+    QList<QByteArray> names;
+    if (settings.secureBootChain)
+        names << SecureBoot::OptionalProbes();
+    if (settings.raspberryPi)
+        names << RaspberryPi::OptionalProbes();
+    return names;
 }
 
 } // namespace BootPolicy

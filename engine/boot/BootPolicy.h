@@ -25,6 +25,7 @@ struct Settings {
     bool menu = false;                         // iPXE clients get the folder's menu
     bool httpEnabled = false;
     quint16 httpPort = 0;
+    bool raspberryPi = false;                  // Pis get their own answer
     bool operator==(const Settings&) const = default;
 };
 // Those of the server's settings.
@@ -48,6 +49,12 @@ struct Choice {
     QString file;        // as the row shows it (a name, or the URL offered); empty: none
     QByteArray offered;  // option 67 and `file`; empty: no boot file is offered
     bool httpClient = false; // option 60 "HTTPClient" in the answer
+    // A Raspberry Pi (by its MAC, or its HostsFile line): option 43 with its menu item,
+    // option 66, and no look for the file (a Pi 4 or 5 never asks it).
+    bool raspberryPi = false;
+    QByteArray vendorOptions; // option 43 as the client needs it; empty: the service's own
+    // "BIOS", "UEFI", ..., "Raspberry Pi": who was answered, for the row.
+    QString kindName() const;
     // Why the file cannot be offered (BootFileMissing, BootHttpOff), with `file` naming it.
     Refusal refusal = Refusal::None;
     QString chainLacks;  // the Secure Boot chain behind the shim offered lacks these

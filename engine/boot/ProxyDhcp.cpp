@@ -129,6 +129,9 @@ void CProxyDhcp::HandleDatagram(const char* data, qint64 size, const QHostAddres
     answer.serverAddress = ours;
     answer.bootFile = choice.offered;
     answer.httpClient = choice.httpClient;
+    answer.vendorOptions = choice.vendorOptions;
+    if (choice.raspberryPi)
+        answer.tftpServer = m_interface.address.toString().toLatin1();
     const QByteArray out = Dhcp::BuildAnswer(request, answer);
     // 4011 answers where the request came from. On 67 the client has no address yet:
     // broadcast, unless it has one (ciaddr) or came through a relay (giaddr).
@@ -147,7 +150,7 @@ void CProxyDhcp::HandleDatagram(const char* data, qint64 size, const QHostAddres
     socket.writeDatagram(out.constData(), out.size(), to, toPort);
     texts.info = QStringLiteral("%1 %2").arg(
         reply == Dhcp::OFFER ? QStringLiteral("Offered to") : QStringLiteral("Acknowledged to"),
-        Dhcp::KindName(choice.kind));
+        choice.kindName());
     // The shim went out; what it will ask for next must be there too, or the boot stops.
     if (!choice.chainLacks.isEmpty())
         return refuse(texts.info + QStringLiteral("; ") + choice.problem());

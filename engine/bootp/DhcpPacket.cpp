@@ -190,8 +190,12 @@ QByteArray BuildAnswer(const Packet& request, const Answer& answer) {
     if (!answer.httpClient) {
         // Sub-option 6 (discovery control) = 8: boot the file named here, no menu and no
         // boot server discovery; then the end of the sub-options.
-        AddOption(out, OptVendorSpecific, QByteArray("\x06\x01\x08\xff", 4));
+        AddOption(out, OptVendorSpecific, answer.vendorOptions.isEmpty()
+                                              ? QByteArray("\x06\x01\x08\xff", 4)
+                                              : answer.vendorOptions);
     }
+    if (!answer.tftpServer.isEmpty())
+        AddOption(out, 66, answer.tftpServer); // the TFTP server's name
     if (!answer.bootFile.isEmpty())
         AddOption(out, OptBootFile, answer.bootFile);
     return EndMessage(out);

@@ -94,6 +94,8 @@ struct Answer {
     quint32 serverAddress = 0;  // option 54 and siaddr
     QByteArray bootFile;
     bool httpClient = false;    // option 60 "HTTPClient" and no PXE vendor options
+    QByteArray vendorOptions;   // option 43 in place of discovery control 8 (a Pi's)
+    QByteArray tftpServer;      // option 66; empty: not sent
 };
 
 // The reply to `request`: yiaddr 0, the client's xid, flags, giaddr and chaddr, the

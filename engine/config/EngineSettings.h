@@ -36,6 +36,7 @@ struct EngineSettings {
     QString bootFileBios, bootFileUefi, bootFileUefiHttp, bootFileIpxe;
     bool secureBootChain = false;  // Boot/SecureBootChain: UEFI PXE gets shim, then GRUB
     QString bootFileOther;         // the DHCP server's clients that are no PXE client
+    bool raspberryPi = false;      // Boot/RaspberryPi: Pis get their own answer
     bool menu = false;             // Boot/Menu*: iPXE clients get the folder's menu
     QString menuDefault;
     int menuSeconds = SettingsTable::MenuSeconds.number;

@@ -106,6 +106,8 @@ inline constexpr int kAnyInt = INT_MIN, kMaxInt = INT_MAX;
       "UEFI PXE clients get the signed chain: shim, then GRUB")                                    \
     X(BootFileOther, "Boot/BootFileOther", Text, 0, 0, 0,                                          \
       "The boot file for the DHCP server's clients that are no PXE client")                        \
+    X(RaspberryPi, "Boot/RaspberryPi", Flag, 0, 0, 1,                                              \
+      "Raspberry Pis get the answer their network boot takes (option 43, bootcode.bin)")           \
     X(Menu, "Boot/Menu", Flag, 0, 0, 1, "iPXE clients get a menu written from the folder")         \
     X(MenuDefault, "Boot/MenuDefault", Text, 0, 0, 0,                                              \
       "The menu entry booted after the time-out; empty: the first")                                \

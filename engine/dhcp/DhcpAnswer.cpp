@@ -229,6 +229,11 @@ Reply Answer(const Packet& request, const ServerConfig& config, CLeaseTable& lea
     }
 
     const BootPolicy::Choice choice = BootFileFor(request, config, pick.host);
+    // A Pi 3's ROM boots on the OFFER and never asks: the address is leased as it is
+    // offered, or another client could be offered it while the Pi uses it.
+    const bool leasedOnOffer = type == DISCOVER && choice.raspberryPi;
+    if (leasedOnOffer)
+        leases.Bind(mac, pick.address, now, config.leaseSeconds, id);
     const QByteArray file = TakeBootFile(r, choice);
     QByteArray out = StartReply(request, 0, pick.address, config.server, file);
     if (type != 0) {
@@ -238,6 +243,11 @@ Reply Answer(const Packet& request, const ServerConfig& config, CLeaseTable& lea
         // UEFI HTTP boot takes an offer only when it says it is for HTTPClient.
         if (choice.httpClient && !file.isEmpty())
             AddOption(out, OptVendorClass, "HTTPClient");
+        // A Pi takes only an offer that holds its menu item (the TFTP server: 66).
+        if (!choice.vendorOptions.isEmpty()) {
+            AddOption(out, OptVendorClass, "PXEClient");
+            AddOption(out, OptVendorSpecific, choice.vendorOptions);
+        }
     }
     AddNetwork(out, config, file);
     r.bytes = EndMessage(out);
@@ -245,6 +255,9 @@ Reply Answer(const Packet& request, const ServerConfig& config, CLeaseTable& lea
     const QString at = AddressText(pick.address);
     if (type == 0)
         r.info = QStringLiteral("BOOTP %1").arg(at);
+    else if (type == DISCOVER && leasedOnOffer)
+        r.info = QStringLiteral("Leased %1 for %2 as offered to a Raspberry Pi")
+                     .arg(at, DurationText(config.leaseSeconds));
     else if (type == DISCOVER)
         r.info = QStringLiteral("Offered %1").arg(at);
     else

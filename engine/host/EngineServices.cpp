@@ -21,7 +21,8 @@ CEngineServices::CEngineServices(CServerEngine& server) : m_server(server) {
     // What a boot chain probes and may lack is the boot policy's knowledge.
     m_server.SetOptionalProbes(BootPolicy::OptionalProbes(BootPolicy::SettingsOf(settings())));
     m_server.m_decidesBoot = [this](const QByteArray& name) {
-        return BootFiles::DecidesBoot(name, settings());
+        const EngineSettings& s = settings();
+        return BootFiles::Guarded(s) && BootFiles::DecidesBoot(name, s, HostBootFiles());
     };
     m_server.SetFollower(this);
 }
@@ -94,6 +95,7 @@ void CEngineServices::SettingsChanged(const EngineSettings& before) {
 // ---------------------------------------------------------------- boot offers, DHCP
 
 BootStatus CEngineServices::RestartBootOffers() {
+    m_hostBootFiles.clear(); // the services read HostsFile again as they open
     RestartDhcp();
     return RestartOffers();
 }
@@ -162,12 +164,29 @@ CProxyDhcp::KnownHosts CEngineServices::KnownHosts() {
     if (s.dhcpHostsFile.isEmpty())
         return known;
     known.onlyKnown = s.dhcpOnlyKnownHosts;
-    QFile file(s.dhcpHostsFile);
-    if (file.open(QIODevice::ReadOnly)) {
-        for (const Dhcp::FixedHost& h : Dhcp::ParseHostsFile(file.readAll()).hosts)
-            known.files.insert(h.mac, h.bootFile);
-    }
+    known.files = ReadHosts();
     return known;
+}
+
+QHash<QByteArray, QString> CEngineServices::ReadHosts() {
+    const QString& name = settings().dhcpHostsFile;
+    QFile file(name);
+    QHash<QByteArray, QString> hosts;
+    if (name.isEmpty() || !file.open(QIODevice::ReadOnly))
+        return hosts;
+    for (const Dhcp::FixedHost& h : Dhcp::ParseHostsFile(file.readAll()).hosts) {
+        hosts.insert(h.mac, h.bootFile);
+        if (!h.bootFile.isEmpty() && !m_hostBootFiles.contains(h.bootFile))
+            m_hostBootFiles.append(h.bootFile);
+    }
+    return hosts;
+}
+
+// The files HostsFile hands its hosts: those named as the services opened (still
+// handed out until they open again) and those it names now (handed out once they do).
+QStringList CEngineServices::HostBootFiles() {
+    ReadHosts();
+    return m_hostBootFiles;
 }
 
 DhcpStatus CEngineServices::RestartDhcp() {
@@ -176,6 +195,7 @@ DhcpStatus CEngineServices::RestartDhcp() {
     const EngineSettings& s = settings();
     if (!m_server.IsListening() || !s.dhcpEnabled)
         return m_dhcpStatus;
+    ReadHosts(); // the server reads it too: what it hands out stays protected
     DhcpContext context;
     context.platform = &platform();
     if (!m_nDhcpTimer)

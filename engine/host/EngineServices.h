@@ -89,6 +89,10 @@ private:
     // The menu file, started or stopped to follow the settings and the listener.
     void FollowMenu();
     CProxyDhcp::KnownHosts KnownHosts();
+    // HostsFile's machines (MAC to boot file) as it reads now; their boot files are
+    // remembered in m_hostBootFiles.
+    QHash<QByteArray, QString> ReadHosts();
+    QStringList HostBootFiles();
     bool DhcpLinkChanged();
 
     CServerEngine& m_server;
@@ -104,6 +108,9 @@ private:
     BootStatus m_bootStatus;
     BootInterface m_bootInterface;       // where the boot offers were last placed
     std::unique_ptr<CDhcpServer> m_dhcp; // while [Dhcp] Enabled and the listener is open
+    // The boot files HostsFile named since the services last opened: uploads may not
+    // replace them.
+    QStringList m_hostBootFiles;
     ::DhcpStatus m_dhcpStatus;
     int m_nDhcpTimer = 0; // its timer, registered once
     // The folder's menu for iPXE clients, followed while the server listens and [Boot]

@@ -123,13 +123,20 @@ public:
     const EngineSettings& Settings() const { return m_settings; }
     // The names a boot chain offered under the current settings probes on every boot and
     // may lack (BootPolicy::OptionalProbes, handed over with each change of settings):
-    // a missing one is no failure. Asked by the name as the client sent it.
+    // a missing one is no failure. Asked by the name as the client sent it; an entry
+    // "*/name" stands for that name in any one folder.
     void SetOptionalProbes(const QList<QByteArray>& names) { m_optionalProbes = names; }
     bool IsOptionalProbe(const QByteArray& requested) const {
         qsizetype lead = 0;
         while (lead < requested.size() && (requested[lead] == '/' || requested[lead] == '\\'))
             ++lead;
-        return m_optionalProbes.contains(requested.mid(lead));
+        const QByteArray name = requested.mid(lead);
+        if (m_optionalProbes.contains(name))
+            return true;
+        // "*/name": the same name in any one folder (a device's own folder, tried first).
+        const qsizetype slash = name.indexOf('/');
+        return slash > 0 && slash == name.lastIndexOf('/') &&
+               m_optionalProbes.contains("*/" + name.mid(slash + 1));
     }
     void SetSettings(const EngineSettings& settings);
     const AccessRules& Rules() const { return m_settings.rules; }

@@ -12,7 +12,7 @@ class TestBootMenu : public QObject {
 
     // Each entry as "kind:file" or "kind:file+initrd".
     static QStringList described(const QList<BootMenu::Entry>& entries) {
-        static const char* const kinds[] = {"kernel", "script", "efi", "iso"};
+        static const char* const kinds[] = {"kernel", "script", "efi", "iso", "winpe"};
         QStringList out;
         for (const BootMenu::Entry& e : entries)
             out << QLatin1String(kinds[e.kind]) + QLatin1Char(':') + e.file +
@@ -89,6 +89,59 @@ private slots:
         // The user's own menu wins: nothing is generated; an empty folder says so.
         QCOMPARE(BootMenu::Generate({"menu.ipxe", "vmlinuz"}, o), QByteArray());
         QVERIFY(BootMenu::Generate({}, o).contains("echo Nothing to boot"));
+    }
+
+    // Windows PE through wimboot: a folder (or the working folder) with bootmgr, boot/bcd,
+    // boot/boot.sdi and sources/boot.wim in any letter case, and wimboot at the top
+    // level, is one entry loading each part under the name wimboot looks for; over TFTP
+    // the entry says first that it is slow. Anything short of that is no entry.
+    void windowsPeThroughWimboot() {
+        const QStringList winpe = {"wimboot", "winpe/bootmgr", "winpe/Boot/BCD", "winpe/Boot/boot.sdi",
+                                   "winpe/sources/boot.wim"};
+        struct Case {
+            const char* what;
+            QStringList files;
+            bool http;
+            QStringList lines; // the entry's lines after its label; empty: no entry
+        };
+        const QList<Case> cases = {
+            {"a folder, over HTTP", winpe, true,
+             {"kernel http://198.51.100.2:8080/wimboot",
+              "initrd http://198.51.100.2:8080/winpe/bootmgr bootmgr",
+              "initrd http://198.51.100.2:8080/winpe/Boot/BCD BCD",
+              "initrd http://198.51.100.2:8080/winpe/Boot/boot.sdi boot.sdi",
+              "initrd http://198.51.100.2:8080/winpe/sources/boot.wim boot.wim", "boot"}},
+            {"over TFTP: said to be slow", winpe, false,
+             {"echo Windows PE over TFTP takes minutes: turn the server's HTTP on",
+              "kernel tftp://198.51.100.2/wimboot", "initrd tftp://198.51.100.2/winpe/bootmgr bootmgr",
+              "initrd tftp://198.51.100.2/winpe/Boot/BCD BCD",
+              "initrd tftp://198.51.100.2/winpe/Boot/boot.sdi boot.sdi",
+              "initrd tftp://198.51.100.2/winpe/sources/boot.wim boot.wim", "boot"}},
+            {"the working folder itself, bootmgr.exe, capitals", {"WIMBOOT", "bootmgr.exe", "BOOT/BCD",
+                                                                 "BOOT/BOOT.SDI", "SOURCES/BOOT.WIM"},
+             true,
+             {"kernel http://198.51.100.2:8080/WIMBOOT",
+              "initrd http://198.51.100.2:8080/bootmgr.exe bootmgr",
+              "initrd http://198.51.100.2:8080/BOOT/BCD BCD",
+              "initrd http://198.51.100.2:8080/BOOT/BOOT.SDI boot.sdi",
+              "initrd http://198.51.100.2:8080/SOURCES/BOOT.WIM boot.wim", "boot"}},
+            {"no wimboot", winpe.mid(1), true, {}},
+            {"no boot.sdi", QStringList(winpe).replaceInStrings("boot.sdi", "boot.sd_"), true, {}},
+            {"parts of another folder", {"wimboot", "a/bootmgr", "b/boot/bcd", "a/boot/boot.sdi",
+                                         "a/sources/boot.wim"}, true, {}},
+        };
+        for (const Case& c : cases) {
+            const QByteArray script = BootMenu::Generate(c.files, c.http ? http() : tftp());
+            const QList<QByteArray> lines = script.split('\n');
+            const qsizetype at = lines.indexOf(":e1");
+            QStringList entry;
+            for (qsizetype i = at + 1; at >= 0 && i < lines.size() && !lines[i].isEmpty(); ++i)
+                entry << QString::fromUtf8(lines[i]);
+            if (entry != c.lines)
+                QFAIL(qPrintable(QStringLiteral("%1:\n%2").arg(QLatin1String(c.what), QString::fromUtf8(script))));
+            if (!c.lines.isEmpty())
+                QVERIFY2(script.contains("item e1 Windows PE"), c.what);
+        }
     }
 
     // A name iPXE would read as more than a name is no entry (nor is a kernel's initrd

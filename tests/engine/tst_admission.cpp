@@ -270,7 +270,7 @@ private slots:
     // While boot offers, our DHCP server or the menu are on, no client may create or
     // replace what decides what machines boot; other uploads go on as before.
     void uploadsThatWouldDecideABoot() {
-        enum On { Nothing, Menu, Offers, Dhcp, ClientFolders };
+        enum On { Nothing, Menu, Offers, Dhcp, ClientFolders, Pi };
         struct Case {
             const char* what;
             On on;
@@ -302,16 +302,48 @@ private slots:
             {"a config for a switch", Dhcp, "switch.cfg", false},
             {"a client's own folder", ClientFolders, "198.51.100.7/vmlinuz", true},
             {"a folder that is no address", ClientFolders, "docs/vmlinuz", false},
+            // What the policy hands a known host: HostsFile's own files.
+            {"a host's file, boot offers", Offers, "pxe/pc7.efi", true},
+            {"a host's file, our DHCP server", Dhcp, "PXE/PC7.EFI", true},
+            {"a host's file with only the menu", Menu, "hosts.0", true},
+            {"a host's file under a client's folder", ClientFolders, "198.51.100.7/hosts.0", true},
+            {"a host's file, nothing on", Nothing, "hosts.0", false},
+            {"beside a host's file", Dhcp, "pxe/pc8.efi", false},
+            {"through a dot folder", Offers, "./pxe/undionly.kpxe", true},
+            {"through a doubled slash", Offers, "pxe//pc7.efi", true},
+            // What a Pi boots from, at the root or in its own folder, with RaspberryPi.
+            {"a Pi's firmware", Pi, "start4.elf", true},
+            {"a Pi's configuration in its serial folder", Pi, "9ffefdef/config.txt", true},
+            {"a Pi's kernel in its serial folder", Pi, "9ffefdef/kernel8.img", true},
+            {"a Pi's overlay", Pi, "9ffefdef/overlays/x.dtbo", true},
+            {"two folders down", Pi, "backup/pi/config.txt", false},
+            {"a Pi's folder, RaspberryPi off", Offers, "9ffefdef/config.txt", false},
+            // Windows PE through wimboot, which the menu loads.
+            {"wimboot", Menu, "wimboot", true},
+            {"a Windows PE image", Menu, "pxe/Sources/Boot.wim", true},
+            {"its boot manager", Menu, "pxe/bootmgr", true},
+            {"an image deeper down", Menu, "backup/pi/sources/boot.wim", false},
         };
         for (const Case& c : cases) {
             EngineFixture f;
-            for (const char* folder : {"grub", "backup", "pxe", "docs", "198.51.100.7"})
+            for (const char* folder : {"grub", "backup", "pxe", "docs", "198.51.100.7", "9ffefdef",
+                                       "9ffefdef/overlays", "backup/pi", "pxe/Sources",
+                                       "backup/pi/sources"})
                 QDir(f.root()).mkdir(QLatin1String(folder));
             f.writeFile("vmlinuz-6.1", "old");
-            f.change([&c](EngineSettings& s) {
+            const QString hosts = f.dir.filePath(QStringLiteral("hosts"));
+            QFile hostsFile(hosts);
+            QVERIFY(hostsFile.open(QIODevice::WriteOnly));
+            hostsFile.write("52:54:00:00:00:07 198.51.100.7 /pxe/pc7.efi\n"
+                            "52:54:00:00:00:08 198.51.100.8 hosts.0\n"
+                            "52:54:00:00:00:09 198.51.100.9\n");
+            hostsFile.close();
+            f.change([&c, &hosts](EngineSettings& s) {
+                s.dhcpHostsFile = hosts;
                 s.menu = c.on == Menu || c.on == ClientFolders;
                 s.clientFolders = c.on == ClientFolders;
-                s.proxyDhcp = c.on == Offers;
+                s.proxyDhcp = c.on == Offers || c.on == Pi;
+                s.raspberryPi = c.on == Pi;
                 s.secureBootChain = c.on == Offers;
                 s.bootFileBios = QStringLiteral("/pxe/undionly.kpxe");
                 s.dhcpEnabled = c.on == Dhcp;

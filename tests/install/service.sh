@@ -5,10 +5,12 @@
 # private mount and network namespaces where the installed tree sits at its real
 # prefix and /var/lib is a throw-away tmpfs. A client fetches and uploads a file on
 # port 69; every row reaches the output while the server runs (a journal sees it at
-# once); SIGTERM ends it with status 0. The unit's RestrictAddressFamilies= holds
-# throughout (restrict_families.py, a seccomp filter as systemd sets one): with it the
-# DHCP server and the boot offers start on veths of their own and each answers a
-# DISCOVER (busybox's udhcpc) from a client namespace.
+# once); SIGTERM ends it with status 0. The unit's seccomp sandbox holds throughout
+# (unit_sandbox.py: its SystemCallFilter=, RestrictAddressFamilies=,
+# MemoryDenyWriteExecute= and the other filters, read from the installed unit, as
+# systemd loads them), and so do its user, CapabilityBoundingSet= and
+# AmbientCapabilities=: under it the DHCP server and the boot offers start on veths
+# of their own and each answers a DISCOVER (busybox's udhcpc) from a client namespace.
 #   service.sh BUILD_DIR WORK_DIR
 set -u
 # A server left running would outlive the test and hold what it inherited (the test
@@ -37,16 +39,26 @@ if [ "${1:-}" = --inside ]; then
     chown -R nobody:nogroup "$state"
     out=$WORK/server.out err=$WORK/server.err
     read -ra cmd <<<"$EXEC_START"
-    # As the unit runs it: its address families only (a seccomp filter, as systemd
-    # sets one), then the user and the one capability.
+    # As the unit runs it: the user with the one capability (bounding set too), then
+    # the unit's seccomp filters, loaded last before the command as systemd does.
     start() {
         (cd "$state" && exec env HOME="$state" STATE_DIRECTORY="$state" \
-            /usr/bin/python3 "$HERE/restrict_families.py" "$FAMILIES" \
-            setpriv --reuid=nobody --regid=nogroup \
-            --clear-groups --inh-caps=+net_bind_service --ambient-caps=+net_bind_service \
+            setpriv --reuid=nobody --regid=nogroup --clear-groups \
+            --bounding-set=-all,+net_bind_service \
+            --inh-caps=+net_bind_service --ambient-caps=+net_bind_service \
+            /usr/bin/python3 "$WORK/unit_sandbox.py" "$UNIT" \
             "${cmd[@]}") >"$out" 2>"$err" &
         pid=$!
     }
+    # The filters bite: as root, a mount (no @mount in the unit's list) and a packet
+    # socket (no AF_PACKET) fail under them and work without.
+    sandboxed() { /usr/bin/python3 "$WORK/unit_sandbox.py" "$UNIT" "$@" 2>/dev/null; }
+    mkdir -p "$WORK/m"
+    sandboxed mount -t tmpfs none "$WORK/m" && fail "a mount passed the unit's filters"
+    mount -t tmpfs none "$WORK/m" && umount "$WORK/m" || fail "a mount without the filters"
+    packet='import socket; socket.socket(socket.AF_PACKET, socket.SOCK_RAW)'
+    sandboxed /usr/bin/python3 -c "$packet" && fail "a packet socket passed the unit's filters"
+    /usr/bin/python3 -c "$packet" || fail "a packet socket without the filters"
     start
     for _ in $(seq 100); do
         grep -q '^listening on' "$out" && break
@@ -54,6 +66,8 @@ if [ "${1:-}" = --inside ]; then
         sleep 0.1
     done
     grep -qx "listening on 0.0.0.0:69, serving $state" "$out" || fail "not listening on 69"
+    grep -q "^unit_sandbox.py: SystemCallFilter RestrictAddressFamilies MemoryDenyWriteExecute" "$err" ||
+        fail "the unit's filters were not applied"
     curl -s --max-time 30 --tftp-no-options -o "$WORK/got.img" tftp://127.0.0.1/boot.img ||
         fail "download"
     cmp "$state/boot.img" "$WORK/got.img" || fail "downloaded file differs"
@@ -124,6 +138,7 @@ getent passwd nobody >/dev/null && getent group nogroup >/dev/null ||
     skip "no user nobody or group nogroup"
 unshare -m -n true 2>/dev/null || skip "mount and network namespaces are unavailable here"
 /usr/bin/python3 -c 'import seccomp' 2>/dev/null || skip "python3-seccomp is missing"
+command -v systemd-analyze >/dev/null || skip "systemd-analyze (its call groups) is missing"
 
 rm -rf "$WORK" && mkdir -p "$WORK"
 DESTDIR=$WORK/root cmake --install "$build" --prefix /usr/local >"$WORK/install.log" 2>&1 ||
@@ -131,13 +146,16 @@ DESTDIR=$WORK/root cmake --install "$build" --prefix /usr/local >"$WORK/install.
 unit=$WORK/root/usr/local/lib/systemd/system/vantrel-server.service
 EXEC_START=$(sed -n 's/^ExecStart=//p' "$unit")
 STATE_NAME=$(sed -n 's/^StateDirectory=//p' "$unit")
-FAMILIES=$(sed -n 's/^RestrictAddressFamilies=//p' "$unit")
-[ -n "$EXEC_START" ] && [ -n "$STATE_NAME" ] && [ -n "$FAMILIES" ] ||
-    fail "no ExecStart, StateDirectory or RestrictAddressFamilies in the unit"
+grep -q '^SystemCallFilter=' "$unit" && grep -q '^RestrictAddressFamilies=' "$unit" ||
+    fail "no SystemCallFilter or RestrictAddressFamilies in the unit"
+[ -n "$EXEC_START" ] && [ -n "$STATE_NAME" ] || fail "no ExecStart or StateDirectory in the unit"
 CONF=$(sed -n 's/.*--settings \([^ ]*\).*/\1/p' <<<"$EXEC_START")
 grep -qx 'AmbientCapabilities=CAP_NET_BIND_SERVICE' "$unit" || fail "the unit grants no port 69"
+grep -qx 'CapabilityBoundingSet=CAP_NET_BIND_SERVICE' "$unit" || fail "the unit bounds other capabilities otherwise"
+UNIT=$unit
+# nobody runs it: a copy beside the tree it can read.
+cp "$(dirname "$0")/unit_sandbox.py" "$WORK/"
 # nobody must reach the tree through the work folder's parents.
 chmod o+x "$WORK" && chmod -R o+rX "$WORK/root"
-HERE=$(cd "$(dirname "$0")" && pwd)
-export WORK EXEC_START STATE_NAME FAMILIES CONF HERE
+export WORK EXEC_START STATE_NAME CONF UNIT
 exec timeout 120 unshare -m -n bash "$0" --inside
