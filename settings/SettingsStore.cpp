@@ -148,6 +148,8 @@ EngineSettings CSettingsStore::LoadEngineSettings() {
     s.dhcpOnlyKnownHosts = DhcpOnlyKnownHosts();
     s.httpEnabled = HttpEnabled();
     s.httpPort = HttpPort();
+    s.httpRedirect = HttpRedirect();
+    s.httpRedirectAboveBytes = HttpRedirectAboveBytes();
     m_bHoldRefresh = false;
     return s;
 }
