@@ -34,7 +34,8 @@ public:
 private:
     BootMenu::Options CurrentOptions() const;
     bool Write(const QByteArray& script, QString* why);
-    bool Fetchable(const QByteArray& name);
+    // A name's size when a client could fetch it, else -1.
+    qint64 FetchableSize(const QByteArray& name);
     QByteArray OnDisk();
 
     ServiceContext& m_context;
@@ -44,6 +45,7 @@ private:
     FolderStamp m_stamp;
     QString m_listedRoot;
     QStringList m_files;          // the folder's files at the last listing
+    QHash<QString, qint64> m_sizes; // their sizes then (for the redirect)
     BootMenu::Options m_options;  // those the file was written with
     QString m_failure;            // the last write's failure, shown once
 };
