@@ -169,9 +169,11 @@ check "near the limit the oldest idle keep-alive connection makes room" \
 mkdir -p "$root/a dir" "$work/nginx"
 head -c $((1024 * 1024)) /dev/urandom >"$root/limit.bin" # at the size: ours
 head -c $((2 * 1024 * 1024)) /dev/urandom >"$root/a dir/k é+%#.bin"
+. "$(dirname "$0")/../support/nginx.sh"
+nginx=$(nginx_bin "$work/nginx-pkg")
 cache=
 for attempt in $(seq 1 20); do
-    command -v nginx >/dev/null || break
+    [ -n "$nginx" ] || break
     try=$((55000 + RANDOM % 5000))
     cat >"$work/nginx.conf" <<CONF
 user root;
@@ -186,7 +188,8 @@ http {
     server { listen 127.0.0.1:$try; location /mirror/ { alias $root/; } }
 }
 CONF
-    nginx -c "$work/nginx.conf" -p "$work/nginx" 2>>"$work/nginx/start.log" && cache=$try && break
+    "$nginx" -e "$work/nginx/error.log" -c "$work/nginx.conf" -p "$work/nginx" 2>>"$work/nginx/start.log" &&
+        cache=$try && break
 done
 if [ -n "$cache" ]; then
     printf 'Redirect=http://127.0.0.1:%s/mirror/\nRedirectAboveBytes=1048576\n' $cache >>"$work/settings.ini"
@@ -221,7 +224,7 @@ if [ -n "$cache" ]; then
         logged \$'SENT\t127.0.0.1\tbig.bin\t25165947 Bytes\tSend\t' &&
         [ \$(grep -c 'GET /mirror/big.bin ' nginx/access.log) = 2 ]"
 else
-    echo "SKIP the redirect checks: nginx is missing or did not start"
+    echo "SKIP the redirect checks: nginx could not be had or did not start"
     cat "$work/nginx/start.log" 2>/dev/null
 fi
 

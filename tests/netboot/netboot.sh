@@ -58,6 +58,10 @@ if [ "${1:-}" != --inside ]; then
     done
     unshare -n true 2>/dev/null || skip "network namespaces are unavailable here"
     work=$(mktemp -d /tmp/netboot.XXXXXX)
+    # The cache for the redirect case, fetched here as well.
+    . "$here/../support/nginx.sh"
+    NGINX_BIN=$(nginx_bin "$work/nginx-pkg")
+    export NGINX_BIN
     debs=${NETBOOT_DEBS:-$work/debs}
     case " ${NETBOOT_CASES:-menu-bios} ${NETBOOT_CASES:-menu-uefi} " in *" menu-"*)
         # Fetched here: inside the namespace there is no way out.
@@ -80,6 +84,7 @@ cleanup() {
     for p in "${pids[@]}"; do wait "$p" 2>/dev/null; done
     [ -f "$work/dnsmasq.pid" ] && kill "$(cat "$work/dnsmasq.pid")" 2>/dev/null
     [ -f "$work/rogue.pid" ] && kill "$(cat "$work/rogue.pid")" 2>/dev/null
+    [ -f "$work/nginx.pid" ] && kill "$(cat "$work/nginx.pid")" 2>/dev/null
     rm -f /run/net-phost.conf /run/net-pa.conf /run/net-pb.conf /run/net-pc.conf
 }
 trap cleanup EXIT
@@ -538,12 +543,13 @@ run_case dhcp-uefi "DHCP UEFI+iPXE EFI" 'sent ok-dhcp' snponly.efi:1 big.bin:1 -
 #    HTTPClient with the URL of snponly.efi on our HTTP; iPXE EFI then runs
 #    dhcp-http.ipxe, whose `kernel http://` on our HTTP is redirected to nginx.
 case "$dhcp_wanted" in *dhcp-http*)
-    if command -v nginx >/dev/null; then
+    if [ -n "${NGINX_BIN:-}" ]; then
         mkdir -p "$work/nginx"
         printf 'user root;\nworker_processes 1;\npid %s/nginx.pid;\nerror_log %s/nginx/error.log;\nevents { worker_connections 64; }\nhttp {\n access_log %s/nginx/access.log;\n client_body_temp_path %s/nginx;\n proxy_temp_path %s/nginx;\n fastcgi_temp_path %s/nginx;\n uwsgi_temp_path %s/nginx;\n scgi_temp_path %s/nginx;\n server { listen %s:%s; root %s; }\n}\n' \
             "$work" "$work" "$work" "$work" "$work" "$work" "$work" "$work" $SERVER_IP $CACHE_PORT "$root" \
             >"$work/nginx.conf"
-        nginx -c "$work/nginx.conf" -p "$work/nginx" || echo "nginx did not start"
+        "$NGINX_BIN" -e "$work/nginx/error.log" -c "$work/nginx.conf" -p "$work/nginx" ||
+            echo "nginx did not start"
         cp $OVMF_VARS "$work/vars-dhcp-http.fd"
         # shellcheck disable=SC2046
         capture="udp or tcp port $HTTP_PORT or tcp port $CACHE_PORT" run_case dhcp-http \
@@ -558,7 +564,7 @@ case "$dhcp_wanted" in *dhcp-http*)
             record "dhcp-http rows" FAIL 0 0 "no snponly.efi over HTTP or no redirect row"
         fi
     else
-        record "DHCP UEFI HTTP+iPXE EFI, redirect" SKIP 0 0 "nginx is missing"
+        record "DHCP UEFI HTTP+iPXE EFI, redirect" SKIP 0 0 "nginx could not be had"
     fi ;;
 esac
 
