@@ -150,6 +150,8 @@ EngineSettings CSettingsStore::LoadEngineSettings() {
     s.dhcpBootpDynamic = DhcpBootpDynamic();
     s.httpEnabled = HttpEnabled();
     s.httpPort = HttpPort();
+    s.httpRedirect = HttpRedirect();
+    s.httpRedirectAboveBytes = HttpRedirectAboveBytes();
     m_bHoldRefresh = false;
     return s;
 }

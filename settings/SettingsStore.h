@@ -119,6 +119,8 @@ public:
     quint16 Port() { return quint16(ReadNumber(SettingsTable::Port)); }
     bool HttpEnabled() { return ReadFlag(SettingsTable::HttpEnabled); }
     quint16 HttpPort() { return quint16(ReadNumber(SettingsTable::HttpPort)); }
+    QString HttpRedirect() { return ReadText(SettingsTable::HttpRedirect); }
+    int HttpRedirectAboveBytes() { return ReadNumber(SettingsTable::HttpRedirectAboveBytes); }
     int MaxTransfersPerClient() { return ReadNumber(SettingsTable::MaxTransfersPerClient); }
     // The Security values.
     AccessRules LoadAccessRules();

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "engine/http/HttpRedirect.h"
+
 #include <QByteArray>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -21,6 +24,9 @@ struct Options {
     quint16 httpPort = 0;    // our HTTP's port; 0 when HTTP is off (TFTP then, no ISOs)
     QString defaultEntry;    // MenuDefault: an entry's file name; the first when not found
     int seconds = 10;        // MenuSeconds: 0 boots the default at once
+    // Over HTTP, a file above the size is fetched from the cache's URL at once.
+    HttpRedirect::Settings redirect;
+    QHash<QString, qint64> sizes; // the listed files' sizes; one not in it: not redirected
 };
 
 struct Entry {

@@ -10,7 +10,7 @@
 namespace {
 bool sameOptions(const BootMenu::Options& a, const BootMenu::Options& b) {
     return a.server == b.server && a.httpPort == b.httpPort && a.defaultEntry == b.defaultEntry &&
-           a.seconds == b.seconds;
+           a.seconds == b.seconds && a.redirect == b.redirect;
 }
 } // namespace
 
@@ -33,7 +33,8 @@ void CBootMenuFile::Stop() {
 
 BootMenu::Options CBootMenuFile::CurrentOptions() const {
     const EngineSettings& s = m_context.settings();
-    return {m_server, quint16(s.httpEnabled ? s.httpPort : 0), s.menuDefault, s.menuSeconds};
+    return {m_server, quint16(s.httpEnabled ? s.httpPort : 0), s.menuDefault, s.menuSeconds,
+            HttpRedirect::SettingsOf(s), {}};
 }
 
 void CBootMenuFile::Look() {
@@ -54,12 +55,16 @@ void CBootMenuFile::Look() {
         fs.lookAtFolder({s.workingFolder, QByteArrayLiteral(".")}, &m_stamp, &names);
         m_listedRoot = s.workingFolder;
         m_files.clear();
+        m_sizes.clear();
         for (const QByteArray& name : std::as_const(names)) {
             // Only what a client could fetch, by the rule TFTP and HTTP read by: a
             // folder, a FIFO or a link out of the folder is no entry ("linux-tools/" is
             // no kernel), and no name that would be more than a name in the script.
-            if (Fetchable(name) && BootMenu::SafeName(name))
+            const qint64 size = FetchableSize(name);
+            if (size >= 0 && BootMenu::SafeName(name)) {
                 m_files.append(QString::fromUtf8(name));
+                m_sizes.insert(m_files.last(), size);
+            }
         }
         // Windows PE sits in folders of its own (or the working folder), looked into
         // only while wimboot is there to load it.
@@ -78,7 +83,9 @@ void CBootMenuFile::Look() {
     // The file on disk, not what was last written, is what clients get: a copy put
     // over it (by hand, or by an upload before the guard) is put back.
     if (folder) {
-        const QByteArray script = BootMenu::Generate(m_files, options);
+        BootMenu::Options withSizes = options;
+        withSizes.sizes = m_sizes;
+        const QByteArray script = BootMenu::Generate(m_files, withSizes);
         QString why;
         if (!script.isEmpty() && script != OnDisk()) {
             if (Write(script, &why)) {
@@ -124,23 +131,29 @@ void CBootMenuFile::ListWinPe(const QByteArray& folder, const QList<QByteArray>&
             return;
         found.append(folder + subName + '/' + file);
     }
-    for (const QByteArray& name : std::as_const(found))
-        if (!Fetchable(name) || !BootMenu::SafeName(name))
+    QList<qint64> sizes;
+    for (const QByteArray& name : std::as_const(found)) {
+        sizes.append(FetchableSize(name));
+        if (sizes.last() < 0 || !BootMenu::SafeName(name))
             return;
-    for (const QByteArray& name : std::as_const(found))
-        m_files.append(QString::fromUtf8(name));
+    }
+    for (qsizetype i = 0; i < found.size(); ++i) {
+        m_files.append(QString::fromUtf8(found[i]));
+        m_sizes.insert(m_files.last(), sizes[i]);
+    }
 }
 
-bool CBootMenuFile::Fetchable(const QByteArray& name) {
+qint64 CBootMenuFile::FetchableSize(const QByteArray& name) {
     const FolderPath path{m_context.settings().workingFolder, name};
     if (CRequestPath::LeavesWorkingDir(name))
-        return false;
+        return -1;
     FileError error;
     std::unique_ptr<IFile> file = m_context.platform().files().openRead(path, &error);
     if (!file)
-        return false;
+        return -1;
+    const qint64 size = file->size();
     file->close();
-    return true;
+    return size;
 }
 
 // The written menu as it is on disk now; empty when it is not there or not a file. A

@@ -34,7 +34,8 @@ public:
 private:
     BootMenu::Options CurrentOptions() const;
     bool Write(const QByteArray& script, QString* why);
-    bool Fetchable(const QByteArray& name);
+    // A name's size when a client could fetch it, else -1.
+    qint64 FetchableSize(const QByteArray& name);
     // A Windows PE folder's parts beneath `folder` ("" or "winpe/"), whose entries are
     // `names`, added to m_files as they are spelt there.
     void ListWinPe(const QByteArray& folder, const QList<QByteArray>& names);
@@ -47,6 +48,7 @@ private:
     FolderStamp m_stamp;
     QString m_listedRoot;
     QStringList m_files;          // the folder's files at the last listing
+    QHash<QString, qint64> m_sizes; // their sizes then (for the redirect)
     BootMenu::Options m_options;  // those the file was written with
     QString m_failure;            // the last write's failure, shown once
 };

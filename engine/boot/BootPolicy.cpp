@@ -11,7 +11,8 @@ namespace BootPolicy {
 
 Settings SettingsOf(const EngineSettings& s) {
     return {s.bootFileBios, s.bootFileUefi, s.bootFileUefiHttp, s.bootFileIpxe, s.bootFileOther,
-            s.secureBootChain, s.menu, s.httpEnabled, s.httpPort, s.raspberryPi};
+            s.secureBootChain, s.menu, s.httpEnabled, s.httpPort, s.raspberryPi,
+            HttpRedirect::SettingsOf(s)};
 }
 
 QString Choice::kindName() const {
@@ -93,6 +94,11 @@ Choice Choose(Service service, const Client& client, const Settings& s, const QH
         http.setPort(s.httpPort);
         http.setPath(QLatin1Char('/') + name);
         c.offered = http.toEncoded();
+        // Above the size the cache's URL itself: firmware need not follow a 302.
+        const QByteArray cache =
+            folder.size ? HttpRedirect::Target(s.redirect, encoded, folder.size(encoded)) : QByteArray();
+        if (!cache.isEmpty() && s.httpEnabled)
+            c.offered = cache;
         c.file = QString::fromUtf8(c.offered);
     }
     if (!url && folder.exists && !folder.exists(encoded)) {

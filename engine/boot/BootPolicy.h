@@ -3,6 +3,7 @@
 #include "engine/bootp/DhcpPacket.h"
 #include "engine/boot/SecureBootChain.h"
 #include "engine/config/EngineSettings.h"
+#include "engine/http/HttpRedirect.h"
 #include "engine/platform/Platform.h"
 #include "engine/server/Admission.h"
 
@@ -26,6 +27,7 @@ struct Settings {
     bool httpEnabled = false;
     quint16 httpPort = 0;
     bool raspberryPi = false;                  // Pis get their own answer
+    HttpRedirect::Settings redirect; // a UEFI HTTP client's large file: the cache's URL
     bool operator==(const Settings&) const = default;
 };
 // Those of the server's settings.
@@ -36,6 +38,8 @@ struct Folder {
     SecureBoot::FolderView exists;
     // The folder's files as the menu writer last listed them (for the menu).
     QStringList listing;
+    // A file's size in bytes (-1: not there); unset: not looked at (no redirect).
+    std::function<qint64(const QByteArray& name)> size;
 };
 
 struct Client {

@@ -84,6 +84,9 @@ void CProxyDhcp::HandleDatagram(const char* data, qint64 size, const QHostAddres
     folder.exists = [&](const QByteArray& n) {
         return m_context.paths().BootFileThere(settings.workingFolder, n);
     };
+    folder.size = [&](const QByteArray& n) {
+        return m_context.paths().BootFileSize(settings.workingFolder, n);
+    };
     if (settings.menu && Dhcp::Classify(request) == Dhcp::ClientKind::Ipxe)
         folder.listing = m_context.menuListing();
     const BootPolicy::Choice choice = BootPolicy::Choose(

@@ -48,6 +48,8 @@ struct EngineSettings {
     bool dhcpBootpDynamic = false;
     bool httpEnabled = false;      // Http/*: the folder over HTTP too (read at the start)
     quint16 httpPort = quint16(SettingsTable::HttpPort.number);
+    QString httpRedirect;          // Http/Redirect*: larger files from a cache's base URL
+    qint64 httpRedirectAboveBytes = SettingsTable::HttpRedirectAboveBytes.number;
 
     // The file's values, but for the sounds and the security rules: those are loaded
     // as the server starts and then change only through the Setup and Security

@@ -133,7 +133,11 @@ inline constexpr int kAnyInt = INT_MIN, kMaxInt = INT_MAX;
       "BOOTP clients (no DHCP message) get pool addresses too; 0: HostsFile hosts only")           \
     X(HttpEnabled, "Http/Enabled", Flag, 0, 0, 1,                                                  \
       "The working folder over HTTP too (GET and HEAD, the TFTP rules)")                           \
-    X(HttpPort, "Http/Port", Port, 8080, 1, 65535, "The TCP port for HTTP")
+    X(HttpPort, "Http/Port", Port, 8080, 1, 65535, "The TCP port for HTTP")                        \
+    X(HttpRedirect, "Http/Redirect", Text, 0, 0, 0,                                                \
+      "A base URL (a cache): larger HTTP requests are redirected to it, the same path below it")   \
+    X(HttpRedirectAboveBytes, "Http/RedirectAboveBytes", Number, 1048576, 0, kMaxInt,              \
+      "Files larger than this many bytes are redirected")
 
 namespace SettingsTable {
 #define VANTREL_SETTING_ENTRY(Id, key, kind, number, min, max, description)                        \

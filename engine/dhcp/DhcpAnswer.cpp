@@ -97,6 +97,7 @@ BootPolicy::Choice BootFileFor(const Packet& request, const ServerConfig& config
                                const FixedHost* host) {
     BootPolicy::Folder folder;
     folder.exists = config.exists;
+    folder.size = config.size;
     if (config.boot.menu && config.menuListing)
         folder.listing = config.menuListing();
     return BootPolicy::Choose(BootPolicy::Service::DhcpServer,

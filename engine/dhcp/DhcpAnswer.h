@@ -25,6 +25,7 @@ struct ServerConfig {
     // What each client boots, as BootPolicy chooses it; a fixed host's own file first.
     BootPolicy::Settings boot;
     SecureBoot::FolderView exists;              // unset: the folder is not looked at
+    std::function<qint64(const QByteArray&)> size; // a file's size; unset: not looked at
     std::function<QStringList()> menuListing;   // the folder as the menu writer listed it
 };
 

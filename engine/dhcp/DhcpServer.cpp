@@ -42,6 +42,7 @@ bool CDhcpServer::Start(const DhcpOptions& options, const DhcpLink& link, QStrin
     m_config.boot = options.boot;
     m_config.bootpDynamic = options.bootpDynamic;
     m_config.exists = m_ctx.bootFileThere;
+    m_config.size = m_ctx.bootFileSize;
     m_config.menuListing = m_ctx.menuListing;
 
     const quint32 first = values.poolFirst, last = values.poolLast;

@@ -42,6 +42,7 @@ struct DhcpContext {
     std::function<void(const DhcpStatus&)> statusChanged;
     // Whether a boot file is in the working folder; unset: not looked at.
     std::function<bool(const QByteArray& name)> bootFileThere;
+    std::function<qint64(const QByteArray& name)> bootFileSize; // -1: not there
     // The folder's files as the menu writer listed them (the menu's choice for iPXE).
     std::function<QStringList()> menuListing;
     QString leaseFile;            // where the leases are kept; empty: not kept

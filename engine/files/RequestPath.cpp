@@ -99,6 +99,18 @@ bool CRequestPath::BootFileThere(const QString& workingFolder, const QByteArray&
            fs.existsBeneath(workingFolder, name, false);
 }
 
+qint64 CRequestPath::BootFileSize(const QString& workingFolder, const QByteArray& name) {
+    if (!BootFileThere(workingFolder, name))
+        return -1;
+    FileError error;
+    const std::unique_ptr<IFile> file = m_platform.files().openRead({workingFolder, name}, &error);
+    if (!file)
+        return -1;
+    const qint64 size = file->size();
+    file->close();
+    return size;
+}
+
 // Opened first, so the sharing key comes from the open file (one resolution of the name,
 // not two). A name that is not there yet may still be a new file being received.
 std::unique_ptr<IFile> CRequestPath::OpenSharedForReading(const FolderPath& path,

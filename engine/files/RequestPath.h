@@ -43,6 +43,8 @@ public:
                          const QHostAddress& client, QString* report);
     // Whether a boot file (a plain name, sent by no client yet) is a file beneath the folder.
     bool BootFileThere(const QString& workingFolder, const QByteArray& name);
+    // Its size in bytes; -1 when it is not there (or cannot be read).
+    qint64 BootFileSize(const QString& workingFolder, const QByteArray& name);
 
     // Opens `path` for reading and holds it as read in the sharing table under `*key`
     // (the caller releases it). Null with `error` set when it cannot be opened, or with

@@ -223,6 +223,9 @@ DhcpStatus CEngineServices::RestartDhcp() {
     context.bootFileThere = [this](const QByteArray& name) {
         return paths().BootFileThere(settings().workingFolder, name);
     };
+    context.bootFileSize = [this](const QByteArray& name) {
+        return paths().BootFileSize(settings().workingFolder, name);
+    };
     context.leaseFile = Dhcp::LeaseFolder() + QLatin1Char('/') + QLatin1String(Dhcp::kLeaseFileName);
     context.epochAtStart = QDateTime::currentSecsSinceEpoch();
     DhcpOptions options;

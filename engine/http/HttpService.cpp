@@ -3,6 +3,7 @@
 #include "engine/files/FileShareTable.h"
 #include "engine/files/NameRules.h"
 #include "engine/http/HttpConnections.h"
+#include "engine/http/HttpRedirect.h"
 #include "engine/platform/NormalAddress.h"
 #include "engine/server/ServiceContext.h"
 #include "engine/tftp/TftpPacket.h"
@@ -137,6 +138,7 @@ struct CHttpService::Request {
     time_t modified = 0;
     QByteArray etag;
     QByteArray body; // a refusal's text
+    QByteArray location; // a redirect's target
 
     // The library's thread, before the response is queued: progress counts from here.
     qint64 ackedAtStart = 0;
@@ -276,6 +278,8 @@ struct HttpCallbacks {
                                     httpDate(request->modified).constData());
             MHD_add_response_header(response, MHD_HTTP_HEADER_ETAG, request->etag.constData());
         }
+        if (request->status == MHD_HTTP_FOUND)
+            MHD_add_response_header(response, MHD_HTTP_HEADER_LOCATION, request->location.constData());
         if (request->status == MHD_HTTP_PARTIAL_CONTENT) {
             const QByteArray range = QByteArray("bytes ") + QByteArray::number(request->first) +
                                      '-' +
@@ -459,6 +463,14 @@ void CHttpService::Admit(Request& request) {
         request.etag = entityTag(st);
     texts.size = bytesText(request.size);
     texts.bytes = request.size;
+    // Admitted by the same rules first: the cache is only where the bytes come from.
+    const QByteArray cache = HttpRedirect::Target(HttpRedirect::SettingsOf(engine.settings()),
+                                                  asked.path.name, request.size);
+    if (!cache.isEmpty()) {
+        ::close(fd);
+        engine.shares().Release(key, CFileShareTable::Use::Read);
+        return Redirect(request, cache, asked.askedNote);
+    }
     qint64 first = 0, last = request.size - 1;
     const bool rangeStands =
         !request.range.isEmpty() &&
@@ -494,6 +506,17 @@ void CHttpService::Admit(Request& request) {
     engine.playSound(SOUND_REQUEST);
     if (!request.head)
         WatchProgress();
+}
+
+// A 302 to the cache; the row ends at once, as nothing more goes out from here.
+void CHttpService::Redirect(Request& request, const QByteArray& target, const QString& note) {
+    ServiceContext& engine = m_context;
+    request.status = MHD_HTTP_FOUND;
+    request.location = target;
+    request.body = "Redirected to " + target + '\n';
+    request.texts.info = QStringLiteral("Redirected to %1").arg(QString::fromLatin1(target)) + note;
+    request.row = engine.addRow(request.texts);
+    engine.rows().UpdateRow(request.row, request.texts, ROW_SENT);
 }
 
 void CHttpService::Refuse(Request& request, Refusal why, const QString& folder) {

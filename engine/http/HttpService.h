@@ -49,6 +49,7 @@ public:
 private:
     void Admit(Request& request);
     void Finish(Request& request, bool whole);
+    void Redirect(Request& request, const QByteArray& target, const QString& note);
     void Refuse(Request& request, Refusal why, const QString& folder = QString());
     void Refuse(Request& request, int status, const QString& why, bool missing);
     void WatchProgress();

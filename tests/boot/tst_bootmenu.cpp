@@ -7,8 +7,8 @@
 class TestBootMenu : public QObject {
     Q_OBJECT
 
-    static BootMenu::Options tftp() { return {QStringLiteral("198.51.100.2"), 0, {}, 10}; }
-    static BootMenu::Options http() { return {QStringLiteral("198.51.100.2"), 8080, {}, 10}; }
+    static BootMenu::Options tftp() { return {QStringLiteral("198.51.100.2"), 0, {}, 10, {}, {}}; }
+    static BootMenu::Options http() { return {QStringLiteral("198.51.100.2"), 8080, {}, 10, {}, {}}; }
 
     // Each entry as "kind:file" or "kind:file+initrd".
     static QStringList described(const QList<BootMenu::Entry>& entries) {
@@ -142,6 +142,69 @@ private slots:
             if (!c.lines.isEmpty())
                 QVERIFY2(script.contains("item e1 Windows PE"), c.what);
         }
+    }
+
+    // A cache for large files: over HTTP a file above the size is fetched from the cache
+    // at once, as the base plus the same path, every byte but unreserved ones and '/'
+    // percent-encoded (nothing iPXE or a Location header would read as more); a base
+    // that is no http(s) URL, or one with a query, turns it off; TFTP stays local.
+    void urlsFollowTheRedirect_data() {
+        QTest::addColumn<QString>("base");
+        QTest::addColumn<qint64>("above");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<bool>("http");
+        QTest::addColumn<QByteArray>("url"); // the kernel line's URL
+        const QString cache = QStringLiteral("http://cache.example:8081/boot");
+        const qint64 mib = 1 << 20;
+        // Every file here is listed with mib + 1 bytes but "small", with mib.
+        QTest::newRow("above the size") << cache << mib << "vmlinuz" << true
+                                        << QByteArray("http://cache.example:8081/boot/vmlinuz");
+        QTest::newRow("at the size: ours") << cache << mib << "vmlinuz-small" << true
+                                           << QByteArray("http://198.51.100.2:8080/vmlinuz-small");
+        QTest::newRow("base with a trailing slash, a folder kept")
+            << cache + QStringLiteral("//") << mib << "os/vmlinuz" << true
+            << QByteArray("http://cache.example:8081/boot/os/vmlinuz");
+        QTest::newRow("space, percent, hash, non-ASCII encoded")
+            << cache << mib << QStringLiteral("k 1%#é/vmlinuz") << true
+            << QByteArray("http://cache.example:8081/boot/k%201%25%23%C3%A9/vmlinuz");
+        QTest::newRow("https, base at the root") << QStringLiteral("https://cdn.example") << mib
+                                                 << "vmlinuz" << true
+                                                 << QByteArray("https://cdn.example/vmlinuz");
+        QTest::newRow("over TFTP: local") << cache << mib << "vmlinuz" << false
+                                          << QByteArray("tftp://198.51.100.2/vmlinuz");
+        QTest::newRow("no base: off") << QString() << mib << "vmlinuz" << true
+                                      << QByteArray("http://198.51.100.2:8080/vmlinuz");
+        QTest::newRow("a base with a query: off")
+            << QStringLiteral("http://cache.example/?x=1") << mib << "vmlinuz" << true
+            << QByteArray("http://198.51.100.2:8080/vmlinuz");
+        QTest::newRow("not http: off") << QStringLiteral("ftp://cache.example/") << mib << "vmlinuz"
+                                       << true << QByteArray("http://198.51.100.2:8080/vmlinuz");
+        QTest::newRow("no host: off") << QStringLiteral("http:///boot") << mib << "vmlinuz" << true
+                                      << QByteArray("http://198.51.100.2:8080/vmlinuz");
+        QTest::newRow("a line break in the base: off")
+            << QStringLiteral("http://cache.example/\r\nX: y") << mib << "vmlinuz" << true
+            << QByteArray("http://198.51.100.2:8080/vmlinuz");
+        QTest::newRow("size 0: every non-empty file") << cache << qint64(0) << "vmlinuz" << true
+                                                      << QByteArray("http://cache.example:8081/boot/vmlinuz");
+        QTest::newRow("size 0: an empty file ours") << cache << qint64(0) << "vmlinuz-small" << true
+                                                    << QByteArray("http://198.51.100.2:8080/vmlinuz-small");
+    }
+    void urlsFollowTheRedirect() {
+        QFETCH(QString, base);
+        QFETCH(qint64, above);
+        QFETCH(QString, file);
+        QFETCH(bool, http);
+        QFETCH(QByteArray, url);
+        BootMenu::Options o = http ? this->http() : tftp();
+        o.redirect = {base, above};
+        o.sizes.insert(file, file.contains(QLatin1String("small")) ? above : above + 1);
+        const QByteArray script = BootMenu::Generate({file}, o);
+        QVERIFY2(script.contains("\nkernel " + url + "\n"), script.constData());
+        // The one decision, as the HTTP answer's 302 asks it.
+        const QByteArray target =
+            HttpRedirect::Target(o.redirect, file.toUtf8(), o.sizes.value(file));
+        if (http)
+            QCOMPARE(target.isEmpty(), !url.contains("example"));
     }
 
     // A name iPXE would read as more than a name is no entry (nor is a kernel's initrd

@@ -181,6 +181,17 @@ private slots:
         QTest::newRow("OVMF HTTP Boot: a URL on our HTTP port") << ovmfHttp << "" << url << true << "";
         QTest::newRow("ARM64 HTTP Boot")
             << with(ovmf, {{60, "HTTPClient:Arch:00019"}, {93, arch(19)}}) << "" << url << true << "";
+        // A cache for files above a size: the firmware gets its URL at once (edk2 need
+        // not follow a 302); a file at the size is still ours, and a cache while our
+        // HTTP is off changes nothing.
+        QTest::newRow("UEFI HTTP, above the size: the cache's URL")
+            << ovmfHttp << "redirect above0" << "http://198.51.100.9:8081/pxe/boot.efi" << true << "";
+        QTest::newRow("UEFI HTTP, at the size: ours")
+            << ovmfHttp << "redirect above1" << url << true << "";
+        QTest::newRow("UEFI HTTP, a cache but HTTP off") << ovmfHttp << "redirect above0 nohttp" << ""
+                                                          << true << "HTTP Is Off (Option > Protocol): boot.efi";
+        QTest::newRow("UEFI PXE, above the size: TFTP stays local")
+            << ovmf << "redirect above0" << "snponly.efi" << true << "";
         QTest::newRow("UEFI HTTP while HTTP is off") << ovmfHttp << "nohttp" << "" << true
                                                       << "HTTP Is Off (Option > Protocol): boot.efi";
         QTest::newRow("UEFI file missing") << ovmf << "missing" << "" << true
@@ -252,6 +263,10 @@ private slots:
                     e.dhcpHostsFile = hosts;
                 e.dhcpBootpDynamic = words.contains("bootp"); // a stranger's BOOTP is answered
                 e.raspberryPi = words.contains("pi");
+                if (words.contains("redirect")) {
+                    e.httpRedirect = QStringLiteral("http://198.51.100.9:8081/pxe/");
+                    e.httpRedirectAboveBytes = words.contains("above0") ? 0 : 1; // files hold "x"
+                }
             });
             f.start();
             const QList<Dhcp::Packet> replies = f.ask(packet);

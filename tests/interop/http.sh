@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # curl against the headless server's HTTP side on 127.0.0.1: the working folder by the
-# same rules as TFTP reads, ranges, HEAD, refusals, and no descriptor left behind.
+# same rules as TFTP reads, ranges, HEAD, refusals, and no descriptor left behind; then
+# large files redirected to nginx as a cache.
 # Usage: http.sh /path/to/vantrel-server
 set -u
 server_bin=$1
@@ -10,6 +11,7 @@ failed=0
 server_pid=
 cleanup() {
     [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
+    [ -f "$work/nginx.pid" ] && kill "$(cat "$work/nginx.pid")" 2>/dev/null
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -159,6 +161,72 @@ check "one address holding 1,200 connections: another client is served at once" 
 check "a request never finished is closed after a few seconds" python3 "$flood" halfsent "$http"
 check "near the limit the oldest idle keep-alive connection makes room" \
     python3 "$flood" oldest "$http"
+
+# [Http] Redirect, with nginx from Debian as the cache: a plain mirror of the folder on
+# 127.0.0.1. The setting is written into the file the running server follows. Files
+# above RedirectAboveBytes get a 302 to the mirror under the same path, encoded; curl
+# follows it and gets the same bytes. Smaller files, refusals and TFTP stay ours.
+mkdir -p "$root/a dir" "$work/nginx"
+head -c $((1024 * 1024)) /dev/urandom >"$root/limit.bin" # at the size: ours
+head -c $((2 * 1024 * 1024)) /dev/urandom >"$root/a dir/k é+%#.bin"
+. "$(dirname "$0")/../support/nginx.sh"
+nginx=$(nginx_bin "$work/nginx-pkg")
+cache=
+for attempt in $(seq 1 20); do
+    [ -n "$nginx" ] || break
+    try=$((55000 + RANDOM % 5000))
+    cat >"$work/nginx.conf" <<CONF
+user root;
+worker_processes 1;
+pid $work/nginx.pid;
+error_log $work/nginx/error.log;
+events { worker_connections 64; }
+http {
+    access_log $work/nginx/access.log;
+    client_body_temp_path $work/nginx; proxy_temp_path $work/nginx; fastcgi_temp_path $work/nginx;
+    uwsgi_temp_path $work/nginx; scgi_temp_path $work/nginx;
+    server { listen 127.0.0.1:$try; location /mirror/ { alias $root/; } }
+}
+CONF
+    "$nginx" -e "$work/nginx/error.log" -c "$work/nginx.conf" -p "$work/nginx" 2>>"$work/nginx/start.log" &&
+        cache=$try && break
+done
+if [ -n "$cache" ]; then
+    printf 'Redirect=http://127.0.0.1:%s/mirror/\nRedirectAboveBytes=1048576\n' $cache >>"$work/settings.ini"
+    for i in $(seq 1 50); do # the server follows the file
+        [ "$(status "$url/big.bin")" = 302 ] && break
+        sleep 0.1
+    done
+    export url cache root
+    export -f logged
+    check "above the size: a 302 to the mirror, curl follows it, byte-exact, the row says so" bash -c '
+        curl -sS -D head.txt -o /dev/null $url/big.bin && grep -q "^HTTP/1.1 302" head.txt &&
+        grep -qi "^Location: http://127.0.0.1:$cache/mirror/big.bin" head.txt &&
+        curl -sS -L -o got.bin $url/big.bin && cmp got.bin "$root/big.bin" &&
+        grep -q "\"GET /mirror/big.bin HTTP/1.1\" 200 25165947 " nginx/access.log &&
+        logged $'"'"'SENT\t127.0.0.1\tbig.bin\t25165947 Bytes\tHTTP\tRedirected to http://127.0.0.1:'"'"'$cache/mirror/big.bin'
+    check "at the size: sent from here" bash -c '
+        [ "$(curl -sS -o got.bin -w "%{http_code} %{redirect_url}" $url/limit.bin)" = "200 " ] &&
+        cmp got.bin "$root/limit.bin" && ! grep -q "/mirror/limit.bin" nginx/access.log'
+    check "a name with a space, non-ASCII, +, % and #: the same file at the mirror" bash -c '
+        path="a%20dir/k%20%C3%A9+%25%23.bin"
+        [ "$(curl -sS -o /dev/null -w "%{redirect_url}" "$url/$path")" = \
+          "http://127.0.0.1:$cache/mirror/a%20dir/k%20%C3%A9%2B%25%23.bin" ] &&
+        curl -sS -L -o got.bin "$url/$path" && cmp got.bin "$root/a dir/k é+%#.bin"'
+    check "a range: redirected, the mirror sends the bytes asked" bash -c '
+        [ "$(curl -sS -L -o part.bin -w "%{http_code}" -r 1000-1999 $url/big.bin)" = 206 ] &&
+        cmp part.bin <(tail -c +1001 "$root/big.bin" | head -c 1000)'
+    check "refusals stay ours: a client not in the list 403, a missing name 404" bash -c '
+        [ "$(curl -s -o /dev/null -w "%{http_code}" --interface 127.0.0.2 $url/big.bin)" = 403 ] &&
+        [ "$(curl -s -o /dev/null -w "%{http_code}" $url/missing.bin)" = 404 ]'
+    check "TFTP stays local" bash -c "
+        curl -sS -o tftp.bin tftp://127.0.0.1:$port/big.bin && cmp tftp.bin '$root/big.bin' &&
+        logged \$'SENT\t127.0.0.1\tbig.bin\t25165947 Bytes\tSend\t' &&
+        [ \$(grep -c 'GET /mirror/big.bin ' nginx/access.log) = 2 ]"
+else
+    echo "SKIP the redirect checks: nginx could not be had or did not start"
+    cat "$work/nginx/start.log" 2>/dev/null
+fi
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -5,7 +5,8 @@
 
 Each TCP connection's bytes from SERVER_PORT are put back in order by sequence number
 (a segment sent again must carry the same bytes, a gap fails the connection); each
-response in it is its headers and Content-Length bytes. Exit 0 when a 200 response's
+response in it is its headers and Content-Length bytes (none for the answer to a HEAD,
+which edk2's HTTP boot sends first; the client's requests tell). Exit 0 when a 200 response's
 body hashes like LOCAL_FILE and no complete 200 response of that length differs."""
 import hashlib
 import os
@@ -39,14 +40,15 @@ def tcp(frame):
     return sport, dport, seq, seg[13], seg[doff:]
 
 
-def streams(path, port):
+def streams(path, port, towards=False):
+    """Each connection's bytes from the server, or (towards) to it."""
     isn, segments = {}, {}
     for frame in packets(path):
         t = tcp(frame)
-        if not t or t[0] != port:
+        if not t or t[1 if towards else 0] != port:
             continue
-        _, client, seq, flags, payload = t
-        if flags & 0x02:  # SYN-ACK: the server's first sequence number
+        client, seq, flags, payload = t[0 if towards else 1], t[2], t[3], t[4]
+        if flags & 0x02:  # SYN(-ACK): that side's first sequence number
             isn[client] = seq
             segments[client] = []
         elif client in isn and payload:
@@ -69,7 +71,11 @@ def main():
     want = open(local, "rb").read()
     want_sum = hashlib.sha256(want).hexdigest()
     good = bad = 0
+    methods = {client: [line.split(b" ")[0] for line in data.split(b"\r\n")
+                        if line.startswith((b"GET ", b"HEAD "))]
+               for client, data in streams(capture, port, towards=True)}
     for client, data in streams(capture, port):
+        asked = iter(methods.get(client, []))
         while data:
             end = data.find(b"\r\n\r\n")
             if end < 0:
@@ -77,6 +83,8 @@ def main():
             head, data = data[:end].decode("latin-1").split("\r\n"), data[end + 4:]
             fields = {k.strip().lower(): v.strip() for k, _, v in (h.partition(":") for h in head[1:])}
             length = int(fields.get("content-length", "0"))
+            if next(asked, b"GET") == b"HEAD":
+                continue
             body, data = data[:length], data[length:]
             if not head[0].split()[1:2] == ["200"] or length != len(want):
                 continue

@@ -2,7 +2,8 @@
 # Real boot firmware, one after another under QEMU (TCG), fetching a 32 MiB file from
 # the headless server run with default settings: SeaBIOS + iPXE, PXELINUX, GRUB for
 # BIOS and for EFI, UEFI PXE (OVMF) chaining iPXE EFI, iPXE over the server's HTTP, and
-# U-Boot on aarch64. All of
+# U-Boot on aarch64, UEFI HTTP Boot (OVMF) through our DHCP server and from our boot
+# offers, iPXE's `kernel http://` redirected to nginx. All of
 # it runs in a private network namespace holding only tap0 (198.51.100.1/24) and
 # dnsmasq for DHCP. Each case must arrive byte for byte: checked in the guest where
 # the firmware can (GRUB sha256sum, U-Boot crc32) and for every case in a capture of
@@ -21,6 +22,7 @@ skip() { echo "SKIP: $*"; exit 77; }
 SERVER_IP=198.51.100.1
 BIG_SIZE=$((32 * 1024 * 1024))
 HTTP_PORT=8080
+CACHE_PORT=8081 # nginx, a mirror of the folder, for [Http] Redirect
 CASE_TIMEOUT=${NETBOOT_CASE_TIMEOUT:-150}
 # NETBOOT_CASES="ipxe uboot" runs only those (names as in run_case below).
 
@@ -56,6 +58,10 @@ if [ "${1:-}" != --inside ]; then
     done
     unshare -n true 2>/dev/null || skip "network namespaces are unavailable here"
     work=$(mktemp -d /tmp/netboot.XXXXXX)
+    # The cache for the redirect case, fetched here as well.
+    . "$here/../support/nginx.sh"
+    NGINX_BIN=$(nginx_bin "$work/nginx-pkg")
+    export NGINX_BIN
     debs=${NETBOOT_DEBS:-$work/debs}
     case " ${NETBOOT_CASES:-menu-bios} ${NETBOOT_CASES:-menu-uefi} " in *" menu-"*)
         # Fetched here: inside the namespace there is no way out.
@@ -78,6 +84,7 @@ cleanup() {
     for p in "${pids[@]}"; do wait "$p" 2>/dev/null; done
     [ -f "$work/dnsmasq.pid" ] && kill "$(cat "$work/dnsmasq.pid")" 2>/dev/null
     [ -f "$work/rogue.pid" ] && kill "$(cat "$work/rogue.pid")" 2>/dev/null
+    [ -f "$work/nginx.pid" ] && kill "$(cat "$work/nginx.pid")" 2>/dev/null
     rm -f /run/net-phost.conf /run/net-pa.conf /run/net-pb.conf /run/net-pc.conf
 }
 trap cleanup EXIT
@@ -170,8 +177,9 @@ run_case() {
     if [ $result = PASS ]; then
         for c in "${checks[@]}"; do
             local check=(python3 "$here/pcapcheck.py" "$pcap" "${c%%:*}" "$root/${c%%:*}" "${c##*:}")
-            # http:NAME: a response over HTTP carried NAME whole.
+            # http:NAME: a response over HTTP carried NAME whole; http@PORT:NAME, from PORT.
             [[ $c == http:* ]] && check=(python3 "$here/httpcheck.py" "$pcap" $HTTP_PORT "$root/${c#http:}")
+            [[ $c == http@* ]] && check=(python3 "$here/httpcheck.py" "$pcap" "${c:5:4}" "$root/${c#http@*:}")
             if ! "${check[@]}" >"$work/$cname.check" 2>&1; then
                 result=FAIL
             fi
@@ -309,6 +317,25 @@ case " ${NETBOOT_CASES:-proxy-same} " in *" proxy-same "*)
         record "proxy-same REQUEST on 67" FAIL 0 0 "acknowledged the DHCP server's REQUEST"
     fi ;;
 esac
+# 8c. UEFI HTTP Boot (OVMF, its PXE turned off through fw_cfg) from the boot offers
+#    while dnsmasq gives the address: edk2 takes a ProxyDHCP offer that carries
+#    HTTPClient and a URL, fetches iPXE EFI over the second server's HTTP, and iPXE
+#    asks again and gets the script.
+nopxe=(-fw_cfg name=opt/org.tianocore/IPv4PXESupport,string=n
+       -fw_cfg name=opt/org.tianocore/IPv6PXESupport,string=n)
+case " ${NETBOOT_CASES:-proxy-http} " in *" proxy-http "*)
+    PROXY_INI="BootFileUefiHttp=snponly.efi\n[Http]\nEnabled=1\nPort=$HTTP_PORT\n" proxy_start proxy-http
+    cp $OVMF_VARS "$work/vars-proxy-http.fd"
+    # shellcheck disable=SC2046
+    capture="udp or tcp port $HTTP_PORT" run_case proxy-http "ProxyDHCP UEFI HTTP+iPXE EFI" \
+        'proxy_sent proxy-http ok-proxy-http' http:snponly.efi big.bin:1 -- "${x86[@]}" \
+        $(ovmf "$work/vars-proxy-http.fd") "${nopxe[@]}" -serial file:"$work/proxy-http.serial" \
+        $(nic virtio-net-pci 12 ",romfile=,bootindex=1")
+    # What edk2 said of the offer it took.
+    grep -ao 'Start HTTP Boot over IPv4\|URI: [^[:space:]]*\|Downloading\.\.\.100%' \
+        "$work/proxy-http.serial" 2>/dev/null | head -n 3
+    proxy_stop proxy-http ;;
+esac
 # 14-15. The boot menu: the boot offers give iPXE (QEMU's ROM under SeaBIOS; under OVMF
 #    the iPXE EFI that UEFI PXE was offered) the menu the server wrote from its folder.
 #    Its default entry (MenuDefault: a decoy kernel sorts first) boots Debian's kernel
@@ -406,7 +433,7 @@ grep -a '^UBOOT-' "$work/uboot.serial" 2>/dev/null
 # ---- 9-13. No dnsmasq: our own DHCP server ([Dhcp] Enabled=1) gives the addresses ----
 # tap0 goes onto a bridge that holds our address, so that clients in namespaces of their
 # own (on veth pairs) share the link with the firmware in QEMU.
-dhcp_cases=" dhcp-ipxe dhcp-uefi dhcp-uboot dhcp-bootp dhcp-rogue "
+dhcp_cases=" dhcp-ipxe dhcp-uefi dhcp-http dhcp-uboot dhcp-bootp dhcp-rogue "
 dhcp_wanted=""
 for c in ${NETBOOT_CASES:-$dhcp_cases}; do
     case $dhcp_cases in *" $c "*) dhcp_wanted+=" $c" ;; esac
@@ -422,14 +449,23 @@ if [ -n "$dhcp_wanted" ]; then
     ip link set tap0 master br0
     ip addr add $SERVER_IP/24 dev br0
     ip link set br0 up
-    sed "s/@SERVER@/$SERVER_IP/g; s/@CASE@/dhcp/g" "$here/case.ipxe" >"$root/dhcp.ipxe"
+    # The UEFI HTTP case's machine chains a script of its own.
+    { echo '#!ipxe'
+      echo "iseq \${mac:hexhyp} 52-54-00-4e-42-13 && chain tftp://$SERVER_IP/dhcp-http.ipxe && exit ||"
+      sed "s/@SERVER@/$SERVER_IP/g; s/@CASE@/dhcp/g" "$here/case.ipxe" | tail -n +2
+    } >"$root/dhcp.ipxe"
+    # iPXE's kernel over our HTTP, redirected to the cache (nginx): nbp-big.efi is above
+    # RedirectAboveBytes (1 MiB by default), iPXE EFI follows the 302 and takes it.
+    printf '#!ipxe\nkernel http://%s:%s/nbp-big.efi || goto failed\nimgfree\nimgfetch tftp://%s/ok-dhcp-http || goto failed\nexit\n:failed\necho NETBOOT-BAD-dhcp-http\n' \
+        $SERVER_IP $HTTP_PORT $SERVER_IP >"$root/dhcp-http.ipxe"
+    echo ok >"$root/ok-dhcp-http"
     echo ok >"$root/ok-dhcp"
     cp $SNPONLY "$root/snponly.efi"
     head -c 1048576 /dev/urandom >"$root/own.bin"
     # A fixed host: its address outside the pool and a boot file of its own.
     printf '# the one device\n52:54:00:4e:42:0e 198.51.100.200 own.bin\n' >"$work/hosts"
-    printf '[WorkingDir]\nDirName=%s\n[Dhcp]\nEnabled=1\nHostsFile=%s\n[Boot]\nBootFileIpxe=dhcp.ipxe\nBootFileUefi=snponly.efi\nBootFileOther=big.bin\n' \
-        "$root" "$work/hosts" >"$work/dhcp.ini"
+    printf '[WorkingDir]\nDirName=%s\n[Dhcp]\nEnabled=1\nHostsFile=%s\n[Boot]\nBootFileIpxe=dhcp.ipxe\nBootFileUefi=snponly.efi\nBootFileUefiHttp=snponly.efi\nBootFileOther=big.bin\n[Http]\nEnabled=1\nPort=%s\nRedirect=http://%s:%s/\n' \
+        "$root" "$work/hosts" $HTTP_PORT $SERVER_IP $CACHE_PORT >"$work/dhcp.ini"
 fi
 dhcp_server_start() { # the DHCP-serving server, its rows after the first server's
     local before
@@ -502,6 +538,35 @@ cp $OVMF_VARS "$work/vars-dhcp.fd"
 run_case dhcp-uefi "DHCP UEFI+iPXE EFI" 'sent ok-dhcp' snponly.efi:1 big.bin:1 -- "${x86[@]}" \
     $(ovmf "$work/vars-dhcp.fd") -serial file:"$work/dhcp-uefi.serial" \
     $(nic virtio-net-pci c ",romfile=,bootindex=1")
+
+# 10b. UEFI HTTP Boot (OVMF's PXE off through fw_cfg): our DHCP server answers the
+#    HTTPClient with the URL of snponly.efi on our HTTP; iPXE EFI then runs
+#    dhcp-http.ipxe, whose `kernel http://` on our HTTP is redirected to nginx.
+case "$dhcp_wanted" in *dhcp-http*)
+    if [ -n "${NGINX_BIN:-}" ]; then
+        mkdir -p "$work/nginx"
+        printf 'user root;\nworker_processes 1;\npid %s/nginx.pid;\nerror_log %s/nginx/error.log;\nevents { worker_connections 64; }\nhttp {\n access_log %s/nginx/access.log;\n client_body_temp_path %s/nginx;\n proxy_temp_path %s/nginx;\n fastcgi_temp_path %s/nginx;\n uwsgi_temp_path %s/nginx;\n scgi_temp_path %s/nginx;\n server { listen %s:%s; root %s; }\n}\n' \
+            "$work" "$work" "$work" "$work" "$work" "$work" "$work" "$work" $SERVER_IP $CACHE_PORT "$root" \
+            >"$work/nginx.conf"
+        "$NGINX_BIN" -e "$work/nginx/error.log" -c "$work/nginx.conf" -p "$work/nginx" ||
+            echo "nginx did not start"
+        cp $OVMF_VARS "$work/vars-dhcp-http.fd"
+        # shellcheck disable=SC2046
+        capture="udp or tcp port $HTTP_PORT or tcp port $CACHE_PORT" run_case dhcp-http \
+            "DHCP UEFI HTTP+iPXE EFI, redirect" 'sent ok-dhcp-http' http:snponly.efi \
+            "http@$CACHE_PORT:nbp-big.efi" -- "${x86[@]}" $(ovmf "$work/vars-dhcp-http.fd") "${nopxe[@]}" \
+            -serial file:"$work/dhcp-http.serial" $(nic virtio-net-pci 13 ",romfile=,bootindex=1")
+        kill "$(cat "$work/nginx.pid")" 2>/dev/null
+        # Over our HTTP: the EFI program, then a 302 for the big one (and no bytes of it).
+        if ! new_rows | grep -q $'^row\t[0-9]*\tSENT\t[^\t]*\t/*snponly.efi\t[^\t]*\tHTTP\t' ||
+            ! new_rows | grep -q $'^row\t[0-9]*\tSENT\t[^\t]*\t/*nbp-big.efi\t[^\t]*\tHTTP\tRedirected to http://'"$SERVER_IP:$CACHE_PORT/nbp-big.efi"; then
+            echo "dhcp-http: rows"; new_rows | grep -a '^row' | tail -n 8
+            record "dhcp-http rows" FAIL 0 0 "no snponly.efi over HTTP or no redirect row"
+        fi
+    else
+        record "DHCP UEFI HTTP+iPXE EFI, redirect" SKIP 0 0 "nginx could not be had"
+    fi ;;
+esac
 
 # 11. U-Boot: `dhcp`, then `tftpboot` of the file and from the server the answer named.
 # shellcheck disable=SC2046
