@@ -29,7 +29,7 @@ CTransferSocket::CTransferSocket(CServerEngine* engine, std::unique_ptr<IDatagra
       m_strAskedNote(request.askedNote), m_szPath(request.path),
       m_bOctet(request.octet), m_strClient(request.client.toString()),
       m_bUnsafePath(request.refusePath), m_strMissingFolder(request.missingFolder), m_nPort(port),
-      m_askedOptions(request.options) {
+      m_askedOptions(request.options), m_bSharesListener(request.singlePort) {
     m_socket->onDatagram = [this](const char* packet, qint64 size, const QHostAddress& from,
                                   quint16 fromPort, const QHostAddress&) {
         OnReceive(packet, size, from, fromPort);
@@ -51,6 +51,14 @@ RowTexts CTransferSocket::Texts() const {
 
 bool CTransferSocket::IsLive() const {
     return !m_bSocketClosed && (m_phase == Phase::InProgress || m_phase == Phase::Complete);
+}
+
+SharedPort::Live CTransferSocket::SharedLive() const {
+    if (!IsLive())
+        return SharedPort::Live::None;
+    if (!m_bClientSpoke)
+        return SharedPort::Live::Unanswered;
+    return m_phase == Phase::Complete ? SharedPort::Live::Ended : SharedPort::Live::Running;
 }
 
 bool CTransferSocket::Matches(const QHostAddress& addr, quint16 port, quint16 opcode,
@@ -247,17 +255,8 @@ void CTransferSocket::OnReceive(const char* packet, qint64 size, const QHostAddr
     // A negotiated block may be up to 64 KiB; anything longer than the block is cut.
     const qint64 n =
         std::min<qint64>(size, std::max<qint64>(Tftp::kTransferBuffer, 4 + m_nBlockSize));
-    if (fromPort != m_nClientPort || NormalAddress(from) != m_clientAddr) {
-        // Someone else's packet: tell them (at most once a second, and never an
-        // ERROR, RFC 1350), and leave the transfer alone.
-        const bool isError = n >= 2 && Tftp::Get16(packet) == Tftp::ERROR;
-        if (!isError && fromPort != 0 &&
-            m_pEngine->MayAnswerStranger(NormalAddress(from), fromPort)) {
-            const QByteArray error = Tftp::MakeError(5);
-            m_socket->writeDatagram(error.constData(), error.size(), from, fromPort);
-        }
-        return;
-    }
+    if (fromPort != m_nClientPort || NormalAddress(from) != m_clientAddr)
+        return m_pEngine->TellStranger(*m_socket, packet, n, from, fromPort);
     HandleDatagram(packet, n);
 }
 
@@ -268,6 +267,7 @@ void CTransferSocket::HandleDatagram(const char* packet, qint64 size) {
     const quint16 opcode = Tftp::Get16(packet);
     if (opcode != Tftp::DATA && opcode != Tftp::ACK && opcode != Tftp::ERROR)
         return;
+    m_bClientSpoke = true;
     Carry(m_exchange->OnDatagram(packet, size, Now()), packet, size);
 }
 
@@ -501,6 +501,12 @@ void CTransferSocket::Discard() {
     if (m_phase == Phase::InProgress || m_phase == Phase::Idle)
         m_phase = Phase::Aborted;
     CloseSocket();
+}
+
+void CTransferSocket::Supersede() {
+    if (m_phase == Phase::InProgress)
+        return Fail(QStringLiteral("Replaced by the client's next request"), -1);
+    Discard();
 }
 
 void CTransferSocket::SendShutdownError() { SendError(0, "Server shutting down"); }

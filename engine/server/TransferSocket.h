@@ -5,6 +5,7 @@
 #include "engine/server/Admission.h"
 #include "engine/platform/Platform.h"
 #include "engine/server/ServerWindow.h"
+#include "engine/server/SharedPort.h"
 #include "engine/tftp/TftpPacket.h"
 #include "engine/server/TransferRequest.h"
 
@@ -45,6 +46,9 @@ public:
     void Abort();
     // Ends the transfer without a word to anyone (the program is closing).
     void Discard();
+    // Single-port mode: the client asked for something new from the same port; a
+    // transfer still in progress ends on its row, without an ERROR to the client.
+    void Supersede();
     // The program is closing: ERROR 0 "Server shutting down" to a client in the middle
     // of a transfer, so that it need not wait for its own time-out.
     void SendShutdownError();
@@ -61,6 +65,9 @@ public:
     quint16 Port() const { return m_nPort; }
     const QHostAddress& Client() const { return m_clientAddr; }
     quint16 ClientPort() const { return m_nClientPort; }
+    // Answers from the listener's port (single-port mode): its datagrams come through it.
+    bool SharesListener() const { return m_bSharesListener; }
+    SharedPort::Live SharedLive() const;
 
 private:
     // RFC 2347 negotiation (Tftp::Negotiate): blksize, windowsize and timeout take
@@ -150,6 +157,8 @@ private:
     bool m_bCountedIn = false;
     bool m_bHoldsClientSlot = true;
     bool m_bSocketClosed = false;
+    bool m_bSharesListener = false;
+    bool m_bClientSpoke = false; // a DATA, ACK or ERROR came since the request
     Phase m_phase = Phase::Idle;
     RowState m_nRowState = ROW_ACTIVE;
 };
