@@ -24,6 +24,9 @@ CListenSocket::~CListenSocket() { m_socket->close(); }
 void CListenSocket::OnReceive(const char* data, qint64 size, const QHostAddress& from,
                               quint16 fromPort, const QHostAddress& to) {
     CServerEngine* const engine = m_pEngine;
+    // Single-port mode: a transfer's datagram goes straight to it, as on a port of its own.
+    if (engine->RouteOnListener(data, size, from, fromPort))
+        return;
     // Calls the window posted first: a request sent after the user's change is judged
     // by it, whichever of the two the event loop happens to deliver first. A call may
     // close this listener; it is then kept until the dispatch is over.
@@ -34,8 +37,6 @@ void CListenSocket::OnReceive(const char* data, qint64 size, const QHostAddress&
         if (engine->m_pListenSocket.get() != this)
             return;
     }
-    if (engine->RouteOnListener(data, size, from, fromPort))
-        return;
     const EngineSettings& settings = engine->Settings();
     // Without options a request is read to 256 bytes; options may need 512. The address
     // a request was sent to counts only when the answer is to come from it.
@@ -409,7 +410,8 @@ bool CServerEngine::RouteOnListener(const char* data, qint64 size, const QHostAd
     case SharedPort::Route::Transfer: live->OnReceive(data, size, from, fromPort); return true;
     case SharedPort::Route::Replace: live->Supersede(); return false;
     case SharedPort::Route::Stranger:
-        TellStranger(m_pListenSocket->socket(), data, size, from, fromPort);
+        if (m_pListenSocket)
+            TellStranger(m_pListenSocket->socket(), data, size, from, fromPort);
         return true;
     case SharedPort::Route::Drop: return true;
     }
