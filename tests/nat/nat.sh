@@ -52,7 +52,7 @@ check() { # WHAT COMMAND...
 ip link set lo up
 echo 1 >/proc/sys/net/ipv4/ip_forward
 peer() { # a namespace of its own, held by a sleeping process; prints its pid
-    unshare -n sleep 300 &
+    unshare -n sleep 300 >/dev/null 2>&1 &
     echo $!
 }
 client_ns=$(peer)
@@ -78,7 +78,7 @@ nss ip addr add $SERVER_IP/24 dev vnats1
 nss ip link set vnats1 up
 nss ip route add default via $INSIDE
 
-nft -f - <<EOF
+check "the router's rules load" nft -f - <<EOF
 table ip nat {
     chain pre {
         type nat hook prerouting priority dstnat;
@@ -86,13 +86,14 @@ table ip nat {
     }
 }
 table ip filter {
-    chain fwd {
+    chain through {
         type filter hook forward priority filter; policy drop;
         ct state established,related accept
         iifname "vnatc0" oifname "vnats0" ct status dnat udp dport 69 accept
     }
 }
 EOF
+[ $failed -eq 0 ] || exit 1
 check "the router has no connection-tracking helper" \
     bash -c "! nft list ruleset | grep -q helper && [ \"\$(cat /proc/sys/net/netfilter/nf_conntrack_helper 2>/dev/null || echo 0)\" = 0 ]"
 
@@ -103,7 +104,8 @@ start_server() { # SINGLEPORT
     printf '[WorkingDir]\nDirName=%s\nTimeOut=2\nSoundOn=0\n[Protocol]\nSinglePort=%s\n' \
         "$root" "$1" >"$work/server.ini"
     : >"$work/server.out"
-    nss env HOME=$work/home XDG_CONFIG_HOME=$work/home/xdg XDG_DATA_HOME=$work/home/data \
+    # nsenter itself, not the function: $! must be the server's own pid.
+    nsenter -t "$server_ns" -n env HOME=$work/home XDG_CONFIG_HOME=$work/home/xdg XDG_DATA_HOME=$work/home/data \
         "$server" --headless --address $SERVER_IP --port 69 --settings "$work/server.ini" \
         >>"$work/server.out" 2>"$work/server.err" &
     server_pid=$!
