@@ -118,6 +118,7 @@ EngineSettings CSettingsStore::LoadEngineSettings() {
     s.portFirst = PortFirst();
     s.portLast = PortLast();
     s.replyFromRequestAddress = ReplyFromRequestAddress();
+    s.singlePort = SinglePort();
     s.ipv6 = IPv6();
     s.listenAddress = ListenAddress();
     s.convertNetascii = ConvertNetascii();

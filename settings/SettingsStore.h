@@ -84,6 +84,7 @@ public:
     int PortFirst() { return GetProfileInt(kPortFirst, kDefaultPortFirst); }
     int PortLast() { return GetProfileInt(kPortLast, kDefaultPortLast); }
     bool ReplyFromRequestAddress() { return ReadFlag(SettingsTable::ReplyFromRequestAddress); }
+    bool SinglePort() { return ReadFlag(SettingsTable::SinglePort); }
     bool IPv6() { return ReadFlag(SettingsTable::IPv6); }
     QString ListenAddress() { return ReadText(SettingsTable::ListenAddress); }
     bool ConvertNetascii() { return ReadFlag(SettingsTable::ConvertNetascii); }

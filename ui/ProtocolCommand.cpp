@@ -18,6 +18,7 @@ void RunProtocolCommand(CEngineHost& engine, CSettingsStore& store, QWidget* par
     store.WriteProfileInt(CSettingsStore::kPortLast, dlg.m_nPortLast);
     store.WriteProfileInt(CSettingsStore::kReplyFromRequestAddress,
                           dlg.m_bReplyFromRequestAddress ? 1 : 0);
+    store.WriteProfileInt(CSettingsStore::kSinglePort, dlg.m_bSinglePort ? 1 : 0);
     store.WriteProfileInt(CSettingsStore::kIPv6, dlg.m_bIPv6 ? 1 : 0);
     store.WriteProfileString(CSettingsStore::kListenAddress, dlg.m_strListenAddress);
     store.WriteProfileInt(CSettingsStore::kHttpEnabled, dlg.m_bHttp ? 1 : 0);

@@ -144,23 +144,15 @@ bool asked(const Request& request, const QByteArray& name) {
 
 Negotiated CheckOack(const Request& request, const char* packet, qint64 size) {
     Negotiated n;
-    QList<QByteArray> strings;
-    qint64 start = 2;
-    for (qint64 i = 2; i < size; ++i) {
-        if (packet[i] == '\0') {
-            strings.append(QByteArray(packet + start, int(i - start)));
-            start = i + 1;
-        }
-    }
-    if (start != size || strings.size() % 2 != 0) {
+    QList<QPair<QByteArray, QByteArray>> options;
+    if (!Tftp::SplitOptions(packet + 2, size - 2, &options)) {
         n.why = QStringLiteral("malformed option acknowledgement");
         return n;
     }
     QList<QByteArray> seen;
-    for (int k = 0; k < strings.size(); k += 2) {
-        const QByteArray name = strings[k].toLower();
+    for (const auto& [name, text] : options) {
         bool number = false;
-        const qint64 value = strings[k + 1].toLongLong(&number);
+        const qint64 value = text.toLongLong(&number);
         if (!asked(request, name) || seen.contains(name)) {
             n.why = QStringLiteral("option %1 was not asked for").arg(Tftp::Printable(QString::fromLatin1(name.left(64))));
             return n;
@@ -177,7 +169,7 @@ Negotiated CheckOack(const Request& request, const char* packet, qint64 size) {
         } else {
             n.why = QStringLiteral("%1 %2 is not what was asked")
                         .arg(Tftp::Printable(QString::fromLatin1(name.left(64))),
-                             Tftp::Printable(QString::fromLatin1(strings[k + 1].left(64))));
+                             Tftp::Printable(QString::fromLatin1(text.left(64))));
             return n;
         }
     }

@@ -204,73 +204,56 @@ void CClientTransfer::StartExchange(bool afterOack) {
 
 // ---------------------------------------------------------------- actions
 
-// In the order the exchange means them: nothing after a step that ended the transfer.
-void CClientTransfer::Carry(const Exchange::Actions& a, const char* packet, qint64 size) {
-    if (a.stopTimer)
-        m_platform.timers().stop(m_nTimerId);
-    if (a.write) {
-        // A device that never stops, or sends other than it told, is not followed.
-        if (m_nBytes + a.writeSize > m_nLimit || (TsizeBinds() && m_nBytes + a.writeSize > m_nTotal)) {
-            SendError(m_nBytes + a.writeSize > m_nLimit ? 3 : 0);
-            return Fail(Outcome::Failed, OverLimitText(m_nBytes + a.writeSize));
-        }
-        if (a.lastWrite && TsizeBinds() && m_nBytes + a.writeSize != m_nTotal) {
-            SendError(0, "Fewer bytes than the size told");
-            return Fail(Outcome::Failed, QStringLiteral("the device sent %1 bytes, not the %2 it told "
-                                                        "(tsize): the file is left out")
-                                             .arg(m_nBytes + a.writeSize)
-                                             .arg(m_nTotal));
-        }
-        if (a.writeSize > 0 && m_file->write(a.write, a.writeSize) != a.writeSize) {
-            SendError(a.lastWrite ? 0 : 3);
-            return Fail(Outcome::Failed, m_file->error().text);
-        }
-        m_nBytes += a.writeSize;
-        if (m_report.progress)
-            m_report.progress(m_nBytes, m_nTotal);
-        if (a.lastWrite) {
-            FileError error;
-            if (!m_file->keep(&error)) {
-                SendError(0);
-                return Fail(Outcome::Failed, error.text);
-            }
-            m_file->close();
-            m_file.reset();
-            Complete();
-        }
+// A device that never stops, or sends other than it told, is not followed.
+bool CClientTransfer::Write(const char* data, qint64 size, bool last) {
+    if (m_nBytes + size > m_nLimit || (TsizeBinds() && m_nBytes + size > m_nTotal)) {
+        SendError(m_nBytes + size > m_nLimit ? 3 : 0);
+        Fail(Outcome::Failed, OverLimitText(m_nBytes + size));
+        return false;
     }
-    if (a.startTimerMs >= 0)
-        m_platform.timers().start(m_nTimerId, a.startTimerMs);
-    if (a.blocks && !SendBlocks())
-        return;
-    if (a.ack >= 0) {
-        char ack[4];
-        Tftp::PutHeader(ack, Tftp::ACK, quint16(a.ack));
-        Transmit(ack, sizeof ack);
+    if (last && TsizeBinds() && m_nBytes + size != m_nTotal) {
+        SendError(0, "Fewer bytes than the size told");
+        Fail(Outcome::Failed, QStringLiteral("the device sent %1 bytes, not the %2 it told "
+                                             "(tsize): the file is left out")
+                                  .arg(m_nBytes + size)
+                                  .arg(m_nTotal));
+        return false;
     }
-    End(a.end, a.clientCode, packet, size);
-}
-
-bool CClientTransfer::SendBlocks() {
-    for (;;) {
-        const Exchange::Block b = m_exchange->NextBlock(m_platform.timers().elapsedMs());
-        if (b.readFailed) {
+    if (size > 0 && m_file->write(data, size) != size) {
+        SendError(last ? 0 : 3);
+        Fail(Outcome::Failed, m_file->error().text);
+        return false;
+    }
+    m_nBytes += size;
+    if (m_report.progress)
+        m_report.progress(m_nBytes, m_nTotal);
+    if (last) {
+        FileError error;
+        if (!m_file->keep(&error)) {
             SendError(0);
-            Fail(Outcome::Failed, m_file->error().text);
+            Fail(Outcome::Failed, error.text);
             return false;
         }
-        if (!b.packet)
-            return true;
-        Transmit(b.packet, b.size);
-        if (b.fresh) {
-            m_nBytes = b.offset + b.size - 4;
-            if (m_report.progress)
-                m_report.progress(m_nBytes, m_nTotal);
-        }
+        m_file->close();
+        m_file.reset();
+        Complete();
     }
+    return true;
 }
 
-void CClientTransfer::End(Exchange::End end, quint16 code, const char* packet, qint64 size) {
+void CClientTransfer::BlockSent(const Exchange::Block& b) {
+    m_nBytes = b.offset + b.size - 4;
+    if (m_report.progress)
+        m_report.progress(m_nBytes, m_nTotal);
+}
+
+// A send tells no size, so only a read can fail.
+void CClientTransfer::BlockFailed(const Exchange::Block&) {
+    SendError(0);
+    Fail(Outcome::Failed, m_file->error().text);
+}
+
+void CClientTransfer::Ended(Exchange::End end, quint16 code, const char* packet, qint64 size) {
     switch (end) {
     case Exchange::End::None: return;
     case Exchange::End::Finished: // the last block of a send acknowledged

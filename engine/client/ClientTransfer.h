@@ -14,7 +14,7 @@
 // answers, then the same exchanges the server runs, from the other side: a fetch is a
 // receive exchange, a send a send exchange. It runs on the platform seam; its owner
 // routes the platform's timer `timerId` to OnTimer.
-class CClientTransfer {
+class CClientTransfer final : private Exchange::IActor {
 public:
     enum class Outcome {
         None,          // still running
@@ -64,9 +64,17 @@ private:
     void OnFirstAnswer(const char* packet, qint64 size);
     void StartExchange(bool afterOack);
     void SendRequest();
-    void Carry(const Exchange::Actions& a, const char* packet = nullptr, qint64 size = 0);
-    bool SendBlocks();
-    void End(Exchange::End end, quint16 code, const char* packet, qint64 size);
+    void Carry(const Exchange::Actions& a, const char* packet = nullptr, qint64 size = 0) {
+        Exchange::Carry(*m_exchange, a, *this, packet, size);
+    }
+    // What the exchange's actions do here (Exchange::Carry).
+    qint64 NowMs() override { return m_platform.timers().elapsedMs(); }
+    void StopTimer() override { m_platform.timers().stop(m_nTimerId); }
+    void StartTimer(int ms) override { m_platform.timers().start(m_nTimerId, ms); }
+    bool Write(const char* data, qint64 size, bool last) override;
+    void BlockSent(const Exchange::Block& b) override;
+    void BlockFailed(const Exchange::Block& b) override;
+    void Ended(Exchange::End end, quint16 code, const char* packet, qint64 size) override;
     void Complete();
     void Fail(Outcome outcome, const QString& text = QString());
     void FailServer(quint16 code, const char* text, qint64 size);
@@ -75,7 +83,7 @@ private:
     void RefuseOversize(qint64 size);
     bool TsizeBinds() const;
     QString OverLimitText(qint64 bytes) const;
-    void Transmit(const char* data, qint64 size);
+    void Transmit(const char* data, qint64 size) override;
     Exchange::Now Now() const;
 
     IPlatform& m_platform;

@@ -23,6 +23,7 @@ struct EngineSettings {
     int maxWindowSize = SettingsTable::MaxWindowSize.number;
     int portFirst = 0, portLast = 0;
     bool replyFromRequestAddress = SettingsTable::ReplyFromRequestAddress.number != 0;
+    bool singlePort = false; // every transfer on the listener's own port
     bool ipv6 = false;
     QString listenAddress;
     bool convertNetascii = SettingsTable::ConvertNetascii.number != 0;

@@ -76,6 +76,8 @@ inline constexpr int kAnyInt = INT_MIN, kMaxInt = INT_MAX;
     X(PortLast, "Protocol/PortLast", Number, 0, 0, 65535, "Last UDP port for transfers")           \
     X(ReplyFromRequestAddress, "Protocol/ReplyFromRequestAddress", Flag, 1, 0, 1,                  \
       "Transfers answer from the address the request was sent to")                                 \
+    X(SinglePort, "Protocol/SinglePort", Flag, 0, 0, 1,                                            \
+      "Transfers answer from the listen port itself (NAT, containers)")                            \
     X(IPv6, "Protocol/IPv6", Flag, 0, 0, 1, "Listen on IPv6 as well as IPv4")                      \
     X(ListenAddress, "Protocol/ListenAddress", Text, 0, 0, 0,                                      \
       "The one address to listen on; empty: all")                                                  \

@@ -2,6 +2,7 @@
 
 #include "engine/files/FileShareTable.h"
 #include "engine/platform/NormalAddress.h"
+#include "engine/server/SharedPort.h"
 #include "engine/server/TransferSocket.h"
 
 #include <QFile>
@@ -23,6 +24,9 @@ CListenSocket::~CListenSocket() { m_socket->close(); }
 void CListenSocket::OnReceive(const char* data, qint64 size, const QHostAddress& from,
                               quint16 fromPort, const QHostAddress& to) {
     CServerEngine* const engine = m_pEngine;
+    // Single-port mode: a transfer's datagram goes straight to it, as on a port of its own.
+    if (engine->RouteOnListener(data, size, from, fromPort))
+        return;
     // Calls the window posted first: a request sent after the user's change is judged
     // by it, whichever of the two the event loop happens to deliver first. A call may
     // close this listener; it is then kept until the dispatch is over.
@@ -45,6 +49,28 @@ void CListenSocket::OnReceive(const char* data, qint64 size, const QHostAddress&
 // ---------------------------------------------------------------- engine
 
 namespace {
+// A transfer's socket in single-port mode: nothing bound, its packets leave from the
+// engine's listener (whichever is open when they go), its datagrams arrive there.
+class CListenerReplies final : public IDatagramSocket {
+public:
+    explicit CListenerReplies(std::function<IDatagramSocket*()> listener)
+        : m_listener(std::move(listener)) {}
+    qint64 writeDatagram(const char* data, qint64 size, const QHostAddress& to,
+                         quint16 toPort) override {
+        IDatagramSocket* socket = m_bClosed ? nullptr : m_listener();
+        return socket ? socket->writeDatagram(data, size, to, toPort) : -1;
+    }
+    quint16 localPort() const override {
+        IDatagramSocket* socket = m_listener();
+        return socket ? socket->localPort() : 0;
+    }
+    void close() override { m_bClosed = true; }
+
+private:
+    std::function<IDatagramSocket*()> m_listener;
+    bool m_bClosed = false;
+};
+
 class CNoWindow final : public IServerWindow {
 public:
     void AddRow(RowHandle, const RowTexts&) override {}
@@ -170,7 +196,9 @@ void CServerEngine::CountOut() {
 // draws, a scan from a random place finds any one left. 0 when none is free.
 quint16 CServerEngine::NextPort(const QSet<quint16>& tried) {
     int first = m_settings.portFirst, last = m_settings.portLast;
-    if (first < 1 || last > 65535 || first > last) {
+    // In single-port mode the number only names the transfer (its timer): the firewall's
+    // range does not bound how many run.
+    if (m_settings.singlePort || first < 1 || last > 65535 || first > last) {
         first = kFirstPort;
         last = kLastPort;
     }
@@ -228,7 +256,10 @@ void CServerEngine::HandleRequest(const char* data, qint64 size, const QHostAddr
     quint16 port = 0;
     QString why;
     std::unique_ptr<IDatagramSocket> socket;
-    for (int tries = 0; !socket && tries < 16; ++tries) {
+    const bool singlePort = m_settings.singlePort && m_pListenSocket;
+    if (singlePort && (port = NextPort(tried)) != 0)
+        socket = ListenerReplies();
+    for (int tries = 0; !singlePort && !socket && tries < 16; ++tries) {
         port = NextPort(tried);
         if (port == 0)
             break;
@@ -269,6 +300,7 @@ void CServerEngine::HandleRequest(const char* data, qint64 size, const QHostAddr
     admitted.fileName = request.fileName;
     admitted.octet = request.octet;
     admitted.localAddress = local;
+    admitted.singlePort = singlePort;
     admitted.options = request.options; // ignored when negotiation is off
     ResolveRequestPath(admitted);
     admitted.overWrite = m_settings.overWrite;
@@ -345,6 +377,54 @@ int CServerEngine::DefaultMaxTransfers() {
     if (descriptors < 0)
         return 4096;
     return int(std::max<qint64>(1, (descriptors - 64) / 2));
+}
+
+std::unique_ptr<IDatagramSocket> CServerEngine::ListenerReplies() {
+    return std::make_unique<CListenerReplies>([this]() -> IDatagramSocket* {
+        return m_pListenSocket ? &m_pListenSocket->socket() : nullptr;
+    });
+}
+
+bool CServerEngine::RouteOnListener(const char* data, qint64 size, const QHostAddress& from,
+                                    quint16 fromPort) {
+    const QHostAddress client = NormalAddress(from);
+    // Transfers begun before the mode was turned off still get their packets here.
+    CTransferSocket* live = nullptr;
+    const auto same = m_byClientPort.equal_range({client, fromPort});
+    for (auto it = same.first; it != same.second && !live; ++it)
+        if ((*it)->SharesListener() && (*it)->IsLive())
+            live = *it;
+    if (!live && !m_settings.singlePort)
+        return false;
+    const quint16 opcode = size >= 2 ? Tftp::Get16(data) : 0;
+    bool sameRequest = false;
+    if (live && !SharedPort::IsTransferOpcode(opcode)) {
+        const Tftp::Request r = Tftp::ParseRequest(data, std::min<qint64>(size, Tftp::kOptionRequestBuffer));
+        sameRequest = r.status == Tftp::Request::Ok &&
+                      live->Matches(client, fromPort, r.opcode, r.fileName);
+    }
+    switch (SharedPort::Decide(opcode, sameRequest,
+                               live ? live->SharedLive() : SharedPort::Live::None)) {
+    case SharedPort::Route::Request: return false;
+    case SharedPort::Route::Repeat: live->RepeatLastPacket(); return true;
+    case SharedPort::Route::Transfer: live->OnReceive(data, size, from, fromPort); return true;
+    case SharedPort::Route::Replace: live->Supersede(); return false;
+    case SharedPort::Route::Stranger:
+        if (m_pListenSocket)
+            TellStranger(m_pListenSocket->socket(), data, size, from, fromPort);
+        return true;
+    case SharedPort::Route::Drop: return true;
+    }
+    return true;
+}
+
+void CServerEngine::TellStranger(IDatagramSocket& socket, const char* packet, qint64 size,
+                                 const QHostAddress& from, quint16 fromPort) {
+    const bool isError = size >= 2 && Tftp::Get16(packet) == Tftp::ERROR;
+    if (isError || fromPort == 0 || !MayAnswerStranger(NormalAddress(from), fromPort))
+        return;
+    const QByteArray error = Tftp::MakeError(5);
+    socket.writeDatagram(error.constData(), error.size(), from, fromPort);
 }
 
 // A stranger's datagram to a transfer port gets ERROR 5 at most once a second per

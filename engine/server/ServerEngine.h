@@ -180,10 +180,19 @@ public:
     // Frees retired transfers; called where no transfer's code is on the stack (the
     // platform runs it after each dispatch).
     void FreeRetired();
-    // Whether a datagram from this stranger to a transfer port may get ERROR 5 now.
-    bool MayAnswerStranger(const QHostAddress& address, quint16 port);
+    // A datagram for no transfer of its sender's, on `socket` (a transfer's port, or the
+    // listener in single-port mode): ERROR 5 back, at most once a second per sender and
+    // never to an ERROR (RFC 1350).
+    void TellStranger(IDatagramSocket& socket, const char* packet, qint64 size,
+                      const QHostAddress& from, quint16 fromPort);
 
 private:
+    bool MayAnswerStranger(const QHostAddress& address, quint16 port);
+    // Single-port mode: a datagram on the listener that belongs to a transfer (or to none
+    // while it looks like one) is handled here; false leaves it to HandleRequest.
+    bool RouteOnListener(const char* data, qint64 size, const QHostAddress& from,
+                         quint16 fromPort);
+    std::unique_ptr<IDatagramSocket> ListenerReplies();
     // Closes the listener; freed at once unless its own dispatch is on the stack.
     void RetireListener();
     quint16 NextPort(const QSet<quint16>& tried);

@@ -17,6 +17,7 @@ struct TransferRequest {
     bool octet = false;                           // recorded only: no line ends are converted
     QList<QPair<QByteArray, QByteArray>> options; // RFC 2347 options as sent, names in lower case
     QHostAddress localAddress;                    // the address the request was sent to, when known
+    bool singlePort = false;                      // answered from the listener's own port
 
     FolderPath path;         // the name below the working folder
     bool refusePath = false; // the name leaves the folder, or there is no usable folder

@@ -29,7 +29,7 @@ CTransferSocket::CTransferSocket(CServerEngine* engine, std::unique_ptr<IDatagra
       m_strAskedNote(request.askedNote), m_szPath(request.path),
       m_bOctet(request.octet), m_strClient(request.client.toString()),
       m_bUnsafePath(request.refusePath), m_strMissingFolder(request.missingFolder), m_nPort(port),
-      m_askedOptions(request.options) {
+      m_askedOptions(request.options), m_bSharesListener(request.singlePort) {
     m_socket->onDatagram = [this](const char* packet, qint64 size, const QHostAddress& from,
                                   quint16 fromPort, const QHostAddress&) {
         OnReceive(packet, size, from, fromPort);
@@ -51,6 +51,14 @@ RowTexts CTransferSocket::Texts() const {
 
 bool CTransferSocket::IsLive() const {
     return !m_bSocketClosed && (m_phase == Phase::InProgress || m_phase == Phase::Complete);
+}
+
+SharedPort::Live CTransferSocket::SharedLive() const {
+    if (!IsLive())
+        return SharedPort::Live::None;
+    if (!m_bClientSpoke)
+        return SharedPort::Live::Unanswered;
+    return m_phase == Phase::Complete ? SharedPort::Live::Ended : SharedPort::Live::Running;
 }
 
 bool CTransferSocket::Matches(const QHostAddress& addr, quint16 port, quint16 opcode,
@@ -246,17 +254,8 @@ void CTransferSocket::OnReceive(const char* packet, qint64 size, const QHostAddr
     // A negotiated block may be up to 64 KiB; anything longer than the block is cut.
     const qint64 n =
         std::min<qint64>(size, std::max<qint64>(Tftp::kTransferBuffer, 4 + m_nBlockSize));
-    if (fromPort != m_nClientPort || NormalAddress(from) != m_clientAddr) {
-        // Someone else's packet: tell them (at most once a second, and never an
-        // ERROR, RFC 1350), and leave the transfer alone.
-        const bool isError = n >= 2 && Tftp::Get16(packet) == Tftp::ERROR;
-        if (!isError && fromPort != 0 &&
-            m_pEngine->MayAnswerStranger(NormalAddress(from), fromPort)) {
-            const QByteArray error = Tftp::MakeError(5);
-            m_socket->writeDatagram(error.constData(), error.size(), from, fromPort);
-        }
-        return;
-    }
+    if (fromPort != m_nClientPort || NormalAddress(from) != m_clientAddr)
+        return m_pEngine->TellStranger(*m_socket, packet, n, from, fromPort);
     HandleDatagram(packet, n);
 }
 
@@ -267,6 +266,7 @@ void CTransferSocket::HandleDatagram(const char* packet, qint64 size) {
     const quint16 opcode = Tftp::Get16(packet);
     if (opcode != Tftp::DATA && opcode != Tftp::ACK && opcode != Tftp::ERROR)
         return;
+    m_bClientSpoke = true;
     Carry(m_exchange->OnDatagram(packet, size, Now()), packet, size);
 }
 
@@ -291,80 +291,49 @@ Exchange::Now CTransferSocket::Now() const {
     return {m_pEngine->Platform().timers().elapsedMs(), [this] { return m_pEngine->Settings().timeOut; }};
 }
 
-// In the order the exchange means them: nothing after a step that ended the transfer.
-void CTransferSocket::Carry(const Exchange::Actions& a, const char* packet, qint64 size) {
-    if (a.stopTimer)
-        StopTimer();
-    switch (a.note) {
-    case Exchange::Note::None: break;
+qint64 CTransferSocket::NowMs() { return m_pEngine->Platform().timers().elapsedMs(); }
+
+void CTransferSocket::ShowNote(Exchange::Note note, int retry) {
+    switch (note) {
+    case Exchange::Note::None: return;
     case Exchange::Note::Receiving:
         m_strInfo = QStringLiteral("Data Receiving....") + m_strOptionNote;
-        RefreshRow();
         break;
-    case Exchange::Note::DuplicatedAck:
-        m_strInfo = QStringLiteral("Duplicated ACK!");
-        RefreshRow();
-        break;
-    case Exchange::Note::DuplicatedData:
-        m_strInfo = QStringLiteral("Duplicated DATA!");
-        RefreshRow();
-        break;
+    case Exchange::Note::DuplicatedAck: m_strInfo = QStringLiteral("Duplicated ACK!"); break;
+    case Exchange::Note::DuplicatedData: m_strInfo = QStringLiteral("Duplicated DATA!"); break;
     case Exchange::Note::Waiting:
         m_strInfo = QStringLiteral("waiting for the client (retry %1 of %2)")
-                        .arg(a.retry)
+                        .arg(retry)
                         .arg(Exchange::CExchange::kMaxRetries + 1);
-        RefreshRow();
         break;
     }
-    if (a.write && !WriteData(a.write, a.writeSize, a.lastWrite))
-        return;
-    if (a.startTimerMs >= 0)
-        StartTimer(a.startTimerMs);
-    if (a.oack)
-        Transmit(m_oack.constData(), m_oack.size());
-    if (a.again)
-        m_bRowShown = false;
-    if (a.blocks && !SendBlocks())
-        return;
-    if (a.ack >= 0)
-        TransmitAck(quint16(a.ack));
-    End(a.end, a.clientCode, packet, size);
+    RefreshRow();
 }
 
-// Every DATA packet leaves from here. False when a read failed and ended the transfer.
-bool CTransferSocket::SendBlocks() {
-    for (;;) {
-        const Exchange::Block b = m_exchange->NextBlock(m_pEngine->Platform().timers().elapsedMs());
-        if (b.readFailed) {
-            FailOnFileError(m_file->error());
-            return false;
-        }
-        if (b.sizeChanged) {
-            Fail(QString::fromLatin1(kFileChanged), 0, kFileChanged);
-            return false;
-        }
-        if (!b.packet)
-            return true;
-        Transmit(b.packet, b.size);
-        if (!b.fresh)
-            continue;
-        // What the client holds, never less than shown before: no progress goes back.
-        m_nShownBytes = std::max(m_nShownBytes, std::min(b.acked, m_nFileSize));
-        m_pEngine->Window().DrawProgress(m_rowHandle, m_nShownBytes, m_nFileSize);
-        m_nBytesSent = b.offset + b.size - 4;
-        if (!m_bRowShown && m_phase != Phase::Complete) {
-            // Formatted only when the row is rewritten, not at every block; a window sent
-            // again after the last block leaves "Transfer Complete".
-            m_strInfo = QStringLiteral("Total file size is %1 Bytes").arg(m_nFileSize) + m_strOptionNote;
-            RefreshRow();
-            m_bRowShown = true;
-        }
-        if (b.last)
-            CompleteSend();
+void CTransferSocket::BlockFailed(const Exchange::Block& b) {
+    if (b.readFailed)
+        FailOnFileError(m_file->error());
+    else
+        Fail(QString::fromLatin1(kFileChanged), 0, kFileChanged);
+}
+
+void CTransferSocket::BlockSent(const Exchange::Block& b) {
+    // What the client holds, never less than shown before: no progress goes back.
+    m_nShownBytes = std::max(m_nShownBytes, std::min(b.acked, m_nFileSize));
+    m_pEngine->Window().DrawProgress(m_rowHandle, m_nShownBytes, m_nFileSize);
+    m_nBytesSent = b.offset + b.size - 4;
+    if (!m_bRowShown && m_phase != Phase::Complete) {
+        // Formatted only when the row is rewritten, not at every block; a window sent
+        // again after the last block leaves "Transfer Complete".
+        m_strInfo = QStringLiteral("Total file size is %1 Bytes").arg(m_nFileSize) + m_strOptionNote;
+        RefreshRow();
+        m_bRowShown = true;
     }
+    if (b.last)
+        CompleteSend();
 }
 
-void CTransferSocket::End(Exchange::End end, quint16 clientCode, const char* packet, qint64 size) {
+void CTransferSocket::Ended(Exchange::End end, quint16 clientCode, const char* packet, qint64 size) {
     switch (end) {
     case Exchange::End::None: return;
     case Exchange::End::Finished: return Finish();
@@ -419,7 +388,7 @@ void CTransferSocket::CompleteSend() {
 
 // ---------------------------------------------------------------- receiving
 
-bool CTransferSocket::WriteData(const char* data, qint64 size, bool last) {
+bool CTransferSocket::Write(const char* data, qint64 size, bool last) {
     if (size > 0 && m_file->write(data, size) != size) {
         FailOnFileError(m_file->error());
         return false;
@@ -502,6 +471,12 @@ void CTransferSocket::Discard() {
     CloseSocket();
 }
 
+void CTransferSocket::Supersede() {
+    if (m_phase == Phase::InProgress)
+        return Fail(QStringLiteral("Replaced by the client's next request"), -1);
+    Discard();
+}
+
 void CTransferSocket::SendShutdownError() { SendError(0, "Server shutting down"); }
 
 void CTransferSocket::CountIn() {
@@ -558,13 +533,6 @@ void CTransferSocket::SendError(int code, const char* text) {
 }
 
 void CTransferSocket::StopTimer() { m_pEngine->Platform().timers().stop(m_nPort); }
-
-// On the stack: receiving sends one of these per block.
-void CTransferSocket::TransmitAck(quint16 block) {
-    char ack[4];
-    Tftp::PutHeader(ack, Tftp::ACK, block);
-    Transmit(ack, sizeof ack);
-}
 
 void CTransferSocket::Transmit(const char* data, qint64 size) {
     if (m_bSocketClosed)

@@ -5,6 +5,7 @@
 #include "engine/server/Admission.h"
 #include "engine/platform/Platform.h"
 #include "engine/server/ServerWindow.h"
+#include "engine/server/SharedPort.h"
 #include "engine/tftp/TftpPacket.h"
 #include "engine/server/TransferRequest.h"
 
@@ -19,7 +20,7 @@ class CServerEngine;
 // One admitted request: its own UDP socket and port, its local file and its row texts.
 // The protocol itself is its exchange's (CSendExchange, CReceiveExchange): this feeds it
 // the client's datagrams and the time-outs, and carries out what it answers.
-class CTransferSocket {
+class CTransferSocket final : private Exchange::IActor {
 public:
     enum Direction : quint16 { Send = 1, Receive = 2 };
 
@@ -45,6 +46,9 @@ public:
     void Abort();
     // Ends the transfer without a word to anyone (the program is closing).
     void Discard();
+    // Single-port mode: the client asked for something new from the same port; a
+    // transfer still in progress ends on its row, without an ERROR to the client.
+    void Supersede();
     // The program is closing: ERROR 0 "Server shutting down" to a client in the middle
     // of a transfer, so that it need not wait for its own time-out.
     void SendShutdownError();
@@ -61,6 +65,9 @@ public:
     quint16 Port() const { return m_nPort; }
     const QHostAddress& Client() const { return m_clientAddr; }
     quint16 ClientPort() const { return m_nClientPort; }
+    // Answers from the listener's port (single-port mode): its datagrams come through it.
+    bool SharesListener() const { return m_bSharesListener; }
+    SharedPort::Live SharedLive() const;
 
 private:
     // RFC 2347 negotiation (Tftp::Negotiate): blksize, windowsize and timeout take
@@ -69,14 +76,22 @@ private:
     void StartExchange();
     Exchange::Now Now() const;
     // Carries out what the exchange answered; `packet` is the datagram it answered.
-    void Carry(const Exchange::Actions& actions, const char* packet = nullptr, qint64 size = 0);
-    bool SendBlocks();
-    bool WriteData(const char* data, qint64 size, bool last);
-    void End(Exchange::End end, quint16 clientCode, const char* packet, qint64 size);
+    void Carry(const Exchange::Actions& actions, const char* packet = nullptr, qint64 size = 0) {
+        Exchange::Carry(*m_exchange, actions, *this, packet, size);
+    }
+    // What the exchange's actions do here (Exchange::Carry).
+    qint64 NowMs() override;
+    void ShowNote(Exchange::Note note, int retry) override;
+    bool Write(const char* data, qint64 size, bool last) override;
+    void SendOack() override { Transmit(m_oack.constData(), m_oack.size()); }
+    void SendingAgain() override { m_bRowShown = false; }
+    void BlockSent(const Exchange::Block& b) override;
+    void BlockFailed(const Exchange::Block& b) override;
+    void Ended(Exchange::End end, quint16 clientCode, const char* packet, qint64 size) override;
     void EndProbe();
     void SendError(int code, const char* text = nullptr);
-    void StopTimer();
-    void StartTimer(int ms);
+    void StopTimer() override;
+    void StartTimer(int ms) override;
     void HandleDatagram(const char* packet, qint64 size);
 
     void WrapForNetascii();
@@ -98,8 +113,7 @@ private:
     void CloseFile();
     void Finish();
     void CloseSocket();
-    void Transmit(const char* data, qint64 size);
-    void TransmitAck(quint16 block);
+    void Transmit(const char* data, qint64 size) override;
 
     CServerEngine* m_pEngine;
     std::unique_ptr<IDatagramSocket> m_socket;
@@ -150,6 +164,8 @@ private:
     bool m_bCountedIn = false;
     bool m_bHoldsClientSlot = true;
     bool m_bSocketClosed = false;
+    bool m_bSharesListener = false;
+    bool m_bClientSpoke = false; // a DATA, ACK or ERROR came since the request
     Phase m_phase = Phase::Idle;
     RowState m_nRowState = ROW_ACTIVE;
 };

@@ -7,7 +7,7 @@
 
 // What one side of a transfer (CSendExchange, CReceiveExchange) answers to a datagram
 // or a time-out. The exchanges know the protocol only: the socket, the file and the row
-// belong to CTransferSocket, which carries the actions out in the order of the fields.
+// belong to the side that carries the actions out (IActor, through Carry).
 namespace Exchange {
 
 // The moment a datagram or a time-out is handled, and how to read the TimeOut setting
@@ -126,5 +126,36 @@ protected:
     int m_nRetry = 0;
     qint64 m_nLastSendMs = 0;
 };
+
+// A side that carries an exchange's actions out with its own socket, timer, file and
+// report: the server's transfer and the client's. Carry() is the one interpreter of them.
+class IActor {
+public:
+    virtual ~IActor() = default;
+    virtual qint64 NowMs() = 0;
+    virtual void StopTimer() = 0;
+    virtual void StartTimer(int ms) = 0;
+    virtual void ShowNote(Note note, int retry) {
+        (void)note;
+        (void)retry;
+    }
+    // The bytes received go to the file; false when that ended the transfer.
+    virtual bool Write(const char* data, qint64 size, bool last) = 0;
+    virtual void SendOack() {}
+    // What follows went before (a time-out or a duplicate ACK).
+    virtual void SendingAgain() {}
+    virtual void Transmit(const char* data, qint64 size) = 0;
+    // The DATA `b` went for the first time.
+    virtual void BlockSent(const Block& b) { (void)b; }
+    // A block could not be read, or the file is no longer the size told: the transfer ends.
+    virtual void BlockFailed(const Block& b) = 0;
+    // `packet` is the datagram the exchange answered, null after a time-out.
+    virtual void Ended(End end, quint16 clientCode, const char* packet, qint64 size) = 0;
+};
+
+// Carries out what `exchange` answered, in the order the fields mean: nothing after a
+// step that ended the transfer.
+void Carry(CExchange& exchange, const Actions& a, IActor& actor, const char* packet = nullptr,
+           qint64 size = 0);
 
 } // namespace Exchange

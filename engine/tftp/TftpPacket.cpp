@@ -59,10 +59,8 @@ QByteArray MakeAck(quint16 block) {
     return packet;
 }
 
-namespace {
-// Pairs of strings, each ended by a 0 inside the datagram; anything else is no list.
-QList<QPair<QByteArray, QByteArray>> ParseOptions(const char* data, qint64 size) {
-    QList<QPair<QByteArray, QByteArray>> options;
+bool SplitOptions(const char* data, qint64 size, QList<QPair<QByteArray, QByteArray>>* options) {
+    options->clear();
     QList<QByteArray> strings;
     qint64 start = 0;
     for (qint64 i = 0; i < size; ++i) {
@@ -72,15 +70,16 @@ QList<QPair<QByteArray, QByteArray>> ParseOptions(const char* data, qint64 size)
         }
     }
     if (start != size || strings.size() % 2 != 0)
-        return {};
+        return false;
     for (int k = 0; k < strings.size(); k += 2) {
-        if (strings[k].isEmpty())
-            return {};
-        options.append({strings[k].toLower(), strings[k + 1]});
+        if (strings[k].isEmpty()) {
+            options->clear();
+            return false;
+        }
+        options->append({strings[k].toLower(), strings[k + 1]});
     }
-    return options;
+    return true;
 }
-} // namespace
 
 Request ParseRequest(const char* data, qint64 size) {
     Request req;
@@ -119,7 +118,7 @@ Request ParseRequest(const char* data, qint64 size) {
     }
     req.status = Request::Ok;
     if (i < size && data[i] == '\0')
-        req.options = ParseOptions(data + i + 1, size - i - 1);
+        SplitOptions(data + i + 1, size - i - 1, &req.options); // none when malformed
     return req;
 }
 

@@ -30,6 +30,11 @@ QByteArray MakeAck(quint16 block);
 void PutHeader(char* packet, quint16 opcode, quint16 number);
 quint16 Get16(const char* p);
 
+// RFC 2347's name and value pairs (a request's after its mode, an OACK's after its
+// opcode), names in lower case. False, with none, when they are not pairs of strings each
+// ended inside the datagram, or a name is empty.
+bool SplitOptions(const char* data, qint64 size, QList<QPair<QByteArray, QByteArray>>* options);
+
 // What the listener makes of a request datagram.
 struct Request {
     enum Status { Ok, BadCommand, BadMode, NameTooLong };

@@ -26,6 +26,9 @@ inline void HandFile(CServerEngine& engine, const EngineSettings& file) {
 struct EngineFixture {
     static constexpr quint16 kListen = 69;
     static constexpr quint16 kClientPort = 5000;
+    // Fixtures made while this is set start in single-port mode: a transfer's "port" is
+    // then only its number, and its datagrams go to the listener.
+    inline static bool singlePort = false;
 
     QTemporaryDir dir;
     // What the settings file holds, as the settings layer reads it for the host.
@@ -40,6 +43,7 @@ struct EngineFixture {
         QDir(dir.path()).mkdir(QStringLiteral("root"));
         file.workingFolder = root();
         file.timeOut = timeOut;
+        file.singlePort = singlePort;
         auto owned = std::make_unique<FakePlatform>();
         platform = owned.get();
         engine = std::make_unique<CServerEngine>(&window, std::move(owned));
@@ -95,8 +99,12 @@ struct EngineFixture {
     quint16 wrq(const QByteArray& name, quint16 fromPort = kClientPort) {
         return send(request(Tftp::WRQ, name), fromPort);
     }
+    // Where a transfer's datagrams arrive: its own port, or the listener's.
+    quint16 portOf(quint16 transfer) const {
+        return engine->Settings().singlePort ? kListen : transfer;
+    }
     void toTransfer(quint16 port, const QByteArray& datagram, quint16 fromPort = kClientPort) {
-        net().deliver(port, datagram, client, fromPort);
+        net().deliver(portOf(port), datagram, client, fromPort);
     }
 
     // The packets sent since the last call.

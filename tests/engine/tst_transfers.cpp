@@ -29,6 +29,119 @@ class TestTransfers : public QObject {
     }
 
 private slots:
+    // Single-port mode: where a datagram on the listener goes, from what its address and
+    // port have live. `setup` and `probe` are steps "RRQ f", "WRQ u", "ACK n", "DATA n"
+    // (10 bytes: the last), "ERROR", joined by '|'; `expect` is what goes back.
+    void singlePortRoutes_data() {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QString>("probe");
+        QTest::addColumn<int>("fromPort");
+        QTest::addColumn<int>("afterMs");
+        QTest::addColumn<QString>("expect");
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<QString>("firstInfo"); // the first row's, when not empty
+        const int own = EngineFixture::kClientPort, other = own + 1;
+        QTest::newRow("stranger's ACK: ERROR 5") << "" << "ACK 1" << own << 0 << "ERROR 5" << 0 << "";
+        QTest::newRow("stranger's DATA: ERROR 5") << "" << "DATA 1" << own << 0 << "ERROR 5" << 0 << "";
+        QTest::newRow("stranger's ERROR: never answered") << "" << "ERROR" << own << 0 << "" << 0 << "";
+        QTest::newRow("request: a transfer") << "" << "RRQ f" << own << 0 << "DATA 1" << 1 << "";
+        QTest::newRow("unanswered, asked again: answered again")
+            << "RRQ f" << "RRQ f" << own << 300 << "DATA 1" << 1 << "";
+        QTest::newRow("unanswered, the network's copy within 200 ms: nothing")
+            << "RRQ f" << "RRQ f" << own << 100 << "" << 1 << "";
+        QTest::newRow("unanswered, another request: the client moved on")
+            << "RRQ f" << "RRQ g" << own << 300 << "DATA 1" << 2
+            << "Replaced by the client's next request";
+        QTest::newRow("running, its ACK: the next block")
+            << "RRQ f|ACK 1" << "ACK 2" << own << 0 << "DATA 3" << 1 << "";
+        QTest::newRow("running, its request again: a stale copy")
+            << "RRQ f|ACK 1" << "RRQ f" << own << 300 << "" << 1 << "";
+        QTest::newRow("running, another request: not the transfer's end")
+            << "RRQ f|ACK 1" << "RRQ g" << own << 300 << "" << 1 << "";
+        QTest::newRow("running, another port's ACK: ERROR 5")
+            << "RRQ f|ACK 1" << "ACK 2" << other << 0 << "ERROR 5" << 1 << "";
+        QTest::newRow("running, another port's request: a transfer of its own")
+            << "RRQ f|ACK 1" << "RRQ g" << other << 0 << "DATA 1" << 2 << "";
+        QTest::newRow("ended download, the request again: a new transfer")
+            << "RRQ f|ACK 1|ACK 2" << "RRQ f" << own << 300 << "DATA 1" << 2 << "Transfer Complete";
+        QTest::newRow("ended upload, a request: a new transfer")
+            << "WRQ u|DATA 1" << "RRQ u" << own << 300 << "DATA 1" << 2 << "Receive Complete";
+        QTest::newRow("finished, a late ACK: ERROR 5")
+            << "RRQ f|ACK 1|ACK 2|ACK 3" << "ACK 3" << own << 0 << "ERROR 5" << 1 << "Transfer Complete";
+    }
+    void singlePortRoutes() {
+        QFETCH(QString, setup);
+        QFETCH(QString, probe);
+        QFETCH(int, fromPort);
+        QFETCH(int, afterMs);
+        QFETCH(QString, expect);
+        QFETCH(int, rows);
+        QFETCH(QString, firstInfo);
+        EngineFixture f;
+        f.change([](EngineSettings& s) { s.singlePort = true; });
+        f.writeFile("f", pattern(1500)); // three blocks
+        f.writeFile("g", pattern(100));
+        const auto step = [&f](const QString& text, quint16 port) {
+            const QStringList w = text.split(QLatin1Char(' '));
+            const QByteArray arg = w.value(1).toLatin1();
+            QByteArray d;
+            if (w[0] == "RRQ" || w[0] == "WRQ")
+                d = EngineFixture::request(w[0] == "RRQ" ? Tftp::RRQ : Tftp::WRQ, arg);
+            else if (w[0] == "ACK")
+                d = EngineFixture::ack(quint16(arg.toInt()));
+            else if (w[0] == "DATA")
+                d = EngineFixture::data(quint16(arg.toInt()), QByteArray(10, 'u'));
+            else
+                d = EngineFixture::error(0);
+            f.net().deliver(EngineFixture::kListen, d, f.client, port);
+        };
+        for (const QString& s : setup.split(QLatin1Char('|'), Qt::SkipEmptyParts))
+            step(s, EngineFixture::kClientPort);
+        f.net().takeSent();
+        f.clock().advance(afterMs);
+        step(probe, quint16(fromPort));
+        const QList<quint16> sentFrom = f.net().sentFrom;
+        const QList<FakeDatagram> out = f.net().takeSent();
+        QString got;
+        for (const FakeDatagram& d : out) {
+            const quint16 op = EngineFixture::opcode(d.data);
+            got += (got.isEmpty() ? "" : "|") +
+                   QStringLiteral("%1 %2")
+                       .arg(op == Tftp::DATA ? "DATA" : op == Tftp::ERROR ? "ERROR" : "OTHER")
+                       .arg(EngineFixture::number(d.data));
+            QCOMPARE(d.peerPort, quint16(fromPort));
+        }
+        QCOMPARE(got, expect);
+        QCOMPARE(f.window.order.size(), rows);
+        if (!firstInfo.isEmpty())
+            QCOMPARE(f.window.rows[f.window.order.first()].texts.info, firstInfo);
+        // Everything left from the listener; no port was bound for a transfer.
+        QVERIFY(std::all_of(sentFrom.begin(), sentFrom.end(),
+                            [](quint16 p) { return p == EngineFixture::kListen; }));
+        QCOMPARE(f.net().openSockets, 1);
+    }
+
+    // The mode turned off in the middle: the transfer begun on the listener ends there;
+    // the next request gets a port of its own.
+    void singlePortTurnedOffMidTransfer() {
+        EngineFixture f;
+        f.change([](EngineSettings& s) { s.singlePort = true; });
+        const QByteArray body = pattern(1500);
+        f.writeFile("f", body);
+        f.rrq("f");
+        f.change([](EngineSettings& s) { s.singlePort = false; });
+        const quint16 own = f.rrq("f", 5001);
+        QVERIFY(own != EngineFixture::kListen);
+        QCOMPARE(f.net().sentFrom.last(), own);
+        f.net().takeSent();
+        f.net().deliver(EngineFixture::kListen, EngineFixture::ack(1), f.client,
+                        EngineFixture::kClientPort);
+        f.net().deliver(own, EngineFixture::ack(1), f.client, 5001);
+        QCOMPARE(f.net().sentFrom, (QList<quint16>{EngineFixture::kListen, own}));
+        for (const FakeDatagram& d : f.net().takeSent())
+            QCOMPARE(d.data, EngineFixture::data(2, body.mid(512, 512)));
+    }
+
     void sendSizes_data() {
         QTest::addColumn<int>("size");
         QTest::addColumn<int>("blocks");

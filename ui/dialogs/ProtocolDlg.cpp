@@ -70,6 +70,13 @@ void CProtocolDlg::LayOut() {
     for (QLabel* help : {ui->negotiateHelp, ui->blockSizeHelp, ui->windowSizeHelp, ui->portsHelp,
                          ui->replyFromHelp, ui->ipv6Help, ui->listenHelp})
         help->setContentsMargins(indent, 0, 0, 0);
+    m_pSinglePortCheck = new QCheckBox(tr("One &Port for All Transfers (NAT, containers)"),
+                                       ui->networkGroup);
+    m_pSinglePortCheck->setObjectName(QStringLiteral("singlePortCheck"));
+    m_pSinglePortHelp = new QLabel(tr("Every transfer answers from the request port; "
+                                      "the range above is not used."),
+                                   ui->networkGroup);
+    m_pSinglePortHelp->setContentsMargins(indent, 0, 0, 0);
     m_pHttpCheck = new QCheckBox(tr("Serve the folder over &HTTP too,"), ui->networkGroup);
     m_pHttpCheck->setObjectName(QStringLiteral("httpCheck"));
     auto* httpPortLabel = new QLabel(tr("p&ort"), ui->networkGroup);
@@ -117,13 +124,15 @@ void CProtocolDlg::LayOut() {
     network->addWidget(ui->portsLabel, 0, 0);
     network->addLayout(ports, 0, 1);
     network->addWidget(ui->portsHelp, 1, 0, 1, 2);
-    network->addWidget(ui->replyFromCheck, 2, 0, 1, 2);
-    network->addWidget(ui->replyFromHelp, 3, 0, 1, 2);
-    network->addWidget(ui->ipv6Check, 4, 0, 1, 2);
-    network->addWidget(ui->ipv6Help, 5, 0, 1, 2);
-    network->addWidget(ui->listenLabel, 6, 0);
-    network->addWidget(ui->listenCombo, 6, 1);
-    network->addWidget(ui->listenHelp, 7, 0, 1, 2);
+    network->addWidget(m_pSinglePortCheck, 2, 0, 1, 2);
+    network->addWidget(m_pSinglePortHelp, 3, 0, 1, 2);
+    network->addWidget(ui->replyFromCheck, 4, 0, 1, 2);
+    network->addWidget(ui->replyFromHelp, 5, 0, 1, 2);
+    network->addWidget(ui->ipv6Check, 6, 0, 1, 2);
+    network->addWidget(ui->ipv6Help, 7, 0, 1, 2);
+    network->addWidget(ui->listenLabel, 8, 0);
+    network->addWidget(ui->listenCombo, 8, 1);
+    network->addWidget(ui->listenHelp, 9, 0, 1, 2);
     // HTTP: one row, a switch and its port.
     auto* http = new QHBoxLayout;
     http->addWidget(m_pHttpCheck);
@@ -131,7 +140,7 @@ void CProtocolDlg::LayOut() {
     http->addWidget(m_pHttpPortEdit);
     http->setSpacing(6);
     http->addStretch(1);
-    network->addLayout(http, 8, 0, 1, 2);
+    network->addLayout(http, 10, 0, 1, 2);
     network->setColumnStretch(1, 1);
     network->setVerticalSpacing(1);
 
@@ -155,7 +164,8 @@ void CProtocolDlg::LayOut() {
     const std::pair<QLabel*, QWidget*> helps[] = {
         {ui->negotiateHelp, ui->negotiateCheck}, {ui->blockSizeHelp, ui->blockSizeEdit},
         {ui->windowSizeHelp, ui->windowSizeEdit}, {ui->portsHelp, ui->portFirstEdit},
-        {ui->portsHelp, ui->portLastEdit},       {ui->replyFromHelp, ui->replyFromCheck},
+        {ui->portsHelp, ui->portLastEdit},       {m_pSinglePortHelp, m_pSinglePortCheck},
+        {ui->replyFromHelp, ui->replyFromCheck},
         {ui->ipv6Help, ui->ipv6Check},           {ui->listenHelp, ui->listenCombo}};
     for (const auto& [help, field] : helps)
         field->setToolTip(help->text());
@@ -168,7 +178,7 @@ void CProtocolDlg::LayOut() {
     // Moving the fields into the groups changed the focus chain: the .ui's order again.
     QWidget* order[] = {ui->negotiateCheck, ui->blockSizeEdit, ui->windowSizeEdit,
                         ui->portFirstEdit,  ui->portLastEdit,  ui->anyPortCheck,
-                        ui->replyFromCheck, ui->ipv6Check,     ui->listenCombo,
+                        m_pSinglePortCheck, ui->replyFromCheck, ui->ipv6Check,     ui->listenCombo,
                         m_pHttpCheck,       m_pHttpPortEdit,
                         ui->okButton,       ui->cancelButton};
     for (size_t i = 1; i < std::size(order); ++i)
@@ -203,7 +213,7 @@ CProtocolDlg::CProtocolDlg(CSettingsStore& store, QWidget* parent)
     // The help lines are quieter than the fields: the text colour two fifths of the way
     // to the background, so dark styles get the same effect.
     for (QLabel* help : {ui->negotiateHelp, ui->blockSizeHelp, ui->windowSizeHelp, ui->portsHelp,
-                         ui->replyFromHelp, ui->ipv6Help, ui->listenHelp}) {
+                         ui->replyFromHelp, ui->ipv6Help, ui->listenHelp, m_pSinglePortHelp}) {
         QPalette palette = help->palette();
         const QColor text = palette.color(QPalette::WindowText);
         const QColor back = palette.color(QPalette::Window);
@@ -220,6 +230,7 @@ CProtocolDlg::CProtocolDlg(CSettingsStore& store, QWidget* parent)
     m_nPortFirst = store.PortFirst();
     m_nPortLast = store.PortLast();
     m_bReplyFromRequestAddress = store.ReplyFromRequestAddress();
+    m_bSinglePort = store.SinglePort();
     m_bIPv6 = store.IPv6();
     m_strListenAddress = store.ListenAddress();
     m_bHttp = store.HttpEnabled();
@@ -246,6 +257,7 @@ bool CProtocolDlg::UpdateData(bool save) {
         ui->anyPortCheck->setChecked(any);
         OnAnyPort(any);
         ui->replyFromCheck->setChecked(m_bReplyFromRequestAddress);
+        m_pSinglePortCheck->setChecked(m_bSinglePort);
         ui->ipv6Check->setChecked(m_bIPv6);
         ui->listenCombo->setEditText(m_strListenAddress.isEmpty()
                                          ? QString::fromLatin1(kAllAddresses)
@@ -311,6 +323,7 @@ bool CProtocolDlg::UpdateData(bool save) {
     m_nPortFirst = first;
     m_nPortLast = last;
     m_bReplyFromRequestAddress = ui->replyFromCheck->isChecked();
+    m_bSinglePort = m_pSinglePortCheck->isChecked();
     m_bIPv6 = ipv6;
     m_strListenAddress = listen;
     m_bHttp = m_pHttpCheck->isChecked();

@@ -29,6 +29,7 @@ public:
     int m_nPortFirst = 0; // both 0: any port (the counter's own range)
     int m_nPortLast = 0;
     bool m_bReplyFromRequestAddress = false;
+    bool m_bSinglePort = false; // every transfer on the request port
     bool m_bIPv6 = false;
     QString m_strListenAddress; // empty: every address
     bool m_bHttp = false; // the working folder over HTTP too, on m_nHttpPort
@@ -54,6 +55,8 @@ private:
 
     std::unique_ptr<Ui::CProtocolDlg> ui;
     class QCheckBox* m_pHttpCheck = nullptr;
+    class QCheckBox* m_pSinglePortCheck = nullptr;
+    class QLabel* m_pSinglePortHelp = nullptr;
     QLineEdit* m_pHttpPortEdit = nullptr;
     bool m_bLaidOut = false; // setupUi changes the font before the fields exist
 };
