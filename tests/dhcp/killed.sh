@@ -46,15 +46,8 @@ trap cleanup EXIT
 trap 'exit 143' TERM INT
 
 ip link set lo up
-unshare -n sleep 300 &
-peer_pid=$!
-pids+=("$peer_pid")
-sleep 0.2
-nsp() { nsenter -t "$peer_pid" -n "$@"; }
-ip link add veth0 type veth peer name $PEER
-ip link set $PEER netns "$peer_pid"
-nsp ip link set lo up
-nsp ip link set $PEER up
+. "$here/../support/peer.sh"
+peer_up veth0 $PEER
 ip link set veth0 up
 ip addr add $SERVER_IP/24 dev veth0
 
