@@ -7,6 +7,9 @@
 # dnsmasq runs with --no-ping: ours sends no ping before an offer either, and with it
 # dnsmasq answered 2 exchanges of thousands here (the ping waits hold every offer).
 #   run.sh SERVER_BIN [RATES...]     (root; default rates 250 500 1000 2000)
+#   LEASES=tmpfs: both lease files in /dev/shm (CPU per exchange without the disk);
+#   PERF=FILE: perf record of our server during each run, to FILE.RATE;
+#   VERBOSE=1: perfdhcp's whole report.
 set -u
 server=$(readlink -f "$1")
 shift
@@ -15,7 +18,11 @@ rates=${*:-250 500 1000 2000}
 for tool in perfdhcp dnsmasq ip taskset; do
     command -v $tool >/dev/null || { echo "$tool is missing"; exit 77; }
 done
-work=$(mktemp -d /tmp/dhcpbench.XXXXXX)
+if [ "${LEASES:-disk}" = tmpfs ]; then
+    work=$(mktemp -d /dev/shm/dhcpbench.XXXXXX)
+else
+    work=$(mktemp -d /var/tmp/dhcpbench.XXXXXX)
+fi
 ns_s=vtbench-srv-$$ ns_c=vtbench-cli-$$
 cleanup() {
     [ -n "${spid:-}" ] && kill "$spid" 2>/dev/null
@@ -54,18 +61,39 @@ start_dnsmasq() {
     sleep 1
 }
 stop() { kill "$spid" 2>/dev/null; wait "$spid" 2>/dev/null; spid=; }
+# CPU ticks (user + system) of the server: the child of `timeout` (ip netns exec and
+# taskset exec it in place).
+ticks() {
+    local pid
+    pid=$(pgrep -P "$spid" | head -1)
+    awk '{ print $14 + $15 }' "/proc/${pid:-0}/stat" 2>/dev/null || echo 0
+}
+hz=$(getconf CLK_TCK)
 
 echo "perfdhcp $(perfdhcp -v 2>&1 | head -1), dnsmasq $(dnsmasq --version | head -1 | awk '{print $3}')"
 for who in ours dnsmasq; do
     for rate in $rates; do
         start_$who
         # 200 clients (-R), full DORA exchanges at `rate` per second for 8 s.
+        i0=$(ticks)
+        sleep 2 # idle: what the server burns with nobody asking
+        t0=$(ticks)
+        if [ -n "${PERF:-}" ] && [ "$who" = ours ]; then
+            perf record -q -g -F 2000 -p "$(pgrep -P "$spid" | head -1)" -o "$PERF.$rate" -- sleep 7 \
+                >/dev/null 2>&1 &
+        fi
         out=$(timeout 60 ip netns exec "$ns_c" taskset -c 1 perfdhcp -4 -l vbc0 -R 200 \
             -r "$rate" -p 8 198.51.100.1 2>&1)
+        t1=$(ticks)
         stop
         sent=$(echo "$out" | awk '/sent packets:/ { s[++n] = $3 } END { print s[1] "/" s[2] }')
         recv=$(echo "$out" | awk '/received packets:/ { s[++n] = $3 } END { print s[1] "/" s[2] }')
         drops=$(echo "$out" | awk '/^drops:/ { s[++n] = $2 } END { print s[1] "/" s[2] }')
-        echo "$who rate=$rate sent(DO/RA)=$sent received=$recv drops=$drops"
+        [ -n "${VERBOSE:-}" ] && echo "$out"
+        rtt=$(echo "$out" | awk '/^avg delay:/ { s[++n] = $3 } END { print s[1] "/" s[2] }')
+        acks=${recv#*/}
+        cpu=$(awk -v t=$((t1 - t0)) -v hz="$hz" -v n="${acks:-0}" \
+            'BEGIN { if (n > 0) printf "%.0f", t / hz * 1e6 / n; else print "-" }')
+        echo "$who rate=$rate sent(DO/RA)=$sent received=$recv drops=$drops avg_ms=$rtt cpu_us_per_ack=$cpu idle_cpu=$(((t0 - i0) * 100 / hz / 2))%"
     done
 done

@@ -14,6 +14,11 @@ using namespace Dhcp;
 CDhcpServer::CDhcpServer(DhcpContext context) : m_ctx(std::move(context)) {}
 
 CDhcpServer::~CDhcpServer() {
+    // The writer finishes what it holds first: the replies that waited for it may go.
+    m_writer.reset();
+    if (m_serverSocket)
+        for (const auto& [batch, reply] : std::exchange(m_unsynced, {}))
+            Send(reply);
     if (m_ctx.platform)
         m_ctx.platform->timers().stop(m_ctx.timerId);
     if (m_serverSocket)
@@ -62,9 +67,16 @@ bool CDhcpServer::Start(const DhcpOptions& options, const DhcpLink& link, QStrin
     if (!m_ctx.leaseFile.isEmpty()) {
         m_leases->Restore(ReadLeaseFile(m_ctx.leaseFile));
         // Compacted at the start; appended to from here on.
-        m_journal = std::make_unique<CLeaseJournal>(m_ctx.leaseFile);
-        QString why;
-        m_journal->Rewrite(m_leases->Leases(), &why);
+        CLeaseWriter::Durable durable;
+        if (m_ctx.postToEngine)
+            durable = [post = m_ctx.postToEngine, self = std::weak_ptr(m_self)] {
+                post([self] {
+                    if (const auto server = self.lock())
+                        (*server)->SendDurable();
+                });
+            };
+        m_writer = std::make_unique<CLeaseWriter>(m_ctx.leaseFile, m_leases->Leases(),
+                                                  std::move(durable));
     }
 
     // Broadcasts reach only sockets on the wildcard address; the device keeps both to
@@ -240,32 +252,51 @@ void CDhcpServer::HandleDatagram(const char* data, qint64 size) {
     };
     const Reply reply = Answer(request, m_config, *m_leases, Now(), admit);
     // On disk before the ACK leaves: a client never holds a lease a crash forgets.
-    SaveLeases();
-    if (!reply.bytes.isEmpty()) {
-        // Unicast to an address not taken yet needs the kernel told where it is; a
-        // process that may not (no CAP_NET_ADMIN) broadcasts, which every client hears.
-        const bool broadcast =
-            reply.to == 0xffffffffu ||
-            (!reply.toMac.isEmpty() &&
-             !m_ctx.platform->addArpEntry(m_link.device, reply.to, reply.toMac));
-        const QHostAddress to = broadcast ? QHostAddress(QHostAddress::Broadcast)
-                                          : QHostAddress(reply.to);
-        m_serverSocket->writeDatagram(reply.bytes.constData(), reply.bytes.size(), to, reply.toPort);
-    }
+    if (SaveLeases(request, reply))
+        m_unsynced.append({m_writer->Submitted(), reply});
+    else
+        Send(reply);
     ShowRow(request, reply);
 }
 
-void CDhcpServer::SaveLeases() {
-    const QList<Lease> changed = m_leases->TakeChanges();
-    if (!m_journal || changed.isEmpty())
+void CDhcpServer::Send(const Reply& reply) {
+    if (reply.bytes.isEmpty())
         return;
-    QString why;
-    // A journal that failed, or that has grown far past the leases it holds, is
-    // written whole again.
-    const bool saved = (m_journal->Append(changed, &why) &&
-                        !m_journal->WantsRewrite(m_leases->Addresses())) ||
-                       m_journal->Rewrite(m_leases->Leases(), &why);
-    if (!saved) {
+    // Unicast to an address not taken yet needs the kernel told where it is; a
+    // process that may not (no CAP_NET_ADMIN) broadcasts, which every client hears.
+    const bool broadcast =
+        reply.to == 0xffffffffu ||
+        (!reply.toMac.isEmpty() && !m_ctx.platform->addArpEntry(m_link.device, reply.to, reply.toMac));
+    const QHostAddress to = broadcast ? QHostAddress(QHostAddress::Broadcast) : QHostAddress(reply.to);
+    m_serverSocket->writeDatagram(reply.bytes.constData(), reply.bytes.size(), to, reply.toPort);
+}
+
+bool CDhcpServer::SaveLeases(const Packet& request, const Reply& reply) {
+    const QList<Lease> changed = m_leases->TakeChanges();
+    if (!m_writer)
+        return false;
+    m_writer->Submit(changed);
+    ShowWriteErrors();
+    // An OFFER and a NAK promise nothing a crash could take back; any other answer
+    // (an ACK, also one that changed nothing, a BOOTP reply) may tell of a lease still
+    // on its way to disk, so it waits for everything handed over before it.
+    const bool tellsOfLease = !reply.bytes.isEmpty() && !reply.refused && request.messageType != DISCOVER;
+    return tellsOfLease && m_writer->DurableUpTo() < m_writer->Submitted();
+}
+
+void CDhcpServer::SendDurable() {
+    if (!m_writer)
+        return;
+    const quint64 upTo = m_writer->DurableUpTo();
+    qsizetype sent = 0;
+    for (; sent < m_unsynced.size() && m_unsynced[sent].first <= upTo; ++sent)
+        Send(m_unsynced[sent].second);
+    m_unsynced.remove(0, sent);
+    ShowWriteErrors();
+}
+
+void CDhcpServer::ShowWriteErrors() {
+    for (const QString& why : m_writer->TakeErrors()) {
         RowTexts texts;
         texts.service = QStringLiteral("DHCP");
         texts.file = m_ctx.leaseFile;

@@ -2,6 +2,7 @@
 
 #include "engine/dhcp/DhcpAnswer.h"
 #include "engine/dhcp/LeaseFile.h"
+#include "engine/dhcp/LeaseWriter.h"
 #include "engine/dhcp/LeaseTable.h"
 #include "engine/platform/Platform.h"
 #include "engine/dhcp/DhcpStatus.h"
@@ -46,6 +47,9 @@ struct DhcpContext {
     // The folder's files as the menu writer listed them (the menu's choice for iPXE).
     std::function<QStringList()> menuListing;
     QString leaseFile;            // where the leases are kept; empty: not kept
+    // Runs a function on the engine thread, from any thread: the lease file is then
+    // written on a thread of its own. Unset: written (and synced) before each reply.
+    std::function<void(std::function<void()>)> postToEngine;
     qint64 epochAtStart = 0;      // the wall clock at Start, in seconds (lease ends)
 };
 
@@ -97,8 +101,13 @@ private:
     void Block(const QString& other);
     void Resume();
     qint64 Now() const;
-    // Puts the table's changes on disk before the reply that tells of them leaves.
-    void SaveLeases();
+    // Hands the table's changes to the writer; true when `reply` must wait for them
+    // (or for changes before them) to be on disk.
+    bool SaveLeases(const Dhcp::Packet& request, const Dhcp::Reply& reply);
+    void Send(const Dhcp::Reply& reply);
+    // The writer synced: sends the replies that waited for it.
+    void SendDurable();
+    void ShowWriteErrors();
     void ShowRow(const Dhcp::Packet& request, const Dhcp::Reply& reply);
     void SetStatus(const DhcpStatus& status);
 
@@ -106,7 +115,11 @@ private:
     DhcpLink m_link;
     Dhcp::ServerConfig m_config;
     std::unique_ptr<Dhcp::CLeaseTable> m_leases;
-    std::unique_ptr<Dhcp::CLeaseJournal> m_journal;
+    std::unique_ptr<Dhcp::CLeaseWriter> m_writer;
+    // Replies waiting for the writer, each with the batch it waits for, in order.
+    QList<std::pair<quint64, Dhcp::Reply>> m_unsynced;
+    // Lets a sync's message from the writer find this server, or find it gone.
+    std::shared_ptr<CDhcpServer*> m_self = std::make_shared<CDhcpServer*>(this);
     std::unique_ptr<IDatagramSocket> m_serverSocket;
     std::unique_ptr<IDatagramSocket> m_clientSocket;
     DhcpStatus m_status, m_runningStatus;

@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <cerrno>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace Dhcp {
@@ -77,24 +79,48 @@ bool WriteLeaseFile(const QString& path, const QList<Lease>& leases, QString* er
     return true;
 }
 
+CLeaseJournal::~CLeaseJournal() { Close(); }
+
+void CLeaseJournal::Close() {
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+}
+
 bool CLeaseJournal::Rewrite(const QList<Lease>& leases, QString* error) {
-    m_broken = !WriteLeaseFile(m_path, leases, error);
+    Close();
     m_lines = leases.size();
-    return !m_broken;
+    if (!WriteLeaseFile(m_path, leases, error))
+        return false;
+    // Kept open: an append is then one write and one sync, no open or close.
+    m_fd = ::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (m_fd < 0) {
+        *error = qt_error_string(errno);
+        return false;
+    }
+    return true;
 }
 
 bool CLeaseJournal::Append(const QList<Lease>& changed, QString* error) {
     if (changed.isEmpty())
         return true;
-    if (m_broken)
+    if (m_fd < 0)
         return false; // the caller rewrites
-    QFile file(m_path);
     // Without the header: each line as the whole file writes it.
-    const QByteArray lines = FormatLeases(changed).mid(FormatLeases({}).size());
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append) ||
-        file.write(lines) != lines.size() || !file.flush() || ::fdatasync(file.handle()) != 0) {
-        *error = file.errorString();
-        m_broken = true;
+    static const qsizetype header = FormatLeases({}).size();
+    const QByteArray lines = FormatLeases(changed).mid(header);
+    qsizetype done = 0;
+    while (done < lines.size()) {
+        const ssize_t n = ::write(m_fd, lines.constData() + done, size_t(lines.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += n;
+    }
+    if (done != lines.size() || ::fdatasync(m_fd) != 0) {
+        *error = qt_error_string(errno);
+        Close();
         return false;
     }
     m_lines += changed.size();

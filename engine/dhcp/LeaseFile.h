@@ -31,18 +31,24 @@ bool WriteLeaseFile(const QString& path, const QList<Lease>& leases, QString* er
 class CLeaseJournal {
 public:
     explicit CLeaseJournal(QString path) : m_path(std::move(path)) {}
+    ~CLeaseJournal();
+    CLeaseJournal(const CLeaseJournal&) = delete;
+    CLeaseJournal& operator=(const CLeaseJournal&) = delete;
     // Writes `leases` whole (beside, synced, renamed) and goes on appending to that.
     bool Rewrite(const QList<Lease>& leases, QString* error);
-    // Appends and syncs; false with the reason (then the next call rewrites).
+    // Appends and syncs once for all of them; false with the reason (then the next call
+    // rewrites).
     bool Append(const QList<Lease>& changed, QString* error);
     // True when the file has grown past twice `leases` lines and a margin.
     bool WantsRewrite(qsizetype leases) const { return m_lines > 2 * leases + kSlack; }
     static constexpr qsizetype kSlack = 1024;
 
 private:
+    void Close();
+
     QString m_path;
     qsizetype m_lines = 0;
-    bool m_broken = true; // no file open to append to
+    int m_fd = -1; // the file open for appending; -1: none (the next Append fails)
 };
 // Empty when there is no file yet.
 QList<Lease> ReadLeaseFile(const QString& path);

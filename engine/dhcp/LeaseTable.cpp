@@ -104,6 +104,13 @@ quint32 CLeaseTable::NextFresh() {
     return 0;
 }
 
+void CLeaseTable::Rekey(quint32 address, Slot& slot) {
+    (slot.quarantined ? m_quarantine : m_byEnd).erase({slot.key, address});
+    slot.quarantined = slot.blockedUntil != 0;
+    slot.key = slot.quarantined ? slot.blockedUntil : slot.expires;
+    (slot.quarantined ? m_quarantine : m_byEnd).insert({slot.key, address});
+}
+
 QList<Lease> CLeaseTable::TakeChanges() {
     QList<Lease> out;
     for (const quint32 a : std::exchange(m_changed, {})) {
@@ -128,16 +135,14 @@ CLeaseTable::Pick CLeaseTable::Offer(const Mac& chaddr, quint32 requested, qint6
     else if (m_first && (chosen = NextFresh()) == 0) {
         // Never given first (above), so that a client gone for a while finds its
         // address still free; then the one whose holder has been gone longest.
-        qint64 oldestEnd = 0;
-        for (quint32 a = m_first; a <= m_last && a != 0; ++a) {
-            const auto it = m_slots.constFind(a);
-            if (it == m_slots.constEnd() || !FreeFor(a, mac, now))
-                continue;
-            if (!chosen || it->expires < oldestEnd) {
-                chosen = a;
-                oldestEnd = it->expires;
-            }
+        while (!m_quarantine.empty() && m_quarantine.begin()->first <= now) {
+            const quint32 over = m_quarantine.begin()->second;
+            Slot& slot = m_slots[over];
+            slot.blockedUntil = 0;
+            Rekey(over, slot);
         }
+        if (!m_byEnd.empty() && m_byEnd.begin()->first <= now)
+            chosen = m_byEnd.begin()->second;
     }
     if (!chosen)
         return {Outcome::Exhausted, 0, nullptr};
@@ -149,7 +154,9 @@ CLeaseTable::Pick CLeaseTable::Offer(const Mac& chaddr, quint32 requested, qint6
         slot.expires = 0;
     }
     slot.expires = qMax(slot.expires, now + kOfferSeconds);
+    slot.blockedUntil = 0; // free now (above), whatever it was before
     slot.everGiven = true;
+    Rekey(chosen, slot);
     m_byMac.insert(mac, chosen);
     return {Outcome::Given, chosen, nullptr};
 }
@@ -169,6 +176,7 @@ CLeaseTable::Pick CLeaseTable::Bind(const Mac& chaddr, quint32 address, qint64 n
         if (old.mac == mac) {
             old.mac.clear();
             old.expires = 0;
+            Rekey(before, old);
             m_changed.append(before);
         }
     }
@@ -177,7 +185,9 @@ CLeaseTable::Pick CLeaseTable::Bind(const Mac& chaddr, quint32 address, qint64 n
         m_byMac.remove(slot.mac);
     slot.mac = mac;
     slot.expires = now + seconds;
+    slot.blockedUntil = 0;
     slot.everGiven = true;
+    Rekey(address, slot);
     m_byMac.insert(mac, address);
     m_changed.append(address);
     return {Outcome::Given, address, nullptr};
@@ -189,6 +199,7 @@ bool CLeaseTable::Release(const Mac& chaddr, quint32 address, qint64 now, const 
     if (it == m_slots.end() || it->mac != mac || it->expires <= now)
         return false;
     it->expires = now;
+    Rekey(address, *it);
     m_changed.append(address);
     return true;
 }
@@ -202,6 +213,7 @@ bool CLeaseTable::Decline(const Mac& chaddr, quint32 address, qint64 now, const 
     it->blockedUntil = now + kDeclineSeconds;
     it->expires = now;
     it->mac.clear();
+    Rekey(address, *it);
     m_byMac.remove(mac);
     m_changed.append(address);
     return true;
@@ -233,10 +245,12 @@ void CLeaseTable::Restore(const QList<Lease>& leases) {
         if (l.mac.isEmpty()) {
             slot.blockedUntil = l.expires;
             slot.expires = 0;
+            Rekey(l.address, slot);
             continue;
         }
         slot.blockedUntil = 0;
         slot.expires = l.expires;
+        Rekey(l.address, slot);
         m_byMac.insert(l.mac, l.address);
     }
 }

@@ -7,6 +7,8 @@
 #include <QList>
 #include <QString>
 #include <QtGlobal>
+#include <set>
+#include <utility>
 
 // The addresses a DHCP server of ours hands out on its one link, as values and times
 // only: no socket, no clock, no file. Times are seconds since the epoch, handed in by
@@ -102,12 +104,17 @@ private:
         qint64 expires = 0; // lease or offer end
         qint64 blockedUntil = 0; // declined
         bool everGiven = false;
+        qint64 key = 0;     // its place in m_byEnd (expires) or m_quarantine (blockedUntil)
+        bool quarantined = false;
     };
     bool FreeFor(quint32 address, const Mac& mac, qint64 now) const;
     quint32 AddressOf(const Mac& mac) const;
     // The next address never given, from a cursor that only moves forward (an address
     // once given stays given), so a new client costs no search of the pool; 0: none.
     quint32 NextFresh();
+    // After a slot's expires or blockedUntil changed: moves it to its place in m_byEnd
+    // or m_quarantine.
+    void Rekey(quint32 address, Slot& slot);
 
     quint32 m_first, m_last;
     bool m_onlyKnown;
@@ -115,6 +122,12 @@ private:
     QHash<quint32, Mac> m_fixedByAddress;
     QHash<quint32, Slot> m_slots;    // addresses of the pool that were ever given
     QHash<Mac, quint32> m_byMac;     // a client's last address in the pool
+    // Every given address by when its holder's lease or offer ends, so the one free
+    // longest is the first: once the never-given are gone, a new client costs a look
+    // at the front, not a walk of the pool. Declined ones wait in m_quarantine, by the
+    // end of it, and join m_byEnd when it is over.
+    using ByTime = std::set<std::pair<qint64, quint32>>;
+    ByTime m_byEnd, m_quarantine;
     quint64 m_fresh = 0;             // every pool address below it was given once
     QList<quint32> m_changed;        // for TakeChanges, in the order they changed
 };

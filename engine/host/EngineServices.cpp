@@ -228,6 +228,7 @@ DhcpStatus CEngineServices::RestartDhcp() {
     };
     context.leaseFile = Dhcp::LeaseFolder() + QLatin1Char('/') + QLatin1String(Dhcp::kLeaseFileName);
     context.epochAtStart = QDateTime::currentSecsSinceEpoch();
+    context.postToEngine = m_postToEngine;
     DhcpOptions options;
     options.interface = s.dhcpInterface;
     options.poolFirst = s.dhcpPoolFirst;

@@ -3,6 +3,9 @@
 #include "FakePlatform.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QThread>
+#include <mutex>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -27,7 +30,27 @@ class TestDhcpServer : public QObject {
         QString refuseAll; // the client list's refusal, for every address
         std::unique_ptr<CDhcpServer> server;
 
-        explicit Fixture(const QString& leaseFile, DhcpOptions options = {}) {
+        // The engine thread's queue, as the lease writer's thread posts to it.
+        std::mutex postLock;
+        QList<std::function<void()>> posted;
+        // Runs what the writer posted, waiting for its first message up to five seconds.
+        bool runPosted() {
+            for (int i = 0; i < 500; ++i) {
+                QList<std::function<void()>> now;
+                {
+                    std::lock_guard<std::mutex> lock(postLock);
+                    now.swap(posted);
+                }
+                for (const auto& fn : now)
+                    fn();
+                if (!now.isEmpty())
+                    return true;
+                QThread::msleep(10);
+            }
+            return false;
+        }
+
+        explicit Fixture(const QString& leaseFile, DhcpOptions options = {}, bool threaded = false) {
             platform.timers().onTimeout = [this](int id) {
                 if (id == kTimer && server)
                     server->OnTimer();
@@ -45,6 +68,11 @@ class TestDhcpServer : public QObject {
             c.admit = [this](const QHostAddress&) { return refuseAll; };
             c.statusChanged = [this](const DhcpStatus& s) { statuses.append(s.text()); };
             c.leaseFile = leaseFile;
+            if (threaded)
+                c.postToEngine = [this](std::function<void()> fn) {
+                    std::lock_guard<std::mutex> lock(postLock);
+                    posted.append(std::move(fn));
+                };
             c.epochAtStart = 1765300000;
             server = std::make_unique<CDhcpServer>(std::move(c));
             options.boot.other = QStringLiteral("other.bin");
@@ -290,6 +318,71 @@ private slots:
         again.advance(CDhcpServer::kProbeWaitMs);
         again.ask("udhcpc-discover");
         QCOMPARE(reply(again.ask("ipxe-discover").value(0)).yiaddr, 0xcb007113u);
+    }
+
+    // With the lease file on a thread of its own: an OFFER and a NAK leave at once, an
+    // ACK only once its lease is on disk (told by a message to the engine thread), an
+    // ACK repeated for a lease still on its way waits as well, and the ones still
+    // waiting when the server stops leave after the writer has finished.
+    void ackLeavesOnceOnDisk() {
+        const auto acked = [](const QList<FakeDatagram>& sent) {
+            QList<quint32> out;
+            for (const FakeDatagram& d : sent)
+                if (reply(d).messageType == ACK)
+                    out.append(reply(d).yiaddr);
+            return out;
+        };
+        const auto onDisk = [this](quint32 address) {
+            for (const Lease& l : ReadLeaseFile(leaseFile()))
+                if (l.address == address && !l.mac.isEmpty())
+                    return true;
+            return false;
+        };
+        auto f = std::make_unique<Fixture>(leaseFile(), DhcpOptions{}, true);
+        f->advance(CDhcpServer::kProbeWaitMs);
+        QCOMPARE(int(reply(f->ask("ipxe-discover").value(0)).messageType), int(OFFER));
+        for (int round = 0; round < 2; ++round) {
+            QList<quint32> got = acked(f->ask("ipxe-request"));
+            const QList<quint32> repeated = acked(f->ask("ipxe-request")); // resent
+            // Whenever an ACK has left, its lease is in the file.
+            for (const quint32 a : got + repeated)
+                QVERIFY(onDisk(a));
+            if (got.isEmpty() || repeated.isEmpty()) {
+                QVERIFY(f->runPosted());
+                const QList<quint32> later = acked(f->platform.net.takeSent());
+                got += later;
+                for (const quint32 a : later)
+                    QVERIFY(onDisk(a));
+            }
+            QCOMPARE(got.size() + repeated.size(), 2);
+        }
+        // A REQUEST for another client's address: a NAK, at once, and nothing written.
+        const qint64 size = QFileInfo(leaseFile()).size();
+        QByteArray stranger;
+        {
+            QFile file(QStringLiteral(DHCP_DATA "/udhcpc-request.bin"));
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            stranger = file.readAll();
+        }
+        f->ask("udhcpc-discover");
+        // Option 50 asks for the address iPXE holds: .19.
+        const qsizetype at = stranger.indexOf(QByteArray("\x32\x04", 2), kOptionsAt);
+        QVERIFY(at > 0);
+        Put32(stranger, int(at + 2), 0xcb007113);
+        f->platform.net.takeSent();
+        f->platform.net.deliver(kServerPort, stranger, QHostAddress(QStringLiteral("0.0.0.0")),
+                                kClientPort);
+        const QList<FakeDatagram> nak = f->platform.net.takeSent();
+        QCOMPARE(nak.size(), 1);
+        QCOMPARE(int(reply(nak[0]).messageType), int(NAK));
+        QCOMPARE(QFileInfo(leaseFile()).size(), size);
+        // Stopped with an ACK waiting: it leaves, its lease on disk, before the sockets close.
+        f->ask("udhcpc-discover");
+        const QList<quint32> now = acked(f->ask("udhcpc-request"));
+        f->server.reset();
+        const QList<quint32> atStop = now + acked(f->platform.net.takeSent());
+        QCOMPARE(atStop.size(), 1);
+        QVERIFY(onDisk(atStop[0]));
     }
 
     // HostsFile lines left out are red rows that say why; an address two lines give is

@@ -1,5 +1,8 @@
 #include "engine/dhcp/LeaseFile.h"
 #include "engine/dhcp/LeaseTable.h"
+#include "engine/dhcp/LeaseWriter.h"
+
+#include <atomic>
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -72,6 +75,19 @@ private slots:
         QTest::newRow("OnlyKnownHosts: strangers get nothing")
             << true << QList<Step>{{'o', 'A', 0, 0, U, 0}, {'b', 'A', 10, 0, U, 0},
                                    {'o', 'F', 0, 0, G, 5}, {'b', 'G', 11, 0, G, 11}};
+        QTest::newRow("reused: the address whose holder left longest ago, not the lowest")
+            << false << QList<Step>{{'b', 'A', 10, 0, G, 10}, {'b', 'B', 12, 0, G, 12},
+                                    {'r', 'B', 12, 5, G, 0}, {'r', 'A', 10, 10, G, 0},
+                                    {'o', 'C', 0, 20, G, 12}, {'o', 'D', 0, 20, G, 10},
+                                    {'o', 'E', 0, 20, X, 0}};
+        QTest::newRow("a quarantine over: the declined address in the order it was let go")
+            << false << QList<Step>{{'b', 'A', 10, 0, G, 10}, {'b', 'B', 12, 0, G, 12},
+                                    {'d', 'A', 10, 0, G, 0}, {'r', 'B', 12, 100, G, 0},
+                                    {'o', 'C', 0, 700, G, 10}, {'o', 'D', 0, 700, G, 12}};
+        QTest::newRow("expired offers go round again, each to one client")
+            << false << QList<Step>{{'o', 'A', 0, 0, G, 10}, {'o', 'B', 0, 0, G, 12},
+                                    {'o', 'C', 0, 61, G, 10}, {'o', 'A', 0, 62, G, 12},
+                                    {'b', 'B', 12, 62, W, 0}};
         QTest::newRow("an address outside the pool is nobody's to bind")
             << false << QList<Step>{{'b', 'A', 200, 0, W, 0}, {'b', 'A', 9, 0, W, 0}};
     }
@@ -197,6 +213,94 @@ private slots:
         QCOMPARE(read.Offer(mac('A'), 0, 10).address, ip(12)); // still A's first choice
         QVERIFY2(journal.Rewrite(read.Leases(), &error), qPrintable(error));
         QCOMPARE(ReadLeaseFile(path), read.Leases());
+    }
+
+    // Replayed after a crash, the journal is the table of its last line per address:
+    // whatever the file holds, what a restart makes of it.
+    void replay_data() {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QByteArray>("table"); // the whole file the table then writes
+        const QByteArray a = "52:54:00:00:00:41", b = "52:54:00:00:00:42";
+        QTest::newRow("a later line for an address wins")
+            << a + " 198.51.100.10 100\n" + b + " 198.51.100.10 200\n"
+            << b + " 198.51.100.10 200\n";
+        QTest::newRow("a client that moved: the old address freed, the new one its")
+            << a + " 198.51.100.10 100\n- 198.51.100.10 0\n" + a + " 198.51.100.12 300\n"
+            << a + " 198.51.100.12 300\n";
+        QTest::newRow("the last append torn by the crash is not read")
+            << a + " 198.51.100.10 100\n" + b + " 198.51.1"
+            << a + " 198.51.100.10 100\n";
+        QTest::newRow("torn after the address: the number is not guessed")
+            << a + " 198.51.100.10 100\n" + b + " 198.51.100.12 36"
+            << a + " 198.51.100.10 100\n";
+        QTest::newRow("a quarantine is kept")
+            << QByteArray("- 198.51.100.10 900\n") << QByteArray("- 198.51.100.10 900\n");
+        QTest::newRow("a client identifier in place of the MAC")
+            << QByteArray("01:52:54:00:00:00:41:ff 198.51.100.12 5\n")
+            << QByteArray("01:52:54:00:00:00:41:ff 198.51.100.12 5\n");
+        QTest::newRow("outside the pool now, or a fixed host's: dropped")
+            << a + " 198.51.100.9 100\n" + a + " 198.51.100.11 100\n" + b + " 198.51.100.12 1\n"
+            << b + " 198.51.100.12 1\n";
+        QTest::newRow("a line the writer never makes is passed over, the rest read")
+            << "52:54 198.51.100.10 1\n" + a + " 198.51.100.10 x\n" + b + " 198.51.100.10 2\n"
+            << b + " 198.51.100.10 2\n";
+    }
+    void replay() {
+        QFETCH(QByteArray, file);
+        QFETCH(QByteArray, table);
+        CLeaseTable read(ip(10), ip(12), hosts(), false);
+        read.Restore(ParseLeases(file));
+        QCOMPARE(FormatLeases(read.Leases()).mid(FormatLeases({}).size()), table);
+    }
+
+    // The writer on its thread: batches handed over as fast as they come are all on disk
+    // once it says so, and all of them when it is ended at once; a file it cannot write
+    // is told, and the batches still count as done (the server goes on and says why).
+    void writer_data() {
+        QTest::addColumn<bool>("threaded");
+        QTest::addColumn<int>("batches");
+        QTest::newRow("on its thread") << true << 300;
+        QTest::newRow("without one (written before Submit returns)") << false << 50;
+    }
+    void writer() {
+        QFETCH(bool, threaded);
+        QFETCH(int, batches);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("dhcp-leases"));
+        CLeaseTable table(ip(1), ip(250), {}, false);
+        table.Restore({{mac('Z'), ip(200), 77}});
+        std::atomic<int> syncs{0};
+        CLeaseWriter::Durable durable;
+        if (threaded)
+            durable = [&syncs] { ++syncs; };
+        {
+            CLeaseWriter writer(path, table.Leases(), durable);
+            for (int i = 0; i < batches; ++i) {
+                const Mac who = mac(char('A' + i % 20));
+                table.Bind(who, ip(1 + i % 120), i, 3600);
+                if (i % 7 == 0)
+                    table.Release(who, ip(1 + i % 120), i);
+                QCOMPARE(writer.Submit(table.TakeChanges()), quint64(i + 1));
+            }
+            if (!threaded)
+                QCOMPARE(writer.DurableUpTo(), quint64(batches));
+            QVERIFY(writer.TakeErrors().isEmpty());
+        } // ended at once: what it held is written first
+        CLeaseTable read(ip(1), ip(250), {}, false);
+        read.Restore(ReadLeaseFile(path));
+        QCOMPARE(FormatLeases(read.Leases()), FormatLeases(table.Leases()));
+        if (threaded)
+            QVERIFY(syncs >= 1 && syncs <= batches);
+    }
+    void writerFailureIsTold() {
+        QTemporaryDir dir;
+        // A folder where the file would be: neither appended to nor replaced.
+        const QString path = dir.filePath(QStringLiteral("dhcp-leases"));
+        QVERIFY(QDir().mkpath(path + QStringLiteral("/x")));
+        CLeaseWriter writer(path, {}, {});
+        QCOMPARE(writer.Submit({{mac('A'), ip(10), 5}}), 1u);
+        QCOMPARE(writer.DurableUpTo(), 1u);
+        QVERIFY(!writer.TakeErrors().isEmpty());
     }
 
     // Cut anywhere, the file gives the leases of its whole lines and nothing else.

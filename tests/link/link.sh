@@ -60,15 +60,8 @@ lines() { wc -l <"$1"; }
 
 ip link set lo up
 # The peer: a namespace of its own on the other end of veth0, its end up.
-unshare -n sleep 300 &
-peer_pid=$!
-pids+=("$peer_pid")
-sleep 0.2
-nsp() { nsenter -t "$peer_pid" -n "$@"; }
-ip link add veth0 type veth peer name $PEER
-ip link set $PEER netns "$peer_pid"
-nsp ip link set lo up
-nsp ip link set $PEER up
+. "$here/../support/peer.sh"
+peer_up veth0 $PEER
 
 echo hello >"$root/hello.txt"
 printf '[WorkingDir]\nDirName=%s\n[Dhcp]\nEnabled=1\nInterface=veth0\n' "$root" >"$work/dhcp.ini"
