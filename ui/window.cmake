@@ -1,6 +1,7 @@
 # The main frame, the transfer list and its commands.
 add_library(ui_window STATIC
-    MainFrame.cpp MainFrame.h
+    MainFrame.cpp MainFrame.h MainFrameFilter.cpp MainFrameMenus.cpp MainFrameStatus.cpp
+    MainFrameTray.cpp
     RowDelegate.cpp RowDelegate.h
     TransferFilter.cpp TransferFilter.h
     TransferListModel.cpp TransferListModel.h
