@@ -2,6 +2,7 @@
 
 #include "SplashWindow.h"
 #include "TransferAnimDlg.h"
+#include "TransferFilter.h"
 #include "WindowResources.h"
 #include "ZAZO_DizeView.h"
 #include "engine/host/EngineHost.h"
@@ -17,6 +18,7 @@
 #include <QSettings>
 #include <QTimer>
 #include <QToolBar>
+#include <QToolButton>
 
 CMainFrame::CMainFrame(CSettingsStore& store, std::unique_ptr<CEngineHost> engine,
                        const QHostAddress& address, quint16 port, QWidget* parent)
@@ -54,7 +56,20 @@ CMainFrame::CMainFrame(CSettingsStore& store, std::unique_ptr<CEngineHost> engin
     }
     m_actions[CloseToTray]->setChecked(
         m_windowSettings->value(QStringLiteral("closeToTray"), false).toBool());
-    m_pView->SetHiddenColumns(m_windowSettings->value(QStringLiteral("hiddenColumns")).toStringList());
+    m_pView->SetHiddenColumns(m_windowSettings
+                                  ->value(QStringLiteral("hiddenColumns"),
+                                          CTransferListView::DefaultHiddenColumns())
+                                  .toStringList());
+    // The order the list was sorted in; until a sort, the order rows came.
+    m_pView->SetSort(m_windowSettings->value(QStringLiteral("sortColumn")).toString(),
+                     m_windowSettings->value(QStringLiteral("sortOrder")).toString() ==
+                             QLatin1String("descending")
+                         ? Qt::DescendingOrder
+                         : Qt::AscendingOrder);
+    const QStringList quick = m_windowSettings->value(QStringLiteral("quickFilters")).toStringList();
+    for (int i = 0; i < m_quickButtons.size(); ++i)
+        m_quickButtons[i]->setChecked(
+            quick.contains(QLatin1String(CTransferFilter::kQuick[i].name)));
     // What the list was filtered by when the window last closed.
     m_pFilterEdit->setText(m_windowSettings->value(QStringLiteral("filter")).toString());
     m_pHideFinished->setChecked(m_windowSettings->value(QStringLiteral("hideFinished"), false).toBool());
@@ -79,6 +94,16 @@ CMainFrame::~CMainFrame() {
     m_windowSettings->setValue(QStringLiteral("hiddenColumns"), m_pView->HiddenColumns());
     m_windowSettings->setValue(QStringLiteral("filter"), m_pFilterEdit->text());
     m_windowSettings->setValue(QStringLiteral("hideFinished"), m_pHideFinished->isChecked());
+    m_windowSettings->setValue(QStringLiteral("sortColumn"), m_pView->SortColumnTitle());
+    m_windowSettings->setValue(QStringLiteral("sortOrder"),
+                               m_pView->header()->sortIndicatorOrder() == Qt::DescendingOrder
+                                   ? QStringLiteral("descending")
+                                   : QStringLiteral("ascending"));
+    QStringList quick;
+    for (int i = 0; i < m_quickButtons.size(); ++i)
+        if (m_quickButtons[i]->isChecked())
+            quick << QLatin1String(CTransferFilter::kQuick[i].name);
+    m_windowSettings->setValue(QStringLiteral("quickFilters"), quick);
     m_windowSettings->sync();
     // The engine must not reach the animation or the tray while the frame comes apart.
     m_pView->SetAnimation(nullptr);

@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QShortcut>
+#include <QToolButton>
 
 QWidget* CMainFrame::CreateFilterBar(QWidget* parent) {
     auto* bar = new QWidget(parent);
@@ -39,6 +40,20 @@ QWidget* CMainFrame::CreateFilterBar(QWidget* parent) {
     row->addWidget(label);
     row->addWidget(m_pFilterEdit, 1);
     row->addWidget(m_pHideFinished);
+    // The quick filters: toggles, any of them on shows the rows of any that is on.
+    for (const CTransferFilter::QuickSpec& spec : CTransferFilter::kQuick) {
+        auto* button = new QToolButton(bar);
+        button->setText(QString::fromLatin1(spec.text));
+        button->setObjectName(QStringLiteral("quick_") + QLatin1String(spec.name));
+        button->setCheckable(true);
+        button->setFocusPolicy(Qt::StrongFocus);
+        button->setAccessibleName(QString::fromLatin1(spec.text).remove(QLatin1Char('&')) +
+                                  QStringLiteral(" rows"));
+        button->setAccessibleDescription(QString::fromLatin1(spec.description));
+        button->setToolTip(QString::fromLatin1(spec.description));
+        m_quickButtons << button;
+        row->addWidget(button);
+    }
     row->addWidget(m_pFilterCount);
     const auto count = [this] {
         const int all = m_pView->Model().rowCount();
@@ -61,6 +76,15 @@ QWidget* CMainFrame::CreateFilterBar(QWidget* parent) {
         m_pView->Filter().SetHideFinished(on);
         count();
     });
+    for (QToolButton* button : m_quickButtons)
+        connect(button, &QToolButton::toggled, this, [this, count] {
+            int quick = 0;
+            for (int i = 0; i < m_quickButtons.size(); ++i)
+                if (m_quickButtons[i]->isChecked())
+                    quick |= CTransferFilter::kQuick[i].which;
+            m_pView->Filter().SetQuick(quick);
+            count();
+        });
     auto* find = new QAction(QStringLiteral("Filter"), this);
     find->setShortcut(QKeySequence::Find);
     find->setShortcutContext(Qt::WindowShortcut);

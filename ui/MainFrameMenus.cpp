@@ -217,6 +217,9 @@ void CMainFrame::CreateMenus() {
     view->addAction(m_actions[HideMissingFiles]);
     view->addAction(m_actions[Notifications]);
     view->addMenu(m_pView->ColumnsMenu());
+    view->addMenu(m_pView->SortMenu());
+    view->addAction(m_pDetailsAction);
+    view->addAction(m_pBusiestAction);
     view->addSeparator();
     view->addAction(m_actions[CopyAddress]);
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));

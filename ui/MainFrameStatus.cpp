@@ -48,6 +48,7 @@ void CMainFrame::CreateStatusBar() {
     // keeps the whole text.
     m_pStatusField->setMinimumWidth(1);
     bar->addPermanentWidget(m_pStatusField, 1);
+    CreateThroughputGraph();
     m_pFirewall = new CFirewallCheck(this);
     connect(m_pFirewall, &CFirewallCheck::changed, this, [this] { UpdateStatusField(); });
     UpdateStatusField();
@@ -299,7 +300,7 @@ void CMainFrame::CreateListenBanner() {
     });
     column->addWidget(m_pBanner);
     column->addWidget(CreateFilterBar(central));
-    column->addWidget(m_pView, 1);
+    column->addWidget(CreateListArea(central), 1);
     setCentralWidget(central);
 
     // The port may be freed, or the capability given, while the window is open.
