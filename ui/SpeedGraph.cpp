@@ -63,7 +63,7 @@ void CSpeedGraph::paintEvent(QPaintEvent*) {
     if (m_samples.isEmpty()) {
         if (!m_bCompact) {
             p.setPen(palette().color(QPalette::PlaceholderText));
-            p.drawText(all, Qt::AlignCenter, QStringLiteral("No speed measured (under a second)"));
+            p.drawText(all, Qt::AlignCenter, QStringLiteral("No speed sampled yet"));
         }
         return;
     }
