@@ -4,10 +4,11 @@
 #   blue    a file sent to the end            violet  a file received to the end
 #   red     a request for a missing file      red     a client that sent an ERROR
 #   black   a send half done (with its bar)   black   a reception still running
-# Usage: scripts/screenshot.sh [--dark] [--scale N] [--empty] [--out FILE] [path/to/vantrel-server] [port]
+# Usage: scripts/screenshot.sh [--dark] [--scale N] [--empty] [--details] [--out FILE] [path/to/vantrel-server] [port]
 #   --dark     the Adwaita-Dark style (package adwaita-qt6): the list must read the same
 #   --scale N  QT_SCALE_FACTOR=N on a 1280x800 screen (the window must fit on it)
 #   --empty    no transfers: the first screen a new user sees
+#   --details  the details pane open on the half-sent row (Enter on it; needs xdotool)
 #   --out      the picture's path (default docs/window.png)
 # Needs xvfb-run, ImageMagick's import, xwininfo and python3; openbox when installed
 # (the window then has a window manager's frame and placement, as on a desktop).
@@ -17,11 +18,13 @@ out="$here/docs/window.png"
 style_env=""
 screen="1024x768x24"
 empty=""
+details=""
 while [ $# -gt 0 ]; do
     case "$1" in
     --dark) style_env="QT_STYLE_OVERRIDE=Adwaita-Dark"; shift ;;
     --scale) style_env="$style_env QT_SCALE_FACTOR=$2"; screen="1280x800x24"; shift 2 ;;
     --empty) empty=1; shift ;;
+    --details) details=1; shift ;;
     --out) out=$(realpath -m "$2"); shift 2 ;;
     *) break ;;
     esac
@@ -107,6 +110,12 @@ cli=\$!
 for i in \$(seq 1 50); do grep -q ready "$work/client.out" 2>/dev/null && break; sleep 0.2; done
 sleep 1.5
 id=\$(xwininfo -root -tree | awk '/"Vantrel Server 1.0/ { print \$1; exit }')
+if [ -n "$details" ]; then
+    # A click in the list, then by keyboard onto the fifth row and Enter.
+    xdotool mousemove --window "\$id" 200 175 click 1
+    xdotool key --window "\$id" Home Down Down Down Down Return
+    sleep 2.5
+fi
 import -window "\$id" "$out"
 import -window root "$work/root.png"
 xwininfo -id "\$id" | grep -E 'Absolute|Width|Height' || true

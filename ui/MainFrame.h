@@ -26,6 +26,10 @@ class QSpinBox;
 class QUrl;
 class QLineEdit;
 class QCheckBox;
+class QSplitter;
+class QToolButton;
+class CSpeedGraph;
+class CTransferDetails;
 
 // The program's one top-level window: menu, fixed toolbar, the transfer list,
 // a one-pane status bar and the transfer animation at the right of the toolbar row.
@@ -116,6 +120,19 @@ public:
     // The filter field over the list (Ctrl+F) and Hide finished beside it.
     QLineEdit* FilterEdit() const { return m_pFilterEdit; }
     QCheckBox* HideFinishedCheck() const { return m_pHideFinished; }
+    // The quick filters beside them (Failed, Running, DHCP, Boot, Client), in that order.
+    const QList<QToolButton*>& QuickFilterButtons() const { return m_quickButtons; }
+
+    // The details pane under the list (View > Details, Enter on a row), closed until
+    // asked for, and the status bar's graph of all transfers over the last minute.
+    CTransferDetails* DetailsPane() const { return m_pDetails; }
+    QAction* DetailsAction() const { return m_pDetailsAction; }
+    CSpeedGraph* ThroughputGraph() const { return m_pThroughput; }
+    static constexpr qint64 kThroughputSpanMs = 60000;
+    // Opens the pane on the row under the key and selects that row.
+    void ShowDetails(RowHandle handle);
+    // The graph's click: the busiest running transfer's details (or the pane as it is).
+    void ShowBusiestDetails();
     // Abort and Clear enabled only where they would do something.
     void UpdateCommands();
 
@@ -158,6 +175,10 @@ private:
     void CopyServerAddress(const QString& reachable);
     QString EmptyListText(quint16 httpPort, const BootStatus& boot) const;
     QWidget* CreateFilterBar(QWidget* parent);
+    // The list and the details pane under it, in a splitter.
+    QWidget* CreateListArea(QWidget* parent);
+    void CreateThroughputGraph();
+    void SampleThroughput();
     void OnRowEnded(const RowTexts& texts, RowState state);
     void ShowNotifications();
     void Quit();
@@ -195,4 +216,11 @@ private:
     QLineEdit* m_pFilterEdit = nullptr;
     QCheckBox* m_pHideFinished = nullptr;
     QLabel* m_pFilterCount = nullptr; // "showing 12 of 840" while the filter leaves rows out
+    QList<QToolButton*> m_quickButtons;
+    QSplitter* m_pSplitter = nullptr;
+    CTransferDetails* m_pDetails = nullptr;
+    QAction* m_pDetailsAction = nullptr;
+    QAction* m_pBusiestAction = nullptr;
+    CSpeedGraph* m_pThroughput = nullptr;
+    QElapsedTimer m_throughputClock;
 };

@@ -24,6 +24,30 @@ void CTransferFilter::SetHideFinished(bool on) {
     invalidateRowsFilter();
 }
 
+const CTransferFilter::QuickSpec CTransferFilter::kQuick[5] = {
+    {QuickFailed, "failed", "Fail&ed", "Shows the rows that failed"},
+    {QuickRunning, "running", "R&unning", "Shows the rows still running"},
+    {QuickDhcp, "dhcp", "DH&CP", "Shows the DHCP server's rows"},
+    {QuickBoot, "boot", "&Boot", "Shows the boot offers and boot menus"},
+    {QuickClient, "client", "Cl&ient", "Shows the transfers sent to or fetched from a device"},
+};
+
+bool CTransferFilter::IsOfQuick(const CRowData& row, int quick) {
+    const QString& service = row.m_texts.service;
+    return ((quick & QuickFailed) && row.m_nState == ROW_FAILED) ||
+           ((quick & QuickRunning) && row.m_nState == ROW_ACTIVE) ||
+           ((quick & QuickDhcp) && service == QLatin1String("DHCP")) ||
+           ((quick & QuickBoot) && service.startsWith(QLatin1String("Boot"))) ||
+           ((quick & QuickClient) && row.m_texts.device);
+}
+
+void CTransferFilter::SetQuick(int quick) {
+    if (quick == m_nQuick)
+        return;
+    m_nQuick = quick;
+    invalidateRowsFilter();
+}
+
 void CTransferFilter::SetHideMissingFiles(bool on) {
     if (on == m_bHideMissing)
         return;
@@ -31,16 +55,15 @@ void CTransferFilter::SetHideMissingFiles(bool on) {
     invalidateRowsFilter();
 }
 
-// Sizes by their byte counts, texts as a person reads them; equal rows stay in the order
+// Sizes, times and speeds by their figures, texts as a person reads them; equal rows stay in the order
 // they came, so a sort never shuffles rows that tie.
 bool CTransferFilter::lessThan(const QModelIndex& left, const QModelIndex& right) const {
     const CRowData& a = m_pModel->Row(left.row());
     const CRowData& b = m_pModel->Row(right.row());
-    if (left.column() == CTransferListModel::ColSize) {
-        const qint64 x = a.m_texts.bytes >= 0 ? a.m_texts.bytes : a.m_nTotal;
-        const qint64 y = b.m_texts.bytes >= 0 ? b.m_texts.bytes : b.m_nTotal;
-        if (x != y)
-            return x < y;
+    if (const auto x = m_pModel->SortKey(left.row(), left.column())) {
+        const qint64 y = *m_pModel->SortKey(right.row(), right.column());
+        if (*x != y)
+            return *x < y;
     } else {
         const int order = QString::localeAwareCompare(left.data().toString(), right.data().toString());
         if (order != 0)
@@ -54,6 +77,8 @@ bool CTransferFilter::filterAcceptsRow(int sourceRow, const QModelIndex&) const 
     if (m_bHideMissing && row.m_texts.missingFile)
         return false;
     if (m_bHideFinished && row.m_nState != ROW_ACTIVE)
+        return false;
+    if (m_nQuick != 0 && !IsOfQuick(row, m_nQuick))
         return false;
     if (m_strText.isEmpty())
         return true;

@@ -1,6 +1,7 @@
 #include "TransferListModel.h"
 
 #include <QLocale>
+#include <QRegularExpression>
 #include <algorithm>
 
 const CTransferListModel::ColumnSpec CTransferListModel::kColumns[ColumnCount] = {
@@ -10,6 +11,10 @@ const CTransferListModel::ColumnSpec CTransferListModel::kColumns[ColumnCount] =
     {"Size", 100, Qt::AlignRight, Qt::AlignRight},
     {"Service", 65, Qt::AlignHCenter, Qt::AlignHCenter},
     {"Information", 295, Qt::AlignLeft, Qt::AlignLeft},
+    {"Started", 70, Qt::AlignHCenter, Qt::AlignHCenter},
+    {"Duration", 70, Qt::AlignRight, Qt::AlignRight},
+    {"Speed", 80, Qt::AlignRight, Qt::AlignRight},
+    {"Options", 160, Qt::AlignLeft, Qt::AlignLeft},
 };
 
 const QColor CTransferListModel::kBackground(198, 244, 212);
@@ -50,8 +55,12 @@ const char* const kColumnDescriptions[CTransferListModel::ColumnCount] = {
     "The client's address (for a boot offer its hardware address too)",
     "The file asked for",
     "The file's size, or how much has moved so far",
-    "Send (a download), Receive (an upload), HTTP or Boot offer",
+    "Send (a file leaves this machine), Receive (one arrives), DHCP, HTTP or Boot offer",
     "How the transfer goes, or how it ended",
+    "When the request came",
+    "How long it ran, or has been running",
+    "Its average speed once ended; while it runs, over the last second",
+    "The options negotiated: block size and window size",
 };
 } // namespace
 
@@ -91,7 +100,7 @@ int CTransferListModel::columnCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : ColumnCount;
 }
 
-static const QString& textOf(const CRowData& row, int column) {
+static QString textOf(const CRowData& row, int column) {
     switch (column) {
     case CTransferListModel::ColClient:
         return row.m_texts.client;
@@ -101,9 +110,103 @@ static const QString& textOf(const CRowData& row, int column) {
         return row.m_texts.size;
     case CTransferListModel::ColService:
         return row.m_texts.service;
+    case CTransferListModel::ColStarted:
+        return row.m_started.toString(QStringLiteral("HH:mm:ss"));
+    case CTransferListModel::ColOptions:
+        return CTransferListModel::OptionsText(row.m_texts.info);
     default:
         return row.m_texts.info;
     }
+}
+
+QString CTransferListModel::CellText(int r, int column) const {
+    const CRowData& row = m_rows[size_t(r)];
+    switch (column) {
+    case ColClient:
+        return ClientText(row.m_texts);
+    case ColDuration: {
+        const qint64 ms = DurationMs(r);
+        return ms >= 0 ? DurationText(ms) : QString();
+    }
+    case ColSpeed: {
+        const qint64 speed = Speed(r);
+        return speed >= 0 ? QLocale::c().formattedDataSize(speed, 1, QLocale::DataSizeIecFormat) +
+                                QStringLiteral("/s")
+                          : QString();
+    }
+    default:
+        return textOf(row, column);
+    }
+}
+
+std::optional<qint64> CTransferListModel::SortKey(int r, int column) const {
+    const CRowData& row = m_rows[size_t(r)];
+    switch (column) {
+    case ColSize:
+        return row.m_texts.bytes >= 0 ? row.m_texts.bytes : row.m_nTotal;
+    case ColStarted:
+        return row.m_nStartMs;
+    case ColDuration:
+        return DurationMs(r);
+    case ColSpeed:
+        return Speed(r);
+    default:
+        return std::nullopt;
+    }
+}
+
+QString CTransferListModel::OptionsText(const QString& info) {
+    static const QRegularExpression option(
+        QStringLiteral("\\b(blksize|windowsize|tsize|timeout) (\\d+)\\b"));
+    QStringList found;
+    for (auto it = option.globalMatch(info); it.hasNext();)
+        found << it.next().captured(0);
+    return found.join(QStringLiteral(", "));
+}
+
+QString CTransferListModel::DurationText(qint64 ms) {
+    if (ms < 1000)
+        return QStringLiteral("%1 ms").arg(ms);
+    if (ms < 60000)
+        return QStringLiteral("%1 s").arg(double(ms) / 1000.0, 0, 'f', 1);
+    const qint64 s = ms / 1000;
+    if (s < 3600)
+        return QStringLiteral("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0'));
+    return QStringLiteral("%1:%2:%3")
+        .arg(s / 3600)
+        .arg(s / 60 % 60, 2, 10, QLatin1Char('0'))
+        .arg(s % 60, 2, 10, QLatin1Char('0'));
+}
+
+qint64 CTransferListModel::DurationMs(int r) const {
+    const CRowData& row = m_rows[size_t(r)];
+    if (row.m_nTookMs >= 0)
+        return row.m_nTookMs;
+    return row.m_nState == ROW_ACTIVE ? m_clock.elapsed() - row.m_nStartMs : -1;
+}
+
+qint64 CTransferListModel::Speed(int r) const {
+    const CRowData& row = m_rows[size_t(r)];
+    if (row.m_nState == ROW_ACTIVE)
+        return row.m_samples.isEmpty() ? -1 : row.m_samples.last().perSecond;
+    if (ended(row) && row.m_texts.bytes >= 0 && row.m_nTookMs > 0)
+        return row.m_texts.bytes * 1000 / row.m_nTookMs;
+    return -1;
+}
+
+void CTransferListModel::AddSpeedSample(RowHandle handle, qint64 perSecond) {
+    const int r = RowOf(handle);
+    if (r < 0)
+        return;
+    CRowData& row = m_rows[size_t(r)];
+    if (row.m_samples.size() >= kMaxSamples) {
+        QList<CRowData::SpeedSample> half;
+        half.reserve(kMaxSamples / 2 + 1);
+        for (qsizetype i = 1; i < row.m_samples.size(); i += 2)
+            half << row.m_samples[i];
+        row.m_samples = std::move(half);
+    }
+    row.m_samples.append({m_clock.elapsed() - row.m_nStartMs, perSecond});
 }
 
 QVariant CTransferListModel::data(const QModelIndex& index, int role) const {
@@ -116,12 +219,9 @@ QVariant CTransferListModel::data(const QModelIndex& index, int role) const {
             return row.m_strShownSize;
         if (index.column() == ColInfo && !row.m_strProgressInfo.isEmpty())
             return row.m_strProgressInfo;
-        if (index.column() == ColClient)
-            return ClientText(row.m_texts);
-        return textOf(row, index.column());
+        return CellText(index.row(), index.column());
     case Qt::ToolTipRole: {
-        const QString text =
-            index.column() == ColClient ? ClientText(row.m_texts) : textOf(row, index.column());
+        const QString text = CellText(index.row(), index.column());
         if (ended(row))
             return text + QLatin1Char('\n') + Summary(index.row());
         return text;
@@ -267,7 +367,7 @@ void CTransferListModel::DropOldestFinished() {
 
 static bool sameTexts(const RowTexts& a, const RowTexts& b) {
     return a.client == b.client && a.host == b.host && a.file == b.file && a.size == b.size && a.bytes == b.bytes &&
-           a.service == b.service && a.info == b.info;
+           a.service == b.service && a.info == b.info && a.device == b.device;
 }
 
 bool CTransferListModel::UpdateRow(RowHandle handle, const RowTexts& texts, RowState state,
@@ -331,9 +431,8 @@ QString CTransferListModel::RowsAsText(const QList<int>& rows) const {
         if (r < 0 || r >= rowCount())
             continue;
         QStringList cells;
-        for (int c = 0; c < ColumnCount; ++c)
-            cells << (c == ColClient ? ClientText(m_rows[size_t(r)].m_texts)
-                                     : textOf(m_rows[size_t(r)], c));
+        for (int c = 0; c < kBaseColumns; ++c)
+            cells << CellText(r, c);
         const QString summary = Summary(r);
         if (!summary.isEmpty())
             cells << summary;
@@ -355,7 +454,7 @@ QString CTransferListModel::RowsAsCsv() const {
     QList<int> rows, columns;
     for (int r = 0; r < rowCount(); ++r)
         rows << r;
-    for (int c = 0; c < ColumnCount; ++c)
+    for (int c = 0; c < kBaseColumns; ++c)
         columns << c;
     return RowsAsCsv(rows, columns);
 }
@@ -374,7 +473,7 @@ QString CTransferListModel::RowsAsCsv(const QList<int>& rows, const QList<int>& 
         const CRowData& row = m_rows[size_t(r)];
         QStringList cells;
         for (int c : columns)
-            cells << csvField(textOf(row, c));
+            cells << csvField(CellText(r, c));
         cells << RowStateName(RowState(row.m_nState));
         const qint64 bytes = row.m_texts.bytes;
         cells << (bytes >= 0 ? QString::number(bytes) : QString());

@@ -6,6 +6,8 @@
 #include <QColor>
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QList>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -23,6 +25,13 @@ struct CRowData {
     QDateTime m_started;       // when the row came
     qint64 m_nStartMs = 0;     // and on the model's clock
     qint64 m_nTookMs = -1;     // how long until it ended; below 0 while it runs
+    // Its speed over time, once a second while it runs, as the Information text's speed
+    // is made: milliseconds since it started, bytes per second.
+    struct SpeedSample {
+        qint64 ms;
+        qint64 perSecond;
+    };
+    QList<SpeedSample> m_samples;
 };
 
 // The rows of the transfer list, under the engine's keys. Keys only grow, so the rows
@@ -30,7 +39,20 @@ struct CRowData {
 // were removed; a key whose row was cleared finds nothing.
 class CTransferListModel : public QAbstractTableModel {
 public:
-    enum Column { ColClient, ColFile, ColSize, ColService, ColInfo, ColumnCount };
+    // The first five are the list's own; the rest are there to show when wanted.
+    enum Column {
+        ColClient,
+        ColFile,
+        ColSize,
+        ColService,
+        ColInfo,
+        ColStarted,
+        ColDuration,
+        ColSpeed,
+        ColOptions,
+        ColumnCount
+    };
+    static constexpr int kBaseColumns = ColInfo + 1;
     enum Role { StateRole = Qt::UserRole + 1, ProgressRole };
 
     struct ColumnSpec {
@@ -84,6 +106,24 @@ public:
     QString RowsAsCsv(const QList<int>& rows, const QList<int>& columns) const;
     // "Started 03:12:05, took 1.2 s, 125.0 KiB/s average" for an ended row; else empty.
     QString Summary(int row) const;
+    // The cell's text, the Client cell with its host name.
+    QString CellText(int row, int column) const;
+    // What a column sorts by when its text would sort wrongly (sizes, times, speeds):
+    // a number; for the others, nothing.
+    std::optional<qint64> SortKey(int row, int column) const;
+    // The options a row's text tells as negotiated: "blksize 1468, windowsize 16".
+    static QString OptionsText(const QString& info);
+    // "850 ms", "12.4 s", "2:05", "1:02:05".
+    static QString DurationText(qint64 ms);
+    // How long the row ran (until now while it runs); its average speed once ended,
+    // the latest sample while it runs; -1 where unknown.
+    qint64 DurationMs(int row) const;
+    qint64 Speed(int row) const;
+    // A sample of the row's speed (the view takes one a second while it runs). At most
+    // kMaxSamples stay: past that every other one goes, so a long transfer keeps its
+    // whole course at a coarser grain.
+    static constexpr int kMaxSamples = 3600;
+    void AddSpeedSample(RowHandle handle, qint64 perSecond);
     // Removes every row; the keys they had never find a row again.
     void Clear();
     // Clear Finished Rows: removes the rows that ended; running ones stay.

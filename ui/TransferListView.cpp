@@ -5,6 +5,7 @@
 #include "TransferListModel.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
@@ -73,8 +74,10 @@ CTransferListView::CTransferListView(QWidget* parent)
                                                   [](QAction* a) { return a->isChecked(); }));
             for (QAction* a : all)
                 a->setEnabled(showing > 1 || !a->isChecked());
+            SpreadColumns();
         });
     }
+    SetHiddenColumns(DefaultHiddenColumns());
     head->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(head, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { m_pColumns->popup(header()->mapToGlobal(at)); });
@@ -82,6 +85,37 @@ CTransferListView::CTransferListView(QWidget* parent)
     // stay in the order they came.
     head->setSortIndicator(-1, Qt::AscendingOrder);
     setSortingEnabled(true);
+    m_pSort = new QMenu(QStringLiteral("S&ort By"), this);
+    m_pSort->setObjectName(QStringLiteral("sortMenu"));
+    auto* sortGroup = new QActionGroup(m_pSort);
+    // The columns' titles with a mnemonic each, apart from Arrival's A and Descending's D.
+    static const char* const kSortTexts[CTransferListModel::ColumnCount] = {
+        "&Client", "&File", "Si&ze", "Ser&vice", "&Information",
+        "S&tarted", "D&uration", "S&peed", "&Options"};
+    QAction* arrival = m_pSort->addAction(QStringLiteral("Order of &Arrival"));
+    arrival->setData(-1);
+    arrival->setCheckable(true);
+    sortGroup->addAction(arrival);
+    for (int c = 0; c < CTransferListModel::ColumnCount; ++c) {
+        QAction* by = m_pSort->addAction(QLatin1String(kSortTexts[c]));
+        by->setData(c);
+        by->setCheckable(true);
+        sortGroup->addAction(by);
+    }
+    for (QAction* by : sortGroup->actions())
+        connect(by, &QAction::triggered, this, [this, by] {
+            sortByColumn(by->data().toInt(), header()->sortIndicatorOrder());
+        });
+    m_pSort->addSeparator();
+    QAction* descending = m_pSort->addAction(QStringLiteral("&Descending"));
+    descending->setObjectName(QStringLiteral("sortDescending"));
+    descending->setCheckable(true);
+    connect(descending, &QAction::triggered, this, [this](bool on) {
+        sortByColumn(header()->sortIndicatorSection(),
+                     on ? Qt::DescendingOrder : Qt::AscendingOrder);
+    });
+    connect(head, &QHeaderView::sortIndicatorChanged, this, [this] { UpdateSortMenu(); });
+    UpdateSortMenu();
     head->setSectionResizeMode(QHeaderView::Interactive);
     head->setMinimumSectionSize(0);
     FitColumns();
@@ -145,19 +179,28 @@ CTransferListView::CTransferListView(QWidget* parent)
 
     // Follow the newest row only when the last one was in view before it came; the
     // scroll itself waits for the event loop, so a burst of rows costs one.
-    connect(m_pModel, &QAbstractItemModel::rowsAboutToBeInserted, this, [this] {
+    // Sorted by start, newest first, the newest rows come at the top: following them
+    // keeps the top in view.
+    const auto newestFirst = [this] {
+        return header()->sortIndicatorSection() == CTransferListModel::ColStarted &&
+               header()->sortIndicatorOrder() == Qt::DescendingOrder;
+    };
+    connect(m_pModel, &QAbstractItemModel::rowsAboutToBeInserted, this, [this, newestFirst] {
         const QScrollBar* bar = verticalScrollBar();
-        m_bFollow = bar->value() >= bar->maximum();
+        m_bFollow = newestFirst() ? bar->value() <= bar->minimum() : bar->value() >= bar->maximum();
     });
-    connect(m_pModel, &QAbstractItemModel::rowsInserted, this, [this] {
+    connect(m_pModel, &QAbstractItemModel::rowsInserted, this, [this, newestFirst] {
         if (!m_bFollow || m_bScrollPending)
             return;
         m_bScrollPending = true;
         QMetaObject::invokeMethod(
             this,
-            [this] {
+            [this, newestFirst] {
                 m_bScrollPending = false;
-                scrollToBottom();
+                if (newestFirst())
+                    scrollToTop();
+                else
+                    scrollToBottom();
             },
             Qt::QueuedConnection);
     });
@@ -222,7 +265,8 @@ void CTransferListView::FitColumns() {
     // service) and a negotiated download's last words.
     const char* const samples[CTransferListModel::ColumnCount] = {
         "192.168.1.100", "snponly.efi", "1023.9 KiB", "Boot offer",
-        "Transfer Complete (blksize 1468, windowsize 16)"};
+        "Transfer Complete (blksize 1468, windowsize 16)", "23:59:59", "12.4 s", "1023.9 KiB/s",
+        "blksize 1468, windowsize 16"};
     const QFontMetrics fm(font());
     const QFontMetrics headFm(header()->font());
     // The delegate's margins (two spaces each side), the row picture before the client.
@@ -266,23 +310,62 @@ QStringList CTransferListView::HiddenColumns() const {
 }
 
 void CTransferListView::SetHiddenColumns(const QStringList& titles) {
-    for (QAction* a : m_pColumns->actions())
+    bool any = false;
+    for (QAction* a : m_pColumns->actions()) {
         a->setChecked(!titles.contains(a->text()));
-    if (titles.size() >= CTransferListModel::ColumnCount) // never all of them
+        any = any || a->isChecked();
+    }
+    if (!any) // never all of them
         m_pColumns->actions().first()->setChecked(true);
+}
+
+QStringList CTransferListView::DefaultHiddenColumns() {
+    QStringList titles;
+    for (int c = CTransferListModel::kBaseColumns; c < CTransferListModel::ColumnCount; ++c)
+        titles << QLatin1String(CTransferListModel::kColumns[c].title);
+    return titles;
+}
+
+QString CTransferListView::SortColumnTitle() const {
+    const int c = header()->sortIndicatorSection();
+    return c >= 0 && c < CTransferListModel::ColumnCount
+               ? QString::fromLatin1(CTransferListModel::kColumns[c].title)
+               : QString();
+}
+
+void CTransferListView::SetSort(const QString& columnTitle, Qt::SortOrder order) {
+    int column = -1;
+    for (int c = 0; c < CTransferListModel::ColumnCount; ++c)
+        if (columnTitle == QLatin1String(CTransferListModel::kColumns[c].title))
+            column = c;
+    sortByColumn(column, order);
+}
+
+void CTransferListView::UpdateSortMenu() {
+    const int column = header()->sortIndicatorSection();
+    for (QAction* a : m_pSort->actions()) {
+        if (a->objectName() == QLatin1String("sortDescending")) {
+            a->setChecked(header()->sortIndicatorOrder() == Qt::DescendingOrder);
+            a->setEnabled(column >= 0 && column < CTransferListModel::ColumnCount);
+        } else if (!a->isSeparator()) {
+            a->setChecked(a->data().toInt() ==
+                          (column < CTransferListModel::ColumnCount ? column : -1));
+        }
+    }
 }
 
 void CTransferListView::SpreadColumns() {
     if (m_bUserSized || m_baseWidths[0] == 0)
         return;
     int sum = 0;
-    for (int w : m_baseWidths)
-        sum += w;
+    for (int c = 0; c < CTransferListModel::ColumnCount; ++c)
+        sum += isColumnHidden(c) ? 0 : m_baseWidths[c];
     const int extra = qMax(0, viewport()->width() - sum);
     m_bFitting = true;
-    for (int c = 0; c < CTransferListModel::ColInfo; ++c)
-        header()->resizeSection(c, m_baseWidths[c] +
-                                       (c == CTransferListModel::ColFile ? extra / 3 : 0));
+    for (int c = 0; c < CTransferListModel::ColumnCount; ++c)
+        if (c != CTransferListModel::ColInfo)
+            header()->resizeSection(c, m_baseWidths[c] +
+                                           (c == CTransferListModel::ColFile ? extra / 3 : 0));
     header()->resizeSection(CTransferListModel::ColInfo,
                             m_baseWidths[CTransferListModel::ColInfo] + extra - extra / 3);
     m_bFitting = false;
@@ -342,8 +425,20 @@ bool CTransferListView::event(QEvent* event) {
 
 void CTransferListView::RefreshPace() {
     const QList<RowHandle> rows = m_pace.keys();
-    for (RowHandle handle : rows)
-        UpdateProgressInfo(handle);
+    qint64 total = 0, most = -1;
+    RowHandle busiest = 0;
+    for (RowHandle handle : rows) {
+        const qint64 perSecond = UpdateProgressInfo(handle);
+        if (perSecond < 0)
+            continue;
+        total += perSecond;
+        if (perSecond > most) {
+            most = perSecond;
+            busiest = handle;
+        }
+    }
+    m_nThroughput = total;
+    m_nBusiest = busiest;
     if (m_pace.isEmpty())
         m_paceTimer.stop();
 }
@@ -420,18 +515,18 @@ void CTransferListView::FlushProgress() {
 
 // Once a second per running row (m_paceTimer): percentage, the speed over the last
 // second and, at that speed, the time left.
-void CTransferListView::UpdateProgressInfo(RowHandle handle) {
+qint64 CTransferListView::UpdateProgressInfo(RowHandle handle) {
     auto it = m_pace.find(handle);
     if (it == m_pace.end())
-        return;
+        return -1;
     Pace& pace = *it;
     const qint64 now = m_clock.elapsed() + 1;
     if (now - pace.shownMs < 500) // the timer's first tick after a row began
-        return;
+        return -1;
     const int row = m_pModel->RowOf(handle);
     if (row < 0 || m_pModel->Row(row).m_nState != ROW_ACTIVE) {
         m_pace.erase(it);
-        return;
+        return -1;
     }
     const double perSecond = std::max(
         0.0, double(pace.bytes - pace.shownBytes) * 1000.0 / double(now - pace.shownMs));
@@ -464,12 +559,16 @@ void CTransferListView::UpdateProgressInfo(RowHandle handle) {
     const QString& told = m_pModel->Row(row).m_texts.info;
     if (told.startsWith(QLatin1String("waiting for the client")))
         text += QStringLiteral(", ") + told;
+    m_pModel->AddSpeedSample(handle, qint64(perSecond));
     m_pModel->SetProgressInfo(handle, text);
+    return qint64(perSecond);
 }
 
 void CTransferListView::ClearRows() {
     m_dirtyBars.clear();
     m_pace.clear();
+    m_nThroughput = 0;
+    m_nBusiest = 0;
     m_paintedBars.clear();
     m_pModel->Clear();
 }

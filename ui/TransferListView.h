@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TransferListModel.h"
 #include "engine/server/ServerWindow.h"
 
 #include <QHash>
@@ -37,6 +38,20 @@ public:
     QMenu* ColumnsMenu() const { return m_pColumns; }
     QStringList HiddenColumns() const;
     void SetHiddenColumns(const QStringList& titles);
+    // Started, Duration, Speed and Options until the user shows them.
+    static QStringList DefaultHiddenColumns();
+
+    // View > Sort By: a column and the order, or the order the rows came; the same
+    // as a click on a column's title, for the keyboard. The window remembers the
+    // column by its title.
+    QMenu* SortMenu() const { return m_pSort; }
+    QString SortColumnTitle() const;
+    void SetSort(const QString& columnTitle, Qt::SortOrder order);
+
+    // All running transfers' bytes per second at the last look (once a second), and
+    // the one that moved most then (0: none).
+    qint64 Throughput() const { return m_nThroughput; }
+    RowHandle Busiest() const { return m_nBusiest; }
 
     // Shown in the list while the model has no row (rich text): what to do first.
     void SetEmptyText(const QString& text);
@@ -85,7 +100,8 @@ private:
     void FlushProgress();
     void ThrottleRepaints();
     void ResumeRepaints();
-    void UpdateProgressInfo(RowHandle handle);
+    // Returns the bytes per second it found, or -1 when it did not look.
+    qint64 UpdateProgressInfo(RowHandle handle);
     void UpdateEmptyLabel();
     void SpreadColumns();
     void WidenClient(int first, int last);
@@ -96,7 +112,11 @@ private:
     QLabel* m_pEmptyLabel = nullptr;
     QMenu* m_pColumns = nullptr;
     QString m_strEmpty;
-    int m_baseWidths[5] = {};
+    int m_baseWidths[CTransferListModel::ColumnCount] = {};
+    QMenu* m_pSort = nullptr;
+    void UpdateSortMenu();
+    qint64 m_nThroughput = 0;
+    RowHandle m_nBusiest = 0;
     bool m_bUserSized = false;
     bool m_bFitting = false;
     bool m_bHeaderPressed = false;

@@ -1,6 +1,8 @@
 # The main frame, the transfer list and its commands.
 add_library(ui_window STATIC
-    MainFrame.cpp MainFrame.h
+    MainFrame.cpp MainFrame.h MainFrameFilter.cpp MainFrameMenus.cpp MainFrameStatus.cpp
+    MainFrameTray.cpp MainFrameDetails.cpp SpeedGraph.cpp SpeedGraph.h
+    TransferDetails.cpp TransferDetails.h
     RowDelegate.cpp RowDelegate.h
     TransferFilter.cpp TransferFilter.h
     TransferListModel.cpp TransferListModel.h

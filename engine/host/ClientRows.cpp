@@ -34,7 +34,9 @@ void CClientRows::Start(const TftpClient::Request& request, const QString& shown
     m_nNextTimer = m_nNextTimer == INT_MAX ? kFirstTimerId : m_nNextTimer + 1;
     r->texts.client = request.server.toString();
     r->texts.file = shownFile;
-    r->texts.service = request.put ? QStringLiteral("Put") : QStringLiteral("Get");
+    // The server's words: a file that leaves this machine is sent, whoever asked.
+    r->texts.service = request.put ? QStringLiteral("Send") : QStringLiteral("Receive");
+    r->texts.device = true;
     r->texts.info = request.waitSeconds > 0 ? waitingText(request.waitSeconds)
                                             : QStringLiteral("Request sent....");
     r->replacing = !request.put && m_platform.files().probeExisting(request.local).cause == FileCause::None;

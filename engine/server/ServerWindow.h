@@ -34,6 +34,7 @@ struct RowTexts {
     bool missingFile = false; // a read refused for want of the file: the list may hide it
     qint64 bytes = -1;        // the count the Size text tells; -1 when it tells none
     QString host = {};        // a DHCP client's host name (option 12), made printable
+    bool device = false;      // a transfer this machine's client made (Send to/Fetch from Device)
 };
 
 // A row's key, chosen by the engine (1, 2, 3, ... in the order rows come, never used

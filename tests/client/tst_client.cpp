@@ -553,7 +553,8 @@ private slots:
         QCOMPARE(out.value(0).data, data(1, QByteArray("x\r\ny\r\0", 6)));
     }
 
-    // Each client transfer is a row like the server's: Service "Put" or "Get", Client
+    // Each client transfer is a row like the server's: Service "Send" or "Receive" (the
+    // server's words for a file that leaves or reaches this machine), marked as ours, Client
     // the device, the colours and sounds of its ending.
     void rows_data() {
         QTest::addColumn<bool>("put");
@@ -600,7 +601,8 @@ private slots:
         r.remoteName = "fw.bin";
         r.local = {dir.path(), "fw.bin"};
         rows.Start(r, QStringLiteral("fw.bin"));
-        QCOMPARE(window.last().texts.service, put ? QStringLiteral("Put") : QStringLiteral("Get"));
+        QCOMPARE(window.last().texts.service, put ? QStringLiteral("Send") : QStringLiteral("Receive"));
+        QVERIFY(window.last().texts.device);
         QCOMPARE(window.last().texts.client, kDevice.toString());
         QCOMPARE(window.sounds.value(0), int(SOUND_REQUEST));
         if (device == QLatin1String("silent")) {

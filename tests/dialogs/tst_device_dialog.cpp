@@ -67,7 +67,7 @@ private slots:
         QVERIFY2(ModalDriver::Errors().isEmpty(), qPrintable(ModalDriver::Errors().join('\n')));
         QTRY_VERIFY((f.engine.DeliverNow(), f.window.rows.size() == 1));
         const RowTexts& row = f.window.last().texts;
-        QCOMPARE(row.service, put ? QStringLiteral("Put") : QStringLiteral("Get"));
+        QCOMPARE(row.service, put ? QStringLiteral("Send") : QStringLiteral("Receive"));
         QCOMPARE(row.client, QStringLiteral("127.0.0.1"));
         QCOMPARE(row.file, rowFile);
         QCOMPARE(settings.value(QStringLiteral("Client/recentDevices")).toStringList(),

@@ -102,10 +102,10 @@ private slots:
                                             << "";
         QTest::newRow("every field wrong: all named, top down")
             << QStringList{"192.168.1", "dns.example", "192.168.1.60", "192.168.1.11", "1h"} << eth1
-            << "Router: \"192.168.1\" is not an IPv4 address (such as 192.168.1.1)\n"
+            << "Pool: the first address 192.168.1.60 comes after the last 192.168.1.11\n"
+               "Router: \"192.168.1\" is not an IPv4 address (such as 192.168.1.1)\n"
                "DNS servers: \"dns.example\" is not an IPv4 address (IPv4 addresses such as "
                "192.168.1.1, separated by commas)\n"
-               "Pool: the first address 192.168.1.60 comes after the last 192.168.1.11\n"
                "Lease time: whole seconds from 60 to 31622400 (3600 is an hour)"
             << "";
         const QString def = "192.168.1.11-192.168.1.60";

@@ -13,6 +13,11 @@
 
 #include <QCheckBox>
 #include "TransferFilter.h"
+#include "TransferDetails.h"
+#include "TransferListView.h"
+#include "SpeedGraph.h"
+#include <QAccessible>
+#include <QTextBrowser>
 #include <QClipboard>
 #include <QFile>
 #include <QLineEdit>
@@ -53,6 +58,10 @@ private slots:
     void filterRememberedAndCounted();
     void columnChooserRemembered();
     void deviceTransferGuardedLikeServerOnes();
+    void sortByKeyboardRemembered();
+    void quickFiltersByKeyboardRemembered();
+    void detailsPaneFollowsTheRowAndGraphsFill();
+    void newControlsNamedForScreenReaders();
 
 private:
     void StartOneDownload(TftpTestClient& client);
@@ -112,6 +121,9 @@ void TestFrame::menusAndToolbar() {
         "  &Hide Requests for Missing Files",
         "  &Notifications",
         "  Co&lumns",
+        "  S&ort By",
+        "  &Details",
+        "  Details of the &Busiest Transfer",
         "",
         "  Copy Server &Address",
         "&Help",
@@ -842,7 +854,8 @@ void TestFrame::columnChooserRemembered() {
     QCOMPARE(columns->activeAction()->text(), QStringLiteral("File"));
     QTest::keyClick(columns, Qt::Key_Return);
     QTRY_VERIFY(f.View()->isColumnHidden(CTransferListModel::ColFile));
-    QCOMPARE(f.View()->HiddenColumns(), QStringList{QStringLiteral("File")});
+    QCOMPARE(f.View()->HiddenColumns(),
+             QStringList{QStringLiteral("File")} + CTransferListView::DefaultHiddenColumns());
     QCOMPARE(f.View()->header()->contextMenuPolicy(), Qt::CustomContextMenu);
 
     m_frame.reset();
@@ -855,6 +868,191 @@ void TestFrame::columnChooserRemembered() {
             all[c]->setChecked(false);
     QVERIFY(!all[CTransferListModel::ColInfo]->isEnabled()); // the last one stays
     QVERIFY(!again.View()->isColumnHidden(CTransferListModel::ColInfo));
+}
+
+namespace {
+// Alt+V, then each key in the menu that is open.
+void viewMenuKeys(CMainFrame& f, std::initializer_list<int> keys) {
+    QTest::keyClick(&f, Qt::Key_V, Qt::AltModifier);
+    for (int key : keys) {
+        QTRY_VERIFY(QApplication::activePopupWidget());
+        QTest::keyClick(QApplication::activePopupWidget(), Qt::Key(key));
+    }
+    QTRY_VERIFY(!QApplication::activePopupWidget());
+}
+
+QStringList shownFiles(const CMainFrame& f) {
+    QStringList files;
+    for (int r = 0; r < f.View()->model()->rowCount(); ++r)
+        files << f.View()->model()->index(r, CTransferListModel::ColFile).data().toString();
+    return files;
+}
+} // namespace
+
+// View > Sort By, by keyboard: Started, then Descending; the newest row comes on top and
+// stays in view; the order is there at the next start.
+void TestFrame::sortByKeyboardRemembered() {
+    CMainFrame& f = *m_frame;
+    f.show();
+    QVERIFY(QTest::qWaitForWindowActive(&f));
+    for (int i = 1; i <= 40; ++i)
+        f.View()->AddRow(RowHandle(i), RowTexts{QStringLiteral("10.0.0.1"), QString::number(i),
+                                                {}, QStringLiteral("Send"), {}});
+    viewMenuKeys(f, {Qt::Key_O, Qt::Key_T}); // S&ort By, S&tarted
+    QCOMPARE(f.View()->header()->sortIndicatorSection(), int(CTransferListModel::ColStarted));
+    QCOMPARE(f.View()->header()->sortIndicatorOrder(), Qt::AscendingOrder);
+    viewMenuKeys(f, {Qt::Key_O, Qt::Key_D}); // &Descending
+    QCOMPARE(f.View()->header()->sortIndicatorOrder(), Qt::DescendingOrder);
+    QCOMPARE(shownFiles(f).first(), QStringLiteral("40"));
+    f.View()->scrollToTop();
+    f.View()->AddRow(41, RowTexts{QStringLiteral("10.0.0.1"), QStringLiteral("41"), {},
+                                  QStringLiteral("Send"), {}});
+    QCOMPARE(shownFiles(f).first(), QStringLiteral("41"));
+    QTest::qWait(50);
+    QCOMPARE(f.View()->indexAt(QPoint(2, 2)).data().toString(), QStringLiteral("10.0.0.1"));
+    QCOMPARE(f.View()->model()->index(f.View()->indexAt(QPoint(2, 2)).row(),
+                                      CTransferListModel::ColFile).data().toString(),
+             QStringLiteral("41"));
+
+    m_frame.reset();
+    CMainFrame again(*m_store->store, m_store->NewEngine(), QHostAddress::LocalHost, RandomHighPort());
+    QCOMPARE(again.View()->header()->sortIndicatorSection(), int(CTransferListModel::ColStarted));
+    QCOMPARE(again.View()->header()->sortIndicatorOrder(), Qt::DescendingOrder);
+    int checked = 0;
+    for (QAction* a : again.View()->SortMenu()->actions())
+        checked += a->isChecked() ? 1 : 0;
+    QCOMPARE(checked, 2); // Started and Descending
+    // Order of Arrival undoes it, and that is remembered too.
+    again.show();
+    QVERIFY(QTest::qWaitForWindowActive(&again));
+    viewMenuKeys(again, {Qt::Key_O, Qt::Key_A});
+    QCOMPARE(again.View()->header()->sortIndicatorSection(), -1);
+}
+
+// Alt+E (Failed) and Alt+C (DHCP) toggle their quick filters; either shows; the count
+// says so; both are on again at the next start.
+void TestFrame::quickFiltersByKeyboardRemembered() {
+    CMainFrame& f = *m_frame;
+    f.show();
+    QVERIFY(QTest::qWaitForWindowActive(&f));
+    const struct {
+        const char* file;
+        const char* service;
+        RowState state;
+    } rows[] = {{"ok", "Send", ROW_SENT}, {"bad", "Receive", ROW_FAILED}, {"lease", "DHCP", ROW_SENT},
+                {"run", "Send", ROW_ACTIVE}};
+    RowHandle key = 0;
+    for (const auto& r : rows) {
+        RowTexts t{QStringLiteral("10.0.0.1"), QLatin1String(r.file), {}, QLatin1String(r.service), {}};
+        f.View()->AddRow(++key, t);
+        if (r.state != ROW_ACTIVE)
+            f.View()->UpdateRow(key, t, r.state);
+    }
+    QTest::keyClick(&f, Qt::Key_E, Qt::AltModifier);
+    QTRY_COMPARE(shownFiles(f), QStringList{QStringLiteral("bad")});
+    QTest::keyClick(&f, Qt::Key_C, Qt::AltModifier);
+    QTRY_COMPARE(shownFiles(f), (QStringList{QStringLiteral("bad"), QStringLiteral("lease")}));
+    QCOMPARE(f.findChild<QLabel*>(QStringLiteral("filterCount"))->text(), QStringLiteral("showing 2 of 4"));
+
+    m_frame.reset();
+    CMainFrame again(*m_store->store, m_store->NewEngine(), QHostAddress::LocalHost, RandomHighPort());
+    QCOMPARE(again.View()->Filter().QuickFilters(),
+             int(CTransferFilter::QuickFailed | CTransferFilter::QuickDhcp));
+    QVERIFY(again.QuickFilterButtons()[0]->isChecked());
+    QVERIFY(!again.QuickFilterButtons()[1]->isChecked());
+    QVERIFY(again.QuickFilterButtons()[2]->isChecked());
+}
+
+// Enter on a row opens the pane on it; the arrow keys move it along a finished, a failed
+// and a DHCP row; a running transfer's samples reach its graph and the status bar's,
+// whose click opens the busiest transfer.
+void TestFrame::detailsPaneFollowsTheRowAndGraphsFill() {
+    CMainFrame& f = *m_frame;
+    f.show();
+    QVERIFY(QTest::qWaitForWindowActive(&f));
+    QVERIFY(!f.DetailsPane()->isVisible()); // closed until asked for
+    RowTexts done{QStringLiteral("10.0.0.1"), QStringLiteral("a.bin"), {}, QStringLiteral("Send"),
+                  QStringLiteral("Transfer Complete (blksize 1468, windowsize 16)")};
+    RowTexts failed{QStringLiteral("10.0.0.2"), QStringLiteral("b.bin"), {}, QStringLiteral("Receive"),
+                    QStringLiteral("Disk full or allocation exceeded")};
+    RowTexts dhcp{QStringLiteral("52:54:00:12:34:56 (192.168.100.111)"), {}, {}, QStringLiteral("DHCP"),
+                  QStringLiteral("Leased 192.168.100.111 for 1 h")};
+    dhcp.host = QStringLiteral("printer-2");
+    f.View()->AddRow(1, done);
+    f.View()->UpdateRow(1, done, ROW_SENT);
+    f.View()->AddRow(2, failed);
+    f.View()->UpdateRow(2, failed, ROW_FAILED);
+    f.View()->AddRow(3, dhcp);
+    f.View()->UpdateRow(3, dhcp, ROW_SENT);
+    f.View()->setFocus();
+    f.View()->setCurrentIndex(f.View()->model()->index(0, 0));
+    QTest::keyClick(f.View(), Qt::Key_Return);
+    QTRY_VERIFY(f.DetailsPane()->isVisible());
+    QVERIFY(f.DetailsAction()->isChecked());
+    const auto text = [&f] { return f.DetailsPane()->Text()->toPlainText(); };
+    QTRY_VERIFY2(text().contains(QLatin1String("Options: blksize 1468, windowsize 16")),
+                 qPrintable(text()));
+    QTest::keyClick(f.View(), Qt::Key_Down);
+    QTRY_VERIFY2(text().contains(QLatin1String("Why it failed: Disk full")), qPrintable(text()));
+    QTest::keyClick(f.View(), Qt::Key_Down);
+    QTRY_VERIFY(text().contains(QLatin1String("Lease: Leased 192.168.100.111 for 1 h")));
+    QVERIFY(text().contains(QLatin1String("Host name: printer-2")));
+
+    // A running download, its progress told as the engine tells it.
+    f.View()->AddRow(4, RowTexts{QStringLiteral("10.0.0.4"), QStringLiteral("big.iso"), {},
+                                 QStringLiteral("Send"), QStringLiteral("Sending")});
+    qint64 sent = 0;
+    QElapsedTimer spent;
+    spent.start();
+    while (f.ThroughputGraph()->Peak() == 0 && spent.elapsed() < 8000) {
+        sent += 64 * 1024;
+        f.View()->DrawProgress(4, sent, 1 << 30);
+        QTest::qWait(50);
+    }
+    QVERIFY(f.ThroughputGraph()->Peak() > 0);
+    QVERIFY(!f.View()->Model().Row(3).m_samples.isEmpty());
+    QVERIFY(f.ThroughputGraph()->accessibleDescription().startsWith(QLatin1String("Latest ")));
+    QTest::mouseClick(f.ThroughputGraph(), Qt::LeftButton);
+    QCOMPARE(f.DetailsPane()->Row(), RowHandle(4));
+    QTRY_VERIFY(!f.DetailsPane()->Graph()->Samples().isEmpty());
+    // The keyboard's way to it: the graph takes focus and Enter, and View has the entry.
+    f.DetailsPane()->ShowRow(1);
+    f.ThroughputGraph()->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(f.ThroughputGraph(), Qt::Key_Return);
+    QCOMPARE(f.DetailsPane()->Row(), RowHandle(4));
+    viewMenuKeys(f, {Qt::Key_D}); // &Details closes it
+    QVERIFY(!f.DetailsPane()->isVisible());
+}
+
+// What a screen reader hears of each new control: a name, the role, and for the toggles
+// their state; menu entries have their mnemonics.
+void TestFrame::newControlsNamedForScreenReaders() {
+    CMainFrame& f = *m_frame;
+    f.show();
+    QVERIFY(QTest::qWaitForWindowActive(&f));
+    const QStringList names{"Failed rows", "Running rows", "DHCP rows", "Boot rows", "Client rows"};
+    for (int i = 0; i < names.size(); ++i) {
+        QToolButton* button = f.QuickFilterButtons()[i];
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(button);
+        QVERIFY(a);
+        QCOMPARE(a->text(QAccessible::Name), names[i]);
+        QVERIFY(!a->text(QAccessible::Description).isEmpty());
+        QVERIFY(a->state().checkable);
+        QVERIFY(button->focusPolicy() & Qt::TabFocus);
+        QVERIFY(button->text().contains(QLatin1Char('&')));
+    }
+    f.DetailsAction()->setChecked(true);
+    for (QWidget* w : {static_cast<QWidget*>(f.ThroughputGraph()),
+                       static_cast<QWidget*>(f.DetailsPane()->Text()),
+                       static_cast<QWidget*>(f.DetailsPane()->Graph())}) {
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
+        QVERIFY(a);
+        QVERIFY2(!a->text(QAccessible::Name).isEmpty(), qPrintable(w->objectName()));
+        QVERIFY2(!a->text(QAccessible::Description).isEmpty(), qPrintable(w->objectName()));
+    }
+    QVERIFY(f.ThroughputGraph()->focusPolicy() & Qt::TabFocus);
+    for (QAction* a : f.View()->SortMenu()->actions())
+        QVERIFY(a->isSeparator() || a->text().contains(QLatin1Char('&')));
 }
 
 #include "tst_frame.moc"

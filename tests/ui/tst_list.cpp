@@ -1,6 +1,7 @@
 // The transfer list without the engine: model, row lookup by handle, the delegate's
 // pixels, grid lines and the coalesced progress bar.
 #include "RowDelegate.h"
+#include "TransferDetails.h"
 #include "TransferFilter.h"
 #include "TransferLog.h"
 #include "TransferListModel.h"
@@ -11,6 +12,7 @@
 #include <QElapsedTimer>
 #include <QHeaderView>
 #include <QScrollBar>
+#include <QTextBrowser>
 #include <QtTest>
 #include <functional>
 
@@ -66,6 +68,14 @@ private slots:
     void headerReadableUnderDarkStyle();
     void transferLogKeepsOneOlderFile();
     void dhcpRowShowsMacAddressAndHostName();
+    void quickFiltersPickRows_data();
+    void quickFiltersPickRows();
+    void extraColumnsReadFromRows_data();
+    void extraColumnsReadFromRows();
+    void extraColumnsSortByFigures();
+    void speedSamplesKeepTheWholeCourse();
+    void detailsOfFinishedFailedAndDhcpRows_data();
+    void detailsOfFinishedFailedAndDhcpRows();
 
 private:
     QImage render(CTransferListView& view) {
@@ -155,7 +165,7 @@ void TestList::modelFindsRowsByHandleAcrossClear() {
     CTransferListModel model;
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
 
-    QCOMPARE(model.columnCount(), 5);
+    QCOMPARE(model.columnCount(), int(CTransferListModel::ColumnCount)); // five shown, four on demand
     const char* titles[] = {"Client", "File", "Size", "Service", "Information"};
     const int widths[] = {110, 117, 100, 65, 295};
     for (int c = 0; c < 5; ++c) {
@@ -567,6 +577,200 @@ void TestList::dhcpRowShowsMacAddressAndHostName() {
                 view.fontMetrics().horizontalAdvance(t.client));
     view.Filter().SetText(QStringLiteral("printer"));
     QCOMPARE(view.model()->rowCount(), 1);
+}
+
+// One row of each kind against each quick filter, and two filters at once (either).
+void TestList::quickFiltersPickRows_data() {
+    QTest::addColumn<int>("quick");
+    QTest::addColumn<QString>("shown"); // the rows' files, in order
+    using F = CTransferFilter;
+    QTest::newRow("none: all") << 0 << "send failed dhcp boot menu device";
+    QTest::newRow("failed") << int(F::QuickFailed) << "failed";
+    QTest::newRow("running") << int(F::QuickRunning) << "send device";
+    QTest::newRow("dhcp") << int(F::QuickDhcp) << "dhcp";
+    QTest::newRow("boot: offers and menus") << int(F::QuickBoot) << "boot menu";
+    QTest::newRow("client: ours only") << int(F::QuickClient) << "device";
+    QTest::newRow("failed or dhcp") << int(F::QuickFailed | F::QuickDhcp) << "failed dhcp";
+}
+
+void TestList::quickFiltersPickRows() {
+    QFETCH(int, quick);
+    QFETCH(QString, shown);
+    CTransferListModel model;
+    CTransferFilter filter(&model);
+    const struct {
+        const char* file;
+        const char* service;
+        RowState state;
+        bool device;
+    } rows[] = {{"send", "Send", ROW_ACTIVE, false},     {"failed", "Receive", ROW_FAILED, false},
+                {"dhcp", "DHCP", ROW_SENT, false},       {"boot", "Boot offer", ROW_SENT, false},
+                {"menu", "Boot menu", ROW_NOTED, false}, {"device", "Send", ROW_ACTIVE, true}};
+    for (const auto& r : rows) {
+        RowTexts t{QStringLiteral("10.0.0.1"), QLatin1String(r.file), {}, QLatin1String(r.service), {}};
+        t.device = r.device;
+        const RowHandle key = add(model, t);
+        if (r.state != ROW_ACTIVE)
+            model.UpdateRow(key, t, r.state);
+    }
+    filter.SetQuick(quick);
+    QCOMPARE(filter.IsFiltering(), quick != 0);
+    QStringList files;
+    for (int i = 0; i < filter.rowCount(); ++i)
+        files << filter.index(i, CTransferListModel::ColFile).data().toString();
+    QCOMPARE(files.join(QLatin1Char(' ')), shown);
+}
+
+// Started, Duration, Speed and Options from what the row holds.
+void TestList::extraColumnsReadFromRows_data() {
+    QTest::addColumn<QString>("info");
+    QTest::addColumn<qint64>("tookMs"); // how long before it ends; -1 keeps it running
+    QTest::addColumn<qint64>("bytes");
+    QTest::addColumn<QString>("options");
+    QTest::addColumn<QString>("duration");
+    QTest::addColumn<QString>("speed");
+    QTest::newRow("negotiated") << "Transfer Complete (blksize 1468, windowsize 16)" << qint64(2000)
+                                << qint64(4 << 20) << "blksize 1468, windowsize 16" << "2.0 s"
+                                << "2.0 MiB/s";
+    QTest::newRow("plain") << "Receive Complete" << qint64(300) << qint64(300) << "" << "300 ms"
+                           << "1000 bytes/s";
+    QTest::newRow("over a minute, nothing moved") << "Transfer Complete" << qint64(61000) << qint64(0)
+                                           << "" << "1:01" << "0 bytes/s";
+    QTest::newRow("running: no speed before a sample") << "Data Receiving.... (blksize 8192, windowsize 4)"
+                                                       << qint64(-1) << qint64(-1)
+                                                       << "blksize 8192, windowsize 4" << "" << "";
+}
+
+void TestList::extraColumnsReadFromRows() {
+    QFETCH(QString, info);
+    QFETCH(qint64, tookMs);
+    QFETCH(qint64, bytes);
+    QFETCH(QString, options);
+    QFETCH(QString, duration);
+    QFETCH(QString, speed);
+    CTransferListModel model;
+    RowTexts t{QStringLiteral("10.0.0.1"), QStringLiteral("blksize 9.bin"), {}, QStringLiteral("Send"), info};
+    t.bytes = bytes;
+    const RowHandle key = add(model, t);
+    if (tookMs >= 0) {
+        QTest::qWait(int(qMin<qint64>(tookMs, 50))); // the model's clock: only a floor
+        model.UpdateRow(key, t, ROW_SENT);
+        const_cast<CRowData&>(model.Row(0)).m_nTookMs = tookMs; // the clock fixed
+    }
+    const auto cell = [&model](int c) { return model.index(0, c).data().toString(); };
+    QCOMPARE(cell(CTransferListModel::ColOptions), options);
+    QCOMPARE(cell(CTransferListModel::ColStarted), model.Row(0).m_started.toString("HH:mm:ss"));
+    if (tookMs >= 0)
+        QCOMPARE(cell(CTransferListModel::ColDuration), duration);
+    else
+        QVERIFY(cell(CTransferListModel::ColDuration).endsWith(QLatin1String(" ms")));
+    QCOMPARE(cell(CTransferListModel::ColSpeed), speed);
+    // The list's own five columns stay what Copy gives.
+    QCOMPARE(model.RowsAsText({0}).split(QLatin1Char('\t')).size(), tookMs >= 0 ? 6 : 5);
+}
+
+// Duration and Speed sort by their figures, not their texts ("9 s" before "10 s").
+void TestList::extraColumnsSortByFigures() {
+    CTransferListModel model;
+    CTransferFilter filter(&model);
+    for (qint64 ms : {10000, 9000, 61000, 900}) {
+        RowTexts t = texts(QString::number(ms), QStringLiteral("Transfer Complete"), "1000", 1000);
+        const RowHandle key = add(model, t);
+        model.UpdateRow(key, t, ROW_SENT);
+        const_cast<CRowData&>(model.Row(model.RowOf(key))).m_nTookMs = ms;
+    }
+    const auto order = [&filter] {
+        QStringList clients;
+        for (int i = 0; i < filter.rowCount(); ++i)
+            clients << filter.index(i, 0).data().toString();
+        return clients;
+    };
+    filter.sort(CTransferListModel::ColDuration, Qt::AscendingOrder);
+    QCOMPARE(order(), (QStringList{"900", "9000", "10000", "61000"}));
+    filter.sort(CTransferListModel::ColSpeed, Qt::AscendingOrder); // the slowest first
+    QCOMPARE(order(), (QStringList{"61000", "10000", "9000", "900"}));
+    filter.sort(CTransferListModel::ColStarted, Qt::DescendingOrder); // the newest first
+    QCOMPARE(order(), (QStringList{"900", "61000", "9000", "10000"}));
+}
+
+// A long transfer's samples are thinned, never cut: the first and the last stay in reach.
+void TestList::speedSamplesKeepTheWholeCourse() {
+    CTransferListModel model;
+    const RowHandle key = add(model, texts("10.0.0.1", "Sending"));
+    for (int i = 0; i < CTransferListModel::kMaxSamples * 3; ++i)
+        model.AddSpeedSample(key, i);
+    const auto& samples = model.Row(0).m_samples;
+    QVERIFY(samples.size() <= CTransferListModel::kMaxSamples);
+    QVERIFY(samples.size() >= CTransferListModel::kMaxSamples / 2);
+    QCOMPARE(samples.last().perSecond, qint64(CTransferListModel::kMaxSamples * 3 - 1));
+    QVERIFY(samples.first().perSecond < CTransferListModel::kMaxSamples / 2);
+    QCOMPARE(model.Speed(0), qint64(CTransferListModel::kMaxSamples * 3 - 1)); // running: the latest
+    model.AddSpeedSample(key + 1000, 5); // no such row: nothing
+}
+
+// The details pane's fields for a finished download, a failed upload and a DHCP lease:
+// what each label says, and which labels a row of its kind does not have.
+void TestList::detailsOfFinishedFailedAndDhcpRows_data() {
+    QTest::addColumn<QString>("service");
+    QTest::addColumn<QString>("info");
+    QTest::addColumn<int>("state");
+    QTest::addColumn<QStringList>("expected"); // "Label=value", or "Label" for any value
+    QTest::addColumn<QStringList>("absent");
+    QTest::newRow("finished download")
+        << "Send" << "Transfer Complete (blksize 1468, windowsize 16)" << int(ROW_SENT)
+        << QStringList{"Client=10.0.0.1", "File=boot.efi", "State=Sent",
+                       "Options=blksize 1468, windowsize 16", "Started", "Ended", "Took",
+                       "Average speed", "Information=Transfer Complete (blksize 1468, windowsize 16)"}
+        << QStringList{"Why it failed", "Lease", "Running for"};
+    QTest::newRow("failed upload")
+        << "Receive" << "Disk full or allocation exceeded" << int(ROW_FAILED)
+        << QStringList{"State=Failed", "Options=none negotiated: blksize 512, windowsize 1",
+                       "Why it failed=Disk full or allocation exceeded", "Ended"}
+        << QStringList{"Information", "Average speed"};
+    QTest::newRow("dhcp lease")
+        << "DHCP" << "Leased 192.168.100.111 for 1 h, boot file snponly.efi" << int(ROW_SENT)
+        << QStringList{"Host name=printer-2", "Lease=Leased 192.168.100.111 for 1 h, boot file snponly.efi"}
+        << QStringList{"Options", "Information", "Why it failed"};
+}
+
+void TestList::detailsOfFinishedFailedAndDhcpRows() {
+    QFETCH(QString, service);
+    QFETCH(QString, info);
+    QFETCH(int, state);
+    QFETCH(QStringList, expected);
+    QFETCH(QStringList, absent);
+    CTransferListModel model;
+    RowTexts t{QStringLiteral("10.0.0.1"), QStringLiteral("boot.efi"), QStringLiteral("9000 Bytes"),
+               service, QStringLiteral("Running")};
+    t.bytes = 9000;
+    if (service == QLatin1String("DHCP"))
+        t.host = QStringLiteral("printer-2");
+    const RowHandle key = add(model, t);
+    t.info = info;
+    QTest::qWait(20); // a duration above nothing, for the average speed
+    model.UpdateRow(key, t, RowState(state));
+    QMap<QString, QString> fields;
+    for (const auto& [label, value] : CTransferDetails::Fields(model, 0))
+        fields.insert(label, value);
+    for (const QString& want : expected) {
+        const QString label = want.section(QLatin1Char('='), 0, 0);
+        QVERIFY2(fields.contains(label), qPrintable(label));
+        if (want.contains(QLatin1Char('=')))
+            QCOMPARE(fields.value(label), want.section(QLatin1Char('='), 1));
+    }
+    for (const QString& label : absent)
+        QVERIFY2(!fields.contains(label), qPrintable(label));
+    QVERIFY(CTransferDetails::Fields(model, 1).isEmpty()); // a row that is not there
+
+    // The pane shows them, escaped: a client's texts never become markup.
+    t.file = QStringLiteral("<b>x</b>.bin");
+    model.UpdateRow(key, t, RowState(state));
+    CTransferDetails pane(model);
+    pane.ShowRow(key);
+    QVERIFY(pane.Text()->toPlainText().contains(QLatin1String("<b>x</b>.bin")));
+    model.Clear();
+    pane.Refresh();
+    QVERIFY(pane.Text()->toPlainText().contains(QLatin1String("cleared")));
 }
 
 QTEST_MAIN(TestList)

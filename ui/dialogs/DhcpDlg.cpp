@@ -16,6 +16,8 @@
 #include <QMessageBox>
 #include <QNetworkInterface>
 #include <QPushButton>
+#include <algorithm>
+#include <iterator>
 
 QString LinkChoice::Line() const {
     QStringList parts{name, running ? QStringLiteral("link up")
@@ -134,10 +136,20 @@ DhcpOptions CDhcpDlg::Options() const {
 
 QString CDhcpDlg::Problem(const DhcpOptions& typed, const QString& leaseText,
                           const DhcpLink& link) {
-    // Every field's problem at once, top to bottom, one a line.
+    // Every field's problem at once, in the order the fields stand in the dialog (the
+    // values' reader has its own order), one a line.
     QStringList problems;
     if (const QString values = Dhcp::ReadValues(typed, link).problem; !values.isEmpty())
-        problems.append(values);
+        problems = values.split(QLatin1Char('\n'));
+    static const char* const kFieldOrder[] = {"Pool", "Router", "DNS", "Lease"};
+    const auto place = [](const QString& line) {
+        for (int i = 0; i < int(std::size(kFieldOrder)); ++i)
+            if (line.startsWith(QLatin1String(kFieldOrder[i])))
+                return i;
+        return int(std::size(kFieldOrder));
+    };
+    std::stable_sort(problems.begin(), problems.end(),
+                     [&place](const QString& a, const QString& b) { return place(a) < place(b); });
     bool ok = false;
     const int lease = leaseText.trimmed().toInt(&ok);
     if (!leaseText.trimmed().isEmpty() &&
