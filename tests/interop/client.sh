@@ -334,6 +334,15 @@ existing_output() {
     [[ $rc -eq 2 ]] && grep -q 'kept.txt exists: --overwrite replaces it' err.txt && [[ $(cat kept.txt) == mine ]]
 }
 check "an existing output file: refused without --overwrite" existing_output
+special_output() {
+    # Even with --overwrite: the fetch would be renamed over the node and replace it.
+    rm -f pipe && mkfifo pipe
+    timeout 10 "$bin" --get tftp://127.0.0.1:7008/x --output pipe --overwrite 2>err.txt
+    local rc=$?
+    cat err.txt
+    [[ $rc -eq 2 ]] && grep -q 'pipe is not a regular file' err.txt && [[ -p pipe ]]
+}
+check "an output that is a FIFO (or /dev/null): refused, left as it was" special_output
 missing_send() {
     timeout 10 "$bin" --put "$work/nothing.bin" tftp://127.0.0.1/ 2>err.txt
     local rc=$?
