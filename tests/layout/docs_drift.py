@@ -7,7 +7,8 @@ none can drift unseen. The manual page's guide sections are made from the guides
   default the row gives is the program's;
 - every command line, file path and menu path in the Help pages (feedback/Page*.ui)
   and in the manual page's own sections (packaging/vantrel-server.h2m) is in a guide;
-- every --option they name is one the program knows (--help).
+- every --option they name is one the program knows (--help);
+- every link in the guides leads to a file that is there.
 Each finding is printed; any fails.
     docs_drift.py REPOSITORY PROGRAM"""
 import glob
@@ -129,6 +130,14 @@ for f, raw in list(help_texts()) + list(man_texts()):
     for option in set(re.findall(r'(?<![\w-])--[a-z][\w-]*', raw)):
         if option not in known_options and option not in others:
             findings.append('%s: %s is no option of the program' % (f, option))
+
+# 3. Every link between the guides leads to a file that is there.
+for f, text in guides.items():
+    for target in re.findall(r'\]\(([^)#\s]+)(?:#[^)]*)?\)', text):
+        if '://' in target:
+            continue
+        if not os.path.exists(os.path.join(os.path.dirname(f), target)):
+            findings.append('%s: the link to %s leads nowhere' % (f, target))
 
 for finding in findings:
     print(finding)
