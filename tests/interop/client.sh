@@ -257,7 +257,12 @@ check "--wait: a server started 3 s later" wait_for_late_server
 misbehave() {
     python3 "$fault_server" "$1" "$2" "$PWD/$2.heard" &
     pids+=($!)
-    sleep 0.3
+    # Until it listens (a fixed pause lost the race on a loaded machine: the request
+    # met a closed port and the case failed), at most 10 s.
+    for _ in $(seq 100); do
+        [ -n "$(ss -Hnul "sport = :$1")" ] && return 0
+        sleep 0.1
+    done
 }
 # fetch PORT NAME [options]: the client's exit status; its standard error in err.txt.
 fetch() {
