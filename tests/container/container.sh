@@ -25,6 +25,9 @@ done
 runtime=()
 command -v runc >/dev/null && runtime=(--runtime runc)
 podman() { command podman "${runtime[@]}" --cgroup-manager cgroupfs "$@"; }
+# Limits below podman's defaults: a machine without CAP_SYS_RESOURCE (a container
+# itself) cannot raise them, and the server needs far fewer.
+limits=(--ulimit nofile=4096:4096 --ulimit nproc=4096:4096)
 
 base=localhost/vantrel-base:bookworm
 image=localhost/vantrel-server:test
@@ -52,16 +55,25 @@ echo "== build"
 cache=()
 [ -d /work/.ccache ] && cache=(--volume /work/.ccache:/ccache)
 start=$(date +%s)
-timeout 1800 podman build "${runtime[@]}" --network=host "${cache[@]}" --build-arg "BASE=$base" \
+timeout 3600 podman build "${runtime[@]}" --network=host "${cache[@]}" --build-arg "BASE=$base" \
     -f "$repo/packaging/container/Containerfile" -t "$image" "$repo" >"$work/build.log" 2>&1 ||
     { tail -30 "$work/build.log"; fail "podman build"; }
-echo "built in $(($(date +%s) - start)) s; runtime packages: $(podman run --rm --entrypoint cat "$image" /usr/lib/vantrel-server/packages | tr '\n' ' ')"
+echo "built in $(($(date +%s) - start)) s; runtime packages: $(podman run --rm "${limits[@]}" --entrypoint cat "$image" /usr/lib/vantrel-server/packages | wc -l)"
 
 ip netns add "$ns" || fail "ip netns add"
 ip -n "$ns" link set lo up
-in_ns() { ip netns exec "$ns" "$@"; }
+# The clients: in the namespace, or, in single-port mode, on this machine's loopback
+# where the port is published (a free one above 40000).
+if [ "$single" = 1 ]; then
+    port=$((40000 + RANDOM % 20000))
+    in_ns() { "$@"; }
+else
+    port=69
+    in_ns() { ip netns exec "$ns" "$@"; }
+fi
 
-mkdir -p "$work/srv"
+mkdir -p "$work/srv" "$work/home"
+chown 10069:10069 "$work/home"
 head -c 3000000 /dev/urandom >"$work/srv/firmware.bin"
 chmod -R a+rX "$work"
 
@@ -70,16 +82,19 @@ chmod -R a+rX "$work"
 start() {
     local who=$1
     shift
-    local run=(podman run -d --name "$who" --cap-drop=all --cap-add=NET_BIND_SERVICE --read-only
-               --tmpfs /var/lib/vantrel-server:uid=10069,gid=10069 --tmpfs /tmp
+    local run=(podman "${runtime[@]}" --cgroup-manager cgroupfs run -d --name "$who"
+               --cap-drop=all --cap-add=NET_BIND_SERVICE --read-only "${limits[@]}"
+               --volume "$work/home:/var/lib/vantrel-server" --tmpfs /tmp:rw,mode=1777
                --volume "$work/srv:/srv/tftp:ro")
     if [ "$single" = 1 ]; then
-        # The container's own network, port 69 published on the namespace's loopback.
-        run+=(--network=bridge --publish 127.0.0.1:69:69/udp --env VANTREL_Protocol_SinglePort=1)
+        # The container's own network, its port 69 published on this machine's loopback.
+        run+=(--network=bridge --publish "127.0.0.1:$port:69/udp" --env VANTREL_Protocol_SinglePort=1)
     else
-        run+=(--network=host)
+        # The namespace's network, joined by podman (ip netns exec would hide the cgroups
+        # from it).
+        run+=(--network "ns:/run/netns/$ns")
     fi
-    in_ns "${run[@]}" "$@" "$image" >/dev/null || fail "podman run"
+    "${run[@]}" "$@" "$image" >/dev/null || fail "podman run"
     for _ in $(seq 50); do
         podman logs "$who" 2>/dev/null | grep -q '^listening on' && {
             podman logs "$who" 2>/dev/null | head -1
@@ -103,14 +118,14 @@ caps=$(awk '/^CapEff:/ { print $2 }' <<<"$status")
 echo "uid $uid, CapEff $caps"
 
 echo "== fetch through port 69"
-in_ns tftp 127.0.0.1 69 -m binary -c get firmware.bin "$work/by-tftp" ||
+in_ns tftp 127.0.0.1 "$port" -m binary -c get firmware.bin "$work/by-tftp" ||
     fail "tftp-hpa get"
 cmp "$work/srv/firmware.bin" "$work/by-tftp" || fail "tftp-hpa's copy differs"
-in_ns curl -sS --max-time 30 -o "$work/by-curl" tftp://127.0.0.1/firmware.bin || fail "curl"
+in_ns curl -sS --max-time 30 -o "$work/by-curl" "tftp://127.0.0.1:$port/firmware.bin" || fail "curl"
 cmp "$work/srv/firmware.bin" "$work/by-curl" || fail "curl's copy differs"
 echo "tftp-hpa and curl: byte for byte"
 
-rows=$(podman logs "$name" 2>/dev/null | grep -c -P '^row\t\d+\tSENT\t127\.0\.0\.1\tfirmware\.bin\t')
+rows=$(podman logs "$name" 2>/dev/null | grep -c -P '^row\t\d+\tSENT\t[^\t]+\tfirmware\.bin\t')
 [ "$rows" = 2 ] || fail "$rows SENT rows on standard output, not 2"
 echo "rows on standard output: $rows"
 
@@ -141,10 +156,10 @@ mkdir -p "$work/config"
 } >"$work/config/vantrel-server.conf"
 chmod -R a+rX "$work/config"
 start "$name" --volume "$work/config:/config:ro"
-in_ns tftp 127.0.0.1 69 -m binary -c get firmware.bin "$work/by-file" || fail "tftp-hpa get"
+in_ns tftp 127.0.0.1 "$port" -m binary -c get firmware.bin "$work/by-file" || fail "tftp-hpa get"
 cmp "$work/srv/firmware.bin" "$work/by-file" || fail "the copy differs"
 # ReadOnly=1 came from the file: an upload is refused.
-in_ns tftp 127.0.0.1 69 -m binary -c put "$work/by-file" upload.bin 2>&1 | grep -q 'Error code 2' ||
+in_ns tftp 127.0.0.1 "$port" -m binary -c put "$work/by-file" upload.bin 2>&1 | grep -q 'Error code 2' ||
     fail "an upload was not refused with ReadOnly=1 from the mounted file"
 echo "fetched byte for byte; the upload refused as the file says"
 echo "PASS"
