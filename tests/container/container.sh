@@ -55,7 +55,8 @@ echo "== build"
 cache=()
 [ -d /work/.ccache ] && cache=(--volume /work/.ccache:/ccache)
 start=$(date +%s)
-timeout 3600 podman build "${runtime[@]}" --network=host "${cache[@]}" --build-arg "BASE=$base" \
+# --format docker: the OCI image format has no HEALTHCHECK.
+timeout 3600 podman build --format docker "${runtime[@]}" --network=host "${cache[@]}" --build-arg "BASE=$base" \
     -f "$repo/packaging/container/Containerfile" -t "$image" "$repo" >"$work/build.log" 2>&1 ||
     { tail -30 "$work/build.log"; fail "podman build"; }
 echo "built in $(($(date +%s) - start)) s; runtime packages: $(podman run --rm "${limits[@]}" --entrypoint cat "$image" /usr/lib/vantrel-server/packages | wc -l)"
