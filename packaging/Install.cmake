@@ -37,10 +37,31 @@ configure_file(${_pkg}/${VANTREL_APP_ID}.metainfo.xml.in
 install(FILES ${_out}/${VANTREL_APP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 
 # The manual page: options from the program's own --help and the SETTINGS section from
-# its --help-settings-roff (the one table of settings), so neither can drift; the rest
-# from vantrel-server.h2m. Without a display variable --help needs no window system.
+# its --help-settings-roff (the one table of settings), so neither can drift; the guides'
+# sections from docs/*.md (md2h2m.py), the same text the README links to; the rest from
+# vantrel-server.h2m. Without a display variable --help needs no window system.
+set(VANTREL_MAN_GUIDES
+    "docs/window.md=THE WINDOW"
+    "docs/headless.md=HEADLESS AND AS A SERVICE"
+    "docs/laptop-and-device.md=A LAPTOP AND ONE DEVICE"
+    "docs/booting.md=BOOTING MACHINES"
+    "docs/device-transfers.md=SENDING TO AND FETCHING FROM A DEVICE"
+    "docs/behaviour.md=HOW IT BEHAVES")
+set(_guides)
+foreach(_guide ${VANTREL_MAN_GUIDES})
+    string(REGEX REPLACE "=.*" "" _file "${_guide}")
+    list(APPEND _guides ${CMAKE_SOURCE_DIR}/${_file})
+endforeach()
 find_program(HELP2MAN help2man)
-if(HELP2MAN)
+find_package(Python3 COMPONENTS Interpreter)
+if(HELP2MAN AND Python3_Interpreter_FOUND)
+    add_custom_command(
+        OUTPUT ${_out}/guides.h2m
+        COMMAND ${Python3_EXECUTABLE} ${_pkg}/md2h2m.py ${_out}/guides.h2m ${VANTREL_MAN_GUIDES}
+        WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}
+        DEPENDS ${_pkg}/md2h2m.py ${_guides}
+        COMMENT "Manual page sections from the guides"
+        VERBATIM)
     add_custom_command(
         OUTPUT ${_out}/vantrel-server.1.gz ${_out}/settings.h2m
         COMMAND ${CMAKE_COMMAND} -E env --unset=DISPLAY --unset=WAYLAND_DISPLAY
@@ -51,10 +72,11 @@ if(HELP2MAN)
                 --unset=QT_QPA_PLATFORM
                 ${HELP2MAN} --no-info --no-discard-stderr --section 1
                 --include ${_pkg}/vantrel-server.h2m --include ${_out}/settings.h2m
+                --include ${_out}/guides.h2m
                 --output ${_out}/vantrel-server.1
                 $<TARGET_FILE:vantrel-server>
         COMMAND gzip -9nf ${_out}/vantrel-server.1
-        DEPENDS vantrel-server ${_pkg}/vantrel-server.h2m
+        DEPENDS vantrel-server ${_pkg}/vantrel-server.h2m ${_out}/guides.h2m
         COMMENT "Manual page vantrel-server.1"
         VERBATIM)
     add_custom_target(manpage ALL DEPENDS ${_out}/vantrel-server.1.gz)
@@ -64,7 +86,7 @@ if(HELP2MAN)
     endif()
     install(FILES ${_out}/vantrel-server.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 else()
-    message(WARNING "help2man not found: no manual page (apt-get install help2man)")
+    message(WARNING "help2man or python3 not found: no manual page (apt-get install help2man python3)")
 endif()
 
 # Documentation: the licence and README from source; the package carries the licence
@@ -74,6 +96,10 @@ install(FILES ${CMAKE_SOURCE_DIR}/LICENSE ${CMAKE_SOURCE_DIR}/README.md DESTINAT
         COMPONENT source)
 install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${_docdir} COMPONENT debian
         EXCLUDE_FROM_ALL)
+# The guides the README links to (the manual page names them too).
+file(GLOB _guide_files ${CMAKE_SOURCE_DIR}/docs/*.md)
+install(FILES ${_guide_files} DESTINATION ${_docdir}/docs COMPONENT source)
+install(FILES ${_guide_files} DESTINATION ${_docdir}/docs COMPONENT debian EXCLUDE_FROM_ALL)
 add_custom_command(
     OUTPUT ${_out}/changelog.Debian.gz
     COMMAND gzip -9nc ${_pkg}/debian/changelog > ${_out}/changelog.Debian.gz

@@ -148,7 +148,7 @@ void TestSettingsTable::timeOutKeptWithinTheOption() {
                                                 "MaxBlockSize=abc not understood, using 1468"}));
 }
 
-// A file edited by hand as the README writes it: an unquoted comma list is one text,
+// A file edited by hand as docs/laptop-and-device.md writes it: an unquoted comma list is one text,
 // and the DHCP server gives every address of it.
 void TestSettingsTable::handWrittenListsReadWhole() {
     QTemporaryDir dir;

@@ -257,7 +257,12 @@ check "--wait: a server started 3 s later" wait_for_late_server
 misbehave() {
     python3 "$fault_server" "$1" "$2" "$PWD/$2.heard" &
     pids+=($!)
-    sleep 0.3
+    # Until it listens (a fixed pause lost the race on a loaded machine: the request
+    # met a closed port and the case failed), at most 10 s.
+    for _ in $(seq 100); do
+        [ -n "$(ss -Hnul "sport = :$1")" ] && return 0
+        sleep 0.1
+    done
 }
 # fetch PORT NAME [options]: the client's exit status; its standard error in err.txt.
 fetch() {
@@ -334,6 +339,15 @@ existing_output() {
     [[ $rc -eq 2 ]] && grep -q 'kept.txt exists: --overwrite replaces it' err.txt && [[ $(cat kept.txt) == mine ]]
 }
 check "an existing output file: refused without --overwrite" existing_output
+special_output() {
+    # Even with --overwrite: the fetch would be renamed over the node and replace it.
+    rm -f pipe && mkfifo pipe
+    timeout 10 "$bin" --get tftp://127.0.0.1:7008/x --output pipe --overwrite 2>err.txt
+    local rc=$?
+    cat err.txt
+    [[ $rc -eq 2 ]] && grep -q 'pipe is not a regular file' err.txt && [[ -p pipe ]]
+}
+check "an output that is a FIFO (or /dev/null): refused, left as it was" special_output
 missing_send() {
     timeout 10 "$bin" --put "$work/nothing.bin" tftp://127.0.0.1/ 2>err.txt
     local rc=$?

@@ -1,5 +1,5 @@
 #!/bin/bash
-# The include rule of the README's Layout table, on every source file of the product
+# The include rule of the Layout table in docs/developers.md, on every source file of the product
 # (engine/*, settings, ui, feedback, app), walked with find: no git needed. A file's
 # quoted includes must stay in its own folder or reach what its row allows; a bare name
 # ("MainFrame.h") counts as the folder that holds a file of that name. A folder with
@@ -62,7 +62,7 @@ found=0
 for f in "${files[@]}"; do
     row_of "$f"
     if [ -z "$row" ]; then
-        echo "no row for $f: give its folder a row here and in the README's table"
+        echo "no row for $f: give its folder a row here and in docs/developers.md's table"
         found=1
     fi
 done
