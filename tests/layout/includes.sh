@@ -22,7 +22,7 @@ engine/files             engine/platform/
 engine/server            engine/tftp/ engine/files/ engine/platform/ engine/config/
 engine/http              engine/server/ServiceContext.h engine/server/Admission.h engine/server/ServerWindow.h engine/files/ engine/platform/ engine/tftp/ engine/config/
 engine/bootp
-engine/boot              engine/bootp/ engine/server/ServiceContext.h engine/server/Admission.h engine/server/ServerWindow.h engine/files/ engine/platform/ engine/config/
+engine/boot              engine/bootp/ engine/http/HttpRedirect.h engine/server/ServiceContext.h engine/server/Admission.h engine/server/ServerWindow.h engine/files/ engine/platform/ engine/config/
 engine/dhcp              engine/bootp/ engine/boot/BootPolicy.h engine/tftp/TftpPacket.h engine/platform/ engine/server/ServerWindow.h engine/config/
 engine/client            engine/tftp/ engine/platform/ engine/bootp/AddressText.h
 engine/firewall
