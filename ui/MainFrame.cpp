@@ -1,7 +1,9 @@
 #include "MainFrame.h"
 
+#include "SpeedGraph.h"
 #include "SplashWindow.h"
 #include "TransferAnimDlg.h"
+#include "TransferDetails.h"
 #include "TransferFilter.h"
 #include "WindowResources.h"
 #include "ZAZO_DizeView.h"
@@ -16,6 +18,7 @@
 #include <QLineEdit>
 #include <QScreen>
 #include <QSettings>
+#include <QTextBrowser>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
@@ -43,6 +46,11 @@ CMainFrame::CMainFrame(CSettingsStore& store, std::unique_ptr<CEngineHost> engin
     m_bCreated = true;
     // The title too: it names where clients reach the server.
     CreateStatusBar();
+    // The keyboard goes as the eye reads: the filter bar, the list, its details, then the
+    // status bar's graph (creation order put the list last).
+    QWidget::setTabOrder(m_quickButtons.last(), m_pView);
+    QWidget::setTabOrder(m_pView, m_pDetails->Text());
+    QWidget::setTabOrder(m_pDetails->Text(), m_pThroughput);
 
     m_windowSettings->beginGroup(QStringLiteral("Window"));
     const QByteArray geometry = m_windowSettings->value(QStringLiteral("geometry")).toByteArray();

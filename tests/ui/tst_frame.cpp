@@ -1051,6 +1051,13 @@ void TestFrame::newControlsNamedForScreenReaders() {
         QVERIFY2(!a->text(QAccessible::Description).isEmpty(), qPrintable(w->objectName()));
     }
     QVERIFY(f.ThroughputGraph()->focusPolicy() & Qt::TabFocus);
+    // Tab goes as the eye reads: the last quick filter, the list, its details, the graph.
+    f.QuickFilterButtons().last()->setFocus();
+    const QList<QWidget*> order{f.View(), f.DetailsPane()->Text(), f.ThroughputGraph()};
+    for (QWidget* next : order) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), next);
+    }
     for (QAction* a : f.View()->SortMenu()->actions())
         QVERIFY(a->isSeparator() || a->text().contains(QLatin1Char('&')));
 }
