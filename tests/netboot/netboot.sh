@@ -136,9 +136,11 @@ dnsmasq --conf-file="$work/dnsmasq.conf" || fail_setup "dnsmasq did not start"
 
 results=()
 failed=0
+skipped=0
 record() { # client result seconds bytes note
     results+=("$(printf '%-22s %-5s %5s %10s  %s' "$1" "$2" "$3" "$4" "$5")")
     [ "$2" = PASS ] || [ "$2" = SKIP ] || failed=$((failed + 1))
+    [ "$2" != SKIP ] || skipped=$((skipped + 1))
 }
 new_rows() { tail -n +"$row_mark" "$work/server.out"; }
 sent() { new_rows | grep -q $'^row\t[0-9]*\tSENT\t[^\t]*\t/*'"$1"$'\t'; }
@@ -644,4 +646,7 @@ echo
 printf '%-22s %-5s %5s %10s  %s\n' client result secs bytes note
 printf '%s\n' "${results[@]}"
 [ $failed -eq 0 ] || { echo "FAIL: $failed case(s)"; exit 1; }
+# A case that could not run proves nothing: the whole test says so (77), which CI, as
+# root with every tool, counts as a failure.
+[ "${skipped:-0}" -eq 0 ] || { echo "SKIP: $skipped case(s) could not run"; exit 77; }
 echo PASS
