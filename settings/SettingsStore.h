@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 #include <algorithm>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -65,7 +66,7 @@ public:
         return entry.Bounded(GetProfileInt(entry.key, entry.number));
     }
     QString ReadText(const SettingEntry& entry) {
-        return GetProfileString(entry.key, entry.key == SettingsTable::DirName.key
+        return GetProfileString(entry.key, std::strcmp(entry.key, SettingsTable::DirName.key) == 0
                                                ? DefaultDirName()
                                                : QString());
     }

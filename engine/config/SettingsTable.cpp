@@ -18,7 +18,7 @@ QString SettingEntry::DefaultText() const {
     if (kind == SettingKind::Flag)
         return number ? QStringLiteral("1") : QStringLiteral("0");
     if (kind == SettingKind::Text)
-        return key == SettingsTable::DirName.key ? QStringLiteral("~/tftp") : QString();
+        return std::strcmp(key, SettingsTable::DirName.key) == 0 ? QStringLiteral("~/tftp") : QString();
     return QString::number(number);
 }
 
