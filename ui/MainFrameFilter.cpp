@@ -41,16 +41,16 @@ QWidget* CMainFrame::CreateFilterBar(QWidget* parent) {
     row->addWidget(m_pFilterEdit, 1);
     row->addWidget(m_pHideFinished);
     // The quick filters: toggles, any of them on shows the rows of any that is on.
-    for (const CTransferFilter::QuickSpec& spec : CTransferFilter::kQuick) {
+    for (const CTransferFilter::QuickToggle& toggle : CTransferFilter::kQuick) {
         auto* button = new QToolButton(bar);
-        button->setText(QString::fromLatin1(spec.text));
-        button->setObjectName(QStringLiteral("quick_") + QLatin1String(spec.name));
+        button->setText(QString::fromLatin1(toggle.text));
+        button->setObjectName(QStringLiteral("quick_") + QLatin1String(toggle.name));
         button->setCheckable(true);
         button->setFocusPolicy(Qt::StrongFocus);
-        button->setAccessibleName(QString::fromLatin1(spec.text).remove(QLatin1Char('&')) +
+        button->setAccessibleName(QString::fromLatin1(toggle.text).remove(QLatin1Char('&')) +
                                   QStringLiteral(" rows"));
-        button->setAccessibleDescription(QString::fromLatin1(spec.description));
-        button->setToolTip(QString::fromLatin1(spec.description));
+        button->setAccessibleDescription(QString::fromLatin1(toggle.description));
+        button->setToolTip(QString::fromLatin1(toggle.description));
         m_quickButtons << button;
         row->addWidget(button);
     }

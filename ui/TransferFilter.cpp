@@ -24,7 +24,7 @@ void CTransferFilter::SetHideFinished(bool on) {
     invalidateRowsFilter();
 }
 
-const CTransferFilter::QuickSpec CTransferFilter::kQuick[5] = {
+const CTransferFilter::QuickToggle CTransferFilter::kQuick[5] = {
     {QuickFailed, "failed", "Fail&ed", "Shows the rows that failed"},
     {QuickRunning, "running", "R&unning", "Shows the rows still running"},
     {QuickDhcp, "dhcp", "DH&CP", "Shows the DHCP server's rows"},

@@ -17,13 +17,13 @@ public:
     // The quick filters over the list, as toggle buttons: with some on, a row shows
     // when it is of any of them (and holds the filter text).
     enum Quick { QuickFailed = 1, QuickRunning = 2, QuickDhcp = 4, QuickBoot = 8, QuickClient = 16 };
-    struct QuickSpec {
+    struct QuickToggle {
         Quick which;
         const char* name; // as the window remembers it
         const char* text; // the button's, with its mnemonic
         const char* description;
     };
-    static const QuickSpec kQuick[5];
+    static const QuickToggle kQuick[5];
     static bool IsOfQuick(const CRowData& row, int quick);
     void SetQuick(int quick);
     int QuickFilters() const { return m_nQuick; }
