@@ -121,7 +121,8 @@ void CTransferSocket::StartTransfer() {
 bool CTransferSocket::Negotiate() {
     const EngineSettings& settings = m_pEngine->Settings();
     const Tftp::OptionLimits limits{settings.negotiate, settings.maxBlockSize,
-                                    settings.maxWindowSize};
+                                    settings.maxWindowSize,
+                                    m_clientAddr.protocol() == QAbstractSocket::IPv6Protocol};
     const bool send = m_nDirection == Send;
     const Tftp::Negotiated n =
         Tftp::Negotiate(m_askedOptions, limits, send ? Tftp::RRQ : Tftp::WRQ,

@@ -18,7 +18,12 @@ using Rule = void (*)(const Asked&, const OptionLimits&, quint16 opcode, qint64 
 void blockSize(const Asked& a, const OptionLimits& limits, quint16, qint64, Negotiated& out) {
     if (a.n < kMinBlockSize)
         return;
-    out.blockSize = int(std::min<qint64>({a.n, qint64(kMaxBlockSize), qint64(limits.maxBlockSize)}));
+    // Never below the plain 512 for the family's sake: a small limit is taken as it is.
+    const int limit = limits.ipv6
+                          ? std::min(limits.maxBlockSize,
+                                     std::max(kBlockSize, limits.maxBlockSize - kIPv6HeaderExtra))
+                          : limits.maxBlockSize;
+    out.blockSize = int(std::min<qint64>({a.n, qint64(kMaxBlockSize), qint64(limit)}));
     out.oack.append({a.name, QByteArray::number(out.blockSize)});
 }
 

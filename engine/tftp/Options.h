@@ -19,6 +19,10 @@ constexpr int kMinTimeOut = 1, kMaxTimeOut = 255;       // RFC 2349, seconds
 // A window of at most half the block numbers, so that old and new blocks stay told apart
 // across the 65535 wrap.
 constexpr int kMaxUsableWindow = 32767;
+// An IPv6 header is 20 bytes longer than an IPv4 one: an IPv6 client is granted that much
+// less than the limit, so a block that fits the link unfragmented over IPv4 (1468 on a
+// 1500-byte link) still does over IPv6 (1448).
+constexpr int kIPv6HeaderExtra = 20;
 
 // Name and value pairs in the order sent, names in lower case (as ParseRequest gives them).
 using OptionList = QList<QPair<QByteArray, QByteArray>>;
@@ -28,6 +32,7 @@ struct OptionLimits {
     bool negotiate = true; // off: plain RFC 1350, every option ignored and no OACK
     int maxBlockSize = kMaxBlockSize;
     int maxWindowSize = kMaxWindowSize;
+    bool ipv6 = false; // the client's family; see kIPv6HeaderExtra
 };
 
 // What the exchange runs with, and the OACK that says so.

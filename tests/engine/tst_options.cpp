@@ -66,6 +66,46 @@ private slots:
         QCOMPARE(f.sent().last().size(), 4 + 512); // options ignored
     }
 
+    // The block size granted by family: an IPv6 client gets 20 bytes less than the limit,
+    // so a block still fits the same link unfragmented (1448 on 1500 bytes). An IPv4
+    // client on a dual-stack socket (::ffff:a.b.c.d) counts as IPv4.
+    void blockSizeByFamily_data() {
+        QTest::addColumn<QString>("client");
+        QTest::addColumn<int>("limit");
+        QTest::addColumn<QByteArray>("asked");
+        QTest::addColumn<QByteArray>("granted");
+        QTest::newRow("v4 1468 at the default")
+            << "127.0.0.1" << 1468 << QByteArray("1468") << QByteArray("1468");
+        QTest::newRow("v6 1468 at the default")
+            << "::1" << 1468 << QByteArray("1468") << QByteArray("1448");
+        QTest::newRow("v6 asks less") << "::1" << 1468 << QByteArray("1024") << QByteArray("1024");
+        QTest::newRow("v6 link-local")
+            << "fe80::5054:ff:fe12:3416" << 1468 << QByteArray("65464") << QByteArray("1448");
+        QTest::newRow("mapped v4 is v4")
+            << "::ffff:127.0.0.1" << 1468 << QByteArray("1468") << QByteArray("1468");
+        QTest::newRow("v6 jumbo limit")
+            << "::1" << 8972 << QByteArray("9000") << QByteArray("8952");
+        QTest::newRow("v6 small limit kept")
+            << "::1" << 512 << QByteArray("1468") << QByteArray("512");
+        QTest::newRow("v6 limit below 512")
+            << "::1" << 300 << QByteArray("1468") << QByteArray("300");
+    }
+    void blockSizeByFamily() {
+        QFETCH(QString, client);
+        QFETCH(int, limit);
+        QFETCH(QByteArray, asked);
+        QFETCH(QByteArray, granted);
+        EngineFixture f;
+        f.writeFile("f", pattern(3000));
+        f.change([limit](EngineSettings& s) {
+            s.negotiate = true;
+            s.maxBlockSize = limit;
+        });
+        f.client = QHostAddress(client);
+        f.send(withOptions(Tftp::RRQ, "f", {{"blksize", asked}}));
+        QCOMPARE(f.sent(), QList<QByteArray>{Tftp::MakeOack({{"blksize", granted}})});
+    }
+
     // A window of blocks per ACK; an ACK inside the window goes on from there, an echo
     // of an ACK changes nothing, a time-out sends the first block of the window again.
     void windowedDownload() {
