@@ -138,34 +138,42 @@ bool Parse(const char* data, qint64 size, Packet* packet, bool bootp) {
     return true;
 }
 
-ClientKind Classify(const Packet& packet) {
-    const QByteArray vendor = packet.option(OptVendorClass);
-    const bool pxe = vendor.startsWith("PXEClient");
-    const bool http = vendor.startsWith("HTTPClient");
-    if (userClassSaysIpxe(packet.option(OptUserClass)) || packet.has(OptIpxeEncap))
+ClientKind KindOf(int arch, bool pxeClient, bool httpClient, bool ipxe) {
+    if (ipxe)
         return ClientKind::Ipxe;
-    if (http)
+    if (httpClient)
         return ClientKind::UefiHttp;
-    if (!pxe)
+    if (!pxeClient)
         return ClientKind::NotPxe;
-    // The architecture from option 93 (its first entry), else from the vendor class's
-    // "PXEClient:Arch:00007:..." form; a client that names neither is taken for BIOS.
-    int arch = 0;
-    const QByteArray a = packet.option(OptClientArch);
-    if (a.size() >= 2) {
-        arch = uchar(a[0]) << 8 | uchar(a[1]);
-    } else if (vendor.startsWith("PXEClient:Arch:")) {
-        bool ok = false;
-        arch = vendor.mid(15, 5).toInt(&ok);
-        if (!ok)
-            return ClientKind::OtherArch;
-    }
     switch (arch) {
+    case -1: // a client that names no architecture is taken for BIOS
     case 0: return ClientKind::Bios;
     case 7:
     case 9: return ClientKind::Uefi;
     default: return ClientKind::OtherArch;
     }
+}
+
+int ArchInVendorClass(const QByteArray& vendor) {
+    int at = 0;
+    if (vendor.startsWith("PXEClient:Arch:"))
+        at = 15;
+    else if (vendor.startsWith("HTTPClient:Arch:"))
+        at = 16;
+    else
+        return -1;
+    bool ok = false;
+    const int arch = vendor.mid(at, 5).toInt(&ok);
+    return ok ? arch : kArchUnreadable;
+}
+
+ClientKind Classify(const Packet& packet) {
+    const QByteArray vendor = packet.option(OptVendorClass);
+    // The architecture from option 93 (its first entry), else from the vendor class.
+    const QByteArray a = packet.option(OptClientArch);
+    const int arch = a.size() >= 2 ? uchar(a[0]) << 8 | uchar(a[1]) : ArchInVendorClass(vendor);
+    return KindOf(arch, vendor.startsWith("PXEClient"), vendor.startsWith("HTTPClient"),
+                  userClassSaysIpxe(packet.option(OptUserClass)) || packet.has(OptIpxeEncap));
 }
 
 QString KindName(ClientKind kind) {

@@ -86,6 +86,14 @@ enum class ClientKind {
     OtherArch, // a PXE client of an architecture no boot file is set for
 };
 ClientKind Classify(const Packet& packet);
+// The one rule behind both families' Classify: iPXE first, then an HTTPClient, then a
+// PXE client by its architecture (`arch` -1: not named, taken for BIOS; kArchUnreadable:
+// named but not a number), anything else not PXE.
+constexpr int kArchUnreadable = 0x10000;
+ClientKind KindOf(int arch, bool pxeClient, bool httpClient, bool ipxe);
+// "PXEClient:Arch:00007:..." or "HTTPClient:Arch:00016": the number; -1 without an
+// "Arch:" part, kArchUnreadable when it is not a number.
+int ArchInVendorClass(const QByteArray& vendor);
 // "BIOS", "UEFI", "UEFI HTTP", "iPXE" (for the row).
 QString KindName(ClientKind kind);
 

@@ -4,6 +4,12 @@
 # 203.0.113.0/24 only: dnsmasq answers in one, real clients ask from the other, and
 # tcpdump keeps what the clients sent. Each packet is the UDP payload, whole.
 #   capture.sh OUT_DIR
+# ovmf-solicit6.bin and ipxe-solicit6.bin are not made here: they are the Solicits (UDP
+# payload) of Debian 12's OVMF PXE over IPv6 (IPv4 PXE off through fw_cfg
+# opt/org.tianocore/IPv4PXESupport=n, MAC 52:54:00:4e:42:16) and of the snponly.efi it
+# chained, under QEMU on a tap device in a private namespace, with dnsmasq answering
+# (--enable-ra, range 2001:db8:51::1000-10ff/64, option6:bootfile-url). OVMF sends 61 and
+# vendor class 16 and a DUID-LLT; iPXE also user class 15 and a DUID-UUID of zeros.
 set -eu
 out=$(readlink -f "${1:-.}")
 work=$(mktemp -d /tmp/dhcpcap.XXXXXX)
