@@ -31,6 +31,17 @@ Client ClientOf(const Dhcp::Packet& request, const QString& hostFile) {
     return {Dhcp::Classify(request), request.macText(), hostFile};
 }
 
+Client ClientOf6(const Dhcp6::Packet& request, const QString& mac, const QString& hostFile) {
+    return {Dhcp6::Classify(request), mac, hostFile};
+}
+
+QByteArray BootUrl6(const Choice& choice, const QHostAddress& server6) {
+    if (choice.offered.isEmpty() || choice.offered.contains("://"))
+        return choice.offered;
+    return "tftp://[" + server6.toString().toLatin1() + "]/" +
+           choice.offered.toPercentEncoding("/");
+}
+
 QString MenuScript(const QStringList& listing, const QString& mac) {
     const QString own =
         QStringLiteral("boot-%1.ipxe").arg(mac.toLower().replace(QLatin1Char(':'), QLatin1Char('-')));

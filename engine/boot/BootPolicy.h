@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/bootp/Dhcp6Packet.h"
 #include "engine/bootp/DhcpPacket.h"
 #include "engine/boot/SecureBootChain.h"
 #include "engine/config/EngineSettings.h"
@@ -69,6 +70,16 @@ struct Choice {
 
 // The client's kind from options 93, 60 and 77 (and 175).
 Client ClientOf(const Dhcp::Packet& request, const QString& hostFile = {});
+
+// The same from a DHCPv6 message (options 61, 16 and 15); `mac` as the caller knows it.
+Client ClientOf6(const Dhcp6::Packet& request, const QString& mac, const QString& hostFile = {});
+
+// What option 59 (DHCPv6's boot file URL) says of `choice`: a URL it already is (a UEFI
+// HTTP client's, the cache's) as it is, else tftp://[server6]/NAME with the name
+// percent-encoded (RFC 3986, '/' kept), as edk2 reads it back. Empty: nothing offered.
+// A link-local server6 would need a zone, which firmware cannot parse: the caller
+// gives our global address.
+QByteArray BootUrl6(const Choice& choice, const QHostAddress& server6);
 
 // What `client` is offered by `service`; `server` is the address the offer names as
 // ours (the host of a UEFI HTTP client's URL).

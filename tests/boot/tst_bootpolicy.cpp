@@ -155,6 +155,45 @@ class TestBootPolicy : public QObject {
     };
 
 private slots:
+    // Option 59's URL from the one choice: the name as edk2 percent-decodes it back, a
+    // URL the policy already made (HTTP client, the cache) left as it is.
+    void bootUrl6_data() {
+        QTest::addColumn<QByteArray>("offered");
+        QTest::addColumn<QByteArray>("url");
+        const QByteArray at = "tftp://[2001:db8:51::1]/";
+        QTest::newRow("plain") << QByteArray("nbp6.efi") << at + "nbp6.efi";
+        QTest::newRow("folders kept") << QByteArray("efi/boot/x.efi") << at + "efi/boot/x.efi";
+        QTest::newRow("space") << QByteArray("my boot.efi") << at + "my%20boot.efi";
+        QTest::newRow("percent") << QByteArray("100%.efi") << at + "100%25.efi";
+        QTest::newRow("unicode") << QByteArray("b\xc3\xa9" "b\xc3\xa9.efi") << at + "b%C3%A9b%C3%A9.efi";
+        QTest::newRow("brackets and query")
+            << QByteArray("a]?b#c;mode=x") << at + "a%5D%3Fb%23c%3Bmode%3Dx";
+        QTest::newRow("HTTP URL as it is")
+            << QByteArray("http://[2001:db8:51::1]:8080/x.efi")
+            << QByteArray("http://[2001:db8:51::1]:8080/x.efi");
+        QTest::newRow("nothing offered") << QByteArray() << QByteArray();
+    }
+    void bootUrl6() {
+        QFETCH(QByteArray, offered);
+        QFETCH(QByteArray, url);
+        BootPolicy::Choice c;
+        c.offered = offered;
+        QCOMPARE(BootPolicy::BootUrl6(c, QHostAddress(QStringLiteral("2001:db8:51::1"))), url);
+    }
+
+    // A UEFI HTTP client's URL names the IPv6 server bracketed, on the HTTP port.
+    void httpClientOverIpv6() {
+        BootPolicy::Settings s;
+        s.uefiHttp = QStringLiteral("x.efi");
+        s.httpEnabled = true;
+        s.httpPort = 8080;
+        const BootPolicy::Choice c = BootPolicy::Choose(
+            BootPolicy::Service::DhcpServer, {Dhcp::ClientKind::UefiHttp, {}, {}}, s,
+            QHostAddress(QStringLiteral("2001:db8:51::1")), {});
+        QCOMPARE(BootPolicy::BootUrl6(c, QHostAddress(QStringLiteral("2001:db8:51::1"))),
+                 QByteArray("http://[2001:db8:51::1]:8080/x.efi"));
+    }
+
     void sameFileFromBothServices_data() {
         QTest::addColumn<QByteArray>("packet");
         QTest::addColumn<QString>("setup"); // what differs from a file per kind, all there
