@@ -93,13 +93,18 @@ QString DurationText(qint64 s) {
     return QStringLiteral("%1 s").arg(s);
 }
 
-BootPolicy::Choice BootFileFor(const Packet& request, const ServerConfig& config,
-                               const FixedHost* host) {
+BootPolicy::Folder FolderOf(const ServerConfig& config) {
     BootPolicy::Folder folder;
     folder.exists = config.exists;
     folder.size = config.size;
     if (config.boot.menu && config.menuListing)
         folder.listing = config.menuListing();
+    return folder;
+}
+
+BootPolicy::Choice BootFileFor(const Packet& request, const ServerConfig& config,
+                               const FixedHost* host) {
+    const BootPolicy::Folder folder = FolderOf(config);
     return BootPolicy::Choose(BootPolicy::Service::DhcpServer,
                               BootPolicy::ClientOf(request, host ? host->bootFile : QString()),
                               config.boot, QHostAddress(config.server), folder);

@@ -29,6 +29,8 @@ struct ServerConfig {
     std::function<QStringList()> menuListing;   // the folder as the menu writer listed it
 };
 
+// The folder as `config` lets the boot policy see it (both families' answers).
+BootPolicy::Folder FolderOf(const ServerConfig& config);
 // The boot file for this client (BootPolicy, as our DHCP server).
 BootPolicy::Choice BootFileFor(const Packet& request, const ServerConfig& config,
                                const FixedHost* host);

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "engine/bootp/Dhcp6Packet.h"
+#include "engine/dhcp/DhcpAnswer.h"
+#include "engine/dhcp/LeaseTable.h"
+
+#include <QHostAddress>
+#include <QList>
+#include <QString>
+
+// What our DHCPv6 server answers to one client message, as a pure function of the
+// message, the configuration, the lease table and the time, like the DHCPv4 answers:
+// stateful addresses from a pool in our /64 and the boot file URL (option 59) through the
+// one boot policy. The pool's addresses are the lease table's slots 1..poolSize, so
+// leases, offers, declines and the journal are the ones DHCPv4 has.
+namespace Dhcp6 {
+
+constexpr int kMaxPoolSize = 65536;
+
+struct Config {
+    QHostAddress server;    // our global address on the link: option 59's host, our /64
+    QByteArray serverDuid;  // option 2
+    QHostAddress poolFirst; // slot 1; the pool counts up from it inside its /64
+    int poolSize = 256;
+    qint64 leaseSeconds = 3600; // valid and preferred; T1 half of it, T2 four fifths
+    QList<QHostAddress> dns;    // option 23 (none: not sent)
+    Dhcp::ServerConfig boot;    // the boot settings and views of the folder DHCPv4 has
+};
+
+// Slot 1..poolSize and its address; 0 and a null address outside the pool.
+QHostAddress PoolAddress(const Config& config, quint32 slot);
+quint32 PoolSlot(const Config& config, const QHostAddress& address);
+// Whether an address is in our /64 (on our link, for Confirm).
+bool OnOurLink(const Config& config, const QHostAddress& address);
+
+// A client's lease is its DUID's and one IA's: one machine may hold several (IAIDs).
+QByteArray ClientKey(const QByteArray& duid, quint32 iaid);
+// The MAC its row and lease show: its DUID's, else six bytes of a hash of the key,
+// marked locally administered (DUID-UUID carries none, and is the same on every QEMU
+// machine started without -uuid).
+Dhcp::Mac MacOf(const QByteArray& duid, quint32 iaid);
+
+struct Reply {
+    QByteArray bytes;     // empty: nothing is sent (to the client's address and port)
+    QHostAddress address; // the (first) address given or named, for the row
+    QString bootFile;     // the URL offered
+    QString info;         // the row's Information; empty: no row
+    QString bootProblem;  // "; Boot File Missing: x"
+    bool refused = false;
+    bool exhausted = false; // no free address in the pool
+    bool bootFailed = false;
+    bool otherServer = false; // a Request or Renew for another server: look for it now
+};
+
+// Solicit -> Advertise, Request/Renew -> Reply (ours only), Rebind -> Reply for our
+// addresses, Release/Decline -> Success, Confirm -> Success or NotOnLink,
+// Information-request -> the boot URL and DNS only. Anything else, or a message
+// without a client DUID, gets nothing.
+Reply Answer(const Packet& request, const Config& config, Dhcp::CLeaseTable& leases, qint64 now);
+
+} // namespace Dhcp6
