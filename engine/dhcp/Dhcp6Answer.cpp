@@ -266,4 +266,44 @@ Reply Answer(const Packet& request, const Config& config, Dhcp::CLeaseTable& lea
     return send();
 }
 
+void Hear(Heard& heard, const Packet& message, const QByteArray& ourDuid,
+          const QHostAddress& from) {
+    if ((message.type == ADVERTISE || message.type == REPLY) &&
+        message.option(OptServerId) != ourDuid && heard.otherServer.isEmpty())
+        heard.otherServer = from.toString();
+}
+
+void Hear(Heard& heard, const Nd::RouterAdvert& ra, const QHostAddress& from,
+          const QList<QHostAddress>& ours) {
+    QHostAddress bare = from;
+    bare.setScopeId(QString());
+    for (QHostAddress a : ours) {
+        a.setScopeId(QString());
+        if (a == bare)
+            return;
+    }
+    QString& slot = ra.managed ? heard.managedRouter : heard.router;
+    if (slot.isEmpty())
+        slot = bare.toString();
+}
+
+Stance Guard(const Heard& heard, const QString& device, bool raOn) {
+    if (!heard.otherServer.isEmpty())
+        return {
+            false, false,
+            QStringLiteral("Another DHCPv6 server (%1) answers on %2: not handing out addresses")
+                .arg(heard.otherServer, device)};
+    if (!heard.managedRouter.isEmpty())
+        return {false, false,
+                QStringLiteral("A router (%1) on %2 sends clients to another DHCPv6 server: "
+                               "not handing out addresses")
+                    .arg(heard.managedRouter, device)};
+    if (!heard.router.isEmpty())
+        return {true, false,
+                QStringLiteral("A router (%1) on %2 does not send clients to DHCPv6: only "
+                               "firmware that asks by itself (UEFI PXE) is answered")
+                    .arg(heard.router, device)};
+    return {true, raOn, QString()};
+}
+
 } // namespace Dhcp6

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/bootp/Dhcp6Packet.h"
+#include "engine/bootp/NdPacket.h"
 #include "engine/dhcp/DhcpAnswer.h"
 #include "engine/dhcp/LeaseTable.h"
 
@@ -57,5 +58,26 @@ struct Reply {
 // Information-request -> the boot URL and DNS only. Anything else, or a message
 // without a client DUID, gets nothing.
 Reply Answer(const Packet& request, const Config& config, Dhcp::CLeaseTable& leases, qint64 now);
+
+// The rogue guard: what was heard on the link since the last look, and what we do.
+struct Heard {
+    QString otherServer;   // another DHCPv6 server's Advertise or Reply, by its address
+    QString managedRouter; // a router's RA with the managed flag
+    QString router;        // a router's RA without it
+};
+// A server's message: another server's when its Server ID is not ours.
+void Hear(Heard& heard, const Packet& message, const QByteArray& ourDuid, const QHostAddress& from);
+// An RA: another router's when `from` is none of our addresses (our own comes back).
+void Hear(Heard& heard, const Nd::RouterAdvert& ra, const QHostAddress& from,
+          const QList<QHostAddress>& ours);
+struct Stance {
+    bool answer = true; // hand out addresses
+    bool sendRa = true; // announce our /64 with the managed flag
+    QString status;     // why not, or what only is answered; empty: all is well
+};
+// Another DHCPv6 server, or a router that sends clients to one (M=1): we hand out nothing
+// and say so. A router without M: we answer, send no RA of ours, and say that only
+// firmware that asks DHCPv6 by itself is answered. `raOn`: [Dhcp] RouterAdvertisements.
+Stance Guard(const Heard& heard, const QString& device, bool raOn);
 
 } // namespace Dhcp6
