@@ -18,11 +18,11 @@ while [[ $# -gt 0 ]]; do
     case $1 in
     --seconds) SECONDS_EACH=$2; shift 2 ;;
     --jobs) JOBS=$2; shift 2 ;;
-    -*) echo "usage: $0 [--seconds N] [--jobs J] [fuzz_request] [fuzz_transfer] [fuzz_dhcp] [fuzz_http]" >&2; exit 2 ;;
+    -*) echo "usage: $0 [--seconds N] [--jobs J] [fuzz_request] [fuzz_transfer] [fuzz_dhcp] [fuzz_dhcp6] [fuzz_http]" >&2; exit 2 ;;
     *) targets+=("$1"); shift ;;
     esac
 done
-[[ ${#targets[@]} -gt 0 ]] || targets=(fuzz_request fuzz_transfer fuzz_dhcp fuzz_http)
+[[ ${#targets[@]} -gt 0 ]] || targets=(fuzz_request fuzz_transfer fuzz_dhcp fuzz_dhcp6 fuzz_http)
 
 if ! command -v clang++ >/dev/null; then
     echo "fuzz: clang++ is missing: apt-get install -y clang libclang-rt-14-dev" >&2
@@ -42,7 +42,7 @@ for target in "${targets[@]}"; do
         if [[ -d $dir ]]; then cp -n "$dir"/* "$corpus/" 2>/dev/null || true; fi
     done
     case $target in
-    fuzz_dhcp) cp -n "$ROOT"/tests/dhcp/data/*.bin "$corpus/" ;;
+    fuzz_dhcp | fuzz_dhcp6) cp -n "$ROOT"/tests/dhcp/data/*.bin "$corpus/" ;;
     fuzz_request | fuzz_transfer)
         printf '\x00\x00\x01f.bin\x00octet\x00' >"$corpus/seed-rrq"
         printf '\x04\x00\x02u.bin\x00netascii\x00blksize\x001428\x00' >"$corpus/seed-wrq"
