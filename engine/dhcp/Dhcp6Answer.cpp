@@ -129,20 +129,21 @@ Reply Answer(const Packet& request, const Config& config, Dhcp::CLeaseTable& lea
     };
 
     if (type == RELEASE || type == DECLINE || type == CONFIRM) {
+        // Confirm: every address named. Release, Decline: those that were this
+        // client's; one it never held here changes nothing and makes no row.
         QList<QHostAddress> named;
         for (const IaNa& ia : asked)
             for (const IaAddress& a : ia.addresses) {
-                named.append(a.address);
                 const quint32 slot = PoolSlot(config, a.address);
                 const QByteArray key = ClientKey(duid, ia.iaid);
                 const Dhcp::Mac mac = MacOf(duid, ia.iaid);
-                if (type == RELEASE && slot)
-                    leases.Release(mac, slot, now, key);
-                else if (type == DECLINE && slot)
-                    leases.Decline(mac, slot, now, key);
+                if (type == CONFIRM ||
+                    (type == RELEASE && slot && leases.Release(mac, slot, now, key)) ||
+                    (type == DECLINE && slot && leases.Decline(mac, slot, now, key)))
+                    named.append(a.address);
             }
         if (named.isEmpty())
-            return type == CONFIRM ? r : (status(Success, {}), send());
+            return type == CONFIRM || asked.isEmpty() ? r : (status(Success, {}), send());
         r.address = named.first();
         if (type == CONFIRM) {
             for (const QHostAddress& a : named)

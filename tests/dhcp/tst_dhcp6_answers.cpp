@@ -135,6 +135,9 @@ private slots:
                                  << QStringList{} << int(Dhcp6::Success) << QByteArray()
                                  << "Declined " + a0 +
                                         ": in use by another machine, not given for 10 min";
+        QTest::newRow("Release of an address never held")
+            << "ovmf" << L{"solicit", "request", "release"} << "taken" << rep << QStringList{}
+            << int(Dhcp6::Success) << QByteArray() << "";
         QTest::newRow("Confirm on the link")
             << "ovmf" << L{"solicit", "request", "confirm"} << "" << rep << QStringList{}
             << int(Dhcp6::Success) << QByteArray() << "Confirmed " + a0;
@@ -202,7 +205,7 @@ private slots:
         for (const QByteArray& step : steps) {
             if (step == "renew" && setup == QLatin1String("late"))
                 now += 7200; // long after the lease ended; nobody took it
-            if (step == "renew" && setup == QLatin1String("taken")) {
+            if ((step == "renew" || step == "release") && setup == QLatin1String("taken")) {
                 now += 7200;
                 leases.Offer(QByteArray::fromHex("020000000099"), 1, now, "someone");
                 leases.Bind(QByteArray::fromHex("020000000099"), 1, now, 3600, "someone");
