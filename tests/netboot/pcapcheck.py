@@ -32,14 +32,18 @@ def packets(path):
             yield frame
 
 
-def udp(frame):
-    """(src ip, src port, dst ip, dst port, payload) of an unfragmented IPv4/UDP frame."""
+def udp(frame, fragments):
+    """(src ip, src port, dst ip, dst port, payload) of an IPv4 or IPv6 UDP frame. IPv4
+    fragments are left out (TFTP there must fit the link); IPv6 ones are joined by
+    source, destination and id in `fragments`, the datagram coming with its last part."""
     off = 12
     ethertype = struct.unpack("!H", frame[off:off + 2])[0]
     off += 2
     while ethertype == 0x8100:  # VLAN tags, should a bridge add any
         ethertype = struct.unpack("!H", frame[off + 2:off + 4])[0]
         off += 4
+    if ethertype == 0x86DD:
+        return udp6(frame[off:], fragments)
     if ethertype != 0x0800:
         return None
     ip = frame[off:]
@@ -50,11 +54,45 @@ def udp(frame):
     frag = struct.unpack("!H", ip[6:8])[0]
     if frag & 0x3FFF:  # a fragment: TFTP here must fit the link
         return None
-    seg = ip[ihl:total]
+    return udp_segment(ip[12:16], ip[16:20], ip[ihl:total])
+
+
+def udp_segment(src, dst, seg):
     if len(seg) < 8:
         return None
     sport, dport, ulen = struct.unpack("!HHH", seg[:6])
-    return ip[12:16], sport, ip[16:20], dport, seg[8:ulen]
+    return src, sport, dst, dport, seg[8:ulen]
+
+
+def udp6(ip, fragments):
+    """A UDP datagram straight after the 40-byte header, or after a Fragment header
+    (44), the parts kept until the one without "more" has come and none is missing."""
+    if len(ip) < 40 or ip[0] >> 4 != 6:
+        return None
+    length = struct.unpack("!H", ip[4:6])[0]
+    src, dst, body = ip[8:24], ip[24:40], ip[40:40 + length]
+    if ip[6] == 17:
+        return udp_segment(src, dst, body)
+    if ip[6] != 44 or len(body) < 8 or body[0] != 17:
+        return None
+    word, ident = struct.unpack("!HI", body[2:8])
+    key = (src, dst, ident)
+    parts = fragments.setdefault(key, {"parts": {}, "end": None})
+    at = word & 0xFFF8
+    parts["parts"][at] = body[8:]
+    if not word & 1:
+        parts["end"] = at + len(body) - 8
+    if parts["end"] is None:
+        return None
+    joined, at = b"", 0
+    while at < parts["end"]:
+        piece = parts["parts"].get(at)
+        if piece is None:
+            return None
+        joined += piece
+        at += len(piece)
+    del fragments[key]
+    return udp_segment(src, dst, joined)
 
 
 def options(payload):
@@ -69,8 +107,9 @@ def main():
         want = hashlib.sha256(f.read()).hexdigest()
     transfers = {}  # (client ip, client port) -> state
     order = []
+    fragments = {}
     for frame in packets(capture):
-        u = udp(frame)
+        u = udp(frame, fragments)
         if not u or len(u[4]) < 4:
             continue
         sip, sport, dip, dport, data = u
