@@ -89,10 +89,13 @@ logged() { # pattern
     cat server.log
     return 1
 }
+# For the checks' own shells. (Defined inside a check's chain, the function's definition
+# would end the chain and a failure before it would go unseen.)
+export -f logged
 
 check "download is byte-exact, its row blue" bash -c "
     curl -sS -o got.bin $url/big.bin && cmp got.bin '$root/big.bin' &&
-    $(declare -f logged); logged \$'SENT\t127.0.0.1\tbig.bin\t25165947 Bytes\tHTTP'"
+    logged \$'SENT\t127.0.0.1\tbig.bin\t25165947 Bytes\tHTTP'"
 check "a range: 206, Content-Range, the bytes asked" bash -c "
     curl -sS -D head.txt -o part.bin -r 1000-1999 $url/big.bin &&
     grep -q '^HTTP/1.1 206' head.txt &&
@@ -107,11 +110,11 @@ check "404 for a missing name and for names that leave the folder" bash -c "
     [ \$(curl -s -o /dev/null -w '%{http_code}' $url/missing.bin) = 404 ] &&
     [ \$(curl -s -o /dev/null -w '%{http_code}' --path-as-is $url/../outside/secret.txt) = 404 ] &&
     [ \$(curl -s -o /dev/null -w '%{http_code}' $url/link-out.txt) = 404 ] &&
-    $(declare -f logged); logged \$'FAILED\t127.0.0.1\tmissing.bin\t\tHTTP\tError: Requested File Not Found!!' &&
+    logged \$'FAILED\t127.0.0.1\tmissing.bin\t\tHTTP\tError: Requested File Not Found!!' &&
     logged \$'FAILED\t127.0.0.1\tlink-out.txt\t\tHTTP\tError: Requested File Access Denied!! [(]leads outside the folder[)]'"
 check "a client not in the Security list: 403, its row red" bash -c "
     [ \$(curl -s -o /dev/null -w '%{http_code}' --interface 127.0.0.2 $url/small.bin) = 403 ] &&
-    $(declare -f logged); logged \$'FAILED\t127.0.0.2\tsmall.bin\t\tHTTP\tUnauthorized Clinet'"
+    logged \$'FAILED\t127.0.0.2\tsmall.bin\t\tHTTP\tUnauthorized Clinet'"
 check "only GET and HEAD: 405" bash -c "
     [ \$(curl -s -o /dev/null -w '%{http_code}' -T '$root/small.bin' $url/up.bin) = 405 ] &&
     [ ! -e '$root/up.bin' ]"
@@ -146,7 +149,7 @@ check "a file cut short while it is sent: the connection closes at once, its row
     took=\$(( (\$(date +%s%N) - start) / 1000000 ))
     echo \"curl ended with \$rc after \$took ms\"
     [ \$rc != 0 ] && [ \$took -lt 5000 ] &&
-    $(declare -f logged); logged \$'FAILED\t127.0.0.1\tshrink.bin\t67108864 Bytes\tHTTP\tFile changed during transfer'"
+    logged \$'FAILED\t127.0.0.1\tshrink.bin\t67108864 Bytes\tHTTP\tFile changed during transfer'"
 
 # Members of live.iso: sent from the image at their offset (sendfile, ranges), never
 # unpacked; nothing is written into an image.
@@ -154,7 +157,6 @@ if [ -f "$root/live.iso" ]; then
     member=live.iso/live/initrd.img-$kver
     staged=$work/stage/live/initrd.img-$kver
     cp "$root/live.iso" iso.before
-    export -f logged
     check "an ISO's member: byte-exact over HTTP and TFTP, its row under the whole name" bash -c "
         curl -sS -D head.txt -o got.bin $url/$member && cmp got.bin '$staged' &&
         grep -qi '^Content-Length: 300000' head.txt &&
@@ -242,7 +244,6 @@ if [ -n "$cache" ]; then
         sleep 0.1
     done
     export url cache root work
-    export -f logged
     check "above the size: a 302 to the mirror, curl follows it, byte-exact, the row says so" bash -c '
         curl -sS -D head.txt -o /dev/null $url/big.bin && grep -q "^HTTP/1.1 302" head.txt &&
         grep -qi "^Location: http://127.0.0.1:$cache/mirror/big.bin" head.txt &&
