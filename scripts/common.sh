@@ -2,9 +2,10 @@
 # Debian 12 packages; apt-get runs only when something is missing.
 
 # help2man makes the manual page from --help at build time; libmicrohttpd serves HTTP;
-# liburing builds the io_uring platform, the default (VANTREL_PLATFORM=epoll for epoll).
+# liburing builds the io_uring platform, the default (VANTREL_PLATFORM=epoll for epoll);
+# libarchive reads the tables of contents of ISO images whose files are served.
 packages_build=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev help2man
-    libmicrohttpd-dev liburing-dev pkg-config)
+    libmicrohttpd-dev liburing-dev libarchive-dev pkg-config)
 # Real TFTP clients for the interoperability test, and tftpd-hpa (with atftpd's library,
 # libwrap0: atftpd itself is unpacked, never installed) as servers for the client's. The installation tests: the
 # validators of the desktop entry and the AppStream metadata, CPack's helpers for the
@@ -13,7 +14,7 @@ packages_build=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools qt6-multim
 packages_test=(curl tftp-hpa atftp desktop-file-utils appstream dpkg-dev file lintian iproute2
     qemu-system-x86 qemu-system-arm ovmf ipxe-qemu ipxe pxelinux syslinux-common
     grub-efi-amd64-bin grub-pc-bin u-boot-qemu expect dnsmasq tcpdump tftpd-hpa libwrap0
-    python3 klibc-utils)
+    python3 klibc-utils xorriso squashfs-tools)
 # The Secure Boot test's signed shim and GRUB (shim-signed, shim-helpers-amd64-signed,
 # grub-efi-amd64-signed) are never installed here: their scripts change this machine's
 # boot. tests/netboot/secureboot.sh unpacks them from `apt-get download`.

@@ -13,27 +13,9 @@ namespace {
 QString baseName(const QString& file) { return file.mid(file.lastIndexOf(QLatin1Char('/')) + 1); }
 QString folderOf(const QString& file) { return file.left(file.lastIndexOf(QLatin1Char('/')) + 1); }
 
-// What ties a kernel to its initrd: the version after the prefix, without the
-// extensions initrds carry ("vmlinuz-6.1.0-18-amd64" and "initrd.img-6.1.0-18-amd64",
-// "linux" and "initrd.gz", "vmlinuz-lts" and "initrd-lts.img").
-QString kernelKey(const QString& base) {
-    for (const char* prefix : {"vmlinuz", "linux"}) {
-        if (base.startsWith(QLatin1String(prefix), Qt::CaseInsensitive))
-            return base.mid(int(qstrlen(prefix)));
-    }
-    return {};
-}
 bool isKernel(const QString& base) {
     return base.startsWith(QLatin1String("vmlinuz"), Qt::CaseInsensitive) ||
            base.startsWith(QLatin1String("linux"), Qt::CaseInsensitive);
-}
-QString initrdKey(const QString& base) {
-    QString key = base.mid(6); // after "initrd"
-    if (key.startsWith(QLatin1String(".img"), Qt::CaseInsensitive))
-        key.remove(0, 4);
-    static const QRegularExpression kTail(QStringLiteral("\\.(img|gz|xz|zst|lz4|cpio)$"),
-                                          QRegularExpression::CaseInsensitiveOption);
-    return key.remove(kTail);
 }
 
 bool endsWith(const QString& name, const char* extension) {
@@ -61,6 +43,24 @@ QString urlOf(const QString& file, const Options& o) {
     return QStringLiteral("tftp://%1/%2").arg(o.server, QLatin1String(path));
 }
 } // namespace
+
+// "vmlinuz-6.1.0-18-amd64" and "initrd.img-6.1.0-18-amd64", "linux" and "initrd.gz",
+// "vmlinuz-lts" and "initrd-lts.img" pair.
+QString KernelKey(const QString& base) {
+    for (const char* prefix : {"vmlinuz", "linux"}) {
+        if (base.startsWith(QLatin1String(prefix), Qt::CaseInsensitive))
+            return base.mid(int(qstrlen(prefix)));
+    }
+    return {};
+}
+QString InitrdKey(const QString& base) {
+    QString key = base.mid(6); // after "initrd"
+    if (key.startsWith(QLatin1String(".img"), Qt::CaseInsensitive))
+        key.remove(0, 4);
+    static const QRegularExpression kTail(QStringLiteral("\\.(img|gz|xz|zst|lz4|cpio)$"),
+                                          QRegularExpression::CaseInsensitiveOption);
+    return key.remove(kTail);
+}
 
 bool SafeName(const QByteArray& name) {
     if (name.isEmpty() || name.size() > kMaxName || HasControlCharacter(name) || name.startsWith('-'))
@@ -160,12 +160,12 @@ QList<Entry> Entries(const QStringList& listed, const Options& options) {
                 isos.append({Entry::Iso, file, {}});
         } else if (isKernel(base)) {
             Entry e{Entry::Kernel, file, {}};
-            const QString key = kernelKey(base);
+            const QString key = KernelKey(base);
             for (const QString& other : std::as_const(sorted)) {
                 const QString otherBase = baseName(other);
                 if (folderOf(other) == folderOf(file) &&
                     otherBase.startsWith(QLatin1String("initrd"), Qt::CaseInsensitive) &&
-                    initrdKey(otherBase) == key) {
+                    InitrdKey(otherBase) == key) {
                     e.initrd = other;
                     break;
                 }
@@ -188,6 +188,15 @@ QString Label(const Entry& e) {
     }
     return e.initrd.isEmpty() ? e.file : e.file + QStringLiteral(" + ") + baseName(e.initrd);
 }
+
+namespace {
+QString label(const Entry& e, const Options& o) {
+    const LiveIso::LiveBoot live = o.live.value(e.file);
+    if (e.kind == Entry::Iso && live.layout != LiveIso::Layout::None)
+        return QStringLiteral("%1 (%2)").arg(e.file, live.Name());
+    return Label(e);
+}
+} // namespace
 
 QByteArray Generate(const QStringList& files, const Options& options) {
     if (files.contains(QLatin1String(kUserName)))
@@ -214,7 +223,7 @@ QByteArray Generate(const QStringList& files, const Options& options) {
     }
     out << QStringLiteral("menu Boot from %1").arg(options.server);
     for (int i = 0; i < entries.size(); ++i) {
-        out << QStringLiteral("item e%1 %2").arg(i + 1).arg(Label(entries[i]));
+        out << QStringLiteral("item e%1 %2").arg(i + 1).arg(label(entries[i], options));
     }
     out << QStringLiteral("choose --default e%1 --timeout %2 target && goto ${target} || exit")
                .arg(chosen + 1)
@@ -235,7 +244,22 @@ QByteArray Generate(const QStringList& files, const Options& options) {
             break;
         case Entry::Script:
         case Entry::EfiTool: out << QStringLiteral("chain %1").arg(urlOf(e.file, options)); break;
-        case Entry::Iso: out << QStringLiteral("sanboot %1").arg(urlOf(e.file, options)); break;
+        case Entry::Iso: {
+            const LiveIso::LiveBoot live = options.live.value(e.file);
+            if (live.layout == LiveIso::Layout::None) {
+                out << QStringLiteral("sanboot %1").arg(urlOf(e.file, options));
+                break;
+            }
+            // Members come from inside the image, here (the cache holds no such name); a
+            // whole-image fetch follows the image's own URL, redirected as a file is.
+            const auto member = [&](const QString& name) { return urlOf(e.file + QLatin1Char('/') + name, options); };
+            const QString base = member(QString());
+            const QString params = live.Params(urlOf(e.file, options), base.left(base.size() - 1));
+            out << QStringLiteral("kernel %1 initrd=initrd %2").arg(member(live.kernel), params)
+                << QStringLiteral("initrd --name initrd %1").arg(member(live.initrd))
+                << QStringLiteral("boot");
+            break;
+        }
         case Entry::WinPe: {
             // wimboot finds each part by the name it is given: bootmgr, BCD, boot.sdi,
             // boot.wim.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/boot/LiveIso.h"
 #include "engine/http/HttpRedirect.h"
 
 #include <QByteArray>
@@ -27,6 +28,9 @@ struct Options {
     // Over HTTP, a file above the size is fetched from the cache's URL at once.
     HttpRedirect::Settings redirect;
     QHash<QString, qint64> sizes; // the listed files' sizes; one not in it: not redirected
+    // The listed ISOs whose live layout is known: booted by their own kernel and initrd,
+    // served from inside the image, rather than by sanboot.
+    QHash<QString, LiveIso::LiveBoot> live;
 };
 
 struct Entry {
@@ -56,6 +60,11 @@ bool SafeName(const QByteArray& name);
 // Whether a top-level name is one the menu lists or would list, or one that wins over
 // it (menu.ipxe, a machine's boot-MAC.ipxe, the written menu itself).
 bool DecidesBoot(const QString& name);
+
+// What ties a kernel to its initrd: the version after "vmlinuz"/"linux", and after
+// "initrd" without the extensions initrds carry.
+QString KernelKey(const QString& base);
+QString InitrdKey(const QString& base);
 
 // The entries for a listing (names relative to the folder, '/' between folders).
 QList<Entry> Entries(const QStringList& files, const Options& options);

@@ -78,6 +78,24 @@ void CBootMenuFile::Look() {
                     ListWinPe(name + '/', inside);
             }
         }
+        // Each ISO's table of contents tells whether it boots as a live system; read
+        // once per image (the catalogs are cached by file and time), only over HTTP.
+        m_live.clear();
+        for (const QString& file : std::as_const(m_files)) {
+            if (options.httpPort == 0 || !file.endsWith(QLatin1String(".iso"), Qt::CaseInsensitive))
+                continue;
+            const IsoCatalog* catalog =
+                m_context.paths().ImageCatalog({s.workingFolder, file.toUtf8()});
+            if (!catalog)
+                continue;
+            QStringList members;
+            for (auto it = catalog->members.cbegin(); it != catalog->members.cend(); ++it)
+                if (it.value().servable)
+                    members.append(QString::fromUtf8(it.key()));
+            const LiveIso::LiveBoot live = LiveIso::Recognise(members);
+            if (live.layout != LiveIso::Layout::None)
+                m_live.insert(file, live);
+        }
         m_options = options;
     }
     // The file on disk, not what was last written, is what clients get: a copy put
@@ -85,6 +103,7 @@ void CBootMenuFile::Look() {
     if (folder) {
         BootMenu::Options withSizes = options;
         withSizes.sizes = m_sizes;
+        withSizes.live = m_live;
         const QByteArray script = BootMenu::Generate(m_files, withSizes);
         QString why;
         if (!script.isEmpty() && script != OnDisk()) {

@@ -49,6 +49,7 @@ private:
     QString m_listedRoot;
     QStringList m_files;          // the folder's files at the last listing
     QHash<QString, qint64> m_sizes; // their sizes then (for the redirect)
+    QHash<QString, LiveIso::LiveBoot> m_live; // the listed ISOs' known live layouts
     BootMenu::Options m_options;  // those the file was written with
     QString m_failure;            // the last write's failure, shown once
 };

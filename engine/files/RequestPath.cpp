@@ -2,6 +2,8 @@
 
 #include <QFile>
 #include <QList>
+#include <algorithm>
+#include <unistd.h>
 
 FolderPath CRequestPath::ComposePath(const QString& root, const QByteArray& name) {
     QByteArray relative = name;
@@ -81,11 +83,26 @@ FolderPath CRequestPath::ResolveName(const NameSettings& s, const QByteArray& se
             return m_folderIndex.Match(path.root, candidate, upload);
         return upload && fs.existsBeneath(path.root, candidate, true) ? candidate : QByteArray();
     };
+    bool found = false;
     for (const QByteArray& candidate : std::as_const(candidates)) {
         const QByteArray match = find(candidate);
         if (!match.isEmpty()) {
             path.name = match;
+            found = true;
             break;
+        }
+    }
+    // A name no file has may lead into an ISO image: the image is found as a file is, the
+    // member's name is left as asked (the image's catalog matches it).
+    for (qsizetype i = 0; !found && i < candidates.size(); ++i) {
+        QByteArray image, member;
+        for (qsizetype from = 0; !found && SplitImageName(candidates[i], from, &image, &member);
+             from = image.size() + 1) {
+            const QByteArray match = find(image);
+            if (!match.isEmpty()) {
+                path.name = match + '/' + member;
+                found = true;
+            }
         }
     }
     if (path.name != ComposePath(s.workingFolder, sent).name)
@@ -111,12 +128,105 @@ qint64 CRequestPath::BootFileSize(const QString& workingFolder, const QByteArray
     return size;
 }
 
+bool CRequestPath::SplitImageName(const QByteArray& name, qsizetype from, QByteArray* image,
+                                  QByteArray* member) {
+    for (qsizetype slash = name.indexOf('/', from); slash > 0; slash = name.indexOf('/', slash + 1)) {
+        if (slash >= 4 && name.mid(slash - 4, 4).toLower() == ".iso" && slash + 1 < name.size()) {
+            *image = name.left(slash);
+            *member = name.mid(slash + 1);
+            return true;
+        }
+    }
+    return false;
+}
+
+namespace {
+// A member of an ISO image, read where it lies in the image: reads are clamped to it,
+// and HTTP sends it from the image's own descriptor at its offset.
+class CImageMemberFile final : public IFile {
+public:
+    CImageMemberFile(std::unique_ptr<IFile> image, const IsoMember& member)
+        : m_image(std::move(image)), m_member(member) {}
+    qint64 read(char* data, qint64 maxSize) override {
+        const qint64 n = readAt(data, maxSize, m_position);
+        if (n > 0)
+            m_position += n;
+        return n;
+    }
+    qint64 readAt(char* data, qint64 maxSize, qint64 offset) override {
+        const qint64 want = std::clamp<qint64>(m_member.size - offset, 0, maxSize);
+        if (want == 0)
+            return 0;
+        return m_image->readAt(data, want, m_member.offset + offset);
+    }
+    qint64 write(const char*, qint64) override { return -1; }
+    qint64 size() const override { return m_member.size; }
+    void close() override { m_image->close(); }
+    FileError error() const override { return m_image->error(); }
+    QString shareKey() const override { return m_image->shareKey(); }
+    int duplicateDescriptor(qint64* modified) const override {
+        return m_image->duplicateDescriptor(modified);
+    }
+    qint64 baseOffset() const override { return m_member.offset; }
+
+private:
+    std::unique_ptr<IFile> m_image;
+    IsoMember m_member;
+    qint64 m_position = 0;
+};
+
+// The member `name` of `catalog`: as written, else ignoring letter case (plain ISO 9660
+// and Joliet names are often upper case where the menu's are not).
+const IsoMember* FindMember(const IsoCatalog& catalog, const QByteArray& name) {
+    if (const IsoMember* m = catalog.find(name))
+        return m;
+    const QByteArray lower = name.toLower();
+    for (auto it = catalog.members.cbegin(); it != catalog.members.cend(); ++it)
+        if (it.key().toLower() == lower)
+            return &it.value();
+    return nullptr;
+}
+} // namespace
+
+bool CRequestPath::InsideImage(const FolderPath& path) {
+    QByteArray image, member;
+    IFileSystem& fs = m_platform.files();
+    for (qsizetype from = 0; SplitImageName(path.name, from, &image, &member);
+         from = image.size() + 1) {
+        FileError error;
+        if (const std::unique_ptr<IFile> file = fs.openRead({path.root, image}, &error)) {
+            file->close();
+            return true;
+        }
+    }
+    return false;
+}
+
+const IsoCatalog* CRequestPath::ImageCatalog(const FolderPath& path) {
+    FileError error;
+    const std::unique_ptr<IFile> file = m_platform.files().openRead(path, &error);
+    if (!file)
+        return nullptr;
+    qint64 modified = 0;
+    const int fd = file->duplicateDescriptor(&modified);
+    file->close();
+    if (fd < 0)
+        return nullptr;
+    QString why;
+    const IsoCatalog* catalog = m_images.Get(fd, &why);
+    ::close(fd);
+    return catalog;
+}
+
 // Opened first, so the sharing key comes from the open file (one resolution of the name,
 // not two). A name that is not there yet may still be a new file being received.
 std::unique_ptr<IFile> CRequestPath::OpenSharedForReading(const FolderPath& path,
                                                           FileError* error, QString* key) {
     IFileSystem& fs = m_platform.files();
     std::unique_ptr<IFile> file = fs.openRead(path, error);
+    QByteArray image, member;
+    if (!file && error->cause == FileCause::BadPath && SplitImageName(path.name, 0, &image, &member))
+        file = OpenImageMember(path, error);
     if (!file) {
         if (error->cause == FileCause::FileNotFound && m_shares.IsHeld(fs.canonical(path)))
             *error = {FileCause::Other, QString()};
@@ -130,4 +240,36 @@ std::unique_ptr<IFile> CRequestPath::OpenSharedForReading(const FolderPath& path
         return nullptr;
     }
     return file;
+}
+
+// The name's first ".iso" part that is a file is the image; the rest names its member.
+std::unique_ptr<IFile> CRequestPath::OpenImageMember(const FolderPath& path, FileError* error) {
+    IFileSystem& fs = m_platform.files();
+    QByteArray image, member;
+    for (qsizetype from = 0; SplitImageName(path.name, from, &image, &member);
+         from = image.size() + 1) {
+        std::unique_ptr<IFile> file = fs.openRead({path.root, image}, error);
+        if (!file) {
+            if (error->cause == FileCause::IsFolder || error->cause == FileCause::FileNotFound ||
+                error->cause == FileCause::BadPath)
+                continue;
+            return nullptr;
+        }
+        qint64 modified = 0;
+        const int fd = file->duplicateDescriptor(&modified);
+        QString why;
+        const IsoCatalog* catalog = fd >= 0 ? m_images.Get(fd, &why) : nullptr;
+        if (fd >= 0)
+            ::close(fd);
+        const IsoMember* found = catalog ? FindMember(*catalog, member) : nullptr;
+        if (!found || !found->servable) {
+            file->close();
+            // An image's member that cannot be sent as it lies is refused, not guessed at.
+            *error = {found ? FileCause::AccessDenied : FileCause::FileNotFound, why};
+            return nullptr;
+        }
+        return std::make_unique<CImageMemberFile>(std::move(file), *found);
+    }
+    *error = {FileCause::FileNotFound, QString()};
+    return nullptr;
 }

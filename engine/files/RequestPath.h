@@ -3,6 +3,7 @@
 #include "engine/files/FileShareTable.h"
 #include "engine/files/FolderIndex.h"
 #include "engine/files/NameRules.h"
+#include "engine/iso/IsoCatalog.h"
 #include "engine/platform/Platform.h"
 
 #include <QByteArray>
@@ -49,8 +50,21 @@ public:
     // Opens `path` for reading and holds it as read in the sharing table under `*key`
     // (the caller releases it). Null with `error` set when it cannot be opened, or with
     // FileCause::Other when an upload holds it, even one whose file is not there yet.
+    // A name inside an ISO image ("x.iso/live/vmlinuz") opens that member where it lies in
+    // the image, held under the image's key.
     std::unique_ptr<IFile> OpenSharedForReading(const FolderPath& path, FileError* error,
                                                 QString* key);
+
+    // Whether `path` names a file inside an ISO image in the folder (which nothing writes).
+    bool InsideImage(const FolderPath& path);
+    // The catalog of the ISO image `path` (its members' names, for the boot menu); null
+    // when it is no readable image.
+    const IsoCatalog* ImageCatalog(const FolderPath& path);
+
+    // "x.iso/live/vmlinuz" (an ".iso" part in any letter case, at any depth) as the
+    // image's name and the member's; false for a name with no such part.
+    static bool SplitImageName(const QByteArray& name, qsizetype from, QByteArray* image,
+                               QByteArray* member);
 
     // The name below `root`. Backslashes count as separators (clients written for
     // other systems send them), and a leading separator means the folder's root.
@@ -65,9 +79,11 @@ private:
     FolderPath ResolveName(const NameSettings& names, const QByteArray& sent, bool upload,
                            const QHostAddress& client, bool* refuse, QString* note,
                            QString* report);
+    std::unique_ptr<IFile> OpenImageMember(const FolderPath& path, FileError* error);
 
     IPlatform& m_platform;
     CFileShareTable& m_shares;
     CNameRules m_nameRules; // read again when its file changes
     CFolderIndex m_folderIndex; // names ignoring case, without a read of the folder each
+    CIsoCatalogCache m_images;  // HTTP, TFTP and the boot menu read one image's once
 };

@@ -135,6 +135,7 @@ struct CHttpService::Request {
     int status = 0;
     int fd = -1; // for the response, which closes it
     qint64 size = 0, first = 0, length = 0;
+    qint64 base = 0; // where the file begins in fd's file (a member of an ISO image)
     time_t modified = 0;
     QByteArray etag;
     QByteArray body; // a refusal's text
@@ -259,9 +260,8 @@ struct HttpCallbacks {
 
         MHD_Response* response = nullptr;
         if (request->fd >= 0) {
-            response = MHD_create_response_from_fd_at_offset64(uint64_t(request->length),
-                                                               request->fd,
-                                                               uint64_t(request->first));
+            response = MHD_create_response_from_fd_at_offset64(
+                uint64_t(request->length), request->fd, uint64_t(request->base + request->first));
             if (!response)
                 ::close(request->fd);
         } else {
@@ -457,15 +457,22 @@ void CHttpService::Admit(Request& request) {
         return Refuse(request, Admission::ForFile(file ? FileCause::HardIO : error.cause, false));
     }
     request.size = file->size();
+    request.base = file->baseOffset();
     request.modified = time_t(modified);
     struct stat st {};
     if (::fstat(fd, &st) == 0)
         request.etag = entityTag(st);
+    // A member of an image: the image's tag, told apart by where the member lies.
+    if (request.base > 0 && !request.etag.isEmpty())
+        request.etag.insert(request.etag.size() - 1, '-' + QByteArray::number(request.base, 16));
     texts.size = bytesText(request.size);
     texts.bytes = request.size;
-    // Admitted by the same rules first: the cache is only where the bytes come from.
-    const QByteArray cache = HttpRedirect::Target(HttpRedirect::SettingsOf(engine.settings()),
-                                                  asked.path.name, request.size);
+    // Admitted by the same rules first: the cache is only where the bytes come from. A
+    // member of an image stays here: the cache holds no such name.
+    const QByteArray cache =
+        request.base > 0 ? QByteArray()
+                         : HttpRedirect::Target(HttpRedirect::SettingsOf(engine.settings()),
+                                                asked.path.name, request.size);
     if (!cache.isEmpty()) {
         ::close(fd);
         engine.shares().Release(key, CFileShareTable::Use::Read);
@@ -589,7 +596,7 @@ void CHttpService::OnTimer() {
             // still this request's while it is in the list.
             struct stat st {};
             if (!r->changed && r->watchFd >= 0 && ::fstat(r->watchFd, &st) == 0 &&
-                qint64(st.st_size) < r->first + r->length) {
+                qint64(st.st_size) < r->base + r->first + r->length) {
                 r->changed = true;
                 ::shutdown(r->socket, SHUT_RDWR);
             }

@@ -93,6 +93,9 @@ public:
         (void)modified;
         return -1;
     }
+    // Where the file's bytes begin in that descriptor's file: 0, but for a file served from
+    // inside an ISO image, whose descriptor is the image's.
+    virtual qint64 baseOffset() const { return 0; }
     // Only for a file from createTemp: puts it in the place of the name it was made
     // beside, in one step. A temporary file closed without it leaves nothing behind.
     virtual bool keep(FileError* error) {

@@ -84,6 +84,9 @@ void CTransferSocket::StartTransfer() {
         why = Admission::ForPath(m_bUnsafePath, m_strMissingFolder);
     if (why == Refusal::None && !send)
         why = Admission::ForBootFile(e.m_decidesBoot && e.m_decidesBoot(m_szPath.name));
+    // An ISO image's members are served from the image as it is: nothing writes into one.
+    if (why == Refusal::None && !send && e.RequestPaths().InsideImage(m_szPath))
+        why = Admission::ForFile(FileCause::AccessDenied, true);
     if (why != Refusal::None)
         return Refuse(why, why == Refusal::MissingFolder ? m_strMissingFolder : QString());
 

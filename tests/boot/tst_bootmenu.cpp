@@ -207,6 +207,57 @@ private slots:
             QCOMPARE(target.isEmpty(), !url.contains("example"));
     }
 
+    // An ISO of a known live layout boots its own kernel and initrd from inside the image
+    // with the parameters that fetch its root from here; any other ISO keeps sanboot. With a
+    // cache set, members stay local (the cache has no such names) while a fetch of the
+    // whole image goes where the image's own URL goes.
+    void liveIsoEntries_data() {
+        QTest::addColumn<int>("layout");
+        QTest::addColumn<bool>("redirect");
+        QTest::addColumn<QStringList>("lines"); // the entry's lines, after its label
+        QTest::addColumn<QString>("item");
+        const QString here = QStringLiteral("http://198.51.100.2:8080/");
+        QTest::newRow("Debian live")
+            << int(LiveIso::Layout::DebianLive) << false
+            << QStringList{"kernel " + here + "d.iso/live/vmlinuz initrd=initrd boot=live components fetch=" +
+                               here + "d.iso/live/filesystem.squashfs ip=dhcp",
+                           "initrd --name initrd " + here + "d.iso/live/initrd.img", "boot"}
+            << "item e1 d.iso (Debian live)";
+        QTest::newRow("casper, the image redirected, its members ours")
+            << int(LiveIso::Layout::Casper) << true
+            << QStringList{"kernel " + here +
+                               "d.iso/casper/vmlinuz initrd=initrd boot=casper netboot=url "
+                               "url=http://cache.example/d.iso ip=dhcp",
+                           "initrd --name initrd " + here + "d.iso/casper/initrd", "boot"}
+            << "item e1 d.iso (Ubuntu live, loads the whole ISO into memory)";
+        QTest::newRow("no known layout: sanboot")
+            << int(LiveIso::Layout::None) << false << QStringList{"sanboot " + here + "d.iso"}
+            << "item e1 d.iso";
+    }
+    void liveIsoEntries() {
+        QFETCH(int, layout);
+        QFETCH(bool, redirect);
+        QFETCH(QStringList, lines);
+        QFETCH(QString, item);
+        BootMenu::Options o = http();
+        if (redirect) {
+            o.redirect = {QStringLiteral("http://cache.example"), 1};
+            o.sizes.insert(QStringLiteral("d.iso"), 1 << 30);
+        }
+        if (layout == int(LiveIso::Layout::DebianLive))
+            o.live.insert("d.iso", LiveIso::Recognise({"live/vmlinuz", "live/initrd.img",
+                                                       "live/filesystem.squashfs"}));
+        else if (layout == int(LiveIso::Layout::Casper))
+            o.live.insert("d.iso", LiveIso::Recognise({"casper/vmlinuz", "casper/initrd"}));
+        QCOMPARE(int(o.live.value("d.iso").layout), layout);
+        const QString script = QString::fromUtf8(BootMenu::Generate({"d.iso"}, o));
+        QVERIFY2(script.contains(item + '\n'), qPrintable(script));
+        QVERIFY2(script.contains(":e1\n" + lines.join('\n') + '\n'), qPrintable(script));
+        // Over TFTP an ISO is no entry at all, known layout or not.
+        o.httpPort = 0;
+        QVERIFY(!BootMenu::Generate({"d.iso"}, o).contains("d.iso"));
+    }
+
     // A name iPXE would read as more than a name is no entry (nor is a kernel's initrd
     // of such a name paired); every other name stands in its item line as it is.
     void unsafeNamesAreNoEntries() {

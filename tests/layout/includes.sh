@@ -18,11 +18,12 @@ rules=$(
 engine/platform
 engine/tftp              engine/platform/Platform.h
 engine/config            engine/tftp/Options.h
-engine/files             engine/platform/
+engine/iso
+engine/files             engine/platform/ engine/iso/
 engine/server            engine/tftp/ engine/files/ engine/platform/ engine/config/
 engine/http              engine/server/ServiceContext.h engine/server/Admission.h engine/server/ServerWindow.h engine/files/ engine/platform/ engine/tftp/ engine/config/
 engine/bootp
-engine/boot              engine/bootp/ engine/http/HttpRedirect.h engine/server/ServiceContext.h engine/server/Admission.h engine/server/ServerWindow.h engine/files/ engine/platform/ engine/config/
+engine/boot              engine/iso/ engine/bootp/ engine/http/HttpRedirect.h engine/server/ServiceContext.h engine/server/Admission.h engine/server/ServerWindow.h engine/files/ engine/platform/ engine/config/
 engine/dhcp              engine/bootp/ engine/boot/BootPolicy.h engine/tftp/TftpPacket.h engine/platform/ engine/server/ServerWindow.h engine/config/
 engine/client            engine/tftp/ engine/platform/ engine/bootp/AddressText.h
 engine/firewall

@@ -416,6 +416,62 @@ case " ${NETBOOT_CASES:-menu-lan} " in *" menu-lan "*)
     PROXY_OFFERS=0 menu_case menu-lan "Menu from the LAN's DHCP, SeaBIOS+iPXE" 10 -boot n ;;
 esac
 
+# 17. A live ISO from the menu: an image laid out as Debian live (Debian's kernel, the
+#    menu cases' initramfs with squashfs and loop, a root squashfs holding a random
+#    marker) built here with xorriso. The menu boots the kernel and initrd from inside
+#    the image over our HTTP, with fetch= naming the squashfs inside it; the initramfs
+#    fetches that, mounts it and sends back its digest and marker (live-ok-MAC). Nothing
+#    of the image is unpacked, and the menu has no sanboot for it.
+live_case() {
+    local c=menu-live client="Live ISO SeaBIOS+iPXE" proot=$work/menu-live.root x=$work/menu-pkg
+    local stage=$work/live-stage ir=$work/live-initramfs m f token want marker
+    if ! menu_files || ! command -v xorriso >/dev/null || ! command -v mksquashfs >/dev/null; then
+        echo "$client: SKIP (no kernel or busybox-static package, or no xorriso/mksquashfs)"
+        record "$client" SKIP 0 0 "packages not downloaded or tools missing"
+        return
+    fi
+    rm -rf "$stage" "$ir" && mkdir -p "$stage/live" "$stage/rootfs" "$proot"
+    cp -a "$work/initramfs" "$ir"
+    for m in loop squashfs; do
+        f=$(find "$x/lib/modules" -name "$m.ko" | head -n 1)
+        [ -n "$f" ] && cp "$f" "$ir/lib/" && echo "$m" >>"$ir/lib/order"
+    done
+    (cd "$ir" && find . | "$x/bin/busybox" cpio -o -H newc -R 0:0 2>/dev/null | gzip -1) \
+        >"$stage/live/initrd.img-$kver"
+    cp "$root/vmlinuz-$kver" "$stage/live/"
+    token=$(head -c 16 /dev/urandom | od -An -tx1 | tr -d ' \n')
+    echo "$token" >"$stage/rootfs/live-marker"
+    mksquashfs "$stage/rootfs" "$stage/live/filesystem.squashfs" -comp gzip -quiet -no-progress \
+        >/dev/null
+    rm -rf "$stage/rootfs"
+    xorriso -as mkisofs -quiet -R -J -V VANTRELLIVE -o "$proot/live-test.iso" "$stage" 2>/dev/null
+    want="$kver $(sha256sum "$stage/live/filesystem.squashfs" | cut -d ' ' -f 1) $token"
+    marker=$proot/live-ok-52-54-00-4e-42-$(mac_last 20)
+    PROXY_INI="Menu=1\nMenuDefault=live-test.iso\nMenuSeconds=1\n[Http]\nEnabled=1\nPort=$HTTP_PORT\n" \
+        proxy_start "$c"
+    # shellcheck disable=SC2046
+    case_bytes=$(stat -c %s "$proot/live-test.iso") CASE_TIMEOUT=$MENU_TIMEOUT \
+        capture="udp or tcp port $HTTP_PORT" run_case "$c" "$client" \
+        "grep -qsx '$want' '$marker'" -- \
+        timeout -k 5 $((MENU_TIMEOUT + 10)) "${x86[@]:4}" -boot n -serial file:"$work/$c.serial" \
+        $(nic virtio-net-pci 20)
+    proxy_stop "$c"
+    # The kernel, the initrd and the root image each went over HTTP from inside the image,
+    # under the image's name; nothing was unpacked beside it; no sanboot for it.
+    local i=live-test.iso/live ok=1
+    for f in "vmlinuz-$kver" "initrd.img-$kver" filesystem.squashfs; do
+        grep -q $'^row\t[0-9]*\tSENT\t[^\t]*\t/*'"$i/$f"$'\t[^\t]*\tHTTP\t' "$work/$c.out" || ok=0
+    done
+    find "$proot" -path '*live/*' | grep -q . && ok=0
+    grep -q 'sanboot' "$proot/menu-generated.ipxe" && ok=0
+    if [ $ok = 0 ]; then
+        echo "$c: rows, folder, menu"; grep -a '^row' "$work/$c.out" | tail -n 8
+        find "$proot"; cat "$proot/menu-generated.ipxe"
+        record "$c rows" FAIL 0 0 "not every member SENT over HTTP, something unpacked, or sanboot"
+    fi
+}
+case " ${NETBOOT_CASES:-menu-live} " in *" menu-live "*) live_case ;; esac
+
 # 5b. SeaBIOS + iPXE fetching big.bin over our HTTP, then ok-http over TFTP.
 # shellcheck disable=SC2046
 capture="udp or tcp port $HTTP_PORT" run_case ipxe-http "SeaBIOS+iPXE HTTP" 'sent ok-http' \
