@@ -71,4 +71,54 @@ bool DecidesBoot(const QByteArray& asked, const EngineSettings& s, const QString
            decides(name.mid(slash + 1), s, hostFiles);
 }
 
+bool WritesBootFile(IFileSystem& fs, const QString& root, const QByteArray& asked,
+                    const EngineSettings& s, const QStringList& hostFiles) {
+    if (!Guarded(s))
+        return false;
+    if (DecidesBoot(asked, s, hostFiles))
+        return true;
+    const QByteArray name = plain(asked);
+    // A key without ':' is no file's (nothing beneath the folder answered for it).
+    const auto key = [&fs, &root](const QByteArray& n) { return fs.canonical({root, n}); };
+    const QString target = key(name);
+    if (name.isEmpty() || !target.contains(QLatin1Char(':')))
+        return false;
+    const auto reaches = [&](const QByteArray& other) {
+        return !other.isEmpty() && !same(other, name) && DecidesBoot(other, s, hostFiles) &&
+               key(other) == target;
+    };
+    // The files named outright, at any depth.
+    for (const QString* file : {&s.bootFileBios, &s.bootFileUefi, &s.bootFileUefiHttp,
+                                &s.bootFileIpxe, &s.bootFileOther})
+        if (!file->contains(QLatin1String("://")) && reaches(plain(file->toUtf8())))
+            return true;
+    for (const QString& file : hostFiles)
+        if (!file.contains(QLatin1String("://")) && reaches(plain(file.toUtf8())))
+            return true;
+    // The rest go by their names' forms: the folder's entries, level by level, with a
+    // bound on the entries looked into so that a huge tree cannot stall every upload.
+    constexpr int kMostLooks = 4096;
+    int looks = 0;
+    QList<QByteArray> folders{QByteArray()};
+    for (int depth = 0; depth < 3 && !folders.isEmpty(); ++depth) {
+        QList<QByteArray> below;
+        for (const QByteArray& folder : folders) {
+            QList<QByteArray> names;
+            FolderStamp stamp;
+            if (++looks > kMostLooks)
+                return false;
+            if (!fs.lookAtFolder({root, folder.isEmpty() ? QByteArray(".") : folder}, &stamp, &names))
+                continue;
+            for (const QByteArray& entry : names) {
+                const QByteArray path = folder.isEmpty() ? entry : folder + '/' + entry;
+                if (reaches(path))
+                    return true;
+                below.append(path);
+            }
+        }
+        folders = below;
+    }
+    return false;
+}
+
 } // namespace BootFiles
