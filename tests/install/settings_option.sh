@@ -40,15 +40,20 @@ fi
 kill -TERM $pid
 wait $pid
 
+# listen_once ARGUMENTS...: started until it says where it listens (at most 10 s), stopped.
+listen_once() {
+    "$server" --headless "$@" --settings "$work/server.conf" >"$work/out" 2>"$work/err" &
+    local pid=$!
+    for _ in $(seq 100); do
+        grep -q '^listening on\|^cannot listen' "$work/out" && break
+        sleep 0.1
+    done
+    kill -TERM $pid 2>/dev/null
+    wait $pid
+}
+
 # IPv6 as it was.
-"$server" --headless --address ::1 --port $port --settings "$work/server.conf" >"$work/out" 2>"$work/err" &
-pid=$!
-for _ in $(seq 100); do
-    grep -q '^listening on\|^cannot listen' "$work/out" && break
-    sleep 0.1
-done
-kill -TERM $pid 2>/dev/null
-wait $pid
+listen_once --address ::1 --port $port
 grep -q "^listening on \[::1\]:$port," "$work/out" || fail "--address ::1 is not taken"
 
 # The port from the settings (Setup's Port) when there is no --port; --port wins.
@@ -58,15 +63,7 @@ for args in "" "--port $port"; do
     want=$port2
     [ -n "$args" ] && want=$port
     # shellcheck disable=SC2086
-    "$server" --headless --address 127.0.0.1 $args --settings "$work/server.conf" \
-        >"$work/out" 2>"$work/err" &
-    pid=$!
-    for _ in $(seq 100); do
-        grep -q '^listening on\|^cannot listen' "$work/out" && break
-        sleep 0.1
-    done
-    kill -TERM $pid 2>/dev/null
-    wait $pid
+    listen_once --address 127.0.0.1 $args
     grep -q "^listening on 127.0.0.1:$want," "$work/out" ||
         fail "listens elsewhere than port $want (arguments: ${args:-none})"
 done
