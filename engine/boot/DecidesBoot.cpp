@@ -83,6 +83,11 @@ bool WritesBootFile(IFileSystem& fs, const QString& root, const QByteArray& aske
     const QString target = key(name);
     if (name.isEmpty() || !target.contains(QLatin1Char(':')))
         return false;
+    // A file not there yet is keyed by its folder's key and its name: through a folder
+    // link ("k" -> ".") it is created where another name decides a boot ("vmlinuz-9").
+    const qsizetype slash = target.indexOf(QLatin1Char('/'));
+    const QString targetFolder = slash > 0 ? target.left(slash) : QString();
+    const QByteArray base = name.mid(name.lastIndexOf('/') + 1);
     const auto reaches = [&](const QByteArray& other) {
         return !other.isEmpty() && !same(other, name) && DecidesBoot(other, s, hostFiles) &&
                key(other) == target;
@@ -107,8 +112,12 @@ bool WritesBootFile(IFileSystem& fs, const QString& root, const QByteArray& aske
             FolderStamp stamp;
             if (++looks > kMostLooks)
                 return false;
-            if (!fs.lookAtFolder({root, folder.isEmpty() ? QByteArray(".") : folder}, &stamp, &names))
+            const QByteArray here = folder.isEmpty() ? QByteArray(".") : folder;
+            if (!fs.lookAtFolder({root, here}, &stamp, &names))
                 continue;
+            if (!targetFolder.isEmpty() && key(here) == targetFolder &&
+                DecidesBoot(folder.isEmpty() ? base : folder + '/' + base, s, hostFiles))
+                return true;
             for (const QByteArray& entry : names) {
                 const QByteArray path = folder.isEmpty() ? entry : folder + '/' + entry;
                 if (reaches(path))

@@ -395,6 +395,8 @@ private slots:
              {{"pxe/undionly.kpxe", "foo", true}, {"k", "pxe", false}},
              "k/undionly.kpxe",
              true},
+            {"a folder link to the top, a new kernel", {{"k", ".", false}}, "k/vmlinuz-9", true},
+            {"a folder link to the top, another file", {{"k", ".", false}}, "k/notes.txt", false},
             {"a client's folder linking out", {{"198.51.100.7/vmlinuz", "../docs/real.bin", false}},
              "docs/real.bin", true},
             {"beside a link", {{"vmlinuz", "foo", false}}, "docs/real.bin", false},
