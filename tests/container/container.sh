@@ -28,10 +28,11 @@ command -v runc >/dev/null && runtime=(--runtime runc)
 # In single-port mode, once the namespace is there (podman_ns), podman runs in it: its
 # network's bridge, forwarding and teardown stay there.
 podman_ns=
+podman_bin=$(type -P podman)
 podman() {
     local enter=()
     [ -n "$podman_ns" ] && enter=(nsenter "--net=/run/netns/$podman_ns")
-    "${enter[@]}" podman "${runtime[@]}" --cgroup-manager cgroupfs "$@"
+    "${enter[@]}" "$podman_bin" "${runtime[@]}" --cgroup-manager cgroupfs "$@"
 }
 # Limits below podman's defaults: a machine without CAP_SYS_RESOURCE (a container
 # itself) cannot raise them, and the server needs far fewer.
