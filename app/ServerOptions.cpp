@@ -1,6 +1,7 @@
 #include "ServerOptions.h"
 
 #include "ClientCommand.h"
+#include "engine/bootp/AddressText.h"
 #include "settings/SettingsManual.h"
 #include "settings/SettingsStore.h"
 
@@ -75,10 +76,19 @@ ServerOptions ParseServerOptions(const QStringList& arguments) {
     options.port = quint16(port);
     options.portGiven = parser.isSet(portOption);
     if (parser.isSet(addressOption)) {
-        options.address = QHostAddress(parser.value(addressOption));
+        // Four dotted parts for IPv4, as the dialogs take it: QHostAddress also reads
+        // "10.1" (10.0.0.1) or "0x0a000001", never what an administrator meant.
+        const QString text = parser.value(addressOption).trimmed();
+        quint32 v4 = 0;
+        options.address = QHostAddress();
+        if (Dhcp::ParseAddress(text, &v4))
+            options.address = QHostAddress(v4);
+        else if (QHostAddress(text).protocol() == QAbstractSocket::IPv6Protocol)
+            options.address = QHostAddress(text);
         options.addressGiven = true;
         if (options.address.isNull()) {
-            std::fprintf(stderr, "vantrel-server: --address needs an IPv4 or IPv6 address\n");
+            std::fprintf(stderr, "vantrel-server: --address needs an IPv4 address of four "
+                                 "parts (192.0.2.10) or an IPv6 address\n");
             std::exit(2);
         }
     }

@@ -71,4 +71,63 @@ bool DecidesBoot(const QByteArray& asked, const EngineSettings& s, const QString
            decides(name.mid(slash + 1), s, hostFiles);
 }
 
+bool WritesBootFile(IFileSystem& fs, const QString& root, const QByteArray& asked,
+                    const EngineSettings& s, const QStringList& hostFiles) {
+    if (!Guarded(s))
+        return false;
+    if (DecidesBoot(asked, s, hostFiles))
+        return true;
+    const QByteArray name = plain(asked);
+    // A key without ':' is no file's (nothing beneath the folder answered for it).
+    const auto key = [&fs, &root](const QByteArray& n) { return fs.canonical({root, n}); };
+    const QString target = key(name);
+    if (name.isEmpty() || !target.contains(QLatin1Char(':')))
+        return false;
+    // A file not there yet is keyed by its folder's key and its name: through a folder
+    // link ("k" -> ".") it is created where another name decides a boot ("vmlinuz-9").
+    const qsizetype slash = target.indexOf(QLatin1Char('/'));
+    const QString targetFolder = slash > 0 ? target.left(slash) : QString();
+    const QByteArray base = name.mid(name.lastIndexOf('/') + 1);
+    const auto reaches = [&](const QByteArray& other) {
+        return !other.isEmpty() && !same(other, name) && DecidesBoot(other, s, hostFiles) &&
+               key(other) == target;
+    };
+    // The files named outright, at any depth.
+    for (const QString* file : {&s.bootFileBios, &s.bootFileUefi, &s.bootFileUefiHttp,
+                                &s.bootFileIpxe, &s.bootFileOther})
+        if (!file->contains(QLatin1String("://")) && reaches(plain(file->toUtf8())))
+            return true;
+    for (const QString& file : hostFiles)
+        if (!file.contains(QLatin1String("://")) && reaches(plain(file.toUtf8())))
+            return true;
+    // The rest go by their names' forms: the folder's entries, level by level, with a
+    // bound on the entries looked into so that a huge tree cannot stall every upload.
+    constexpr int kMostLooks = 4096;
+    int looks = 0;
+    QList<QByteArray> folders{QByteArray()};
+    for (int depth = 0; depth < 3 && !folders.isEmpty(); ++depth) {
+        QList<QByteArray> below;
+        for (const QByteArray& folder : folders) {
+            QList<QByteArray> names;
+            FolderStamp stamp;
+            if (++looks > kMostLooks)
+                return false;
+            const QByteArray here = folder.isEmpty() ? QByteArray(".") : folder;
+            if (!fs.lookAtFolder({root, here}, &stamp, &names))
+                continue;
+            if (!targetFolder.isEmpty() && key(here) == targetFolder &&
+                DecidesBoot(folder.isEmpty() ? base : folder + '/' + base, s, hostFiles))
+                return true;
+            for (const QByteArray& entry : names) {
+                const QByteArray path = folder.isEmpty() ? entry : folder + '/' + entry;
+                if (reaches(path))
+                    return true;
+                below.append(path);
+            }
+        }
+        folders = below;
+    }
+    return false;
+}
+
 } // namespace BootFiles

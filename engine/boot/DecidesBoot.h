@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/config/EngineSettings.h"
+#include "engine/platform/Platform.h"
 
 #include <QByteArray>
 #include <QStringList>
@@ -20,5 +21,11 @@ bool Guarded(const EngineSettings& s);
 // `hostFiles`: the boot files HostsFile names (what the policy hands a known host).
 bool DecidesBoot(const QByteArray& name, const EngineSettings& s,
                  const QStringList& hostFiles = {});
+// DecidesBoot, or `name` beneath `root` is the same file (device and inode, through
+// symbolic links, hard links and folder links) as a name that decides a boot: writing
+// `foo` beside `vmlinuz -> foo` changes what the kernel's name serves. The folder is
+// looked into three levels down (as deep as the menu, a Pi and a client's folder read).
+bool WritesBootFile(IFileSystem& fs, const QString& root, const QByteArray& name,
+                    const EngineSettings& s, const QStringList& hostFiles = {});
 
 } // namespace BootFiles

@@ -22,7 +22,8 @@ CEngineServices::CEngineServices(CServerEngine& server) : m_server(server) {
     m_server.SetOptionalProbes(BootPolicy::OptionalProbes(BootPolicy::SettingsOf(settings())));
     m_server.m_decidesBoot = [this](const QByteArray& name) {
         const EngineSettings& s = settings();
-        return BootFiles::Guarded(s) && BootFiles::DecidesBoot(name, s, HostBootFiles());
+        return BootFiles::Guarded(s) &&
+               BootFiles::WritesBootFile(platform().files(), s.workingFolder, name, s, HostBootFiles());
     };
     m_server.SetFollower(this);
 }

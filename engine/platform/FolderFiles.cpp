@@ -505,9 +505,16 @@ QString CFolderFileSystem::canonical(const FolderPath& path) {
         return inodeKey(st);
     Split parts;
     const Fd folder(openFolderOf(path, &parts));
-    if (folder.ok() && ::fstat(folder.get(), &st) == 0)
+    if (folder.ok() && ::fstat(folder.get(), &st) == 0) {
+        // A link to a missing name beside it is that name: the file written there
+        // is the one the link will reach.
+        char to[NAME_MAX + 1];
+        const ssize_t n = ::readlinkat(folder.get(), parts.base.constData(), to, sizeof to);
+        const QByteArray target = n > 0 && n <= NAME_MAX ? QByteArray(to, n) : QByteArray();
+        const bool beside = isFileName(target) && !target.contains('/');
         return QStringLiteral("%1:%2/").arg(st.st_dev).arg(st.st_ino) +
-               QString::fromLatin1(parts.base);
+               QString::fromLatin1(beside ? target : parts.base);
+    }
     return path.root + QLatin1Char('/') + QString::fromLatin1(path.name);
 }
 

@@ -7,8 +7,9 @@
 # stops it with SIGTERM (exit 0, well before podman would kill it).
 # Everything runs in a private network namespace (its loopback only).
 #   tests/container/container.sh REPOSITORY      (as root; 77: skipped, saying why)
-# SINGLE_PORT=1 runs the server in single-port mode on the container's own network,
-# published on the namespace's 127.0.0.1 (the mode a Kubernetes Service needs).
+# SINGLE_PORT=1 runs the server in single-port mode on the container's own network
+# (a bridge of this test's own on 203.0.113.0/24, made inside the namespace), published
+# on the namespace's 127.0.0.1 (the mode a Kubernetes Service needs).
 # The base image is kept (localhost/vantrel-base:bookworm) and made only when missing;
 # a ccache at /work/.ccache, when there, is lent to the build.
 set -u
@@ -24,7 +25,15 @@ done
 # layout, and cgroupfs for a machine that runs no systemd.
 runtime=()
 command -v runc >/dev/null && runtime=(--runtime runc)
-podman() { command podman "${runtime[@]}" --cgroup-manager cgroupfs "$@"; }
+# In single-port mode, once the namespace is there (podman_ns), podman runs in it: its
+# network's bridge, forwarding and teardown stay there.
+podman_ns=
+podman_bin=$(type -P podman)
+podman() {
+    local enter=()
+    [ -n "$podman_ns" ] && enter=(nsenter "--net=/run/netns/$podman_ns")
+    "${enter[@]}" "$podman_bin" "${runtime[@]}" --cgroup-manager cgroupfs "$@"
+}
 # Limits below podman's defaults: a machine without CAP_SYS_RESOURCE (a container
 # itself) cannot raise them, and the server needs far fewer.
 limits=(--ulimit nofile=4096:4096 --ulimit nproc=4096:4096)
@@ -34,8 +43,10 @@ image=localhost/vantrel-server:test
 work=$(mktemp -d /tmp/vantrel-container.XXXXXX)
 ns=vantrel-ct-$$
 name=vantrel-ct-$$
+net=vantrel-ct-$$
 cleanup() {
     podman rm -f -t 0 "$name" >/dev/null 2>&1
+    [ "$single" = 1 ] && podman network rm -f "$net" >/dev/null 2>&1
     ip netns del "$ns" 2>/dev/null
     rm -rf "$work"
 }
@@ -63,14 +74,17 @@ echo "built in $(($(date +%s) - start)) s; runtime packages: $(podman run --rm "
 
 ip netns add "$ns" || fail "ip netns add"
 ip -n "$ns" link set lo up
-# The clients: in the namespace, or, in single-port mode, on this machine's loopback
-# where the port is published (a free one above 40000).
+# The clients, in the namespace: on port 69 of its loopback, or in single-port mode where
+# the port is published there (a free one above 40000).
+in_ns() { ip netns exec "$ns" "$@"; }
+port=69
 if [ "$single" = 1 ]; then
     port=$((40000 + RANDOM % 20000))
-    in_ns() { "$@"; }
-else
-    port=69
-    in_ns() { ip netns exec "$ns" "$@"; }
+    podman_ns=$ns
+    # Never podman's default network (10.88.0.0/16, its bridge on this machine's own
+    # interfaces): one of the test's own, whose bridge is made where podman runs.
+    podman network create --subnet 203.0.113.0/24 --disable-dns "$net" >/dev/null ||
+        fail "podman network create"
 fi
 
 mkdir -p "$work/srv" "$work/home"
@@ -83,13 +97,13 @@ chmod -R a+rX "$work"
 start() {
     local who=$1
     shift
-    local run=(podman "${runtime[@]}" --cgroup-manager cgroupfs run -d --name "$who"
+    local run=(podman run -d --name "$who"
                --cap-drop=all --cap-add=NET_BIND_SERVICE --read-only "${limits[@]}"
                --volume "$work/home:/var/lib/vantrel-server" --tmpfs /tmp:rw,mode=1777
                --volume "$work/srv:/srv/tftp:ro")
     if [ "$single" = 1 ]; then
-        # The container's own network, its port 69 published on this machine's loopback.
-        run+=(--network=bridge --publish "127.0.0.1:$port:69/udp" --env VANTREL_Protocol_SinglePort=1)
+        # The container's own network, its port 69 published on the namespace's loopback.
+        run+=(--network "$net" --publish "127.0.0.1:$port:69/udp" --env VANTREL_Protocol_SinglePort=1)
     else
         # The namespace's network, joined by podman (ip netns exec would hide the cgroups
         # from it).

@@ -367,6 +367,85 @@ private slots:
         }
     }
 
+    // The guard goes by what a name reaches, not by its letters: an upload to a file that
+    // a boot file's name also reaches (a link either way) is refused like one to the name.
+    void uploadsReachingABootFile() {
+        struct Link {
+            const char* name;
+            const char* to;
+            bool hard;
+        };
+        struct Case {
+            const char* what;
+            QList<Link> links;
+            QByteArray name;
+            bool refused;
+        };
+        const QList<Case> cases = {
+            {"the kernel's name a link to it", {{"vmlinuz", "foo", false}}, "foo", true},
+            {"through a dot folder", {{"vmlinuz", "foo", false}}, "./foo", true},
+            {"the kernel's name a link to a file not there yet", {{"vmlinuz", "ghost", false}}, "ghost", true},
+            {"the link's name in other letters", {{"VMLinuz", "foo", false}}, "foo", true},
+            {"the upload's name in other letters", {{"vmlinuz", "foo", false}}, "FOO", true},
+            {"a hard link to an initrd", {{"bar", "initrd.img", true}}, "bar", true},
+            {"a link to the kernel", {{"bar", "initrd.img", false}}, "bar", true},
+            {"a configured boot file a link to it", {{"pxe/undionly.kpxe", "../docs/real.bin", false}},
+             "docs//real.bin", true},
+            {"a folder link to the boot file's folder",
+             {{"pxe/undionly.kpxe", "foo", true}, {"k", "pxe", false}},
+             "k/undionly.kpxe",
+             true},
+            {"a folder link to the top, a new kernel", {{"k", ".", false}}, "k/vmlinuz-9", true},
+            {"a folder link to the top, another file", {{"k", ".", false}}, "k/notes.txt", false},
+            {"a client's folder linking out", {{"198.51.100.7/vmlinuz", "../docs/real.bin", false}},
+             "docs/real.bin", true},
+            {"beside a link", {{"vmlinuz", "foo", false}}, "docs/real.bin", false},
+            {"a link that leads to no boot file", {{"other.bin", "foo", false}}, "foo", false},
+            {"a hard link between plain files", {{"copy.bin", "foo", true}}, "foo", false},
+        };
+        for (const Case& c : cases) {
+            EngineFixture f;
+            for (const char* folder : {"pxe", "docs", "198.51.100.7"})
+                QDir(f.root()).mkdir(QLatin1String(folder));
+            f.writeFile("foo", "old");
+            f.writeFile("initrd.img", "old");
+            f.writeFile("docs/real.bin", "old");
+            for (const Link& l : c.links) {
+                const QByteArray at = QFile::encodeName(f.path(QLatin1String(l.name)));
+                const QByteArray to = QFile::encodeName(
+                    l.hard ? f.path(QLatin1String(l.to)) : QString::fromLatin1(l.to));
+                QVERIFY2((l.hard ? ::link(to, at) : ::symlink(to, at)) == 0, c.what);
+            }
+            f.change([](EngineSettings& s) {
+                s.menu = true;
+                s.clientFolders = true;
+                s.bootFileBios = QStringLiteral("/pxe/undionly.kpxe");
+            });
+            f.sent();
+            const quint16 port = f.wrq(c.name);
+            const QList<QByteArray> out = f.sent();
+            if (c.refused) {
+                QVERIFY2(out == QList<QByteArray>{Tftp::MakeError(2)}, c.what);
+                QVERIFY2(f.lastRow().texts.info.contains(QLatin1String("decides what machines boot")), c.what);
+                for (const char* kept : {"foo", "initrd.img", "docs/real.bin"})
+                    QVERIFY2(f.readFile(QLatin1String(kept)) == "old", c.what);
+                QVERIFY2(!QFile::exists(f.path(QStringLiteral("ghost"))), c.what);
+            } else {
+                QVERIFY2(out.size() == 1 && EngineFixture::opcode(out[0]) == Tftp::ACK, c.what);
+                f.toTransfer(port, EngineFixture::data(1, "new"));
+                QVERIFY2(f.lastRow().texts.info.startsWith(QLatin1String("Receive Complete")), c.what);
+            }
+        }
+        // With the boot services and the menu off nothing is watched, links or not.
+        EngineFixture f;
+        f.writeFile("foo", "old");
+        QVERIFY(::symlink("foo", QFile::encodeName(f.path(QStringLiteral("vmlinuz")))) == 0);
+        f.sent();
+        f.wrq("foo");
+        const QList<QByteArray> out = f.sent();
+        QVERIFY(out.size() == 1 && EngineFixture::opcode(out[0]) == Tftp::ACK);
+    }
+
     void liveSettingsLoadedOnce() {
         EngineFixture f;
         f.change([](EngineSettings& s) {

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # --settings FILE: the server serves the folder that the file names (not the user's
 # profile), and refuses a file that is not there rather than serve another folder.
+# --address: four dotted parts or IPv6, nothing the system would also read as IPv4.
 #   settings_option.sh SERVER WORK_DIR
 set -u
 server=$1 work=$2
@@ -13,6 +14,14 @@ echo hello >"$work/served/a.txt"
 rc=$?
 [ $rc -eq 2 ] || fail "a missing settings file gave status $rc, not 2"
 grep -q -- --settings "$work/err" || fail "no word on standard error about --settings"
+
+# Each would listen somewhere the administrator did not mean (10.1 is 10.0.0.1).
+for bad in 10.1 127.1 0x7f000001 2130706433 1.2.3.256 127.0.0.01.1 ::1::2 ""; do
+    timeout 10 "$server" --headless --address "$bad" --port 1 >"$work/out" 2>"$work/err"
+    rc=$?
+    [ $rc -eq 2 ] && grep -q -- '--address needs an IPv4 address of four parts' "$work/err" ||
+        fail "--address '$bad' gave status $rc"
+done
 
 port=$((20000 + RANDOM % 5000))
 "$server" --headless --address 127.0.0.1 --port $port --settings "$work/server.conf" \
@@ -31,6 +40,22 @@ fi
 kill -TERM $pid
 wait $pid
 
+# listen_once ARGUMENTS...: started until it says where it listens (at most 10 s), stopped.
+listen_once() {
+    "$server" --headless "$@" --settings "$work/server.conf" >"$work/out" 2>"$work/err" &
+    local pid=$!
+    for _ in $(seq 100); do
+        grep -q '^listening on\|^cannot listen' "$work/out" && break
+        sleep 0.1
+    done
+    kill -TERM $pid 2>/dev/null
+    wait $pid
+}
+
+# IPv6 as it was.
+listen_once --address ::1 --port $port
+grep -q "^listening on \[::1\]:$port," "$work/out" || fail "--address ::1 is not taken"
+
 # The port from the settings (Setup's Port) when there is no --port; --port wins.
 port2=$((port + 1))
 printf '[Protocol]\nPort=%s\n' $port2 >>"$work/server.conf"
@@ -38,15 +63,7 @@ for args in "" "--port $port"; do
     want=$port2
     [ -n "$args" ] && want=$port
     # shellcheck disable=SC2086
-    "$server" --headless --address 127.0.0.1 $args --settings "$work/server.conf" \
-        >"$work/out" 2>"$work/err" &
-    pid=$!
-    for _ in $(seq 100); do
-        grep -q '^listening on\|^cannot listen' "$work/out" && break
-        sleep 0.1
-    done
-    kill -TERM $pid 2>/dev/null
-    wait $pid
+    listen_once --address 127.0.0.1 $args
     grep -q "^listening on 127.0.0.1:$want," "$work/out" ||
         fail "listens elsewhere than port $want (arguments: ${args:-none})"
 done

@@ -31,7 +31,7 @@ engine/host              engine/
 settings                 engine/config/ engine/host/
 feedback                 engine/host/ engine/config/ engine/server/ServerWindow.h
 ui                       feedback/ settings/ engine/host/ engine/config/ engine/server/ServerWindow.h engine/bootp/ engine/boot/ engine/dhcp/ engine/client/ engine/tftp/ engine/firewall/
-app                      ui/ feedback/ settings/ engine/host/ engine/config/ engine/server/ServerWindow.h engine/client/ engine/tftp/ engine/platform/FolderFiles.h
+app                      ui/ feedback/ settings/ engine/host/ engine/config/ engine/server/ServerWindow.h engine/client/ engine/tftp/ engine/platform/FolderFiles.h engine/bootp/AddressText.h
 EOF
 )
 

@@ -8,6 +8,7 @@
 # Exit code 77: skipped (not root, no namespaces, a tool missing).
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/../support/peer.sh"
 skip() { echo "SKIP: $*"; exit 77; }
 IPCONFIG=/usr/lib/klibc/bin/ipconfig
 SERVER_IP=198.51.100.1
@@ -20,11 +21,7 @@ if [ "${1:-}" != --inside ]; then
         command -v $tool >/dev/null || skip "$tool is missing"
     done
     unshare -n true 2>/dev/null || skip "network namespaces are unavailable here"
-    work=$(mktemp -d /tmp/link.XXXXXX)
-    timeout -k 10 240 unshare -n bash "$0" --inside "$server" "$work"
-    rc=$?
-    rm -rf "$work"
-    exit $rc
+    run_inside 240 "$(mktemp -d /tmp/link.XXXXXX)" "$0" "$server"
 fi
 
 # ---- inside the namespace: nothing here reaches beyond veth0 ----
@@ -60,7 +57,6 @@ lines() { wc -l <"$1"; }
 
 ip link set lo up
 # The peer: a namespace of its own on the other end of veth0, its end up.
-. "$here/../support/peer.sh"
 peer_up veth0 $PEER
 
 echo hello >"$root/hello.txt"

@@ -10,6 +10,8 @@
 # arrive byte for byte.
 # Exit code 77: skipped (not root, no namespaces, no NAT in a namespace, a tool missing).
 set -u
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/../support/peer.sh"
 skip() { echo "SKIP: $*"; exit 77; }
 OUTSIDE=203.0.113.1 CLIENT_IP=203.0.113.2 INSIDE=198.51.100.1 SERVER_IP=198.51.100.2
 COUNT=20
@@ -22,11 +24,7 @@ if [ "${1:-}" != --inside ]; then
     done
     unshare -n true 2>/dev/null || skip "network namespaces are unavailable here"
     unshare -n nft add table ip probe 2>/dev/null || skip "nftables is unavailable in a namespace"
-    work=$(mktemp -d /tmp/nat.XXXXXX)
-    timeout -k 10 280 unshare -n bash "$0" --inside "$server" "$work"
-    rc=$?
-    rm -rf "$work"
-    exit $rc
+    run_inside 280 "$(mktemp -d /tmp/nat.XXXXXX)" "$0" "$server"
 fi
 
 # ---- inside the router's namespace: nothing here reaches beyond the two veths ----
@@ -51,31 +49,19 @@ check() { # WHAT COMMAND...
 
 ip link set lo up
 echo 1 >/proc/sys/net/ipv4/ip_forward
-peer() { # a namespace of its own, held by a sleeping process; prints its pid
-    unshare -n sleep 300 >/dev/null 2>&1 &
-    echo $!
-}
-client_ns=$(peer)
-server_ns=$(peer)
-pids+=("$client_ns" "$server_ns")
-sleep 0.2
+peer_ns client_ns
+peer_ns server_ns
 nsc() { nsenter -t "$client_ns" -n "$@"; }
 nss() { nsenter -t "$server_ns" -n "$@"; }
-ip link add vnatc0 type veth peer name vnatc1
-ip link add vnats0 type veth peer name vnats1
-ip link set vnatc1 netns "$client_ns"
-ip link set vnats1 netns "$server_ns"
+veth_into "$client_ns" vnatc0 vnatc1
+veth_into "$server_ns" vnats0 vnats1
 ip addr add $OUTSIDE/24 dev vnatc0
 ip addr add $INSIDE/24 dev vnats0
 ip link set vnatc0 up
 ip link set vnats0 up
-nsc ip link set lo up
 nsc ip addr add $CLIENT_IP/24 dev vnatc1
-nsc ip link set vnatc1 up
 nsc ip route add default via $OUTSIDE
-nss ip link set lo up
 nss ip addr add $SERVER_IP/24 dev vnats1
-nss ip link set vnats1 up
 nss ip route add default via $INSIDE
 
 check "the router's rules load" nft -f - <<EOF
