@@ -38,7 +38,7 @@ ResolvedPath CRequestPath::Resolve(const NameSettings& names, const QByteArray& 
     // Without a usable working folder nothing is served or written.
     if (m_platform.files().folderReady(names.workingFolder)) {
         resolved.path = ResolveName(names, sent, upload, client, &resolved.refuse,
-                                    &resolved.askedNote, report);
+                                    &resolved.askedNote, report, &resolved.file);
     } else {
         resolved.path = ComposePath(names.workingFolder, sent);
         resolved.refuse = true;
@@ -55,7 +55,7 @@ ResolvedPath CRequestPath::Resolve(const NameSettings& names, const QByteArray& 
 // leaves a note of what was asked.
 FolderPath CRequestPath::ResolveName(const NameSettings& s, const QByteArray& sent, bool upload,
                                      const QHostAddress& client, bool* refuse, QString* note,
-                                     QString* report) {
+                                     QString* report, std::unique_ptr<IFile>* opened) {
     const QString address = client.toString();
     *report = m_nameRules.Refresh(s.remapFile, m_platform.timers().elapsedMs());
     QByteArray name = m_nameRules.Apply(sent, address);
@@ -74,8 +74,22 @@ FolderPath CRequestPath::ResolveName(const NameSettings& s, const QByteArray& se
     candidates.append(path.name);
     // An upload replaces a file that exists in another case rather than add a second
     // spelling beside it; a new file keeps the name as asked.
+    // A download opens the name as its look-up: found, it is the file served. Only a name
+    // that is not there goes on to the index; one there but not to be read (a folder, a
+    // FIFO, no permission) is looked at as before, and its open later says why.
+    const auto there = [&](const QByteArray& candidate) {
+        if (!upload) {
+            FileError error;
+            *opened = fs.openRead({path.root, candidate}, &error);
+            if (*opened)
+                return true;
+            if (error.cause == FileCause::FileNotFound)
+                return false;
+        }
+        return fs.existsBeneath(path.root, candidate, false);
+    };
     const auto find = [&](const QByteArray& candidate) -> QByteArray {
-        if (fs.existsBeneath(path.root, candidate, false))
+        if (there(candidate))
             return candidate;
         if (s.ignoreCase)
             return m_folderIndex.Match(path.root, candidate, upload);
@@ -114,9 +128,10 @@ qint64 CRequestPath::BootFileSize(const QString& workingFolder, const QByteArray
 // Opened first, so the sharing key comes from the open file (one resolution of the name,
 // not two). A name that is not there yet may still be a new file being received.
 std::unique_ptr<IFile> CRequestPath::OpenSharedForReading(const FolderPath& path,
-                                                          FileError* error, QString* key) {
+                                                          FileError* error, QString* key,
+                                                          std::unique_ptr<IFile> opened) {
     IFileSystem& fs = m_platform.files();
-    std::unique_ptr<IFile> file = fs.openRead(path, error);
+    std::unique_ptr<IFile> file = opened ? std::move(opened) : fs.openRead(path, error);
     if (!file) {
         if (error->cause == FileCause::FileNotFound && m_shares.IsHeld(fs.canonical(path)))
             *error = {FileCause::Other, QString()};

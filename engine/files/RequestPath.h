@@ -27,6 +27,9 @@ struct ResolvedPath {
     // " (asked NAME)" when the name was found another way than as sent (letter case, a
     // drive letter, a rewrite rule, the client's own folder); empty otherwise.
     QString askedNote;
+    // A download's file, opened by the look-up itself (one open instead of a look and an
+    // open); null when the name was found another way or cannot be read.
+    std::unique_ptr<IFile> file;
 };
 
 // The only place a client's name becomes a file, for TFTP, HTTP and boot offers: the
@@ -46,11 +49,13 @@ public:
     // Its size in bytes; -1 when it is not there (or cannot be read).
     qint64 BootFileSize(const QString& workingFolder, const QByteArray& name);
 
-    // Opens `path` for reading and holds it as read in the sharing table under `*key`
-    // (the caller releases it). Null with `error` set when it cannot be opened, or with
-    // FileCause::Other when an upload holds it, even one whose file is not there yet.
+    // Opens `path` for reading (or takes `opened`, the look-up's open of it) and holds it
+    // as read in the sharing table under `*key` (the caller releases it). Null with
+    // `error` set when it cannot be opened, or with FileCause::Other when an upload holds
+    // it, even one whose file is not there yet.
     std::unique_ptr<IFile> OpenSharedForReading(const FolderPath& path, FileError* error,
-                                                QString* key);
+                                                QString* key,
+                                                std::unique_ptr<IFile> opened = nullptr);
 
     // The name below `root`. Backslashes count as separators (clients written for
     // other systems send them), and a leading separator means the folder's root.
@@ -64,7 +69,7 @@ public:
 private:
     FolderPath ResolveName(const NameSettings& names, const QByteArray& sent, bool upload,
                            const QHostAddress& client, bool* refuse, QString* note,
-                           QString* report);
+                           QString* report, std::unique_ptr<IFile>* opened);
 
     IPlatform& m_platform;
     CFileShareTable& m_shares;

@@ -20,7 +20,7 @@ const char kAborted[] = "Transfer aborted by the server";
 } // namespace
 
 CTransferSocket::CTransferSocket(CServerEngine* engine, std::unique_ptr<IDatagramSocket> socket,
-                                 const TransferRequest& request, quint16 port)
+                                 TransferRequest&& request, quint16 port)
     : m_pEngine(engine), m_socket(std::move(socket)), m_clientAddr(request.client),
       m_nClientPort(request.clientPort), m_nDirection(request.opcode),
       m_strService(request.opcode == Tftp::RRQ ? QStringLiteral("Send") : QStringLiteral("Receive")),
@@ -29,7 +29,8 @@ CTransferSocket::CTransferSocket(CServerEngine* engine, std::unique_ptr<IDatagra
       m_strAskedNote(request.askedNote), m_szPath(request.path),
       m_bOctet(request.octet), m_strClient(request.client.toString()),
       m_bUnsafePath(request.refusePath), m_strMissingFolder(request.missingFolder), m_nPort(port),
-      m_askedOptions(request.options), m_bSharesListener(request.singlePort) {
+      m_askedOptions(request.options), m_bSharesListener(request.singlePort),
+      m_lookedUp(std::move(request.file)) {
     m_socket->onDatagram = [this](const char* packet, qint64 size, const QHostAddress& from,
                                   quint16 fromPort, const QHostAddress&) {
         OnReceive(packet, size, from, fromPort);
@@ -84,8 +85,10 @@ void CTransferSocket::StartTransfer() {
         why = Admission::ForPath(m_bUnsafePath, m_strMissingFolder);
     if (why == Refusal::None && !send)
         why = Admission::ForBootFile(e.m_decidesBoot && e.m_decidesBoot(m_szPath.name));
-    if (why != Refusal::None)
+    if (why != Refusal::None) {
+        m_lookedUp.reset();
         return Refuse(why, why == Refusal::MissingFolder ? m_strMissingFolder : QString());
+    }
 
     if (send) {
         FileError error;
@@ -189,7 +192,7 @@ void CTransferSocket::WrapForNetascii() {
 
 bool CTransferSocket::OpenForSending(FileError* error) {
     QString key;
-    m_file = m_pEngine->OpenSharedForReading(m_szPath, error, &key);
+    m_file = m_pEngine->OpenSharedForReading(m_szPath, error, &key, std::move(m_lookedUp));
     if (!m_file)
         return false;
     m_strSharedPath = key;
