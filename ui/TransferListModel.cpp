@@ -322,6 +322,14 @@ bool CTransferListModel::AppendRow(RowHandle key, const RowTexts& texts) {
         return false;
     const int n = int(at - m_rows.begin());
     beginInsertRows(QModelIndex(), n, n);
+    m_rows.insert(m_rows.begin() + n, MadeRow(key, texts));
+    endInsertRows();
+    ++m_nRunningRows;
+    DropOldestFinished();
+    return true;
+}
+
+CRowData CTransferListModel::MadeRow(RowHandle key, const RowTexts& texts) const {
     CRowData row;
     row.m_key = key;
     row.m_strLabel = texts.client;
@@ -329,11 +337,43 @@ bool CTransferListModel::AppendRow(RowHandle key, const RowTexts& texts) {
     row.m_strShownSize = SizeCell(row);
     row.m_started = QDateTime::currentDateTime();
     row.m_nStartMs = m_clock.elapsed();
-    m_rows.insert(m_rows.begin() + n, std::move(row));
-    endInsertRows();
-    ++m_nRunningRows;
+    return row;
+}
+
+// A drain's new rows are one insert for the views (and the sort proxy above them), not
+// one each: the keys come in order, so they all go at the end.
+std::vector<bool> CTransferListModel::AppendRows(const std::vector<NewRow>& rows) {
+    std::vector<bool> added(rows.size(), false);
+    size_t run = 0;
+    for (RowHandle last = m_rows.empty() ? 0 : m_rows.back().m_key;
+         run < rows.size() && rows[run].row > last; ++run)
+        last = rows[run].row;
+    if (run > 0) {
+        const int n = int(m_rows.size());
+        beginInsertRows(QModelIndex(), n, n + int(run) - 1);
+        for (size_t i = 0; i < run; ++i) {
+            const NewRow& r = rows[i];
+            if (r.state == ROW_ACTIVE) {
+                m_rows.push_back(MadeRow(r.row, r.texts));
+                ++m_nRunningRows;
+            } else {
+                CRowData row = MadeRow(r.row, r.ended);
+                row.m_nState = r.state;
+                row.m_nTookMs = 0; // began and ended within one batch
+                m_rows.push_back(std::move(row));
+            }
+            added[i] = true;
+        }
+        endInsertRows();
+    }
+    // Keys out of turn, one by one where they belong.
+    for (size_t i = run; i < rows.size(); ++i) {
+        added[i] = AppendRow(rows[i].row, rows[i].texts);
+        if (added[i] && rows[i].state != ROW_ACTIVE)
+            UpdateRow(rows[i].row, rows[i].ended, rows[i].state);
+    }
     DropOldestFinished();
-    return true;
+    return added;
 }
 
 void CTransferListModel::SetMaxFinishedRows(int n) {

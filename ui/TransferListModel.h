@@ -83,6 +83,10 @@ public:
 
     // A new row under the engine's key; false (nothing added) for a key already shown.
     bool AppendRow(RowHandle key, const RowTexts& texts);
+    // Rows under new keys, those beyond the last row's in one insert; a row that ended
+    // comes with its final texts and state and never counts as running. Whether each
+    // was added (not for a key already shown).
+    std::vector<bool> AppendRows(const std::vector<NewRow>& rows);
     // New texts and state; a change of texts ends the row's progress bar.
     // False for a handle that has no row.
     // *changed (when given) tells whether texts or state differ from before.
@@ -142,6 +146,7 @@ public:
     RowHandle HandleOf(int row) const { return m_rows[size_t(row)].m_key; }
     const CRowData& Row(int row) const { return m_rows[size_t(row)]; }
     int ClearedRows() const { return m_nClearedRows; }
+    int RunningRows() const { return m_nRunningRows; }
 
     // At most this many finished rows stay: a flood of refusals must not grow the list
     // without end. The oldest finished rows leave first, running ones never.
@@ -151,6 +156,7 @@ public:
 
 private:
     void DropOldestFinished();
+    CRowData MadeRow(RowHandle key, const RowTexts& texts) const;
     void RowChanged(int row);
     static QString SizeCell(const CRowData& row);
 

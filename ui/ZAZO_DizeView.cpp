@@ -113,6 +113,27 @@ void CZAZO_DizeView::AddRow(RowHandle row, const RowTexts& texts) {
     RowsChanged();
 }
 
+// The log and the ended-row handler hear a row that began and ended within the batch
+// as they would have heard its two calls.
+void CZAZO_DizeView::AddRows(const std::vector<NewRow>& rows) {
+    const std::vector<bool> added = Model().AppendRows(rows);
+    bool any = false;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        if (!added[i])
+            continue;
+        any = true;
+        const NewRow& r = rows[i];
+        m_pLog->Append(r.texts, ROW_ACTIVE);
+        if (r.state == ROW_ACTIVE)
+            continue;
+        m_pLog->Append(r.ended, r.state);
+        if (m_onRowEnded)
+            m_onRowEnded(r.ended, r.state);
+    }
+    if (any)
+        RowsChanged();
+}
+
 void CZAZO_DizeView::UpdateRow(RowHandle row, const RowTexts& texts, RowState state) {
     const int at = Model().RowOf(row);
     const bool wasRunning = at >= 0 && Model().Row(at).m_nState == ROW_ACTIVE;

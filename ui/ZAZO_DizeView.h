@@ -72,6 +72,7 @@ public:
 
     // IServerWindow
     void AddRow(RowHandle row, const RowTexts& texts) override;
+    void AddRows(const std::vector<NewRow>& rows) override;
     void UpdateRow(RowHandle row, const RowTexts& texts, RowState state) override;
     void DrawProgress(RowHandle row, qint64 bytesSent, qint64 fileSize) override;
     int PlayWaveResource(int id) override;

@@ -40,7 +40,7 @@ ResolvedPath CRequestPath::Resolve(const NameSettings& names, const QByteArray& 
     // Without a usable working folder nothing is served or written.
     if (m_platform.files().folderReady(names.workingFolder)) {
         resolved.path = ResolveName(names, sent, upload, client, &resolved.refuse,
-                                    &resolved.askedNote, report);
+                                    &resolved.askedNote, report, &resolved.file);
     } else {
         resolved.path = ComposePath(names.workingFolder, sent);
         resolved.refuse = true;
@@ -57,7 +57,7 @@ ResolvedPath CRequestPath::Resolve(const NameSettings& names, const QByteArray& 
 // leaves a note of what was asked.
 FolderPath CRequestPath::ResolveName(const NameSettings& s, const QByteArray& sent, bool upload,
                                      const QHostAddress& client, bool* refuse, QString* note,
-                                     QString* report) {
+                                     QString* report, std::unique_ptr<IFile>* opened) {
     const QString address = client.toString();
     *report = m_nameRules.Refresh(s.remapFile, m_platform.timers().elapsedMs());
     QByteArray name = m_nameRules.Apply(sent, address);
@@ -76,8 +76,22 @@ FolderPath CRequestPath::ResolveName(const NameSettings& s, const QByteArray& se
     candidates.append(path.name);
     // An upload replaces a file that exists in another case rather than add a second
     // spelling beside it; a new file keeps the name as asked.
+    // A download opens the name as its look-up: found, it is the file served. Only a name
+    // that is not there goes on to the index; one there but not to be read (a folder, a
+    // FIFO, no permission) is looked at as before, and its open later says why.
+    const auto there = [&](const QByteArray& candidate) {
+        if (!upload) {
+            FileError error;
+            *opened = fs.openRead({path.root, candidate}, &error);
+            if (*opened)
+                return true;
+            if (error.cause == FileCause::FileNotFound)
+                return false;
+        }
+        return fs.existsBeneath(path.root, candidate, false);
+    };
     const auto find = [&](const QByteArray& candidate) -> QByteArray {
-        if (fs.existsBeneath(path.root, candidate, false))
+        if (there(candidate))
             return candidate;
         if (s.ignoreCase)
             return m_folderIndex.Match(path.root, candidate, upload);
@@ -100,6 +114,8 @@ FolderPath CRequestPath::ResolveName(const NameSettings& s, const QByteArray& se
              from = image.size() + 1) {
             const QByteArray match = find(image);
             if (!match.isEmpty()) {
+                // The look-up opened the image itself; the member is opened from it later.
+                opened->reset();
                 path.name = match + '/' + member;
                 found = true;
             }
@@ -221,9 +237,10 @@ const IsoCatalog* CRequestPath::ImageCatalog(const FolderPath& path) {
 // Opened first, so the sharing key comes from the open file (one resolution of the name,
 // not two). A name that is not there yet may still be a new file being received.
 std::unique_ptr<IFile> CRequestPath::OpenSharedForReading(const FolderPath& path,
-                                                          FileError* error, QString* key) {
+                                                          FileError* error, QString* key,
+                                                          std::unique_ptr<IFile> opened) {
     IFileSystem& fs = m_platform.files();
-    std::unique_ptr<IFile> file = fs.openRead(path, error);
+    std::unique_ptr<IFile> file = opened ? std::move(opened) : fs.openRead(path, error);
     QByteArray image, member;
     if (!file && error->cause == FileCause::BadPath && SplitImageName(path.name, 0, &image, &member))
         file = OpenImageMember(path, error);

@@ -28,6 +28,9 @@ struct ResolvedPath {
     // " (asked NAME)" when the name was found another way than as sent (letter case, a
     // drive letter, a rewrite rule, the client's own folder); empty otherwise.
     QString askedNote;
+    // A download's file, opened by the look-up itself (one open instead of a look and an
+    // open); null when the name was found another way or cannot be read.
+    std::unique_ptr<IFile> file;
 };
 
 // The only place a client's name becomes a file, for TFTP, HTTP and boot offers: the
@@ -47,13 +50,15 @@ public:
     // Its size in bytes; -1 when it is not there (or cannot be read).
     qint64 BootFileSize(const QString& workingFolder, const QByteArray& name);
 
-    // Opens `path` for reading and holds it as read in the sharing table under `*key`
-    // (the caller releases it). Null with `error` set when it cannot be opened, or with
-    // FileCause::Other when an upload holds it, even one whose file is not there yet.
-    // A name inside an ISO image ("x.iso/live/vmlinuz") opens that member where it lies in
-    // the image, held under the image's key.
+    // Opens `path` for reading (or takes `opened`, the look-up's open of it) and holds it
+    // as read in the sharing table under `*key` (the caller releases it). Null with
+    // `error` set when it cannot be opened, or with FileCause::Other when an upload holds
+    // it, even one whose file is not there yet. A name inside an ISO image
+    // ("x.iso/live/vmlinuz") opens that member where it lies in the image, held under the
+    // image's key.
     std::unique_ptr<IFile> OpenSharedForReading(const FolderPath& path, FileError* error,
-                                                QString* key);
+                                                QString* key,
+                                                std::unique_ptr<IFile> opened = nullptr);
 
     // Whether `path` names a file inside an ISO image in the folder (which nothing writes).
     bool InsideImage(const FolderPath& path);
@@ -78,7 +83,7 @@ public:
 private:
     FolderPath ResolveName(const NameSettings& names, const QByteArray& sent, bool upload,
                            const QHostAddress& client, bool* refuse, QString* note,
-                           QString* report);
+                           QString* report, std::unique_ptr<IFile>* opened);
     std::unique_ptr<IFile> OpenImageMember(const FolderPath& path, FileError* error);
 
     IPlatform& m_platform;

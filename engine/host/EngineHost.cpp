@@ -299,6 +299,8 @@ void CEngineHost::Push(Event&& event, int activeTransfers) {
     {
         std::lock_guard<std::mutex> lock(m_queueLock);
         m_nQueuedActive = activeTransfers;
+        if (m_rows.Fold(m_queue, event, m_progressAt))
+            return;
         if (event.kind == Event::Progress) {
             // Only the latest figure of a row counts, in the place of the first one.
             const auto at = m_progressAt.constFind(event.row);
@@ -335,6 +337,7 @@ void CEngineHost::DeliverNow() {
         std::lock_guard<std::mutex> lock(m_queueLock);
         events.swap(m_queue);
         m_progressAt.clear();
+        m_rows.Clear();
         // While changes keep coming, look again after kDrainMs rather than have the
         // engine wake this thread for them; once a look finds nothing, wait to be woken.
         m_bWakePosted = !events.empty();
@@ -346,8 +349,7 @@ void CEngineHost::DeliverNow() {
     if (events.empty())
         return;
     Window().BeginChanges();
-    for (const Event& event : events)
-        Deliver(event);
+    CRowCoalescer::Deliver(events, Window(), [this](const Event& event) { Deliver(event); });
     Window().EndChanges();
 }
 
@@ -374,6 +376,8 @@ void CEngineHost::Deliver(const Event& event) {
         break;
     case Event::Message:
         window.ShowMessage(event.texts.info);
+        break;
+    case Event::Dropped:
         break;
     }
 }

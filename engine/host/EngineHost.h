@@ -5,6 +5,7 @@
 #include "engine/platform/Platform.h"
 #include "engine/boot/BootStatus.h"
 #include "engine/dhcp/DhcpStatus.h"
+#include "engine/host/RowCoalescer.h"
 #include "engine/server/ServerWindow.h"
 
 #include <QElapsedTimer>
@@ -116,14 +117,7 @@ public:
     // The queue; filled on the engine thread (CQueuedWindow), emptied on this one. Rows
     // keep the engine's keys: the window finds them by those, and ignores a change for a
     // row it no longer has (cleared).
-    struct Event {
-        enum Kind : quint8 { Add, Update, Progress, Sound, Animation, Message };
-        Kind kind = Add;
-        RowState state = ROW_ACTIVE;
-        RowHandle row = 0;
-        qint64 done = 0, total = 0; // progress; the sound's id in done; animation on in done
-        RowTexts texts;             // a message's text in info
-    };
+    using Event = HostEvent;
     void Push(Event&& event, int activeTransfers);
 
 private:
@@ -161,6 +155,7 @@ private:
     std::mutex m_queueLock;
     std::vector<Event> m_queue;
     QHash<RowHandle, size_t> m_progressAt; // a row's progress event in m_queue
+    CRowCoalescer m_rows; // short transfers' rows, one Add each
     int m_nQueuedActive = 0;
     bool m_bWakePosted = false;
 

@@ -361,5 +361,6 @@ ResolvedPath CEngineServices::resolve(const QByteArray& name, bool upload,
     request.opcode = upload ? Tftp::WRQ : Tftp::RRQ;
     request.fileName = name;
     m_server.ResolveRequestPath(request);
-    return {request.path, request.refusePath, request.missingFolder, request.askedNote};
+    return {request.path, request.refusePath, request.missingFolder, request.askedNote,
+            std::move(request.file)};
 }

@@ -440,7 +440,7 @@ void CHttpService::Admit(Request& request) {
         why = admission.Read(request.name);
     if (why != Refusal::None)
         return Refuse(request, why);
-    const ResolvedPath asked = engine.resolve(request.name, false, request.client);
+    ResolvedPath asked = engine.resolve(request.name, false, request.client);
     if (!asked.askedNote.isEmpty())
         texts.file = QFile::decodeName(asked.path.name);
     why = Admission::ForPath(asked.refuse, asked.missingFolder);
@@ -448,7 +448,8 @@ void CHttpService::Admit(Request& request) {
         return Refuse(request, why, asked.missingFolder);
     QString key;
     FileError error;
-    const std::unique_ptr<IFile> file = engine.paths().OpenSharedForReading(asked.path, &error, &key);
+    const std::unique_ptr<IFile> file = engine.paths().OpenSharedForReading(asked.path, &error, &key,
+                                                                             std::move(asked.file));
     qint64 modified = 0;
     const int fd = file ? file->duplicateDescriptor(&modified) : -1;
     if (fd < 0) {

@@ -306,7 +306,7 @@ void CServerEngine::HandleRequest(const char* data, qint64 size, const QHostAddr
     admitted.overWrite = m_settings.overWrite;
     admitted.readOnly = m_settings.readOnly;
 
-    auto owned = std::make_unique<CTransferSocket>(this, std::move(socket), admitted, port);
+    auto owned = std::make_unique<CTransferSocket>(this, std::move(socket), std::move(admitted), port);
     CTransferSocket* t = owned.get();
     m_transferList.push_back(std::move(owned));
     m_byPort.insert(port, t);
@@ -331,6 +331,7 @@ void CServerEngine::ResolveRequestPath(TransferRequest& request) {
     request.refusePath = resolved.refuse;
     request.missingFolder = std::move(resolved.missingFolder);
     request.askedNote = std::move(resolved.askedNote);
+    request.file = std::move(resolved.file);
 }
 
 // A flood of requests that are never acknowledged must not eat every descriptor, nor

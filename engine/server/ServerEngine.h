@@ -166,8 +166,8 @@ public:
     // (the caller releases it). Null with `error` set when it cannot be opened, or with
     // FileCause::Other when an upload holds it, even one whose file is not there yet.
     std::unique_ptr<IFile> OpenSharedForReading(const FolderPath& path, FileError* error,
-                                                QString* key) {
-        return m_paths->OpenSharedForReading(path, error, key);
+                                                QString* key, std::unique_ptr<IFile> opened) {
+        return m_paths->OpenSharedForReading(path, error, key, std::move(opened));
     }
     void PlaySound(int id);
     void CountIn();

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QtGlobal>
+#include <vector>
 
 // The state byte of a row; the window picks the text colour from it.
 enum RowState : qint8 {
@@ -54,6 +55,15 @@ enum EventSound : int {
     SOUND_CLEAR = 149,
 };
 
+// A row appended in a batch. A transfer that ended within the batch comes with its
+// final texts and state: its row is added as ended, never drawn as running.
+struct NewRow {
+    RowHandle row = 0;
+    RowTexts texts;            // as the transfer began
+    RowState state = ROW_ACTIVE;
+    RowTexts ended;            // the final texts, when state is not ROW_ACTIVE
+};
+
 // Everything the engine asks of the window. The window implements it; the engine
 // never sees a widget. All calls arrive on the one thread that runs the event loop.
 class IServerWindow {
@@ -63,6 +73,15 @@ public:
     // Appends a row for a newly admitted transfer (state ROW_ACTIVE) under the key the
     // engine chose for it.
     virtual void AddRow(RowHandle row, const RowTexts& texts) = 0;
+    // Several rows at once, in key order (a window may insert them in one step). By
+    // default an AddRow each, and an UpdateRow for one that already ended.
+    virtual void AddRows(const std::vector<NewRow>& rows) {
+        for (const NewRow& r : rows) {
+            AddRow(r.row, r.texts);
+            if (r.state != ROW_ACTIVE)
+                UpdateRow(r.row, r.ended, r.state);
+        }
+    }
     // Rewrites the five texts and the state of a row; a row that was cleared is ignored.
     virtual void UpdateRow(RowHandle row, const RowTexts& texts, RowState state) = 0;
     // Progress: bytes sent (or received) so far of fileSize; fileSize is -1 for an upload

@@ -27,4 +27,5 @@ struct TransferRequest {
     // " (asked NAME)" when the name was found another way than as sent (letter case, a
     // drive letter, a rewrite rule, the client's own folder); empty otherwise.
     QString askedNote;
+    std::unique_ptr<IFile> file; // a download's file, opened by the name's look-up
 };

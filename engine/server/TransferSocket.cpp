@@ -20,7 +20,7 @@ const char kAborted[] = "Transfer aborted by the server";
 } // namespace
 
 CTransferSocket::CTransferSocket(CServerEngine* engine, std::unique_ptr<IDatagramSocket> socket,
-                                 const TransferRequest& request, quint16 port)
+                                 TransferRequest&& request, quint16 port)
     : m_pEngine(engine), m_socket(std::move(socket)), m_clientAddr(request.client),
       m_nClientPort(request.clientPort), m_nDirection(request.opcode),
       m_strService(request.opcode == Tftp::RRQ ? QStringLiteral("Send") : QStringLiteral("Receive")),
@@ -29,7 +29,8 @@ CTransferSocket::CTransferSocket(CServerEngine* engine, std::unique_ptr<IDatagra
       m_strAskedNote(request.askedNote), m_szPath(request.path),
       m_bOctet(request.octet), m_strClient(request.client.toString()),
       m_bUnsafePath(request.refusePath), m_strMissingFolder(request.missingFolder), m_nPort(port),
-      m_askedOptions(request.options), m_bSharesListener(request.singlePort) {
+      m_askedOptions(request.options), m_bSharesListener(request.singlePort),
+      m_lookedUp(std::move(request.file)) {
     m_socket->onDatagram = [this](const char* packet, qint64 size, const QHostAddress& from,
                                   quint16 fromPort, const QHostAddress&) {
         OnReceive(packet, size, from, fromPort);
@@ -87,8 +88,10 @@ void CTransferSocket::StartTransfer() {
     // An ISO image's members are served from the image as it is: nothing writes into one.
     if (why == Refusal::None && !send && e.RequestPaths().InsideImage(m_szPath))
         why = Admission::ForFile(FileCause::AccessDenied, true);
-    if (why != Refusal::None)
+    if (why != Refusal::None) {
+        m_lookedUp.reset();
         return Refuse(why, why == Refusal::MissingFolder ? m_strMissingFolder : QString());
+    }
 
     if (send) {
         FileError error;
@@ -193,7 +196,7 @@ void CTransferSocket::WrapForNetascii() {
 
 bool CTransferSocket::OpenForSending(FileError* error) {
     QString key;
-    m_file = m_pEngine->OpenSharedForReading(m_szPath, error, &key);
+    m_file = m_pEngine->OpenSharedForReading(m_szPath, error, &key, std::move(m_lookedUp));
     if (!m_file)
         return false;
     m_strSharedPath = key;

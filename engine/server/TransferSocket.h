@@ -28,7 +28,7 @@ public:
     enum class Phase { Idle, InProgress, Complete, Failed, Refused, Aborted };
 
     CTransferSocket(CServerEngine* engine, std::unique_ptr<IDatagramSocket> socket,
-                    const TransferRequest& request, quint16 port);
+                    TransferRequest&& request, quint16 port);
     ~CTransferSocket();
 
     // The row the window gave this transfer.
@@ -165,6 +165,7 @@ private:
     bool m_bHoldsClientSlot = true;
     bool m_bSocketClosed = false;
     bool m_bSharesListener = false;
+    std::unique_ptr<IFile> m_lookedUp; // a download's file as its name's look-up opened it
     bool m_bClientSpoke = false; // a DATA, ACK or ERROR came since the request
     Phase m_phase = Phase::Idle;
     RowState m_nRowState = ROW_ACTIVE;

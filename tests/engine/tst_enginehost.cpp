@@ -72,12 +72,94 @@ struct Client {
         return p.size() < at + 2 ? 0xffff : quint16(quint8(p[at]) << 8 | quint8(p[at + 1]));
     }
 };
+
+// What the host gives the window, as words: "rows 1 2:SENT" for one AddRows, "update 1
+// SENT", "progress 1 5", "sound".
+class ScriptWindow final : public IServerWindow {
+public:
+    void AddRow(RowHandle row, const RowTexts&) override { calls << QStringLiteral("add %1").arg(row - base); }
+    void AddRows(const std::vector<NewRow>& rows) override {
+        QStringList parts{QStringLiteral("rows")};
+        for (const NewRow& r : rows)
+            parts << (r.state == ROW_ACTIVE ? QString::number(r.row - base)
+                                            : QStringLiteral("%1:%2:%3").arg(r.row - base).arg(
+                                                  RowStateName(r.state), r.ended.info));
+        calls << parts.join(QLatin1Char(' '));
+    }
+    void UpdateRow(RowHandle row, const RowTexts&, RowState state) override {
+        calls << QStringLiteral("update %1 %2").arg(row - base).arg(RowStateName(state));
+    }
+    void DrawProgress(RowHandle row, qint64 done, qint64) override {
+        calls << QStringLiteral("progress %1 %2").arg(row - base).arg(done);
+    }
+    int PlayWaveResource(int) override {
+        calls << QStringLiteral("sound");
+        return 1;
+    }
+    void StartAnimation() override {}
+    void StopAnimation() override {}
+    void ShowMessage(const QString&) override {}
+    QStringList calls;
+    RowHandle base = 0; // the script's keys start after it
+};
 } // namespace
 
 class TestEngineHost : public QObject {
     Q_OBJECT
 
 private slots:
+    // Scripts of queued events (A add, P progress, U update with a, s or f for running,
+    // sent or failed, S a sound, | a drain) and what the window is told. A transfer that
+    // ends before its row is shown arrives once, ended, its progress dropped; the Adds of
+    // one drain arrive together.
+    void shortRowsReachTheWindowOnce() {
+        const struct {
+            const char* script;
+            const char* calls;
+        } cases[] = {
+            {"A1 U1s |", "rows 1:SENT:done"},
+            {"A1 | U1s |", "rows 1 / update 1 SENT"},
+            {"A1 P1 P1 U1s |", "rows 1:SENT:done"},
+            {"A1 P1 | P1 U1s |", "rows 1 / progress 1 1 / progress 1 2 / update 1 SENT"},
+            {"A1 U1a U1s |", "rows 1 / update 1 ACTIVE / update 1 SENT"},
+            {"A1 A2 A3 U2f P3 |", "rows 1 2:FAILED:done 3 / progress 3 1"},
+            {"A1 S A2 U1s |", "rows 1:SENT:done / sound / rows 2"},
+            {"A1 U1s U1f |", "rows 1:SENT:done / update 1 FAILED"},
+        };
+        CEngineHost host(EngineSettings{}, [] { return std::make_unique<FakePlatform>(); });
+        ScriptWindow window;
+        host.SetWindow(&window);
+        for (const auto& c : cases) {
+            const RowHandle base = window.base;
+            QStringList drains;
+            qint64 progress = 0;
+            for (const QByteArray& step : QByteArray(c.script).split(' ')) {
+                using E = CEngineHost::Event;
+                const RowHandle row = base + (step.size() > 1 ? step.at(1) - '0' : 0);
+                RowTexts texts;
+                switch (step.at(0)) {
+                case 'A': host.Push({E::Add, ROW_ACTIVE, row, 0, 0, texts, {}}, 1); break;
+                case 'P': host.Push({E::Progress, ROW_ACTIVE, row, ++progress, 9, {}, {}}, 1); break;
+                case 'S': host.Push({E::Sound, ROW_ACTIVE, 0, SOUND_SENT, 0, {}, {}}, 1); break;
+                case 'U': {
+                    const char s = step.at(2);
+                    texts.info = s == 'a' ? QStringLiteral("running") : QStringLiteral("done");
+                    const RowState state = s == 'a' ? ROW_ACTIVE : s == 's' ? ROW_SENT : ROW_FAILED;
+                    host.Push({E::Update, state, row, 0, 0, texts, {}}, 0);
+                    break;
+                }
+                case '|':
+                    host.DeliverNow();
+                    drains << window.calls.join(QStringLiteral(" / "));
+                    window.calls.clear();
+                    break;
+                }
+            }
+            window.base += 10; // every script's rows under keys of their own
+            QCOMPARE(drains.join(QStringLiteral(" / ")), QString::fromLatin1(c.calls));
+        }
+    }
+
     // Twenty downloads, each admitted before the next is asked: one row each, in the
     // order asked, each ending blue, and the animation started once and stopped once.
     void rowsArriveInOrderAndComplete() {

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <sys/stat.h>
 
 // Who is served and where a name leads, from values alone: no engine, no settings file.
 class TestPolicy : public QObject {
@@ -246,6 +247,66 @@ private slots:
         QCOMPARE(error.cause, FileCause::Other);
         QVERIFY(!paths.OpenSharedForReading({dir.path(), "other"}, &error, &key));
         QCOMPARE(error.cause, FileCause::FileNotFound);
+    }
+
+    // A download's look-up is its open: an exact name costs one open and no separate
+    // look, and the open file goes on to the share open. Names not there go to the
+    // index; names there but not readable are looked at, and refused by the open later.
+    void lookUpIsTheOpen() {
+        QTemporaryDir dir;
+        QFile f(dir.filePath(QStringLiteral("Boot.bin")));
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write("x") == 1);
+        f.close();
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("sub")));
+        QVERIFY(::mkfifo(QFile::encodeName(dir.filePath(QStringLiteral("pipe"))).constData(),
+                         0644) == 0);
+        FakePlatform platform;
+        CFileShareTable shares;
+        CRequestPath paths(platform, shares);
+        const NameSettings names{dir.path(), QString(), true, false, false};
+        struct Case {
+            const char* sent;
+            bool upload;
+            const char* name;  // resolved
+            int opens;         // openRead by the look-up
+            int looks;         // existsBeneath
+            bool carried;      // the look-up's open file travels on
+            FileCause served;  // what the share open then answers
+            int sharedOpens;   // openRead by the share open
+        } cases[] = {
+            {"Boot.bin", false, "Boot.bin", 1, 0, true, FileCause::None, 0},
+            {"boot.BIN", false, "Boot.bin", 1, 0, false, FileCause::None, 1},
+            {"none.bin", false, "none.bin", 1, 0, false, FileCause::FileNotFound, 1},
+            {"sub", false, "sub", 1, 1, false, FileCause::IsFolder, 1},
+            {"pipe", false, "pipe", 1, 1, false, FileCause::AccessDenied, 1},
+            {"Boot.bin", true, "Boot.bin", 0, 1, false, FileCause::None, 0},
+            {"boot.BIN", true, "Boot.bin", 0, 1, false, FileCause::None, 0},
+        };
+        FakeFiles& fs = platform.fileSystem();
+        for (const Case& c : cases) {
+            fs.readOpens = fs.existsLooks = 0;
+            QString report;
+            ResolvedPath r =
+                paths.Resolve(names, c.sent, c.upload, QHostAddress::LocalHost, &report);
+            QVERIFY2(r.path.name == c.name, c.sent);
+            QVERIFY2(fs.readOpens == c.opens, c.sent);
+            QVERIFY2(fs.existsLooks == c.looks, c.sent);
+            QVERIFY2(bool(r.file) == c.carried, c.sent);
+            if (c.upload)
+                continue;
+            FileError error;
+            QString key;
+            const std::unique_ptr<IFile> file =
+                paths.OpenSharedForReading(r.path, &error, &key, std::move(r.file));
+            QVERIFY2(fs.readOpens == c.opens + c.sharedOpens, c.sent);
+            QVERIFY2(bool(file) == (c.served == FileCause::None), c.sent);
+            if (file) {
+                QCOMPARE(file->size(), qint64(1));
+                shares.Release(key, CFileShareTable::Use::Read);
+            } else {
+                QVERIFY2(error.cause == c.served, c.sent);
+            }
+        }
     }
 };
 

@@ -145,6 +145,7 @@ FakeFiles::FakeFiles() : m_real(CreateQtPlatform()) {}
 FakeFiles::~FakeFiles() = default;
 
 std::unique_ptr<IFile> FakeFiles::openRead(const FolderPath& path, FileError* error) {
+    ++readOpens;
     auto f = m_real->files().openRead(path, error);
     return f ? std::make_unique<FailingFile>(std::move(f), &failReadsWith, &failWritesWith)
              : nullptr;
@@ -160,7 +161,10 @@ FileError FakeFiles::probeExisting(const FolderPath& path) {
 }
 bool FakeFiles::remove(const FolderPath& path) { return m_real->files().remove(path); }
 QString FakeFiles::canonical(const FolderPath& path) { return m_real->files().canonical(path); }
-bool FakeFiles::folderReady(const QString& root) { return m_real->files().folderReady(root); }
+bool FakeFiles::folderReady(const QString& root) {
+    ++folderChecks;
+    return m_real->files().folderReady(root);
+}
 qint64 FakeFiles::freeSpace(const FolderPath& path) {
     return freeBytes != -2 ? freeBytes : m_real->files().freeSpace(path);
 }

@@ -104,10 +104,14 @@ public:
     bool lookAtFolder(const FolderPath& path, FolderStamp* stamp,
                       QList<QByteArray>* names) override;
     bool existsBeneath(const QString& root, const QByteArray& name, bool folderOnly) override {
+        ++existsLooks;
         return m_real->files().existsBeneath(root, name, folderOnly);
     }
 
     int folderListings = 0; // how many times a folder's entries were read
+    int readOpens = 0;      // openRead calls
+    int existsLooks = 0;    // existsBeneath calls
+    int folderChecks = 0;   // folderReady calls
     int failWritesWith = 0; // errno for every write from now on, 0 for none
     int failReadsWith = 0;
     int failRenameWith = 0; // errno for keeping a temporary file

@@ -55,6 +55,7 @@ class TestList : public QObject {
 private slots:
     void modelFindsRowsByHandleAcrossClear();
     void finishedRowsAreBounded();
+    void batchOfRowsIsOneInsert();
     void batchTellsChangedRowsAsRuns_data();
     void batchTellsChangedRowsAsRuns();
     void modelKeepsOrDropsTheBar();
@@ -159,6 +160,41 @@ void TestList::finishedRowsAreBounded() {
     model.UpdateRow(running, texts("10.0.0.1", "Transfer Complete"), ROW_SENT);
     add(model, texts("10.0.0.9", "running"));
     QVERIFY(model.rowCount() <= 100 + 1);
+}
+
+// A drain's rows go in as one insert; those that ended within it come in ended and are
+// never counted as running; a key already shown or out of turn is handled on its own.
+void TestList::batchOfRowsIsOneInsert() {
+    CTransferListModel model;
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    const RowHandle first = add(model, texts("10.0.0.1", "running"));
+    const RowHandle before = add(model, texts("10.0.0.1", "running"));
+    model.UpdateRow(before, texts("10.0.0.1", "Transfer Complete"), ROW_SENT);
+    QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+    const RowHandle k = first + 100;
+    const std::vector<NewRow> rows{
+        {k, texts("10.0.0.2", "a"), ROW_ACTIVE, {}},
+        {k + 1, texts("10.0.0.2", "b"), ROW_SENT, texts("10.0.0.2", "Transfer Complete")},
+        {k + 2, texts("10.0.0.2", "c"), ROW_FAILED, texts("10.0.0.2", "File Not Found")},
+        {k + 3, texts("10.0.0.2", "d"), ROW_ACTIVE, {}},
+        {first, texts("10.0.0.2", "twice"), ROW_ACTIVE, {}},         // shown already
+        {first + 50, texts("10.0.0.2", "late"), ROW_SENT, texts("10.0.0.2", "ok")}, // out of turn
+    };
+    const std::vector<bool> added = model.AppendRows(rows);
+    QCOMPARE(added, (std::vector<bool>{true, true, true, true, false, true}));
+    QCOMPARE(inserted.size(), 2);
+    QCOMPARE(inserted[0].at(1).toInt(), 2);
+    QCOMPARE(inserted[0].at(2).toInt(), 5);
+    QCOMPARE(model.rowCount(), 7);
+    QCOMPARE(model.RunningRows(), 3); // first, k, k + 3
+    const CRowData& ended = model.Row(model.RowOf(k + 2));
+    QCOMPARE(int(ended.m_nState), int(ROW_FAILED));
+    QCOMPARE(ended.m_texts.info, QStringLiteral("File Not Found"));
+    QCOMPARE(ended.m_nTookMs, qint64(0));
+    QCOMPARE(model.RowOf(first + 50), 2); // between the older rows and the batch
+    QCOMPARE(int(model.Row(2).m_nState), int(ROW_SENT));
+    model.UpdateRow(k, texts("10.0.0.2", "Transfer Complete"), ROW_SENT);
+    QCOMPARE(model.RunningRows(), 2);
 }
 
 void TestList::modelFindsRowsByHandleAcrossClear() {

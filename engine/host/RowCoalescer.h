@@ -1,0 +1,40 @@
+#pragma once
+
+#include "engine/server/ServerWindow.h"
+
+#include <QHash>
+#include <functional>
+#include <vector>
+
+// One change for the window, as the engine thread queues it for the window's thread.
+struct HostEvent {
+    enum Kind : quint8 { Add, Update, Progress, Sound, Animation, Message, Dropped };
+    Kind kind = Add;
+    RowState state = ROW_ACTIVE;
+    RowHandle row = 0;
+    qint64 done = 0, total = 0; // progress; the sound's id in done; animation on in done
+    RowTexts texts;             // a message's text in info
+    RowTexts ended = {};        // an Add's final texts, when its transfer ended in the queue
+};
+
+// Short transfers begin and end between two drains of the queue: their rows reach the
+// window once, already ended, rather than as an Add, progress and an Update, and the
+// Adds of one drain reach it together.
+class CRowCoalescer {
+public:
+    // Before `event` joins `queue` (under the queue's lock). True when it was folded into
+    // its row's Add, still queued: an Update with a final state. The row's queued
+    // progress (at progressAt) is dropped then; nothing is left to draw.
+    bool Fold(std::vector<HostEvent>& queue, const HostEvent& event,
+              QHash<RowHandle, size_t>& progressAt);
+    // The queue was taken: nothing queued is an Add any more.
+    void Clear() { m_addAt.clear(); }
+
+    // `events` in order to `window`: each run of Adds as one AddRows, the rest through
+    // `deliver`.
+    static void Deliver(std::vector<HostEvent>& events, IServerWindow& window,
+                        const std::function<void(const HostEvent&)>& deliver);
+
+private:
+    QHash<RowHandle, size_t> m_addAt; // a row's Add in the queue, while it may fold
+};
