@@ -117,12 +117,13 @@ public:
     // keep the engine's keys: the window finds them by those, and ignores a change for a
     // row it no longer has (cleared).
     struct Event {
-        enum Kind : quint8 { Add, Update, Progress, Sound, Animation, Message };
+        enum Kind : quint8 { Add, Update, Progress, Sound, Animation, Message, Details };
         Kind kind = Add;
         RowState state = ROW_ACTIVE;
         RowHandle row = 0;
         qint64 done = 0, total = 0; // progress; the sound's id in done; animation on in done
         RowTexts texts;             // a message's text in info
+        std::shared_ptr<const RowDetails> details = {}; // Details only: twice a row at most
     };
     void Push(Event&& event, int activeTransfers);
 
