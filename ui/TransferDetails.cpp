@@ -66,9 +66,10 @@ QList<QPair<QString, QString>> CTransferDetails::Fields(const CTransferListModel
         const QString options = CTransferListModel::NegotiatedText(row);
         add(d ? "Options given" : "Options",
             options.isEmpty() ? QStringLiteral("none negotiated: blksize 512, windowsize 1") : options);
-        if (d && d->blocks >= 0)
+        // Counted as of the end: the engine tells nothing per block.
+        if (d && d->ended && d->blocks >= 0)
             add("Blocks", QString::number(d->blocks));
-        if (d)
+        if (d && d->ended)
             add("Resent and timed out",
                 QStringLiteral("%1 packets resent, %2 time-outs").arg(d->retries).arg(d->timeOuts));
     }
