@@ -35,7 +35,7 @@ QWidget* CMainFrame::CreateListArea(QWidget* parent) {
     m_pDetailsAction->setStatusTip(
         QStringLiteral("Show everything known about the selected row, and its speed over time"));
     connect(m_pDetailsAction, &QAction::toggled, this, [this](bool on) {
-        if (!on && m_pDetails->isVisible())
+        if (!on && m_pSplitter->sizes().value(1) > 0)
             m_nDetailsHeight = m_pSplitter->sizes().value(1);
         m_pDetails->setVisible(on);
         // The height it had (room enough for its lines and graph at first), the list
@@ -74,8 +74,10 @@ QWidget* CMainFrame::CreateListArea(QWidget* parent) {
     return m_pSplitter;
 }
 
+// As shown while open (also while the window itself is hidden, as at a shutdown).
 int CMainFrame::DetailsHeight() const {
-    return m_pDetails->isVisible() ? m_pSplitter->sizes().value(1) : m_nDetailsHeight;
+    const int shown = m_pDetailsAction->isChecked() ? m_pSplitter->sizes().value(1) : 0;
+    return shown > 0 ? shown : m_nDetailsHeight;
 }
 
 void CMainFrame::ShowDetails(RowHandle handle) {
