@@ -236,9 +236,7 @@ int RunClientCommand(const QStringList& arguments) {
         if (QFileInfo::exists(local) && !parser.isSet(QStringLiteral("overwrite")))
             return usage(QStringLiteral("%1 exists: --overwrite replaces it (once the fetch is "
                                         "complete)").arg(local));
-        // The fetch is put in place by renaming a new file over the old one: over a device
-        // (/dev/null), a FIFO or a socket that would replace the node itself.
-        if (QFileInfo::exists(local) && !QFileInfo(local).isFile())
+        if (!TftpClient::FetchMayReplace(local))
             return usage(QStringLiteral("%1 is not a regular file: --output names the file "
                                         "the fetch becomes").arg(local));
     }

@@ -23,6 +23,7 @@ void RunBootCommand(CEngineHost& engine, CSettingsStore& store, const QHostAddre
     store.WriteProfileString(CSettingsStore::kBootFileIpxe, dlg.BootFile(CBootDlg::Ipxe));
     store.WriteProfileString(CSettingsStore::kBootFileOther, dlg.BootFile(CBootDlg::Other));
     store.WriteProfileInt(CSettingsStore::kSecureBootChain, dlg.SecureBootChain() ? 1 : 0);
+    store.WriteProfileInt(CSettingsStore::kRaspberryPi, dlg.RaspberryPi() ? 1 : 0);
     store.WriteProfileInt(CSettingsStore::kMenu, dlg.Menu() ? 1 : 0);
     store.WriteProfileString(CSettingsStore::kMenuDefault, dlg.MenuDefault());
     store.WriteProfileInt(CSettingsStore::kMenuSeconds, dlg.MenuSeconds());

@@ -81,6 +81,10 @@ CMainFrame::CMainFrame(CSettingsStore& store, std::unique_ptr<CEngineHost> engin
     // What the list was filtered by when the window last closed.
     m_pFilterEdit->setText(m_windowSettings->value(QStringLiteral("filter")).toString());
     m_pHideFinished->setChecked(m_windowSettings->value(QStringLiteral("hideFinished"), false).toBool());
+    // The details pane as it was left; its height is set once the window has its own.
+    m_nDetailsHeight = m_windowSettings->value(QStringLiteral("detailsHeight"), 0).toInt();
+    if (m_windowSettings->value(QStringLiteral("details"), false).toBool())
+        QTimer::singleShot(0, this, [this] { m_pDetailsAction->setChecked(true); });
     CreateTrayIcon();
 
     m_pAnimation = new CTransferAnimDlg(this);
@@ -103,6 +107,8 @@ CMainFrame::~CMainFrame() {
     m_windowSettings->setValue(QStringLiteral("filter"), m_pFilterEdit->text());
     m_windowSettings->setValue(QStringLiteral("hideFinished"), m_pHideFinished->isChecked());
     m_windowSettings->setValue(QStringLiteral("sortColumn"), m_pView->SortColumnTitle());
+    m_windowSettings->setValue(QStringLiteral("details"), m_pDetailsAction->isChecked());
+    m_windowSettings->setValue(QStringLiteral("detailsHeight"), DetailsHeight());
     m_windowSettings->setValue(QStringLiteral("sortOrder"),
                                m_pView->header()->sortIndicatorOrder() == Qt::DescendingOrder
                                    ? QStringLiteral("descending")

@@ -127,6 +127,8 @@ public:
     // asked for, and the status bar's graph of all transfers over the last minute.
     CTransferDetails* DetailsPane() const { return m_pDetails; }
     QAction* DetailsAction() const { return m_pDetailsAction; }
+    // The details pane's height: as shown, or as it was when last closed.
+    int DetailsHeight() const;
     CSpeedGraph* ThroughputGraph() const { return m_pThroughput; }
     static constexpr qint64 kThroughputSpanMs = 60000;
     // Opens the pane on the row under the key and selects that row.
@@ -218,6 +220,7 @@ private:
     QLabel* m_pFilterCount = nullptr; // "showing 12 of 840" while the filter leaves rows out
     QList<QToolButton*> m_quickButtons;
     QSplitter* m_pSplitter = nullptr;
+    int m_nDetailsHeight = 0; // the pane's height as the user left it; 0: the first one
     CTransferDetails* m_pDetails = nullptr;
     QAction* m_pDetailsAction = nullptr;
     QAction* m_pBusiestAction = nullptr;

@@ -24,8 +24,9 @@ QWidget* CMainFrame::CreateListArea(QWidget* parent) {
     m_pSplitter->addWidget(m_pView);
     m_pDetails = new CTransferDetails(m_pView->Model(), m_pSplitter);
     m_pSplitter->addWidget(m_pDetails);
-    m_pSplitter->setStretchFactor(0, 3);
-    m_pSplitter->setStretchFactor(1, 1);
+    // The list takes what the window gains or loses: the pane keeps the height it was given.
+    m_pSplitter->setStretchFactor(0, 1);
+    m_pSplitter->setStretchFactor(1, 0);
     m_pDetails->hide();
 
     m_pDetailsAction = new QAction(QStringLiteral("&Details"), this);
@@ -34,11 +35,15 @@ QWidget* CMainFrame::CreateListArea(QWidget* parent) {
     m_pDetailsAction->setStatusTip(
         QStringLiteral("Show everything known about the selected row, and its speed over time"));
     connect(m_pDetailsAction, &QAction::toggled, this, [this](bool on) {
+        if (!on && m_pSplitter->sizes().value(1) > 0)
+            m_nDetailsHeight = m_pSplitter->sizes().value(1);
         m_pDetails->setVisible(on);
-        // Room enough for its lines and graph, the list keeping the rest.
-        if (on && m_pSplitter->sizes().value(1) < kDetailsHeight) {
+        // The height it had (room enough for its lines and graph at first), the list
+        // keeping the rest.
+        if (on) {
+            const int want = m_nDetailsHeight > 0 ? m_nDetailsHeight : kDetailsHeight;
             const int all = m_pSplitter->height();
-            m_pSplitter->setSizes({qMax(all / 3, all - kDetailsHeight), qMin(kDetailsHeight, all * 2 / 3)});
+            m_pSplitter->setSizes({qMax(all / 3, all - want), qMin(want, all * 2 / 3)});
         }
         if (on)
             m_pDetails->ShowRow(m_pView->currentIndex().isValid()
@@ -64,7 +69,15 @@ QWidget* CMainFrame::CreateListArea(QWidget* parent) {
                 if (row >= 0)
                     m_pDetails->ShowRow(m_pView->Model().HandleOf(row));
             });
+    connect(m_pSplitter, &QSplitter::splitterMoved, this,
+            [this] { m_nDetailsHeight = m_pSplitter->sizes().value(1); });
     return m_pSplitter;
+}
+
+// As shown while open (also while the window itself is hidden, as at a shutdown).
+int CMainFrame::DetailsHeight() const {
+    const int shown = m_pDetailsAction->isChecked() ? m_pSplitter->sizes().value(1) : 0;
+    return shown > 0 ? shown : m_nDetailsHeight;
 }
 
 void CMainFrame::ShowDetails(RowHandle handle) {

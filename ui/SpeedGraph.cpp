@@ -1,5 +1,6 @@
 #include "SpeedGraph.h"
 
+#include <QAccessibleWidget>
 #include <QKeyEvent>
 #include <QLocale>
 #include <QMouseEvent>
@@ -13,7 +14,39 @@ QString perSecond(qint64 bytes) {
 }
 } // namespace
 
+namespace {
+// A graph is a chart to a screen reader, not a filler, and its value is the speed it
+// shows; one that opens something says it can be pressed.
+class CAccessibleSpeedGraph final : public QAccessibleWidget {
+public:
+    explicit CAccessibleSpeedGraph(CSpeedGraph* graph) : QAccessibleWidget(graph, QAccessible::Chart) {}
+    QString text(QAccessible::Text t) const override {
+        if (t == QAccessible::Value)
+            return static_cast<const CSpeedGraph*>(widget())->Description();
+        return QAccessibleWidget::text(t);
+    }
+    QStringList actionNames() const override {
+        return static_cast<const CSpeedGraph*>(widget())->IsActivatable() ? QStringList{pressAction()}
+                                                                         : QStringList();
+    }
+    void doAction(const QString& name) override {
+        if (name == pressAction())
+            static_cast<CSpeedGraph*>(widget())->Activate();
+    }
+};
+
+QAccessibleInterface* speedGraphAccessible(const QString&, QObject* object) {
+    auto* graph = dynamic_cast<CSpeedGraph*>(object);
+    return graph ? new CAccessibleSpeedGraph(graph) : nullptr;
+}
+} // namespace
+
 CSpeedGraph::CSpeedGraph(QWidget* parent) : QWidget(parent) {
+    static const bool installed = [] {
+        QAccessible::installFactory(speedGraphAccessible);
+        return true;
+    }();
+    (void)installed;
     setMinimumSize(40, 14);
     setAccessibleDescription(Description());
 }

@@ -26,6 +26,11 @@ public:
     void SetCompact(bool on) { m_bCompact = on; }
     // A click, Enter or Space runs this (the status bar's opens the busiest transfer).
     void SetActivated(std::function<void()> activated);
+    bool IsActivatable() const { return bool(m_activated); }
+    void Activate() {
+        if (m_activated)
+            m_activated();
+    }
 
     QSize sizeHint() const override;
 

@@ -37,22 +37,41 @@ QList<QPair<QString, QString>> CTransferDetails::Fields(const CTransferListModel
             fields.append({QString::fromLatin1(label), value});
     };
     const bool tftp = t.service == QLatin1String("Send") || t.service == QLatin1String("Receive");
-    add(t.device ? "Device" : "Client", t.client);
+    const RowDetails* d = row.m_details.get();
+    add(t.device ? "Device" : "Client",
+        d && d->clientPort && !t.device && tftp ? QStringLiteral("%1 port %2").arg(t.client).arg(d->clientPort)
+                                                : t.client);
     add("Host name", t.host);
     add("Service", t.device ? t.service + (t.service == QLatin1String("Send")
                                                ? QStringLiteral(" (Send to Device)")
                                                : QStringLiteral(" (Fetch from Device)"))
                             : t.service);
-    add("File", t.file);
+    if (d && d->ourPort)
+        add("Our port", QString::number(d->ourPort));
+    if (d && !d->asked.isEmpty()) {
+        add("File asked", d->asked);
+        if (d->found != d->asked)
+            add("File found", d->found);
+    } else {
+        add("File", t.file);
+    }
     add("State", CTransferListModel::StateWord(row.m_nState));
     QString size = t.size;
     if (t.bytes >= 1024)
         size += QStringLiteral(" (%1)").arg(CTransferListModel::ShownSize(t));
     add("Size", size);
     if (tftp) {
-        const QString options = CTransferListModel::OptionsText(t.info);
-        add("Options", options.isEmpty() ? QStringLiteral("none negotiated: blksize 512, windowsize 1")
-                                         : options);
+        if (d)
+            add("Options asked", d->optionsAsked.isEmpty() ? QStringLiteral("none") : d->optionsAsked);
+        const QString options = CTransferListModel::NegotiatedText(row);
+        add(d ? "Options given" : "Options",
+            options.isEmpty() ? QStringLiteral("none negotiated: blksize 512, windowsize 1") : options);
+        // Counted as of the end: the engine tells nothing per block.
+        if (d && d->ended && d->blocks >= 0)
+            add("Blocks", QString::number(d->blocks));
+        if (d && d->ended)
+            add("Resent and timed out",
+                QStringLiteral("%1 packets resent, %2 time-outs").arg(d->retries).arg(d->timeOuts));
     }
     const QString when = QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz");
     add("Started", row.m_started.toString(when));
@@ -71,6 +90,8 @@ QList<QPair<QString, QString>> CTransferDetails::Fields(const CTransferListModel
         : t.service.startsWith(QLatin1String("Boot")) ? "Offer"
                                                       : "Information",
         t.info);
+    if (d && !d->offer.isEmpty())
+        add("Answer sent", d->offer.join(QLatin1Char('\n')));
     if (row.m_nState == ROW_ACTIVE && !row.m_strProgressInfo.isEmpty())
         add("Progress", row.m_strProgressInfo);
     if (t.missingFile)
@@ -92,7 +113,9 @@ void CTransferDetails::Refresh() {
     } else {
         // A line a field, so that a screen reader reads label and value together.
         for (const auto& [label, value] : Fields(m_model, r))
-            html += QStringLiteral("<b>%1:</b> %2<br>").arg(label.toHtmlEscaped(), value.toHtmlEscaped());
+            html += QStringLiteral("<b>%1:</b> %2<br>")
+                        .arg(label.toHtmlEscaped(),
+                             value.toHtmlEscaped().replace(QLatin1Char('\n'), QLatin1String("<br>")));
     }
     // Set only when it changed: a reader's place in the text must not jump each second.
     if (html != m_strShown) {

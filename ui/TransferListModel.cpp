@@ -113,7 +113,7 @@ static QString textOf(const CRowData& row, int column) {
     case CTransferListModel::ColStarted:
         return row.m_started.toString(QStringLiteral("HH:mm:ss"));
     case CTransferListModel::ColOptions:
-        return CTransferListModel::OptionsText(row.m_texts.info);
+        return CTransferListModel::NegotiatedText(row);
     default:
         return row.m_texts.info;
     }
@@ -162,6 +162,18 @@ QString CTransferListModel::OptionsText(const QString& info) {
     for (auto it = option.globalMatch(info); it.hasNext();)
         found << it.next().captured(0);
     return found.join(QStringLiteral(", "));
+}
+
+QString CTransferListModel::NegotiatedText(const CRowData& row) {
+    return row.m_details ? row.m_details->optionsGiven : OptionsText(row.m_texts.info);
+}
+
+void CTransferListModel::SetDetails(RowHandle handle, const RowDetails& details) {
+    const int r = RowOf(handle);
+    if (r < 0)
+        return;
+    m_rows[size_t(r)].m_details = std::make_shared<const RowDetails>(details);
+    RowChanged(r);
 }
 
 QString CTransferListModel::DurationText(qint64 ms) {

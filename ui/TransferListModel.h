@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QList>
+#include <memory>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -32,6 +33,9 @@ struct CRowData {
         qint64 perSecond;
     };
     QList<SpeedSample> m_samples;
+    // What the engine told of it for the details pane (at its start and its end);
+    // shared, as most rows never have it opened.
+    std::shared_ptr<const RowDetails> m_details;
 };
 
 // The rows of the transfer list, under the engine's keys. Keys only grow, so the rows
@@ -117,6 +121,11 @@ public:
     std::optional<qint64> SortKey(int row, int column) const;
     // The options a row's text tells as negotiated: "blksize 1468, windowsize 16".
     static QString OptionsText(const QString& info);
+    // The options a row negotiated: as the engine told them (tsize too), else as its
+    // text tells them.
+    static QString NegotiatedText(const CRowData& row);
+    // The engine's details of the row (RowDetails); ignored for a row that is gone.
+    void SetDetails(RowHandle handle, const RowDetails& details);
     // "850 ms", "12.4 s", "2:05", "1:02:05".
     static QString DurationText(qint64 ms);
     // How long the row ran (until now while it runs); its average speed once ended,

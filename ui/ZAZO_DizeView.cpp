@@ -166,6 +166,10 @@ void CZAZO_DizeView::RowsChanged() {
         m_onRowsChanged();
 }
 
+void CZAZO_DizeView::ShowDetails(RowHandle row, const RowDetails& details) {
+    Model().SetDetails(row, details);
+}
+
 void CZAZO_DizeView::DrawProgress(RowHandle row, qint64 bytesSent, qint64 fileSize) {
     SetProgress(row, bytesSent, fileSize);
 }

@@ -79,6 +79,7 @@ public:
     void StartAnimation() override;
     void StopAnimation() override;
     void ShowMessage(const QString& text) override;
+    void ShowDetails(RowHandle row, const RowDetails& details) override;
     void BeginChanges() override;
     void EndChanges() override;
 

@@ -33,11 +33,8 @@ QString machineOf(const QString& base) {
 
 QString urlOf(const QString& file, const Options& o) {
     const QByteArray path = QUrl::toPercentEncoding(file, "/-._~");
-    const QByteArray cache = o.httpPort != 0 ? HttpRedirect::Target(o.redirect, file.toUtf8(),
-                                                                    o.sizes.value(file, -1))
-                                             : QByteArray();
-    if (!cache.isEmpty())
-        return QString::fromLatin1(cache);
+    if (const QString cache = CacheUrl(file, o); !cache.isEmpty())
+        return cache;
     if (o.httpPort != 0)
         return QStringLiteral("http://%1:%2/%3").arg(o.server).arg(o.httpPort).arg(QLatin1String(path));
     return QStringLiteral("tftp://%1/%2").arg(o.server, QLatin1String(path));
@@ -60,6 +57,12 @@ QString InitrdKey(const QString& base) {
     static const QRegularExpression kTail(QStringLiteral("\\.(img|gz|xz|zst|lz4|cpio)$"),
                                           QRegularExpression::CaseInsensitiveOption);
     return key.remove(kTail);
+}
+
+QString CacheUrl(const QString& file, const Options& o) {
+    return o.httpPort != 0
+               ? QString::fromLatin1(HttpRedirect::Target(o.redirect, file.toUtf8(), o.sizes.value(file, -1)))
+               : QString();
 }
 
 bool SafeName(const QByteArray& name) {

@@ -70,6 +70,9 @@ QString InitrdKey(const QString& base);
 QList<Entry> Entries(const QStringList& files, const Options& options);
 // An entry as the menu shows it: "vmlinuz-6.1 + initrd.img-6.1", "tools/memtest.efi".
 QString Label(const Entry& entry);
+// Where the menu has a client fetch `file` from the cache ([Http] Redirect); empty when
+// from here.
+QString CacheUrl(const QString& file, const Options& options);
 // The script; empty when the user's own menu.ipxe is in the listing.
 QByteArray Generate(const QStringList& files, const Options& options);
 

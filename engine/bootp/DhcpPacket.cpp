@@ -1,6 +1,8 @@
 #include "engine/bootp/DhcpPacket.h"
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 
 namespace Dhcp {
 
@@ -207,6 +209,81 @@ QByteArray BuildAnswer(const Packet& request, const Answer& answer) {
     if (!answer.bootFile.isEmpty())
         AddOption(out, OptBootFile, answer.bootFile);
     return EndMessage(out);
+}
+
+namespace {
+// Readable text of bytes that may be anyone's: control characters left out, cut short.
+QString cleanText(const QByteArray& bytes) {
+    QString out = QString::fromUtf8(bytes.left(255));
+    out.removeIf([](QChar c) { return c.unicode() < 0x20 || (c.unicode() >= 0x7f && c.unicode() < 0xa0); });
+    return out;
+}
+QString addresses(const QByteArray& v) {
+    QStringList out;
+    for (qsizetype at = 0; at + 4 <= v.size(); at += 4)
+        out.append(AddressText(get32(reinterpret_cast<const uchar*>(v.constData() + at))));
+    return out.join(QStringLiteral(", "));
+}
+QString seconds(const QByteArray& v) {
+    return v.size() == 4 ? QStringLiteral("%1 s").arg(get32(reinterpret_cast<const uchar*>(v.constData()))) : QString();
+}
+QString typeName(quint8 type) {
+    static const char* const names[] = {"", "DISCOVER", "OFFER", "REQUEST", "DECLINE", "ACK", "NAK", "RELEASE", "INFORM"};
+    return type < std::size(names) && type ? QString::fromLatin1(names[type]) : QString::number(type);
+}
+} // namespace
+
+QStringList DescribeReply(const QByteArray& bytes) {
+    QStringList lines;
+    if (bytes.size() < kOptionsAt)
+        return lines;
+    const char* d = bytes.constData();
+    const auto at32 = [d](int at) { return get32(reinterpret_cast<const uchar*>(d + at)); };
+    if (const quint32 yiaddr = at32(16))
+        lines.append(QStringLiteral("Address given: ") + AddressText(yiaddr));
+    if (const quint32 siaddr = at32(20))
+        lines.append(QStringLiteral("Next server: ") + AddressText(siaddr));
+    if (const QByteArray file(d + 108, int(qstrnlen(d + 108, kFileSize))); !file.isEmpty())
+        lines.append(QStringLiteral("File field: ") + cleanText(file));
+    struct Known {
+        quint8 code;
+        const char* name;
+        QString (*value)(const QByteArray&);
+    };
+    static const Known known[] = {
+        {1, "Subnet mask", addresses},        {3, "Router", addresses},
+        {6, "DNS servers", addresses},        {12, "Host name", cleanText},
+        {15, "Domain name", cleanText},            {28, "Broadcast address", addresses},
+        {42, "NTP servers", addresses},       {51, "Lease time", seconds},
+        {53, "Message type", [](const QByteArray& v) { return v.size() == 1 ? typeName(quint8(v[0])) : QString(); }},
+        {54, "Server identifier", addresses}, {56, "Message", cleanText},
+        {58, "Renewal time", seconds},        {59, "Rebinding time", seconds},
+        {60, "Vendor class", cleanText},           {66, "TFTP server name", cleanText},
+        {67, "Boot file", cleanText},              {150, "TFTP server address", addresses},
+    };
+    for (qsizetype at = kOptionsAt; at < bytes.size();) {
+        const quint8 code = quint8(d[at]);
+        if (code == OptEnd)
+            break;
+        if (code == OptPad) {
+            ++at;
+            continue;
+        }
+        if (at + 2 > bytes.size() || at + 2 + quint8(d[at + 1]) > bytes.size())
+            break;
+        const QByteArray value(d + at + 2, quint8(d[at + 1]));
+        at += 2 + value.size();
+        const Known* k = std::find_if(std::begin(known), std::end(known),
+                                      [code](const Known& e) { return e.code == code; });
+        QString shown = k != std::end(known) ? k->value(value) : QString();
+        if (shown.isEmpty()) // unknown, or not of its kind's length: the bytes themselves
+            shown = QString::fromLatin1(value.toHex(' '));
+        lines.append(QStringLiteral("%1 (%2): %3")
+                         .arg(k != std::end(known) ? QString::fromLatin1(k->name) : QStringLiteral("Option"))
+                         .arg(code)
+                         .arg(shown));
+    }
+    return lines;
 }
 
 } // namespace Dhcp

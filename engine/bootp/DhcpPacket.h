@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QMap>
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
 // BOOTP and DHCP messages (RFC 951, 2131/2132, PXE's proxy mode), below the boot offers
@@ -111,5 +112,10 @@ struct Answer {
 // HTTPClient, option 54, the client's UUID (97) echoed, and for PXE firmware option
 // 43 saying the boot file is in this offer (discovery control 8: no server discovery).
 QByteArray BuildAnswer(const Packet& request, const Answer& answer);
+
+// A reply as sent, a readable line for each field and option ("Router (3): 198.51.100.1"),
+// for the details pane. Texts a client may have chosen (a host name echoed, a file) come
+// with control characters stripped; the window escapes its markup itself.
+QStringList DescribeReply(const QByteArray& bytes);
 
 } // namespace Dhcp

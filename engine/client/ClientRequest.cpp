@@ -21,6 +21,11 @@ QString NotAFileText(const QString& file) {
     return QStringLiteral("%1 is not a regular file.").arg(file);
 }
 
+bool FetchMayReplace(const QString& file) {
+    const QFileInfo info(file);
+    return !info.exists() || info.isFile();
+}
+
 FolderPath LocalPath(const QString& file) {
     const QFileInfo info(file);
     const QString folder = info.absoluteDir().canonicalPath();

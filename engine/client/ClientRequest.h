@@ -35,6 +35,10 @@ struct Request {
 
 // What both the window and the command line say of a file to send that is not one.
 QString NotAFileText(const QString& file);
+// Whether a fetch may land at `file`: nothing is there, or a regular file. A fetch is
+// put in place by renaming a new file over the old one, so over a device (/dev/null), a
+// FIFO, a socket or a folder it would replace the node itself.
+bool FetchMayReplace(const QString& file);
 
 // The local file as a folder and a name in it: the folder's real path, so a name
 // reached through a link of folders still opens beneath it.

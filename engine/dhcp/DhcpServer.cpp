@@ -366,4 +366,17 @@ void CDhcpServer::ShowRow(const Packet& request, const Reply& reply) {
     it->finished = !reply.refused && type != DISCOVER;
     it->xid = request.xid;
     m_ctx.updateRow(it->row, texts, state);
+    if (m_ctx.showDetails) {
+        // Once an exchange's answer: the options as they went, or why none did.
+        RowDetails details;
+        details.ended = it->finished || state == ROW_FAILED;
+        details.client = MacText(mac);
+        details.clientPort = kClientPort;
+        details.ourPort = kServerPort;
+        details.found = reply.bootFile;
+        details.offer = DescribeReply(reply.bytes);
+        if (state == ROW_FAILED)
+            details.failure = reply.info;
+        m_ctx.showDetails(it->row, details);
+    }
 }

@@ -37,6 +37,8 @@ struct DhcpContext {
     std::function<RowHandle(const RowTexts&)> addRow;
     std::function<void(RowHandle, const RowTexts&, RowState)> updateRow;
     std::function<void(int sound)> playSound;
+    // The row's details: the answer as sent, for the details pane. Unset: not told.
+    std::function<void(RowHandle, const RowDetails&)> showDetails;
     // The client list: the refusal text for an address, empty when it is admitted.
     std::function<QString(const QHostAddress&)> admit;
     // The status changed (another server seen or gone).

@@ -27,6 +27,9 @@ public:
     void DrawProgress(RowHandle row, qint64 done, qint64 total) override {
         Push({CEngineHost::Event::Progress, ROW_ACTIVE, row, done, total, {}});
     }
+    void ShowDetails(RowHandle row, const RowDetails& details) override {
+        Push({CEngineHost::Event::Details, ROW_ACTIVE, row, 0, 0, {}, {}, std::make_shared<const RowDetails>(details)});
+    }
     int PlayWaveResource(int id) override {
         Push({CEngineHost::Event::Sound, ROW_ACTIVE, 0, id, 0, {}});
         return 1;
@@ -376,6 +379,10 @@ void CEngineHost::Deliver(const Event& event) {
         break;
     case Event::Message:
         window.ShowMessage(event.texts.info);
+        break;
+    case Event::Details:
+        if (event.details)
+            window.ShowDetails(event.row, *event.details);
         break;
     case Event::Dropped:
         break;

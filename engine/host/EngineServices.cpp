@@ -210,6 +210,9 @@ DhcpStatus CEngineServices::RestartDhcp() {
         rows().UpdateRow(row, texts, state);
     };
     context.playSound = [this](int id) { playSound(id); };
+    context.showDetails = [this](RowHandle row, const RowDetails& details) {
+        rows().ShowDetails(row, details);
+    };
     // The one admission's client rule, for the address a client would be given.
     context.admit = [this](const QHostAddress& address) {
         const Refusal why = admission().Client(address);

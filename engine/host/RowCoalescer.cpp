@@ -30,14 +30,22 @@ bool CRowCoalescer::Fold(std::vector<HostEvent>& queue, const HostEvent& event,
 void CRowCoalescer::Deliver(std::vector<HostEvent>& events, IServerWindow& window,
                             const std::function<void(const HostEvent&)>& deliver) {
     std::vector<NewRow> added;
+    std::vector<const HostEvent*> details;
     const auto flush = [&] {
         if (!added.empty())
             window.AddRows(added);
         added.clear();
+        for (const HostEvent* d : details)
+            deliver(*d);
+        details.clear();
     };
     for (HostEvent& event : events) {
         if (event.kind == HostEvent::Dropped)
             continue;
+        if (event.kind == HostEvent::Details) {
+            details.push_back(&event);
+            continue;
+        }
         if (event.kind == HostEvent::Add) {
             added.push_back({event.row, std::move(event.texts), event.state, std::move(event.ended)});
             continue;

@@ -4,17 +4,19 @@
 
 #include <QHash>
 #include <functional>
+#include <memory>
 #include <vector>
 
 // One change for the window, as the engine thread queues it for the window's thread.
 struct HostEvent {
-    enum Kind : quint8 { Add, Update, Progress, Sound, Animation, Message, Dropped };
+    enum Kind : quint8 { Add, Update, Progress, Sound, Animation, Message, Details, Dropped };
     Kind kind = Add;
     RowState state = ROW_ACTIVE;
     RowHandle row = 0;
     qint64 done = 0, total = 0; // progress; the sound's id in done; animation on in done
     RowTexts texts;             // a message's text in info
     RowTexts ended = {};        // an Add's final texts, when its transfer ended in the queue
+    std::shared_ptr<const RowDetails> details = {}; // Details only: twice a row at most
 };
 
 // Short transfers begin and end between two drains of the queue: their rows reach the
@@ -31,7 +33,7 @@ public:
     void Clear() { m_addAt.clear(); }
 
     // `events` in order to `window`: each run of Adds as one AddRows, the rest through
-    // `deliver`.
+    // `deliver`. Details do not break a run: they follow it, as they only need their row.
     static void Deliver(std::vector<HostEvent>& events, IServerWindow& window,
                         const std::function<void(const HostEvent&)>& deliver);
 

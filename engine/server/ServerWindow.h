@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 #include <vector>
 
@@ -36,6 +37,26 @@ struct RowTexts {
     qint64 bytes = -1;        // the count the Size text tells; -1 when it tells none
     QString host = {};        // a DHCP client's host name (option 12), made printable
     bool device = false;      // a transfer this machine's client made (Send to/Fetch from Device)
+};
+
+// What the engine knows of a row beyond its texts, for the details pane: told once
+// as a transfer or exchange starts and once as it ends, never per block. Texts that
+// came from a client are made printable here; the window escapes them for its markup.
+struct RowDetails {
+    bool ended = false;
+    QString client;            // the client's address
+    quint16 clientPort = 0;
+    quint16 ourPort = 0;       // the port that answered it
+    QString asked;             // the file as the client named it
+    QString found;             // the name it was found (or written) under
+    QString optionsAsked;      // "blksize 1428, tsize 0"; empty: none asked
+    QString optionsGiven;      // the OACK's options in the same form; empty: none
+    qint64 blocks = -1;        // DATA blocks sent or received so far; -1: none counted
+    int retries = 0;           // packets sent again
+    int timeOuts = 0;          // waits that ran out
+    qint64 startMs = -1, endMs = -1; // on the engine's clock; endMs -1 while it runs
+    QString failure;           // why it failed; empty when it did not
+    QStringList offer;         // a DHCP or boot answer: what it sent, a readable line each
 };
 
 // A row's key, chosen by the engine (1, 2, 3, ... in the order rows come, never used
@@ -100,6 +121,13 @@ public:
 
     // The calls between these two come as one batch (what the host gathered since the
     // last one): a window may show their changes together when the batch ends.
+    // The row's details (RowDetails), at its start and at its end; a cleared row's
+    // are ignored. A window without a details pane need not keep them.
+    virtual void ShowDetails(RowHandle row, const RowDetails& details) {
+        (void)row;
+        (void)details;
+    }
+
     virtual void BeginChanges() {}
     virtual void EndChanges() {}
 };

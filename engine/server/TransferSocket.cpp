@@ -15,6 +15,15 @@
 namespace {
 QString bytesText(qint64 n) { return QString::number(n) + QStringLiteral(" Bytes"); }
 
+// "blksize 1428, tsize 0": options as the details show them; the client's own bytes
+// made printable.
+QString optionsText(const Tftp::OptionList& options) {
+    QStringList parts;
+    for (const auto& [name, value] : options)
+        parts.append(Tftp::Printable(QString::fromLatin1(name.left(64) + ' ' + value.left(64))));
+    return parts.join(QStringLiteral(", "));
+}
+
 const QString kNotResponding = QStringLiteral("Client Not Responding!! Connection Closed!!");
 const char kAborted[] = "Transfer aborted by the server";
 } // namespace
@@ -73,6 +82,7 @@ bool CTransferSocket::Matches(const QHostAddress& addr, quint16 port, quint16 op
 void CTransferSocket::StartTransfer() {
     m_nRowBytes = -1;
     CServerEngine& e = *m_pEngine;
+    m_nStartMs = e.Platform().timers().elapsedMs();
     const Admission admission = e.admission();
     const bool send = m_nDirection == Send;
 
@@ -146,6 +156,7 @@ bool CTransferSocket::Negotiate() {
     if (n.oack.isEmpty())
         return true;
     m_oack = Tftp::MakeOack(n.oack);
+    m_givenOptions = n.oack;
     if (m_nBlockSize != Tftp::kBlockSize || m_nWindowSize != 1)
         m_strOptionNote = QStringLiteral(" (blksize %1, windowsize %2)")
                               .arg(m_nBlockSize)
@@ -163,6 +174,7 @@ void CTransferSocket::StartExchange() {
     } else {
         m_exchange = std::make_unique<CReceiveExchange>(shape);
     }
+    TellDetails(false);
     Carry(m_exchange->Start(Now()));
 }
 
@@ -178,6 +190,7 @@ void CTransferSocket::EndProbe() {
         m_nRowBytes = m_nFileSize;
     m_nRowState = ROW_SENT;
     RefreshRow();
+    TellDetails(true);
     m_phase = Phase::Complete;
     Finish();
     CountOutOnce();
@@ -245,6 +258,7 @@ void CTransferSocket::Refuse(Refusal why, const QString& detail) {
     m_strInfo = RefusalRow(why, detail);
     m_nRowState = failure ? ROW_FAILED : ROW_NOTED;
     RefreshRow();
+    TellDetails(true);
     SendError(entry.tftpCode, entry.wireText);
     if (failure && (!m_bMissingFile || !m_pEngine->Settings().hideMissingFiles))
         m_pEngine->PlaySound(SOUND_FAILED);
@@ -281,6 +295,7 @@ void CTransferSocket::OnTimer() {
     StopTimer();
     if (!IsLive() || !m_exchange)
         return;
+    ++m_nTimeOuts;
     Carry(m_exchange->OnTimeout(Now()));
 }
 
@@ -389,6 +404,7 @@ void CTransferSocket::CompleteSend() {
     m_nRowBytes = m_nBytesSent;
     m_nRowState = ROW_SENT;
     RefreshRow();
+    TellDetails(true);
     m_pEngine->PlaySound(SOUND_SENT);
     CountOutOnce();
 }
@@ -422,6 +438,7 @@ bool CTransferSocket::CompleteReceive() {
     m_nRowBytes = m_nBytesReceived;
     m_nRowState = ROW_RECEIVED;
     RefreshRow();
+    TellDetails(true);
     m_pEngine->PlaySound(SOUND_RECEIVED);
     CountOutOnce();
     m_pEngine->FreeClientSlot(this);
@@ -435,6 +452,7 @@ void CTransferSocket::Fail(const QString& text, int errorCode, const char* error
     m_strInfo = text;
     m_nRowState = ROW_FAILED;
     RefreshRow();
+    TellDetails(true);
     if (errorCode >= 0)
         SendError(errorCode, errorText);
     m_phase = Phase::Failed;
@@ -466,6 +484,7 @@ void CTransferSocket::Abort() {
     CloseFile();
     m_nRowState = ROW_FAILED;
     RefreshRow();
+    TellDetails(true);
     m_bCountedIn = false; // Abort resets the count itself
     m_phase = Phase::Aborted;
     CloseSocket();
@@ -530,6 +549,41 @@ void CTransferSocket::CloseSocket() {
 
 void CTransferSocket::RefreshRow() {
     m_pEngine->Window().UpdateRow(m_rowHandle, Texts(), m_nRowState);
+}
+
+void CTransferSocket::TellDetails(bool end) {
+    // Told again only when the end turned (a sent file whose last ACK never came).
+    if (m_nToldEnd == m_nRowState)
+        return;
+    const qint64 now = m_pEngine->Platform().timers().elapsedMs();
+    if (m_nStartMs < 0)
+        m_nStartMs = now;
+    RowDetails d;
+    d.ended = end;
+    d.client = m_strClient;
+    d.clientPort = m_nClientPort;
+    d.ourPort = m_nPort;
+    d.asked = Tftp::Printable(QString::fromLatin1(m_szFileName.left(512)));
+    d.found = Tftp::Printable(QFile::decodeName(m_szPath.name));
+    d.optionsAsked = optionsText(m_askedOptions);
+    d.optionsGiven = optionsText(m_givenOptions);
+    if (m_exchange) {
+        // The short block that ends a file counts, an empty one too.
+        const qint64 bytes = m_nDirection == Send ? m_nBytesSent : m_nBytesReceived;
+        const bool complete = m_phase == Phase::Complete || m_nRowState == ROW_SENT ||
+                              m_nRowState == ROW_RECEIVED;
+        d.blocks = bytes / m_nBlockSize + ((complete || bytes % m_nBlockSize) ? 1 : 0);
+    }
+    d.retries = m_nResends;
+    d.timeOuts = m_nTimeOuts;
+    d.startMs = m_nStartMs;
+    if (end) {
+        m_nToldEnd = m_nRowState;
+        d.endMs = now;
+        if (m_nRowState == ROW_FAILED)
+            d.failure = m_strInfo;
+    }
+    m_pEngine->Window().ShowDetails(m_rowHandle, d);
 }
 
 void CTransferSocket::StartTimer(int ms) { m_pEngine->Platform().timers().start(m_nPort, ms); }

@@ -6,6 +6,7 @@
 #include "engine/platform/Platform.h"
 #include "engine/server/ServerWindow.h"
 #include "engine/server/SharedPort.h"
+#include "engine/tftp/Options.h"
 #include "engine/tftp/TftpPacket.h"
 #include "engine/server/TransferRequest.h"
 
@@ -84,7 +85,10 @@ private:
     void ShowNote(Exchange::Note note, int retry) override;
     bool Write(const char* data, qint64 size, bool last) override;
     void SendOack() override { Transmit(m_oack.constData(), m_oack.size()); }
-    void SendingAgain() override { m_bRowShown = false; }
+    void SendingAgain() override {
+        m_bRowShown = false;
+        ++m_nResends;
+    }
     void BlockSent(const Exchange::Block& b) override;
     void BlockFailed(const Exchange::Block& b) override;
     void Ended(Exchange::End end, quint16 clientCode, const char* packet, qint64 size) override;
@@ -110,6 +114,8 @@ private:
     void CountIn();
     void CountOutOnce();
     void RefreshRow();
+    // The details pane's facts: once as the exchange starts, once as the row ends.
+    void TellDetails(bool end);
     void CloseFile();
     void Finish();
     void CloseSocket();
@@ -157,6 +163,13 @@ private:
     qint64 m_nClientSize = -1;    // tsize the client announced for an upload
     bool m_bReplacing = false;    // the upload takes the place of a file that is there
     QString m_strOptionNote;      // ", blksize 1428, windowsize 16" for the row
+    Tftp::OptionList m_givenOptions; // the OACK's, for the details
+
+    // For the details: counted as they happen, told at the start and the end only.
+    qint64 m_nStartMs = -1;
+    int m_nResends = 0;
+    int m_nTimeOuts = 0;
+    int m_nToldEnd = -1; // the row state the end was told with
 
     std::unique_ptr<IFile> m_file;
     QString m_strSharedPath;   // key in the share table while the file is held

@@ -26,6 +26,7 @@ class TestDhcpServer : public QObject {
     struct Fixture {
         FakePlatform platform;
         QList<Row> rows;
+        QMap<RowHandle, QList<RowDetails>> details;
         QStringList statuses;
         QString refuseAll; // the client list's refusal, for every address
         // The engine thread's queue, as the lease writer's thread posts to it: it outlives
@@ -66,6 +67,7 @@ class TestDhcpServer : public QObject {
             c.updateRow = [this](RowHandle r, const RowTexts& t, RowState s) {
                 rows[int(r) - 1] = {t, s};
             };
+            c.showDetails = [this](RowHandle r, const RowDetails& d) { details[r].append(d); };
             c.admit = [this](const QHostAddress&) { return refuseAll; };
             c.statusChanged = [this](const DhcpStatus& s) { statuses.append(s.text()); };
             c.leaseFile = leaseFile;
@@ -214,6 +216,68 @@ private slots:
         QVERIFY(f.ask("ipxe-discover").isEmpty());
         QCOMPARE(f.rows.last().state, ROW_FAILED);
         QCOMPARE(f.rows.last().texts.info, f.refuseAll);
+    }
+
+    // The details pane gets each answer in full, decoded: the offer, then the lease
+    // that ends the exchange, and a refusal's reason with nothing sent.
+    void detailsTellTheAnswerInFull() {
+        Fixture f(leaseFile());
+        f.advance(CDhcpServer::kProbeWaitMs);
+        f.ask("udhcpc-discover");
+        QCOMPARE(f.details.value(1).size(), 1);
+        const RowDetails offer = f.details.value(1).last();
+        QVERIFY(!offer.ended);
+        QCOMPARE(offer.client, QStringLiteral("02:00:00:00:00:0c"));
+        QCOMPARE(offer.ourPort, kServerPort);
+        for (const char* line : {"Address given: 203.0.113.2", "Message type (53): OFFER",
+                                 "Server identifier (54): 203.0.113.1", "Lease time (51): 3600 s",
+                                 "Subnet mask (1): 255.255.255.0"})
+            QVERIFY2(offer.offer.contains(QString::fromLatin1(line)), qPrintable(offer.offer.join('|')));
+        f.ask("udhcpc-request");
+        const RowDetails lease = f.details.value(1).last();
+        QVERIFY(lease.ended);
+        QVERIFY(lease.offer.contains(QStringLiteral("Message type (53): ACK")));
+        QVERIFY(lease.offer.contains(QStringLiteral("Address given: 203.0.113.15")));
+        QVERIFY(lease.failure.isEmpty());
+
+        f.refuseAll = QStringLiteral("Unauthorized Clinet!! Deny This Request!!");
+        f.ask("ipxe-discover");
+        const RowDetails refused = f.details.value(RowHandle(f.rows.size())).last();
+        QVERIFY(refused.ended);
+        QVERIFY(refused.offer.isEmpty());
+        QCOMPARE(refused.failure, f.refuseAll);
+    }
+
+    // Decoding what went: every field read from the bytes, anyone's texts without
+    // control characters, an unknown or malformed option as its bytes, and a reply cut
+    // short read no further than it goes.
+    void describeReply_data() {
+        QTest::addColumn<QByteArray>("options");
+        QTest::addColumn<QStringList>("lines");
+        QTest::newRow("addresses") << QByteArray("\x03\x08\xc6\x33\x64\x01\xc6\x33\x64\x02", 10)
+                                   << QStringList{"Router (3): 198.51.100.1, 198.51.100.2"};
+        QTest::newRow("text cleaned") << QByteArray("\x43\x08" "a\x1b[2Jb\n", 10)
+                                      << QStringList{"Boot file (67): a[2Jb"};
+        QTest::newRow("unknown as bytes") << QByteArray("\xfa\x02\x01\xff", 4)
+                                          << QStringList{"Option (250): 01 ff"};
+        QTest::newRow("time of wrong length") << QByteArray("\x33\x02\x0e\x10", 4)
+                                              << QStringList{"Lease time (51): 0e 10"};
+        QTest::newRow("runs past the end") << QByteArray("\x35\x01\x05\x03\x09\x01", 6)
+                                           << QStringList{"Message type (53): ACK"};
+        QTest::newRow("pad skipped") << QByteArray("\x00\x00\x3a\x04\x00\x00\x07\x08", 8)
+                                     << QStringList{"Renewal time (58): 1800 s"};
+    }
+    void describeReply() {
+        QFETCH(QByteArray, options);
+        QFETCH(QStringList, lines);
+        Packet fields;
+        fields.chaddr = QByteArray(16, '\0');
+        QByteArray bytes = StartReply(fields, 0, 0, 0, QByteArray("x\x07y"));
+        bytes += options;
+        QStringList want{QStringLiteral("File field: xy")};
+        want += lines;
+        QCOMPARE(DescribeReply(bytes), want);
+        QVERIFY(DescribeReply(bytes.left(kOptionsAt - 1)).isEmpty());
     }
 
     // Between two looks, a sign of another server (a client choosing its offer, its

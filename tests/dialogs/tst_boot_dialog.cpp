@@ -98,6 +98,68 @@ private slots:
         QCOMPARE(dlg.MenuDefault(), QStringLiteral("a.ipxe"));
     }
 
+    // The preview names the cache for what the written menu fetches from it: over
+    // HTTP only, above the size only, and not with a base that is no URL.
+    void menuPreviewFollowsTheRedirect_data() {
+        QTest::addColumn<bool>("http");
+        QTest::addColumn<QString>("base");
+        QTest::addColumn<int>("above");
+        QTest::addColumn<QString>("shown");
+        const QString plain = QStringLiteral("vmlinuz-6.1 + initrd.img-6.1");
+        QTest::newRow("no redirect") << true << "" << 1000 << plain;
+        QTest::newRow("large initrd from the cache")
+            << true << "https://cache.example/boot" << 1000
+            << plain + " (from the cache: https://cache.example/boot/initrd.img-6.1)";
+        QTest::newRow("both above") << true << "https://cache.example/boot/" << 5
+                                    << plain + " (from the cache: https://cache.example/boot/vmlinuz-6.1, "
+                                               "https://cache.example/boot/initrd.img-6.1)";
+        QTest::newRow("HTTP off: TFTP, never redirected") << false << "https://cache.example" << 5 << plain;
+        QTest::newRow("not a URL") << true << "cache.example/boot" << 5 << plain;
+    }
+    void menuPreviewFollowsTheRedirect() {
+        QFETCH(bool, http);
+        QFETCH(QString, base);
+        QFETCH(int, above);
+        QFETCH(QString, shown);
+        QTemporaryDir dir;
+        CSettingsStore store(dir.filePath(QStringLiteral("settings.ini")));
+        const QString root = dir.filePath(QStringLiteral("root"));
+        QDir().mkpath(root);
+        for (const auto& [name, size] : {std::pair{"vmlinuz-6.1", 10}, std::pair{"initrd.img-6.1", 2000}}) {
+            QFile f(root + QLatin1Char('/') + QLatin1String(name));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(QByteArray(size, 'x'));
+        }
+        store.WriteProfileString(CSettingsStore::kDirName, root);
+        store.WriteProfileInt(CSettingsStore::kHttpEnabled, http ? 1 : 0);
+        store.WriteProfileString(CSettingsStore::kHttpRedirect, base);
+        store.WriteProfileInt(CSettingsStore::kHttpRedirectAboveBytes, above);
+        CBootDlg dlg(store, QString());
+        auto* list = dlg.findChild<QListWidget*>(QStringLiteral("menuEntries"));
+        QCOMPARE(list->count(), 1);
+        QCOMPARE(list->item(0)->text(), shown);
+    }
+
+    // Raspberry Pi: the stored value, its Alt+R, and a line that says what it does.
+    void raspberryPiByKeyboard() {
+        QTemporaryDir dir;
+        CSettingsStore store(dir.filePath(QStringLiteral("settings.ini")));
+        for (const bool stored : {false, true}) {
+            store.WriteProfileInt(CSettingsStore::kRaspberryPi, stored ? 1 : 0);
+            CBootDlg dlg(store, QString());
+            dlg.show();
+            dlg.activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(&dlg));
+            QCOMPARE(dlg.RaspberryPi(), stored);
+            auto* box = dlg.findChild<QCheckBox*>(QStringLiteral("raspberryPi"));
+            QTest::keyClick(&dlg, Qt::Key_R, Qt::AltModifier);
+            QTRY_COMPARE(dlg.RaspberryPi(), !stored); // a mnemonic's click lasts a moment
+            QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(box));
+            QVERIFY(!dlg.findChild<QLabel*>(QStringLiteral("raspberryPiHelp"))->text().isEmpty());
+            QVERIFY(!box->accessibleDescription().isEmpty());
+        }
+    }
+
     // The chain line names what is missing; filling from the packages copies real files,
     // keeps what the folder holds and adds a starter configuration; then it is complete.
     void secureBootChainFill() {

@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
+#include <sys/stat.h>
 
 // Send to Device and Fetch from Device, from the dialog to the row: what the user typed
 // becomes a client transfer on the engine thread, under the row texts the list shows.
@@ -91,6 +92,11 @@ private slots:
                                                << false << "exists.\n\nReplace it";
         QTest::newRow("fetch over a file, Yes") << false << "remote" << "exists" << int(QMessageBox::Yes)
                                                 << true << "exists.\n\nReplace it";
+        // Never over what is no regular file: the rename would replace the node itself.
+        QTest::newRow("fetch over a FIFO") << false << "remote" << "fifo" << int(QMessageBox::Ok)
+                                           << false << "is not a regular file";
+        QTest::newRow("fetch over a folder") << false << "remote" << "folder" << int(QMessageBox::Ok)
+                                             << false << "is a folder";
         QTest::newRow("send of a missing file") << true << "device" << "missing" << int(QMessageBox::Ok)
                                                 << false << "does not exist";
     }
@@ -106,6 +112,10 @@ private slots:
         if (local == QLatin1String("exists")) {
             QFile f(file);
             QVERIFY(f.open(QIODevice::WriteOnly));
+        } else if (local == QLatin1String("fifo")) {
+            QCOMPARE(::mkfifo(QFile::encodeName(file).constData(), 0600), 0);
+        } else if (local == QLatin1String("folder")) {
+            QVERIFY(QDir().mkpath(file));
         }
         CDeviceTransferDlg dlg(put, dir.path(), {QStringLiteral("10.0.0.2")});
         dlg.show();

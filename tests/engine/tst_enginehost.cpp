@@ -188,6 +188,12 @@ private slots:
             QCOMPARE(row.texts.file, QStringLiteral("f%1").arg(i));
             QCOMPARE(row.state, ROW_SENT);
             QCOMPARE(row.texts.info, QStringLiteral("Transfer Complete"));
+            // Details cross the queue twice a row, at its start and its end, never per block.
+            const QList<RowDetails> told = s.window.details.value(s.window.order[i]);
+            QCOMPARE(told.size(), 2);
+            QVERIFY(!told[0].ended && told[1].ended);
+            QCOMPARE(told[1].blocks, qint64(6));
+            QCOMPARE(told[1].asked, row.texts.file);
         }
         QCOMPARE(s.window.animation, (QStringList{"start", "stop"}));
     }

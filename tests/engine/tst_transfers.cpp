@@ -379,6 +379,89 @@ private slots:
         QCOMPARE(f.engine->m_nActiveTransfers, 0);
     }
 
+    // The details pane's facts: told once at the start and once at the end, never per
+    // block, with what was asked and given, the blocks, resends and time-outs, and why
+    // it failed. `run` is the exchange; the start is told only once an exchange began.
+    void detailsAtStartAndEnd_data() {
+        QTest::addColumn<QString>("run");
+        QTest::addColumn<int>("tellings");
+        QTest::addColumn<QString>("asked");
+        QTest::addColumn<QString>("given");
+        QTest::addColumn<qint64>("blocks");
+        QTest::addColumn<int>("retries");
+        QTest::addColumn<int>("timeOuts");
+        QTest::addColumn<qint64>("tookMs");
+        QTest::addColumn<QString>("failure");
+        QTest::newRow("finished, options") << "options" << 2 << "blksize 1024, tsize 0"
+                                           << "blksize 1024, tsize 3000" << qint64(3) << 0 << 0
+                                           << qint64(300) << "";
+        QTest::newRow("exact blocks end empty") << "exact" << 2 << "" << "" << qint64(3) << 0 << 0
+                                                << qint64(0) << "";
+        QTest::newRow("timed out") << "silent" << 2 << "" << "" << qint64(1) << 5 << 6
+                                   << qint64(120000) << "Client Not Responding!! Connection Closed!!";
+        QTest::newRow("refused") << "missing" << 1 << "" << "" << qint64(-1) << 0 << 0 << qint64(0)
+                                 << "Error: Requested File Not Found!!";
+        QTest::newRow("upload") << "upload" << 2 << "" << "" << qint64(2) << 0 << 0 << qint64(0) << "";
+    }
+    void detailsAtStartAndEnd() {
+        QFETCH(QString, run);
+        QFETCH(int, tellings);
+        QFETCH(QString, asked);
+        QFETCH(QString, given);
+        QFETCH(qint64, blocks);
+        QFETCH(int, retries);
+        QFETCH(int, timeOuts);
+        QFETCH(qint64, tookMs);
+        QFETCH(QString, failure);
+        EngineFixture f;
+        f.change([](EngineSettings& s) { s.negotiate = true; });
+        f.writeFile("g", pattern(3000));
+        f.writeFile("e", pattern(1024));
+        if (run == "options") {
+            QByteArray r = EngineFixture::request(Tftp::RRQ, "g");
+            r.append("blksize\0" "1024\0" "tsize\0" "0\0", 21);
+            const quint16 port = f.send(r);
+            QCOMPARE(EngineFixture::opcode(f.sent().last()), quint16(Tftp::OACK));
+            f.clock().advance(300);
+            f.toTransfer(port, EngineFixture::ack(0));
+            for (quint16 b = 1; b <= 3; ++b)
+                f.toTransfer(port, EngineFixture::ack(b));
+        } else if (run == "exact") {
+            QCOMPARE(f.download(f.rrq("e")), pattern(1024));
+        } else if (run == "silent") {
+            f.rrq("g");
+            f.clock().advance(6 * 20000);
+        } else if (run == "missing") {
+            f.rrq("nothing-here");
+        } else {
+            QVERIFY(upload(f, f.wrq("u"), pattern(700)));
+        }
+        const RowHandle row = f.window.order.last();
+        const QList<RowDetails> told = f.window.details.value(row);
+        QCOMPARE(told.size(), tellings);
+        if (tellings == 2) {
+            QVERIFY(!told[0].ended);
+            QCOMPARE(told[0].endMs, qint64(-1));
+            QCOMPARE(told[0].blocks, qint64(0));
+        }
+        const RowDetails& d = told.last();
+        QVERIFY(d.ended);
+        QCOMPARE(d.client, f.client.toString());
+        QCOMPARE(d.clientPort, EngineFixture::kClientPort);
+        QCOMPARE(d.ourPort, f.engine->PortCounter());
+        QCOMPARE(d.asked, run == "missing" ? QStringLiteral("nothing-here")
+                          : run == "upload" ? QStringLiteral("u")
+                          : run == "exact"  ? QStringLiteral("e")
+                                            : QStringLiteral("g"));
+        QCOMPARE(d.optionsAsked, asked);
+        QCOMPARE(d.optionsGiven, given);
+        QCOMPARE(d.blocks, blocks);
+        QCOMPARE(d.retries, retries);
+        QCOMPARE(d.timeOuts, timeOuts);
+        QCOMPARE(d.endMs - d.startMs, tookMs);
+        QCOMPARE(d.failure, failure);
+    }
+
     // A client that vanishes right after its write request is given up on too.
     void silentClientAfterWriteRequest() {
         EngineFixture f(2);

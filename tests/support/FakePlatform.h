@@ -210,11 +210,13 @@ public:
     void StartAnimation() override { animation.append(QStringLiteral("start")); }
     void StopAnimation() override { animation.append(QStringLiteral("stop")); }
     void ShowMessage(const QString& text) override { messages.append(text); }
+    void ShowDetails(RowHandle row, const RowDetails& d) override { details[row].append(d); }
 
     const Row& last() const { return *rows.constFind(order.last()); }
 
     QMap<RowHandle, Row> rows;
     QList<RowHandle> order;
+    QMap<RowHandle, QList<RowDetails>> details; // every telling, in order
     QList<int> sounds;
     QStringList animation;
     QStringList messages;

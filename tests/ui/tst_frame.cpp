@@ -27,6 +27,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QSplitter>
 #include <QStatusBar>
 #include <QToolBar>
 #include <QToolButton>
@@ -62,6 +63,7 @@ private slots:
     void quickFiltersByKeyboardRemembered();
     void detailsPaneFollowsTheRowAndGraphsFill();
     void newControlsNamedForScreenReaders();
+    void detailsPaneRemembered();
 
 private:
     void StartOneDownload(TftpTestClient& client);
@@ -1051,6 +1053,23 @@ void TestFrame::newControlsNamedForScreenReaders() {
         QVERIFY2(!a->text(QAccessible::Description).isEmpty(), qPrintable(w->objectName()));
     }
     QVERIFY(f.ThroughputGraph()->focusPolicy() & Qt::TabFocus);
+    // The graphs are charts with the speed as their value, not fillers; the status
+    // bar's can be pressed (it opens the busiest transfer).
+    for (CSpeedGraph* g : {f.ThroughputGraph(), f.DetailsPane()->Graph()}) {
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(g);
+        QCOMPARE(a->role(), QAccessible::Chart);
+        QCOMPARE(a->text(QAccessible::Value), g->Description());
+    }
+    {
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(f.ThroughputGraph());
+        QVERIFY(a->actionInterface());
+        QCOMPARE(a->actionInterface()->actionNames(), QStringList{QAccessibleActionInterface::pressAction()});
+        f.DetailsAction()->setChecked(false);
+        a->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        QVERIFY(f.DetailsAction()->isChecked());
+        QVERIFY(QAccessible::queryAccessibleInterface(f.DetailsPane()->Graph())
+                    ->actionInterface()->actionNames().isEmpty());
+    }
     // Tab goes as the eye reads: the last quick filter, the list, its details, the graph.
     f.QuickFilterButtons().last()->setFocus();
     const QList<QWidget*> order{f.View(), f.DetailsPane()->Text(), f.ThroughputGraph()};
@@ -1060,6 +1079,42 @@ void TestFrame::newControlsNamedForScreenReaders() {
     }
     for (QAction* a : f.View()->SortMenu()->actions())
         QVERIFY(a->isSeparator() || a->text().contains(QLatin1Char('&')));
+}
+
+// The details pane comes back as it was left: open, at the height the user gave it.
+void TestFrame::detailsPaneRemembered() {
+    {
+        CMainFrame& f = *m_frame;
+        f.resize(700, 600);
+        f.show();
+        QVERIFY(QTest::qWaitForWindowActive(&f));
+        viewMenuKeys(f, {Qt::Key_D});
+        QTRY_VERIFY(f.DetailsPane()->isVisible());
+        auto* splitter = f.findChild<QSplitter*>(QStringLiteral("listSplitter"));
+        const int all = splitter->sizes().value(0) + splitter->sizes().value(1);
+        splitter->setSizes({all - 230, 230});
+        QCOMPARE(f.DetailsHeight(), 230);
+        m_frame.reset();
+    }
+    {
+        CMainFrame again(*m_store->store, m_store->NewEngine(), QHostAddress::LocalHost, RandomHighPort());
+        again.resize(700, 600);
+        again.show();
+        QVERIFY(QTest::qWaitForWindowActive(&again));
+        QTRY_VERIFY(again.DetailsPane()->isVisible());
+        QVERIFY(again.DetailsAction()->isChecked());
+        QTRY_COMPARE(again.DetailsHeight(), 230);
+        // Closed, it stays closed at the next start and keeps its height.
+        viewMenuKeys(again, {Qt::Key_D});
+        QVERIFY(!again.DetailsPane()->isVisible());
+        QCOMPARE(again.DetailsHeight(), 230);
+    }
+    CMainFrame third(*m_store->store, m_store->NewEngine(), QHostAddress::LocalHost, RandomHighPort());
+    third.show();
+    QVERIFY(QTest::qWaitForWindowActive(&third));
+    QTest::qWait(50);
+    QVERIFY(!third.DetailsPane()->isVisible());
+    QCOMPARE(third.DetailsHeight(), 230);
 }
 
 #include "tst_frame.moc"

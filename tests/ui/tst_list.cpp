@@ -752,21 +752,41 @@ void TestList::detailsOfFinishedFailedAndDhcpRows_data() {
     QTest::addColumn<int>("state");
     QTest::addColumn<QStringList>("expected"); // "Label=value", or "Label" for any value
     QTest::addColumn<QStringList>("absent");
+    QTest::addColumn<QString>("told"); // what the engine told of the row: "", "sent", "timed out", "dhcp"
     QTest::newRow("finished download")
         << "Send" << "Transfer Complete (blksize 1468, windowsize 16)" << int(ROW_SENT)
         << QStringList{"Client=10.0.0.1", "File=boot.efi", "State=Sent",
                        "Options=blksize 1468, windowsize 16", "Started", "Ended", "Took",
                        "Average speed", "Information=Transfer Complete (blksize 1468, windowsize 16)"}
-        << QStringList{"Why it failed", "Lease", "Running for"};
+        << QStringList{"Why it failed", "Lease", "Running for", "Our port", "Blocks"} << "";
     QTest::newRow("failed upload")
         << "Receive" << "Disk full or allocation exceeded" << int(ROW_FAILED)
         << QStringList{"State=Failed", "Options=none negotiated: blksize 512, windowsize 1",
                        "Why it failed=Disk full or allocation exceeded", "Ended"}
-        << QStringList{"Information", "Average speed"};
+        << QStringList{"Information", "Average speed"} << "";
     QTest::newRow("dhcp lease")
         << "DHCP" << "Leased 192.168.100.111 for 1 h, boot file snponly.efi" << int(ROW_SENT)
         << QStringList{"Host name=printer-2", "Lease=Leased 192.168.100.111 for 1 h, boot file snponly.efi"}
-        << QStringList{"Options", "Information", "Why it failed"};
+        << QStringList{"Options", "Information", "Why it failed", "Answer sent"} << "";
+    // What the engine tells once at the start and once at the end.
+    QTest::newRow("download, as told")
+        << "Send" << "Transfer Complete" << int(ROW_SENT)
+        << QStringList{"Client=10.0.0.1 port 2049", "Our port=29001", "File asked=BOOT.EFI",
+                       "File found=boot.efi", "Options asked=blksize 1468, tsize 0",
+                       "Options given=blksize 1468, tsize 9000", "Blocks=7",
+                       "Resent and timed out=0 packets resent, 0 time-outs"}
+        << QStringList{"File", "Options", "Why it failed"} << "sent";
+    QTest::newRow("timed out, as told")
+        << "Send" << "Client Not Responding!! Connection Closed!!" << int(ROW_FAILED)
+        << QStringList{"Options asked=none", "Options given=none negotiated: blksize 512, windowsize 1",
+                       "Blocks=1", "Resent and timed out=5 packets resent, 6 time-outs",
+                       "Why it failed=Client Not Responding!! Connection Closed!!"}
+        << QStringList{"File found", "Information"} << "timed out";
+    QTest::newRow("dhcp offer, as told")
+        << "DHCP" << "Offered 192.168.100.111" << int(ROW_SENT)
+        << QStringList{"Lease=Offered 192.168.100.111",
+                       "Answer sent=Address given: 192.168.100.111\nBoot file (67): <i>x</i>.efi"}
+        << QStringList{"Options given", "Blocks", "Our port"} << "dhcp";
 }
 
 void TestList::detailsOfFinishedFailedAndDhcpRows() {
@@ -775,6 +795,7 @@ void TestList::detailsOfFinishedFailedAndDhcpRows() {
     QFETCH(int, state);
     QFETCH(QStringList, expected);
     QFETCH(QStringList, absent);
+    QFETCH(QString, told);
     CTransferListModel model;
     RowTexts t{QStringLiteral("10.0.0.1"), QStringLiteral("boot.efi"), QStringLiteral("9000 Bytes"),
                service, QStringLiteral("Running")};
@@ -785,6 +806,32 @@ void TestList::detailsOfFinishedFailedAndDhcpRows() {
     t.info = info;
     QTest::qWait(20); // a duration above nothing, for the average speed
     model.UpdateRow(key, t, RowState(state));
+    RowDetails d;
+    d.ended = true;
+    if (told == QLatin1String("sent") || told == QLatin1String("timed out")) {
+        d.client = t.client;
+        d.clientPort = 2049;
+        d.ourPort = 29001;
+        d.asked = told == QLatin1String("sent") ? QStringLiteral("BOOT.EFI") : t.file;
+        d.found = t.file;
+        d.blocks = told == QLatin1String("sent") ? 7 : 1;
+        if (told == QLatin1String("sent")) {
+            d.optionsAsked = QStringLiteral("blksize 1468, tsize 0");
+            d.optionsGiven = QStringLiteral("blksize 1468, tsize 9000");
+        } else {
+            d.retries = 5;
+            d.timeOuts = 6;
+            d.failure = info;
+        }
+    } else if (told == QLatin1String("dhcp")) {
+        d.offer = QStringList{QStringLiteral("Address given: 192.168.100.111"),
+                              QStringLiteral("Boot file (67): <i>x</i>.efi")};
+    }
+    if (!told.isEmpty())
+        model.SetDetails(key, d);
+    // The Options column says what was negotiated, tsize too, as the engine told it.
+    if (told == QLatin1String("sent"))
+        QCOMPARE(model.CellText(0, CTransferListModel::ColOptions), d.optionsGiven);
     QMap<QString, QString> fields;
     for (const auto& [label, value] : CTransferDetails::Fields(model, 0))
         fields.insert(label, value);
@@ -803,7 +850,11 @@ void TestList::detailsOfFinishedFailedAndDhcpRows() {
     model.UpdateRow(key, t, RowState(state));
     CTransferDetails pane(model);
     pane.ShowRow(key);
-    QVERIFY(pane.Text()->toPlainText().contains(QLatin1String("<b>x</b>.bin")));
+    if (d.asked.isEmpty()) // else the names the engine told
+        QVERIFY(pane.Text()->toPlainText().contains(QLatin1String("<b>x</b>.bin")));
+    if (told == QLatin1String("dhcp")) // a line each, the client's bytes as text
+        QVERIFY(pane.Text()->toPlainText().contains(
+            QLatin1String("Address given: 192.168.100.111\nBoot file (67): <i>x</i>.efi")));
     model.Clear();
     pane.Refresh();
     QVERIFY(pane.Text()->toPlainText().contains(QLatin1String("cleared")));

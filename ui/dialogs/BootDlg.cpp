@@ -11,6 +11,7 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QFileDialog>
 #include <QFormLayout>
 #include <QGroupBox>
@@ -135,6 +136,19 @@ CBootDlg::CBootDlg(CSettingsStore& store, const QString& answersOn, QWidget* par
     packagesRow->addWidget(packagesText, 1);
     packagesRow->addWidget(copy, 0, Qt::AlignTop);
     layout->addWidget(m_pPackages);
+    // Pis are BIOS PXE clients to look at: this gives them what their firmware takes.
+    m_pPi = new QCheckBox(QStringLiteral("&Raspberry Pi 3, 4 and 5 get their own answer"), this);
+    m_pPi->setObjectName(QStringLiteral("raspberryPi"));
+    m_pPi->setChecked(store.RaspberryPi());
+    auto* piHow = new QLabel(QStringLiteral("A Pi is known by its MAC; it boots bootcode.bin, "
+                                            "start4.elf and the rest from the folder or its serial "
+                                            "number's folder."),
+                             this);
+    piHow->setObjectName(QStringLiteral("raspberryPiHelp"));
+    piHow->setWordWrap(true);
+    m_pPi->setAccessibleDescription(piHow->text());
+    layout->addWidget(m_pPi);
+    layout->addWidget(piHow);
     connect(m_pChain, &QCheckBox::toggled, this, [this] { ShowChain(); });
     connect(m_pFiles[Uefi], &QLineEdit::textChanged, this, [this] { ShowChain(); });
     connect(m_pFill, &QPushButton::clicked, this, [this] { Fill(); });
@@ -186,7 +200,12 @@ QGroupBox* CBootDlg::MakeMenuGroup(CSettingsStore& store) {
     const QStringList files = QDir(m_strFolder).entryList(QDir::Files, QDir::Name);
     BootMenu::Options options;
     options.httpPort = store.HttpEnabled() ? store.HttpPort() : 0;
+    options.redirect = {store.HttpRedirect(), store.HttpRedirectAboveBytes()};
     const QList<BootMenu::Entry> entries = BootMenu::Entries(files, options);
+    for (const BootMenu::Entry& e : entries)
+        for (const QString& f : QStringList{e.file, e.initrd} + e.parts)
+            if (!f.isEmpty())
+                options.sizes.insert(f, QFileInfo(QDir(m_strFolder).filePath(f)).size());
     m_pMenuDefault = new QComboBox(group);
     m_pMenuDefault->setObjectName(QStringLiteral("menuDefault"));
     m_pMenuDefault->addItem(QStringLiteral("(the first)"), QString());
@@ -196,7 +215,14 @@ QGroupBox* CBootDlg::MakeMenuGroup(CSettingsStore& store) {
     list->setMaximumHeight(list->fontMetrics().height() * 6);
     for (const BootMenu::Entry& e : entries) {
         m_pMenuDefault->addItem(e.file, e.file);
-        list->addItem(BootMenu::Label(e));
+        // What comes from the cache, as the written menu fetches it ([Http] Redirect).
+        QStringList cached;
+        for (const QString& f : QStringList{e.file, e.initrd} + e.parts)
+            if (const QString url = f.isEmpty() ? QString() : BootMenu::CacheUrl(f, options); !url.isEmpty())
+                cached << url;
+        list->addItem(cached.isEmpty() ? BootMenu::Label(e)
+                                       : BootMenu::Label(e) + QStringLiteral(" (from the cache: ") +
+                                             cached.join(QStringLiteral(", ")) + QLatin1Char(')'));
     }
     const QString chosen = store.MenuDefault();
     if (!chosen.isEmpty() && m_pMenuDefault->findData(chosen) < 0)
@@ -233,6 +259,8 @@ QGroupBox* CBootDlg::MakeMenuGroup(CSettingsStore& store) {
 }
 
 bool CBootDlg::Menu() const { return m_pMenu->isChecked(); }
+
+bool CBootDlg::RaspberryPi() const { return m_pPi->isChecked(); }
 
 QString CBootDlg::MenuDefault() const { return m_pMenuDefault->currentData().toString(); }
 

@@ -32,6 +32,7 @@ public:
     bool ProxyDhcp() const;
     QString BootFile(File which) const;
     bool SecureBootChain() const;
+    bool RaspberryPi() const;
     // The boot menu for iPXE clients: on, its default entry (empty: the first), seconds.
     bool Menu() const;
     QString MenuDefault() const;
@@ -63,6 +64,7 @@ private:
     QLabel* m_pChainStatus = nullptr;
     QPushButton* m_pFill = nullptr;
     QWidget* m_pPackages = nullptr; // the packages Fill needs, while they are missing
+    QCheckBox* m_pPi = nullptr;
     QCheckBox* m_pMenu = nullptr;
     QComboBox* m_pMenuDefault = nullptr;
     QSpinBox* m_pMenuSeconds = nullptr;

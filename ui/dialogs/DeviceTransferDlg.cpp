@@ -120,6 +120,10 @@ void CDeviceTransferDlg::accept() {
         return (void)Refuse(ui->localEdit, TftpClient::NotAFileText(local.filePath()));
     if (!m_bPut && (local.fileName().isEmpty() || !local.absoluteDir().exists()))
         return (void)Refuse(ui->localEdit, QStringLiteral("Choose a file in an existing folder."));
+    // A device node, FIFO, socket or folder is never replaced (the command line's rule).
+    if (!m_bPut && !TftpClient::FetchMayReplace(local.filePath()))
+        return (void)Refuse(ui->localEdit, TftpClient::NotAFileText(local.filePath()) +
+                                               QStringLiteral(" Choose the file the fetch becomes."));
     // A fetch replaces a file only when the user says so; No is the default.
     if (!m_bPut && local.exists()) {
         QMessageBox box(QMessageBox::Question, windowTitle(),
