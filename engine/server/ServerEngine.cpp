@@ -114,9 +114,9 @@ void CServerEngine::LoadLiveSettings(const EngineSettings& settings) {
 }
 
 bool CServerEngine::Listen(const QHostAddress& address, quint16 port, QString* error,
-                           bool tellWindow, bool sharePort) {
+                           bool tellWindow, PortShare share) {
     // The group on the port is ours already when it stays where it is.
-    const bool samePort = m_pListenSocket && m_bSharePort && port != 0 &&
+    const bool samePort = m_pListenSocket && m_share != PortShare::Alone && port != 0 &&
                           port == ListenPort() && address == m_bindAddress;
     // Closed at once, even within its own dispatch: the new one may want its port.
     if (m_pListenSocket)
@@ -125,7 +125,7 @@ bool CServerEngine::Listen(const QHostAddress& address, quint16 port, QString* e
     m_bindAddress = address;
     m_bWantListen = true;
     m_nWantedPort = port;
-    m_bSharePort = sharePort;
+    m_share = share;
     if (m_pFollower)
         m_pFollower->ListenRequested(tellWindow);
     QString why;
@@ -135,14 +135,14 @@ bool CServerEngine::Listen(const QHostAddress& address, quint16 port, QString* e
     SocketOptions options;
     options.batch = true;
     options.wantLocalAddress = true;
-    options.reusePort = sharePort;
+    options.reusePort = share != PortShare::Alone;
     std::unique_ptr<IDatagramSocket> socket;
     // A port in use is reported as without sharing: another program's socket in the
     // group would take a share of the requests. Bound alone first, then released for
     // the group; another program could take it between the two (a short window; our
     // own copies are kept out by the single-instance guard).
     bool free = true;
-    if (sharePort && !samePort) {
+    if (share == PortShare::Lead && !samePort) {
         std::unique_ptr<IDatagramSocket> alone =
             m_platform->bindUdp(address, port, SocketOptions(), &why);
         free = alone != nullptr;
@@ -185,7 +185,7 @@ bool CServerEngine::WaitsForAddress() {
 void CServerEngine::FollowInterfaces() {
     // Only once the address is here: binding sooner would only fail again.
     if (!m_pListenSocket && m_bWantListen && !IsAnyAddress(m_bindAddress) && !WaitsForAddress())
-        Listen(m_bindAddress, m_nWantedPort, nullptr, false, m_bSharePort);
+        Listen(m_bindAddress, m_nWantedPort, nullptr, false, m_share);
 }
 
 void CServerEngine::SetSettings(const EngineSettings& settings) {

@@ -76,12 +76,15 @@ public:
     // sounds are on.
     void LoadLiveSettings(const EngineSettings& settings);
 
-    // Opens the listener (in the port's SO_REUSEPORT group with sharePort: the other
-    // engine threads open theirs on the same port). On failure shows "Listen Socket Creation Fails!!..." and
+    // How the listener holds its port: alone, or in the port's SO_REUSEPORT group with
+    // the other engine threads. The lead makes the group (the port must be free); the
+    // others join it.
+    enum class PortShare { Alone, Lead, Join };
+    // Opens the listener. On failure shows "Listen Socket Creation Fails!!..." and
     // returns false with the reason in *error; the server then runs without requests.
     // A window that tries again by itself asks for no box (tellWindow false).
     bool Listen(const QHostAddress& address, quint16 port, QString* error = nullptr,
-                bool tellWindow = true, bool sharePort = false);
+                bool tellWindow = true, PortShare share = PortShare::Alone);
     bool IsListening() const { return m_pListenSocket != nullptr; }
     // Closes the listener at once and no longer waits for its address (the engine
     // leaves its port's group; its transfers go on).
@@ -223,7 +226,7 @@ private:
     // The listener as last asked for: on a fixed address that is not there yet, it binds
     // once the address appears.
     bool m_bWantListen = false;
-    bool m_bSharePort = false;
+    PortShare m_share = PortShare::Alone;
     quint16 m_nWantedPort = 0;
     QHostAddress m_bindAddress = QHostAddress(QHostAddress::AnyIPv4);
 
