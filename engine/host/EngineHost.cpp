@@ -126,6 +126,18 @@ CEngineHost::Lane& CEngineHost::AddLane() {
     return lane;
 }
 
+QString CEngineHost::EngineThreadsNote() const {
+    if (m_nWantedThreads <= 1 || !IsListening())
+        return {};
+    if (!m_bCanSharePort)
+        return QStringLiteral("one engine thread: this platform cannot share the port");
+    if (m_nListening < m_nWantedThreads)
+        return QStringLiteral("%1 of %2 engine threads on the port")
+            .arg(m_nListening)
+            .arg(m_nWantedThreads);
+    return QStringLiteral("%1 engine threads on the port").arg(m_nListening);
+}
+
 std::vector<int> CEngineHost::RowsPerEngine() const {
     std::vector<int> rows;
     for (const auto& lane : m_lanes)
@@ -160,23 +172,33 @@ void CEngineHost::RunEngineThread(Lane& lane) {
     QObject engineSide;
     lane.engineSide = &engineSide;
     auto* thread = static_cast<CEngineThread*>(QThread::currentThread());
-    if (!first) {
+    if (first)
+        StartServices(lane);
+    else {
         // Uploads are guarded by engine 0's services, which know the boot files; its
         // thread ends after this one.
         engine->SetSettings(m_settings); // the host thread waits for m_started meanwhile
         CEngineServices::FollowBootPolicy(*engine, *m_pServices);
-        thread->m_started.count_down();
-        if (lane.ownLoop)
-            platform.runLoop([this, &lane] { RunCommands(lane); });
-        else
-            thread->exec();
-        RunCommands(lane);
-        lane.engine.reset();
-        lane.queuedWindow.reset();
-        lane.commands.clear();
-        thread->m_finished.count_down();
-        return;
     }
+    thread->m_started.count_down();
+    if (lane.ownLoop)
+        platform.runLoop([this, &lane] { RunCommands(lane); });
+    else
+        thread->exec();
+    RunCommands(lane);
+    if (first) {
+        m_pClients.reset();
+        m_pServices.reset();
+    }
+    lane.engine.reset();
+    lane.queuedWindow.reset();
+    lane.commands.clear();
+    thread->m_finished.count_down();
+}
+
+// Engine 0's services and device client, on its thread.
+void CEngineHost::StartServices(Lane& lane) {
+    CServerEngine* engine = lane.engine.get();
     m_pServices = std::make_unique<CEngineServices>(*engine);
     engine->SetSettings(m_settings); // the host thread waits for m_started meanwhile
     m_pServices->m_postToEngine = [this, &lane](std::function<void()> fn) {
@@ -191,19 +213,7 @@ void CEngineHost::RunEngineThread(Lane& lane) {
             },
             Qt::QueuedConnection);
     };
-    AttachClients(queued);
-    thread->m_started.count_down();
-    if (lane.ownLoop)
-        platform.runLoop([this, &lane] { RunCommands(lane); });
-    else
-        thread->exec();
-    RunCommands(lane);
-    m_pClients.reset();
-    m_pServices.reset();
-    lane.engine.reset();
-    lane.queuedWindow.reset();
-    lane.commands.clear();
-    thread->m_finished.count_down();
+    AttachClients(lane.queuedWindow.get());
 }
 
 // Client transfers share the engine's platform, window queue, row keys and sounds;
@@ -326,8 +336,9 @@ bool CEngineHost::Relisten(const QHostAddress& address, quint16 port, QString* e
 // Where the platform cannot share the port, one engine serves (EngineThreads says so).
 bool CEngineHost::ListenAll(const QHostAddress& address, quint16 port, QString* why, bool start) {
     Lane& first = *m_lanes.front();
-    const int wanted =
-        first.engine->Platform().canSharePort() ? ThreadsFor(m_settings.engineThreads) : 1;
+    m_nWantedThreads = ThreadsFor(m_settings.engineThreads);
+    m_bCanSharePort = first.engine->Platform().canSharePort();
+    const int wanted = m_bCanSharePort ? m_nWantedThreads : 1;
     // The others leave the port first: the group is made anew around engine 0.
     for (size_t i = 1; i < m_lanes.size(); ++i)
         PostTo(*m_lanes[i], [engine = m_lanes[i]->engine.get()] { engine->CloseListener(); });

@@ -110,6 +110,8 @@ public:
     int ActiveTransfers() const { return m_nActive; }
     // Engine threads with a listener on the port (1 where the platform cannot share it).
     int EngineThreads() const { return m_nListening; }
+    // Said when EngineThreads asks for more than one: how many listen, or why one does.
+    QString EngineThreadsNote() const;
     // Rows each engine has added so far, engine 0 first (which engines the kernel chose).
     std::vector<int> RowsPerEngine() const;
     // What EngineThreads asks for: 0 is one per core, at most kMaxAutoThreads.
@@ -148,6 +150,7 @@ private:
 
     Lane& AddLane();
     void RunEngineThread(Lane& lane);
+    void StartServices(Lane& lane);
     void AttachClients(IServerWindow* window);
     // Runs fn on engine 0's thread and waits for it.
     void RunOnEngine(const std::function<void()>& fn);
@@ -173,6 +176,8 @@ private:
     // before the end (a lane beyond the count asked for only stops listening).
     std::vector<std::unique_ptr<Lane>> m_lanes;
     int m_nListening = 1;
+    int m_nWantedThreads = 1; // as the setting asked at the last listen
+    bool m_bCanSharePort = true;
     // Built, used and destroyed on engine 0's thread only.
     std::unique_ptr<CEngineServices> m_pServices; // HTTP, boot offers, DHCP beside it
     std::unique_ptr<CClientRows> m_pClients;
