@@ -107,6 +107,8 @@ int runHeadless(QCoreApplication& app, const ServerOptions& options) {
         return 1;
     if (!listening)
         window.PrintLine(QStringLiteral("waiting for %1 to appear on an interface").arg(address.toString()));
+    if (const QString threads = engine.EngineThreadsNote(); !threads.isEmpty())
+        window.PrintLine(threads);
     // The DHCP server's and the boot offers' state at the start, then each change (an
     // interface that came or went, another DHCP server on the link).
     QString dhcpShown = engine.DhcpState().text(), bootShown = engine.BootState().text();

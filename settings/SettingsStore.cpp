@@ -112,6 +112,7 @@ EngineSettings CSettingsStore::LoadEngineSettings() {
     s.rules = LoadAccessRules();
     s.maxTransfers = MaxTransfers();
     s.maxTransfersPerClient = MaxTransfersPerClient();
+    s.engineThreads = EngineThreads();
     s.negotiate = Negotiate();
     s.maxBlockSize = MaxBlockSize();
     s.maxWindowSize = MaxWindowSize();

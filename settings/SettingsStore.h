@@ -124,6 +124,7 @@ public:
     QString HttpRedirect() { return ReadText(SettingsTable::HttpRedirect); }
     int HttpRedirectAboveBytes() { return ReadNumber(SettingsTable::HttpRedirectAboveBytes); }
     int MaxTransfersPerClient() { return ReadNumber(SettingsTable::MaxTransfersPerClient); }
+    int EngineThreads() { return ReadNumber(SettingsTable::EngineThreads); }
     // The Security values.
     AccessRules LoadAccessRules();
     void SaveAccessRules(const AccessRules& rules);

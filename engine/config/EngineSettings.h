@@ -18,6 +18,7 @@ struct EngineSettings {
     AccessRules rules;                                        // the Security values
     int maxTransfers = 0;                                     // Limits/*
     int maxTransfersPerClient = SettingsTable::MaxTransfersPerClient.number;
+    int engineThreads = SettingsTable::EngineThreads.number; // read as the server listens
     bool negotiate = SettingsTable::Negotiate.number != 0;  // Protocol/*
     int maxBlockSize = SettingsTable::MaxBlockSize.number;
     int maxWindowSize = SettingsTable::MaxWindowSize.number;

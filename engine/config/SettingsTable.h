@@ -65,6 +65,8 @@ inline constexpr int kAnyInt = INT_MIN, kMaxInt = INT_MAX;
       "Transfers at once; 0: as many as the open-files limit allows")                              \
     X(MaxTransfersPerClient, "Limits/MaxTransfersPerClient", Number, 512, kAnyInt, kMaxInt,        \
       "Transfers at once from one address; 0: no limit")                                           \
+    X(EngineThreads, "Limits/EngineThreads", Number, 1, 0, 64,                                     \
+      "Engine threads, each with its own listener on the port; 0: one per core, at most 8")        \
     X(Negotiate, "Protocol/Negotiate", Flag, 1, 0, 1,                                              \
       "Answer the options blksize, timeout, tsize and windowsize")                                 \
     X(MaxBlockSize, "Protocol/MaxBlockSize", Number, 1468, Tftp::kMinBlockSize, Tftp::kMaxBlockSize, \

@@ -1,6 +1,7 @@
 #include "engine/files/FileShareTable.h"
 
 bool CFileShareTable::TryAcquire(const QString& canonicalPath, Use use) {
+    std::lock_guard<std::mutex> lock(m_lock);
     auto it = m_entries.find(canonicalPath);
     if (it != m_entries.end() && (it->writer || use == Use::Write))
         return false;
@@ -13,6 +14,7 @@ bool CFileShareTable::TryAcquire(const QString& canonicalPath, Use use) {
 }
 
 void CFileShareTable::Release(const QString& canonicalPath, Use use) {
+    std::lock_guard<std::mutex> lock(m_lock);
     auto it = m_entries.find(canonicalPath);
     if (it == m_entries.end())
         return;

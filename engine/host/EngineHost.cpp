@@ -3,6 +3,7 @@
 #include "engine/host/ClientRows.h"
 #include "engine/client/Reachability.h"
 #include "engine/host/EngineServices.h"
+#include "engine/server/EngineShared.h"
 #include "engine/server/ServerEngine.h"
 
 #include <QMetaObject>
@@ -15,10 +16,13 @@ namespace {
 // queue, under the engine's own row keys.
 class CQueuedWindow final : public IServerWindow {
 public:
-    explicit CQueuedWindow(CEngineHost* host) : m_pHost(host) {}
-    void SetEngine(const CServerEngine* engine) { m_pEngine = engine; }
+    // beforePush: runs on the engine thread before each event (engine 0 takes its
+    // device client's count there).
+    CQueuedWindow(CEngineHost* host, std::atomic<int>& rowsAdded, std::function<void()> beforePush)
+        : m_pHost(host), m_rowsAdded(rowsAdded), m_beforePush(std::move(beforePush)) {}
 
     void AddRow(RowHandle row, const RowTexts& texts) override {
+        m_rowsAdded.fetch_add(1, std::memory_order_relaxed);
         Push({CEngineHost::Event::Add, ROW_ACTIVE, row, 0, 0, texts});
     }
     void UpdateRow(RowHandle row, const RowTexts& texts, RowState state) override {
@@ -44,67 +48,165 @@ public:
 
 private:
     void Push(CEngineHost::Event&& event) {
-        m_pHost->Push(std::move(event), m_pEngine ? m_pEngine->m_nActiveTransfers : 0);
+        if (m_beforePush)
+            m_beforePush();
+        m_pHost->Push(std::move(event));
     }
 
     CEngineHost* m_pHost;
-    const CServerEngine* m_pEngine = nullptr;
+    std::atomic<int>& m_rowsAdded;
+    std::function<void()> m_beforePush;
 };
 } // namespace
 
 class CEngineHost::CEngineThread final : public QThread {
 public:
-    CEngineThread(CEngineHost* host, PlatformFactory makePlatform)
-        : m_pHost(host), m_makePlatform(std::move(makePlatform)) {}
-    void run() override { m_pHost->RunEngineThread(m_makePlatform); }
+    CEngineThread(CEngineHost* host, Lane& lane) : m_pHost(host), m_lane(lane) {}
+    void run() override { m_pHost->RunEngineThread(m_lane); }
     using QThread::exec;
     std::latch m_started{1};
     std::latch m_finished{1}; // everything the thread made is gone
 
 private:
     CEngineHost* m_pHost;
-    PlatformFactory m_makePlatform;
+    Lane& m_lane;
+};
+
+struct CEngineHost::Lane {
+    int index = 0;
+    std::unique_ptr<CEngineThread> thread;
+    // Built, used and destroyed on the lane's thread only.
+    std::unique_ptr<IServerWindow> queuedWindow;
+    std::unique_ptr<CServerEngine> engine;
+    QObject* engineSide = nullptr; // on the engine thread, when it runs Qt's loop
+    bool ownLoop = false;          // the platform runs the engine thread's loop
+    // Calls for the engine thread, under commandLock.
+    std::mutex commandLock;
+    std::vector<std::function<void()>> commands;
+    bool commandWakeSent = false;
+    std::atomic<int> rowsAdded = 0;
 };
 
 CEngineHost::CEngineHost(const EngineSettings& settings, PlatformFactory makePlatform)
     : CEngineHost(SettingsSource([settings] { return settings; }), std::move(makePlatform)) {}
 
 CEngineHost::CEngineHost(SettingsSource settings, PlatformFactory makePlatform)
-    : m_source(std::move(settings)), m_settings(m_source()) {
+    : m_source(std::move(settings)), m_makePlatform(std::move(makePlatform)),
+      m_shared(std::make_shared<CEngineShared>()), m_settings(m_source()) {
     m_drainTimer.setSingleShot(true);
     connect(&m_drainTimer, &QTimer::timeout, this, [this] { DeliverNow(); });
-    auto thread = std::make_unique<CEngineThread>(this, std::move(makePlatform));
-    thread->setObjectName(QStringLiteral("engine"));
-    thread->start();
-    thread->m_started.wait();
-    m_pThread = std::move(thread);
+    AddLane();
 }
 
 CEngineHost::~CEngineHost() {
     Shutdown();
-    PostToEngine([this] {
-        if (m_bOwnLoop)
-            m_pEngine->Platform().quitLoop();
+    // Engine 0 last: the others ask its services whether an upload decides a boot.
+    for (auto it = m_lanes.rbegin(); it != m_lanes.rend(); ++it)
+        StopLane(**it);
+}
+
+void CEngineHost::StopLane(Lane& lane) {
+    PostTo(lane, [&lane] {
+        if (lane.ownLoop)
+            lane.engine->Platform().quitLoop();
         else
             QThread::currentThread()->exit();
     });
-    static_cast<CEngineThread*>(m_pThread.get())->m_finished.wait();
-    m_pThread->wait();
+    lane.thread->m_finished.wait();
+    lane.thread->wait();
 }
 
-// The engine thread from start to end: the engine and its sockets are made, used and
+CEngineHost::Lane& CEngineHost::AddLane() {
+    auto owned = std::make_unique<Lane>();
+    Lane& lane = *owned;
+    lane.index = int(m_lanes.size());
+    m_lanes.push_back(std::move(owned));
+    lane.thread = std::make_unique<CEngineThread>(this, lane);
+    lane.thread->setObjectName(lane.index == 0 ? QStringLiteral("engine")
+                                               : QStringLiteral("engine%1").arg(lane.index));
+    lane.thread->start();
+    lane.thread->m_started.wait();
+    return lane;
+}
+
+QString CEngineHost::EngineThreadsNote() const {
+    if (m_nWantedThreads <= 1 || !IsListening())
+        return {};
+    if (!m_bCanSharePort)
+        return QStringLiteral("one engine thread: this platform cannot share the port");
+    if (m_nListening < m_nWantedThreads)
+        return QStringLiteral("%1 of %2 engine threads on the port")
+            .arg(m_nListening)
+            .arg(m_nWantedThreads);
+    return QStringLiteral("%1 engine threads on the port").arg(m_nListening);
+}
+
+std::vector<int> CEngineHost::RowsPerEngine() const {
+    std::vector<int> rows;
+    for (const auto& lane : m_lanes)
+        rows.push_back(lane->rowsAdded.load(std::memory_order_relaxed));
+    return rows;
+}
+
+int CEngineHost::ThreadsFor(int setting) {
+    if (setting > 0)
+        return setting;
+    return std::clamp(QThread::idealThreadCount(), 1, kMaxAutoThreads);
+}
+
+// An engine thread from start to end: the engine and its sockets are made, used and
 // destroyed here.
-void CEngineHost::RunEngineThread(const PlatformFactory& makePlatform) {
-    auto window = std::make_unique<CQueuedWindow>(this);
+void CEngineHost::RunEngineThread(Lane& lane) {
+    const bool first = lane.index == 0;
+    auto window = std::make_unique<CQueuedWindow>(
+        this, lane.rowsAdded, first ? std::function<void()>([this] {
+            if (m_pClients)
+                m_nClientsRunning = m_pClients->Running();
+        })
+                    : std::function<void()>());
     CQueuedWindow* queued = window.get();
-    m_pQueuedWindow = std::move(window);
-    m_pEngine =
-        std::make_unique<CServerEngine>(queued, makePlatform ? makePlatform() : nullptr);
-    m_pServices = std::make_unique<CEngineServices>(*m_pEngine);
-    m_pEngine->SetSettings(m_settings); // the host thread waits for m_started meanwhile
-    queued->SetEngine(m_pEngine.get());
-    m_pEngine->m_beforeRequests = [this] { RunCommands(); };
-    m_pServices->m_postToEngine = [this](std::function<void()> fn) { PostToEngine(std::move(fn)); };
+    lane.queuedWindow = std::move(window);
+    lane.engine = std::make_unique<CServerEngine>(
+        queued, m_makePlatform ? m_makePlatform() : nullptr, m_shared);
+    CServerEngine* engine = lane.engine.get();
+    engine->m_beforeRequests = [this, &lane] { RunCommands(lane); };
+    IPlatform& platform = engine->Platform();
+    lane.ownLoop = platform.hasOwnLoop();
+    QObject engineSide;
+    lane.engineSide = &engineSide;
+    auto* thread = static_cast<CEngineThread*>(QThread::currentThread());
+    if (first)
+        StartServices(lane);
+    else {
+        // Uploads are guarded by engine 0's services, which know the boot files; its
+        // thread ends after this one.
+        engine->SetSettings(m_settings); // the host thread waits for m_started meanwhile
+        CEngineServices::FollowBootPolicy(*engine, *m_pServices);
+    }
+    thread->m_started.count_down();
+    if (lane.ownLoop)
+        platform.runLoop([this, &lane] { RunCommands(lane); });
+    else
+        thread->exec();
+    RunCommands(lane);
+    if (first) {
+        m_pClients.reset();
+        m_pServices.reset();
+    }
+    lane.engine.reset();
+    lane.queuedWindow.reset();
+    lane.commands.clear();
+    thread->m_finished.count_down();
+}
+
+// Engine 0's services and device client, on its thread.
+void CEngineHost::StartServices(Lane& lane) {
+    CServerEngine* engine = lane.engine.get();
+    m_pServices = std::make_unique<CEngineServices>(*engine);
+    engine->SetSettings(m_settings); // the host thread waits for m_started meanwhile
+    m_pServices->m_postToEngine = [this, &lane](std::function<void()> fn) {
+        PostTo(lane, std::move(fn));
+    };
     m_pServices->m_onStatusChanged = [this] {
         TakeStatus();
         QMetaObject::invokeMethod(
@@ -114,30 +216,13 @@ void CEngineHost::RunEngineThread(const PlatformFactory& makePlatform) {
             },
             Qt::QueuedConnection);
     };
-    IPlatform& platform = m_pEngine->Platform();
-    AttachClients(queued);
-    m_bOwnLoop = platform.hasOwnLoop();
-    QObject engineSide;
-    m_pEngineSide = &engineSide;
-    auto* thread = static_cast<CEngineThread*>(QThread::currentThread());
-    thread->m_started.count_down();
-    if (m_bOwnLoop)
-        platform.runLoop([this] { RunCommands(); });
-    else
-        thread->exec();
-    RunCommands();
-    m_pClients.reset();
-    m_pServices.reset();
-    m_pEngine.reset();
-    m_pQueuedWindow.reset();
-    m_commands.clear();
-    thread->m_finished.count_down();
+    AttachClients(lane.queuedWindow.get());
 }
 
 // Client transfers share the engine's platform, window queue, row keys and sounds;
 // their timers have ids of their own.
 void CEngineHost::AttachClients(IServerWindow* window) {
-    CServerEngine* engine = m_pEngine.get();
+    CServerEngine* engine = m_lanes.front()->engine.get();
     m_pClients = std::make_unique<CClientRows>(
         engine->Platform(), *window,
         CClientRows::Hooks{[engine](const RowTexts& texts) { return engine->AddRow(texts); },
@@ -158,25 +243,27 @@ void CEngineHost::StartClient(const TftpClient::Request& request, const QString&
         PostToEngine([this, request, shownFile] { m_pClients->Start(request, shownFile); });
 }
 
-void CEngineHost::PostToEngine(std::function<void()> fn) {
+void CEngineHost::PostToEngine(std::function<void()> fn) { PostTo(*m_lanes.front(), std::move(fn)); }
+
+void CEngineHost::PostTo(Lane& lane, std::function<void()> fn) {
     {
-        std::lock_guard<std::mutex> lock(m_commandLock);
-        m_commands.push_back(std::move(fn));
-        if (std::exchange(m_bCommandWakeSent, true))
+        std::lock_guard<std::mutex> lock(lane.commandLock);
+        lane.commands.push_back(std::move(fn));
+        if (std::exchange(lane.commandWakeSent, true))
             return;
     }
-    if (m_bOwnLoop)
-        m_pEngine->Platform().wakeLoop();
+    if (lane.ownLoop)
+        lane.engine->Platform().wakeLoop();
     else
-        QMetaObject::invokeMethod(m_pEngineSide, [this] { RunCommands(); });
+        QMetaObject::invokeMethod(lane.engineSide, [this, &lane] { RunCommands(lane); });
 }
 
-void CEngineHost::RunCommands() {
+void CEngineHost::RunCommands(Lane& lane) {
     std::vector<std::function<void()>> commands;
     {
-        std::lock_guard<std::mutex> lock(m_commandLock);
-        commands.swap(m_commands);
-        m_bCommandWakeSent = false;
+        std::lock_guard<std::mutex> lock(lane.commandLock);
+        commands.swap(lane.commands);
+        lane.commandWakeSent = false;
     }
     for (const auto& command : commands)
         command();
@@ -188,6 +275,16 @@ void CEngineHost::RunOnEngine(const std::function<void()>& fn) {
         fn();
         done.count_down();
     });
+    done.wait();
+}
+
+void CEngineHost::RunOnEvery(const std::function<void(CServerEngine&)>& fn) {
+    std::latch done{std::ptrdiff_t(m_lanes.size())};
+    for (auto it = m_lanes.rbegin(); it != m_lanes.rend(); ++it)
+        PostTo(**it, [&fn, &done, lane = it->get()] {
+            fn(*lane->engine);
+            done.count_down();
+        });
     done.wait();
 }
 
@@ -205,7 +302,13 @@ void CEngineHost::FollowSettings(const EngineSettings& file) {
 // A request that comes after this is judged by these settings: the engine runs its
 // queued calls before it reads requests.
 void CEngineHost::HandSettings() {
-    PostToEngine([this, settings = m_settings] { m_pEngine->SetSettings(settings); });
+    for (const auto& lane : m_lanes)
+        PostTo(*lane, [this, settings = m_settings, engine = lane->engine.get(),
+                       first = lane.get() == m_lanes.front().get()] {
+            engine->SetSettings(settings);
+            if (!first)
+                CEngineServices::FollowBootPolicy(*engine, *m_pServices);
+        });
 }
 
 IServerWindow& CEngineHost::Window() { return m_pWindow ? *m_pWindow : NoServerWindow(); }
@@ -214,11 +317,8 @@ bool CEngineHost::Start(const QHostAddress& address, quint16 port, QString* erro
     QString why;
     m_settings = m_source();
     const EngineSettings settings = m_settings;
-    RunOnEngine([&] {
-        m_pEngine->LoadLiveSettings(settings);
-        m_pEngine->Listen(address, port, &why);
-        TakeStatus();
-    });
+    RunOnEvery([&](CServerEngine& engine) { engine.LoadLiveSettings(settings); });
+    ListenAll(address, port, &why, true);
     if (error)
         *error = why;
     DeliverNow();
@@ -229,18 +329,55 @@ bool CEngineHost::Relisten(const QHostAddress& address, quint16 port, QString* e
     if (m_bShutDown)
         return false;
     QString why;
-    RunOnEngine([&] {
-        m_pEngine->Listen(address, port, &why, false);
-        TakeStatus();
-    });
+    ListenAll(address, port, &why, false);
     if (error)
         *error = why;
     return IsListening();
 }
 
+// The number of threads is read here: a change applies as the server listens again.
+// Where the platform cannot share the port, one engine serves (EngineThreads says so).
+bool CEngineHost::ListenAll(const QHostAddress& address, quint16 port, QString* why, bool start) {
+    Lane& first = *m_lanes.front();
+    m_nWantedThreads = ThreadsFor(m_settings.engineThreads);
+    m_bCanSharePort = first.engine->Platform().canSharePort();
+    const int wanted = m_bCanSharePort ? m_nWantedThreads : 1;
+    // The others leave the port first: the group is made anew around engine 0.
+    for (size_t i = 1; i < m_lanes.size(); ++i)
+        PostTo(*m_lanes[i], [engine = m_lanes[i]->engine.get()] { engine->CloseListener(); });
+    bool listening = false;
+    quint16 bound = 0;
+    RunOnEngine([&] {
+        listening = first.engine->Listen(address, port, why, start,
+                                         wanted > 1 ? CServerEngine::PortShare::Lead
+                                                    : CServerEngine::PortShare::Alone);
+        bound = first.engine->ListenPort();
+        TakeStatus();
+    });
+    m_nListening = 1;
+    if (!listening || wanted <= 1)
+        return listening;
+    while (int(m_lanes.size()) < wanted)
+        AddLane();
+    for (int i = 1; i < wanted; ++i) {
+        // Each joins on the port engine 0 holds (it chose one if 0 was asked).
+        CServerEngine& engine = *m_lanes[size_t(i)]->engine;
+        bool joined = false;
+        std::latch done{1};
+        PostTo(*m_lanes[size_t(i)], [&] {
+            joined = engine.Listen(address, bound, nullptr, false, CServerEngine::PortShare::Join);
+            done.count_down();
+        });
+        done.wait();
+        m_nListening += joined ? 1 : 0;
+    }
+    return true;
+}
+
 void CEngineHost::TakeStatus() {
-    m_nListenPort = m_pEngine->ListenPort();
-    m_bWaitsForAddress = m_pEngine->WaitsForAddress();
+    CServerEngine* engine = m_lanes.front()->engine.get();
+    m_nListenPort = engine->ListenPort();
+    m_bWaitsForAddress = engine->WaitsForAddress();
     std::lock_guard<std::mutex> lock(m_statusLock);
     m_bootStatus = m_pServices->BootState();
     m_dhcpStatus = m_pServices->DhcpState();
@@ -266,16 +403,21 @@ void CEngineHost::SetRules(const AccessRules& rules) {
 }
 
 void CEngineHost::Abort() {
-    PostToEngine([this] {
-        m_pEngine->OnAbort();
+    for (size_t i = 1; i < m_lanes.size(); ++i)
+        PostTo(*m_lanes[i], [engine = m_lanes[i]->engine.get()] { engine->OnAbort(); });
+    PostToEngine([this, engine = m_lanes.front()->engine.get()] {
+        engine->OnAbort();
         m_pClients->AbortAll();
     });
 }
 
+// Every engine looks for the row: one that does not have it ignores it.
 void CEngineHost::AbortRow(RowHandle row) {
-    PostToEngine([this, row] {
+    for (size_t i = 1; i < m_lanes.size(); ++i)
+        PostTo(*m_lanes[i], [engine = m_lanes[i]->engine.get(), row] { engine->AbortRow(row); });
+    PostToEngine([this, row, engine = m_lanes.front()->engine.get()] {
         if (!m_pClients->AbortRow(row))
-            m_pEngine->AbortRow(row);
+            engine->AbortRow(row);
     });
 }
 
@@ -284,9 +426,10 @@ void CEngineHost::Shutdown() {
         return;
     m_bShutDown = true;
     // Queued calls sent before this one (an Abort) run first.
-    RunOnEngine([this] {
-        m_pClients->Close();
-        m_pEngine->Shutdown();
+    RunOnEvery([this, first = m_lanes.front()->engine.get()](CServerEngine& engine) {
+        if (&engine == first)
+            m_pClients->Close();
+        engine.Shutdown();
     });
     m_nListenPort = 0;
     DeliverNow();
@@ -294,14 +437,16 @@ void CEngineHost::Shutdown() {
 
 // ---------------------------------------------------------------- the queue
 
-void CEngineHost::Push(Event&& event, int activeTransfers) {
-    // The device transfers count as the server's do (on this, the engine's thread).
-    if (m_pClients)
-        activeTransfers += m_pClients->Running();
+void CEngineHost::Push(Event&& event) {
     bool wake = false;
     {
         std::lock_guard<std::mutex> lock(m_queueLock);
-        m_nQueuedActive = activeTransfers;
+        // The device transfers count as the server's do. The animation goes by the
+        // count over every engine as it is now, whichever engine crossed 0 last.
+        const int serving = m_shared->Active();
+        m_nQueuedActive = serving + m_nClientsRunning;
+        if (event.kind == Event::Animation)
+            event.done = serving > 0;
         if (m_rows.Fold(m_queue, event, m_progressAt))
             return;
         if (event.kind == Event::Progress) {

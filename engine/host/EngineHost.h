@@ -21,6 +21,7 @@
 
 class CServerEngine;
 class CEngineServices;
+class CEngineShared;
 class CClientRows;
 class QThread;
 namespace TftpClient {
@@ -37,6 +38,12 @@ struct Request;
 // engine thread waits in the platform's own loop where it has one
 // (epoll on Linux), in Qt's otherwise. Inside the engine thread everything runs as on
 // one thread: no locks in the transfer code; the locks here guard the two queues.
+// With [Limits] EngineThreads above 1 there are several engine threads, each with its
+// own loop and listener on the one port (SO_REUSEPORT: the kernel keeps a client's
+// address and port on one of them), sharing the limits, row keys and the files held
+// (CEngineShared). A transfer stays on the thread that admitted it. Engine 0 alone runs
+// the services (HTTP, boot offers, DHCP, menu) and the device client; settings, Abort,
+// the listener and the shutdown reach every engine.
 class CEngineHost : public QObject {
 public:
     static constexpr int kDrainMs = 40;
@@ -102,6 +109,15 @@ public:
 
     // Transfers in progress as of the rows shown so far.
     int ActiveTransfers() const { return m_nActive; }
+    // Engine threads with a listener on the port (1 where the platform cannot share it).
+    int EngineThreads() const { return m_nListening; }
+    // Said when EngineThreads asks for more than one: how many listen, or why one does.
+    QString EngineThreadsNote() const;
+    // Rows each engine has added so far, engine 0 first (which engines the kernel chose).
+    std::vector<int> RowsPerEngine() const;
+    // What EngineThreads asks for: 0 is one per core, at most kMaxAutoThreads.
+    static constexpr int kMaxAutoThreads = 8;
+    static int ThreadsFor(int setting);
     // Abort (the user confirmed): the engine ends every transfer in progress.
     void Abort();
     // Abort This Transfer: the transfer behind the row, if it still runs.
@@ -118,45 +134,55 @@ public:
     // keep the engine's keys: the window finds them by those, and ignores a change for a
     // row it no longer has (cleared).
     using Event = HostEvent;
-    void Push(Event&& event, int activeTransfers);
+    // The count in progress is read under the queue's lock: engines push from their
+    // own threads, and the last event queued carries the count as it is then.
+    void Push(Event&& event);
 
 private:
     class CEngineThread;
+    struct Lane; // one engine thread: its loop, engine, window queue and calls
 
-    void RunEngineThread(const PlatformFactory& makePlatform);
+    Lane& AddLane();
+    void RunEngineThread(Lane& lane);
+    void StartServices(Lane& lane);
     void AttachClients(IServerWindow* window);
-    // Runs fn on the engine thread and waits for it.
+    // Runs fn on engine 0's thread and waits for it.
     void RunOnEngine(const std::function<void()>& fn);
+    // Runs fn on every engine's thread (engine 0 last) and waits for them all.
+    void RunOnEvery(const std::function<void(CServerEngine&)>& fn);
+    // Engine 0 listens (the services follow), then the others join it on its port.
+    bool ListenAll(const QHostAddress& address, quint16 port, QString* why, bool start);
+    void StopLane(Lane& lane);
     void HandSettings();
     void PostToEngine(std::function<void()> fn);
-    void RunCommands();
+    void PostTo(Lane& lane, std::function<void()> fn);
+    void RunCommands(Lane& lane);
     void WakeDrain();
     void Deliver(const Event& event);
     // On the engine thread: takes what the engine's services say now.
     void TakeStatus();
 
     SettingsSource m_source;
+    PlatformFactory m_makePlatform;
     IServerWindow* m_pWindow = nullptr;
-    std::unique_ptr<QThread> m_pThread;
-    // Built, used and destroyed on the engine thread only.
-    std::unique_ptr<IServerWindow> m_pQueuedWindow;
-    std::unique_ptr<CServerEngine> m_pEngine;
+    std::shared_ptr<CEngineShared> m_shared;
+    // Engine 0 first; added on this thread as a listen asks for more, never removed
+    // before the end (a lane beyond the count asked for only stops listening).
+    std::vector<std::unique_ptr<Lane>> m_lanes;
+    int m_nListening = 1;
+    int m_nWantedThreads = 1; // as the setting asked at the last listen
+    bool m_bCanSharePort = true;
+    // Built, used and destroyed on engine 0's thread only.
     std::unique_ptr<CEngineServices> m_pServices; // HTTP, boot offers, DHCP beside it
     std::unique_ptr<CClientRows> m_pClients;
-    QObject* m_pEngineSide = nullptr; // on the engine thread, when it runs Qt's loop
-    bool m_bOwnLoop = false;          // the platform runs the engine thread's loop
-
-    // Calls for the engine thread, under m_commandLock.
-    std::mutex m_commandLock;
-    std::vector<std::function<void()>> m_commands;
-    bool m_bCommandWakeSent = false;
+    std::atomic<int> m_nClientsRunning = 0; // engine 0's device transfers, for the count
 
     // Shared with the engine thread, under m_queueLock.
     std::mutex m_queueLock;
     std::vector<Event> m_queue;
     QHash<RowHandle, size_t> m_progressAt; // a row's progress event in m_queue
     CRowCoalescer m_rows; // short transfers' rows, one Add each
-    int m_nQueuedActive = 0;
+    int m_nQueuedActive = 0; // every engine's transfers and the device client's
     bool m_bWakePosted = false;
 
     // This thread's.

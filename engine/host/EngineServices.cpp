@@ -21,11 +21,23 @@ CEngineServices::CEngineServices(CServerEngine& server) : m_server(server) {
     // What a boot chain probes and may lack is the boot policy's knowledge.
     m_server.SetOptionalProbes(BootPolicy::OptionalProbes(BootPolicy::SettingsOf(settings())));
     m_server.m_decidesBoot = [this](const QByteArray& name) {
-        const EngineSettings& s = settings();
-        return BootFiles::Guarded(s) &&
-               BootFiles::WritesBootFile(platform().files(), s.workingFolder, name, s, HostBootFiles());
+        return DecidesBootUnder(name, settings(), platform().files());
     };
     m_server.SetFollower(this);
+}
+
+void CEngineServices::FollowBootPolicy(CServerEngine& other, CEngineServices& services) {
+    other.SetOptionalProbes(BootPolicy::OptionalProbes(BootPolicy::SettingsOf(other.Settings())));
+    other.m_decidesBoot = [&other, &services](const QByteArray& name) {
+        return services.DecidesBootUnder(name, other.Settings(), other.Platform().files());
+    };
+}
+
+// `fs` is the asking engine's own: each engine thread reads the folder through its own.
+bool CEngineServices::DecidesBootUnder(const QByteArray& name, const EngineSettings& s,
+                                       IFileSystem& fs) {
+    return BootFiles::Guarded(s) &&
+           BootFiles::WritesBootFile(fs, s.workingFolder, name, s, HostBootFiles(s.dhcpHostsFile));
 }
 
 CEngineServices::~CEngineServices() {
@@ -96,7 +108,10 @@ void CEngineServices::SettingsChanged(const EngineSettings& before) {
 // ---------------------------------------------------------------- boot offers, DHCP
 
 BootStatus CEngineServices::RestartBootOffers() {
-    m_hostBootFiles.clear(); // the services read HostsFile again as they open
+    {
+        std::lock_guard<std::mutex> lock(m_hostsLock);
+        m_hostBootFiles.clear(); // the services read HostsFile again as they open
+    }
     RestartDhcp();
     return RestartOffers();
 }
@@ -169,12 +184,14 @@ CProxyDhcp::KnownHosts CEngineServices::KnownHosts() {
     return known;
 }
 
-QHash<QByteArray, QString> CEngineServices::ReadHosts() {
-    const QString& name = settings().dhcpHostsFile;
+QHash<QByteArray, QString> CEngineServices::ReadHosts() { return ReadHosts(settings().dhcpHostsFile); }
+
+QHash<QByteArray, QString> CEngineServices::ReadHosts(const QString& name) {
     QFile file(name);
     QHash<QByteArray, QString> hosts;
     if (name.isEmpty() || !file.open(QIODevice::ReadOnly))
         return hosts;
+    std::lock_guard<std::mutex> lock(m_hostsLock);
     for (const Dhcp::FixedHost& h : Dhcp::ParseHostsFile(file.readAll()).hosts) {
         hosts.insert(h.mac, h.bootFile);
         if (!h.bootFile.isEmpty() && !m_hostBootFiles.contains(h.bootFile))
@@ -185,8 +202,9 @@ QHash<QByteArray, QString> CEngineServices::ReadHosts() {
 
 // The files HostsFile hands its hosts: those named as the services opened (still
 // handed out until they open again) and those it names now (handed out once they do).
-QStringList CEngineServices::HostBootFiles() {
-    ReadHosts();
+QStringList CEngineServices::HostBootFiles(const QString& hostsFile) {
+    ReadHosts(hostsFile);
+    std::lock_guard<std::mutex> lock(m_hostsLock);
     return m_hostBootFiles;
 }
 

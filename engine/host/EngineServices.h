@@ -1,5 +1,7 @@
 #pragma once
 
+#include <mutex>
+
 #include "engine/boot/BootStatus.h"
 #include "engine/boot/ProxyDhcp.h"
 #include "engine/dhcp/DhcpStatus.h"
@@ -33,6 +35,11 @@ public:
 
     CEngineServices(const CEngineServices&) = delete;
     CEngineServices& operator=(const CEngineServices&) = delete;
+
+    // Another engine thread on the port, under its settings as just handed over: its
+    // uploads are guarded by the boot files these services know, and the probes a boot
+    // chain may lack are no failure there either. Called on that engine's thread.
+    static void FollowBootPolicy(CServerEngine& other, CEngineServices& services);
 
     // Runs a call on the engine thread, from any thread (the host sets it; HTTP is
     // served only where it is set).
@@ -92,7 +99,9 @@ private:
     // HostsFile's machines (MAC to boot file) as it reads now; their boot files are
     // remembered in m_hostBootFiles.
     QHash<QByteArray, QString> ReadHosts();
-    QStringList HostBootFiles();
+    QHash<QByteArray, QString> ReadHosts(const QString& name); // any engine's thread
+    QStringList HostBootFiles(const QString& hostsFile); // any engine's thread
+    bool DecidesBootUnder(const QByteArray& name, const EngineSettings& s, IFileSystem& fs);
     bool DhcpLinkChanged();
 
     CServerEngine& m_server;
@@ -110,7 +119,8 @@ private:
     std::unique_ptr<CDhcpServer> m_dhcp; // while [Dhcp] Enabled and the listener is open
     // The boot files HostsFile named since the services last opened: uploads may not
     // replace them.
-    QStringList m_hostBootFiles;
+    QStringList m_hostBootFiles; // under m_hostsLock: other engine threads read it
+    std::mutex m_hostsLock;
     ::DhcpStatus m_dhcpStatus;
     int m_nDhcpTimer = 0; // its timer, registered once
     // The folder's menu for iPXE clients, followed while the server listens and [Boot]

@@ -90,6 +90,7 @@ public:
         return bind(address, port, SocketOptions{}, &device, error);
     }
     ITimerHost& timers() override { return *m_timers; }
+    bool canSharePort() const override { return true; }
     IFileSystem& files() override { return m_files; }
     bool hasOwnLoop() const override { return m_wakeFd >= 0; }
     void runLoop(const std::function<void()>& onWake) override;
@@ -254,7 +255,8 @@ CEpollPlatform::~CEpollPlatform() {
 std::unique_ptr<IDatagramSocket> CEpollPlatform::bind(const QHostAddress& address, quint16 port,
                                                       const SocketOptions& options,
                                                       const QString* device, QString* error) {
-    const BoundUdp bound = openUdp(address, port, options.wantLocalAddress, device, error);
+    const BoundUdp bound =
+        openUdp(address, port, options.wantLocalAddress, device, error, options.reusePort);
     if (bound.fd < 0)
         return nullptr;
     auto socket = std::make_unique<CEpollSocket>(this, bound.fd, bound.family, bound.port, options);

@@ -253,7 +253,7 @@ void CSendQueue::sendAll(int fd, bool* segment) {
 }
 
 BoundUdp openUdp(const QHostAddress& address, quint16 port, bool wantTo, const QString* device,
-                 QString* error) {
+                 QString* error, bool reusePort) {
     BoundUdp out;
     const bool any = address == QHostAddress(QHostAddress::Any);
     const int family =
@@ -297,6 +297,8 @@ BoundUdp openUdp(const QHostAddress& address, quint16 port, bool wantTo, const Q
             setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, name.constData(), socklen_t(name.size())) != 0)
             return fail(errno);
     }
+    if (reusePort && setsockopt(fd, SOL_SOCKET, SO_REUSEPORT, &on, sizeof on) != 0)
+        return fail(errno);
     if (::bind(fd, reinterpret_cast<sockaddr*>(&sa), len) != 0)
         return fail(errno);
     quint16 bound = port;

@@ -95,9 +95,10 @@ struct BoundUdp {
 
 // A non-blocking UDP socket bound to address:port (Any: both families on one socket),
 // asking for the destination of each datagram with `wantTo`; a broadcast one for DHCP
-// when `device` is given (empty: any interface). fd -1 and *error set when a step fails.
+// when `device` is given (empty: any interface); in the port's SO_REUSEPORT group with
+// `reusePort`. fd -1 and *error set when a step fails.
 BoundUdp openUdp(const QHostAddress& address, quint16 port, bool wantTo, const QString* device,
-                 QString* error);
+                 QString* error, bool reusePort = false);
 
 // A place in `items`: one given back to `free` earlier, or a new one at the end.
 template <typename T, typename Index> Index takePlace(std::vector<T>& items, std::vector<Index>& free) {

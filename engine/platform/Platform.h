@@ -19,6 +19,10 @@ struct SocketOptions {
     bool batch = false;
     // Report the local address each datagram was sent to (null otherwise).
     bool wantLocalAddress = false;
+    // Join the port's SO_REUSEPORT group: several engine threads each hold a listener on
+    // the one port and the kernel spreads the clients over them. Linux platforms only;
+    // the others refuse it (see canSharePort).
+    bool reusePort = false;
 };
 
 class IDatagramSocket {
@@ -196,6 +200,8 @@ public:
                                                      QString* error) = 0;
     virtual ITimerHost& timers() = 0;
     virtual IFileSystem& files() = 0;
+    // Whether bindUdp takes SocketOptions::reusePort (several listeners on one port).
+    virtual bool canSharePort() const { return false; }
 
     // A platform that can run its thread's loop itself, so that Qt's loop is not a
     // second wake-up in front of its own. runLoop() waits and dispatches until

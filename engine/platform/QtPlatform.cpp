@@ -187,6 +187,12 @@ public:
     std::unique_ptr<IDatagramSocket> bindUdp(const QHostAddress& address, quint16 port,
                                              const SocketOptions& options,
                                              QString* error) override {
+        // Qt's sockets have no SO_REUSEPORT: the host runs one engine thread here.
+        if (options.reusePort) {
+            if (error)
+                *error = QStringLiteral("Port sharing is not available on this platform");
+            return nullptr;
+        }
         auto socket = std::make_unique<QtDatagramSocket>(options, &m_after);
         if (!socket->bind(address, port, error))
             return nullptr;

@@ -97,7 +97,7 @@ public:
     std::unique_ptr<IDatagramSocket> bindUdp(const QHostAddress& address, quint16 port,
                                              const SocketOptions& options,
                                              QString* error) override {
-        return bind(address, port, options.wantLocalAddress, nullptr, error);
+        return bind(address, port, options.wantLocalAddress, nullptr, error, options.reusePort);
     }
     std::unique_ptr<IDatagramSocket> bindBroadcastUdp(const QHostAddress& address, quint16 port,
                                                       const QString& device,
@@ -105,6 +105,7 @@ public:
         return bind(address, port, false, &device, error);
     }
     ITimerHost& timers() override { return *m_timers; }
+    bool canSharePort() const override { return true; }
     IFileSystem& files() override { return m_files; }
     bool hasOwnLoop() const override { return m_wakeFd >= 0; }
     void runLoop(const std::function<void()>& onWake) override;
@@ -130,7 +131,8 @@ private:
     };
 
     std::unique_ptr<IDatagramSocket> bind(const QHostAddress& address, quint16 port, bool wantTo,
-                                          const QString* device, QString* error);
+                                          const QString* device, QString* error,
+                                          bool reusePort = false);
     io_uring_sqe* nextSqe();
     void submit();
     void submitIfIdle() {
@@ -294,15 +296,15 @@ CUringPlatform::~CUringPlatform() {
 
 std::unique_ptr<IDatagramSocket> CUringPlatform::bind(const QHostAddress& address, quint16 port,
                                                       bool wantTo, const QString* device,
-                                                      QString* error) {
-    BoundUdp bound = openUdp(address, port, wantTo, device, error);
+                                                      QString* error, bool reusePort) {
+    BoundUdp bound = openUdp(address, port, wantTo, device, error, reusePort);
     if (bound.fd < 0 && (m_closesQueued > 0 || m_releasing > 0)) {
         // The port may be one closed earlier: its close may still be queued, and a
         // cancelled receive holds the socket until the ring has run the cancel's
         // deferred work, which happens in an enter that asks for events.
         submit();
         io_uring_get_events(&m_ring);
-        bound = openUdp(address, port, wantTo, device, error);
+        bound = openUdp(address, port, wantTo, device, error, reusePort);
     }
     if (bound.fd < 0)
         return nullptr;

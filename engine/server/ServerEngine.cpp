@@ -1,6 +1,7 @@
 #include "engine/server/ServerEngine.h"
 
 #include "engine/files/FileShareTable.h"
+#include "engine/server/EngineShared.h"
 #include "engine/platform/NormalAddress.h"
 #include "engine/server/SharedPort.h"
 #include "engine/server/TransferSocket.h"
@@ -88,11 +89,12 @@ IServerWindow& NoServerWindow() {
     return none;
 }
 
-CServerEngine::CServerEngine(IServerWindow* window, std::unique_ptr<IPlatform> platform)
+CServerEngine::CServerEngine(IServerWindow* window, std::unique_ptr<IPlatform> platform,
+                             std::shared_ptr<CEngineShared> shared)
     : m_pWindow(window ? window : &NoServerWindow()),
       m_platform(platform ? std::move(platform) : CreateDefaultPlatform()),
-      m_shareTable(std::make_unique<CFileShareTable>()),
-      m_paths(std::make_unique<CRequestPath>(*m_platform, *m_shareTable)) {
+      m_shared(shared ? std::move(shared) : std::make_shared<CEngineShared>()),
+      m_paths(std::make_unique<CRequestPath>(*m_platform, m_shared->Shares())) {
     m_nAutoMaxTransfers = DefaultMaxTransfers();
     m_platform->timers().onTimeout = [this](int id) { OnTimer(id); };
     m_platform->setAfterDispatch([this] { FreeRetired(); });
@@ -112,11 +114,18 @@ void CServerEngine::LoadLiveSettings(const EngineSettings& settings) {
 }
 
 bool CServerEngine::Listen(const QHostAddress& address, quint16 port, QString* error,
-                           bool tellWindow) {
+                           bool tellWindow, PortShare share) {
+    // The group on the port is ours already when it stays where it is.
+    const bool samePort = m_pListenSocket && m_share != PortShare::Alone && port != 0 &&
+                          port == ListenPort() && address == m_bindAddress;
+    // Closed at once, even within its own dispatch: the new one may want its port.
+    if (m_pListenSocket)
+        m_pListenSocket->socket().close();
     RetireListener();
     m_bindAddress = address;
     m_bWantListen = true;
     m_nWantedPort = port;
+    m_share = share;
     if (m_pFollower)
         m_pFollower->ListenRequested(tellWindow);
     QString why;
@@ -126,7 +135,22 @@ bool CServerEngine::Listen(const QHostAddress& address, quint16 port, QString* e
     SocketOptions options;
     options.batch = true;
     options.wantLocalAddress = true;
-    auto socket = m_platform->bindUdp(address, port, options, &why);
+    options.reusePort = share != PortShare::Alone;
+    std::unique_ptr<IDatagramSocket> socket;
+    // A port in use is reported as without sharing: another program's socket in the
+    // group would take a share of the requests. Bound alone first, then released for
+    // the group; another program could take it between the two (a short window; our
+    // own copies are kept out by the single-instance guard).
+    bool free = true;
+    if (share == PortShare::Lead && !samePort) {
+        std::unique_ptr<IDatagramSocket> alone =
+            m_platform->bindUdp(address, port, SocketOptions(), &why);
+        free = alone != nullptr;
+        if (alone && port == 0)
+            port = alone->localPort();
+    }
+    if (free)
+        socket = m_platform->bindUdp(address, port, options, &why);
     if (!socket) {
         if (error)
             *error = why;
@@ -139,6 +163,13 @@ bool CServerEngine::Listen(const QHostAddress& address, quint16 port, QString* e
     if (m_pFollower)
         m_pFollower->ListenerOpened(tellWindow);
     return true;
+}
+
+void CServerEngine::CloseListener() {
+    m_bWantListen = false;
+    if (m_pListenSocket)
+        m_pListenSocket->socket().close();
+    RetireListener();
 }
 
 bool CServerEngine::WaitsForAddress() {
@@ -154,7 +185,7 @@ bool CServerEngine::WaitsForAddress() {
 void CServerEngine::FollowInterfaces() {
     // Only once the address is here: binding sooner would only fail again.
     if (!m_pListenSocket && m_bWantListen && !IsAnyAddress(m_bindAddress) && !WaitsForAddress())
-        Listen(m_bindAddress, m_nWantedPort, nullptr, false);
+        Listen(m_bindAddress, m_nWantedPort, nullptr, false, m_share);
 }
 
 void CServerEngine::SetSettings(const EngineSettings& settings) {
@@ -170,6 +201,8 @@ quint16 CServerEngine::ListenPort() const {
 
 CTransferSocket* CServerEngine::FindTransfer(quint16 port) const { return m_byPort.value(port); }
 
+CFileShareTable& CServerEngine::ShareTable() { return m_shared->Shares(); }
+
 void CServerEngine::PlaySound(int id) {
     if (m_settings.soundOn)
         m_pWindow->PlayWaveResource(id);
@@ -178,14 +211,16 @@ void CServerEngine::PlaySound(int id) {
 // Counted before the window hears of it: whatever the window is told goes with the
 // count as it stands then.
 void CServerEngine::CountIn() {
-    if (++m_nActiveTransfers == 1)
+    ++m_nActiveTransfers;
+    if (m_shared->CountIn() == 1)
         m_pWindow->StartAnimation();
 }
 
 void CServerEngine::CountOut() {
     if (m_nActiveTransfers <= 0)
         return;
-    if (--m_nActiveTransfers == 0)
+    --m_nActiveTransfers;
+    if (m_shared->CountOut() == 0)
         m_pWindow->StopAnimation();
 }
 
@@ -267,6 +302,8 @@ void CServerEngine::HandleRequest(const char* data, qint64 size, const QHostAddr
         socket = m_platform->bindUdp(replyFrom, port, SocketOptions(), &why);
     }
     if (!socket) {
+        if (request.status == Tftp::Request::Ok)
+            m_shared->Leave(client, true);
         // The client is told from the listener, or it would only time out.
         if (request.status == Tftp::Request::Ok && m_pListenSocket) {
             const RefusalEntry& noPort = RefusalFor(Refusal::NoPort);
@@ -311,7 +348,6 @@ void CServerEngine::HandleRequest(const char* data, qint64 size, const QHostAddr
     m_transferList.push_back(std::move(owned));
     m_byPort.insert(port, t);
     m_byClientPort.insert({client, fromPort}, t);
-    ++m_liveByClient[client];
 
     t->AttachRow(AddRow(t->Texts()));
     PlaySound(SOUND_REQUEST);
@@ -337,7 +373,7 @@ void CServerEngine::ResolveRequestPath(TransferRequest& request) {
 // A flood of requests that are never acknowledged must not eat every descriptor, nor
 // keep other clients out: live transfers are limited per client and in all. Under the
 // limit the descriptors set, one address holds at most half of it.
-bool CServerEngine::AdmitsAnotherTransfer(const QHostAddress& client) const {
+bool CServerEngine::AdmitsAnotherTransfer(const QHostAddress& client) {
     int perClient = m_settings.maxTransfersPerClient;
     int total = m_settings.maxTransfers;
     if (total <= 0) {
@@ -345,8 +381,7 @@ bool CServerEngine::AdmitsAnotherTransfer(const QHostAddress& client) const {
         if (perClient > 0)
             perClient = std::min(perClient, std::max(1, total / 2));
     }
-    return int(m_transferList.size()) < total &&
-           (perClient <= 0 || m_liveByClient.value(client) < perClient);
+    return m_shared->TryEnter(client, std::max(1, total), perClient);
 }
 
 // Refused from the listener's own port: no socket, no port number used up.
@@ -368,7 +403,7 @@ void CServerEngine::RefuseOverLimit(const Tftp::Request& request, const QHostAdd
 }
 
 RowHandle CServerEngine::AddRow(const RowTexts& texts) {
-    const RowHandle row = ++m_nLastRow;
+    const RowHandle row = m_shared->NextRow();
     m_pWindow->AddRow(row, texts);
     return row;
 }
@@ -457,8 +492,8 @@ void CServerEngine::OnTimer(int id) {
 }
 
 void CServerEngine::FreeClientSlot(CTransferSocket* transfer) {
-    if (transfer->TakeClientSlot() && --m_liveByClient[transfer->Client()] <= 0)
-        m_liveByClient.remove(transfer->Client());
+    if (transfer->TakeClientSlot())
+        m_shared->FreeClientSlot(transfer->Client());
 }
 
 void CServerEngine::Retire(CTransferSocket* transfer) {
@@ -466,10 +501,10 @@ void CServerEngine::Retire(CTransferSocket* transfer) {
     m_platform->timers().release(port);
     if (m_byPort.value(port) == transfer)
         m_byPort.remove(port);
-    FreeClientSlot(transfer);
     m_byClientPort.remove({transfer->Client(), transfer->ClientPort()}, transfer);
     for (auto it = m_transferList.begin(); it != m_transferList.end(); ++it) {
         if (it->get() == transfer) {
+            m_shared->Leave(transfer->Client(), transfer->TakeClientSlot());
             m_retired.push_back(std::move(*it));
             m_transferList.erase(it);
             return;
@@ -486,6 +521,7 @@ void CServerEngine::FreeRetired() {
 void CServerEngine::OnAbort() {
     FreeRetired();
     // Zero first: each aborted row then reaches the window with nothing in progress.
+    m_shared->CountOut(m_nActiveTransfers);
     m_nActiveTransfers = 0;
     for (CTransferSocket* t : LiveTransfers()) {
         if (t->IsInProgress())

@@ -18,6 +18,7 @@
 
 class CTransferSocket;
 class CFileShareTable;
+class CEngineShared;
 struct TransferRequest;
 
 // The listener on the TFTP port. It hands each request to the engine.
@@ -61,8 +62,10 @@ public:
     static constexpr quint16 kLastPort = 65000;
 
     // platform may be null: the default platform is used then. window may be null:
-    // nothing is shown then.
-    explicit CServerEngine(IServerWindow* window, std::unique_ptr<IPlatform> platform = nullptr);
+    // nothing is shown then. shared: the limits, counts, row keys and share table of
+    // the engine threads on one port; null for an engine alone, which makes its own.
+    explicit CServerEngine(IServerWindow* window, std::unique_ptr<IPlatform> platform = nullptr,
+                           std::shared_ptr<CEngineShared> shared = nullptr);
     ~CServerEngine();
 
     CServerEngine(const CServerEngine&) = delete;
@@ -73,12 +76,19 @@ public:
     // sounds are on.
     void LoadLiveSettings(const EngineSettings& settings);
 
+    // How the listener holds its port: alone, or in the port's SO_REUSEPORT group with
+    // the other engine threads. The lead makes the group (the port must be free); the
+    // others join it.
+    enum class PortShare { Alone, Lead, Join };
     // Opens the listener. On failure shows "Listen Socket Creation Fails!!..." and
     // returns false with the reason in *error; the server then runs without requests.
     // A window that tries again by itself asks for no box (tellWindow false).
     bool Listen(const QHostAddress& address, quint16 port, QString* error = nullptr,
-                bool tellWindow = true);
+                bool tellWindow = true, PortShare share = PortShare::Alone);
     bool IsListening() const { return m_pListenSocket != nullptr; }
+    // Closes the listener at once and no longer waits for its address (the engine
+    // leaves its port's group; its transfers go on).
+    void CloseListener();
     quint16 ListenPort() const;
     QHostAddress BindAddress() const { return m_bindAddress; }
 
@@ -146,8 +156,10 @@ public:
     void SetRules(const AccessRules& rules) { m_settings.rules = rules; }
     void SetSoundOn(bool on) { m_settings.soundOn = on; }
 
-    // Transfers in progress; the animation runs while it is not 0.
+    // This engine's transfers in progress; the animation runs while the count over
+    // every engine (CEngineShared::Active) is not 0.
     int m_nActiveTransfers = 0;
+    CEngineShared& Shared() { return *m_shared; }
 
     // Read-only views for the window and tests.
     int LiveTransferCount() const { return int(m_transferList.size()); }
@@ -160,7 +172,7 @@ public:
     // A new row in the window, under the next key.
     RowHandle AddRow(const RowTexts& texts);
     IPlatform& Platform() { return *m_platform; }
-    CFileShareTable& ShareTable() { return *m_shareTable; }
+    CFileShareTable& ShareTable();
     CRequestPath& RequestPaths() { return *m_paths; }
     // Opens `path` for reading and holds it as read in the sharing table under `*key`
     // (the caller releases it). Null with `error` set when it cannot be opened, or with
@@ -198,7 +210,8 @@ private:
     quint16 NextPort(const QSet<quint16>& tried);
     std::vector<CTransferSocket*> LiveTransfers() const;
     int DefaultMaxTransfers();
-    bool AdmitsAnotherTransfer(const QHostAddress& client) const;
+    // Counts the transfer in (CEngineShared::Leave as it is retired) when the limits allow.
+    bool AdmitsAnotherTransfer(const QHostAddress& client);
     void RefuseOverLimit(const Tftp::Request& request, const QHostAddress& client,
                          quint16 fromPort);
 
@@ -206,20 +219,20 @@ private:
     EngineSettings m_settings;
     QList<QByteArray> m_optionalProbes;
     std::unique_ptr<IPlatform> m_platform;
-    std::unique_ptr<CFileShareTable> m_shareTable;
+    std::shared_ptr<CEngineShared> m_shared;
     std::unique_ptr<CRequestPath> m_paths;
     std::unique_ptr<CListenSocket> m_pListenSocket;
     IServerFollower* m_pFollower = nullptr;
     // The listener as last asked for: on a fixed address that is not there yet, it binds
     // once the address appears.
     bool m_bWantListen = false;
+    PortShare m_share = PortShare::Alone;
     quint16 m_nWantedPort = 0;
     QHostAddress m_bindAddress = QHostAddress(QHostAddress::AnyIPv4);
 
     // Live transfers in request order, and the same by port.
     std::vector<std::unique_ptr<CTransferSocket>> m_transferList;
     QHash<quint16, CTransferSocket*> m_byPort;
-    QHash<QHostAddress, int> m_liveByClient;
     // Live transfers by their client's address and port: a repeated request is found
     // without looking at every transfer.
     QMultiHash<QPair<QHostAddress, quint16>, CTransferSocket*> m_byClientPort;
@@ -230,7 +243,6 @@ private:
     bool m_bInListener = false;
 
     quint16 m_nPortCounter = 0;
-    RowHandle m_nLastRow = 0; // the key of the row added last
     // The last few strangers told ERROR 5, and when.
     struct Stranger {
         QHostAddress address;

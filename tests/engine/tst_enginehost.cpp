@@ -19,10 +19,13 @@ struct HostedServer {
     std::unique_ptr<CEngineHost> host;
     quint16 port = 0;
 
-    HostedServer() {
+    // prepare: settings written before the server starts.
+    explicit HostedServer(const std::function<void(CSettingsStore&)>& prepare = {}) {
         QDir(dir.path()).mkdir(QStringLiteral("root"));
         store.WriteProfileString(CSettingsStore::kDirName, dir.filePath(QStringLiteral("root")));
         store.WriteProfileInt(CSettingsStore::kSoundOn, 1);
+        if (prepare)
+            prepare(store);
         host = NewEngineHost(store);
         host->SetWindow(&window);
         for (int attempt = 0; attempt < 20 && !host->IsListening(); ++attempt) {
@@ -30,10 +33,11 @@ struct HostedServer {
             host->Start(QHostAddress::LocalHost, port);
         }
     }
-    void writeFile(const char* name, int size) {
+    void writeFile(const char* name, int size) { writeFile(name, QByteArray(size, 'v')); }
+    void writeFile(const char* name, const QByteArray& bytes) {
         QFile f(dir.filePath(QStringLiteral("root/")) + QLatin1String(name));
         if (f.open(QIODevice::WriteOnly))
-            f.write(QByteArray(size, 'v'));
+            f.write(bytes);
     }
     QString rootFile(const char* name) const {
         return dir.filePath(QStringLiteral("root/")) + QLatin1String(name);
@@ -102,6 +106,20 @@ public:
     QStringList calls;
     RowHandle base = 0; // the script's keys start after it
 };
+
+// Two engine threads on the port, under the limits given (0: the defaults).
+std::function<void(CSettingsStore&)> TwoEngines(int maxTotal = 0, int perClient = 0,
+                                                bool singlePort = false) {
+    return [=](CSettingsStore& store) {
+        store.WriteProfileInt(CSettingsStore::kEngineThreads, 2);
+        if (maxTotal)
+            store.WriteProfileInt(CSettingsStore::kMaxTransfers, maxTotal);
+        if (perClient)
+            store.WriteProfileInt(CSettingsStore::kMaxTransfersPerClient, perClient);
+        store.WriteProfileInt(CSettingsStore::kSinglePort, singlePort ? 1 : 0);
+        store.WriteProfileInt(CSettingsStore::kSoundOn, 0);
+    };
+}
 } // namespace
 
 class TestEngineHost : public QObject {
@@ -138,14 +156,14 @@ private slots:
                 const RowHandle row = base + (step.size() > 1 ? step.at(1) - '0' : 0);
                 RowTexts texts;
                 switch (step.at(0)) {
-                case 'A': host.Push({E::Add, ROW_ACTIVE, row, 0, 0, texts, {}}, 1); break;
-                case 'P': host.Push({E::Progress, ROW_ACTIVE, row, ++progress, 9, {}, {}}, 1); break;
-                case 'S': host.Push({E::Sound, ROW_ACTIVE, 0, SOUND_SENT, 0, {}, {}}, 1); break;
+                case 'A': host.Push({E::Add, ROW_ACTIVE, row, 0, 0, texts, {}}); break;
+                case 'P': host.Push({E::Progress, ROW_ACTIVE, row, ++progress, 9, {}, {}}); break;
+                case 'S': host.Push({E::Sound, ROW_ACTIVE, 0, SOUND_SENT, 0, {}, {}}); break;
                 case 'U': {
                     const char s = step.at(2);
                     texts.info = s == 'a' ? QStringLiteral("running") : QStringLiteral("done");
                     const RowState state = s == 'a' ? ROW_ACTIVE : s == 's' ? ROW_SENT : ROW_FAILED;
-                    host.Push({E::Update, state, row, 0, 0, texts, {}}, 0);
+                    host.Push({E::Update, state, row, 0, 0, texts, {}});
                     break;
                 }
                 case '|':
@@ -244,6 +262,137 @@ private slots:
         QCOMPARE(s.window.order.size(), 2);
         QVERIFY(!QFile::exists(s.rootFile("up.bin")));
         QCOMPARE(QDir(s.dir.filePath(QStringLiteral("root"))).entryList(QDir::Files).size(), 1);
+    }
+
+    // Two engine threads on the port, clients from many ports at once: the kernel puts
+    // each client on one engine and every download completes byte for byte, under row
+    // keys no two share; in single-port mode every packet stays with its engine too.
+    void threadsShareThePort_data() {
+        QTest::addColumn<bool>("singlePort");
+        QTest::addColumn<int>("clients");
+        QTest::addColumn<int>("each");
+        QTest::newRow("200 downloads from 50 ports") << false << 50 << 4;
+        QTest::newRow("single port, 20 clients") << true << 20 << 1;
+    }
+    void threadsShareThePort() {
+        QFETCH(bool, singlePort);
+        QFETCH(int, clients);
+        QFETCH(int, each);
+        HostedServer s(TwoEngines(0, 0, singlePort));
+        QVERIFY(s.host->IsListening());
+        QCOMPARE(s.host->EngineThreads(), 2);
+        std::vector<std::unique_ptr<Client>> peers;
+        for (int c = 0; c < clients; ++c)
+            peers.push_back(std::make_unique<Client>());
+        int rounds = 0;
+        for (int round = 0; round < each; ++round) {
+            // Every client asks for a file of its own (1 KiB and a few bytes: 3 blocks).
+            QList<QByteArray> contents;
+            for (int c = 0; c < clients; ++c) {
+                const QByteArray name = "r" + QByteArray::number(round) + "c" + QByteArray::number(c);
+                QByteArray bytes(1024 + c, '\0');
+                for (int i = 0; i < bytes.size(); ++i)
+                    bytes[i] = char('a' + (i * 7 + c + round) % 26);
+                s.writeFile(name.constData(), bytes);
+                contents.append(bytes);
+                peers[size_t(c)]->request(s.port, Tftp::RRQ, name);
+            }
+            QList<QByteArray> got(clients);
+            for (quint16 block = 1; block <= 3; ++block)
+                for (int c = 0; c < clients; ++c) {
+                    const QByteArray p = peers[size_t(c)]->receive();
+                    QCOMPARE(Client::word(p, 0), quint16(Tftp::DATA));
+                    QCOMPARE(Client::word(p, 2), block);
+                    if (singlePort)
+                        QCOMPARE(peers[size_t(c)]->serverPort, s.port);
+                    got[c] += p.mid(4);
+                    peers[size_t(c)]->send(EngineFixture::ack(block));
+                }
+            QCOMPARE(got, contents);
+            ++rounds;
+        }
+        const int total = clients * rounds;
+        QVERIFY(s.shows([&] {
+            return s.window.order.size() == total && s.host->ActiveTransfers() == 0;
+        }));
+        QCOMPARE(s.window.rows.size(), total); // no two rows under one key
+        for (RowHandle row : s.window.order)
+            QCOMPARE(s.window.rows[row].state, ROW_SENT);
+        const std::vector<int> perEngine = s.host->RowsPerEngine();
+        QCOMPARE(int(perEngine.size()), 2);
+        QVERIFY2(perEngine[0] > 0 && perEngine[1] > 0,
+                 qPrintable(QStringLiteral("%1 / %2").arg(perEngine[0]).arg(perEngine[1])));
+        QCOMPARE(perEngine[0] + perEngine[1], total);
+        QCOMPARE(s.window.animation.last(), QStringLiteral("stop"));
+    }
+
+    // The limits count every engine's transfers: 20 ports of one address ask at once,
+    // none acknowledging, and exactly the limit are served; the rest hear why.
+    void limitsHoldAcrossThreads_data() {
+        QTest::addColumn<int>("maxTotal");
+        QTest::addColumn<int>("perClient");
+        QTest::addColumn<int>("served");
+        QTest::newRow("MaxTransfersPerClient=3") << 0 << 3 << 3;
+        QTest::newRow("MaxTransfers=5") << 5 << 0 << 5;
+    }
+    void limitsHoldAcrossThreads() {
+        QFETCH(int, maxTotal);
+        QFETCH(int, perClient);
+        QFETCH(int, served);
+        HostedServer s(TwoEngines(maxTotal, perClient));
+        QCOMPARE(s.host->EngineThreads(), 2);
+        s.writeFile("big.bin", 512 * 20);
+        std::vector<std::unique_ptr<Client>> peers;
+        for (int c = 0; c < 20; ++c) {
+            peers.push_back(std::make_unique<Client>());
+            peers.back()->request(s.port, Tftp::RRQ, "big.bin");
+        }
+        int data = 0, refused = 0;
+        for (auto& peer : peers) {
+            const QByteArray p = peer->receive();
+            if (Client::word(p, 0) == Tftp::DATA)
+                ++data;
+            else if (Client::word(p, 0) == Tftp::ERROR)
+                ++refused;
+        }
+        QCOMPARE(data, served);
+        QCOMPARE(refused, 20 - served);
+        QVERIFY(s.shows([&] { return s.window.order.size() == 20; }));
+        const std::vector<int> perEngine = s.host->RowsPerEngine();
+        QVERIFY(perEngine[0] > 0 && perEngine[1] > 0); // the requests reached both
+        int failedRows = 0;
+        for (RowHandle row : s.window.order)
+            failedRows += s.window.rows[row].state == ROW_FAILED ? 1 : 0;
+        QCOMPARE(failedRows, 20 - served);
+    }
+
+    // Abort All reaches every engine: each client of either hears ERROR 0, and nothing
+    // is in progress afterwards.
+    void abortReachesEveryEngine() {
+        HostedServer s(TwoEngines());
+        s.writeFile("big.bin", 512 * 50);
+        std::vector<std::unique_ptr<Client>> peers;
+        for (int c = 0; c < 20; ++c) {
+            peers.push_back(std::make_unique<Client>());
+            peers.back()->request(s.port, Tftp::RRQ, "big.bin");
+            QCOMPARE(Client::word(peers.back()->receive(), 0), quint16(Tftp::DATA));
+        }
+        const std::vector<int> perEngine = s.host->RowsPerEngine();
+        QVERIFY(perEngine[0] > 0 && perEngine[1] > 0);
+        QVERIFY(s.shows([&] { return s.host->ActiveTransfers() == 20; }));
+        s.host->Abort();
+        for (auto& peer : peers) {
+            QByteArray p = peer->receive();
+            // A block resent before the abort may come first.
+            for (int i = 0; i < 5 && Client::word(p, 0) == Tftp::DATA; ++i)
+                p = peer->receive();
+            QCOMPARE(Client::word(p, 0), quint16(Tftp::ERROR));
+            QCOMPARE(Client::word(p, 2), quint16(0));
+        }
+        QVERIFY(s.shows([&] {
+            return s.host->ActiveTransfers() == 0 && !s.window.animation.isEmpty() &&
+                   s.window.animation.last() == QStringLiteral("stop");
+        }));
     }
 
     // Setup and Security while a transfer runs: the engine takes the new sounds and

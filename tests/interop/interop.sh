@@ -36,6 +36,12 @@ done
 export HOME=$work/home XDG_CONFIG_HOME=$work/xdg
 mkdir -p "$HOME" "$XDG_CONFIG_HOME"
 root=$HOME/tftp
+# INTEROP_ENGINE_THREADS=N: the same checks against N engine threads on the port.
+if [ -n "${INTEROP_ENGINE_THREADS:-}" ]; then
+    mkdir -p "$XDG_CONFIG_HOME/Zelk TFTP Server"
+    printf '[Limits]\nEngineThreads=%d\n' "$INTEROP_ENGINE_THREADS" \
+        >"$XDG_CONFIG_HOME/Zelk TFTP Server/ZAZO_Dize.conf"
+fi
 
 # A free loopback port for the server.
 for attempt in $(seq 1 20); do
