@@ -110,9 +110,22 @@ void CProxyDhcp::HandleDatagram(const char* data, qint64 size, const QHostAddres
         row = m_context.addRow(texts);
         m_clients.SetRow(request.chaddr, request.xid, row);
     }
-    const auto refuse = [&](const QString& why) {
+    // Once an answer: what it carried, read back option by option, or why none went.
+    const auto tellDetails = [&](const QByteArray& sent, const QString& failure) {
+        RowDetails details;
+        details.ended = true;
+        details.client = texts.client;
+        details.clientPort = fromPort;
+        details.ourPort = pxePort ? Dhcp::kPxePort : Dhcp::kServerPort;
+        details.found = choice.file;
+        details.offer = Dhcp::DescribeReply(sent);
+        details.failure = failure;
+        window.ShowDetails(row, details);
+    };
+    const auto refuse = [&](const QString& why, const QByteArray& sent = {}) {
         texts.info = why;
         window.UpdateRow(row, texts, ROW_FAILED);
+        tellDetails(sent, why);
         m_context.playSound(SOUND_FAILED);
     };
 
@@ -156,6 +169,7 @@ void CProxyDhcp::HandleDatagram(const char* data, qint64 size, const QHostAddres
         choice.kindName());
     // The shim went out; what it will ask for next must be there too, or the boot stops.
     if (!choice.chainLacks.isEmpty())
-        return refuse(texts.info + QStringLiteral("; ") + choice.problem());
+        return refuse(texts.info + QStringLiteral("; ") + choice.problem(), out);
     window.UpdateRow(row, texts, ROW_SENT);
+    tellDetails(out, QString());
 }

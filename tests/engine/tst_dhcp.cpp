@@ -165,6 +165,14 @@ private slots:
             QCOMPARE(row.texts.file, QString::fromLatin1(c.file));
             QCOMPARE(row.texts.service, QStringLiteral("Boot offer"));
             QVERIFY2(row.texts.info.endsWith(c.kind), qPrintable(row.texts.info));
+            // The details pane hears the answer in full, as it went.
+            const RowDetails& d = f.window.details.value(f.window.order.last()).last();
+            QCOMPARE(d.clientPort, Dhcp::kClientPort);
+            QCOMPARE(d.ourPort, Dhcp::kServerPort);
+            QVERIFY(d.failure.isEmpty());
+            const QString offer = d.offer.join(QLatin1Char('\n'));
+            QVERIFY2(offer.contains(QString::fromLatin1(c.file)), qPrintable(offer));
+            QVERIFY2(offer.contains(QString::fromLatin1(c.vendorClass)), qPrintable(offer));
         }
 
         // The REQUEST firmware sends to 4011 is acknowledged where it came from.
@@ -306,6 +314,9 @@ private slots:
         QCOMPARE(f.lastRow().state, ROW_FAILED);
         QCOMPARE(f.lastRow().texts.file, QStringLiteral("undionly.kpxe"));
         QCOMPARE(f.lastRow().texts.info, QStringLiteral("Boot File Missing: undionly.kpxe"));
+        const RowDetails& d = f.window.details.value(f.window.order.last()).last();
+        QCOMPARE(d.failure, QStringLiteral("Boot File Missing: undionly.kpxe"));
+        QVERIFY(d.offer.isEmpty()); // nothing went
     }
 
     // With [Boot] Menu on, an iPXE client gets its machine's script, else the user's
