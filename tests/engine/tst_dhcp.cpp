@@ -166,7 +166,7 @@ private slots:
             QCOMPARE(row.texts.service, QStringLiteral("Boot offer"));
             QVERIFY2(row.texts.info.endsWith(c.kind), qPrintable(row.texts.info));
             // The details pane hears the answer in full, as it went.
-            const RowDetails& d = f.window.details.value(f.window.order.last()).last();
+            const RowDetails d = f.window.details.value(f.window.order.last()).last(); // a copy: value() is a temporary
             QCOMPARE(d.clientPort, Dhcp::kClientPort);
             QCOMPARE(d.ourPort, Dhcp::kServerPort);
             QVERIFY(d.failure.isEmpty());
@@ -314,7 +314,7 @@ private slots:
         QCOMPARE(f.lastRow().state, ROW_FAILED);
         QCOMPARE(f.lastRow().texts.file, QStringLiteral("undionly.kpxe"));
         QCOMPARE(f.lastRow().texts.info, QStringLiteral("Boot File Missing: undionly.kpxe"));
-        const RowDetails& d = f.window.details.value(f.window.order.last()).last();
+        const RowDetails d = f.window.details.value(f.window.order.last()).last(); // a copy: value() is a temporary
         QCOMPARE(d.failure, QStringLiteral("Boot File Missing: undionly.kpxe"));
         QVERIFY(d.offer.isEmpty()); // nothing went
     }
