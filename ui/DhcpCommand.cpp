@@ -22,5 +22,6 @@ void RunDhcpCommand(CEngineHost& engine, CSettingsStore& store, const QHostAddre
     store.WriteProfileInt(CSettingsStore::kDhcpLeaseSeconds, o.leaseSeconds);
     store.WriteProfileString(CSettingsStore::kDhcpHostsFile, o.hostsFile);
     store.WriteProfileInt(CSettingsStore::kDhcpOnlyKnownHosts, o.onlyKnownHosts ? 1 : 0);
+    store.WriteProfileInt(CSettingsStore::kDhcpIPv6, dlg.Ipv6() ? 1 : 0);
     engine.RestartBootOffers();
 }

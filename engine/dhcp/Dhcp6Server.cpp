@@ -36,19 +36,26 @@ CDhcp6Server::~CDhcp6Server() {
             (*socket)->close();
 }
 
+QHostAddress CDhcp6Server::ServerAddress(const QList<NetInterface>& interfaces,
+                                         const QString& device) {
+    for (const NetInterface& i : interfaces)
+        if (i.name == device)
+            for (qsizetype k = 0; k < i.addresses.size(); ++k)
+                if (isGlobal6(i.addresses[k]) && i.prefixLength(k) == 64)
+                    return i.addresses[k];
+    return QHostAddress();
+}
+
 bool CDhcp6Server::Start(const Dhcp6Options& options, const DhcpLink& link, QString* error) {
     m_link = link;
     IPlatform& platform = *m_ctx.platform;
-    QHostAddress server;
-    for (const NetInterface& i : platform.interfaces()) {
-        if (i.name != link.device)
-            continue;
-        m_mac = i.mac;
-        m_ours = i.addresses;
-        for (qsizetype k = 0; k < i.addresses.size() && server.isNull(); ++k)
-            if (isGlobal6(i.addresses[k]) && i.prefixLength(k) == 64)
-                server = i.addresses[k];
-    }
+    const QList<NetInterface> interfaces = platform.interfaces();
+    const QHostAddress server = ServerAddress(interfaces, link.device);
+    for (const NetInterface& i : interfaces)
+        if (i.name == link.device) {
+            m_mac = i.mac;
+            m_ours = i.addresses;
+        }
     if (link.device.isEmpty() || server.isNull()) {
         *error = QStringLiteral("%1 has no global IPv6 address in a /64")
                      .arg(link.device.isEmpty() ? QStringLiteral("the interface") : link.device);

@@ -46,6 +46,8 @@ public:
     bool Start(const Dhcp6Options& options, const DhcpLink& link, QString* error);
     void OnTimer();
     void OnAdvertTimer();
+    // The address it serves from on `device`: its first global one in a /64; null: none.
+    static QHostAddress ServerAddress(const QList<NetInterface>& interfaces, const QString& device);
     // "dhcpv6 on eth1 (2001:db8::1), pool A-B", or why it hands out nothing.
     QString Status() const { return m_status; }
     bool Answering() const { return m_state == State::Serving; }

@@ -385,8 +385,18 @@ void CEngineServices::OnInterfaceEvent(const InterfaceEvent& event) {
 
 void CEngineServices::FollowInterfaces() {
     const bool dhcpChanged = DhcpLinkChanged();
-    if (dhcpChanged)
+    if (dhcpChanged) {
         RestartDhcp();
+    } else if (m_dhcp && settings().dhcpIPv6) {
+        // The DHCPv6 server alone follows the interface's IPv6 address (one that came
+        // after the start, one that changed), without a restart of the DHCP server.
+        const QHostAddress now =
+            CDhcp6Server::ServerAddress(platform().interfaces(), m_dhcp->Link().device);
+        if (m_dhcp6 ? now != m_dhcp6->Config().server : !now.isNull()) {
+            m_dhcp6.reset();
+            StartDhcp6(m_dhcp->Link());
+        }
+    }
     if (dhcpChanged ||
         (settings().proxyDhcp &&
          !(ChooseBootInterface(m_server.BindAddress(), platform().interfaces()) == m_bootInterface)))

@@ -102,6 +102,7 @@ CDhcpDlg::CDhcpDlg(CSettingsStore& store, const QHostAddress& listen,
     ui->leaseEdit->setText(QString::number(store.DhcpLeaseSeconds()));
     ui->hostsEdit->setText(store.DhcpHostsFile());
     ui->onlyKnownCheck->setChecked(store.DhcpOnlyKnownHosts());
+    ui->ipv6Check->setChecked(store.ReadFlag(SettingsTable::DhcpIPv6));
 
     connect(ui->interfaceCombo, &QComboBox::currentIndexChanged, this, [this] { ShowLink(); });
     for (QLineEdit* pool : {ui->poolFirstEdit, ui->poolLastEdit})
@@ -118,6 +119,7 @@ CDhcpDlg::CDhcpDlg(CSettingsStore& store, const QHostAddress& listen,
 CDhcpDlg::~CDhcpDlg() = default;
 
 bool CDhcpDlg::Enabled() const { return ui->enabledCheck->isChecked(); }
+bool CDhcpDlg::Ipv6() const { return ui->ipv6Check->isChecked(); }
 
 DhcpOptions CDhcpDlg::Options() const {
     DhcpOptions o;

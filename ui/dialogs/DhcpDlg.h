@@ -42,6 +42,7 @@ public:
     ~CDhcpDlg() override;
 
     bool Enabled() const;
+    bool Ipv6() const; // [Dhcp] IPv6: DHCPv6 beside it
     // The values as typed (trimmed); an empty lease time is the default.
     DhcpOptions Options() const;
 
