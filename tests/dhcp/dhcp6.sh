@@ -54,7 +54,7 @@ printf '[WorkingDir]\nDirName=%s\n[Dhcp]\nEnabled=1\nInterface=veth0\nIPv6=1\n' 
 start() { # OUT WAITFOR
     STATE_DIRECTORY=$work/state HOME=$work/home XDG_CONFIG_HOME=$work/home/xdg \
         "$server" --headless --address 198.51.100.1 --port 6969 --settings "$work/dhcp.ini" \
-        >"$work/$1" 2>&1 &
+        >"$work/$1" 2>&1 </dev/null &
     spid=$!
     for _ in $(seq 100); do grep -q "$2" "$work/$1" && return 0; sleep 0.1; done
     echo "FAIL: the server never said '$2'"; cat "$work/$1"; return 1
@@ -70,8 +70,16 @@ check() { # WHAT COMMAND...
 
 # 1. A real client gets an address from the pool (after our look at the link, 2 s).
 start server1.out 'dhcpv6 on veth0 (2001:db8:1::1), pool' || exit 1
-nsp timeout 20 dhclient -6 -1 -v -sf /bin/true -lf "$work/client.leases" -pf "$work/dhclient.pid" \
-    $PEER >"$work/dhclient.out" 2>&1
+client() { # OUT SECONDS: dhclient in the foreground until it holds a lease, at most SECONDS
+    rm -f "$work/client.leases"
+    nsenter -t "$peer_pid" -n dhclient -6 -d -v -sf /bin/true -lf "$work/client.leases" -pf "$work/dhclient.pid" \
+        $PEER >"$work/$1" 2>&1 </dev/null &
+    local c=$!
+    for _ in $(seq $(($2 * 10))); do grep -q iaaddr "$work/client.leases" 2>/dev/null && break; sleep 0.1; done
+    kill -9 $c 2>/dev/null # its pid is dhclient's (nsenter execs it)
+    wait $c 2>/dev/null
+}
+client dhclient.out 15
 check "dhclient -6 was given an address from our pool" \
     grep -q 'iaaddr 2001:db8:1::10[0-9a-f][0-9a-f] ' "$work/client.leases"
 check "the lease is in our lease file" test -s "$work/state/dhcp6-leases"
@@ -91,15 +99,14 @@ stop
 
 # 2. dnsmasq answers DHCPv6 on the link: ours hands out nothing and says why.
 nsp ip addr add 2001:db8:1::2/64 dev $PEER nodad
-nsp dnsmasq --keep-in-foreground --port=0 --interface=$PEER --bind-interfaces \
+nsenter -t "$peer_pid" -n dnsmasq --keep-in-foreground --port=0 --interface=$PEER --bind-interfaces \
     --dhcp-range=2001:db8:1::2000,2001:db8:1::20ff,64 --pid-file="$work/dnsmasq.pid" \
-    --dhcp-leasefile="$work/dnsmasq.leases" --log-facility="$work/dnsmasq.log" &
+    --dhcp-leasefile="$work/dnsmasq.leases" --log-facility="$work/dnsmasq.log" \
+    >/dev/null 2>&1 </dev/null &
 pids+=("$!")
 sleep 0.5
 check "another DHCPv6 server stops ours" start server2.out 'Another DHCPv6 server (fe80::'
-rm -f "$work/client.leases"
-nsp timeout 8 dhclient -6 -1 -sf /bin/true -lf "$work/client.leases" -pf "$work/dhclient.pid" \
-    $PEER >"$work/dhclient2.out" 2>&1
+client dhclient2.out 10
 check "the client's address came from dnsmasq, not from us" \
     grep -q 'iaaddr 2001:db8:1::20[0-9a-f][0-9a-f] ' "$work/client.leases"
 stop
