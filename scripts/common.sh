@@ -10,10 +10,11 @@ packages_build=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools qt6-multim
 # libwrap0: atftpd itself is unpacked, never installed) as servers for the client's. The installation tests: the
 # validators of the desktop entry and the AppStream metadata, CPack's helpers for the
 # package (dpkg-shlibdeps, file) and lintian; ip for the service test's and the lossy
-# test's private networks; python3 for the HTTP test's connection floods.
+# test's private networks; python3 for the HTTP test's connection floods; ISC dhclient as the
+# DHCPv6 server's client.
 packages_test=(curl tftp-hpa atftp desktop-file-utils appstream dpkg-dev file lintian iproute2
     qemu-system-x86 qemu-system-arm ovmf ipxe-qemu ipxe pxelinux syslinux-common
-    grub-efi-amd64-bin grub-pc-bin u-boot-qemu expect dnsmasq tcpdump tftpd-hpa libwrap0
+    grub-efi-amd64-bin grub-pc-bin u-boot-qemu expect dnsmasq tcpdump tftpd-hpa libwrap0 isc-dhcp-client
     python3 klibc-utils xorriso squashfs-tools)
 # The Secure Boot test's signed shim and GRUB (shim-signed, shim-helpers-amd64-signed,
 # grub-efi-amd64-signed) are never installed here: their scripts change this machine's

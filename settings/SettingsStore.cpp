@@ -150,6 +150,10 @@ EngineSettings CSettingsStore::LoadEngineSettings() {
     s.dhcpHostsFile = DhcpHostsFile();
     s.dhcpOnlyKnownHosts = DhcpOnlyKnownHosts();
     s.dhcpBootpDynamic = DhcpBootpDynamic();
+    s.dhcpIPv6 = ReadFlag(SettingsTable::DhcpIPv6);
+    s.dhcpPool6First = ReadText(SettingsTable::DhcpPool6First);
+    s.dhcpPool6Size = ReadNumber(SettingsTable::DhcpPool6Size);
+    s.dhcpRouterAdvertisements = ReadFlag(SettingsTable::DhcpRouterAdvertisements);
     s.httpEnabled = HttpEnabled();
     s.httpPort = HttpPort();
     s.httpRedirect = HttpRedirect();

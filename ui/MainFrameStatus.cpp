@@ -108,7 +108,7 @@ void CMainFrame::UpdateStatusField() {
     const DhcpStatus dhcp = engine.DhcpState();
     if (dhcp.state != DhcpStatus::State::Off) {
         text += QStringLiteral("  |  ") + dhcp.text();
-        problem = problem || dhcp.state != DhcpStatus::State::On;
+        problem = problem || dhcp.state != DhcpStatus::State::On || dhcp.v6Problem;
     }
     // A firewall that keeps clients from our ports, read when the ports change (ufw
     // and firewalld let loopback through).

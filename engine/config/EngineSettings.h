@@ -48,6 +48,10 @@ struct EngineSettings {
     QString dhcpHostsFile;
     bool dhcpOnlyKnownHosts = false;
     bool dhcpBootpDynamic = false;
+    bool dhcpIPv6 = false;         // Dhcp/IPv6, Pool6*, RouterAdvertisements: DHCPv6 beside it
+    QString dhcpPool6First;
+    int dhcpPool6Size = SettingsTable::DhcpPool6Size.number;
+    bool dhcpRouterAdvertisements = SettingsTable::DhcpRouterAdvertisements.number != 0;
     bool httpEnabled = false;      // Http/*: the folder over HTTP too (read at the start)
     quint16 httpPort = quint16(SettingsTable::HttpPort.number);
     QString httpRedirect;          // Http/Redirect*: larger files from a cache's base URL

@@ -135,6 +135,13 @@ inline constexpr int kAnyInt = INT_MIN, kMaxInt = INT_MAX;
       "Only the MACs in HostsFile get an address")                                                 \
     X(DhcpBootpDynamic, "Dhcp/BootpDynamic", Flag, 0, 0, 1,                                        \
       "BOOTP clients (no DHCP message) get pool addresses too; 0: HostsFile hosts only")           \
+    X(DhcpIPv6, "Dhcp/IPv6", Flag, 0, 0, 1,                                                        \
+      "A DHCPv6 server on the same interface: addresses from our /64, the boot URL (option 59)")   \
+    X(DhcpPool6First, "Dhcp/Pool6First", Text, 0, 0, 0,                                            \
+      "First IPv6 address handed out; empty: ::1000 in the interface's /64")                       \
+    X(DhcpPool6Size, "Dhcp/Pool6Size", Number, 256, 1, 65536, "How many IPv6 addresses are handed out") \
+    X(DhcpRouterAdvertisements, "Dhcp/RouterAdvertisements", Flag, 1, 0, 1,                        \
+      "With IPv6: announce our /64 with the managed flag while no router is heard; 0: never")      \
     X(HttpEnabled, "Http/Enabled", Flag, 0, 0, 1,                                                  \
       "The working folder over HTTP too (GET and HEAD, the TFTP rules)")                           \
     X(HttpPort, "Http/Port", Port, 8080, 1, 65535, "The TCP port for HTTP")                        \

@@ -21,6 +21,8 @@ struct DhcpStatus {
     QString other;               // OtherServer: that server's address
     QString why;                 // Fails
     bool present = true;         // LinkDown: the interface exists
+    QString v6;                  // the DHCPv6 server beside it ([Dhcp] IPv6); empty: off
+    bool v6Problem = false;      // it hands out nothing, or cannot start
     bool waiting() const { return state == State::LinkDown || state == State::NoAddress; }
     // What the link choice waits for, as the status tells it.
     static DhcpStatus Waiting(const LinkWait& wait) {
@@ -32,8 +34,13 @@ struct DhcpStatus {
         return s;
     }
     bool operator==(const DhcpStatus&) const = default;
-    // "dhcp on eth1 (192.0.2.10), pool A-B", "DHCP waits: eth1 link down", ... or empty.
+    // "dhcp on eth1 (192.0.2.10), pool A-B", "DHCP waits: eth1 link down", ... or empty;
+    // then the DHCPv6 server's, when it is on.
     QString text() const {
+        const QString v4 = text4();
+        return v6.isEmpty() || v4.isEmpty() ? v4 : v4 + QStringLiteral("; ") + v6;
+    }
+    QString text4() const {
         switch (state) {
         case State::Off: return QString();
         case State::On:

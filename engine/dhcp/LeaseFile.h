@@ -22,6 +22,9 @@ QList<Lease> ParseLeases(const QByteArray& text);
 // one (the headless service), else the user's data folder.
 QString LeaseFolder();
 constexpr const char* kLeaseFileName = "dhcp-leases";
+// The DHCPv6 server's, beside it: its addresses as pool slots (0.0.0.1 is the first),
+// its clients by DUID and IAID.
+constexpr const char* kLease6FileName = "dhcp6-leases";
 
 bool WriteLeaseFile(const QString& path, const QList<Lease>& leases, QString* error);
 

@@ -3,6 +3,7 @@
 #include "engine/boot/BootMenuFile.h"
 #include "engine/boot/DecidesBoot.h"
 #include "engine/boot/ProxyDhcp.h"
+#include "engine/dhcp/Dhcp6Server.h"
 #include "engine/dhcp/DhcpServer.h"
 #include "engine/dhcp/LeaseFile.h"
 #include "engine/http/HttpService.h"
@@ -44,6 +45,7 @@ CEngineServices::~CEngineServices() {
     // Each service may still end rows and release its timers as it goes.
     m_http.reset();
     m_proxyDhcp.reset();
+    m_dhcp6.reset();
     m_dhcp.reset();
     m_bootMenu.reset();
     m_server.SetFollower(nullptr);
@@ -68,6 +70,7 @@ void CEngineServices::ListenerOpened(bool tellWindow) {
 
 void CEngineServices::ListenerClosed() {
     m_proxyDhcp.reset();
+    m_dhcp6.reset();
     m_dhcp.reset();
     if (m_bootMenu)
         m_bootMenu->Stop();
@@ -90,7 +93,8 @@ void CEngineServices::SettingsChanged(const EngineSettings& before) {
         return std::make_tuple(s.dhcpEnabled, s.dhcpInterface, s.dhcpPoolFirst, s.dhcpPoolLast,
                                s.dhcpRouter, s.dhcpDnsServers, s.dhcpLeaseSeconds,
                                s.dhcpHostsFile, s.dhcpOnlyKnownHosts, s.dhcpBootpDynamic,
-                               BootPolicy::SettingsOf(s));
+                               s.dhcpIPv6, s.dhcpPool6First, s.dhcpPool6Size,
+                               s.dhcpRouterAdvertisements, BootPolicy::SettingsOf(s));
     };
     // The boot offers read the rest as they answer, but HostsFile only as they open.
     const auto hostsPart = [](const EngineSettings& s) {
@@ -209,6 +213,7 @@ QStringList CEngineServices::HostBootFiles(const QString& hostsFile) {
 }
 
 DhcpStatus CEngineServices::RestartDhcp() {
+    m_dhcp6.reset();
     m_dhcp.reset();
     m_dhcpStatus = {};
     const EngineSettings& s = settings();
@@ -237,7 +242,9 @@ DhcpStatus CEngineServices::RestartDhcp() {
         return why == Refusal::None ? QString() : RefusalRow(why);
     };
     context.statusChanged = [this](const ::DhcpStatus& status) {
-        m_dhcpStatus = status;
+        const ::DhcpStatus was = std::exchange(m_dhcpStatus, status);
+        m_dhcpStatus.v6 = was.v6; // the DHCPv6 server's own, told apart
+        m_dhcpStatus.v6Problem = was.v6Problem;
         if (m_onStatusChanged)
             m_onStatusChanged();
     };
@@ -271,7 +278,7 @@ DhcpStatus CEngineServices::RestartDhcp() {
     auto server = std::make_unique<CDhcpServer>(std::move(context));
     QString why;
     if (server->Start(options, link, &why)) {
-        m_dhcpStatus = server->Report();
+        m_dhcpStatus = server->Report(); // the DHCPv6 server starts after it
         m_dhcp = std::move(server);
     } else {
         m_dhcpStatus = {};
@@ -279,7 +286,70 @@ DhcpStatus CEngineServices::RestartDhcp() {
         m_dhcpStatus.device = link.device;
         m_dhcpStatus.why = why;
     }
+    if (s.dhcpIPv6)
+        StartDhcp6(link);
     return m_dhcpStatus;
+}
+
+void CEngineServices::StartDhcp6(const DhcpLink& link) {
+    const EngineSettings& s = settings();
+    DhcpContext context;
+    context.platform = &platform();
+    if (!m_nDhcp6Timer) {
+        m_nDhcp6Timer = registerTimer([this] {
+            if (m_dhcp6)
+                m_dhcp6->OnTimer();
+        });
+        m_nDhcp6AdvertTimer = registerTimer([this] {
+            if (m_dhcp6)
+                m_dhcp6->OnAdvertTimer();
+        });
+    }
+    context.timerId = m_nDhcp6Timer;
+    context.addRow = [this](const RowTexts& texts) { return addRow(texts); };
+    context.updateRow = [this](RowHandle row, const RowTexts& texts, RowState state) {
+        rows().UpdateRow(row, texts, state);
+    };
+    context.playSound = [this](int id) { playSound(id); };
+    context.showDetails = [this](RowHandle row, const RowDetails& details) {
+        rows().ShowDetails(row, details);
+    };
+    context.menuListing = [this] { return menuListing(); };
+    context.bootFileThere = [this](const QByteArray& name) {
+        return paths().BootFileThere(settings().workingFolder, name);
+    };
+    context.bootFileSize = [this](const QByteArray& name) {
+        return paths().BootFileSize(settings().workingFolder, name);
+    };
+    context.leaseFile =
+        Dhcp::LeaseFolder() + QLatin1Char('/') + QLatin1String(Dhcp::kLease6FileName);
+    context.epochAtStart = QDateTime::currentSecsSinceEpoch();
+    Dhcp6Options options;
+    options.poolFirst = s.dhcpPool6First;
+    options.poolSize = s.dhcpPool6Size;
+    options.leaseSeconds = s.dhcpLeaseSeconds;
+    options.routerAdverts = s.dhcpRouterAdvertisements;
+    options.boot = BootPolicy::SettingsOf(s);
+    const auto changed = [this] {
+        if (!m_dhcp6)
+            return;
+        m_dhcpStatus.v6 = m_dhcp6->Status();
+        m_dhcpStatus.v6Problem = m_dhcp6->Blocked();
+        if (m_onStatusChanged)
+            m_onStatusChanged();
+    };
+    auto server = std::make_unique<CDhcp6Server>(std::move(context), m_nDhcp6AdvertTimer, changed);
+    CDhcp6Server* started = server.get();
+    m_dhcp6 = std::move(server); // its first status comes while it starts
+    QString why;
+    if (started->Start(options, link, &why)) {
+        m_dhcpStatus.v6 = started->Status();
+        m_dhcpStatus.v6Problem = started->Blocked();
+    } else {
+        m_dhcp6.reset();
+        m_dhcpStatus.v6 = QStringLiteral("dhcpv6 fails: ") + why;
+        m_dhcpStatus.v6Problem = true;
+    }
 }
 
 // Whether the DHCP server's interface is no longer what it runs on, or has come.

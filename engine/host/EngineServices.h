@@ -16,6 +16,7 @@
 
 class CBootMenuFile;
 class CDhcpServer;
+class CDhcp6Server;
 class CHttpService;
 
 // What runs beside the TFTP server on the engine thread: HTTP of the folder, the boot
@@ -117,12 +118,16 @@ private:
     BootStatus m_bootStatus;
     BootInterface m_bootInterface;       // where the boot offers were last placed
     std::unique_ptr<CDhcpServer> m_dhcp; // while [Dhcp] Enabled and the listener is open
+    std::unique_ptr<CDhcp6Server> m_dhcp6; // beside it, while [Dhcp] IPv6 is on too
     // The boot files HostsFile named since the services last opened: uploads may not
     // replace them.
     QStringList m_hostBootFiles; // under m_hostsLock: other engine threads read it
     std::mutex m_hostsLock;
     ::DhcpStatus m_dhcpStatus;
     int m_nDhcpTimer = 0; // its timer, registered once
+    int m_nDhcp6Timer = 0, m_nDhcp6AdvertTimer = 0;
+    // The DHCPv6 server on the DHCP server's link (its status in m_dhcpStatus.v6).
+    void StartDhcp6(const DhcpLink& link);
     // The folder's menu for iPXE clients, followed while the server listens and [Boot]
     // Menu is on.
     std::unique_ptr<CBootMenuFile> m_bootMenu;

@@ -53,6 +53,19 @@ bool IPlatform::addArpEntry(const QString& device, quint32 address, const QByteA
     return ok;
 }
 
+std::unique_ptr<IDatagramSocket> IPlatform::bindLinkUdp6(quint16, const QString&,
+                                                       const QHostAddress&, QString* error) {
+    if (error)
+        *error = QStringLiteral("DHCPv6 sockets are not available on this platform");
+    return nullptr;
+}
+
+std::unique_ptr<IDatagramSocket> IPlatform::openRouterMessages(const QString&, QString* error) {
+    if (error)
+        *error = QStringLiteral("Router advertisements are not available on this platform");
+    return nullptr;
+}
+
 QList<NetInterface> SystemInterfaces() {
     QList<NetInterface> out;
     for (const QNetworkInterface& i : QNetworkInterface::allInterfaces()) {
@@ -61,6 +74,7 @@ QList<NetInterface> SystemInterfaces() {
         n.up = NetInterface::CountsUp(i.flags() & QNetworkInterface::IsUp,
                                       i.flags() & QNetworkInterface::IsRunning);
         n.loopback = i.flags() & QNetworkInterface::IsLoopBack;
+        n.mac = QByteArray::fromHex(i.hardwareAddress().toLatin1().replace(':', ""));
         for (const QNetworkAddressEntry& e : i.addressEntries()) {
             n.addresses.append(e.ip());
             n.prefixLengths.append(e.prefixLength());

@@ -89,6 +89,15 @@ public:
                                                       QString* error) override {
         return bind(address, port, SocketOptions{}, &device, error);
     }
+    std::unique_ptr<IDatagramSocket> bindLinkUdp6(quint16 port, const QString& device,
+                                                  const QHostAddress& group,
+                                                  QString* error) override {
+        return adopt(openLinkUdp6(port, device, group, error), SocketOptions{}, error);
+    }
+    std::unique_ptr<IDatagramSocket> openRouterMessages(const QString& device,
+                                                        QString* error) override {
+        return adopt(openRouterIcmp6(device, error), SocketOptions{}, error);
+    }
     ITimerHost& timers() override { return *m_timers; }
     bool canSharePort() const override { return true; }
     IFileSystem& files() override { return m_files; }
@@ -103,6 +112,9 @@ public:
     std::unique_ptr<IDatagramSocket> bind(const QHostAddress& address, quint16 port,
                                           const SocketOptions& options, const QString* device,
                                           QString* error);
+    // Wraps an open socket (fd -1: none, the error already said).
+    std::unique_ptr<IDatagramSocket> adopt(const BoundUdp& bound, const SocketOptions& options,
+                                           QString* error);
 
     // Called by the sockets.
     // Adds the socket to the epoll set; *err gets errno when that fails (0 otherwise).
@@ -255,8 +267,13 @@ CEpollPlatform::~CEpollPlatform() {
 std::unique_ptr<IDatagramSocket> CEpollPlatform::bind(const QHostAddress& address, quint16 port,
                                                       const SocketOptions& options,
                                                       const QString* device, QString* error) {
-    const BoundUdp bound =
-        openUdp(address, port, options.wantLocalAddress, device, error, options.reusePort);
+    return adopt(openUdp(address, port, options.wantLocalAddress, device, error, options.reusePort),
+                 options, error);
+}
+
+std::unique_ptr<IDatagramSocket> CEpollPlatform::adopt(const BoundUdp& bound,
+                                                       const SocketOptions& options,
+                                                       QString* error) {
     if (bound.fd < 0)
         return nullptr;
     auto socket = std::make_unique<CEpollSocket>(this, bound.fd, bound.family, bound.port, options);

@@ -7,6 +7,7 @@
 #include <ctime>
 #include <net/if.h>
 #include <netinet/in.h>
+#include <netinet/icmp6.h>
 #include <netinet/udp.h>
 #include <unistd.h>
 
@@ -309,6 +310,106 @@ BoundUdp openUdp(const QHostAddress& address, quint16 port, bool wantTo, const Q
         toHostAddress(sa, nullptr, &bound);
     }
     out = {fd, family, bound};
+    return out;
+}
+
+namespace {
+// The steps both link sockets share: tied to the device, multicast leaving through it
+// without coming back, in `group` there. 0 when done, errno otherwise.
+int tieToLink(int fd, const QByteArray& name, unsigned index, const QHostAddress& group) {
+    const int off = 0;
+    const int idx = int(index);
+    if (setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, name.constData(), socklen_t(name.size())) != 0 ||
+        setsockopt(fd, IPPROTO_IPV6, IPV6_MULTICAST_IF, &idx, sizeof idx) != 0 ||
+        setsockopt(fd, IPPROTO_IPV6, IPV6_MULTICAST_LOOP, &off, sizeof off) != 0)
+        return errno;
+    if (!group.isNull()) {
+        ipv6_mreq join{};
+        const Q_IPV6ADDR g = group.toIPv6Address();
+        std::memcpy(&join.ipv6mr_multiaddr, g.c, 16);
+        join.ipv6mr_interface = index;
+        if (setsockopt(fd, IPPROTO_IPV6, IPV6_JOIN_GROUP, &join, sizeof join) != 0)
+            return errno;
+    }
+    return 0;
+}
+} // namespace
+
+BoundUdp openLinkUdp6(quint16 port, const QString& device, const QHostAddress& group,
+                      QString* error) {
+    BoundUdp out;
+    const QByteArray name = device.toLocal8Bit();
+    const unsigned index = name.isEmpty() ? 0 : if_nametoindex(name.constData());
+    if (!index) {
+        if (error)
+            *error = QStringLiteral("No interface %1").arg(device);
+        return out;
+    }
+    const int fd = ::socket(AF_INET6, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        if (error)
+            *error = bindErrorText(errno);
+        return out;
+    }
+    const int on = 1;
+    sockaddr_in6 sa{};
+    sa.sin6_family = AF_INET6;
+    sa.sin6_port = htons(port);
+    int err = 0;
+    // Address sharing: a DHCPv6 server or client of this host may hold the port too.
+    if (setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on) != 0 ||
+        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0)
+        err = errno;
+    if (!err)
+        err = tieToLink(fd, name, index, group);
+    if (!err && ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0)
+        err = errno;
+    if (err) {
+        ::close(fd);
+        if (error)
+            *error = bindErrorText(err);
+        return out;
+    }
+    out = {fd, AF_INET6, port};
+    return out;
+}
+
+BoundUdp openRouterIcmp6(const QString& device, QString* error) {
+    BoundUdp out;
+    const QByteArray name = device.toLocal8Bit();
+    const unsigned index = name.isEmpty() ? 0 : if_nametoindex(name.constData());
+    if (!index) {
+        if (error)
+            *error = QStringLiteral("No interface %1").arg(device);
+        return out;
+    }
+    const int fd = ::socket(AF_INET6, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMPV6);
+    if (fd < 0) {
+        if (error)
+            *error = errno == EPERM || errno == EACCES
+                         ? QStringLiteral("Router advertisements need CAP_NET_RAW")
+                         : bindErrorText(errno);
+        return out;
+    }
+    icmp6_filter filter;
+    ICMP6_FILTER_SETBLOCKALL(&filter);
+    ICMP6_FILTER_SETPASS(ND_ROUTER_SOLICIT, &filter);
+    ICMP6_FILTER_SETPASS(ND_ROUTER_ADVERT, &filter);
+    const int hops = 255; // anything less is dropped by every receiver
+    int err = 0;
+    if (setsockopt(fd, IPPROTO_ICMPV6, ICMP6_FILTER, &filter, sizeof filter) != 0 ||
+        setsockopt(fd, IPPROTO_IPV6, IPV6_UNICAST_HOPS, &hops, sizeof hops) != 0 ||
+        setsockopt(fd, IPPROTO_IPV6, IPV6_MULTICAST_HOPS, &hops, sizeof hops) != 0)
+        err = errno;
+    if (!err)
+        err = tieToLink(fd, name, index, QHostAddress(QStringLiteral("ff02::2")));
+    if (err) {
+        ::close(fd);
+        if (error)
+            *error = bindErrorText(err);
+        return out;
+    }
+    out = {fd, AF_INET6, 0};
     return out;
 }
 

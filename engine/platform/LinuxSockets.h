@@ -100,6 +100,11 @@ struct BoundUdp {
 BoundUdp openUdp(const QHostAddress& address, quint16 port, bool wantTo, const QString* device,
                  QString* error, bool reusePort = false);
 
+// IPlatform::bindLinkUdp6's socket and openRouterMessages' (a raw ICMPv6 one, port 0).
+BoundUdp openLinkUdp6(quint16 port, const QString& device, const QHostAddress& group,
+                      QString* error);
+BoundUdp openRouterIcmp6(const QString& device, QString* error);
+
 // A place in `items`: one given back to `free` earlier, or a new one at the end.
 template <typename T, typename Index> Index takePlace(std::vector<T>& items, std::vector<Index>& free) {
     if (!free.empty()) {

@@ -168,6 +168,7 @@ struct NetInterface {
     bool loopback = false;
     QList<QHostAddress> addresses;
     QList<int> prefixLengths; // of each address, in the same order
+    QByteArray mac;           // its hardware address (6 bytes on Ethernet); empty: none
     int prefixLength(qsizetype i) const { return i < prefixLengths.size() ? prefixLengths[i] : 0; }
 };
 
@@ -223,6 +224,19 @@ public:
     // to a DHCP client by unicast before it has taken the address (it answers no ARP
     // yet). Needs CAP_NET_ADMIN; false without it, and the caller broadcasts instead.
     virtual bool addArpEntry(const QString& device, quint32 address, const QByteArray& mac);
+    // DHCPv6 on one interface: a UDP socket on [::]:port tied to `device` that has joined
+    // `group` there (a multicast sent to it arrives; our own multicast leaves through that
+    // interface and does not come back). A link-local peer's address comes without its
+    // scope: the caller knows the link. Null with the reason where the platform cannot.
+    virtual std::unique_ptr<IDatagramSocket> bindLinkUdp6(quint16 port, const QString& device,
+                                                          const QHostAddress& group,
+                                                          QString* error);
+    // Router solicitations and advertisements on `device`: a raw ICMPv6 socket that hears
+    // only those two (and ff02::2, where solicitations go) and sends with hop limit 255,
+    // as neighbour discovery demands. Datagrams are ICMPv6 messages (the kernel keeps the
+    // checksum); the port is unused. Needs CAP_NET_RAW; null with the reason otherwise.
+    virtual std::unique_ptr<IDatagramSocket> openRouterMessages(const QString& device,
+                                                                QString* error);
     // The interfaces of this host, in the system's order.
     virtual QList<NetInterface> interfaces();
     // Tells onInterfaceEvent, on the loop's thread, of every link going up or down and

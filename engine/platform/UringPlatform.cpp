@@ -104,6 +104,15 @@ public:
                                                       QString* error) override {
         return bind(address, port, false, &device, error);
     }
+    std::unique_ptr<IDatagramSocket> bindLinkUdp6(quint16 port, const QString& device,
+                                                  const QHostAddress& group,
+                                                  QString* error) override {
+        return adopt(openLinkUdp6(port, device, group, error), false, true);
+    }
+    std::unique_ptr<IDatagramSocket> openRouterMessages(const QString& device,
+                                                        QString* error) override {
+        return adopt(openRouterIcmp6(device, error), false, true);
+    }
     ITimerHost& timers() override { return *m_timers; }
     bool canSharePort() const override { return true; }
     IFileSystem& files() override { return m_files; }
@@ -133,6 +142,8 @@ private:
     std::unique_ptr<IDatagramSocket> bind(const QHostAddress& address, quint16 port, bool wantTo,
                                           const QString* device, QString* error,
                                           bool reusePort = false);
+    // Wraps an open socket and arms its receive (fd -1: none, the error already said).
+    std::unique_ptr<IDatagramSocket> adopt(const BoundUdp& bound, bool wantTo, bool broadcast);
     io_uring_sqe* nextSqe();
     void submit();
     void submitIfIdle() {
@@ -306,11 +317,16 @@ std::unique_ptr<IDatagramSocket> CUringPlatform::bind(const QHostAddress& addres
         io_uring_get_events(&m_ring);
         bound = openUdp(address, port, wantTo, device, error, reusePort);
     }
+    return adopt(bound, wantTo, device != nullptr);
+}
+
+std::unique_ptr<IDatagramSocket> CUringPlatform::adopt(const BoundUdp& bound, bool wantTo,
+                                                       bool broadcast) {
     if (bound.fd < 0)
         return nullptr;
     const quint32 slot = takePlace(m_receivers, m_freeReceivers);
     auto socket = std::make_unique<CUringSocket>(this, slot, bound.fd, bound.family, bound.port,
-                                                 device == nullptr);
+                                                 !broadcast);
     Receiver& r = m_receivers[slot];
     r = Receiver{};
     r.socket = socket.get();

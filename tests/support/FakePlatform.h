@@ -133,6 +133,28 @@ public:
         net.boundDevice.insert(port, device);
         return bindUdp(address, port, SocketOptions{}, error);
     }
+    // DHCPv6's socket: by its port, with its device and group recorded.
+    std::unique_ptr<IDatagramSocket> bindLinkUdp6(quint16 port, const QString& device,
+                                                  const QHostAddress& group,
+                                                  QString* error) override {
+        net.boundDevice.insert(port, device);
+        joinedGroups.insert(port, group);
+        return bindUdp(QHostAddress(QHostAddress::AnyIPv6), port, SocketOptions{}, error);
+    }
+    // The router messages' raw socket, as port kRouterPort; `routerRefusal` set is a
+    // process without CAP_NET_RAW.
+    static constexpr quint16 kRouterPort = 58;
+    std::unique_ptr<IDatagramSocket> openRouterMessages(const QString& device,
+                                                        QString* error) override {
+        if (!routerRefusal.isEmpty()) {
+            *error = routerRefusal;
+            return nullptr;
+        }
+        net.boundDevice.insert(kRouterPort, device);
+        return bindUdp(QHostAddress(QHostAddress::AnyIPv6), kRouterPort, SocketOptions{}, error);
+    }
+    QHash<quint16, QHostAddress> joinedGroups;
+    QString routerRefusal;
     // Recorded, never the kernel's; `arpAllowed` false is a process without CAP_NET_ADMIN.
     bool addArpEntry(const QString& device, quint32 address, const QByteArray& mac) override {
         arpEntries.append({device, address, mac});
