@@ -562,11 +562,12 @@ if [ -n "$dhcp_wanted" ]; then
     printf '[WorkingDir]\nDirName=%s\n[Dhcp]\nEnabled=1\nHostsFile=%s\n[Boot]\nBootFileIpxe=dhcp.ipxe\nBootFileUefi=snponly.efi\nBootFileUefiHttp=snponly.efi\nBootFileOther=big.bin\n[Http]\nEnabled=1\nPort=%s\nRedirect=http://%s:%s/\n' \
         "$root" "$work/hosts" $HTTP_PORT $SERVER_IP $CACHE_PORT >"$work/dhcp.ini"
 fi
-dhcp_server_start() { # the DHCP-serving server, its rows after the first server's
-    local before
+dhcp_server_start() { # [all]: the DHCP-serving server, its rows after the first server's
+    local before at=(--address $SERVER_IP)
+    [ "${1:-}" != all ] || at=() # every address, as the settings say
     before=$(grep -c '^dhcp on' "$work/server.out")
     HOME=$work/home XDG_CONFIG_HOME=$work/home/xdg XDG_DATA_HOME=$work/home/data "$server" \
-        --headless --address $SERVER_IP --port 69 --settings "$work/dhcp.ini" \
+        --headless "${at[@]}" --port 69 --settings "$work/dhcp.ini" \
         >>"$work/server.out" 2>>"$work/server.err" &
     dhcp_pid=$!
     pids+=("$dhcp_pid")
@@ -746,12 +747,16 @@ case "$dhcp_wanted" in *pxe6-uefi*)
     printf '#!ipxe\nimgfetch tftp://[%s]/ok-pxe6 || goto failed\necho NETBOOT-OK-pxe6\nexit\n:failed\necho NETBOOT-BAD-pxe6\n' \
         $SERVER6_IP >"$root/pxe6.ipxe"
     echo ok >"$root/ok-pxe6"
-    printf '[WorkingDir]\nDirName=%s\n[Protocol]\nIPv6=1\n[Dhcp]\nEnabled=1\nIPv6=1\n[Boot]\nBootFileUefi=snponly.efi\nBootFileIpxe=pxe6.ipxe\n' \
-        "$root" >"$work/dhcp.ini"
-    dhcp_server_start
+    # Listening on every address, IPv4 and IPv6 (only br0's here): the link is named.
+    # No IPv4 address for this machine (OnlyKnownHosts, and it is not known), else iPXE
+    # would take that answer and boot over IPv4.
+    : >"$work/hosts6"
+    printf '[WorkingDir]\nDirName=%s\n[Protocol]\nIPv6=1\n[Dhcp]\nEnabled=1\nInterface=br0\nIPv6=1\nHostsFile=%s\nOnlyKnownHosts=1\n[Boot]\nBootFileUefi=snponly.efi\nBootFileIpxe=pxe6.ipxe\n' \
+        "$root" "$work/hosts6" >"$work/dhcp.ini"
+    dhcp_server_start all
     cp $OVMF_VARS "$work/vars-pxe6.fd"
     # shellcheck disable=SC2046
-    capture="udp or icmp6" run_case pxe6-uefi "UEFI PXE IPv6+iPXE EFI, DHCPv6" 'sent ok-pxe6' \
+    case_bytes=$(stat -c %s $SNPONLY) capture="udp or icmp6" run_case pxe6-uefi "UEFI PXE IPv6+iPXE EFI, DHCPv6" 'sent ok-pxe6' \
         snponly.efi:1 pxe6.ipxe:1 -- "${x86[@]}" $(ovmf "$work/vars-pxe6.fd") "${nopxe[@]:0:2}" \
         -serial file:"$work/pxe6-uefi.serial" $(nic virtio-net-pci 31 ",romfile=,bootindex=1")
     dhcp_server_stop
@@ -762,7 +767,8 @@ case "$dhcp_wanted" in *pxe6-uefi*)
         ! new_rows | grep -q "${v6}snponly.efi"$'\t' || ! new_rows | grep -q "${v6}pxe6.ipxe"$'\t'; then
         echo "pxe6-uefi: rows"; new_rows | grep -a '^row' | tail -n 8
         record "pxe6-uefi rows" FAIL 0 0 "no DHCPv6 rows, or a read not over IPv6"
-    fi ;;
+    fi
+    new_rows | grep -a $'\tDHCPv6\t' | tail -n 4 ;;
 esac
 
 echo
