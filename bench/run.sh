@@ -23,8 +23,8 @@
 # "--only scale" (not in the default set) holds 10, 1,000 and 10,000 transfers live at
 # once on our headless server and on dnsmasq and times one download among them (run_scale
 # below; VANTREL_SCALE_N="10 1000 10000" sets the numbers).
-# "--only small" (not in the default set) times 1 KiB downloads from ours with the window
-# and from dnsmasq taking turns, with each server's CPU time per file (run_small below).
+# "--only small" (not in the default set) times 1 KiB downloads from ours (window and
+# headless) and from dnsmasq taking turns, with each server's CPU time per file (run_small below).
 # "--only negotiated" (not in the default set) downloads with options on loopback: 16 MiB
 # with blksize 1468 from ours (headless and window), dnsmasq, tftpd-hpa and atftpd, the
 # same with windowsize 4, 16 and 64 from ours and atftpd, and 100 concurrent 2 MiB with
@@ -706,16 +706,16 @@ run_negotiated() { # PLACEMENT SERVER_CPU CLIENT_CPU SERVER...
 }
 
 # ------------------------------------------------------------- small files (--only small)
-# 1 KiB downloads one after another from our server with the window and from dnsmasq,
-# the two taking turns within each run (ours first in odd runs, dnsmasq first in even
-# ones), so that the machine's load drifts over both alike: time per file, the server's
+# 1 KiB downloads one after another from our server with the window, headless (where
+# the window's share shows) and from dnsmasq, taking turns within each run (the window
+# first in odd runs, dnsmasq first in even ones), so that the machine's load drifts over both alike: time per file, the server's
 # on-CPU time per file (all its threads, user and system) and, per run, ours over
 # dnsmasq's time of that same run. A fresh server for each, warmed up by 50 files.
 SMALL_COUNT=${VANTREL_SMALL_COUNT:-2000}
 run_small() { # PLACEMENT SERVER_CPU CLIENT_CPU RUN
     local pl=$1 scpu=$2 ccpu=$3 run=$4 name out c0 us ours= theirs=
-    local order=(ours_window dnsmasq)
-    ((run % 2 == 0)) && order=(dnsmasq ours_window)
+    local order=(ours_window ours_headless dnsmasq)
+    ((run % 2 == 0)) && order=(dnsmasq ours_headless ours_window)
     for name in "${order[@]}"; do
         start_server "$name" "$scpu"
         load "$ccpu" --mode get --file small1k.bin --expect "$FILES/small1k.bin" --count 50 >/dev/null
@@ -725,7 +725,8 @@ run_small() { # PLACEMENT SERVER_CPU CLIENT_CPU RUN
         record "$pl" "$name" small1k_us_per_file "$us"
         record "$pl" "$name" small1k_cpu_us_per_file "$(awk -v a="$(cpu_ns "$SERVER_PID")" -v b="$c0" \
             -v n="$SMALL_COUNT" 'BEGIN { printf "%.2f", (a - b) / 1000 / n }')"
-        [[ $name == dnsmasq ]] && theirs=$us || ours=$us
+        [[ $name == dnsmasq ]] && theirs=$us
+        [[ $name == ours_window ]] && ours=$us
         stop_server
     done
     record "$pl" ours_window small1k_time_ratio_in_run "$(awk -v a="$ours" -v b="$theirs" 'BEGIN { printf "%.4f", a / b }')"
