@@ -23,6 +23,8 @@
 # "--only scale" (not in the default set) holds 10, 1,000 and 10,000 transfers live at
 # once on our headless server and on dnsmasq and times one download among them (run_scale
 # below; VANTREL_SCALE_N="10 1000 10000" sets the numbers).
+# "--only small" (not in the default set) times 1 KiB downloads from ours (window and
+# headless) and from dnsmasq taking turns, with each server's CPU time per file (run_small below).
 # "--only negotiated" (not in the default set) downloads with options on loopback: 16 MiB
 # with blksize 1468 from ours (headless and window), dnsmasq, tftpd-hpa and atftpd, the
 # same with windowsize 4, 16 and 64 from ours and atftpd, and 100 concurrent 2 MiB with
@@ -703,14 +705,43 @@ run_negotiated() { # PLACEMENT SERVER_CPU CLIENT_CPU SERVER...
     done
 }
 
+# ------------------------------------------------------------- small files (--only small)
+# 1 KiB downloads one after another from our server with the window, headless (where
+# the window's share shows) and from dnsmasq, taking turns within each run (the window
+# first in odd runs, dnsmasq first in even ones), so that the machine's load drifts over both alike: time per file, the server's
+# on-CPU time per file (all its threads, user and system) and, per run, ours over
+# dnsmasq's time of that same run. A fresh server for each, warmed up by 50 files.
+SMALL_COUNT=${VANTREL_SMALL_COUNT:-2000}
+run_small() { # PLACEMENT SERVER_CPU CLIENT_CPU RUN
+    local pl=$1 scpu=$2 ccpu=$3 run=$4 name out c0 us ours= theirs=
+    local order=(ours_window ours_headless dnsmasq)
+    ((run % 2 == 0)) && order=(dnsmasq ours_headless ours_window)
+    for name in "${order[@]}"; do
+        start_server "$name" "$scpu"
+        load "$ccpu" --mode get --file small1k.bin --expect "$FILES/small1k.bin" --count 50 >/dev/null
+        c0=$(cpu_ns "$SERVER_PID")
+        out=$(load "$ccpu" --mode get --file small1k.bin --expect "$FILES/small1k.bin" --count "$SMALL_COUNT")
+        us=$(field us_per_transfer <<<"$out")
+        record "$pl" "$name" small1k_us_per_file "$us"
+        record "$pl" "$name" small1k_cpu_us_per_file "$(awk -v a="$(cpu_ns "$SERVER_PID")" -v b="$c0" \
+            -v n="$SMALL_COUNT" 'BEGIN { printf "%.2f", (a - b) / 1000 / n }')"
+        [[ $name == dnsmasq ]] && theirs=$us
+        [[ $name == ours_window ]] && ours=$us
+        stop_server
+    done
+    record "$pl" ours_window small1k_time_ratio_in_run "$(awk -v a="$ours" -v b="$theirs" 'BEGIN { printf "%.4f", a / b }')"
+}
+
 servers=()
 rtt=
 scale=
+small=
 negotiated=()
 IFS=, read -r -a wanted <<<"$ONLY"
 for s in "${wanted[@]}"; do
     [[ $s == rtt ]] && { rtt=1; continue; }
     [[ $s == scale ]] && { scale=1; continue; }
+    [[ $s == small ]] && { small=1; continue; }
     if [[ $s == negotiated ]]; then
         negotiated=(ours_headless ours_window dnsmasq tftpd_hpa atftpd)
         if ! window_available; then
@@ -758,6 +789,17 @@ if [[ -n $scale ]]; then
             [[ $pl == diff ]] && ccpu=1
             echo "bench: run $run, $pl CPU, scale" >&2
             run_scale "$pl" 0 "$ccpu"
+        done
+    done
+fi
+
+if [[ -n $small ]]; then
+    for run in $(seq "$RUNS"); do
+        for pl in "${placements[@]}"; do
+            ccpu=0
+            [[ $pl == diff ]] && ccpu=1
+            echo "bench: run $run, $pl CPU, small" >&2
+            run_small "$pl" 0 "$ccpu" "$run"
         done
     done
 fi

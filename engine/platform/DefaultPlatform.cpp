@@ -123,3 +123,8 @@ qint64 IPlatform::openFileLimit() {
         return -1;
     return qint64(std::min<rlim_t>(limit.rlim_cur, 1 << 20));
 }
+
+void IPlatform::closeDescriptor(int fd) {
+    if (fd >= 0)
+        ::close(fd);
+}

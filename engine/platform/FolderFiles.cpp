@@ -265,6 +265,11 @@ public:
     }
     FileError error() const override { return m_error; }
     int descriptor() const override { return m_fd; }
+    // A file opened for reading (its size taken at the open) has nothing to do at its
+    // close; a reception (TempFile) has, and keeps its descriptor.
+    int releaseDescriptor() override {
+        return m_openedSize >= 0 ? std::exchange(m_fd, -1) : -1;
+    }
     int duplicateDescriptor(qint64* modified) const override {
         const int fd = m_fd >= 0 ? ::dup(m_fd) : -1;
         struct stat st {};

@@ -100,6 +100,9 @@ public:
     // Where the file's bytes begin in that descriptor's file: 0, but for a file served from
     // inside an ISO image, whose descriptor is the image's.
     virtual qint64 baseOffset() const { return 0; }
+    // Hands its descriptor to the caller, who closes it (IPlatform::closeDescriptor);
+    // -1 where the file closes its own in close(). Only a file opened for reading does.
+    virtual int releaseDescriptor() { return -1; }
     // Only for a file from createTemp: puts it in the place of the name it was made
     // beside, in one step. A temporary file closed without it leaves nothing behind.
     virtual bool keep(FileError* error) {
@@ -245,6 +248,9 @@ public:
     std::function<void(const InterfaceEvent&)> onInterfaceEvent;
     // How many descriptors this process may hold open (RLIMIT_NOFILE); -1 for no limit.
     virtual qint64 openFileLimit();
+    // Closes a descriptor the engine is done with. A platform with a submission queue
+    // closes it with the pass's other work, not with a system call of its own.
+    virtual void closeDescriptor(int fd);
 
     // Runs after each wake-up's datagrams and timers, where no handler is on the stack:
     // the engine frees what its handlers retired there.

@@ -126,6 +126,7 @@ public:
     qint64 send(CUringSocket* socket, const char* data, qint64 size, const QHostAddress& to,
                 quint16 toPort);
     void closeSocket(quint32 slot);
+    void closeDescriptor(int fd) override;
     void setTimeout(qint64 atNs);
 
 private:
@@ -435,6 +436,20 @@ void CUringPlatform::closeSocket(quint32 slot) {
     r.fd = -1;
     if (!r.armed)
         m_freeReceivers.push_back(slot);
+}
+
+// A served file's close leaves with the pass's one submit, as a socket's does.
+void CUringPlatform::closeDescriptor(int fd) {
+    if (fd < 0)
+        return;
+    io_uring_sqe* closing = m_depth > 0 ? nextSqe() : nullptr;
+    if (!closing) {
+        ::close(fd);
+        return;
+    }
+    io_uring_prep_close(closing, fd);
+    io_uring_sqe_set_data64(closing, tag(Close));
+    closing->flags |= IOSQE_CQE_SKIP_SUCCESS;
 }
 
 void CUringPlatform::setTimeout(qint64 atNs) {

@@ -522,7 +522,11 @@ void CTransferSocket::CountOutOnce() {
 // was not kept vanishes with it.
 void CTransferSocket::CloseFile() {
     if (m_file) {
-        m_file->close();
+        const int fd = m_file->releaseDescriptor();
+        if (fd >= 0)
+            m_pEngine->Platform().closeDescriptor(fd);
+        else
+            m_file->close();
         m_file.reset();
     }
     if (!m_strSharedPath.isEmpty()) {

@@ -32,8 +32,8 @@ Actions CSendExchange::SendOack(const Now& now) {
 // The window: in lock-step one block, the next one.
 Actions CSendExchange::SendWindow(const Now& now, Actions a) {
     ReadTimeOut(now);
-    if (m_out.size() < 4 + m_shape.blockSize)
-        m_out.resize(4 + m_shape.blockSize);
+    if (m_out.size() < 4 + m_shape.blockSize + 1) // room for ReadOne's byte beyond
+        m_out.resize(4 + m_shape.blockSize + 1);
     a.startTimerMs = TimerMs();
     a.blocks = true;
     m_burst = Burst::Window;
@@ -97,6 +97,21 @@ qint64 CSendExchange::TakeFromWindow() {
     return n;
 }
 
+// Lock-step: block m_nBlock's bytes into m_out. The read that reaches the end of the
+// file as opened asks one byte more; a file that still ends there then ends with an
+// empty block that costs no read of its own (a 1 KiB file: two reads, not three). A file
+// grown since gives the byte, and its next block is read as any other.
+qint64 CSendExchange::ReadOne() {
+    const qint64 bs = m_shape.blockSize;
+    if (m_nBytesSent == m_nEndSeen)
+        return 0;
+    const bool toEnd = m_nFileSize - m_nBytesSent <= bs;
+    const qint64 n = m_read(m_out.data() + 4, bs + (toEnd ? 1 : 0), m_nBytesSent);
+    if (toEnd && n == bs)
+        m_nEndSeen = m_nBytesSent + bs;
+    return std::min(n, bs);
+}
+
 void CSendExchange::ReleaseWindow() {
     m_window.reset();
     m_nWindowAsked = 0;
@@ -139,7 +154,7 @@ Block CSendExchange::Buffered() const {
 // Reads and stages block m_nBlock: from the window's read, or on its own in lock-step.
 Block CSendExchange::ReadBlock(qint64 nowMs, bool fromWindow) {
     Block b;
-    const qint64 n = fromWindow ? TakeFromWindow() : m_read(m_out.data() + 4, m_shape.blockSize, m_nBytesSent);
+    const qint64 n = fromWindow ? TakeFromWindow() : ReadOne();
     if (n < 0) {
         b.readFailed = true;
         m_state = State::Done;

@@ -45,6 +45,7 @@ private:
     Exchange::Actions EndWith(Exchange::Actions a, Exchange::End end);
     Exchange::Block ReadBlock(qint64 nowMs, bool fromWindow);
     qint64 TakeFromWindow();
+    qint64 ReadOne();
     void ReleaseWindow();
     void ReleaseOut();
     bool Restage();
@@ -72,6 +73,7 @@ private:
     int m_nWindowAsked = 0;     // the bytes asked for (0: nothing read for this burst)
     int m_nWindowGot = 0;       // the bytes the read gave
     bool m_bWindowEnd = false;  // a short read that is the end of the file
+    qint64 m_nEndSeen = -1;     // lock-step: where a read found the file's end, -1 none
     qint64 m_nOutLength = 0;
     qint64 m_nOutOffset = 0;
 };

@@ -126,6 +126,24 @@ private slots:
         Columns();
         Row("lock-step: one read per block", kLockStep, 700, "A1 A2",
             "t3000 D1 | stop t3000 D2:188* | stop =Finished", false, -1, 2);
+        // The read reaching the end of the file as opened asks a byte more: an exact
+        // multiple that still ends there needs no read for its empty block.
+        Row("lock-step, exact multiple: the empty block without a read", kLockStep, 1024,
+            "A1 A2 A3", "t3000 D1 | stop t3000 D2 | stop t3000 D3:0* | stop =Finished", false, -1, 2);
+        Row("lock-step, exact multiple, told the size: the same", kLockStep, 1024, "A1 A2 A3",
+            "t3000 D1 | stop t3000 D2 | stop t3000 D3:0* | stop =Finished", true, -1, 2);
+        Row("lock-step, exact multiple, grown since the open: read on", kLockStep, 1024,
+            "A1 A2 A3", "t3000 D1 | stop t3000 D2 | stop t3000 D3:76* | stop =Finished", false,
+            -1, 3, 1100);
+        Row("lock-step, exact multiple, cut since the open: ends short", kLockStep, 1024, "A1 A2",
+            "t3000 D1 | stop t3000 D2:88* | stop =Finished", false, -1, 2, 600);
+        Row("lock-step, 3 blocks and a byte: the last full block reads on", kLockStep, 3 * 512 + 1,
+            "A1 A2 A3 A4", "t3000 D1 | stop t3000 D2 | stop t3000 D3 | stop t3000 D4:1* | stop =Finished",
+            false, -1, 4);
+        Row("lock-step, exact multiple: a lost last ACK repeats the empty block", kLockStep, 512,
+            "A1 T A2", "t3000 D1 | stop t3000 D2:0* | t3000 again D2:0 | stop =Finished", false, -1, 1);
+        Row("lock-step, empty file: one read", kLockStep, 0, "A1", "t3000 D1:0* | stop =Finished",
+            false, -1, 1);
         Row("window 4: one read per window, the last one short", kWindow4, k9Blocks, "A0 A4 A8 A9",
             "t3000 oack | stop t3000 D1..4 | stop t3000 D5..8 | stop t3000 D9:100* | stop =Finished",
             false, -1, 3);
