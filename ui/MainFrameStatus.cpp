@@ -100,6 +100,9 @@ void CMainFrame::UpdateStatusField() {
     const bool listening = m_pView->IsListening();
     const bool http = listening && engine.Settings().httpEnabled;
     const BootStatus boot = listening ? engine.BootState() : BootStatus();
+    // Said only when more than one engine thread was asked for: how many listen, or why one.
+    if (const QString threads = listening ? engine.EngineThreadsNote() : QString(); !threads.isEmpty())
+        text += QStringLiteral("  |  ") + threads;
     if (http)
         text += QStringLiteral("  |  HTTP on :%1").arg(engine.Settings().httpPort);
     if (!boot.text().isEmpty())

@@ -289,6 +289,8 @@ void TestFrame::statusFieldSaysWhereOrWhy() {
     const QString where = QStringLiteral("127.0.0.1:%1").arg(f.View()->Engine().ListenPort());
     QVERIFY2(field->text().contains(where) && field->text().contains(m_store->WorkDir()),
              qPrintable(field->text()));
+    // One engine thread, the default: the text says nothing of threads.
+    QVERIFY2(!field->text().contains(QStringLiteral("engine thread")), qPrintable(field->text()));
     f.Action(CMainFrame::Clear)->showStatusText(&f);
     QVERIFY(field->isVisible());
     // Sounds are on here: a machine without an audio device is told so, once: the note
@@ -336,6 +338,17 @@ void TestFrame::statusFieldSaysWhereOrWhy() {
     QVERIFY(second.ListenBanner()->isVisible());
     QTest::qWait(50);
     QVERIFY(!second.findChild<QMessageBox*>());
+
+    // More than one engine thread asked for: the field says how many listen.
+    m_store->store->WriteProfileString(CSettingsStore::kDirName, m_store->WorkDir());
+    m_store->store->WriteProfileInt(CSettingsStore::kEngineThreads, 2);
+    CMainFrame threaded(*m_store->store, m_store->NewEngine(), QHostAddress::LocalHost,
+                        RandomHighPort());
+    QVERIFY(threaded.View()->IsListening());
+    const QString threads = threaded.View()->Engine().EngineThreadsNote();
+    QVERIFY(!threads.isEmpty());
+    QVERIFY2(threaded.StatusField()->toolTip().contains(QStringLiteral("  |  ") + threads),
+             qPrintable(threaded.StatusField()->toolTip()));
 }
 
 void TestFrame::geometryAndColumnsRemembered() {
