@@ -212,6 +212,17 @@ QStringList CEngineServices::HostBootFiles(const QString& hostsFile) {
     return m_hostBootFiles;
 }
 
+void CEngineServices::giveRowHooks(DhcpContext& context) {
+    context.addRow = [this](const RowTexts& texts) { return addRow(texts); };
+    context.updateRow = [this](RowHandle row, const RowTexts& texts, RowState state) {
+        rows().UpdateRow(row, texts, state);
+    };
+    context.playSound = [this](int id) { playSound(id); };
+    context.showDetails = [this](RowHandle row, const RowDetails& details) {
+        rows().ShowDetails(row, details);
+    };
+}
+
 DhcpStatus CEngineServices::RestartDhcp() {
     m_dhcp6.reset();
     m_dhcp.reset();
@@ -228,14 +239,7 @@ DhcpStatus CEngineServices::RestartDhcp() {
                 m_dhcp->OnTimer();
         });
     context.timerId = m_nDhcpTimer;
-    context.addRow = [this](const RowTexts& texts) { return addRow(texts); };
-    context.updateRow = [this](RowHandle row, const RowTexts& texts, RowState state) {
-        rows().UpdateRow(row, texts, state);
-    };
-    context.playSound = [this](int id) { playSound(id); };
-    context.showDetails = [this](RowHandle row, const RowDetails& details) {
-        rows().ShowDetails(row, details);
-    };
+    giveRowHooks(context);
     // The one admission's client rule, for the address a client would be given.
     context.admit = [this](const QHostAddress& address) {
         const Refusal why = admission().Client(address);
@@ -306,14 +310,7 @@ void CEngineServices::StartDhcp6(const DhcpLink& link) {
         });
     }
     context.timerId = m_nDhcp6Timer;
-    context.addRow = [this](const RowTexts& texts) { return addRow(texts); };
-    context.updateRow = [this](RowHandle row, const RowTexts& texts, RowState state) {
-        rows().UpdateRow(row, texts, state);
-    };
-    context.playSound = [this](int id) { playSound(id); };
-    context.showDetails = [this](RowHandle row, const RowDetails& details) {
-        rows().ShowDetails(row, details);
-    };
+    giveRowHooks(context);
     context.menuListing = [this] { return menuListing(); };
     context.bootFileThere = [this](const QByteArray& name) {
         return paths().BootFileThere(settings().workingFolder, name);

@@ -87,6 +87,8 @@ private:
     void SettingsChanged(const EngineSettings& before) override;
 
     void OnInterfaceEvent(const InterfaceEvent& event);
+    // Both DHCP servers' rows, sounds and details go to the window the same way.
+    void giveRowHooks(struct DhcpContext& context);
     // The DHCP server and the boot offers follow their interface while the listener is open.
     void FollowInterfaces();
     void OnTimer(int id);

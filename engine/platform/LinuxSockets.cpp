@@ -335,16 +335,23 @@ int tieToLink(int fd, const QByteArray& name, unsigned index, const QHostAddress
 }
 } // namespace
 
+namespace {
+// The device's index; 0, with the reason, when there is none by that name.
+unsigned linkIndex(const QByteArray& name, const QString& device, QString* error) {
+    const unsigned index = name.isEmpty() ? 0 : if_nametoindex(name.constData());
+    if (!index && error)
+        *error = QStringLiteral("No interface %1").arg(device);
+    return index;
+}
+} // namespace
+
 BoundUdp openLinkUdp6(quint16 port, const QString& device, const QHostAddress& group,
                       QString* error) {
     BoundUdp out;
     const QByteArray name = device.toLocal8Bit();
-    const unsigned index = name.isEmpty() ? 0 : if_nametoindex(name.constData());
-    if (!index) {
-        if (error)
-            *error = QStringLiteral("No interface %1").arg(device);
+    const unsigned index = linkIndex(name, device, error);
+    if (!index)
         return out;
-    }
     const int fd = ::socket(AF_INET6, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         if (error)
@@ -377,12 +384,9 @@ BoundUdp openLinkUdp6(quint16 port, const QString& device, const QHostAddress& g
 BoundUdp openRouterIcmp6(const QString& device, QString* error) {
     BoundUdp out;
     const QByteArray name = device.toLocal8Bit();
-    const unsigned index = name.isEmpty() ? 0 : if_nametoindex(name.constData());
-    if (!index) {
-        if (error)
-            *error = QStringLiteral("No interface %1").arg(device);
+    const unsigned index = linkIndex(name, device, error);
+    if (!index)
         return out;
-    }
     const int fd = ::socket(AF_INET6, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMPV6);
     if (fd < 0) {
         if (error)
