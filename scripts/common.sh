@@ -11,11 +11,12 @@ packages_build=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools qt6-multim
 # validators of the desktop entry and the AppStream metadata, CPack's helpers for the
 # package (dpkg-shlibdeps, file) and lintian; ip for the service test's and the lossy
 # test's private networks; python3 for the HTTP test's connection floods; ISC dhclient as the
-# DHCPv6 server's client.
+# DHCPv6 server's client; nftables for the NAT test's router; python3-seccomp and busybox
+# (udhcpc) for the service test's sandbox and its DHCP clients.
 packages_test=(curl tftp-hpa atftp desktop-file-utils appstream dpkg-dev file lintian iproute2
     qemu-system-x86 qemu-system-arm ovmf ipxe-qemu ipxe pxelinux syslinux-common
     grub-efi-amd64-bin grub-pc-bin u-boot-qemu expect dnsmasq tcpdump tftpd-hpa libwrap0 isc-dhcp-client
-    python3 klibc-utils xorriso squashfs-tools)
+    python3 klibc-utils xorriso squashfs-tools nftables python3-seccomp busybox)
 # The Secure Boot test's signed shim and GRUB (shim-signed, shim-helpers-amd64-signed,
 # grub-efi-amd64-signed) are never installed here: their scripts change this machine's
 # boot. tests/netboot/secureboot.sh unpacks them from `apt-get download`.
