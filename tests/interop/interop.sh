@@ -4,7 +4,7 @@
 # case could not run (as root, the unwritable file needs chattr +i).
 # Usage: interop.sh /path/to/vantrel-server
 set -u
-server_bin=$1
+server_bin=$(readlink -f "$1") # the server runs from its own folder: a relative path would miss
 work=$(mktemp -d)
 passed=0
 failed=0
@@ -59,6 +59,12 @@ for attempt in $(seq 1 20); do
 done
 [ -n "$server_pid" ] || { echo "server did not start"; cat "$work/server.log"; exit 1; }
 head -n 1 "$work/server.log"
+# Asked for several threads, all of them must be on the port, or the run proves nothing.
+if [ -n "${INTEROP_ENGINE_THREADS:-}" ]; then
+    sleep 0.2
+    grep -qx "$INTEROP_ENGINE_THREADS engine threads on the port" "$work/server.log" ||
+        { echo "FAIL: not $INTEROP_ENGINE_THREADS engine threads"; cat "$work/server.log"; exit 1; }
+fi
 
 url=tftp://127.0.0.1:$port
 mkdir -p "$work/client"
