@@ -25,6 +25,9 @@
 # below; VANTREL_SCALE_N="10 1000 10000" sets the numbers).
 # "--only small" (not in the default set) times 1 KiB downloads from ours (window and
 # headless) and from dnsmasq taking turns, with each server's CPU time per file (run_small below).
+# "--only threads" (not in the default set) runs 100 streams of 1 KiB files against ours with
+# the window and one engine thread, the same with two, and dnsmasq, server and client free
+# to use both CPUs (run_threads below).
 # "--only negotiated" (not in the default set) downloads with options on loopback: 16 MiB
 # with blksize 1468 from ours (headless and window), dnsmasq, tftpd-hpa and atftpd, the
 # same with windowsize 4, 16 and 64 from ours and atftpd, and 100 concurrent 2 MiB with
@@ -167,6 +170,11 @@ start_server() {
         cp "$FILES"/* "$SERVE/"
         local args=(--headless)
         [[ $name == ours_window ]] && args=(--no-splash)
+        if [[ -n ${ENGINE_THREADS:-} ]]; then
+            mkdir -p "$home/xdg/Zelk TFTP Server"
+            printf '[Limits]\nEngineThreads=%d\n' "$ENGINE_THREADS" \
+                >"$home/xdg/Zelk TFTP Server/ZAZO_Dize.conf"
+        fi
         # A runtime folder of its own: the window's single-instance guard lives there, and
         # a copy of ours started by anyone else on the machine would otherwise take the
         # window's start for a second copy (it exits, and nothing listens).
@@ -732,9 +740,48 @@ run_small() { # PLACEMENT SERVER_CPU CLIENT_CPU RUN
     record "$pl" ours_window small1k_time_ratio_in_run "$(awk -v a="$ours" -v b="$theirs" 'BEGIN { printf "%.4f", a / b }')"
 }
 
+# ---------------------------------------------------------- engine threads (--only threads)
+# 100 streams at once of 1 KiB downloads, window open, server and client free to use both
+# CPUs: ours with one engine thread, ours with two (each its own socket on the port,
+# SO_REUSEPORT), dnsmasq; taking turns within each run, a fresh server each, warmed up.
+# Files per second, the server's on-CPU time per file, its thread count (so a setting
+# not taken would show), and per run the ratios two threads to one and to dnsmasq.
+THREADS_COUNT=${VANTREL_THREADS_COUNT:-20000}
+run_threads() { # RUN
+    local run=$1 entry name n out c0 secs fps ones= twos= theirs=
+    local order=(ours_window:1 ours_window:2 dnsmasq:)
+    ((run % 2 == 0)) && order=(dnsmasq: ours_window:2 ours_window:1)
+    for entry in "${order[@]}"; do
+        name=${entry%:*} n=${entry#*:}
+        ENGINE_THREADS=$n start_server "$name" 0,1
+        load 0,1 --mode get --file small1k.bin --expect "$FILES/small1k.bin" --count 500 \
+            --concurrency 100 >/dev/null
+        c0=$(cpu_ns "$SERVER_PID")
+        out=$(load 0,1 --mode get --file small1k.bin --expect "$FILES/small1k.bin" \
+            --count "$THREADS_COUNT" --concurrency 100)
+        secs=$(field seconds <<<"$out")
+        fps=$(awk -v n="$THREADS_COUNT" -v s="$secs" 'BEGIN { printf "%.1f", n / s }')
+        local label=$name${n:+_${n}t}
+        record both "$label" files_per_s "$fps"
+        record both "$label" cpu_us_per_file "$(awk -v a="$(cpu_ns "$SERVER_PID")" -v b="$c0" \
+            -v n="$THREADS_COUNT" 'BEGIN { printf "%.2f", (a - b) / 1000 / n }')"
+        record both "$label" tasks "$(find "/proc/$SERVER_PID/task" -mindepth 1 -maxdepth 1 | wc -l)"
+        case $label in
+        ours_window_1t) ones=$fps ;;
+        ours_window_2t) twos=$fps ;;
+        dnsmasq) theirs=$fps ;;
+        esac
+        stop_server
+    done
+    record both ours_window_2t files_ratio_to_1t_in_run "$(awk -v a="$twos" -v b="$ones" 'BEGIN { printf "%.4f", a / b }')"
+    record both ours_window_2t files_ratio_to_dnsmasq_in_run "$(awk -v a="$twos" -v b="$theirs" 'BEGIN { printf "%.4f", a / b }')"
+    record both ours_window_1t files_ratio_to_dnsmasq_in_run "$(awk -v a="$ones" -v b="$theirs" 'BEGIN { printf "%.4f", a / b }')"
+}
+
 servers=()
 rtt=
 scale=
+threads=
 small=
 negotiated=()
 IFS=, read -r -a wanted <<<"$ONLY"
@@ -742,6 +789,7 @@ for s in "${wanted[@]}"; do
     [[ $s == rtt ]] && { rtt=1; continue; }
     [[ $s == scale ]] && { scale=1; continue; }
     [[ $s == small ]] && { small=1; continue; }
+    [[ $s == threads ]] && { threads=1; continue; }
     if [[ $s == negotiated ]]; then
         negotiated=(ours_headless ours_window dnsmasq tftpd_hpa atftpd)
         if ! window_available; then
@@ -801,6 +849,13 @@ if [[ -n $small ]]; then
             echo "bench: run $run, $pl CPU, small" >&2
             run_small "$pl" 0 "$ccpu" "$run"
         done
+    done
+fi
+
+if [[ -n $threads ]]; then
+    for run in $(seq "$RUNS"); do
+        echo "bench: run $run, threads" >&2
+        run_threads "$run"
     done
 fi
 
