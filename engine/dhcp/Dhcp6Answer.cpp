@@ -1,6 +1,5 @@
 #include "engine/dhcp/Dhcp6Answer.h"
 
-#include <QCryptographicHash>
 #include <QtEndian>
 
 namespace Dhcp6 {
@@ -66,21 +65,17 @@ QByteArray ClientKey(const QByteArray& duid, quint32 iaid) {
     return duid + be32(iaid);
 }
 
-Dhcp::Mac MacOf(const QByteArray& duid, quint32 iaid) {
-    const QString text = DuidMac(duid);
-    if (!text.isEmpty())
-        return Dhcp::ParseMac(text);
-    QByteArray h =
-        QCryptographicHash::hash(ClientKey(duid, iaid), QCryptographicHash::Sha256).left(6);
-    h[0] = char((uchar(h[0]) & 0xfc) | 0x02); // unicast, locally administered
-    return h;
-}
-
-Reply Answer(const Packet& request, const Config& config, Dhcp::CLeaseTable& leases, qint64 now) {
+Reply Answer(const Packet& request, const QHostAddress& from, const Config& config,
+             Dhcp::CLeaseTable& leases, qint64 now) {
     Reply r;
     const QByteArray duid = request.option(OptClientId);
     if (duid.isEmpty() || duid.size() > 130) // a DUID is at most 2 + 128 bytes
         return r;
+    // The lease goes by the DUID and IAID; the MAC only finds the client's HostsFile line.
+    const Dhcp::Mac mac = ClientMac(request, from);
+    const auto host = mac.isEmpty() ? config.hosts.constEnd() : config.hosts.constFind(mac);
+    const bool known = host != config.hosts.constEnd();
+    r.mac = mac;
     const QByteArray serverId = request.option(OptServerId);
     const bool ours = !serverId.isEmpty() && serverId == config.serverDuid;
     const quint8 type = request.type;
@@ -106,6 +101,13 @@ Reply Answer(const Packet& request, const Config& config, Dhcp::CLeaseTable& lea
             return r;
         break;
     default:
+        return r;
+    }
+    if (config.onlyKnownHosts && !known) {
+        r.refused = true;
+        r.info = mac.isEmpty()
+                     ? QStringLiteral("Not in HostsFile (OnlyKnownHosts): its MAC is not known")
+                     : QStringLiteral("Not in HostsFile (OnlyKnownHosts)");
         return r;
     }
 
@@ -136,7 +138,6 @@ Reply Answer(const Packet& request, const Config& config, Dhcp::CLeaseTable& lea
             for (const IaAddress& a : ia.addresses) {
                 const quint32 slot = PoolSlot(config, a.address);
                 const QByteArray key = ClientKey(duid, ia.iaid);
-                const Dhcp::Mac mac = MacOf(duid, ia.iaid);
                 if (type == CONFIRM ||
                     (type == RELEASE && slot && leases.Release(mac, slot, now, key)) ||
                     (type == DECLINE && slot && leases.Decline(mac, slot, now, key)))
@@ -170,7 +171,6 @@ Reply Answer(const Packet& request, const Config& config, Dhcp::CLeaseTable& lea
     bool anyGiven = false;
     for (const IaNa& ia : asked) {
         const QByteArray key = ClientKey(duid, ia.iaid);
-        const Dhcp::Mac mac = MacOf(duid, ia.iaid);
         const quint32 wanted = askedSlot(config, ia);
         Dhcp::CLeaseTable::Pick pick;
         if (type == SOLICIT) {
@@ -222,11 +222,10 @@ Reply Answer(const Packet& request, const Config& config, Dhcp::CLeaseTable& lea
         out.options.append({OptPreference, QByteArray(1, char(255))}); // take it at once
 
     // The boot file, by the one policy, as a URL on our global address.
-    const QString macText =
-        asked.isEmpty() ? DuidMac(duid) : Dhcp::MacText(MacOf(duid, asked.first().iaid));
-    const BootPolicy::Choice choice =
-        BootPolicy::Choose(BootPolicy::Service::DhcpServer, BootPolicy::ClientOf6(request, macText),
-                           config.boot.boot, config.server, Dhcp::FolderOf(config.boot));
+    const BootPolicy::Choice choice = BootPolicy::Choose(
+        BootPolicy::Service::DhcpServer,
+        BootPolicy::ClientOf6(request, Dhcp::MacText(mac), known ? *host : QString()),
+        config.boot.boot, config.server, Dhcp::FolderOf(config.boot));
     const QString problem = choice.problem();
     if (!problem.isEmpty()) {
         r.bootFailed = true;
