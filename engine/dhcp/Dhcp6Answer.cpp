@@ -1,5 +1,7 @@
 #include "engine/dhcp/Dhcp6Answer.h"
 
+#include "engine/tftp/TftpPacket.h"
+
 #include <QtEndian>
 
 namespace Dhcp6 {
@@ -34,7 +36,41 @@ IaNa granted(const Config& config, quint32 iaid, quint32 slot) {
 IaNa refusedIa(quint32 iaid, Status status, const QString& text) {
     return {iaid, 0, 0, {}, status, text};
 }
+QHostAddress withLow64(const QHostAddress& prefix, quint64 low) {
+    Q_IPV6ADDR b = prefix.toIPv6Address();
+    qToBigEndian(low, b.c + 8);
+    return QHostAddress(b);
+}
 } // namespace
+
+QString ReadPool(const QString& first, int size, const QHostAddress& server, Config* config) {
+    config->poolSize = qBound(SettingsTable::DhcpPool6Size.min, size, kMaxPoolSize);
+    config->poolFirst = QHostAddress();
+    const QString text = first.trimmed();
+    const bool onLink = server.protocol() == QAbstractSocket::IPv6Protocol;
+    if (text.isEmpty()) {
+        if (!onLink)
+            return QString();
+        config->poolFirst = withLow64(server, kDefaultPoolStart);
+    } else {
+        QHostAddress typed;
+        // Qt also reads "1.2.3.4" and a number alone; a scope ("%eth0") is no part of a pool.
+        if (text.contains(QLatin1Char('%')) || !text.contains(QLatin1Char(':')) ||
+            !typed.setAddress(text) || typed.protocol() != QAbstractSocket::IPv6Protocol)
+            return QStringLiteral(
+                       "Pool6First \"%1\" is not an IPv6 address (such as 2001:db8::1000)")
+                .arg(Tftp::Printable(text.left(64)));
+        if (onLink && !samePrefix64(typed, server))
+            return QStringLiteral("Pool6First %1 is not in %2/64")
+                .arg(typed.toString(), withLow64(server, 0).toString());
+        config->poolFirst = typed;
+    }
+    if (PoolAddress(*config, quint32(config->poolSize)).isNull())
+        return QStringLiteral("the pool of %1 from %2 runs past the end of %3/64")
+            .arg(config->poolSize)
+            .arg(config->poolFirst.toString(), withLow64(config->poolFirst, 0).toString());
+    return QString();
+}
 
 QHostAddress PoolAddress(const Config& config, quint32 slot) {
     if (slot < 1 || slot > quint32(config.poolSize) ||

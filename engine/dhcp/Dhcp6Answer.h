@@ -2,6 +2,7 @@
 
 #include "engine/bootp/Dhcp6Packet.h"
 #include "engine/bootp/NdPacket.h"
+#include "engine/config/SettingsTable.h"
 #include "engine/dhcp/DhcpAnswer.h"
 #include "engine/dhcp/LeaseTable.h"
 
@@ -17,7 +18,8 @@
 // leases, offers, declines and the journal are the ones DHCPv4 has.
 namespace Dhcp6 {
 
-constexpr int kMaxPoolSize = 65536;
+constexpr int kMaxPoolSize = SettingsTable::DhcpPool6Size.max;
+constexpr quint64 kDefaultPoolStart = 0x1000; // ::1000 in our /64
 
 struct Config {
     QHostAddress server;    // our global address on the link: option 59's host, our /64
@@ -32,6 +34,13 @@ struct Config {
     QHash<Dhcp::Mac, QString> hosts;
     bool onlyKnownHosts = false; // only those get an address or a boot file
 };
+
+// Pool6First and Pool6Size as the server takes them, into `config`'s pool: the first
+// (empty: kDefaultPoolStart in the /64 of `server`, our global address on the link) must
+// be an IPv6 address in that /64, and the pool must end inside it. A null `server` (the
+// dialog, before the link has one) checks the address and the end of its own /64 only.
+// Empty when it can be had, else why not, naming Pool6First.
+QString ReadPool(const QString& first, int size, const QHostAddress& server, Config* config);
 
 // Slot 1..poolSize and its address; 0 and a null address outside the pool.
 QHostAddress PoolAddress(const Config& config, quint32 slot);

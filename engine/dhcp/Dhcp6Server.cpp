@@ -68,21 +68,9 @@ bool CDhcp6Server::Start(const Dhcp6Options& options, const DhcpLink& link, QStr
     }
     m_config.server = server;
     m_config.serverDuid = DuidOf(m_mac);
-    m_config.poolSize = qBound(1, options.poolSize, kMaxPoolSize);
-    if (options.poolFirst.isEmpty()) {
-        m_config.poolFirst = withLow64(server, kDefaultPoolStart);
-    } else {
-        const QHostAddress first(options.poolFirst);
-        if (first.protocol() != QAbstractSocket::IPv6Protocol || !OnOurLink(m_config, first)) {
-            *error = QStringLiteral("Pool6First %1 is not in %2/64")
-                         .arg(Tftp::Printable(options.poolFirst.left(64)),
-                              prefix64(server).toString());
-            return false;
-        }
-        m_config.poolFirst = first;
-    }
-    if (PoolAddress(m_config, quint32(m_config.poolSize)).isNull()) {
-        *error = QStringLiteral("the pool runs past the end of %1/64").arg(prefix64(server).toString());
+    if (const QString why = ReadPool(options.poolFirst, options.poolSize, server, &m_config);
+        !why.isEmpty()) {
+        *error = why;
         return false;
     }
     m_config.leaseSeconds = qBound(60, options.leaseSeconds, 366 * 86400);

@@ -36,7 +36,6 @@ public:
     static constexpr int kAdvertEveryMs = 180000;
     static constexpr int kMinAdvertGapMs = 3000; // answers to solicitations, at most this often
     static constexpr int kRowsKept = 1024;
-    static constexpr quint64 kDefaultPoolStart = 0x1000; // ::1000 in our /64
 
     // `context.timerId` is the looks' timer; `advertTimerId` one more for our adverts.
     // `statusChanged` is told of every change of Status().
