@@ -62,13 +62,13 @@ QString ReadPool(const QString& first, int size, const QHostAddress& server, Con
                 .arg(Tftp::Printable(text.left(64)));
         if (onLink && !samePrefix64(typed, server))
             return QStringLiteral("Pool6First %1 is not in %2/64")
-                .arg(typed.toString(), withLow64(server, 0).toString());
+                .arg(typed.toString(), Prefix64(server).toString());
         config->poolFirst = typed;
     }
     if (PoolAddress(*config, quint32(config->poolSize)).isNull())
         return QStringLiteral("the pool of %1 from %2 runs past the end of %3/64")
             .arg(config->poolSize)
-            .arg(config->poolFirst.toString(), withLow64(config->poolFirst, 0).toString());
+            .arg(config->poolFirst.toString(), Prefix64(config->poolFirst).toString());
     return QString();
 }
 
@@ -91,6 +91,10 @@ quint32 PoolSlot(const Config& config, const QHostAddress& address) {
     if (a < first || a - first >= quint64(config.poolSize))
         return 0;
     return quint32(a - first + 1);
+}
+
+QHostAddress Prefix64(const QHostAddress& address) {
+    return withLow64(address, 0);
 }
 
 bool OnOurLink(const Config& config, const QHostAddress& address) {

@@ -45,6 +45,8 @@ QString ReadPool(const QString& first, int size, const QHostAddress& server, Con
 // Slot 1..poolSize and its address; 0 and a null address outside the pool.
 QHostAddress PoolAddress(const Config& config, quint32 slot);
 quint32 PoolSlot(const Config& config, const QHostAddress& address);
+// The /64 an address lies in (its first address): what our advertisements announce.
+QHostAddress Prefix64(const QHostAddress& address);
 // Whether an address is in our /64 (on our link, for Confirm).
 bool OnOurLink(const Config& config, const QHostAddress& address);
 

@@ -13,12 +13,6 @@ bool isGlobal6(const QHostAddress& a) {
     return a.protocol() == QAbstractSocket::IPv6Protocol && !a.isLinkLocal() && !a.isLoopback() &&
            !a.isMulticast() && a != QHostAddress(QHostAddress::AnyIPv6);
 }
-QHostAddress withLow64(const QHostAddress& prefix, quint64 low) {
-    Q_IPV6ADDR b = prefix.toIPv6Address();
-    qToBigEndian(low, b.c + 8);
-    return QHostAddress(b);
-}
-QHostAddress prefix64(const QHostAddress& a) { return withLow64(a, 0); }
 } // namespace
 
 CDhcp6Server::CDhcp6Server(DhcpContext context, int advertTimerId,
@@ -230,7 +224,7 @@ void CDhcp6Server::OnAdvertTimer() {
 
 void CDhcp6Server::SendAdvert() {
     m_advertAtMs = m_ctx.platform->timers().elapsedMs();
-    const QByteArray ra = Nd::Write(Nd::OurAdvert(m_mac, prefix64(m_config.server)));
+    const QByteArray ra = Nd::Write(Nd::OurAdvert(m_mac, Prefix64(m_config.server)));
     m_routerSocket->writeDatagram(ra.constData(), ra.size(),
                                   OnLink(QHostAddress(QString::fromLatin1(Nd::kAllNodes))), 0);
 }
