@@ -23,5 +23,7 @@ void RunDhcpCommand(CEngineHost& engine, CSettingsStore& store, const QHostAddre
     store.WriteProfileString(CSettingsStore::kDhcpHostsFile, o.hostsFile);
     store.WriteProfileInt(CSettingsStore::kDhcpOnlyKnownHosts, o.onlyKnownHosts ? 1 : 0);
     store.WriteProfileInt(CSettingsStore::kDhcpIPv6, dlg.Ipv6() ? 1 : 0);
+    store.WriteProfileString(CSettingsStore::kDhcpPool6First, dlg.Pool6First());
+    store.WriteProfileInt(CSettingsStore::kDhcpPool6Size, dlg.Pool6Size());
     engine.RestartBootOffers();
 }

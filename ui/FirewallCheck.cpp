@@ -42,12 +42,26 @@ void CFirewallCheck::Look() {
     if (UfwEnabled(Read(QStringLiteral("/etc/ufw/ufw.conf")))) {
         Finding f;
         f.firewall = QStringLiteral("ufw");
-        bool ok = false;
-        const QByteArray rules = Read(QStringLiteral("/etc/ufw/user.rules"), &ok);
-        if (!ok) {
+        // DHCPv6's port is judged by the IPv6 rules alone, the rest by the IPv4 ones.
+        QList<Port> ports4, ports6;
+        for (const Port& p : m_ports)
+            (p.v6only ? ports6 : ports4).append(p);
+        const QByteArray defaults = Read(QStringLiteral("/etc/default/ufw"));
+        if (!UfwFiltersIpv6(defaults))
+            ports6.clear();
+        bool ok = true, ok6 = true;
+        const QByteArray rules =
+            ports4.isEmpty() ? QByteArray() : Read(QStringLiteral("/etc/ufw/user.rules"), &ok);
+        const QByteArray rules6 =
+            ports6.isEmpty() ? QByteArray() : Read(QStringLiteral("/etc/ufw/user6.rules"), &ok6);
+        if (!ok || !ok6) {
             f.kind = Finding::Kind::Unreadable;
         } else {
-            f.blocked = UfwBlocked(rules, Read(QStringLiteral("/etc/default/ufw")), m_ports);
+            const QList<Port> blocked =
+                UfwBlocked(rules, defaults, ports4) + UfwBlocked(rules6, defaults, ports6);
+            for (const Port& p : m_ports) // in our order
+                if (blocked.contains(p))
+                    f.blocked.append(p);
             f.kind = f.blocked.isEmpty() ? Finding::Kind::Open : Finding::Kind::Blocked;
         }
         return Done(f);

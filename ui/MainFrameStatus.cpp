@@ -115,9 +115,11 @@ void CMainFrame::UpdateStatusField() {
     }
     // A firewall that keeps clients from our ports, read when the ports change (ufw
     // and firewalld let loopback through).
-    m_pFirewall->Watch(listening && !m_address.isLoopback() ? Firewall::OurPorts(m_nPort, boot.on(), dhcp.state != DhcpStatus::State::Off,
-                                                      http ? engine.Settings().httpPort : 0)
-                                 : QList<Firewall::Port>());
+    m_pFirewall->Watch(
+        listening && !m_address.isLoopback()
+            ? Firewall::OurPorts(m_nPort, boot.on(), dhcp.state != DhcpStatus::State::Off,
+                                 !dhcp.v6.isEmpty(), http ? engine.Settings().httpPort : 0)
+            : QList<Firewall::Port>());
     if (const QString firewall = m_pFirewall->Result().text(); !firewall.isEmpty()) {
         text += QStringLiteral("  |  ") + firewall;
         problem = problem || m_pFirewall->Result().kind == Firewall::Finding::Kind::Blocked;

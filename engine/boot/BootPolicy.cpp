@@ -43,10 +43,12 @@ QByteArray BootUrl6(const Choice& choice, const QHostAddress& server6) {
 }
 
 QString MenuScript(const QStringList& listing, const QString& mac) {
+    // A client without a known MAC (a DHCPv6 DUID-UUID) has no script of its own:
+    // "boot-.ipxe" is nobody's.
     const QString own =
         QStringLiteral("boot-%1.ipxe").arg(mac.toLower().replace(QLatin1Char(':'), QLatin1Char('-')));
     for (const QString& file : listing) {
-        if (file.compare(own, Qt::CaseInsensitive) == 0)
+        if (!mac.isEmpty() && file.compare(own, Qt::CaseInsensitive) == 0)
             return file;
     }
     return QLatin1String(listing.contains(QLatin1String(BootMenu::kUserName))

@@ -3,6 +3,7 @@
 #include "engine/bootp/AddressText.h"
 
 #include <QtEndian>
+#include <cstring>
 
 namespace Dhcp6 {
 
@@ -162,14 +163,47 @@ QByteArray StatusOption(quint16 code, const QString& text) {
     return out;
 }
 
-QString DuidMac(const QByteArray& duid) {
-    if (duid.size() < 4 || get16(duid.constData() + 2) != 1) // hardware type Ethernet
-        return QString();
+namespace {
+// A NIC's own address: neither a group's (I/G bit) nor all zeros.
+Dhcp::Mac unicastMac(const QByteArray& mac) {
+    if (mac.size() != 6 || (uchar(mac[0]) & 1) || mac.count('\0') == 6)
+        return {};
+    return mac;
+}
+// DUID-LLT (type 1) and DUID-LL (type 3) on Ethernet (hardware type 1), of exactly their
+// length: the MAC is their last six bytes.
+Dhcp::Mac duidMac(const QByteArray& duid) {
+    if (duid.size() < 4 || get16(duid.constData() + 2) != 1)
+        return {};
     const quint16 type = get16(duid.constData());
     const int at = type == 1 ? 8 : type == 3 ? 4 : -1;
     if (at < 0 || duid.size() != at + 6)
-        return QString();
-    return Dhcp::MacText(duid.mid(at, 6));
+        return {};
+    return unicastMac(duid.mid(at, 6));
+}
+// fe80::/64 with an interface identifier of ff:fe in the middle: the MAC with its U/L bit
+// turned back.
+Dhcp::Mac eui64Mac(const QHostAddress& from) {
+    if (from.protocol() != QAbstractSocket::IPv6Protocol)
+        return {};
+    const Q_IPV6ADDR a = from.toIPv6Address();
+    static const uchar linkLocal[8] = {0xfe, 0x80, 0, 0, 0, 0, 0, 0};
+    if (memcmp(a.c, linkLocal, 8) != 0 || a[11] != 0xff || a[12] != 0xfe)
+        return {};
+    const char mac[6] = {char(a[8] ^ 0x02), char(a[9]),  char(a[10]),
+                         char(a[13]),       char(a[14]), char(a[15])};
+    return unicastMac(QByteArray(mac, 6));
+}
+} // namespace
+
+Dhcp::Mac ClientMac(const Packet& message, const QHostAddress& from) {
+    if (const Dhcp::Mac mac = duidMac(message.option(OptClientId)); !mac.isEmpty())
+        return mac;
+    const QByteArray lla = message.option(OptClientLinkLayer);
+    if (lla.size() == 8 && get16(lla.constData()) == 1)
+        if (const Dhcp::Mac mac = unicastMac(lla.mid(2)); !mac.isEmpty())
+            return mac;
+    return eui64Mac(from);
 }
 
 QByteArray DuidOf(const QByteArray& mac) {

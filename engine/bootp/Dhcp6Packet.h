@@ -52,6 +52,7 @@ enum Option : quint16 {
     OptBootFileParam = 60,
     OptClientArch = 61,
     OptNii = 62,
+    OptClientLinkLayer = 79, // RFC 6939: link-layer type, then the address
 };
 
 enum Status : quint16 {
@@ -98,9 +99,12 @@ bool ParseIaNa(const QByteArray& value, IaNa* ia);
 QByteArray WriteIaNa(const IaNa& ia);
 QByteArray StatusOption(quint16 code, const QString& text);
 
-// The hardware address a DUID carries (DUID-LLT, DUID-LL on Ethernet) as
-// "52:54:00:12:34:56"; empty for any other DUID (DUID-UUID, DUID-EN).
-QString DuidMac(const QByteArray& duid);
+// The client's MAC, the one its row, its boot file by MAC and its HostsFile line go by:
+// what its DUID-LLT or DUID-LL on Ethernet carries; else option 79 on Ethernet; else the
+// one its link-local source address was made from (modified EUI-64, ff:fe in the middle).
+// Empty when none of them tells it (DUID-UUID or DUID-EN from a stable or random
+// address), never a made-up one: an empty MAC matches no HostsFile line.
+Dhcp::Mac ClientMac(const Packet& message, const QHostAddress& from);
 // Our DUID-LL, from the MAC of the interface we serve.
 QByteArray DuidOf(const QByteArray& mac);
 

@@ -1,6 +1,7 @@
 #include "engine/dhcp/Dhcp6Answer.h"
 
-#include <QCryptographicHash>
+#include "engine/tftp/TftpPacket.h"
+
 #include <QtEndian>
 
 namespace Dhcp6 {
@@ -35,7 +36,41 @@ IaNa granted(const Config& config, quint32 iaid, quint32 slot) {
 IaNa refusedIa(quint32 iaid, Status status, const QString& text) {
     return {iaid, 0, 0, {}, status, text};
 }
+QHostAddress withLow64(const QHostAddress& prefix, quint64 low) {
+    Q_IPV6ADDR b = prefix.toIPv6Address();
+    qToBigEndian(low, b.c + 8);
+    return QHostAddress(b);
+}
 } // namespace
+
+QString ReadPool(const QString& first, int size, const QHostAddress& server, Config* config) {
+    config->poolSize = qBound(SettingsTable::DhcpPool6Size.min, size, kMaxPoolSize);
+    config->poolFirst = QHostAddress();
+    const QString text = first.trimmed();
+    const bool onLink = server.protocol() == QAbstractSocket::IPv6Protocol;
+    if (text.isEmpty()) {
+        if (!onLink)
+            return QString();
+        config->poolFirst = withLow64(server, kDefaultPoolStart);
+    } else {
+        QHostAddress typed;
+        // Qt also reads "1.2.3.4" and a number alone; a scope ("%eth0") is no part of a pool.
+        if (text.contains(QLatin1Char('%')) || !text.contains(QLatin1Char(':')) ||
+            !typed.setAddress(text) || typed.protocol() != QAbstractSocket::IPv6Protocol)
+            return QStringLiteral(
+                       "Pool6First \"%1\" is not an IPv6 address (such as 2001:db8::1000)")
+                .arg(Tftp::Printable(text.left(64)));
+        if (onLink && !samePrefix64(typed, server))
+            return QStringLiteral("Pool6First %1 is not in %2/64")
+                .arg(typed.toString(), Prefix64(server).toString());
+        config->poolFirst = typed;
+    }
+    if (PoolAddress(*config, quint32(config->poolSize)).isNull())
+        return QStringLiteral("the pool of %1 from %2 runs past the end of %3/64")
+            .arg(config->poolSize)
+            .arg(config->poolFirst.toString(), Prefix64(config->poolFirst).toString());
+    return QString();
+}
 
 QHostAddress PoolAddress(const Config& config, quint32 slot) {
     if (slot < 1 || slot > quint32(config.poolSize) ||
@@ -58,6 +93,10 @@ quint32 PoolSlot(const Config& config, const QHostAddress& address) {
     return quint32(a - first + 1);
 }
 
+QHostAddress Prefix64(const QHostAddress& address) {
+    return withLow64(address, 0);
+}
+
 bool OnOurLink(const Config& config, const QHostAddress& address) {
     return samePrefix64(address, config.server);
 }
@@ -66,21 +105,17 @@ QByteArray ClientKey(const QByteArray& duid, quint32 iaid) {
     return duid + be32(iaid);
 }
 
-Dhcp::Mac MacOf(const QByteArray& duid, quint32 iaid) {
-    const QString text = DuidMac(duid);
-    if (!text.isEmpty())
-        return Dhcp::ParseMac(text);
-    QByteArray h =
-        QCryptographicHash::hash(ClientKey(duid, iaid), QCryptographicHash::Sha256).left(6);
-    h[0] = char((uchar(h[0]) & 0xfc) | 0x02); // unicast, locally administered
-    return h;
-}
-
-Reply Answer(const Packet& request, const Config& config, Dhcp::CLeaseTable& leases, qint64 now) {
+Reply Answer(const Packet& request, const QHostAddress& from, const Config& config,
+             Dhcp::CLeaseTable& leases, qint64 now) {
     Reply r;
     const QByteArray duid = request.option(OptClientId);
     if (duid.isEmpty() || duid.size() > 130) // a DUID is at most 2 + 128 bytes
         return r;
+    // The lease goes by the DUID and IAID; the MAC only finds the client's HostsFile line.
+    const Dhcp::Mac mac = ClientMac(request, from);
+    const auto host = mac.isEmpty() ? config.hosts.constEnd() : config.hosts.constFind(mac);
+    const bool known = host != config.hosts.constEnd();
+    r.mac = mac;
     const QByteArray serverId = request.option(OptServerId);
     const bool ours = !serverId.isEmpty() && serverId == config.serverDuid;
     const quint8 type = request.type;
@@ -106,6 +141,13 @@ Reply Answer(const Packet& request, const Config& config, Dhcp::CLeaseTable& lea
             return r;
         break;
     default:
+        return r;
+    }
+    if (config.onlyKnownHosts && !known) {
+        r.refused = true;
+        r.info = mac.isEmpty()
+                     ? QStringLiteral("Not in HostsFile (OnlyKnownHosts): its MAC is not known")
+                     : QStringLiteral("Not in HostsFile (OnlyKnownHosts)");
         return r;
     }
 
@@ -136,7 +178,6 @@ Reply Answer(const Packet& request, const Config& config, Dhcp::CLeaseTable& lea
             for (const IaAddress& a : ia.addresses) {
                 const quint32 slot = PoolSlot(config, a.address);
                 const QByteArray key = ClientKey(duid, ia.iaid);
-                const Dhcp::Mac mac = MacOf(duid, ia.iaid);
                 if (type == CONFIRM ||
                     (type == RELEASE && slot && leases.Release(mac, slot, now, key)) ||
                     (type == DECLINE && slot && leases.Decline(mac, slot, now, key)))
@@ -170,7 +211,6 @@ Reply Answer(const Packet& request, const Config& config, Dhcp::CLeaseTable& lea
     bool anyGiven = false;
     for (const IaNa& ia : asked) {
         const QByteArray key = ClientKey(duid, ia.iaid);
-        const Dhcp::Mac mac = MacOf(duid, ia.iaid);
         const quint32 wanted = askedSlot(config, ia);
         Dhcp::CLeaseTable::Pick pick;
         if (type == SOLICIT) {
@@ -222,11 +262,10 @@ Reply Answer(const Packet& request, const Config& config, Dhcp::CLeaseTable& lea
         out.options.append({OptPreference, QByteArray(1, char(255))}); // take it at once
 
     // The boot file, by the one policy, as a URL on our global address.
-    const QString macText =
-        asked.isEmpty() ? DuidMac(duid) : Dhcp::MacText(MacOf(duid, asked.first().iaid));
-    const BootPolicy::Choice choice =
-        BootPolicy::Choose(BootPolicy::Service::DhcpServer, BootPolicy::ClientOf6(request, macText),
-                           config.boot.boot, config.server, Dhcp::FolderOf(config.boot));
+    const BootPolicy::Choice choice = BootPolicy::Choose(
+        BootPolicy::Service::DhcpServer,
+        BootPolicy::ClientOf6(request, Dhcp::MacText(mac), known ? *host : QString()),
+        config.boot.boot, config.server, Dhcp::FolderOf(config.boot));
     const QString problem = choice.problem();
     if (!problem.isEmpty()) {
         r.bootFailed = true;

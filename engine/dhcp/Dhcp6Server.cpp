@@ -2,6 +2,7 @@
 
 #include "engine/tftp/TftpPacket.h"
 
+#include <QFile>
 #include <QRandomGenerator>
 #include <QtEndian>
 
@@ -12,12 +13,6 @@ bool isGlobal6(const QHostAddress& a) {
     return a.protocol() == QAbstractSocket::IPv6Protocol && !a.isLinkLocal() && !a.isLoopback() &&
            !a.isMulticast() && a != QHostAddress(QHostAddress::AnyIPv6);
 }
-QHostAddress withLow64(const QHostAddress& prefix, quint64 low) {
-    Q_IPV6ADDR b = prefix.toIPv6Address();
-    qToBigEndian(low, b.c + 8);
-    return QHostAddress(b);
-}
-QHostAddress prefix64(const QHostAddress& a) { return withLow64(a, 0); }
 } // namespace
 
 CDhcp6Server::CDhcp6Server(DhcpContext context, int advertTimerId,
@@ -67,21 +62,9 @@ bool CDhcp6Server::Start(const Dhcp6Options& options, const DhcpLink& link, QStr
     }
     m_config.server = server;
     m_config.serverDuid = DuidOf(m_mac);
-    m_config.poolSize = qBound(1, options.poolSize, kMaxPoolSize);
-    if (options.poolFirst.isEmpty()) {
-        m_config.poolFirst = withLow64(server, kDefaultPoolStart);
-    } else {
-        const QHostAddress first(options.poolFirst);
-        if (first.protocol() != QAbstractSocket::IPv6Protocol || !OnOurLink(m_config, first)) {
-            *error = QStringLiteral("Pool6First %1 is not in %2/64")
-                         .arg(Tftp::Printable(options.poolFirst.left(64)),
-                              prefix64(server).toString());
-            return false;
-        }
-        m_config.poolFirst = first;
-    }
-    if (PoolAddress(m_config, quint32(m_config.poolSize)).isNull()) {
-        *error = QStringLiteral("the pool runs past the end of %1/64").arg(prefix64(server).toString());
+    if (const QString why = ReadPool(options.poolFirst, options.poolSize, server, &m_config);
+        !why.isEmpty()) {
+        *error = why;
         return false;
     }
     m_config.leaseSeconds = qBound(60, options.leaseSeconds, 366 * 86400);
@@ -90,6 +73,18 @@ bool CDhcp6Server::Start(const Dhcp6Options& options, const DhcpLink& link, QStr
     m_config.boot.size = m_ctx.bootFileSize;
     m_config.boot.menuListing = m_ctx.menuListing;
     m_raWanted = options.routerAdverts;
+    // The DHCPv4 server beside it names the lines that do not read.
+    m_config.onlyKnownHosts = options.onlyKnownHosts;
+    if (!options.hostsFile.isEmpty()) {
+        QFile file(options.hostsFile);
+        if (!file.open(QIODevice::ReadOnly)) {
+            *error = QStringLiteral("HostsFile %1: %2").arg(options.hostsFile, file.errorString());
+            return false;
+        }
+        for (const Dhcp::FixedHost& h :
+             Dhcp::ParseHostsFile(file.readAll(), link.address.toIPv4Address()).hosts)
+            m_config.hosts.insert(h.mac, h.bootFile);
+    }
 
     m_leases = std::make_unique<Dhcp::CLeaseTable>(1, quint32(m_config.poolSize),
                                                    QList<Dhcp::FixedHost>(), false);
@@ -229,7 +224,7 @@ void CDhcp6Server::OnAdvertTimer() {
 
 void CDhcp6Server::SendAdvert() {
     m_advertAtMs = m_ctx.platform->timers().elapsedMs();
-    const QByteArray ra = Nd::Write(Nd::OurAdvert(m_mac, prefix64(m_config.server)));
+    const QByteArray ra = Nd::Write(Nd::OurAdvert(m_mac, Prefix64(m_config.server)));
     m_routerSocket->writeDatagram(ra.constData(), ra.size(),
                                   OnLink(QHostAddress(QString::fromLatin1(Nd::kAllNodes))), 0);
 }
@@ -273,7 +268,7 @@ void CDhcp6Server::HandleServerPort(const char* data, qint64 size, const QHostAd
         return;
     if (m_state != State::Serving)
         return;
-    const Reply reply = Answer(request, m_config, *m_leases, Now());
+    const Reply reply = Answer(request, from, m_config, *m_leases, Now());
     if (reply.otherServer && !m_waiting &&
         m_ctx.platform->timers().elapsedMs() - m_probeAtMs >= kEarlyProbeGapMs)
         SendProbe();
@@ -292,20 +287,20 @@ void CDhcp6Server::HandleServerPort(const char* data, qint64 size, const QHostAd
     if (!reply.bytes.isEmpty() && from.isLinkLocal())
         m_serverSocket->writeDatagram(reply.bytes.constData(), reply.bytes.size(), OnLink(from),
                                       kClientPort);
-    ShowRow(request, reply);
+    ShowRow(request, reply, from);
 }
 
-void CDhcp6Server::ShowRow(const Packet& request, const Reply& reply) {
+void CDhcp6Server::ShowRow(const Packet& request, const Reply& reply, const QHostAddress& from) {
     if (reply.info.isEmpty())
         return;
     const QByteArray duid = request.option(OptClientId);
-    IaNa ia;
-    const quint32 iaid = ParseIaNa(request.option(OptIaNa), &ia) ? ia.iaid : 0;
-    const QString mac = Dhcp::MacText(MacOf(duid, iaid));
+    // Its MAC where one is known, else the address it was given, else the one it sent from.
+    const QString mac = Dhcp::MacText(reply.mac);
+    const QString address = reply.address.isNull() ? from.toString() : reply.address.toString();
     RowTexts texts;
-    texts.client = reply.address.isNull()
-                       ? mac
-                       : QStringLiteral("%1 (%2)").arg(mac, reply.address.toString());
+    texts.client = mac.isEmpty()            ? address
+                   : reply.address.isNull() ? mac
+                                            : QStringLiteral("%1 (%2)").arg(mac, address);
     texts.file = Tftp::Printable(reply.bootFile);
     texts.service = QStringLiteral("DHCPv6");
     texts.info = Tftp::Printable(reply.info);
@@ -330,7 +325,7 @@ void CDhcp6Server::ShowRow(const Packet& request, const Reply& reply) {
     if (m_ctx.showDetails) {
         RowDetails details;
         details.ended = it->finished || state == ROW_FAILED;
-        details.client = mac;
+        details.client = mac.isEmpty() ? address : mac;
         details.clientPort = kClientPort;
         details.ourPort = kServerPort;
         details.found = texts.file;

@@ -14,6 +14,8 @@ struct Dhcp6Options {
     int poolSize = 256;
     int leaseSeconds = 3600;
     bool routerAdverts = true;    // [Dhcp] RouterAdvertisements
+    QString hostsFile;            // [Dhcp] HostsFile: its MACs and boot files
+    bool onlyKnownHosts = false;
     BootPolicy::Settings boot;
     bool operator==(const Dhcp6Options&) const = default;
 };
@@ -34,7 +36,6 @@ public:
     static constexpr int kAdvertEveryMs = 180000;
     static constexpr int kMinAdvertGapMs = 3000; // answers to solicitations, at most this often
     static constexpr int kRowsKept = 1024;
-    static constexpr quint64 kDefaultPoolStart = 0x1000; // ::1000 in our /64
 
     // `context.timerId` is the looks' timer; `advertTimerId` one more for our adverts.
     // `statusChanged` is told of every change of Status().
@@ -69,7 +70,7 @@ private:
     void SetStatus(const QString& status);
     qint64 Now() const;
     QHostAddress OnLink(QHostAddress address) const; // with our device as its scope
-    void ShowRow(const Dhcp6::Packet& request, const Dhcp6::Reply& reply);
+    void ShowRow(const Dhcp6::Packet& request, const Dhcp6::Reply& reply, const QHostAddress& from);
 
     DhcpContext m_ctx;
     int m_advertTimer;

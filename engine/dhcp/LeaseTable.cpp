@@ -76,6 +76,8 @@ CLeaseTable::CLeaseTable(quint32 first, quint32 last, const QList<FixedHost>& ho
 }
 
 const FixedHost* CLeaseTable::Host(const Mac& mac) const {
+    if (mac.isEmpty()) // no MAC known: nobody's line
+        return nullptr;
     const auto it = m_hosts.constFind(mac);
     return it == m_hosts.constEnd() ? nullptr : &*it;
 }

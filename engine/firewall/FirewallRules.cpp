@@ -69,6 +69,10 @@ bool UfwEnabled(const QByteArray& ufwConf) {
     return ShellValue(ufwConf, "ENABLED").compare(QLatin1String("yes"), Qt::CaseInsensitive) == 0;
 }
 
+bool UfwFiltersIpv6(const QByteArray& defaults) {
+    return ShellValue(defaults, "IPV6").compare(QLatin1String("no"), Qt::CaseInsensitive) != 0;
+}
+
 QList<Port> UfwBlocked(const QByteArray& userRules, const QByteArray& defaults,
                        const QList<Port>& ours) {
     const QString policy = ShellValue(defaults, "DEFAULT_INPUT_POLICY");
@@ -180,10 +184,13 @@ QList<Port> FirewalldBlocked(const Zone& zone,
     return blocked;
 }
 
-QList<Port> OurPorts(quint16 tftpPort, bool bootOffers, bool dhcpServer, quint16 httpPort) {
+QList<Port> OurPorts(quint16 tftpPort, bool bootOffers, bool dhcpServer, bool dhcp6Server,
+                     quint16 httpPort) {
     QList<Port> ports{{tftpPort, false}};
     if (bootOffers || dhcpServer)
         ports.append({67, false});
+    if (dhcp6Server)
+        ports.append({547, false, true});
     if (bootOffers)
         ports.append({4011, false});
     if (httpPort)

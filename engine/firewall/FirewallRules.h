@@ -16,6 +16,7 @@ inline constexpr const char* kProfile = "vantrel-server";
 struct Port {
     quint16 number = 0;
     bool tcp = false; // else UDP
+    bool v6only = false;  // DHCPv6: ufw keeps its rules in user6.rules
     QString text() const; // "69/udp"
     bool operator==(const Port&) const = default;
 };
@@ -34,6 +35,8 @@ struct Finding {
 
 // ufw: /etc/ufw/ufw.conf says ENABLED=yes.
 bool UfwEnabled(const QByteArray& ufwConf);
+// ufw filters IPv6 too unless /etc/default/ufw says IPV6=no.
+bool UfwFiltersIpv6(const QByteArray& defaults);
 // The ports ufw drops: the first rule of user.rules (or user6.rules) for incoming
 // traffic that covers the port decides, else the default incoming policy of
 // /etc/default/ufw (DROP when unset). A rule limited to some sources, destinations or
@@ -57,7 +60,10 @@ QList<Port> FirewalldBlocked(const Zone& zone,
                              const QList<Port>& ours);
 
 // Ours, as the running server uses them: the TFTP port, 67 for the boot offers or the
-// DHCP server, 4011 for the boot offers, the HTTP port (0: not serving HTTP).
-QList<Port> OurPorts(quint16 tftpPort, bool bootOffers, bool dhcpServer, quint16 httpPort);
+// DHCP server, 547 for the DHCPv6 server, 4011 for the boot offers, the HTTP port (0: not
+// serving HTTP). Not 546, where our own Solicit is answered: both firewalls let DHCPv6
+// clients' answers in by themselves.
+QList<Port> OurPorts(quint16 tftpPort, bool bootOffers, bool dhcpServer, bool dhcp6Server,
+                     quint16 httpPort);
 
 } // namespace Firewall

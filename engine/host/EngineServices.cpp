@@ -326,6 +326,8 @@ void CEngineServices::StartDhcp6(const DhcpLink& link) {
     options.poolSize = s.dhcpPool6Size;
     options.leaseSeconds = s.dhcpLeaseSeconds;
     options.routerAdverts = s.dhcpRouterAdvertisements;
+    options.hostsFile = s.dhcpHostsFile;
+    options.onlyKnownHosts = s.dhcpOnlyKnownHosts;
     options.boot = BootPolicy::SettingsOf(s);
     const auto changed = [this] {
         if (!m_dhcp6)

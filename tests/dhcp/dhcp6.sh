@@ -83,6 +83,9 @@ client dhclient.out 15
 check "dhclient -6 was given an address from our pool" \
     grep -q 'iaaddr 2001:db8:1::10[0-9a-f][0-9a-f] ' "$work/client.leases"
 check "the lease is in our lease file" test -s "$work/state/dhcp6-leases"
+peer_mac=$(nsp ip -o link show dev $PEER | sed -n 's|.*link/ether \([0-9a-f:]*\).*|\1|p')
+check "its row names the peer's MAC (${peer_mac:-none read})" \
+    sh -c '[ -n "$1" ] && grep "DHCPv6" "$2" | grep -q "$1"' - "$peer_mac" "$work/server1.out"
 check "our router advertisement reached the peer" \
     nsp timeout 5 python3 - $PEER <<'PY'
 import socket, struct, sys

@@ -156,6 +156,26 @@ private slots:
         QTest::newRow("boot file missing")
             << "ovmf" << L{"solicit"} << "missing" << adv << QStringList{a0} << -1 << QByteArray()
             << "Offered " + a0 + "; Boot File Missing: gone.efi";
+        // HostsFile by the client's MAC (Dhcp6::ClientMac): OVMF's DUID-LLT carries it,
+        // iPXE's DUID-UUID none, so its EUI-64 link-local address tells it.
+        QTest::newRow("known host: its own file")
+            << "ovmf" << L{"solicit"} << "known" << adv << QStringList{a0} << -1
+            << QByteArray("tftp://[2001:db8:51::1]/own.efi") << "Offered " + a0;
+        QTest::newRow("only known hosts: not in HostsFile")
+            << "ovmf" << L{"solicit"} << "only-other" << 0 << QStringList{} << -1 << QByteArray()
+            << "Not in HostsFile (OnlyKnownHosts)";
+        QTest::newRow("only known hosts: iPXE by its link-local address")
+            << "ipxe" << L{"solicit"} << "only-ipxe" << adv << QStringList{a0} << -1
+            << QByteArray("tftp://[2001:db8:51::1]/v6.ipxe") << "Offered " + a0;
+        QTest::newRow("only known hosts: iPXE from a random address has no MAC")
+            << "ipxe" << L{"solicit"} << "only-ipxe random" << 0 << QStringList{} << -1
+            << QByteArray() << "Not in HostsFile (OnlyKnownHosts): its MAC is not known";
+        QTest::newRow("iPXE, menu on: its own script by MAC")
+            << "ipxe" << L{"solicit"} << "menu own" << adv << QStringList{a0} << -1
+            << QByteArray("tftp://[2001:db8:51::1]/boot-52-54-00-4e-42-17.ipxe") << "Offered " + a0;
+        QTest::newRow("iPXE, menu on, no MAC: never boot-.ipxe")
+            << "ipxe" << L{"solicit"} << "menu own random" << adv << QStringList{a0} << -1
+            << QByteArray("tftp://[2001:db8:51::1]/menu-generated.ipxe") << "Offered " + a0;
         QTest::newRow("Secure Boot chain: the shim")
             << "ovmf" << L{"solicit"} << "shim" << adv << QStringList{a0} << -1
             << QByteArray("tftp://[2001:db8:51::1]/shimx64.efi")
@@ -176,8 +196,23 @@ private slots:
         c.serverDuid = Dhcp6::DuidOf(QByteArray::fromHex("020000000001"));
         c.poolFirst = QHostAddress(QStringLiteral("2001:db8:51::1000"));
         c.poolSize = setup == QLatin1String("full") ? 1 : 256;
-        QSet<QByteArray> files{"nbp6.efi",    "v6.ipxe",     "x.efi",    "menu-generated.ipxe",
-                               "shimx64.efi", "grubx64.efi", "mmx64.efi"};
+        QSet<QByteArray> files{"nbp6.efi",    "v6.ipxe",     "x.efi",     "menu-generated.ipxe",
+                               "shimx64.efi", "grubx64.efi", "mmx64.efi", "own.efi"};
+        // Where iPXE sends from: its EUI-64 link-local address, or a random one.
+        const bool random = setup.contains(QLatin1String("random"));
+        const QHostAddress from(random ? QStringLiteral("fe80::1c2a:3b4c:5d6e:7f80")
+                                       : QStringLiteral("fe80::5054:ff:fe4e:4217"));
+        const QString ovmfMac = QStringLiteral("52:54:00:4e:42:16"),
+                      ipxeMac = QStringLiteral("52:54:00:4e:42:17");
+        if (setup == QLatin1String("known"))
+            c.hosts.insert(Dhcp::ParseMac(ovmfMac), QStringLiteral("own.efi"));
+        c.onlyKnownHosts = setup.startsWith(QLatin1String("only"));
+        if (c.onlyKnownHosts) {
+            c.hosts.insert(Dhcp::ParseMac(QStringLiteral("52:54:00:99:99:99")), QString());
+            if (setup.startsWith(QLatin1String("only-ipxe")))
+                c.hosts.insert(Dhcp::ParseMac(ipxeMac), QString());
+            c.hosts.insert(Dhcp::Mac(), QStringLiteral("never.efi")); // no line has none
+        }
         c.boot.boot.uefi = setup == QLatin1String("missing") ? QStringLiteral("gone.efi")
                            : setup == QLatin1String("shim")  ? QString()
                                                              : QStringLiteral("nbp6.efi");
@@ -186,14 +221,20 @@ private slots:
         c.boot.boot.uefiHttp = QStringLiteral("x.efi");
         c.boot.boot.httpEnabled = true;
         c.boot.boot.httpPort = 8080;
-        c.boot.boot.menu = setup == QLatin1String("menu");
+        c.boot.boot.menu = setup.startsWith(QLatin1String("menu"));
         if (setup == QLatin1String("cache")) {
             c.boot.boot.redirect.base = QStringLiteral("http://cache.example:8081");
             c.boot.boot.redirect.aboveBytes = 1024;
             c.boot.size = [](const QByteArray&) { return qint64(1) << 20; };
         }
+        QStringList listing{QStringLiteral("nbp6.efi")};
+        if (setup.startsWith(QLatin1String("menu own")))
+            listing << QStringLiteral("boot-.ipxe")
+                    << QStringLiteral("boot-52-54-00-4e-42-17.ipxe");
+        for (const QString& name : listing)
+            files.insert(name.toUtf8());
         c.boot.exists = [files](const QByteArray& name) { return files.contains(name); };
-        c.boot.menuListing = [] { return QStringList{QStringLiteral("nbp6.efi")}; };
+        c.boot.menuListing = [listing] { return listing; };
 
         Dhcp::CLeaseTable leases(1, quint32(c.poolSize), {}, false);
         qint64 now = 1000000;
@@ -210,13 +251,18 @@ private slots:
                 leases.Offer(QByteArray::fromHex("020000000099"), 1, now, "someone");
                 leases.Bind(QByteArray::fromHex("020000000099"), 1, now, 3600, "someone");
             }
-            r = Dhcp6::Answer(next(base, step, last), c, leases, now);
+            r = Dhcp6::Answer(next(base, step, last), from, c, leases, now);
             now += 1;
             if (!r.bytes.isEmpty())
                 last = parsed(r.bytes);
         }
         QCOMPARE(r.info, info);
         QCOMPARE(r.otherServer, steps.last() == "request-other");
+        if (!r.info.isEmpty()) // the MAC its row shows
+            QCOMPARE(Dhcp::MacText(r.mac),
+                     who == QLatin1String("ipxe")    ? (random ? QString() : ipxeMac)
+                     : who == QLatin1String("other") ? QStringLiteral("02:00:00:00:00:aa")
+                                                     : ovmfMac);
         if (!type) {
             QVERIFY(r.bytes.isEmpty());
             return;
@@ -276,7 +322,8 @@ private slots:
         c.serverDuid = Dhcp6::DuidOf(QByteArray::fromHex("020000000001"));
         c.poolFirst = QHostAddress(QStringLiteral("2001:db8:51::1000"));
         Dhcp::CLeaseTable leases(1, 256, {}, false);
-        const Dhcp6::Reply r = Dhcp6::Answer(p, c, leases, 1000);
+        const Dhcp6::Reply r = Dhcp6::Answer(
+            p, QHostAddress(QStringLiteral("fe80::5054:ff:fe4e:4216")), c, leases, 1000);
         QVERIFY(r.bytes.isEmpty());
         QVERIFY(r.info.isEmpty());
         QVERIFY(leases.Leases().isEmpty());
@@ -312,18 +359,6 @@ private slots:
             QCOMPARE(Dhcp6::PoolAddress(c, quint32(slot)), QHostAddress(address));
         QVERIFY(Dhcp6::PoolAddress(c, 0).isNull());
         QVERIFY(Dhcp6::PoolAddress(c, quint32(size) + 1).isNull());
-    }
-
-    // The MAC a lease shows: the DUID's, else a stable made-up one per DUID and IAID.
-    void macs() {
-        const QByteArray llt = QByteArray::fromHex("0001000131f3801d5254004e4216");
-        QCOMPARE(Dhcp::MacText(Dhcp6::MacOf(llt, 1)), QStringLiteral("52:54:00:4e:42:16"));
-        const QByteArray uuid = QByteArray::fromHex("0004") + QByteArray(16, 0);
-        const Dhcp::Mac a = Dhcp6::MacOf(uuid, 1), b = Dhcp6::MacOf(uuid, 2);
-        QCOMPARE(a.size(), 6);
-        QVERIFY(a != b);
-        QCOMPARE(Dhcp6::MacOf(uuid, 1), a);
-        QCOMPARE(uchar(a[0]) & 3, 2); // locally administered, unicast
     }
 };
 

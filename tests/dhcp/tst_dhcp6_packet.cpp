@@ -39,25 +39,30 @@ private slots:
         QTest::addColumn<QString>("mac");
         QTest::addColumn<int>("kind");
         QTest::addColumn<QList<quint16>>("oro");
+        QTest::addColumn<QString>("from"); // its link-local address
         QTest::newRow("OVMF PXE over IPv6, DUID-LLT")
             << QByteArray("ovmf-solicit6.bin") << "52:54:00:4e:42:16" << int(Dhcp::ClientKind::Uefi)
-            << QList<quint16>{59, 60, 23, 16};
-        QTest::newRow("iPXE, DUID-UUID: no MAC in it")
+            << QList<quint16>{59, 60, 23, 16} << "fe80::1c2a:3b4c:5d6e:7f80";
+        QTest::newRow("iPXE, DUID-UUID: the MAC of its EUI-64 link-local address")
+            << QByteArray("ipxe-solicit6.bin") << "52:54:00:4e:42:17" << int(Dhcp::ClientKind::Ipxe)
+            << QList<quint16>{23, 24, 59, 60} << "fe80::5054:ff:fe4e:4217";
+        QTest::newRow("iPXE from another address: none")
             << QByteArray("ipxe-solicit6.bin") << QString() << int(Dhcp::ClientKind::Ipxe)
-            << QList<quint16>{23, 24, 59, 60};
+            << QList<quint16>{23, 24, 59, 60} << "fe80::1c2a:3b4c:5d6e:7f80";
     }
     void realClients() {
         QFETCH(QByteArray, file);
         QFETCH(QString, mac);
         QFETCH(int, kind);
         QFETCH(QList<quint16>, oro);
+        QFETCH(QString, from);
         const QByteArray bytes = fixture(file.constData());
         QVERIFY(!bytes.isEmpty());
         Dhcp6::Packet p;
         QVERIFY(Dhcp6::Parse(bytes.constData(), bytes.size(), &p));
         QCOMPARE(p.type, quint8(Dhcp6::SOLICIT));
         QCOMPARE(p.requested(), oro);
-        QCOMPARE(Dhcp6::DuidMac(p.option(Dhcp6::OptClientId)), mac);
+        QCOMPARE(Dhcp::MacText(Dhcp6::ClientMac(p, QHostAddress(from))), mac);
         QCOMPARE(int(Dhcp6::Classify(p)), kind);
         QCOMPARE(Dhcp6::ArchOf(p).arch, 7); // both send option 61
         QCOMPARE(Dhcp6::Write(p), bytes);   // read and written back, byte for byte
@@ -105,7 +110,6 @@ private slots:
         QCOMPARE(p.option(20), QByteArray(1, '\0'));
         QCOMPARE(p.all(Dhcp6::OptIaNa).size(), 2); // one DUID, two IAIDs
         QVERIFY(!p.has(Dhcp6::OptClientId));
-        QCOMPARE(Dhcp6::DuidMac(p.option(Dhcp6::OptClientId)), QString());
     }
 
     void iaNa_data() {
@@ -192,24 +196,84 @@ private slots:
         QCOMPARE(int(Dhcp6::Classify(p)), kind);
     }
 
-    void duids_data() {
+    // The client's MAC: its DUID's, else option 79's, else its EUI-64 link-local
+    // address's, else none. Every other DUID or address, cut or not, gives none.
+    void clientMacs_data() {
         QTest::addColumn<QByteArray>("duid");
+        QTest::addColumn<QByteArray>("lla"); // option 79; empty: not sent
+        QTest::addColumn<QString>("from");
         QTest::addColumn<QString>("mac");
-        QTest::newRow("LLT") << QByteArray::fromHex("0001000131f3801d5254004e4216")
-                             << "52:54:00:4e:42:16";
-        QTest::newRow("LL") << QByteArray::fromHex("000300015254004e4216") << "52:54:00:4e:42:16";
+        const QByteArray uuid =
+            QByteArray::fromHex("0004") + QByteArray::fromHex("9f1c2a3b4c5d6e7f8091a2b3c4d5e6f7");
+        const QByteArray en = QByteArray::fromHex("0002000001370102030405060708");
+        const QString eui = QStringLiteral("fe80::5054:ff:fe12:3456");
+        const QString random = QStringLiteral("fe80::1c2a:3b4c:5d6e:7f80");
+        QTest::newRow("LLT") << QByteArray::fromHex("0001000131f3801d5254004e4216") << QByteArray()
+                             << random << "52:54:00:4e:42:16";
+        QTest::newRow("LL") << QByteArray::fromHex("000300015254004e4216") << QByteArray()
+                            << QString() << "52:54:00:4e:42:16";
+        QTest::newRow("LL before option 79 and the address")
+            << QByteArray::fromHex("000300015254004e4216")
+            << QByteArray::fromHex("0001525400aabbcc") << eui << "52:54:00:4e:42:16";
         QTest::newRow("LL not Ethernet")
-            << QByteArray::fromHex("000300205254004e4216") << QString();
-        QTest::newRow("LL cut") << QByteArray::fromHex("000300015254004e42") << QString();
-        QTest::newRow("UUID") << QByteArray::fromHex("0004") + QByteArray(16, 0) << QString();
-        QTest::newRow("empty") << QByteArray() << QString();
+            << QByteArray::fromHex("000300205254004e4216") << QByteArray() << random << QString();
+        QTest::newRow("LL not Ethernet, EUI-64 address")
+            << QByteArray::fromHex("000300205254004e4216") << QByteArray() << eui
+            << "52:54:00:12:34:56";
+        QTest::newRow("LL cut") << QByteArray::fromHex("000300015254004e42") << QByteArray()
+                                << QString() << QString();
+        QTest::newRow("LL a byte long") << QByteArray::fromHex("000300015254004e421600")
+                                        << QByteArray() << QString() << QString();
+        QTest::newRow("LLT cut") << QByteArray::fromHex("0001000131f3801d5254") << QByteArray()
+                                 << QString() << QString();
+        QTest::newRow("type and hardware only")
+            << QByteArray::fromHex("00010001") << QByteArray() << QString() << QString();
+        QTest::newRow("LL of a group address") << QByteArray::fromHex("00030001010203040506")
+                                               << QByteArray() << QString() << QString();
+        QTest::newRow("LL of zeros") << QByteArray::fromHex("00030001000000000000") << QByteArray()
+                                     << QString() << QString();
+        QTest::newRow("UUID (iPXE, edk2), EUI-64 address")
+            << uuid << QByteArray() << eui << "52:54:00:12:34:56";
+        QTest::newRow("UUID, random address") << uuid << QByteArray() << random << QString();
+        QTest::newRow("UUID, global EUI-64 address")
+            << uuid << QByteArray() << "2001:db8::5054:ff:fe12:3456" << QString();
+        QTest::newRow("UUID, IPv4 source") << uuid << QByteArray() << "198.51.100.7" << QString();
+        QTest::newRow("UUID, EUI-64 of a group address")
+            << uuid << QByteArray() << "fe80::0354:ff:fe12:3456" << QString();
+        QTest::newRow("UUID, option 79")
+            << uuid << QByteArray::fromHex("0001525400aabbcc") << eui << "52:54:00:aa:bb:cc";
+        QTest::newRow("UUID, option 79 not Ethernet")
+            << uuid << QByteArray::fromHex("0020525400aabbcc") << random << QString();
+        QTest::newRow("UUID, option 79 cut")
+            << uuid << QByteArray::fromHex("00015254") << eui << "52:54:00:12:34:56";
+        QTest::newRow("EN, EUI-64 address") << en << QByteArray() << eui << "52:54:00:12:34:56";
+        QTest::newRow("EN alone") << en << QByteArray() << QString() << QString();
+        QTest::newRow("no DUID") << QByteArray() << QByteArray() << random << QString();
     }
-    void duids() {
+    void clientMacs() {
         QFETCH(QByteArray, duid);
+        QFETCH(QByteArray, lla);
+        QFETCH(QString, from);
         QFETCH(QString, mac);
-        QCOMPARE(Dhcp6::DuidMac(duid), mac);
-        if (!mac.isEmpty())
-            QCOMPARE(Dhcp6::DuidMac(Dhcp6::DuidOf(QByteArray::fromHex("5254004e4216"))), mac);
+        QByteArray options = duid.isEmpty() ? QByteArray() : opt(Dhcp6::OptClientId, duid);
+        if (!lla.isEmpty())
+            options += opt(Dhcp6::OptClientLinkLayer, lla);
+        const QByteArray bytes = solicit(options);
+        Dhcp6::Packet p;
+        QVERIFY(Dhcp6::Parse(bytes.constData(), bytes.size(), &p));
+        const Dhcp::Mac got = Dhcp6::ClientMac(p, QHostAddress(from));
+        QCOMPARE(Dhcp::MacText(got), mac);
+        QVERIFY(got.isEmpty() || got.size() == 6);
+    }
+
+    // Our own DUID-LL carries our MAC.
+    void ourDuid() {
+        const QByteArray bytes =
+            solicit(opt(Dhcp6::OptClientId, Dhcp6::DuidOf(QByteArray::fromHex("5254004e4216"))));
+        Dhcp6::Packet p;
+        QVERIFY(Dhcp6::Parse(bytes.constData(), bytes.size(), &p));
+        QCOMPARE(Dhcp::MacText(Dhcp6::ClientMac(p, QHostAddress())),
+                 QStringLiteral("52:54:00:4e:42:16"));
     }
 };
 

@@ -5,13 +5,14 @@
 #include "engine/dhcp/LeaseTable.h"
 #include "ui/dialogs/DhcpDlg.h"
 
+#include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
-#include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QtTest>
 
 namespace {
@@ -134,6 +135,46 @@ private slots:
                  pool);
     }
 
+    // The DHCPv6 pool by the server's own rule, on a link whose global /64 is known or not.
+    void pool6Checked_data() {
+        QTest::addColumn<QString>("first");
+        QTest::addColumn<int>("size");
+        QTest::addColumn<QString>("server");
+        QTest::addColumn<QString>("problem");
+        const QString ours = QStringLiteral("2001:db8:5::1");
+        QTest::newRow("empty: ::1000 in the /64") << "" << 256 << ours << "";
+        QTest::newRow("in the /64") << " 2001:db8:5::2000 " << 65536 << ours << "";
+        QTest::newRow("another /64")
+            << "2001:db8:6::10" << 256 << ours
+            << "IPv6 pool: Pool6First 2001:db8:6::10 is not in 2001:db8:5::/64";
+        const QString notAddress = QStringLiteral(
+            "IPv6 pool: Pool6First \"%1\" is not an IPv6 address (such as 2001:db8::1000)");
+        QTest::newRow("IPv4") << "192.168.1.10" << 256 << ours << notAddress.arg("192.168.1.10");
+        QTest::newRow("a number") << "4096" << 256 << ours << notAddress.arg("4096");
+        QTest::newRow("with a scope")
+            << "2001:db8:5::10%eth0" << 256 << ours << notAddress.arg("2001:db8:5::10%eth0");
+        QTest::newRow("cut") << "2001:db8:5:" << 256 << ours << notAddress.arg("2001:db8:5:");
+        QTest::newRow("past the end of the /64")
+            << "2001:db8:5::ffff:ffff:ffff:ff80" << 256 << ours
+            << "IPv6 pool: the pool of 256 from 2001:db8:5:0:ffff:ffff:ffff:ff80 runs past the end "
+               "of 2001:db8:5::/64";
+        QTest::newRow("up to the end of the /64")
+            << "2001:db8:5::ffff:ffff:ffff:ff80" << 128 << ours << "";
+        QTest::newRow("no /64 known: any address") << "2001:db8:6::10" << 256 << ""
+                                                   << "";
+        QTest::newRow("no /64 known, empty") << "" << 256 << ""
+                                             << "";
+        QTest::newRow("no /64 known, not an address")
+            << "pool" << 256 << "" << notAddress.arg("pool");
+    }
+    void pool6Checked() {
+        QFETCH(QString, first);
+        QFETCH(int, size);
+        QFETCH(QString, server);
+        QFETCH(QString, problem);
+        QCOMPARE(CDhcpDlg::Pool6Problem(first, size, QHostAddress(server)), problem);
+    }
+
     // An interface with no IPv4 address is offered the one its pool implies.
     void suggestedAddress_data() {
         QTest::addColumn<QString>("first");
@@ -211,8 +252,12 @@ private slots:
     // Cancel stores nothing; reopened, the dialog shows what was stored.
     void okStoresCancelDoesNot() {
         DialogFixture f;
-        const auto fill = [](QWidget* w, const QString& router) {
+        const auto fill = [](QWidget* w, const QString& router,
+                             const QString& pool6 = QStringLiteral("2001:db8:5::2000")) {
             ModalDriver::setChecked(w, "enabledCheck", true);
+            ModalDriver::setChecked(w, "ipv6Check", true);
+            ModalDriver::setText(w, "pool6FirstEdit", pool6);
+            w->findChild<QSpinBox*>(QStringLiteral("pool6SizeSpin"))->setValue(512);
             ModalDriver::setText(w, "routerEdit", router);
             ModalDriver::setText(w, "dnsEdit", QStringLiteral("9.9.9.9"));
             ModalDriver::setText(w, "leaseEdit", QStringLiteral("7200"));
@@ -229,23 +274,26 @@ private slots:
         }
         QCOMPARE(f.StoredKeys().filter(QStringLiteral("Dhcp/")), QStringList());
         {
-            ModalDriver driver({{[&](QWidget* w) {
-                                    fill(w, QStringLiteral("127.0.0"));
-                                    qobject_cast<QDialog*>(w)->accept();
-                                }},
-                                {[](QWidget* w) {
-                                    auto* box = qobject_cast<QMessageBox*>(w);
-                                    if (!box || box->text() != QLatin1String(
-                                                    "Router: \"127.0.0\" is not an IPv4 "
-                                                    "address (such as 192.168.1.1)"))
-                                        ModalDriver::Errors() << QStringLiteral("no Router warning");
-                                    w->close();
-                                }},
-                                {[&](QWidget* w) {
-                                     fill(w, QStringLiteral("127.0.0.1"));
-                                     qobject_cast<QDialog*>(w)->accept();
-                                 },
-                                 true}});
+            ModalDriver driver(
+                {{[&](QWidget* w) {
+                     fill(w, QStringLiteral("127.0.0"), QStringLiteral("2001:db8::zz"));
+                     qobject_cast<QDialog*>(w)->accept();
+                 }},
+                 {[](QWidget* w) {
+                     auto* box = qobject_cast<QMessageBox*>(w);
+                     if (!box || box->text() !=
+                                     QLatin1String("Router: \"127.0.0\" is not an IPv4 "
+                                                   "address (such as 192.168.1.1)\n"
+                                                   "IPv6 pool: Pool6First \"2001:db8::zz\" is not "
+                                                   "an IPv6 address (such as 2001:db8::1000)"))
+                         ModalDriver::Errors() << QStringLiteral("no Router and IPv6 pool warning");
+                     w->close();
+                 }},
+                 {[&](QWidget* w) {
+                      fill(w, QStringLiteral("127.0.0.1"));
+                      qobject_cast<QDialog*>(w)->accept();
+                  },
+                  true}});
             RunDhcpCommand(f.engine, f.store, QHostAddress::LocalHost, nullptr);
             QVERIFY2(ModalDriver::Errors().isEmpty(), qPrintable(ModalDriver::Errors().join('\n')));
             QVERIFY(driver.finished());
@@ -257,6 +305,10 @@ private slots:
         QCOMPARE(f.store.DhcpHostsFile(), QStringLiteral("/etc/vantrel-hosts"));
         QVERIFY(f.store.DhcpOnlyKnownHosts());
         QCOMPARE(f.store.DhcpInterface(), QString());
+        QVERIFY(f.store.ReadFlag(SettingsTable::DhcpIPv6));
+        QCOMPARE(f.store.ReadText(SettingsTable::DhcpPool6First),
+                 QStringLiteral("2001:db8:5::2000"));
+        QCOMPARE(f.store.ReadNumber(SettingsTable::DhcpPool6Size), 512);
 
         CDhcpDlg dlg(f.store, QHostAddress::LocalHost, kLinks);
         QVERIFY(dlg.Enabled());
@@ -264,6 +316,8 @@ private slots:
         QCOMPARE(shown.router, QStringLiteral("127.0.0.1"));
         QCOMPARE(shown.leaseSeconds, 7200);
         QVERIFY(shown.onlyKnownHosts);
+        QCOMPARE(dlg.Pool6First(), QStringLiteral("2001:db8:5::2000"));
+        QCOMPARE(dlg.Pool6Size(), 512);
     }
 };
 

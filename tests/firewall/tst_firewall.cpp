@@ -18,8 +18,10 @@ QString Texts(const QList<Port>& ports) {
         out.append(p.text());
     return out.join(QLatin1Char(' '));
 }
-// Ours with the boot offers and HTTP on: every port there is.
-const QList<Port> kOurs = OurPorts(69, true, false, 8080);
+// Ours with the boot offers and HTTP on: every port of IPv4.
+const QList<Port> kOurs = OurPorts(69, true, false, false, 8080);
+// And with the DHCPv6 server on too: every port there is.
+const QList<Port> kAll = OurPorts(69, true, true, true, 8080);
 } // namespace
 
 class TestFirewall : public QObject {
@@ -89,15 +91,18 @@ private slots:
                    "  source-ports: \n  icmp-blocks: \n  rich rules: \n";
         };
         QTest::newRow("a fresh public zone") << zone("default", "dhcpv6-client ssh", "")
-                                             << "69/udp 67/udp 4011/udp 8080/tcp";
+                                             << "69/udp 67/udp 547/udp 4011/udp 8080/tcp";
         QTest::newRow("--add-service=vantrel-server")
             << zone("default", "dhcpv6-client ssh vantrel-server", "") << "";
         QTest::newRow("tftp and dhcp, and a range of ports")
-            << zone("default", "tftp dhcp", "8000-8100/tcp 5353/udp") << "4011/udp";
+            << zone("default", "tftp dhcp", "8000-8100/tcp 5353/udp") << "547/udp 4011/udp";
+        QTest::newRow("tftp, dhcp, dhcpv6 and proxy-dhcp")
+            << zone("default", "tftp dhcp dhcpv6 proxy-dhcp", "8080/tcp") << "";
         QTest::newRow("proxy-dhcp and our ports by number")
-            << zone("default", "proxy-dhcp", "69/udp 67/udp 8080/udp") << "8080/tcp";
+            << zone("default", "proxy-dhcp", "69/udp 67/udp 8080/udp 547/tcp")
+            << "547/udp 8080/tcp";
         QTest::newRow("a service without a file opens nothing")
-            << zone("default", "nosuch", "69/udp") << "67/udp 4011/udp 8080/tcp";
+            << zone("default", "nosuch", "69/udp 547/udp") << "67/udp 4011/udp 8080/tcp";
         QTest::newRow("the trusted zone lets everything in") << zone("ACCEPT", "", "") << "";
         QTest::newRow("the drop zone") << zone("DROP", "vantrel-server", "") << "";
     }
@@ -115,10 +120,11 @@ private slots:
             {QStringLiteral("vantrel-server"), ParseServiceFile(ours.readAll())},
             {QStringLiteral("tftp"), service("69")},
             {QStringLiteral("dhcp"), service("67")},
+            {QStringLiteral("dhcpv6"), service("547")},
             {QStringLiteral("proxy-dhcp"), service("4011")},
             {QStringLiteral("ssh"), {{Port{22, true}, 22}}},
         };
-        QCOMPARE(Texts(FirewalldBlocked(ParseZoneListing(listing), services, kOurs)), blocked);
+        QCOMPARE(Texts(FirewalldBlocked(ParseZoneListing(listing), services, kAll)), blocked);
     }
 
     void texts() {
@@ -132,8 +138,10 @@ private slots:
         QCOMPARE((Finding{Finding::Kind::Unreadable, QStringLiteral("ufw"), {}}).text(),
                  QStringLiteral("firewall (ufw) is on, its rules could not be read; to open our "
                                 "ports: sudo ufw allow vantrel-server"));
-        QCOMPARE(Texts(OurPorts(6969, false, false, 0)), QStringLiteral("6969/udp"));
-        QCOMPARE(Texts(OurPorts(69, false, true, 0)), QStringLiteral("69/udp 67/udp"));
+        QCOMPARE(Texts(OurPorts(6969, false, false, false, 0)), QStringLiteral("6969/udp"));
+        QCOMPARE(Texts(OurPorts(69, false, true, false, 0)), QStringLiteral("69/udp 67/udp"));
+        QCOMPARE(Texts(OurPorts(69, false, true, true, 0)),
+                 QStringLiteral("69/udp 67/udp 547/udp"));
     }
 
     // The window's check reads ufw's files once per set of ports; rules it cannot read
@@ -159,11 +167,26 @@ private slots:
         put(QStringLiteral("/etc/ufw/user.rules"), Data("user.rules.ports"));
         fw.Watch(kOurs); // the same ports: no second look
         QCOMPARE(fw.Result().kind, Finding::Kind::Unreadable);
-        fw.Watch(OurPorts(69, false, false, 8080));
+        fw.Watch(OurPorts(69, false, false, false, 8080));
         QCOMPARE(fw.Result().kind, Finding::Kind::Open);
         fw.Watch(kOurs);
         QCOMPARE(Texts(fw.Result().blocked), QStringLiteral("67/udp 4011/udp"));
         QCOMPARE(changed.count(), 3);
+        // DHCPv6's port goes by the IPv6 rules, unread until they are there.
+        const QList<Port> dhcp6 = OurPorts(69, false, false, true, 0);
+        fw.Watch(dhcp6);
+        QCOMPARE(fw.Result().kind, Finding::Kind::Unreadable);
+        put(QStringLiteral("/etc/ufw/user6.rules"), Data("user6.rules.ports"));
+        fw.Watch(kAll);
+        QCOMPARE(Texts(fw.Result().blocked), QStringLiteral("67/udp 547/udp 4011/udp"));
+        fw.Watch(dhcp6);
+        QCOMPARE(Texts(fw.Result().blocked), QStringLiteral("547/udp"));
+        put(QStringLiteral("/etc/ufw/user6.rules"), Data("user6.rules.app"));
+        fw.Watch(kAll); // a profile opened before it named 547
+        QCOMPARE(Texts(fw.Result().blocked), QStringLiteral("67/udp 547/udp 4011/udp"));
+        put(QStringLiteral("/etc/default/ufw"), Data("default.ufw").replace("IPV6=yes", "IPV6=no"));
+        fw.Watch(dhcp6); // ufw leaves IPv6 alone
+        QCOMPARE(fw.Result().kind, Finding::Kind::Open);
 
         put(QStringLiteral("/etc/ufw/ufw.conf"), Data("ufw.conf.default"));
         fw.SetFirewallCmd(root.path() + QStringLiteral("/no-firewall-cmd"));

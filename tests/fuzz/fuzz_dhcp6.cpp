@@ -14,7 +14,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (Dhcp6::Write(message) != QByteArray(bytes, qsizetype(size)))
             __builtin_trap();
         (void)Dhcp::KindName(Dhcp6::Classify(message));
-        (void)Dhcp6::DuidMac(message.option(Dhcp6::OptClientId));
+        // A client's MAC is a NIC's or none: never a group's or a part of one.
+        const Dhcp::Mac mac = Dhcp6::ClientMac(message, QHostAddress());
+        if (!mac.isEmpty() && (mac.size() != 6 || (uchar(mac[0]) & 1)))
+            __builtin_trap();
         (void)message.requested();
         for (const QByteArray& value : message.all(Dhcp6::OptIaNa)) {
             Dhcp6::IaNa ia, again;

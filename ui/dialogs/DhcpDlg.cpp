@@ -1,6 +1,7 @@
 #include "ui/dialogs/DhcpDlg.h"
 
 #include "engine/client/Reachability.h"
+#include "engine/dhcp/Dhcp6Server.h"
 #include "engine/dhcp/DhcpValues.h"
 #include "engine/dhcp/LeaseTable.h"
 #include "settings/SettingsStore.h"
@@ -62,8 +63,10 @@ QList<NetInterface> AsNetInterfaces(const QList<LinkChoice>& links) {
     QList<NetInterface> out;
     for (const LinkChoice& l : links) {
         NetInterface n{l.name, NetInterface::CountsUp(l.up, l.running), l.loopback, {}};
-        for (const QNetworkAddressEntry& e : l.entries)
+        for (const QNetworkAddressEntry& e : l.entries) {
             n.addresses.append(e.ip());
+            n.prefixLengths.append(e.prefixLength());
+        }
         out.append(n);
     }
     return out;
@@ -103,6 +106,16 @@ CDhcpDlg::CDhcpDlg(CSettingsStore& store, const QHostAddress& listen,
     ui->hostsEdit->setText(store.DhcpHostsFile());
     ui->onlyKnownCheck->setChecked(store.DhcpOnlyKnownHosts());
     ui->ipv6Check->setChecked(store.ReadFlag(SettingsTable::DhcpIPv6));
+    ui->pool6FirstEdit->setText(store.ReadText(SettingsTable::DhcpPool6First));
+    ui->pool6SizeSpin->setRange(SettingsTable::DhcpPool6Size.min, SettingsTable::DhcpPool6Size.max);
+    ui->pool6SizeSpin->setValue(store.ReadNumber(SettingsTable::DhcpPool6Size));
+    const auto showIpv6 = [this](bool on) {
+        for (QWidget* w : std::initializer_list<QWidget*>{ui->pool6FirstLabel, ui->pool6FirstEdit,
+                                                          ui->pool6SizeLabel, ui->pool6SizeSpin})
+            w->setEnabled(on);
+    };
+    showIpv6(ui->ipv6Check->isChecked());
+    connect(ui->ipv6Check, &QCheckBox::toggled, this, showIpv6);
 
     connect(ui->interfaceCombo, &QComboBox::currentIndexChanged, this, [this] { ShowLink(); });
     for (QLineEdit* pool : {ui->poolFirstEdit, ui->poolLastEdit})
@@ -120,6 +133,12 @@ CDhcpDlg::~CDhcpDlg() = default;
 
 bool CDhcpDlg::Enabled() const { return ui->enabledCheck->isChecked(); }
 bool CDhcpDlg::Ipv6() const { return ui->ipv6Check->isChecked(); }
+QString CDhcpDlg::Pool6First() const {
+    return ui->pool6FirstEdit->text().trimmed();
+}
+int CDhcpDlg::Pool6Size() const {
+    return ui->pool6SizeSpin->value();
+}
 
 DhcpOptions CDhcpDlg::Options() const {
     DhcpOptions o;
@@ -161,6 +180,12 @@ QString CDhcpDlg::Problem(const DhcpOptions& typed, const QString& leaseText,
                             .arg(CSettingsStore::kMinDhcpLeaseSeconds)
                             .arg(CSettingsStore::kMaxDhcpLeaseSeconds));
     return problems.join(QLatin1Char('\n'));
+}
+
+QString CDhcpDlg::Pool6Problem(const QString& first, int size, const QHostAddress& server) {
+    Dhcp6::Config pool;
+    const QString why = Dhcp6::ReadPool(first, size, server, &pool);
+    return why.isEmpty() ? why : QStringLiteral("IPv6 pool: ") + why;
 }
 
 QString CDhcpDlg::SuggestedAddress(const QString& poolFirst, const QString& poolLast) {
@@ -207,6 +232,10 @@ DhcpLink CDhcpDlg::ChosenLink() const {
     return link ? link->Ipv4(listens ? m_boot.address : QHostAddress()) : DhcpLink();
 }
 
+QHostAddress CDhcpDlg::ChosenServer6() const {
+    return CDhcp6Server::ServerAddress(AsNetInterfaces(m_links), ChosenName());
+}
+
 // Where the server would answer and with which pool, or what the interface lacks.
 void CDhcpDlg::ShowLink() {
     const QString name = ChosenName();
@@ -248,6 +277,12 @@ void CDhcpDlg::ShowLink() {
     if (!m_boot.device.isEmpty() && m_boot.device == name)
         boot += QStringLiteral(": there the DHCP server, when on, names the boot files itself");
     ui->bootAnswersOn->setText(boot + QLatin1Char('.'));
+    // An empty first IPv6 address: where the pool would start on this interface.
+    Dhcp6::Config pool;
+    (void)Dhcp6::ReadPool(QString(), ui->pool6SizeSpin->value(), ChosenServer6(), &pool);
+    ui->pool6FirstEdit->setPlaceholderText(
+        pool.poolFirst.isNull() ? QStringLiteral("empty: ::1000 in the interface's /64")
+                                : QStringLiteral("empty: %1").arg(pool.poolFirst.toString()));
 }
 
 void CDhcpDlg::OnBrowse() {
@@ -259,7 +294,11 @@ void CDhcpDlg::OnBrowse() {
 }
 
 void CDhcpDlg::accept() {
-    const QString problem = Problem(Options(), ui->leaseEdit->text(), ChosenLink());
+    QString problem = Problem(Options(), ui->leaseEdit->text(), ChosenLink());
+    if (const QString v6 =
+            Ipv6() ? Pool6Problem(Pool6First(), Pool6Size(), ChosenServer6()) : QString();
+        !v6.isEmpty())
+        problem += (problem.isEmpty() ? QString() : QStringLiteral("\n")) + v6;
     if (problem.isEmpty()) {
         QDialog::accept();
         return;
@@ -268,7 +307,8 @@ void CDhcpDlg::accept() {
     QLineEdit* field = problem.startsWith(QLatin1String("Router"))  ? ui->routerEdit
                        : problem.startsWith(QLatin1String("DNS"))   ? ui->dnsEdit
                        : problem.startsWith(QLatin1String("Lease")) ? ui->leaseEdit
-                                                                     : ui->poolFirstEdit;
+                       : problem.startsWith(QLatin1String("IPv6"))  ? ui->pool6FirstEdit
+                                                                    : ui->poolFirstEdit;
     field->setFocus();
     field->selectAll();
 }

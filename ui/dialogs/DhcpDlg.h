@@ -43,6 +43,8 @@ public:
 
     bool Enabled() const;
     bool Ipv6() const; // [Dhcp] IPv6: DHCPv6 beside it
+    QString Pool6First() const; // as typed (trimmed)
+    int Pool6Size() const;
     // The values as typed (trimmed); an empty lease time is the default.
     DhcpOptions Options() const;
 
@@ -50,6 +52,9 @@ public:
     // yet), naming the field and the form it takes; empty when they can.
     static QString Problem(const DhcpOptions& typed, const QString& leaseText,
                            const DhcpLink& link);
+    // Why the DHCPv6 pool cannot be stored for a server whose global address on the link
+    // is `server` (null: none known, only the address itself is checked); empty when it can.
+    static QString Pool6Problem(const QString& first, int size, const QHostAddress& server);
     // The address (with prefix) an interface with none would take for this pool: ours is
     // just before an empty pool's first ("up to 50 after ours"), so the one before the
     // pool, else after it, in its network; 192.168.1.10/24 without a pool.
@@ -65,6 +70,8 @@ private:
     // The interface the server would live on: the chosen one, or the listen address's.
     QString ChosenName() const;
     DhcpLink ChosenLink() const;
+    // Its global IPv6 address in a /64, where DHCPv6 would answer; null when none.
+    QHostAddress ChosenServer6() const;
     void ShowLink();
     void OnBrowse();
 
