@@ -10,7 +10,8 @@
 #
 # As root it runs in a private network namespace (dnsmasq serves TFTP on port 69 only);
 # otherwise on 127.0.0.1:16990 without dnsmasq. ROWCOST_PERF=FILE records the window's
-# thread with perf (call graphs) in FILE.same and FILE.diff. Prints name=value lines.
+# thread with perf (call graphs) in FILE.same and FILE.diff; ROWCOST_WARM=N warms up with
+# N files (a long list already shown: 10000). Prints name=value lines.
 set -euo pipefail
 SERVER=$(realpath "$1")
 LOAD=$(realpath "$2")
@@ -69,7 +70,7 @@ threads() {
 run() { # NAME PLACEMENT SERVER_CPU CLIENT_CPU
     local name=$1 pl=$2 out perf=
     start "$name" "$3"
-    taskset -c "$4" "$LOAD" --port $PORT --mode get --file small1k.bin --expect "$WORK/small1k.bin" --count 50 >/dev/null
+    taskset -c "$4" "$LOAD" --port $PORT --mode get --file small1k.bin --expect "$WORK/small1k.bin" --count "${ROWCOST_WARM:-50}" >/dev/null
     read -r g0 e0 o0 w0 < <(threads)
     if [[ $name == window && -n ${ROWCOST_PERF:-} ]]; then
         perf record -q --call-graph dwarf,8192 -F 5000 -t "$PID" -o "$ROWCOST_PERF.$pl" 2>/dev/null &
