@@ -57,8 +57,28 @@ void CRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
         const auto align = Qt::Alignment(index.data(Qt::TextAlignmentRole).toInt());
         painter->setFont(option.font);
         painter->setPen(index.data(Qt::ForegroundRole).value<QColor>());
-        const QString shown = metrics.elidedText(text, Qt::ElideRight, textRect.width());
-        painter->drawText(textRect, int(align | Qt::AlignVCenter) | Qt::TextSingleLine, shown);
+        if (m_texts.size() >= kMaxTexts || option.font != m_textFont) {
+            m_texts.clear();
+            m_textFont = option.font;
+        }
+        const QPair<QString, int> key(text, textRect.width());
+        auto laid = m_texts.constFind(key);
+        if (laid == m_texts.constEnd()) {
+            // One line: what drawText's Qt::TextSingleLine makes of a line break.
+            QString shown = metrics.elidedText(text, Qt::ElideRight, textRect.width());
+            shown.replace(QLatin1Char('\n'), QLatin1Char(' '));
+            QStaticText line(shown);
+            line.setTextFormat(Qt::PlainText);
+            line.prepare(QTransform(), option.font);
+            laid = m_texts.insert(key, line);
+        }
+        const QSizeF size = laid->size();
+        qreal x = textRect.left();
+        if (align & Qt::AlignRight)
+            x = textRect.left() + textRect.width() - size.width();
+        else if (align & Qt::AlignHCenter)
+            x = textRect.left() + (textRect.width() - size.width()) / 2;
+        painter->drawStaticText(QPointF(x, textRect.top() + (textRect.height() - size.height()) / 2), *laid);
     }
     painter->restore();
 }

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QFont>
+#include <QHash>
 #include <QPixmap>
+#include <QStaticText>
 #include <QStyledItemDelegate>
 
 // Paints the transfer rows: pale green ground, the row picture before the client
@@ -23,4 +26,10 @@ public:
 
 private:
     QPixmap m_rowPicture;
+    // Texts laid out once, by text and the width they had: shaping is most of a row's
+    // paint, and the list repaints the same few texts (clients, names, "Transfer
+    // Complete") whenever rows come. Cleared for another font or past kMaxTexts.
+    static constexpr qsizetype kMaxTexts = 1000;
+    mutable QHash<QPair<QString, int>, QStaticText> m_texts;
+    mutable QFont m_textFont;
 };

@@ -74,10 +74,10 @@ QList<QPair<QString, QString>> CTransferDetails::Fields(const CTransferListModel
                 QStringLiteral("%1 packets resent, %2 time-outs").arg(d->retries).arg(d->timeOuts));
     }
     const QString when = QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz");
-    add("Started", row.m_started.toString(when));
+    add("Started", row.Started().toString(when));
     const qint64 ms = model.DurationMs(r);
     if (row.m_nTookMs >= 0)
-        add("Ended", row.m_started.addMSecs(row.m_nTookMs).toString(when));
+        add("Ended", row.Started().addMSecs(row.m_nTookMs).toString(when));
     if (ms >= 0)
         add(row.m_nTookMs >= 0 ? "Took" : "Running for", CTransferListModel::DurationText(ms));
     if (const qint64 speed = model.Speed(r); speed >= 0)

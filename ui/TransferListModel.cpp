@@ -78,7 +78,7 @@ QString CTransferListModel::Summary(int r) const {
     const CRowData& row = m_rows[size_t(r)];
     const QLocale c = QLocale::c();
     QString text = QStringLiteral("Started %1, took %2 s")
-                       .arg(row.m_started.toString(QStringLiteral("HH:mm:ss")))
+                       .arg(row.Started().toString(QStringLiteral("HH:mm:ss")))
                        .arg(double(row.m_nTookMs) / 1000.0, 0, 'f', 1);
     const qint64 bytes = row.m_texts.bytes;
     if (bytes >= 0 && row.m_nTookMs > 0)
@@ -111,7 +111,7 @@ static QString textOf(const CRowData& row, int column) {
     case CTransferListModel::ColService:
         return row.m_texts.service;
     case CTransferListModel::ColStarted:
-        return row.m_started.toString(QStringLiteral("HH:mm:ss"));
+        return row.Started().toString(QStringLiteral("HH:mm:ss"));
     case CTransferListModel::ColOptions:
         return CTransferListModel::NegotiatedText(row);
     default:
@@ -347,7 +347,7 @@ CRowData CTransferListModel::MadeRow(RowHandle key, const RowTexts& texts) const
     row.m_strLabel = texts.client;
     row.m_texts = texts;
     row.m_strShownSize = SizeCell(row);
-    row.m_started = QDateTime::currentDateTime();
+    row.m_nStartedMs = QDateTime::currentMSecsSinceEpoch();
     row.m_nStartMs = m_clock.elapsed();
     return row;
 }
@@ -366,7 +366,7 @@ std::vector<bool> CTransferListModel::AppendRows(const std::vector<NewRow>& rows
         for (size_t i = 0; i < run; ++i) {
             const NewRow& r = rows[i];
             if (r.state == ROW_ACTIVE) {
-                m_rows.push_back(MadeRow(r.row, r.texts));
+                m_rows.push_back(MadeRow(r.row, r.Running()));
                 ++m_nRunningRows;
             } else {
                 CRowData row = MadeRow(r.row, r.ended);
@@ -380,7 +380,7 @@ std::vector<bool> CTransferListModel::AppendRows(const std::vector<NewRow>& rows
     }
     // Keys out of turn, one by one where they belong.
     for (size_t i = run; i < rows.size(); ++i) {
-        added[i] = AppendRow(rows[i].row, rows[i].texts);
+        added[i] = AppendRow(rows[i].row, rows[i].Running());
         if (added[i] && rows[i].state != ROW_ACTIVE)
             UpdateRow(rows[i].row, rows[i].ended, rows[i].state);
     }
@@ -417,7 +417,7 @@ void CTransferListModel::DropOldestFinished() {
     }
 }
 
-static bool sameTexts(const RowTexts& a, const RowTexts& b) {
+bool CTransferListModel::SameTexts(const RowTexts& a, const RowTexts& b) {
     return a.client == b.client && a.host == b.host && a.file == b.file && a.size == b.size && a.bytes == b.bytes &&
            a.service == b.service && a.info == b.info && a.device == b.device;
 }
@@ -430,7 +430,7 @@ bool CTransferListModel::UpdateRow(RowHandle handle, const RowTexts& texts, RowS
     if (r < 0)
         return false;
     CRowData& row = m_rows[size_t(r)];
-    const bool textsChanged = !sameTexts(row.m_texts, texts);
+    const bool textsChanged = !SameTexts(row.m_texts, texts);
     if (!textsChanged && row.m_nState == state)
         return true;
     if (changed)
@@ -529,7 +529,7 @@ QString CTransferListModel::RowsAsCsv(const QList<int>& rows, const QList<int>& 
         cells << RowStateName(RowState(row.m_nState));
         const qint64 bytes = row.m_texts.bytes;
         cells << (bytes >= 0 ? QString::number(bytes) : QString());
-        cells << row.m_started.toString(Qt::ISODate);
+        cells << row.Started().toString(Qt::ISODate);
         const bool done = ended(row);
         cells << (done ? QString::number(double(row.m_nTookMs) / 1000.0, 'f', 3) : QString());
         cells << (done && bytes >= 0 && row.m_nTookMs > 0

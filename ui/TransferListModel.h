@@ -23,7 +23,9 @@ struct CRowData {
     qint64 m_nTotal = -1;      // the file's size as progress tells it; -1 when untold
     QString m_strProgressInfo; // shown in Information while the row runs, when set
     QString m_strShownSize;    // the Size cell as drawn, made when its figure changes
-    QDateTime m_started;       // when the row came
+    qint64 m_nStartedMs = 0;   // when the row came, ms since the epoch: made local
+                               // (a time zone look-up) only when shown
+    QDateTime Started() const { return QDateTime::fromMSecsSinceEpoch(m_nStartedMs); }
     qint64 m_nStartMs = 0;     // and on the model's clock
     qint64 m_nTookMs = -1;     // how long until it ended; below 0 while it runs
     // Its speed over time, once a second while it runs, as the Information text's speed
@@ -105,6 +107,8 @@ public:
     // The Size cell: "41.3 KiB" for a size text of 42304 bytes; below 1 KiB, or a text
     // without a count, the text as it is.
     static QString ShownSize(const RowTexts& texts);
+    // Whether two texts show the same (an update that changes nothing is no change).
+    static bool SameTexts(const RowTexts& a, const RowTexts& b);
     // The Client cell: the address, then the host name a DHCP client gave.
     static QString ClientText(const RowTexts& texts);
     // The selected rows as lines of tab-separated cells, and as CSV with a header line.

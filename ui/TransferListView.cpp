@@ -286,15 +286,29 @@ void CTransferListView::FitColumns() {
 
 // A DHCP client is its MAC and address: until the user sizes the columns, Client grows
 // to show them whole (not a host name of any length).
+// A text's width is measured once per client and font (measuring shapes the text, and
+// a burst of rows comes from a few clients).
 void CTransferListView::WidenClient(int first, int last) {
     if (m_bUserSized || m_baseWidths[0] == 0)
         return;
     const QFontMetrics fm(font());
-    const int margins = 4 * fm.horizontalAdvance(QLatin1Char(' ')) + 2 + 20;
-    const int most = fm.horizontalAdvance(QStringLiteral("02:00:00:00:00:00 (192.168.100.100)")) + margins;
+    if (m_clientWidths.isEmpty() || font() != m_measuredFont || m_clientWidths.size() > 1024) {
+        m_clientWidths.clear();
+        m_measuredFont = font();
+        m_nClientMargins = 4 * fm.horizontalAdvance(QLatin1Char(' ')) + 2 + 20;
+        m_nClientMost = fm.horizontalAdvance(QStringLiteral("02:00:00:00:00:00 (192.168.100.100)")) +
+                        m_nClientMargins;
+        m_clientWidths.insert(QString(), m_nClientMargins);
+    }
+    const int most = m_nClientMost;
     int want = m_baseWidths[CTransferListModel::ColClient];
-    for (int r = first; r <= last && want < most; ++r)
-        want = qMax(want, qMin(most, fm.horizontalAdvance(m_pModel->Row(r).m_texts.client) + margins));
+    for (int r = first; r <= last && want < most; ++r) {
+        const QString& client = m_pModel->Row(r).m_texts.client;
+        auto width = m_clientWidths.constFind(client);
+        if (width == m_clientWidths.constEnd())
+            width = m_clientWidths.insert(client, fm.horizontalAdvance(client) + m_nClientMargins);
+        want = qMax(want, qMin(most, *width));
+    }
     if (want == m_baseWidths[CTransferListModel::ColClient])
         return;
     m_baseWidths[CTransferListModel::ColClient] = want;
@@ -462,13 +476,15 @@ void CTransferListView::ThrottleRepaints() {
         m_sinceRepaint.restart();
         return;
     }
-    setUpdatesEnabled(false); // the list, its scroll bars and header
+    // The rows only: the header does not change with them, and the scroll bars change
+    // once a drain of new rows at most.
+    viewport()->setUpdatesEnabled(false);
     m_repaintTimer.start(int(kProgressFlushMs - since));
 }
 
 void CTransferListView::ResumeRepaints() {
     m_sinceRepaint.restart();
-    setUpdatesEnabled(true); // repaints the whole list once
+    viewport()->setUpdatesEnabled(true); // repaints the rows once
 }
 
 CTransferListView::~CTransferListView() = default;

@@ -105,6 +105,10 @@ private:
     void UpdateEmptyLabel();
     void SpreadColumns();
     void WidenClient(int first, int last);
+    QHash<QString, int> m_clientWidths; // Client cells measured, with the margins
+    QFont m_measuredFont;               // in this font
+    int m_nClientMargins = 0;
+    int m_nClientMost = 0;
     void OpenMenuFromKeyboard();
 
     CTransferListModel* m_pModel;

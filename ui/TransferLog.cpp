@@ -56,17 +56,20 @@ void CTransferLog::Append(const RowTexts& texts, RowState state) {
         if (!Open())
             return;
     }
-    QStringList fields{Now(),
-                       texts.client,
-                       texts.file,
-                       texts.size,
-                       texts.service,
-                       texts.info,
-                       RowStateName(state)};
-    for (QString& f : fields)
-        f.replace(QLatin1Char('\t'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
+    // One line made in one buffer: a burst of small files writes one a row.
+    m_line.resize(0);
+    m_line += Now();
+    for (const QString* field : {&texts.client, &texts.file, &texts.size, &texts.service, &texts.info}) {
+        m_line += QLatin1Char('\t');
+        const qsizetype from = m_line.size();
+        m_line += *field;
+        for (qsizetype i = from; i < m_line.size(); ++i)
+            if (m_line.at(i) == QLatin1Char('\t') || m_line.at(i) == QLatin1Char('\n'))
+                m_line[i] = QLatin1Char(' ');
+    }
+    m_line += QLatin1Char('\t') + RowStateName(state) + QLatin1Char('\n');
     // Flushed as soon as the window is idle again: a crash loses nothing that was shown.
-    m_nBytes += m_file.write((fields.join(QLatin1Char('\t')) + QLatin1Char('\n')).toUtf8());
+    m_nBytes += m_file.write(m_line.toUtf8());
     if (!m_flush.isActive())
         m_flush.start();
 }

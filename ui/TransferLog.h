@@ -38,5 +38,6 @@ private:
     QTimer m_flush;
     qint64 m_nStampSecs = -1;
     QString m_strStamp;
+    QString m_line; // the line being made, its room kept from one to the next
     bool m_bFailed = false; // a log that cannot be written is not retried per row
 };

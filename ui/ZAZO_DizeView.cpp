@@ -113,8 +113,8 @@ void CZAZO_DizeView::AddRow(RowHandle row, const RowTexts& texts) {
     RowsChanged();
 }
 
-// The log and the ended-row handler hear a row that began and ended within the batch
-// as they would have heard its two calls.
+// The log and the ended-row handler hear a row that began (and ended) within the batch
+// as they would have heard its calls one by one.
 void CZAZO_DizeView::AddRows(const std::vector<NewRow>& rows) {
     const std::vector<bool> added = Model().AppendRows(rows);
     bool any = false;
@@ -124,6 +124,12 @@ void CZAZO_DizeView::AddRows(const std::vector<NewRow>& rows) {
         any = true;
         const NewRow& r = rows[i];
         m_pLog->Append(r.texts, ROW_ACTIVE);
+        const RowTexts* shown = &r.texts;
+        for (const RowTexts& step : r.steps)
+            if (!CTransferListModel::SameTexts(*shown, step)) {
+                m_pLog->Append(step, ROW_ACTIVE);
+                shown = &step;
+            }
         if (r.state == ROW_ACTIVE)
             continue;
         m_pLog->Append(r.ended, r.state);

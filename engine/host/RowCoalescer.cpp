@@ -11,13 +11,14 @@ bool CRowCoalescer::Fold(std::vector<HostEvent>& queue, const HostEvent& event,
     const auto at = m_addAt.constFind(event.row);
     if (at == m_addAt.constEnd())
         return false;
-    const size_t add = *at;
+    HostEvent& queued = queue[*at];
+    // New texts while it runs go with the Add, in order, so that a final state folded
+    // later cannot arrive before them; the row's progress stays where it is.
+    if (event.state == ROW_ACTIVE) {
+        queued.steps.push_back(event.texts);
+        return true;
+    }
     m_addAt.erase(at);
-    // New texts while it runs are shown as they come: a final state folded into the Add
-    // after them would arrive before them.
-    if (event.state == ROW_ACTIVE)
-        return false;
-    HostEvent& queued = queue[add];
     queued.state = event.state;
     queued.ended = event.texts;
     if (const auto progress = progressAt.constFind(event.row); progress != progressAt.constEnd()) {
@@ -31,6 +32,9 @@ void CRowCoalescer::Deliver(std::vector<HostEvent>& events, IServerWindow& windo
                             const std::function<void(const HostEvent&)>& deliver) {
     std::vector<NewRow> added;
     std::vector<const HostEvent*> details;
+    const HostEvent* sound = nullptr;
+    const HostEvent* animation = nullptr; // the last
+    const HostEvent* started = nullptr;   // the first start
     const auto flush = [&] {
         if (!added.empty())
             window.AddRows(added);
@@ -46,12 +50,29 @@ void CRowCoalescer::Deliver(std::vector<HostEvent>& events, IServerWindow& windo
             details.push_back(&event);
             continue;
         }
+        if (event.kind == HostEvent::Sound) {
+            sound = &event;
+            continue;
+        }
+        if (event.kind == HostEvent::Animation) {
+            if (event.done && !started)
+                started = &event;
+            animation = &event;
+            continue;
+        }
         if (event.kind == HostEvent::Add) {
-            added.push_back({event.row, std::move(event.texts), event.state, std::move(event.ended)});
+            added.push_back({event.row, std::move(event.texts), event.state, std::move(event.ended),
+                             std::move(event.steps)});
             continue;
         }
         flush();
         deliver(event);
     }
     flush();
+    if (sound)
+        deliver(*sound);
+    if (started && !animation->done)
+        deliver(*started);
+    if (animation)
+        deliver(*animation);
 }

@@ -17,16 +17,19 @@ struct HostEvent {
     RowTexts texts;             // a message's text in info
     RowTexts ended = {};        // an Add's final texts, when its transfer ended in the queue
     std::shared_ptr<const RowDetails> details = {}; // Details only: twice a row at most
+    std::vector<RowTexts> steps = {}; // an Add's running texts told while it was queued
 };
 
 // Short transfers begin and end between two drains of the queue: their rows reach the
-// window once, already ended, rather than as an Add, progress and an Update, and the
-// Adds of one drain reach it together.
+// window once, already ended, rather than as an Add, progress and Updates, and the
+// Adds of one drain reach it together. Sounds and the animation do not split them:
+// a drain plays its last sound and turns the animation once.
 class CRowCoalescer {
 public:
     // Before `event` joins `queue` (under the queue's lock). True when it was folded into
-    // its row's Add, still queued: an Update with a final state. The row's queued
-    // progress (at progressAt) is dropped then; nothing is left to draw.
+    // its row's Add, still queued: an Update while it runs (one more step) or with a
+    // final state. The row's queued progress (at progressAt) is dropped at the final
+    // one; nothing is left to draw.
     bool Fold(std::vector<HostEvent>& queue, const HostEvent& event,
               QHash<RowHandle, size_t>& progressAt);
     // The queue was taken: nothing queued is an Add any more.
@@ -34,6 +37,9 @@ public:
 
     // `events` in order to `window`: each run of Adds as one AddRows, the rest through
     // `deliver`. Details do not break a run: they follow it, as they only need their row.
+    // Sounds and the animation come last: sounds played together cut each other short,
+    // so only the last is played; the animation starts once if any start came (a clip
+    // restarted a hundred times in a pass shows as once) and then takes the last state.
     static void Deliver(std::vector<HostEvent>& events, IServerWindow& window,
                         const std::function<void(const HostEvent&)>& deliver);
 

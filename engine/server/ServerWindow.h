@@ -83,6 +83,9 @@ struct NewRow {
     RowTexts texts;            // as the transfer began
     RowState state = ROW_ACTIVE;
     RowTexts ended;            // the final texts, when state is not ROW_ACTIVE
+    std::vector<RowTexts> steps = {}; // new texts it told while running, in order
+    // What a running row shows: its latest texts.
+    const RowTexts& Running() const { return steps.empty() ? texts : steps.back(); }
 };
 
 // Everything the engine asks of the window. The window implements it; the engine
@@ -95,10 +98,12 @@ public:
     // engine chose for it.
     virtual void AddRow(RowHandle row, const RowTexts& texts) = 0;
     // Several rows at once, in key order (a window may insert them in one step). By
-    // default an AddRow each, and an UpdateRow for one that already ended.
+    // default an AddRow each, an UpdateRow for each step, and one for a row that ended.
     virtual void AddRows(const std::vector<NewRow>& rows) {
         for (const NewRow& r : rows) {
             AddRow(r.row, r.texts);
+            for (const RowTexts& step : r.steps)
+                UpdateRow(r.row, step, ROW_ACTIVE);
             if (r.state != ROW_ACTIVE)
                 UpdateRow(r.row, r.ended, r.state);
         }

@@ -77,17 +77,22 @@ struct Client {
     }
 };
 
-// What the host gives the window, as words: "rows 1 2:SENT" for one AddRows, "update 1
-// SENT", "progress 1 5", "sound".
+// What the host gives the window, as words: "rows 1 2:SENT:done 3+1" for one AddRows
+// (+1: one step of running texts), "update 1 SENT", "progress 1 5", "sound 141",
+// "anim on", "message".
 class ScriptWindow final : public IServerWindow {
 public:
     void AddRow(RowHandle row, const RowTexts&) override { calls << QStringLiteral("add %1").arg(row - base); }
     void AddRows(const std::vector<NewRow>& rows) override {
         QStringList parts{QStringLiteral("rows")};
-        for (const NewRow& r : rows)
-            parts << (r.state == ROW_ACTIVE ? QString::number(r.row - base)
-                                            : QStringLiteral("%1:%2:%3").arg(r.row - base).arg(
-                                                  RowStateName(r.state), r.ended.info));
+        for (const NewRow& r : rows) {
+            QString part = QString::number(r.row - base);
+            if (!r.steps.empty())
+                part += QStringLiteral("+%1").arg(r.steps.size());
+            if (r.state != ROW_ACTIVE)
+                part += QStringLiteral(":%1:%2").arg(RowStateName(r.state), r.ended.info);
+            parts << part;
+        }
         calls << parts.join(QLatin1Char(' '));
     }
     void UpdateRow(RowHandle row, const RowTexts&, RowState state) override {
@@ -96,13 +101,13 @@ public:
     void DrawProgress(RowHandle row, qint64 done, qint64) override {
         calls << QStringLiteral("progress %1 %2").arg(row - base).arg(done);
     }
-    int PlayWaveResource(int) override {
-        calls << QStringLiteral("sound");
+    int PlayWaveResource(int id) override {
+        calls << QStringLiteral("sound %1").arg(id);
         return 1;
     }
-    void StartAnimation() override {}
-    void StopAnimation() override {}
-    void ShowMessage(const QString&) override {}
+    void StartAnimation() override { calls << QStringLiteral("anim on"); }
+    void StopAnimation() override { calls << QStringLiteral("anim off"); }
+    void ShowMessage(const QString&) override { calls << QStringLiteral("message"); }
     QStringList calls;
     RowHandle base = 0; // the script's keys start after it
 };
@@ -139,9 +144,11 @@ private slots:
             {"A1 | U1s |", "rows 1 / update 1 SENT"},
             {"A1 P1 P1 U1s |", "rows 1:SENT:done"},
             {"A1 P1 | P1 U1s |", "rows 1 / progress 1 1 / progress 1 2 / update 1 SENT"},
-            {"A1 U1a U1s |", "rows 1 / update 1 ACTIVE / update 1 SENT"},
+            {"A1 U1a U1s |", "rows 1+1:SENT:done"},
+            {"A1 U1a P1 U1a |", "rows 1+2 / progress 1 1"},
+            {"A1 | U1a U1s |", "rows 1 / update 1 ACTIVE / update 1 SENT"},
             {"A1 A2 A3 U2f P3 |", "rows 1 2:FAILED:done 3 / progress 3 1"},
-            {"A1 S A2 U1s |", "rows 1:SENT:done / sound / rows 2"},
+            {"A1 S A2 U1s |", "rows 1:SENT:done 2 / sound 141"},
             {"A1 U1s U1f |", "rows 1:SENT:done / update 1 FAILED"},
         };
         CEngineHost host(EngineSettings{}, [] { return std::make_unique<FakePlatform>(); });
@@ -175,6 +182,47 @@ private slots:
             }
             window.base += 10; // every script's rows under keys of their own
             QCOMPARE(drains.join(QStringLiteral(" / ")), QString::fromLatin1(c.calls));
+        }
+    }
+
+    // One drain's events as the window hears them (A add, S sound id, N and F the
+    // animation on and off, M a message): sounds and the animation never split the Adds;
+    // the last sound is played, the animation turned once, a message keeps its place.
+    void drainPlaysOneSoundAndTurnsTheAnimationOnce() {
+        const struct {
+            const char* events;
+            const char* calls;
+        } cases[] = {
+            {"N A1 S144 A2 S141 F A3", "rows 1 2 3 / sound 141 / anim on / anim off"},
+            {"N A1 F N A2 F N A3", "rows 1 2 3 / anim on"},
+            {"A1 F", "rows 1 / anim off"},
+            {"A1 S142 M A2", "rows 1 / message / rows 2 / sound 142"},
+        };
+        for (const auto& c : cases) {
+            using E = HostEvent;
+            std::vector<E> events;
+            for (const QByteArray& step : QByteArray(c.events).split(' ')) {
+                const int n = step.mid(1).toInt();
+                switch (step.at(0)) {
+                case 'A': events.push_back({E::Add, ROW_ACTIVE, RowHandle(n), 0, 0, {}}); break;
+                case 'S': events.push_back({E::Sound, ROW_ACTIVE, 0, n, 0, {}}); break;
+                case 'N': events.push_back({E::Animation, ROW_ACTIVE, 0, 1, 0, {}}); break;
+                case 'F': events.push_back({E::Animation, ROW_ACTIVE, 0, 0, 0, {}}); break;
+                case 'M': events.push_back({E::Message, ROW_ACTIVE, 0, 0, 0, {}}); break;
+                }
+            }
+            ScriptWindow window;
+            CRowCoalescer::Deliver(events, window, [&window](const E& e) {
+                if (e.kind == E::Sound)
+                    window.PlayWaveResource(int(e.done));
+                else if (e.kind == E::Animation && e.done)
+                    window.StartAnimation();
+                else if (e.kind == E::Animation)
+                    window.StopAnimation();
+                else if (e.kind == E::Message)
+                    window.ShowMessage({});
+            });
+            QCOMPARE(window.calls.join(QStringLiteral(" / ")), QString::fromLatin1(c.calls));
         }
     }
 

@@ -695,7 +695,7 @@ void TestList::extraColumnsReadFromRows() {
     }
     const auto cell = [&model](int c) { return model.index(0, c).data().toString(); };
     QCOMPARE(cell(CTransferListModel::ColOptions), options);
-    QCOMPARE(cell(CTransferListModel::ColStarted), model.Row(0).m_started.toString("HH:mm:ss"));
+    QCOMPARE(cell(CTransferListModel::ColStarted), model.Row(0).Started().toString("HH:mm:ss"));
     if (tookMs >= 0)
         QCOMPARE(cell(CTransferListModel::ColDuration), duration);
     else
