@@ -49,7 +49,7 @@ if [ "${1:-}" != --inside ]; then
     server=$(readlink -f "$1")
     [ "$(id -u)" -eq 0 ] || skip "needs root for the network namespace and port 69"
     [ -c /dev/net/tun ] || skip "/dev/net/tun is unavailable"
-    for tool in unshare nsenter ip dnsmasq tcpdump expect python3 grub-mknetdir timeout curl \
+    for tool in unshare nsenter ip nft dnsmasq tcpdump expect python3 grub-mknetdir timeout curl \
         qemu-system-x86_64 qemu-system-aarch64 /usr/lib/klibc/bin/ipconfig; do
         command -v $tool >/dev/null || skip "$tool is missing"
     done
@@ -748,9 +748,18 @@ case "$dhcp_wanted" in *pxe6-uefi*)
         $SERVER6_IP >"$root/pxe6.ipxe"
     echo ok >"$root/ok-pxe6"
     # Listening on every address, IPv4 and IPv6 (only br0's here): the link is named.
-    # No IPv4 address for this machine (OnlyKnownHosts, and it is not known), else iPXE
-    # would take that answer and boot over IPv4.
-    : >"$work/hosts6"
+    # The machine is a known host (OnlyKnownHosts holds for DHCPv6 as for DHCP), and its
+    # link is IPv6-only: the bridge drops its DHCP requests, else iPXE would take an IPv4
+    # answer and boot over IPv4.
+    echo "52:54:00:4e:42:$(mac_last 31) 198.51.100.231" >"$work/hosts6"
+    nft -f - <<NFT
+table bridge pxe6 {
+    chain pre {
+        type filter hook prerouting priority 0;
+        ether saddr 52:54:00:4e:42:$(mac_last 31) udp dport 67 drop
+    }
+}
+NFT
     printf '[WorkingDir]\nDirName=%s\n[Protocol]\nIPv6=1\n[Dhcp]\nEnabled=1\nInterface=br0\nIPv6=1\nHostsFile=%s\nOnlyKnownHosts=1\n[Boot]\nBootFileUefi=snponly.efi\nBootFileIpxe=pxe6.ipxe\n' \
         "$root" "$work/hosts6" >"$work/dhcp.ini"
     dhcp_server_start all
@@ -760,6 +769,7 @@ case "$dhcp_wanted" in *pxe6-uefi*)
         snponly.efi:1 pxe6.ipxe:1 -- "${x86[@]}" $(ovmf "$work/vars-pxe6.fd") "${nopxe[@]:0:2}" \
         -serial file:"$work/pxe6-uefi.serial" $(nic virtio-net-pci 31 ",romfile=,bootindex=1")
     dhcp_server_stop
+    nft delete table bridge pxe6
     # The rows: DHCPv6 answers (the firmware's and iPXE's), and both programs' reads
     # from an IPv6 address.
     v6=$'^row\t[0-9]*\tSENT\t[0-9a-f:]*:[0-9a-f:]*\t/*'
