@@ -2,7 +2,6 @@
 
 #include "engine/tftp/TftpPacket.h"
 
-#include <QFile>
 #include <QRandomGenerator>
 #include <QtEndian>
 
@@ -76,13 +75,10 @@ bool CDhcp6Server::Start(const Dhcp6Options& options, const DhcpLink& link, QStr
     // The DHCPv4 server beside it names the lines that do not read.
     m_config.onlyKnownHosts = options.onlyKnownHosts;
     if (!options.hostsFile.isEmpty()) {
-        QFile file(options.hostsFile);
-        if (!file.open(QIODevice::ReadOnly)) {
-            *error = QStringLiteral("HostsFile %1: %2").arg(options.hostsFile, file.errorString());
+        Dhcp::HostsParse parsed;
+        if (!Dhcp::ReadHostsFile(options.hostsFile, link.address.toIPv4Address(), &parsed, error))
             return false;
-        }
-        for (const Dhcp::FixedHost& h :
-             Dhcp::ParseHostsFile(file.readAll(), link.address.toIPv4Address()).hosts)
+        for (const Dhcp::FixedHost& h : parsed.hosts)
             m_config.hosts.insert(h.mac, h.bootFile);
     }
 

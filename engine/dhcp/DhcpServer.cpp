@@ -54,12 +54,9 @@ bool CDhcpServer::Start(const DhcpOptions& options, const DhcpLink& link, QStrin
     QList<FixedHost> hosts;
     m_hostsProblems.clear();
     if (!options.hostsFile.isEmpty()) {
-        QFile file(options.hostsFile);
-        if (!file.open(QIODevice::ReadOnly)) {
-            *error = QStringLiteral("HostsFile %1: %2").arg(options.hostsFile, file.errorString());
+        HostsParse parsed;
+        if (!ReadHostsFile(options.hostsFile, ours, &parsed, error))
             return false;
-        }
-        const HostsParse parsed = ParseHostsFile(file.readAll(), ours);
         hosts = parsed.hosts;
         m_hostsProblems = parsed.problems;
     }

@@ -1,5 +1,7 @@
 #include "engine/dhcp/LeaseTable.h"
 
+#include <QFile>
+
 #include <QHostAddress>
 #include <QRegularExpression>
 #include <QStringList>
@@ -7,6 +9,16 @@
 #include <utility>
 
 namespace Dhcp {
+
+bool ReadHostsFile(const QString& path, quint32 ours, HostsParse* out, QString* error) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("HostsFile %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    *out = ParseHostsFile(file.readAll(), ours);
+    return true;
+}
 
 HostsParse ParseHostsFile(const QByteArray& text, quint32 ours) {
     HostsParse out;

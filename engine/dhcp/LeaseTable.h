@@ -29,6 +29,8 @@ struct HostsParse {
 // MAC or address an earlier line has, or that gives `ours` (the server's address), is
 // a problem and left out: one address is one machine's.
 HostsParse ParseHostsFile(const QByteArray& text, quint32 ours = 0);
+// The file at `path`, parsed as above; false, with why in `error`, when it cannot be read.
+bool ReadHostsFile(const QString& path, quint32 ours, HostsParse* out, QString* error);
 
 // The pool when PoolFirst and PoolLast are empty: up to kDefaultPoolSize addresses
 // after ours within the prefix. False when none are left there.
