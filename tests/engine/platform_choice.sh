@@ -21,6 +21,7 @@ printf '[WorkingDir]\nDirName=%s\n' "$work/served" >"$work/server.conf"
 start_server() { # WAIT PREFIX...
     local wait=$1
     shift
+    : >"$work/out" # else the wait may read the last run's line
     HOME=$work/home XDG_CONFIG_HOME=$work/home/xdg XDG_DATA_HOME=$work/home/data \
         "$@" "$server" --headless --address 127.0.0.1 --port $port \
         --settings "$work/server.conf" >"$work/out" 2>"$work/err" &

@@ -43,6 +43,7 @@ if [ "${1:-}" = --inside ]; then
     # the unit's seccomp filters, loaded last before the command as systemd does. A
     # sanitizer build's leak check needs ptrace at exit, which the filters forbid.
     start() {
+        : >"$out" # else a wait may read the last run's lines
         (cd "$state" && exec env HOME="$state" STATE_DIRECTORY="$state" \
             ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0" \
             setpriv --reuid=nobody --regid=nogroup --clear-groups \

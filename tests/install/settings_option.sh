@@ -41,7 +41,10 @@ kill -TERM $pid
 wait $pid
 
 # listen_once ARGUMENTS...: started until it says where it listens (at most 10 s), stopped.
+# The output is emptied first: the shell opens it only after the fork, so a wait could
+# otherwise read the last run's line and stop the server before it starts.
 listen_once() {
+    : >"$work/out"
     "$server" --headless "$@" --settings "$work/server.conf" >"$work/out" 2>"$work/err" &
     local pid=$!
     for _ in $(seq 100); do
