@@ -267,7 +267,8 @@ CEpollPlatform::~CEpollPlatform() {
 std::unique_ptr<IDatagramSocket> CEpollPlatform::bind(const QHostAddress& address, quint16 port,
                                                       const SocketOptions& options,
                                                       const QString* device, QString* error) {
-    return adopt(openUdp(address, port, options.wantLocalAddress, device, error, options.reusePort),
+    return adopt(openUdp(address, port, options.wantLocalAddress, device, error, options.reusePort,
+                         options.receiveBuffer),
                  options, error);
 }
 

@@ -254,7 +254,7 @@ void CSendQueue::sendAll(int fd, bool* segment) {
 }
 
 BoundUdp openUdp(const QHostAddress& address, quint16 port, bool wantTo, const QString* device,
-                 QString* error, bool reusePort) {
+                 QString* error, bool reusePort, int receiveBuffer) {
     BoundUdp out;
     const bool any = address == QHostAddress(QHostAddress::Any);
     const int family =
@@ -300,6 +300,9 @@ BoundUdp openUdp(const QHostAddress& address, quint16 port, bool wantTo, const Q
     }
     if (reusePort && setsockopt(fd, SOL_SOCKET, SO_REUSEPORT, &on, sizeof on) != 0)
         return fail(errno);
+    // Best effort: less room than asked only means drops sooner, as with the default.
+    if (receiveBuffer > 0)
+        (void)setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
     if (::bind(fd, reinterpret_cast<sockaddr*>(&sa), len) != 0)
         return fail(errno);
     quint16 bound = port;

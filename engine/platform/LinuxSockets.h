@@ -96,9 +96,10 @@ struct BoundUdp {
 // A non-blocking UDP socket bound to address:port (Any: both families on one socket),
 // asking for the destination of each datagram with `wantTo`; a broadcast one for DHCP
 // when `device` is given (empty: any interface); in the port's SO_REUSEPORT group with
-// `reusePort`. fd -1 and *error set when a step fails.
+// `reusePort`; with room for `receiveBuffer` bytes when not 0. fd -1 and *error set when
+// a step fails.
 BoundUdp openUdp(const QHostAddress& address, quint16 port, bool wantTo, const QString* device,
-                 QString* error, bool reusePort = false);
+                 QString* error, bool reusePort = false, int receiveBuffer = 0);
 
 // IPlatform::bindLinkUdp6's socket and openRouterMessages' (a raw ICMPv6 one, port 0).
 BoundUdp openLinkUdp6(quint16 port, const QString& device, const QHostAddress& group,

@@ -23,6 +23,9 @@ struct SocketOptions {
     // the one port and the kernel spreads the clients over them. Linux platforms only;
     // the others refuse it (see canSharePort).
     bool reusePort = false;
+    // Bytes the kernel may queue for the socket before it drops what arrives; 0 leaves
+    // the system's default. The system's maximum (net.core.rmem_max) caps it.
+    int receiveBuffer = 0;
 };
 
 class IDatagramSocket {

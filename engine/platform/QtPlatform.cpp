@@ -45,7 +45,7 @@ private:
 class QtDatagramSocket final : public IDatagramSocket {
 public:
     QtDatagramSocket(const SocketOptions& options, AfterDispatch* after)
-        : m_bWantTo(options.wantLocalAddress) {
+        : m_bWantTo(options.wantLocalAddress), m_receiveBuffer(options.receiveBuffer) {
         // A TFTP socket never goes through a proxy; without this, every bind asks the
         // system's proxy configuration (a libproxy thread round trip per transfer).
         m_socket.setProxy(QNetworkProxy::NoProxy);
@@ -62,8 +62,12 @@ public:
               const QString* device = nullptr) {
         if (device)
             return bindShared(address, port, *device, error);
-        if (m_socket.bind(address, port, QAbstractSocket::DontShareAddress))
+        if (m_socket.bind(address, port, QAbstractSocket::DontShareAddress)) {
+            if (m_receiveBuffer > 0)
+                m_socket.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption,
+                                         m_receiveBuffer);
             return true;
+        }
         if (error)
             *error = m_socket.errorString();
         return false;
@@ -134,6 +138,7 @@ private:
 
     QUdpSocket m_socket;
     bool m_bWantTo;
+    int m_receiveBuffer;
     QHostAddress m_from;
     quint16 m_fromPort = 0;
     const QHostAddress m_noAddress;

@@ -97,7 +97,8 @@ public:
     std::unique_ptr<IDatagramSocket> bindUdp(const QHostAddress& address, quint16 port,
                                              const SocketOptions& options,
                                              QString* error) override {
-        return bind(address, port, options.wantLocalAddress, nullptr, error, options.reusePort);
+        return bind(address, port, options.wantLocalAddress, nullptr, error, options.reusePort,
+                    options.receiveBuffer);
     }
     std::unique_ptr<IDatagramSocket> bindBroadcastUdp(const QHostAddress& address, quint16 port,
                                                       const QString& device,
@@ -142,7 +143,7 @@ private:
 
     std::unique_ptr<IDatagramSocket> bind(const QHostAddress& address, quint16 port, bool wantTo,
                                           const QString* device, QString* error,
-                                          bool reusePort = false);
+                                          bool reusePort = false, int receiveBuffer = 0);
     // Wraps an open socket and arms its receive (fd -1: none, the error already said).
     std::unique_ptr<IDatagramSocket> adopt(const BoundUdp& bound, bool wantTo, bool broadcast);
     io_uring_sqe* nextSqe();
@@ -308,15 +309,16 @@ CUringPlatform::~CUringPlatform() {
 
 std::unique_ptr<IDatagramSocket> CUringPlatform::bind(const QHostAddress& address, quint16 port,
                                                       bool wantTo, const QString* device,
-                                                      QString* error, bool reusePort) {
-    BoundUdp bound = openUdp(address, port, wantTo, device, error, reusePort);
+                                                      QString* error, bool reusePort,
+                                                      int receiveBuffer) {
+    BoundUdp bound = openUdp(address, port, wantTo, device, error, reusePort, receiveBuffer);
     if (bound.fd < 0 && (m_closesQueued > 0 || m_releasing > 0)) {
         // The port may be one closed earlier: its close may still be queued, and a
         // cancelled receive holds the socket until the ring has run the cancel's
         // deferred work, which happens in an enter that asks for events.
         submit();
         io_uring_get_events(&m_ring);
-        bound = openUdp(address, port, wantTo, device, error, reusePort);
+        bound = openUdp(address, port, wantTo, device, error, reusePort, receiveBuffer);
     }
     return adopt(bound, wantTo, device != nullptr);
 }
