@@ -301,7 +301,9 @@ BoundUdp openUdp(const QHostAddress& address, quint16 port, bool wantTo, const Q
     if (reusePort && setsockopt(fd, SOL_SOCKET, SO_REUSEPORT, &on, sizeof on) != 0)
         return fail(errno);
     // Best effort: less room than asked only means drops sooner, as with the default.
-    if (receiveBuffer > 0)
+    // A process allowed to administer the network is not held to net.core.rmem_max.
+    if (receiveBuffer > 0 &&
+        setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &receiveBuffer, sizeof receiveBuffer) != 0)
         (void)setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
     if (::bind(fd, reinterpret_cast<sockaddr*>(&sa), len) != 0)
         return fail(errno);

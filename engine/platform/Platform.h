@@ -24,7 +24,8 @@ struct SocketOptions {
     // the others refuse it (see canSharePort).
     bool reusePort = false;
     // Bytes the kernel may queue for the socket before it drops what arrives; 0 leaves
-    // the system's default. The system's maximum (net.core.rmem_max) caps it.
+    // the system's default. The system's maximum (net.core.rmem_max) caps it unless the
+    // process may administer the network.
     int receiveBuffer = 0;
 };
 
