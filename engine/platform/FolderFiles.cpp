@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <fcntl.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/syscall.h>
@@ -99,18 +100,68 @@ bool isFileName(const QByteArray& base) {
     return !base.isEmpty() && base != "." && base != "..";
 }
 
-// The working folder stays open between requests. Each request looks at its path once
-// (folderReady): one stat tells whether it is still the same folder (not removed,
-// renamed away or replaced), and only a change opens it again; the lookups that follow
-// use what is open. Shared, so a thread that holds it outlives a reopening.
+// Watches on the working folder and on every folder above it, so that a request need
+// not look at the path again: one of them moved, removed, replaced or changed in its
+// permissions is an event (a folder moved onto one removes it), and only an event sends
+// the next request to look at the path. Armed before that look, so nothing between the
+// two is missed. None where a part of the path is a link (a link changed is no event
+// of these folders) or the system gives no watch: then every request looks.
+class RootWatch {
+public:
+    ~RootWatch() { drop(); }
+    bool arm(const QByteArray& path) {
+        drop();
+        m_fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        if (m_fd < 0)
+            return false;
+        constexpr uint32_t mask = IN_MOVE_SELF | IN_DELETE_SELF | IN_ATTRIB | IN_UNMOUNT |
+                                  IN_DONT_FOLLOW | IN_ONLYDIR;
+        for (qsizetype end = 0; end >= 0; end = path.indexOf('/', end + 1)) {
+            const QByteArray part = end == 0 ? QByteArrayLiteral("/") : path.left(end);
+            if (::inotify_add_watch(m_fd, part.constData(), mask) < 0) {
+                drop();
+                return false;
+            }
+        }
+        if (::inotify_add_watch(m_fd, path.constData(), mask) < 0) {
+            drop();
+            return false;
+        }
+        return true;
+    }
+    // Nothing happened to the path since arm(): one read that finds no event.
+    bool quiet() const {
+        if (m_fd < 0)
+            return false;
+        char events[sizeof(inotify_event) + NAME_MAX + 1];
+        return ::read(m_fd, events, sizeof events) < 0 && errno == EAGAIN;
+    }
+    void drop() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = -1;
+    }
+
+private:
+    int m_fd = -1;
+};
+
+// The working folder stays open between requests. Each request asks whether it is still
+// the same folder (folderReady): while its watch is quiet it is; otherwise one stat
+// tells (not removed, renamed away or replaced), and only a change opens it again. The
+// lookups that follow use what is open. Shared, so a thread that holds it outlives a
+// reopening.
 struct OpenRoot {
     QByteArray path;
     std::shared_ptr<const Fd> fd;
     dev_t dev = 0;
     ino_t ino = 0;
+    bool watched = false; // its watch was armed before it was looked at
 };
 std::mutex g_rootLock;
 OpenRoot g_root;
+RootWatch g_rootWatch;
+QByteArray g_unwatchable;
 
 std::shared_ptr<const Fd> openRoot(const QString& root, bool recheck) {
     if (!root.startsWith(QLatin1Char('/'))) {
@@ -118,10 +169,18 @@ std::shared_ptr<const Fd> openRoot(const QString& root, bool recheck) {
         return nullptr;
     }
     const QByteArray path = QFile::encodeName(root);
-    if (!recheck) {
+    bool watched = false;
+    {
         const std::lock_guard<std::mutex> lock(g_rootLock);
-        if (g_root.fd && g_root.path == path)
+        if (g_root.fd && g_root.path == path && (!recheck || (g_root.watched && g_rootWatch.quiet())))
             return g_root.fd;
+        // A path that gave no watch is looked at every time, until it is another folder.
+        if (recheck && g_unwatchable != path) {
+            g_root.watched = false;
+            watched = g_rootWatch.arm(path);
+            if (!watched)
+                g_unwatchable = path;
+        }
     }
     struct stat st;
     if (::stat(path.constData(), &st) != 0)
@@ -131,14 +190,17 @@ std::shared_ptr<const Fd> openRoot(const QString& root, bool recheck) {
         return nullptr;
     }
     const std::lock_guard<std::mutex> lock(g_rootLock);
-    if (g_root.fd && g_root.path == path && g_root.dev == st.st_dev && g_root.ino == st.st_ino)
+    if (g_root.fd && g_root.path == path && g_root.dev == st.st_dev && g_root.ino == st.st_ino) {
+        g_root.watched = watched;
         return g_root.fd;
+    }
     auto fd = std::make_shared<const Fd>(
         ::open(path.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     struct stat opened;
     if (!fd->ok() || ::fstat(fd->get(), &opened) != 0)
         return nullptr;
-    g_root = {path, fd, opened.st_dev, opened.st_ino};
+    g_root = {path, fd, opened.st_dev, opened.st_ino, watched};
+    g_unwatchable.clear();
     return fd;
 }
 
