@@ -268,7 +268,7 @@ FileError folderError(int err) {
 
 // An existing file's key in the sharing table: its device and inode.
 QString inodeKey(const struct stat& st) {
-    return QStringLiteral("%1:%2").arg(st.st_dev).arg(st.st_ino);
+    return QString::number(quint64(st.st_dev)) + QLatin1Char(':') + QString::number(quint64(st.st_ino));
 }
 
 class PosixFile : public IFile {
