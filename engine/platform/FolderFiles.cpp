@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QHash>
 #include <QRandomGenerator>
 #include <atomic>
 #include <cerrno>
@@ -102,48 +103,81 @@ bool isFileName(const QByteArray& base) {
 
 // Watches on the working folder and on every folder above it, so that a request need
 // not look at the path again: one of them moved, removed, replaced or changed in its
-// permissions is an event (a folder moved onto one removes it), and only an event sends
-// the next request to look at the path. Armed before that look, so nothing between the
-// two is missed. None where a part of the path is a link (a link changed is no event
-// of these folders) or the system gives no watch: then every request looks.
+// permissions is an event, and only such an event sends the next request to look at the
+// path. Each folder above is watched for its entry on the way (renamed, removed, another
+// moved onto it, its permissions): the folder held open gets no event of its own when it
+// is removed. Armed before that look, so nothing between the two is missed. None where a
+// part of the path is a link (a link changed is no event of these folders), "." or "..",
+// or the system gives no watch: then every request looks.
 class RootWatch {
 public:
     ~RootWatch() { drop(); }
     bool arm(const QByteArray& path) {
         drop();
+        QList<QByteArray> names;
+        for (const QByteArray& part : path.split('/')) {
+            if (part == "." || part == "..")
+                return false;
+            if (!part.isEmpty())
+                names.append(part);
+        }
         m_fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
         if (m_fd < 0)
             return false;
-        constexpr uint32_t mask = IN_MOVE_SELF | IN_DELETE_SELF | IN_ATTRIB | IN_UNMOUNT |
+        constexpr uint32_t self = IN_MOVE_SELF | IN_DELETE_SELF | IN_ATTRIB | IN_UNMOUNT |
                                   IN_DONT_FOLLOW | IN_ONLYDIR;
-        for (qsizetype end = 0; end >= 0; end = path.indexOf('/', end + 1)) {
-            const QByteArray part = end == 0 ? QByteArrayLiteral("/") : path.left(end);
-            if (::inotify_add_watch(m_fd, part.constData(), mask) < 0) {
+        constexpr uint32_t entry = IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO;
+        QByteArray at("/");
+        for (qsizetype i = 0; i <= names.size(); ++i) {
+            const bool last = i == names.size();
+            const int wd = ::inotify_add_watch(m_fd, at.constData(), self | (last ? 0 : entry));
+            if (wd < 0) {
                 drop();
                 return false;
             }
-        }
-        if (::inotify_add_watch(m_fd, path.constData(), mask) < 0) {
-            drop();
-            return false;
+            m_entry.insert(wd, last ? QByteArray() : names[i]);
+            if (!last)
+                at += (at.size() > 1 ? "/" : "") + names[i];
         }
         return true;
     }
-    // Nothing happened to the path since arm(): one read that finds no event.
+    // Nothing happened to the path since arm(): the reads find no event about it (the
+    // folders above may have other entries change).
     bool quiet() const {
         if (m_fd < 0)
             return false;
-        char events[sizeof(inotify_event) + NAME_MAX + 1];
-        return ::read(m_fd, events, sizeof events) < 0 && errno == EAGAIN;
+        alignas(inotify_event) char events[4096];
+        for (int round = 0; round < 64; ++round) {
+            const ssize_t n = ::read(m_fd, events, sizeof events);
+            if (n < 0)
+                return errno == EAGAIN;
+            for (ssize_t at = 0; at + ssize_t(sizeof(inotify_event)) <= n;) {
+                const auto* e = reinterpret_cast<const inotify_event*>(events + at);
+                if (concerns(*e))
+                    return false;
+                at += ssize_t(sizeof(inotify_event) + e->len);
+            }
+        }
+        return false;
     }
     void drop() {
         if (m_fd >= 0)
             ::close(m_fd);
         m_fd = -1;
+        m_entry.clear();
     }
 
 private:
+    // An event of a watched folder itself, or of the entry the path goes on through.
+    bool concerns(const inotify_event& e) const {
+        const auto entry = m_entry.constFind(e.wd);
+        if ((e.mask & IN_Q_OVERFLOW) || entry == m_entry.cend() || e.len == 0)
+            return true;
+        return !entry->isEmpty() && std::strcmp(e.name, entry->constData()) == 0;
+    }
+
     int m_fd = -1;
+    QHash<int, QByteArray> m_entry; // a watch's entry on the way; empty for the folder
 };
 
 // The working folder stays open between requests. Each request asks whether it is still
