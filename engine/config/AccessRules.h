@@ -18,6 +18,10 @@ struct AccessRules {
     // in one of them given as a range (all six empty: nobody is). Addresses compare as
     // addresses, not as text: "0:0:0:0:0:0:0:1" is "::1", "::ffff:10.0.0.1" is 10.0.0.1.
     bool AdmitsClient(const QString& client) const;
+    // The same for an address, made text only where there are rules to match.
+    bool AdmitsClient(const QHostAddress& client) const {
+        return !allowClient || AdmitsClient(client.toString());
+    }
     // A client field as an address range: "10.0.0.1" (one address), "192.168.1.0/24",
     // "fd00::/64"; IPv4-mapped IPv6 comes out as IPv4. Nothing for text that is none.
     using Subnet = std::pair<QHostAddress, int>;

@@ -53,7 +53,7 @@ QString RefusalRow(Refusal why, const QString& detail) {
 }
 
 Refusal Admission::Client(const QHostAddress& client) const {
-    return rules.AdmitsClient(client.toString()) ? Refusal::None : Refusal::Client;
+    return rules.AdmitsClient(client) ? Refusal::None : Refusal::Client;
 }
 
 Refusal Admission::Read(const QByteArray& name) const {

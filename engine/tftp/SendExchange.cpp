@@ -11,6 +11,11 @@ namespace {
 // At most this much of a window is read at once (the most one segmented send carries):
 // a window of 64 blocks of 8 KiB is read in parts, not held whole.
 constexpr qint64 kWindowReadMax = 64 * 1024;
+// Lock-step reads the last blocks of a file at once when they are this many or fewer
+// (the empty block after a file of whole blocks included): a small file costs one read.
+// The buffer is held only for that tail and goes with its last block.
+constexpr qint64 kLockStepAhead = 4;
+constexpr qint64 kLockStepAheadMax = 8 * 1024;
 } // namespace
 
 CSendExchange::CSendExchange(const Shape& shape, Reader read, qint64 fileSize, bool sizeTold)
@@ -37,7 +42,8 @@ Actions CSendExchange::SendWindow(const Now& now, Actions a) {
     a.startTimerMs = TimerMs();
     a.blocks = true;
     m_burst = Burst::Window;
-    m_nWindowAsked = 0; // a burst reads its blocks afresh: the window may have slid
+    if (m_shape.windowSize > 1)
+        m_nWindowAsked = 0; // a burst reads its blocks afresh: the window may have slid
     return a;
 }
 
@@ -51,11 +57,12 @@ Block CSendExchange::NextBlock(qint64 nowMs) {
     }
     if (quint16(m_nBlock - 1 - m_nBase) >= m_shape.windowSize) {
         m_burst = Burst::None;
-        ReleaseWindow();
+        if (m_shape.windowSize > 1) // lock-step keeps the tail it read ahead
+            ReleaseWindow();
         ReleaseOut();
         return {};
     }
-    const Block b = ReadBlock(nowMs, m_shape.windowSize > 1);
+    const Block b = ReadBlock(nowMs, m_shape.windowSize > 1 || ReadsTailAhead());
     if (b.readFailed || b.sizeChanged || b.size - 4 < m_shape.blockSize) {
         m_burst = Burst::None; // the last block, or the end of the transfer
         ReleaseWindow();
@@ -73,7 +80,9 @@ qint64 CSendExchange::TakeFromWindow() {
     const bool covered = m_nWindowAsked > 0 && rel >= 0 && rel + bs <= m_nWindowAsked &&
                          (rel + bs <= m_nWindowGot || m_bWindowEnd);
     if (!covered) {
-        const qint64 left = m_shape.windowSize - quint16(m_nBlock - 1 - m_nBase);
+        const qint64 left = m_shape.windowSize > 1
+                                ? m_shape.windowSize - quint16(m_nBlock - 1 - m_nBase)
+                                : kLockStepAhead;
         // Up to the end of the file as opened (a converted file is longer: its blocks
         // past that are read when they come).
         const qint64 toEnd = std::max<qint64>(0, m_nFileSize - m_nBytesSent) / bs + 1;
@@ -97,10 +106,21 @@ qint64 CSendExchange::TakeFromWindow() {
     return n;
 }
 
+// Lock-step: whether block m_nBlock comes from a read of the file's last blocks at once
+// (TakeFromWindow): one already made, or a tail of two to kLockStepAhead blocks left. A
+// tail of one block is read on its own (ReadOne), into the packet with no buffer.
+bool CSendExchange::ReadsTailAhead() const {
+    if (m_nWindowAsked > 0)
+        return true;
+    const qint64 bs = m_shape.blockSize;
+    const qint64 blocks = std::max<qint64>(0, m_nFileSize - m_nBytesSent) / bs + 1;
+    return blocks >= 2 && blocks <= kLockStepAhead && blocks * bs <= kLockStepAheadMax;
+}
+
 // Lock-step: block m_nBlock's bytes into m_out. The read that reaches the end of the
 // file as opened asks one byte more; a file that still ends there then ends with an
-// empty block that costs no read of its own (a 1 KiB file: two reads, not three). A file
-// grown since gives the byte, and its next block is read as any other.
+// empty block that costs no read of its own. A file grown since gives the byte, and its
+// next block is read as any other.
 qint64 CSendExchange::ReadOne() {
     const qint64 bs = m_shape.blockSize;
     if (m_nBytesSent == m_nEndSeen)

@@ -45,6 +45,7 @@ private:
     Exchange::Actions EndWith(Exchange::Actions a, Exchange::End end);
     Exchange::Block ReadBlock(qint64 nowMs, bool fromWindow);
     qint64 TakeFromWindow();
+    bool ReadsTailAhead() const;
     qint64 ReadOne();
     void ReleaseWindow();
     void ReleaseOut();

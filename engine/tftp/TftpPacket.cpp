@@ -1,5 +1,6 @@
 #include "engine/tftp/TftpPacket.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace Tftp {
@@ -131,6 +132,13 @@ QByteArray MakeOack(const QList<QPair<QByteArray, QByteArray>>& options) {
 }
 
 QString Printable(const QString& field) {
+    const auto plain = [](QChar c) {
+        const char16_t u = c.unicode();
+        return u >= 0x20 && (u < 0x7f || u >= 0xa0);
+    };
+    // Most fields have nothing to escape: they come back shared, not copied.
+    if (std::all_of(field.begin(), field.end(), plain))
+        return field;
     QString out;
     out.reserve(field.size());
     for (const QChar c : field) {

@@ -39,14 +39,14 @@ private slots:
         QVERIFY(send.OnDatagram(ack(1).constData(), 4, {10, three}).blocks);
         const QList<QByteArray> last = blocks(10);
         QCOMPARE(last.value(0).size(), 4 + 188);
-        QCOMPARE(reads, 2);
+        QCOMPARE(reads, 1); // both blocks of a small file in one read
 
         const QByteArray again = ack(1);
         const Exchange::Actions a = send.OnDatagram(again.constData(), 4, {5000, three});
         QVERIFY(a.blocks && a.again);
         QCOMPARE(a.startTimerMs, 3000);
         QCOMPARE(blocks(5000), last);
-        QCOMPARE(reads, 2);
+        QCOMPARE(reads, 1);
         QCOMPARE(send.OnDatagram(ack(2).constData(), 4, {5010, three}).end, Exchange::End::Finished);
     }
 };

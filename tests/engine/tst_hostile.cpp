@@ -132,6 +132,42 @@ private slots:
         QCOMPARE(f.download(f.rrq("boot.img", 5001), 5001), QByteArray("new"));
     }
 
+    // Between two requests the folder, or one above it, is renamed away or removed, and
+    // another may be put in its place: the next request sees what is at the path now.
+    void workingFolderChangedBetweenRequests_data() {
+        QTest::addColumn<QString>("moved"); // renamed away; empty: the folder removed
+        QTest::addColumn<bool>("replaced");
+        QTest::newRow("the folder renamed, another put there") << "a/b" << true;
+        QTest::newRow("the folder above renamed, another put there") << "a" << true;
+        QTest::newRow("the folder removed, another made") << "" << true;
+        QTest::newRow("the folder renamed away") << "a/b" << false;
+        QTest::newRow("the folder above renamed away") << "a" << false;
+        QTest::newRow("the folder removed") << "" << false;
+    }
+    void workingFolderChangedBetweenRequests() {
+        QFETCH(QString, moved);
+        QFETCH(bool, replaced);
+        EngineFixture f;
+        const QString served = f.path("a/b");
+        QVERIFY(QDir().mkpath(served));
+        f.writeFile("a/b/boot.img", "old");
+        f.change([&served](EngineSettings& s) { s.workingFolder = served; });
+        QCOMPARE(f.download(f.rrq("boot.img")), QByteArray("old"));
+        if (moved.isEmpty())
+            QVERIFY(QDir(served).removeRecursively());
+        else
+            QVERIFY(QDir().rename(f.path(moved), f.path(moved) + QStringLiteral(".away")));
+        if (replaced) {
+            QVERIFY(QDir().mkpath(served));
+            f.writeFile("a/b/boot.img", "new");
+            QCOMPARE(f.download(f.rrq("boot.img", 5001), 5001), QByteArray("new"));
+        } else {
+            f.rrq("boot.img", 5001);
+            QCOMPARE(f.lastRow().texts.info, QStringLiteral("Working folder missing: ") + served);
+            QCOMPARE(f.sent().last(), Tftp::MakeError(2));
+        }
+    }
+
     // Names are bytes: two names that differ only in bytes that are not UTF-8 are two
     // files, and a name on disk that is not UTF-8 can be fetched.
     void namesAreTheirBytes() {

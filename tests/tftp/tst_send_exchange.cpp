@@ -11,9 +11,12 @@ namespace {
 // A file in memory, for the netascii layer to read through.
 class MemoryFile final : public IFile {
 public:
-    explicit MemoryFile(QByteArray bytes) : m_bytes(std::move(bytes)) {}
+    explicit MemoryFile(QByteArray bytes, int* reads = nullptr)
+        : m_bytes(std::move(bytes)), m_reads(reads) {}
     qint64 read(char*, qint64) override { return -1; }
     qint64 readAt(char* data, qint64 maxSize, qint64 offset) override {
+        if (m_reads)
+            ++*m_reads;
         const qint64 n = qBound<qint64>(0, m_bytes.size() - offset, maxSize);
         memcpy(data, m_bytes.constData() + offset, size_t(n));
         return n;
@@ -25,7 +28,15 @@ public:
 
 private:
     QByteArray m_bytes;
+    int* m_reads;
 };
+
+QByteArray ToNetascii(const QByteArray& raw) {
+    QByteArray converted;
+    for (const char c : raw)
+        converted += c == '\n' ? QByteArray("\r\n") : c == '\r' ? QByteArray("\r\0", 2) : QByteArray(1, c);
+    return converted;
+}
 } // namespace
 
 // A download's exchange alone: each row a file, a negotiated shape and what the client
@@ -34,6 +45,7 @@ class TestSendExchange : public QObject {
     Q_OBJECT
 
     static constexpr qint64 k9Blocks = 8 * 512 + 100; // two windows of 4 and a short block
+    static constexpr Shape kLockStep8k{8192, 1, 0, false};
 
     static void Columns() {
         QTest::addColumn<Shape>("shape");
@@ -124,22 +136,33 @@ private slots:
     // time. Whatever slides the window, each block sent is the file's bytes at its place.
     void windowRead_data() {
         Columns();
-        Row("lock-step: one read per block", kLockStep, 700, "A1 A2",
-            "t3000 D1 | stop t3000 D2:188* | stop =Finished", false, -1, 2);
-        // The read reaching the end of the file as opened asks a byte more: an exact
-        // multiple that still ends there needs no read for its empty block.
-        Row("lock-step, exact multiple: the empty block without a read", kLockStep, 1024,
-            "A1 A2 A3", "t3000 D1 | stop t3000 D2 | stop t3000 D3:0* | stop =Finished", false, -1, 2);
+        // A file's last blocks, up to 4 of 512 with the empty one, come from one read.
+        Row("lock-step, two blocks: one read", kLockStep, 700, "A1 A2",
+            "t3000 D1 | stop t3000 D2:188* | stop =Finished", false, -1, 1);
+        Row("lock-step, exact multiple: the empty block from the same read", kLockStep, 1024,
+            "A1 A2 A3", "t3000 D1 | stop t3000 D2 | stop t3000 D3:0* | stop =Finished", false, -1, 1);
         Row("lock-step, exact multiple, told the size: the same", kLockStep, 1024, "A1 A2 A3",
-            "t3000 D1 | stop t3000 D2 | stop t3000 D3:0* | stop =Finished", true, -1, 2);
-        Row("lock-step, exact multiple, grown since the open: read on", kLockStep, 1024,
-            "A1 A2 A3", "t3000 D1 | stop t3000 D2 | stop t3000 D3:76* | stop =Finished", false,
-            -1, 3, 1100);
-        Row("lock-step, exact multiple, cut since the open: ends short", kLockStep, 1024, "A1 A2",
-            "t3000 D1 | stop t3000 D2:88* | stop =Finished", false, -1, 2, 600);
-        Row("lock-step, 3 blocks and a byte: the last full block reads on", kLockStep, 3 * 512 + 1,
-            "A1 A2 A3 A4", "t3000 D1 | stop t3000 D2 | stop t3000 D3 | stop t3000 D4:1* | stop =Finished",
-            false, -1, 4);
+            "t3000 D1 | stop t3000 D2 | stop t3000 D3:0* | stop =Finished", true, -1, 1);
+        Row("lock-step, a tail read: grown since the open, read on", kLockStep, 2048,
+            "A1 A2 A3 A4 A5",
+            "t3000 D1 | stop t3000 D2 | stop t3000 D3 | stop t3000 D4 | stop t3000 D5:52* | stop =Finished",
+            false, -1, 2, 2100);
+        Row("lock-step, a small file cut after its one read: served as read", kLockStep, 1024,
+            "A1 A2 A3", "t3000 D1 | stop t3000 D2 | stop t3000 D3:0* | stop =Finished", false, -1, 1, 600);
+        // Blocks too big to read ahead: one read per block. The read reaching the end of
+        // the file as opened asks a byte more: an exact multiple that still ends there
+        // needs no read for its empty block.
+        Row("lock-step of 8 KiB, exact multiple: the empty block without a read", kLockStep8k,
+            2 * 8192, "A1 A2 A3", "t3000 D1 | stop t3000 D2 | stop t3000 D3:0* | stop =Finished",
+            false, -1, 2);
+        Row("lock-step of 8 KiB, exact multiple, grown since the open: read on", kLockStep8k,
+            2 * 8192, "A1 A2 A3", "t3000 D1 | stop t3000 D2 | stop t3000 D3:116* | stop =Finished",
+            false, -1, 3, 2 * 8192 + 116);
+        Row("lock-step of 8 KiB, exact multiple, cut since the open: ends short", kLockStep8k,
+            2 * 8192, "A1 A2", "t3000 D1 | stop t3000 D2:808* | stop =Finished", false, -1, 2, 9000);
+        Row("lock-step of 8 KiB, 3 blocks and a byte: the last full block reads on", kLockStep8k,
+            3 * 8192 + 1, "A1 A2 A3 A4",
+            "t3000 D1 | stop t3000 D2 | stop t3000 D3 | stop t3000 D4:1* | stop =Finished", false, -1, 4);
         Row("lock-step, exact multiple: a lost last ACK repeats the empty block", kLockStep, 512,
             "A1 T A2", "t3000 D1 | stop t3000 D2:0* | t3000 again D2:0 | stop =Finished", false, -1, 1);
         Row("lock-step, empty file: one read", kLockStep, 0, "A1", "t3000 D1:0* | stop =Finished",
@@ -185,6 +208,60 @@ private slots:
     }
     void windowRead() { Run(); }
 
+    // Lock-step reads a small file's blocks (up to 4 of 512, the empty last one included)
+    // in one read, and a read short of what it asked is the end. Sizes around a block and
+    // around that limit, octet and netascii: every block is the file's (or the converted
+    // stream's) bytes at its place, the transfer ends after the last, and an octet file
+    // takes the reads given.
+    void lockStepTail_data() {
+        QTest::addColumn<int>("size");
+        QTest::addColumn<bool>("netascii");
+        QTest::addColumn<int>("reads"); // -1: unchecked (netascii reads as it converts)
+        const std::pair<int, int> sizes[] = {{0, 1},    {511, 1},  {512, 1},  {513, 1},
+                                             {1024, 1}, {2047, 1}, {2048, 2}, {2049, 2}};
+        for (const auto& [size, reads] : sizes)
+            for (const bool netascii : {false, true})
+                QTest::addRow("%d bytes, %s", size, netascii ? "netascii" : "octet")
+                    << size << netascii << (netascii ? -1 : reads);
+    }
+    void lockStepTail() {
+        QFETCH(int, size);
+        QFETCH(bool, netascii);
+        QFETCH(int, reads);
+        QByteArray raw(size, 'a');
+        for (int i = 0; i < size; ++i)
+            raw[i] = i % 61 == 60 ? '\n' : i % 97 == 96 ? '\r' : char('a' + i % 26);
+        const QByteArray expected = netascii ? ToNetascii(raw) : raw;
+        int readCount = 0;
+        MemoryFile plain(raw, &readCount);
+        Netascii::CEncodingFile converting(std::make_unique<MemoryFile>(raw, &readCount));
+        IFile& file = netascii ? static_cast<IFile&>(converting) : plain;
+        auto read = [&](char* data, qint64 maxSize, qint64 offset) { return file.readAt(data, maxSize, offset); };
+        CSendExchange send(kLockStep, read, size, false);
+        qint64 ms = 0;
+        QByteArray received;
+        quint16 last = 0;
+        Exchange::Actions a = send.Start({ms, [] { return 1; }});
+        for (int step = 0; step < 100 && a.end == Exchange::End::None; ++step) {
+            for (int i = 0; a.blocks && i < 4; ++i) {
+                const Exchange::Block b = send.NextBlock(ms);
+                QVERIFY(!b.readFailed && !b.sizeChanged);
+                if (!b.packet)
+                    break;
+                QCOMPARE(b.offset, qint64(received.size()));
+                received += QByteArray(b.packet + 4, int(b.size - 4));
+                last = Tftp::Get16(b.packet + 2);
+            }
+            ms += 300;
+            a = send.OnDatagram(Tftp::MakeAck(last).constData(), 4, {ms, [] { return 1; }});
+        }
+        QCOMPARE(int(a.end), int(Exchange::End::Finished));
+        QCOMPARE(received, expected);
+        QCOMPARE(qint64(last), expected.size() / 512 + 1);
+        if (reads >= 0)
+            QCOMPARE(readCount, reads);
+    }
+
     // Netascii converts across block and window ends (a CR LF or CR NUL may straddle
     // them): every block sent, first time or again, is the converted stream at its place.
     // The client acknowledges by a pattern: A the last block sent, M the second block in
@@ -204,9 +281,7 @@ private slots:
     void netasciiWindows() {
         QFETCH(QByteArray, raw);
         QFETCH(QString, pattern);
-        QByteArray converted;
-        for (const char c : raw)
-            converted += c == '\n' ? QByteArray("\r\n") : c == '\r' ? QByteArray("\r\0", 2) : QByteArray(1, c);
+        const QByteArray converted = ToNetascii(raw);
         Netascii::CEncodingFile file(std::make_unique<MemoryFile>(raw));
         auto read = [&](char* data, qint64 maxSize, qint64 offset) { return file.readAt(data, maxSize, offset); };
         const int bs = 8;
