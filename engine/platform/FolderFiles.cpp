@@ -2,7 +2,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QHash>
 #include <QRandomGenerator>
 #include <atomic>
 #include <cerrno>
@@ -13,7 +12,6 @@
 #include <memory>
 #include <mutex>
 #include <fcntl.h>
-#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/syscall.h>
@@ -101,101 +99,20 @@ bool isFileName(const QByteArray& base) {
     return !base.isEmpty() && base != "." && base != "..";
 }
 
-// Watches on the working folder and on every folder above it, so that a request need
-// not look at the path again: one of them moved, removed, replaced or changed in its
-// permissions is an event, and only such an event sends the next request to look at the
-// path. Each folder above is watched for its entry on the way (renamed, removed, another
-// moved onto it, its permissions): the folder held open gets no event of its own when it
-// is removed. Armed before that look, so nothing between the two is missed. None where a
-// part of the path is a link (a link changed is no event of these folders), "." or "..",
-// or the system gives no watch: then every request looks.
-class RootWatch {
-public:
-    ~RootWatch() { drop(); }
-    bool arm(const QByteArray& path) {
-        drop();
-        QList<QByteArray> names;
-        for (const QByteArray& part : path.split('/')) {
-            if (part == "." || part == "..")
-                return false;
-            if (!part.isEmpty())
-                names.append(part);
-        }
-        m_fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-        if (m_fd < 0)
-            return false;
-        constexpr uint32_t self = IN_MOVE_SELF | IN_DELETE_SELF | IN_ATTRIB | IN_UNMOUNT |
-                                  IN_DONT_FOLLOW | IN_ONLYDIR;
-        constexpr uint32_t entry = IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO;
-        QByteArray at("/");
-        for (qsizetype i = 0; i <= names.size(); ++i) {
-            const bool last = i == names.size();
-            const int wd = ::inotify_add_watch(m_fd, at.constData(), self | (last ? 0 : entry));
-            if (wd < 0) {
-                drop();
-                return false;
-            }
-            m_entry.insert(wd, last ? QByteArray() : names[i]);
-            if (!last)
-                at += (at.size() > 1 ? "/" : "") + names[i];
-        }
-        return true;
-    }
-    // Nothing happened to the path since arm(): the reads find no event about it (the
-    // folders above may have other entries change).
-    bool quiet() const {
-        if (m_fd < 0)
-            return false;
-        alignas(inotify_event) char events[4096];
-        for (int round = 0; round < 64; ++round) {
-            const ssize_t n = ::read(m_fd, events, sizeof events);
-            if (n < 0)
-                return errno == EAGAIN;
-            for (ssize_t at = 0; at + ssize_t(sizeof(inotify_event)) <= n;) {
-                const auto* e = reinterpret_cast<const inotify_event*>(events + at);
-                if (concerns(*e))
-                    return false;
-                at += ssize_t(sizeof(inotify_event) + e->len);
-            }
-        }
-        return false;
-    }
-    void drop() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = -1;
-        m_entry.clear();
-    }
-
-private:
-    // An event of a watched folder itself, or of the entry the path goes on through.
-    bool concerns(const inotify_event& e) const {
-        const auto entry = m_entry.constFind(e.wd);
-        if ((e.mask & IN_Q_OVERFLOW) || entry == m_entry.cend() || e.len == 0)
-            return true;
-        return !entry->isEmpty() && std::strcmp(e.name, entry->constData()) == 0;
-    }
-
-    int m_fd = -1;
-    QHash<int, QByteArray> m_entry; // a watch's entry on the way; empty for the folder
-};
-
-// The working folder stays open between requests. Each request asks whether it is still
-// the same folder (folderReady): while its watch is quiet it is; otherwise one stat
-// tells (not removed, renamed away or replaced), and only a change opens it again. The
-// lookups that follow use what is open. Shared, so a thread that holds it outlives a
-// reopening.
+// The working folder stays open between requests. Each request looks at its path once
+// (folderReady): one stat tells whether it is still the same folder (not removed,
+// renamed away, replaced or mounted over), and only a change opens it again; the lookups
+// that follow use what is open. Shared, so a thread that holds it outlives a reopening.
+// A watch (inotify) would save the stat but sees no mount: a disk mounted on the folder
+// after the start would never be served.
 struct OpenRoot {
     QByteArray path;
     std::shared_ptr<const Fd> fd;
     dev_t dev = 0;
     ino_t ino = 0;
-    bool watched = false; // its watch was armed before it was looked at
 };
 std::mutex g_rootLock;
 OpenRoot g_root;
-RootWatch g_rootWatch;
-QByteArray g_unwatchable;
 
 std::shared_ptr<const Fd> openRoot(const QString& root, bool recheck) {
     if (!root.startsWith(QLatin1Char('/'))) {
@@ -203,18 +120,10 @@ std::shared_ptr<const Fd> openRoot(const QString& root, bool recheck) {
         return nullptr;
     }
     const QByteArray path = QFile::encodeName(root);
-    bool watched = false;
-    {
+    if (!recheck) {
         const std::lock_guard<std::mutex> lock(g_rootLock);
-        if (g_root.fd && g_root.path == path && (!recheck || (g_root.watched && g_rootWatch.quiet())))
+        if (g_root.fd && g_root.path == path)
             return g_root.fd;
-        // A path that gave no watch is looked at every time, until it is another folder.
-        if (recheck && g_unwatchable != path) {
-            g_root.watched = false;
-            watched = g_rootWatch.arm(path);
-            if (!watched)
-                g_unwatchable = path;
-        }
     }
     struct stat st;
     if (::stat(path.constData(), &st) != 0)
@@ -224,17 +133,14 @@ std::shared_ptr<const Fd> openRoot(const QString& root, bool recheck) {
         return nullptr;
     }
     const std::lock_guard<std::mutex> lock(g_rootLock);
-    if (g_root.fd && g_root.path == path && g_root.dev == st.st_dev && g_root.ino == st.st_ino) {
-        g_root.watched = watched;
+    if (g_root.fd && g_root.path == path && g_root.dev == st.st_dev && g_root.ino == st.st_ino)
         return g_root.fd;
-    }
     auto fd = std::make_shared<const Fd>(
         ::open(path.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     struct stat opened;
     if (!fd->ok() || ::fstat(fd->get(), &opened) != 0)
         return nullptr;
-    g_root = {path, fd, opened.st_dev, opened.st_ino, watched};
-    g_unwatchable.clear();
+    g_root = {path, fd, opened.st_dev, opened.st_ino};
     return fd;
 }
 
