@@ -139,7 +139,8 @@ bool CServerEngine::Listen(const QHostAddress& address, quint16 port, QString* e
     // The one socket that takes a boot storm's requests, and in single-port mode every
     // transfer's ACKs and windows of DATA besides: the default room (about 200 KiB,
     // a hundred full datagrams) drops a window of uploads from twenty clients, and a
-    // dropped ACK costs a whole time-out. The system's maximum caps it.
+    // dropped ACK costs a whole time-out. net.core.rmem_max caps it unless the server
+    // may administer the network (openUdp).
     options.receiveBuffer = 4 * 1024 * 1024;
     std::unique_ptr<IDatagramSocket> socket;
     // A port in use is reported as without sharing: another program's socket in the
