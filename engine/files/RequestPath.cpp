@@ -35,7 +35,7 @@ QByteArray CRequestPath::WithoutOwnAddress(const QByteArray& name, const QString
 }
 
 ResolvedPath CRequestPath::Resolve(const NameSettings& names, const QByteArray& sent,
-                                   bool upload, const QHostAddress& client, QString* report) {
+                                   bool upload, const QString& client, QString* report) {
     ResolvedPath resolved;
     // Without a usable working folder nothing is served or written.
     if (m_platform.files().folderReady(names.workingFolder)) {
@@ -56,9 +56,8 @@ ResolvedPath CRequestPath::Resolve(const NameSettings& names, const QByteArray& 
 // is refused and every lookup is made beneath it. A name found another way than as sent
 // leaves a note of what was asked.
 FolderPath CRequestPath::ResolveName(const NameSettings& s, const QByteArray& sent, bool upload,
-                                     const QHostAddress& client, bool* refuse, QString* note,
+                                     const QString& address, bool* refuse, QString* note,
                                      QString* report, std::unique_ptr<IFile>* opened) {
-    const QString address = client.toString();
     *report = m_nameRules.Refresh(s.remapFile, m_platform.timers().elapsedMs());
     QByteArray name = m_nameRules.Apply(sent, address);
     name.replace('\\', '/');

@@ -44,7 +44,12 @@ public:
     // The file `sent` stands for, for a read or (`upload`) a write by `client`. A
     // complaint about the rewrite rules' file lands in *report (once per reading of it).
     ResolvedPath Resolve(const NameSettings& names, const QByteArray& sent, bool upload,
-                         const QHostAddress& client, QString* report);
+                         const QHostAddress& client, QString* report) {
+        return Resolve(names, sent, upload, client.toString(), report);
+    }
+    // The same with the client's address as text (QHostAddress::toString).
+    ResolvedPath Resolve(const NameSettings& names, const QByteArray& sent, bool upload,
+                         const QString& client, QString* report);
     // Whether a boot file (a plain name, sent by no client yet) is a file beneath the folder.
     bool BootFileThere(const QString& workingFolder, const QByteArray& name);
     // Its size in bytes; -1 when it is not there (or cannot be read).
@@ -82,7 +87,7 @@ public:
 
 private:
     FolderPath ResolveName(const NameSettings& names, const QByteArray& sent, bool upload,
-                           const QHostAddress& client, bool* refuse, QString* note,
+                           const QString& address, bool* refuse, QString* note,
                            QString* report, std::unique_ptr<IFile>* opened);
     std::unique_ptr<IFile> OpenImageMember(const FolderPath& path, FileError* error);
 

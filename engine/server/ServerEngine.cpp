@@ -365,8 +365,10 @@ void CServerEngine::ResolveRequestPath(TransferRequest& request) {
     const NameSettings names{s.workingFolder, s.remapFile, s.ignoreCase, s.driveLetters,
                              s.clientFolders};
     QString report;
-    ResolvedPath resolved = m_paths->Resolve(names, request.fileName,
-                                             request.opcode == Tftp::WRQ, request.client, &report);
+    if (request.clientText.isEmpty())
+        request.clientText = request.client.toString();
+    ResolvedPath resolved = m_paths->Resolve(names, request.fileName, request.opcode == Tftp::WRQ,
+                                             request.clientText, &report);
     if (!report.isEmpty())
         m_pWindow->ShowMessage(report);
     request.path = std::move(resolved.path);

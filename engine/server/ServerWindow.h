@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
+#include <memory>
 #include <vector>
 
 // The state byte of a row; the window picks the text colour from it.
@@ -131,6 +132,11 @@ public:
     virtual void ShowDetails(RowHandle row, const RowDetails& details) {
         (void)row;
         (void)details;
+    }
+    // The same, from a caller that will not change them again: a window that keeps them
+    // for later (the engine thread's queue) takes them without a copy.
+    virtual void ShowSharedDetails(RowHandle row, std::shared_ptr<const RowDetails> details) {
+        ShowDetails(row, *details);
     }
 
     virtual void BeginChanges() {}

@@ -6,11 +6,13 @@
 #include <QHostAddress>
 #include <QList>
 #include <QPair>
+#include <QString>
 
 // One admitted request: who asked, for what and how, and what admission decided about
 // the file. A transfer is built from it and keeps its own copy.
 struct TransferRequest {
     QHostAddress client;                          // the client's address
+    QString clientText;                           // as text, made once (empty: not yet)
     quint16 clientPort = 0;                       // and port: the transfer's peer
     quint16 opcode = 0;                           // Tftp::RRQ or Tftp::WRQ
     QByteArray fileName;                          // as sent

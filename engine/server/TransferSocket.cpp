@@ -9,11 +9,12 @@
 #include "engine/server/ServerEngine.h"
 
 #include <QFile>
+#include <QStringBuilder>
 #include <algorithm>
 #include <cstring>
 
 namespace {
-QString bytesText(qint64 n) { return QString::number(n) + QStringLiteral(" Bytes"); }
+QString bytesText(qint64 n) { return QString::number(n) % QStringLiteral(" Bytes"); }
 
 // "blksize 1428, tsize 0": options as the details show them; the client's own bytes
 // made printable.
@@ -36,7 +37,7 @@ CTransferSocket::CTransferSocket(CServerEngine* engine, std::unique_ptr<IDatagra
       m_bOverWrite(request.overWrite), m_bReadOnly(request.readOnly), m_szFileName(request.fileName),
       m_strFile(QFile::decodeName(request.askedNote.isEmpty() ? request.fileName : request.path.name)),
       m_strAskedNote(request.askedNote), m_szPath(request.path),
-      m_bOctet(request.octet), m_strClient(request.client.toString()),
+      m_bOctet(request.octet), m_strClient(request.clientText.isEmpty() ? request.client.toString() : request.clientText),
       m_bUnsafePath(request.refusePath), m_strMissingFolder(request.missingFolder), m_nPort(port),
       m_askedOptions(request.options), m_bSharesListener(request.singlePort),
       m_lookedUp(std::move(request.file)) {
@@ -347,7 +348,8 @@ void CTransferSocket::BlockSent(const Exchange::Block& b) {
     if (!m_bRowShown && m_phase != Phase::Complete) {
         // Formatted only when the row is rewritten, not at every block; a window sent
         // again after the last block leaves "Transfer Complete".
-        m_strInfo = QStringLiteral("Total file size is %1 Bytes").arg(m_nFileSize) + m_strOptionNote;
+        m_strInfo = QStringLiteral("Total file size is ") % QString::number(m_nFileSize) %
+                    QStringLiteral(" Bytes") % m_strOptionNote;
         RefreshRow();
         m_bRowShown = true;
     }
@@ -562,32 +564,41 @@ void CTransferSocket::TellDetails(bool end) {
     const qint64 now = m_pEngine->Platform().timers().elapsedMs();
     if (m_nStartMs < 0)
         m_nStartMs = now;
-    RowDetails d;
-    d.ended = end;
-    d.client = m_strClient;
-    d.clientPort = m_nClientPort;
-    d.ourPort = m_nPort;
-    d.asked = Tftp::Printable(QString::fromLatin1(m_szFileName.left(512)));
-    d.found = Tftp::Printable(QFile::decodeName(m_szPath.name));
-    d.optionsAsked = optionsText(m_askedOptions);
-    d.optionsGiven = optionsText(m_givenOptions);
+    std::shared_ptr<RowDetails> d;
+    if (m_details) {
+        d = std::make_shared<RowDetails>(*m_details);
+    } else {
+        d = std::make_shared<RowDetails>();
+        d->client = m_strClient;
+        d->clientPort = m_nClientPort;
+        d->ourPort = m_nPort;
+        d->asked = Tftp::Printable(QString::fromLatin1(m_szFileName.left(512)));
+        d->found = Tftp::Printable(QFile::decodeName(m_szPath.name));
+        d->optionsAsked = optionsText(m_askedOptions);
+    }
+    d->ended = end;
+    d->optionsGiven = optionsText(m_givenOptions);
+    d->blocks = -1;
     if (m_exchange) {
         // The short block that ends a file counts, an empty one too.
         const qint64 bytes = m_nDirection == Send ? m_nBytesSent : m_nBytesReceived;
         const bool complete = m_phase == Phase::Complete || m_nRowState == ROW_SENT ||
                               m_nRowState == ROW_RECEIVED;
-        d.blocks = bytes / m_nBlockSize + ((complete || bytes % m_nBlockSize) ? 1 : 0);
+        d->blocks = bytes / m_nBlockSize + ((complete || bytes % m_nBlockSize) ? 1 : 0);
     }
-    d.retries = m_nResends;
-    d.timeOuts = m_nTimeOuts;
-    d.startMs = m_nStartMs;
+    d->retries = m_nResends;
+    d->timeOuts = m_nTimeOuts;
+    d->startMs = m_nStartMs;
+    d->endMs = -1;
+    d->failure.clear();
     if (end) {
         m_nToldEnd = m_nRowState;
-        d.endMs = now;
+        d->endMs = now;
         if (m_nRowState == ROW_FAILED)
-            d.failure = m_strInfo;
+            d->failure = m_strInfo;
     }
-    m_pEngine->Window().ShowDetails(m_rowHandle, d);
+    m_details = d;
+    m_pEngine->Window().ShowSharedDetails(m_rowHandle, std::move(d));
 }
 
 void CTransferSocket::StartTimer(int ms) { m_pEngine->Platform().timers().start(m_nPort, ms); }

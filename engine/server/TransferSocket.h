@@ -170,6 +170,9 @@ private:
     int m_nResends = 0;
     int m_nTimeOuts = 0;
     int m_nToldEnd = -1; // the row state the end was told with
+    // The last details told: what was fixed at admission is made printable once and
+    // shared by the start's and the end's.
+    std::shared_ptr<const RowDetails> m_details;
 
     std::unique_ptr<IFile> m_file;
     QString m_strSharedPath;   // key in the share table while the file is held
