@@ -17,10 +17,19 @@ FolderPath CRequestPath::ComposePath(const QString& root, const QByteArray& name
 bool CRequestPath::LeavesWorkingDir(const QByteArray& name) {
     if (name.contains(':'))
         return true;
-    QByteArray unified = name;
-    unified.replace('\\', '/');
-    const QList<QByteArray> parts = unified.split('/');
-    return parts.contains(QByteArray(".."));
+    // A ".." between separators (either slash) or the ends; read in place, as every
+    // request passes here.
+    const char* p = name.constData();
+    const qsizetype n = name.size();
+    qsizetype start = 0;
+    for (qsizetype i = 0; i <= n; ++i) {
+        if (i < n && p[i] != '/' && p[i] != '\\')
+            continue;
+        if (i - start == 2 && p[start] == '.' && p[start + 1] == '.')
+            return true;
+        start = i + 1;
+    }
+    return false;
 }
 
 // An IPv6 client's address that a rule put in with \i is what its own folder is named

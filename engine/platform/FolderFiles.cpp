@@ -5,6 +5,7 @@
 #include <QRandomGenerator>
 #include <atomic>
 #include <cerrno>
+#include <charconv>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -106,6 +107,7 @@ bool isFileName(const QByteArray& base) {
 // A watch (inotify) would save the stat but sees no mount: a disk mounted on the folder
 // after the start would never be served.
 struct OpenRoot {
+    QString text; // as the settings name it; its encoding below is made once
     QByteArray path;
     std::shared_ptr<const Fd> fd;
     dev_t dev = 0;
@@ -119,12 +121,17 @@ std::shared_ptr<const Fd> openRoot(const QString& root, bool recheck) {
         errno = EACCES;
         return nullptr;
     }
-    const QByteArray path = QFile::encodeName(root);
-    if (!recheck) {
+    QByteArray path;
+    {
         const std::lock_guard<std::mutex> lock(g_rootLock);
-        if (g_root.fd && g_root.path == path)
-            return g_root.fd;
+        if (g_root.fd && g_root.text == root) {
+            if (!recheck)
+                return g_root.fd;
+            path = g_root.path;
+        }
     }
+    if (path.isEmpty())
+        path = QFile::encodeName(root);
     struct stat st;
     if (::stat(path.constData(), &st) != 0)
         return nullptr;
@@ -140,7 +147,7 @@ std::shared_ptr<const Fd> openRoot(const QString& root, bool recheck) {
     struct stat opened;
     if (!fd->ok() || ::fstat(fd->get(), &opened) != 0)
         return nullptr;
-    g_root = {path, fd, opened.st_dev, opened.st_ino};
+    g_root = {root, path, fd, opened.st_dev, opened.st_ino};
     return fd;
 }
 
@@ -208,7 +215,12 @@ FileError folderError(int err) {
 
 // An existing file's key in the sharing table: its device and inode.
 QString inodeKey(const struct stat& st) {
-    return QString::number(quint64(st.st_dev)) + QLatin1Char(':') + QString::number(quint64(st.st_ino));
+    // Made in one buffer: every download makes one.
+    char text[2 * 20 + 2];
+    char* end = std::to_chars(text, text + 20, quint64(st.st_dev)).ptr;
+    *end++ = ':';
+    end = std::to_chars(end, end + 20, quint64(st.st_ino)).ptr;
+    return QString::fromLatin1(text, end - text);
 }
 
 class PosixFile : public IFile {

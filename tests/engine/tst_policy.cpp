@@ -162,6 +162,11 @@ private slots:
             {"boot\\..\\..\\x", "boot/../../x", true},
             {"c:/x", "c:/x", true},
             {"a..b", "a..b", false},
+            {"..", "..", true},
+            {"boot/..", "boot/..", true},
+            {"boot/...", "boot/...", false},
+            {"..boot/x", "..boot/x", false},
+            {"boot//../x", "boot//../x", true},
         };
         for (const Case& c : cases) {
             const FolderPath path = CRequestPath::ComposePath("/srv", c.sent);
@@ -169,6 +174,9 @@ private slots:
             QCOMPARE(path.name, QByteArray(c.name));
             QCOMPARE(CRequestPath::LeavesWorkingDir(path.name), c.leaves);
         }
+        // Asked of a name as sent too: a backslash separates as a slash does.
+        QVERIFY(CRequestPath::LeavesWorkingDir("boot\\.."));
+        QVERIFY(!CRequestPath::LeavesWorkingDir("boot\\..x"));
     }
 
     // The lookup on a real folder: case, drive letters, the client's own folder, and
