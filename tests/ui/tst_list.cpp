@@ -70,6 +70,7 @@ private slots:
     void transferLogKeepsOneOlderFile();
     void transferLogLineBytes_data();
     void transferLogLineBytes();
+    void sizeCellsFollowEachRowsCount();
     void dhcpRowShowsMacAddressAndHostName();
     void quickFiltersPickRows_data();
     void quickFiltersPickRows();
@@ -632,6 +633,25 @@ void TestList::transferLogLineBytes() {
     const qsizetype tab = written.indexOf('\t');
     QCOMPARE(tab, 19);
     QCOMPARE(written.mid(tab + 1), QByteArray("127.0.0.1\t") + line);
+}
+
+// The Size text of the last count is kept for the next row: rows of other sizes, in
+// turn and after an update, still show their own.
+void TestList::sizeCellsFollowEachRowsCount() {
+    CTransferListModel model;
+    const QList<qint64> counts{42304, 42304, 2048, 42304, 500};
+    QList<RowHandle> keys;
+    for (qint64 n : counts)
+        keys << add(model, texts(QStringLiteral("10.0.0.1"), QStringLiteral("Transfer Complete"),
+                                 QString::number(n) + QStringLiteral(" Bytes"), n));
+    const QStringList shown{"41.3 KiB", "41.3 KiB", "2.0 KiB", "41.3 KiB", "500 Bytes"};
+    for (int r = 0; r < shown.size(); ++r)
+        QCOMPARE(model.index(r, CTransferListModel::ColSize).data().toString(), shown[r]);
+    QVERIFY(model.UpdateRow(keys[1], texts(QStringLiteral("10.0.0.1"), QStringLiteral("Transfer Complete"),
+                                           QStringLiteral("1048576 Bytes"), 1048576),
+                            ROW_SENT));
+    QCOMPARE(model.index(1, CTransferListModel::ColSize).data().toString(), QStringLiteral("1.0 MiB"));
+    QCOMPARE(model.index(0, CTransferListModel::ColSize).data().toString(), QStringLiteral("41.3 KiB"));
 }
 
 // A DHCP row at the list's first size: the MAC and the address whole, then the host
