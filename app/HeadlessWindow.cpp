@@ -1,9 +1,11 @@
 #include "HeadlessWindow.h"
 
 #include "engine/tftp/TftpPacket.h"
+#include "ui/Utf8Text.h"
 
 #include <QSocketNotifier>
 #include <cerrno>
+#include <charconv>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -24,20 +26,37 @@ CLineOutput::~CLineOutput() {
         ::fcntl(m_fd, F_SETFL, m_oldFlags);
 }
 
-void CLineOutput::WriteLine(const QString& line) {
+void CLineOutput::NoteDropped() {
     if (m_nDropped > 0 && m_buffer.size() < m_limit / 2) {
-        const QByteArray note = "dropped " + QByteArray::number(m_nDropped) +
-                                " lines: the output was not read\n";
-        m_buffer += note;
+        m_buffer += "dropped " + QByteArray::number(m_nDropped) + " lines: the output was not read\n";
         m_nDropped = 0;
     }
-    const QByteArray bytes = line.toUtf8() + '\n';
-    if (m_buffer.size() + bytes.size() > m_limit)
+}
+
+// Made in the buffer itself and taken back when it does not fit: no copy of the line.
+void CLineOutput::Keep(qsizetype at) {
+    if (m_buffer.size() > m_limit) {
+        m_buffer.truncate(at);
         ++m_nDropped;
-    else
-        m_buffer += bytes;
+    }
     if (m_nHeld == 0)
         Flush();
+}
+
+void CLineOutput::WriteLine(const QString& line) {
+    NoteDropped();
+    const qsizetype at = m_buffer.size();
+    AppendUtf8(m_buffer, line);
+    m_buffer += '\n';
+    Keep(at);
+}
+
+void CLineOutput::WriteLine(QByteArrayView line) {
+    NoteDropped();
+    const qsizetype at = m_buffer.size();
+    m_buffer += line;
+    m_buffer += '\n';
+    Keep(at);
 }
 
 void CLineOutput::Release() {
@@ -83,12 +102,21 @@ void CHeadlessWindow::UpdateRow(RowHandle row, const RowTexts& texts, RowState s
 
 QString CHeadlessWindow::Escaped(const QString& field) { return Tftp::Printable(field); }
 
+// One buffer, its room kept, the fields' UTF-8 written straight into it: a burst of
+// small files makes no string per field nor per line.
 void CHeadlessWindow::Print(RowHandle row, const RowTexts& texts, RowState state) {
-    const QChar tab = QLatin1Char('\t');
-    m_out.WriteLine(QStringLiteral("row") + tab + QString::number(row) + tab + RowStateName(state) +
-                    tab + Escaped(texts.client) + tab + Escaped(texts.file) + tab +
-                    Escaped(texts.size) + tab + Escaped(texts.service) + tab +
-                    Escaped(texts.info));
+    m_line.truncate(0);
+    m_line += "row\t";
+    char digits[24];
+    const auto made = std::to_chars(digits, digits + sizeof digits, row);
+    m_line.append(digits, made.ptr - digits);
+    m_line += '\t';
+    AppendUtf8(m_line, RowStateName(state));
+    for (const QString* field : {&texts.client, &texts.file, &texts.size, &texts.service, &texts.info}) {
+        m_line += '\t';
+        AppendUtf8(m_line, Escaped(*field));
+    }
+    m_out.WriteLine(QByteArrayView(m_line));
 }
 
 void CHeadlessWindow::ShowMessage(const QString& text) {

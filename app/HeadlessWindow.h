@@ -3,6 +3,7 @@
 #include "engine/server/ServerWindow.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QHash>
 #include <QObject>
 #include <memory>
@@ -17,6 +18,8 @@ public:
     explicit CLineOutput(int fd, qsizetype limit = 1024 * 1024);
     ~CLineOutput() override;
     void WriteLine(const QString& line);
+    // A line already in UTF-8, without its newline.
+    void WriteLine(QByteArrayView line);
     qint64 Dropped() const { return m_nDropped; }
     // Lines written between these two go out in one write when the last Release comes
     // (a batch of rows: one system call rather than one per row).
@@ -24,6 +27,9 @@ public:
     void Release();
 
 private:
+    void NoteDropped();
+    // The line appended from byte `at` on stays, or goes (counted) past the limit.
+    void Keep(qsizetype at);
     void Flush();
 
     int m_fd;
@@ -64,4 +70,5 @@ private:
 
     CLineOutput m_out;
     CLineOutput m_err;
+    QByteArray m_line; // the row's line being made, its room kept from one to the next
 };

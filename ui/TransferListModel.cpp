@@ -275,15 +275,23 @@ Qt::ItemFlags CTransferListModel::flags(const QModelIndex& index) const {
 }
 
 // Made once when the texts or the told size change, not at every paint.
-QString CTransferListModel::SizeCell(const CRowData& row) {
+QString CTransferListModel::SizeCell(const CRowData& row) const {
+    RowTexts known;
+    const RowTexts* texts = &row.m_texts;
     // A running transfer's size shows over its bar before the engine's text comes.
     if (row.m_texts.size.isEmpty() && row.m_nState == ROW_ACTIVE && row.m_nTotal >= 0) {
-        RowTexts known;
         known.bytes = row.m_nTotal;
         known.size = QString::number(row.m_nTotal) + QStringLiteral(" Bytes");
-        return ShownSize(known);
+        texts = &known;
     }
-    return ShownSize(row.m_texts);
+    // From 1 KiB on the text is the count's alone.
+    if (texts->bytes < 1024)
+        return ShownSize(*texts);
+    if (texts->bytes != m_nShownBytes) {
+        m_strShownBytes = ShownSize(*texts);
+        m_nShownBytes = texts->bytes;
+    }
+    return m_strShownBytes;
 }
 
 static bool keyBelow(const CRowData& row, RowHandle key) { return row.m_key < key; }

@@ -171,7 +171,7 @@ private:
     void DropOldestFinished();
     CRowData MadeRow(RowHandle key, const RowTexts& texts) const;
     void RowChanged(int row);
-    static QString SizeCell(const CRowData& row);
+    QString SizeCell(const CRowData& row) const;
 
     std::vector<CRowData> m_rows; // in key order
     int m_nClearedRows = 0;
@@ -180,5 +180,9 @@ private:
     qint64 m_nDroppedRows = 0;
     int m_nBatchDepth = 0;
     std::vector<RowHandle> m_changedKeys; // rows changed in the batch, by key
+    // The last size made into a Size cell and its text: a burst of the same file (a lab
+    // booting, say) makes the text once, not once a row.
+    mutable qint64 m_nShownBytes = -1;
+    mutable QString m_strShownBytes;
     QElapsedTimer m_clock;
 };

@@ -197,10 +197,14 @@ CTransferListView::CTransferListView(QWidget* parent)
             this,
             [this, newestFirst] {
                 m_bScrollPending = false;
-                if (newestFirst())
+                if (newestFirst()) {
                     scrollToTop();
-                else
-                    scrollToBottom();
+                    return;
+                }
+                // scrollToBottom(), less its second pass over the geometries: laying
+                // the rows out has just made them, the header's size hint included.
+                executeDelayedItemsLayout();
+                verticalScrollBar()->setValue(verticalScrollBar()->maximum());
             },
             Qt::QueuedConnection);
     });

@@ -1,9 +1,12 @@
 #include "TransferLog.h"
 
+#include "Utf8Text.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <cstring>
 
 QString CTransferLog::DefaultPath() {
     return QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation) +
@@ -23,13 +26,13 @@ CTransferLog::~CTransferLog() {
 }
 
 // The time to the second, formatted once per second rather than once per line.
-QString CTransferLog::Now() {
+const QByteArray& CTransferLog::Now() {
     const qint64 secs = QDateTime::currentSecsSinceEpoch();
     if (secs != m_nStampSecs) {
         m_nStampSecs = secs;
-        m_strStamp = QDateTime::fromSecsSinceEpoch(secs).toString(Qt::ISODate);
+        m_stamp = QDateTime::fromSecsSinceEpoch(secs).toString(Qt::ISODate).toUtf8();
     }
-    return m_strStamp;
+    return m_stamp;
 }
 
 bool CTransferLog::Open() {
@@ -56,20 +59,26 @@ void CTransferLog::Append(const RowTexts& texts, RowState state) {
         if (!Open())
             return;
     }
-    // One line made in one buffer: a burst of small files writes one a row.
-    m_line.resize(0);
+    // One line made in one buffer, as UTF-8: a burst of small files writes one a row.
+    // Tab and newline are single bytes in UTF-8 and never part of a longer sequence, so
+    // they are found among the bytes.
+    m_line.truncate(0);
     m_line += Now();
     for (const QString* field : {&texts.client, &texts.file, &texts.size, &texts.service, &texts.info}) {
-        m_line += QLatin1Char('\t');
+        m_line += '\t';
         const qsizetype from = m_line.size();
-        m_line += *field;
-        for (qsizetype i = from; i < m_line.size(); ++i)
-            if (m_line.at(i) == QLatin1Char('\t') || m_line.at(i) == QLatin1Char('\n'))
-                m_line[i] = QLatin1Char(' ');
+        AppendUtf8(m_line, *field);
+        char* const end = m_line.data() + m_line.size();
+        for (const char sign : {'\t', '\n'})
+            for (char* c = m_line.data() + from;
+                 (c = static_cast<char*>(std::memchr(c, sign, size_t(end - c)))); ++c)
+                *c = ' ';
     }
-    m_line += QLatin1Char('\t') + RowStateName(state) + QLatin1Char('\n');
+    m_line += '\t';
+    AppendUtf8(m_line, RowStateName(state));
+    m_line += '\n';
     // Flushed as soon as the window is idle again: a crash loses nothing that was shown.
-    m_nBytes += m_file.write(m_line.toUtf8());
+    m_nBytes += m_file.write(m_line);
     if (!m_flush.isActive())
         m_flush.start();
 }

@@ -2,6 +2,7 @@
 
 #include "engine/server/ServerWindow.h"
 
+#include <QByteArray>
 #include <QFile>
 #include <QString>
 #include <QTimer>
@@ -27,7 +28,7 @@ public:
 
 private:
     bool Open();
-    QString Now();
+    const QByteArray& Now();
 
     QString m_path;
     qint64 m_rotateBytes;
@@ -37,7 +38,7 @@ private:
     // is shown.
     QTimer m_flush;
     qint64 m_nStampSecs = -1;
-    QString m_strStamp;
-    QString m_line; // the line being made, its room kept from one to the next
+    QByteArray m_stamp;
+    QByteArray m_line; // the line being made (UTF-8), its room kept from one to the next
     bool m_bFailed = false; // a log that cannot be written is not retried per row
 };

@@ -7,7 +7,7 @@ add_library(ui_window STATIC
     TransferFilter.cpp TransferFilter.h
     TransferListModel.cpp TransferListModel.h
     TransferListView.cpp TransferListView.h
-    TransferLog.cpp TransferLog.h
+    TransferLog.cpp TransferLog.h Utf8Text.h
     WindowTitle.cpp WindowTitle.h
     ZAZO_DizeView.cpp ZAZO_DizeView.h
 )

@@ -68,6 +68,9 @@ private slots:
     void followsNewRowsUntilScrolledUp();
     void headerReadableUnderDarkStyle();
     void transferLogKeepsOneOlderFile();
+    void transferLogLineBytes_data();
+    void transferLogLineBytes();
+    void sizeCellsFollowEachRowsCount();
     void dhcpRowShowsMacAddressAndHostName();
     void quickFiltersPickRows_data();
     void quickFiltersPickRows();
@@ -590,6 +593,65 @@ void TestList::transferLogKeepsOneOlderFile() {
     QCoreApplication::processEvents();
     QCOMPARE(lines(path), 1);
     QCOMPARE(lines(path + QStringLiteral(".1")), 3);
+}
+
+// A line is the fields as UTF-8, a tab or newline inside a field made a space (a
+// client's file name may hold either), the state last. What is not ASCII (a name in
+// another script, a lone surrogate) is written as QString::toUtf8() writes it.
+void TestList::transferLogLineBytes_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("info");
+    QTest::addColumn<int>("state");
+    QTest::addColumn<QByteArray>("line");
+    QTest::newRow("plain") << "f.bin" << "Transfer Complete" << int(ROW_SENT)
+                           << QByteArray("f.bin\t1 KiB\tSend\tTransfer Complete\tSENT\n");
+    QTest::newRow("tab and newline") << "a\tb\nc" << "\nx\t" << int(ROW_FAILED)
+                                     << QByteArray("a b c\t1 KiB\tSend\t x \tFAILED\n");
+    QTest::newRow("not ASCII") << QString::fromUtf8("caf\xc3\xa9\xf0\x9f\x98\x80") << "\x7f\x01"
+                               << int(ROW_ACTIVE)
+                               << QByteArray("caf\xc3\xa9\xf0\x9f\x98\x80\t1 KiB\tSend\t\x7f\x01\tACTIVE\n");
+    QTest::newRow("lone surrogate") << QString(QChar(0xd800)) + QLatin1Char('\t') << "ok"
+                                    << int(ROW_RECEIVED)
+                                    << QByteArray("? \t1 KiB\tSend\tok\tRECEIVED\n");
+}
+
+void TestList::transferLogLineBytes() {
+    QFETCH(QString, file);
+    QFETCH(QString, info);
+    QFETCH(int, state);
+    QFETCH(QByteArray, line);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("transfers.log"));
+    {
+        CTransferLog log(path);
+        log.Append(RowTexts{"127.0.0.1", file, "1 KiB", "Send", info}, RowState(state));
+    }
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QByteArray written = f.readAll();
+    // After the time: "2026-12-11T15:50:00\t127.0.0.1\t".
+    const qsizetype tab = written.indexOf('\t');
+    QCOMPARE(tab, 19);
+    QCOMPARE(written.mid(tab + 1), QByteArray("127.0.0.1\t") + line);
+}
+
+// The Size text of the last count is kept for the next row: rows of other sizes, in
+// turn and after an update, still show their own.
+void TestList::sizeCellsFollowEachRowsCount() {
+    CTransferListModel model;
+    const QList<qint64> counts{42304, 42304, 2048, 42304, 500};
+    QList<RowHandle> keys;
+    for (qint64 n : counts)
+        keys << add(model, texts(QStringLiteral("10.0.0.1"), QStringLiteral("Transfer Complete"),
+                                 QString::number(n) + QStringLiteral(" Bytes"), n));
+    const QStringList shown{"41.3 KiB", "41.3 KiB", "2.0 KiB", "41.3 KiB", "500 Bytes"};
+    for (int r = 0; r < shown.size(); ++r)
+        QCOMPARE(model.index(r, CTransferListModel::ColSize).data().toString(), shown[r]);
+    QVERIFY(model.UpdateRow(keys[1], texts(QStringLiteral("10.0.0.1"), QStringLiteral("Transfer Complete"),
+                                           QStringLiteral("1048576 Bytes"), 1048576),
+                            ROW_SENT));
+    QCOMPARE(model.index(1, CTransferListModel::ColSize).data().toString(), QStringLiteral("1.0 MiB"));
+    QCOMPARE(model.index(0, CTransferListModel::ColSize).data().toString(), QStringLiteral("41.3 KiB"));
 }
 
 // A DHCP row at the list's first size: the MAC and the address whole, then the host
