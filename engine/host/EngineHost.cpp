@@ -515,14 +515,15 @@ void CEngineHost::DeliverNow() {
         m_rows.Clear();
         m_soundAt = m_firstStartAt = m_animationAt = kNone;
         m_detailsAt.clear();
-        // While changes keep coming, look again after kDrainMs rather than have the
-        // engine wake this thread for them; once a look finds nothing, wait to be woken.
+        // While changes keep coming, look again after kDrainMs (kBusyDrainMs in a flood)
+        // rather than have the engine wake this thread for them; once a look finds
+        // nothing, wait to be woken.
         m_bWakePosted = !events.empty();
         m_nActive = m_nQueuedActive;
     }
     m_sinceDrain.start();
     if (!events.empty())
-        m_drainTimer.start(kDrainMs);
+        m_drainTimer.start(events.size() >= kBusyEvents ? kBusyDrainMs : kDrainMs);
     if (events.empty())
         return;
     Window().BeginChanges();

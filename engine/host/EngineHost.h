@@ -47,6 +47,11 @@ struct Request;
 class CEngineHost : public QObject {
 public:
     static constexpr int kDrainMs = 40;
+    // While a flood keeps coming (a drain carried at least kBusyEvents changes) the next
+    // look waits kBusyDrainMs: the list's repaint and relayout cost per drain, whatever
+    // its rows, and nobody reads a hundred rows a second as they come.
+    static constexpr int kBusyDrainMs = 100;
+    static constexpr size_t kBusyEvents = 64;
     using PlatformFactory = std::function<std::unique_ptr<IPlatform>()>;
     // The settings as they are now; asked once more as the server starts.
     using SettingsSource = std::function<EngineSettings()>;
@@ -129,6 +134,8 @@ public:
     void Shutdown();
     // Shows every change queued so far at once (tests; the shutdown).
     void DeliverNow();
+    // When the queue is looked at next, in ms after the last drain; -1 until woken.
+    int NextLookMs() const { return m_drainTimer.isActive() ? m_drainTimer.interval() : -1; }
 
     // The queue; filled on the engine thread (CQueuedWindow), emptied on this one. Rows
     // keep the engine's keys: the window finds them by those, and ignores a change for a

@@ -202,6 +202,30 @@ private slots:
         }
     }
 
+    // The next look at the queue: soon after a few changes, later in a flood, and not
+    // at all (until the engine wakes it) after a look that found nothing.
+    void drainPaceFollowsTheFlood() {
+        const struct {
+            size_t adds;
+            int nextLookMs;
+        } cases[] = {
+            {1, CEngineHost::kDrainMs},
+            {CEngineHost::kBusyEvents - 1, CEngineHost::kDrainMs},
+            {CEngineHost::kBusyEvents, CEngineHost::kBusyDrainMs},
+            {0, -1},
+        };
+        CEngineHost host(EngineSettings{}, [] { return std::make_unique<FakePlatform>(); });
+        ScriptWindow window;
+        host.SetWindow(&window);
+        RowHandle row = 1000;
+        for (const auto& c : cases) {
+            for (size_t i = 0; i < c.adds; ++i)
+                host.Push({HostEvent::Add, ROW_ACTIVE, ++row, 0, 0, {}, {}});
+            host.DeliverNow();
+            QCOMPARE(host.NextLookMs(), c.nextLookMs);
+        }
+    }
+
     // One drain's events as the window hears them (A add, S sound id, N and F the
     // animation on and off, M a message): sounds and the animation never split the Adds;
     // the last sound is played, the animation turned once, a message keeps its place.
