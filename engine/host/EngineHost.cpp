@@ -452,29 +452,6 @@ void CEngineHost::Push(Event&& event) {
             event.done = serving > 0;
         if (m_rows.Fold(m_queue, event, m_progressAt))
             return;
-        if (event.kind == Event::Details) {
-            // A transfer that starts and ends between two drains is told once, as it ended.
-            const auto at = m_detailsAt.constFind(event.row);
-            if (at != m_detailsAt.constEnd()) {
-                m_queue[*at].details = std::move(event.details);
-                return;
-            }
-            m_detailsAt.insert(event.row, m_queue.size());
-        } else if (event.kind == Event::Sound) {
-            if (m_soundAt != kNone) {
-                m_queue[m_soundAt].done = event.done;
-                return;
-            }
-            m_soundAt = m_queue.size();
-        } else if (event.kind == Event::Animation) {
-            if (m_animationAt != kNone && m_animationAt != m_firstStartAt) {
-                m_queue[m_animationAt].done = event.done;
-                return;
-            }
-            if (event.done && m_firstStartAt == kNone)
-                m_firstStartAt = m_queue.size();
-            m_animationAt = m_queue.size();
-        }
         if (event.kind == Event::Progress) {
             // Only the latest figure of a row counts, in the place of the first one.
             const auto at = m_progressAt.constFind(event.row);
@@ -513,8 +490,6 @@ void CEngineHost::DeliverNow() {
         m_queue.swap(m_spare);
         m_progressAt.clear();
         m_rows.Clear();
-        m_soundAt = m_firstStartAt = m_animationAt = kNone;
-        m_detailsAt.clear();
         // While changes keep coming, look again after kDrainMs (kBusyDrainMs in a flood)
         // rather than have the engine wake this thread for them; once a look finds
         // nothing, wait to be woken.

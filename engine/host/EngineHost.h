@@ -189,13 +189,6 @@ private:
     std::vector<Event> m_queue;
     QHash<RowHandle, size_t> m_progressAt; // a row's progress event in m_queue
     CRowCoalescer m_rows; // short transfers' rows, one Add each
-    // A drain plays only its last sound and turns the animation once: a sound replaces
-    // the one queued, and an animation change the last one queued after the first start.
-    static constexpr size_t kNone = size_t(-1);
-    size_t m_soundAt = kNone;
-    size_t m_firstStartAt = kNone;
-    size_t m_animationAt = kNone;
-    QHash<RowHandle, size_t> m_detailsAt; // a row's details in m_queue: newer ones replace them
     int m_nQueuedActive = 0; // every engine's transfers and the device client's
     bool m_bWakePosted = false;
 

@@ -1,13 +1,51 @@
 #include "engine/host/RowCoalescer.h"
 
-bool CRowCoalescer::Fold(std::vector<HostEvent>& queue, const HostEvent& event,
+void CRowCoalescer::Clear() {
+    m_addAt.clear();
+    m_detailsAt.clear();
+    m_soundAt = m_firstStartAt = m_animationAt = kNone;
+}
+
+bool CRowCoalescer::Fold(std::vector<HostEvent>& queue, HostEvent& event,
                          QHash<RowHandle, size_t>& progressAt) {
-    if (event.kind == HostEvent::Add) {
+    switch (event.kind) {
+    case HostEvent::Add:
         m_addAt.insert(event.row, queue.size());
         return false;
-    }
-    if (event.kind != HostEvent::Update)
+    case HostEvent::Update:
+        return FoldUpdate(queue, event, progressAt);
+    case HostEvent::Details: {
+        const auto at = m_detailsAt.constFind(event.row);
+        if (at != m_detailsAt.constEnd()) {
+            queue[*at].details = std::move(event.details);
+            return true;
+        }
+        m_detailsAt.insert(event.row, queue.size());
         return false;
+    }
+    case HostEvent::Sound:
+        if (m_soundAt != kNone) {
+            queue[m_soundAt].done = event.done;
+            return true;
+        }
+        m_soundAt = queue.size();
+        return false;
+    case HostEvent::Animation:
+        if (m_animationAt != kNone && m_animationAt != m_firstStartAt) {
+            queue[m_animationAt].done = event.done;
+            return true;
+        }
+        if (event.done && m_firstStartAt == kNone)
+            m_firstStartAt = queue.size();
+        m_animationAt = queue.size();
+        return false;
+    default:
+        return false;
+    }
+}
+
+bool CRowCoalescer::FoldUpdate(std::vector<HostEvent>& queue, const HostEvent& event,
+                               QHash<RowHandle, size_t>& progressAt) {
     const auto at = m_addAt.constFind(event.row);
     if (at == m_addAt.constEnd())
         return false;

@@ -27,13 +27,16 @@ struct HostEvent {
 class CRowCoalescer {
 public:
     // Before `event` joins `queue` (under the queue's lock). True when it was folded into
-    // its row's Add, still queued: an Update while it runs (one more step) or with a
-    // final state. The row's queued progress (at progressAt) is dropped at the final
-    // one; nothing is left to draw.
-    bool Fold(std::vector<HostEvent>& queue, const HostEvent& event,
+    // what is queued: an Update into its row's Add, while it runs (one more step) or with
+    // a final state, the row's queued progress (at progressAt) dropped at the final one;
+    // details in place of the row's queued ones (a transfer that starts and ends
+    // between two drains is told once, as it ended); a sound in place of the queued one,
+    // an animation change in place of the last one queued after the first start (Deliver
+    // plays only the last sound and turns the animation once).
+    bool Fold(std::vector<HostEvent>& queue, HostEvent& event,
               QHash<RowHandle, size_t>& progressAt);
-    // The queue was taken: nothing queued is an Add any more.
-    void Clear() { m_addAt.clear(); }
+    // The queue was taken: nothing queued may be folded into any more.
+    void Clear();
 
     // `events` in order to `window`: each run of Adds as one AddRows, the rest through
     // `deliver`. Details do not break a run: they follow it, as they only need their row.
@@ -44,5 +47,13 @@ public:
                         const std::function<void(const HostEvent&)>& deliver);
 
 private:
+    bool FoldUpdate(std::vector<HostEvent>& queue, const HostEvent& event,
+                    QHash<RowHandle, size_t>& progressAt);
+
+    static constexpr size_t kNone = size_t(-1);
     QHash<RowHandle, size_t> m_addAt; // a row's Add in the queue, while it may fold
+    QHash<RowHandle, size_t> m_detailsAt; // a row's details in the queue
+    size_t m_soundAt = kNone;
+    size_t m_firstStartAt = kNone;
+    size_t m_animationAt = kNone;
 };
